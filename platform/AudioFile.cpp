@@ -68,6 +68,7 @@ Result<AudioFileReader> AudioFileReader::open(const std::string& path) {
     reader.file_ = file;
     reader.format_ = *format;
     reader.length_ = std::max<sf_count_t>(info.frames, 0);
+    reader.lengthIsEstimate_ = (info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG;
     reader.interleaved_.resize(static_cast<std::size_t>(chunkFrames * format->channelCount));
     return reader;
 }
@@ -82,6 +83,7 @@ AudioFileReader& AudioFileReader::operator=(AudioFileReader&& other) noexcept {
         length_ = other.length_;
         position_ = other.position_;
         filePosition_ = other.filePosition_;
+        lengthIsEstimate_ = other.lengthIsEstimate_;
         interleaved_ = std::move(other.interleaved_);
     }
     return *this;
@@ -130,11 +132,15 @@ Status AudioFileReader::read(AudioBuffer& buffer, std::int64_t frameCount) {
                 buffer.setFrameLength(done);
                 return lastError();
             }
-            break;  // end of the data
+            // The end of the data. An MP3's stated length is libsndfile's estimate (off by a few
+            // hundred frames, either way); the end it actually reaches is the true length.
+            if (lengthIsEstimate_) length_ = filePosition_ + done;
+            break;
         }
     }
     buffer.setFrameLength(done);
     position_ = filePosition_ = filePosition_ + done;
+    if (lengthIsEstimate_) length_ = std::max(length_, position_);
     return Status::success();
 }
 

@@ -76,8 +76,10 @@ public:
 
     // The file's channel count and sample rate.
     const AudioFormat& processingFormat() const { return format_; }
-    // Frames in the file as its header states them (for some MP3 files an estimate; the data may
-    // end a little earlier or later).
+    // Frames in the file as its header states them. For MP3 libsndfile can only estimate: there the
+    // length follows the data (grows as reads pass it, and becomes exact when a read meets the end).
+    // A damaged file may state a length its data never reaches (an Ogg file cut short states none:
+    // the largest 64-bit value); reads then end early with frame length 0.
     std::int64_t length() const { return length_; }
     // The frame the next read starts at. Setting it is checked by the next read.
     std::int64_t framePosition() const { return position_; }
@@ -102,6 +104,7 @@ private:
     std::int64_t length_ = 0;
     std::int64_t position_ = 0;  // where the caller wants to read next
     std::int64_t filePosition_ = 0;  // where libsndfile stands
+    bool lengthIsEstimate_ = false;
     std::vector<float> interleaved_;
 };
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "AudioFile.h"
+#include "TestHome.h"
 
 namespace fs = std::filesystem;
 
@@ -19,7 +20,15 @@ bool runSox(const std::string& arguments) {
 }
 
 double soxStat(const std::string& path, const std::string& label) {
-    const std::string command = "sox '" + path + "' -n stats 2>&1";
+    std::string input = path;
+    if (path.size() > 4 && path.substr(path.size() - 4) == ".caf") {
+        // sox reads float CAF through libsndfile scaled to its own peak; hand it a float WAV instead.
+        double rate = 0;
+        const Channels channels = readChannels(path, &rate);
+        input = TestHome::freshDir("stats") + "/" + fs::path(path).filename().replace_extension(".wav").string();
+        writeChannels(input, rate, channels);
+    }
+    const std::string command = "sox '" + input + "' -n stats 2>&1";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
     if (!pipe) return NAN;
     char line[512];
