@@ -3,12 +3,12 @@
 // after the table. Run single-threaded (the analysis runs on one background thread in the product).
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <map>
 #include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "../tests/dsp/TextbookFFT.h"
@@ -60,7 +60,8 @@ void fftFFTW(benchmark::State& state) {
     fftw_complex* in = fftw_alloc_complex(static_cast<std::size_t>(n));
     fftw_complex* out = fftw_alloc_complex(static_cast<std::size_t>(n));
     fftw_plan plan = fftw_plan_dft_1d(n, in, out, FFTW_FORWARD, FFTW_MEASURE);
-    const std::vector<double> re = noise(static_cast<std::size_t>(n), 1), im = noise(static_cast<std::size_t>(n), 2);
+    const std::vector<double> re = noise(static_cast<std::size_t>(n), 1),
+                              im = noise(static_cast<std::size_t>(n), 2);
     for (int i = 0; i < n; ++i) {
         in[i][0] = re[static_cast<std::size_t>(i)];
         in[i][1] = im[static_cast<std::size_t>(i)];
@@ -112,7 +113,8 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
             if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                nanoseconds[run.benchmark_name()] = run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
+                nanoseconds[run.benchmark_name()] =
+                    run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
         ConsoleReporter::ReportRuns(runs);
     }
 };

@@ -81,13 +81,17 @@ void bitReverse(double* x, unsigned log2n) {
         if (partner < m) continue;
         double* here = x + (m << tileBits);
         double* there = x + (partner << tileBits);
-        for (std::size_t h = 0; h < tile; ++h) std::memcpy(a + h * tile, here + h * rowStride, sizeof(double) * tile);
-        for (std::size_t h = 0; h < tile; ++h) std::memcpy(b + h * tile, there + h * rowStride, sizeof(double) * tile);
         for (std::size_t h = 0; h < tile; ++h)
-            for (std::size_t l = 0; l < tile; ++l) here[h * rowStride + l] = b[reversedLow[l] * tile + reversedLow[h]];
+            std::memcpy(a + h * tile, here + h * rowStride, sizeof(double) * tile);
+        for (std::size_t h = 0; h < tile; ++h)
+            std::memcpy(b + h * tile, there + h * rowStride, sizeof(double) * tile);
+        for (std::size_t h = 0; h < tile; ++h)
+            for (std::size_t l = 0; l < tile; ++l)
+                here[h * rowStride + l] = b[reversedLow[l] * tile + reversedLow[h]];
         if (partner != m)
             for (std::size_t h = 0; h < tile; ++h)
-                for (std::size_t l = 0; l < tile; ++l) there[h * rowStride + l] = a[reversedLow[l] * tile + reversedLow[h]];
+                for (std::size_t l = 0; l < tile; ++l)
+                    there[h * rowStride + l] = a[reversedLow[l] * tile + reversedLow[h]];
     }
 }
 
@@ -128,7 +132,8 @@ inline void butterfly(T& er, T& ei, T& orr, T& oi, T c, T s) {
 // One stage of length len over `count` values (a multiple of len). Only the order in which the
 // butterflies run differs from the per-butterfly form, which cannot change any result.
 QV_VECTOR_CLONES
-void runStage(double* re, double* im, std::size_t count, std::size_t len, const double* cosine, const double* sine) {
+void runStage(double* re, double* im, std::size_t count, std::size_t len, const double* cosine,
+              const double* sine) {
     const std::size_t half = len / 2;
     for (std::size_t block = 0; block < count; block += len) {
         double* er = re + block;
@@ -136,7 +141,8 @@ void runStage(double* re, double* im, std::size_t count, std::size_t len, const 
         double* odr = er + half;
         double* odi = ei + half;
         if (half % lanes != 0) {
-            for (std::size_t k = 0; k < half; ++k) butterfly(er[k], ei[k], odr[k], odi[k], cosine[k], sine[k]);
+            for (std::size_t k = 0; k < half; ++k)
+                butterfly(er[k], ei[k], odr[k], odi[k], cosine[k], sine[k]);
             continue;
         }
         for (std::size_t k = 0; k < half; k += lanes) {
@@ -153,15 +159,17 @@ void runStage(double* re, double* im, std::size_t count, std::size_t len, const 
 // Two consecutive stages, len and 2·len, in one pass: for each k the four values that the two stages
 // combine are loaded once. Needs len/2 to be a multiple of the lane count.
 QV_VECTOR_CLONES
-void runStagePair(double* re, double* im, std::size_t count, std::size_t len, const double* c1, const double* s1,
-                  const double* c2, const double* s2) {
+void runStagePair(double* re, double* im, std::size_t count, std::size_t len, const double* c1,
+                  const double* s1, const double* c2, const double* s2) {
     const std::size_t quarter = len / 2;
     for (std::size_t block = 0; block < count; block += 2 * len) {
         double* r = re + block;
         double* i = im + block;
         for (std::size_t k = 0; k < quarter; k += lanes) {
-            Lanes r0 = load(r + k), r1 = load(r + k + quarter), r2 = load(r + k + len), r3 = load(r + k + len + quarter);
-            Lanes i0 = load(i + k), i1 = load(i + k + quarter), i2 = load(i + k + len), i3 = load(i + k + len + quarter);
+            Lanes r0 = load(r + k), r1 = load(r + k + quarter), r2 = load(r + k + len),
+                  r3 = load(r + k + len + quarter);
+            Lanes i0 = load(i + k), i1 = load(i + k + quarter), i2 = load(i + k + len),
+                  i3 = load(i + k + len + quarter);
             const Lanes ca = load(c1 + k), sa = load(s1 + k);
             butterfly(r0, i0, r1, i1, ca, sa);
             butterfly(r2, i2, r3, i3, ca, sa);
@@ -278,7 +286,8 @@ std::vector<SpectrumPoint> spectrumOf(MeasurementDSP::Transform transform, std::
     const double scale = 2.0 / windowSum;
     for (std::size_t k = 1; k < spectrumLength / 2; ++k) {
         const double hz = rate * static_cast<double>(k) / static_cast<double>(spectrumLength);
-        const double db = finite ? 20.0 * std::log10(std::max(scale * std::hypot(re[k], im[k]), 1e-9)) : floorDB;
+        const double db =
+            finite ? 20.0 * std::log10(std::max(scale * std::hypot(re[k], im[k]), 1e-9)) : floorDB;
         points.push_back(SpectrumPoint{static_cast<int>(k), hz, db});
     }
     return points;
@@ -291,10 +300,12 @@ namespace MeasurementDSP {
 Status fft(std::vector<double>& real, std::vector<double>& imag, bool inverse) {
     const std::size_t n = real.size();
     if (!isPowerOfTwo(n))
-        return QuorvelError::make(31, "The FFT needs a power-of-two length; " + std::to_string(n) + " values were given.");
+        return QuorvelError::make(
+            31, "The FFT needs a power-of-two length; " + std::to_string(n) + " values were given.");
     if (!imag.empty() && imag.size() != n)
-        return QuorvelError::make(31, "The FFT needs as many imaginary as real values; " + std::to_string(imag.size()) +
-                                          " and " + std::to_string(n) + " were given.");
+        return QuorvelError::make(31, "The FFT needs as many imaginary as real values; " +
+                                          std::to_string(imag.size()) + " and " + std::to_string(n) +
+                                          " were given.");
     imag.resize(n, 0.0);
     if (n == 1) return Status::success();
     const unsigned log2n = log2Of(n);
@@ -311,7 +322,8 @@ Status fft(std::vector<double>& real, std::vector<double>& imag, bool inverse) {
     return Status::success();
 }
 
-AnalysisResult analyze(std::span<const double> mic, std::optional<std::span<const double>> reference, double rate) {
+AnalysisResult analyze(std::span<const double> mic, std::optional<std::span<const double>> reference,
+                       double rate) {
     return analyzeUsing(fft, mic, reference, rate);
 }
 
@@ -362,7 +374,8 @@ AnalysisResult analyzeUsing(Transform transform, std::span<const double> mic,
     const std::vector<double>& r = aRe;
 
     // Lags 0 … maxLag (at most 250 ms); compared in double first so that an absurd rate cannot overflow.
-    const std::size_t maxLag = static_cast<std::size_t>(std::min(static_cast<double>(n / 3), std::floor(rate * 0.25)));
+    const std::size_t maxLag =
+        static_cast<std::size_t>(std::min(static_cast<double>(n / 3), std::floor(rate * 0.25)));
     std::size_t peak = 0;
     for (std::size_t l = 1; l <= maxLag; ++l)
         if (std::fabs(r[l]) > std::fabs(r[peak])) peak = l;

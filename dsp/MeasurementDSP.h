@@ -14,8 +14,8 @@
 // screens also build points with a band index here.
 struct SpectrumPoint {
     int id = 0;
-    double hz = 0;   // rate·k/4096 for analyser points
-    double db = 0;   // dBFS, never below −180 for analyser points
+    double hz = 0;  // rate·k/4096 for analyser points
+    double db = 0;  // dBFS, never below −180 for analyser points
 
     bool operator==(const SpectrumPoint&) const = default;
 };
@@ -23,8 +23,8 @@ struct SpectrumPoint {
 // One analysis of the capture buffers.
 struct AnalysisResult {
     std::vector<SpectrumPoint> spectrum;  // 2047 points, or empty when the block is too short
-    std::optional<double> delayMS;        // accepted arrival delay of mic behind reference; absent when untrusted
-    double correlation = 0;               // normalised cross-correlation peak 0 … 1, reported even when rejected
+    std::optional<double> delayMS;        // arrival delay of mic behind reference; absent when untrusted
+    double correlation = 0;               // normalised correlation peak 0 … 1, given even when rejected
     std::vector<TransferBin> transfer;    // only with an accepted delay
     int averages = 0;                     // segments averaged behind `transfer`
     double compensationMS = 0;            // delay taken out of the mic before the estimate; delayMS or 0

@@ -16,7 +16,8 @@ const std::vector<double>& hannWindow() {
     static const std::vector<double> window = [] {
         std::vector<double> w(length);
         for (std::size_t i = 0; i < length; ++i)
-            w[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(length - 1));
+            w[i] =
+                0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(length - 1));
         return w;
     }();
     return window;

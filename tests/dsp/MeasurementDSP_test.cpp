@@ -1,10 +1,11 @@
+#include "MeasurementDSP.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
 #include "DspSignals.h"
-#include "MeasurementDSP.h"
 #include "TextbookFFT.h"
 
 using namespace DspSignals;
@@ -24,7 +25,8 @@ void expectNoDelay(const AnalysisResult& r) {
 void expectAllFinite(const AnalysisResult& r) {
     for (const SpectrumPoint& p : r.spectrum) ASSERT_TRUE(std::isfinite(p.db) && p.db >= floorDB) << p.id;
     EXPECT_TRUE(std::isfinite(r.correlation));
-    for (const TransferBin& b : r.transfer) ASSERT_TRUE(std::isfinite(b.real) && std::isfinite(b.imag) && std::isfinite(b.coherence));
+    for (const TransferBin& b : r.transfer)
+        ASSERT_TRUE(std::isfinite(b.real) && std::isfinite(b.imag) && std::isfinite(b.coherence));
 }
 
 // A broadband reference and a mic that hears it `lag` samples later, slightly filtered.
@@ -66,21 +68,25 @@ TEST(Analyze, FullScaleSineAtBinCentreReadsZeroDBFS) {
     ASSERT_EQ(r.spectrum.size(), 2047u);
     EXPECT_NEAR(r.spectrum[k0 - 1].db, 0.0, 1e-6);
     EXPECT_EQ(r.spectrum[k0 - 1].hz, 12000.0);
-    EXPECT_NEAR(r.spectrum[k0 - 2].db, 20 * std::log10(0.5), 0.01);  // Hann main lobe: half amplitude next door
+    EXPECT_NEAR(r.spectrum[k0 - 2].db, 20 * std::log10(0.5),
+                0.01);  // Hann main lobe: half amplitude next door
     EXPECT_LT(r.spectrum[k0 - 11].db, -100.0);
 }
 
 TEST(Analyze, SilenceAndNonFiniteSamplesStayAtTheFloor) {
-    const AnalysisResult silent = MeasurementDSP::analyze(std::vector<double>(16384, 0.0), noise(16384, 2), rate);
+    const AnalysisResult silent =
+        MeasurementDSP::analyze(std::vector<double>(16384, 0.0), noise(16384, 2), rate);
     for (const SpectrumPoint& p : silent.spectrum) ASSERT_EQ(p.db, floorDB);
     EXPECT_EQ(silent.correlation, 0.0);
     expectNoDelay(silent);
     // A constant reference has nothing to correlate once the mean is gone.
-    const AnalysisResult constant = MeasurementDSP::analyze(noise(16384, 3), std::vector<double>(16384, 0.3), rate);
+    const AnalysisResult constant =
+        MeasurementDSP::analyze(noise(16384, 3), std::vector<double>(16384, 0.3), rate);
     EXPECT_EQ(constant.correlation, 0.0);
     expectNoDelay(constant);
 
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
     const Capture good = lateCapture(32768, 48);
     ASSERT_TRUE(MeasurementDSP::analyze(good.mic, good.reference, rate).delayMS);
     for (double bad : {nan, inf, -inf}) {
@@ -155,7 +161,8 @@ TEST(Analyze, ClippedSampleRejectsDelayButKeepsCorrelation) {
 // A steady tone correlates at every period: the peak is strong but not unique, so no delay is given.
 TEST(Analyze, PeriodicSignalHasNoClearPeak) {
     std::vector<double> reference(32768);
-    for (std::size_t i = 0; i < reference.size(); ++i) reference[i] = 0.5 * std::sin(2.0 * M_PI * 500.0 * static_cast<double>(i) / rate);
+    for (std::size_t i = 0; i < reference.size(); ++i)
+        reference[i] = 0.5 * std::sin(2.0 * M_PI * 500.0 * static_cast<double>(i) / rate);
     const AnalysisResult r = MeasurementDSP::analyze(delayed(reference, 30), reference, rate);
     EXPECT_GT(r.correlation, 0.9);
     expectNoDelay(r);

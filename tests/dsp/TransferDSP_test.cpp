@@ -1,3 +1,5 @@
+#include "TransferDSP.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <limits>
 
 #include "DspSignals.h"
-#include "TransferDSP.h"
 
 using namespace DspSignals;
 
@@ -18,8 +19,8 @@ constexpr double rate = 48000;
 // Every bin whose coherence is above 0.99 must match the exact response within 0.01 dB and 0.1°.
 // Windowed segments of a filtered signal differ from the filtered windowed segments only near the
 // window's edges, where the Hann window is almost zero, so a short filter's estimate is very close.
-void expectResponse(const TransferEstimate& estimate, const std::function<std::complex<double>(double)>& exact,
-                    const char* label) {
+void expectResponse(const TransferEstimate& estimate,
+                    const std::function<std::complex<double>(double)>& exact, const char* label) {
     ASSERT_FALSE(estimate.bins.empty());
     int checked = 0;
     double worstDB = 0, worstDegrees = 0;
@@ -45,8 +46,9 @@ void expectResponse(const TransferEstimate& estimate, const std::function<std::c
         out << "id,hz,measuredDB,exactDB,measuredDegrees,exactDegrees,coherence\n";
         for (const TransferBin& bin : estimate.bins) {
             const std::complex<double> h = exact(2.0 * M_PI * bin.hz / rate);
-            out << bin.id << ',' << bin.hz << ',' << bin.magnitudeDB() << ',' << 20 * std::log10(std::abs(h)) << ','
-                << bin.phaseDegrees() << ',' << std::arg(h) * 180 / M_PI << ',' << bin.coherence << '\n';
+            out << bin.id << ',' << bin.hz << ',' << bin.magnitudeDB() << ',' << 20 * std::log10(std::abs(h))
+                << ',' << bin.phaseDegrees() << ',' << std::arg(h) * 180 / M_PI << ',' << bin.coherence
+                << '\n';
         }
     }
 }
@@ -58,20 +60,23 @@ TEST(TransferDSP, KnownFiltersAreMeasuredExactly) {
     const std::vector<double> taps{0.5, -0.3, 0.15, 0.05};
     const auto firEstimate = TransferDSP::estimate(fir(reference, taps), reference, rate, 0);
     EXPECT_EQ(firEstimate.averages, 15);  // (131072 − 16384)/8192 + 1
-    expectResponse(firEstimate, [&](double w) { return firResponse(taps, w); }, "fir");
+    expectResponse(
+        firEstimate, [&](double w) { return firResponse(taps, w); }, "fir");
     // At 48 kHz the kept bins run from 20.5 Hz (k = 7) to 19998.05 Hz (k = 6826), in order.
     ASSERT_EQ(firEstimate.bins.size(), 6820u);
     EXPECT_EQ(firEstimate.bins.front().id, 7);
     EXPECT_EQ(firEstimate.bins.back().id, 6826);
     EXPECT_DOUBLE_EQ(firEstimate.bins.back().hz, 19998.046875);
 
-    expectResponse(TransferDSP::estimate(onePole(reference, 0.4, 0.6), reference, rate, 0),
-                   [](double w) { return onePoleResponse(0.4, 0.6, w); }, "onepole");
+    expectResponse(
+        TransferDSP::estimate(onePole(reference, 0.4, 0.6), reference, rate, 0),
+        [](double w) { return onePoleResponse(0.4, 0.6, w); }, "onepole");
 
     // The same filter heard 10 ms late: the delay comes out first, so the phase is that of the filter.
     const std::vector<double> late = delayed(fir(reference, taps), 480);
     const auto lateEstimate = TransferDSP::estimate(late, reference, rate, 10.0);
-    expectResponse(lateEstimate, [&](double w) { return firResponse(taps, w); }, "fir-late");
+    expectResponse(
+        lateEstimate, [&](double w) { return firResponse(taps, w); }, "fir-late");
 }
 
 TEST(TransferDSP, UncorrelatedNoiseHasLowCoherence) {
@@ -85,11 +90,14 @@ TEST(TransferDSP, UncorrelatedNoiseHasLowCoherence) {
 
 TEST(TransferDSP, SegmentCountFollowsUsableLength) {
     const std::vector<double> x = noise(40960 + 3, 14);
-    auto take = [&](std::size_t n) { return std::vector<double>(x.begin(), x.begin() + static_cast<long>(n)); };
+    auto take = [&](std::size_t n) {
+        return std::vector<double>(x.begin(), x.begin() + static_cast<long>(n));
+    };
     EXPECT_EQ(TransferDSP::estimate(take(32767), take(32767), rate, 0), TransferEstimate{});
     EXPECT_EQ(TransferDSP::estimate(take(32768), take(32768), rate, 0).averages, 3);
     EXPECT_EQ(TransferDSP::estimate(take(40960), take(40960), rate, 0).averages, 4);
-    EXPECT_EQ(TransferDSP::estimate(take(40959), take(40960), rate, 0).averages, 3);  // the shorter array decides
+    EXPECT_EQ(TransferDSP::estimate(take(40959), take(40960), rate, 0).averages,
+              3);  // the shorter array decides
 
     // A delay of d samples uses the mic from d on: a mic d samples longer keeps the segment count,
     // and 0.03125 ms at 48 kHz is 1.5 samples, which rounds away from zero to 2.
@@ -111,7 +119,8 @@ TEST(TransferDSP, IdenticalSignalsGiveUnity) {
 
 TEST(TransferDSP, RefusesUnusableInput) {
     const std::vector<double> x = noise(40960, 16);
-    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
     EXPECT_EQ(TransferDSP::estimate(x, x, rate, -0.5), TransferEstimate{});
     EXPECT_EQ(TransferDSP::estimate(x, x, rate, nan), TransferEstimate{});
     EXPECT_EQ(TransferDSP::estimate(x, x, rate, 1e300), TransferEstimate{});  // far beyond the mic

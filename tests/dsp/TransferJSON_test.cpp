@@ -1,3 +1,5 @@
+#include "TransferJSON.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -5,8 +7,6 @@
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
-
-#include "TransferJSON.h"
 
 namespace {
 
@@ -100,20 +100,23 @@ TEST(TransferJSON, RoundTripIsBitExact) {
 TEST(TransferJSON, RefusesToWriteNonFiniteNumbers) {
     const double bad[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()};
     for (double value : bad) {
-        for (auto field : {&TransferTrace::captured, &TransferTrace::sampleRate, &TransferTrace::compensationMS,
-                           &TransferTrace::arrivalMS}) {
+        for (auto field : {&TransferTrace::captured, &TransferTrace::sampleRate,
+                           &TransferTrace::compensationMS, &TransferTrace::arrivalMS}) {
             TransferTrace t = sampleTrace();
             t.*field = value;
             auto text = TransferJSON::encode({sampleTrace(), t});
             ASSERT_FALSE(text.ok());
-            EXPECT_NE(text.error().description.find("Trace 2"), std::string::npos) << text.error().description;
+            EXPECT_NE(text.error().description.find("Trace 2"), std::string::npos)
+                << text.error().description;
         }
-        for (auto field : {&TransferBin::hz, &TransferBin::real, &TransferBin::imag, &TransferBin::coherence}) {
+        for (auto field :
+             {&TransferBin::hz, &TransferBin::real, &TransferBin::imag, &TransferBin::coherence}) {
             TransferTrace t = sampleTrace();
             t.bins[1].*field = value;
             auto text = TransferJSON::encode({t});
             ASSERT_FALSE(text.ok());
-            EXPECT_NE(text.error().description.find("Trace 1, bin 2"), std::string::npos) << text.error().description;
+            EXPECT_NE(text.error().description.find("Trace 1, bin 2"), std::string::npos)
+                << text.error().description;
         }
     }
     TransferTrace t = sampleTrace();
@@ -122,8 +125,9 @@ TEST(TransferJSON, RefusesToWriteNonFiniteNumbers) {
 }
 
 TEST(TransferJSON, EveryKeyIsRequired) {
-    for (const char* key : {"id", "name", "captured", "sampleRate", "compensationMS", "arrivalMS", "micChannel",
-                            "referenceChannel", "bins", "averages", "position", "setupID", "hardwareIdentity"}) {
+    for (const char* key :
+         {"id", "name", "captured", "sampleRate", "compensationMS", "arrivalMS", "micChannel",
+          "referenceChannel", "bins", "averages", "position", "setupID", "hardwareIdentity"}) {
         Json j = validArray();
         j[0].erase(key);
         const std::string error = decodeError(j.dump());
@@ -140,15 +144,23 @@ TEST(TransferJSON, EveryKeyIsRequired) {
 
 TEST(TransferJSON, RefusesWrongTypes) {
     const std::pair<const char*, Json> cases[] = {
-        {"id", 12},           {"name", 1.5},        {"captured", "today"}, {"sampleRate", nullptr},
-        {"micChannel", true}, {"micChannel", "0"},  {"bins", Json::object()}, {"averages", Json::array()},
-        {"position", false},  {"hardwareIdentity", Json::array()},
+        {"id", 12},
+        {"name", 1.5},
+        {"captured", "today"},
+        {"sampleRate", nullptr},
+        {"micChannel", true},
+        {"micChannel", "0"},
+        {"bins", Json::object()},
+        {"averages", Json::array()},
+        {"position", false},
+        {"hardwareIdentity", Json::array()},
     };
     for (const auto& [key, value] : cases) {
         Json j = validArray();
         j[0][key] = value;
         const std::string error = decodeError(j.dump());
-        EXPECT_NE(error.find(std::string("\"") + key + "\" must be"), std::string::npos) << key << ": " << error;
+        EXPECT_NE(error.find(std::string("\"") + key + "\" must be"), std::string::npos)
+            << key << ": " << error;
     }
     Json j = validArray();
     j[0]["bins"][0]["coherence"] = "high";
@@ -165,7 +177,8 @@ TEST(TransferJSON, RefusesWrongTypes) {
 // nlohmann would read 3.5 into an int as 3; an integer field must hold a whole number that fits.
 TEST(TransferJSON, IntegerFieldsNeedWholeNumbersInRange) {
     for (const char* key : {"micChannel", "referenceChannel", "averages"}) {
-        for (const Json& bad : {Json(3.5), Json(-0.25), Json(1e10), Json(-3000000000LL), Json(4294967296ULL)}) {
+        for (const Json& bad :
+             {Json(3.5), Json(-0.25), Json(1e10), Json(-3000000000LL), Json(4294967296ULL)}) {
             Json j = validArray();
             j[0][key] = bad;
             const std::string error = decodeError(j.dump());
