@@ -30,7 +30,7 @@ QList<GuideArticle> build() {
             },
             QStringLiteral(
                 "Quorvel Pocket, the phone edition, is not part of this Linux build; its article here covers "
-                "the same single-microphone checks on this computer, with the same presets. This is a "
+                "the same single-microphone checks on this computer. This is a "
                 "development build whose measurements have not yet been validated on calibrated hardware. "
                 "Stop all in the header, or the Space key while no text field has focus, stops playback, "
                 "the signal generators, spoken IDs and the microphone measurement. Minimising or hiding the "
@@ -104,7 +104,8 @@ QList<GuideArticle> build() {
                                "which becomes the current one."),
                 QStringLiteral(
                     "Play a music track like any other: it sounds from the MPD server’s own output "
-                    "at the server’s volume, and the transport pauses, seeks and stops it."),
+                    "at the server’s volume; pause or stop it from the transport and seek with the Now "
+                    "playing slider."),
             },
             QStringLiteral(
                 "In this build the music service is an MPD server: its stored playlists stand in for library "
@@ -171,9 +172,9 @@ QList<GuideArticle> build() {
             QStringLiteral("Pocket: iPhone mic or external input"),
             QStringLiteral("Run spectrum checks with the built-in mic or connected hardware."),
             {
-                QStringLiteral("Connect the microphone, a USB measurement microphone or an interface input, "
-                               "or use the computer’s built-in mic, and check that your sound system lists "
-                               "it."),
+                QStringLiteral("Connect a USB measurement microphone or a microphone on an interface input, "
+                               "or use the computer’s "
+                               "built-in mic, and check that your sound system lists it."),
                 QStringLiteral("On Measure press Refresh devices and choose it under Interface; System "
                                "default uses the system’s default input."),
                 QStringLiteral("Set Mic · channel to the input the microphone is on and leave Electrical "
@@ -232,8 +233,9 @@ QList<GuideArticle> build() {
                                "the air temperature to show the equivalent path in metres."),
             },
             QStringLiteral(
-                "Steady tones repeat, so their delay is ambiguous; use noise. The delay includes every "
-                "latency between the two inputs’ paths and can follow a strong reflection. The search "
+                "Steady tones repeat, so their delay is ambiguous; use noise. The delay includes the latency "
+                "of processors and amplifiers in the speaker path as well as the "
+                "acoustic path, and can follow a strong reflection. The search "
                 "reaches up to 250 ms. Correlation shows how clear the delay peak is; it is not coherence. "
                 "The air temperature and the fixed latency change the equivalent distance, not the delay."),
         },
