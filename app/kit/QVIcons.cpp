@@ -46,7 +46,7 @@ constexpr std::array<Entry, 43> kTable{{
     {"chevron.right", "go-next-symbolic"},
     {"checkmark", "object-select-symbolic"},
     {"checkmark.circle.fill", "emblem-default-symbolic"},
-    {"circle", "radio-symbolic"},
+    {"circle", nullptr},
     {"plus", "list-add-symbolic"},
     {"plus.circle.fill", nullptr},
     {"ellipsis", "view-more-horizontal-symbolic"},
@@ -193,6 +193,23 @@ QPainterPath circlePath(double cx, double cy, double r) {
     return p;
 }
 
+// Outlines put together without boolean operations: united() treats open lines as empty areas.
+QPainterPath cat(std::initializer_list<QPainterPath> parts) {
+    QPainterPath out;
+    for (const QPainterPath& p : parts) out.addPath(p);
+    out.setFillRule(Qt::WindingFill);
+    return out;
+}
+
+// `outer` with `hole` cut out. Each is first merged into plain outlines, then odd-even filling leaves the
+// hole open (QPainterPath::subtracted() keeps the hole's outline with the wrong winding here).
+QPainterPath holed(const QPainterPath& outer, const QPainterPath& hole) {
+    QPainterPath out = outer.simplified();
+    out.addPath(hole.simplified());
+    out.setFillRule(Qt::OddEvenFill);
+    return out;
+}
+
 QPainterPath stroked(const QPainterPath& path, double width) {
     QPainterPathStroker s;
     s.setWidth(width);
@@ -274,50 +291,56 @@ QPainterPath star(double cx, double cy, double r) {
     return p;
 }
 
-// The drawn form as one filled path on the 24-unit grid.
+// The drawn form as one filled outline on the 24-unit grid.
 QPainterPath shape(const QString& s) {
     constexpr double line = 2.0;
-    if (s == QLatin1String("play.fill")) return polyline({{7, 4}, {20, 12}, {7, 20}, {7, 4}});
-    if (s == QLatin1String("pause.fill")) {
+    auto is = [&s](const char* name) { return s == QLatin1String(name); };
+    const QPainterPath ring = stroked(circlePath(12, 12, 10), line * 0.8);
+    if (is("play.fill")) return polyline({{7, 4}, {20, 12}, {7, 20}, {7, 4}});
+    if (is("pause.fill")) {
         QPainterPath p;
         p.addRoundedRect(6, 4, 4, 16, 1, 1);
         p.addRoundedRect(14, 4, 4, 16, 1, 1);
         return p;
     }
-    if (s == QLatin1String("stop.fill")) {
+    if (is("stop.fill")) {
         QPainterPath p;
         p.addRoundedRect(5, 5, 14, 14, 2.5, 2.5);
         return p;
     }
-    if (s == QLatin1String("plus")) return stroked(polyline({{12, 4}, {12, 20}}) + polyline({{4, 12}, {20, 12}}), line);
-    if (s == QLatin1String("plus.circle.fill"))
-        return circlePath(12, 12, 10).subtracted(stroked(polyline({{12, 7}, {12, 17}}) + polyline({{7, 12}, {17, 12}}), line));
-    if (s == QLatin1String("checkmark")) return stroked(polyline({{4.5, 12.5}, {9.5, 17.5}, {19.5, 6.5}}), line);
-    if (s == QLatin1String("checkmark.circle.fill"))
-        return circlePath(12, 12, 10).subtracted(stroked(polyline({{7.5, 12.5}, {10.5, 15.5}, {16.5, 8.5}}), line));
-    if (s == QLatin1String("circle")) return stroked(circlePath(12, 12, 9), line * 0.8);
-    if (s == QLatin1String("chevron.right")) return stroked(polyline({{9, 5}, {16, 12}, {9, 19}}), line);
-    if (s == QLatin1String("arrow.right"))
-        return stroked(polyline({{4, 12}, {20, 12}}) + arrowHead({20, 12}, 0), line);
-    if (s == QLatin1String("arrow.up")) return stroked(polyline({{12, 20}, {12, 4}}) + arrowHead({12, 4}, -90), line);
-    if (s == QLatin1String("arrow.down")) return stroked(polyline({{12, 4}, {12, 20}}) + arrowHead({12, 20}, 90), line);
-    if (s == QLatin1String("arrow.left.and.right"))
-        return stroked(polyline({{3, 12}, {21, 12}}) + arrowHead({21, 12}, 0) + arrowHead({3, 12}, 180), line);
-    if (s == QLatin1String("arrow.left.arrow.right"))
-        return stroked(polyline({{4, 8}, {20, 8}}) + arrowHead({20, 8}, 0, 4) + polyline({{20, 16}, {4, 16}}) +
-                           arrowHead({4, 16}, 180, 4),
+    const QPainterPath cross = cat({polyline({{12, 4}, {12, 20}}), polyline({{4, 12}, {20, 12}})});
+    if (is("plus")) return stroked(cross, line);
+    if (is("plus.circle.fill")) {
+        QTransform small;
+        small.translate(12, 12);
+        small.scale(0.62, 0.62);
+        small.translate(-12, -12);
+        return holed(circlePath(12, 12, 10), stroked(small.map(cross), line));
+    }
+    if (is("checkmark")) return stroked(polyline({{4.5, 12.5}, {9.5, 17.5}, {19.5, 6.5}}), line);
+    if (is("checkmark.circle.fill"))
+        return holed(circlePath(12, 12, 10), stroked(polyline({{7.5, 12.5}, {10.5, 15.5}, {16.5, 8.5}}), line));
+    if (is("circle")) return stroked(circlePath(12, 12, 9), line * 0.8);
+    if (is("chevron.right")) return stroked(polyline({{9, 5}, {16, 12}, {9, 19}}), line);
+    if (is("arrow.right")) return stroked(cat({polyline({{4, 12}, {20, 12}}), arrowHead({20, 12}, 0)}), line);
+    if (is("arrow.up")) return stroked(cat({polyline({{12, 20}, {12, 4}}), arrowHead({12, 4}, -90)}), line);
+    if (is("arrow.down")) return stroked(cat({polyline({{12, 4}, {12, 20}}), arrowHead({12, 20}, 90)}), line);
+    if (is("arrow.left.and.right"))
+        return stroked(cat({polyline({{3, 12}, {21, 12}}), arrowHead({21, 12}, 0), arrowHead({3, 12}, 180)}), line);
+    if (is("arrow.left.arrow.right"))
+        return stroked(cat({polyline({{4, 8}, {20, 8}}), arrowHead({20, 8}, 0, 4), polyline({{20, 16}, {4, 16}}),
+                            arrowHead({4, 16}, 180, 4)}),
                        line);
-    if (s == QLatin1String("arrow.clockwise") || s == QLatin1String("repeat")) {
+    if (is("arrow.clockwise") || is("repeat")) {
         QPainterPath p;
         const QRectF box(4.5, 4.5, 15, 15);
         p.arcMoveTo(box, 70);
         p.arcTo(box, 70, -320);
-        return stroked(p + arrowHead(p.currentPosition(), -20, 4), line);
+        return stroked(cat({p, arrowHead(p.currentPosition(), -20, 4)}), line);
     }
-    if (s == QLatin1String("waveform")) return stroked(bars(12, 12, 20, 18), line);
-    if (s == QLatin1String("waveform.circle"))
-        return stroked(circlePath(12, 12, 10), line * 0.8) + stroked(bars(12, 12, 12, 10), line * 0.75);
-    if (s == QLatin1String("waveform.path")) {
+    if (is("waveform")) return stroked(bars(12, 12, 20, 18), 1.6);
+    if (is("waveform.circle")) return cat({ring, stroked(bars(12, 12, 12, 10), 1.2)});
+    if (is("waveform.path")) {
         QPainterPath p;
         for (int i = 0; i <= 40; ++i) {
             const double x = 2 + 20.0 * i / 40;
@@ -327,69 +350,72 @@ QPainterPath shape(const QString& s) {
         }
         return stroked(p, line);
     }
-    if (s == QLatin1String("chart.xyaxis.line"))
-        return stroked(polyline({{4, 3}, {4, 20}, {21, 20}}), line) +
-               stroked(polyline({{7, 16}, {11, 10}, {14, 13}, {19, 5}}), line);
-    if (s == QLatin1String("speaker.fill")) return speaker();
-    if (s == QLatin1String("speaker.wave.1.fill")) return speaker() + stroked(waves(1), line * 0.9);
-    if (s == QLatin1String("speaker.wave.2") || s == QLatin1String("airplayaudio"))
-        return speaker() + stroked(waves(2), line * 0.9);
-    if (s == QLatin1String("speaker.3")) return speaker() + stroked(waves(3), line * 0.8);
-    if (s == QLatin1String("questionmark.circle"))
-        return stroked(circlePath(12, 12, 10), line * 0.8) + letterPath(QStringLiteral("?"), 12, 12, 11);
-    if (s == QLatin1String("info.circle"))
-        return stroked(circlePath(12, 12, 10), line * 0.8) + letterPath(QStringLiteral("i"), 12, 12, 11);
-    if (s == QLatin1String("exclamationmark.circle.fill"))
-        return circlePath(12, 12, 10).subtracted(letterPath(QStringLiteral("!"), 12, 12, 11));
-    if (s == QLatin1String("l.circle"))
-        return stroked(circlePath(12, 12, 10), line * 0.8) + letterPath(QStringLiteral("L"), 12, 12, 10);
-    if (s == QLatin1String("r.circle"))
-        return stroked(circlePath(12, 12, 10), line * 0.8) + letterPath(QStringLiteral("R"), 12, 12, 10);
-    if (s == QLatin1String("sparkle")) return star(12, 12, 10);
-    if (s == QLatin1String("sparkles")) return star(10, 13, 8) + star(19, 5, 3.5) + star(19.5, 19, 2.5);
-    if (s == QLatin1String("ellipsis")) return circlePath(5, 12, 2) + circlePath(12, 12, 2) + circlePath(19, 12, 2);
-    if (s == QLatin1String("slider.horizontal.3"))
-        return stroked(polyline({{3, 6}, {21, 6}}) + polyline({{3, 12}, {21, 12}}) + polyline({{3, 18}, {21, 18}}), 1.5) +
-               circlePath(15, 6, 2.5) + circlePath(8, 12, 2.5) + circlePath(13, 18, 2.5);
-    if (s == QLatin1String("music.note") || s == QLatin1String("music.note.list")) {
-        const bool list = s == QLatin1String("music.note.list");
-        const double x = list ? 16 : 13;
-        QPainterPath p;
-        p.addEllipse(QPointF(x - 3, 18), 3.5, 2.8);
-        p += stroked(polyline({{x, 18}, {x, 4}, {x + 5, 6}}), line);
-        if (list) p += stroked(polyline({{3, 5}, {10, 5}}) + polyline({{3, 10}, {10, 10}}) + polyline({{3, 15}, {7, 15}}), line);
+    if (is("chart.xyaxis.line"))
+        return cat({stroked(polyline({{4, 3}, {4, 20}, {21, 20}}), line),
+                    stroked(polyline({{7, 16}, {11, 10}, {14, 13}, {19, 5}}), line)});
+    if (is("speaker.fill")) {
+        QPainterPath p = polyline({{4, 8.5}, {9, 8.5}, {16, 3}, {16, 21}, {9, 15.5}, {4, 15.5}});
+        p.closeSubpath();
         return p;
     }
-    if (s == QLatin1String("folder")) {
+    if (is("speaker.wave.1.fill")) return cat({speaker(), stroked(waves(1), line * 0.9)});
+    if (is("speaker.wave.2") || is("airplayaudio")) return cat({speaker(), stroked(waves(2), line * 0.9)});
+    if (is("speaker.3")) return cat({speaker(), stroked(waves(3), line * 0.8)});
+    if (is("questionmark.circle")) return cat({ring, letterPath(QStringLiteral("?"), 12, 12, 11)});
+    if (is("info.circle")) return cat({ring, letterPath(QStringLiteral("i"), 12, 12, 11)});
+    if (is("exclamationmark.circle.fill"))
+        return holed(circlePath(12, 12, 10), letterPath(QStringLiteral("!"), 12, 12, 11));
+    if (is("l.circle")) return cat({ring, letterPath(QStringLiteral("L"), 12, 12, 10)});
+    if (is("r.circle")) return cat({ring, letterPath(QStringLiteral("R"), 12, 12, 10)});
+    if (is("sparkle")) return star(12, 12, 10);
+    if (is("sparkles")) return cat({star(10, 13, 8), star(19, 5, 3.5), star(19.5, 19, 2.5)});
+    if (is("ellipsis")) return cat({circlePath(5, 12, 2), circlePath(12, 12, 2), circlePath(19, 12, 2)});
+    if (is("slider.horizontal.3"))
+        return cat({stroked(cat({polyline({{3, 6}, {21, 6}}), polyline({{3, 12}, {21, 12}}), polyline({{3, 18}, {21, 18}})}),
+                            1.5),
+                    circlePath(15, 6, 2.5), circlePath(8, 12, 2.5), circlePath(13, 18, 2.5)});
+    if (is("music.note") || is("music.note.list")) {
+        const bool list = is("music.note.list");
+        const double x = list ? 16 : 13;
+        QPainterPath head;
+        head.addEllipse(QPointF(x - 3, 18), 3.5, 2.8);
+        QPainterPath p = cat({head, stroked(polyline({{x, 18}, {x, 4}, {x + 5, 6}}), line)});
+        if (list)
+            p.addPath(stroked(cat({polyline({{3, 5}, {10, 5}}), polyline({{3, 10}, {10, 10}}), polyline({{3, 15}, {7, 15}})}),
+                              line));
+        return p;
+    }
+    if (is("folder")) {
         QPainterPath p = polyline({{3, 6}, {9, 6}, {11, 8}, {21, 8}, {21, 19}, {3, 19}});
         p.closeSubpath();
         return p;
     }
-    if (s == QLatin1String("trash")) {
+    if (is("trash")) {
         QPainterPath p = polyline({{6, 8}, {18, 8}, {17, 20}, {7, 20}});
         p.closeSubpath();
-        return p + stroked(polyline({{4, 5.5}, {20, 5.5}}) + polyline({{10, 3.5}, {14, 3.5}}), line);
+        return cat({p, stroked(cat({polyline({{4, 5.5}, {20, 5.5}}), polyline({{10, 3.5}, {14, 3.5}})}), line)});
     }
-    if (s == QLatin1String("camera")) {
+    if (is("camera")) {
         QPainterPath body;
         body.addRoundedRect(3, 7, 18, 13, 2.5, 2.5);
-        body += polyline({{8, 7}, {9.5, 4.5}, {14.5, 4.5}, {16, 7}, {8, 7}});
-        return body.subtracted(circlePath(12, 13.5, 3.5));
+        body.addPath(polyline({{8, 7.5}, {9.5, 4.5}, {14.5, 4.5}, {16, 7.5}, {8, 7.5}}));
+        body.setFillRule(Qt::WindingFill);
+        return holed(body, circlePath(12, 13.5, 3.5));
     }
-    if (s == QLatin1String("mic") || s == QLatin1String("mic.fill")) {
+    if (is("mic") || is("mic.fill")) {
         QPainterPath capsule;
         capsule.addRoundedRect(9, 3, 6, 11, 3, 3);
         QPainterPath cradle;
         const QRectF box(6, 5, 12, 12);
         cradle.arcMoveTo(box, 180);
         cradle.arcTo(box, 180, 180);
-        cradle += polyline({{12, 17}, {12, 21}});
-        return (s == QLatin1String("mic") ? stroked(capsule, 1.6) : capsule) + stroked(cradle, 1.6);
+        cradle.moveTo(12, 17);
+        cradle.lineTo(12, 21);
+        return cat({is("mic") ? stroked(capsule, 1.6) : capsule, stroked(cradle, 1.6)});
     }
-    if (s == QLatin1String("magnifyingglass"))
-        return stroked(circlePath(10, 10, 6), line) + stroked(polyline({{14.5, 14.5}, {20, 20}}), line * 1.2);
-    if (s == QLatin1String("person.wave.2")) {
-        QPainterPath p = circlePath(9, 8, 3.5);
+    if (is("magnifyingglass"))
+        return cat({stroked(circlePath(10, 10, 6), line), stroked(polyline({{14.5, 14.5}, {20, 20}}), line * 1.2)});
+    if (is("person.wave.2")) {
         QPainterPath body;
         body.addRoundedRect(3, 13, 12, 8, 4, 4);
         QPainterPath w;
@@ -399,7 +425,7 @@ QPainterPath shape(const QString& s) {
             w.arcMoveTo(box, -45);
             w.arcTo(box, -45, 90);
         }
-        return p + body + stroked(w, 1.6);
+        return cat({circlePath(9, 8, 3.5), body, stroked(w, 1.6)});
     }
     return circlePath(12, 12, 5);
 }
@@ -431,9 +457,7 @@ void drawSymbol(QPainter& painter, const QRectF& box, const QString& symbol, con
     painter.setRenderHint(QPainter::Antialiasing);
     painter.translate(box.center().x() - side / 2, box.center().y() - side / 2);
     painter.scale(side / 24.0, side / 24.0);
-    QPainterPath path = shape(symbol);
-    path.setFillRule(Qt::WindingFill);
-    painter.fillPath(path.simplified(), color);
+    painter.fillPath(shape(symbol), color);
     painter.restore();
 }
 
