@@ -5,9 +5,11 @@
 #include <QHash>
 #include <QIconEngine>
 #include <QImage>
+#include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStandardPaths>
+#include <QToolButton>
 #include <QtMath>
 #include <array>
 
@@ -459,6 +461,29 @@ void drawSymbol(QPainter& painter, const QRectF& box, const QString& symbol, con
     painter.scale(side / 24.0, side / 24.0);
     painter.fillPath(shape(symbol), color);
     painter.restore();
+}
+
+QToolButton* button(const QString& symbol, int pixels, const QColor& color, const QString& accessibleName,
+                    QWidget* parent) {
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QStringLiteral("qvSymbolButton"));
+    b->setIcon(icon(symbol, color));
+    b->setIconSize(QSize(pixels, pixels));
+    b->setAutoRaise(true);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setFocusPolicy(Qt::TabFocus);
+    if (!accessibleName.isEmpty()) {
+        b->setAccessibleName(accessibleName);
+        b->setToolTip(accessibleName);
+    }
+    return b;
+}
+
+QLabel* label(const QString& symbol, int pixels, const QColor& color, QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setPixmap(pixmap(symbol, pixels, color, l->devicePixelRatioF()));
+    l->setFixedSize(pixels, pixels);
+    return l;
 }
 
 }  // namespace QVIcons

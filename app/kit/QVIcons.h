@@ -9,8 +9,11 @@
 #include <QString>
 #include <span>
 
+class QLabel;
 class QPainter;
 class QRectF;
+class QToolButton;
+class QWidget;
 
 namespace QVIcons {
 
@@ -40,5 +43,13 @@ bool fromTheme(const QString& symbol);
 
 // Draws the drawn form of `symbol` into `box` in `color`. Main thread only.
 void drawSymbol(QPainter& painter, const QRectF& box, const QString& symbol, const QColor& color);
+
+// A button without chrome that shows only `symbol`, `pixels` square, in `color`; `accessibleName` is also
+// its tool tip. Main thread only.
+QToolButton* button(const QString& symbol, int pixels, const QColor& color, const QString& accessibleName = {},
+                    QWidget* parent = nullptr);
+
+// A label showing only `symbol`. Main thread only.
+QLabel* label(const QString& symbol, int pixels, const QColor& color, QWidget* parent = nullptr);
 
 }  // namespace QVIcons

@@ -111,6 +111,8 @@ QString styleSheet() {
              .arg(css(track), css(handle), css(handleHover));
     s += QStringLiteral(
              "QLineEdit#qvNumberField { background: transparent; border: none; padding: 0; color: %1; }\n"
+             "QToolButton#qvSymbolButton { background: transparent; border: none; padding: 0; }\n"
+             "QToolButton#qvSymbolButton:pressed { background: rgba(255, 255, 255, 20); border-radius: 6px; }\n"
              "QToolTip { background: %2; color: %1; border: 1px solid %3; padding: 4px; }\n"
              "QMenu { background: %2; color: %1; border: 1px solid %3; padding: 4px; }\n"
              "QMenu::item { padding: 5px 18px 5px 10px; border-radius: 5px; }\n"

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QSet>
 #include <QTest>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "QVAction.h"
@@ -176,6 +177,14 @@ TEST(QVKitSamples, SavesReviewImages) {
     auto* disabled = new QVAction("Speak left + right", "person.wave.2");
     disabled->setEnabled(false);
     status->add(disabled);
+    auto* symbols = new QHBoxLayout;
+    symbols->addWidget(QVIcons::label("waveform", 20, QVStyle::accent()));
+    symbols->addWidget(new QLabel("Playing"));
+    symbols->addStretch(1);
+    symbols->addWidget(QVIcons::button("exclamationmark.circle.fill", 18, QColor(255, 149, 0), "Playback error details"));
+    symbols->addWidget(QVIcons::button("play.fill", 18, QVStyle::primary(), "Play"));
+    symbols->addWidget(QVIcons::button("trash", 16, QVStyle::secondary(), "Remove"));
+    status->addLayout(symbols);
     page.add(status);
     page.add(new QVCard({}, new QVEmpty("music.note.list", "Your reference tracks",
                                         "Add music and get ready to listen.")));
