@@ -13,10 +13,9 @@ public:
     QString text_;
     QColor color_;
 
-    QSize sizeHint() const override {
-        const QFontMetrics fm(font());
-        return {fm.horizontalAdvance(text_), fm.height()};
-    }
+    // No width of its own: metrics side by side share the row evenly, whatever their values, and a long
+    // value shrinks and cuts within its share.
+    QSize sizeHint() const override { return {0, QFontMetrics(font()).height()}; }
     QSize minimumSizeHint() const override { return {0, QFontMetrics(font()).height()}; }
 
 protected:

@@ -5,7 +5,6 @@
 #include <QScrollArea>
 #include <QString>
 
-class QLabel;
 class QVBoxLayout;
 
 class QVPage : public QScrollArea {

@@ -165,7 +165,7 @@ TEST(QVKitSamples, SavesReviewImages) {
     auto* metrics = new QHBoxLayout;
     metrics->addWidget(new QVMetric(qvFormat("%.2f ms", 3.4921), "Delay"));
     metrics->addWidget(new QVMetric("0.98", "Correlation", Qt::white));
-    metrics->addWidget(new QVMetric("A very long read-out that cannot fit", "Shrinks then cuts"));
+    metrics->addWidget(new QVMetric("A very long read-out that cannot fit in the room it is given", "Shrinks then cuts"));
     status->addLayout(metrics);
     status->add(new QVNumber("Spacing", QVBinding<double>::of(spacing), "m"));
     status->add(new QVNumber("Temperature", QVBinding<double>::of(temperature), "°C"));
