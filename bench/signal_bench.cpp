@@ -20,8 +20,8 @@
 namespace {
 namespace fs = std::filesystem;
 
-std::string g_dir;        // scratch folder; also TMPDIR, so renders land there
-std::string g_flac5min;   // 5-minute stereo 48 kHz FLAC of pink noise
+std::string g_dir;       // scratch folder; also TMPDIR, so renders land there
+std::string g_flac5min;  // 5-minute stereo 48 kHz FLAC of pink noise
 
 void shell(const std::string& command) {
     if (std::system((command + " 2>/dev/null").c_str()) != 0) {
@@ -38,8 +38,10 @@ const std::string soxMonoFiltered = "remix -m 1v0.5,2v0.5 1v0.5,2v0.5 highpass -
 void oursPink(benchmark::State& state) {
     for (auto _ : state) {
         auto path = SignalRenderer::make({.kind = SignalKind::pink, .seconds = 60}, 192000);
-        if (!path.ok()) state.SkipWithError(path.error().description.c_str());
-        else TempFiles::removeQuietly(*path);
+        if (!path.ok())
+            state.SkipWithError(path.error().description.c_str());
+        else
+            TempFiles::removeQuietly(*path);
     }
 }
 
@@ -55,8 +57,10 @@ void oursProcess(benchmark::State& state, bool matchRMS) {
     settings.matchRMS = matchRMS;
     for (auto _ : state) {
         auto path = FileProcessor::render(g_flac5min, settings);
-        if (!path.ok()) state.SkipWithError(path.error().description.c_str());
-        else TempFiles::removeQuietly(*path);
+        if (!path.ok())
+            state.SkipWithError(path.error().description.c_str());
+        else
+            TempFiles::removeQuietly(*path);
     }
 }
 
@@ -128,8 +132,14 @@ int main(int argc, char** argv) {
     auto ms = benchmark::kMillisecond;
     benchmark::RegisterBenchmark("ours/pink-60s-192k", oursPink)->Iterations(3)->Unit(ms)->UseRealTime();
     benchmark::RegisterBenchmark("sox/pink-60s-192k", soxPink)->Iterations(3)->Unit(ms)->UseRealTime();
-    benchmark::RegisterBenchmark("ours/process-5min-flac", oursProcess, false)->Iterations(3)->Unit(ms)->UseRealTime();
-    benchmark::RegisterBenchmark("ours/process-5min-flac-rms", oursProcess, true)->Iterations(3)->Unit(ms)->UseRealTime();
+    benchmark::RegisterBenchmark("ours/process-5min-flac", oursProcess, false)
+        ->Iterations(3)
+        ->Unit(ms)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("ours/process-5min-flac-rms", oursProcess, true)
+        ->Iterations(3)
+        ->Unit(ms)
+        ->UseRealTime();
     benchmark::RegisterBenchmark("sox/process-5min-flac", soxProcess)->Iterations(3)->Unit(ms)->UseRealTime();
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -1,3 +1,5 @@
+#include "AudioFile.h"
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/resource.h>
@@ -8,18 +10,20 @@
 #include <filesystem>
 #include <numbers>
 
-#include "AudioFile.h"
 #include "TestHome.h"
 
 namespace {
 // Runs a shell command (sox makes the foreign-format inputs); fails the test when it fails.
-void run(const std::string& command) { ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command; }
+void run(const std::string& command) {
+    ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command;
+}
 
 AudioBuffer ramp(int channels, std::int64_t frames, float offset) {
     AudioBuffer b(*AudioFormat::standard(44100, channels), frames);
     b.setFrameLength(frames);
     for (int c = 0; c < channels; ++c)
-        for (std::int64_t i = 0; i < frames; ++i) b.channel(c)[i] = offset + static_cast<float>(c) + 1e-4f * i;
+        for (std::int64_t i = 0; i < frames; ++i)
+            b.channel(c)[i] = offset + static_cast<float>(c) + 1e-4f * i;
     return b;
 }
 
@@ -162,7 +166,8 @@ TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().domain, "sndfile");
     EXPECT_EQ(missing.error().code, SF_ERR_SYSTEM);
-    EXPECT_NE(missing.error().description.find("No such file"), std::string::npos) << missing.error().description;
+    EXPECT_NE(missing.error().description.find("No such file"), std::string::npos)
+        << missing.error().description;
 
     run("echo 'not audio' > " + dir + "/junk.wav");
     auto junk = AudioFileReader::open(dir + "/junk.wav");
@@ -170,7 +175,8 @@ TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
     EXPECT_EQ(junk.error().description, "Format not recognised.");
 
     auto stereo = *AudioFormat::standard(48000, 2);
-    for (const std::string& bad : {dir + "/out.flac", dir + "/noextension", dir + "/no-such-folder/out.wav"}) {
+    for (const std::string& bad :
+         {dir + "/out.flac", dir + "/noextension", dir + "/no-such-folder/out.wav"}) {
         auto w = AudioFileWriter::create(bad, stereo);
         ASSERT_FALSE(w.ok()) << bad;
         EXPECT_EQ(w.error().domain, "sndfile");
