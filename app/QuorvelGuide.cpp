@@ -110,7 +110,10 @@ QList<GuideArticle> build() {
             QStringLiteral(
                 "In this build the music service is an MPD server: its stored playlists stand in for library "
                 "playlists and its database for the catalogue. The server must be running and reachable at "
-                "that address; when the sheet reports that access was denied, check the server first. "
+                "that address, with its password given as password@host in "
+                "MPD_HOST when it asks for one; when the sheet reports that access was denied, check the "
+                "server "
+                "first. "
                 "Imported entries refer to songs on the server, not copies of their audio, so they play only "
                 "while the server still has those files. Cue points, trim, loop, channel processing and "
                 "routed outputs do not apply to music tracks, and starting one ends the microphone "
