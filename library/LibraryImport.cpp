@@ -1,6 +1,8 @@
 // LibraryStore's import of local audio files and M3U/M3U8 playlists.
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <QFile>
 #include <QFileInfo>
 
