@@ -5,6 +5,7 @@
 
 #include "AppleMusicPlayback.h"
 #include "FakeMusicService.h"
+#include "MusicTestController.h"
 
 namespace {
 
@@ -12,61 +13,6 @@ using Found = Result<std::optional<Song>>;
 using Songs = Result<std::vector<Song>>;
 using Subscription = Result<MusicSubscription>;
 using State = Result<PlayerState>;
-
-// The player controller's part in a music request, as its stop() and start operations behave.
-class TestController : public QObject, public MusicPlaybackHost {
-public:
-    explicit TestController(FakeMusicService& service) : service_(service), playback(*this, service, this) {}
-
-    void stop() {
-        generation_ = Uuid::generate();
-        busy = false;
-        if (musicActive_) {
-            service_.stop();
-            musicActive_ = false;
-        }
-        timer = false;
-        status = "Stopped";
-        playing = false;
-        currentTime = 0;
-        duration = 0;
-        errorDetail.reset();
-    }
-    void playMusic(const MusicTrackRequest& track) {
-        stop();
-        busy = true;
-        status = "Loading " + track.displayTitle + "…";
-        playback.play(track, generation_);
-    }
-    void playLocal() {
-        stop();
-        status = "Local track";
-    }
-
-    Uuid generation() const override { return generation_; }
-    void setBusy(bool b) override { busy = b; }
-    void setStatus(const QString& s) override { status = s; }
-    void setPlaying(bool p) override { playing = p; }
-    void setCurrentTime(double s) override { currentTime = s; }
-    void setDuration(double s) override { duration = s; }
-    void setErrorDetail(const std::optional<QString>& d) override { errorDetail = d; }
-    bool musicActive() const override { return musicActive_; }
-    void setMusicActive(bool a) override { musicActive_ = a; }
-    void startMusicTimer() override { timer = true; }
-
-    bool busy = false, playing = false, timer = false;
-    QString status = "Stopped";
-    double currentTime = 0, duration = 0;
-    std::optional<QString> errorDetail;
-
-private:
-    FakeMusicService& service_;
-    Uuid generation_ = Uuid::generate();
-    bool musicActive_ = false;
-
-public:
-    AppleMusicPlayback playback;
-};
 
 MusicTrackRequest libraryTrack(const Song& song, bool withPayload = false) {
     MusicTrackRequest track;
