@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "AudioEngineBase.h"
 #include "DeviceIds.h"
 #include "JackClients.h"
 #include "TapCollector.h"
@@ -157,45 +158,13 @@ struct RtAudioSystem::Backend {
 
 namespace {
 
-class RtAudioEngine : public AudioEngine {
+class RtAudioEngine : public AudioEngineBase {
 public:
     explicit RtAudioEngine(std::shared_ptr<RtAudioSystem::Backend> backend) : backend_(std::move(backend)) {}
     ~RtAudioEngine() override { stop(); }
 
-    std::int32_t bindOutput(std::uint32_t id) override { return bind(id, outputID_); }
-    std::int32_t bindInput(std::uint32_t id) override { return bind(id, inputID_); }
-    std::uint32_t boundOutput() const override { return outputID_; }
-    std::uint32_t boundInput() const override { return inputID_; }
-
     AudioFormat inputFormat() override { return format(true); }
     AudioFormat outputFormat() override { return format(false); }
-
-    void installTap(AudioTap tap) override {
-        if (running_) stop();
-        tap_ = std::move(tap);
-    }
-    void removeTap() override {
-        if (running_) stop();
-        tap_ = nullptr;
-    }
-    bool hasTap() const override { return static_cast<bool>(tap_); }
-
-    void setOutput(int channelCount, AudioRender render) override {
-        if (running_) stop();
-        outputChannels_ = std::clamp(channelCount, 1, maxOutputChannels);
-        render_ = std::move(render);
-    }
-    void clearOutput() override {
-        if (running_) stop();
-        render_ = nullptr;
-        outputChannels_ = 0;
-    }
-    bool hasOutput() const override { return static_cast<bool>(render_); }
-
-    void setFailureHandler(AudioFailureHandler handler) override {
-        if (running_) stop();
-        failureHandler_ = std::move(handler);
-    }
 
     Status start() override;
     void stop() override;
@@ -210,14 +179,9 @@ private:
         int channels = 0;
     };
 
-    std::int32_t bind(std::uint32_t id, std::uint32_t& slot) {
-        if (running_) return AudioStatus::engineRunning;
-        if (id != 0) {
-            auto snapshot = backend_->snapshot();
-            if (!snapshot || !snapshot->find(id)) return AudioStatus::deviceNotFound;
-        }
-        slot = id;
-        return AudioStatus::ok;
+    std::int32_t checkDevice(std::uint32_t id) override {
+        auto snapshot = backend_->snapshot();
+        return snapshot && snapshot->find(id) ? AudioStatus::ok : AudioStatus::deviceNotFound;
     }
 
     AudioFormat format(bool input) const {
@@ -239,12 +203,6 @@ private:
     static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus, void* self);
 
     std::shared_ptr<RtAudioSystem::Backend> backend_;
-    std::uint32_t outputID_ = 0;
-    std::uint32_t inputID_ = 0;
-    AudioTap tap_;
-    AudioRender render_;
-    int outputChannels_ = 0;
-    AudioFailureHandler failureHandler_;
     bool running_ = false;
 
     Stream input_;

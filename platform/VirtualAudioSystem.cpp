@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 
+#include "AudioEngineBase.h"
 #include "DeviceIds.h"
 #include "TapCollector.h"
 
@@ -91,7 +92,7 @@ struct VirtualAudioSystem::State {
     void fail(VirtualEngine* engine, const std::string& description);
 };
 
-class VirtualEngine : public AudioEngine {
+class VirtualEngine : public AudioEngineBase {
 public:
     explicit VirtualEngine(std::shared_ptr<VirtualAudioSystem::State> state) : s_(std::move(state)) {
         s_->engines.push_back(this);
@@ -101,37 +102,8 @@ public:
         std::erase(s_->engines, this);
     }
 
-    std::int32_t bindOutput(std::uint32_t id) override { return bind(id, outputID_); }
-    std::int32_t bindInput(std::uint32_t id) override { return bind(id, inputID_); }
-    std::uint32_t boundOutput() const override { return outputID_; }
-    std::uint32_t boundInput() const override { return inputID_; }
-
     AudioFormat inputFormat() override { return format(s_->resolve(inputID_, true), true); }
     AudioFormat outputFormat() override { return format(s_->resolve(outputID_, false), false); }
-
-    void installTap(AudioTap tap) override {
-        assert(!running_);
-        tap_ = std::move(tap);
-    }
-    void removeTap() override {
-        if (running_) stop();
-        tap_ = nullptr;
-    }
-    bool hasTap() const override { return static_cast<bool>(tap_); }
-
-    void setOutput(int channelCount, AudioRender render) override {
-        assert(!running_);
-        outputChannels_ = std::clamp(channelCount, 1, maxOutputChannels);
-        render_ = std::move(render);
-    }
-    void clearOutput() override {
-        if (running_) stop();
-        render_ = nullptr;
-        outputChannels_ = 0;
-    }
-    bool hasOutput() const override { return static_cast<bool>(render_); }
-
-    void setFailureHandler(AudioFailureHandler handler) override { failureHandler_ = std::move(handler); }
 
     Status start() override {
         if (running_) return Status::success();
@@ -187,15 +159,10 @@ public:
     }
 
 private:
-    std::int32_t bind(std::uint32_t id, std::uint32_t& slot) {
-        if (running_) return AudioStatus::engineRunning;
-        if (id != 0) {
-            DeviceState* d = s_->byId(id);
-            if (!d) return AudioStatus::deviceNotFound;
-            if (d->spec.bindStatus != 0) return d->spec.bindStatus;
-        }
-        slot = id;
-        return AudioStatus::ok;
+    std::int32_t checkDevice(std::uint32_t id) override {
+        DeviceState* d = s_->byId(id);
+        if (!d) return AudioStatus::deviceNotFound;
+        return d->spec.bindStatus;
     }
     static AudioFormat format(const DeviceState* d, bool input) {
         if (!d) return {};
@@ -203,12 +170,6 @@ private:
     }
 
     std::shared_ptr<VirtualAudioSystem::State> s_;
-    std::uint32_t outputID_ = 0;
-    std::uint32_t inputID_ = 0;
-    AudioTap tap_;
-    AudioRender render_;
-    int outputChannels_ = 0;
-    AudioFailureHandler failureHandler_;
     bool running_ = false;
     std::string inputDevice_;
     std::string outputDevice_;

@@ -93,6 +93,19 @@ std::optional<AudioDeviceInfo> find(RtAudioSystem& system, const std::string& na
     return std::nullopt;
 }
 
+// Binds both directions of `engine` to `id`, plays `render` (when given) and captures until the recorder
+// is full.
+void record(AudioEngine& engine, std::uint32_t id, Recorder& recorder, int outputs = 0, AudioRender render = nullptr) {
+    ASSERT_EQ(engine.bindOutput(id), 0);
+    ASSERT_EQ(engine.bindInput(id), 0);
+    engine.installTap(recorder.tap());
+    if (render) engine.setOutput(outputs, std::move(render));
+    Status started = engine.start();
+    ASSERT_TRUE(started) << started.error().description;
+    ASSERT_TRUE(waitUntil([&] { return recorder.full(); }));
+    engine.stop();
+}
+
 std::int64_t firstNonZero(const std::vector<float>& samples) {
     for (std::size_t t = 0; t < samples.size(); ++t)
         if (samples[t] != 0.0f) return static_cast<std::int64_t>(t);
@@ -145,16 +158,10 @@ TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThrea
     RtAudioSystem system({"jack"});
     const std::uint32_t id = find(system, "qv-sixteen")->id;
     auto engine = system.makeEngine();
-    ASSERT_EQ(engine->bindOutput(id), 0);
-    ASSERT_EQ(engine->bindInput(id), 0);
     Recorder recorder(16, 4 * 4096);
-    engine->installTap(recorder.tap());
-    engine->setOutput(16, impulses(2048, [](int) { return 0.5f; }));
     g_audioAllocations = 0;
-    Status started = engine->start();
-    ASSERT_TRUE(started) << started.error().description;
-    ASSERT_TRUE(waitUntil([&] { return recorder.full(); }));
-    engine->stop();
+    record(*engine, id, recorder, 16, impulses(2048, [](int) { return 0.5f; }));
+    ASSERT_FALSE(HasFatalFailure());
 
     EXPECT_EQ(g_audioAllocations.load(), 0) << "allocations on the audio threads";
     EXPECT_TRUE(recorder.contiguous);
@@ -174,16 +181,9 @@ TEST(RtAudioJack, SixtyFourOutputChannelsReachTheirOwnPorts) {
     RtAudioSystem system({"jack"});
     const std::uint32_t id = find(system, "qv-sixtyfour")->id;
     auto engine = system.makeEngine();
-    ASSERT_EQ(engine->bindOutput(id), 0);
-    ASSERT_EQ(engine->bindInput(id), 0);
-    ASSERT_EQ(engine->outputFormat().channelCount, 64);
     Recorder recorder(64, 3 * 4096);
-    engine->installTap(recorder.tap());
-    engine->setOutput(64, impulses(1024, [](int c) { return static_cast<float>(c + 1) / 128.0f; }));
-    Status started = engine->start();
-    ASSERT_TRUE(started) << started.error().description;
-    ASSERT_TRUE(waitUntil([&] { return recorder.full(); }));
-    engine->stop();
+    record(*engine, id, recorder, 64, impulses(1024, [](int c) { return static_cast<float>(c + 1) / 128.0f; }));
+    ASSERT_FALSE(HasFatalFailure());
     const std::int64_t base = firstNonZero(recorder.data[0]);
     ASSERT_GE(base, 0);
     for (int c = 0; c < 64; ++c) {
@@ -202,11 +202,8 @@ TEST(RtAudioJack, InputOnlyDeviceCapturesAndRefusesToPlay) {
     EXPECT_EQ(engine->inputFormat(), (AudioFormat{2, 48000}));
     EXPECT_EQ(engine->outputFormat().channelCount, 0);
     Recorder recorder(2, 2 * 4096);
-    engine->installTap(recorder.tap());
-    Status started = engine->start();
-    ASSERT_TRUE(started) << started.error().description;
-    ASSERT_TRUE(waitUntil([&] { return recorder.full(); }));
-    engine->stop();
+    record(*engine, id, recorder);
+    ASSERT_FALSE(HasFatalFailure());
     double energy = 0;
     for (std::size_t t = 480; t < recorder.data[0].size(); ++t) {
         // qv-mic plays one noise on both captures, 480 frames later on the first.
