@@ -6,6 +6,8 @@
 //   11 filter or level values of file processing
 //   12 sample rate of signal rendering
 //   20 playlist without tracks         (music import)
+//   30 JSON form of transfer traces
+//   31 FFT length
 #include <string>
 
 #include "Result.h"

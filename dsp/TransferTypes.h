@@ -1,6 +1,7 @@
 #pragma once
 // Transfer-measurement records: one bin of an estimate, a saved named trace, and an alignment proposal.
 // Plain values; copies are independent. The JSON coding of bins and traces is in TransferJSON.h.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <string>

@@ -11,6 +11,8 @@ struct Error {
     std::string domain;       // "Quorvel" for the system's own errors, "sndfile", "rtaudio", "mpd", "posix", …
     long code = 0;            // domain-specific code
     std::string description;  // user-readable text, shown as it stands
+    // Developer detail for a failure report (the server's raw reply, say); empty when there is none.
+    std::string debugDescription{};
 
     bool operator==(const Error&) const = default;
 };

@@ -1,0 +1,7 @@
+#include "GuideArticle.h"
+
+QString GuideArticle::searchText() const {
+    QStringList parts{title, summary, notes};
+    parts += steps;
+    return parts.join(QLatin1Char(' '));
+}

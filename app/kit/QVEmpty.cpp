@@ -1,0 +1,48 @@
+#include "QVEmpty.h"
+
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include "QVIcons.h"
+#include "QVStyle.h"
+
+QVEmpty::QVEmpty(const QString& icon, const QString& title, const QString& detail, QWidget* parent)
+    : QWidget(parent), icon_(icon) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 32, 0, 32);
+    column->setSpacing(12);
+
+    iconLabel_ = new QLabel;
+    iconLabel_->setAlignment(Qt::AlignCenter);
+    title_ = new QLabel(title);
+    title_->setAlignment(Qt::AlignCenter);
+    title_->setWordWrap(true);
+    QVStyle::setText(title_, QVText::Headline);
+    detail_ = new QLabel(detail);
+    detail_->setAlignment(Qt::AlignCenter);
+    detail_->setWordWrap(true);
+    QVStyle::setText(detail_, QVText::Subheadline, QVStyle::secondary());
+    // An empty detail leaves no line and no gap.
+    detail_->setVisible(!detail.isEmpty());
+
+    column->addWidget(iconLabel_);
+    column->addWidget(title_);
+    column->addWidget(detail_);
+    setIconName(icon);
+}
+
+QString QVEmpty::title() const { return title_->text(); }
+QString QVEmpty::detail() const { return detail_->text(); }
+
+void QVEmpty::setIconName(const QString& icon) {
+    icon_ = icon;
+    iconLabel_->setPixmap(QVIcons::pixmap(icon_, kIconSize, QVStyle::accent(), devicePixelRatioF()));
+}
+
+void QVEmpty::setTitle(const QString& title) { title_->setText(title); }
+
+void QVEmpty::setDetail(const QString& detail) {
+    detail_->setText(detail);
+    detail_->setVisible(!detail.isEmpty());
+}

@@ -1,0 +1,166 @@
+#include "QVStyle.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QWidget>
+
+#include "QVIcons.h"
+
+namespace {
+
+QColor rgb(double r, double g, double b, double a = 1.0) { return QColor::fromRgbF(float(r), float(g), float(b), float(a)); }
+
+struct RoleSpec {
+    int pixels;
+    int weight;
+};
+
+// Sizes chosen so that the 840×680 minimum window holds every page comfortably with DejaVu Sans.
+RoleSpec spec(QVText role) {
+    switch (role) {
+        case QVText::Caption2: return {11, QFont::Normal};
+        case QVText::Caption: return {12, QFont::Normal};
+        case QVText::Subheadline: return {13, QFont::Normal};
+        case QVText::Callout: return {13, QFont::Normal};
+        case QVText::Body: return {14, QFont::Normal};
+        case QVText::Headline: return {14, QFont::DemiBold};
+        case QVText::Title3: return {17, QFont::Normal};
+        case QVText::Title2: return {20, QFont::Normal};
+        case QVText::LargeTitle: return {28, QFont::Normal};
+    }
+    return {14, QFont::Normal};
+}
+
+QString css(const QColor& c) {
+    return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+}
+
+}  // namespace
+
+namespace QVStyle {
+
+// Function-local statics: built once on first use under the compiler's initialisation guard.
+const QColor& accent() {
+    static const QColor c = rgb(0.67, 0.94, 0.49);
+    return c;
+}
+const QColor& background() {
+    static const QColor c = rgb(0.055, 0.065, 0.075);
+    return c;
+}
+const QColor& card() {
+    static const QColor c = rgb(0.105, 0.12, 0.135);
+    return c;
+}
+const QColor& primary() {
+    static const QColor c = rgb(0.9, 0.9, 0.92);
+    return c;
+}
+const QColor& secondary() {
+    static const QColor c = rgb(0.56, 0.57, 0.6);
+    return c;
+}
+
+QFont font(QVText role, int weight) {
+    const RoleSpec s = spec(role);
+    QFont f = QApplication::font();
+    f.setPixelSize(s.pixels);
+    f.setWeight(QFont::Weight(weight >= 0 ? weight : s.weight));
+    return f;
+}
+
+QFont sizedFont(int pixelSize, QFont::Weight weight) {
+    QFont f = QApplication::font();
+    f.setPixelSize(pixelSize);
+    f.setWeight(weight);
+    return f;
+}
+
+QFont monospaceFont(QVText role) {
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setPixelSize(spec(role).pixels);
+    return f;
+}
+
+void setText(QWidget* widget, QVText role, const QColor& color, int weight) {
+    widget->setFont(font(role, weight));
+    QPalette p = widget->palette();
+    p.setColor(QPalette::WindowText, color);
+    p.setColor(QPalette::Text, color);
+    p.setColor(QPalette::ButtonText, color);
+    widget->setPalette(p);
+}
+
+QString styleSheet() {
+    const QColor track = rgb(1, 1, 1, 0.0);
+    const QColor handle = rgb(1, 1, 1, 0.18);
+    const QColor handleHover = rgb(1, 1, 1, 0.3);
+    QString s;
+    s += QStringLiteral(
+             "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: none; }\n"
+             "QScrollBar:vertical { background: %1; width: 10px; margin: 2px; }\n"
+             "QScrollBar::handle:vertical { background: %2; border-radius: 3px; min-height: 24px; }\n"
+             "QScrollBar::handle:vertical:hover { background: %3; }\n"
+             "QScrollBar:horizontal { background: %1; height: 10px; margin: 2px; }\n"
+             "QScrollBar::handle:horizontal { background: %2; border-radius: 3px; min-width: 24px; }\n"
+             "QScrollBar::handle:horizontal:hover { background: %3; }\n"
+             "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }\n"
+             "QScrollBar::add-page, QScrollBar::sub-page { background: none; }\n")
+             .arg(css(track), css(handle), css(handleHover));
+    s += QStringLiteral(
+             "QLineEdit#qvNumberField { background: transparent; border: none; padding: 0; color: %1; }\n"
+             "QToolButton#qvSymbolButton { background: transparent; border: none; padding: 0; }\n"
+             "QToolButton#qvSymbolButton:pressed { background: rgba(255, 255, 255, 20); border-radius: 6px; }\n"
+             "QToolTip { background: %2; color: %1; border: 1px solid %3; padding: 4px; }\n"
+             "QMenu { background: %2; color: %1; border: 1px solid %3; padding: 4px; }\n"
+             "QMenu::item { padding: 5px 18px 5px 10px; border-radius: 5px; }\n"
+             "QMenu::item:selected { background: %4; color: %5; }\n"
+             "QMenu::item:disabled { color: %6; }\n"
+             "QMenu::separator { height: 1px; background: %3; margin: 4px 6px; }\n")
+             .arg(css(primary()), css(card()), css(rgb(1, 1, 1, 0.1)), css(accent()), css(background()),
+                  css(secondary()));
+    return s;
+}
+
+void apply() {
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+
+    QPalette p;
+    const QColor text = primary();
+    const QColor dim = secondary();
+    const QColor base = rgb(0.08, 0.09, 0.1);
+    const QColor button = rgb(0.15, 0.165, 0.18);
+    p.setColor(QPalette::Window, background());
+    p.setColor(QPalette::WindowText, text);
+    p.setColor(QPalette::Base, base);
+    p.setColor(QPalette::AlternateBase, card());
+    p.setColor(QPalette::ToolTipBase, card());
+    p.setColor(QPalette::ToolTipText, text);
+    p.setColor(QPalette::PlaceholderText, dim);
+    p.setColor(QPalette::Text, text);
+    p.setColor(QPalette::Button, button);
+    p.setColor(QPalette::ButtonText, text);
+    p.setColor(QPalette::BrightText, Qt::white);
+    p.setColor(QPalette::Light, rgb(0.25, 0.27, 0.29));
+    p.setColor(QPalette::Midlight, rgb(0.2, 0.22, 0.24));
+    p.setColor(QPalette::Mid, rgb(0.12, 0.13, 0.15));
+    p.setColor(QPalette::Dark, rgb(0.03, 0.035, 0.04));
+    p.setColor(QPalette::Shadow, Qt::black);
+    p.setColor(QPalette::Highlight, accent());
+    p.setColor(QPalette::HighlightedText, background());
+    p.setColor(QPalette::Link, accent());
+    p.setColor(QPalette::LinkVisited, accent().darker(130));
+    const QColor disabledText = rgb(0.9, 0.9, 0.92, 0.35);
+    p.setColor(QPalette::Disabled, QPalette::WindowText, disabledText);
+    p.setColor(QPalette::Disabled, QPalette::Text, disabledText);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, disabledText);
+    p.setColor(QPalette::Disabled, QPalette::Highlight, rgb(0.3, 0.32, 0.34));
+    QApplication::setPalette(p);
+
+    QVIcons::installTheme();
+    qApp->setStyleSheet(styleSheet());
+}
+
+}  // namespace QVStyle

@@ -1,0 +1,88 @@
+#include "RoutePicker.h"
+
+#include <QActionGroup>
+#include <QMenu>
+#include <QSettings>
+
+#include "QVIcons.h"
+#include "QVStyle.h"
+
+namespace {
+const QString kDefaultTitle = QStringLiteral("System default output");
+}  // namespace
+
+RoutePicker::RoutePicker(OutputList outputs, QWidget* parent)
+    : QToolButton(parent), outputs_(outputs ? std::move(outputs) : OutputList(&RoutePicker::systemOutputs)) {
+    setObjectName(QStringLiteral("qvSymbolButton"));
+    setIcon(QVIcons::icon(QStringLiteral("airplayaudio"), QVStyle::secondary()));
+    setIconSize(QSize(18, 18));
+    setAutoRaise(true);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setToolTip(QStringLiteral("Output device"));
+    setAccessibleName(QStringLiteral("Output device"));
+    setPopupMode(QToolButton::InstantPopup);
+    setToolButtonStyle(Qt::ToolButtonIconOnly);
+    // No menu arrow: the button is the symbol alone.
+    setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
+    menu_ = new QMenu(this);
+    setMenu(menu_);
+    connect(menu_, &QMenu::aboutToShow, this, &RoutePicker::rebuildMenu);
+}
+
+std::uint32_t RoutePicker::storedDeviceID() {
+    bool ok = false;
+    const qulonglong v = QSettings().value(QLatin1String(kDeviceIDKey)).toULongLong(&ok);
+    // Only a real 32-bit device id counts; anything else reads as the system default.
+    return ok && v <= 0xffffffffULL ? std::uint32_t(v) : 0;
+}
+
+QString RoutePicker::storedDeviceName() { return QSettings().value(QLatin1String(kDeviceNameKey)).toString(); }
+
+void RoutePicker::store(std::uint32_t id, const QString& name) {
+    QSettings settings;
+    if (id == 0) {
+        settings.remove(QLatin1String(kDeviceIDKey));
+        settings.remove(QLatin1String(kDeviceNameKey));
+    } else {
+        settings.setValue(QLatin1String(kDeviceIDKey), qulonglong(id));
+        settings.setValue(QLatin1String(kDeviceNameKey), name);
+    }
+}
+
+std::vector<RouteOutput> RoutePicker::systemOutputs() { return {}; }
+
+void RoutePicker::rebuildMenu() {
+    menu_->clear();
+    auto* group = new QActionGroup(menu_);
+    group->setExclusive(true);
+    const std::uint32_t current = storedDeviceID();
+    bool currentListed = current == 0;
+
+    auto addChoice = [this, group](const QString& title, std::uint32_t id, const QString& name, bool checked) {
+        QAction* a = menu_->addAction(title);
+        a->setCheckable(true);
+        a->setChecked(checked);
+        a->setData(qulonglong(id));
+        group->addAction(a);
+        connect(a, &QAction::triggered, this, [this, id, name] {
+            store(id, name);
+            emit chosen(id);
+        });
+    };
+
+    addChoice(kDefaultTitle, 0, {}, current == 0);
+    const std::vector<RouteOutput> outputs = outputs_();
+    if (!outputs.empty()) menu_->addSeparator();
+    for (const RouteOutput& out : outputs) {
+        if (out.id == 0 || out.outputChannels < 2) continue;
+        addChoice(out.name, out.id, out.name, out.id == current);
+        if (out.id == current) currentListed = true;
+    }
+    // The stored device is not connected now: show it, still chosen, so the choice stays visible.
+    if (!currentListed) {
+        const QString name = storedDeviceName();
+        addChoice((name.isEmpty() ? QStringLiteral("Chosen device") : name) + QStringLiteral(" (not connected)"),
+                  current, name, true);
+    }
+}

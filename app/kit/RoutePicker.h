@@ -1,0 +1,53 @@
+#pragma once
+// The output-route button of the transport bar: a small symbol button whose menu lists the system default
+// output and every output device that ordinary stereo playback can use (two or more output channels).
+// Choosing one stores it in the user defaults, where the stereo player reads it at its next start; the
+// choice is remembered across runs. Devices are named by the platform's stable device id, with the name
+// kept beside it so that a device that is not connected can still be shown as the current choice.
+// Main thread only.
+#include <QString>
+#include <QToolButton>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+class QMenu;
+
+struct RouteOutput {
+    std::uint32_t id = 0;  // the platform's stable device id; never 0
+    QString name;
+    int outputChannels = 0;
+};
+
+class RoutePicker : public QToolButton {
+    Q_OBJECT
+public:
+    // User-defaults keys: the chosen output's device id (0 or absent = the system default output) and its
+    // name as last seen.
+    static constexpr const char* kDeviceIDKey = "Quorvel.outputDeviceID";
+    static constexpr const char* kDeviceNameKey = "Quorvel.outputDeviceName";
+
+    using OutputList = std::function<std::vector<RouteOutput>()>;
+
+    // `outputs` is asked afresh each time the menu opens; without it the platform's device list is used.
+    explicit RoutePicker(OutputList outputs = {}, QWidget* parent = nullptr);
+
+    // The stored choice: a device id, or 0 for the system default output. Any thread (QSettings).
+    static std::uint32_t storedDeviceID();
+    static QString storedDeviceName();
+    // Stores a choice; id 0 chooses the system default output and forgets the name.
+    static void store(std::uint32_t id, const QString& name);
+
+    // The platform's output devices, in the system's order.
+    static std::vector<RouteOutput> systemOutputs();
+
+signals:
+    // After the user chose an output (0 = system default).
+    void chosen(std::uint32_t deviceID);
+
+private:
+    void rebuildMenu();
+
+    OutputList outputs_;
+    QMenu* menu_ = nullptr;
+};

@@ -1,0 +1,70 @@
+#pragma once
+// The system's FFT, and the analysis of one captured block: the dBFS spectrum of the newest 4096
+// microphone samples and, with an electrical reference, the arrival delay of the microphone behind the
+// reference, the normalised correlation peak and the transfer estimate of TransferDSP.
+// Stateless; every function may be called from any thread.
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "Result.h"
+#include "TransferTypes.h"
+
+// One point of a spectrum. In the analyser spectrum `id` is the bin k (1 … 2047) of a 4096-point FFT;
+// screens also build points with a band index here.
+struct SpectrumPoint {
+    int id = 0;
+    double hz = 0;  // rate·k/4096 for analyser points
+    double db = 0;  // dBFS, never below −180 for analyser points
+
+    bool operator==(const SpectrumPoint&) const = default;
+};
+
+// One analysis of the capture buffers.
+struct AnalysisResult {
+    std::vector<SpectrumPoint> spectrum;  // 2047 points, or empty when the block is too short
+    std::optional<double> delayMS;        // arrival delay of mic behind reference; absent when untrusted
+    double correlation = 0;               // normalised correlation peak 0 … 1, given even when rejected
+    std::vector<TransferBin> transfer;    // only with an accepted delay
+    int averages = 0;                     // segments averaged behind `transfer`
+    double compensationMS = 0;            // delay taken out of the mic before the estimate; delayMS or 0
+
+    bool operator==(const AnalysisResult&) const = default;
+};
+
+namespace MeasurementDSP {
+
+// A complex transform in place on split real and imaginary arrays. fft is the product's; tests and
+// benchmarks pass other forms of the same transform to analyzeUsing.
+using Transform = Status (*)(std::vector<double>& real, std::vector<double>& imag, bool inverse);
+
+// Iterative radix-2 FFT in double precision, in place. `real` holds N values, N a power of two (1
+// included); `imag` holds N values or is empty, which stands for N zeros (it is then resized to N).
+// Forward: X[k] = Σ x[n]·e^(−2πi·kn/N), unscaled. Inverse: e^(+2πi·kn/N), divided by N.
+// The output is bit-for-bit that of the plain per-stage form which evaluates cos/sin(θ·k) inside
+// every butterfly (θ = ∓2π/len); the twiddles come from tables built once per stage length and
+// kept for the life of the process (about 16·N bytes per direction for the largest N seen).
+// Refuses (arrays untouched) a length that is not a power of two, or an imaginary array of another
+// non-zero length; the error is in the domain "Quorvel" with code 31.
+Status fft(std::vector<double>& real, std::vector<double>& imag, bool inverse = false);
+
+// Analyses one block. `mic`: samples at full scale ±1; `reference`: the reference input over the same
+// time span, or nullopt; `rate`: capture rate in Hz.
+// - Fewer than 4096 mic samples, or a rate that is not positive and finite: the empty result.
+// - Spectrum: Hann window (0.5 − 0.5·cos(2πi/4095)) over the last 4096 mic samples, levels
+//   20·log10(max(2/Σw·|X[k]|, 1e−9)) for k = 1 … 2047; a window holding a non-finite sample reads
+//   −180 dB at every point.
+// - Delay: only with a reference of exactly as many samples as the mic and at least 16384 of them.
+//   The largest normalised cross-correlation over lags 0 … min(N/3, 250 ms) is accepted when it is at
+//   least 0.25 and more than 1.25 times every other local maximum farther than max(1 ms, 4 samples)
+//   away. A sample with magnitude ≥ 0.999 in either array rejects the delay but keeps the correlation;
+//   a non-finite sample rejects it with correlation 0. With an accepted delay, `transfer` and
+//   `averages` come from TransferDSP::estimate over the whole arrays.
+AnalysisResult analyze(std::span<const double> mic, std::optional<std::span<const double>> reference,
+                       double rate);
+
+// analyze with every FFT done by `transform`; for checking and timing against other forms of the FFT.
+AnalysisResult analyzeUsing(Transform transform, std::span<const double> mic,
+                            std::optional<std::span<const double>> reference, double rate);
+
+}  // namespace MeasurementDSP

@@ -1,0 +1,187 @@
+#include "AppleMusicBrowser.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int playlistBatchLimit = 100;
+constexpr int searchLimit = 25;
+
+QString text(const std::string& s) { return QString::fromStdString(s); }
+
+// One run of digits or of other characters, starting at `from`.
+QStringView chunkAt(const QString& s, qsizetype from) {
+    const bool digits = s[from].isDigit();
+    qsizetype end = from;
+    while (end < s.size() && s[end].isDigit() == digits) ++end;
+    return QStringView(s).mid(from, end - from);
+}
+
+// Runs of digits by their value: without leading zeros, the longer run is the larger number.
+int compareNumbers(QStringView a, QStringView b) {
+    auto significant = [](QStringView run) {
+        qsizetype zeros = 0;
+        while (zeros < run.size() - 1 && run[zeros].digitValue() == 0) ++zeros;
+        return run.mid(zeros);
+    };
+    QStringView x = significant(a), y = significant(b);
+    if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+    for (qsizetype i = 0; i < x.size(); ++i)
+        if (x[i].digitValue() != y[i].digitValue()) return x[i].digitValue() < y[i].digitValue() ? -1 : 1;
+    return 0;
+}
+
+// Finder-like name order: letter case is ignored, text compares in the user's locale, and runs of digits
+// compare by their value, so "mix 2" goes before "Mix 10".
+int standardCompare(const QString& a, const QString& b) {
+    qsizetype i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        QStringView x = chunkAt(a, i), y = chunkAt(b, j);
+        int order = x[0].isDigit() && y[0].isDigit()
+                        ? compareNumbers(x, y)
+                        : QString::localeAwareCompare(x.toString().toCaseFolded(), y.toString().toCaseFolded());
+        if (order != 0) return order;
+        i += x.size();
+        j += y.size();
+    }
+    if (i < a.size()) return 1;
+    if (j < b.size()) return -1;
+    return 0;
+}
+
+void sortByName(std::vector<Playlist>& playlists) {
+    std::vector<std::pair<QString, Playlist>> keyed;
+    keyed.reserve(playlists.size());
+    for (auto& p : playlists) keyed.emplace_back(text(p.name), std::move(p));
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return standardCompare(a.first, b.first) < 0; });
+    for (std::size_t i = 0; i < keyed.size(); ++i) playlists[i] = std::move(keyed[i].second);
+}
+
+void finish(const std::function<void()>& done) {
+    if (done) done();
+}
+
+}  // namespace
+
+AppleMusicBrowser::AppleMusicBrowser(QObject* parent) : AppleMusicBrowser(MusicService::shared(), parent) {}
+
+AppleMusicBrowser::AppleMusicBrowser(MusicService& service, QObject* parent)
+    : QObject(parent),
+      service_(service),
+      message_(QStringLiteral("Connect to browse your library or search Apple Music.")) {}
+
+void AppleMusicBrowser::connect(Done done) {
+    if (isLoading_ || importingPlaylistID_) return finish(done);
+    setIsLoading(true);
+    setMessage(QStringLiteral("Loading your Apple Music playlists…"));
+    service_.requestAuthorization(this, [this, done](MusicAuthorizationStatus status) {
+        if (status != MusicAuthorizationStatus::authorized) {
+            setMessage(QStringLiteral("Music access denied. Enable it in system privacy settings."));
+            setIsLoading(false);
+            return finish(done);
+        }
+        service_.libraryPlaylists(this, playlistBatchLimit, [this, done](Result<PlaylistBatch> first) {
+            if (!first) return loadFailed(first.error(), done);
+            auto working = std::make_shared<std::vector<Playlist>>(first->items);
+            loadBatchesAfter(std::move(working), std::move(first.value()), done);
+        });
+    });
+}
+
+void AppleMusicBrowser::loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> working, PlaylistBatch batch,
+                                         Done done) {
+    if (!batch.hasNextBatch()) return publishPlaylists(std::move(*working), done);
+    service_.nextPlaylistBatch(
+        this, batch, playlistBatchLimit, [this, working, done](Result<std::optional<PlaylistBatch>> next) {
+            if (!next) return loadFailed(next.error(), done);
+            if (!next->has_value()) return publishPlaylists(std::move(*working), done);
+            PlaylistBatch batch = std::move(**next);
+            working->insert(working->end(), batch.items.begin(), batch.items.end());
+            loadBatchesAfter(working, std::move(batch), done);
+        });
+}
+
+void AppleMusicBrowser::publishPlaylists(std::vector<Playlist> playlists, Done done) {
+    sortByName(playlists);
+    const std::size_t count = playlists.size();
+    setPlaylists(std::move(playlists));
+    setConnected(true);
+    if (count == 0)
+        setMessage(QStringLiteral(
+            "Connected. No playlists are available in this device's Music library. Add or sync a playlist in "
+            "Music, then tap Refresh playlists."));
+    else
+        setMessage(QStringLiteral("Connected · %1 playlists. Choose Import to add one to Quorvel.").arg(count));
+    setIsLoading(false);
+    finish(done);
+}
+
+void AppleMusicBrowser::loadFailed(const Error& error, Done done) {
+    // The batches gathered so far are dropped; the last good list stays.
+    setMessage(QStringLiteral("Could not load playlists: ") + text(error.description));
+    setIsLoading(false);
+    finish(done);
+}
+
+bool AppleMusicBrowser::claimSearch(unsigned serial) {
+    if (serial <= newestSearchPublished_) return false;
+    newestSearchPublished_ = serial;
+    return true;
+}
+
+void AppleMusicBrowser::search(const QString& term, Done done) {
+    const unsigned serial = ++searchesStarted_;
+    const std::string query = term.toStdString();
+    service_.requestAuthorization(this, [this, serial, query, done](MusicAuthorizationStatus status) {
+        if (status != MusicAuthorizationStatus::authorized) {
+            if (claimSearch(serial)) setMessage(QStringLiteral("Music access required"));
+            return finish(done);
+        }
+        service_.searchCatalog(this, query, searchLimit, [this, serial, done](Result<std::vector<Song>> found) {
+            if (claimSearch(serial)) {
+                if (found)
+                    setSongs(std::move(found.value()));
+                else
+                    setMessage(text(found.error().description));
+            }
+            finish(done);
+        });
+    });
+}
+
+void AppleMusicBrowser::setMessage(const QString& message) {
+    if (message_ == message) return;
+    message_ = message;
+    emit messageChanged();
+}
+
+void AppleMusicBrowser::setSongs(std::vector<Song> songs) {
+    if (songs_ == songs) return;
+    songs_ = std::move(songs);
+    emit songsChanged();
+}
+
+void AppleMusicBrowser::setPlaylists(std::vector<Playlist> playlists) {
+    if (playlists_ == playlists) return;
+    playlists_ = std::move(playlists);
+    emit playlistsChanged();
+}
+
+void AppleMusicBrowser::setConnected(bool connected) {
+    if (connected_ == connected) return;
+    connected_ = connected;
+    emit connectedChanged();
+}
+
+void AppleMusicBrowser::setIsLoading(bool loading) {
+    if (isLoading_ == loading) return;
+    isLoading_ = loading;
+    emit isLoadingChanged();
+}
+
+void AppleMusicBrowser::setImportingPlaylistID(std::optional<MusicItemID> id) {
+    if (importingPlaylistID_ == id) return;
+    importingPlaylistID_ = std::move(id);
+    emit importingPlaylistIDChanged();
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The model behind the Apple Music sheet: asks for music access, loads every library playlist (all
+// batches, sorted by name), searches the catalogue for songs, and imports one library playlist into the
+// library store. Persists nothing. Main thread only.
+//
+// The operations are asynchronous: each returns at once and its optional `done` runs on the main thread
+// when it has ended, by whatever path (also at once when a guard refuses the call).
+#include <QObject>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "MusicService.h"
+
+class AppleMusicBrowser : public QObject {
+    Q_OBJECT
+public:
+    // On the shared music service.
+    explicit AppleMusicBrowser(QObject* parent = nullptr);
+    // On `service`, which must outlive the browser.
+    explicit AppleMusicBrowser(MusicService& service, QObject* parent = nullptr);
+
+    // Songs of the last search that was published, in the service's order (at most 25).
+    const std::vector<Song>& songs() const { return songs_; }
+    // Library playlists of the last successful load, sorted by name.
+    const std::vector<Playlist>& playlists() const { return playlists_; }
+    // The sheet's status line. The sheet also writes it after adding a searched song to a playlist.
+    const QString& message() const { return message_; }
+    void setMessage(const QString& message);
+    // True from the first successful load on; never false again.
+    bool connected() const { return connected_; }
+    // True while connect() runs past its guard.
+    bool isLoading() const { return isLoading_; }
+    // The id of the playlist being imported; absent otherwise.
+    const std::optional<MusicItemID>& importingPlaylistID() const { return importingPlaylistID_; }
+
+    // Loads or reloads the library playlists. Does nothing while loading or importing.
+    void connect(std::function<void()> done = {});
+    // Replaces songs() with the catalogue's songs for `term`, sent unchanged (also when empty). Searches
+    // may overlap; one that ends after a newer search has published is dropped.
+    void search(const QString& term, std::function<void()> done = {});
+
+signals:
+    void songsChanged();
+    void playlistsChanged();
+    void messageChanged();
+    void connectedChanged();
+    void isLoadingChanged();
+    void importingPlaylistIDChanged();
+
+private:
+    using Done = std::function<void()>;
+
+    void loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> working, PlaylistBatch batch, Done done);
+    void publishPlaylists(std::vector<Playlist> playlists, Done done);
+    void loadFailed(const Error& error, Done done);
+    // Whether search number `serial` may still publish; if so, it becomes the newest published.
+    bool claimSearch(unsigned serial);
+
+    void setSongs(std::vector<Song> songs);
+    void setPlaylists(std::vector<Playlist> playlists);
+    void setConnected(bool connected);
+    void setIsLoading(bool loading);
+    void setImportingPlaylistID(std::optional<MusicItemID> id);
+
+    MusicService& service_;
+    std::vector<Song> songs_;
+    std::vector<Playlist> playlists_;
+    QString message_;
+    bool connected_ = false;
+    bool isLoading_ = false;
+    std::optional<MusicItemID> importingPlaylistID_;
+    unsigned searchesStarted_ = 0;
+    unsigned newestSearchPublished_ = 0;
+};

@@ -1,0 +1,54 @@
+#pragma once
+// Reading and writing helpers shared by the playlist records' JSON coding. Internal to the library.
+#include <QByteArray>
+#include <QString>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Result.h"
+
+namespace LibraryJson {
+
+using Json = nlohmann::ordered_json;
+
+inline constexpr const char* domain = "json";
+enum Code : long { syntax = 1, missingKey = 2, wrongType = 3, invalidValue = 4, notFinite = 5 };
+
+inline Error error(Code code, std::string text) { return Error{domain, code, std::move(text)}; }
+
+// Prefixes an error's description with where it happened ("track 2: …").
+Error within(const std::string& place, Error inner);
+
+inline std::string utf8(const QString& s) { return s.toStdString(); }
+
+// Standard Base64 with padding, as written; nullopt for anything else (wrong length, stray characters,
+// padding in the middle, line breaks).
+std::optional<QByteArray> fromBase64Strict(std::string_view text);
+
+// Reads the fields of one JSON object; the first failure is kept and later reads return defaults.
+class ObjectReader {
+public:
+    explicit ObjectReader(const Json& value);
+
+    QString string(const char* key);
+    std::optional<QString> optionalString(const char* key);  // missing or null: absent
+    bool boolean(const char* key);
+    double number(const char* key);  // any JSON number, read as a finite double
+    const Json* array(const char* key);  // required array; nullptr after a failure
+
+    bool ok() const { return !error_; }
+    const Error& error() const { return *error_; }
+    void fail(Error e) {
+        if (!error_) error_ = std::move(e);
+    }
+
+private:
+    const Json* required(const char* key, Json::value_t type, const char* typeName);
+
+    const Json& value_;
+    std::optional<Error> error_;
+};
+
+}  // namespace LibraryJson

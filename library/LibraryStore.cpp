@@ -1,0 +1,143 @@
+#include "LibraryStore.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "StoreFiles.h"
+
+namespace {
+
+const QString loadFailed = QStringLiteral("Library could not be loaded: ");
+const QString saveFailed = QStringLiteral("Save failed: ");
+
+bool sameTrack(const ReferenceTrack& a, const ReferenceTrack& b) {
+    return a.id == b.id && a.title == b.title && a.filename == b.filename && a.musicID == b.musicID &&
+           a.libraryMusic == b.libraryMusic && a.musicPayload == b.musicPayload && a.trimDB == b.trimDB &&
+           a.cueIn == b.cueIn && a.cueOut == b.cueOut && a.loop == b.loop;
+}
+
+bool sameList(const QList<ReferencePlaylist>& a, const QList<ReferencePlaylist>& b) {
+    if (a.size() != b.size()) return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        if (a[i].id != b[i].id || a[i].name != b[i].name || a[i].tracks.size() != b[i].tracks.size()) return false;
+        for (qsizetype t = 0; t < a[i].tracks.size(); ++t)
+            if (!sameTrack(a[i].tracks[t], b[i].tracks[t])) return false;
+    }
+    return true;
+}
+
+// The last playlist that holds a track, so that a restart shows the music that was set up last.
+int lastFilled(const QList<ReferencePlaylist>& playlists) {
+    for (qsizetype i = playlists.size() - 1; i >= 0; --i)
+        if (!playlists[i].tracks.isEmpty()) return int(i);
+    return 0;
+}
+
+}  // namespace
+
+LibraryStore::LibraryStore(std::optional<QString> storageRoot, QObject* parent)
+    : QObject(parent), root_(storageRoot ? *storageRoot : StoreFiles::storageDirectory()) {
+    load();
+    if (playlists_.isEmpty()) playlists_.push_back(ReferencePlaylist{.name = QStringLiteral("My Quorvel")});
+    selected_ = lastFilled(playlists_);
+}
+
+void LibraryStore::load() {
+    QString error;
+    if (!StoreFiles::ensureDirectory(root_, &error)) {
+        message_ = loadFailed + error;
+        return;
+    }
+    const QString path = playlistsPath();
+    if (!QFileInfo::exists(path)) return;
+
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        message_ = loadFailed + file.errorString();
+    } else {
+        auto decoded = ReferencePlaylist::decodeList(bytes);
+        if (decoded) {
+            playlists_ = std::move(*decoded);
+            return;
+        }
+        message_ = loadFailed + QString::fromStdString(decoded.error().description);
+    }
+    // The store now runs on its defaults and its next save would replace the file that held the user's
+    // playlists: keep that file aside first.
+    unreadableNotKept_ = StoreFiles::keepUnreadable(path).isEmpty();
+}
+
+void LibraryStore::setPlaylists(const QList<ReferencePlaylist>& playlists) {
+    Q_ASSERT(!playlists.isEmpty());
+    if (playlists.isEmpty() || sameList(playlists, playlists_)) return;
+    playlists_ = playlists;
+    emit playlistsChanged();
+    if (selected_ >= playlists_.size()) setSelected(int(playlists_.size()) - 1);
+}
+
+void LibraryStore::setSelected(int index) {
+    Q_ASSERT(index >= 0 && index < playlists_.size());
+    if (index < 0 || index >= playlists_.size() || index == selected_) return;
+    selected_ = index;
+    emit selectedChanged();
+}
+
+void LibraryStore::setMessage(const QString& message) {
+    if (message == message_) return;
+    message_ = message;
+    emit messageChanged();
+}
+
+bool LibraryStore::save() {
+    const QString path = playlistsPath();
+    if (unreadableNotKept_) {
+        unreadableNotKept_ = QFileInfo::exists(path) && StoreFiles::keepUnreadable(path).isEmpty();
+        if (unreadableNotKept_) {
+            setMessage(saveFailed + QStringLiteral("the playlists file that could not be loaded could not be kept aside."));
+            return false;
+        }
+    }
+    auto bytes = ReferencePlaylist::encodeList(playlists_);
+    if (!bytes) {
+        setMessage(saveFailed + QString::fromStdString(bytes.error().description));
+        return false;
+    }
+    QString error;
+    if (!StoreFiles::writeAtomically(path, *bytes, &error)) {
+        setMessage(saveFailed + error);
+        return false;
+    }
+    return true;
+}
+
+void LibraryStore::appendPlaylist(ReferencePlaylist playlist) {
+    playlists_.push_back(std::move(playlist));
+    emit playlistsChanged();
+    setSelected(int(playlists_.size()) - 1);
+}
+
+void LibraryStore::addPlaylist(const QString& name) {
+    const QString trimmed = name.trimmed();
+    if (trimmed.isEmpty()) return;
+    appendPlaylist(ReferencePlaylist{.name = trimmed});
+    (void)save();  // a failure shows in message() and the playlist stays in memory
+}
+
+bool LibraryStore::importMusicPlaylist(const QString& name, const QList<ReferenceTrack>& tracks) {
+    QString trimmed = name.trimmed();
+    if (trimmed.isEmpty()) trimmed = QStringLiteral("Apple Music playlist");
+    const int previous = selected_;
+    appendPlaylist(ReferencePlaylist{.name = trimmed, .tracks = tracks});
+    if (!save()) {
+        setSelected(previous);
+        playlists_.removeLast();
+        emit playlistsChanged();
+        return false;
+    }
+    const auto count = tracks.size();
+    setMessage(QStringLiteral("Imported ") + trimmed + QStringLiteral(" \u00B7 ") + QString::number(count) +
+               (count == 1 ? QStringLiteral(" track") : QStringLiteral(" tracks")));
+    return true;
+}

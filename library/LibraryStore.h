@@ -1,0 +1,83 @@
+#pragma once
+// The reference player's library: the playlists, the current selection and the store's last message,
+// kept in "playlists.json" in the storage folder together with the imported audio copies.
+//
+// Main thread only. File reads, writes and copies run synchronously on the calling thread.
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "ReferencePlaylist.h"
+
+class LibraryStore : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QList<ReferencePlaylist> playlists READ playlists WRITE setPlaylists NOTIFY playlistsChanged)
+    Q_PROPERTY(int selected READ selected WRITE setSelected NOTIFY selectedChanged)
+    Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
+
+public:
+    // Fixes the storage folder (`storageRoot` unchanged when given, else StoreFiles::storageDirectory()),
+    // creates it, and loads the playlists file. Never fails: a folder that cannot be created or a file
+    // that cannot be read or decoded leaves "Library could not be loaded: …" in message(). An undecodable
+    // file is first copied aside as "playlists.unreadable-<UTC stamp>.json" so that no save overwrites
+    // the only copy. With no playlists loaded the list holds the unsaved playlist "My Quorvel".
+    explicit LibraryStore(std::optional<QString> storageRoot = std::nullopt, QObject* parent = nullptr);
+
+    // Never empty. Screens edit in place by passing the whole changed list to setPlaylists() and then
+    // call save(); the store saves by itself only inside its own operations.
+    const QList<ReferencePlaylist>& playlists() const { return playlists_; }
+    void setPlaylists(const QList<ReferencePlaylist>& playlists);
+
+    // Index of the current playlist, where imports go; always a valid index of playlists().
+    int selected() const { return selected_; }
+    void setSelected(int index);
+
+    // The last result or failure text. The root view writes it when its file chooser fails.
+    const QString& message() const { return message_; }
+    void setMessage(const QString& message);
+
+    // The storage folder (no trailing slash) and the playlists file inside it.
+    const QString& root() const { return root_; }
+    QString playlistsPath() const { return root_ + QStringLiteral("/playlists.json"); }
+
+    // Writes the whole list atomically. On failure sets message() to "Save failed: " + description and
+    // returns false; the list in memory keeps its changes. Success leaves message() as it was.
+    bool save();
+
+    // Appends an empty playlist named `name` trimmed, selects it and saves. A blank name does nothing.
+    void addPlaylist(const QString& name);
+
+    // Appends a finished playlist of Apple Music tracks (a blank name becomes "Apple Music playlist"),
+    // selects it and saves. Saved: message "Imported <name> · <n> track(s)", true. Not saved: the
+    // playlist and the selection are taken back, message() holds the save failure, false.
+    bool importMusicPlaylist(const QString& name, const QList<ReferenceTrack>& tracks);
+
+    // Imports local files, given as paths in the chooser's order, into the selected playlist: audio files
+    // are checked to be readable audio and copied into root() under a fresh "<UUID>.<extension>";
+    // files ending in .m3u or .m3u8 (any case) are read and their local entries imported the same way.
+    // Only regular files are opened. Saves once at the end; when saved, message() becomes
+    // "Import complete" or the issues, one per line.
+    void importFiles(const QStringList& paths);
+
+signals:
+    void playlistsChanged();
+    void selectedChanged();
+    void messageChanged();
+
+private:
+    void load();
+    // Imports one audio file into the selected playlist without saving.
+    Status copyTrack(const QString& path);
+    void importPlaylistFile(const QString& path, QStringList& issues);
+    void appendPlaylist(ReferencePlaylist playlist);
+
+    QString root_;
+    QList<ReferencePlaylist> playlists_;
+    int selected_ = 0;
+    QString message_;
+    // An unloadable playlists file that could not be copied aside yet; saves retry the copy and refuse
+    // to replace the file until it succeeds.
+    bool unreadableNotKept_ = false;
+};

@@ -1,0 +1,54 @@
+#pragma once
+// The music service on an MPD server, through libmpdclient:
+// - authorisation: the server can be reached (and accepts the password, when one is set);
+// - catalogue capability: the server has a music database;
+// - library playlists: the server's stored playlists, in batches; a playlist's entries: its songs, with
+//   remote streams counted as entries that are not songs;
+// - songs: a song's id is its file URI in the database, which serves as both library and catalogue;
+//   search matches every word of the term against the tag values, case-insensitively;
+// - the application music player: the server's queue and player.
+// Each call opens its own connection, so calls may run on several threads at once, and a server that
+// restarts between calls is simply reached again.
+#include <string>
+
+#include "MusicClient.h"
+
+class MpdMusicClient final : public MusicClient {
+public:
+    struct Options {
+        std::string host;  // host name, address or socket path
+        unsigned port = 6600;
+        std::string password;  // empty: none
+        unsigned timeoutMS = 5000;  // for connecting and for each reply
+    };
+
+    // The server as MPD clients choose it: MPD_HOST ("password@host" allowed) and MPD_PORT, by default
+    // localhost:6600; MPD_TIMEOUT in seconds, by default 5.
+    static Options fromEnvironment();
+
+    explicit MpdMusicClient(Options options);
+
+    MusicAuthorizationStatus requestAuthorization() override;
+    Result<MusicSubscription> currentSubscription() override;
+    Result<PlaylistBatch> libraryPlaylists(int limit) override;
+    Result<std::optional<PlaylistBatch>> nextPlaylistBatch(const PlaylistBatch& batch, int limit) override;
+    Result<std::optional<TrackBatch>> playlistTracks(const Playlist& playlist) override;
+    Result<std::optional<TrackBatch>> nextTrackBatch(const TrackBatch& batch) override;
+    Result<std::vector<Song>> searchCatalog(const std::string& term, int limit) override;
+    Result<std::optional<Song>> librarySong(const MusicItemID& id) override;
+    Result<std::optional<Song>> catalogSong(const MusicItemID& id) override;
+    Status prepareToPlay(const Song& song) override;
+    Status play() override;
+    Status pause() override;
+    Status stop() override;
+    Status setPlaybackTime(double seconds) override;
+    Result<PlayerState> playerState() override;
+
+    const Options& options() const { return options_; }
+
+private:
+    Result<PlaylistBatch> playlistsFrom(std::size_t offset, int limit);
+    Result<std::optional<Song>> songByURI(const MusicItemID& id);
+
+    Options options_;
+};

@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <functional>
+
+#include "AlignmentDSP.h"
+
+namespace {
+
+using Complex = std::complex<double>;
+constexpr double kRate = 48000;
+
+// A trace whose bins follow `response` (the full response, arrival delay included) from 20 to 520 Hz on the
+// 16384-point grid. The stored bins have `compensationMS` taken out, as the live estimate stores them.
+TransferTrace makeTrace(const std::string& name, double arrivalMS, double compensationMS,
+                        const std::function<Complex(double)>& response, double coherence = 0.95) {
+    TransferTrace t;
+    t.name = name;
+    t.sampleRate = kRate;
+    t.arrivalMS = arrivalMS;
+    t.compensationMS = compensationMS;
+    t.micChannel = 0;
+    t.referenceChannel = 1;
+    t.averages = 8;
+    t.hardwareIdentity = "device:3";
+    for (int k = 7; k * kRate / 16384 <= 520; ++k) {
+        const double hz = kRate * k / 16384;
+        const Complex stored = response(hz) * std::polar(1.0, 2 * M_PI * hz * compensationMS / 1000);
+        t.bins.push_back({k, hz, stored.real(), stored.imag(), coherence});
+    }
+    return t;
+}
+
+// A main loudspeaker rolling off above 80 Hz and arriving after `arrivalMS`.
+Complex mainResponse(double hz, double arrivalMS) {
+    return Complex(0.5, 0) / Complex(1, hz / 80) * std::polar(1.0, -2 * M_PI * hz * arrivalMS / 1000);
+}
+
+TransferTrace mainTrace(double arrivalMS = 10) {
+    return makeTrace("Main L", arrivalMS, 0, [=](double hz) { return mainResponse(hz, arrivalMS); });
+}
+
+// The main's response delayed by a further `extraMS` and scaled by `gain`.
+TransferTrace subTrace(double arrivalMS, double extraMS, double gain, double compensationMS = 0) {
+    return makeTrace("Sub", arrivalMS, compensationMS, [=](double hz) {
+        return gain * mainResponse(hz, 10) * std::polar(1.0, -2 * M_PI * hz * extraMS / 1000);
+    });
+}
+
+}  // namespace
+
+TEST(AlignmentDSP, ArrivalDelaysTheEarlierSpeaker) {
+    TransferTrace a = mainTrace(18), b = mainTrace(25);
+    b.name = "Main R";
+    auto p = AlignmentDSP::arrival(a, b);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->target, "Main L");
+    EXPECT_DOUBLE_EQ(p->delayMS, 7);
+    EXPECT_FALSE(p->invertPolarity);
+    EXPECT_EQ(p->score, 0);
+    EXPECT_EQ(p->usableBins, 0);
+    EXPECT_EQ(p->note, AlignmentDSP::arrivalNote);
+
+    auto reversed = AlignmentDSP::arrival(b, a);
+    ASSERT_TRUE(reversed);
+    EXPECT_EQ(reversed->target, "Main L");
+    EXPECT_DOUBLE_EQ(reversed->delayMS, 7);
+}
+
+TEST(AlignmentDSP, EachCompatibilityGateAloneRefusesBothMethods) {
+    const TransferTrace a = mainTrace();
+    const TransferTrace good = subTrace(10, 0, 1);
+    ASSERT_TRUE(AlignmentDSP::compatible(a, good));
+    ASSERT_TRUE(AlignmentDSP::arrival(a, good));
+    ASSERT_TRUE(AlignmentDSP::sub(a, good, 40, 200));
+
+    const std::vector<std::pair<const char*, std::function<void(TransferTrace&, TransferTrace&)>>> breaks = {
+        {"hardware", [](TransferTrace&, TransferTrace& b) { b.hardwareIdentity = "default|1|2"; }},
+        {"same id", [](TransferTrace& a, TransferTrace& b) { b.id = a.id; }},
+        {"rate", [](TransferTrace&, TransferTrace& b) { b.sampleRate = 44100; }},
+        {"mic channel", [](TransferTrace&, TransferTrace& b) { b.micChannel = 2; }},
+        {"reference channel", [](TransferTrace&, TransferTrace& b) { b.referenceChannel = 2; }},
+        {"position", [](TransferTrace&, TransferTrace& b) { b.position = "FOH"; }},
+        {"setup", [](TransferTrace&, TransferTrace& b) { b.setupID = "Show"; }},
+        {"averages of a", [](TransferTrace& a, TransferTrace&) { a.averages = 2; }},
+        {"averages of b", [](TransferTrace&, TransferTrace& b) { b.averages = 2; }},
+    };
+    for (const auto& [what, breakIt] : breaks) {
+        TransferTrace x = a, y = good;
+        breakIt(x, y);
+        EXPECT_FALSE(AlignmentDSP::compatible(x, y)) << what;
+        EXPECT_FALSE(AlignmentDSP::arrival(x, y)) << what;
+        EXPECT_FALSE(AlignmentDSP::sub(x, y, 40, 200)) << what;
+    }
+}
+
+TEST(AlignmentDSP, SubFindsAKnownDelayAndPolarity) {
+    // The sub is the main delayed by a further 1.337 ms; its arrival reading is 2 ms late, which only moves
+    // the centre of the search. Summing in phase needs the main delayed by 1.337 ms: bestTau = −1.337,
+    // within one 0.02 ms step.
+    {
+        auto p = AlignmentDSP::sub(mainTrace(10), subTrace(12, 1.337, 1), 40, 200);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->target, "Main L");
+        EXPECT_NEAR(p->delayMS, 1.337, 0.02);
+        EXPECT_FALSE(p->invertPolarity);
+        EXPECT_GT(p->score, 0.99);
+        EXPECT_LE(p->score, 1 + 1e-12);
+        EXPECT_GE(p->usableBins, 6);
+        EXPECT_EQ(p->note, AlignmentDSP::subNote);
+    }
+    // Each trace's compensation is put back before the search: the same pair, captured with 10 and 11.8 ms
+    // taken out of the microphone, gives the same answer.
+    {
+        TransferTrace a = makeTrace("Main L", 10, 10, [](double hz) { return mainResponse(hz, 10); });
+        auto p = AlignmentDSP::sub(a, subTrace(12, 1.337, 1, 11.8), 40, 200);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->target, "Main L");
+        EXPECT_NEAR(p->delayMS, 1.337, 0.02);
+    }
+    // An inverted copy with the same arrival: 0 ms, inverted, on the sub.
+    {
+        auto p = AlignmentDSP::sub(mainTrace(10), subTrace(10, 0, -1), 40, 200);
+        ASSERT_TRUE(p);
+        EXPECT_EQ(p->target, "Sub");
+        EXPECT_NEAR(p->delayMS, 0, 1e-12);
+        EXPECT_TRUE(p->invertPolarity);
+        EXPECT_NEAR(p->score, 1, 1e-9);
+    }
+}
+
+TEST(AlignmentDSP, ZeroDelayReachedFromAnOffCentreSearchNamesTheSub) {
+    // Arrival readings 0.7 ms apart put the exact answer at step −35, where 0.7 + 0.02·(−35) evaluates to
+    // about −1e-16 ms; that must still read as 0 ms on the sub, as for identical traces.
+    TransferTrace a = mainTrace(10.7), b = subTrace(10, 0, 1);
+    a.bins = b.bins;
+    ASSERT_LT(10.7 - 10.0 + 0.02 * -35, 0.0);
+    auto p = AlignmentDSP::sub(a, b, 40, 200);
+    ASSERT_TRUE(p);
+    EXPECT_EQ(p->target, "Sub");
+    EXPECT_EQ(p->delayMS, 0);
+    EXPECT_FALSE(p->invertPolarity);
+    EXPECT_NEAR(p->score, 1, 1e-9);
+}
+
+TEST(AlignmentDSP, SubRefusesWhatCannotBeTrusted) {
+    const TransferTrace a = mainTrace();
+    const TransferTrace b = subTrace(10, 0, 1);
+    // Band limits.
+    EXPECT_FALSE(AlignmentDSP::sub(a, b, 19.9, 100));
+    EXPECT_FALSE(AlignmentDSP::sub(a, b, 60, 500.1));
+    EXPECT_FALSE(AlignmentDSP::sub(a, b, 100, 100));
+    EXPECT_FALSE(AlignmentDSP::sub(a, b, NAN, 100));
+    EXPECT_TRUE(AlignmentDSP::sub(a, b, 20, 500));
+
+    // Only bins 14…18 (41…53 Hz) coherent: five pairs.
+    TransferTrace few = b;
+    for (TransferBin& bin : few.bins) bin.coherence = (bin.id >= 14 && bin.id <= 18) ? 0.9 : 0.5;
+    EXPECT_FALSE(AlignmentDSP::sub(a, few, 40, 60));
+    few.bins[19 - 7].coherence = 0.9;  // a sixth pair
+    EXPECT_TRUE(AlignmentDSP::sub(a, few, 40, 60));
+
+    // Coherent pairs only up to 130 Hz of a 40…200 Hz band: under 60 % covered.
+    TransferTrace narrow = b;
+    for (TransferBin& bin : narrow.bins) bin.coherence = bin.hz <= 130 ? 0.9 : 0.5;
+    EXPECT_FALSE(AlignmentDSP::sub(a, narrow, 40, 200));
+    for (TransferBin& bin : narrow.bins) bin.coherence = bin.hz <= 140 ? 0.9 : 0.5;
+    EXPECT_TRUE(AlignmentDSP::sub(a, narrow, 40, 200));
+
+    // Arrivals 110 ms apart: every searched delay lies beyond 100 ms.
+    TransferTrace late = subTrace(120, 0, 1);
+    EXPECT_FALSE(AlignmentDSP::sub(a, late, 40, 200));
+    auto byArrival = AlignmentDSP::arrival(a, late);
+    ASSERT_TRUE(byArrival);
+    EXPECT_DOUBLE_EQ(byArrival->delayMS, 110);
+
+    // 10.5 dB apart, no bin pair enters; 9.5 dB apart, all do.
+    EXPECT_FALSE(AlignmentDSP::sub(a, subTrace(10, 0, std::pow(10, -10.5 / 20)), 40, 200));
+    EXPECT_TRUE(AlignmentDSP::sub(a, subTrace(10, 0, std::pow(10, -9.5 / 20)), 40, 200));
+
+    // Phases scattered from bin to bin sum no better than at random under any delay: score under 0.7.
+    TransferTrace scattered = makeTrace("Sub", 10, 0, [](double hz) {
+        return mainResponse(hz, 10) * std::polar(1.0, std::fmod(hz * hz * 0.37, 2 * M_PI));
+    });
+    EXPECT_FALSE(AlignmentDSP::sub(a, scattered, 40, 200));
+}

@@ -1,0 +1,185 @@
+#include "MeasurementDSP.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "DspSignals.h"
+#include "TextbookFFT.h"
+
+using namespace DspSignals;
+
+namespace {
+
+constexpr double rate = 48000;
+const double floorDB = 20.0 * std::log10(1e-9);  // −180
+
+void expectNoDelay(const AnalysisResult& r) {
+    EXPECT_FALSE(r.delayMS.has_value());
+    EXPECT_TRUE(r.transfer.empty());
+    EXPECT_EQ(r.averages, 0);
+    EXPECT_EQ(r.compensationMS, 0.0);
+}
+
+void expectAllFinite(const AnalysisResult& r) {
+    for (const SpectrumPoint& p : r.spectrum) ASSERT_TRUE(std::isfinite(p.db) && p.db >= floorDB) << p.id;
+    EXPECT_TRUE(std::isfinite(r.correlation));
+    for (const TransferBin& b : r.transfer)
+        ASSERT_TRUE(std::isfinite(b.real) && std::isfinite(b.imag) && std::isfinite(b.coherence));
+}
+
+// A broadband reference and a mic that hears it `lag` samples later, slightly filtered.
+struct Capture {
+    std::vector<double> mic, reference;
+};
+Capture lateCapture(std::size_t n, std::size_t lag, unsigned seed = 21) {
+    Capture c;
+    c.reference = noise(n, seed);
+    c.mic = delayed(fir(c.reference, {0.7, 0.2}), lag);
+    return c;
+}
+
+}  // namespace
+
+TEST(Analyze, SpectrumNeedsFullBlock) {
+    EXPECT_EQ(MeasurementDSP::analyze(noise(4095, 1), std::nullopt, rate), AnalysisResult{});
+    const AnalysisResult r = MeasurementDSP::analyze(noise(4096, 1), std::nullopt, rate);
+    ASSERT_EQ(r.spectrum.size(), 2047u);
+    EXPECT_EQ(r.spectrum.front().id, 1);
+    EXPECT_EQ(r.spectrum.back().id, 2047);
+    EXPECT_DOUBLE_EQ(r.spectrum.back().hz, 48000.0 * 2047 / 4096);
+    EXPECT_EQ(r.correlation, 0.0);
+    expectNoDelay(r);
+    // A rate outside the contract gives the empty result rather than meaningless frequencies.
+    EXPECT_EQ(MeasurementDSP::analyze(noise(4096, 1), std::nullopt, 0), AnalysisResult{});
+    EXPECT_EQ(MeasurementDSP::analyze(noise(4096, 1), std::nullopt, std::nan("")), AnalysisResult{});
+}
+
+// Only the newest 4096 samples count: the older ones here would otherwise dominate.
+TEST(Analyze, FullScaleSineAtBinCentreReadsZeroDBFS) {
+    // Bin 1024 = 12 kHz. A unit sine at a bin centre gives |X| = Σw/2, which the scale 2/Σw turns into
+    // 1 (0 dB); the leakage of its mirror image is far below the 1e−6 dB (1.2e−7 relative) allowed.
+    const std::size_t k0 = 1024;
+    std::vector<double> mic(5000, 5.0);
+    for (std::size_t i = 0; i < 4096; ++i)
+        mic[904 + i] = std::sin(2.0 * M_PI * static_cast<double>(k0 * i) / 4096.0);
+    const AnalysisResult r = MeasurementDSP::analyze(mic, std::nullopt, rate);
+    ASSERT_EQ(r.spectrum.size(), 2047u);
+    EXPECT_NEAR(r.spectrum[k0 - 1].db, 0.0, 1e-6);
+    EXPECT_EQ(r.spectrum[k0 - 1].hz, 12000.0);
+    EXPECT_NEAR(r.spectrum[k0 - 2].db, 20 * std::log10(0.5),
+                0.01);  // Hann main lobe: half amplitude next door
+    EXPECT_LT(r.spectrum[k0 - 11].db, -100.0);
+}
+
+TEST(Analyze, SilenceAndNonFiniteSamplesStayAtTheFloor) {
+    const AnalysisResult silent =
+        MeasurementDSP::analyze(std::vector<double>(16384, 0.0), noise(16384, 2), rate);
+    for (const SpectrumPoint& p : silent.spectrum) ASSERT_EQ(p.db, floorDB);
+    EXPECT_EQ(silent.correlation, 0.0);
+    expectNoDelay(silent);
+    // A constant reference has nothing to correlate once the mean is gone.
+    const AnalysisResult constant =
+        MeasurementDSP::analyze(noise(16384, 3), std::vector<double>(16384, 0.3), rate);
+    EXPECT_EQ(constant.correlation, 0.0);
+    expectNoDelay(constant);
+
+    const double nan = std::numeric_limits<double>::quiet_NaN(),
+                 inf = std::numeric_limits<double>::infinity();
+    const Capture good = lateCapture(32768, 48);
+    ASSERT_TRUE(MeasurementDSP::analyze(good.mic, good.reference, rate).delayMS);
+    for (double bad : {nan, inf, -inf}) {
+        Capture c = good;
+        c.mic.back() = bad;  // inside the spectrum window
+        AnalysisResult r = MeasurementDSP::analyze(c.mic, c.reference, rate);
+        expectAllFinite(r);
+        for (const SpectrumPoint& p : r.spectrum) ASSERT_EQ(p.db, floorDB);
+        EXPECT_EQ(r.correlation, 0.0);
+        expectNoDelay(r);
+
+        c = good;
+        c.reference[100] = bad;
+        r = MeasurementDSP::analyze(c.mic, c.reference, rate);
+        expectAllFinite(r);
+        EXPECT_EQ(r.spectrum, MeasurementDSP::analyze(good.mic, std::nullopt, rate).spectrum);
+        EXPECT_EQ(r.correlation, 0.0);
+        expectNoDelay(r);
+    }
+}
+
+TEST(Analyze, ReferencePathNeedsMatchingLengthOfAtLeast16384) {
+    Capture c = lateCapture(16384, 100);
+    const AnalysisResult accepted = MeasurementDSP::analyze(c.mic, c.reference, rate);
+    ASSERT_TRUE(accepted.delayMS);
+    EXPECT_DOUBLE_EQ(*accepted.delayMS, 100 * 1000.0 / rate);
+    EXPECT_TRUE(accepted.transfer.empty());  // 16384 − 100 usable samples are too few for the estimate
+
+    std::vector<double> shortReference(c.reference.begin(), c.reference.end() - 1);
+    const AnalysisResult mismatched = MeasurementDSP::analyze(c.mic, shortReference, rate);
+    EXPECT_EQ(mismatched.spectrum, accepted.spectrum);
+    EXPECT_EQ(mismatched.correlation, 0.0);
+    expectNoDelay(mismatched);
+
+    c.mic.pop_back();
+    c.reference.pop_back();
+    const AnalysisResult tooShort = MeasurementDSP::analyze(c.mic, c.reference, rate);
+    EXPECT_EQ(tooShort.spectrum.size(), 2047u);
+    EXPECT_EQ(tooShort.correlation, 0.0);
+    expectNoDelay(tooShort);
+}
+
+TEST(Analyze, MicTenMillisecondsLate) {
+    const Capture c = lateCapture(65536, 480);
+    const AnalysisResult r = MeasurementDSP::analyze(c.mic, c.reference, rate);
+    ASSERT_TRUE(r.delayMS);
+    EXPECT_EQ(*r.delayMS, 10.0);  // 480·1000/48000 is exact
+    EXPECT_EQ(r.compensationMS, 10.0);
+    EXPECT_GT(r.correlation, 0.95);
+    EXPECT_LE(r.correlation, 1.0);
+    EXPECT_EQ(r.averages, 6);  // usable 65056: (65056 − 16384)/8192 + 1
+    ASSERT_EQ(r.transfer.size(), 6820u);
+    // 0.7 + 0.2·e^(−iω) at the first kept bin (20.5 Hz): magnitude ≈ 0.9, phase ≈ 0.
+    EXPECT_NEAR(r.transfer.front().real, 0.9, 1e-3);
+    EXPECT_NEAR(r.transfer.front().imag, 0.0, 1e-3);
+}
+
+// Clipping anywhere in either block makes the delay untrustworthy, but the correlation is still shown.
+TEST(Analyze, ClippedSampleRejectsDelayButKeepsCorrelation) {
+    const Capture clean = lateCapture(32768, 240);
+    const double cleanCorrelation = MeasurementDSP::analyze(clean.mic, clean.reference, rate).correlation;
+    for (int which = 0; which < 2; ++which) {
+        Capture c = clean;
+        (which == 0 ? c.mic : c.reference)[5] = 0.999;
+        const AnalysisResult r = MeasurementDSP::analyze(c.mic, c.reference, rate);
+        expectNoDelay(r);
+        EXPECT_NEAR(r.correlation, cleanCorrelation, 0.02);
+        EXPECT_GT(r.correlation, 0.9);
+    }
+}
+
+// A steady tone correlates at every period: the peak is strong but not unique, so no delay is given.
+TEST(Analyze, PeriodicSignalHasNoClearPeak) {
+    std::vector<double> reference(32768);
+    for (std::size_t i = 0; i < reference.size(); ++i)
+        reference[i] = 0.5 * std::sin(2.0 * M_PI * 500.0 * static_cast<double>(i) / rate);
+    const AnalysisResult r = MeasurementDSP::analyze(delayed(reference, 30), reference, rate);
+    EXPECT_GT(r.correlation, 0.9);
+    expectNoDelay(r);
+}
+
+// Uncorrelated signals: a weak peak is refused.
+TEST(Analyze, UnrelatedSignalsGiveWeakCorrelation) {
+    const AnalysisResult r = MeasurementDSP::analyze(noise(32768, 4), noise(32768, 5), rate);
+    EXPECT_LT(r.correlation, 0.25);
+    expectNoDelay(r);
+}
+
+// The product's FFT and the per-butterfly form give the same analysis to the last bit.
+TEST(Analyze, SameResultWithPerButterflyFFT) {
+    const Capture c = lateCapture(40960, 333);
+    const AnalysisResult fast = MeasurementDSP::analyze(c.mic, c.reference, rate);
+    ASSERT_TRUE(fast.delayMS);
+    ASSERT_FALSE(fast.transfer.empty());
+    EXPECT_EQ(fast, MeasurementDSP::analyzeUsing(TextbookFFT::transform, c.mic, c.reference, rate));
+}

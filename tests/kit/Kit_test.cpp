@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
+#include <QSet>
+#include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "QVAction.h"
+#include "QVBadge.h"
+#include "QVCard.h"
+#include "QVEmpty.h"
+#include "QVFormat.h"
+#include "QVFrequencyAxis.h"
+#include "QVIcons.h"
+#include "QVMetric.h"
+#include "QVNumber.h"
+#include "QVPage.h"
+#include "QVPlotGrid.h"
+#include "QVStyle.h"
+
+namespace {
+
+QString outputPath(const QString& name) {
+    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
+    return QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name;
+}
+
+bool hasInk(const QImage& image) {
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0) return true;
+    return false;
+}
+
+}  // namespace
+
+TEST(QVIcons, EverySymbolTheScreensNameHasAnImage) {
+    // Every symbol name the workspace's screens, frame and transport use.
+    const QStringList used{
+        "waveform", "waveform.circle", "waveform.path", "questionmark.circle", "stop.fill", "play.fill",
+        "pause.fill", "music.note.list", "music.note", "chart.xyaxis.line", "speaker.wave.2",
+        "speaker.wave.1.fill", "speaker.3", "speaker.fill", "arrow.left.and.right", "arrow.left.arrow.right",
+        "arrow.right", "arrow.up", "arrow.down", "arrow.clockwise", "slider.horizontal.3", "chevron.right",
+        "exclamationmark.circle.fill", "camera", "mic", "mic.fill", "trash", "info.circle", "checkmark",
+        "checkmark.circle.fill", "circle", "plus", "plus.circle.fill", "folder", "magnifyingglass", "repeat",
+        "ellipsis", "l.circle", "r.circle", "person.wave.2", "sparkle", "sparkles", "airplayaudio"};
+    QSet<QString> inTable;
+    for (const QVIcons::Entry& e : QVIcons::table()) {
+        EXPECT_FALSE(inTable.contains(e.symbol)) << "listed twice: " << e.symbol;
+        inTable.insert(e.symbol);
+    }
+    QVIcons::installTheme();
+    for (const QString& symbol : used) {
+        EXPECT_TRUE(inTable.contains(symbol)) << symbol.toStdString();
+        EXPECT_TRUE(hasInk(QVIcons::pixmap(symbol, 24, Qt::white).toImage())) << symbol.toStdString();
+    }
+}
+
+TEST(QVIcons, ThemeNamesExistInAdwaitaAndTheRestIsDrawn) {
+    QVIcons::installTheme();
+    for (const QVIcons::Entry& e : QVIcons::table()) {
+        EXPECT_EQ(QVIcons::fromTheme(e.symbol), e.theme != nullptr) << e.symbol;
+        // The drawn form stands in everywhere the theme is missing: it must draw something too.
+        QImage drawn(24, 24, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        QPainter p(&drawn);
+        QVIcons::drawSymbol(p, QRectF(0, 0, 24, 24), e.symbol, Qt::white);
+        p.end();
+        EXPECT_TRUE(hasInk(drawn)) << e.symbol;
+    }
+    // Unknown names still show a mark rather than nothing.
+    EXPECT_FALSE(QVIcons::fromTheme("no.such.symbol"));
+    EXPECT_TRUE(hasInk(QVIcons::pixmap("no.such.symbol", 24, Qt::white).toImage()));
+}
+
+TEST(QVIcons, ImagesTakeTheColourAskedFor) {
+    QVIcons::installTheme();
+    const QColor orange(255, 149, 0);
+    for (const char* symbol : {"play.fill", "waveform"}) {  // one theme image, one drawn
+        const QImage image = QVIcons::pixmap(symbol, 32, orange).toImage().convertToFormat(QImage::Format_ARGB32);
+        int opaque = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QRgb px = image.pixel(x, y);
+                if (qAlpha(px) < 255) continue;
+                ++opaque;
+                EXPECT_EQ(QColor(px).rgb(), orange.rgb()) << symbol << " at " << x << "," << y;
+            }
+        }
+        EXPECT_GT(opaque, 20) << symbol;
+    }
+    const QIcon icon = QVIcons::icon("stop.fill", orange);
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.pixmap(20, 20).size(), QSize(20, 20));
+}
+
+TEST(QVPage, ColumnIsCappedAndCentredOnWideWindows) {
+    QVPage page("Sub arrays", "End-fire · cardioid", new QVCard("Layout"));
+    page.resize(1400, 700);
+    page.show();
+    QApplication::processEvents();
+    EXPECT_EQ(page.column()->width(), QVPage::kMaxWidth);
+    EXPECT_NEAR(page.column()->mapTo(&page, QPoint(0, 0)).x(), (1400 - 1000) / 2, 1);
+
+    page.resize(700, 700);
+    QApplication::processEvents();
+    EXPECT_EQ(page.column()->width(), 700);
+    EXPECT_EQ(page.column()->mapTo(&page, QPoint(0, 0)).x(), 0);
+}
+
+TEST(QVBlocks, EmptyOptionalTextsLeaveNoLine) {
+    QVPage bare("Tools");
+    QVPage titled("Tools", "Check, align, and tune your system");
+    EXPECT_EQ(bare.findChild<QLabel*>("qvPageSubtitle"), nullptr);
+    ASSERT_NE(titled.findChild<QLabel*>("qvPageSubtitle"), nullptr);
+
+    auto* content = new QLabel("body");
+    QVCard untitled({}, content);
+    EXPECT_EQ(untitled.findChild<QLabel*>("qvCardTitle"), nullptr);
+    EXPECT_EQ(untitled.body()->itemAt(0)->widget(), content);
+
+    QVEmpty withDetail("waveform.path", "Ready to measure", "Start the microphone.");
+    QVEmpty withoutDetail("waveform.path", "Ready to measure");
+    withDetail.resize(400, 300);
+    withoutDetail.resize(400, 300);
+    withDetail.show();
+    withoutDetail.show();
+    QApplication::processEvents();
+    EXPECT_LT(withoutDetail.sizeHint().height(), withDetail.sizeHint().height());
+}
+
+TEST(QVAction, RunsItsActionOnEveryPressButNotWhenDisabled) {
+    int runs = 0;
+    QVAction action("Start mic", "mic.fill", true, [&] { ++runs; });
+    action.resize(300, 48);
+    action.show();
+    QTest::mouseClick(&action, Qt::LeftButton);
+    QTest::mouseClick(&action, Qt::LeftButton);
+    EXPECT_EQ(runs, 2);
+    action.setEnabled(false);
+    QTest::mouseClick(&action, Qt::LeftButton);
+    EXPECT_EQ(runs, 2);
+    EXPECT_GE(action.sizeHint().height(), QVAction::kMinHeight);
+}
+
+// Sample blocks rendered for review: a page with every block, and a plot with its axis.
+TEST(QVKitSamples, SavesReviewImages) {
+    QVStyle::apply();
+    double spacing = 1.2;
+    double temperature = 20.0;
+
+    QVPage page("Signals", "Test tones, noise and sweeps");
+    auto* status = new QVCard("Generator");
+    auto* badges = new QHBoxLayout;
+    badges->addWidget(new QVBadge("Ready"));
+    badges->addWidget(new QVBadge("Calculated starting point", QColor(255, 149, 0)));
+    badges->addStretch(1);
+    status->addLayout(badges);
+    auto* metrics = new QHBoxLayout;
+    metrics->addWidget(new QVMetric(qvFormat("%.2f ms", 3.4921), "Delay"));
+    metrics->addWidget(new QVMetric("0.98", "Correlation", Qt::white));
+    metrics->addWidget(new QVMetric("A very long read-out that cannot fit in the room it is given", "Shrinks then cuts"));
+    status->addLayout(metrics);
+    status->add(new QVNumber("Spacing", QVBinding<double>::of(spacing), "m"));
+    status->add(new QVNumber("Temperature", QVBinding<double>::of(temperature), "°C"));
+    status->add(new QVAction("Play pink noise", "play.fill"));
+    auto* row = new QHBoxLayout;
+    row->addWidget(new QVAction("Left", "l.circle", false));
+    row->addWidget(new QVAction("Right", "r.circle", false));
+    status->addLayout(row);
+    auto* disabled = new QVAction("Speak left + right", "person.wave.2");
+    disabled->setEnabled(false);
+    status->add(disabled);
+    auto* symbols = new QHBoxLayout;
+    symbols->addWidget(QVIcons::label("waveform", 20, QVStyle::accent()));
+    symbols->addWidget(new QLabel("Playing"));
+    symbols->addStretch(1);
+    symbols->addWidget(QVIcons::button("exclamationmark.circle.fill", 18, QColor(255, 149, 0), "Playback error details"));
+    symbols->addWidget(QVIcons::button("play.fill", 18, QVStyle::primary(), "Play"));
+    symbols->addWidget(QVIcons::button("trash", 16, QVStyle::secondary(), "Remove"));
+    status->addLayout(symbols);
+    page.add(status);
+    page.add(new QVCard({}, new QVEmpty("music.note.list", "Your reference tracks",
+                                        "Add music and get ready to listen.")));
+    page.resize(840, 1100);
+    page.show();
+    QApplication::processEvents();
+    const QImage pageImage = page.grab().toImage();
+    EXPECT_TRUE(pageImage.save(outputPath("kit-page.png")));
+    // The page background is the workspace background.
+    EXPECT_EQ(QColor(pageImage.pixel(5, 5)).rgb(), QVStyle::background().rgb());
+
+    QWidget plot;
+    plot.setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(&plot);
+    column->setContentsMargins(20, 20, 20, 20);
+    auto* grid = new QVPlotGrid;
+    grid->setFixedSize(600, 240);
+    auto* axis = new QVFrequencyAxis;
+    axis->setFixedWidth(600);
+    column->addWidget(grid);
+    column->addWidget(axis);
+    plot.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(plot.grab().save(outputPath("kit-plot.png")));
+
+    // Every symbol in the table as shown (accent) and its drawn stand-in (grey), for a look at the set.
+    const auto table = QVIcons::table();
+    const int cols = 8, cell = 100;
+    QImage sheet(cols * cell, int((table.size() + cols - 1) / cols) * cell, QImage::Format_ARGB32);
+    sheet.fill(QVStyle::background());
+    QPainter p(&sheet);
+    p.setFont(QVStyle::font(QVText::Caption2));
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const int x = int(i % cols) * cell, y = int(i / cols) * cell;
+        p.drawPixmap(x + 14, y + 15, QVIcons::pixmap(table[i].symbol, 40, QVStyle::accent()));
+        QVIcons::drawSymbol(p, QRectF(x + 62, y + 23, 24, 24), table[i].symbol, QVStyle::primary());
+        p.setPen(QVIcons::fromTheme(table[i].symbol) ? QVStyle::primary() : QVStyle::secondary());
+        p.drawText(QRect(x, y + 62, cell, 30), Qt::AlignHCenter | Qt::TextWordWrap, table[i].symbol);
+    }
+    p.end();
+    EXPECT_TRUE(sheet.save(outputPath("kit-symbols.png")));
+}

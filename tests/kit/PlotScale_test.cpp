@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+
+#include <QFontMetricsF>
+#include <QImage>
+
+#include "QVFrequencyAxis.h"
+#include "QVPlotGrid.h"
+
+TEST(QVPlotGrid, LinesOfA600By240Grid) {
+    const std::vector<QLineF> s = QVPlotGrid::segments(QSizeF(600, 240));
+    ASSERT_EQ(s.size(), 15u);
+    // Vertical lines, ascending: x = 600 × log10(f / 20) / 3 = 200 × log10(f / 20).
+    const double expectedX[] = {0, 79.588, 139.794, 200, 279.588, 339.794, 400, 479.588, 539.794, 600};
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_NEAR(s[i].x1(), expectedX[i], 1e-3) << i;
+        EXPECT_EQ(s[i].x1(), s[i].x2()) << i;
+        EXPECT_EQ(s[i].y1(), 0);
+        EXPECT_EQ(s[i].y2(), 240);
+    }
+    const double expectedY[] = {0, 60, 120, 180, 240};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_EQ(s[10 + k].y1(), expectedY[k]);
+        EXPECT_EQ(s[10 + k].y2(), expectedY[k]);
+        EXPECT_EQ(s[10 + k].x1(), 0);
+        EXPECT_EQ(s[10 + k].x2(), 600);
+    }
+}
+
+TEST(QVPlotGrid, ScaleEndsAreExactAndZeroSizeCollapses) {
+    EXPECT_EQ(QVPlotGrid::x(20, 731), 0.0);
+    EXPECT_EQ(QVPlotGrid::x(20000, 731), 731.0);
+    EXPECT_NEAR(QVPlotGrid::x(2000, 900), 600.0, 1e-9);
+    EXPECT_LT(QVPlotGrid::x(10, 600), 0.0);
+    EXPECT_GT(QVPlotGrid::x(24000, 600), 600.0);
+    for (const QLineF& l : QVPlotGrid::segments(QSizeF(0, 0))) EXPECT_EQ(l.length(), 0.0);
+}
+
+TEST(QVPlotGrid, DrawsDimBackgroundAndLines) {
+    QVPlotGrid grid;
+    grid.resize(600, 240);
+    QImage image(600, 240, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    grid.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);  // no window background: the grid is not opaque
+    // Away from any line only the 25 % black shows over white: 255 × 0.75 ≈ 191.
+    EXPECT_NEAR(qRed(image.pixel(300, 30)), 191, 2);
+    // The 1 kHz line at x ≈ 339.79 lightens the pixel column it covers.
+    EXPECT_GT(qRed(image.pixel(339, 30)), qRed(image.pixel(300, 30)));
+}
+
+TEST(QVFrequencyAxis, LabelsStandUnderTheirGridLines) {
+    const std::vector<double> widths{35, 21, 14, 21, 21};
+    const std::vector<QRectF> r = QVFrequencyAxis::labelRects(600, 14, widths);
+    ASSERT_EQ(r.size(), 5u);
+    EXPECT_EQ(r[0].left(), 0.0);  // "20 Hz" starts at the left edge
+    EXPECT_NEAR(r[1].center().x(), 139.794, 1e-3);
+    EXPECT_NEAR(r[2].center().x(), 339.794, 1e-3);
+    EXPECT_NEAR(r[3].center().x(), 539.794, 1e-3);
+    EXPECT_EQ(r[4].right(), 600.0);  // "20k" ends at the right edge
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(r[i].width(), widths[i]);
+}
+
+TEST(QVFrequencyAxis, NarrowRowsKeepLabelsApartAndInside) {
+    const std::vector<double> widths{35, 21, 14, 21, 21};
+    for (double w : {60.0, 112.0, 150.0, 200.0, 260.0}) {
+        const std::vector<QRectF> r = QVFrequencyAxis::labelRects(w, 14, widths);
+        EXPECT_GE(r[0].left(), 0.0) << w;
+        for (int i = 1; i < 5; ++i) EXPECT_GE(r[i].left(), r[i - 1].right() - 1e-9) << w << " label " << i;
+        if (w >= 112) {
+            EXPECT_LE(r[4].right(), w + 1e-9) << w;
+        }
+    }
+    // Narrower than the labels together: they touch from the left edge on.
+    const std::vector<QRectF> tight = QVFrequencyAxis::labelRects(60, 14, widths);
+    EXPECT_EQ(tight[0].left(), 0.0);
+    EXPECT_EQ(tight[4].left(), 35.0 + 21 + 14 + 21);
+}
+
+TEST(QVFrequencyAxis, ShowsTheFiveTextsWithItsOwnFont) {
+    EXPECT_EQ(QVFrequencyAxis::labels(), QStringList({"20 Hz", "100", "1k", "10k", "20k"}));
+    QVFrequencyAxis axis;
+    const QFontMetricsF fm(axis.font());
+    double total = 0;
+    for (const QString& t : QVFrequencyAxis::labels()) total += fm.horizontalAdvance(t);
+    EXPECT_GE(axis.minimumSizeHint().width(), int(total));
+}

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QMenu>
+#include <QSettings>
+
+#include "RoutePicker.h"
+
+namespace {
+
+std::vector<RouteOutput> devices() {
+    return {{101, "Built-in Audio", 2}, {202, "USB Mic", 1}, {303, "Interface 18i20", 20}};
+}
+
+QStringList openMenu(RoutePicker& picker, QString* checked = nullptr) {
+    emit picker.menu()->aboutToShow();
+    QStringList titles;
+    for (QAction* a : picker.menu()->actions()) {
+        if (a->isSeparator()) continue;
+        titles << a->text();
+        if (checked && a->isChecked()) *checked = a->text();
+    }
+    return titles;
+}
+
+QAction* action(RoutePicker& picker, const QString& title) {
+    for (QAction* a : picker.menu()->actions())
+        if (a->text() == title) return a;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(RoutePicker, ListsStereoCapableOutputsAfterTheDefault) {
+    RoutePicker::store(0, {});
+    RoutePicker picker(devices);
+    QString checked;
+    EXPECT_EQ(openMenu(picker, &checked),
+              QStringList({"System default output", "Built-in Audio", "Interface 18i20"}));
+    EXPECT_EQ(checked, "System default output");
+}
+
+TEST(RoutePicker, ChoiceIsStoredAndRememberedByTheNextPicker) {
+    RoutePicker::store(0, {});
+    std::uint32_t announced = 0;
+    {
+        RoutePicker picker(devices);
+        QObject::connect(&picker, &RoutePicker::chosen, [&](std::uint32_t id) { announced = id; });
+        openMenu(picker);
+        action(picker, "Interface 18i20")->trigger();
+    }
+    EXPECT_EQ(announced, 303u);
+    EXPECT_EQ(RoutePicker::storedDeviceID(), 303u);
+    EXPECT_EQ(QSettings().value(RoutePicker::kDeviceIDKey).toUInt(), 303u);
+
+    RoutePicker again(devices);
+    QString checked;
+    openMenu(again, &checked);
+    EXPECT_EQ(checked, "Interface 18i20");
+
+    action(again, "System default output")->trigger();
+    EXPECT_EQ(RoutePicker::storedDeviceID(), 0u);
+    EXPECT_FALSE(QSettings().contains(RoutePicker::kDeviceIDKey));
+}
+
+TEST(RoutePicker, AMissingChosenDeviceStaysVisibleAndBadStoredValuesMeanDefault) {
+    RoutePicker::store(404, "Stage Box");
+    RoutePicker picker(devices);
+    QString checked;
+    const QStringList titles = openMenu(picker, &checked);
+    EXPECT_EQ(titles.last(), "Stage Box (not connected)");
+    EXPECT_EQ(checked, "Stage Box (not connected)");
+
+    for (const QVariant& bad : {QVariant("abc"), QVariant(-5), QVariant(qulonglong(1) << 40)}) {
+        QSettings().setValue(RoutePicker::kDeviceIDKey, bad);
+        EXPECT_EQ(RoutePicker::storedDeviceID(), 0u) << bad.toString().toStdString();
+    }
+}

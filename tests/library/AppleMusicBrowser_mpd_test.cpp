@@ -1,0 +1,104 @@
+// The browser on the real music service: the fixture's MPD (250 stored playlists, 35 songs), a private
+// MPD stopped in mid-session, and a server that never answers.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QTest>
+#include <QTimer>
+
+#include "AppleMusicBrowser.h"
+#include "MpdMusicClient.h"
+#include "PrivateMpd.h"
+#include "ThreadedMusicService.h"
+
+namespace {
+
+bool wait(const bool& flag) { return QTest::qWaitFor([&] { return flag; }, 30000); }
+
+std::ptrdiff_t position(const AppleMusicBrowser& browser, const std::string& name) {
+    const auto& list = browser.playlists();
+    for (std::size_t i = 0; i < list.size(); ++i)
+        if (list[i].name == name) return static_cast<std::ptrdiff_t>(i);
+    return -1;
+}
+
+std::shared_ptr<MpdMusicClient> clientOn(unsigned port, unsigned timeoutMS = 2000) {
+    return std::make_shared<MpdMusicClient>(MpdMusicClient::Options{"127.0.0.1", port, "", timeoutMS});
+}
+
+}  // namespace
+
+TEST(AppleMusicBrowserServer, ConnectsListsAllPlaylistsSortedAndSearches) {
+    // The browser's own default: the shared service on the server of MPD_HOST / MPD_PORT.
+    AppleMusicBrowser browser;
+    bool done = false;
+    browser.connect([&] { done = true; });
+    EXPECT_TRUE(browser.isLoading());
+    ASSERT_TRUE(wait(done));
+    EXPECT_EQ(browser.message(), "Connected · 250 playlists. Choose Import to add one to Quorvel.");
+    ASSERT_EQ(browser.playlists().size(), 250u);
+    EXPECT_EQ(position(browser, "Alpha"), 0);
+    EXPECT_LT(position(browser, "mix 2"), position(browser, "Mix 10"));
+    EXPECT_LT(position(browser, "bulk 246"), position(browser, "mix 2"));
+
+    done = false;
+    browser.search("crowd song", [&] { done = true; });
+    ASSERT_TRUE(wait(done));
+    EXPECT_EQ(browser.songs().size(), 25u);
+    EXPECT_EQ(browser.songs().front().artistName, "Crowd");
+}
+
+TEST(AppleMusicBrowserServer, ServerStoppedMidSessionGivesTheFailureTexts) {
+    PrivateMpd server;
+    ThreadedMusicService service(clientOn(server.port()));
+    AppleMusicBrowser browser(service);
+    bool done = false;
+    browser.connect([&] { done = true; });
+    ASSERT_TRUE(wait(done));
+    ASSERT_TRUE(browser.connected());
+
+    server.stop();
+    done = false;
+    browser.connect([&] { done = true; });
+    ASSERT_TRUE(wait(done));
+    EXPECT_EQ(browser.message(), "Music access denied. Enable it in system privacy settings.");
+    EXPECT_TRUE(browser.connected());
+    EXPECT_EQ(browser.playlists().size(), 250u);
+    EXPECT_FALSE(browser.isLoading());
+
+    done = false;
+    browser.search("crowd", [&] { done = true; });
+    ASSERT_TRUE(wait(done));
+    EXPECT_EQ(browser.message(), "Music access required");
+}
+
+TEST(AppleMusicBrowserServer, HungServerNeverHoldsTheMainThread) {
+    // Listens, but never greets: every call waits for the client's timeout.
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(fd, 8), 0);
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+
+    ThreadedMusicService service(clientOn(ntohs(address.sin_port), 1500));
+    AppleMusicBrowser browser(service);
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(10);
+    bool done = false;
+    browser.connect([&] { done = true; });
+    EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
+    ASSERT_TRUE(wait(done));
+    // The main thread went on with its events all the while.
+    EXPECT_GT(ticks, 5);
+    EXPECT_EQ(browser.message(), "Music access denied. Enable it in system privacy settings.");
+    EXPECT_FALSE(browser.isLoading());
+    close(fd);
+}

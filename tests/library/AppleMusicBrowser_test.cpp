@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "AppleMusicBrowser.h"
+#include "FakeMusicService.h"
+
+namespace {
+
+using Batch = Result<PlaylistBatch>;
+using NextBatch = Result<std::optional<PlaylistBatch>>;
+using Songs = Result<std::vector<Song>>;
+
+PlaylistBatch batchOf(std::vector<std::string> names, std::optional<std::size_t> next = std::nullopt) {
+    PlaylistBatch batch;
+    for (auto& n : names) batch.items.push_back(Playlist{"id-" + n, n});
+    batch.nextOffset = next;
+    return batch;
+}
+
+std::vector<std::string> names(const AppleMusicBrowser& browser) {
+    std::vector<std::string> out;
+    for (const auto& p : browser.playlists()) out.push_back(p.name);
+    return out;
+}
+
+struct BrowserTest : ::testing::Test {
+    FakeMusicService service;
+    AppleMusicBrowser browser{service};
+    int connectsEnded = 0;
+
+    void startConnect() {
+        browser.connect([this] { ++connectsEnded; });
+    }
+    // A whole successful load of the given single batch.
+    void connectWith(std::vector<std::string> playlistNames) {
+        startConnect();
+        service.release("authorization", MusicAuthorizationStatus::authorized);
+        service.release("playlists", Batch(batchOf(std::move(playlistNames))));
+    }
+};
+
+}  // namespace
+
+TEST_F(BrowserTest, StartsIdleAndUnconnected) {
+    EXPECT_TRUE(browser.songs().empty());
+    EXPECT_TRUE(browser.playlists().empty());
+    EXPECT_EQ(browser.message(), "Connect to browse your library or search Apple Music.");
+    EXPECT_FALSE(browser.connected());
+    EXPECT_FALSE(browser.isLoading());
+    EXPECT_FALSE(browser.importingPlaylistID());
+}
+
+TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
+    QSignalSpy loading(&browser, &AppleMusicBrowser::isLoadingChanged);
+    startConnect();
+    EXPECT_TRUE(browser.isLoading());
+    EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
+    // A second connect while loading asks for nothing.
+    browser.connect([this] { ++connectsEnded; });
+    EXPECT_EQ(connectsEnded, 1);
+    EXPECT_EQ(service.pendingCount("authorization"), 1);
+
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(service.pendingCall("playlists").argument, "100");
+    service.release("playlists", Batch(batchOf({"Mix 10", "b"}, 2)));
+    EXPECT_EQ(service.pendingCall("nextPlaylists").argument, "2 100");
+    service.release("nextPlaylists", NextBatch(batchOf({"mix 2", "B", "item 3", "Item 03"}, 5)));
+    service.release("nextPlaylists", NextBatch(batchOf({"Alpha"})));  // reports no next batch
+    EXPECT_EQ(service.pendingCount("nextPlaylists"), 0);
+
+    // Case is ignored and digits compare by value; names that compare equal keep the service's order.
+    EXPECT_EQ(names(browser), (std::vector<std::string>{"Alpha", "b", "B", "item 3", "Item 03", "mix 2", "Mix 10"}));
+    EXPECT_TRUE(browser.connected());
+    EXPECT_FALSE(browser.isLoading());
+    EXPECT_EQ(browser.message(), "Connected · 7 playlists. Choose Import to add one to Quorvel.");
+    EXPECT_EQ(loading.count(), 2);
+    EXPECT_EQ(connectsEnded, 2);
+}
+
+TEST_F(BrowserTest, AnAbsentNextBatchEndsTheList) {
+    startConnect();
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("playlists", Batch(batchOf({"Only"}, 1)));
+    service.release("nextPlaylists", NextBatch(std::optional<PlaylistBatch>()));
+    EXPECT_EQ(names(browser), std::vector<std::string>{"Only"});
+    // One playlist still reads "playlists".
+    EXPECT_EQ(browser.message(), "Connected · 1 playlists. Choose Import to add one to Quorvel.");
+}
+
+TEST_F(BrowserTest, EmptyLibraryConnectsWithItsOwnMessage) {
+    connectWith({});
+    EXPECT_TRUE(browser.connected());
+    EXPECT_TRUE(browser.playlists().empty());
+    EXPECT_EQ(browser.message(),
+              "Connected. No playlists are available in this device's Music library. Add or sync a playlist in "
+              "Music, then tap Refresh playlists.");
+}
+
+TEST_F(BrowserTest, RefusedAccessKeepsTheEarlierList) {
+    connectWith({"Kept"});
+    startConnect();
+    service.release("authorization", MusicAuthorizationStatus::denied);
+    EXPECT_EQ(browser.message(), "Music access denied. Enable it in system privacy settings.");
+    EXPECT_FALSE(browser.isLoading());
+    EXPECT_TRUE(browser.connected());
+    EXPECT_EQ(names(browser), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(service.pendingCount("playlists"), 0);
+}
+
+TEST_F(BrowserTest, FailureInTheSecondBatchKeepsTheEarlierList) {
+    connectWith({"Kept"});
+    QSignalSpy playlists(&browser, &AppleMusicBrowser::playlistsChanged);
+    startConnect();
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("playlists", Batch(batchOf({"New 1"}, 1)));
+    service.release("nextPlaylists", NextBatch(serviceError("Connection closed by the server")));
+    EXPECT_EQ(browser.message(), "Could not load playlists: Connection closed by the server");
+    EXPECT_FALSE(browser.isLoading());
+    EXPECT_TRUE(browser.connected());
+    EXPECT_EQ(names(browser), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(playlists.count(), 0);
+
+    // After a failed first request too, and the browser can load again afterwards.
+    startConnect();
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("playlists", Batch(serviceError("Timeout")));
+    EXPECT_EQ(browser.message(), "Could not load playlists: Timeout");
+    connectWith({"Fresh"});
+    EXPECT_EQ(names(browser), std::vector<std::string>{"Fresh"});
+}
+
+TEST_F(BrowserTest, SearchPublishesSongsAndKeepsTheMessage) {
+    connectWith({"A"});
+    const QString connectedMessage = browser.message();
+    browser.search("");  // an empty term is still sent
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(service.pendingCall("search").argument, " 25");
+    service.release("search", Songs(std::vector<Song>{makeSong("a.wav", "A", "X")}));
+    ASSERT_EQ(browser.songs().size(), 1u);
+    EXPECT_EQ(browser.message(), connectedMessage);
+
+    browser.search("  spaced term ");
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(service.pendingCall("search").argument, "  spaced term  25");  // unchanged, not trimmed
+    service.release("search", Songs(serviceError("No database")));
+    EXPECT_EQ(browser.message(), "No database");
+    EXPECT_EQ(browser.songs().size(), 1u);
+
+    browser.search("x");
+    service.release("authorization", MusicAuthorizationStatus::denied);
+    EXPECT_EQ(browser.message(), "Music access required");
+    EXPECT_EQ(browser.songs().size(), 1u);
+}
+
+TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
+    int ended = 0;
+    browser.search("old", [&] { ++ended; });
+    browser.search("new", [&] { ++ended; });
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    // The newer answers first; the older one's late answer, success or failure, is dropped.
+    service.release("search", Songs(std::vector<Song>{makeSong("n.wav", "New", "X")}), 1);
+    service.release("search", Songs(std::vector<Song>{makeSong("o.wav", "Old", "X")}));
+    ASSERT_EQ(browser.songs().size(), 1u);
+    EXPECT_EQ(browser.songs()[0].title, "New");
+    EXPECT_EQ(ended, 2);
+
+    // In order, each publishes in turn; an older refusal arriving late changes nothing either.
+    browser.search("first");
+    browser.search("second");
+    browser.search("third");
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("search", Songs(std::vector<Song>{makeSong("1.wav", "First", "X")}));
+    EXPECT_EQ(browser.songs()[0].title, "First");
+    service.release("search", Songs(std::vector<Song>{makeSong("2.wav", "Second", "X")}));
+    EXPECT_EQ(browser.songs()[0].title, "Second");
+    service.release("authorization", MusicAuthorizationStatus::denied, 0);
+    EXPECT_EQ(browser.message(), "Music access required");  // the third is the newest: it may publish
+    browser.search("fourth");
+    browser.search("fifth");
+    service.release("authorization", MusicAuthorizationStatus::authorized, 1);
+    service.release("search", Songs(serviceError("late failure")));
+    service.release("authorization", MusicAuthorizationStatus::denied);
+    EXPECT_EQ(browser.message(), "late failure");  // the older refusal came after the newer failure
+}
+
+TEST_F(BrowserTest, SearchRunsBesideALoad) {
+    startConnect();
+    browser.search("beside");
+    service.release("authorization", MusicAuthorizationStatus::authorized, 1);
+    service.release("search", Songs(std::vector<Song>{makeSong("b.wav", "Beside", "X")}));
+    EXPECT_EQ(browser.songs().size(), 1u);
+    EXPECT_TRUE(browser.isLoading());
+    EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
+}

@@ -1,0 +1,19 @@
+#pragma once
+// A second MPD of the test's own, on the fixture's music folder and port MPD_PORT + 1, for tests that stop
+// the server in mid-session. Only in tests that run under the "mpd" fixture.
+#include <sys/types.h>
+
+#include <string>
+
+class PrivateMpd {
+public:
+    PrivateMpd();  // starts it and waits until it answers
+    ~PrivateMpd();  // stops it if still running
+    void stop();
+    unsigned port() const { return port_; }
+    bool running() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+    unsigned port_ = 0;
+};

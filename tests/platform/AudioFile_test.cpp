@@ -1,0 +1,217 @@
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <numbers>
+
+#include "AudioFile.h"
+#include "TestHome.h"
+
+namespace {
+// Runs a shell command (sox makes the foreign-format inputs); fails the test when it fails.
+void run(const std::string& command) { ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command; }
+
+AudioBuffer ramp(int channels, std::int64_t frames, float offset) {
+    AudioBuffer b(*AudioFormat::standard(44100, channels), frames);
+    b.setFrameLength(frames);
+    for (int c = 0; c < channels; ++c)
+        for (std::int64_t i = 0; i < frames; ++i) b.channel(c)[i] = offset + static_cast<float>(c) + 1e-4f * i;
+    return b;
+}
+
+// Reads a whole file, failing the test on error.
+AudioBuffer readAll(const std::string& path) {
+    auto reader = AudioFileReader::open(path);
+    EXPECT_TRUE(reader.ok()) << path << ": " << (reader.ok() ? "" : reader.error().description);
+    if (!reader.ok()) return AudioBuffer(*AudioFormat::standard(1, 1), 0);
+    AudioBuffer b(reader->processingFormat(), reader->length() + 4096);
+    EXPECT_TRUE(reader->read(b).ok());
+    return b;
+}
+}  // namespace
+
+TEST(AudioFormat, StandardRefusesWhatNoBufferCanHold) {
+    EXPECT_EQ(AudioFormat::standard(48000, 2), (AudioFormat{2, 48000}));
+    EXPECT_FALSE(AudioFormat::standard(48000, 0));
+    EXPECT_FALSE(AudioFormat::standard(0, 2));
+    EXPECT_FALSE(AudioFormat::standard(NAN, 2));
+    EXPECT_FALSE(AudioFormat::standard(INFINITY, 2));
+    AudioBuffer b(*AudioFormat::standard(48000, 2), 10);
+    b.setFrameLength(11);
+    EXPECT_EQ(b.frameLength(), 10);
+    b.setFrameLength(-1);
+    EXPECT_EQ(b.frameLength(), 0);
+}
+
+// Float files keep every bit; several writes append; reads continue, seek and stop at the end.
+TEST(AudioFile, FloatWavAndCafRoundTripInBlocks) {
+    const std::string dir = TestHome::freshDir("roundtrip");
+    for (const std::string name : {"a.wav", "b.CAF"}) {
+        const std::string path = dir + "/" + name;
+        {
+            auto writer = AudioFileWriter::create(path, *AudioFormat::standard(44100, 3));
+            ASSERT_TRUE(writer.ok()) << writer.error().description;
+            auto first = ramp(3, 5000, 0.0f);  // longer than one conversion chunk
+            auto second = ramp(3, 123, -2.0f);
+            ASSERT_TRUE(writer->write(first).ok());
+            ASSERT_TRUE(writer->write(second).ok());
+            EXPECT_EQ(writer->length(), 5123);
+            ASSERT_TRUE(writer->close().ok());
+        }
+        auto reader = AudioFileReader::open(path);
+        ASSERT_TRUE(reader.ok()) << reader.error().description;
+        EXPECT_EQ(reader->processingFormat(), (AudioFormat{3, 44100}));
+        EXPECT_EQ(reader->length(), 5123);
+
+        AudioBuffer b(reader->processingFormat(), 4500);
+        ASSERT_TRUE(reader->read(b).ok());
+        EXPECT_EQ(b.frameLength(), 4500);
+        EXPECT_EQ(reader->framePosition(), 4500);
+        EXPECT_EQ(b.channel(2)[4499], 2.0f + 1e-4f * 4499);
+        ASSERT_TRUE(reader->read(b).ok());
+        EXPECT_EQ(b.frameLength(), 623);
+        EXPECT_EQ(b.channel(0)[500], -2.0f);  // frame 5000: the second write's first frame
+        EXPECT_EQ(b.channel(1)[500], -2.0f + 1.0f);
+        ASSERT_TRUE(reader->read(b).ok());
+        EXPECT_EQ(b.frameLength(), 0);
+        EXPECT_EQ(reader->framePosition(), 5123);
+
+        reader->setFramePosition(10);
+        ASSERT_TRUE(reader->read(b, 2).ok());
+        EXPECT_EQ(b.frameLength(), 2);
+        EXPECT_EQ(b.channel(1)[0], 1.0f + 1e-4f * 10);
+        EXPECT_EQ(reader->framePosition(), 12);
+
+        reader->setFramePosition(99999);
+        ASSERT_TRUE(reader->read(b).ok());
+        EXPECT_EQ(b.frameLength(), 0);
+    }
+}
+
+// The formats libsndfile reads, as sox writes them: integers scaled to -1 ... 1, one array per channel.
+TEST(AudioFile, ReadsForeignFormats) {
+    const std::string dir = TestHome::freshDir("formats");
+    // Left 0.5 sine at 1 kHz, right silent, 1 s at 48 kHz.
+    const std::string synth = " synth 1 sine 1000 vol 0.5 remix 1 0";
+    for (const std::string ext : {"wav", "aiff", "flac"}) {
+        const std::string path = dir + "/in16." + ext;
+        run("sox -D -n -r 48000 -c 2 -b 16 " + path + synth);
+        auto b = readAll(path);
+        ASSERT_EQ(b.channelCount(), 2) << ext;
+        ASSERT_EQ(b.frameLength(), 48000) << ext;
+        double worst = 0;
+        for (int n = 0; n < 48000; ++n) {
+            const double expected = 0.5 * std::sin(2 * std::numbers::pi * 1000 * n / 48000);
+            worst = std::max(worst, std::abs(b.channel(0)[n] - expected));
+            ASSERT_EQ(b.channel(1)[n], 0.0f);
+        }
+        EXPECT_LT(worst, 1.5 / 32768) << ext;  // 16-bit quantisation
+    }
+    // Lossy formats: the level survives, the length is near one second.
+    for (const std::string ext : {"ogg", "mp3"}) {
+        const std::string path = dir + "/lossy." + ext;
+        run("sox -n -r 48000 -c 2 " + path + synth);
+        auto b = readAll(path);
+        ASSERT_EQ(b.channelCount(), 2) << ext;
+        EXPECT_NEAR(static_cast<double>(b.frameLength()), 48000, 2400) << ext;
+        float peak = 0;
+        for (std::int64_t n = 0; n < b.frameLength(); ++n) peak = std::max(peak, std::abs(b.channel(0)[n]));
+        EXPECT_NEAR(peak, 0.5, 0.05) << ext;
+    }
+    // libsndfile only estimates an MP3's length; the reader's length follows the data to its end,
+    // also for a file cut short.
+    {
+        const std::string path = dir + "/cut.mp3";
+        run("sox -r 44100 -c 2 -n " + dir + "/whole.mp3 synth 2 sine 1000 vol 0.5");
+        run("head -c 10000 " + dir + "/whole.mp3 > " + path);
+        auto reader = AudioFileReader::open(path);
+        ASSERT_TRUE(reader.ok());
+        AudioBuffer b(reader->processingFormat(), 1000);
+        std::int64_t frames = 0;
+        while (reader->read(b).ok() && b.frameLength() > 0) frames += b.frameLength();
+        EXPECT_GT(frames, 0);
+        EXPECT_EQ(reader->length(), frames);
+        EXPECT_EQ(reader->framePosition(), frames);
+    }
+    // sox cannot write Opus; libsndfile can.
+    {
+        const std::string path = dir + "/voice.opus";
+        SF_INFO info{};
+        info.samplerate = 48000;
+        info.channels = 1;
+        info.format = SF_FORMAT_OGG | SF_FORMAT_OPUS;
+        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+        ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+        std::vector<float> tone(48000);
+        for (int n = 0; n < 48000; ++n) tone[n] = 0.5f * std::sin(2 * std::numbers::pi * 440 * n / 48000);
+        ASSERT_EQ(sf_writef_float(f, tone.data(), 48000), 48000);
+        sf_close(f);
+        auto b = readAll(path);
+        EXPECT_EQ(b.format(), (AudioFormat{1, 48000}));
+        EXPECT_NEAR(static_cast<double>(b.frameLength()), 48000, 2400);
+    }
+}
+
+TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
+    const std::string dir = TestHome::freshDir("failures");
+    auto missing = AudioFileReader::open(dir + "/missing.wav");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().domain, "sndfile");
+    EXPECT_EQ(missing.error().code, SF_ERR_SYSTEM);
+    EXPECT_NE(missing.error().description.find("No such file"), std::string::npos) << missing.error().description;
+
+    run("echo 'not audio' > " + dir + "/junk.wav");
+    auto junk = AudioFileReader::open(dir + "/junk.wav");
+    ASSERT_FALSE(junk.ok());
+    EXPECT_EQ(junk.error().description, "Format not recognised.");
+
+    auto stereo = *AudioFormat::standard(48000, 2);
+    for (const std::string& bad : {dir + "/out.flac", dir + "/noextension", dir + "/no-such-folder/out.wav"}) {
+        auto w = AudioFileWriter::create(bad, stereo);
+        ASSERT_FALSE(w.ok()) << bad;
+        EXPECT_EQ(w.error().domain, "sndfile");
+        EXPECT_FALSE(w.error().description.empty());
+    }
+    EXPECT_FALSE(AudioFileWriter::create(dir + "/frac.wav", AudioFormat{2, 44100.5}).ok());
+
+    // A FLAC file cut short: the frames before the cut arrive, then the read fails.
+    run("sox -n -r 48000 -c 2 -b 16 " + dir + "/whole.flac synth 2 whitenoise vol 0.5");
+    run("head -c 200000 " + dir + "/whole.flac > " + dir + "/cut.flac");
+    auto cut = AudioFileReader::open(dir + "/cut.flac");
+    ASSERT_TRUE(cut.ok());
+    AudioBuffer b(cut->processingFormat(), 8192);
+    Status status;
+    std::int64_t total = 0;
+    for (int i = 0; i < 100 && status.ok() && cut->framePosition() < cut->length(); ++i) {
+        status = cut->read(b);
+        total += b.frameLength();
+        if (status.ok() && b.frameLength() == 0) break;
+    }
+    EXPECT_LT(total, cut->length());
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().domain, "sndfile");
+    EXPECT_FALSE(status.error().description.empty());
+}
+
+// A disk that fills up mid-file must surface as a failed write, not a short file reported as fine.
+TEST(AudioFile, WriteBeyondTheFileSizeLimitFails) {
+    const std::string path = TestHome::freshDir("limit") + "/big.wav";
+    auto writer = AudioFileWriter::create(path, *AudioFormat::standard(48000, 2));
+    ASSERT_TRUE(writer.ok());
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 100000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    AudioBuffer block = ramp(2, 48000, 0.0f);  // 384 kB
+    Status status = writer->write(block);
+    setrlimit(RLIMIT_FSIZE, &old);
+    ASSERT_FALSE(status.ok());
+    EXPECT_EQ(status.error().domain, "sndfile");
+    EXPECT_FALSE(status.error().description.empty());
+}

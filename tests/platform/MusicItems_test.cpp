@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "MusicItems.h"
+
+namespace {
+Song fullSong() {
+    Song song;
+    song.id = "songs/first light.wav";
+    song.title = "First \"Light\"";
+    song.artistName = "Zoë";
+    song.durationSeconds = 30.5;
+    song.isrc = "GBAYE0601498";
+    song.playParameters = nlohmann::ordered_json{{"id", song.id}, {"kind", "song"}, {"catalogId", song.id}};
+    return song;
+}
+}  // namespace
+
+TEST(SongCoding, RoundTripsWithAndWithoutOptionalFields) {
+    Song full = fullSong();
+    auto bytes = SongCoding::encode(full);
+    ASSERT_TRUE(bytes.ok());
+    auto back = SongCoding::decode(*bytes);
+    ASSERT_TRUE(back.ok()) << back.error().description;
+    EXPECT_EQ(*back, full);
+
+    Song bare;
+    bare.id = "a.wav";
+    bare.title = "A";
+    auto bareBytes = SongCoding::encode(bare);
+    ASSERT_TRUE(bareBytes.ok());
+    // Absent fields are left out, not written as null.
+    EXPECT_EQ(*bareBytes, R"({"id":"a.wav","title":"A","artistName":""})");
+    auto bareBack = SongCoding::decode(*bareBytes);
+    ASSERT_TRUE(bareBack.ok());
+    EXPECT_EQ(*bareBack, bare);
+}
+
+TEST(SongCoding, NullOptionalsAndUnknownKeysAreTolerated) {
+    auto song = SongCoding::decode(
+        R"({"extra":[1,2],"id":"x","title":"T","artistName":"A","duration":null,"isrc":null,"playParameters":null})");
+    ASSERT_TRUE(song.ok()) << song.error().description;
+    EXPECT_FALSE(song->durationSeconds);
+    EXPECT_FALSE(song->isrc);
+    EXPECT_FALSE(song->playParameters);
+}
+
+TEST(SongCoding, CorruptPayloadsFailToDecode) {
+    for (const char* bad : {
+             "", "not json", "[]", R"({"id":"x","title":"T"})", R"({"id":"","title":"T","artistName":"A"})",
+             R"({"id":7,"title":"T","artistName":"A"})", R"({"id":"x","title":"T","artistName":"A","duration":-1})",
+             R"({"id":"x","title":"T","artistName":"A","duration":"3"})",
+             R"({"id":"x","title":"T","artistName":"A","duration":1e999})",
+             R"({"id":"x","title":"T","artistName":"A","isrc":5})",
+             R"({"id":"x","title":"T","artistName":"A","playParameters":"x"})",
+             "{\"id\":\"x\",\"title\":\"T\",\"artistName\":\"A\"",  // cut short
+         }) {
+        auto song = SongCoding::decode(bad);
+        EXPECT_FALSE(song.ok()) << bad;
+    }
+}
+
+TEST(SongCoding, UnencodableSongsFail) {
+    Song song = fullSong();
+    song.title = std::string("bad \xff byte");
+    EXPECT_FALSE(SongCoding::encode(song).ok());
+    song = fullSong();
+    song.durationSeconds = std::numeric_limits<double>::infinity();
+    EXPECT_FALSE(SongCoding::encode(song).ok());
+}
