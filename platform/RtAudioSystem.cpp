@@ -21,8 +21,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A running stream whose callbacks stop for this long has failed (a device unplugged under ALSA).
-constexpr auto stallLimit = 3s;
+// A running stream whose callbacks stop for this long has failed (a device unplugged under ALSA). Long
+// enough that a loaded machine's scheduling hiccup is not taken for a failure.
+constexpr auto stallLimit = 5s;
 // How long to wait for RtAudio to close a stream itself after the JACK server went away.
 constexpr auto serverCloseWait = 3s;
 // Frames per period asked of PulseAudio and ALSA; JACK uses the server's period.

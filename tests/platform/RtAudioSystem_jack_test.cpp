@@ -8,8 +8,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
+#include <sstream>
 #include <thread>
 
+#include "JackClients.h"
 #include "JackTestServer.h"
 #include "RtAudioSystem.h"
 
@@ -217,6 +219,32 @@ TEST(RtAudioJack, InputOnlyDeviceCapturesAndRefusesToPlay) {
     player->setOutput(2, [](float* const*, int, std::int64_t) {});
     EXPECT_FALSE(player->start());
     EXPECT_FALSE(player->isRunning());
+}
+
+TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
+    RtAudioSystem system({"jack"});
+    auto engine = system.makeEngine();
+    engine->setOutput(2, [](float* const*, int, std::int64_t) {});
+    ASSERT_TRUE(engine->start());
+    // jack_lsp -c lists each port with its connections indented beneath it.
+    std::string listing;
+    if (FILE* pipe = popen("jack_lsp -c", "r")) {
+        char line[512];
+        while (fgets(line, sizeof line, pipe)) listing += line;
+        pclose(pipe);
+    }
+    engine->stop();
+    const std::string ownPort = "-out:outport ";
+    std::vector<std::string> connected;
+    std::istringstream lines(listing);
+    std::string line, port;
+    while (std::getline(lines, line)) {
+        if (line.empty()) continue;
+        if (line[0] != ' ') port = line;
+        else if (port.find(JackClients::jackClientPrefix) == 0 && port.find(ownPort) != std::string::npos)
+            connected.push_back(port.substr(port.find(ownPort) + ownPort.size()) + "->" + line.substr(line.find_first_not_of(' ')));
+    }
+    EXPECT_EQ(connected, (std::vector<std::string>{"0->system:playback_1", "1->system:playback_2"}));
 }
 
 TEST(RtAudioJack, OutputOnlyDeviceHasNoInputChannels) {
