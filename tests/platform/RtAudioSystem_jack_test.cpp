@@ -152,7 +152,7 @@ TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes
     ASSERT_TRUE(waitUntil([&] { return !find(system, visitor); }));
     EXPECT_EQ(find(system, "qv-sixtyfour")->id, id);
     EXPECT_EQ(engine->bindOutput(id), AudioStatus::ok);
-    EXPECT_EQ(engine->outputFormat(), (AudioFormat{64, 48000}));
+    EXPECT_EQ(engine->outputFormat(), (DeviceFormat{64, 48000}));
     EXPECT_EQ(engine->bindOutput(id ^ 0x5a5a5a5a), AudioStatus::deviceNotFound);
 }
 
@@ -201,7 +201,7 @@ TEST(RtAudioJack, InputOnlyDeviceCapturesAndRefusesToPlay) {
     // Bound output first, input second, as a capture engine does: neither refuses.
     ASSERT_EQ(engine->bindOutput(id), 0);
     ASSERT_EQ(engine->bindInput(id), 0);
-    EXPECT_EQ(engine->inputFormat(), (AudioFormat{2, 48000}));
+    EXPECT_EQ(engine->inputFormat(), (DeviceFormat{2, 48000}));
     EXPECT_EQ(engine->outputFormat().channelCount, 0);
     Recorder recorder(2, 2 * 4096);
     record(*engine, id, recorder);
