@@ -9,7 +9,8 @@
 #include "TempFiles.h"
 
 namespace {
-constexpr std::string_view modeNames[] = {"Stereo", "Mono", "Left only", "Right only", "Swap L/R", "Invert right"};
+constexpr std::string_view modeNames[] = {"Stereo",     "Mono",     "Left only",
+                                          "Right only", "Swap L/R", "Invert right"};
 constexpr std::int64_t blockFrames = 8192;
 
 // Channel treatment and filters of one block, from `in` (one or two channels) into the two-channel
@@ -26,12 +27,27 @@ void processBlock(const AudioBuffer& in, AudioBuffer& out, const FileProcessSett
         const double r = inR[i];
         double a = 0, b = 0;
         switch (settings.mode) {
-        case StereoMode::stereo: a = l; b = r; break;
-        case StereoMode::mono: a = b = (l + r) / 2; break;
-        case StereoMode::left: a = l; break;
-        case StereoMode::right: b = r; break;
-        case StereoMode::swap: a = r; b = l; break;
-        case StereoMode::invertRight: a = l; b = -r; break;
+            case StereoMode::stereo:
+                a = l;
+                b = r;
+                break;
+            case StereoMode::mono:
+                a = b = (l + r) / 2;
+                break;
+            case StereoMode::left:
+                a = l;
+                break;
+            case StereoMode::right:
+                b = r;
+                break;
+            case StereoMode::swap:
+                a = r;
+                b = l;
+                break;
+            case StereoMode::invertRight:
+                a = l;
+                b = -r;
+                break;
         }
         if (settings.filtered) {
             a = filters[0].process(a, corners);

@@ -51,4 +51,4 @@ namespace FileProcessor {
 // layer's error (opening, reading, writing). Data that ends before the input's stated length is a
 // read failure. Once the output exists, any failure removes it.
 Result<std::string> render(const std::string& input, const FileProcessSettings& settings);
-}
+}  // namespace FileProcessor

@@ -4,7 +4,8 @@ const std::vector<SignalPreset>& SignalPreset::seeded() {
     using K = SignalKind;
     static const std::vector<SignalPreset> presets = {
         {"Full-range pink noise", {.kind = K::pink}},
-        {"Speech-band pink \u00B7 150 Hz\u20138 kHz", {.kind = K::pink, .hp = 150, .lp = 8000, .filtered = true}},
+        {"Speech-band pink \u00B7 150 Hz\u20138 kHz",
+         {.kind = K::pink, .hp = 150, .lp = 8000, .filtered = true}},
         {"Sub-band pink \u00B7 35\u2013100 Hz", {.kind = K::pink, .hp = 35, .lp = 100, .filtered = true}},
         {"1 kHz reference tone", {.kind = K::sine}},
         {"63 Hz sub identification", {.kind = K::sine, .frequency = 63}},

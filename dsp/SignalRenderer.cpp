@@ -45,7 +45,8 @@ Result<std::string> make(const SignalSettings& settings, double sampleRate) {
 Result<std::string> make(const SignalSettings& s, double rate, RandomSource& random) {
     if (!valuesUsable(s))
         return QuorvelError::make(10, "Enter finite signal values and a low-pass frequency above high-pass.");
-    if (!std::isfinite(rate) || rate < 8000 || rate > 192000) return QuorvelError::make(12, "Unsupported sample rate");
+    if (!std::isfinite(rate) || rate < 8000 || rate > 192000)
+        return QuorvelError::make(12, "Unsupported sample rate");
 
     const double top = std::min(0.45 * rate, 20000.0);
     const double duration = s.seconds < 1 ? 1.0 : std::min(s.seconds, 60.0);
@@ -75,49 +76,49 @@ Result<std::string> make(const SignalSettings& s, double rate, RandomSource& ran
         const double w = random.nextSigned();
         double x = 0;
         switch (s.kind) {
-        case SignalKind::sine:
-            advance(phase, step1);
-            x = std::sin(phase);
-            break;
-        case SignalKind::dual:
-            advance(phase, step1);
-            advance(phase2, step2);
-            x = (1 - mix) * std::sin(phase) + mix * std::sin(phase2);
-            break;
-        case SignalKind::sync:
-            advance(phase, step1);
-            x = gate(t, 0.08, 0.005) * std::sin(phase);
-            break;
-        case SignalKind::pulse:
-            advance(phase, step1);
-            x = gate(t, 0.5, 0.01) * std::sin(phase);
-            break;
-        case SignalKind::linearSweep:
-            advance(phase, twoPi * (s0 + t * (s1 - s0) / duration) / rate);
-            x = std::sin(phase);
-            break;
-        case SignalKind::logSweep:
-            advance(phase, twoPi * (s0 * std::pow(s1 / s0, t / duration)) / rate);
-            x = std::sin(phase);
-            break;
-        case SignalKind::white:
-            x = w;
-            break;
-        case SignalKind::brown:
-            brown = (brown + 0.02 * w) / 1.02;
-            x = 3.5 * brown;
-            break;
-        case SignalKind::pink:
-            // Paul Kellet's refined pink filter; b6 enters from the previous frame.
-            b0 = 0.99886 * b0 + 0.0555179 * w;
-            b1 = 0.99332 * b1 + 0.0750759 * w;
-            b2 = 0.969 * b2 + 0.153852 * w;
-            b3 = 0.8665 * b3 + 0.3104856 * w;
-            b4 = 0.55 * b4 + 0.5329522 * w;
-            b5 = -0.7616 * b5 - 0.016898 * w;
-            x = (b0 + b1 + b2 + b3 + b4 + b5 + b6 + 0.5362 * w) * 0.11;
-            b6 = 0.115926 * w;
-            break;
+            case SignalKind::sine:
+                advance(phase, step1);
+                x = std::sin(phase);
+                break;
+            case SignalKind::dual:
+                advance(phase, step1);
+                advance(phase2, step2);
+                x = (1 - mix) * std::sin(phase) + mix * std::sin(phase2);
+                break;
+            case SignalKind::sync:
+                advance(phase, step1);
+                x = gate(t, 0.08, 0.005) * std::sin(phase);
+                break;
+            case SignalKind::pulse:
+                advance(phase, step1);
+                x = gate(t, 0.5, 0.01) * std::sin(phase);
+                break;
+            case SignalKind::linearSweep:
+                advance(phase, twoPi * (s0 + t * (s1 - s0) / duration) / rate);
+                x = std::sin(phase);
+                break;
+            case SignalKind::logSweep:
+                advance(phase, twoPi * (s0 * std::pow(s1 / s0, t / duration)) / rate);
+                x = std::sin(phase);
+                break;
+            case SignalKind::white:
+                x = w;
+                break;
+            case SignalKind::brown:
+                brown = (brown + 0.02 * w) / 1.02;
+                x = 3.5 * brown;
+                break;
+            case SignalKind::pink:
+                // Paul Kellet's refined pink filter; b6 enters from the previous frame.
+                b0 = 0.99886 * b0 + 0.0555179 * w;
+                b1 = 0.99332 * b1 + 0.0750759 * w;
+                b2 = 0.969 * b2 + 0.153852 * w;
+                b3 = 0.8665 * b3 + 0.3104856 * w;
+                b4 = 0.55 * b4 + 0.5329522 * w;
+                b5 = -0.7616 * b5 - 0.016898 * w;
+                x = (b0 + b1 + b2 + b3 + b4 + b5 + b6 + 0.5362 * w) * 0.11;
+                b6 = 0.115926 * w;
+                break;
         }
         if (s.filtered) x = filter.process(x, corners);
         const double edge = static_cast<double>(std::min(n, frames - 1 - n));

@@ -19,4 +19,4 @@ namespace SignalRenderer {
 Result<std::string> make(const SignalSettings& settings, double sampleRate = 48000);
 // The same with the noise drawn from the given source (one value per frame, whatever the kind).
 Result<std::string> make(const SignalSettings& settings, double sampleRate, RandomSource& random);
-}
+}  // namespace SignalRenderer

@@ -1,8 +1,9 @@
 #include "SignalSettings.h"
 
 namespace {
-constexpr std::string_view kindNames[] = {"Dual tone",   "Sync beep", "Sine",         "Pink noise", "White noise",
-                                          "Brown noise", "Log sweep", "Linear sweep", "Pulsed tone"};
+constexpr std::string_view kindNames[] = {"Dual tone",  "Sync beep",    "Sine",
+                                          "Pink noise", "White noise",  "Brown noise",
+                                          "Log sweep",  "Linear sweep", "Pulsed tone"};
 }
 
 std::string_view rawValue(SignalKind kind) { return kindNames[static_cast<std::size_t>(kind)]; }

@@ -19,7 +19,7 @@ enum class SignalKind : std::uint8_t {
 };
 
 inline constexpr std::array<SignalKind, 9> allSignalKinds = {
-    SignalKind::dual,  SignalKind::sync,     SignalKind::sine,        SignalKind::pink,  SignalKind::white,
+    SignalKind::dual,  SignalKind::sync,     SignalKind::sine,        SignalKind::pink, SignalKind::white,
     SignalKind::brown, SignalKind::logSweep, SignalKind::linearSweep, SignalKind::pulse};
 
 std::string_view rawValue(SignalKind kind);

@@ -49,7 +49,9 @@ AudioBuffer::AudioBuffer(const AudioFormat& format, std::int64_t frameCapacity)
     for (std::size_t c = 0; c < channels; ++c) channels_[c] = samples_.data() + c * capacity;
 }
 
-void AudioBuffer::setFrameLength(std::int64_t frames) { length_ = std::clamp<std::int64_t>(frames, 0, capacity_); }
+void AudioBuffer::setFrameLength(std::int64_t frames) {
+    length_ = std::clamp<std::int64_t>(frames, 0, capacity_);
+}
 
 // ---- AudioFileReader
 

@@ -102,7 +102,7 @@ private:
     sf_private_tag* file_ = nullptr;
     AudioFormat format_;
     std::int64_t length_ = 0;
-    std::int64_t position_ = 0;  // where the caller wants to read next
+    std::int64_t position_ = 0;      // where the caller wants to read next
     std::int64_t filePosition_ = 0;  // where libsndfile stands
     bool lengthIsEstimate_ = false;
     std::vector<float> interleaved_;

@@ -1,17 +1,18 @@
+#include "SignalRenderer.h"
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/resource.h>
 
 #include <cmath>
-#include <complex>
 #include <csignal>
 #include <cstring>
 #include <numbers>
 #include <set>
 
+#include "MeasurementDSP.h"
 #include "QuorvelError.h"
 #include "SignalPreset.h"
-#include "SignalRenderer.h"
 #include "SoxOracle.h"
 #include "TempFiles.h"
 #include "TestHome.h"
@@ -19,7 +20,8 @@
 namespace {
 constexpr double pi = std::numbers::pi;
 
-Channels render(const SignalSettings& settings, double rate, std::uint64_t seed = 1, std::string* pathOut = nullptr) {
+Channels render(const SignalSettings& settings, double rate, std::uint64_t seed = 1,
+                std::string* pathOut = nullptr) {
     RandomSource random(seed);
     auto path = SignalRenderer::make(settings, rate, random);
     EXPECT_TRUE(path.ok()) << (path.ok() ? "" : path.error().description);
@@ -35,58 +37,38 @@ void expectSoxSine(const std::string& rendered, double hz, double rate, const st
     ASSERT_EQ(ours.size(), 2u);
     const auto frames = static_cast<std::int64_t>(ours[0].size());
     const std::string soxPath = TestHome::freshDir("sox") + "/sine.wav";
-    ASSERT_TRUE(runSox("-r " + std::to_string(static_cast<int>(rate)) + " -c 1 -n -e floating-point -b 32 " + soxPath +
-                       " synth " + std::to_string(frames + 1) + "s sine " + std::to_string(hz)));
+    ASSERT_TRUE(runSox("-r " + std::to_string(static_cast<int>(rate)) + " -c 1 -n -e floating-point -b 32 " +
+                       soxPath + " synth " + std::to_string(frames + 1) + "s sine " + std::to_string(hz)));
     const auto sox = readChannels(soxPath);
     ASSERT_EQ(static_cast<std::int64_t>(sox.at(0).size()), frames + 1);
     std::vector<double> expected(static_cast<std::size_t>(frames));
     double peak = 0;
     for (std::int64_t n = 0; n < frames; ++n) {
-        const double fade = std::clamp(static_cast<double>(std::min(n, frames - 1 - n)) / (0.01 * rate), 0.0, 1.0);
+        const double fade =
+            std::clamp(static_cast<double>(std::min(n, frames - 1 - n)) / (0.01 * rate), 0.0, 1.0);
         expected[n] = fade * sox[0][n + 1];
         peak = std::max(peak, std::abs(expected[n]));
     }
     const auto gain = static_cast<float>(0.98 / peak);
     double worst = 0;
     for (std::int64_t n = 0; n < frames; ++n)
-        worst = std::max(worst, static_cast<double>(std::abs(static_cast<float>(expected[n]) * gain - ours[0][n])));
+        worst = std::max(worst,
+                         static_cast<double>(std::abs(static_cast<float>(expected[n]) * gain - ours[0][n])));
     EXPECT_LT(worst, 1e-6) << label;
     if (worst >= 1e-6) keepForInspection(rendered, label + ".wav");
 }
 
-// In-place radix-2 FFT; size a power of two.
-void fft(std::vector<std::complex<double>>& a) {
-    const std::size_t n = a.size();
-    for (std::size_t i = 1, j = 0; i < n; ++i) {
-        std::size_t bit = n >> 1;
-        for (; j & bit; bit >>= 1) j ^= bit;
-        j ^= bit;
-        if (i < j) std::swap(a[i], a[j]);
-    }
-    for (std::size_t len = 2; len <= n; len <<= 1) {
-        const std::complex<double> w = std::polar(1.0, -2 * pi / static_cast<double>(len));
-        for (std::size_t i = 0; i < n; i += len) {
-            std::complex<double> wk = 1;
-            for (std::size_t k = 0; k < len / 2; ++k, wk *= w) {
-                const auto u = a[i + k], v = a[i + k + len / 2] * wk;
-                a[i + k] = u + v;
-                a[i + k + len / 2] = u - v;
-            }
-        }
-    }
-}
 }  // namespace
 
 TEST(SignalKind, LabelsMapBothWaysExactly) {
-    const char* labels[] = {"Dual tone", "Sync beep",  "Sine",         "Pink noise", "White noise",
+    const char* labels[] = {"Dual tone",   "Sync beep", "Sine",         "Pink noise", "White noise",
                             "Brown noise", "Log sweep", "Linear sweep", "Pulsed tone"};
     for (std::size_t i = 0; i < allSignalKinds.size(); ++i) {
         EXPECT_EQ(rawValue(allSignalKinds[i]), labels[i]);
         EXPECT_EQ(signalKindFromRawValue(labels[i]), allSignalKinds[i]);
     }
-    EXPECT_EQ(allSignalKinds[0], SignalKind::dual);
-    EXPECT_EQ(allSignalKinds[8], SignalKind::pulse);
-    for (const char* other : {"pink noise", "Pink", "Pink noise ", ""}) EXPECT_FALSE(signalKindFromRawValue(other));
+    for (const char* other : {"pink noise", "Pink", "Pink noise ", ""})
+        EXPECT_FALSE(signalKindFromRawValue(other));
 }
 
 TEST(SignalPreset, ElevenDistinctPresetsThatRenderAsTheyStand) {
@@ -128,7 +110,8 @@ TEST(SignalRenderer, RefusesBadValuesBeforeBadRatesAndCreatesNothing) {
     for (const auto& c : cases) {
         auto result = SignalRenderer::make(c.settings, c.rate);
         ASSERT_FALSE(result.ok()) << c.code << " at " << c.rate;
-        EXPECT_EQ(result.error(), QuorvelError::make(c.code, c.code == 10 ? values : "Unsupported sample rate"));
+        EXPECT_EQ(result.error(),
+                  QuorvelError::make(c.code, c.code == 10 ? values : "Unsupported sample rate"));
     }
     EXPECT_EQ(fileCount(TempFiles::directory()), 0);
 }
@@ -172,7 +155,8 @@ TEST(SignalRenderer, EveryKindFadesPeaksAndGates) {
     for (bool filtered : {false, true}) {
         for (SignalKind kind : allSignalKinds) {
             const std::string label = std::string(rawValue(kind)) + (filtered ? " filtered" : "");
-            const auto out = render({.kind = kind, .seconds = 2, .hp = 100, .lp = 5000, .filtered = filtered}, 48000);
+            const auto out =
+                render({.kind = kind, .seconds = 2, .hp = 100, .lp = 5000, .filtered = filtered}, 48000);
             ASSERT_EQ(out.size(), 2u) << label;
             ASSERT_EQ(out[0].size(), 96000u) << label;
             EXPECT_EQ(out[0].front(), 0.0f) << label;
@@ -215,9 +199,18 @@ TEST(SignalRenderer, TonesMatchSoxSinesAfterClamping) {
         {{.kind = SignalKind::sine, .seconds = 1}, 48000, 1000, "sine-1k"},
         {{.kind = SignalKind::sine, .frequency = 5, .seconds = 1}, 48000, 20, "sine-5-to-20"},
         {{.kind = SignalKind::sine, .frequency = 5000, .seconds = 1}, 8000, 3600, "sine-8k-rate"},
-        {{.kind = SignalKind::logSweep, .start = 20000, .end = 20000, .seconds = 1}, 44100, 19845, "log-sweep-end"},
-        {{.kind = SignalKind::linearSweep, .start = 440, .end = 440, .seconds = 1}, 48000, 440, "steady-sweep"},
-        {{.kind = SignalKind::dual, .frequency2 = 1500, .balance = 1.5, .seconds = 1}, 48000, 1500, "dual-balance"},
+        {{.kind = SignalKind::logSweep, .start = 20000, .end = 20000, .seconds = 1},
+         44100,
+         19845,
+         "log-sweep-end"},
+        {{.kind = SignalKind::linearSweep, .start = 440, .end = 440, .seconds = 1},
+         48000,
+         440,
+         "steady-sweep"},
+        {{.kind = SignalKind::dual, .frequency2 = 1500, .balance = 1.5, .seconds = 1},
+         48000,
+         1500,
+         "dual-balance"},
     };
     for (const auto& c : cases) {
         std::string path;
@@ -236,11 +229,12 @@ TEST(SignalRenderer, PinkNoiseFallsThreeDecibelsPerOctave) {
     const std::size_t size = 65536;
     std::vector<double> power(size / 2 + 1, 0.0), window(size);
     for (std::size_t i = 0; i < size; ++i) window[i] = 0.5 - 0.5 * std::cos(2 * pi * i / size);
-    std::vector<std::complex<double>> buf(size);
+    std::vector<double> re(size), im;
     for (std::size_t start = 0; start + size <= out[0].size(); start += size / 2) {
-        for (std::size_t i = 0; i < size; ++i) buf[i] = out[0][start + i] * window[i];
-        fft(buf);
-        for (std::size_t k = 0; k <= size / 2; ++k) power[k] += std::norm(buf[k]);
+        for (std::size_t i = 0; i < size; ++i) re[i] = out[0][start + i] * window[i];
+        im.clear();
+        ASSERT_TRUE(MeasurementDSP::fft(re, im).ok());
+        for (std::size_t k = 0; k <= size / 2; ++k) power[k] += re[k] * re[k] + im[k] * im[k];
     }
     const double binHz = rate / size;
     std::vector<double> levels;
@@ -248,7 +242,8 @@ TEST(SignalRenderer, PinkNoiseFallsThreeDecibelsPerOctave) {
         const double centre = 1000 * std::pow(10.0, m / 10.0);
         const double lo = centre * std::pow(10.0, -0.05), hi = centre * std::pow(10.0, 0.05);
         double sum = 0;
-        for (auto k = static_cast<std::size_t>(lo / binHz); k <= static_cast<std::size_t>(hi / binHz) + 1; ++k) {
+        for (auto k = static_cast<std::size_t>(lo / binHz); k <= static_cast<std::size_t>(hi / binHz) + 1;
+             ++k) {
             const double a = std::max(lo, (k - 0.5) * binHz), b = std::min(hi, (k + 0.5) * binHz);
             if (b > a) sum += power[k] * (b - a) / binHz;
         }
@@ -257,7 +252,8 @@ TEST(SignalRenderer, PinkNoiseFallsThreeDecibelsPerOctave) {
     double mean = 0;
     for (double l : levels) mean += l / levels.size();
     for (std::size_t i = 0; i < levels.size(); ++i)
-        EXPECT_NEAR(levels[i], mean, 0.5) << "band " << 1000 * std::pow(10.0, (static_cast<int>(i) - 13) / 10.0) << " Hz";
+        EXPECT_NEAR(levels[i], mean, 0.5)
+            << "band " << 1000 * std::pow(10.0, (static_cast<int>(i) - 13) / 10.0) << " Hz";
 }
 
 // A write that fails (here: the file-size limit, as a full disk would) leaves no partial file behind.

@@ -25,7 +25,8 @@ double soxStat(const std::string& path, const std::string& label) {
         // sox reads float CAF through libsndfile scaled to its own peak; hand it a float WAV instead.
         double rate = 0;
         const Channels channels = readChannels(path, &rate);
-        input = TestHome::freshDir("stats") + "/" + fs::path(path).filename().replace_extension(".wav").string();
+        input =
+            TestHome::freshDir("stats") + "/" + fs::path(path).filename().replace_extension(".wav").string();
         writeChannels(input, rate, channels);
     }
     const std::string command = "sox '" + input + "' -n stats 2>&1";
@@ -85,5 +86,6 @@ int fileCount(const std::string& dir) {
 void keepForInspection(const std::string& path, const std::string& name) {
     std::error_code ec;
     fs::create_directories(QUORVEL_TEST_OUTPUT_DIR, ec);
-    fs::copy_file(path, std::string(QUORVEL_TEST_OUTPUT_DIR) + "/" + name, fs::copy_options::overwrite_existing, ec);
+    fs::copy_file(path, std::string(QUORVEL_TEST_OUTPUT_DIR) + "/" + name,
+                  fs::copy_options::overwrite_existing, ec);
 }

@@ -98,28 +98,21 @@ TEST(TransferJSON, RoundTripIsBitExact) {
 }
 
 TEST(TransferJSON, RefusesToWriteNonFiniteNumbers) {
-    const double bad[] = {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity()};
-    for (double value : bad) {
-        for (auto field : {&TransferTrace::captured, &TransferTrace::sampleRate,
-                           &TransferTrace::compensationMS, &TransferTrace::arrivalMS}) {
-            TransferTrace t = sampleTrace();
-            t.*field = value;
-            auto text = TransferJSON::encode({sampleTrace(), t});
-            ASSERT_FALSE(text.ok());
-            EXPECT_NE(text.error().description.find("Trace 2"), std::string::npos)
-                << text.error().description;
-        }
-        for (auto field :
-             {&TransferBin::hz, &TransferBin::real, &TransferBin::imag, &TransferBin::coherence}) {
-            TransferTrace t = sampleTrace();
-            t.bins[1].*field = value;
-            auto text = TransferJSON::encode({t});
-            ASSERT_FALSE(text.ok());
-            EXPECT_NE(text.error().description.find("Trace 1, bin 2"), std::string::npos)
-                << text.error().description;
-        }
-    }
     TransferTrace t = sampleTrace();
+    t.arrivalMS = std::numeric_limits<double>::quiet_NaN();
+    auto text = TransferJSON::encode({sampleTrace(), t});
+    ASSERT_FALSE(text.ok());
+    EXPECT_EQ(text.error().description,
+              "Trace 2: \"arrivalMS\" is not a finite number and cannot be written.");
+
+    t = sampleTrace();
+    t.bins[1].coherence = -std::numeric_limits<double>::infinity();
+    text = TransferJSON::encode({t});
+    ASSERT_FALSE(text.ok());
+    EXPECT_EQ(text.error().description,
+              "Trace 1, bin 2: \"coherence\" is not a finite number and cannot be written.");
+
+    t = sampleTrace();
     t.name = "\xff\xfe";  // not UTF-8: the library would throw
     EXPECT_FALSE(TransferJSON::encode({t}).ok());
 }
@@ -235,13 +228,4 @@ TEST(TransferJSON, IgnoresUnknownKeysAndKeyOrder) {
     auto decoded = TransferJSON::decode(reordered.dump());
     ASSERT_TRUE(decoded.ok()) << decoded.error().description;
     expectIdentical((*decoded)[0], sampleTrace());
-}
-
-TEST(TransferBin, DerivedMagnitudeAndPhase) {
-    EXPECT_EQ((TransferBin{1, 20, 0, 0, 1}.magnitudeDB()), -240.0);
-    EXPECT_EQ((TransferBin{1, 20, 0, 0, 1}.phaseDegrees()), 0.0);
-    EXPECT_EQ((TransferBin{1, 20, -1, 0.0, 1}.phaseDegrees()), 180.0);
-    EXPECT_EQ((TransferBin{1, 20, -1, -0.0, 1}.phaseDegrees()), -180.0);
-    EXPECT_NEAR((TransferBin{1, 20, 0, -0.1, 1}.magnitudeDB()), -20.0, 1e-12);
-    EXPECT_NEAR((TransferBin{1, 20, 0, -0.1, 1}.phaseDegrees()), -90.0, 1e-12);
 }

@@ -1,25 +1,26 @@
+#include "AudioFile.h"
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <sys/resource.h>
 
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <numbers>
 
-#include "AudioFile.h"
 #include "TestHome.h"
 
 namespace {
 // Runs a shell command (sox makes the foreign-format inputs); fails the test when it fails.
-void run(const std::string& command) { ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command; }
+void run(const std::string& command) {
+    ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command;
+}
 
 AudioBuffer ramp(int channels, std::int64_t frames, float offset) {
     AudioBuffer b(*AudioFormat::standard(44100, channels), frames);
     b.setFrameLength(frames);
     for (int c = 0; c < channels; ++c)
-        for (std::int64_t i = 0; i < frames; ++i) b.channel(c)[i] = offset + static_cast<float>(c) + 1e-4f * i;
+        for (std::int64_t i = 0; i < frames; ++i)
+            b.channel(c)[i] = offset + static_cast<float>(c) + 1e-4f * i;
     return b;
 }
 
@@ -33,19 +34,6 @@ AudioBuffer readAll(const std::string& path) {
     return b;
 }
 }  // namespace
-
-TEST(AudioFormat, StandardRefusesWhatNoBufferCanHold) {
-    EXPECT_EQ(AudioFormat::standard(48000, 2), (AudioFormat{2, 48000}));
-    EXPECT_FALSE(AudioFormat::standard(48000, 0));
-    EXPECT_FALSE(AudioFormat::standard(0, 2));
-    EXPECT_FALSE(AudioFormat::standard(NAN, 2));
-    EXPECT_FALSE(AudioFormat::standard(INFINITY, 2));
-    AudioBuffer b(*AudioFormat::standard(48000, 2), 10);
-    b.setFrameLength(11);
-    EXPECT_EQ(b.frameLength(), 10);
-    b.setFrameLength(-1);
-    EXPECT_EQ(b.frameLength(), 0);
-}
 
 // Float files keep every bit; several writes append; reads continue, seek and stop at the end.
 TEST(AudioFile, FloatWavAndCafRoundTripInBlocks) {
@@ -162,7 +150,8 @@ TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().domain, "sndfile");
     EXPECT_EQ(missing.error().code, SF_ERR_SYSTEM);
-    EXPECT_NE(missing.error().description.find("No such file"), std::string::npos) << missing.error().description;
+    EXPECT_NE(missing.error().description.find("No such file"), std::string::npos)
+        << missing.error().description;
 
     run("echo 'not audio' > " + dir + "/junk.wav");
     auto junk = AudioFileReader::open(dir + "/junk.wav");
@@ -170,48 +159,12 @@ TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
     EXPECT_EQ(junk.error().description, "Format not recognised.");
 
     auto stereo = *AudioFormat::standard(48000, 2);
-    for (const std::string& bad : {dir + "/out.flac", dir + "/noextension", dir + "/no-such-folder/out.wav"}) {
+    for (const std::string& bad :
+         {dir + "/out.flac", dir + "/noextension", dir + "/no-such-folder/out.wav"}) {
         auto w = AudioFileWriter::create(bad, stereo);
         ASSERT_FALSE(w.ok()) << bad;
         EXPECT_EQ(w.error().domain, "sndfile");
         EXPECT_FALSE(w.error().description.empty());
     }
     EXPECT_FALSE(AudioFileWriter::create(dir + "/frac.wav", AudioFormat{2, 44100.5}).ok());
-
-    // A FLAC file cut short: the frames before the cut arrive, then the read fails.
-    run("sox -n -r 48000 -c 2 -b 16 " + dir + "/whole.flac synth 2 whitenoise vol 0.5");
-    run("head -c 200000 " + dir + "/whole.flac > " + dir + "/cut.flac");
-    auto cut = AudioFileReader::open(dir + "/cut.flac");
-    ASSERT_TRUE(cut.ok());
-    AudioBuffer b(cut->processingFormat(), 8192);
-    Status status;
-    std::int64_t total = 0;
-    for (int i = 0; i < 100 && status.ok() && cut->framePosition() < cut->length(); ++i) {
-        status = cut->read(b);
-        total += b.frameLength();
-        if (status.ok() && b.frameLength() == 0) break;
-    }
-    EXPECT_LT(total, cut->length());
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().domain, "sndfile");
-    EXPECT_FALSE(status.error().description.empty());
-}
-
-// A disk that fills up mid-file must surface as a failed write, not a short file reported as fine.
-TEST(AudioFile, WriteBeyondTheFileSizeLimitFails) {
-    const std::string path = TestHome::freshDir("limit") + "/big.wav";
-    auto writer = AudioFileWriter::create(path, *AudioFormat::standard(48000, 2));
-    ASSERT_TRUE(writer.ok());
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 100000;
-    setrlimit(RLIMIT_FSIZE, &small);
-    AudioBuffer block = ramp(2, 48000, 0.0f);  // 384 kB
-    Status status = writer->write(block);
-    setrlimit(RLIMIT_FSIZE, &old);
-    ASSERT_FALSE(status.ok());
-    EXPECT_EQ(status.error().domain, "sndfile");
-    EXPECT_FALSE(status.error().description.empty());
 }
