@@ -25,7 +25,7 @@ QByteArray read(const QString& path) {
 
 void writeWav(const QString& path) {
     // sox picks the container from the extension, so name the type explicitly for odd names.
-    int rc = QProcess::execute("sox", {"-n", "-r", "48000", "-c", "1", "-b", "16", "-t", "wav", path, "synth", "0.05", "sine", "1000"});
+    int rc = QProcess::execute("sox", {"-D", "-n", "-r", "48000", "-c", "1", "-b", "16", "-t", "wav", path, "synth", "0.05", "sine", "1000"});
     ASSERT_EQ(rc, 0) << "sox failed for " << path.toStdString();
 }
 
