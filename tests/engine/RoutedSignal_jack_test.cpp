@@ -13,9 +13,12 @@
 #include "InterfacePicker.h"
 #include "JackTestServer.h"
 #include "RoutedSignal.h"
+#include "RoutedSignalTesting.h"
 #include "RtAudioSystem.h"
 
 namespace {
+
+using namespace RoutedSignalTesting;
 
 class RoutedSignalJack : public ::testing::Test {
 protected:
@@ -36,10 +39,7 @@ protected:
         ASSERT_NE(id, 0u) << name;
         QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(id));
     }
-    static void play(RoutedSignal& routed, const SignalSettings& settings) {
-        routed.play(settings);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
-    }
+    static void play(RoutedSignal& routed, const SignalSettings& settings) { ASSERT_TRUE(playAndWait(routed, settings)); }
 
     // The peak of every capture port of `device` over at least `frames` frames.
     static std::vector<float> listen(const std::string& device, std::int64_t frames = 4 * AudioEngine::tapBlockFrames) {
@@ -77,11 +77,7 @@ TEST_F(RoutedSignalJack, SpeakersAndReferenceReachTheirPortsAndNoOtherPortSounds
     for (const auto& [name, outputs] : {std::pair<std::string, int>{"qv-sixteen", 16}, {"qv-sixtyfour", 64}}) {
         choose(name);
         RoutedSignal routed;
-        routed.setSelection("Both");
-        routed.setChannelA(3);
-        routed.setChannelB(4);
-        routed.setReferenceOutput(9);
-        routed.setSendReference(true);
+        route(routed, "Both", 3, 4, 9);
         routed.setLevel(0);
         play(routed, {.kind = SignalKind::pink, .seconds = 1});
         ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();

@@ -12,26 +12,24 @@
 #include "AudioHardware.h"
 #include "InterfacePicker.h"
 #include "RoutedSignal.h"
+#include "RoutedSignalTesting.h"
 #include "TempFiles.h"
 #include "VirtualAudioSystem.h"
 
 namespace {
 
-VirtualDevice device(std::string name, int in, int out, std::int32_t bindStatus = 0) {
-    VirtualDevice d;
-    d.name = std::move(name);
-    d.inputChannels = in;
-    d.outputChannels = out;
-    d.bindStatus = bindStatus;
-    return d;
-}
+using namespace RoutedSignalTesting;
 
 class RoutedSignalTest : public ::testing::Test {
 protected:
     void SetUp() override {
         system_ = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
-            device("Built-in", 2, 2), device("Sixteen", 16, 16), device("Sixty-four", 64, 64),
-            device("Wide", 0, 65), device("USB mic", 2, 0), device("Refusing", 2, 2, -10851)});
+            {.name = "Built-in", .inputChannels = 2, .outputChannels = 2},
+            {.name = "Sixteen", .inputChannels = 16, .outputChannels = 16},
+            {.name = "Sixty-four", .inputChannels = 64, .outputChannels = 64},
+            {.name = "Wide", .inputChannels = 0, .outputChannels = 65},
+            {.name = "USB mic", .inputChannels = 2, .outputChannels = 0},
+            {.name = "Refusing", .inputChannels = 2, .outputChannels = 2, .bindStatus = -10851}});
         for (const char* name : {"Built-in", "Sixteen", "Sixty-four"})
             for (int k = 0; k < 64; ++k) system_->connect(name, k, k, 0);
         AudioHardware::install(system_);
@@ -41,10 +39,7 @@ protected:
     void choose(const std::string& name) {
         QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(system_->idOf(name)));
     }
-    static void play(RoutedSignal& routed, const SignalSettings& settings) {
-        routed.play(settings);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
-    }
+    static void play(RoutedSignal& routed, const SignalSettings& settings) { ASSERT_TRUE(playAndWait(routed, settings)); }
     // Lets every render in flight finish and deliver.
     static void settle() {
         QThreadPool::globalInstance()->waitForDone();
@@ -89,11 +84,7 @@ TEST_F(RoutedSignalTest, SpeakersAndReferenceSoundOnTheirOutputsAndEveryOtherOut
     for (const auto& [name, outputs] : {std::pair<std::string, int>{"Sixteen", 16}, {"Sixty-four", 64}}) {
         choose(name);
         RoutedSignal routed;
-        routed.setSelection("Both");
-        routed.setChannelA(3);
-        routed.setChannelB(4);
-        routed.setReferenceOutput(9);
-        routed.setSendReference(true);
+        route(routed, "Both", 3, 4, 9);
         routed.setLevel(0);
         play(routed, {.kind = SignalKind::pink, .seconds = 1});
         EXPECT_TRUE(routed.isPlaying());
@@ -128,9 +119,7 @@ TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFoll
     };
     for (const Case& c : {Case{"Both", 0, 1000, 3000, 0}, Case{"B", 5, 0, 3000, 3000}, Case{"A", 5, 1000, 0, 1000},
                           Case{"A", 2, 1000, 3000, 3000}}) {
-        routed.setSelection(c.selection);
-        routed.setSendReference(c.reference != 0);
-        routed.setReferenceOutput(c.reference);
+        route(routed, c.selection, 1, 2, c.reference);
         play(routed, dual);
         ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
         const auto in = capture("Sixteen", 16384);
@@ -173,11 +162,7 @@ TEST_F(RoutedSignalTest, RefusalsNameTheProblemAndLeaveNothingPlaying) {
          }) {
         choose(c.device);
         RoutedSignal routed;
-        routed.setSelection(c.selection);
-        routed.setChannelA(c.a);
-        routed.setChannelB(c.b);
-        routed.setReferenceOutput(c.reference);
-        routed.setSendReference(c.reference != 0);
+        route(routed, c.selection, c.a, c.b, c.reference);
         play(routed, {.kind = c.kind, .seconds = 1});
         EXPECT_EQ(routed.status(), c.status) << c.device;
         EXPECT_FALSE(routed.isPlaying()) << c.device;
