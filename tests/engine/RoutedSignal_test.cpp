@@ -80,33 +80,6 @@ protected:
 
 }  // namespace
 
-TEST_F(RoutedSignalTest, SpeakersAndReferenceSoundOnTheirOutputsAndEveryOtherOutputIsSilent) {
-    for (const auto& [name, outputs] : {std::pair<std::string, int>{"Sixteen", 16}, {"Sixty-four", 64}}) {
-        choose(name);
-        RoutedSignal routed;
-        route(routed, "Both", 3, 4, 9);
-        routed.setLevel(0);
-        play(routed, {.kind = SignalKind::pink, .seconds = 1});
-        EXPECT_TRUE(routed.isPlaying());
-        EXPECT_EQ(routed.status(), "Pink noise → outputs 3, 4");
-        EXPECT_EQ(routed.outputCount(), outputs);
-        EXPECT_TRUE(renders().isEmpty()) << "the generator plays from memory";
-
-        const auto in = capture(name, 8192);
-        ASSERT_EQ(static_cast<int>(in.size()), outputs);
-        for (int k = 0; k < outputs; ++k) {
-            const bool sounding = k == 2 || k == 3 || k == 8;
-            EXPECT_EQ(peak(in[k]) > 0.01f, sounding) << name << " output " << k + 1;
-            if (!sounding) {
-                EXPECT_EQ(peak(in[k]), 0.0f) << name << " output " << k + 1;
-            }
-        }
-        EXPECT_EQ(in[8], in[2]) << "the reference is an exact copy";
-        routed.stop();
-        EXPECT_EQ(peak(capture(name, 4096)[2]), 0.0f) << "stopped means silent";
-    }
-}
-
 TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFollowsTheSoloedOne) {
     choose("Sixteen");
     RoutedSignal routed;
@@ -176,21 +149,24 @@ TEST_F(RoutedSignalTest, RefusalsNameTheProblemAndLeaveNothingPlaying) {
     EXPECT_TRUE(renders().isEmpty());
 }
 
-TEST_F(RoutedSignalTest, AcceptedRoutesAndTheStatusListsOnlySpeakers) {
+TEST_F(RoutedSignalTest, AcceptedRoutesPlayFromMemoryAndTheStatusListsOnlySpeakers) {
     choose("Sixteen");
     RoutedSignal routed;
     // "A" plays on its one output even when B names the same one.
-    routed.setChannelA(5);
-    routed.setChannelB(5);
-    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    route(routed, "A", 5, 5, 0);
+    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::sine, .seconds = 1}));
     EXPECT_EQ(routed.status(), "Sine → outputs 5");
-    // The reference may sit on the unselected speaker's output.
-    routed.setChannelB(7);
-    routed.setReferenceOutput(7);
-    routed.setSendReference(true);
-    play(routed, {.kind = SignalKind::sine, .seconds = 1});
-    EXPECT_EQ(routed.status(), "Sine → outputs 5");
-    EXPECT_TRUE(routed.isPlaying());
+    // The reference may sit on the unselected speaker's output, and is an exact copy.
+    route(routed, "A", 5, 7, 7);
+    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::pink, .seconds = 1}));
+    EXPECT_EQ(routed.status(), "Pink noise → outputs 5");
+    EXPECT_TRUE(renders().isEmpty()) << "the rendered files are gone once playing";
+    const auto in = capture("Sixteen", 8192);
+    EXPECT_GT(peak(in[4]), 0.0f);
+    EXPECT_EQ(in[6], in[4]);
+    for (int k : {0, 1, 2, 3, 5, 7, 15}) EXPECT_EQ(peak(in[k]), 0.0f) << "output " << k + 1;
+    routed.stop();
+    EXPECT_EQ(peak(capture("Sixteen", 4096)[4]), 0.0f) << "stopped means silent";
 }
 
 TEST_F(RoutedSignalTest, FailuresAfterTheRenderStopAndDeleteTheFiles) {

@@ -44,15 +44,6 @@ TEST(BufferPlayer, LoopsWithoutAGapAcrossPeriodsThatDoNotDivideTheBuffer) {
             EXPECT_EQ(out[2][t], 0.0f) << "a channel the buffer lacks is silent";
         }
     }
-}
-
-TEST(BufferPlayer, SilentWithoutABufferOrWithAnEmptyOne) {
-    BufferPlayer player;
-    EXPECT_EQ(play(player, 2, 4, 1)[1], std::vector<float>(4, 0.0f));
-    player.schedule(std::make_shared<AudioBuffer>(*AudioFormat::standard(48000, 2), 8));  // frame length 0
-    EXPECT_EQ(play(player, 2, 4, 1)[0], std::vector<float>(4, 0.0f));
-    player.schedule(counting());
     player.stop();
-    EXPECT_FALSE(player.hasBuffer());
     EXPECT_EQ(play(player, 2, 4, 1)[0], std::vector<float>(4, 0.0f));
 }
