@@ -18,7 +18,8 @@ struct VoiceRenderer::Chunk {
     std::optional<AudioBuffer> samples;  // absent when the synthesiser's samples were not float
 };
 
-VoiceRenderer::VoiceRenderer(QObject* parent) : VoiceRenderer(std::make_shared<EspeakSynthesizer>(), parent) {}
+VoiceRenderer::VoiceRenderer(QObject* parent)
+    : VoiceRenderer(std::make_shared<EspeakSynthesizer>(), parent) {}
 
 VoiceRenderer::VoiceRenderer(std::shared_ptr<SpeechSynthesizer> synth, QObject* parent)
     : QObject(parent), synth_(std::move(synth)) {
@@ -76,27 +77,30 @@ void VoiceRenderer::render(const std::string& text, int side) {
         // Steps go to the application object, which outlives every renderer, and find the renderer on the
         // main thread; posts from this one thread keep their order.
         auto deliver = [&](std::shared_ptr<Chunk> chunk) {
-            MainThread::post(QCoreApplication::instance(), [self, epoch, chunk = std::move(chunk), side, text]() {
-                if (self) self->receive(epoch, chunk, side, text);
-            });
+            MainThread::post(QCoreApplication::instance(),
+                             [self, epoch, chunk = std::move(chunk), side, text]() {
+                                 if (self) self->receive(epoch, chunk, side, text);
+                             });
         };
-        const Status spoken = synth->write(SpeechUtterance{utterance, speechRate, language}, [&](const SpeechBuffer& b) {
-            if (stale->load(std::memory_order_acquire)) return false;
-            const auto format = AudioFormat::standard(b.format.sampleRate, b.format.channelCount);
-            if (!format) return true;  // nothing could hold it: dropped
-            auto chunk = std::make_shared<Chunk>();
-            chunk->format = *format;
-            chunk->frameLength = std::max<std::int64_t>(b.frameLength, 0);
-            if (b.floatChannelData) {
-                AudioBuffer& copy = chunk->samples.emplace(*format, std::max<std::int64_t>(chunk->frameLength, 1));
-                copy.setFrameLength(chunk->frameLength);
-                for (int c = 0; c < format->channelCount; ++c)
-                    std::memcpy(copy.channel(c), b.floatChannelData[c],
-                                static_cast<std::size_t>(chunk->frameLength) * sizeof(float));
-            }
-            deliver(std::move(chunk));
-            return true;
-        });
+        const Status spoken =
+            synth->write(SpeechUtterance{utterance, speechRate, language}, [&](const SpeechBuffer& b) {
+                if (stale->load(std::memory_order_acquire)) return false;
+                const auto format = AudioFormat::standard(b.format.sampleRate, b.format.channelCount);
+                if (!format) return true;  // nothing could hold it: dropped
+                auto chunk = std::make_shared<Chunk>();
+                chunk->format = *format;
+                chunk->frameLength = std::max<std::int64_t>(b.frameLength, 0);
+                if (b.floatChannelData) {
+                    AudioBuffer& copy =
+                        chunk->samples.emplace(*format, std::max<std::int64_t>(chunk->frameLength, 1));
+                    copy.setFrameLength(chunk->frameLength);
+                    for (int c = 0; c < format->channelCount; ++c)
+                        std::memcpy(copy.channel(c), b.floatChannelData[c],
+                                    static_cast<std::size_t>(chunk->frameLength) * sizeof(float));
+                }
+                deliver(std::move(chunk));
+                return true;
+            });
         if (spoken) return;
         // A synthesiser that fails delivers no closing buffer: without this the render would never end.
         MainThread::post(QCoreApplication::instance(), [self, epoch, error = spoken.error()]() {

@@ -51,7 +51,8 @@ int onSynth(short* wav, int count, espeak_EVENT*) {
     // Empty buffers also arrive in mid-utterance: nothing to hand on.
     if (count <= 0) return 0;
     w->samples.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) w->samples[static_cast<std::size_t>(i)] = static_cast<float>(wav[i]) / 32768.0f;
+    for (int i = 0; i < count; ++i)
+        w->samples[static_cast<std::size_t>(i)] = static_cast<float>(wav[i]) / 32768.0f;
     const float* channels[1] = {w->samples.data()};
     try {
         if (!(*w->handler)(SpeechBuffer{w->format, count, channels})) w->stopped = true;
@@ -62,7 +63,9 @@ int onSynth(short* wav, int count, espeak_EVENT*) {
     return w->stopped ? 1 : 0;
 }
 
-Error espeakError(int code, std::string description) { return Error{"espeak-ng", code, std::move(description)}; }
+Error espeakError(int code, std::string description) {
+    return Error{"espeak-ng", code, std::move(description)};
+}
 
 // Brings the library up once per process; a failed start is tried again at the next write.
 Status ensureLibrary() {
@@ -111,8 +114,8 @@ Status EspeakSynthesizer::write(const SpeechUtterance& utterance, const BufferHa
 
     w.format = *AudioFormat::standard(library.sampleRate, 1);
     active = &w;
-    const espeak_ERROR spoken = espeak_Synth(utterance.text.c_str(), utterance.text.size() + 1, 0, POS_CHARACTER, 0,
-                                             espeakCHARS_UTF8, nullptr, nullptr);
+    const espeak_ERROR spoken = espeak_Synth(utterance.text.c_str(), utterance.text.size() + 1, 0,
+                                             POS_CHARACTER, 0, espeakCHARS_UTF8, nullptr, nullptr);
     active = nullptr;
     if (w.failure) std::rethrow_exception(w.failure);
     if (w.stopped) return Status::success();

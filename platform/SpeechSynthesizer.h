@@ -13,15 +13,15 @@
 
 // What to say and how.
 struct SpeechUtterance {
-    std::string text;               // UTF-8, spoken as plain text (no markup, no phoneme codes)
-    double rate = 0.5;              // speaking speed, 0 (slowest) ... 1 (fastest); 0.5 is the normal speed
+    std::string text;                // UTF-8, spoken as plain text (no markup, no phoneme codes)
+    double rate = 0.5;               // speaking speed, 0 (slowest) ... 1 (fastest); 0.5 is the normal speed
     std::string language = "en-US";  // BCP 47 tag of the voice's language
 };
 
 // One buffer of synthesised speech, valid only for the duration of the handler call.
 struct SpeechBuffer {
-    AudioFormat format;             // channel count and sample rate
-    std::int64_t frameLength = 0;   // 0 only in the buffer that ends the utterance
+    AudioFormat format;            // channel count and sample rate
+    std::int64_t frameLength = 0;  // 0 only in the buffer that ends the utterance
     // One pointer per channel to frameLength 32-bit float samples; null when the synthesiser's samples
     // are of another kind.
     const float* const* floatChannelData = nullptr;
@@ -48,11 +48,11 @@ public:
 
 // espeak-ng in its synchronous mode: mono 16-bit speech at the library's rate (22050 Hz), handed on
 // as float (-1 ... 1). The library is one per process and not re-entrant, so every instance shares one
-// lock and one write runs at a time in the whole process. The same utterance gives the same samples
-// on every run.
+// lock and one write runs at a time in the whole process. (The library carries state from one
+// utterance to the next, so the same text need not give the same samples twice in one process.)
 //
 // Rate: words per minute = 350 × rate, within espeak-ng's 80 ... 450; 0.5 gives its normal 175 and
-// 0.43 a calm 150. Language: the tag names the voice, case aside ("en-US" → voice "en-us").
+// 0.43 a calm 150 or so. Language: the tag names the voice, case aside ("en-US" → voice "en-us").
 class EspeakSynthesizer final : public SpeechSynthesizer {
 public:
     EspeakSynthesizer() = default;
