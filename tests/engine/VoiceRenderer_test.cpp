@@ -60,10 +60,10 @@ public:
             return true;
         });
     }
+    void stopSpeaking() override { real_.stopSpeaking(); }
 
     // Runs on the synthesis thread after the first buffer of every utterance. Set before the first write.
     std::function<void()> afterFirstBuffer;
-    void stopSpeaking() override { real_.stopSpeaking(); }
 
     std::vector<float> said(const std::string& utterance) {
         std::lock_guard lock(mutex_);
