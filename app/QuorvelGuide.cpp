@@ -30,8 +30,8 @@ QList<GuideArticle> build() {
             },
             QStringLiteral(
                 "Quorvel Pocket, the phone edition, is not part of this Linux build; its article here covers "
-                "the same single-microphone checks on this computer. This is a "
-                "development build whose measurements have not yet been validated on calibrated hardware. "
+                "the same single-microphone checks on this computer. This is a development build whose "
+                "measurements have not yet been validated on calibrated hardware. "
                 "Stop all in the header, or the Space key while no text field has focus, stops playback, "
                 "the signal generators, spoken IDs and the microphone measurement. Minimising or hiding the "
                 "window stops all audio in the same way. Quorvel applies nothing to processors or consoles: "
@@ -110,11 +110,11 @@ QList<GuideArticle> build() {
             QStringLiteral(
                 "In this build the music service is an MPD server: its stored playlists stand in for library "
                 "playlists and its database for the catalogue. The server must be running and reachable at "
-                "that address; when the sheet reports that access was denied, check the server first. "
-                "Imported entries refer to songs on the server, not copies of their audio, so they play only "
-                "while the server still has those files. Cue points, trim, loop, channel processing and "
-                "routed outputs do not apply to music tracks, and starting one ends the microphone "
-                "measurement."),
+                "that address, with its password given as password@host in MPD_HOST when it asks for one; "
+                "when the sheet reports that access was denied, check the server first. Imported entries "
+                "refer to songs on the server, not copies of their audio, so they play only while the server "
+                "still has those files. Cue points, trim, loop, channel processing and routed outputs do not "
+                "apply to music tracks, and starting one ends the microphone measurement."),
         },
         {
             QStringLiteral("signals"),
@@ -173,8 +173,8 @@ QList<GuideArticle> build() {
             QStringLiteral("Run spectrum checks with the built-in mic or connected hardware."),
             {
                 QStringLiteral("Connect a USB measurement microphone or a microphone on an interface input, "
-                               "or use the computer’s "
-                               "built-in mic, and check that your sound system lists it."),
+                               "or use the computer’s built-in mic, and check that your sound system lists "
+                               "it."),
                 QStringLiteral("On Measure press Refresh devices and choose it under Interface; System "
                                "default uses the system’s default input."),
                 QStringLiteral("Set Mic · channel to the input the microphone is on and leave Electrical "
@@ -234,9 +234,9 @@ QList<GuideArticle> build() {
             },
             QStringLiteral(
                 "Steady tones repeat, so their delay is ambiguous; use noise. The delay includes the latency "
-                "of processors and amplifiers in the speaker path as well as the "
-                "acoustic path, and can follow a strong reflection. The search "
-                "reaches up to 250 ms. Correlation shows how clear the delay peak is; it is not coherence. "
+                "of processors and amplifiers in the speaker path as well as the acoustic path, and can "
+                "follow a strong reflection. The search reaches up to 250 ms. Correlation shows how clear "
+                "the delay peak is; it is not coherence. "
                 "The air temperature and the fixed latency change the equivalent distance, not the delay."),
         },
         {

@@ -16,6 +16,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "QVCard.h"
+#include "QVIcons.h"
+#include "QVStyle.h"
 #include "QuorvelGuide.h"
 
 namespace {
@@ -27,49 +30,16 @@ constexpr int kMinHeight = 560;
 constexpr int kArticleMaxWidth = 760;
 constexpr int kArticlePadding = 16;
 
-const QColor kBackground = QColor::fromRgbF(0.055f, 0.065f, 0.075f);
-const QColor kCard = QColor::fromRgbF(0.105f, 0.12f, 0.135f);
-const QColor kAccent = QColor::fromRgbF(0.67f, 0.94f, 0.49f);
-const QColor kPrimary(232, 234, 237);
-const QColor kSecondary(150, 155, 163);
 // A green-blue that reads well on the dark background, for the step numbers.
 const QColor kMint(102, 212, 207);
 
-enum class Role { Title3, Headline, Body, Callout, Caption };
-
-QFont roleFont(Role role) {
-    QFont font;
-    switch (role) {
-        case Role::Title3:
-            font.setPixelSize(18);
-            break;
-        case Role::Headline:
-            font.setPixelSize(14);
-            font.setWeight(QFont::DemiBold);
-            break;
-        case Role::Body:
-            font.setPixelSize(14);
-            break;
-        case Role::Callout:
-            font.setPixelSize(13);
-            break;
-        case Role::Caption:
-            font.setPixelSize(12);
-            break;
-    }
-    return font;
-}
-
-QLabel* makeLabel(const QString& text, Role role, const QColor& colour, const QString& name) {
+QLabel* makeLabel(const QString& text, QVText role, const QColor& colour, const QString& name) {
     auto* label = new QLabel(text);
     label->setObjectName(name);
-    label->setFont(roleFont(role));
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    // Inside a button a label would otherwise take the button's text role and colour.
+    QVStyle::setText(label, role, colour);
+    // Inside a button a label would otherwise take the button's text role.
     label->setForegroundRole(QPalette::WindowText);
     return label;
 }
@@ -79,12 +49,12 @@ void makeSelectable(QLabel* label) {
     label->setCursor(Qt::IBeamCursor);
 }
 
-QFrame* makeCard(const QString& name) {
-    auto* card = new QFrame;
+// A list section: the kit's card with its rows edge to edge.
+QVCard* makeSection(const QString& name, int vertical) {
+    auto* card = new QVCard;
     card->setObjectName(name);
-    card->setStyleSheet(QStringLiteral("QFrame#%1 { background: %2; border: 1px solid rgba(255,255,255,12);"
-                                       " border-radius: 14px; }")
-                            .arg(name, kCard.name()));
+    card->body()->setContentsMargins(0, vertical, 0, vertical);
+    card->body()->setSpacing(0);
     return card;
 }
 
@@ -115,9 +85,10 @@ public:
         auto* column = new QVBoxLayout(this);
         column->setContentsMargins(16, 10, 16, 10);
         column->setSpacing(4);
-        QLabel* title = makeLabel(article.title, Role::Headline, kPrimary, QStringLiteral("guideRowTitle"));
-        QLabel* summary =
-            makeLabel(article.summary, Role::Caption, kSecondary, QStringLiteral("guideRowSummary"));
+        QLabel* title =
+            makeLabel(article.title, QVText::Headline, QVStyle::primary(), QStringLiteral("guideRowTitle"));
+        QLabel* summary = makeLabel(article.summary, QVText::Caption, QVStyle::secondary(),
+                                    QStringLiteral("guideRowSummary"));
         for (QLabel* label : {title, summary}) {
             label->setAttribute(Qt::WA_TransparentForMouseEvents);
             column->addWidget(label);
@@ -143,7 +114,7 @@ protected:
             painter.fillPath(path, QColor(255, 255, 255, isDown() ? 26 : 13));
         }
         if (hasFocus()) {
-            painter.setPen(QPen(kAccent, 1.5));
+            painter.setPen(QPen(QVStyle::accent(), 1.5));
             painter.drawRoundedRect(area, 10, 10);
         }
         if (divider_) {
@@ -170,23 +141,11 @@ UserGuideView::UserGuideView(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("User Guide"));
     setMinimumSize(kMinWidth, kMinHeight);
     resize(720, 640);
+    // The sheet's own background, also where the application's dark palette is not installed.
     QPalette palette = this->palette();
-    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base}) palette.setColor(role, kBackground);
-    palette.setColor(QPalette::WindowText, kPrimary);
-    palette.setColor(QPalette::Text, kPrimary);
-    palette.setColor(QPalette::PlaceholderText, kSecondary);
-    palette.setColor(QPalette::Highlight, kAccent.darker(160));
-    palette.setColor(QPalette::HighlightedText, kPrimary);
+    palette.setColor(QPalette::Window, QVStyle::background());
     setPalette(palette);
     setAutoFillBackground(true);
-    setStyleSheet(
-        QStringLiteral("QLabel#guideNavTitle { color: %1; }"
-                       "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
-                       "QScrollBar::handle:vertical { background: rgba(255,255,255,56); border-radius: 3px; "
-                       "min-height: 32px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
-            .arg(kPrimary.name()));
 
     // Tool row: back control and title on the leading side, the search field and "Done" on the trailing
     // side, where a window keeps its search field and its confirming action.
@@ -198,36 +157,37 @@ UserGuideView::UserGuideView(QWidget* parent) : QDialog(parent) {
     back_ = new QToolButton;
     back_->setObjectName(QStringLiteral("guideBack"));
     back_->setText(QStringLiteral("User Guide"));
-    back_->setArrowType(Qt::LeftArrow);
+    // The symbol set has no leftward chevron; the rightward one mirrored serves.
+    back_->setIcon(QVIcons::pixmap(QStringLiteral("chevron.right"), 32, QVStyle::accent())
+                       .transformed(QTransform().scale(-1, 1)));
+    back_->setIconSize(QSize(12, 12));
     back_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     back_->setAutoRaise(true);
     back_->setAccessibleName(QStringLiteral("Back to the guide"));
-    back_->setStyleSheet(QStringLiteral("QToolButton { color: %1; }").arg(kAccent.name()));
+    back_->setStyleSheet(QStringLiteral("QToolButton { color: %1; }").arg(QVStyle::accent().name()));
     back_->hide();
     connect(back_, &QToolButton::clicked, this, &UserGuideView::showList);
     bar->addWidget(back_);
 
-    navTitle_ = new QLabel(QStringLiteral("User Guide"));
-    navTitle_->setObjectName(QStringLiteral("guideNavTitle"));
-    QFont titleFont = roleFont(Role::Headline);
-    titleFont.setPixelSize(16);
-    titleFont.setWeight(QFont::Bold);
-    navTitle_->setFont(titleFont);
+    navTitle_ = makeLabel(QStringLiteral("User Guide"), QVText::Headline, QVStyle::primary(),
+                          QStringLiteral("guideNavTitle"));
+    navTitle_->setWordWrap(false);
+    navTitle_->setFont(QVStyle::sizedFont(16, QFont::Bold));
     bar->addWidget(navTitle_, 1);
 
     search_ = new QLineEdit;
     search_->setObjectName(QStringLiteral("guideSearch"));
     search_->setPlaceholderText(QStringLiteral("Search setup, controls or troubleshooting"));
     search_->setClearButtonEnabled(true);
-    search_->setMinimumWidth(280);
+    search_->setMinimumWidth(330);
     search_->setAccessibleName(QStringLiteral("Search the guide"));
-    QIcon find = QIcon::fromTheme(QStringLiteral("edit-find"));
-    if (!find.isNull()) search_->addAction(find, QLineEdit::LeadingPosition);
+    search_->addAction(QVIcons::icon(QStringLiteral("magnifyingglass"), QVStyle::secondary()),
+                       QLineEdit::LeadingPosition);
     search_->setStyleSheet(QStringLiteral("QLineEdit { background: rgba(255,255,255,18); color: %1;"
                                           " border: 1px solid rgba(255,255,255,26); border-radius: 8px;"
                                           " padding: 5px 8px; }"
                                           "QLineEdit:focus { border-color: %2; }")
-                               .arg(kPrimary.name(), kAccent.name()));
+                               .arg(QVStyle::primary().name(), QVStyle::accent().name()));
     connect(search_, &QLineEdit::textChanged, this, &UserGuideView::applyQuery);
     bar->addWidget(search_);
 
@@ -240,7 +200,8 @@ UserGuideView::UserGuideView(QWidget* parent) : QDialog(parent) {
     doneButton_->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: %2; border: none;"
                                               " border-radius: 8px; padding: 6px 14px; font-weight: 600; }"
                                               "QPushButton:hover { background: %3; }")
-                                   .arg(kBackground.name(), kAccent.name(), kAccent.lighter(110).name()));
+                                   .arg(QVStyle::background().name(), QVStyle::accent().name(),
+                                        QVStyle::accent().lighter(110).name()));
     connect(doneButton_, &QPushButton::clicked, this, &QDialog::accept);
     bar->addWidget(doneButton_);
 
@@ -294,20 +255,18 @@ QWidget* UserGuideView::buildListPage() {
     column->setSpacing(18);
 
     // The first section stays for every query.
-    QFrame* header = makeCard(QStringLiteral("guideHeaderCard"));
-    auto* headerRows = new QVBoxLayout(header);
+    QVCard* header = makeSection(QStringLiteral("guideHeaderCard"), 12);
+    QVBoxLayout* headerRows = header->body();
     headerRows->setContentsMargins(16, 12, 16, 12);
     headerRows->setSpacing(4);
-    headerRows->addWidget(makeLabel(QStringLiteral("Quorvel + Quorvel Pocket"), Role::Headline, kPrimary,
-                                    QStringLiteral("guideHeaderTitle")));
-    headerRows->addWidget(makeLabel(QStringLiteral("Offline guide · local build 0.3"), Role::Caption,
-                                    kSecondary, QStringLiteral("guideHeaderCaption")));
+    headerRows->addWidget(makeLabel(QStringLiteral("Quorvel + Quorvel Pocket"), QVText::Headline,
+                                    QVStyle::primary(), QStringLiteral("guideHeaderTitle")));
+    headerRows->addWidget(makeLabel(QStringLiteral("Offline guide · local build 0.3"), QVText::Caption,
+                                    QVStyle::secondary(), QStringLiteral("guideHeaderCaption")));
     column->addWidget(header);
 
-    articlesCard_ = makeCard(QStringLiteral("guideArticlesCard"));
-    auto* rowsLayout = new QVBoxLayout(articlesCard_);
-    rowsLayout->setContentsMargins(0, 4, 0, 4);
-    rowsLayout->setSpacing(0);
+    articlesCard_ = makeSection(QStringLiteral("guideArticlesCard"), 6);
+    QVBoxLayout* rowsLayout = articlesCard_->body();
     for (const GuideArticle& article : QuorvelGuide::articles()) {
         auto* row = new GuideRow(article, articlesCard_);
         const QString id = article.id;
@@ -317,12 +276,11 @@ QWidget* UserGuideView::buildListPage() {
     }
     column->addWidget(articlesCard_);
 
-    emptyCard_ = makeCard(QStringLiteral("guideEmptyCard"));
-    auto* emptyLayout = new QVBoxLayout(emptyCard_);
-    emptyLayout->setContentsMargins(16, 12, 16, 12);
-    emptyLayout->addWidget(
+    emptyCard_ = makeSection(QStringLiteral("guideEmptyCard"), 12);
+    emptyCard_->body()->setContentsMargins(16, 12, 16, 12);
+    emptyCard_->add(
         makeLabel(QStringLiteral("No matching topic. Try ‘mic’, ‘delay’, ‘Apple Music’ or ‘sub’."),
-                  Role::Body, kPrimary, QStringLiteral("guideEmptyRow")));
+                  QVText::Body, QVStyle::primary(), QStringLiteral("guideEmptyRow")));
     column->addWidget(emptyCard_);
     column->addStretch(1);
 
@@ -367,21 +325,20 @@ QWidget* UserGuideView::buildArticlePage(int index) {
     auto* column = new QVBoxLayout(columnWidget);
     column->setContentsMargins(kArticlePadding, kArticlePadding, kArticlePadding, kArticlePadding);
     column->setSpacing(20);
-    column->addWidget(makeLabel(article.summary, Role::Title3, kPrimary, QStringLiteral("guideSummary")));
+    column->addWidget(
+        makeLabel(article.summary, QVText::Title3, QVStyle::primary(), QStringLiteral("guideSummary")));
 
-    QFont numberFont = roleFont(Role::Headline);
-    numberFont.setStyleHint(QFont::Monospace, QFont::PreferDefault);
     for (int i = 0; i < article.steps.size(); ++i) {
         auto* step = new QHBoxLayout;
         step->setSpacing(12);
         // Bare numbers, no period, in a fixed box so that the step texts line up.
         auto* number =
-            makeLabel(QString::number(i + 1), Role::Headline, kMint, QStringLiteral("guideStepNumber"));
-        number->setFont(numberFont);
+            makeLabel(QString::number(i + 1), QVText::Headline, kMint, QStringLiteral("guideStepNumber"));
         number->setWordWrap(false);
         number->setFixedWidth(24);
         number->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        QLabel* text = makeLabel(article.steps.at(i), Role::Body, kPrimary, QStringLiteral("guideStepText"));
+        QLabel* text =
+            makeLabel(article.steps.at(i), QVText::Body, QVStyle::primary(), QStringLiteral("guideStepText"));
         makeSelectable(text);
         step->addWidget(number, 0, Qt::AlignTop);
         step->addWidget(text, 1, Qt::AlignTop);
@@ -394,7 +351,8 @@ QWidget* UserGuideView::buildArticlePage(int index) {
     divider->setStyleSheet(QStringLiteral("background: rgba(255,255,255,31); border: none;"));
     column->addWidget(divider);
 
-    QLabel* notes = makeLabel(article.notes, Role::Callout, kSecondary, QStringLiteral("guideNotes"));
+    QLabel* notes =
+        makeLabel(article.notes, QVText::Callout, QVStyle::secondary(), QStringLiteral("guideNotes"));
     makeSelectable(notes);
     column->addWidget(notes);
     column->addStretch(1);

@@ -11,7 +11,7 @@ class QPushButton;
 class QScrollArea;
 class QStackedWidget;
 class QToolButton;
-class QFrame;
+class QVCard;
 class GuideRow;
 
 // Reads only the guide's fixed articles and changes nothing outside itself: opening or using it stops no
@@ -55,8 +55,8 @@ private:
     QToolButton* back_ = nullptr;
     QLabel* navTitle_ = nullptr;
     QStackedWidget* stack_ = nullptr;
-    QFrame* articlesCard_ = nullptr;
-    QFrame* emptyCard_ = nullptr;
+    QVCard* articlesCard_ = nullptr;
+    QVCard* emptyCard_ = nullptr;
     QScrollArea* articleScroll_ = nullptr;
     QList<GuideRow*> rows_;  // one per article, in list order; filtering shows and hides them
     QString openId_;

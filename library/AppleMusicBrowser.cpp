@@ -1,6 +1,10 @@
 #include "AppleMusicBrowser.h"
 
+#include <QPointer>
 #include <algorithm>
+
+#include "LibraryStore.h"
+#include "QuorvelError.h"
 
 namespace {
 
@@ -148,6 +152,63 @@ void AppleMusicBrowser::search(const QString& term, Done done) {
             finish(done);
         });
     });
+}
+
+void AppleMusicBrowser::importPlaylist(const Playlist& playlist, LibraryStore& store, std::function<void(bool)> done) {
+    auto report = [done](bool imported) {
+        if (done) done(imported);
+    };
+    if (importingPlaylistID_ || isLoading_) return report(false);
+    const QString name = text(playlist.name);
+    setImportingPlaylistID(playlist.id);
+    setMessage(QStringLiteral("Importing ") + name + QStringLiteral("…"));
+    QPointer<LibraryStore> target(&store);
+    tracks(playlist, [this, name, target, report](Result<QList<ReferenceTrack>> found) {
+        if (!found) {
+            setMessage(QStringLiteral("Could not import ") + name + QStringLiteral(": ") +
+                       text(found.error().description));
+            setImportingPlaylistID(std::nullopt);
+            return report(false);
+        }
+        bool imported = false;
+        if (target) {
+            imported = target->importMusicPlaylist(name, *found);
+            setMessage(target->message());
+        }
+        setImportingPlaylistID(std::nullopt);
+        report(imported);
+    });
+}
+
+void AppleMusicBrowser::tracks(const Playlist& playlist, TracksDone done) {
+    service_.playlistTracks(this, playlist, [this, done](Result<std::optional<TrackBatch>> first) {
+        if (!first) return done(first.error());
+        if (!first->has_value())
+            return done(QuorvelError::make(
+                20, "Apple Music did not return tracks for this playlist. Refresh playlists and try again."));
+        walkTracks(std::make_shared<QList<ReferenceTrack>>(), std::move(**first), done);
+    });
+}
+
+void AppleMusicBrowser::walkTracks(std::shared_ptr<QList<ReferenceTrack>> gathered, TrackBatch batch,
+                                   TracksDone done) {
+    for (const auto& entry : batch.items)
+        if (entry.song) gathered->append(trackFor(*entry.song));
+    if (!batch.hasNextBatch()) return done(*gathered);
+    service_.nextTrackBatch(this, batch, [this, gathered, done](Result<std::optional<TrackBatch>> next) {
+        if (!next) return done(next.error());
+        if (!next->has_value()) return done(*gathered);
+        walkTracks(gathered, std::move(**next), done);
+    });
+}
+
+ReferenceTrack AppleMusicBrowser::trackFor(const Song& song) {
+    ReferenceTrack track;
+    track.title = text(song.title) + ReferenceTrack::titleSeparator + text(song.artistName);
+    track.musicID = text(song.id);
+    track.libraryMusic = true;
+    if (auto payload = SongCoding::encode(song)) track.musicPayload = QByteArray::fromStdString(*payload);
+    return track;
 }
 
 void AppleMusicBrowser::setMessage(const QString& message) {

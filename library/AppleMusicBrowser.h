@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "MusicService.h"
+#include "ReferenceTrack.h"
+
+class LibraryStore;
 
 class AppleMusicBrowser : public QObject {
     Q_OBJECT
@@ -42,6 +45,19 @@ public:
     // may overlap; one that ends after a newer search has published is dropped.
     void search(const QString& term, std::function<void()> done = {});
 
+    // Imports `playlist` (one of playlists()) into `store` as a new playlist of Apple Music tracks and
+    // hands `done` the store's result: true once the new playlist is saved. Refused (false, nothing
+    // changed) while an import or a load runs. Progress and outcome go to message(). `store` must
+    // outlive the import.
+    void importPlaylist(const Playlist& playlist, LibraryStore& store, std::function<void(bool)> done = {});
+    // The playlist's songs as reference tracks, in playlist order; entries that are not songs are
+    // skipped. Fails with the service's error, or with code 20 of the domain "Quorvel" when the service
+    // gives no entry collection for the playlist.
+    void tracks(const Playlist& playlist, std::function<void(Result<QList<ReferenceTrack>>)> done);
+    // The track for one song: title "<title> — <artist>", the song's id, a library song, the song's
+    // coding as payload (absent when it cannot be encoded), no trim, cue points or loop.
+    static ReferenceTrack trackFor(const Song& song);
+
 signals:
     void songsChanged();
     void playlistsChanged();
@@ -56,6 +72,8 @@ private:
     void loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> working, PlaylistBatch batch, Done done);
     void publishPlaylists(std::vector<Playlist> playlists, Done done);
     void loadFailed(const Error& error, Done done);
+    using TracksDone = std::function<void(Result<QList<ReferenceTrack>>)>;
+    void walkTracks(std::shared_ptr<QList<ReferenceTrack>> gathered, TrackBatch batch, TracksDone done);
     // Whether search number `serial` may still publish; if so, it becomes the newest published.
     bool claimSearch(unsigned serial);
 

@@ -96,13 +96,18 @@ void QVNumber::commit() {
     // Only text the user typed goes back: the shown text is rounded to two digits, and committing it
     // unedited would quietly round the stored value (12.345 would become 12.35).
     if (!field_->isModified()) return;
+    const double current = value_.get ? value_.get() : 0.0;
+    if (field_->text() == display(current, locale())) {
+        field_->setModified(false);  // typed back to what was shown: nothing changed
+        return;
+    }
     const std::optional<double> v = parse(field_->text(), locale());
     if (v && value_.set) {
         value_.set(*v);
         show(value_.get ? value_.get() : *v);
         emit committed(*v);
     } else {
-        show(value_.get ? value_.get() : 0.0);  // unreadable text: show the unchanged value again
+        show(current);  // unreadable text: show the unchanged value again
     }
 }
 

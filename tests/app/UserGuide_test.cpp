@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "QVStyle.h"
 #include "QuorvelGuide.h"
 #include "UserGuideView.h"
 
@@ -51,6 +52,12 @@ void savePng(QWidget& widget, const QString& name) {
     QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
     ASSERT_TRUE(widget.grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name));
 }
+
+// The sheet as the application shows it: with the workspace's dark style installed.
+class GuideSheet : public ::testing::Test {
+protected:
+    void SetUp() override { QVStyle::apply(); }
+};
 
 }  // namespace
 
@@ -169,7 +176,7 @@ TEST(GuideArticles, MatchingIgnoresCaseButUsesTheQueryAsTyped) {
     EXPECT_TRUE(QuorvelGuide::matching(QString::fromUtf8("Galil\u00e9o")).isEmpty());
 }
 
-TEST(UserGuideView, OpensFromItsEntryPointAsAModalSheetNoSmallerThan640By560) {
+TEST_F(GuideSheet, OpensFromItsEntryPointAsAModalSheetNoSmallerThan640By560) {
     QMainWindow window;
     window.resize(840, 680);
     window.show();
@@ -197,7 +204,7 @@ TEST(UserGuideView, OpensFromItsEntryPointAsAModalSheetNoSmallerThan640By560) {
     guide->close();
 }
 
-TEST(UserGuideView, FiltersOnEveryKeystroke) {
+TEST_F(GuideSheet, FiltersOnEveryKeystroke) {
     UserGuideView guide;
     guide.show();
     const QString query = "sub";
@@ -221,7 +228,7 @@ TEST(UserGuideView, FiltersOnEveryKeystroke) {
     EXPECT_FALSE(emptyRowShown(guide));
 }
 
-TEST(UserGuideView, AQueryFoundNowhereLeavesTheHeaderAndTheEmptyRow) {
+TEST_F(GuideSheet, AQueryFoundNowhereLeavesTheHeaderAndTheEmptyRow) {
     UserGuideView guide;
     guide.show();
     type(guide, "tests");
@@ -239,7 +246,7 @@ TEST(UserGuideView, AQueryFoundNowhereLeavesTheHeaderAndTheEmptyRow) {
     EXPECT_TRUE(guide.isVisible());
 }
 
-TEST(UserGuideView, DoneClosesAndForgetsTheQueryAndThePage) {
+TEST_F(GuideSheet, DoneClosesAndForgetsTheQueryAndThePage) {
     QMainWindow window;
     window.show();
     QPointer<UserGuideView> first = UserGuideView::present(&window);
@@ -271,7 +278,7 @@ TEST(UserGuideView, DoneClosesAndForgetsTheQueryAndThePage) {
     EXPECT_EQ(listedIds(kept).size(), 15);
 }
 
-TEST(UserGuideView, ArticlePageNumbersItsStepsAndLetsTheTextBeSelected) {
+TEST_F(GuideSheet, ArticlePageNumbersItsStepsAndLetsTheTextBeSelected) {
     UserGuideView guide;
     guide.resize(720, 640);
     guide.show();
@@ -308,7 +315,7 @@ TEST(UserGuideView, ArticlePageNumbersItsStepsAndLetsTheTextBeSelected) {
     savePng(guide, "guide-list.png");
 }
 
-TEST(UserGuideView, WideSheetKeepsTheArticleColumnCentredAndReadable) {
+TEST_F(GuideSheet, WideSheetKeepsTheArticleColumnCentredAndReadable) {
     UserGuideView guide;
     guide.resize(1400, 700);
     guide.show();

@@ -57,6 +57,13 @@ TEST(QVNumber, FocusPassingThroughNeverRoundsTheStoredValue) {
     form.focusOther();
     EXPECT_EQ(form.value, 12.345);
     EXPECT_EQ(form.field()->text(), "12.35");
+    // Typing the shown text back changes nothing either.
+    form.focusField();
+    QTest::keyClick(form.field(), Qt::Key_End);
+    QTest::keyClick(form.field(), Qt::Key_Backspace);
+    QTest::keyClicks(form.field(), "5");
+    form.focusOther();
+    EXPECT_EQ(form.value, 12.345);
 }
 
 TEST(QVNumber, TypedTextIsCommittedOnReturnOrFocusLoss) {

@@ -10,8 +10,10 @@
 #include <QTimer>
 
 #include "AppleMusicBrowser.h"
+#include "LibraryStore.h"
 #include "MpdMusicClient.h"
 #include "PrivateMpd.h"
+#include "TestHome.h"
 #include "ThreadedMusicService.h"
 
 namespace {
@@ -49,6 +51,36 @@ TEST(AppleMusicBrowserServer, ConnectsListsAllPlaylistsSortedAndSearches) {
     ASSERT_TRUE(wait(done));
     EXPECT_EQ(browser.songs().size(), 25u);
     EXPECT_EQ(browser.songs().front().artistName, "Crowd");
+}
+
+TEST(AppleMusicBrowserServer, ImportsAStoredPlaylist) {
+    AppleMusicBrowser browser;
+    LibraryStore store(QString::fromStdString(TestHome::freshDir("store")));
+    std::optional<bool> imported;
+    browser.importPlaylist(Playlist{"Show", "Show"}, store, [&](bool ok) { imported = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return imported.has_value(); }, 30000));
+    ASSERT_TRUE(*imported) << browser.message().toStdString();
+    EXPECT_EQ(browser.message(), "Imported Show · 3 tracks");  // the radio stream is not a song
+
+    const auto& tracks = store.playlists().last().tracks;
+    ASSERT_EQ(tracks.size(), 3);
+    EXPECT_EQ(tracks[0].title, "First Light — Quorvel Test");
+    EXPECT_EQ(tracks[1].title, "Yesterday — The Band");
+    EXPECT_EQ(tracks[2].title, "Café Ünïcode — Zoë");
+    EXPECT_EQ(tracks[2].displayTitle(), "Café Ünïcode");
+    EXPECT_EQ(tracks[1].musicID, "songs/yesterday.wav");
+    auto song = SongCoding::decode(tracks[1].musicPayload.value_or(QByteArray()).toStdString());
+    ASSERT_TRUE(song.ok());
+    EXPECT_EQ(song->durationSeconds, 5.0);
+
+    // A playlist that is gone from the server fails with the missing-tracks text.
+    imported.reset();
+    browser.importPlaylist(Playlist{"Gone", "Gone"}, store, [&](bool ok) { imported = ok; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return imported.has_value(); }, 30000));
+    EXPECT_FALSE(*imported);
+    EXPECT_EQ(browser.message(),
+              "Could not import Gone: Apple Music did not return tracks for this playlist. Refresh playlists and "
+              "try again.");
 }
 
 TEST(AppleMusicBrowserServer, ServerStoppedMidSessionGivesTheFailureTexts) {

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QSignalSpy>
 
 #include "AppleMusicBrowser.h"
 #include "FakeMusicService.h"
+#include "LibraryStore.h"
+#include "TestHome.h"
 
 namespace {
 
@@ -42,15 +45,6 @@ struct BrowserTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(BrowserTest, StartsIdleAndUnconnected) {
-    EXPECT_TRUE(browser.songs().empty());
-    EXPECT_TRUE(browser.playlists().empty());
-    EXPECT_EQ(browser.message(), "Connect to browse your library or search Apple Music.");
-    EXPECT_FALSE(browser.connected());
-    EXPECT_FALSE(browser.isLoading());
-    EXPECT_FALSE(browser.importingPlaylistID());
-}
-
 TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
     QSignalSpy loading(&browser, &AppleMusicBrowser::isLoadingChanged);
     startConnect();
@@ -76,25 +70,6 @@ TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
     EXPECT_EQ(browser.message(), "Connected · 7 playlists. Choose Import to add one to Quorvel.");
     EXPECT_EQ(loading.count(), 2);
     EXPECT_EQ(connectsEnded, 2);
-}
-
-TEST_F(BrowserTest, AnAbsentNextBatchEndsTheList) {
-    startConnect();
-    service.release("authorization", MusicAuthorizationStatus::authorized);
-    service.release("playlists", Batch(batchOf({"Only"}, 1)));
-    service.release("nextPlaylists", NextBatch(std::optional<PlaylistBatch>()));
-    EXPECT_EQ(names(browser), std::vector<std::string>{"Only"});
-    // One playlist still reads "playlists".
-    EXPECT_EQ(browser.message(), "Connected · 1 playlists. Choose Import to add one to Quorvel.");
-}
-
-TEST_F(BrowserTest, EmptyLibraryConnectsWithItsOwnMessage) {
-    connectWith({});
-    EXPECT_TRUE(browser.connected());
-    EXPECT_TRUE(browser.playlists().empty());
-    EXPECT_EQ(browser.message(),
-              "Connected. No playlists are available in this device's Music library. Add or sync a playlist in "
-              "Music, then tap Refresh playlists.");
 }
 
 TEST_F(BrowserTest, RefusedAccessKeepsTheEarlierList) {
@@ -186,12 +161,109 @@ TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
     EXPECT_EQ(browser.message(), "late failure");  // the older refusal came after the newer failure
 }
 
-TEST_F(BrowserTest, SearchRunsBesideALoad) {
-    startConnect();
-    browser.search("beside");
-    service.release("authorization", MusicAuthorizationStatus::authorized, 1);
-    service.release("search", Songs(std::vector<Song>{makeSong("b.wav", "Beside", "X")}));
-    EXPECT_EQ(browser.songs().size(), 1u);
-    EXPECT_TRUE(browser.isLoading());
-    EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
+namespace {
+
+using Tracks = Result<std::optional<TrackBatch>>;
+
+TrackBatch tracksOf(std::vector<Track> items, std::optional<std::size_t> next = std::nullopt) {
+    TrackBatch batch;
+    batch.playlistID = "id-Road";
+    batch.items = std::move(items);
+    batch.nextOffset = next;
+    return batch;
 }
+
+Track songEntry(const std::string& id, const std::string& title, const std::string& artist) {
+    return Track{makeSong(id, title, artist)};
+}
+
+struct ImportTest : BrowserTest {
+    QString dir = QString::fromStdString(TestHome::freshDir("import"));
+    LibraryStore store{dir};
+    Playlist road{"id-Road", "Road"};
+    std::optional<bool> imported;
+
+    void startImport() {
+        imported.reset();
+        browser.importPlaylist(road, store, [this](bool ok) { imported = ok; });
+    }
+};
+
+}  // namespace
+
+TEST_F(ImportTest, ImportsEverySongOfEveryBatchAsLibraryTracks) {
+    QSignalSpy importing(&browser, &AppleMusicBrowser::importingPlaylistIDChanged);
+    startImport();
+    EXPECT_EQ(browser.importingPlaylistID(), std::optional<MusicItemID>("id-Road"));
+    EXPECT_EQ(browser.message(), "Importing Road…");
+    // Neither a load nor a second import may start meanwhile.
+    browser.connect();
+    std::optional<bool> second;
+    browser.importPlaylist(road, store, [&](bool ok) { second = ok; });
+    EXPECT_EQ(second, false);
+    EXPECT_EQ(service.pendingCount("authorization"), 0);
+    EXPECT_EQ(browser.message(), "Importing Road…");
+
+    EXPECT_EQ(service.pendingCall("tracks").argument, "id-Road");
+    service.release("tracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band"), Track{}}, 2)));
+    service.release("nextTracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band"), songEntry("b.wav", "Solo", "")})));
+    ASSERT_EQ(imported, true);
+    EXPECT_FALSE(browser.importingPlaylistID());
+    EXPECT_EQ(importing.count(), 2);
+    EXPECT_EQ(browser.message(), "Imported Road · 3 tracks");
+
+    const ReferencePlaylist& added = store.playlists().last();
+    EXPECT_EQ(added.name, "Road");
+    EXPECT_EQ(store.selected(), store.playlists().size() - 1);
+    ASSERT_EQ(added.tracks.size(), 3);
+    EXPECT_EQ(added.tracks[0].title, "Song — Band");
+    EXPECT_EQ(added.tracks[2].title, "Solo — ");  // an empty artist still gets the separator
+    EXPECT_NE(added.tracks[0].id, added.tracks[1].id);  // the same song twice: two entries
+    for (const auto& track : added.tracks) {
+        EXPECT_TRUE(track.libraryMusic);
+        EXPECT_FALSE(track.filename);
+        EXPECT_EQ(track.trimDB, 0);
+        EXPECT_EQ(track.cueIn, 0);
+        EXPECT_EQ(track.cueOut, 0);
+        EXPECT_FALSE(track.loop);
+        ASSERT_TRUE(track.musicPayload);
+        auto song = SongCoding::decode(track.musicPayload->toStdString());
+        ASSERT_TRUE(song.ok());
+        EXPECT_EQ(QString::fromStdString(song->id), *track.musicID);
+    }
+}
+
+TEST_F(ImportTest, EmptyCollectionIsImportedButAMissingOneFails) {
+    startImport();
+    service.release("tracks", Tracks(tracksOf({Track{}})));
+    EXPECT_EQ(imported, true);
+    EXPECT_EQ(browser.message(), "Imported Road · 0 tracks");
+
+    const auto playlistsBefore = store.playlists().size();
+    startImport();
+    service.release("tracks", Tracks(std::optional<TrackBatch>()));
+    EXPECT_EQ(imported, false);
+    EXPECT_EQ(browser.message(), "Could not import Road: Apple Music did not return tracks for this playlist. "
+                                 "Refresh playlists and try again.");
+    EXPECT_FALSE(browser.importingPlaylistID());
+    EXPECT_EQ(store.playlists().size(), playlistsBefore);
+}
+
+TEST_F(ImportTest, FailedFetchOrSaveReportsAndFreesTheImport) {
+    startImport();
+    service.release("tracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band")}, 1)));
+    service.release("nextTracks", Tracks(serviceError("Connection closed by the server")));
+    EXPECT_EQ(imported, false);
+    EXPECT_EQ(browser.message(), "Could not import Road: Connection closed by the server");
+    EXPECT_FALSE(browser.importingPlaylistID());
+
+    QDir().mkpath(dir + "/playlists.json");  // the store cannot replace a folder with its file
+    const auto playlistsBefore = store.playlists().size();
+    startImport();
+    service.release("tracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band")})));
+    EXPECT_EQ(imported, false);
+    EXPECT_TRUE(browser.message().startsWith("Save failed: "));
+    EXPECT_EQ(store.playlists().size(), playlistsBefore);
+    EXPECT_FALSE(browser.importingPlaylistID());
+}
+

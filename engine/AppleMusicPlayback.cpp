@@ -1,0 +1,140 @@
+#include "AppleMusicPlayback.h"
+
+#include <cmath>
+
+#include "AppleMusicSongs.h"
+
+AppleMusicPlayback::AppleMusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context)
+    : host_(host), service_(service), context_(context) {}
+
+void AppleMusicPlayback::end(const Uuid& token) {
+    if (current(token)) host_.setBusy(false);
+}
+
+void AppleMusicPlayback::failed(const Uuid& token, const Error& error) {
+    if (!current(token)) return;
+    host_.setPlaying(false);
+    host_.setStatus(QStringLiteral("Couldn't play this track"));
+    host_.setErrorDetail(AppleMusicSongs::errorDetail(error));
+}
+
+void AppleMusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
+    Request request = std::make_shared<const MusicTrackRequest>(track);
+    service_.requestAuthorization(context_, [this, request, token](MusicAuthorizationStatus status) {
+        if (status != MusicAuthorizationStatus::authorized) {
+            // Written whatever became of the request meanwhile.
+            host_.setStatus(QStringLiteral("Apple Music access was not granted"));
+            return end(token);
+        }
+        if (!current(token) || !request->musicID) return end(token);
+        service_.currentSubscription(context_, [this, request, token](Result<MusicSubscription> subscription) {
+            if (!subscription) {
+                failed(token, subscription.error());
+                return end(token);
+            }
+            // Library songs play without catalogue rights.
+            if (!request->libraryMusic && !subscription->canPlayCatalogContent) {
+                host_.setStatus(QStringLiteral("Apple Music playback access required"));
+                return end(token);
+            }
+            AppleMusicSongs::obtainSong(
+                service_, context_, *request->musicID, request->libraryMusic, request->musicPayload,
+                [this, request, token](Result<std::optional<Song>> found) { obtained(request, token, found); });
+        });
+    });
+}
+
+void AppleMusicPlayback::obtained(Request track, Uuid token, Result<std::optional<Song>> found) {
+    if (!found) {
+        failed(token, found.error());
+        return end(token);
+    }
+    if (!current(token)) return end(token);
+    if (!found->has_value()) {
+        host_.setStatus(QStringLiteral("Song is unavailable"));
+        return end(token);
+    }
+    Song first = **found;
+    // Right after the comparison, with nothing in between: this request now owns the shared player.
+    host_.setMusicActive(true);
+    playerOwner_ = token;
+    service_.setQueue(first);
+    service_.prepareToPlay(context_, [this, track, token, first](Status status) {
+        prepared(track, token, first, std::move(status));
+    });
+}
+
+void AppleMusicPlayback::prepared(Request track, Uuid token, Song first, Status status) {
+    if (status) return start(token, std::move(first), track->displayTitle);
+    // A library song that will not prepare may still play as its catalogue equivalent; a catalogue song
+    // is never retried.
+    if (current(token) && track->libraryMusic) return fallBack(track, token, std::move(first), status.error());
+    failed(token, status.error());
+    end(token);
+}
+
+void AppleMusicPlayback::fallBack(Request track, Uuid token, Song first, Error firstError) {
+    AppleMusicSongs::catalogEquivalent(
+        service_, context_, first,
+        [this, track, token, first, firstError](Result<std::optional<Song>> equivalent) {
+            if (!equivalent) {
+                failed(token, equivalent.error());
+                return end(token);
+            }
+            if (!equivalent->has_value()) {
+                failed(token, firstError);
+                return end(token);
+            }
+            // A request that went stale during the search leaves the shared player to the newer one.
+            if (!current(token)) return end(token);
+            service_.stop();
+            playerOwner_ = token;
+            service_.setQueue(**equivalent);
+            service_.prepareToPlay(context_, [this, track, token, first](Status status) {
+                if (!status) {
+                    failed(token, status.error());
+                    return end(token);
+                }
+                start(token, first, track->displayTitle);
+            });
+        });
+}
+
+void AppleMusicPlayback::start(Uuid token, Song first, QString title) {
+    // Stale now: the song stays prepared but is never started.
+    if (!current(token)) return end(token);
+    service_.play(context_, [this, token, first, title](Status status) {
+        if (!status) {
+            failed(token, status.error());
+            return end(token);
+        }
+        if (!current(token)) {
+            // Whatever replaced this request (a stop, a local track, a signal) must not have our song
+            // sounding untracked beside it; only a newer request that has queued its own song keeps the
+            // player.
+            if (playerOwner_ == token) service_.stop();
+            return end(token);
+        }
+        host_.setPlaying(true);
+        // The first song's length, also when its catalogue equivalent plays.
+        host_.setDuration(first.durationSeconds.value_or(0));
+        host_.setStatus(title);
+        host_.startMusicTimer();
+        end(token);
+    });
+}
+
+void AppleMusicPlayback::poll() {
+    if (!host_.musicActive()) return;
+    const Uuid token = host_.generation();
+    service_.playerState(context_, [this, token](Result<PlayerState> state) {
+        if (!current(token) || !host_.musicActive()) return;
+        if (!state) {
+            host_.setPlaying(false);
+            return;
+        }
+        const double seconds = state->playbackTimeSeconds;
+        host_.setCurrentTime(std::isfinite(seconds) && seconds >= 0 ? seconds : 0);
+        host_.setPlaying(state->status == PlaybackStatus::playing);
+    });
+}

@@ -1,0 +1,41 @@
+#pragma once
+// A placeholder for an input-device choice: it only carries a guidance text. The input device follows
+// the interface choice (InterfacePicker) or the system default, and the input channels are chosen on
+// the analyser.
+//
+// Threads: main thread only.
+#include <QList>
+#include <QObject>
+#include <QString>
+
+struct InputOption {
+    QString id;
+    QString name;
+
+    bool operator==(const InputOption&) const = default;
+};
+
+class InputPicker : public QObject {
+    Q_OBJECT
+
+public:
+    explicit InputPicker(QObject* parent = nullptr) : QObject(parent) {}
+
+    const QList<InputOption>& options() const { return options_; }
+    const QString& selected() const { return selected_; }
+    void setSelected(const QString& id);
+    const QString& status() const { return status_; }
+
+    // Sets the guidance text; nothing else.
+    void refresh();
+
+signals:
+    void optionsChanged();
+    void selectedChanged();
+    void statusChanged();
+
+private:
+    QList<InputOption> options_;
+    QString selected_;
+    QString status_;
+};

@@ -1,0 +1,86 @@
+#include "InterfacePicker.h"
+
+#include <QSettings>
+#include <limits>
+
+#include "AudioHardware.h"
+
+namespace {
+
+// The stored integer, absent when the key is missing or holds no integer.
+std::optional<qint64> storedValue() {
+    const QVariant value = QSettings("Quorvel", "Quorvel").value(InterfacePicker::settingsKey);
+    if (!value.isValid()) return std::nullopt;
+    bool ok = false;
+    const qint64 number = value.toLongLong(&ok);
+    if (!ok) return std::nullopt;
+    return number;
+}
+
+bool isDeviceId(qint64 value) { return value >= 0 && value <= std::numeric_limits<std::uint32_t>::max(); }
+
+Error refusal(std::int32_t status) {
+    return Error{AudioStatus::errorDomain, status,
+                 "Selected interface unavailable or incompatible (" + std::to_string(status) + ")"};
+}
+
+}  // namespace
+
+InterfacePicker::InterfacePicker(QObject* parent) : QObject(parent) {
+    // A stored value that is no device id stands for the system default here; apply() refuses it.
+    const qint64 stored = storedValue().value_or(0);
+    selected_ = isDeviceId(stored) ? static_cast<std::uint32_t>(stored) : 0;
+    refresh();
+}
+
+void InterfacePicker::setSelected(std::uint32_t id) {
+    if (id == selected_) return;
+    selected_ = id;
+    emit selectedChanged();
+}
+
+void InterfacePicker::refresh() {
+    auto list = AudioHardware::system().devices();
+    if (!list) {
+        setMessage(list.error().code == AudioSystem::listUnreadable ? "Cannot read interfaces"
+                                                                    : "Cannot enumerate interfaces");
+        return;
+    }
+    QList<InterfaceOption> options;
+    for (const auto& d : *list) {
+        const QString name = d.name.empty() ? "Audio device " + QString::number(d.id) : QString::fromStdString(d.name);
+        options.append({d.id, name});
+    }
+    if (options == devices_) return;
+    devices_ = std::move(options);
+    emit devicesChanged();
+}
+
+void InterfacePicker::save() {
+    QSettings("Quorvel", "Quorvel").setValue(settingsKey, static_cast<qint64>(selected_));
+    setMessage("Applies to measurement and routed generator on next start.");
+}
+
+QString InterfacePicker::identity() {
+    const qint64 stored = storedValue().value_or(0);
+    if (stored != 0) return "device:" + QString::number(stored);
+    AudioSystem& system = AudioHardware::system();
+    return "default|" + QString::number(system.defaultInputDevice()) + "|" + QString::number(system.defaultOutputDevice());
+}
+
+Status InterfacePicker::apply(AudioEngine& engine, bool includeInput) {
+    const qint64 stored = storedValue().value_or(0);
+    if (stored == 0) return Status::success();
+    if (!isDeviceId(stored)) return refusal(AudioStatus::deviceNotFound);
+    const auto id = static_cast<std::uint32_t>(stored);
+    if (const std::int32_t status = engine.bindOutput(id); status != 0) return refusal(status);
+    if (includeInput)
+        if (const std::int32_t status = engine.bindInput(id); status != 0) return refusal(status);
+    return Status::success();
+}
+
+void InterfacePicker::setMessage(const QString& text) {
+    if (text == message_) return;
+    message_ = text;
+    emit messageChanged();
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The audio interface choice: the device list, the chosen device id (0 = the system default devices) and
+// its persistence under the settings key Quorvel.interfaceID. identity() and apply() read the stored
+// value when they run, so a new choice reaches the analyser and the routed generator only after save(),
+// at their next start.
+//
+// apply() binds an engine "output first, then input"; the audio layer never refuses a direction for
+// lacking channels (see AudioDevices.h), so an input-only microphone binds for capture, and an engine
+// that plays to it finds an output format with no channels.
+//
+// Threads: main thread only (the static operations too).
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <optional>
+
+#include "AudioDevices.h"
+#include "InterfaceOption.h"
+
+class InterfacePicker : public QObject {
+    Q_OBJECT
+
+public:
+    static constexpr const char* settingsKey = "Quorvel.interfaceID";
+
+    // Reads the stored choice into selected() and lists the devices.
+    explicit InterfacePicker(QObject* parent = nullptr);
+
+    const QList<InterfaceOption>& devices() const { return devices_; }
+    std::uint32_t selected() const { return selected_; }
+    void setSelected(std::uint32_t id);
+    const QString& message() const { return message_; }
+
+    // Re-reads the device list; on failure the previous list stays and message() says why.
+    void refresh();
+    // Stores selected() and notes when it applies.
+    void save();
+
+    // The hardware in use: "device:<stored id>", or "default|<default input id>|<default output id>".
+    static QString identity();
+    // Points the engine's output, then (with includeInput) its input at the stored device; nothing for
+    // 0. The first refusal stops and gives an error whose code is the status and whose description is
+    // "Selected interface unavailable or incompatible (<status>)".
+    static Status apply(AudioEngine& engine, bool includeInput);
+
+signals:
+    void devicesChanged();
+    void selectedChanged();
+    void messageChanged();
+
+private:
+    void setMessage(const QString& text);
+
+    QList<InterfaceOption> devices_;
+    std::uint32_t selected_ = 0;
+    QString message_;
+};

@@ -1,0 +1,134 @@
+#pragma once
+// The audio-device layer: a system object that lists devices and makes engines, and an engine that is
+// bound to a device, reports its formats, captures through an input tap and plays through a render
+// callback. Two implementations: RtAudioSystem (JACK, PulseAudio, ALSA) and VirtualAudioSystem (a
+// scripted device table for tests).
+//
+// Device ids are stable, non-zero 32-bit values made from the API and the device name (DeviceIds.h), so
+// a stored id keeps naming the same device when others come and go. 0 always means "the system default".
+//
+// Binding. An engine is bound to a device for output and for input separately. Binding checks only that
+// the device exists; it never checks the direction's channels. A direction the device lacks reports a
+// format with 0 channels, and it is start() that refuses to open a stream the device cannot carry. So an
+// engine that only captures can be bound "output first, input second" to an input-only microphone and
+// works, while an engine that plays to such a device learns from its output format (0 channels) that it
+// cannot.
+#include <cerrno>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Result.h"
+
+// One device as the system lists it.
+struct AudioDeviceInfo {
+    std::uint32_t id = 0;     // stable, non-zero (DeviceIds.h)
+    std::string name;         // as the API reports it; empty when it could not be read
+    std::string api;          // "JACK", "PulseAudio", "ALSA", "Virtual"
+    int inputChannels = 0;    // capture channels
+    int outputChannels = 0;   // playback channels
+    double sampleRateHz = 0;  // the rate an engine uses on this device
+
+    bool operator==(const AudioDeviceInfo&) const = default;
+};
+
+// The format of one direction of an engine. channelCount 0 means the direction has no channels (no
+// device, or a device without that direction); sampleRateHz 0 means no device at all.
+struct DeviceFormat {
+    int channelCount = 0;
+    double sampleRateHz = 0;
+
+    bool operator==(const DeviceFormat&) const = default;
+};
+
+// One block of captured input, as the tap receives it. Valid only during the tap call.
+struct AudioInputBlock {
+    const float* const* channels = nullptr;  // one pointer per channel; null when the samples are not 32-bit float
+    int channelCount = 0;                    // all input channels of the device
+    std::int64_t frameCount = 0;             // at least AudioEngine::tapBlockFrames
+    std::int64_t sampleTime = 0;             // position of the first frame on the input's sample clock
+    bool sampleTimeValid = true;             // false: sampleTime means nothing
+};
+
+// Audio thread only. Must not allocate, lock, log or wait.
+using AudioTap = std::function<void(const AudioInputBlock& block)>;
+// Audio thread only, same rules. Fills frameCount samples of each of channelCount planar channels.
+using AudioRender = std::function<void(float* const* channels, int channelCount, std::int64_t frameCount)>;
+// Called at most once per run, on a background thread (never the audio thread; the virtual system calls
+// it on the thread that injects the fault). The engine has stopped delivering by then; its owner still
+// calls stop(), and must not call it from inside the handler.
+using AudioFailureHandler = std::function<void(const Error& failure)>;
+
+// Signed status codes of binding; 0 is success.
+namespace AudioStatus {
+inline constexpr std::int32_t ok = 0;
+inline constexpr std::int32_t deviceNotFound = -ENODEV;  // no listed device has that id (-19)
+inline constexpr std::int32_t engineRunning = -EBUSY;    // bind called while the engine runs (-16)
+inline constexpr const char* errorDomain = "audio-device";
+}  // namespace AudioStatus
+
+// An audio engine: one owner thread (the main thread in the application) calls everything except the
+// callbacks. The engine is stopped at creation; destroying it stops it.
+class AudioEngine {
+public:
+    // Frames per tap block (at least; a block may be longer when the device's period does not divide it).
+    static constexpr std::int64_t tapBlockFrames = 4096;
+    // Most output channels a render callback may be asked for.
+    static constexpr int maxOutputChannels = 64;
+
+    virtual ~AudioEngine() = default;
+
+    // Point the output or input direction at a device (0: the system default). Returns 0, or a non-zero
+    // status: AudioStatus::deviceNotFound for an id no listed device has, engineRunning while running, or a
+    // status the device itself reports. A refused binding leaves that direction's previous binding.
+    virtual std::int32_t bindOutput(std::uint32_t deviceID) = 0;
+    virtual std::int32_t bindInput(std::uint32_t deviceID) = 0;
+    virtual std::uint32_t boundOutput() const = 0;
+    virtual std::uint32_t boundInput() const = 0;
+
+    // The bound device's formats, read from the system when called.
+    virtual DeviceFormat inputFormat() = 0;
+    virtual DeviceFormat outputFormat() = 0;
+
+    // Installs the tap that receives every input block of all input channels (only while stopped). The
+    // next start() opens the input direction.
+    virtual void installTap(AudioTap tap) = 0;
+    virtual void removeTap() = 0;
+    virtual bool hasTap() const = 0;
+
+    // Sets the render callback for channelCount output channels, 1...maxOutputChannels (only while
+    // stopped). Buffer channel k sounds on the device's output k + 1. The next start() opens the output.
+    virtual void setOutput(int channelCount, AudioRender render) = 0;
+    virtual void clearOutput() = 0;
+    virtual bool hasOutput() const = 0;
+
+    // Called on a background thread when a running engine fails (sound server gone, device vanished).
+    virtual void setFailureHandler(AudioFailureHandler handler) = 0;
+
+    // Opens and starts the directions that have a tap or a render callback. On failure nothing runs and
+    // the error's description says why.
+    virtual Status start() = 0;
+    // Stops and closes everything; harmless when stopped. Returns only when no callback runs any more.
+    virtual void stop() = 0;
+    virtual bool isRunning() const = 0;
+};
+
+// The machine's audio devices. One owner thread calls it.
+class AudioSystem {
+public:
+    // Codes of a failed device list.
+    static constexpr long listUnavailable = 1;  // the list could not be asked for
+    static constexpr long listUnreadable = 2;   // the list changed or failed while it was read
+
+    virtual ~AudioSystem() = default;
+
+    // Every device in the system's order, inputs and outputs alike.
+    virtual Result<std::vector<AudioDeviceInfo>> devices() = 0;
+    // The default devices' ids; 0 when there is none.
+    virtual std::uint32_t defaultInputDevice() = 0;
+    virtual std::uint32_t defaultOutputDevice() = 0;
+    // A new, stopped, unbound engine.
+    virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
+};

@@ -1,0 +1,325 @@
+// The RtAudio layer against the fixture's JACK server and its test interfaces (see
+// tests/fixtures/jack-start.sh), and against private servers for the tests that kill one.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <new>
+#include <sstream>
+#include <thread>
+
+#include "JackClients.h"
+#include "JackTestServer.h"
+#include "RtAudioSystem.h"
+
+// Counts allocations made on threads that asked for it: the audio callbacks below arm their thread.
+// The replacement pair is malloc/free on both sides, which GCC cannot see through inlined calls.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+std::atomic<long> g_audioAllocations{0};
+thread_local bool t_countAllocations = false;
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (t_countAllocations) g_audioAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Records the first frames of every input channel on the audio thread, into storage made beforehand.
+struct Recorder {
+    Recorder(int channels, std::int64_t frames)
+        : data(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(frames))) {}
+
+    AudioTap tap() {
+        return [this](const AudioInputBlock& b) {
+            t_countAllocations = true;
+            if (nextTime >= 0 && b.sampleTime != nextTime) contiguous = false;
+            nextTime = b.sampleTime + b.frameCount;
+            const std::int64_t have = filled.load(std::memory_order_relaxed);
+            const std::int64_t n = std::min<std::int64_t>(b.frameCount, static_cast<std::int64_t>(data[0].size()) - have);
+            if (b.channels)
+                for (std::size_t c = 0; c < data.size() && c < static_cast<std::size_t>(b.channelCount); ++c)
+                    std::copy(b.channels[c], b.channels[c] + n, data[c].begin() + have);
+            filled.store(have + n, std::memory_order_release);
+            blocks.fetch_add(1, std::memory_order_release);
+        };
+    }
+    bool full() const { return filled.load(std::memory_order_acquire) == static_cast<std::int64_t>(data[0].size()); }
+    // While no engine runs.
+    void reset() {
+        filled = 0;
+        blocks = 0;
+        nextTime = -1;
+        contiguous = true;
+    }
+
+    std::vector<std::vector<float>> data;
+    std::atomic<std::int64_t> filled{0};
+    std::atomic<int> blocks{0};
+    std::int64_t nextTime = -1;  // audio thread only
+    bool contiguous = true;      // read after stop()
+};
+
+// One impulse per channel at output frame `at`, of height level(channel).
+AudioRender impulses(std::int64_t at, float (*level)(int)) {
+    auto frame = std::make_shared<std::int64_t>(0);
+    return [frame, at, level](float* const* ch, int channels, std::int64_t n) {
+        t_countAllocations = true;
+        for (std::int64_t t = 0; t < n; ++t, ++*frame)
+            if (*frame == at)
+                for (int c = 0; c < channels; ++c) ch[c][t] = level(c);
+    };
+}
+
+template <typename Done>
+bool waitUntil(Done done, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(10ms);
+    }
+    return true;
+}
+
+std::optional<AudioDeviceInfo> find(RtAudioSystem& system, const std::string& name) {
+    auto list = system.devices();
+    if (!list) return std::nullopt;
+    for (const auto& d : *list)
+        if (d.name == name) return d;
+    return std::nullopt;
+}
+
+// Binds both directions of `engine` to `id`, plays what `makeRender` makes (when given) and captures
+// until the recorder is full. A run broken by an overrun (a loaded machine) is tried again, up to three
+// times in all.
+void record(AudioEngine& engine, std::uint32_t id, Recorder& recorder, int outputs = 0,
+            std::function<AudioRender()> makeRender = nullptr) {
+    ASSERT_EQ(engine.bindOutput(id), 0);
+    ASSERT_EQ(engine.bindInput(id), 0);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        recorder.reset();
+        engine.installTap(recorder.tap());
+        if (makeRender) engine.setOutput(outputs, makeRender());
+        Status started = engine.start();
+        ASSERT_TRUE(started) << started.error().description;
+        ASSERT_TRUE(waitUntil([&] { return recorder.full(); }));
+        engine.stop();
+        if (recorder.contiguous) return;
+    }
+    FAIL() << "every capture run had an overrun";
+}
+
+std::int64_t firstNonZero(const std::vector<float>& samples) {
+    for (std::size_t t = 0; t < samples.size(); ++t)
+        if (samples[t] != 0.0f) return static_cast<std::int64_t>(t);
+    return -1;
+}
+
+}  // namespace
+
+TEST(RtAudioJack, ListsTheTestInterfacesWithTheirChannelCounts) {
+    RtAudioSystem system({"jack"});
+    auto list = system.devices();
+    ASSERT_TRUE(list);
+    struct Expected {
+        const char* name;
+        int in, out;
+    };
+    for (Expected e : {Expected{"system", 2, 2}, Expected{"qv-sixteen", 16, 16}, Expected{"qv-sixtyfour", 64, 64},
+                       Expected{"qv-mic", 2, 0}, Expected{"qv-speaker", 0, 2}}) {
+        auto d = find(system, e.name);
+        ASSERT_TRUE(d) << e.name;
+        EXPECT_EQ(d->inputChannels, e.in) << e.name;
+        EXPECT_EQ(d->outputChannels, e.out) << e.name;
+        EXPECT_EQ(d->sampleRateHz, 48000) << e.name;
+        EXPECT_EQ(d->api, "JACK");
+    }
+    EXPECT_EQ(system.defaultOutputDevice(), find(system, "system")->id);
+    EXPECT_EQ(system.defaultInputDevice(), find(system, "system")->id);
+}
+
+TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes) {
+    RtAudioSystem system({"jack"});
+    const std::uint32_t id = find(system, "qv-sixtyfour")->id;
+    JackTestServer visitors;
+    const std::string visitor = "qv-visitor-" + std::to_string(getpid());
+    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE, {"--name", visitor, "--capture", "3", "--playback", "3"},
+                                        visitor + ":capture_3"));
+    ASSERT_TRUE(find(system, visitor));
+    auto engine = system.makeEngine();
+    EXPECT_EQ(engine->bindInput(id), AudioStatus::ok);
+    EXPECT_EQ(engine->inputFormat().channelCount, 64);
+    visitors.stopLastInterface();
+    ASSERT_TRUE(waitUntil([&] { return !find(system, visitor); }));
+    EXPECT_EQ(find(system, "qv-sixtyfour")->id, id);
+    EXPECT_EQ(engine->bindOutput(id), AudioStatus::ok);
+    EXPECT_EQ(engine->outputFormat(), (DeviceFormat{64, 48000}));
+    EXPECT_EQ(engine->bindOutput(id ^ 0x5a5a5a5a), AudioStatus::deviceNotFound);
+}
+
+TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThread) {
+    RtAudioSystem system({"jack"});
+    const std::uint32_t id = find(system, "qv-sixteen")->id;
+    auto engine = system.makeEngine();
+    Recorder recorder(16, 4 * 4096);
+    g_audioAllocations = 0;
+    record(*engine, id, recorder, 16, [] { return impulses(2048, [](int) { return 0.5f; }); });
+    ASSERT_FALSE(HasFatalFailure());
+
+    EXPECT_EQ(g_audioAllocations.load(), 0) << "allocations on the audio threads";
+    const std::int64_t base = firstNonZero(recorder.data[0]);
+    ASSERT_GE(base, 0);
+    for (int k = 0; k < 16; ++k) {
+        // qv-sixteen delays capture k + 1 by 48 k frames.
+        const std::int64_t at = firstNonZero(recorder.data[k]);
+        EXPECT_EQ(at - base, 48 * k) << "channel " << k;
+        if (at >= 0) {
+            EXPECT_EQ(recorder.data[k][at], 0.5f);
+        }
+    }
+}
+
+TEST(RtAudioJack, SixtyFourOutputChannelsReachTheirOwnPorts) {
+    RtAudioSystem system({"jack"});
+    const std::uint32_t id = find(system, "qv-sixtyfour")->id;
+    auto engine = system.makeEngine();
+    Recorder recorder(64, 3 * 4096);
+    record(*engine, id, recorder, 64,
+           [] { return impulses(1024, [](int c) { return static_cast<float>(c + 1) / 128.0f; }); });
+    ASSERT_FALSE(HasFatalFailure());
+    const std::int64_t base = firstNonZero(recorder.data[0]);
+    ASSERT_GE(base, 0);
+    for (int c = 0; c < 64; ++c) {
+        ASSERT_EQ(firstNonZero(recorder.data[c]), base) << "channel " << c;
+        EXPECT_EQ(recorder.data[c][base], static_cast<float>(c + 1) / 128.0f) << "channel " << c;
+    }
+}
+
+TEST(RtAudioJack, InputOnlyDeviceCapturesAndRefusesToPlay) {
+    RtAudioSystem system({"jack"});
+    const std::uint32_t id = find(system, "qv-mic")->id;
+    auto engine = system.makeEngine();
+    // Bound output first, input second, as a capture engine does: neither refuses.
+    ASSERT_EQ(engine->bindOutput(id), 0);
+    ASSERT_EQ(engine->bindInput(id), 0);
+    EXPECT_EQ(engine->inputFormat(), (DeviceFormat{2, 48000}));
+    EXPECT_EQ(engine->outputFormat().channelCount, 0);
+    Recorder recorder(2, 2 * 4096);
+    record(*engine, id, recorder);
+    ASSERT_FALSE(HasFatalFailure());
+    double energy = 0;
+    for (std::size_t t = 480; t < recorder.data[0].size(); ++t) {
+        // qv-mic plays one noise on both captures, 480 frames later on the first.
+        ASSERT_EQ(recorder.data[0][t], recorder.data[1][t - 480]) << t;
+        energy += recorder.data[1][t] * recorder.data[1][t];
+    }
+    EXPECT_GT(energy, 0.0);
+
+    auto player = system.makeEngine();
+    ASSERT_EQ(player->bindOutput(id), 0);
+    player->setOutput(2, [](float* const*, int, std::int64_t) {});
+    EXPECT_FALSE(player->start());
+    EXPECT_FALSE(player->isRunning());
+}
+
+TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
+    RtAudioSystem system({"jack"});
+    auto engine = system.makeEngine();
+    engine->setOutput(2, [](float* const*, int, std::int64_t) {});
+    ASSERT_TRUE(engine->start());
+    // jack_lsp -c lists each port with its connections indented beneath it.
+    std::string listing;
+    if (FILE* pipe = popen("jack_lsp -c", "r")) {
+        char line[512];
+        while (fgets(line, sizeof line, pipe)) listing += line;
+        pclose(pipe);
+    }
+    engine->stop();
+    const std::string ownPort = "-out:outport ";
+    std::vector<std::string> connected;
+    std::istringstream lines(listing);
+    std::string line, port;
+    while (std::getline(lines, line)) {
+        if (line.empty()) continue;
+        if (line[0] != ' ') port = line;
+        else if (port.find(JackClients::jackClientPrefix) == 0 && port.find(ownPort) != std::string::npos)
+            connected.push_back(port.substr(port.find(ownPort) + ownPort.size()) + "->" + line.substr(line.find_first_not_of(' ')));
+    }
+    EXPECT_EQ(connected, (std::vector<std::string>{"0->system:playback_1", "1->system:playback_2"}));
+}
+
+TEST(RtAudioJack, OutputOnlyDeviceHasNoInputChannels) {
+    RtAudioSystem system({"jack"});
+    auto engine = system.makeEngine();
+    ASSERT_EQ(engine->bindInput(find(system, "qv-speaker")->id), 0);
+    EXPECT_EQ(engine->inputFormat().channelCount, 0);
+    engine->installTap([](const AudioInputBlock&) {});
+    EXPECT_FALSE(engine->start());
+}
+
+TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
+    RtAudioSystem system({"jack"});
+    JackTestServer visitors;
+    const std::string visitor = "qv-leaver-" + std::to_string(getpid());
+    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE, {"--name", visitor, "--capture", "2", "--playback", "2"},
+                                        visitor + ":capture_2"));
+    auto engine = system.makeEngine();
+    ASSERT_EQ(engine->bindInput(find(system, visitor)->id), 0);
+    std::atomic<int> blocks{0};
+    std::atomic<bool> failed{false};
+    std::string failure;
+    engine->installTap([&](const AudioInputBlock&) { ++blocks; });
+    engine->setFailureHandler([&](const Error& e) {
+        failure = e.description;
+        failed = true;
+    });
+    ASSERT_TRUE(engine->start());
+    ASSERT_TRUE(waitUntil([&] { return blocks >= 2; }));
+    visitors.stopLastInterface();
+    ASSERT_TRUE(waitUntil([&] { return failed.load(); }));
+    EXPECT_EQ(failure, "The audio device " + visitor + " disappeared");
+    engine->stop();
+    EXPECT_FALSE(engine->isRunning());
+}
+
+TEST(RtAudioJack, ServerKilledMidCaptureIsAFailureAndARestartedServerWorks) {
+    JackTestServer server("qv-kill-" + std::to_string(getpid()));
+    ASSERT_TRUE(server.start());
+    RtAudioSystem system({"jack"});
+    auto engine = system.makeEngine();
+    std::atomic<int> blocks{0};
+    std::atomic<int> failures{0};
+    engine->installTap([&](const AudioInputBlock&) { ++blocks; });
+    engine->setFailureHandler([&](const Error&) { ++failures; });
+    ASSERT_TRUE(engine->start());
+    ASSERT_TRUE(waitUntil([&] { return blocks >= 2; }));
+
+    server.kill();
+    ASSERT_TRUE(waitUntil([&] { return failures > 0; }));
+    engine->stop();
+    EXPECT_FALSE(engine->isRunning());
+    EXPECT_EQ(failures.load(), 1);
+    EXPECT_FALSE(engine->start()) << "no server, no start";
+
+    ASSERT_TRUE(server.start());
+    blocks = 0;
+    Status restarted = engine->start();
+    ASSERT_TRUE(restarted) << restarted.error().description;
+    EXPECT_TRUE(waitUntil([&] { return blocks >= 2; }));
+    engine->stop();
+    EXPECT_EQ(failures.load(), 1);
+}
