@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
-#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -14,6 +13,7 @@
 
 #include "TempFiles.h"
 #include "TestHome.h"
+#include "ThreadGate.h"
 
 namespace {
 
@@ -79,26 +79,6 @@ private:
     std::map<std::string, std::vector<float>> said_;
 };
 
-// Holds the synthesis thread until the test lets it go.
-class Gate {
-public:
-    ~Gate() { open(); }
-    void wait() {
-        std::unique_lock lock(m_);
-        cv_.wait(lock, [&] { return open_; });
-    }
-    void open() {
-        std::lock_guard lock(m_);
-        open_ = true;
-        cv_.notify_all();
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
-
 // Each test gets a temporary folder of its own, so that it sees only its own renders.
 class VoiceRendererTest : public ::testing::Test {
 protected:
@@ -159,6 +139,20 @@ bool deliver(const SpeechSynthesizer::BufferHandler& onBuffer, int channels, std
         pointers.push_back(data[static_cast<std::size_t>(c)].data());
     }
     return onBuffer(SpeechBuffer{AudioFormat{channels, 22050}, frames, isFloat ? pointers.data() : nullptr});
+}
+
+// Renders "x" through a scripted synthesiser and returns what the completion got, checking that it was
+// called once and that the renderer went idle.
+Result<std::string> renderScripted(ScriptedSynthesizer::Script script) {
+    VoiceRenderer voice(std::make_shared<ScriptedSynthesizer>(std::move(script)));
+    Outcome outcome;
+    voice.make("x", outcome.completion());
+    EXPECT_TRUE(waitFor([&] { return outcome.calls > 0; }));
+    EXPECT_FALSE(voice.working());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(outcome.calls, 1);
+    if (!outcome.result) return Error{"test", 0, "no completion", {}};
+    return *outcome.result;
 }
 
 }  // namespace
@@ -237,8 +231,8 @@ TEST_F(VoiceRendererTest, CancelMidSpeechDeletesTheFileAndDropsTheCompletion) {
     EXPECT_FALSE(voice.working());
 
     const std::string longText = "A long source name that takes several seconds to say";
-    auto gate = std::make_shared<Gate>();
-    synth->afterFirstBuffer = [gate] { gate->wait(); };
+    auto gate = std::make_shared<ThreadGate>();
+    synth->afterFirstBuffer = [gate] { gate->enterAndWait(); };
     Outcome cancelled;
     voice.make(QString::fromStdString(longText), cancelled.completion());
     const std::string partial = *voice.url();
@@ -272,80 +266,53 @@ TEST_F(VoiceRendererTest, CancelMidSpeechDeletesTheFileAndDropsTheCompletion) {
 // Buffers unlike espeak-ng's: only the first channel of a multichannel buffer is used; a buffer without
 // float samples fails the render with the system's own error.
 TEST_F(VoiceRendererTest, HandlesUnusualSpeechBuffers) {
-    {
-        VoiceRenderer voice(
-            std::make_shared<ScriptedSynthesizer>([](const SpeechUtterance&, const auto& onBuffer) {
-                deliver(onBuffer, 2, 100);
-                deliver(onBuffer, 2, 0);
-                return Status::success();
-            }));
-        Outcome outcome;
-        voice.make("x", outcome.completion());
-        ASSERT_TRUE(waitFor([&] { return outcome.calls > 0; }));
-        ASSERT_TRUE(outcome.result->ok());
-        const AudioBuffer file = readAll(outcome.result->value());
-        ASSERT_EQ(file.frameLength(), 100 + 11025 + 100 + 11025);
-        EXPECT_EQ(file.channel(0)[0], 1.0f);
-        EXPECT_EQ(file.channel(1)[0], 0.0f);
-        EXPECT_EQ(file.channel(0)[100 + 11025], 0.0f);
-        EXPECT_EQ(file.channel(1)[100 + 11025], 1.0f);  // the buffer's channel 1 held 2.0
-    }
-    {
-        VoiceRenderer voice(
-            std::make_shared<ScriptedSynthesizer>([](const SpeechUtterance&, const auto& onBuffer) {
-                deliver(onBuffer, 1, 100, false);
-                deliver(onBuffer, 1, 0, false);
-                return Status::success();
-            }));
-        Outcome outcome;
-        voice.make("x", outcome.completion());
-        ASSERT_TRUE(waitFor([&] { return outcome.calls > 0; }));
-        ASSERT_FALSE(outcome.result->ok());
-        EXPECT_EQ(outcome.result->error(), (Error{"Quorvel", 1, "Unsupported speech sample format"}));
-        EXPECT_FALSE(voice.working());
-        QCoreApplication::processEvents();
-        EXPECT_EQ(outcome.calls, 1);
-    }
+    const auto twoChannels = renderScripted([](const SpeechUtterance&, const auto& onBuffer) {
+        deliver(onBuffer, 2, 100);
+        deliver(onBuffer, 2, 0);
+        return Status::success();
+    });
+    ASSERT_TRUE(twoChannels.ok());
+    const AudioBuffer file = readAll(twoChannels.value());
+    ASSERT_EQ(file.frameLength(), 100 + 11025 + 100 + 11025);
+    EXPECT_EQ(file.channel(0)[0], 1.0f);
+    EXPECT_EQ(file.channel(1)[0], 0.0f);
+    EXPECT_EQ(file.channel(0)[100 + 11025], 0.0f);
+    EXPECT_EQ(file.channel(1)[100 + 11025], 1.0f);  // the buffer's channel 1 held 2.0
+
+    const auto notFloat = renderScripted([](const SpeechUtterance&, const auto& onBuffer) {
+        deliver(onBuffer, 1, 100, false);
+        deliver(onBuffer, 1, 0, false);
+        return Status::success();
+    });
+    ASSERT_FALSE(notFloat.ok());
+    EXPECT_EQ(notFloat.error(), (Error{"Quorvel", 1, "Unsupported speech sample format", {}}));
 }
 
 // Failures end the render with the error instead of leaving it working for ever: a synthesiser that
 // cannot speak, a side with no speech at all (its silence is still written, so the right side keeps its
 // place), and a temporary folder that cannot take the file.
 TEST_F(VoiceRendererTest, FailuresEndTheRender) {
-    {
-        const Error broken{"espeak-ng", -1, "The speech synthesiser could not start"};
-        VoiceRenderer voice(std::make_shared<ScriptedSynthesizer>(
-            [&](const SpeechUtterance&, const auto&) { return broken; }));
-        Outcome outcome;
-        voice.make("x", outcome.completion());
-        ASSERT_TRUE(waitFor([&] { return outcome.calls > 0; }));
-        ASSERT_FALSE(outcome.result->ok());
-        EXPECT_EQ(outcome.result->error(), broken);
-        EXPECT_FALSE(voice.working());
-    }
-    {
-        VoiceRenderer voice(
-            std::make_shared<ScriptedSynthesizer>([](const SpeechUtterance& u, const auto& onBuffer) {
-                if (u.text.ends_with("Right.")) deliver(onBuffer, 1, 50);
-                deliver(onBuffer, 1, 0);
-                return Status::success();
-            }));
-        Outcome outcome;
-        voice.make("x", outcome.completion());
-        ASSERT_TRUE(waitFor([&] { return outcome.calls > 0; }));
-        ASSERT_TRUE(outcome.result->ok());
-        const AudioBuffer file = readAll(outcome.result->value());
-        ASSERT_EQ(file.frameLength(), 11025 + 50 + 11025);
-        EXPECT_EQ(file.channel(1)[11025], 1.0f);
-    }
-    {
-        setenv("TMPDIR", (TestHome::root() + "/no-such-folder").c_str(), 1);
-        VoiceRenderer voice;
-        Outcome outcome;
-        voice.make("x", outcome.completion());
-        ASSERT_TRUE(waitFor([&] { return outcome.calls > 0; }));
-        ASSERT_FALSE(outcome.result->ok());
-        EXPECT_EQ(outcome.result->error().domain, "sndfile");
-        EXPECT_FALSE(voice.working());
-    }
+    const Error broken{"espeak-ng", -1, "The speech synthesiser could not start", {}};
+    const auto failed = renderScripted([&](const SpeechUtterance&, const auto&) -> Status { return broken; });
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error(), broken);
+
+    const auto silentLeft = renderScripted([](const SpeechUtterance& u, const auto& onBuffer) {
+        if (u.text.ends_with("Right.")) deliver(onBuffer, 1, 50);
+        deliver(onBuffer, 1, 0);
+        return Status::success();
+    });
+    ASSERT_TRUE(silentLeft.ok());
+    const AudioBuffer file = readAll(silentLeft.value());
+    ASSERT_EQ(file.frameLength(), 11025 + 50 + 11025);
+    EXPECT_EQ(file.channel(1)[11025], 1.0f);
+
+    setenv("TMPDIR", (TestHome::root() + "/no-such-folder").c_str(), 1);
+    VoiceRenderer voice;
+    Outcome outcome;
+    voice.make("x", outcome.completion());
+    ASSERT_TRUE(waitFor([&] { return outcome.calls > 0; }));
+    ASSERT_FALSE(outcome.result->ok());
+    EXPECT_EQ(outcome.result->error().domain, "sndfile");
+    EXPECT_FALSE(voice.working());
 }

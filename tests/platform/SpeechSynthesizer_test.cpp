@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "ThreadGate.h"
 
 namespace {
 
@@ -36,29 +36,6 @@ Spoken speak(SpeechSynthesizer& synth, const std::string& text, double rate = 0.
 }
 
 double seconds(const Spoken& s) { return static_cast<double>(s.samples.size()) / 22050.0; }
-
-// Lets a test hold the synthesis thread inside its handler.
-struct Gate {
-    std::mutex m;
-    std::condition_variable cv;
-    bool entered = false, open = false;
-
-    void enterAndWait() {
-        std::unique_lock lock(m);
-        entered = true;
-        cv.notify_all();
-        cv.wait(lock, [&] { return open; });
-    }
-    void waitEntered() {
-        std::unique_lock lock(m);
-        cv.wait(lock, [&] { return entered; });
-    }
-    void release() {
-        std::lock_guard lock(m);
-        open = true;
-        cv.notify_all();
-    }
-};
 
 }  // namespace
 
@@ -106,7 +83,7 @@ TEST(EspeakSynthesizer, RateSetsTheSpeakingSpeed) {
 // A stop from another thread takes effect before the next buffer; a write begun after it runs normally.
 TEST(EspeakSynthesizer, StopFromAnotherThreadEndsTheRunningWrite) {
     EspeakSynthesizer synth;
-    Gate gate;
+    ThreadGate gate;
     int buffers = 0;
     Status status;
     std::thread writer([&] {
@@ -119,7 +96,7 @@ TEST(EspeakSynthesizer, StopFromAnotherThreadEndsTheRunningWrite) {
     });
     gate.waitEntered();
     synth.stopSpeaking();
-    gate.release();
+    gate.open();
     writer.join();
     EXPECT_TRUE(status.ok());
     EXPECT_EQ(buffers, 1);
