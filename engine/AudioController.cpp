@@ -49,7 +49,7 @@ void AudioController::setLevel(double levelDB) {
         level_ = levelDB;
         emit levelChanged();
     }
-    applyVolume(0);
+    applyVolume(levelFadeSeconds);
 }
 
 void AudioController::setStatus(const QString& status) {
