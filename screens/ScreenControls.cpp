@@ -3,11 +3,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "QVPlotGrid.h"
 #include "QVStyle.h"
 
 namespace ScreenColors {
@@ -186,6 +189,21 @@ void Disclosure::setExpanded(bool expanded) {
     header_->setChecked(expanded);
     header_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     holder_->setVisible(expanded);
+}
+
+void paintPlotFrame(QPainter& p, const QSizeF& size) {
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF area(QPointF(0, 0), size);
+    QPainterPath frame;
+    frame.addRoundedRect(area, 12, 12);
+    p.setClipPath(frame);
+    p.fillRect(area, QColor::fromRgbF(0, 0, 0, 0.25f));
+    QPainterPath grid;
+    for (const QLineF& s : QVPlotGrid::segments(size)) {
+        grid.moveTo(s.p1());
+        grid.lineTo(s.p2());
+    }
+    p.strokePath(grid, QPen(QColor::fromRgbF(1, 1, 1, 0.07f), 1.0));
 }
 
 QString buttonText(const QString& text) {

@@ -6,6 +6,7 @@
 // nothing, so syncing a control from its model never looks like a user change), while the signals fire
 // only on the user's press, and only when the value actually changes. Main thread only.
 #include <QColor>
+#include <QSizeF>
 #include <QString>
 #include <QWidget>
 #include <functional>
@@ -96,6 +97,10 @@ private:
     QToolButton* header_ = nullptr;
     QWidget* holder_ = nullptr;
 };
+
+// Starts a frequency plot of `size`: clips `painter` to the plot's rounded frame (radius 12) and draws the
+// shared grid (QVPlotGrid's lines and shading) inside it, so that grid and curves share one clip.
+void paintPlotFrame(class QPainter& painter, const QSizeF& size);
 
 // `text` for a button label: an ampersand shows as itself instead of marking a shortcut key.
 QString buttonText(const QString& text);
