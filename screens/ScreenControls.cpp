@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "QVFormat.h"
 #include "QVPlotGrid.h"
 #include "QVStyle.h"
 
@@ -189,6 +190,11 @@ void Disclosure::setExpanded(bool expanded) {
     header_->setChecked(expanded);
     header_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
     holder_->setVisible(expanded);
+}
+
+QString readout(std::optional<double> value, const char* format) {
+    if (!value) return QStringLiteral("\u2014");
+    return qvFormat(format, *value);
 }
 
 void paintPlotFrame(QPainter& p, const QSizeF& size) {

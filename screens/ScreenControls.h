@@ -10,6 +10,7 @@
 #include <QString>
 #include <QWidget>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QAbstractButton;
@@ -97,6 +98,9 @@ private:
     QToolButton* header_ = nullptr;
     QWidget* holder_ = nullptr;
 };
+
+// A read-out: `value` through the printf `format` (one double), or the em dash when it is absent.
+QString readout(std::optional<double> value, const char* format);
 
 // Starts a frequency plot of `size`: clips `painter` to the plot's rounded frame (radius 12) and draws the
 // shared grid (QVPlotGrid's lines and shading) inside it, so that grid and curves share one clip.
