@@ -36,11 +36,11 @@ struct AudioDeviceInfo {
 
 // The format of one direction of an engine. channelCount 0 means the direction has no channels (no
 // device, or a device without that direction); sampleRateHz 0 means no device at all.
-struct AudioFormat {
+struct DeviceFormat {
     int channelCount = 0;
     double sampleRateHz = 0;
 
-    bool operator==(const AudioFormat&) const = default;
+    bool operator==(const DeviceFormat&) const = default;
 };
 
 // One block of captured input, as the tap receives it. Valid only during the tap call.
@@ -89,8 +89,8 @@ public:
     virtual std::uint32_t boundInput() const = 0;
 
     // The bound device's formats, read from the system when called.
-    virtual AudioFormat inputFormat() = 0;
-    virtual AudioFormat outputFormat() = 0;
+    virtual DeviceFormat inputFormat() = 0;
+    virtual DeviceFormat outputFormat() = 0;
 
     // Installs the tap that receives every input block of all input channels (only while stopped). The
     // next start() opens the input direction.

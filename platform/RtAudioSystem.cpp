@@ -164,8 +164,8 @@ public:
     explicit RtAudioEngine(std::shared_ptr<RtAudioSystem::Backend> backend) : backend_(std::move(backend)) {}
     ~RtAudioEngine() override { stop(); }
 
-    AudioFormat inputFormat() override { return format(true); }
-    AudioFormat outputFormat() override { return format(false); }
+    DeviceFormat inputFormat() override { return format(true); }
+    DeviceFormat outputFormat() override { return format(false); }
 
     Status start() override;
     void stop() override;
@@ -185,7 +185,7 @@ private:
         return snapshot && snapshot->find(id) ? AudioStatus::ok : AudioStatus::deviceNotFound;
     }
 
-    AudioFormat format(bool input) const {
+    DeviceFormat format(bool input) const {
         auto snapshot = backend_->snapshot();
         if (!snapshot) return {};
         const std::uint32_t bound = input ? inputID_ : outputID_;

@@ -102,8 +102,8 @@ public:
         std::erase(s_->engines, this);
     }
 
-    AudioFormat inputFormat() override { return format(s_->resolve(inputID_, true), true); }
-    AudioFormat outputFormat() override { return format(s_->resolve(outputID_, false), false); }
+    DeviceFormat inputFormat() override { return format(s_->resolve(inputID_, true), true); }
+    DeviceFormat outputFormat() override { return format(s_->resolve(outputID_, false), false); }
 
     Status start() override {
         if (running_) return Status::success();
@@ -164,7 +164,7 @@ private:
         if (!d) return AudioStatus::deviceNotFound;
         return d->spec.bindStatus;
     }
-    static AudioFormat format(const DeviceState* d, bool input) {
+    static DeviceFormat format(const DeviceState* d, bool input) {
         if (!d) return {};
         return {input ? d->spec.inputChannels : d->spec.outputChannels, d->spec.sampleRateHz};
     }

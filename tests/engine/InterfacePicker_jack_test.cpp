@@ -36,8 +36,8 @@ TEST_F(InterfacePickerJack, ChosenInterfaceBindsWithItsChannelCounts) {
     EXPECT_EQ(InterfacePicker::identity(), "device:" + QString::number(id));
     auto engine = AudioHardware::system().makeEngine();
     ASSERT_TRUE(InterfacePicker::apply(*engine, true));
-    EXPECT_EQ(engine->inputFormat(), (AudioFormat{64, 48000}));
-    EXPECT_EQ(engine->outputFormat(), (AudioFormat{64, 48000}));
+    EXPECT_EQ(engine->inputFormat(), (DeviceFormat{64, 48000}));
+    EXPECT_EQ(engine->outputFormat(), (DeviceFormat{64, 48000}));
 }
 
 TEST_F(InterfacePickerJack, UnknownStoredIdIsRefusedWithItsStatus) {
@@ -56,7 +56,7 @@ TEST_F(InterfacePickerJack, InputOnlyMicrophoneCapturesWhileARoutedEngineFindsNo
 
     auto capture = AudioHardware::system().makeEngine();
     ASSERT_TRUE(InterfacePicker::apply(*capture, true));
-    EXPECT_EQ(capture->inputFormat(), (AudioFormat{2, 48000}));
+    EXPECT_EQ(capture->inputFormat(), (DeviceFormat{2, 48000}));
     capture->installTap([](const AudioInputBlock&) {});
     Status started = capture->start();
     EXPECT_TRUE(started) << started.error().description;

@@ -102,7 +102,7 @@ TEST_F(InterfacePickerTest, InputOnlyMicrophoneBindsForCaptureButHasNoOutputs) {
     store(static_cast<qint64>(system_->idOf("USB mic")));
     auto capture = system_->makeEngine();
     ASSERT_TRUE(InterfacePicker::apply(*capture, true));
-    EXPECT_EQ(capture->inputFormat(), (AudioFormat{1, 48000}));
+    EXPECT_EQ(capture->inputFormat(), (DeviceFormat{1, 48000}));
 
     auto routed = system_->makeEngine();
     ASSERT_TRUE(InterfacePicker::apply(*routed, false));

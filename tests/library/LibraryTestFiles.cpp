@@ -13,20 +13,18 @@ QString freshDir(const QString& label) { return QString::fromStdString(TestHome:
 
 void write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size()) << path.toStdString();
 }
 
 QByteArray read(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 void writeWav(const QString& path) {
-    // sox picks the container from the extension, so name the type explicitly for odd names.
-    int rc = QProcess::execute("sox", {"-D", "-n", "-r", "48000", "-c", "1", "-b", "16", "-t", "wav", path, "synth", "0.05", "sine", "1000"});
-    ASSERT_EQ(rc, 0) << "sox failed for " << path.toStdString();
+    // The type is named because sox would otherwise go by the extension.
+    const QStringList args{"-D", "-n", "-r", "48000", "-c", "1", "-b", "16", "-t", "wav", path, "synth", "0.05", "sine", "1000"};
+    ASSERT_EQ(QProcess::execute("sox", args), 0) << path.toStdString();
 }
 
 }  // namespace LibraryTestFiles

@@ -1,13 +1,11 @@
 #pragma once
-// Small file helpers for the library tests.
 #include <QByteArray>
 #include <QString>
 
+// File helpers for the library tests.
 namespace LibraryTestFiles {
-// A fresh empty folder below the test home.
-QString freshDir(const QString& label);
+QString freshDir(const QString& label);  // empty, below the test home
 void write(const QString& path, const QByteArray& bytes);
 QByteArray read(const QString& path);
-// A short real WAV file (0.05 s of a 1 kHz sine, 16-bit mono, 48 kHz) written by sox.
-void writeWav(const QString& path);
+void writeWav(const QString& path);  // 0.05 s of 1 kHz, 16-bit mono WAV, written by sox
 }

@@ -154,8 +154,8 @@ TEST(VirtualAudioSystem, BindingChecksOnlyThatTheDeviceExists) {
     const std::uint32_t mic = system.idOf("USB mic");
     EXPECT_EQ(engine->bindOutput(mic), AudioStatus::ok);
     EXPECT_EQ(engine->bindInput(mic), AudioStatus::ok);
-    EXPECT_EQ(engine->inputFormat(), (AudioFormat{2, 48000}));
-    EXPECT_EQ(engine->outputFormat(), (AudioFormat{0, 48000}));
+    EXPECT_EQ(engine->inputFormat(), (DeviceFormat{2, 48000}));
+    EXPECT_EQ(engine->outputFormat(), (DeviceFormat{0, 48000}));
     engine->installTap([](const AudioInputBlock&) {});
     ASSERT_TRUE(engine->start());
     EXPECT_EQ(engine->bindInput(system.idOf("Interface")), AudioStatus::engineRunning);
@@ -178,12 +178,12 @@ TEST(VirtualAudioSystem, DefaultsFollowTheTableAndAnEmptySystemHasNoFormat) {
     EXPECT_EQ(system.defaultInputDevice(), system.idOf("Mic"));
     EXPECT_EQ(system.defaultOutputDevice(), system.idOf("Speakers"));
     auto engine = system.makeEngine();
-    EXPECT_EQ(engine->inputFormat(), (AudioFormat{1, 48000}));
+    EXPECT_EQ(engine->inputFormat(), (DeviceFormat{1, 48000}));
 
     VirtualAudioSystem empty;
     auto none = empty.makeEngine();
     EXPECT_EQ(empty.defaultOutputDevice(), 0u);
-    EXPECT_EQ(none->inputFormat(), AudioFormat{});
+    EXPECT_EQ(none->inputFormat(), DeviceFormat{});
     none->installTap([](const AudioInputBlock&) {});
     EXPECT_FALSE(none->start());
 }
