@@ -27,3 +27,7 @@ bool showsText(const QWidget* root, const QString& text);
 void settle();
 
 }  // namespace ScreenTesting
+
+// Readable QString values in test failures.
+#include <ostream>
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
