@@ -31,15 +31,6 @@ using namespace ScreenTesting;
 
 namespace {
 
-// White noise in ±0.3 as a function of the frame, so a stretch can be replayed later.
-float noise(std::int64_t frame) {
-    std::uint64_t z = static_cast<std::uint64_t>(frame) + 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return static_cast<float>((static_cast<double>(z >> 11) / 9007199254740992.0 * 2.0 - 1.0) * 0.3);
-}
-
 std::uint32_t deviceID(const QString& name) {
     InterfacePicker picker;
     for (const InterfaceOption& d : picker.devices())

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QWidget>
+#include <cstdint>
 
 namespace ScreenTesting {
 
@@ -22,6 +23,9 @@ QStringList texts(const QWidget* root, const QString& objectName);
 
 // True when a visible label under `root` shows exactly `text`.
 bool showsText(const QWidget* root, const QString& text);
+
+// White noise in ±0.3 as a function of the frame number, so that any stretch can be replayed later.
+float noise(std::int64_t frame);
 
 // Runs queued events (deferred deletions included).
 void settle();
