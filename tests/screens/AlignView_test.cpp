@@ -86,36 +86,6 @@ protected:
 
 }  // namespace
 
-TEST_F(AlignViewTest, FreshPageShowsTheLiveEstimateAndNothingToCompare) {
-    auto view = page();
-    EXPECT_EQ(view->mode(), "Speaker delay");
-    EXPECT_EQ(view->field(), "Magnitude");
-    EXPECT_EQ(badge(*view, "firstBadge"), "Live");
-    EXPECT_EQ(badge(*view, "secondBadge"), "");
-    EXPECT_EQ(picker(*view, "pickerA")->currentText(), "Choose trace");
-    EXPECT_FALSE(view->findChild<QVAction*>("find")->isEnabled());
-    EXPECT_EQ(view->findChild<QVAction*>("find")->title(), "Find speaker delay");
-    EXPECT_FALSE(visible(*view, "resultCard"));
-    EXPECT_FALSE(visible(*view, "savedCard"));
-    EXPECT_FALSE(visible(*view, "compareMessage"));
-    EXPECT_TRUE(showsText(view.get(), "0 averages"));
-    EXPECT_TRUE(showsText(view.get(), "Speaker A"));
-
-    // "Set up measurement" shows while the analyser is stopped and hands over to the Measure page.
-    ASSERT_TRUE(visible(*view, "setUp"));
-    view->findChild<QPushButton*>("setUp")->click();
-    EXPECT_EQ(openedMeasure_, 1);
-
-    QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("Main + sub"), Qt::LeftButton);
-    EXPECT_TRUE(showsText(view.get(), "Main"));
-    EXPECT_TRUE(showsText(view.get(), "Sub"));
-    EXPECT_EQ(view->findChild<QVAction*>("find")->title(), "Find sub alignment");
-    std::vector<QString> band;
-    for (QVNumber* n : view->findChildren<QVNumber*>())
-        if (n->isVisibleTo(view.get())) band.push_back(n->title() + "=" + n->field()->text() + n->unit());
-    EXPECT_EQ(band, (std::vector<QString>{"Low=60Hz", "High=100Hz"}));
-}
-
 TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
     const TransferTrace a = trace("Left main", 2.0);
     TransferTrace b = trace("Right main", 3.5);
@@ -123,6 +93,8 @@ TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
     elsewhere.position = "Balcony";
     auto view = page({a, b, elsewhere});
 
+    EXPECT_EQ(badge(*view, "firstBadge"), "Live");
+    EXPECT_FALSE(view->findChild<QVAction*>("find")->isEnabled());
     choose(picker(*view, "pickerA"), "Left main");
     EXPECT_EQ(badge(*view, "firstBadge"), "Left main");
     EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 1u);  // A alone: still live
@@ -149,6 +121,16 @@ TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
     choose(picker(*view, "pickerB"), "Left main");
     view->findChild<QVAction*>("find")->click();
     EXPECT_FALSE(view->result());
+
+    // Sub mode renames the pickers and the action and offers the band.
+    QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("Main + sub"), Qt::LeftButton);
+    EXPECT_TRUE(showsText(view.get(), "Main"));
+    EXPECT_TRUE(showsText(view.get(), "Sub"));
+    EXPECT_EQ(view->findChild<QVAction*>("find")->title(), "Find sub alignment");
+    QStringList band;
+    for (QVNumber* n : view->findChildren<QVNumber*>())
+        if (n->isVisibleTo(view.get())) band << n->title() + "=" + n->field()->text() + n->unit();
+    EXPECT_EQ(band, (QStringList{"Low=60Hz", "High=100Hz"}));
 }
 
 TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
@@ -161,14 +143,14 @@ TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
     choose(picker(*view, "pickerB"), "B");
     findNow();
 
-    // Plot field, labels, and new traces arriving in the store keep the result.
+    // The plot field, and a trace arriving in the store, keep the result.
     QTest::mouseClick(view->findChildren<SegmentedPicker*>()[1]->segment("Phase"), Qt::LeftButton);
-    EXPECT_EQ(view->field(), "Phase");
-    std::vector<TransferTrace> more = store_.traces();
-    more.push_back(trace("D", 3.0));
-    store_.setTraces(more);
+    store_.setTraces([&] {
+        auto more = store_.traces();
+        more.push_back(trace("D", 3.0));
+        return more;
+    }());
     EXPECT_TRUE(view->result());
-    EXPECT_EQ(picker(*view, "pickerA")->currentText(), "A");
 
     choose(picker(*view, "pickerB"), "C");
     EXPECT_FALSE(view->result());
@@ -210,16 +192,12 @@ TEST_F(AlignViewTest, DeletingTraceAReturnsToLiveAndRewritesTheFile) {
     trashA->click();
     settle();
 
-    EXPECT_EQ(store_.traces().size(), 1u);
     EXPECT_EQ(view->a(), idA);  // still held, no longer resolving
     EXPECT_EQ(badge(*view, "firstBadge"), "Live");
-    EXPECT_EQ(badge(*view, "secondBadge"), "B");
     EXPECT_EQ(picker(*view, "pickerA")->currentIndex(), -1);
     EXPECT_FALSE(view->findChild<QVAction*>("find")->isEnabled());
-    EXPECT_FALSE(view->result());
     EXPECT_FALSE(visible(*view, "resultCard"));
     EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 1u);
-    EXPECT_EQ(view->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 1");
 
     MeasurementStore reloaded;
     ASSERT_EQ(reloaded.traces().size(), 1u);
@@ -245,23 +223,20 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     ASSERT_GE(analyzer_.averages(), 3);
     EXPECT_TRUE(save->isEnabled());
     EXPECT_FALSE(visible(*view, "setUp"));
-    EXPECT_EQ(badge(*view, "firstBadge"), "Live");
     EXPECT_EQ(view->findChild<TransferPlot*>()->traces().front(), analyzer_.transfer());
     EXPECT_TRUE(showsText(view.get(), QString::number(analyzer_.averages()) + " averages"));
 
     save->click();
     ASSERT_EQ(store_.traces().size(), 1u);
     EXPECT_EQ(store_.traces()[0].name, "Main A");
-    EXPECT_EQ(store_.traces()[0].position, "Listener position");
-    EXPECT_EQ(store_.traces()[0].setupID, "Default setup");
     EXPECT_EQ(view->findChild<QLabel*>("storeMessage")->text(), "Captured Main A");
-    EXPECT_TRUE(visible(*view, "storeMessage"));
-    EXPECT_EQ(view->name(), "Main A");
     EXPECT_EQ(picker(*view, "pickerA")->count(), 2);
 
+    // A stopped analyser offers no Save but the way to the Measure page.
     analyzer_.stop();
     EXPECT_FALSE(save->isEnabled());
-    EXPECT_TRUE(visible(*view, "setUp"));
+    view->findChild<QPushButton*>("setUp")->click();
+    EXPECT_EQ(openedMeasure_, 1);
 }
 
 TEST(AlignViewPlots, PhaseViewRestoresTheCaptureCompensation) {
@@ -271,8 +246,7 @@ TEST(AlignViewPlots, PhaseViewRestoresTheCaptureCompensation) {
     const std::vector<TransferBin> r = AlignView::restored(t);
     ASSERT_EQ(r.size(), 2u);
     EXPECT_NEAR(r[0].phaseDegrees(), -90, 1e-9);
-    EXPECT_NEAR(std::fabs(r[1].phaseDegrees()), 90, 1e-9);  // 90° − 180° = −90°
-    EXPECT_NEAR(r[1].phaseDegrees(), -90, 1e-9);
+    EXPECT_NEAR(r[1].phaseDegrees(), -90, 1e-9);  // 90° − 180°
     EXPECT_NEAR(r[1].magnitudeDB(), t.bins[1].magnitudeDB(), 1e-12);
     EXPECT_EQ(r[1].coherence, 0.5);
     EXPECT_EQ(r[1].id, 2);

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "MeasurementDSP.h"
-#include "ScreenControls.h"
 
 namespace {
 
@@ -88,10 +87,4 @@ TEST(SpectrumLine, LevelsAndFrequenciesMapToTheFrame) {
     const auto floor = SpectrumPlot::line(SpectrumPlot::bands({}), area);
     EXPECT_EQ(floor.size(), 30u);
     for (const QPointF& p : floor) EXPECT_EQ(p.y(), 240);
-}
-
-TEST(Readout, AbsentIsAnEmDashAndRoundingIsC) {
-    EXPECT_EQ(readout(std::nullopt, "%.2f"), "\u2014");
-    EXPECT_EQ(readout(0.125, "%.2f"), "0.12");  // C rounds half to even on the binary value
-    EXPECT_EQ(readout(-0.4, "%.0f"), "-0");
 }
