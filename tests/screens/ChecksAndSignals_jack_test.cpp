@@ -6,15 +6,14 @@
 #include <QSettings>
 #include <QTest>
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 
 #include "AudioController.h"
 #include "AudioHardware.h"
 #include "ChannelChecksView.h"
 #include "InterfacePicker.h"
+#include "LoopbackRecorder.h"
 #include "MicAnalyzer.h"
 #include "QVAction.h"
 #include "RoutedSignal.h"
@@ -36,42 +35,19 @@ std::uint32_t idOf(const std::string& name) {
     return 0;
 }
 
-// The interface's capture ports over a stretch of time, recorded while the event loop runs (the player's
-// tick needs it). The tap copies into storage made beforehand and counts frames; nothing else is shared.
-class Recording {
-public:
-    Recording(int channels, std::int64_t frames) : channels_(channels), data_(std::size_t(channels), std::vector<float>(std::size_t(frames))) {}
+// Records `channels` capture ports of the interface for `frames` frames while the event loop runs (the
+// player's tick needs it).
+std::unique_ptr<LoopbackRecorder> record(int channels, std::int64_t frames) {
+    auto recorder = std::make_unique<LoopbackRecorder>(AudioHardware::system(), idOf(interfaceName), frames, channels);
+    if (!recorder->bound() || !recorder->start()) return nullptr;
+    if (!QTest::qWaitFor([&] { return recorder->full(); }, 30000)) return nullptr;
+    recorder->stop();
+    return recorder;
+}
 
-    // Records until the storage is full; false when the interface delivers nothing.
-    bool record() {
-        auto engine = AudioHardware::system().makeEngine();
-        if (engine->bindInput(idOf(interfaceName)) != 0) return false;
-        engine->installTap([this](const AudioInputBlock& b) {
-            const std::int64_t at = filled_.load(std::memory_order_relaxed);
-            const std::int64_t n = std::min<std::int64_t>(b.frameCount, std::int64_t(data_[0].size()) - at);
-            if (!b.channels || n <= 0) return;
-            for (int c = 0; c < std::min(b.channelCount, channels_); ++c)
-                std::copy(b.channels[c], b.channels[c] + n, data_[std::size_t(c)].begin() + at);
-            // Release: the samples are written before the main thread sees the new count.
-            filled_.store(at + n, std::memory_order_release);
-        });
-        if (!engine->start()) return false;
-        const bool done = QTest::qWaitFor(
-            [this] { return filled_.load(std::memory_order_acquire) >= std::int64_t(data_[0].size()); }, 30000);
-        engine->stop();
-        return done;
-    }
-    const std::vector<float>& channel(int c) const { return data_[std::size_t(c)]; }
-
-private:
-    int channels_;
-    std::vector<std::vector<float>> data_;
-    std::atomic<std::int64_t> filled_{0};
-};
-
-float peak(const std::vector<float>& x, std::size_t from = 0) {
+float peak(const std::vector<float>& x) {
     float p = 0;
-    for (std::size_t t = from; t < x.size(); ++t) p = std::max(p, std::abs(x[t]));
+    for (float v : x) p = std::max(p, std::abs(v));
     return p;
 }
 
@@ -112,9 +88,9 @@ TEST_F(PagesThroughJack, LeftAndRightChecksSoundOnTheirSideOnly) {
         view.findChild<QVAction*>(button)->click();
         ASSERT_TRUE(ready()) << audio->status().toStdString();
         QTest::qWait(100);  // past the first tick, which sets the pan
-        Recording r(2, std::int64_t(rate));
-        ASSERT_TRUE(r.record());
-        const float on = peak(r.channel(heard)), off = peak(r.channel(silent));
+        const auto r = record(2, std::int64_t(rate));
+        ASSERT_TRUE(r);
+        const float on = peak(r->channel(heard)), off = peak(r->channel(silent));
         std::printf("[ figures  ] %s check: peak %.3f on its side, %.6f on the other\n", button, on, off);
         EXPECT_GT(on, 0.05f) << button;
         EXPECT_EQ(off, 0.0f) << button;
@@ -126,17 +102,17 @@ TEST_F(PagesThroughJack, PingPongAlternatesAtTheSetInterval) {
     audio->setInterval(0.5);
     view.findChild<QVAction*>("pingPong")->click();
     ASSERT_TRUE(ready()) << audio->status().toStdString();
-    Recording r(2, std::int64_t(4 * rate));
-    ASSERT_TRUE(r.record());
+    const auto r = record(2, std::int64_t(4 * rate));
+    ASSERT_TRUE(r);
 
     // The side of each 5 ms stretch: the channel that sounds while the other is silent.
     constexpr std::size_t window = 240;
     std::vector<int> sides;
-    for (std::size_t t = 0; t + window <= r.channel(0).size(); t += window) {
+    for (std::size_t t = 0; t + window <= r->channel(0).size(); t += window) {
         float l = 0, rr = 0;
         for (std::size_t k = t; k < t + window; ++k) {
-            l = std::max(l, std::abs(r.channel(0)[k]));
-            rr = std::max(rr, std::abs(r.channel(1)[k]));
+            l = std::max(l, std::abs(r->channel(0)[k]));
+            rr = std::max(rr, std::abs(r->channel(1)[k]));
         }
         sides.push_back(l > 0 && rr == 0 ? 0 : rr > 0 && l == 0 ? 1 : -1);
     }
@@ -179,10 +155,10 @@ TEST_F(PagesThroughJack, RoutedPinkNoiseFromTheSignalsPageReachesTheChosenOutput
     ASSERT_TRUE(ready()) << routed->status().toStdString();
     EXPECT_EQ(routed->status(), "Pink noise \u2192 outputs 3, 4");
 
-    Recording r(64, std::int64_t(rate / 2));
-    ASSERT_TRUE(r.record());
+    const auto r = record(64, std::int64_t(rate / 2));
+    ASSERT_TRUE(r);
     for (int k = 0; k < 64; ++k) {
-        const float p = peak(r.channel(k));
+        const float p = peak(r->channel(k));
         if (k == 2 || k == 3 || k == 8) {
             std::printf("[ figures  ] routed output %d peak %.3f\n", k + 1, p);
             EXPECT_GT(p, 0.05f) << "output " << k + 1;
@@ -191,6 +167,6 @@ TEST_F(PagesThroughJack, RoutedPinkNoiseFromTheSignalsPageReachesTheChosenOutput
         }
     }
     // The reference is a copy of the signal on its own output: sample for sample what output A plays.
-    EXPECT_EQ(r.channel(8), r.channel(2));
+    EXPECT_EQ(r->channel(8), r->channel(2));
     EXPECT_FALSE(audio->playing()) << "the stereo path stays silent";
 }
