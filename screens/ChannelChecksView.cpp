@@ -55,7 +55,8 @@ protected:
         const QColor ink = lit ? QColor(Qt::black) : QColor::fromRgbF(1, 1, 1, 0.3f);
         const QRectF symbol(QPointF(rect().center()) - QPointF(kSymbolSize / 2.0, kSymbolSize / 2.0),
                             QSizeF(kSymbolSize, kSymbolSize));
-        p.drawPixmap(symbol.toRect(), QVIcons::pixmap(QStringLiteral("sparkle"), kSymbolSize, ink, devicePixelRatioF()));
+        p.drawPixmap(symbol.toRect(),
+                     QVIcons::pixmap(QStringLiteral("sparkle"), kSymbolSize, ink, devicePixelRatioF()));
     }
 
 private:

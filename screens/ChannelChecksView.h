@@ -35,8 +35,8 @@ public:
     static constexpr double kMinInterval = 0.25;
     static constexpr double kMaxInterval = 5;
 
-    ChannelChecksView(AudioController& audio, RoutedSignal& routed, VoiceRenderer& voice, MicAnalyzer& analyzer,
-                      QWidget* parent = nullptr);
+    ChannelChecksView(AudioController& audio, RoutedSignal& routed, VoiceRenderer& voice,
+                      MicAnalyzer& analyzer, QWidget* parent = nullptr);
 
     const QString& voiceName() const { return voiceName_; }
 

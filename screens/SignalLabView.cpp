@@ -47,15 +47,16 @@ QPushButton* pill(const QString& title) {
 
 void paintPill(QPushButton* button, const QColor& fill) {
     const int radius = (button->fontMetrics().height() + 20) / 2;
-    button->setStyleSheet(QStringLiteral("QPushButton { background: rgba(%1, %2, %3, %4); color: %5; border: none;"
-                                         " border-radius: %6px; padding: 10px 8px; }"
-                                         "QPushButton:pressed { background: rgba(255, 255, 255, 40); }")
-                              .arg(fill.red())
-                              .arg(fill.green())
-                              .arg(fill.blue())
-                              .arg(fill.alpha())
-                              .arg(QVStyle::primary().name())
-                              .arg(radius));
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background: rgba(%1, %2, %3, %4); color: %5; border: none;"
+                       " border-radius: %6px; padding: 10px 8px; }"
+                       "QPushButton:pressed { background: rgba(255, 255, 255, 40); }")
+            .arg(fill.red())
+            .arg(fill.green())
+            .arg(fill.blue())
+            .arg(fill.alpha())
+            .arg(QVStyle::primary().name())
+            .arg(radius));
 }
 
 QColor withAlpha(const QColor& color, double alpha) {
@@ -100,23 +101,24 @@ SignalLabView::SignalLabView(QVBinding<SignalSettings> signal, QVBinding<bool> i
     };
     follow(&audio_, &AudioController::playingChanged, &AudioController::busyChanged,
            &AudioController::selectedTrackIDChanged, &AudioController::routeChanged);
-    follow(&routed_, &RoutedSignal::isPlayingChanged, &RoutedSignal::busyChanged, &RoutedSignal::statusChanged,
-           &RoutedSignal::selectionChanged, &RoutedSignal::channelAChanged, &RoutedSignal::channelBChanged,
-           &RoutedSignal::referenceOutputChanged, &RoutedSignal::sendReferenceChanged);
+    follow(&routed_, &RoutedSignal::isPlayingChanged, &RoutedSignal::busyChanged,
+           &RoutedSignal::statusChanged, &RoutedSignal::selectionChanged, &RoutedSignal::channelAChanged,
+           &RoutedSignal::channelBChanged, &RoutedSignal::referenceOutputChanged,
+           &RoutedSignal::sendReferenceChanged);
     refresh();
 }
 
 QString SignalLabView::category(SignalKind kind) {
     switch (kind) {
-    case SignalKind::pink:
-    case SignalKind::white:
-    case SignalKind::brown:
-        return QStringLiteral("Noise");
-    case SignalKind::logSweep:
-    case SignalKind::linearSweep:
-        return QStringLiteral("Sweep");
-    default:
-        return QStringLiteral("Tone");
+        case SignalKind::pink:
+        case SignalKind::white:
+        case SignalKind::brown:
+            return QStringLiteral("Noise");
+        case SignalKind::logSweep:
+        case SignalKind::linearSweep:
+            return QStringLiteral("Sweep");
+        default:
+            return QStringLiteral("Tone");
     }
 }
 
@@ -163,19 +165,16 @@ void SignalLabView::chooseFamily(const QString& family) {
     stopSignal();
     SignalSettings next = signal_.get();
     if (category(next.kind) != family_) {
-        next.kind = family_ == QLatin1String("Noise") ? SignalKind::pink
+        next.kind = family_ == QLatin1String("Noise")  ? SignalKind::pink
                     : family_ == QLatin1String("Tone") ? SignalKind::sine
-                                                         : SignalKind::logSweep;
+                                                       : SignalKind::logSweep;
         writeSignal(next);
     }
     refresh();
 }
 
 void SignalLabView::chooseKind(SignalKind kind) {
-    SignalSettings next = signal_.get();
-    next.kind = kind;
-    writeSignal(next);
-    refresh();
+    edit([kind](SignalSettings& s) { s.kind = kind; });
 }
 
 void SignalLabView::choosePreset(const SignalPreset& preset) {
@@ -188,25 +187,28 @@ void SignalLabView::choosePreset(const SignalPreset& preset) {
 
 void SignalLabView::chooseBand(const Band& band) {
     stopSignal();
-    SignalSettings next = signal_.get();
-    next.hp = band.hp;
-    next.lp = band.lp;
-    next.filtered = band.filtered;
-    writeSignal(next);
-    refresh();
+    edit([&band](SignalSettings& s) {
+        s.hp = band.hp;
+        s.lp = band.lp;
+        s.filtered = band.filtered;
+    });
 }
 
 void SignalLabView::chooseQuickFrequency(double hz) {
-    SignalSettings next = signal_.get();
-    next.frequency = hz;
-    writeSignal(next);
-    refresh();
+    edit([hz](SignalSettings& s) { s.frequency = hz; });
 }
 
 void SignalLabView::chooseInterfaceMode(bool on) {
     if (on == interfaceMode_.get()) return;
     interfaceMode_.set(on);
     stopSignal();
+    refresh();
+}
+
+void SignalLabView::edit(const std::function<void(SignalSettings&)>& change) {
+    SignalSettings next = signal_.get();
+    change(next);
+    writeSignal(next);
     refresh();
 }
 
@@ -266,9 +268,8 @@ QWidget* SignalLabView::buildSignalCard() {
     type_->setObjectName(QStringLiteral("type"));
     type_->setAccessibleName(QStringLiteral("Type"));
     type_->setFont(QVStyle::font(QVText::Body));
-    connect(type_, &QComboBox::activated, this, [this](int index) {
-        chooseKind(static_cast<SignalKind>(type_->itemData(index).toInt()));
-    });
+    connect(type_, &QComboBox::activated, this,
+            [this](int index) { chooseKind(static_cast<SignalKind>(type_->itemData(index).toInt())); });
     card->add(type_);
 
     noise_ = buildNoiseControls();
@@ -320,7 +321,8 @@ QWidget* SignalLabView::buildToneControls() {
     auto* dualColumn = new QVBoxLayout(dual_);
     dualColumn->setContentsMargins(0, 0, 0, 0);
     dualColumn->setSpacing(QVCard::kSpacing);
-    dualColumn->addWidget(number(QStringLiteral("Second tone"), &SignalSettings::frequency2, QStringLiteral("Hz")));
+    dualColumn->addWidget(
+        number(QStringLiteral("Second tone"), &SignalSettings::frequency2, QStringLiteral("Hz")));
     auto* balanceRow = new QHBoxLayout;
     balanceRow->addWidget(caption(QStringLiteral("A")));
     balance_ = new QSlider(Qt::Horizontal);
@@ -328,9 +330,7 @@ QWidget* SignalLabView::buildToneControls() {
     balance_->setAccessibleName(QStringLiteral("Balance"));
     balance_->setRange(0, kBalanceSteps);
     connect(balance_, &QSlider::valueChanged, this, [this](int step) {
-        SignalSettings next = signal_.get();
-        next.balance = double(step) / kBalanceSteps;
-        writeSignal(next);
+        edit([step](SignalSettings& s) { s.balance = double(step) / kBalanceSteps; });
     });
     balanceRow->addWidget(balance_, 1);
     balanceRow->addWidget(caption(QStringLiteral("B")));
@@ -398,9 +398,11 @@ QWidget* SignalLabView::buildOutputCard() {
     connect(referenceOutput_, &Stepper::stepped, &routed_, &RoutedSignal::setReferenceOutput);
     dualHint_ = caption(QStringLiteral("Solo A or B for reference measurement"), ScreenColors::orange());
     dualHint_->setObjectName(QStringLiteral("dualHint"));
-    for (QWidget* w : std::initializer_list<QWidget*>{channelA_, channelB_, sendReference_, referenceOutput_, dualHint_})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{channelA_, channelB_, sendReference_, referenceOutput_, dualHint_})
         channelColumn->addWidget(w);
-    auto* group = new Disclosure(QStringLiteral("Channel routing"), channels, QVStyle::font(QVText::Body), 12);
+    auto* group =
+        new Disclosure(QStringLiteral("Channel routing"), channels, QVStyle::font(QVText::Body), 12);
     group->setObjectName(QStringLiteral("channelRouting"));
     routing->addWidget(group);
 
@@ -412,7 +414,8 @@ QWidget* SignalLabView::buildOutputCard() {
     card->add(interfaceControls_);
 
     // Stereo: the player's channel.
-    channel_ = new SegmentedPicker(QStringLiteral("Channel"), {{"L", "Left"}, {"L + R", "Both"}, {"R", "Right"}});
+    channel_ =
+        new SegmentedPicker(QStringLiteral("Channel"), {{"L", "Left"}, {"L + R", "Both"}, {"R", "Right"}});
     channel_->setObjectName(QStringLiteral("channel"));
     connect(channel_, &SegmentedPicker::chosen, &audio_, &AudioController::setRoute);
     card->add(channel_);
@@ -430,12 +433,8 @@ QWidget* SignalLabView::buildFiltersCard() {
 
     filtered_ = switchBox(QStringLiteral("HP / LP"), groupFont);
     filtered_->setObjectName(QStringLiteral("filtered"));
-    connect(filtered_, &QCheckBox::clicked, this, [this](bool on) {
-        SignalSettings next = signal_.get();
-        next.filtered = on;
-        writeSignal(next);
-        refresh();
-    });
+    connect(filtered_, &QCheckBox::clicked, this,
+            [this](bool on) { edit([on](SignalSettings& s) { s.filtered = on; }); });
     column->addWidget(filtered_);
 
     corners_ = new QWidget;
@@ -457,16 +456,13 @@ QWidget* SignalLabView::buildFiltersCard() {
 }
 
 QVNumber* SignalLabView::number(const QString& title, double SignalSettings::*field, const QString& unit) {
-    QVBinding<double> binding{[this, field] { return signal_.get().*field; },
-                              [this, field](const double& value) {
-                                  SignalSettings next = signal_.get();
-                                  next.*field = value;
-                                  writeSignal(next);
-                              }};
+    // Another field may show the same value ("Duration" and "Cycle"), and edits move the band highlight:
+    // each edit shows the whole page again.
+    QVBinding<double> binding{
+        [this, field] { return signal_.get().*field; },
+        [this, field](const double& value) { edit([&](SignalSettings& s) { s.*field = value; }); }};
     auto* n = new QVNumber(title, std::move(binding), unit);
     n->setObjectName(title);
-    // Another field may show the same value ("Duration" and "Cycle"), and edits move the band highlight.
-    connect(n, &QVNumber::committed, this, &SignalLabView::refresh);
     numbers_.push_back(n);
     return n;
 }
@@ -510,7 +506,8 @@ void SignalLabView::refresh() {
         balance_->setValue(int(std::lround(std::clamp(s.balance, 0.0, 1.0) * kBalanceSteps)));
     }
 
-    playButton_->setTitle(isActive ? QStringLiteral("Stop signal") : QStringLiteral("Play ") + kindText(s.kind).toLower());
+    playButton_->setTitle(isActive ? QStringLiteral("Stop signal")
+                                   : QStringLiteral("Play ") + kindText(s.kind).toLower());
     playButton_->setIconName(isActive ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"));
     playButton_->setEnabled(!audio_.busy() && !routed_.busy());
 

@@ -15,6 +15,7 @@
 // Main thread only. The four models outlive the page.
 #include <QString>
 #include <array>
+#include <functional>
 #include <vector>
 
 #include "QVBinding.h"
@@ -57,7 +58,8 @@ public:
     static constexpr std::array<double, 4> kQuickFrequencies{63, 100, 1000, 10000};
 
     SignalLabView(QVBinding<SignalSettings> signal, QVBinding<bool> interfaceMode, AudioController& audio,
-                  RoutedSignal& routed, VoiceRenderer& voice, MicAnalyzer& analyzer, QWidget* parent = nullptr);
+                  RoutedSignal& routed, VoiceRenderer& voice, MicAnalyzer& analyzer,
+                  QWidget* parent = nullptr);
 
     // "Noise" for pink, white and brown, "Sweep" for the two sweeps, "Tone" for every other kind.
     static QString category(SignalKind kind);
@@ -97,6 +99,8 @@ private:
 
     // Writes the settings; a change of kind stops both paths.
     void writeSignal(const SignalSettings& next);
+    // Applies `change` to a copy of the settings, writes it and shows the result.
+    void edit(const std::function<void(SignalSettings&)>& change);
     // Shows the models' and the bindings' current state. Runs no change rule.
     void refresh();
 

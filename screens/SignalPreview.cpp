@@ -13,15 +13,15 @@ enum class Shape { noise, sweep, sine };
 
 Shape shapeOf(SignalKind kind) {
     switch (kind) {
-    case SignalKind::pink:
-    case SignalKind::white:
-    case SignalKind::brown:
-        return Shape::noise;
-    case SignalKind::logSweep:
-    case SignalKind::linearSweep:
-        return Shape::sweep;
-    default:
-        return Shape::sine;
+        case SignalKind::pink:
+        case SignalKind::white:
+        case SignalKind::brown:
+            return Shape::noise;
+        case SignalKind::logSweep:
+        case SignalKind::linearSweep:
+            return Shape::sweep;
+        default:
+            return Shape::sine;
     }
 }
 
@@ -56,17 +56,17 @@ std::vector<QPointF> SignalPreview::points(SignalKind kind, QSizeF size) {
         const double t = double(i) / kSegments;
         double v = 0;
         switch (shape) {
-        case Shape::noise:
-            // A fixed irregular line: the same every time, no random numbers.
-            v = std::sin(2.8 * i) * std::sin(0.31 * i);
-            break;
-        case Shape::sweep:
-            // The local rate climbs from the plain sine's to seven times it: 16 periods in all.
-            v = std::sin((i / 80.0 + 1) * 8 * pi * t);
-            break;
-        case Shape::sine:
-            v = std::sin(8 * pi * t);  // four periods across the width
-            break;
+            case Shape::noise:
+                // A fixed irregular line: the same every time, no random numbers.
+                v = std::sin(2.8 * i) * std::sin(0.31 * i);
+                break;
+            case Shape::sweep:
+                // The local rate climbs from the plain sine's to seven times it: 16 periods in all.
+                v = std::sin((i / 80.0 + 1) * 8 * pi * t);
+                break;
+            case Shape::sine:
+                v = std::sin(8 * pi * t);  // four periods across the width
+                break;
         }
         line.emplace_back(w * t, h / 2 - 0.32 * h * v);
     }

@@ -1,4 +1,6 @@
 // The Channel checks page on the real models over the virtual device.
+#include "ChannelChecksView.h"
+
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -9,7 +11,6 @@
 #include <QThreadPool>
 #include <cmath>
 
-#include "ChannelChecksView.h"
 #include "QVAction.h"
 #include "ScreenTesting.h"
 #include "SoundModels.h"
@@ -20,7 +21,8 @@ namespace {
 class IntegerSpeech final : public SpeechSynthesizer {
 public:
     Status write(const SpeechUtterance&, const BufferHandler& onBuffer) override {
-        SpeechBuffer buffer{.format = *AudioFormat::standard(22050, 1), .frameLength = 256, .floatChannelData = nullptr};
+        SpeechBuffer buffer{
+            .format = *AudioFormat::standard(22050, 1), .frameLength = 256, .floatChannelData = nullptr};
         onBuffer(buffer);
         return {};
     }
@@ -50,7 +52,9 @@ protected:
         QWidget* box = child("flashBox");
         return box->grab().toImage().pixelColor(box->width() / 8, box->height() / 2);
     }
-    bool speaking() { return QTest::qWaitFor([&] { return !m.voice->working(); }, 30000); }
+    bool speaking() {
+        return QTest::qWaitFor([&] { return !m.voice->working(); }, 30000);
+    }
 
     SoundModels m;
     ChannelChecksView view;
@@ -101,7 +105,8 @@ TEST_F(ChannelChecks, NoiseChecksSetRouteAndPingPongAndStopTheRest) {
     EXPECT_EQ(m.audio->route(), "Right");
 
     m.audio->stop();
-    for (const char* name : {"left", "right", "pingPong"}) EXPECT_FALSE(child<QVAction>(name)->prominent()) << name;
+    for (const char* name : {"left", "right", "pingPong"})
+        EXPECT_FALSE(child<QVAction>(name)->prominent()) << name;
 }
 
 TEST_F(ChannelChecks, IntervalSliderAndReadOut) {

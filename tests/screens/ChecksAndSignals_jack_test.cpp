@@ -38,7 +38,8 @@ std::uint32_t idOf(const std::string& name) {
 // Records `channels` capture ports of the interface for `frames` frames while the event loop runs (the
 // player's tick needs it).
 std::unique_ptr<LoopbackRecorder> record(int channels, std::int64_t frames) {
-    auto recorder = std::make_unique<LoopbackRecorder>(AudioHardware::system(), idOf(interfaceName), frames, channels);
+    auto recorder =
+        std::make_unique<LoopbackRecorder>(AudioHardware::system(), idOf(interfaceName), frames, channels);
     if (!recorder->bound() || !recorder->start()) return nullptr;
     if (!QTest::qWaitFor([&] { return recorder->full(); }, 30000)) return nullptr;
     recorder->stop();
@@ -136,14 +137,15 @@ TEST_F(PagesThroughJack, PingPongAlternatesAtTheSetInterval) {
     // Late switches shorten one side and lengthen the next: on average the sides keep the interval.
     EXPECT_NEAR(total / double(runs.size()), 0.5, 0.015);
     const auto mixed = std::count(sides.begin(), sides.end(), -1);
-    EXPECT_LE(mixed, 2 * std::ptrdiff_t(runs.size()) + 2) << "only the windows holding a switch sound on both";
+    EXPECT_LE(mixed, 2 * std::ptrdiff_t(runs.size()) + 2)
+        << "only the windows holding a switch sound on both";
 }
 
 TEST_F(PagesThroughJack, RoutedPinkNoiseFromTheSignalsPageReachesTheChosenOutputs) {
     SignalSettings settings;
     bool interfaceMode = false;
-    SignalLabView view(QVBinding<SignalSettings>::of(settings), QVBinding<bool>::of(interfaceMode), *audio, *routed,
-                       *voice, *analyzer);
+    SignalLabView view(QVBinding<SignalSettings>::of(settings), QVBinding<bool>::of(interfaceMode), *audio,
+                       *routed, *voice, *analyzer);
     view.findChild<SegmentedPicker*>("output")->segment("Interface")->click();
     ASSERT_TRUE(interfaceMode);
     view.findChild<SegmentedPicker*>("speakers")->segment("A + B")->click();

@@ -1,5 +1,7 @@
 // The Signals page on the real models over the virtual device: what each control stops, what it
 // changes, and when the page counts as playing.
+#include "SignalLabView.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -14,9 +16,8 @@
 #include "QVAction.h"
 #include "QVBadge.h"
 #include "ScreenControls.h"
-#include "SignalLabView.h"
-#include "SignalRenderer.h"
 #include "ScreenTesting.h"
+#include "SignalRenderer.h"
 #include "SoundModels.h"
 
 namespace {
@@ -29,8 +30,9 @@ protected:
     }
 
     void build() {
-        view = std::make_unique<SignalLabView>(QVBinding<SignalSettings>::of(settings), QVBinding<bool>::of(interfaceMode),
-                                               *m.audio, *m.routed, *m.voice, *m.analyzer);
+        view = std::make_unique<SignalLabView>(QVBinding<SignalSettings>::of(settings),
+                                               QVBinding<bool>::of(interfaceMode), *m.audio, *m.routed,
+                                               *m.voice, *m.analyzer);
     }
     template <typename T = QWidget>
     T* child(const char* name) const {
@@ -140,7 +142,8 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     EXPECT_EQ(play->title(), "Play pink noise");
 
     // A reference track on the player is not the generator; Play replaces it with the signal.
-    const QFileInfo file(QString::fromStdString(*SignalRenderer::make({.kind = SignalKind::sine, .seconds = 1})));
+    const QFileInfo file(
+        QString::fromStdString(*SignalRenderer::make({.kind = SignalKind::sine, .seconds = 1})));
     m.audio->local(ReferenceTrack{.title = "Track", .filename = file.fileName()}, file.absolutePath());
     ASSERT_TRUE(m.settle());
     ASSERT_TRUE(m.audio->playing());

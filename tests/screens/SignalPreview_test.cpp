@@ -1,10 +1,10 @@
+#include "SignalPreview.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QPainter>
 #include <cmath>
-
-#include "SignalPreview.h"
 
 namespace {
 
