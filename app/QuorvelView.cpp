@@ -1,0 +1,190 @@
+#include "QuorvelView.h"
+
+#include <QEvent>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "AppleMusicBrowser.h"
+#include "LibraryStore.h"
+#include "MeasurementStore.h"
+#include "TransportBar.h"
+#include "UserGuideView.h"
+
+QuorvelView::QuorvelView(QWidget* parent) : QWidget(parent), chooser_(&QuorvelView::chooseFiles) {
+    setObjectName(QStringLiteral("quorvelView"));
+    setWindowTitle(QStringLiteral("Quorvel"));
+    setMinimumSize(kMinWidth, kMinHeight);
+    createModels();
+    connectRules();
+    buildFrame();
+}
+
+QuorvelView::~QuorvelView() { shutDown(); }
+
+void QuorvelView::createModels() {
+    library_ = std::make_unique<LibraryStore>();
+    music_ = std::make_unique<AppleMusicBrowser>();
+    measurements_ = std::make_unique<MeasurementStore>();
+}
+
+void QuorvelView::connectRules() {}
+
+// --- view state ---
+
+void QuorvelView::setSignal(const SignalSettings& signal) {
+    if (signal == signal_) return;
+    signal_ = signal;
+    emit signalChanged();
+}
+
+void QuorvelView::setTool(QuorvelTool tool) {
+    if (tool == tool_) return;
+    tool_ = tool;
+    showPage();
+    emit toolChanged();
+}
+
+void QuorvelView::setInterfaceMode(bool on) {
+    if (on == interfaceMode_) return;
+    interfaceMode_ = on;
+    emit interfaceModeChanged();
+}
+
+void QuorvelView::setImporting(bool on) {
+    if (on == importing_) return;
+    importing_ = on;
+    emit importingChanged();
+    // The chooser runs from the event loop, not inside the caller's own handler.
+    if (on) QTimer::singleShot(0, this, &QuorvelView::runImporter);
+}
+
+void QuorvelView::setShowingGuide(bool on) {
+    if (on == showingGuide_) return;
+    showingGuide_ = on;
+    emit showingGuideChanged();
+    if (on) {
+        presentGuide();
+    } else if (guide_) {
+        guide_->close();
+    }
+}
+
+void QuorvelView::setShowingError(bool on) {
+    if (on == showingError_) return;
+    showingError_ = on;
+    emit showingErrorChanged();
+    if (on) {
+        presentError();
+    } else if (alert_) {
+        alert_->close();
+    }
+}
+
+// --- operations ---
+
+void QuorvelView::stopAll() {}
+
+void QuorvelView::play(const ReferenceTrack& track) { (void)track; }
+
+// --- file importer ---
+
+void QuorvelView::setFileChooser(FileChooser chooser) {
+    chooser_ = chooser ? std::move(chooser) : FileChooser(&QuorvelView::chooseFiles);
+}
+
+QStringList QuorvelView::importFilters() {
+    // Extensions of the audio types the audio-file layer reads; the library checks the contents itself.
+    const QString audio = QStringLiteral(
+        "*.wav *.wave *.aif *.aiff *.aifc *.caf *.flac *.ogg *.oga *.opus *.mp3 *.w64 *.rf64 *.au *.snd "
+        "*.wv *.WAV *.WAVE *.AIF *.AIFF *.AIFC *.CAF *.FLAC *.OGG *.OGA *.OPUS *.MP3 *.W64 *.RF64 *.AU *.SND "
+        "*.WV");
+    const QString lists = QStringLiteral("*.m3u *.m3u8 *.M3U *.M3U8");
+    return {QStringLiteral("Audio files and playlists (%1 %2)").arg(audio, lists),
+            QStringLiteral("Audio files (%1)").arg(audio), QStringLiteral("Playlists (%1)").arg(lists),
+            QStringLiteral("All files (*)")};
+}
+
+Result<QStringList> QuorvelView::chooseFiles(QWidget* parent) {
+    QFileDialog dialog(parent, QStringLiteral("Import audio files or playlists"));
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setNameFilters(importFilters());
+    if (dialog.exec() != QDialog::Accepted) return QStringList{};
+    return dialog.selectedFiles();
+}
+
+void QuorvelView::runImporter() {
+    if (!importing_ || shutDown_) return;
+    const Result<QStringList> chosen = chooser_(this);
+    if (!chosen) {
+        library_->setMessage(QString::fromStdString(chosen.error().description));
+    } else if (!chosen->isEmpty()) {
+        library_->importFiles(*chosen);
+    }
+    setImporting(false);
+}
+
+// --- guide and alert ---
+
+void QuorvelView::presentGuide() {
+    if (guide_) return;
+    guide_ = UserGuideView::present(this);
+    connect(guide_, &QDialog::finished, this, [this] { setShowingGuide(false); });
+}
+
+QString QuorvelView::errorMessage() const { return {}; }
+
+void QuorvelView::presentError() {
+    if (alert_) return;
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Playback problem"), errorMessage(),
+                                QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("playbackProblem"));
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(static_cast<QAbstractButton*>(ok));
+    alert_ = box;
+    connect(box, &QDialog::finished, this, [this] { setShowingError(false); });
+    box->open();
+}
+
+// --- background and shut-down ---
+
+void QuorvelView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) noteWindowState();
+}
+
+void QuorvelView::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    noteWindowState();
+}
+
+void QuorvelView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    noteWindowState();
+}
+
+void QuorvelView::noteWindowState() {
+    if (!isWindow() || shutDown_) return;
+    const bool background = isMinimized() || !isVisible();
+    if (background == inBackground_) return;
+    inBackground_ = background;
+    if (background) stopAll();
+}
+
+void QuorvelView::shutDown() {
+    if (shutDown_) return;
+    shutDown_ = true;
+    // Pages and sheets go first: they hold references to the models.
+    delete guide_;
+    delete alert_;
+    const QList<QWidget*> children = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    qDeleteAll(children);
+    page_ = nullptr;
+    transport_ = nullptr;
+}
