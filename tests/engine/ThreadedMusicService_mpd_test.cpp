@@ -57,18 +57,6 @@ TEST_F(ServiceTest, PlayerCallsReachTheServerInOrder) {
     EXPECT_EQ(state().status, PlaybackStatus::stopped);
 }
 
-TEST_F(ServiceTest, PreparingAnUnknownSongFailsAndNothingQueuedFails) {
-    ThreadedMusicService fresh{std::make_shared<MpdMusicClient>(MpdMusicClient::fromEnvironment())};
-    Status nothing = await<Status>([&](auto done) { fresh.prepareToPlay(&context, done); });
-    EXPECT_FALSE(nothing.ok());
-    Song unknown = song("songs/yesterday.wav");
-    unknown.id = "songs/gone.wav";
-    service.setQueue(unknown);
-    Status refused = await<Status>([&](auto done) { service.prepareToPlay(&context, done); });
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error().domain, "mpd");
-}
-
 TEST_F(ServiceTest, CompletionsForAGoneContextAreDropped) {
     bool called = false;
     auto gone = std::make_unique<QObject>();

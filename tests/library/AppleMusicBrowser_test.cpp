@@ -45,15 +45,6 @@ struct BrowserTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(BrowserTest, StartsIdleAndUnconnected) {
-    EXPECT_TRUE(browser.songs().empty());
-    EXPECT_TRUE(browser.playlists().empty());
-    EXPECT_EQ(browser.message(), "Connect to browse your library or search Apple Music.");
-    EXPECT_FALSE(browser.connected());
-    EXPECT_FALSE(browser.isLoading());
-    EXPECT_FALSE(browser.importingPlaylistID());
-}
-
 TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
     QSignalSpy loading(&browser, &AppleMusicBrowser::isLoadingChanged);
     startConnect();
@@ -79,25 +70,6 @@ TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
     EXPECT_EQ(browser.message(), "Connected · 7 playlists. Choose Import to add one to Quorvel.");
     EXPECT_EQ(loading.count(), 2);
     EXPECT_EQ(connectsEnded, 2);
-}
-
-TEST_F(BrowserTest, AnAbsentNextBatchEndsTheList) {
-    startConnect();
-    service.release("authorization", MusicAuthorizationStatus::authorized);
-    service.release("playlists", Batch(batchOf({"Only"}, 1)));
-    service.release("nextPlaylists", NextBatch(std::optional<PlaylistBatch>()));
-    EXPECT_EQ(names(browser), std::vector<std::string>{"Only"});
-    // One playlist still reads "playlists".
-    EXPECT_EQ(browser.message(), "Connected · 1 playlists. Choose Import to add one to Quorvel.");
-}
-
-TEST_F(BrowserTest, EmptyLibraryConnectsWithItsOwnMessage) {
-    connectWith({});
-    EXPECT_TRUE(browser.connected());
-    EXPECT_TRUE(browser.playlists().empty());
-    EXPECT_EQ(browser.message(),
-              "Connected. No playlists are available in this device's Music library. Add or sync a playlist in "
-              "Music, then tap Refresh playlists.");
 }
 
 TEST_F(BrowserTest, RefusedAccessKeepsTheEarlierList) {
@@ -187,16 +159,6 @@ TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
     service.release("search", Songs(serviceError("late failure")));
     service.release("authorization", MusicAuthorizationStatus::denied);
     EXPECT_EQ(browser.message(), "late failure");  // the older refusal came after the newer failure
-}
-
-TEST_F(BrowserTest, SearchRunsBesideALoad) {
-    startConnect();
-    browser.search("beside");
-    service.release("authorization", MusicAuthorizationStatus::authorized, 1);
-    service.release("search", Songs(std::vector<Song>{makeSong("b.wav", "Beside", "X")}));
-    EXPECT_EQ(browser.songs().size(), 1u);
-    EXPECT_TRUE(browser.isLoading());
-    EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
 }
 
 namespace {
@@ -305,11 +267,3 @@ TEST_F(ImportTest, FailedFetchOrSaveReportsAndFreesTheImport) {
     EXPECT_FALSE(browser.importingPlaylistID());
 }
 
-TEST_F(ImportTest, ImportIsRefusedWhileLoading) {
-    startConnect();
-    startImport();
-    EXPECT_EQ(imported, false);
-    EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
-    EXPECT_FALSE(browser.importingPlaylistID());
-    EXPECT_EQ(service.pendingCount("tracks"), 0);
-}
