@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QLabel>
 
+#include <cmath>
+
+#include "AudioFile.h"
 #include "AudioHardware.h"
 #include "QVStyle.h"
 
@@ -29,7 +32,11 @@ QuorvelView& AppTest::open() {
 }
 
 void AppTest::settle() {
-    for (int i = 0; i < 3; ++i) QApplication::processEvents();
+    for (int i = 0; i < 3; ++i) {
+        QApplication::processEvents();
+        // Outside a running event loop deleteLater() waits for an explicit flush.
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 void AppTest::savePng(const QString& name) {
@@ -39,3 +46,17 @@ void AppTest::savePng(const QString& name) {
 }
 
 QString AppTest::transportStatus() { return view->findChild<QLabel*>(QStringLiteral("transportStatus"))->text(); }
+
+void writeTone(const QString& path, double seconds) {
+    const auto format = AudioFormat::standard(48000, 2);
+    ASSERT_TRUE(format);
+    const auto frames = std::int64_t(seconds * 48000);
+    AudioBuffer buffer(*format, frames);
+    buffer.setFrameLength(frames);
+    for (std::int64_t i = 0; i < frames; ++i)
+        buffer.channel(0)[i] = buffer.channel(1)[i] = float(0.25 * std::sin(2 * M_PI * 1000 * double(i) / 48000));
+    auto writer = AudioFileWriter::create(path.toStdString(), *format);
+    ASSERT_TRUE(writer);
+    ASSERT_TRUE(writer->write(buffer));
+    ASSERT_TRUE(writer->close());
+}

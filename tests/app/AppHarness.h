@@ -29,3 +29,6 @@ protected:
 private:
     std::shared_ptr<AudioSystem> previous_;
 };
+
+// Writes a short stereo WAV file (a quiet tone) at `path`.
+void writeTone(const QString& path, double seconds = 0.25);
