@@ -1,16 +1,24 @@
 #include "QuorvelView.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QThreadPool>
 #include <QTimer>
 
 #include "AppleMusicBrowser.h"
 #include "LibraryStore.h"
 #include "MeasurementStore.h"
+#include "RoutedSignal.h"
 #include "TransportBar.h"
 #include "UserGuideView.h"
+
+namespace {
+// Longest wait at shut-down for background renders and analyses; each takes well under a second.
+constexpr int kShutDownWaitMS = 10000;
+}  // namespace
 
 QuorvelView::QuorvelView(QWidget* parent) : QWidget(parent), chooser_(&QuorvelView::chooseFiles) {
     setObjectName(QStringLiteral("quorvelView"));
@@ -27,9 +35,25 @@ void QuorvelView::createModels() {
     library_ = std::make_unique<LibraryStore>();
     music_ = std::make_unique<AppleMusicBrowser>();
     measurements_ = std::make_unique<MeasurementStore>();
+    routed_ = std::make_unique<RoutedSignal>();
 }
 
-void QuorvelView::connectRules() {}
+// The models emit their change signals only when a value really changes, so each rule runs once per
+// change and never for the value the model started with.
+void QuorvelView::connectRules() {
+    RoutedSignal* routed = routed_.get();
+    connect(routed, &RoutedSignal::levelChanged, this, &QuorvelView::levelChanged);
+    for (auto wiring : {&RoutedSignal::selectionChanged, &RoutedSignal::channelAChanged,
+                        &RoutedSignal::channelBChanged, &RoutedSignal::sendReferenceChanged,
+                        &RoutedSignal::referenceOutputChanged})
+        connect(routed, wiring, this, &QuorvelView::routingChanged);
+}
+
+void QuorvelView::levelChanged() {}
+
+void QuorvelView::routingChanged() {
+    routed_->stop();
+}
 
 // --- view state ---
 
@@ -84,9 +108,14 @@ void QuorvelView::setShowingError(bool on) {
 
 // --- operations ---
 
-void QuorvelView::stopAll() {}
+void QuorvelView::stopAll() {
+    routed_->stop();
+}
 
-void QuorvelView::play(const ReferenceTrack& track) { (void)track; }
+void QuorvelView::play(const ReferenceTrack& track) {
+    (void)track;
+    routed_->stop();
+}
 
 // --- file importer ---
 
@@ -180,7 +209,15 @@ void QuorvelView::noteWindowState() {
 void QuorvelView::shutDown() {
     if (shutDown_) return;
     shutDown_ = true;
-    // Pages and sheets go first: they hold references to the models.
+    // Every stream stops before anything that feeds it goes, so no audio callback can reach freed memory;
+    // stopping also deletes the renders the models were playing.
+    stopAll();
+    // Renders still being made in the background would come back to objects that are gone and be left in
+    // the temporary folder: let them finish, and hand their results to the stopped models, which discard
+    // them and delete their files.
+    QThreadPool::globalInstance()->waitForDone(kShutDownWaitMS);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    // Pages and sheets go next: they hold references to the models, which go last, newest first.
     delete guide_;
     delete alert_;
     const QList<QWidget*> children = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);

@@ -35,6 +35,7 @@ class LibraryStore;
 class MeasurementStore;
 class QMessageBox;
 class QVBoxLayout;
+class RoutedSignal;
 class QWidget;
 class TransportBar;
 class UserGuideView;
@@ -56,6 +57,7 @@ public:
     LibraryStore& library() const { return *library_; }
     AppleMusicBrowser& music() const { return *music_; }
     MeasurementStore& measurements() const { return *measurements_; }
+    RoutedSignal& routed() const { return *routed_; }
 
     // View state. Each setter emits its signal only when the value changes.
     const SignalSettings& signal() const { return signal_; }
@@ -118,6 +120,10 @@ protected:
 private:
     void createModels();
     void connectRules();
+    // A change of the routed generator's output wiring: stop it, then restart the averaging.
+    void routingChanged();
+    // A change of a level: restart the averaging.
+    void levelChanged();
     void buildFrame();
     QWidget* buildHeader();
     QWidget* buildSidebar();
@@ -134,6 +140,7 @@ private:
     std::unique_ptr<LibraryStore> library_;
     std::unique_ptr<AppleMusicBrowser> music_;
     std::unique_ptr<MeasurementStore> measurements_;
+    std::unique_ptr<RoutedSignal> routed_;
 
     SignalSettings signal_;
     QuorvelTool tool_ = QuorvelTool::player;

@@ -14,6 +14,7 @@
 #include "QVStyle.h"
 #include "QuorvelView.h"
 #include "RoutePicker.h"
+#include "RoutedSignal.h"
 
 namespace {
 
@@ -117,6 +118,10 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
     levelRow->addWidget(route_);
     column->addLayout(levelRow);
 
+    RoutedSignal* routed = &view_.routed();
+    for (auto change : {&RoutedSignal::isPlayingChanged, &RoutedSignal::statusChanged, &RoutedSignal::busyChanged,
+                        &RoutedSignal::levelChanged})
+        connect(routed, change, this, &TransportBar::refresh);
     connect(&view_, &QuorvelView::toolChanged, this, &TransportBar::refresh);
     connect(&view_, &QuorvelView::interfaceModeChanged, this, &TransportBar::refresh);
     refresh();
@@ -134,17 +139,22 @@ QString TransportBar::statusText() const { return status_->text(); }
 
 QString TransportBar::shownLevelText() const { return level_->text(); }
 
-double TransportBar::levelTarget() const { return -30; }
+bool TransportBar::drivesRouted() const { return view_.tool() == QuorvelTool::signals_ && view_.interfaceMode(); }
 
-void TransportBar::setLevelTarget(double db) { (void)db; }
+double TransportBar::levelTarget() const { return drivesRouted() ? view_.routed().level() : -30; }
+
+void TransportBar::setLevelTarget(double db) {
+    if (drivesRouted()) view_.routed().setLevel(db);
+}
 
 void TransportBar::refresh() {
-    const bool sounding = false;
+    const RoutedSignal& routed = view_.routed();
+    const bool sounding = routed.isPlaying();
     statusIcon_ = sounding ? QStringLiteral("waveform") : QStringLiteral("waveform.circle");
     icon_->setPixmap(QVIcons::pixmap(statusIcon_, 18, QVStyle::accent(), devicePixelRatioF()));
-    status_->setText(QStringLiteral("Ready"));
+    status_->setText(routed.isPlaying() ? routed.status() : QStringLiteral("Ready"));
     error_->setVisible(false);
-    spinner_->setVisible(false);
+    spinner_->setVisible(routed.busy());
     playPause_->setEnabled(false);
 
     const bool music = false;

@@ -42,6 +42,8 @@ private:
 
     // Re-reads everything shown from the models and the view.
     void refresh();
+    // True where the slider drives the routed generator: the Signals page in interface mode.
+    bool drivesRouted() const;
     double levelTarget() const;
     void setLevelTarget(double db);
 

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QLabel>
 
 #include <cmath>
@@ -59,4 +61,15 @@ void writeTone(const QString& path, double seconds) {
     ASSERT_TRUE(writer);
     ASSERT_TRUE(writer->write(buffer));
     ASSERT_TRUE(writer->close());
+}
+
+bool waitUntil(const std::function<bool()>& done, double seconds) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > qint64(seconds * 1000)) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    return true;
 }

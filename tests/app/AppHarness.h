@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "QuorvelView.h"
@@ -32,3 +33,6 @@ private:
 
 // Writes a short stereo WAV file (a quiet tone) at `path`.
 void writeTone(const QString& path, double seconds = 0.25);
+
+// Runs the event loop until `done` holds or `seconds` have passed; returns whether it held.
+bool waitUntil(const std::function<bool()>& done, double seconds = 20);
