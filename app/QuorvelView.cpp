@@ -9,11 +9,15 @@
 #include <QTimer>
 
 #include "AppleMusicBrowser.h"
+#include "AudioController.h"
 #include "LibraryStore.h"
 #include "MeasurementStore.h"
+#include "MicAnalyzer.h"
+#include "RoutePicker.h"
 #include "RoutedSignal.h"
 #include "TransportBar.h"
 #include "UserGuideView.h"
+#include "VoiceRenderer.h"
 
 namespace {
 // Longest wait at shut-down for background renders and analyses; each takes well under a second.
@@ -33,7 +37,11 @@ QuorvelView::~QuorvelView() { shutDown(); }
 
 void QuorvelView::createModels() {
     library_ = std::make_unique<LibraryStore>();
+    // Ordinary playback goes to the output chosen with the transport's route button, remembered across runs.
+    audio_ = std::make_unique<AudioController>(AudioController::Setup{.outputDevice = RoutePicker::storedDeviceID()});
     music_ = std::make_unique<AppleMusicBrowser>();
+    voice_ = std::make_unique<VoiceRenderer>();
+    analyzer_ = std::make_unique<MicAnalyzer>();
     measurements_ = std::make_unique<MeasurementStore>();
     routed_ = std::make_unique<RoutedSignal>();
 }
@@ -42,6 +50,7 @@ void QuorvelView::createModels() {
 // change and never for the value the model started with.
 void QuorvelView::connectRules() {
     RoutedSignal* routed = routed_.get();
+    connect(audio_.get(), &AudioController::levelChanged, this, &QuorvelView::levelChanged);
     connect(routed, &RoutedSignal::levelChanged, this, &QuorvelView::levelChanged);
     for (auto wiring : {&RoutedSignal::selectionChanged, &RoutedSignal::channelAChanged,
                         &RoutedSignal::channelBChanged, &RoutedSignal::sendReferenceChanged,
@@ -49,10 +58,11 @@ void QuorvelView::connectRules() {
         connect(routed, wiring, this, &QuorvelView::routingChanged);
 }
 
-void QuorvelView::levelChanged() {}
+void QuorvelView::levelChanged() { analyzer_->invalidate(); }
 
 void QuorvelView::routingChanged() {
     routed_->stop();
+    analyzer_->invalidate();
 }
 
 // --- view state ---
@@ -109,12 +119,24 @@ void QuorvelView::setShowingError(bool on) {
 // --- operations ---
 
 void QuorvelView::stopAll() {
+    voice_->cancel();
     routed_->stop();
+    analyzer_->stop();
+    audio_->stop();
 }
 
 void QuorvelView::play(const ReferenceTrack& track) {
-    (void)track;
+    voice_->cancel();
     routed_->stop();
+    // Nothing measured before the track starts may be averaged with what follows.
+    analyzer_->invalidate();
+    if (track.musicID) {
+        analyzer_->stop();
+        audio_->playMusic(track);
+    } else {
+        // The controller stops what it played before; the outcome shows in its own status.
+        audio_->local(track, library_->root());
+    }
 }
 
 // --- file importer ---
@@ -163,7 +185,7 @@ void QuorvelView::presentGuide() {
     connect(guide_, &QDialog::finished, this, [this] { setShowingGuide(false); });
 }
 
-QString QuorvelView::errorMessage() const { return {}; }
+QString QuorvelView::errorMessage() const { return audio_->errorDetail().value_or(audio_->status()); }
 
 void QuorvelView::presentError() {
     if (alert_) return;
@@ -177,6 +199,10 @@ void QuorvelView::presentError() {
     box->setDefaultButton(ok);
     box->setEscapeButton(static_cast<QAbstractButton*>(ok));
     alert_ = box;
+    // The text follows the player while the alert is up: a detail cleared by Stop all gives way to the status.
+    const auto follow = [this, box] { box->setText(errorMessage()); };
+    connect(audio_.get(), &AudioController::errorDetailChanged, box, follow);
+    connect(audio_.get(), &AudioController::statusChanged, box, follow);
     connect(box, &QDialog::finished, this, [this] { setShowingError(false); });
     box->open();
 }

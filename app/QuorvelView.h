@@ -31,14 +31,17 @@
 #include "SignalSettings.h"
 
 class AppleMusicBrowser;
+class AudioController;
 class LibraryStore;
 class MeasurementStore;
+class MicAnalyzer;
 class QMessageBox;
 class QVBoxLayout;
 class RoutedSignal;
 class QWidget;
 class TransportBar;
 class UserGuideView;
+class VoiceRenderer;
 
 class QuorvelView : public QWidget {
     Q_OBJECT
@@ -55,7 +58,10 @@ public:
 
     // The model objects, in order of creation.
     LibraryStore& library() const { return *library_; }
+    AudioController& audio() const { return *audio_; }
     AppleMusicBrowser& music() const { return *music_; }
+    VoiceRenderer& voice() const { return *voice_; }
+    MicAnalyzer& analyzer() const { return *analyzer_; }
     MeasurementStore& measurements() const { return *measurements_; }
     RoutedSignal& routed() const { return *routed_; }
 
@@ -131,6 +137,7 @@ private:
     void runImporter();
     void presentGuide();
     void presentError();
+    // The alert's text: the player's error detail, else its status.
     QString errorMessage() const;
     // Runs Stop all when the window has just gone to the background (minimised or hidden).
     void noteWindowState();
@@ -138,7 +145,10 @@ private:
 
     // Declaration order is creation order; destruction runs the other way.
     std::unique_ptr<LibraryStore> library_;
+    std::unique_ptr<AudioController> audio_;
     std::unique_ptr<AppleMusicBrowser> music_;
+    std::unique_ptr<VoiceRenderer> voice_;
+    std::unique_ptr<MicAnalyzer> analyzer_;
     std::unique_ptr<MeasurementStore> measurements_;
     std::unique_ptr<RoutedSignal> routed_;
 

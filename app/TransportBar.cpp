@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "AudioController.h"
 #include "QVFormat.h"
 #include "QVIcons.h"
 #include "QVStyle.h"
@@ -78,10 +79,12 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
     connect(error_, &QToolButton::clicked, this, [this] { view_.setShowingError(true); });
     spinner_ = new Spinner;
     playPause_ = QVIcons::button(QStringLiteral("play.fill"), 18, QVStyle::primary(), QStringLiteral("Play or pause"));
+    playPause_->setProperty("symbol", QStringLiteral("play.fill"));
     playPause_->setFixedSize(30, 30);
     stop_ = QVIcons::button(QStringLiteral("stop.fill"), 18, QVStyle::primary(), QStringLiteral("Stop playback"));
     stop_->setFixedSize(30, 30);
     connect(stop_, &QToolButton::clicked, &view_, &QuorvelView::stopAll);
+    connect(playPause_, &QToolButton::clicked, this, [this] { view_.audio().togglePlayback(); });
     statusRow->addWidget(icon_);
     statusRow->addWidget(status_, 1);
     statusRow->addSpacing(8);
@@ -111,6 +114,7 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
     QVStyle::setText(musicVolume_, QVText::Caption, QVStyle::secondary());
     musicVolume_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     route_ = new RoutePicker;
+    connect(route_, &RoutePicker::chosen, this, [this](std::uint32_t id) { view_.audio().setOutputDevice(id); });
     route_->setFixedSize(30, 26);
     levelRow->addWidget(slider_, 1);
     levelRow->addWidget(level_);
@@ -118,6 +122,12 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
     levelRow->addWidget(route_);
     column->addLayout(levelRow);
 
+    AudioController* audio = &view_.audio();
+    for (auto change : {&AudioController::statusChanged, &AudioController::errorDetailChanged,
+                        &AudioController::busyChanged, &AudioController::playingChanged,
+                        &AudioController::isMusicSourceChanged, &AudioController::hasPlaybackChanged,
+                        &AudioController::levelChanged})
+        connect(audio, change, this, &TransportBar::refresh);
     RoutedSignal* routed = &view_.routed();
     for (auto change : {&RoutedSignal::isPlayingChanged, &RoutedSignal::statusChanged, &RoutedSignal::busyChanged,
                         &RoutedSignal::levelChanged})
@@ -141,23 +151,35 @@ QString TransportBar::shownLevelText() const { return level_->text(); }
 
 bool TransportBar::drivesRouted() const { return view_.tool() == QuorvelTool::signals_ && view_.interfaceMode(); }
 
-double TransportBar::levelTarget() const { return drivesRouted() ? view_.routed().level() : -30; }
+double TransportBar::levelTarget() const {
+    return drivesRouted() ? view_.routed().level() : view_.audio().level();
+}
 
 void TransportBar::setLevelTarget(double db) {
     if (drivesRouted()) view_.routed().setLevel(db);
+    else view_.audio().setLevel(db);
 }
 
 void TransportBar::refresh() {
+    const AudioController& audio = view_.audio();
     const RoutedSignal& routed = view_.routed();
-    const bool sounding = routed.isPlaying();
+    const bool sounding = routed.isPlaying() || audio.playing();
     statusIcon_ = sounding ? QStringLiteral("waveform") : QStringLiteral("waveform.circle");
     icon_->setPixmap(QVIcons::pixmap(statusIcon_, 18, QVStyle::accent(), devicePixelRatioF()));
-    status_->setText(routed.isPlaying() ? routed.status() : QStringLiteral("Ready"));
-    error_->setVisible(false);
-    spinner_->setVisible(routed.busy());
-    playPause_->setEnabled(false);
+    if (routed.isPlaying()) status_->setText(routed.status());
+    else if (audio.status() == QLatin1String("Stopped")) status_->setText(QStringLiteral("Ready"));
+    else status_->setText(audio.status());
+    status_->setToolTip(status_->text());
+    error_->setVisible(audio.errorDetail().has_value());
+    spinner_->setVisible(audio.busy() || routed.busy());
+    const QString playIcon = audio.playing() ? QStringLiteral("pause.fill") : QStringLiteral("play.fill");
+    if (playPause_->property("symbol").toString() != playIcon) {
+        playPause_->setIcon(QVIcons::icon(playIcon, QVStyle::primary()));
+        playPause_->setProperty("symbol", playIcon);
+    }
+    playPause_->setEnabled(audio.hasPlayback());
 
-    const bool music = false;
+    const bool music = audio.isMusicSource();
     slider_->setVisible(!music);
     level_->setVisible(!music);
     musicVolume_->setVisible(music);
