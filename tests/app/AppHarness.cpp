@@ -13,6 +13,9 @@
 #include "QVStyle.h"
 
 void AppTest::SetUp() {
+    // Apple Music requests go to a music server that is certainly not there (never a real one).
+    qputenv("MPD_HOST", "127.0.0.1");
+    qputenv("MPD_PORT", "1");
     QVStyle::apply();
     audio = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
         {.name = "Virtual Interface", .inputChannels = 4, .outputChannels = 4}});

@@ -7,7 +7,11 @@
 #include <QTest>
 
 #include "AppHarness.h"
+#include "AudioController.h"
 #include "LibraryStore.h"
+#include "MicAnalyzer.h"
+#include "RoutedSignal.h"
+#include "VoiceRenderer.h"
 #include "QVEmpty.h"
 #include "QVPage.h"
 #include "TestHome.h"
@@ -54,6 +58,16 @@ TEST_F(AppTest, FirstLaunchOpensThePlayerWithTheDefaultPlaylistAtTheSmallestSize
     EXPECT_EQ(view->library().playlists()[0].name, "My Quorvel");
     EXPECT_TRUE(view->library().playlists()[0].tracks.isEmpty());
     EXPECT_EQ(transportStatus(), "Ready");
+    EXPECT_EQ(view->transport()->statusIcon(), "waveform.circle");
+    EXPECT_EQ(view->transport()->shownLevelText(), "-30 dB");
+    EXPECT_EQ(view->analyzer().status(), "Microphone off");
+    EXPECT_FALSE(view->analyzer().running());
+    EXPECT_FALSE(view->audio().playing());
+    EXPECT_FALSE(view->audio().busy());
+    EXPECT_FALSE(view->audio().hasPlayback());
+    EXPECT_FALSE(view->routed().isPlaying());
+    EXPECT_FALSE(view->voice().working());
+    EXPECT_EQ(audio->runningEngines(), 0) << "nothing plays or captures at start";
     EXPECT_FALSE(view->importing());
     EXPECT_FALSE(view->showingGuide());
     EXPECT_FALSE(view->showingError());
