@@ -1,16 +1,19 @@
 // The cross-object rules of the root view, on the real models over the virtual audio system.
 #include <QAbstractButton>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QThreadPool>
 
 #include "AppHarness.h"
 #include "AudioController.h"
 #include "LibraryStore.h"
 #include "MicAnalyzer.h"
 #include "RoutedSignal.h"
+#include "TempFiles.h"
 #include "TestHome.h"
 #include "VoiceRenderer.h"
 #include "TransportBar.h"
@@ -379,7 +382,8 @@ TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
     EXPECT_EQ(alert->textFormat(), Qt::PlainText);
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons()[0]->text(), "OK");
-    savePng("alert-playback-problem");
+    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
+    alert->grab().save(QUORVEL_TEST_OUTPUT_DIR "/alert-playback-problem.png");
 
     // Stop all clears the detail under the open alert, which falls back to the status.
     view->stopAll();
@@ -389,4 +393,21 @@ TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
     settle();
     EXPECT_FALSE(view->showingError());
     EXPECT_FALSE(errorButton->isVisible());
+}
+
+TEST_F(RulesTest, ShutDownStopsEveryStreamAndLeavesNoRenderBehind) {
+    open();
+    const QDir temporary(QString::fromStdString(TempFiles::directory()));
+    const QStringList renders{"signal-*", "reference-*", "voice-*"};
+    startEverything();
+    // And a render still under way in the background.
+    view->audio().signal(SignalSettings{.kind = SignalKind::white, .seconds = 3});
+    ASSERT_TRUE(view->audio().busy());
+    EXPECT_GT(audio->runningEngines(), 0);
+
+    view.reset();
+    // Checked before any further event runs: after the window closes, the event loop never runs again.
+    EXPECT_EQ(audio->runningEngines(), 0);
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    EXPECT_EQ(temporary.entryList(renders, QDir::Files), QStringList{});
 }
