@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <random>
+#include <vector>
 #include <QThreadPool>
 
 #include "AppHarness.h"
@@ -28,13 +30,17 @@ QAbstractButton* transportButton(QuorvelView& view, const QString& accessibleNam
 
 }  // namespace
 
-// Uniform noise in ±0.3 as a function of the frame, so that any stretch can be reproduced delayed.
+// Seeded uniform noise in ±0.3 as a function of the frame, so that any stretch can be reproduced delayed.
+// Its period (2^18 frames) is twice the analyser's longest window, so no delay but the real one lines up.
 float noise(std::int64_t frame) {
-    std::uint64_t z = static_cast<std::uint64_t>(frame) + 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return static_cast<float>((static_cast<double>(z >> 11) / 9007199254740992.0 * 2.0 - 1.0) * 0.3);
+    static const std::vector<float> table = [] {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> uniform(-0.3f, 0.3f);
+        std::vector<float> t(std::size_t{1} << 18);
+        for (float& v : t) v = uniform(random);
+        return t;
+    }();
+    return table[static_cast<std::size_t>(frame) & (table.size() - 1)];
 }
 
 class RulesTest : public AppTest {
