@@ -162,6 +162,8 @@ Result<QStringList> QuorvelView::chooseFiles(QWidget* parent) {
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setNameFilters(importFilters());
+    // Qt's own dialog, so that it keeps the workspace's dark look whatever the desktop's theme.
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (dialog.exec() != QDialog::Accepted) return QStringList{};
     return dialog.selectedFiles();
 }

@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSlider>
@@ -197,12 +198,18 @@ TEST_F(RulesTest, StopAllStopsVoiceRoutedAnalyserPlayerInOrderFromButtonSpaceAnd
         EXPECT_EQ(transportStatus(), "Ready");
     }
 
-    // Space with a modifier is no Stop all.
+    // Space with a modifier is no Stop all, and a focused text field keeps its space.
     playRouted();
     playSignal();
     QTest::keyClick(view.get(), Qt::Key_Space, Qt::ShiftModifier);
     QTest::keyClick(view.get(), Qt::Key_Space, Qt::ControlModifier);
+    auto* field = new QLineEdit(view->currentPage());
+    field->show();
+    QApplication::setActiveWindow(view.get());
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Space);
     settle();
+    EXPECT_EQ(field->text(), " ");
     EXPECT_TRUE(view->routed().isPlaying());
     EXPECT_TRUE(view->audio().playing());
 }
