@@ -87,7 +87,9 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
 }  // namespace
 
 // Each tool's screen, with what it receives. A screen is built afresh every time its page is shown, and
-// it never creates model objects of its own kinds: it works on the view's.
+// it never creates model objects of its own kinds: it works on the view's. View state that a screen may
+// change reaches it as a binding (signalBinding(), interfaceModeBinding(), importingBinding()) or a
+// callback (play(), setTool()).
 QWidget* QuorvelView::screen(QuorvelTool tool) {
     switch (tool) {
     case QuorvelTool::player:  // library, audio, music, importing (two-way), play(track)

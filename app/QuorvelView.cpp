@@ -116,6 +116,18 @@ void QuorvelView::setShowingError(bool on) {
     }
 }
 
+QVBinding<SignalSettings> QuorvelView::signalBinding() {
+    return {[this] { return signal_; }, [this](const SignalSettings& v) { setSignal(v); }};
+}
+
+QVBinding<bool> QuorvelView::interfaceModeBinding() {
+    return {[this] { return interfaceMode_; }, [this](const bool& v) { setInterfaceMode(v); }};
+}
+
+QVBinding<bool> QuorvelView::importingBinding() {
+    return {[this] { return importing_; }, [this](const bool& v) { setImporting(v); }};
+}
+
 // --- operations ---
 
 void QuorvelView::stopAll() {

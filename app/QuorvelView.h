@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 
+#include "QVBinding.h"
 #include "QuorvelTool.h"
 #include "ReferenceTrack.h"
 #include "Result.h"
@@ -82,6 +83,12 @@ public:
     // True presents the "Playback problem" alert; it returns to false when the alert is dismissed.
     bool showingError() const { return showingError_; }
     void setShowingError(bool on);
+
+    // Two-way bindings to the view state that screens may change: the generator setting and the
+    // stereo/interface switch (Signals), the importer flag (Player). They stay valid as long as the view.
+    QVBinding<SignalSettings> signalBinding();
+    QVBinding<bool> interfaceModeBinding();
+    QVBinding<bool> importingBinding();
 
     // Stops every sound source and the capture: voice, routed generator, analyser, player, in that order.
     void stopAll();
