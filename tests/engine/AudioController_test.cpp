@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
@@ -479,4 +480,48 @@ TEST_F(AudioControllerTest, AppleMusicSongTakesOverTheTransportUntilStopped) {
     EXPECT_FALSE(controller->hasPlayback());
     EXPECT_EQ(std::count(music.log.begin(), music.log.end(), "pause"), 2);
     EXPECT_EQ(std::count(music.log.begin(), music.log.end(), "stop"), 1);
+}
+
+// Ordinary playback follows the output chosen with the route button, from its next start; a chosen
+// device that has gone falls back to the default output.
+TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone) {
+    auto system = std::make_shared<VirtualAudioSystem>(
+        std::vector<VirtualDevice>{VirtualDevice{.name = "default"}, VirtualDevice{.name = "chosen"}}, period);
+    for (const char* name : {"default", "chosen"}) system->connect(name, 0, 0, 0);
+    AudioHardware::install(system);
+    const auto devices = system->devices();
+    ASSERT_TRUE(devices.ok());
+    const std::uint32_t chosen = devices->at(1).id;
+
+    auto peakOn = [&](std::uint32_t device, auto&& play) {
+        auto recorder = system->makeEngine();
+        EXPECT_EQ(recorder->bindInput(device), 0);
+        float peak = 0;
+        recorder->installTap([&](const AudioInputBlock& b) {
+            for (std::int64_t i = 0; i < b.frameCount; ++i) peak = std::max(peak, std::abs(b.channels[0][i]));
+        });
+        EXPECT_TRUE(recorder->start());
+        play();
+        system->pump(8 * AudioEngine::tapBlockFrames);
+        recorder->stop();
+        return peak;
+    };
+
+    FakeMusicService music;
+    AudioController controller(AudioController::Setup{.music = &music});
+    controller.setLevel(0);
+    const SignalSettings tone{.kind = SignalKind::sine};
+    auto start = [&] {
+        controller.signal(tone);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+        ASSERT_TRUE(controller.playing()) << controller.status().toStdString();
+    };
+
+    QSettings().setValue(AudioController::outputDeviceKey, static_cast<qlonglong>(chosen));
+    EXPECT_GT(peakOn(chosen, start), 0.5f);
+    controller.stop();
+
+    QSettings().setValue(AudioController::outputDeviceKey, static_cast<qlonglong>(chosen ^ 0x5A5A5A5Au));
+    EXPECT_GT(peakOn(devices->at(0).id, start), 0.5f);
+    controller.stop();
 }
