@@ -8,6 +8,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "AlignView.h"
+#include "AnalyzerView.h"
+#include "ArraySetupView.h"
+
 #include "QVCard.h"
 #include "QVEmpty.h"
 #include "QVIcons.h"
@@ -20,6 +24,7 @@ namespace {
 // The page of a tool whose screen is not part of this build: its empty state, centred.
 QWidget* placeholder(QuorvelTool tool) {
     auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("placeholder"));
     page->setAutoFillBackground(true);
     auto* column = new QVBoxLayout(page);
     column->addStretch(1);
@@ -96,14 +101,14 @@ QWidget* QuorvelView::screen(QuorvelTool tool) {
         return placeholder(tool);
     case QuorvelTool::signals_:  // signal and interfaceMode (two-way), audio, routed, voice, analyzer
         return placeholder(tool);
-    case QuorvelTool::measure:  // analyzer
-        return placeholder(tool);
+    case QuorvelTool::measure:
+        return new AnalyzerView(*analyzer_);
     case QuorvelTool::checks:  // audio, routed, voice, analyzer
         return placeholder(tool);
-    case QuorvelTool::align:  // analyzer, measurements, and a way to the Measure page
-        return placeholder(tool);
-    case QuorvelTool::arrays:  // nothing
-        return placeholder(tool);
+    case QuorvelTool::align:
+        return new AlignView(*analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); });
+    case QuorvelTool::arrays:
+        return new ArraySetupView;
     case QuorvelTool::tools:
         return toolsPage();
     }

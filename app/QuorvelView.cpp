@@ -13,7 +13,6 @@
 #include "LibraryStore.h"
 #include "MeasurementStore.h"
 #include "MicAnalyzer.h"
-#include "RoutePicker.h"
 #include "RoutedSignal.h"
 #include "TransportBar.h"
 #include "UserGuideView.h"
@@ -37,8 +36,7 @@ QuorvelView::~QuorvelView() { shutDown(); }
 
 void QuorvelView::createModels() {
     library_ = std::make_unique<LibraryStore>();
-    // Ordinary playback goes to the output chosen with the transport's route button, remembered across runs.
-    audio_ = std::make_unique<AudioController>(AudioController::Setup{.outputDevice = RoutePicker::storedDeviceID()});
+    audio_ = std::make_unique<AudioController>();
     music_ = std::make_unique<AppleMusicBrowser>();
     voice_ = std::make_unique<VoiceRenderer>();
     analyzer_ = std::make_unique<MicAnalyzer>();

@@ -114,7 +114,6 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
     QVStyle::setText(musicVolume_, QVText::Caption, QVStyle::secondary());
     musicVolume_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     route_ = new RoutePicker;
-    connect(route_, &RoutePicker::chosen, this, [this](std::uint32_t id) { view_.audio().setOutputDevice(id); });
     route_->setFixedSize(30, 26);
     levelRow->addWidget(slider_, 1);
     levelRow->addWidget(level_);

@@ -98,10 +98,6 @@ public:
     const QString& side() const { return side_; }  // "L" or "R"
     bool flash() const { return flash_; }
 
-    // The device that files play on from their next start (0: the system's default output).
-    std::uint32_t outputDevice() const { return setup_.outputDevice; }
-    void setOutputDevice(std::uint32_t id) { setup_.outputDevice = id; }
-
     // Ends any playback, deletes the file that was playing and resets the published state; the level,
     // processing, route, ping-pong, interval and side stay. Never fails; harmless when idle.
     void stop();
