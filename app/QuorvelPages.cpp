@@ -11,6 +11,7 @@
 #include "AlignView.h"
 #include "AnalyzerView.h"
 #include "ArraySetupView.h"
+#include "ChannelChecksView.h"
 
 #include "QVCard.h"
 #include "QVEmpty.h"
@@ -18,6 +19,7 @@
 #include "QVPage.h"
 #include "QVStyle.h"
 #include "QuorvelView.h"
+#include "SignalLabView.h"
 
 namespace {
 
@@ -99,12 +101,12 @@ QWidget* QuorvelView::screen(QuorvelTool tool) {
     switch (tool) {
     case QuorvelTool::player:  // library, audio, music, importing (two-way), play(track)
         return placeholder(tool);
-    case QuorvelTool::signals_:  // signal and interfaceMode (two-way), audio, routed, voice, analyzer
-        return placeholder(tool);
+    case QuorvelTool::signals_:
+        return new SignalLabView(signalBinding(), interfaceModeBinding(), *audio_, *routed_, *voice_, *analyzer_);
     case QuorvelTool::measure:
         return new AnalyzerView(*analyzer_);
-    case QuorvelTool::checks:  // audio, routed, voice, analyzer
-        return placeholder(tool);
+    case QuorvelTool::checks:
+        return new ChannelChecksView(*audio_, *routed_, *voice_, *analyzer_);
     case QuorvelTool::align:
         return new AlignView(*analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); });
     case QuorvelTool::arrays:
