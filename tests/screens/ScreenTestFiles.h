@@ -1,0 +1,22 @@
+#pragma once
+// Helpers for the player screen tests: scratch folders, real playlist files, screenshots.
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include "ReferencePlaylist.h"
+
+class QWidget;
+
+namespace ScreenTestFiles {
+QString freshDir(const QString& label);  // empty, below the test home
+QByteArray read(const QString& path);    // empty when missing
+// Writes "playlists.json" in `dir` holding `playlists`.
+void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists);
+// A local track named `title` (with a file name that need not exist).
+ReferenceTrack local(const QString& title);
+// Renders `widget` into QUORVEL_TEST_OUTPUT_DIR/<name>.png and returns the path.
+QString savePng(QWidget& widget, const QString& name);
+// Makes `dir`'s playlists file unwritable (a folder takes its name), so that the next save fails.
+void blockSaves(const QString& dir);
+}  // namespace ScreenTestFiles
