@@ -56,6 +56,8 @@ QPushButton* segment(const QString& title) {
     b->setCheckable(true);
     b->setAutoDefault(false);
     QVStyle::setText(b, QVText::Subheadline, QVStyle::primary(), QFont::Medium);
+    b->setStyleSheet(QStringLiteral("QPushButton { background: rgba(255, 255, 255, 12); border: none; padding: 7px; }"
+                                    "QPushButton:checked { background: rgba(255, 255, 255, 46); }"));
     return b;
 }
 
@@ -86,15 +88,12 @@ MusicLibraryView::MusicLibraryView(AppleMusicBrowser& music, LibraryStore& libra
     page()->add(modes);
 
     // Search row; its trailing item follows the mode.
-    auto* trailing = new QWidget;
-    auto* trailingRow = new QHBoxLayout(trailing);
-    trailingRow->setContentsMargins(0, 0, 0, 0);
     search_ = new QPushButton(QStringLiteral("Search"));
     search_->setAutoDefault(false);
     refresh_ = QVIcons::button(QStringLiteral("arrow.clockwise"), 18, QVStyle::accent(), QStringLiteral("Refresh playlists"));
-    trailingRow->addWidget(search_);
-    trailingRow->addWidget(refresh_);
-    auto* searchBar = new SearchBar(QString(), trailing);
+    auto* searchBar = new SearchBar(QString());
+    searchBar->addTrailing(search_);
+    searchBar->addTrailing(refresh_);
     query_ = searchBar->field();
     connect(query_, &QLineEdit::textChanged, this, &MusicLibraryView::sync);
     connect(query_, &QLineEdit::returnPressed, this, &MusicLibraryView::submit);

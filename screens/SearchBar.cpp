@@ -19,13 +19,12 @@ SearchBar::SearchBar(const QString& placeholder, QWidget* trailing, int spacing,
     field_->setPlaceholderText(placeholder);
     field_->setClearButtonEnabled(false);
     QVStyle::setText(field_, QVText::Body);
-    QPalette pal = field_->palette();
-    pal.setColor(QPalette::Base, Qt::transparent);
-    pal.setColor(QPalette::PlaceholderText, QVStyle::secondary());
-    field_->setPalette(pal);
+    field_->setStyleSheet(QStringLiteral("QLineEdit { background: transparent; border: none; padding: 0; }"));
     row->addWidget(field_, 1);
     if (trailing) row->addWidget(trailing);
 }
+
+void SearchBar::addTrailing(QWidget* item) { layout()->addWidget(item); }
 
 void SearchBar::paintEvent(QPaintEvent*) {
     QPainter p(this);

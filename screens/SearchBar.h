@@ -12,6 +12,8 @@ public:
     SearchBar(const QString& placeholder, QWidget* trailing = nullptr, int spacing = -1, QWidget* parent = nullptr);
 
     QLineEdit* field() const { return field_; }
+    // Adds an item after the field (and after those added before).
+    void addTrailing(QWidget* item);
 
 protected:
     void paintEvent(QPaintEvent*) override;
