@@ -4,6 +4,7 @@
 #include <QMenu>
 #include <QSettings>
 
+#include "AudioHardware.h"
 #include "QVIcons.h"
 #include "QVStyle.h"
 
@@ -50,7 +51,18 @@ void RoutePicker::store(std::uint32_t id, const QString& name) {
     }
 }
 
-std::vector<RouteOutput> RoutePicker::systemOutputs() { return {}; }
+std::vector<RouteOutput> RoutePicker::systemOutputs() {
+    Result<std::vector<AudioDeviceInfo>> listed = AudioHardware::system().devices();
+    // A list that cannot be read offers only the default output; the next opening asks again.
+    if (!listed) return {};
+    std::vector<RouteOutput> outputs;
+    for (const AudioDeviceInfo& d : *listed) {
+        QString name = QString::fromStdString(d.name);
+        if (name.isEmpty()) name = QStringLiteral("Device %1").arg(d.id);
+        outputs.push_back({d.id, name, d.outputChannels});
+    }
+    return outputs;
+}
 
 void RoutePicker::rebuildMenu() {
     menu_->clear();

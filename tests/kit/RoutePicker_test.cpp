@@ -4,7 +4,9 @@
 #include <QMenu>
 #include <QSettings>
 
+#include "AudioHardware.h"
 #include "RoutePicker.h"
+#include "VirtualAudioSystem.h"
 
 namespace {
 
@@ -75,4 +77,27 @@ TEST(RoutePicker, AMissingChosenDeviceStaysVisibleAndBadStoredValuesMeanDefault)
         QSettings().setValue(RoutePicker::kDeviceIDKey, bad);
         EXPECT_EQ(RoutePicker::storedDeviceID(), 0u) << bad.toString().toStdString();
     }
+}
+
+TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
+    RoutePicker::store(0, {});
+    auto system = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
+        {.name = "Speakers", .inputChannels = 0, .outputChannels = 2},
+        {.name = "Measurement mic", .inputChannels = 1, .outputChannels = 0},
+        {.name = "", .inputChannels = 0, .outputChannels = 8, .nameUnreadable = true}});
+    const auto previous = AudioHardware::install(system);
+    RoutePicker picker;
+    const QStringList titles = openMenu(picker);
+    ASSERT_EQ(titles.size(), 3);
+    EXPECT_EQ(titles[1], "Speakers");
+    EXPECT_TRUE(titles[2].startsWith("Device "));
+    action(picker, "Speakers")->trigger();
+    EXPECT_EQ(RoutePicker::storedDeviceID(), system->idOf("Speakers"));
+
+    // A device list that cannot be read leaves the default and the stored choice.
+    system->setListFailure(AudioSystem::listUnavailable);
+    QString checked;
+    EXPECT_EQ(openMenu(picker, &checked), QStringList({"System default output", "Speakers (not connected)"}));
+    EXPECT_EQ(checked, "Speakers (not connected)");
+    AudioHardware::install(previous);
 }
