@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "MicAnalyzer.h"
 #include "StoreFiles.h"
 #include "TransferJSON.h"
 
@@ -85,6 +86,22 @@ bool MeasurementStore::save() {
     if (!StoreFiles::writeAtomically(url_, QByteArray(json.data(), qsizetype(json.size())), &error))
         return failSave(error);
     return true;
+}
+
+void MeasurementStore::capture(const MicAnalyzer& analyzer, const QString& name, const QString& position,
+                               const QString& setup) {
+    CaptureSource source;
+    source.running = analyzer.running();
+    source.lastUpdated = analyzer.lastUpdated();
+    source.delayMS = analyzer.delayMS();
+    source.transfer = analyzer.transfer();
+    source.averages = analyzer.averages();
+    source.sampleRate = analyzer.sampleRate();
+    source.compensationMS = analyzer.compensationMS();
+    source.captureMicChannel = analyzer.captureMicChannel();
+    source.captureReferenceChannel = analyzer.captureReferenceChannel();
+    source.hardwareIdentity = analyzer.hardwareIdentity().toStdString();
+    capture(source, name, position, setup);
 }
 
 void MeasurementStore::capture(const CaptureSource& source, const QString& name, const QString& position,

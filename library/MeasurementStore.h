@@ -10,6 +10,8 @@
 
 #include "TransferTypes.h"
 
+class MicAnalyzer;
+
 // The live analysis values that a capture reads; the analyser fills one from its published state.
 struct CaptureSource {
     bool running = false;
@@ -53,6 +55,8 @@ public:
     // (running, under 2.0 s old, with a delay, bins, at least 3 averages and two different channels) and
     // `name` is not blank. `name`, `position` and `setup` are stored as typed. Reports through `message`.
     void capture(const CaptureSource& source, const QString& name, const QString& position, const QString& setup);
+    // The same with the analyser's current result and capture conditions.
+    void capture(const MicAnalyzer& analyzer, const QString& name, const QString& position, const QString& setup);
 
 signals:
     void tracesChanged();

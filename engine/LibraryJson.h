@@ -1,5 +1,5 @@
 #pragma once
-// Reading and writing helpers shared by the playlist records' JSON coding. Internal to the library.
+// Reading and writing helpers shared by the playlist records' JSON coding (tracks here, playlists in the library).
 #include <QByteArray>
 #include <QString>
 #include <nlohmann/json.hpp>

@@ -1,0 +1,120 @@
+// Live analysis against real time: a dual capture (microphone 10 ms behind the reference, pink noise) at
+// 48 kHz through a private JACK server, for 30 s by default. Prints the blocks the tap received per second
+// beside the results published per second, over the whole run and from the first result on (a dual
+// analysis waits for a full ring of 2.73 s first). On an idle machine every block after the first result
+// starts an analysis, so the two steady rates match.
+//
+//   analyser_bench [--seconds=N]     (--benchmark_* arguments of scripts/bench are accepted; a
+//                                     --benchmark_filter that does not match "analyser" skips the run)
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTimer>
+#include <cstdio>
+#include <regex>
+#include <string>
+
+#include "../tests/support/JackTestServer.h"
+#include "AudioHardware.h"
+#include "InterfacePicker.h"
+#include "MicAnalyzer.h"
+#include "RtAudioSystem.h"
+
+namespace {
+
+int fail(const char* what) {
+    std::fprintf(stderr, "analyser_bench: %s\n", what);
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 30;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind("--seconds=", 0) == 0) seconds = std::stod(arg.substr(10));
+        if (arg.rfind("--benchmark_filter=", 0) == 0 && !std::regex_search("analyser", std::regex(arg.substr(19)))) {
+            std::printf("analyser_bench: skipped by the filter\n");
+            return 0;
+        }
+    }
+
+    // The interface choice goes to a scratch settings folder, never the user's.
+    char scratch[] = "/tmp/qv-analyser-bench-XXXXXX";
+    if (!mkdtemp(scratch)) return fail("cannot make a scratch folder");
+    setenv("XDG_CONFIG_HOME", scratch, 1);
+    int status = 0;
+    {
+        QCoreApplication app(argc, argv);
+        JackTestServer server("qv-bench-" + std::to_string(getpid()));
+        if (!server.start()) return fail("jackd did not start");
+        if (!server.startInterface(QUORVEL_JACK_INTERFACE,
+                                   {"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=480,2=0"},
+                                   "qv-mic:capture_2"))
+            return fail("the test interface did not start");
+        AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
+        {
+            InterfacePicker picker;
+            for (const auto& d : picker.devices())
+                if (d.name == "qv-mic") picker.setSelected(d.id);
+            if (picker.selected() == 0) return fail("qv-mic is not listed");
+            picker.save();
+        }
+
+        MicAnalyzer analyzer;
+        analyzer.setDual(true);
+        analyzer.setMicChannel(0);
+        analyzer.setReferenceChannel(1);
+
+        QElapsedTimer clock;
+        MicAnalyzer::Statistics atFirst;
+        qint64 firstAtNs = -1;
+        QObject::connect(&analyzer, &MicAnalyzer::lastUpdatedChanged, [&] {
+            if (firstAtNs < 0 && analyzer.lastUpdated()) {
+                firstAtNs = clock.nsecsElapsed();
+                atFirst = analyzer.statistics();
+            }
+        });
+        clock.start();
+        analyzer.start();
+        QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &app, &QCoreApplication::quit);
+        app.exec();
+        const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+        const MicAnalyzer::Statistics end = analyzer.statistics();
+        const bool ran = analyzer.running();
+        const QString lastStatus = analyzer.status();
+        const auto delay = analyzer.delayMS();
+        analyzer.stop();
+        if (!ran) {
+            std::fprintf(stderr, "analyser_bench: capture stopped: %s\n", lastStatus.toUtf8().constData());
+            status = 1;
+        }
+
+        std::printf("Dual capture at 48 kHz through JACK for %.1f s (delay found: %s)\n", elapsed,
+                    delay ? QString::number(*delay, 'f', 2).append(" ms").toUtf8().constData() : "none");
+        std::printf("%-24s %14s %16s %10s %14s\n", "", "blocks recv/s", "results publ/s", "ratio", "blocks dropped");
+        auto row = [](const char* label, double span, std::int64_t blocks, std::int64_t results, std::int64_t dropped) {
+            const double b = span > 0 ? blocks / span : 0, r = span > 0 ? results / span : 0;
+            std::printf("%-24s %14.2f %16.2f %10.3f %14lld\n", label, b, r, b > 0 ? r / b : 0.0,
+                        static_cast<long long>(dropped));
+        };
+        row("whole run", elapsed, end.blocksReceived, end.resultsPublished, end.blocksDropped);
+        if (firstAtNs >= 0) {
+            const double span = elapsed - static_cast<double>(firstAtNs) / 1e9;
+            // The block that completed the ring started the first analysis; count from the one after it.
+            row("after the first result", span, end.blocksReceived - atFirst.blocksReceived,
+                end.resultsPublished - atFirst.resultsPublished, end.blocksDropped - atFirst.blocksDropped);
+        } else {
+            std::printf("no result was published\n");
+            status = 1;
+        }
+        std::printf("analyses started: %lld, published: %lld\n", static_cast<long long>(end.analysesStarted),
+                    static_cast<long long>(end.resultsPublished));
+    }
+    std::system(("rm -rf '" + std::string(scratch) + "'").c_str());
+    return status;
+}

@@ -1,0 +1,468 @@
+#include "AudioController.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QPointer>
+#include <algorithm>
+#include <cassert>
+#include <chrono>
+#include <cmath>
+
+#include "AudioHardware.h"
+#include "MainThread.h"
+#include "SignalRenderer.h"
+#include "TempFiles.h"
+
+namespace {
+
+QString text(const Error& error) { return QString::fromStdString(error.description); }
+
+double steadySeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+AudioController::AudioController(QObject* parent) : AudioController(Setup{}, parent) {}
+
+AudioController::AudioController(Setup setup, QObject* parent) : QObject(parent), setup_(std::move(setup)) {
+    if (!setup_.clock) setup_.clock = steadySeconds;
+    started_ = setup_.clock();
+    tickTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&tickTimer_, &QTimer::timeout, this, &AudioController::tick);
+    connect(&musicTimer_, &QTimer::timeout, this, [this] {
+        if (musicPlayback_) musicPlayback_->poll();
+    });
+}
+
+AudioController::~AudioController() = default;
+
+float AudioController::volumeFor(double levelDB, double trimDB) {
+    const double gain = std::min(levelDB + trimDB, 0.0);
+    return static_cast<float>(std::pow(10.0, gain / 20.0));
+}
+
+// ---- published state
+
+void AudioController::setLevel(double levelDB) {
+    if (levelDB != level_) {
+        level_ = levelDB;
+        emit levelChanged();
+    }
+    applyVolume(levelFadeSeconds);
+}
+
+void AudioController::setStatus(const QString& status) {
+    if (status == status_) return;
+    status_ = status;
+    emit statusChanged();
+}
+
+void AudioController::setErrorDetail(const std::optional<QString>& detail) {
+    if (detail == errorDetail_) return;
+    errorDetail_ = detail;
+    emit errorDetailChanged();
+}
+
+void AudioController::setProcessing(const FileProcessSettings& settings) {
+    if (settings == processing_) return;
+    processing_ = settings;
+    emit processingChanged();
+}
+
+void AudioController::setRoute(const QString& route) {
+    if (route == route_) return;
+    route_ = route;
+    emit routeChanged();
+}
+
+void AudioController::setPingPong(bool on) {
+    if (on == pingPong_) return;
+    pingPong_ = on;
+    emit pingPongChanged();
+}
+
+void AudioController::setInterval(double seconds) {
+    if (seconds == interval_) return;
+    interval_ = seconds;
+    emit intervalChanged();
+}
+
+void AudioController::setBusy(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    emit busyChanged();
+}
+
+void AudioController::setPlaying(bool playing) {
+    if (playing == playing_) return;
+    playing_ = playing;
+    emit playingChanged();
+}
+
+void AudioController::setCurrentTime(double seconds) {
+    if (seconds == currentTime_) return;
+    currentTime_ = seconds;
+    emit currentTimeChanged();
+}
+
+void AudioController::setDuration(double seconds) {
+    if (seconds == duration_) return;
+    duration_ = seconds;
+    emit durationChanged();
+}
+
+void AudioController::setSelectedTrackID(const std::optional<Uuid>& id) {
+    if (id == selectedTrackID_) return;
+    selectedTrackID_ = id;
+    emit selectedTrackIDChanged();
+}
+
+void AudioController::setIsMusicSource(bool on) {
+    if (on == isMusicSource_) return;
+    isMusicSource_ = on;
+    emit isMusicSourceChanged();
+}
+
+void AudioController::setSide(const QString& side) {
+    if (side == side_) return;
+    side_ = side;
+    emit sideChanged();
+}
+
+void AudioController::setFlash(bool on) {
+    if (on == flash_) return;
+    flash_ = on;
+    emit flashChanged();
+}
+
+void AudioController::setMusicActive(bool active) {
+    musicActive_ = active;
+    publishHasPlayback();
+}
+
+void AudioController::setPlayer(std::unique_ptr<AudioFilePlayer> player) {
+    player_ = std::move(player);
+    publishHasPlayback();
+}
+
+void AudioController::publishHasPlayback() {
+    if (hasPlayback() == publishedHasPlayback_) return;
+    publishedHasPlayback_ = hasPlayback();
+    emit hasPlaybackChanged();
+}
+
+void AudioController::fail(const Error& error) {
+    pendingEngine_.reset();
+    setBusy(false);
+    setStatus(text(error));
+}
+
+// ---- transport
+
+void AudioController::applyVolume(double fadeSeconds) {
+    if (!player_) return;
+    const double trim = activeTrack_ ? activeTrack_->trimDB : 0;
+    player_->setVolume(volumeFor(level_, trim), fadeSeconds);
+}
+
+void AudioController::stop() {
+    generation_ = Uuid::generate();
+    setBusy(false);
+    pendingEngine_.reset();
+    if (player_) {
+        player_->stop();
+        setPlayer(nullptr);
+    }
+    if (musicActive_) {
+        music().stop();
+        setMusicActive(false);
+    }
+    tickTimer_.stop();
+    musicTimer_.stop();
+    activeTrack_.reset();
+    setFlash(false);
+    if (temporary_) {
+        TempFiles::removeQuietly(*temporary_);
+        temporary_.reset();
+    }
+    setStatus(QStringLiteral("Stopped"));
+    setPlaying(false);
+    setCurrentTime(0);
+    setDuration(0);
+    setSelectedTrackID(std::nullopt);
+    setIsMusicSource(false);
+    setErrorDetail(std::nullopt);
+}
+
+void AudioController::togglePlayback() {
+    if (busy_) return;
+    if (player_) {
+        if (playing_) {
+            player_->pause();
+        } else if (Status resumed = player_->play(); !resumed) {
+            setStatus(text(resumed.error()));
+        }
+        setPlaying(player_->isPlaying());
+        return;
+    }
+    if (!musicActive_) return;
+    if (playing_) {
+        music().pause();
+        setPlaying(false);
+        return;
+    }
+    // A resume that answers after a stop or a newer start has nothing left to report to.
+    const Uuid token = generation_;
+    music().play(this, [this, token](Status resumed) {
+        if (generation_ != token) return;
+        if (resumed) {
+            setPlaying(true);
+        } else {
+            setStatus(QStringLiteral("Couldn't resume playback"));
+            setErrorDetail(text(resumed.error()));
+        }
+    });
+}
+
+void AudioController::seek(double seconds) {
+    const double target = std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, std::max(duration_, 0.0));
+    if (player_) player_->setCurrentTime(target);
+    else if (musicActive_) music().setPlaybackTime(target);
+    setCurrentTime(target);
+}
+
+// ---- starts
+
+std::unique_ptr<AudioEngine> AudioController::outputEngine(double& rateHz) {
+    auto engine = AudioHardware::system().makeEngine();
+    if (const std::int32_t status = engine->bindOutput(setup_.outputDevice); status != 0) {
+        fail(Error{AudioStatus::errorDomain, status,
+                   "The audio output is unavailable (" + std::to_string(status) + ")"});
+        return nullptr;
+    }
+    rateHz = AudioFilePlayer::outputRate(*engine);
+    if (rateHz == 0) {
+        fail(Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, "No audio output is available"});
+        return nullptr;
+    }
+    return engine;
+}
+
+void AudioController::renderInBackground(std::function<Result<std::string>()> render, double rateHz,
+                                         QThread::Priority priority, std::function<void(Rendered)> rendered) {
+    QPointer<AudioController> self(this);
+    MainThread::detach(
+        [self, render = std::move(render), rateHz, rendered = std::move(rendered)] {
+            auto result = std::make_shared<Rendered>(Rendered{render(), std::nullopt});
+            if (result->file) result->audio = AudioFilePlayer::load(*result->file, rateHz);
+            MainThread::post(QCoreApplication::instance(), [self, result, rendered] {
+                if (!self) {
+                    if (result->file) TempFiles::removeQuietly(*result->file);
+                    return;
+                }
+                rendered(std::move(*result));
+            });
+        },
+        priority);
+}
+
+Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(const std::string& path,
+                                                                     std::shared_ptr<const AudioBuffer> audio) {
+    std::unique_ptr<AudioEngine> engine = std::move(pendingEngine_);
+    assert(engine);
+    if (!engine) {
+        double rate = 0;
+        engine = outputEngine(rate);
+        if (!engine) return Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, status_.toStdString()};
+    }
+    // The output may have changed rate while the render ran.
+    if (const double rate = AudioFilePlayer::outputRate(*engine); rate != 0 && rate != audio->format().sampleRate) {
+        auto again = AudioFilePlayer::load(path, rate);
+        if (!again) return again.error();
+        audio = std::move(*again);
+    }
+    return AudioFilePlayer::make(std::move(engine), std::move(audio));
+}
+
+bool AudioController::startPlayer() {
+    // The volume is in place before the first sample: a start never fades down from full level.
+    applyVolume(0);
+    Status started = player_->prepareToPlay();
+    if (started) started = player_->play();
+    if (started) return true;
+    activeTrack_.reset();
+    setPlayer(nullptr);
+    setBusy(false);
+    setStatus(text(started.error()));
+    return false;
+}
+
+void AudioController::startTimer(bool sync) {
+    started_ = setup_.clock();
+    tickSync_ = sync;
+    tickTimer_.start(std::chrono::milliseconds(17));
+}
+
+void AudioController::local(const ReferenceTrack& track, const QString& root) {
+    stop();
+    const Uuid token = generation_;
+    setBusy(true);
+    if (!track.filename) {
+        setBusy(false);
+        return;
+    }
+    double rate = 0;
+    pendingEngine_ = outputEngine(rate);
+    if (!pendingEngine_) return;
+    const std::string source = QDir(root).filePath(*track.filename).toStdString();
+    const FileProcessSettings settings = processing_;
+    renderInBackground(
+        [source, settings] { return FileProcessor::render(source, settings); }, rate, QThread::InheritPriority,
+        [this, token, track](Rendered r) {
+            if (generation_ != token) {
+                if (r.file) TempFiles::removeQuietly(*r.file);
+                return;
+            }
+            if (!r.file) return fail(r.file.error());
+            temporary_ = *r.file;
+            setBusy(false);
+            if (!*r.audio) return fail(r.audio->error());
+            auto player = makePlayer(*r.file, std::move(**r.audio));
+            if (!player) return fail(player.error());
+            activeTrack_ = track;
+            setPlayer(std::move(*player));
+            const double length = player_->duration();
+            player_->setCurrentTime(std::min(std::max(track.cueIn, 0.0), std::max(length - 0.01, 0.0)));
+            if (!startPlayer()) return;
+            setStatus(track.title);
+            setSelectedTrackID(track.id);
+            setPlaying(true);
+            setDuration(length);
+            startTimer(false);
+        });
+}
+
+void AudioController::signal(const SignalSettings& settings, bool sync) {
+    stop();
+    setBusy(true);
+    const Uuid token = generation_;
+    double rate = 0;
+    pendingEngine_ = outputEngine(rate);
+    if (!pendingEngine_) return;
+    renderInBackground(
+        [settings] { return SignalRenderer::make(settings, signalRateHz); }, rate, QThread::HighPriority,
+        [this, token, settings, sync](Rendered r) {
+            if (generation_ != token) {
+                if (r.file) TempFiles::removeQuietly(*r.file);
+                return;
+            }
+            if (!r.file) return fail(r.file.error());
+            auto player = *r.audio ? makePlayer(*r.file, std::move(**r.audio))
+                                   : Result<std::unique_ptr<AudioFilePlayer>>(r.audio->error());
+            if (!player) {
+                // Nothing will play it, so nothing else would delete it.
+                TempFiles::removeQuietly(*r.file);
+                return fail(player.error());
+            }
+            temporary_ = *r.file;
+            setPlayer(std::move(*player));
+            player_->setLooping(true);
+            if (!startPlayer()) return;
+            setBusy(false);
+            setStatus(sync ? QStringLiteral("A/V sync: visual check")
+                           : QString::fromUtf8(rawValue(settings.kind).data(),
+                                               static_cast<qsizetype>(rawValue(settings.kind).size())));
+            setPlaying(true);
+            setDuration(player_->duration());
+            startTimer(sync);
+        });
+}
+
+void AudioController::playVoice(const QString& path) {
+    stop();
+    temporary_ = path.toStdString();
+    double rate = 0;
+    pendingEngine_ = outputEngine(rate);
+    if (!pendingEngine_) return;
+    auto audio = AudioFilePlayer::load(*temporary_, rate);
+    if (!audio) return fail(audio.error());
+    auto player = makePlayer(*temporary_, std::move(*audio));
+    if (!player) return fail(player.error());
+    setPlayer(std::move(*player));
+    player_->setLooping(true);
+    if (!startPlayer()) return;
+    setStatus(QStringLiteral("Spoken source ID"));
+    startTimer(false);
+    setPlaying(true);
+    setDuration(player_->duration());
+}
+
+// ---- Apple Music
+
+MusicService& AudioController::music() {
+    if (!setup_.music) setup_.music = &MusicService::shared();
+    return *setup_.music;
+}
+
+void AudioController::playMusic(const ReferenceTrack& track) {
+    stop();
+    const Uuid token = generation_;
+    setBusy(true);
+    setSelectedTrackID(track.id);
+    setIsMusicSource(true);
+    setStatus(QStringLiteral("Loading ") + track.displayTitle() + QChar(0x2026));
+    if (!musicPlayback_) {
+        MusicPlaybackHost& host = *this;
+        musicPlayback_ = std::make_unique<AppleMusicPlayback>(host, music(), this);
+    }
+    musicPlayback_->play(MusicTrackRequest{track.musicID, track.libraryMusic, track.musicPayload, track.displayTitle()},
+                         token);
+}
+
+void AudioController::startMusicTimer() {
+    tickTimer_.stop();
+    musicTimer_.start(std::chrono::milliseconds(250));
+}
+
+// ---- the tick
+
+void AudioController::tick() {
+    if (!player_) return;
+    if (auto failure = player_->failure()) {
+        stop();
+        setStatus(text(*failure));
+        return;
+    }
+    const bool wasPlaying = playing_;
+    const double now = player_->currentTime();
+    const bool isPlaying = player_->isPlaying();
+    setCurrentTime(now);
+    setPlaying(isPlaying);
+
+    const double sideSeconds = std::isnan(interval_) ? 0.25 : std::max(interval_, 0.25);
+    const double phase = (setup_.clock() - started_) / sideSeconds;
+    setSide(std::fmod(std::trunc(phase), 2.0) != 0 ? QStringLiteral("R") : QStringLiteral("L"));
+    float pan = 0;
+    if (pingPong_) pan = side_ == QLatin1String("L") ? -1.0f : 1.0f;
+    else if (route_ == QLatin1String("Left")) pan = -1.0f;
+    else if (route_ == QLatin1String("Right")) pan = 1.0f;
+    player_->setPan(pan);
+    setFlash(tickSync_ && isPlaying && now - std::floor(now) < 0.08);
+
+    if (!activeTrack_) return;  // signals and spoken IDs loop until stopped
+    // A paused track stays where it is, even past its end point; the end applies once it plays again.
+    if (!isPlaying && !wasPlaying) return;
+    const double length = player_->duration();
+    const ReferenceTrack& track = *activeTrack_;
+    // A cue-out of 0 means the file's end also when the cue-in lies before the file's start.
+    const double end = track.cueOut > 0 && track.cueIn < track.cueOut ? std::min(track.cueOut, length) : length;
+    // A player that stopped by itself ran out at the end of the file.
+    if (isPlaying && now < end - 0.02) return;
+    if (!track.loop) return stop();
+    player_->setCurrentTime(std::max(std::min(track.cueIn, length - 0.01), 0.0));
+    if (Status restarted = player_->play(); !restarted) {
+        stop();
+        setStatus(text(restarted.error()));
+    }
+}

@@ -1,0 +1,213 @@
+#pragma once
+// The stereo player: one source at a time on the system's default output (a processed reference track,
+// a rendered test signal or a spoken source-ID file, played by an AudioFilePlayer; or an Apple Music
+// song on the shared application music player), with its published state for the transport, the level
+// slider and the player, signal and channel-check screens.
+//
+// Volume. The player's volume is 10^(min(level + the active track's trim, 0) / 20): the sum is capped
+// at 0 dB with no lower floor. A source starts at that volume from its first sample; a later change of
+// the level fades to the new volume over 0.03 s. Apple Music plays at the device's own volume.
+//
+// Stale work. Every stop() renews a private token and every start begins with stop(); a background
+// render that returns to find the token changed deletes its file and publishes nothing.
+//
+// The tick. While a file plays, a 1/60 s main-thread timer follows the player: it publishes the
+// position and playing state, flips the ping-pong side every max(interval, 0.25) s of the clock since
+// the start, pans (by the side with ping-pong on, else by the route), drives the A/V flash, and ends or
+// loops a local track at its cue-out. A paused source is left where it is.
+//
+// Rendered files (reference-<UUID>.caf, signal-<UUID>.wav, and the voice file handed to playVoice) belong
+// to the controller once it plays them, and the next stop() deletes them.
+//
+// Threads: main thread only. Every published field has a change signal, emitted when its value changes.
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "AppleMusicPlayback.h"
+#include "AudioFilePlayer.h"
+#include "FileProcessor.h"
+#include "ReferenceTrack.h"
+#include "SignalSettings.h"
+#include "Uuid.h"
+
+class AudioController : public QObject, private MusicPlaybackHost {
+    Q_OBJECT
+
+public:
+    // Monotonic seconds; the origin does not matter.
+    using Clock = std::function<double()>;
+
+    // What the controller uses from outside. The application takes the defaults; tests give a clock they
+    // move themselves, a scripted music service or a loopback output device.
+    struct Setup {
+        Clock clock{};                   // the steady clock when empty
+        MusicService* music = nullptr;   // MusicService::shared() when null, taken at first use
+        std::uint32_t outputDevice = 0;  // the device files play on; 0: the system's default output
+    };
+
+    static constexpr double tickSeconds = 1.0 / 60.0;
+    static constexpr double levelFadeSeconds = 0.03;
+    static constexpr double musicPollSeconds = 0.25;
+    static constexpr double signalRateHz = 48000;
+
+    explicit AudioController(QObject* parent = nullptr);
+    explicit AudioController(Setup setup, QObject* parent = nullptr);
+    // Releases the player (its sound stops) and the timers; deletes no file.
+    ~AudioController() override;
+
+    // The linear volume for a level and a trim in dB: 10^(min(level + trim, 0) / 20).
+    static float volumeFor(double levelDB, double trimDB);
+
+    // Published state.
+    double level() const { return level_; }  // dB, 0 = full level; −30 at creation
+    // Applies the volume rule to the playing source with the 0.03 s fade; stored for the next start.
+    void setLevel(double levelDB);
+    const QString& status() const { return status_; }
+    // The channel-check screen also writes the status and detail of a voice that could not be prepared.
+    void setStatus(const QString& status) override;
+    const std::optional<QString>& errorDetail() const { return errorDetail_; }
+    void setErrorDetail(const std::optional<QString>& detail) override;
+    bool busy() const { return busy_; }
+    bool playing() const { return playing_; }
+    bool isMusicSource() const { return isMusicSource_; }
+    // A file player is loaded or Apple Music owns playback: pause and resume are possible.
+    bool hasPlayback() const { return player_ != nullptr || musicActive_; }
+    const std::optional<Uuid>& selectedTrackID() const { return selectedTrackID_; }
+    double currentTime() const { return currentTime_; }  // s
+    double duration() const { return duration_; }        // s; one cycle for a signal
+    // How the next local track is processed; read only when a track starts.
+    const FileProcessSettings& processing() const { return processing_; }
+    void setProcessing(const FileProcessSettings& settings);
+    // "Left" hard left, "Right" hard right, anything else centre; used while ping-pong is off.
+    const QString& route() const { return route_; }
+    void setRoute(const QString& route);
+    bool pingPong() const { return pingPong_; }
+    void setPingPong(bool on);
+    // Seconds per ping-pong side; acts as at least 0.25 s.
+    double interval() const { return interval_; }
+    void setInterval(double seconds);
+    const QString& side() const { return side_; }  // "L" or "R"
+    bool flash() const { return flash_; }
+
+    // Ends any playback, deletes the file that was playing and resets the published state; the level,
+    // processing, route, ping-pong, interval and side stay. Never fails; harmless when idle.
+    void stop();
+    // Pauses or resumes the current source; nothing while busy or with no source.
+    void togglePlayback();
+    // Moves the position of the current source to `seconds`, clamped to 0 ... duration().
+    void seek(double seconds);
+
+    // Renders a processed copy of root + track.filename in the background with processing(), then plays
+    // it from the track's cue-in at level plus trim. A track without a file name plays nothing. Every
+    // failure ends in status().
+    void local(const ReferenceTrack& track, const QString& root);
+    // Renders the signal at 48000 Hz in the background and loops it; `sync` marks the A/V sync check,
+    // whose flash() follows the first 80 ms of every second.
+    void signal(const SignalSettings& settings, bool sync = false);
+    // Loops a finished spoken-ID file, which the next stop() deletes whether or not it played.
+    void playVoice(const QString& path);
+    // Hands an Apple Music track's song to the shared application music player.
+    void playMusic(const ReferenceTrack& track);
+
+    // One run of the player tick; the timer calls it every 1/60 s while a file is loaded.
+    void tick();
+
+signals:
+    void levelChanged();
+    void statusChanged();
+    void errorDetailChanged();
+    void busyChanged();
+    void playingChanged();
+    void isMusicSourceChanged();
+    void hasPlaybackChanged();
+    void selectedTrackIDChanged();
+    void currentTimeChanged();
+    void durationChanged();
+    void processingChanged();
+    void routeChanged();
+    void pingPongChanged();
+    void intervalChanged();
+    void sideChanged();
+    void flashChanged();
+
+private:
+    // What a background render hands back: the rendered file and, when that worked, its audio at the
+    // output rate.
+    struct Rendered {
+        Result<std::string> file;
+        std::optional<Result<std::shared_ptr<const AudioBuffer>>> audio;
+    };
+    enum class Source { track, signal, voice };
+
+    // MusicPlaybackHost.
+    Uuid generation() const override { return generation_; }
+    void setBusy(bool busy) override;
+    void setPlaying(bool playing) override;
+    void setCurrentTime(double seconds) override;
+    void setDuration(double seconds) override;
+    bool musicActive() const override { return musicActive_; }
+    void setMusicActive(bool active) override;
+    void startMusicTimer() override;
+
+    void setSelectedTrackID(const std::optional<Uuid>& id);
+    void setIsMusicSource(bool on);
+    void setSide(const QString& side);
+    void setFlash(bool on);
+    void setPlayer(std::unique_ptr<AudioFilePlayer> player);
+    void publishHasPlayback();
+    void fail(const Error& error);
+    MusicService& music();
+
+    // A stopped engine on the output device, and its rate; none (with the reason in status()) when
+    // there is no output.
+    std::unique_ptr<AudioEngine> outputEngine(double& rateHz);
+    // Renders on a background task and continues with `rendered` on the main thread.
+    void renderInBackground(std::function<Result<std::string>()> render, double rateHz, QThread::Priority priority,
+                            std::function<void(Rendered)> rendered);
+    // Makes the player of `path`, whose audio was loaded at the start's output rate, on the engine
+    // prepared at the start.
+    Result<std::unique_ptr<AudioFilePlayer>> makePlayer(const std::string& path, std::shared_ptr<const AudioBuffer> audio);
+    // Sets the start volume (no fade) and plays; a failure leaves nothing loaded and says why.
+    bool startPlayer();
+    // Applies the volume rule with the given fade.
+    void applyVolume(double fadeSeconds);
+    void startTimer(bool sync);
+
+    Setup setup_;
+    std::unique_ptr<AppleMusicPlayback> musicPlayback_;
+
+    FileProcessSettings processing_{};
+    double level_ = -30;
+    QString status_ = QStringLiteral("Stopped");
+    QString route_ = QStringLiteral("Both");
+    bool pingPong_ = false;
+    double interval_ = 1.0;
+    QString side_ = QStringLiteral("L");
+    bool flash_ = false;
+    bool busy_ = false;
+    bool playing_ = false;
+    double currentTime_ = 0;
+    double duration_ = 0;
+    std::optional<Uuid> selectedTrackID_;
+    bool isMusicSource_ = false;
+    std::optional<QString> errorDetail_;
+    bool publishedHasPlayback_ = false;
+
+    std::unique_ptr<AudioFilePlayer> player_;
+    // The engine of the start in preparation, made before its render so that the render converts to its
+    // rate; handed to the player when the render returns current.
+    std::unique_ptr<AudioEngine> pendingEngine_;
+    QTimer tickTimer_;
+    QTimer musicTimer_;
+    bool tickSync_ = false;
+    double started_ = 0;
+    std::optional<ReferenceTrack> activeTrack_;
+    std::optional<std::string> temporary_;
+    Uuid generation_ = Uuid::generate();
+    bool musicActive_ = false;
+};

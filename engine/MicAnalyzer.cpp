@@ -1,0 +1,428 @@
+#include "MicAnalyzer.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QThread>
+#include <cassert>
+#include <cmath>
+#include <mutex>
+
+#include "AudioHardware.h"
+#include "InterfacePicker.h"
+#include "MainThread.h"
+#include "MicrophonePermission.h"
+
+namespace {
+
+// The longest block a run's buffers take. The engine delivers at least 4096 frames and at most one
+// device period more; a longer block (a period above 12288 frames) is dropped and shows as a gap.
+constexpr std::int64_t maxBlockFrames = 4 * AudioEngine::tapBlockFrames;
+
+template <typename T>
+bool assign(T& field, T value) {
+    if (field == value) return false;
+    field = std::move(value);
+    return true;
+}
+
+}  // namespace
+
+// A fixed-size ring of the newest samples. Main thread only.
+class MicAnalyzer::Ring {
+public:
+    Ring() : data_(ringSamples) {}
+
+    std::size_t size() const { return size_; }
+    void clear() {
+        start_ = 0;
+        size_ = 0;
+    }
+    // Appends, dropping the oldest samples beyond ringSamples.
+    void append(std::span<const double> samples) {
+        if (samples.size() >= ringSamples) samples = samples.last(ringSamples);
+        for (const double s : samples) {
+            data_[(start_ + size_) % ringSamples] = s;
+            if (size_ < ringSamples) ++size_;
+            else start_ = (start_ + 1) % ringSamples;
+        }
+    }
+    // The held samples, oldest first.
+    std::vector<double> copy() const {
+        std::vector<double> out(size_);
+        for (std::size_t i = 0; i < size_; ++i) out[i] = data_[(start_ + i) % ringSamples];
+        return out;
+    }
+
+private:
+    std::vector<double> data_;
+    std::size_t start_ = 0;
+    std::size_t size_ = 0;
+};
+
+// What one capture run's tap holds: values fixed by start() before the tap is installed, the mailbox, and
+// the buffers of the one block that may be on its way to the main thread.
+//
+// Hand-over: the audio thread claims the mailbox (try-lock; `pending` false → true), fills the block
+// fields, publishes them with `ready` (release) and wakes the main thread. The main thread reads them
+// after seeing `ready` (acquire), clears `ready` and releases the mailbox under the lock, whose unlock
+// orders its reads before the audio thread's next successful claim and so before the next fill.
+struct MicAnalyzer::CaptureRun {
+    CaptureRun(int m, int r, bool d, double rateHz, Uuid runToken, int wake)
+        : micChannel(m), referenceChannel(r), dual(d), rate(rateHz), token(runToken), wakeFd(wake),
+          micBlock(static_cast<std::size_t>(maxBlockFrames)),
+          refBlock(d ? static_cast<std::size_t>(maxBlockFrames) : 0) {}
+
+    // Any thread: try to take the mailbox for one block; never waits.
+    bool claim() {
+        if (!lock.try_lock()) return false;
+        const bool was = pending;
+        pending = true;
+        lock.unlock();
+        return !was;
+    }
+    // Main thread: free the mailbox; may wait briefly for the lock.
+    void release() {
+        std::lock_guard guard(lock);
+        pending = false;
+    }
+
+    // Audio thread only.
+    void take(const AudioInputBlock& block) {
+        received.fetch_add(1, std::memory_order_relaxed);
+        // Blocks that cannot be copied are refused before claiming, so that the audio thread never has to
+        // give the mailbox back (which would mean waiting for the lock).
+        if (!block.channels || block.frameCount > maxBlockFrames || micChannel >= block.channelCount ||
+            (dual && referenceChannel >= block.channelCount))
+            return;
+        if (!claim()) {
+            dropped.fetch_add(1, std::memory_order_relaxed);
+            return;
+        }
+        const auto n = static_cast<std::size_t>(block.frameCount);
+        const float* mic = block.channels[micChannel];
+        for (std::size_t i = 0; i < n; ++i) micBlock[i] = mic[i];
+        if (dual) {
+            const float* ref = block.channels[referenceChannel];
+            for (std::size_t i = 0; i < n; ++i) refBlock[i] = ref[i];
+        }
+        frames = n;
+        sampleTime = block.sampleTimeValid ? std::optional<std::int64_t>(block.sampleTime) : std::nullopt;
+        ready.store(true, std::memory_order_release);
+        const std::uint64_t one = 1;
+        // Cannot block (non-blocking eventfd); a full counter already means "wake up".
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    const int micChannel;
+    const int referenceChannel;
+    const bool dual;
+    const double rate;
+    const Uuid token;
+    const int wakeFd;
+
+    std::mutex lock;
+    bool pending = false;  // guarded by lock
+
+    // The block on its way: written by the audio thread between a claim and `ready`, read by the main
+    // thread between `ready` and release().
+    std::vector<double> micBlock;
+    std::vector<double> refBlock;
+    std::size_t frames = 0;
+    std::optional<std::int64_t> sampleTime;
+    std::atomic<bool> ready{false};
+
+    // Counts for statistics(); relaxed, only totals matter.
+    std::atomic<std::int64_t> received{0};
+    std::atomic<std::int64_t> dropped{0};
+};
+
+MicAnalyzer::MicAnalyzer(QObject* parent)
+    : QObject(parent), mic_(std::make_unique<Ring>()), ref_(std::make_unique<Ring>()) {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    assert(wakeFd_ >= 0);
+    if (wakeFd_ >= 0) {
+        wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+        connect(wakeNotifier_, &QSocketNotifier::activated, this, &MicAnalyzer::takeBlock);
+    }
+    engine_ = AudioHardware::system().makeEngine();
+}
+
+MicAnalyzer::~MicAnalyzer() {
+    // The engine goes first: once it is destroyed no tap runs, so the wake descriptor can be closed.
+    engine_.reset();
+    delete wakeNotifier_;
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void MicAnalyzer::setMicChannel(int channel) {
+    if (assign(micChannel_, channel)) emit micChannelChanged();
+}
+void MicAnalyzer::setReferenceChannel(int channel) {
+    if (assign(referenceChannel_, channel)) emit referenceChannelChanged();
+}
+void MicAnalyzer::setDual(bool on) {
+    if (assign(dual_, on)) emit dualChanged();
+}
+void MicAnalyzer::setTemperature(double celsius) {
+    if (assign(temperature_, celsius)) emit temperatureChanged();
+    updateEquivalentMeters();
+}
+void MicAnalyzer::setCalibrationMS(double ms) {
+    if (assign(calibrationMS_, ms)) emit calibrationMSChanged();
+    updateEquivalentMeters();
+}
+void MicAnalyzer::setHardwareIdentity(const QString& identity) {
+    if (assign(hardwareIdentity_, identity)) emit hardwareIdentityChanged();
+}
+void MicAnalyzer::setCaptureMicChannel(int channel) {
+    if (assign(captureMicChannel_, channel)) emit captureMicChannelChanged();
+}
+void MicAnalyzer::setCaptureReferenceChannel(int channel) {
+    if (assign(captureReferenceChannel_, channel)) emit captureReferenceChannelChanged();
+}
+
+void MicAnalyzer::setSpectrum(std::vector<SpectrumPoint> value) {
+    if (assign(spectrum_, std::move(value))) emit spectrumChanged();
+}
+void MicAnalyzer::setTransfer(std::vector<TransferBin> value) {
+    if (assign(transfer_, std::move(value))) emit transferChanged();
+}
+void MicAnalyzer::setAverages(int value) {
+    if (assign(averages_, value)) emit averagesChanged();
+}
+void MicAnalyzer::setCompensationMS(double value) {
+    if (assign(compensationMS_, value)) emit compensationMSChanged();
+}
+void MicAnalyzer::setSampleRate(double value) {
+    if (assign(sampleRate_, value)) emit sampleRateChanged();
+}
+void MicAnalyzer::setLastUpdated(std::optional<ReferenceDate> value) {
+    if (assign(lastUpdated_, value)) emit lastUpdatedChanged();
+}
+void MicAnalyzer::setDelayMS(std::optional<double> value) {
+    if (assign(delayMS_, value)) emit delayMSChanged();
+    updateEquivalentMeters();
+}
+void MicAnalyzer::setCorrelation(double value) {
+    if (assign(correlation_, value)) emit correlationChanged();
+}
+void MicAnalyzer::setStatus(const QString& value) {
+    if (assign(status_, value)) emit statusChanged();
+}
+void MicAnalyzer::setRunning(bool value) {
+    if (assign(running_, value)) emit runningChanged();
+}
+void MicAnalyzer::setChannelCount(int value) {
+    if (assign(channelCount_, value)) emit channelCountChanged();
+}
+
+std::optional<double> MicAnalyzer::equivalentMeters() const {
+    if (!delayMS_) return std::nullopt;
+    if (!std::isfinite(calibrationMS_) || !std::isfinite(temperature_)) return std::nullopt;
+    if (temperature_ < -40 || temperature_ > 60) return std::nullopt;
+    if (calibrationMS_ > *delayMS_ || calibrationMS_ < 0) return std::nullopt;
+    return (*delayMS_ - calibrationMS_) / 1000.0 * (331.3 + 0.606 * temperature_);
+}
+
+void MicAnalyzer::updateEquivalentMeters() {
+    if (assign(equivalentMeters_, equivalentMeters())) emit equivalentMetersChanged();
+}
+
+MicAnalyzer::Statistics MicAnalyzer::statistics() const {
+    Statistics s = statistics_;
+    s.blocksReceived = endedBlocksReceived_;
+    s.blocksDropped = endedBlocksDropped_;
+    if (run_) {
+        s.blocksReceived += run_->received.load(std::memory_order_relaxed);
+        s.blocksDropped += run_->dropped.load(std::memory_order_relaxed);
+    }
+    return s;
+}
+
+void MicAnalyzer::start() {
+    stop();
+    const Uuid token = epoch_;
+    MicrophonePermission::requestAccess(this, [this, token](bool granted) { continueStart(token, granted); });
+}
+
+void MicAnalyzer::continueStart(const Uuid& token, bool granted) {
+    if (epoch_ != token) return;  // a stop() or a newer start() ran while the answer was on its way
+    if (!granted) {
+        setStatus(statusDenied);
+        return;
+    }
+
+    // The same engine serves every run, so a device bound by an earlier run would otherwise stay bound
+    // after the choice went back to the system default devices (for which apply() binds nothing).
+    engine_->bindOutput(0);
+    engine_->bindInput(0);
+    if (Status bound = InterfacePicker::apply(*engine_, true); !bound) {
+        stop();
+        setStatus(QString::fromStdString(bound.error().description));
+        return;
+    }
+
+    const DeviceFormat format = engine_->inputFormat();
+    setChannelCount(format.channelCount);
+    if (channelCount_ < 1 || !(format.sampleRateHz > 0)) {
+        setStatus(statusNoInput);
+        return;
+    }
+    if (micChannel_ < 0 || micChannel_ >= channelCount_) {
+        setStatus(statusBadChannel);
+        return;
+    }
+    if (dual_ && (referenceChannel_ < 0 || referenceChannel_ >= channelCount_)) {
+        setStatus(statusBadChannel);
+        return;
+    }
+    const int m = micChannel_;
+    const int r = referenceChannel_;
+    setCaptureMicChannel(m);
+    setCaptureReferenceChannel(r);
+    setSampleRate(format.sampleRateHz);
+    setHardwareIdentity(InterfacePicker::identity());
+    const bool d = dual_;
+    if (d && m == r) {
+        setStatus(statusSameChannel);
+        return;
+    }
+
+    auto run = std::make_shared<CaptureRun>(m, r, d, format.sampleRateHz, token, wakeFd_);
+    run_ = run;
+    QPointer<MicAnalyzer> self(this);
+    engine_->setFailureHandler([self, token](const Error& failure) {
+        const QString description = QString::fromStdString(failure.description);
+        MainThread::post(QCoreApplication::instance(), [self, token, description] {
+            if (self) self->engineFailed(token, description);
+        });
+    });
+    engine_->installTap([run](const AudioInputBlock& block) { run->take(block); });
+    tapped_ = true;
+    if (Status started = engine_->start(); !started) {
+        stop();
+        setStatus(QString::fromStdString(started.error().description));
+        return;
+    }
+    setRunning(true);
+    setStatus(d ? statusDual : statusSpectrum);
+}
+
+void MicAnalyzer::takeBlock() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+    // Only the current run's block matters: an ended run's block would be refused by its token anyway.
+    const std::shared_ptr<CaptureRun> run = run_;
+    if (!run || !run->ready.load(std::memory_order_acquire)) return;
+    const std::span<const double> micBlock(run->micBlock.data(), run->frames);
+    const std::span<const double> refBlock(run->refBlock.data(), run->dual ? run->frames : 0);
+    consume(micBlock, refBlock, run->rate, run->dual, run->token, run->sampleTime);
+    run->ready.store(false, std::memory_order_relaxed);
+    run->release();
+}
+
+void MicAnalyzer::consume(std::span<const double> micBlock, std::span<const double> refBlock, double rate, bool dual,
+                          const Uuid& token, std::optional<std::int64_t> sampleTime) {
+    if (epoch_ != token) return;
+    if (!running_) return;
+    if (sampleTime) {
+        if (nextSample_ && *nextSample_ != *sampleTime) {
+            // A gap: nothing computed across it may be published.
+            clearRings();
+            setTransfer({});
+            setDelayMS(std::nullopt);
+            setAverages(0);
+            ++continuity_;
+        }
+        nextSample_ = *sampleTime + static_cast<std::int64_t>(micBlock.size());
+    }
+    mic_->append(micBlock);
+    ref_->append(refBlock);
+    if (analyzing_) return;
+    if (mic_->size() < (dual ? ringSamples : spectrumSamples)) return;
+
+    analyzing_ = true;
+    ++statistics_.analysesStarted;
+    std::vector<double> mic = mic_->copy();
+    std::optional<std::vector<double>> ref;
+    if (dual) ref = ref_->copy();
+    const std::int64_t continuity = continuity_;
+    QPointer<MicAnalyzer> self(this);
+    MainThread::detach(
+        [self, mic = std::move(mic), ref = std::move(ref), rate, token, continuity]() mutable {
+            std::optional<std::span<const double>> reference;
+            if (ref) reference = std::span<const double>(*ref);
+            AnalysisResult result = MeasurementDSP::analyze(mic, reference, rate);
+            MainThread::post(QCoreApplication::instance(),
+                             [self, result = std::move(result), token, continuity]() mutable {
+                                 if (self) self->finishAnalysis(std::move(result), token, continuity);
+                             });
+        },
+        QThread::LowPriority);
+}
+
+void MicAnalyzer::finishAnalysis(AnalysisResult result, const Uuid& token, std::int64_t continuity) {
+    // A result of a stopped run: a newer run may own `analyzing_` by now, so it is left alone.
+    if (epoch_ != token) return;
+    if (continuity_ == continuity) {
+        setLastUpdated(referenceDateNow());
+        setSpectrum(std::move(result.spectrum));
+        setDelayMS(result.delayMS);
+        setCorrelation(result.correlation);
+        setTransfer(std::move(result.transfer));
+        setAverages(result.averages);
+        setCompensationMS(result.compensationMS);
+        ++statistics_.resultsPublished;
+    }
+    analyzing_ = false;
+}
+
+void MicAnalyzer::engineFailed(const Uuid& token, const QString& description) {
+    if (epoch_ != token) return;  // the failing run was already stopped
+    stop();
+    setStatus(description);
+}
+
+void MicAnalyzer::stop() {
+    epoch_ = Uuid::generate();
+    engine_->stop();
+    if (tapped_) {
+        engine_->removeTap();
+        tapped_ = false;
+    }
+    if (run_) {
+        // No tap runs any more: the run's counts are final.
+        endedBlocksReceived_ += run_->received.load(std::memory_order_relaxed);
+        endedBlocksDropped_ += run_->dropped.load(std::memory_order_relaxed);
+        run_.reset();
+    }
+    setLastUpdated(std::nullopt);
+    setSpectrum({});
+    setRunning(false);
+    clearRings();
+    nextSample_.reset();
+    analyzing_ = false;
+    setDelayMS(std::nullopt);
+    setCorrelation(0);
+    setTransfer({});
+    setAverages(0);
+    setStatus(statusOff);
+}
+
+void MicAnalyzer::invalidate() {
+    clearRings();
+    setTransfer({});
+    setDelayMS(std::nullopt);
+    setAverages(0);
+    setLastUpdated(std::nullopt);
+    ++continuity_;
+}
+
+void MicAnalyzer::clearRings() {
+    mic_->clear();
+    ref_->clear();
+}

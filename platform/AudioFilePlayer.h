@@ -1,0 +1,125 @@
+#pragma once
+// A stereo player of one audio file on an audio engine's output: play, pause, stop, a settable
+// position, endless looping, pan and a volume that fades linearly to a new value.
+//
+// The whole file is read and converted to the output device's rate (libsoxr) before anything plays, so
+// the audio thread only walks a finished buffer and reads atomics: it never allocates, locks or waits.
+// A mono file sounds on both outputs; a file with more than two channels plays its first two.
+//
+// Threads: open/make and every member run on one owner thread (the main thread in the application),
+// except load(), which may run on any thread. The engine's audio thread runs the render callback; a
+// failure of the running engine is recorded from the engine's background thread.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "AudioDevices.h"
+#include "AudioFile.h"
+#include "Result.h"
+
+class AudioFilePlayer {
+public:
+    // The code of the error for an engine without a usable output (domain AudioStatus::errorDomain).
+    static constexpr long noOutputCode = 1;
+
+    // Reads the whole file and converts it to `outputRateHz` when its own rate differs, giving two
+    // channels at that rate. Any thread. Fails with the file layer's error, or a "soxr" error.
+    static Result<std::shared_ptr<const AudioBuffer>> load(const std::string& path, double outputRateHz);
+
+    // A player of `audio` on `engine`, which is stopped and already bound (its output format decides
+    // nothing here: `audio` must already be at the output's rate). Fails when the engine's output has no
+    // device or fewer than one channel.
+    static Result<std::unique_ptr<AudioFilePlayer>> make(std::unique_ptr<AudioEngine> engine,
+                                                         std::shared_ptr<const AudioBuffer> audio);
+
+    // Makes an engine on `system`, binds its output to `outputDevice` (0: the system default), loads the
+    // file at that output's rate and makes the player. Fails with a clear description when there is no
+    // output device at all.
+    static Result<std::unique_ptr<AudioFilePlayer>> open(const std::string& path, AudioSystem& system,
+                                                         std::uint32_t outputDevice = 0);
+
+    // The output rate of the engine's bound device; 0 when it has no output (no device, no channels).
+    static double outputRate(AudioEngine& engine);
+
+    ~AudioFilePlayer();
+    AudioFilePlayer(const AudioFilePlayer&) = delete;
+    AudioFilePlayer& operator=(const AudioFilePlayer&) = delete;
+
+    // Starts the output stream without sounding anything, so that play() starts at once.
+    Status prepareToPlay();
+    // Plays from the current position (from the start when the position is at the end). Starts the
+    // output stream when it does not run; its failure is returned and nothing plays.
+    Status play();
+    // Holds the position; the stream keeps running on silence.
+    void pause();
+    // Stops sounding and closes the output stream; the position stays.
+    void stop();
+    // True while sounding: false after pause() or stop(), once the end is reached without looping, and
+    // after the engine failed.
+    bool isPlaying() const;
+
+    // Seconds. setCurrentTime clamps to 0 ... duration.
+    double currentTime() const;
+    void setCurrentTime(double seconds);
+    double duration() const;
+
+    // Endless looping from the end back to the start (off at creation).
+    void setLooping(bool endless);
+    bool looping() const;
+
+    // −1 (left only) ... +1 (right only); 0 leaves both channels at full level. Clamped; NaN counts as 0.
+    void setPan(float pan);
+    float pan() const;
+
+    // Linear amplitude 0 ... 1 (1 at creation), reached by a linear fade over `fadeSeconds` from the
+    // volume that sounds at the moment the audio thread takes the change; 0 s applies it from the next
+    // sample rendered. A value set before play() applies from the first sample.
+    void setVolume(float volume, double fadeSeconds = 0);
+    float volume() const;
+
+    // The failure of the running engine (the sound server or device went away); none while it works.
+    std::optional<Error> failure() const;
+
+private:
+    struct Fade {
+        float target = 1.0f;
+        std::uint32_t frames = 0;
+        bool operator==(const Fade&) const = default;
+    };
+
+    AudioFilePlayer(std::unique_ptr<AudioEngine> engine, std::shared_ptr<const AudioBuffer> audio);
+    // Audio thread only.
+    void render(float* const* out, int channelCount, std::int64_t frameCount);
+
+    // Owner thread only (read by the audio thread through the render callback's capture).
+    std::shared_ptr<const AudioBuffer> audio_;
+    double rate_ = 0;
+    std::int64_t length_ = 0;
+
+    // Shared with the audio thread. The owner writes playing_ true, position_ (a seek) and the settings;
+    // the audio thread writes playing_ false at the end and advances position_ with a compare-exchange,
+    // so a seek made while a block renders wins over that block's advance. Relaxed order is enough for
+    // the flags and values; the buffer itself is published before the stream starts.
+    std::atomic<bool> playing_{false};
+    std::atomic<std::int64_t> position_{0};
+    std::atomic<bool> looping_{false};
+    std::atomic<float> pan_{0.0f};
+    std::atomic<Fade> fade_{};
+
+    // Audio thread only: the volume that sounds and the fade under way.
+    Fade lastFade_{};
+    float gain_ = 1.0f;
+    float gainStep_ = 0.0f;
+    std::uint32_t fadeLeft_ = 0;
+
+    // Written by the engine's failure handler (a background thread), read by the owner.
+    mutable std::mutex failureMutex_;
+    std::optional<Error> failure_;
+    std::atomic<bool> failed_{false};
+
+    // Last, so that it is destroyed (and its callbacks have ended) before everything above.
+    std::unique_ptr<AudioEngine> engine_;
+};

@@ -1,0 +1,442 @@
+// The stereo player controller on the virtual device. The device's clock is the controller's clock and
+// moves only when a test pumps it; after each 1024-frame period the test runs the tick itself, as the
+// timer would. The device loops its outputs back to its inputs, so what the player sounds is recorded.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThreadPool>
+#include <cmath>
+
+#include "AudioController.h"
+#include "AudioHardware.h"
+#include "FakeMusicService.h"
+#include "RtAudioSystem.h"
+#include "TempFiles.h"
+#include "TestHome.h"
+#include "VirtualAudioSystem.h"
+
+namespace {
+
+constexpr double rate = 48000;
+constexpr std::int64_t period = 1024;
+
+// Temporary renders of one kind ("reference-*.caf", "signal-*.wav") in the temporary folder.
+QStringList renders(const QString& pattern) {
+    return QDir(QString::fromStdString(TempFiles::directory())).entryList({pattern}, QDir::Files);
+}
+
+// A stereo float WAV file in `dir`: left 0.5, right −0.25 throughout.
+QString writeConstant(const QString& dir, const QString& name, double seconds) {
+    const auto frames = static_cast<std::int64_t>(seconds * rate);
+    AudioBuffer buffer(*AudioFormat::standard(rate, 2), frames);
+    std::fill(buffer.channel(0), buffer.channel(0) + frames, 0.5f);
+    std::fill(buffer.channel(1), buffer.channel(1) + frames, -0.25f);
+    buffer.setFrameLength(frames);
+    const QString path = QDir(dir).filePath(name);
+    auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
+    EXPECT_TRUE(writer && writer->write(buffer) && writer->close());
+    return path;
+}
+
+class AudioControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        system = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{VirtualDevice{.name = "out"}}, period);
+        system->connect("out", 0, 0, 0);
+        system->connect("out", 1, 1, 0);
+        AudioHardware::install(system);
+        recorder = system->makeEngine();
+        recorder->installTap([this](const AudioInputBlock& b) {
+            for (int c = 0; c < 2; ++c) recorded[c].insert(recorded[c].end(), b.channels[c], b.channels[c] + b.frameCount);
+        });
+        ASSERT_TRUE(recorder->start());
+        controller = std::make_unique<AudioController>(
+            AudioController::Setup{.clock = [s = system.get()] { return static_cast<double>(s->clock()) / rate; },
+                                   .music = &music});
+        root = QString::fromStdString(TestHome::freshDir("library"));
+        // A temporary folder of its own, so that renders left by another test never count here.
+        setenv("TMPDIR", TestHome::freshDir("tmp").c_str(), 1);
+    }
+    void TearDown() override {
+        controller.reset();
+        recorder.reset();
+    }
+
+    ReferenceTrack track(const QString& title, double seconds) {
+        writeConstant(root, title + ".wav", seconds);
+        return ReferenceTrack{.title = title, .filename = title + ".wav"};
+    }
+    // Starts a local track and waits for its render.
+    void play(const ReferenceTrack& t) {
+        controller->local(t, root);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->busy(); }, 30000));
+    }
+    void signal(SignalSettings settings, bool sync = false) {
+        controller->signal(settings, sync);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->busy(); }, 30000));
+    }
+    // Moves the device on by whole periods, with one tick after each.
+    void run(double seconds) {
+        for (auto frames = static_cast<std::int64_t>(std::ceil(seconds * rate)); frames > 0; frames -= period) step();
+    }
+    void step() {
+        system->pump(period);
+        controller->tick();
+    }
+    // Steps on until the recorder has every frame played so far (its tap takes blocks of 4096 frames).
+    void align() {
+        while (system->clock() % AudioEngine::tapBlockFrames != 0) step();
+    }
+    // The last frame played on each channel; after align().
+    float lastLeft() const { return recorded[0].back(); }
+    float lastRight() const { return recorded[1].back(); }
+
+    std::shared_ptr<VirtualAudioSystem> system;
+    std::unique_ptr<AudioEngine> recorder;
+    std::vector<float> recorded[2];
+    FakeMusicService music;
+    std::unique_ptr<AudioController> controller;
+    QString root;
+};
+
+}  // namespace
+
+TEST_F(AudioControllerTest, TrackPlaysFromCueInAndLoopsOrStopsAtCueOut) {
+    for (bool loop : {false, true}) {
+        ReferenceTrack t = track("Cued", 24);
+        t.cueIn = 5;
+        t.cueOut = 20;
+        t.loop = loop;
+        play(t);
+        ASSERT_EQ(controller->status(), "Cued");
+        EXPECT_EQ(controller->selectedTrackID(), t.id);
+        EXPECT_TRUE(controller->playing());
+        EXPECT_DOUBLE_EQ(controller->duration(), 24);  // the whole file, not the cue range
+        step();
+        EXPECT_NEAR(controller->currentTime(), 5 + period / rate, 1e-9);
+
+        // Tick by tick up to the end point: nothing happens before 19.98 s, and the first tick at or
+        // past it ends or loops the track.
+        double last = 0;
+        while (true) {
+            step();
+            if (controller->status() != "Cued" || controller->currentTime() >= 19.98) break;
+            last = controller->currentTime();
+        }
+        EXPECT_GE(last + period / rate, 19.98);
+        if (loop) {
+            EXPECT_EQ(controller->status(), "Cued");
+            EXPECT_TRUE(controller->playing());
+            step();  // the next tick publishes the position after the jump
+            EXPECT_NEAR(controller->currentTime(), 5 + period / rate, 1e-9);
+        } else {
+            EXPECT_EQ(controller->status(), "Stopped");
+            EXPECT_FALSE(controller->hasPlayback());
+            EXPECT_FALSE(controller->selectedTrackID());
+            EXPECT_TRUE(renders("reference-*.caf").isEmpty());
+        }
+        controller->stop();
+    }
+}
+
+TEST_F(AudioControllerTest, CueOutAtOrBelowCueInOrPastTheFileMeansTheFileEnd) {
+    for (double cueOut : {0.0, 1.0, 2.0, 99.0}) {
+        ReferenceTrack t = track("Short", 3);
+        t.cueIn = 2;
+        t.cueOut = cueOut;
+        play(t);
+        double last = 0;
+        while (controller->status() == "Short") {
+            last = controller->currentTime();
+            step();
+        }
+        EXPECT_GT(last, 2.95) << cueOut;
+    }
+    // A cue-in beyond the file starts just before its end and ends at once; a negative one starts at 0.
+    ReferenceTrack late = track("Late", 3);
+    late.cueIn = 50;
+    play(late);
+    EXPECT_EQ(controller->status(), "Late");
+    step();
+    EXPECT_EQ(controller->status(), "Stopped");
+    ReferenceTrack early = track("Early", 3);
+    early.cueIn = -4;
+    play(early);
+    EXPECT_EQ(controller->status(), "Early");
+    step();
+    EXPECT_NEAR(controller->currentTime(), period / rate, 1e-9);
+}
+
+TEST_F(AudioControllerTest, PausedTrackHoldsEvenPastItsEndUntilResumed) {
+    ReferenceTrack t = track("Paused", 6);
+    t.cueIn = 1;
+    t.cueOut = 3;
+    t.loop = true;
+    play(t);
+    run(0.5);
+    controller->togglePlayback();
+    EXPECT_FALSE(controller->playing());
+    controller->seek(4);
+    run(0.5);
+    EXPECT_DOUBLE_EQ(controller->currentTime(), 4);
+    EXPECT_FALSE(controller->playing());
+    EXPECT_EQ(controller->status(), "Paused");
+    EXPECT_TRUE(controller->hasPlayback());
+    align();
+    EXPECT_EQ(lastLeft(), 0.0f);
+
+    // Resumed, the end point applies again: back to the cue-in.
+    controller->togglePlayback();
+    EXPECT_TRUE(controller->playing());
+    step();
+    step();
+    EXPECT_NEAR(controller->currentTime(), 1 + period / rate, 1e-9);
+}
+
+TEST_F(AudioControllerTest, SeekClampsToTheSourceLength) {
+    controller->seek(12);
+    EXPECT_EQ(controller->currentTime(), 0);
+    play(track("Seek", 4));
+    controller->seek(-3);
+    EXPECT_EQ(controller->currentTime(), 0);
+    controller->seek(1000);
+    EXPECT_EQ(controller->currentTime(), 4);
+    controller->seek(2.5);
+    step();
+    EXPECT_NEAR(controller->currentTime(), 2.5 + period / rate, 1e-9);
+}
+
+TEST_F(AudioControllerTest, VolumeIsLevelPlusTrimCappedAtFullFromTheFirstSample) {
+    EXPECT_NEAR(AudioController::volumeFor(-30, 0), 0.031623, 1e-6);
+    EXPECT_NEAR(AudioController::volumeFor(-30, -6), 0.015849, 1e-6);
+    EXPECT_NEAR(AudioController::volumeFor(-60, 0), 0.001, 1e-9);
+    EXPECT_EQ(AudioController::volumeFor(3, 0), 1.0f);
+    EXPECT_EQ(AudioController::volumeFor(-3, 6), 1.0f);
+
+    // A level set while nothing plays changes nothing until the next start, which starts at it: the
+    // very first sample already has the track's volume (left channel of the file is 0.5).
+    controller->setLevel(-30);
+    ReferenceTrack t = track("Trim", 4);
+    t.trimDB = -6;
+    play(t);
+    run(0.1);
+    ASSERT_FALSE(recorded[0].empty());
+    const auto first = std::find_if(recorded[0].begin(), recorded[0].end(), [](float v) { return v != 0; });
+    ASSERT_NE(first, recorded[0].end());
+    EXPECT_NEAR(*first, 0.5 * 0.015849, 1e-6);
+    EXPECT_NEAR(*std::max_element(recorded[0].begin(), recorded[0].end()), 0.5 * 0.015849, 1e-6);
+
+    // A later change keeps the trim in the sum and fades over 30 ms (1440 frames) from the next frame.
+    controller->setLevel(-20);
+    const auto at = static_cast<std::size_t>(system->clock());
+    run(0.1);
+    align();
+    EXPECT_NEAR(recorded[0][at + 719], 0.5 * (0.015849 + 0.050119) / 2, 1e-6);  // half-way
+    EXPECT_NEAR(recorded[0][at + 1439], 0.5 * 0.050119, 1e-6);
+    EXPECT_NEAR(lastLeft(), 0.5 * 0.050119, 1e-6);
+    controller->setLevel(9);
+    run(0.1);
+    align();
+    EXPECT_FLOAT_EQ(lastLeft(), 0.5f);
+    EXPECT_FLOAT_EQ(lastRight(), -0.25f);
+}
+
+TEST_F(AudioControllerTest, StopDuringTheRenderDeletesItAndPublishesNothing) {
+    const ReferenceTrack t = track("Abandoned", 3);
+    controller->local(t, root);
+    EXPECT_TRUE(controller->busy());
+    controller->stop();
+    QSignalSpy status(controller.get(), &AudioController::statusChanged);
+    QSignalSpy busy(controller.get(), &AudioController::busyChanged);
+    QSignalSpy selected(controller.get(), &AudioController::selectedTrackIDChanged);
+    QSignalSpy duration(controller.get(), &AudioController::durationChanged);
+    QSignalSpy has(controller.get(), &AudioController::hasPlaybackChanged);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(renders("reference-*.caf").isEmpty());
+    EXPECT_EQ(status.count() + busy.count() + selected.count() + duration.count() + has.count(), 0);
+    EXPECT_EQ(controller->status(), "Stopped");
+    EXPECT_FALSE(controller->hasPlayback());
+    system->pump(AudioEngine::tapBlockFrames);
+    ASSERT_FALSE(recorded[0].empty());
+    EXPECT_EQ(*std::max_element(recorded[0].begin(), recorded[0].end()), 0.0f);
+}
+
+TEST_F(AudioControllerTest, TrackAThenTrackBLeavesOnlyB) {
+    const ReferenceTrack a = track("A", 3);
+    const ReferenceTrack b = track("B", 3);
+    controller->local(a, root);
+    play(b);
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(controller->status(), "B");
+    EXPECT_EQ(controller->selectedTrackID(), b.id);
+    EXPECT_EQ(renders("reference-*.caf").size(), 1);
+    controller->stop();
+    EXPECT_TRUE(renders("reference-*.caf").isEmpty());
+}
+
+TEST_F(AudioControllerTest, RouteAndPingPongPanTheSource) {
+    signal(SignalSettings{.kind = SignalKind::white, .seconds = 1});
+    struct Case {
+        const char* route;
+        bool leftSounds, rightSounds;
+    };
+    for (const Case c : {Case{"Left", true, false}, Case{"Right", false, true}, Case{"Both", true, true},
+                         Case{"left", true, true}}) {
+        controller->setRoute(c.route);
+        step();
+        align();
+        EXPECT_EQ(lastLeft() != 0, c.leftSounds) << c.route;
+        EXPECT_EQ(lastRight() != 0, c.rightSounds) << c.route;
+    }
+
+    // 0.1 s sides act as 0.25 s, counted from the start of the signal. The side a tick chose pans the
+    // period that follows it.
+    controller->setRoute("Left");
+    controller->setPingPong(true);
+    controller->setInterval(0.1);
+    controller->stop();
+    signal(SignalSettings{.kind = SignalKind::white, .seconds = 1});
+    const std::int64_t start = system->clock();
+    std::vector<std::pair<std::int64_t, bool>> rightFrom;  // period start, side R
+    for (int i = 0; i < 60; ++i) {
+        step();
+        const double elapsed = static_cast<double>(system->clock() - start) / rate;
+        const bool right = static_cast<int>(elapsed / 0.25) % 2 == 1;
+        EXPECT_EQ(controller->side(), right ? "R" : "L") << elapsed;
+        rightFrom.emplace_back(system->clock(), right);
+    }
+    step();
+    align();
+    ASSERT_GE(recorded[0].size(), static_cast<std::size_t>(rightFrom.back().first + period));
+    for (const auto& [frame, right] : rightFrom) {
+        EXPECT_EQ(recorded[0][frame + 500] != 0, !right) << frame;
+        EXPECT_EQ(recorded[1][frame + 500] != 0, right) << frame;
+    }
+    controller->stop();
+    EXPECT_EQ(controller->pingPong(), true);
+    EXPECT_EQ(controller->route(), "Left");
+}
+
+TEST_F(AudioControllerTest, FlashFollowsTheFirst80msOfEverySecondOfASyncSignal) {
+    signal(SignalSettings{.kind = SignalKind::sync, .seconds = 2}, true);
+    EXPECT_EQ(controller->status(), "A/V sync: visual check");
+    EXPECT_DOUBLE_EQ(controller->duration(), 2);
+    int flashes = 0;
+    for (int i = 0; i < 200; ++i) {
+        step();
+        const double t = controller->currentTime();
+        EXPECT_EQ(controller->flash(), t - std::floor(t) < 0.08) << t;
+        flashes += controller->flash();
+    }
+    EXPECT_GT(flashes, 8);
+    controller->togglePlayback();
+    step();
+    EXPECT_FALSE(controller->flash());
+
+    // Without the sync mark the same signal never flashes.
+    signal(SignalSettings{.kind = SignalKind::sync, .seconds = 2});
+    EXPECT_EQ(controller->status(), "Sync beep");
+    for (int i = 0; i < 100; ++i) {
+        step();
+        ASSERT_FALSE(controller->flash());
+    }
+}
+
+TEST_F(AudioControllerTest, RenderedAndSpokenFilesAreDeletedAtStop) {
+    signal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
+    EXPECT_EQ(controller->status(), "Pink noise");
+    EXPECT_EQ(renders("signal-*.wav").size(), 1);
+    run(3);
+    EXPECT_TRUE(controller->playing());  // a signal loops for as long as nothing stops it
+    controller->stop();
+    EXPECT_TRUE(renders("signal-*.wav").isEmpty());
+
+    const QString voice = writeConstant(QString::fromStdString(TempFiles::directory()), "voice-1.caf", 1.5);
+    controller->playVoice(voice);
+    EXPECT_EQ(controller->status(), "Spoken source ID");
+    EXPECT_DOUBLE_EQ(controller->duration(), 1.5);
+    run(4);
+    EXPECT_TRUE(controller->playing());
+    EXPECT_FALSE(controller->selectedTrackID());
+    controller->stop();
+    EXPECT_FALSE(QFile::exists(voice));
+
+    // A spoken file that cannot be played still goes at the next stop.
+    const QString broken = QDir(QString::fromStdString(TempFiles::directory())).filePath("voice-2.caf");
+    QFile f(broken);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("not audio");
+    f.close();
+    controller->playVoice(broken);
+    EXPECT_NE(controller->status(), "Spoken source ID");
+    EXPECT_FALSE(controller->hasPlayback());
+    controller->stop();
+    EXPECT_FALSE(QFile::exists(broken));
+}
+
+TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
+    play(ReferenceTrack{.title = "No file"});
+    EXPECT_EQ(controller->status(), "Stopped");
+    EXPECT_FALSE(controller->busy());
+
+    play(ReferenceTrack{.title = "Missing", .filename = "missing.wav"});
+    EXPECT_NE(controller->status(), "Stopped");
+    EXPECT_FALSE(controller->hasPlayback());
+
+    signal(SignalSettings{.kind = SignalKind::sine, .seconds = -1});
+    EXPECT_EQ(controller->status(), "Enter finite signal values and a low-pass frequency above high-pass.");
+    EXPECT_TRUE(renders("signal-*.wav").isEmpty());
+
+    // A stream that will not start: said, and nothing is left loaded.
+    system->failNextStart("The sound server refused the stream");
+    signal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
+    EXPECT_EQ(controller->status(), "The sound server refused the stream");
+    EXPECT_FALSE(controller->hasPlayback());
+    EXPECT_FALSE(controller->playing());
+
+    // The server going away mid-play is noticed at the next tick.
+    signal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
+    step();
+    system->failRunningEngines("The sound server went away");
+    controller->tick();
+    EXPECT_EQ(controller->status(), "The sound server went away");
+    EXPECT_FALSE(controller->hasPlayback());
+    EXPECT_TRUE(renders("signal-*.wav").isEmpty());
+}
+
+// No sound server and no sound card: every start fails with a clear status.
+TEST(AudioControllerWithoutServer, EveryStartFailsClearly) {
+    setenv("JACK_DEFAULT_SERVER", ("qv-none-" + std::to_string(getpid())).c_str(), 1);
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    setenv("PULSE_SERVER", ("unix:" + TestHome::freshDir("nopulse") + "/none").c_str(), 1);
+    AudioHardware::install(std::make_shared<RtAudioSystem>());
+    FakeMusicService music;
+    AudioController controller(AudioController::Setup{.music = &music});
+    const QString root = QString::fromStdString(TestHome::freshDir("library"));
+    writeConstant(root, "t.wav", 1);
+    const QString voice = writeConstant(QString::fromStdString(TempFiles::directory()), "voice-x.caf", 1);
+
+    controller.local(ReferenceTrack{.title = "T", .filename = "t.wav"}, root);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+    EXPECT_EQ(controller.status(), "No audio output is available");
+    controller.signal(SignalSettings{});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+    EXPECT_EQ(controller.status(), "No audio output is available");
+    controller.playVoice(voice);
+    EXPECT_EQ(controller.status(), "No audio output is available");
+    EXPECT_FALSE(controller.hasPlayback());
+    EXPECT_FALSE(controller.playing());
+    controller.togglePlayback();
+    controller.tick();
+    controller.stop();
+    EXPECT_FALSE(QFile::exists(voice));
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(renders("*.wav").isEmpty());
+    EXPECT_TRUE(renders("*.caf").isEmpty());
+}

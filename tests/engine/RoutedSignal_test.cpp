@@ -1,0 +1,260 @@
+// The routed generator on the virtual audio system: every interface output loops back to the input of
+// the same number, so a capture engine on that device hears exactly what each output plays.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThreadPool>
+#include <cmath>
+
+#include "AudioHardware.h"
+#include "InterfacePicker.h"
+#include "RoutedSignal.h"
+#include "RoutedSignalTesting.h"
+#include "TempFiles.h"
+#include "VirtualAudioSystem.h"
+
+namespace {
+
+using namespace RoutedSignalTesting;
+
+class RoutedSignalTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        system_ = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
+            {.name = "Built-in", .inputChannels = 2, .outputChannels = 2},
+            {.name = "Sixteen", .inputChannels = 16, .outputChannels = 16},
+            {.name = "Sixty-four", .inputChannels = 64, .outputChannels = 64},
+            {.name = "Wide", .inputChannels = 0, .outputChannels = 65},
+            {.name = "USB mic", .inputChannels = 2, .outputChannels = 0},
+            {.name = "Refusing", .inputChannels = 2, .outputChannels = 2, .bindStatus = -10851}});
+        for (const char* name : {"Built-in", "Sixteen", "Sixty-four"})
+            for (int k = 0; k < 64; ++k) system_->connect(name, k, k, 0);
+        AudioHardware::install(system_);
+        QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
+    }
+
+    void choose(const std::string& name) {
+        QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(system_->idOf(name)));
+    }
+    static void play(RoutedSignal& routed, const SignalSettings& settings) { ASSERT_TRUE(playAndWait(routed, settings)); }
+    // Lets every render in flight finish and deliver.
+    static void settle() {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+    }
+    static QStringList renders() {
+        return QDir(QString::fromStdString(TempFiles::directory())).entryList({"signal-*"}, QDir::Files);
+    }
+
+    // Every input channel of `name` over `frames` frames, captured while the system runs.
+    std::vector<std::vector<float>> capture(const std::string& name, std::int64_t frames) {
+        auto engine = system_->makeEngine();
+        EXPECT_EQ(engine->bindInput(system_->idOf(name)), 0);
+        std::vector<std::vector<float>> data;
+        engine->installTap([&](const AudioInputBlock& b) {
+            data.resize(static_cast<std::size_t>(b.channelCount));
+            for (int c = 0; c < b.channelCount; ++c) data[c].insert(data[c].end(), b.channels[c], b.channels[c] + b.frameCount);
+        });
+        EXPECT_TRUE(engine->start());
+        system_->pump(frames);
+        engine->stop();
+        return data;
+    }
+    static float peak(const std::vector<float>& x) {
+        float p = 0;
+        for (float v : x) p = std::max(p, std::abs(v));
+        return p;
+    }
+    // Frequency of a steady sine from its zero crossings.
+    static double frequency(const std::vector<float>& x) {
+        int crossings = 0;
+        for (std::size_t t = 1; t < x.size(); ++t) crossings += (x[t - 1] < 0) != (x[t] < 0);
+        return crossings * 48000.0 / (2.0 * static_cast<double>(x.size()));
+    }
+
+    std::shared_ptr<VirtualAudioSystem> system_;
+};
+
+}  // namespace
+
+TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFollowsTheSoloedOne) {
+    choose("Sixteen");
+    RoutedSignal routed;
+    routed.setLevel(0);
+    const SignalSettings dual{.kind = SignalKind::dual, .frequency = 1000, .frequency2 = 3000, .seconds = 1};
+    struct Case {
+        QString selection;
+        int reference;  // 0: none
+        double a, b, ref;  // expected Hz on outputs 1, 2 and the reference (0: silent)
+    };
+    for (const Case& c : {Case{"Both", 0, 1000, 3000, 0}, Case{"B", 5, 0, 3000, 3000}, Case{"A", 5, 1000, 0, 1000},
+                          Case{"A", 2, 1000, 3000, 3000}}) {
+        route(routed, c.selection, 1, 2, c.reference);
+        play(routed, dual);
+        ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
+        const auto in = capture("Sixteen", 16384);
+        const int refIndex = c.reference ? c.reference - 1 : 4;
+        for (auto [index, hz] : {std::pair{0, c.a}, {1, c.b}, {refIndex, c.ref}}) {
+            if (hz == 0) {
+                EXPECT_EQ(peak(in[index]), 0.0f) << c.selection.toStdString() << " output " << index + 1;
+            } else {
+                EXPECT_NEAR(frequency(in[index]), hz, hz * 0.02) << c.selection.toStdString() << " output " << index + 1;
+            }
+        }
+        // Each tone plays alone at the full level, whatever the balance.
+        EXPECT_GT(peak(in[c.selection == "B" ? 1 : 0]), 0.9f);
+    }
+    EXPECT_EQ(routed.status(), "Dual tone → outputs 1") << "the kind played, not the tones rendered";
+}
+
+TEST_F(RoutedSignalTest, RefusalsNameTheProblemAndLeaveNothingPlaying) {
+    struct Case {
+        std::string device;
+        QString selection;
+        int a, b, reference;  // reference 0: not sent
+        SignalKind kind;
+        QString status;
+    };
+    const QString distinct = "Choose distinct, available speaker outputs";
+    const QString ownOutput = "Reference needs its own available output";
+    for (const Case& c : {
+             Case{"Wide", "A", 1, 2, 0, SignalKind::sine, "Unsupported output channel count"},
+             Case{"USB mic", "A", 1, 2, 0, SignalKind::sine, "Unsupported output channel count"},
+             Case{"Refusing", "A", 1, 2, 0, SignalKind::sine, "Selected interface unavailable or incompatible (-10851)"},
+             Case{"Sixteen", "A", 17, 2, 0, SignalKind::sine, distinct},
+             Case{"Sixteen", "B", 1, 0, 0, SignalKind::sine, distinct},
+             Case{"Sixteen", "Both", 5, 5, 0, SignalKind::sine, distinct},
+             Case{"Sixteen", "anything", 5, 5, 0, SignalKind::sine, distinct},
+             Case{"Sixteen", "Both", 3, 4, 4, SignalKind::pink, ownOutput},
+             Case{"Sixteen", "A", 3, 4, 17, SignalKind::pink, ownOutput},
+             Case{"Sixteen", "Both", 3, 4, 9, SignalKind::dual,
+                  "Solo A or B for a single electrical reference when using separate tones"},
+         }) {
+        choose(c.device);
+        RoutedSignal routed;
+        route(routed, c.selection, c.a, c.b, c.reference);
+        play(routed, {.kind = c.kind, .seconds = 1});
+        EXPECT_EQ(routed.status(), c.status) << c.device;
+        EXPECT_FALSE(routed.isPlaying()) << c.device;
+        EXPECT_EQ(routed.selection(), c.selection) << "routing is never changed by a refusal";
+        EXPECT_EQ(system_->runningEngines(), 0) << c.device;
+        if (c.device == "Wide") {
+            EXPECT_EQ(routed.outputCount(), 65);
+        }
+    }
+    settle();
+    EXPECT_TRUE(renders().isEmpty());
+}
+
+TEST_F(RoutedSignalTest, AcceptedRoutesPlayFromMemoryAndTheStatusListsOnlySpeakers) {
+    choose("Sixteen");
+    RoutedSignal routed;
+    // "A" plays on its one output even when B names the same one.
+    route(routed, "A", 5, 5, 0);
+    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::sine, .seconds = 1}));
+    EXPECT_EQ(routed.status(), "Sine → outputs 5");
+    // The reference may sit on the unselected speaker's output, and is an exact copy.
+    route(routed, "A", 5, 7, 7);
+    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::pink, .seconds = 1}));
+    EXPECT_EQ(routed.status(), "Pink noise → outputs 5");
+    EXPECT_TRUE(renders().isEmpty()) << "the rendered files are gone once playing";
+    const auto in = capture("Sixteen", 8192);
+    EXPECT_GT(peak(in[4]), 0.0f);
+    EXPECT_EQ(in[6], in[4]);
+    for (int k : {0, 1, 2, 3, 5, 7, 15}) EXPECT_EQ(peak(in[k]), 0.0f) << "output " << k + 1;
+    routed.stop();
+    EXPECT_EQ(peak(capture("Sixteen", 4096)[4]), 0.0f) << "stopped means silent";
+}
+
+TEST_F(RoutedSignalTest, FailuresAfterTheRenderStopAndDeleteTheFiles) {
+    choose("Sixteen");
+    RoutedSignal routed;
+    play(routed, {.kind = SignalKind::sine, .frequency = NAN, .seconds = 1});
+    EXPECT_EQ(routed.status(), "Enter finite signal values and a low-pass frequency above high-pass.");
+
+    system_->failNextStart("The device Sixteen is busy");
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    EXPECT_EQ(routed.status(), "The device Sixteen is busy");
+    EXPECT_FALSE(routed.isPlaying());
+
+    // 11 s × 48000 frames × 64 outputs × 4 bytes is over 128 MiB; with 16 outputs it fits.
+    choose("Sixty-four");
+    play(routed, {.kind = SignalKind::sine, .seconds = 11});
+    EXPECT_EQ(routed.status(), "Shorten cycle duration for this channel count");
+    EXPECT_FALSE(routed.isPlaying());
+    choose("Sixteen");
+    play(routed, {.kind = SignalKind::sine, .seconds = 11});
+    EXPECT_TRUE(routed.isPlaying());
+
+    // The interface goes away during the render.
+    routed.play({.kind = SignalKind::sine, .seconds = 1});
+    system_->removeDevice("Sixteen");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
+    EXPECT_EQ(routed.status(), "Output changed while preparing; choose outputs and restart");
+    EXPECT_FALSE(routed.isPlaying());
+    settle();
+    EXPECT_TRUE(renders().isEmpty());
+}
+
+TEST_F(RoutedSignalTest, AStaleRenderPublishesNothingAndLeavesNoFiles) {
+    choose("Sixteen");
+    RoutedSignal routed;
+    QSignalSpy playing(&routed, &RoutedSignal::isPlayingChanged);
+    routed.play({.kind = SignalKind::pink, .seconds = 2});
+    EXPECT_TRUE(routed.busy());
+    EXPECT_EQ(routed.status(), "Preparing routed signal");
+    routed.stop();
+    EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
+    settle();
+    EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
+    EXPECT_FALSE(routed.busy());
+    EXPECT_EQ(playing.count(), 0);
+    EXPECT_TRUE(renders().isEmpty());
+
+    // A newer play overtakes an older one: only the newer one is heard from.
+    routed.setChannelA(2);
+    routed.play({.kind = SignalKind::pink, .seconds = 2});
+    routed.setChannelA(6);
+    routed.play({.kind = SignalKind::white, .seconds = 1});
+    settle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
+    EXPECT_EQ(routed.status(), "White noise → outputs 6");
+    EXPECT_EQ(playing.count(), 1);
+    EXPECT_TRUE(renders().isEmpty());
+}
+
+TEST_F(RoutedSignalTest, LevelSetsTheLiveVolumeWithAFloorAt60dBDown) {
+    choose("Sixteen");
+    RoutedSignal routed;
+    routed.setLevel(0);
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    const float full = peak(capture("Sixteen", 48000)[0]);
+    ASSERT_NEAR(full, 0.98f, 0.01f);
+    // Level changes reach the sound while it plays.
+    for (auto [db, volume] : {std::pair{-20.0, 0.1f}, {-60.0, 0.001f}, {-61.0, 0.001f}, {double(NAN), 0.001f},
+                              {3.0, 1.0f}, {-6.0, 0.501187f}}) {
+        routed.setLevel(db);
+        EXPECT_NEAR(peak(capture("Sixteen", 48000)[0]), full * volume, full * volume * 1e-5) << db;
+    }
+    EXPECT_TRUE(routed.isPlaying());
+}
+
+TEST_F(RoutedSignalTest, AFailingEngineShowsItsFailureAndDefaultIsBoundAgainAfterAnInterface) {
+    choose("Sixteen");
+    RoutedSignal routed;
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    ASSERT_TRUE(routed.isPlaying());
+    system_->failRunningEngines("The JACK server stopped");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.isPlaying(); }, 5000));
+    EXPECT_EQ(routed.status(), "The JACK server stopped");
+
+    // Back to the system default: the engine must leave the interface it was bound to.
+    QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, 0);
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    EXPECT_TRUE(routed.isPlaying());
+    EXPECT_EQ(routed.outputCount(), 2);
+    EXPECT_GT(peak(capture("Built-in", 4096)[0]), 0.0f);
+}

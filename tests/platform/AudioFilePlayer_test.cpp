@@ -1,0 +1,225 @@
+// The file player on the virtual device: what reaches the outputs, sample by sample, under the
+// player's controls. The device loops its outputs back to its inputs with no delay, and a second engine
+// records those inputs, so every sample the player renders is seen.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+
+#include "AudioFilePlayer.h"
+#include "TestHome.h"
+#include "VirtualAudioSystem.h"
+
+namespace {
+
+constexpr std::int64_t block = AudioEngine::tapBlockFrames;
+
+// A float WAV file of `frames` frames whose sample at frame t of channel c is value(c, t).
+std::string writeFile(const std::string& name, double rate, int channels, std::int64_t frames,
+                      const std::function<float(int, std::int64_t)>& value) {
+    const std::string path = TestHome::freshDir("player") + "/" + name;
+    AudioBuffer buffer(*AudioFormat::standard(rate, channels), frames);
+    for (int c = 0; c < channels; ++c)
+        for (std::int64_t t = 0; t < frames; ++t) buffer.channel(c)[t] = value(c, t);
+    buffer.setFrameLength(frames);
+    auto writer = AudioFileWriter::create(path, buffer.format());
+    EXPECT_TRUE(writer);
+    EXPECT_TRUE(writer->write(buffer));
+    EXPECT_TRUE(writer->close());
+    return path;
+}
+
+// Left 0.5, right −0.25 throughout: levels are easy to read back.
+std::string constantFile(std::int64_t frames, double rate = 48000) {
+    return writeFile("constant.wav", rate, 2, frames, [](int c, std::int64_t) { return c == 0 ? 0.5f : -0.25f; });
+}
+
+class Rig {
+public:
+    explicit Rig(double rate = 48000) : system_({device(rate)}) {
+        system_.connect("out", 0, 0, 0);
+        system_.connect("out", 1, 1, 0);
+        recorder_ = system_.makeEngine();
+        recorder_->installTap([this](const AudioInputBlock& b) {
+            for (int c = 0; c < 2; ++c) recorded[c].insert(recorded[c].end(), b.channels[c], b.channels[c] + b.frameCount);
+        });
+        EXPECT_TRUE(recorder_->start());
+    }
+
+    std::unique_ptr<AudioFilePlayer> open(const std::string& path) {
+        auto player = AudioFilePlayer::open(path, system_);
+        EXPECT_TRUE(player) << player.error().description;
+        return player ? std::move(*player) : nullptr;
+    }
+    void pump(std::int64_t frames) { system_.pump(frames); }
+    VirtualAudioSystem& system() { return system_; }
+
+    std::vector<float> recorded[2];
+
+private:
+    static VirtualDevice device(double rate) {
+        VirtualDevice d;
+        d.name = "out";
+        d.sampleRateHz = rate;
+        return d;
+    }
+    VirtualAudioSystem system_;
+    std::unique_ptr<AudioEngine> recorder_;
+};
+
+}  // namespace
+
+TEST(AudioFilePlayer, PlaysTheFileOnceAndStopsAtItsEnd) {
+    Rig rig;
+    auto player = rig.open(constantFile(6000));
+    ASSERT_TRUE(player);
+    EXPECT_DOUBLE_EQ(player->duration(), 6000.0 / 48000);
+    EXPECT_FALSE(player->isPlaying());
+    ASSERT_TRUE(player->play());
+    EXPECT_TRUE(player->isPlaying());
+    rig.pump(2 * block);
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_DOUBLE_EQ(player->currentTime(), player->duration());
+    // Full volume and centre pan leave the file's samples as they are; nothing follows the end.
+    EXPECT_EQ(rig.recorded[0][0], 0.5f);
+    EXPECT_EQ(rig.recorded[1][5999], -0.25f);
+    EXPECT_EQ(rig.recorded[0][6000], 0.0f);
+    EXPECT_EQ(rig.recorded[1][8191], 0.0f);
+    // Playing again after the end starts over.
+    ASSERT_TRUE(player->play());
+    rig.pump(block);
+    EXPECT_TRUE(player->isPlaying());
+    EXPECT_DOUBLE_EQ(player->currentTime(), 4096.0 / 48000);
+}
+
+TEST(AudioFilePlayer, LoopsEndlesslyWithoutAGap) {
+    Rig rig;
+    auto player = rig.open(writeFile("ramp.wav", 48000, 2, 1000, [](int, std::int64_t t) { return t / 1000.0f; }));
+    ASSERT_TRUE(player);
+    player->setLooping(true);
+    ASSERT_TRUE(player->play());
+    rig.pump(3 * block);
+    EXPECT_TRUE(player->isPlaying());
+    for (std::int64_t t : {0, 999, 1000, 1001, 5432, 12287})
+        EXPECT_FLOAT_EQ(rig.recorded[0][t], (t % 1000) / 1000.0f) << t;
+    EXPECT_DOUBLE_EQ(player->currentTime(), (3 * block % 1000) / 48000.0);
+}
+
+TEST(AudioFilePlayer, PauseHoldsThePositionAndSeekClamps) {
+    Rig rig;
+    auto player = rig.open(constantFile(48000));
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(player->play());
+    rig.pump(block);
+    player->pause();
+    rig.pump(block);
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_DOUBLE_EQ(player->currentTime(), 4096.0 / 48000);
+    EXPECT_EQ(rig.recorded[0][block + 10], 0.0f);
+
+    player->setCurrentTime(0.5);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 0.5);
+    player->setCurrentTime(-2);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 0);
+    player->setCurrentTime(7);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 1);
+    player->setCurrentTime(NAN);
+    EXPECT_DOUBLE_EQ(player->currentTime(), 0);
+}
+
+TEST(AudioFilePlayer, PanSilencesOneSideAndLeavesTheCentreAtUnity) {
+    struct Case {
+        float pan, left, right;
+    };
+    for (const Case c : {Case{-1, 0.5f, 0}, Case{1, 0, -0.25f}, Case{0, 0.5f, -0.25f}, Case{0.5f, 0.25f, -0.25f},
+                         Case{-0.5f, 0.5f, -0.125f}, Case{-7, 0.5f, 0}}) {
+        Rig rig;
+        auto player = rig.open(constantFile(48000));
+        ASSERT_TRUE(player);
+        player->setPan(c.pan);
+        ASSERT_TRUE(player->play());
+        rig.pump(block);
+        EXPECT_FLOAT_EQ(rig.recorded[0][100], c.left) << c.pan;
+        EXPECT_FLOAT_EQ(rig.recorded[1][100], c.right) << c.pan;
+    }
+}
+
+TEST(AudioFilePlayer, VolumeSetBeforePlayAppliesFromTheFirstSampleAndLaterChangesFadeLinearly) {
+    Rig rig;
+    auto player = rig.open(constantFile(48000));
+    ASSERT_TRUE(player);
+    player->setVolume(0.5f, 0.03);
+    player->setVolume(0.1f, 0);  // the last value before the first sample is what sounds
+    ASSERT_TRUE(player->play());
+    rig.pump(block);
+    EXPECT_FLOAT_EQ(rig.recorded[0][0], 0.05f);
+    EXPECT_FLOAT_EQ(rig.recorded[0][block - 1], 0.05f);
+
+    // 0.1 → 0.5 over 10 ms = 480 frames: a straight line, then the target held.
+    player->setVolume(0.5f, 0.01);
+    EXPECT_FLOAT_EQ(player->volume(), 0.5f);
+    rig.pump(block);
+    const float* l = rig.recorded[0].data() + block;
+    EXPECT_NEAR(l[0], 0.5f * (0.1f + 0.4f / 480), 1e-6);
+    EXPECT_NEAR(l[239], 0.5f * 0.3f, 1e-5);
+    EXPECT_FLOAT_EQ(l[479], 0.25f);
+    EXPECT_FLOAT_EQ(l[3000], 0.25f);
+    for (int t = 1; t < 480; ++t) ASSERT_GT(l[t], l[t - 1]) << t;
+}
+
+TEST(AudioFilePlayer, ConvertsTheFileToTheDeviceRateKeepingPitchAndDuration) {
+    Rig rig(48000);
+    // 1 kHz at 44.1 kHz for 1 s.
+    const std::string path = writeFile("sine44.wav", 44100, 1, 44100, [](int, std::int64_t t) {
+        return static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * t / 44100.0));
+    });
+    auto player = rig.open(path);
+    ASSERT_TRUE(player);
+    EXPECT_NEAR(player->duration(), 1.0, 1e-9);
+    ASSERT_TRUE(player->play());
+    rig.pump(12 * block);
+    EXPECT_FALSE(player->isPlaying());
+    // Away from the edges the output is a 1 kHz sine at 48 kHz with the same amplitude, on both
+    // channels (a mono file): compare with the ideal one over 0.5 s.
+    double worst = 0;
+    for (std::int64_t t = 4800; t < 28800; ++t) {
+        const double ideal = 0.5 * std::sin(2 * std::numbers::pi * 1000 * t / 48000.0);
+        worst = std::max({worst, std::abs(rig.recorded[0][t] - ideal), std::abs(rig.recorded[1][t] - ideal)});
+    }
+    EXPECT_LT(worst, 1e-3);
+}
+
+TEST(AudioFilePlayer, FailuresAreReportedNotPlayed) {
+    {
+        VirtualAudioSystem none;
+        auto player = AudioFilePlayer::open(constantFile(100), none);
+        ASSERT_FALSE(player);
+        EXPECT_EQ(player.error().description, "No audio output is available");
+    }
+    {
+        VirtualAudioSystem none;
+        auto player = AudioFilePlayer::open(TestHome::freshDir("missing") + "/nothing.wav", none);
+        EXPECT_FALSE(player);
+    }
+    Rig rig;
+    EXPECT_FALSE(AudioFilePlayer::open(TestHome::freshDir("missing") + "/nothing.wav", rig.system()));
+    auto player = rig.open(constantFile(48000));
+    ASSERT_TRUE(player);
+    rig.system().failNextStart("The sound server refused the stream");
+    Status played = player->play();
+    ASSERT_FALSE(played);
+    EXPECT_EQ(played.error().description, "The sound server refused the stream");
+    EXPECT_FALSE(player->isPlaying());
+
+    // A server that goes away mid-play ends playing and says why; play() then tries again.
+    ASSERT_TRUE(player->play());
+    rig.pump(block);
+    rig.system().failRunningEngines("The sound server went away");
+    EXPECT_FALSE(player->isPlaying());
+    ASSERT_TRUE(player->failure());
+    EXPECT_EQ(player->failure()->description, "The sound server went away");
+    ASSERT_TRUE(player->play());
+    EXPECT_FALSE(player->failure());
+    EXPECT_TRUE(player->isPlaying());
+}

@@ -1,0 +1,86 @@
+#include "SpeechSynthesizer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+struct Spoken {
+    std::int64_t frames = 0;
+    int buffers = 0;   // buffers with speech
+    int closings = 0;  // zero-frame buffers
+    bool speechAfterClosing = false;
+    bool formatOK = true;
+};
+
+Spoken speak(SpeechSynthesizer& synth, const std::string& text, double rate = 0.43) {
+    Spoken out;
+    Status status = synth.write(SpeechUtterance{text, rate, "en-US"}, [&](const SpeechBuffer& b) {
+        out.formatOK = out.formatOK && b.format == (AudioFormat{1, 22050}) && b.floatChannelData;
+        if (b.frameLength == 0) ++out.closings;
+        if (b.frameLength > 0 && out.closings) out.speechAfterClosing = true;
+        out.buffers += b.frameLength > 0;
+        out.frames += b.frameLength;
+        return true;
+    });
+    EXPECT_TRUE(status.ok()) << status.error().description;
+    return out;
+}
+}  // namespace
+
+// The renderer relies on these: one mono float format, speech in buffers of at least one frame, exactly one
+// closing buffer at the very end (also for empty text), and 0.43 slower than the normal 0.5.
+TEST(EspeakSynthesizer, SpeaksMonoFloatAndClosesOnce) {
+    EspeakSynthesizer synth;
+    for (const char* text : {"Playback one. Left.", ""}) {
+        const Spoken s = speak(synth, text);
+        EXPECT_TRUE(s.formatOK) << text;
+        EXPECT_EQ(s.closings, 1) << text;
+        EXPECT_FALSE(s.speechAfterClosing) << text;
+    }
+    const std::string text = "Check the left and right main speakers, then the front fills and the subs.";
+    EXPECT_GT(speak(synth, text, 0.43).frames, speak(synth, text, 0.5).frames);
+}
+
+// A stop from another thread ends the write before its next buffer, with no closing buffer; the next write
+// runs normally.
+TEST(EspeakSynthesizer, StopFromAnotherThreadEndsTheRunningWrite) {
+    EspeakSynthesizer synth;
+    int buffers = 0;
+    Status status =
+        synth.write(SpeechUtterance{"This sentence needs many buffers to be spoken.", 0.43, "en-US"},
+                    [&](const SpeechBuffer&) {
+                        if (++buffers == 1) std::thread([&] { synth.stopSpeaking(); }).join();
+                        return true;
+                    });
+    EXPECT_TRUE(status.ok());
+    EXPECT_EQ(buffers, 1);
+    EXPECT_EQ(speak(synth, "Playback one.").closings, 1);
+}
+
+// The library is one per process: writes from several threads and synthesiser objects take turns, each
+// whole: no handler ever runs beside another, and each write closes once.
+TEST(EspeakSynthesizer, ConcurrentWritesTakeTurns) {
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    std::vector<int> closings(8, 0);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < closings.size(); ++i)
+        threads.emplace_back([&, i] {
+            EspeakSynthesizer synth;
+            const std::string text = i % 2 ? "Playback one. Left." : "Stage monitor. Right.";
+            Status status = synth.write(SpeechUtterance{text, 0.3 + 0.1 * double(i), "en-US"},
+                                        [&](const SpeechBuffer& b) {
+                                            if (inside.fetch_add(1) != 0) overlapped = true;
+                                            closings[i] += b.frameLength == 0;
+                                            inside.fetch_sub(1);
+                                            return true;
+                                        });
+            EXPECT_TRUE(status.ok());
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_FALSE(overlapped);
+    EXPECT_EQ(closings, std::vector<int>(8, 1));
+}
