@@ -7,6 +7,9 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include <cmath>
+
+#include "AudioFile.h"
 #include "TestHome.h"
 
 namespace ScreenTestFiles {
@@ -27,6 +30,17 @@ void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists)
 
 ReferenceTrack local(const QString& title) {
     return ReferenceTrack{.title = title, .filename = QString::fromStdString(Uuid::generate().toString()) + ".wav"};
+}
+
+void writeTone(const QString& path, double seconds) {
+    constexpr double rate = 48000;
+    const auto frames = static_cast<std::int64_t>(seconds * rate);
+    AudioBuffer buffer(*AudioFormat::standard(rate, 2), frames);
+    for (std::int64_t i = 0; i < frames; ++i)
+        buffer.channel(0)[i] = buffer.channel(1)[i] = float(0.1 * std::sin(2 * M_PI * 440 * double(i) / rate));
+    buffer.setFrameLength(frames);
+    auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
+    ASSERT_TRUE(writer && writer->write(buffer) && writer->close()) << path.toStdString();
 }
 
 QString savePng(QWidget& widget, const QString& name) {

@@ -15,6 +15,8 @@ QByteArray read(const QString& path);    // empty when missing
 void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists);
 // A local track named `title` (with a file name that need not exist).
 ReferenceTrack local(const QString& title);
+// A stereo float WAV file of a quiet 440 Hz tone, `seconds` long at 48 kHz.
+void writeTone(const QString& path, double seconds);
 // Renders `widget` into QUORVEL_TEST_OUTPUT_DIR/<name>.png and returns the path.
 QString savePng(QWidget& widget, const QString& name);
 // Makes `dir`'s playlists file unwritable (a folder takes its name), so that the next save fails.
