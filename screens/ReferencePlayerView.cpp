@@ -164,6 +164,10 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
 
 ReferencePlayerView::~ReferencePlayerView() = default;
 
+MusicLibraryView* ReferencePlayerView::musicSheet() const { return musicSheet_; }
+TrackSettingsEditor* ReferencePlayerView::editor() const { return editor_; }
+QDialog* ReferencePlayerView::newPlaylistAlert() const { return newPlaylistAlert_; }
+
 QWidget* ReferencePlayerView::buildHeader() {
     auto* header = new QWidget;
     auto* row = new QHBoxLayout(header);

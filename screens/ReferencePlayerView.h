@@ -66,9 +66,9 @@ public:
     void showMusic();
     void editTrack(const ReferenceTrack& track);
     void showNewPlaylist();
-    MusicLibraryView* musicSheet() const { return musicSheet_; }
-    TrackSettingsEditor* editor() const { return editor_; }
-    QDialog* newPlaylistAlert() const { return newPlaylistAlert_; }
+    MusicLibraryView* musicSheet() const;
+    TrackSettingsEditor* editor() const;
+    QDialog* newPlaylistAlert() const;
 
     QComboBox* playlistPicker() const { return picker_; }
     QToolButton* addButton() const { return addButton_; }

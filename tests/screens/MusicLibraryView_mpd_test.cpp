@@ -6,6 +6,10 @@
 #include <QTest>
 
 #include "AppleMusicBrowser.h"
+#include "AudioController.h"
+#include "QVBadge.h"
+#include "QVCard.h"
+#include "ReferencePlayerView.h"
 #include "LibraryStore.h"
 #include "MusicLibraryView.h"
 #include "RowList.h"
@@ -50,4 +54,24 @@ TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
     EXPECT_EQ(reloaded.playlists()[1].name, "Show");
     EXPECT_EQ(reloaded.playlists()[1].tracks.size(), 3);
     EXPECT_EQ(reloaded.playlists()[0].tracks.size(), 1);
+
+    // The imported playlist is the selected one; its first song plays from the Player on the server.
+    AudioController audio;
+    bool importing = false;
+    ReferencePlayerView player(library, audio, music, QVBinding<bool>::of(importing),
+                               [&](const ReferenceTrack& t) { audio.playMusic(t); });
+    player.show();
+    ASSERT_EQ(player.shownTracks().size(), 3u);
+    const QRect first = player.rows()->rowRect(0);
+    QTest::mouseClick(player.rows()->viewport(), Qt::LeftButton, {}, QPoint(first.left() + 30, first.center().y()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !player.nowPlaying()->isHidden() && audio.playing(); }, 30000))
+        << audio.status().toStdString();
+    EXPECT_EQ(audio.status(), "First Light");
+    EXPECT_EQ(player.sourceBadge()->title(), "Apple Music");
+    EXPECT_TRUE(player.isCurrent(player.shownTracks()[0]));
+    // Pressed again it pauses on the server.
+    QTest::mouseClick(player.rows()->viewport(), Qt::LeftButton, {}, QPoint(first.left() + 30, first.center().y()));
+    EXPECT_FALSE(audio.playing());
+    audio.stop();
+    EXPECT_TRUE(player.nowPlaying()->isHidden());
 }
