@@ -287,9 +287,7 @@ QVCard* ReferencePlayerView::buildOptions() {
     for (StereoMode mode : allStereoModes) channels_->addItem(QString::fromUtf8(rawValue(mode).data(), qsizetype(rawValue(mode).size())));
     connect(channels_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= int(allStereoModes.size())) return;
-        FileProcessSettings p = audio_.processing();
-        p.mode = allStereoModes[std::size_t(index)];
-        audio_.setProcessing(p);
+        editProcessing([mode = allStereoModes[std::size_t(index)]](FileProcessSettings& p) { p.mode = mode; });
     });
     channelsRow->addWidget(channelsLabel);
     channelsRow->addStretch(1);
@@ -297,36 +295,21 @@ QVCard* ReferencePlayerView::buildOptions() {
     body->addLayout(channelsRow);
 
     matchRMS_ = new QCheckBox(QStringLiteral("Match file levels"));
-    connect(matchRMS_, &QCheckBox::clicked, this, [this](bool on) {
-        FileProcessSettings p = audio_.processing();
-        p.matchRMS = on;
-        audio_.setProcessing(p);
-    });
+    connect(matchRMS_, &QCheckBox::clicked, this,
+            [this](bool on) { editProcessing([on](FileProcessSettings& p) { p.matchRMS = on; }); });
     body->addWidget(matchRMS_);
     filtered_ = new QCheckBox(QStringLiteral("HP / LP filter"));
-    connect(filtered_, &QCheckBox::clicked, this, [this](bool on) {
-        FileProcessSettings p = audio_.processing();
-        p.filtered = on;
-        audio_.setProcessing(p);
-    });
+    connect(filtered_, &QCheckBox::clicked, this,
+            [this](bool on) { editProcessing([on](FileProcessSettings& p) { p.filtered = on; }); });
     body->addWidget(filtered_);
 
-    hp_ = new QVNumber(QStringLiteral("High-pass"),
-                       {[this] { return audio_.processing().hp; },
-                        [this](double v) {
-                            FileProcessSettings p = audio_.processing();
-                            p.hp = v;
-                            audio_.setProcessing(p);
-                        }},
-                       QStringLiteral("Hz"));
-    lp_ = new QVNumber(QStringLiteral("Low-pass"),
-                       {[this] { return audio_.processing().lp; },
-                        [this](double v) {
-                            FileProcessSettings p = audio_.processing();
-                            p.lp = v;
-                            audio_.setProcessing(p);
-                        }},
-                       QStringLiteral("Hz"));
+    // Each control writes its own field only, over whatever the other fields hold at that moment.
+    auto corner = [this](double FileProcessSettings::*field) {
+        return QVBinding<double>{[this, field] { return audio_.processing().*field; },
+                                 [this, field](double v) { editProcessing([&](FileProcessSettings& p) { p.*field = v; }); }};
+    };
+    hp_ = new QVNumber(QStringLiteral("High-pass"), corner(&FileProcessSettings::hp), QStringLiteral("Hz"));
+    lp_ = new QVNumber(QStringLiteral("Low-pass"), corner(&FileProcessSettings::lp), QStringLiteral("Hz"));
     body->addWidget(hp_);
     body->addWidget(lp_);
 
@@ -407,6 +390,12 @@ void ReferencePlayerView::syncProcessing() {
     lp_->setVisible(p.filtered);
     hp_->refresh();
     lp_->refresh();
+}
+
+void ReferencePlayerView::editProcessing(const std::function<void(FileProcessSettings&)>& edit) {
+    FileProcessSettings settings = audio_.processing();
+    edit(settings);
+    audio_.setProcessing(settings);
 }
 
 void ReferencePlayerView::seekTo(int steps) { audio_.seek(double(steps) / kPositionSteps); }

@@ -35,6 +35,7 @@ class QVNumber;
 class RowList;
 class SearchBar;
 class TrackSettingsEditor;
+struct FileProcessSettings;
 struct ReferencePlaylist;
 
 class ReferencePlayerView : public QVPage {
@@ -104,6 +105,7 @@ private:
     void syncTracks();
     void syncNowPlaying();
     void syncProcessing();
+    void editProcessing(const std::function<void(FileProcessSettings&)>& edit);
     void seekTo(int steps);
     void rowClicked(int row, QPoint at);
     void paintRow(class QPainter& painter, const QRect& rect, int row) const;
