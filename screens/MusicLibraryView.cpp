@@ -5,7 +5,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,29 +26,9 @@ constexpr int kPlaylistRowHeight = 68;  // 44 px icon frame, 12 px inset above a
 constexpr int kSongRowHeight = 66;      // two lines, 14 px inset
 constexpr int kIconPixels = 22;
 
+using RowPaint::fillRounded;
+
 QString text(const std::string& s) { return QString::fromStdString(s); }
-
-void fillRounded(QPainter& p, const QRectF& rect, qreal radius, const QColor& color) {
-    QPainterPath path;
-    path.addRoundedRect(rect, radius, radius);
-    p.fillPath(path, color);
-}
-
-void drawIcon(QPainter& p, const QRect& box, const QString& symbol, const QColor& color) {
-    const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
-    const QPixmap pixmap = QVIcons::pixmap(symbol, kIconPixels, color, dpr);
-    const QRect target(box.center().x() - kIconPixels / 2 + 1, box.center().y() - kIconPixels / 2 + 1, kIconPixels,
-                       kIconPixels);
-    p.drawPixmap(target, pixmap);
-}
-
-// One line of text, cut with an ellipsis when too long.
-void drawLine(QPainter& p, const QRect& box, const QString& line, const QFont& font, const QColor& color,
-              Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
-    p.setFont(font);
-    p.setPen(color);
-    p.drawText(box, int(align), QFontMetrics(font).elidedText(line, Qt::ElideRight, box.width()));
-}
 
 QPushButton* segment(const QString& title) {
     auto* b = new QPushButton(title);
@@ -225,11 +204,11 @@ void MusicLibraryView::paintPlaylist(QPainter& p, const QRect& rect, int row) co
     QColor tint = QVStyle::accent();
     tint.setAlphaF(0.08);
     fillRounded(p, iconFrame, 12, tint);
-    drawIcon(p, iconFrame, QStringLiteral("music.note.list"), QVStyle::accent());
+    RowPaint::symbol(p, iconFrame, QStringLiteral("music.note.list"), kIconPixels, QVStyle::accent());
     const QRect plus(inner.right() - 28, inner.center().y() - 14, 28, 28);
-    drawIcon(p, plus, QStringLiteral("plus.circle.fill"), QVStyle::accent());
+    RowPaint::symbol(p, plus, QStringLiteral("plus.circle.fill"), kIconPixels, QVStyle::accent());
     const QRect name(iconFrame.right() + 14, inner.top(), plus.left() - 14 - iconFrame.right() - 14, inner.height());
-    drawLine(p, name, text(shown_[std::size_t(row)].name), QVStyle::font(QVText::Subheadline, QFont::Medium),
+    RowPaint::line(p, name, text(shown_[std::size_t(row)].name), QVStyle::font(QVText::Subheadline, QFont::Medium),
              QVStyle::primary());
 }
 
@@ -237,13 +216,13 @@ void MusicLibraryView::paintSong(QPainter& p, const QRect& rect, int row) const 
     const Song& song = music_.songs()[std::size_t(row)];
     fillRounded(p, rect, 15, QVStyle::card());
     const QRect button = addButtonRect(rect);
-    drawIcon(p, button, QStringLiteral("plus.circle.fill"), QVStyle::accent());
+    RowPaint::symbol(p, button, QStringLiteral("plus.circle.fill"), kIconPixels, QVStyle::accent());
     const QRect inner = rect.adjusted(14, 14, -14, -14);
     const QRect lines(inner.left(), inner.top(), button.left() - 8 - inner.left(), inner.height());
     const QFont titleFont = QVStyle::font(QVText::Subheadline, QFont::Medium);
     const int titleHeight = QFontMetrics(titleFont).height();
-    drawLine(p, QRect(lines.left(), lines.top(), lines.width(), titleHeight), text(song.title), titleFont,
+    RowPaint::line(p, QRect(lines.left(), lines.top(), lines.width(), titleHeight), text(song.title), titleFont,
              QVStyle::primary());
-    drawLine(p, QRect(lines.left(), lines.top() + titleHeight + 4, lines.width(), lines.height() - titleHeight - 4),
+    RowPaint::line(p, QRect(lines.left(), lines.top() + titleHeight + 4, lines.width(), lines.height() - titleHeight - 4),
              text(song.artistName), QVStyle::font(QVText::Caption), QVStyle::secondary(), Qt::AlignLeft | Qt::AlignTop);
 }

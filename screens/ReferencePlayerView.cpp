@@ -9,7 +9,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -50,17 +49,7 @@ QString cssColor(const QColor& c) {
     return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
 }
 
-void fillRounded(QPainter& p, const QRectF& rect, qreal radius, const QColor& color) {
-    QPainterPath path;
-    path.addRoundedRect(rect, radius, radius);
-    p.fillPath(path, color);
-}
-
-void drawSymbol(QPainter& p, const QRect& box, const QString& symbol, int pixels, const QColor& color) {
-    const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
-    const QRect target(box.center().x() - pixels / 2 + 1, box.center().y() - pixels / 2 + 1, pixels, pixels);
-    p.drawPixmap(target, QVIcons::pixmap(symbol, pixels, color, dpr));
-}
+using RowPaint::fillRounded;
 
 // The parts of a track row, for painting and for finding what a press hit.
 struct RowParts {
@@ -462,7 +451,7 @@ void ReferencePlayerView::paintRow(QPainter& p, const QRect& rect, int row) cons
     p.save();
     if (audio_.busy()) p.setOpacity(0.4);
     fillRounded(p, parts.play, 12, current ? QVStyle::accent() : withAlpha(QVStyle::accent(), 0.08));
-    drawSymbol(p, parts.play, playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"), 16,
+    RowPaint::symbol(p, parts.play, playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"), 16,
                current ? QVStyle::background() : QVStyle::accent());
     p.restore();
 
@@ -471,19 +460,15 @@ void ReferencePlayerView::paintRow(QPainter& p, const QRect& rect, int row) cons
     const QFontMetrics titleMetrics(titleFont), captionMetrics(captionFont);
     const int blockHeight = titleMetrics.height() + 4 + captionMetrics.height();
     const int top = parts.text.center().y() - blockHeight / 2;
-    p.setFont(titleFont);
-    p.setPen(QVStyle::primary());
-    p.drawText(QRect(parts.text.left(), top, parts.text.width(), titleMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
-               titleMetrics.elidedText(track.displayTitle(), Qt::ElideRight, parts.text.width()));
+    RowPaint::line(p, QRect(parts.text.left(), top, parts.text.width(), titleMetrics.height()), track.displayTitle(),
+                   titleFont, QVStyle::primary());
     QString below = track.artist();
     if (below.isEmpty()) below = track.musicID ? QStringLiteral("Apple Music") : QStringLiteral("Local audio");
-    p.setFont(captionFont);
-    p.setPen(QVStyle::secondary());
-    p.drawText(QRect(parts.text.left(), top + titleMetrics.height() + 4, parts.text.width(), captionMetrics.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, captionMetrics.elidedText(below, Qt::ElideRight, parts.text.width()));
+    RowPaint::line(p, QRect(parts.text.left(), top + titleMetrics.height() + 4, parts.text.width(), captionMetrics.height()),
+                   below, captionFont, QVStyle::secondary());
 
-    if (track.loop) drawSymbol(p, parts.loop, QStringLiteral("repeat"), 14, QVStyle::accent());
-    drawSymbol(p, parts.menu, QStringLiteral("ellipsis"), 18, QVStyle::secondary());
+    if (track.loop) RowPaint::symbol(p, parts.loop, QStringLiteral("repeat"), 14, QVStyle::accent());
+    RowPaint::symbol(p, parts.menu, QStringLiteral("ellipsis"), 18, QVStyle::secondary());
 }
 
 void ReferencePlayerView::showMusic() {

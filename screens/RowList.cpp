@@ -2,7 +2,33 @@
 
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPainterPath>
 #include <QStyledItemDelegate>
+
+#include "QVIcons.h"
+
+namespace RowPaint {
+
+void fillRounded(QPainter& p, const QRectF& rect, qreal radius, const QColor& color) {
+    QPainterPath path;
+    path.addRoundedRect(rect, radius, radius);
+    p.fillPath(path, color);
+}
+
+void symbol(QPainter& p, const QRect& box, const QString& name, int pixels, const QColor& color) {
+    const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+    const QRect target(box.center().x() - pixels / 2 + 1, box.center().y() - pixels / 2 + 1, pixels, pixels);
+    p.drawPixmap(target, QVIcons::pixmap(name, pixels, color, dpr));
+}
+
+void line(QPainter& p, const QRect& box, const QString& text, const QFont& font, const QColor& color,
+          Qt::Alignment alignment) {
+    p.setFont(font);
+    p.setPen(color);
+    p.drawText(box, int(alignment), QFontMetrics(font).elidedText(text, Qt::ElideRight, box.width()));
+}
+
+}  // namespace RowPaint
 
 class RowList::Model final : public QAbstractListModel {
 public:

@@ -9,6 +9,17 @@
 
 class QPainter;
 
+// Drawing helpers for the rows. Main thread only.
+namespace RowPaint {
+// Fills a rounded rectangle.
+void fillRounded(QPainter& painter, const QRectF& rect, qreal radius, const QColor& color);
+// Draws `symbol`, `pixels` square, centred in `box`.
+void symbol(QPainter& painter, const QRect& box, const QString& symbol, int pixels, const QColor& color);
+// One line of text in `box`, cut with an ellipsis when too long.
+void line(QPainter& painter, const QRect& box, const QString& text, const QFont& font, const QColor& color,
+          Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
+}  // namespace RowPaint
+
 class RowList : public QListView {
     Q_OBJECT
 public:
