@@ -277,7 +277,7 @@ TEST_F(PlayerTest, Screenshot) {
     library->setSelected(2);
     view = std::make_unique<ReferencePlayerView>(*library, *controller, music, QVBinding<bool>::of(importing),
                                                  [this](const ReferenceTrack& t) { controller->local(t, library->root()); });
-    view->resize(800, 900);
+    view->resize(800, 1000);
     view->show();
     pressPlay(0);
     ASSERT_TRUE(ready());
@@ -368,3 +368,4 @@ TEST_F(PlayerTest, RemovingThePlayingTrackLeavesItPlaying) {
     controller->stop();
     EXPECT_TRUE(view->nowPlaying()->isHidden());
 }
+
