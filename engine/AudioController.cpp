@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QPointer>
+#include <QSettings>
 #include <algorithm>
 #include <cassert>
 #include <chrono>
@@ -236,7 +237,16 @@ void AudioController::seek(double seconds) {
 
 std::unique_ptr<AudioEngine> AudioController::outputEngine(double& rateHz) {
     auto engine = AudioHardware::system().makeEngine();
-    if (const std::int32_t status = engine->bindOutput(setup_.outputDevice); status != 0) {
+    std::uint32_t device = 0;
+    if (setup_.outputDevice) {
+        device = *setup_.outputDevice;
+    } else {
+        // The route button's choice; a device that has gone since falls back to the default output.
+        const qlonglong stored = QSettings().value(outputDeviceKey, 0).toLongLong();
+        if (stored > 0 && stored <= 0xFFFFFFFFLL && engine->bindOutput(static_cast<std::uint32_t>(stored)) == 0)
+            device = static_cast<std::uint32_t>(stored);
+    }
+    if (const std::int32_t status = engine->bindOutput(device); status != 0) {
         fail(Error{AudioStatus::errorDomain, status,
                    "The audio output is unavailable (" + std::to_string(status) + ")"});
         return nullptr;

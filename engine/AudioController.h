@@ -47,13 +47,17 @@ public:
     struct Setup {
         Clock clock{};                   // the steady clock when empty
         MusicService* music = nullptr;   // MusicService::shared() when null, taken at first use
-        std::uint32_t outputDevice = 0;  // the device files play on; 0: the system's default output
+        // The device files play on (0: the system's default output). Absent: the output chosen with the
+        // route button, read from the user defaults at every start.
+        std::optional<std::uint32_t> outputDevice = std::nullopt;
     };
 
     static constexpr double tickSeconds = 1.0 / 60.0;
     static constexpr double levelFadeSeconds = 0.03;
     static constexpr double musicPollSeconds = 0.25;
     static constexpr double signalRateHz = 48000;
+    // User-defaults key of the output device chosen for ordinary playback (0 or absent: system default).
+    static constexpr const char* outputDeviceKey = "Quorvel.outputDeviceID";
 
     explicit AudioController(QObject* parent = nullptr);
     explicit AudioController(Setup setup, QObject* parent = nullptr);

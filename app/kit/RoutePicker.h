@@ -7,6 +7,8 @@
 // Main thread only.
 #include <QString>
 #include <QToolButton>
+
+#include "AudioController.h"
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -24,7 +26,7 @@ class RoutePicker : public QToolButton {
 public:
     // User-defaults keys: the chosen output's device id (0 or absent = the system default output) and its
     // name as last seen.
-    static constexpr const char* kDeviceIDKey = "Quorvel.outputDeviceID";
+    static constexpr const char* kDeviceIDKey = AudioController::outputDeviceKey;
     static constexpr const char* kDeviceNameKey = "Quorvel.outputDeviceName";
 
     using OutputList = std::function<std::vector<RouteOutput>()>;

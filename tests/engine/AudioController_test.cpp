@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
@@ -439,4 +440,88 @@ TEST(AudioControllerWithoutServer, EveryStartFailsClearly) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(renders("*.wav").isEmpty());
     EXPECT_TRUE(renders("*.caf").isEmpty());
+}
+
+TEST_F(AudioControllerTest, AppleMusicSongTakesOverTheTransportUntilStopped) {
+    const Song song = makeSong("songs/first.wav", "First", "Band", std::nullopt, 212.5);
+    ReferenceTrack t{.title = "First \u2014 Band", .musicID = "songs/first.wav"};
+    play(track("Local", 2));
+    controller->playMusic(t);
+    EXPECT_EQ(controller->status(), "Loading First\u2026");
+    EXPECT_TRUE(controller->isMusicSource());
+    EXPECT_EQ(controller->selectedTrackID(), t.id);
+    EXPECT_TRUE(renders("reference-*.caf").isEmpty());  // the local track's stop came first
+    music.release("authorization", MusicAuthorizationStatus::authorized);
+    music.release("subscription", Result<MusicSubscription>(MusicSubscription{true}));
+    music.release("catalogSong", Result<std::optional<Song>>(std::optional<Song>(song)));
+    music.release("prepare", Status());
+    music.release("play", Status());
+    EXPECT_EQ(controller->status(), "First");
+    EXPECT_TRUE(controller->playing());
+    EXPECT_TRUE(controller->hasPlayback());
+    EXPECT_DOUBLE_EQ(controller->duration(), 212.5);
+
+    // The level never reaches the song; pause, resume and seek go to the shared player.
+    controller->setLevel(-50);
+    controller->togglePlayback();
+    EXPECT_FALSE(controller->playing());
+    controller->togglePlayback();
+    music.release("play", Status());
+    EXPECT_TRUE(controller->playing());
+    controller->seek(300);
+    EXPECT_EQ(controller->currentTime(), 212.5);
+    // A resume that answers after a stop reports nothing.
+    controller->togglePlayback();
+    controller->togglePlayback();
+    controller->stop();
+    music.release("play", Status(serviceError("gone")));
+    EXPECT_EQ(controller->status(), "Stopped");
+    EXPECT_FALSE(controller->errorDetail());
+    EXPECT_FALSE(controller->hasPlayback());
+    EXPECT_EQ(std::count(music.log.begin(), music.log.end(), "pause"), 2);
+    EXPECT_EQ(std::count(music.log.begin(), music.log.end(), "stop"), 1);
+}
+
+// Ordinary playback follows the output chosen with the route button, from its next start; a chosen
+// device that has gone falls back to the default output.
+TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone) {
+    auto system = std::make_shared<VirtualAudioSystem>(
+        std::vector<VirtualDevice>{VirtualDevice{.name = "default"}, VirtualDevice{.name = "chosen"}}, period);
+    for (const char* name : {"default", "chosen"}) system->connect(name, 0, 0, 0);
+    AudioHardware::install(system);
+    const auto devices = system->devices();
+    ASSERT_TRUE(devices.ok());
+    const std::uint32_t chosen = devices->at(1).id;
+
+    auto peakOn = [&](std::uint32_t device, auto&& play) {
+        auto recorder = system->makeEngine();
+        EXPECT_EQ(recorder->bindInput(device), 0);
+        float peak = 0;
+        recorder->installTap([&](const AudioInputBlock& b) {
+            for (std::int64_t i = 0; i < b.frameCount; ++i) peak = std::max(peak, std::abs(b.channels[0][i]));
+        });
+        EXPECT_TRUE(recorder->start());
+        play();
+        system->pump(8 * AudioEngine::tapBlockFrames);
+        recorder->stop();
+        return peak;
+    };
+
+    FakeMusicService music;
+    AudioController controller(AudioController::Setup{.music = &music});
+    controller.setLevel(0);
+    const SignalSettings tone{.kind = SignalKind::sine};
+    auto start = [&] {
+        controller.signal(tone);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+        ASSERT_TRUE(controller.playing()) << controller.status().toStdString();
+    };
+
+    QSettings().setValue(AudioController::outputDeviceKey, static_cast<qlonglong>(chosen));
+    EXPECT_GT(peakOn(chosen, start), 0.5f);
+    controller.stop();
+
+    QSettings().setValue(AudioController::outputDeviceKey, static_cast<qlonglong>(chosen ^ 0x5A5A5A5Au));
+    EXPECT_GT(peakOn(devices->at(0).id, start), 0.5f);
+    controller.stop();
 }

@@ -29,6 +29,9 @@ public:
     ~JackTestServer() {
         for (pid_t pid : clients_) end(pid, SIGTERM);
         if (server_ > 0) end(server_, SIGTERM);
+        // A killed server leaves its slot in JACK's shared registry, which holds only a few servers and
+        // reclaims a dead slot only for the same name: start that name once more and end it cleanly.
+        if (killed_ && server_ <= 0 && !name_.empty() && start()) end(server_, SIGTERM);
     }
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
@@ -42,6 +45,7 @@ public:
     void kill() {
         if (server_ > 0) end(server_, SIGKILL);
         server_ = -1;
+        killed_ = true;
     }
     // Starts a test interface; true once its port `lastPort` exists.
     bool startInterface(const std::string& program, const std::vector<std::string>& args, const std::string& lastPort) {
@@ -96,5 +100,6 @@ private:
 
     std::string name_;
     pid_t server_ = -1;
+    bool killed_ = false;
     std::vector<pid_t> clients_;
 };

@@ -1,0 +1,313 @@
+#include "AnalyzerView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "InterfacePicker.h"
+#include "MicAnalyzer.h"
+#include "QVBadge.h"
+#include "QVCard.h"
+#include "QVFormat.h"
+#include "QVFrequencyAxis.h"
+#include "QVIcons.h"
+#include "QVMetric.h"
+#include "QVNumber.h"
+#include "QVStyle.h"
+#include "ScreenControls.h"
+#include "SpectrumPlot.h"
+
+namespace {
+constexpr int kHighestChannel = 31;  // input channels 0 … 31, shown from 1
+}  // namespace
+
+AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
+    : QVPage(QStringLiteral("Measure"), {}, nullptr, parent), analyzer_(analyzer) {
+    buildHeader();
+    buildPlotCard();
+    buildInputCard();
+    buildReferenceCard();
+    buildFooter();
+
+    connect(&analyzer_, &MicAnalyzer::runningChanged, this, [this] {
+        refreshRunning();
+        refreshSpectrum();
+    });
+    connect(&analyzer_, &MicAnalyzer::spectrumChanged, this, &AnalyzerView::refreshSpectrum);
+    for (auto signal : {&MicAnalyzer::delayMSChanged, &MicAnalyzer::averagesChanged,
+                        &MicAnalyzer::correlationChanged, &MicAnalyzer::equivalentMetersChanged})
+        connect(&analyzer_, signal, this, &AnalyzerView::refreshReadouts);
+    for (auto signal : {&MicAnalyzer::statusChanged, &MicAnalyzer::dualChanged,
+                        &MicAnalyzer::micChannelChanged, &MicAnalyzer::referenceChannelChanged,
+                        &MicAnalyzer::calibrationMSChanged, &MicAnalyzer::temperatureChanged})
+        connect(&analyzer_, signal, this, &AnalyzerView::refreshInputs);
+
+    refreshRunning();
+    refreshSpectrum();
+    refreshReadouts();
+    refreshInputs();
+}
+
+std::vector<SpectrumPoint> AnalyzerView::points(const QString& mode,
+                                                const std::vector<SpectrumPoint>& spectrum) {
+    if (mode == QLatin1String("FFT")) return spectrum;
+    return SpectrumPlot::bands(spectrum);
+}
+
+QString AnalyzerView::peakReadout(const std::vector<SpectrumPoint>& spectrum) {
+    if (spectrum.empty()) return readout(std::nullopt, "%.0f");
+    const auto loudest = std::max_element(spectrum.begin(), spectrum.end(),
+                                          [](const auto& x, const auto& y) { return x.db < y.db; });
+    return readout(loudest->db, "%.0f");
+}
+
+void AnalyzerView::setMode(const QString& mode) {
+    if (mode == mode_) return;
+    mode_ = mode;
+    modePicker_->setValue(mode_);
+    refreshSpectrum();
+}
+
+// ---- building ----
+
+void AnalyzerView::buildHeader() {
+    auto* header = new QHBoxLayout;
+    liveBadge_ = new QVBadge({});
+    liveBadge_->setObjectName(QStringLiteral("liveBadge"));
+    header->addWidget(liveBadge_);
+    header->addStretch(1);
+    startButton_ = new QPushButton;
+    startButton_->setObjectName(QStringLiteral("startStop"));
+    startButton_->setFont(QVStyle::font(QVText::Subheadline, QFont::DemiBold));
+    startButton_->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none;"
+                                               " border-radius: 7px; padding: 6px 14px; }")
+                                    .arg(QVStyle::accent().name(), QVStyle::background().name()));
+    connect(startButton_, &QPushButton::clicked, this, &AnalyzerView::pressStartStop);
+    header->addWidget(startButton_);
+    addLayout(header);
+}
+
+void AnalyzerView::buildPlotCard() {
+    auto* card = new QVCard;
+    modePicker_ = new SegmentedPicker(QStringLiteral("Display"),
+                                      {{QStringLiteral("⅓-octave RTA"), QStringLiteral("RTA")},
+                                       {QStringLiteral("FFT"), QStringLiteral("FFT")}});
+    modePicker_->setValue(mode_);
+    connect(modePicker_, &SegmentedPicker::chosen, this, &AnalyzerView::setMode);
+    card->add(modePicker_);
+    plot_ = new SpectrumPlot;
+    card->add(plot_);
+
+    auto* under = new QVBoxLayout;
+    under->setSpacing(8);
+    under->addWidget(new QVFrequencyAxis);
+    auto* metrics = new QHBoxLayout;
+    metrics->setSpacing(16);
+    peak_ = new QVMetric({}, QStringLiteral("Peak bin · dBFS"));
+    arrival_ = new QVMetric({}, QStringLiteral("Arrival · ms"));
+    averages_ = new QVMetric({}, QStringLiteral("Averages"), QVStyle::primary());
+    peak_->setObjectName(QStringLiteral("peak"));
+    arrival_->setObjectName(QStringLiteral("arrival"));
+    averages_->setObjectName(QStringLiteral("averages"));
+    for (QVMetric* m : {peak_, arrival_, averages_}) metrics->addWidget(m, 1);
+    under->addLayout(metrics);
+    card->addLayout(under);
+    add(card);
+}
+
+void AnalyzerView::buildInputCard() {
+    auto* card = new QVCard(QStringLiteral("Input"));
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(QStringLiteral("Interface"));
+    QVStyle::setText(label, QVText::Body);
+    row->addWidget(label);
+    row->addStretch(1);
+    interfaces_ = new QComboBox;
+    interfaces_->setObjectName(QStringLiteral("interfaces"));
+    interfaces_->setMinimumWidth(220);
+    connect(interfaces_, &QComboBox::currentIndexChanged, this, &AnalyzerView::chooseInterface);
+    row->addWidget(interfaces_);
+    card->addLayout(row);
+
+    auto* refresh = new QPushButton(QVIcons::icon(QStringLiteral("arrow.clockwise"), QVStyle::accent()),
+                                    QStringLiteral("Refresh devices"));
+    refresh->setFont(QVStyle::font(QVText::Caption));
+    refresh->setStyleSheet(
+        QStringLiteral("QPushButton { border: none; background: transparent; color: %1; padding: 0; }")
+            .arg(QVStyle::accent().name()));
+    refresh->setObjectName(QStringLiteral("refreshDevices"));
+    connect(refresh, &QPushButton::clicked, this, [this] {
+        if (hardware_) hardware_->refresh();
+    });
+    card->add(refresh, Qt::AlignLeft);
+
+    micStepper_ = new Stepper(0, kHighestChannel, [](int channel) {
+        return qvFormat("Mic · channel %lld", static_cast<long long>(channel) + 1);
+    });
+    connect(micStepper_, &Stepper::stepped, this, [this](int channel) {
+        if (channel == analyzer_.micChannel()) return;
+        analyzer_.setMicChannel(channel);
+        analyzer_.stop();
+    });
+    card->add(micStepper_);
+
+    referenceSwitch_ = new QCheckBox(QStringLiteral("Electrical reference"));
+    referenceSwitch_->setObjectName(QStringLiteral("referenceSwitch"));
+    QVStyle::setText(referenceSwitch_, QVText::Body);
+    connect(referenceSwitch_, &QCheckBox::toggled, this, [this](bool on) {
+        if (on == analyzer_.dual()) return;
+        analyzer_.setDual(on);
+        analyzer_.stop();
+    });
+    card->add(referenceSwitch_);
+
+    referenceStepper_ = new Stepper(0, kHighestChannel, [](int channel) {
+        return qvFormat("Reference · channel %lld", static_cast<long long>(channel) + 1);
+    });
+    connect(referenceStepper_, &Stepper::stepped, this, [this](int channel) {
+        if (channel == analyzer_.referenceChannel()) return;
+        analyzer_.setReferenceChannel(channel);
+        analyzer_.stop();
+    });
+    card->add(referenceStepper_);
+
+    status_ = new QLabel;
+    status_->setObjectName(QStringLiteral("status"));
+    status_->setWordWrap(true);
+    QVStyle::setText(status_, QVText::Caption, QVStyle::secondary());
+    status_->setMaximumHeight(2 * status_->fontMetrics().lineSpacing() + 2);
+    card->add(status_);
+    add(card);
+}
+
+void AnalyzerView::buildReferenceCard() {
+    referenceCard_ = new QVCard;
+    referenceCard_->setObjectName(QStringLiteral("referenceCard"));
+    auto* metrics = new QHBoxLayout;
+    path_ = new QVMetric({}, QStringLiteral("Equivalent path · m"));
+    correlation_ = new QVMetric({}, QStringLiteral("Correlation"), QVStyle::primary());
+    path_->setObjectName(QStringLiteral("path"));
+    correlation_->setObjectName(QStringLiteral("correlation"));
+    metrics->addWidget(path_, 1);
+    metrics->addWidget(correlation_, 1);
+    referenceCard_->addLayout(metrics);
+
+    auto* calibration = new QWidget;
+    auto* column = new QVBoxLayout(calibration);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(10);
+    latencyField_ = new QVNumber(QStringLiteral("Fixed latency"),
+                                 {[this] { return analyzer_.calibrationMS(); },
+                                  [this](const double& v) { analyzer_.setCalibrationMS(v); }},
+                                 QStringLiteral("ms"));
+    temperatureField_ = new QVNumber(QStringLiteral("Air temperature"),
+                                     {[this] { return analyzer_.temperature(); },
+                                      [this](const double& v) { analyzer_.setTemperature(v); }},
+                                     QStringLiteral("°C"));
+    column->addWidget(latencyField_);
+    column->addWidget(temperatureField_);
+    referenceCard_->add(new Disclosure(QStringLiteral("Delay calibration"), calibration,
+                                       QVStyle::font(QVText::Subheadline), 12));
+
+    auto* note = new QLabel(QStringLiteral("One interface · broadband reference"));
+    QVStyle::setText(note, QVText::Caption, QVStyle::secondary());
+    referenceCard_->add(note);
+    add(referenceCard_);
+}
+
+void AnalyzerView::buildFooter() {
+    auto* footer = new QHBoxLayout;
+    footer->setSpacing(6);
+    footer->addWidget(QVIcons::label(QStringLiteral("info.circle"), 12, QVStyle::secondary()));
+    auto* text = new QLabel(QStringLiteral("Uncalibrated dBFS · hardware validation pending"));
+    QVStyle::setText(text, QVText::Caption2, QVStyle::secondary());
+    footer->addWidget(text);
+    footer->addStretch(1);
+    addLayout(footer);
+}
+
+// ---- actions ----
+
+void AnalyzerView::showEvent(QShowEvent* event) {
+    QVPage::showEvent(event);
+    if (hardware_) return;
+    hardware_ = new InterfacePicker(this);
+    connect(hardware_, &InterfacePicker::devicesChanged, this, &AnalyzerView::fillInterfaces);
+    connect(hardware_, &InterfacePicker::selectedChanged, this, &AnalyzerView::fillInterfaces);
+    fillInterfaces();
+}
+
+void AnalyzerView::pressStartStop() {
+    if (analyzer_.running()) {
+        analyzer_.stop();
+        return;
+    }
+    analyzer_.start();  // returns at once; the analyser publishes the outcome
+}
+
+void AnalyzerView::chooseInterface(int index) {
+    if (!hardware_ || index < 0) return;
+    const auto id = static_cast<std::uint32_t>(interfaces_->itemData(index).toULongLong());
+    if (id == hardware_->selected()) return;
+    hardware_->setSelected(id);
+    analyzer_.stop();
+    hardware_->save();
+}
+
+void AnalyzerView::fillInterfaces() {
+    const QSignalBlocker block(interfaces_);
+    interfaces_->clear();
+    interfaces_->addItem(QStringLiteral("System default"), QVariant::fromValue<qulonglong>(0));
+    for (const InterfaceOption& option : hardware_->devices())
+        interfaces_->addItem(option.name, QVariant::fromValue<qulonglong>(option.id));
+    // A stored device that is not connected shows no entry as chosen.
+    interfaces_->setCurrentIndex(
+        interfaces_->findData(QVariant::fromValue<qulonglong>(hardware_->selected())));
+}
+
+// ---- showing the analyser ----
+
+void AnalyzerView::refreshRunning() {
+    const bool running = analyzer_.running();
+    liveBadge_->setTitle(running ? QStringLiteral("Live") : QStringLiteral("Mic off"));
+    liveBadge_->setColor(running ? QVStyle::accent() : QVStyle::secondary());
+    startButton_->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start mic"));
+    startButton_->setIcon(QVIcons::icon(running ? QStringLiteral("stop.fill") : QStringLiteral("mic.fill"),
+                                        QVStyle::background()));
+}
+
+void AnalyzerView::refreshSpectrum() {
+    const std::vector<SpectrumPoint>& spectrum = analyzer_.spectrum();
+    plot_->setPoints(points(mode_, spectrum));
+    plot_->setEmptyTitle(!spectrum.empty()     ? QString()
+                         : analyzer_.running() ? QStringLiteral("Listening…")
+                                               : QStringLiteral("Ready to measure"));
+    peak_->setValue(peakReadout(spectrum));
+}
+
+void AnalyzerView::refreshReadouts() {
+    arrival_->setValue(readout(analyzer_.delayMS(), "%.2f"));
+    averages_->setValue(qvFormat("%lld", static_cast<long long>(analyzer_.averages())));
+    path_->setValue(readout(analyzer_.equivalentMeters(), "%.2f"));
+    correlation_->setValue(qvFormat("%.2f", analyzer_.correlation()));
+}
+
+void AnalyzerView::refreshInputs() {
+    micStepper_->setValue(analyzer_.micChannel());
+    referenceStepper_->setValue(analyzer_.referenceChannel());
+    {
+        const QSignalBlocker block(referenceSwitch_);
+        referenceSwitch_->setChecked(analyzer_.dual());
+    }
+    referenceStepper_->setVisible(analyzer_.dual());
+    referenceCard_->setVisible(analyzer_.dual());
+    status_->setText(analyzer_.status());
+    status_->setVisible(showsStatus(analyzer_.status()));
+    latencyField_->refresh();
+    temperatureField_->refresh();
+}

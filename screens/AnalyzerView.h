@@ -1,0 +1,90 @@
+#pragma once
+// The "Measure" page: starts and stops the shared analyser, chooses the audio interface, the input channels
+// and the electrical reference, and shows the live spectrum as a third-octave RTA or the FFT with the
+// read-outs (peak, arrival, averages; with a reference the equivalent path, the correlation and the delay
+// calibration).
+//
+// A change of interface, channel or reference switch by the user stops the analyser first (the new inputs
+// apply at the next start); building the page or showing a model value stops nothing. The page owns its
+// interface picker, made when the page is first shown; the display mode and the picker start afresh with
+// each new page. Main thread only.
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "MeasurementDSP.h"
+#include "QVPage.h"
+
+class Disclosure;
+class InterfacePicker;
+class MicAnalyzer;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QVBadge;
+class QVCard;
+class QVMetric;
+class QVNumber;
+class SegmentedPicker;
+class SpectrumPlot;
+class Stepper;
+
+class AnalyzerView : public QVPage {
+    Q_OBJECT
+public:
+    explicit AnalyzerView(MicAnalyzer& analyzer, QWidget* parent = nullptr);
+
+    // "RTA" (third-octave bands) or "FFT" (the analyser's bins); any other value shows the bands.
+    QString mode() const { return mode_; }
+    void setMode(const QString& mode);
+    // The page's interface picker; null until the page is first shown.
+    InterfacePicker* hardware() const { return hardware_; }
+
+    // What the plot draws: the spectrum unchanged in "FFT", its 31 bands otherwise. Any thread.
+    static std::vector<SpectrumPoint> points(const QString& mode, const std::vector<SpectrumPoint>& spectrum);
+    // The largest level of `spectrum` as "%.0f", or the em dash when it is empty. Any thread.
+    static QString peakReadout(const std::vector<SpectrumPoint>& spectrum);
+    // The status line is hidden only for exactly this text.
+    static bool showsStatus(const QString& status) { return status != QLatin1String("Microphone off"); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildHeader();
+    void buildPlotCard();
+    void buildInputCard();
+    void buildReferenceCard();
+    void buildFooter();
+
+    void pressStartStop();
+    void chooseInterface(int index);
+    void fillInterfaces();
+    void refreshRunning();
+    void refreshSpectrum();
+    void refreshReadouts();
+    void refreshInputs();
+
+    MicAnalyzer& analyzer_;
+    InterfacePicker* hardware_ = nullptr;
+    QString mode_ = QStringLiteral("RTA");
+
+    QVBadge* liveBadge_ = nullptr;
+    QPushButton* startButton_ = nullptr;
+    SegmentedPicker* modePicker_ = nullptr;
+    SpectrumPlot* plot_ = nullptr;
+    QVMetric* peak_ = nullptr;
+    QVMetric* arrival_ = nullptr;
+    QVMetric* averages_ = nullptr;
+    QComboBox* interfaces_ = nullptr;
+    Stepper* micStepper_ = nullptr;
+    QCheckBox* referenceSwitch_ = nullptr;
+    Stepper* referenceStepper_ = nullptr;
+    QLabel* status_ = nullptr;
+    QVCard* referenceCard_ = nullptr;
+    QVMetric* path_ = nullptr;
+    QVMetric* correlation_ = nullptr;
+    QVNumber* latencyField_ = nullptr;
+    QVNumber* temperatureField_ = nullptr;
+};

@@ -1,0 +1,113 @@
+#pragma once
+// Controls the measurement, player and check screens share beyond the component kit: a segmented choice,
+// a stepper, a collapsible group, and the orange used for warnings and second traces.
+//
+// Each control separates showing a value from the user choosing one: setValue() only shows (it emits
+// nothing, so syncing a control from its model never looks like a user change), while the signals fire
+// only on the user's press, and only when the value actually changes. Main thread only.
+#include <QColor>
+#include <QSizeF>
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QAbstractButton;
+class QLabel;
+class QToolButton;
+
+namespace ScreenColors {
+// The platform orange (dark appearance): second traces, inverted elements, candidate badges.
+const QColor& orange();
+}  // namespace ScreenColors
+
+// A caption and one toggle segment per option. The value is the option's stored string; a value that
+// matches no option leaves every segment unchecked (and is kept as it is).
+class SegmentedPicker : public QWidget {
+    Q_OBJECT
+public:
+    struct Option {
+        QString label;
+        QString value;
+    };
+
+    SegmentedPicker(const QString& title, std::vector<Option> options, QWidget* parent = nullptr);
+
+    QString value() const { return value_; }
+    void setValue(const QString& value);
+    // The segment that shows `label`; null when there is none.
+    QAbstractButton* segment(const QString& label) const;
+
+signals:
+    void chosen(const QString& value);
+
+private:
+    void showValue();
+
+    std::vector<Option> options_;
+    std::vector<QAbstractButton*> segments_;
+    QString value_;
+};
+
+// A label with minus and plus buttons that step an integer by one within [low, high]. A shown value
+// outside the range is kept until the user steps, which moves it into the range.
+class Stepper : public QWidget {
+    Q_OBJECT
+public:
+    Stepper(int low, int high, std::function<QString(int)> label, QWidget* parent = nullptr);
+
+    int value() const { return value_; }
+    void setValue(int value);
+    QString text() const;
+    QToolButton* minusButton() const { return minus_; }
+    QToolButton* plusButton() const { return plus_; }
+
+signals:
+    void stepped(int value);
+
+private:
+    void step(int by);
+    void showValue();
+
+    int low_;
+    int high_;
+    int value_;
+    std::function<QString(int)> labelFor_;
+    QLabel* label_ = nullptr;
+    QToolButton* minus_ = nullptr;
+    QToolButton* plus_ = nullptr;
+};
+
+// A collapsible group: a header button with a disclosure arrow and a title, and the content below it,
+// shown only while expanded. Starts collapsed.
+class Disclosure : public QWidget {
+    Q_OBJECT
+public:
+    // `contentGap` is the space between the header and the content.
+    Disclosure(const QString& title, QWidget* content, const QFont& titleFont, int contentGap,
+               QWidget* parent = nullptr);
+
+    QString title() const;
+    void setTitle(const QString& title);
+    bool expanded() const;
+    void setExpanded(bool expanded);
+    QToolButton* header() const { return header_; }
+
+private:
+    QToolButton* header_ = nullptr;
+    QWidget* holder_ = nullptr;
+};
+
+// A read-out: `value` through the printf `format` (one double), or the em dash when it is absent.
+QString readout(std::optional<double> value, const char* format);
+
+// Starts a frequency plot of `size`: clips `painter` to the plot's rounded frame (radius 12) and draws the
+// shared grid (QVPlotGrid's lines and shading) inside it, so that grid and curves share one clip.
+void paintPlotFrame(class QPainter& painter, const QSizeF& size);
+
+// `text` for a button label: an ampersand shows as itself instead of marking a shortcut key.
+QString buttonText(const QString& text);
+
+// Removes and deletes every item of `layout` (widgets and nested layouts); for rows rebuilt from a model.
+void clearLayout(class QLayout* layout);

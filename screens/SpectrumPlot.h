@@ -1,0 +1,50 @@
+#pragma once
+// The live spectrum over the shared 20 Hz – 20 kHz grid: one accent line, 0 dBFS at the top edge and
+// −100 dBFS at the bottom, either through the analyser's FFT bins or through 31 third-octave band levels.
+// While there is no spectrum an empty-state message lies over the grid. Main thread only.
+#include <QPointF>
+#include <QSizeF>
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+#include "MeasurementDSP.h"
+
+class QVEmpty;
+
+class SpectrumPlot : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kHeight = 240;
+    static constexpr int kBandCount = 31;
+    static constexpr double kEmptyBandDB = -120;
+
+    explicit SpectrumPlot(QWidget* parent = nullptr);
+
+    // The points drawn (bins or bands) and the empty-state title; an empty title hides the message.
+    void setPoints(std::vector<SpectrumPoint> points);
+    void setEmptyTitle(const QString& title);
+    const std::vector<SpectrumPoint>& points() const { return points_; }
+    QString emptyTitle() const;
+
+    // Third-octave bands i = 0 … 30 centred at 20 × 2^(i/3) Hz, each holding the points with
+    // centre / 2^(1/6) ≤ hz < centre × 2^(1/6). A band's level is 10·log10 of the summed bin powers
+    // divided by 3 (a fixed divisor, not the number of bins), floored at 1e-12: an empty band reads
+    // −120 dB. Ids are the band indices. Any thread.
+    static std::vector<SpectrumPoint> bands(const std::vector<SpectrumPoint>& spectrum);
+
+    // The line through `points` in an area of `size`: points outside 20 … 20000 Hz (or NaN) are left
+    // out, x on the shared log scale, y linear from 0 dBFS (top, and above) to −100 dBFS (bottom, and
+    // below). Any thread.
+    static std::vector<QPointF> line(const std::vector<SpectrumPoint>& points, const QSizeF& size);
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void resizeEvent(QResizeEvent*) override;
+
+private:
+    std::vector<SpectrumPoint> points_;
+    QVEmpty* empty_ = nullptr;
+};

@@ -1,0 +1,81 @@
+// The file player on the fixture's JACK server (48 kHz), playing into the qv-sixtyfour test interface,
+// whose capture ports return its playback ports with no delay.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "AudioFilePlayer.h"
+#include "LoopbackRecorder.h"
+#include "RtAudioSystem.h"
+#include "TestHome.h"
+
+namespace {
+
+std::uint32_t deviceId(RtAudioSystem& system, const std::string& name) {
+    auto list = system.devices();
+    if (list)
+        for (const auto& d : *list)
+            if (d.name == name) return d.id;
+    return 0;
+}
+
+}  // namespace
+
+TEST(AudioFilePlayerJack, FileAt44100PlaysOnA48000ServerAtItsPitchAndLength) {
+    // 1 s of 1 kHz at 44.1 kHz: played unconverted it would last 0.919 s at 1088 Hz.
+    const std::string path = TestHome::freshDir("jack") + "/sine44.wav";
+    {
+        AudioBuffer buffer(*AudioFormat::standard(44100, 2), 44100);
+        for (int c = 0; c < 2; ++c)
+            for (int t = 0; t < 44100; ++t)
+                buffer.channel(c)[t] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * t / 44100.0));
+        buffer.setFrameLength(44100);
+        auto writer = AudioFileWriter::create(path, buffer.format());
+        ASSERT_TRUE(writer && writer->write(buffer) && writer->close());
+    }
+    RtAudioSystem system({"jack"});
+    const std::uint32_t box = deviceId(system, "qv-sixtyfour");
+    ASSERT_NE(box, 0u);
+
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        auto player = AudioFilePlayer::open(path, system, box);
+        ASSERT_TRUE(player) << player.error().description;
+        EXPECT_NEAR((*player)->duration(), 1.0, 1.0 / 48000);
+        LoopbackRecorder recorder(system, box, 2 * 48000);
+        ASSERT_TRUE(recorder.bound());
+        ASSERT_TRUE(recorder.start());
+        ASSERT_TRUE((*player)->play());
+        ASSERT_TRUE(recorder.waitFull());
+        recorder.stop();
+        EXPECT_FALSE((*player)->isPlaying());
+        if (!recorder.contiguous()) continue;  // an overrun on a loaded machine: try again
+
+        const auto& x = recorder.channel(0);
+        auto loud = [](float v) { return std::abs(v) > 1e-3f; };
+        const auto first = std::find_if(x.begin(), x.end(), loud) - x.begin();
+        const auto last = x.rend() - std::find_if(x.rbegin(), x.rend(), loud) - 1;
+        ASSERT_LT(first, static_cast<long>(x.size()));
+        // The converted file has 48000 frames; its first and last are near zero crossings, so a frame or
+        // two at either end may fall under the threshold.
+        EXPECT_NEAR(static_cast<double>(last - first + 1), 48000, 4);
+
+        // Pitch from the rising zero crossings (interpolated) away from the edges.
+        double firstCrossing = -1, lastCrossing = -1;
+        int crossings = 0;
+        for (auto t = first + 480; t < last - 480; ++t) {
+            if (x[t - 1] < 0 && x[t] >= 0) {
+                const double at = static_cast<double>(t - 1) + x[t - 1] / (x[t - 1] - x[t]);
+                if (firstCrossing < 0) firstCrossing = at;
+                lastCrossing = at;
+                ++crossings;
+            }
+        }
+        ASSERT_GT(crossings, 900);
+        const double hz = (crossings - 1) / (lastCrossing - firstCrossing) * 48000;
+        EXPECT_NEAR(hz, 1000, 0.1);
+        EXPECT_EQ(recorder.channel(1)[first + 1000], x[first + 1000]);
+        return;
+    }
+    FAIL() << "every run had an overrun";
+}

@@ -1,0 +1,171 @@
+#include "AnalyzerView.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+
+#include "InterfacePicker.h"
+#include "MicAnalyzer.h"
+#include "QVBadge.h"
+#include "QVMetric.h"
+#include "ScreenControls.h"
+#include "ScreenTesting.h"
+#include "SpectrumPlot.h"
+#include "VirtualRig.h"
+
+using namespace ScreenTesting;
+
+namespace {
+
+class AnalyzerViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        useWorkspaceStyle();
+        analyzer_ = std::make_unique<MicAnalyzer>();
+    }
+    void TearDown() override {
+        view_.reset();
+        analyzer_.reset();
+        VirtualRig::events();
+    }
+
+    AnalyzerView& page() {
+        view_ = std::make_unique<AnalyzerView>(*analyzer_);
+        view_->resize(900, 1300);
+        view_->show();
+        VirtualRig::events();
+        return *view_;
+    }
+
+    QString metric(const char* name) const { return view_->findChild<QVMetric*>(name)->value(); }
+    QString badge() const { return view_->findChild<QVBadge*>("liveBadge")->title(); }
+    QString button() const { return view_->findChild<QPushButton*>("startStop")->text(); }
+    QString emptyTitle() const { return view_->findChild<SpectrumPlot*>()->emptyTitle(); }
+    bool visible(const char* name) const {
+        return view_->findChild<QWidget*>(name)->isVisibleTo(view_.get());
+    }
+    Stepper* stepper(const QString& prefix) const {
+        for (Stepper* s : view_->findChildren<Stepper*>())
+            if (s->text().startsWith(prefix)) return s;
+        return nullptr;
+    }
+    void startMic() {
+        QTest::mouseClick(view_->findChild<QPushButton*>("startStop"), Qt::LeftButton);
+        VirtualRig::events();
+    }
+
+    VirtualRig rig_;
+    std::unique_ptr<MicAnalyzer> analyzer_;
+    std::unique_ptr<AnalyzerView> view_;
+};
+
+}  // namespace
+
+TEST_F(AnalyzerViewTest, FreshPageStopsAndStoresNothing) {
+    // A failed start leaves its text in the status; showing the page must not stop (and so reset) it.
+    analyzer_->setMicChannel(5);
+    analyzer_->start();
+    VirtualRig::events();
+    ASSERT_EQ(analyzer_->status(), MicAnalyzer::statusBadChannel);
+    QSettings().remove(InterfacePicker::settingsKey);
+
+    page();
+    EXPECT_EQ(analyzer_->status(), MicAnalyzer::statusBadChannel);
+    EXPECT_TRUE(visible("status"));
+    EXPECT_FALSE(QSettings().contains(InterfacePicker::settingsKey));
+    EXPECT_EQ(badge(), "Mic off");
+    EXPECT_EQ(emptyTitle(), "Ready to measure");
+    EXPECT_EQ(metric("peak"), "\u2014");
+    EXPECT_EQ(metric("arrival"), "\u2014");
+    EXPECT_EQ(stepper("Mic")->text(), "Mic · channel 6");
+    // The interface list: the system default, then the devices; the stored default is chosen.
+    auto* interfaces = view_->findChild<QComboBox*>("interfaces");
+    ASSERT_EQ(interfaces->count(), 2);
+    EXPECT_EQ(interfaces->itemText(0), "System default");
+    EXPECT_EQ(interfaces->itemText(1), "Interface");
+    EXPECT_EQ(interfaces->currentIndex(), 0);
+
+    // Stepping after the failure stops the analyser, which brings back "Microphone off" and hides the line.
+    QTest::mouseClick(stepper("Mic")->minusButton(), Qt::LeftButton);
+    EXPECT_EQ(analyzer_->micChannel(), 4);
+    EXPECT_EQ(analyzer_->status(), MicAnalyzer::statusOff);
+    EXPECT_FALSE(visible("status"));
+}
+
+TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
+    page();
+    startMic();
+    ASSERT_TRUE(analyzer_->running()) << analyzer_->status().toStdString();
+    EXPECT_EQ(badge(), "Live");
+    EXPECT_EQ(emptyTitle(), "Listening…");
+    ASSERT_TRUE(rig_.measure(*analyzer_));
+    EXPECT_EQ(emptyTitle(), "");
+    EXPECT_EQ(view_->findChild<SpectrumPlot*>()->points().size(), 31u);
+    EXPECT_EQ(metric("peak"), AnalyzerView::peakReadout(analyzer_->spectrum()));
+    QTest::mouseClick(view_->findChild<SegmentedPicker*>()->segment("FFT"), Qt::LeftButton);
+    EXPECT_EQ(view_->findChild<SpectrumPlot*>()->points(), analyzer_->spectrum());
+    savePng(view_.get(), "measure-virtual.png", {900, 1300});
+
+    // Each change of input stops the capture and returns the plot to "Ready to measure".
+    QTest::mouseClick(stepper("Mic")->plusButton(), Qt::LeftButton);
+    EXPECT_FALSE(analyzer_->running());
+    EXPECT_EQ(emptyTitle(), "Ready to measure");
+
+    analyzer_->setMicChannel(0);
+    startMic();
+    ASSERT_TRUE(analyzer_->running());
+    view_->findChild<QCheckBox*>("referenceSwitch")->click();
+    EXPECT_TRUE(analyzer_->dual());
+    EXPECT_FALSE(analyzer_->running());
+    EXPECT_TRUE(visible("referenceCard"));
+    EXPECT_TRUE(stepper("Reference")->isVisibleTo(view_.get()));
+
+    startMic();
+    ASSERT_TRUE(analyzer_->running());
+    QTest::mouseClick(stepper("Reference")->plusButton(), Qt::LeftButton);
+    EXPECT_EQ(analyzer_->referenceChannel(), 2);
+    EXPECT_FALSE(analyzer_->running());
+
+    // Choosing an interface stops first, then stores the choice.
+    analyzer_->setReferenceChannel(1);
+    startMic();
+    ASSERT_TRUE(analyzer_->running());
+    view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(0);
+    EXPECT_FALSE(analyzer_->running());
+    EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(), 0);
+    view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(1);
+    EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(), qint64(rig_.interfaceID()));
+}
+
+TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
+    analyzer_->setDual(true);
+    analyzer_->setMicChannel(0);
+    analyzer_->setReferenceChannel(1);
+    page();
+    EXPECT_EQ(metric("path"), "\u2014");
+    EXPECT_EQ(metric("correlation"), "0.00");
+    startMic();
+    ASSERT_TRUE(rig_.measure(*analyzer_));
+    EXPECT_EQ(metric("arrival"), "10.00");
+    // 10 ms at 20 °C: 0.010 × 343.42 m/s.
+    EXPECT_EQ(metric("path"), "3.43");
+    EXPECT_EQ(metric("averages"), QString::number(analyzer_->averages()));
+    EXPECT_GT(analyzer_->correlation(), 0.9);
+    // A fixed latency beyond the delay leaves no path.
+    analyzer_->setCalibrationMS(11);
+    EXPECT_EQ(metric("path"), "\u2014");
+    analyzer_->setCalibrationMS(2);
+    EXPECT_EQ(metric("path"), "2.75");
+}
+
+TEST(AnalyzerViewRules, StatusLineHidesOnlyForMicrophoneOff) {
+    EXPECT_FALSE(AnalyzerView::showsStatus("Microphone off"));
+    EXPECT_TRUE(AnalyzerView::showsStatus(""));
+    EXPECT_TRUE(AnalyzerView::showsStatus("microphone off"));
+}

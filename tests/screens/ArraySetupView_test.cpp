@@ -1,0 +1,174 @@
+#include "ArraySetupView.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QTest>
+#include <QToolButton>
+
+#include "QVBadge.h"
+#include "QVMetric.h"
+#include "QVNumber.h"
+#include "ScreenControls.h"
+#include "ScreenTesting.h"
+
+using namespace ScreenTesting;
+
+namespace {
+
+// The processor rows as shown, one "output|label|delay|polarity" string per row.
+QStringList rows(const ArraySetupView& view) {
+    settle();  // rows added to a shown page appear with the next event round
+    QStringList out;
+    for (QWidget* row : view.findChildren<QWidget*>("processorRow"))
+        out << texts(row, "output").join("") + "|" + texts(row, "label").join("") + "|" +
+                   texts(row, "delay").join("") + "|" + row->findChild<QVBadge*>("polarity")->title();
+    return out;
+}
+
+// The quarter-wave read-out, empty when hidden.
+QString quarterWave(const ArraySetupView& view) {
+    const auto* metric = view.findChild<QVMetric*>("quarterWave");
+    return metric->isVisibleTo(&view) ? metric->value() : QString();
+}
+
+QString verifyTitle(const ArraySetupView& view) { return view.findChild<Disclosure*>("verify")->title(); }
+
+// Types `text` into the number field titled `title` and commits it with Return, as the user does.
+void typeInto(const ArraySetupView& view, const QString& title, const QString& text) {
+    for (QVNumber* n : view.findChildren<QVNumber*>())
+        if (n->title() == title) {
+            n->field()->setFocus();
+            n->field()->selectAll();
+            QTest::keyClicks(n->field(), text);
+            QTest::keyClick(n->field(), Qt::Key_Return);
+        }
+}
+
+Stepper* stepper(const ArraySetupView& view, const QString& text) {
+    for (Stepper* s : view.findChildren<Stepper*>())
+        if (s->text().contains(text)) return s;
+    return nullptr;
+}
+
+void chooseKind(const ArraySetupView& view, const QString& label) {
+    QTest::mouseClick(view.findChild<SegmentedPicker*>()->segment(label), Qt::LeftButton);
+}
+
+class ArraySetupViewTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        useWorkspaceStyle();
+        QSettings().clear();
+        view_ = std::make_unique<ArraySetupView>();
+        view_->resize(900, 1400);
+        view_->show();
+    }
+    std::unique_ptr<ArraySetupView> view_;
+};
+
+}  // namespace
+
+TEST_F(ArraySetupViewTest, LayoutsGiveTheProcessorRowsAndQuarterWave) {
+    ArraySetupView& view = *view_;
+    // Defaults: end-fire, 2 subs, 1.2 m, 20 °C (c = 343.42 m/s), first output 1.
+    EXPECT_EQ(rows(view), (QStringList{"Output 1|Rear|0.00 ms|+", "Output 2|Forward 1|3.49 ms|+"}));
+    EXPECT_EQ(texts(&view, "elementOutput"), (QStringList{"OUT 1", "OUT 2"}));
+    EXPECT_EQ(texts(&view, "elementPosition"), (QStringList{"0.0 m", "1.2 m"}));
+    EXPECT_EQ(quarterWave(view), "72 Hz");
+    EXPECT_TRUE(QSettings().allKeys().isEmpty()) << "building the page stores nothing";
+    for (Disclosure* group : view.findChildren<Disclosure*>()) group->setExpanded(true);
+    view.toggleStep(0);
+    view.toggleStep(1);
+    savePng(&view, "sub-arrays.png", {900, 1400});
+
+    chooseKind(view, "Cardioid pair");
+    EXPECT_EQ(rows(view), (QStringList{"Output 1|Rear|3.49 ms|\u2212", "Output 2|Front|0.00 ms|+"}));
+    EXPECT_FALSE(stepper(view, " subs")->isVisibleTo(&view));
+    EXPECT_EQ(QSettings().value(ArraySetupView::countKey, "absent").toString(), "absent");
+
+    chooseKind(view, "End-fire");
+    stepper(view, " subs")->plusButton()->click();
+    stepper(view, " subs")->plusButton()->click();
+    EXPECT_FALSE(stepper(view, " subs")->plusButton()->isEnabled());
+    for (int i = 0; i < 70; ++i) stepper(view, "First output")->plusButton()->click();
+    EXPECT_EQ(stepper(view, "First output")->text(), "First output · 61");
+    EXPECT_EQ(rows(view).last(), "Output 64|Forward 3|10.48 ms|+");
+    EXPECT_EQ(texts(&view, "elementOutput").last(), "OUT 64");
+
+    // Refused inputs empty the rows; the quarter-wave read-out needs only spacing and c above 0.
+    view.setTemperature(70);
+    EXPECT_TRUE(rows(view).isEmpty());
+    EXPECT_TRUE(texts(&view, "elementOutput").isEmpty());
+    EXPECT_EQ(quarterWave(view), "78 Hz");  // c = 373.72 m/s
+    view.setTemperature(20);
+    view.setSpacing(0);
+    EXPECT_TRUE(rows(view).isEmpty());
+    EXPECT_EQ(quarterWave(view), "");
+}
+
+TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndUnofferedValuesAreKept) {
+    chooseKind(*view_, "Cardioid pair");
+    typeInto(*view_, "Center spacing", "1.5");
+    typeInto(*view_, "Temperature", "12.5");
+    view_->findChild<QComboBox*>()->setCurrentIndex(2);
+    view_.reset();
+
+    ArraySetupView again;
+    EXPECT_EQ(again.kind(), "Gradient");
+    EXPECT_EQ(again.spacing(), 1.5);
+    EXPECT_EQ(again.temperature(), 12.5);
+    EXPECT_EQ(again.findChild<QComboBox*>()->currentText(), "Custom matched subs");
+    EXPECT_EQ(QSettings().value(ArraySetupView::modelKey).toString(), "Custom matched subs");
+
+    // A count, kind or label the controls cannot offer is shown as stored and kept until changed.
+    QSettings().setValue(ArraySetupView::countKey, 7);
+    QSettings().setValue(ArraySetupView::kindKey, "End-fire");
+    QSettings().setValue(ArraySetupView::modelKey, "Old sub");
+    ArraySetupView odd;
+    EXPECT_EQ(stepper(odd, " subs")->text(), "7 subs");
+    EXPECT_TRUE(rows(odd).isEmpty());
+    EXPECT_EQ(odd.findChild<QComboBox*>()->currentIndex(), -1);
+    stepper(odd, " subs")->minusButton()->click();
+    EXPECT_EQ(QSettings().value(ArraySetupView::countKey).toInt(), 4);
+    EXPECT_EQ(QSettings().value(ArraySetupView::modelKey).toString(), "Old sub");
+
+    QSettings().setValue(ArraySetupView::kindKey, "Line");
+    ArraySetupView unknown;
+    for (QAbstractButton* b : unknown.findChild<SegmentedPicker*>()->findChildren<QAbstractButton*>())
+        EXPECT_FALSE(b->isChecked()) << b->text().toStdString();
+    EXPECT_FALSE(stepper(unknown, " subs")->isVisibleTo(&unknown));
+    EXPECT_EQ(QSettings().value(ArraySetupView::kindKey).toString(), "Line");
+}
+
+TEST_F(ArraySetupViewTest, TicksClearOnKindSpacingOrCountChangesOnly) {
+    ArraySetupView& view = *view_;
+    auto tick = [&](int i) {
+        view.findChild<Disclosure*>("verify")->findChildren<QAbstractButton*>()[i + 1]->click();
+    };
+    tick(0);
+    tick(2);
+    tick(5);
+    tick(2);
+    EXPECT_EQ(verifyTitle(view), "Verify · 2/8");
+
+    // Other settings, and re-entering the same spacing or kind, keep the ticks.
+    typeInto(view, "Temperature", "25");
+    view.findChild<QComboBox*>()->setCurrentIndex(1);
+    stepper(view, "First output")->plusButton()->click();
+    typeInto(view, "Center spacing", "1.2");
+    chooseKind(view, "End-fire");
+    EXPECT_EQ(verifyTitle(view), "Verify · 2/8");
+
+    typeInto(view, "Center spacing", "1.4");
+    EXPECT_EQ(verifyTitle(view), "Verify · 0/8");
+    tick(1);
+    stepper(view, " subs")->plusButton()->click();
+    EXPECT_EQ(verifyTitle(view), "Verify · 0/8");
+    tick(1);
+    chooseKind(view, "Cardioid pair");
+    EXPECT_EQ(verifyTitle(view), "Verify · 0/8");
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Records the first two input channels of one device, on the audio thread, into storage made
+// beforehand: for tests that play into a loopback test interface and read back what arrived.
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "AudioDevices.h"
+
+class LoopbackRecorder {
+public:
+    LoopbackRecorder(AudioSystem& system, std::uint32_t device, std::int64_t frames)
+        : engine_(system.makeEngine()),
+          data_{std::vector<float>(static_cast<std::size_t>(frames)), std::vector<float>(static_cast<std::size_t>(frames))} {
+        bound_ = engine_->bindInput(device) == 0;
+        engine_->installTap([this](const AudioInputBlock& b) {
+            if (next_ >= 0 && b.sampleTime != next_) contiguous_ = false;
+            next_ = b.sampleTime + b.frameCount;
+            const std::int64_t have = filled_.load(std::memory_order_relaxed);
+            const std::int64_t n = std::min<std::int64_t>(b.frameCount, static_cast<std::int64_t>(data_[0].size()) - have);
+            if (!b.channels || b.channelCount < 2) {
+                contiguous_ = false;
+                return;
+            }
+            for (int c = 0; c < 2; ++c) std::copy(b.channels[c], b.channels[c] + n, data_[c].begin() + have);
+            filled_.store(have + n, std::memory_order_release);
+        });
+    }
+    ~LoopbackRecorder() { engine_->stop(); }
+
+    bool bound() const { return bound_; }
+    Status start() { return engine_->start(); }
+    // Waits (without an event loop) until the storage is full; false after `limit`.
+    bool waitFull(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!full()) {
+            if (std::chrono::steady_clock::now() > end) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
+    bool full() const { return filled_.load(std::memory_order_acquire) == static_cast<std::int64_t>(data_[0].size()); }
+    void stop() { engine_->stop(); }
+    // After stop(): whether every block followed the one before (no overrun lost input).
+    bool contiguous() const { return contiguous_; }
+    const std::vector<float>& channel(int c) const { return data_[static_cast<std::size_t>(c)]; }
+
+private:
+    std::unique_ptr<AudioEngine> engine_;
+    std::vector<float> data_[2];
+    bool bound_ = false;
+    std::atomic<std::int64_t> filled_{0};
+    std::int64_t next_ = -1;   // audio thread only
+    bool contiguous_ = true;   // audio thread, read after stop()
+};
