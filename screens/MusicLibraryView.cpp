@@ -1,6 +1,5 @@
 #include "MusicLibraryView.h"
 
-#include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +17,7 @@
 #include "QVPage.h"
 #include "QVStyle.h"
 #include "RowList.h"
+#include "ScreenControls.h"
 #include "SearchBar.h"
 
 namespace {
@@ -30,16 +30,6 @@ using RowPaint::fillRounded;
 
 QString text(const std::string& s) { return QString::fromStdString(s); }
 
-QPushButton* segment(const QString& title) {
-    auto* b = new QPushButton(title);
-    b->setCheckable(true);
-    b->setAutoDefault(false);
-    QVStyle::setText(b, QVText::Subheadline, QVStyle::primary(), QFont::Medium);
-    b->setStyleSheet(QStringLiteral("QPushButton { background: rgba(255, 255, 255, 12); border: none; padding: 7px; }"
-                                    "QPushButton:checked { background: rgba(255, 255, 255, 46); }"));
-    return b;
-}
-
 }  // namespace
 
 MusicLibraryView::MusicLibraryView(AppleMusicBrowser& music, LibraryStore& library, QWidget* parent)
@@ -47,24 +37,11 @@ MusicLibraryView::MusicLibraryView(AppleMusicBrowser& music, LibraryStore& libra
     setWindowTitle(QStringLiteral("Apple Music"));
     addConfirm(QStringLiteral("Done"));
 
-    // Mode picker: two segments, one of them always chosen.
-    auto* modes = new QWidget;
-    modes->setAccessibleName(QStringLiteral("Browse"));
-    auto* modeRow = new QHBoxLayout(modes);
-    modeRow->setContentsMargins(0, 0, 0, 0);
-    modeRow->setSpacing(0);
-    playlistsSegment_ = segment(QStringLiteral("My playlists"));
-    songsSegment_ = segment(QStringLiteral("Find songs"));
-    auto* group = new QButtonGroup(modes);
-    group->setExclusive(true);
-    group->addButton(playlistsSegment_);
-    group->addButton(songsSegment_);
-    playlistsSegment_->setChecked(true);
-    modeRow->addWidget(playlistsSegment_, 1);
-    modeRow->addWidget(songsSegment_, 1);
-    connect(playlistsSegment_, &QAbstractButton::clicked, this, [this] { setSource(kPlaylists); });
-    connect(songsSegment_, &QAbstractButton::clicked, this, [this] { setSource(kSongs); });
-    page()->add(modes);
+    modes_ = new SegmentedPicker(QStringLiteral("Browse"), {{QStringLiteral("My playlists"), kPlaylists},
+                                                            {QStringLiteral("Find songs"), kSongs}});
+    modes_->setValue(source_);
+    connect(modes_, &SegmentedPicker::chosen, this, &MusicLibraryView::setSource);
+    page()->add(modes_);
 
     // Search row; its trailing item follows the mode.
     search_ = new QPushButton(QStringLiteral("Search"));
@@ -132,7 +109,7 @@ MusicLibraryView::MusicLibraryView(AppleMusicBrowser& music, LibraryStore& libra
 void MusicLibraryView::setSource(const QString& source) {
     if (source != kPlaylists && source != kSongs) return;
     source_ = source;
-    (source == kPlaylists ? playlistsSegment_ : songsSegment_)->setChecked(true);
+    modes_->setValue(source);
     sync();
 }
 

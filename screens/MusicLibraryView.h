@@ -11,7 +11,6 @@
 
 class AppleMusicBrowser;
 class LibraryStore;
-class QAbstractButton;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -19,6 +18,7 @@ class QPushButton;
 class QToolButton;
 class QVEmpty;
 class RowList;
+class SegmentedPicker;
 
 class MusicLibraryView : public Sheet {
     Q_OBJECT
@@ -44,8 +44,7 @@ public:
     void importPlaylist(const Playlist& playlist);
     void addSong(const Song& song);
 
-    QAbstractButton* playlistsSegment() const { return playlistsSegment_; }
-    QAbstractButton* songsSegment() const { return songsSegment_; }
+    SegmentedPicker* modePicker() const { return modes_; }
     QLineEdit* queryField() const { return query_; }
     QPushButton* searchButton() const { return search_; }
     QToolButton* refreshButton() const { return refresh_; }
@@ -71,8 +70,7 @@ private:
     std::vector<Playlist> shown_;
     bool appeared_ = false;
 
-    QAbstractButton* playlistsSegment_ = nullptr;
-    QAbstractButton* songsSegment_ = nullptr;
+    SegmentedPicker* modes_ = nullptr;
     QLineEdit* query_ = nullptr;
     QPushButton* search_ = nullptr;
     QToolButton* refresh_ = nullptr;

@@ -30,6 +30,7 @@
 #include "QVNumber.h"
 #include "QVStyle.h"
 #include "RowList.h"
+#include "ScreenControls.h"
 #include "SearchBar.h"
 #include "TrackSettingsEditor.h"
 
@@ -156,6 +157,7 @@ ReferencePlayerView::~ReferencePlayerView() = default;
 MusicLibraryView* ReferencePlayerView::musicSheet() const { return musicSheet_; }
 TrackSettingsEditor* ReferencePlayerView::editor() const { return editor_; }
 QDialog* ReferencePlayerView::newPlaylistAlert() const { return newPlaylistAlert_; }
+QToolButton* ReferencePlayerView::optionsToggle() const { return options_->header(); }
 
 QWidget* ReferencePlayerView::buildHeader() {
     auto* header = new QWidget;
@@ -249,21 +251,6 @@ QVCard* ReferencePlayerView::buildEmptyState() {
 
 QVCard* ReferencePlayerView::buildOptions() {
     auto* card = new QVCard;
-    auto* group = new QWidget;
-    group->setFont(QVStyle::font(QVText::Subheadline, QFont::Medium));
-    auto* column = new QVBoxLayout(group);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(12);
-
-    optionsToggle_ = new QToolButton;
-    optionsToggle_->setText(QStringLiteral("Playback options"));
-    optionsToggle_->setCheckable(true);
-    optionsToggle_->setChecked(false);  // collapsed whenever the page is built
-    optionsToggle_->setArrowType(Qt::RightArrow);
-    optionsToggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    optionsToggle_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; }"));
-    column->addWidget(optionsToggle_);
-
     optionsBody_ = new QWidget;
     auto* body = new QVBoxLayout(optionsBody_);
     body->setContentsMargins(0, 0, 0, 0);
@@ -306,13 +293,11 @@ QVCard* ReferencePlayerView::buildOptions() {
     QVStyle::setText(note, QVText::Caption, QVStyle::secondary());
     body->addWidget(note);
 
-    optionsBody_->setVisible(false);
-    connect(optionsToggle_, &QToolButton::toggled, this, [this](bool open) {
-        optionsToggle_->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
-        optionsBody_->setVisible(open);
-    });
-    column->addWidget(optionsBody_);
-    card->add(group);
+    // Collapsed whenever the page is built; the group's style applies to the controls inside.
+    const QFont groupFont = QVStyle::font(QVText::Subheadline, QFont::Medium);
+    optionsBody_->setFont(groupFont);
+    options_ = new Disclosure(QStringLiteral("Playback options"), optionsBody_, groupFont, 12);
+    card->add(options_);
     return card;
 }
 

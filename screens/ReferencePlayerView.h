@@ -19,6 +19,7 @@
 
 class AppleMusicBrowser;
 class AudioController;
+class Disclosure;
 class LibraryStore;
 class MusicLibraryView;
 class QCheckBox;
@@ -84,7 +85,7 @@ public:
     SearchBar* searchBar() const { return searchBar_; }
     QLabel* countLabel() const { return count_; }
     RowList* rows() const { return rows_; }
-    QToolButton* optionsToggle() const { return optionsToggle_; }
+    QToolButton* optionsToggle() const;
     QComboBox* channelsPicker() const { return channels_; }
     QCheckBox* matchLevelsToggle() const { return matchRMS_; }
     QCheckBox* filterToggle() const { return filtered_; }
@@ -136,7 +137,7 @@ private:
     SearchBar* searchBar_ = nullptr;
     QLabel* count_ = nullptr;
     RowList* rows_ = nullptr;
-    QToolButton* optionsToggle_ = nullptr;
+    Disclosure* options_ = nullptr;
     QWidget* optionsBody_ = nullptr;
     QComboBox* channels_ = nullptr;
     QCheckBox* matchRMS_ = nullptr;

@@ -45,3 +45,9 @@ QPushButton* Sheet::addConfirm(const QString& title) {
     bar_->addWidget(button);
     return button;
 }
+
+void Sheet::showEvent(QShowEvent* event) {
+    // A dialog makes every push button a Return target; in a sheet Return belongs to the focused field.
+    for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
+    QDialog::showEvent(event);
+}

@@ -15,6 +15,7 @@
 #include "QVEmpty.h"
 #include "QVStyle.h"
 #include "RowList.h"
+#include "ScreenControls.h"
 #include "ScreenTestFiles.h"
 
 using namespace ScreenTestFiles;
@@ -144,7 +145,7 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("playlists", Result<PlaylistBatch>(PlaylistBatch{}));
 
-    QTest::mouseClick(sheet->songsSegment(), Qt::LeftButton);
+    sheet->modePicker()->segment("Find songs")->click();
     EXPECT_EQ(sheet->source(), MusicLibraryView::kSongs);
     EXPECT_EQ(sheet->queryField()->placeholderText(), "Artist or song");
     EXPECT_FALSE(sheet->searchButton()->isHidden());
@@ -153,7 +154,7 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
     // Return and the button send the same term, as typed.
     QTest::keyClicks(sheet->queryField(), " band");
     QTest::keyClick(sheet->queryField(), Qt::Key_Return);
-    QTest::mouseClick(sheet->searchButton(), Qt::LeftButton);
+    sheet->searchButton()->click();
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("authorization", MusicAuthorizationStatus::authorized);
     EXPECT_EQ(service.pendingCall("search", 0).argument, " band 25");
