@@ -7,13 +7,13 @@
 //   analyser_bench [--seconds=N]     (--benchmark_* arguments of scripts/bench are accepted; a
 //                                     --benchmark_filter that does not match "analyser" skips the run)
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <regex>
 #include <string>
 
@@ -50,7 +50,10 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         QCoreApplication app(argc, argv);
-        JackTestServer server("qv-bench-" + std::to_string(getpid()));
+        // One name per build folder: a server that dies unstopped keeps its slot in JACK's machine-wide
+        // registry until a server of the same name registers again.
+        const std::string program = QCoreApplication::applicationFilePath().toStdString();
+        JackTestServer server("qv-bench-" + std::to_string(std::hash<std::string>{}(program) % 1000000));
         if (!server.start()) return fail("jackd did not start");
         if (!server.startInterface(QUORVEL_JACK_INTERFACE,
                                    {"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=480,2=0"},

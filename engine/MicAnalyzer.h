@@ -23,8 +23,8 @@
 //
 // Each published property has a change signal, emitted only when the value really changes.
 //
-// Threads: main thread only, except statistics counters noted below. The audio system must be installed
-// (AudioHardware) before the analyser is made.
+// Threads: main thread only (the tap runs on the audio thread but touches only its run's own values). The
+// audio system must be installed (AudioHardware) before the analyser is made.
 #include <QObject>
 #include <QString>
 #include <atomic>

@@ -1,7 +1,6 @@
 // The analyser end to end through JACK: the fixture's server and test interfaces (see
 // tests/fixtures/jack-start.sh), and a private server for the test that kills one.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QSettings>
 #include <QTest>
@@ -187,7 +186,10 @@ TEST_F(MicAnalyzerJack, OutputOnlyDeviceHasNoMicrophoneInput) {
 }
 
 TEST_F(MicAnalyzerJack, ServerKilledMidCaptureStopsWithAFailureAndARestartedServerWorks) {
-    JackTestServer server("qv-mickill-" + std::to_string(getpid()));
+    // Named after the build's fixture server, not the process: a killed server keeps its slot in JACK's
+    // machine-wide registry (eight slots) until a server of the same name registers again.
+    const char* fixture = std::getenv("JACK_DEFAULT_SERVER");
+    JackTestServer server(std::string(fixture ? fixture : "qv") + "-mickill");
     const std::vector<std::string> mic{"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=0"};
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(server.startInterface(QUORVEL_JACK_INTERFACE, mic, "qv-mic:capture_2"));
