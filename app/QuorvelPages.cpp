@@ -18,6 +18,7 @@
 #include "QVPage.h"
 #include "QVStyle.h"
 #include "QuorvelView.h"
+#include "ReferencePlayerView.h"
 
 namespace {
 
@@ -97,8 +98,10 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
 // callback (play(), setTool()).
 QWidget* QuorvelView::screen(QuorvelTool tool) {
     switch (tool) {
-    case QuorvelTool::player:  // library, audio, music, importing (two-way), play(track)
-        return placeholder(tool);
+    case QuorvelTool::player:
+        return new ReferencePlayerView(
+            *library_, *audio_, *music_, QVBinding<bool>{[this] { return importing_; }, [this](bool on) { setImporting(on); }},
+            [this](const ReferenceTrack& track) { play(track); });
     case QuorvelTool::signals_:  // signal and interfaceMode (two-way), audio, routed, voice, analyzer
         return placeholder(tool);
     case QuorvelTool::measure:
