@@ -11,6 +11,7 @@
 #include "AlignView.h"
 #include "AnalyzerView.h"
 #include "ArraySetupView.h"
+#include "ChannelChecksView.h"
 
 #include "QVCard.h"
 #include "QVEmpty.h"
@@ -19,6 +20,7 @@
 #include "QVStyle.h"
 #include "QuorvelView.h"
 #include "ReferencePlayerView.h"
+#include "SignalLabView.h"
 
 namespace {
 
@@ -99,15 +101,14 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
 QWidget* QuorvelView::screen(QuorvelTool tool) {
     switch (tool) {
     case QuorvelTool::player:
-        return new ReferencePlayerView(
-            *library_, *audio_, *music_, QVBinding<bool>{[this] { return importing_; }, [this](bool on) { setImporting(on); }},
-            [this](const ReferenceTrack& track) { play(track); });
-    case QuorvelTool::signals_:  // signal and interfaceMode (two-way), audio, routed, voice, analyzer
-        return placeholder(tool);
+        return new ReferencePlayerView(*library_, *audio_, *music_, importingBinding(),
+                                       [this](const ReferenceTrack& track) { play(track); });
+    case QuorvelTool::signals_:
+        return new SignalLabView(signalBinding(), interfaceModeBinding(), *audio_, *routed_, *voice_, *analyzer_);
     case QuorvelTool::measure:
         return new AnalyzerView(*analyzer_);
-    case QuorvelTool::checks:  // audio, routed, voice, analyzer
-        return placeholder(tool);
+    case QuorvelTool::checks:
+        return new ChannelChecksView(*audio_, *routed_, *voice_, *analyzer_);
     case QuorvelTool::align:
         return new AlignView(*analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); });
     case QuorvelTool::arrays:

@@ -10,10 +10,13 @@
 #include "AnalyzerView.h"
 #include "AppHarness.h"
 #include "ArraySetupView.h"
+#include "ChannelChecksView.h"
 #include "AudioController.h"
 #include "LibraryStore.h"
 #include "MicAnalyzer.h"
 #include "RoutedSignal.h"
+#include "ScreenControls.h"
+#include "SignalLabView.h"
 #include "VoiceRenderer.h"
 #include "QVEmpty.h"
 #include "QVPage.h"
@@ -128,6 +131,10 @@ TEST_F(AppTest, ScreensNotInThisBuildShowTheirEmptyStateWithTheToolTitle) {
     EXPECT_NE(qobject_cast<AnalyzerView*>(view->currentPage()), nullptr);
     view->setTool(QuorvelTool::align);
     EXPECT_NE(qobject_cast<AlignView*>(view->currentPage()), nullptr);
+    view->setTool(QuorvelTool::signals_);
+    EXPECT_NE(qobject_cast<SignalLabView*>(view->currentPage()), nullptr);
+    view->setTool(QuorvelTool::checks);
+    EXPECT_NE(qobject_cast<ChannelChecksView*>(view->currentPage()), nullptr);
     view->setTool(QuorvelTool::arrays);
     EXPECT_NE(qobject_cast<ArraySetupView*>(view->currentPage()), nullptr);
 }
@@ -279,4 +286,24 @@ TEST(ImportFilter, OffersAudioAndBothPlaylistExtensionsTogether) {
     ASSERT_FALSE(filters.isEmpty());
     for (const char* ext : {"*.wav", "*.flac", "*.mp3", "*.aiff", "*.caf", "*.m3u", "*.m3u8"})
         EXPECT_TRUE(filters[0].contains(QString(ext) + ' ') || filters[0].contains(QString(ext) + ')')) << ext;
+}
+
+TEST_F(AppTest, SignalsPageEditsTheWindowsSettingsAndPathWhichOutliveThePage) {
+    open();
+    view->setTool(QuorvelTool::signals_);
+    auto* page = qobject_cast<SignalLabView*>(view->currentPage());
+    ASSERT_NE(page, nullptr);
+    page->findChild<SegmentedPicker*>("family")->segment("Tone")->click();
+    page->findChild<SegmentedPicker*>("output")->segment("Interface")->click();
+    EXPECT_EQ(view->signal().kind, SignalKind::sine);
+    EXPECT_TRUE(view->interfaceMode());
+
+    // A fresh page starts at Noise but keeps the window's settings and path.
+    view->setTool(QuorvelTool::checks);
+    view->setTool(QuorvelTool::signals_);
+    page = qobject_cast<SignalLabView*>(view->currentPage());
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->family(), "Noise");
+    EXPECT_EQ(view->signal().kind, SignalKind::sine);
+    EXPECT_TRUE(page->findChild<SegmentedPicker*>("output")->segment("Interface")->isChecked());
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Records the first two input channels of one device, on the audio thread, into storage made
-// beforehand: for tests that play into a loopback test interface and read back what arrived.
+// Records the first input channels of one device (two unless told), on the audio thread, into storage
+// made beforehand: for tests that play into a loopback test interface and read back what arrived.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,20 +11,20 @@
 
 class LoopbackRecorder {
 public:
-    LoopbackRecorder(AudioSystem& system, std::uint32_t device, std::int64_t frames)
+    LoopbackRecorder(AudioSystem& system, std::uint32_t device, std::int64_t frames, int channels = 2)
         : engine_(system.makeEngine()),
-          data_{std::vector<float>(static_cast<std::size_t>(frames)), std::vector<float>(static_cast<std::size_t>(frames))} {
+          data_(static_cast<std::size_t>(channels), std::vector<float>(static_cast<std::size_t>(frames))) {
         bound_ = engine_->bindInput(device) == 0;
         engine_->installTap([this](const AudioInputBlock& b) {
             if (next_ >= 0 && b.sampleTime != next_) contiguous_ = false;
             next_ = b.sampleTime + b.frameCount;
             const std::int64_t have = filled_.load(std::memory_order_relaxed);
             const std::int64_t n = std::min<std::int64_t>(b.frameCount, static_cast<std::int64_t>(data_[0].size()) - have);
-            if (!b.channels || b.channelCount < 2) {
+            if (!b.channels || b.channelCount < static_cast<int>(data_.size())) {
                 contiguous_ = false;
                 return;
             }
-            for (int c = 0; c < 2; ++c) std::copy(b.channels[c], b.channels[c] + n, data_[c].begin() + have);
+            for (std::size_t c = 0; c < data_.size(); ++c) std::copy(b.channels[c], b.channels[c] + n, data_[c].begin() + have);
             filled_.store(have + n, std::memory_order_release);
         });
     }
@@ -49,7 +49,7 @@ public:
 
 private:
     std::unique_ptr<AudioEngine> engine_;
-    std::vector<float> data_[2];
+    std::vector<std::vector<float>> data_;
     bool bound_ = false;
     std::atomic<std::int64_t> filled_{0};
     std::int64_t next_ = -1;   // audio thread only

@@ -1,0 +1,239 @@
+// The Signals page on the real models over the virtual device: what each control stops, what it
+// changes, and when the page counts as playing.
+#include "SignalLabView.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QToolButton>
+
+#include "QVAction.h"
+#include "QVBadge.h"
+#include "ScreenControls.h"
+#include "ScreenTesting.h"
+#include "SignalRenderer.h"
+#include "SoundModels.h"
+
+namespace {
+
+class SignalLab : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ScreenTesting::useWorkspaceStyle();
+        build();
+    }
+
+    void build() {
+        view = std::make_unique<SignalLabView>(QVBinding<SignalSettings>::of(settings),
+                                               QVBinding<bool>::of(interfaceMode), *m.audio, *m.routed,
+                                               *m.voice, *m.analyzer);
+    }
+    template <typename T = QWidget>
+    T* child(const char* name) const {
+        T* w = view->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QAbstractButton* segment(const char* picker, const char* label) const {
+        return child<SegmentedPicker>(picker)->segment(QString::fromUtf8(label));
+    }
+    QPushButton* button(const char* name, const QString& title) const {
+        for (QPushButton* b : view->findChildren<QPushButton*>(QString::fromLatin1(name)))
+            if (b->text() == title) return b;
+        ADD_FAILURE() << title.toStdString();
+        return nullptr;
+    }
+    void choosePreset(const QString& name) const {
+        for (QAction* item : child<QToolButton>("presets")->menu()->actions())
+            if (item->text() == name) return item->trigger();
+        ADD_FAILURE() << name.toStdString();
+    }
+    // Starts whatever the play button starts and waits for the path to be ready.
+    void pressPlay() {
+        auto* play = child<QVAction>("play");
+        ASSERT_TRUE(play->isEnabled());
+        play->click();
+        ASSERT_TRUE(m.settle());
+    }
+    bool playing() const { return m.audio->playing() || m.routed->isPlaying(); }
+    QString badge() const { return child<QVBadge>("state")->title(); }
+    QString playTitle() const { return child<QVAction>("play")->title(); }
+    bool shown(const char* name) const { return child(name)->isVisibleTo(view.get()); }
+
+    SoundModels m;
+    SignalSettings settings;
+    bool interfaceMode = false;
+    std::unique_ptr<SignalLabView> view;
+};
+
+}  // namespace
+
+TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
+    // Both paths sound (the routed one started elsewhere); building the page afresh stops neither.
+    pressPlay();
+    m.routed->play(SignalSettings{});
+    ASSERT_TRUE(m.settle());
+    ASSERT_TRUE(m.audio->playing() && m.routed->isPlaying());
+    build();
+    EXPECT_TRUE(m.audio->playing() && m.routed->isPlaying());
+
+    segment("family", "Tone")->click();
+    EXPECT_EQ(settings.kind, SignalKind::sine);
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(child<QComboBox>("type")->currentText(), "Sine");
+    segment("family", "Sweep")->click();
+    EXPECT_EQ(settings.kind, SignalKind::logSweep);
+    EXPECT_FALSE(shown("Cycle")) << "a sweep's length is its Duration";
+
+    // The Type choice stops what plays.
+    segment("family", "Noise")->click();
+    pressPlay();
+    auto* type = child<QComboBox>("type");
+    emit type->activated(1);
+    EXPECT_EQ(settings.kind, SignalKind::white);
+    EXPECT_FALSE(playing());
+
+    // A preset replaces the settings and the family, and stops what plays without starting anything.
+    pressPlay();
+    choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(view->family(), "Tone");
+    EXPECT_EQ(settings, SignalPreset::seeded().back().settings);
+    EXPECT_TRUE(shown("Second tone"));
+    ASSERT_TRUE(m.settle());
+    EXPECT_FALSE(playing());
+
+    // A quick frequency edits the setting only; the tone plays on as started.
+    pressPlay();
+    for (QPushButton* b : view->findChildren<QPushButton*>("quickFrequency"))
+        if (b->text() == "63") b->click();
+    EXPECT_EQ(settings.frequency, 63);
+    EXPECT_TRUE(m.audio->playing());
+
+    // A band button stops what plays and sets both corners and the filter switch.
+    choosePreset(QStringLiteral("Full-range pink noise"));
+    pressPlay();
+    child<Disclosure>("filtersTiming")->setExpanded(true);
+    button("band", "Speech")->click();
+    EXPECT_FALSE(playing());
+    EXPECT_EQ(settings.hp, 150);
+    EXPECT_EQ(settings.lp, 8000);
+    EXPECT_TRUE(settings.filtered);
+    EXPECT_TRUE(child<QCheckBox>("filtered")->isChecked());
+    EXPECT_TRUE(shown("High-pass"));
+
+    // A page built while the shared kind is a tone starts at Noise with no kind chosen; Tone keeps that tone.
+    settings.kind = SignalKind::pulse;
+    build();
+    EXPECT_EQ(view->family(), "Noise");
+    EXPECT_EQ(child<QComboBox>("type")->currentIndex(), -1);
+    segment("family", "Tone")->click();
+    EXPECT_EQ(settings.kind, SignalKind::pulse);
+}
+
+TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
+    auto* play = child<QVAction>("play");
+    EXPECT_EQ(play->title(), "Play pink noise");
+
+    // A reference track on the player is not the generator; Play replaces it with the signal.
+    const QFileInfo file(
+        QString::fromStdString(*SignalRenderer::make({.kind = SignalKind::sine, .seconds = 1})));
+    m.audio->local(ReferenceTrack{.title = "Track", .filename = file.fileName()}, file.absolutePath());
+    ASSERT_TRUE(m.settle());
+    ASSERT_TRUE(m.audio->playing());
+    EXPECT_EQ(badge(), "Ready");
+
+    // Stereo: disabled while the player prepares, then "Stop signal", which stops it.
+    play->click();
+    EXPECT_FALSE(play->isEnabled());
+    ASSERT_TRUE(m.settle());
+    EXPECT_TRUE(play->isEnabled());
+    EXPECT_EQ(m.audio->status(), "Pink noise");
+    EXPECT_EQ(badge(), "Playing");
+    EXPECT_EQ(play->title(), "Stop signal");
+    play->click();
+    EXPECT_FALSE(m.audio->playing());
+    EXPECT_EQ(badge(), "Ready");
+
+    // Stereo playback of a channel check counts as the generator; a switch of path stops it.
+    m.audio->signal(SignalSettings{});
+    ASSERT_TRUE(m.settle());
+    EXPECT_EQ(badge(), "Playing");
+    segment("output", "Interface")->click();
+    EXPECT_TRUE(interfaceMode);
+    EXPECT_FALSE(m.audio->playing());
+
+    // Interface: stereo playback started elsewhere does not count.
+    m.audio->signal(SignalSettings{});
+    ASSERT_TRUE(m.settle());
+    EXPECT_EQ(badge(), "Ready");
+    EXPECT_FALSE(shown("routedStatus")) << "the idle status is hidden";
+
+    play->click();
+    EXPECT_FALSE(m.audio->playing()) << "the stereo path stops before the routed one starts";
+    EXPECT_FALSE(play->isEnabled());
+    ASSERT_TRUE(m.settle());
+    ASSERT_TRUE(m.routed->isPlaying()) << m.routed->status().toStdString();
+    EXPECT_EQ(badge(), "Playing");
+    EXPECT_EQ(child<QLabel>("routedStatus")->text(), "Pink noise \u2192 outputs 1");
+    play->click();
+    EXPECT_FALSE(m.routed->isPlaying());
+
+    // A refusal shows in the status line.
+    m.routed->setChannelA(9);
+    play->click();
+    ASSERT_TRUE(m.settle());
+    EXPECT_TRUE(shown("routedStatus"));
+    EXPECT_EQ(child<QLabel>("routedStatus")->text(), "Choose distinct, available speaker outputs");
+}
+
+TEST_F(SignalLab, RoutingControlsEditTheModelsAndFollowThem) {
+    segment("output", "Interface")->click();
+    child<Disclosure>("channelRouting")->setExpanded(true);
+    auto* a = child<Stepper>("channelA");
+    a->minusButton()->click();
+    EXPECT_EQ(m.routed->channelA(), 1) << "stops at 1";
+    a->plusButton()->click();
+    EXPECT_EQ(m.routed->channelA(), 2);
+    m.routed->setChannelB(64);
+    EXPECT_EQ(child<Stepper>("channelB")->text(), "B \u00B7 output 64");
+    EXPECT_FALSE(child<Stepper>("channelB")->plusButton()->isEnabled()) << "stops at 64";
+    segment("speakers", "A + B")->click();
+    EXPECT_EQ(m.routed->selection(), "Both");
+
+    // The reference output and the dual-tone hint show only with the loopback reference on.
+    EXPECT_FALSE(shown("referenceOutput"));
+    child<QCheckBox>("sendReference")->click();
+    EXPECT_TRUE(m.routed->sendReference());
+    EXPECT_TRUE(shown("referenceOutput"));
+    EXPECT_FALSE(shown("dualHint"));
+    choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
+    EXPECT_TRUE(shown("dualHint"));
+    m.routed->setSendReference(false);
+    EXPECT_FALSE(shown("dualHint"));
+
+    // Stereo: the channel choice pans at once and stops nothing.
+    segment("output", "Stereo")->click();
+    pressPlay();
+    segment("channel", "R")->click();
+    EXPECT_EQ(m.audio->route(), "Right");
+    EXPECT_TRUE(m.audio->playing());
+    m.audio->setRoute("Left");
+    EXPECT_TRUE(segment("channel", "L")->isChecked());
+}
+
+TEST_F(SignalLab, Screenshots) {
+    child<Disclosure>("filtersTiming")->setExpanded(true);
+    EXPECT_FALSE(ScreenTesting::savePng(view.get(), "signals-stereo.png", {820, 1000}).isNull());
+    segment("output", "Interface")->click();
+    child<Disclosure>("channelRouting")->setExpanded(true);
+    m.routed->setSendReference(true);
+    choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
+    EXPECT_FALSE(ScreenTesting::savePng(view.get(), "signals-interface.png", {820, 1250}).isNull());
+}
