@@ -13,10 +13,10 @@
 #include "LibraryStore.h"
 #include "MusicLibraryView.h"
 #include "QVEmpty.h"
-#include "QVStyle.h"
 #include "RowList.h"
 #include "ScreenControls.h"
 #include "ScreenTestFiles.h"
+#include "ScreenTesting.h"
 
 using namespace ScreenTestFiles;
 
@@ -198,13 +198,13 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
 }
 
 TEST_F(MusicSheetTest, Screenshot) {
-    QVStyle::apply();
+    ScreenTesting::useWorkspaceStyle();
     connectWith({"Warm-up", "Soundcheck · FOH", "Doors", "Headliner set", "Rock Classics"});
     music.search("x");
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("search", Songs(std::vector<Song>{makeSong("y.wav", "Yesterday", "The Band")}));
     auto sheet = open();
-    savePng(*sheet, "music-sheet-playlists");
+    ScreenTesting::savePng(sheet.get(), "music-sheet-playlists.png", {580, 600});
     sheet->setSource(MusicLibraryView::kSongs);
-    savePng(*sheet, "music-sheet-songs");
+    ScreenTesting::savePng(sheet.get(), "music-sheet-songs.png", {580, 600});
 }

@@ -24,10 +24,10 @@
 #include "QVBadge.h"
 #include "QVCard.h"
 #include "QVNumber.h"
-#include "QVStyle.h"
 #include "ReferencePlayerView.h"
 #include "RowList.h"
 #include "ScreenTestFiles.h"
+#include "ScreenTesting.h"
 #include "SearchBar.h"
 #include "TrackSettingsEditor.h"
 
@@ -270,7 +270,7 @@ TEST_F(PlayerTest, PlaybackOptionsWriteOnlyTheFieldTheUserChanged) {
 }
 
 TEST_F(PlayerTest, Screenshot) {
-    QVStyle::apply();
+    ScreenTesting::useWorkspaceStyle();
     QList<ReferencePlaylist> list = library->playlists();
     list[2].tracks << second << third << ReferenceTrack{.title = "Yesterday \u2014 The Band", .musicID = "y.wav"};
     library->setPlaylists(list);
@@ -283,7 +283,7 @@ TEST_F(PlayerTest, Screenshot) {
     ASSERT_TRUE(ready());
     for (int i = 0; i < 8; ++i) step();
     view->optionsToggle()->click();
-    savePng(*view, "player-playlist");
+    ScreenTesting::savePng(view.get(), "player-playlist.png", {800, 1000});
 }
 
 TEST_F(PlayerTest, PlayButtonOfATrackThatIsNotLoadedGoesToTheRoot) {

@@ -4,8 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QPixmap>
-#include <QWidget>
 
 #include <cmath>
 
@@ -41,13 +39,6 @@ void writeTone(const QString& path, double seconds) {
     buffer.setFrameLength(frames);
     auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
     ASSERT_TRUE(writer && writer->write(buffer) && writer->close()) << path.toStdString();
-}
-
-QString savePng(QWidget& widget, const QString& name) {
-    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    const QString path = QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name + ".png";
-    EXPECT_TRUE(widget.grab().save(path)) << path.toStdString();
-    return path;
 }
 
 void blockSaves(const QString& dir) {

@@ -6,8 +6,6 @@
 
 #include "ReferencePlaylist.h"
 
-class QWidget;
-
 namespace ScreenTestFiles {
 QString freshDir(const QString& label);  // empty, below the test home
 QByteArray read(const QString& path);    // empty when missing
@@ -17,8 +15,6 @@ void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists)
 ReferenceTrack local(const QString& title);
 // A stereo float WAV file of a quiet 440 Hz tone, `seconds` long at 48 kHz.
 void writeTone(const QString& path, double seconds);
-// Renders `widget` into QUORVEL_TEST_OUTPUT_DIR/<name>.png and returns the path.
-QString savePng(QWidget& widget, const QString& name);
 // Makes `dir`'s playlists file unwritable (a folder takes its name), so that the next save fails.
 void blockSaves(const QString& dir);
 }  // namespace ScreenTestFiles

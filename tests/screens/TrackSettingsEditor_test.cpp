@@ -15,8 +15,8 @@
 #include "QVAction.h"
 #include "QVNumber.h"
 #include "QVPage.h"
-#include "QVStyle.h"
 #include "ScreenTestFiles.h"
+#include "ScreenTesting.h"
 #include "TrackSettingsEditor.h"
 
 using namespace ScreenTestFiles;
@@ -122,10 +122,9 @@ TEST(TrackSettingsEditor, ShowsTheSongPartOfTheTitleAndTruncatesTheTrim) {
              {-3.7, "-3 dB"}, {-0.4, "0 dB"}, {-24, "-24 dB"}, {0, "0 dB"}, {-1e300, "-1000000000000000 dB"}})
         EXPECT_EQ(TrackSettingsEditor::trimText(db), text) << db;
 
-    QVStyle::apply();
+    ScreenTesting::useWorkspaceStyle();
     auto editor = editorFor(*lib.store, lib.track(1));
-    editor->resize(420, 420);
-    savePng(*editor, "track-settings-editor");
+    ScreenTesting::savePng(editor.get(), "track-settings-editor.png", {420, 420});
 }
 
 TEST(PlaylistEdits, ReplaceGoesToTheFirstMatchOfTheSelectedPlaylistOnly) {
