@@ -1,10 +1,47 @@
 #include "QuorvelApp.h"
 
+#include <QApplication>
 #include <cstdio>
+#include <cstdlib>
+
+#include "QVStyle.h"
+#include "QuorvelView.h"
+
+namespace {
+
+bool envSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+}
+
+}  // namespace
 
 namespace QuorvelApp {
-int run(int, char**) {
-    std::puts("Quorvel: the application window is not built yet; the analysis core and its tests are.");
-    return 0;
+
+bool hasDisplay() { return envSet("QT_QPA_PLATFORM") || envSet("DISPLAY") || envSet("WAYLAND_DISPLAY"); }
+
+int run(int argc, char** argv) {
+    if (!hasDisplay()) {
+        std::fputs(
+            "Quorvel opens a window, and this machine has no display to show it on "
+            "(neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+            "To run it without a screen, start it under a virtual X server:\n"
+            "    xvfb-run -a scripts/run\n",
+            stderr);
+        return 1;
+    }
+    // Only the program name reaches Qt: the application takes no options of its own or of the toolkit.
+    int qtArgc = argc > 0 ? 1 : 0;
+    char* qtArgv[] = {argc > 0 ? argv[0] : nullptr, nullptr};
+    QApplication app(qtArgc, qtArgv);
+    QApplication::setOrganizationName(QStringLiteral("Quorvel"));
+    QApplication::setApplicationName(QStringLiteral("Quorvel"));
+    QVStyle::apply();
+
+    QuorvelView view;
+    view.resize(QuorvelView::kMinWidth + 260, QuorvelView::kMinHeight + 120);
+    view.show();
+    return app.exec();
 }
+
 }  // namespace QuorvelApp

@@ -1,0 +1,183 @@
+// The pages of the workspace: which screen each tool shows and what it receives, and the Tools hub.
+#include <QAbstractButton>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStackedWidget>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "AlignView.h"
+#include "AnalyzerView.h"
+#include "ArraySetupView.h"
+
+#include "QVCard.h"
+#include "QVEmpty.h"
+#include "QVIcons.h"
+#include "QVPage.h"
+#include "QVStyle.h"
+#include "QuorvelView.h"
+
+namespace {
+
+// The page of a tool whose screen is not part of this build: its empty state, centred.
+QWidget* placeholder(QuorvelTool tool) {
+    auto* page = new QWidget;
+    page->setObjectName(QStringLiteral("placeholder"));
+    page->setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(page);
+    column->addStretch(1);
+    column->addWidget(new QVEmpty(QuorvelTools::icon(tool), QuorvelTools::title(tool)));
+    column->addStretch(1);
+    return page;
+}
+
+// A hub link: the whole card is the button.
+class CardLink : public QAbstractButton {
+public:
+    CardLink(QWidget* card, QWidget* parent = nullptr) : QAbstractButton(parent) {
+        setCursor(Qt::PointingHandCursor);
+        setFocusPolicy(Qt::TabFocus);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(card);
+    }
+
+    QSize sizeHint() const override { return layout()->sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        if (!isDown()) return;
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), QVCard::kRadius, QVCard::kRadius);
+        p.fillPath(shape, QColor::fromRgbF(1, 1, 1, 0.05f));
+    }
+};
+
+// A screen pushed from the hub, under a bar with the way back and the screen's title.
+QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function<void()>& back) {
+    auto* page = new QWidget;
+    page->setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(page);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    auto* bar = new QWidget;
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(12, 8, 12, 8);
+    auto* backButton = new QToolButton;
+    backButton->setObjectName(QStringLiteral("hubBack"));
+    backButton->setText(QStringLiteral("\u2039 Tools"));
+    backButton->setAccessibleName(QStringLiteral("Back to Tools"));
+    backButton->setAutoRaise(true);
+    backButton->setCursor(Qt::PointingHandCursor);
+    QVStyle::setText(backButton, QVText::Body, QVStyle::accent());
+    QObject::connect(backButton, &QToolButton::clicked, page, back);
+    auto* heading = new QLabel(title);
+    heading->setObjectName(QStringLiteral("hubTitle"));
+    heading->setAlignment(Qt::AlignCenter);
+    QVStyle::setText(heading, QVText::Headline);
+    row->addWidget(backButton, 1, Qt::AlignLeft);
+    row->addWidget(heading, 0, Qt::AlignCenter);
+    row->addStretch(1);
+    column->addWidget(bar);
+    column->addWidget(screen, 1);
+    return page;
+}
+
+}  // namespace
+
+// Each tool's screen, with what it receives. A screen is built afresh every time its page is shown, and
+// it never creates model objects of its own kinds: it works on the view's. View state that a screen may
+// change reaches it as a binding (signalBinding(), interfaceModeBinding(), importingBinding()) or a
+// callback (play(), setTool()).
+QWidget* QuorvelView::screen(QuorvelTool tool) {
+    switch (tool) {
+    case QuorvelTool::player:  // library, audio, music, importing (two-way), play(track)
+        return placeholder(tool);
+    case QuorvelTool::signals_:  // signal and interfaceMode (two-way), audio, routed, voice, analyzer
+        return placeholder(tool);
+    case QuorvelTool::measure:
+        return new AnalyzerView(*analyzer_);
+    case QuorvelTool::checks:  // audio, routed, voice, analyzer
+        return placeholder(tool);
+    case QuorvelTool::align:
+        return new AlignView(*analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); });
+    case QuorvelTool::arrays:
+        return new ArraySetupView;
+    case QuorvelTool::tools:
+        return toolsPage();
+    }
+    return placeholder(tool);
+}
+
+QWidget* QuorvelView::page(QuorvelTool tool) { return tool == QuorvelTool::tools ? toolsPage() : screen(tool); }
+
+QWidget* QuorvelView::toolCard(const QString& title, const QString& detail, const QString& icon) {
+    auto* card = new QVCard;
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 8, 0, 8);
+    row->setSpacing(16);
+    QLabel* symbol = QVIcons::label(icon, 26, QVStyle::accent());
+    symbol->setFixedWidth(38);
+    symbol->setAlignment(Qt::AlignCenter);
+    row->addWidget(symbol);
+    auto* lines = new QVBoxLayout;
+    lines->setSpacing(4);
+    auto* name = new QLabel(title);
+    QVStyle::setText(name, QVText::Headline);
+    auto* sub = new QLabel(detail);
+    QVStyle::setText(sub, QVText::Caption, QVStyle::secondary());
+    lines->addWidget(name);
+    lines->addWidget(sub);
+    row->addLayout(lines);
+    row->addStretch(1);
+    row->addWidget(QVIcons::label(QStringLiteral("chevron.right"), 14, QVStyle::secondary()));
+    card->addLayout(row);
+    return card;
+}
+
+QWidget* QuorvelView::toolsPage() {
+    auto* hub = new QStackedWidget;
+    hub->setObjectName(QStringLiteral("toolsHub"));
+    auto* root = new QVPage(QStringLiteral("Tools"), QStringLiteral("Check, align, and tune your system"));
+    hub->addWidget(root);
+
+    struct Link {
+        QuorvelTool tool;
+        const char* detail;
+    };
+    const Link links[] = {
+        {QuorvelTool::checks, "Left / right \u00b7 spoken IDs \u00b7 sync"},
+        {QuorvelTool::align, "Speaker delay \u00b7 main + sub"},
+        {QuorvelTool::arrays, "End-fire \u00b7 cardioid"},
+    };
+    for (const Link& link : links) {
+        const QString title = QuorvelTools::title(link.tool);
+        auto* button = new CardLink(toolCard(title, QString::fromUtf8(link.detail), QuorvelTools::icon(link.tool)));
+        button->setObjectName(QStringLiteral("hubLink-") + QuorvelTools::rawValue(link.tool));
+        button->setAccessibleName(title);
+        const QuorvelTool tool = link.tool;
+        connect(button, &QAbstractButton::clicked, hub, [this, hub, root, tool] {
+            // One level deep: the pushed screen replaces any earlier one and goes when the user goes back.
+            QWidget* pushed = pushedScreen(QuorvelTools::title(tool), screen(tool), [hub, root] {
+                QWidget* top = hub->currentWidget();
+                hub->setCurrentWidget(root);
+                if (top != root) {
+                    hub->removeWidget(top);
+                    top->deleteLater();
+                }
+            });
+            pushed->setObjectName(QStringLiteral("hubPushed"));
+            pushed->setProperty("quorvelTool", QuorvelTools::rawValue(tool));
+            hub->addWidget(pushed);
+            hub->setCurrentWidget(pushed);
+        });
+        root->add(button);
+    }
+    return hub;
+}

@@ -1,0 +1,40 @@
+#include "QuorvelTool.h"
+
+namespace {
+
+struct Row {
+    QuorvelTool tool;
+    const char* raw;
+    const char* title;
+    const char* icon;
+};
+
+constexpr Row kRows[] = {
+    {QuorvelTool::player, "player", "Player", "music.note.list"},
+    {QuorvelTool::signals_, "signals", "Signals", "waveform"},
+    {QuorvelTool::measure, "measure", "Measure", "chart.xyaxis.line"},
+    {QuorvelTool::checks, "checks", "Channel checks", "speaker.wave.2"},
+    {QuorvelTool::align, "align", "Alignment", "arrow.left.and.right"},
+    {QuorvelTool::arrays, "arrays", "Sub arrays", "speaker.3"},
+    {QuorvelTool::tools, "tools", "Tools", "slider.horizontal.3"},
+};
+
+const Row& row(QuorvelTool tool) { return kRows[static_cast<int>(tool)]; }
+
+}  // namespace
+
+namespace QuorvelTools {
+
+QString rawValue(QuorvelTool tool) { return QString::fromLatin1(row(tool).raw); }
+
+std::optional<QuorvelTool> fromRawValue(const QString& text) {
+    for (const Row& r : kRows)
+        if (text == QLatin1String(r.raw)) return r.tool;
+    return std::nullopt;
+}
+
+QString title(QuorvelTool tool) { return QString::fromLatin1(row(tool).title); }
+
+QString icon(QuorvelTool tool) { return QString::fromLatin1(row(tool).icon); }
+
+}  // namespace QuorvelTools

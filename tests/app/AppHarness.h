@@ -1,0 +1,44 @@
+#pragma once
+// The workspace as a test sees it: the dark style, a virtual audio system installed before any model is
+// made, and a root view shown at its smallest size on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QStringList>
+#include <ostream>
+#include <functional>
+#include <memory>
+
+#include "QuorvelView.h"
+#include "VirtualAudioSystem.h"
+
+// Readable failure messages for Qt strings.
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(", ").toStdString() << ']'; }
+
+class AppTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates and shows the view (840 × 680) once the audio system is in place.
+    QuorvelView& open();
+    // Lets queued work and layouts run.
+    static void settle();
+    // Saves the whole window under the test output folder as `name`.png.
+    void savePng(const QString& name);
+    // The visible text of the transport bar's status line.
+    QString transportStatus();
+
+    std::shared_ptr<VirtualAudioSystem> audio;
+    std::unique_ptr<QuorvelView> view;
+
+private:
+    std::shared_ptr<AudioSystem> previous_;
+};
+
+// Writes a short stereo WAV file (a quiet tone) at `path`.
+void writeTone(const QString& path, double seconds = 0.25);
+
+// Runs the event loop until `done` holds or `seconds` have passed; returns whether it held.
+bool waitUntil(const std::function<bool()>& done, double seconds = 20);

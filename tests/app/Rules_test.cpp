@@ -1,0 +1,426 @@
+// The cross-object rules of the root view, on the real models over the virtual audio system.
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+#include <random>
+#include <vector>
+#include <QThreadPool>
+
+#include "AppHarness.h"
+#include "AudioController.h"
+#include "LibraryStore.h"
+#include "MicAnalyzer.h"
+#include "RoutedSignal.h"
+#include "TempFiles.h"
+#include "TestHome.h"
+#include "VoiceRenderer.h"
+#include "TransportBar.h"
+
+namespace {
+
+QAbstractButton* transportButton(QuorvelView& view, const QString& accessibleName) {
+    for (QAbstractButton* b : view.transport()->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == accessibleName) return b;
+    return nullptr;
+}
+
+}  // namespace
+
+// Seeded uniform noise in ±0.3 as a function of the frame, so that any stretch can be reproduced delayed.
+// Its period (2^18 frames) is twice the analyser's longest window, so no delay but the real one lines up.
+float noise(std::int64_t frame) {
+    static const std::vector<float> table = [] {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<float> uniform(-0.3f, 0.3f);
+        std::vector<float> t(std::size_t{1} << 18);
+        for (float& v : t) v = uniform(random);
+        return t;
+    }();
+    return table[static_cast<std::size_t>(frame) & (table.size() - 1)];
+}
+
+class RulesTest : public AppTest {
+protected:
+    // Starts the routed generator and waits until it plays.
+    void playRouted() {
+        view->routed().play(SignalSettings{});
+        ASSERT_TRUE(waitUntil([&] { return !view->routed().busy(); }));
+        ASSERT_TRUE(view->routed().isPlaying()) << view->routed().status().toStdString();
+    }
+    // Starts a test signal on the player and waits until it plays.
+    void playSignal() {
+        view->audio().signal(SignalSettings{.seconds = 1});
+        ASSERT_TRUE(waitUntil([&] { return !view->audio().busy(); }));
+        ASSERT_TRUE(view->audio().playing()) << view->audio().status().toStdString();
+    }
+    // Starts the analyser with the reference on input 2 and the microphone hearing it 10 ms later on input 1.
+    void startCapture() {
+        audio->setInputSignal("Virtual Interface", 1, noise);
+        audio->setInputSignal("Virtual Interface", 0, [](std::int64_t f) { return noise(f - 480); });
+        MicAnalyzer& a = view->analyzer();
+        a.setDual(true);
+        a.setMicChannel(0);
+        a.setReferenceChannel(1);
+        a.start();
+        ASSERT_TRUE(waitUntil([&] { return a.running(); })) << a.status().toStdString();
+    }
+    // Feeds the capture until it has a delay, a transfer estimate and averages.
+    void measure() {
+        MicAnalyzer& a = view->analyzer();
+        ASSERT_TRUE(waitUntil([&] {
+            audio->pump(4096);  // one tap block, taken by the main thread before the next
+            QApplication::processEvents();
+            return a.delayMS().has_value() && !a.transfer().empty() && a.averages() > 0;
+        })) << a.status().toStdString();
+    }
+    bool measured() const {
+        const MicAnalyzer& a = view->analyzer();
+        return a.delayMS().has_value() || !a.transfer().empty() || a.averages() > 0;
+    }
+    // Everything sounding or working at once: player, routed generator, capture and a voice render.
+    void startEverything() {
+        playSignal();
+        playRouted();
+        startCapture();
+        // Its render finishes on the main thread, so it stays under way until the events run.
+        view->voice().make("Stage left", [](Result<std::string>) {});
+        ASSERT_TRUE(view->voice().working());
+    }
+    bool nothingRuns() const {
+        return !view->voice().working() && !view->routed().isPlaying() && !view->routed().busy() &&
+               !view->analyzer().running() && !view->audio().playing() && !view->audio().busy() &&
+               view->routed().status() == RoutedSignal::stoppedStatus &&
+               view->analyzer().status() == MicAnalyzer::statusOff && view->audio().status() == "Stopped";
+    }
+    // Records which model each change comes from, in order, one entry per run of changes.
+    std::shared_ptr<std::vector<std::string>> recordStops() {
+        auto order = std::make_shared<std::vector<std::string>>();
+        auto note = [order](const char* name) {
+            return [order, name] {
+                if (order->empty() || order->back() != name) order->push_back(name);
+            };
+        };
+        QObject::connect(&view->voice(), &VoiceRenderer::workingChanged, view.get(), note("voice"));
+        QObject::connect(&view->routed(), &RoutedSignal::statusChanged, view.get(), note("routed"));
+        QObject::connect(&view->analyzer(), &MicAnalyzer::runningChanged, view.get(), note("analyzer"));
+        QObject::connect(&view->audio(), &AudioController::statusChanged, view.get(), note("audio"));
+        return order;
+    }
+};
+
+TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
+    open();
+    RoutedSignal& routed = view->routed();
+    playRouted();
+
+    // Writing the values they already hold is no change.
+    routed.setSelection("A");
+    routed.setChannelA(1);
+    routed.setChannelB(2);
+    routed.setReferenceOutput(3);
+    routed.setSendReference(false);
+    EXPECT_TRUE(routed.isPlaying());
+
+    const std::function<void()> changes[] = {
+        [&] { routed.setSelection("Both"); },      [&] { routed.setChannelA(3); },
+        [&] { routed.setChannelB(4); },            [&] { routed.setReferenceOutput(2); },
+        [&] { routed.setSendReference(true); },
+    };
+    for (std::size_t i = 0; i < std::size(changes); ++i) {
+        SCOPED_TRACE(i);
+        routed.setSelection("A");
+        routed.setChannelA(1);
+        routed.setChannelB(2);
+        routed.setReferenceOutput(3);
+        routed.setSendReference(false);
+        playRouted();
+        changes[i]();
+        EXPECT_FALSE(routed.isPlaying());
+        EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
+    }
+
+    // Also while it is still preparing.
+    routed.setSelection("A");
+    routed.play(SignalSettings{});
+    ASSERT_TRUE(routed.busy());
+    routed.setSelection("B");
+    EXPECT_FALSE(routed.busy());
+    EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
+    settle();
+    EXPECT_FALSE(waitUntil([&] { return routed.isPlaying(); }, 0.5)) << "the abandoned preparation stays silent";
+
+    // A level change restarts no source.
+    playRouted();
+    routed.setLevel(-12);
+    EXPECT_TRUE(routed.isPlaying());
+}
+
+TEST_F(RulesTest, SwitchingToolsAndOpeningTheGuideStopNothing) {
+    open();
+    playRouted();
+    for (QuorvelTool tool : QuorvelTools::allCases) view->setTool(tool);
+    view->setShowingGuide(true);
+    settle();
+    view->setShowingGuide(false);
+    view->setInterfaceMode(true);
+    view->setSignal(SignalSettings{.kind = SignalKind::sine});
+    settle();
+    EXPECT_TRUE(view->routed().isPlaying());
+}
+
+TEST_F(RulesTest, StopAllStopsVoiceRoutedAnalyserPlayerInOrderFromButtonSpaceAndTransport) {
+    open();
+    auto* header = view->findChild<QPushButton*>("stopAll");
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(header->text(), "Stop all");
+    QAbstractButton* transportStop = transportButton(*view, "Stop playback");
+    ASSERT_NE(transportStop, nullptr);
+    const std::vector<std::string> expected{"voice", "routed", "analyzer", "audio"};
+
+    const std::function<void()> ways[] = {
+        [&] { QTest::mouseClick(header, Qt::LeftButton); },
+        [&] { QTest::keyClick(view.get(), Qt::Key_Space); },
+        [&] { QTest::mouseClick(transportStop, Qt::LeftButton); },
+    };
+    for (std::size_t i = 0; i < std::size(ways); ++i) {
+        SCOPED_TRACE(i);
+        startEverything();
+        auto order = recordStops();
+        ways[i]();
+        EXPECT_EQ(*order, expected);
+        settle();
+        EXPECT_TRUE(nothingRuns());
+        EXPECT_EQ(transportStatus(), "Ready");
+    }
+
+    // Space with a modifier is no Stop all, and a focused text field keeps its space.
+    playRouted();
+    playSignal();
+    QTest::keyClick(view.get(), Qt::Key_Space, Qt::ShiftModifier);
+    QTest::keyClick(view.get(), Qt::Key_Space, Qt::ControlModifier);
+    auto* field = new QLineEdit(view->currentPage());
+    field->show();
+    QApplication::setActiveWindow(view.get());
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Space);
+    settle();
+    EXPECT_EQ(field->text(), " ");
+    EXPECT_TRUE(view->routed().isPlaying());
+    EXPECT_TRUE(view->audio().playing());
+}
+
+TEST_F(RulesTest, MinimisingOrHidingStopsOncePerTransitionAndFocusChangesStopNothing) {
+    open();
+    view->activateWindow();
+    playRouted();
+    // Losing focus to another window is not going to the background.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    settle();
+    EXPECT_TRUE(view->routed().isPlaying());
+
+    startEverything();
+    auto order = recordStops();
+    view->showMinimized();
+    EXPECT_EQ(*order, (std::vector<std::string>{"voice", "routed", "analyzer", "audio"}));
+    settle();
+    EXPECT_TRUE(nothingRuns());
+    // Whatever starts while minimised keeps playing: the transition has passed.
+    playRouted();
+    view->hide();
+    settle();
+    EXPECT_TRUE(view->routed().isPlaying());
+
+    // Back in front nothing restarts; going away again stops again.
+    view->showNormal();
+    settle();
+    EXPECT_TRUE(view->routed().isPlaying());
+    view->hide();
+    settle();
+    EXPECT_FALSE(view->routed().isPlaying());
+}
+
+TEST_F(RulesTest, TransportFollowsTheRoutedGeneratorAndDrivesItsLevelOnlyOnSignalsInInterfaceMode) {
+    open();
+    TransportBar* bar = view->transport();
+    EXPECT_EQ(bar->statusText(), "Ready");
+    EXPECT_EQ(bar->statusIcon(), "waveform.circle");
+    EXPECT_EQ(bar->shownLevelText(), "-30 dB");
+
+    playRouted();
+    EXPECT_EQ(bar->statusText(), view->routed().status());
+    EXPECT_TRUE(bar->statusText().contains(QString::fromUtf8(" \u2192 outputs ")));
+    EXPECT_EQ(bar->statusIcon(), "waveform");
+    savePng("transport-routed");
+    view->stopAll();
+    EXPECT_EQ(bar->statusText(), "Ready");
+    EXPECT_EQ(bar->statusIcon(), "waveform.circle");
+
+    auto* slider = bar->findChild<QSlider*>("levelSlider");
+    ASSERT_NE(slider, nullptr);
+    view->setTool(QuorvelTool::signals_);
+    view->setInterfaceMode(true);
+    slider->setValue(-1240);  // −12.4 dB
+    EXPECT_DOUBLE_EQ(view->routed().level(), -12.4);
+    EXPECT_EQ(bar->shownLevelText(), "-12 dB");
+    // Another page drives the player's level; the routed level keeps its value.
+    view->setTool(QuorvelTool::measure);
+    EXPECT_EQ(bar->shownLevelText(), "-30 dB");
+    slider->setValue(-2000);
+    EXPECT_DOUBLE_EQ(view->routed().level(), -12.4);
+    view->setTool(QuorvelTool::signals_);
+    EXPECT_EQ(bar->shownLevelText(), "-12 dB");
+    view->setInterfaceMode(false);
+    EXPECT_DOUBLE_EQ(view->routed().level(), -12.4);
+}
+
+namespace {
+
+// A track imported into the library from a short tone file.
+ReferenceTrack importedTrack(QuorvelView& view, const QString& name) {
+    const QString path = QString::fromStdString(TestHome::freshDir("tracks")) + "/" + name + ".wav";
+    writeTone(path, 1.0);
+    view.library().importFiles({path});
+    return view.library().playlists()[view.library().selected()].tracks.last();
+}
+
+}  // namespace
+
+TEST_F(RulesTest, PlayingALocalTrackKeepsTheCaptureButRestartsItsAveraging) {
+    open();
+    const ReferenceTrack track = importedTrack(*view, "Reference mix");
+    startCapture();
+    measure();
+    playRouted();
+    view->voice().make("Stage left", [](Result<std::string>) {});
+    auto order = recordStops();
+
+    view->play(track);
+    EXPECT_EQ((std::vector<std::string>(order->begin(), order->begin() + 2)),
+              (std::vector<std::string>{"voice", "routed"}));
+    EXPECT_FALSE(view->voice().working());
+    EXPECT_EQ(view->routed().status(), RoutedSignal::stoppedStatus);
+    EXPECT_TRUE(view->analyzer().running());
+    EXPECT_FALSE(measured()) << "delay, transfer and averages cleared";
+
+    ASSERT_TRUE(waitUntil([&] { return !view->audio().busy(); }));
+    EXPECT_TRUE(view->audio().playing()) << view->audio().status().toStdString();
+    EXPECT_EQ(view->audio().status(), "Reference mix");
+    EXPECT_EQ(view->audio().selectedTrackID(), track.id);
+    EXPECT_TRUE(view->analyzer().running());
+    EXPECT_EQ(transportStatus(), "Reference mix");
+    EXPECT_EQ(view->transport()->statusIcon(), "waveform");
+    savePng("transport-playing");
+}
+
+TEST_F(RulesTest, PlayingAnAppleMusicTrackEndsTheCapture) {
+    open();
+    startCapture();
+    measure();
+    ReferenceTrack song{.title = QString::fromUtf8("Song \u2014 Artist"), .musicID = "1440857781"};
+    view->play(song);
+    EXPECT_FALSE(view->analyzer().running());
+    EXPECT_EQ(view->analyzer().status(), MicAnalyzer::statusOff);
+    EXPECT_FALSE(measured());
+    EXPECT_TRUE(view->audio().isMusicSource());
+    EXPECT_EQ(view->audio().selectedTrackID(), song.id);
+    // The song plays at the device volume: no level slider meanwhile.
+    settle();
+    EXPECT_FALSE(view->transport()->findChild<QSlider*>("levelSlider")->isVisible());
+    EXPECT_TRUE(view->transport()->findChild<QLabel*>("musicVolume")->isVisible());
+    view->stopAll();
+    settle();
+    EXPECT_TRUE(view->transport()->findChild<QSlider*>("levelSlider")->isVisible());
+    EXPECT_FALSE(view->transport()->findChild<QLabel*>("musicVolume")->isVisible());
+}
+
+TEST_F(RulesTest, LevelChangesRestartTheAveragingButStopNothing) {
+    open();
+    startCapture();
+    playSignal();
+    measure();
+    // Writing the level a model already has is no change.
+    view->audio().setLevel(-30);
+    view->routed().setLevel(-30);
+    EXPECT_TRUE(measured());
+
+    view->audio().setLevel(-24);
+    EXPECT_FALSE(measured());
+    EXPECT_TRUE(view->analyzer().running());
+    EXPECT_TRUE(view->audio().playing());
+
+    measure();
+    view->routed().setLevel(-18);
+    EXPECT_FALSE(measured());
+    EXPECT_TRUE(view->analyzer().running());
+
+    // The transport's slider is such a change too.
+    measure();
+    view->transport()->findChild<QSlider*>("levelSlider")->setValue(-1500);
+    EXPECT_DOUBLE_EQ(view->audio().level(), -15);
+    EXPECT_FALSE(measured());
+    EXPECT_TRUE(view->audio().playing());
+}
+
+TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
+    open();
+    QAbstractButton* errorButton = transportButton(*view, "Playback error details");
+    ASSERT_NE(errorButton, nullptr);
+    EXPECT_FALSE(errorButton->isVisible());
+    // A failure without detail shows only in the status line.
+    view->audio().setStatus("Couldn't play this track");
+    settle();
+    EXPECT_EQ(transportStatus(), "Couldn't play this track");
+    EXPECT_FALSE(errorButton->isVisible());
+
+    const QString detail = "Apple Music could not start the song.\nDomain: MusicKit\n  Code: 5";
+    view->audio().setErrorDetail(detail);
+    settle();
+    EXPECT_TRUE(errorButton->isVisible());
+    savePng("transport-error");
+    QTest::mouseClick(errorButton, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(view->showingError());
+    auto* alert = view->findChild<QMessageBox*>("playbackProblem");
+    ASSERT_NE(alert, nullptr);
+    EXPECT_TRUE(alert->isVisible());
+    EXPECT_EQ(alert->windowTitle(), "Playback problem");
+    EXPECT_EQ(alert->text(), detail);
+    EXPECT_EQ(alert->textFormat(), Qt::PlainText);
+    ASSERT_EQ(alert->buttons().size(), 1);
+    EXPECT_EQ(alert->buttons()[0]->text(), "OK");
+    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
+    alert->grab().save(QUORVEL_TEST_OUTPUT_DIR "/alert-playback-problem.png");
+
+    // Stop all clears the detail under the open alert, which falls back to the status.
+    view->stopAll();
+    settle();
+    EXPECT_EQ(alert->text(), "Stopped");
+    QTest::mouseClick(alert->buttons()[0], Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(view->showingError());
+    EXPECT_FALSE(errorButton->isVisible());
+}
+
+TEST_F(RulesTest, ShutDownStopsEveryStreamAndLeavesNoRenderBehind) {
+    open();
+    const QDir temporary(QString::fromStdString(TempFiles::directory()));
+    const QStringList renders{"signal-*", "reference-*", "voice-*"};
+    startEverything();
+    // And a render still under way in the background.
+    view->audio().signal(SignalSettings{.kind = SignalKind::white, .seconds = 3});
+    ASSERT_TRUE(view->audio().busy());
+    EXPECT_GT(audio->runningEngines(), 0);
+
+    view.reset();
+    // Checked before any further event runs: after the window closes, the event loop never runs again.
+    EXPECT_EQ(audio->runningEngines(), 0);
+    EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
+    EXPECT_EQ(temporary.entryList(renders, QDir::Files), QStringList{});
+}

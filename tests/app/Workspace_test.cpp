@@ -1,0 +1,282 @@
+#include <QAbstractButton>
+#include <QFile>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QStackedWidget>
+#include <QTest>
+
+#include "AlignView.h"
+#include "AnalyzerView.h"
+#include "AppHarness.h"
+#include "ArraySetupView.h"
+#include "AudioController.h"
+#include "LibraryStore.h"
+#include "MicAnalyzer.h"
+#include "RoutedSignal.h"
+#include "VoiceRenderer.h"
+#include "QVEmpty.h"
+#include "QVPage.h"
+#include "TestHome.h"
+#include "TransportBar.h"
+#include "UserGuideView.h"
+
+namespace {
+
+QAbstractButton* sidebarRow(QuorvelView& view, QuorvelTool tool) {
+    return view.findChild<QAbstractButton*>(QStringLiteral("sidebar-") + QuorvelTools::rawValue(tool));
+}
+
+QAbstractButton* buttonNamed(QWidget& root, const QString& accessibleName) {
+    for (QAbstractButton* b : root.findChildren<QAbstractButton*>())
+        if (b->accessibleName() == accessibleName && b->isVisibleTo(&root)) return b;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(QuorvelToolTable, RawValuesTitlesAndIconsInSidebarOrder) {
+    const char* raw[] = {"player", "signals", "measure", "checks", "align", "arrays", "tools"};
+    const char* titles[] = {"Player", "Signals", "Measure", "Channel checks", "Alignment", "Sub arrays", "Tools"};
+    const char* icons[] = {"music.note.list",      "waveform",  "chart.xyaxis.line",  "speaker.wave.2",
+                           "arrow.left.and.right", "speaker.3", "slider.horizontal.3"};
+    ASSERT_EQ(QuorvelTools::allCases.size(), 7u);
+    for (std::size_t i = 0; i < 7; ++i) {
+        const QuorvelTool tool = QuorvelTools::allCases[i];
+        EXPECT_EQ(QuorvelTools::rawValue(tool), raw[i]);
+        EXPECT_EQ(QuorvelTools::title(tool), titles[i]);
+        EXPECT_EQ(QuorvelTools::icon(tool), icons[i]);
+        EXPECT_EQ(QuorvelTools::fromRawValue(raw[i]), tool);
+    }
+    EXPECT_FALSE(QuorvelTools::fromRawValue("Player"));
+    EXPECT_FALSE(QuorvelTools::fromRawValue(""));
+    EXPECT_FALSE(QuorvelTools::fromRawValue("player "));
+}
+
+TEST_F(AppTest, FirstLaunchOpensThePlayerWithTheDefaultPlaylistAtTheSmallestSize) {
+    open();
+    EXPECT_EQ(view->tool(), QuorvelTool::player);
+    EXPECT_TRUE(sidebarRow(*view, QuorvelTool::player)->isChecked());
+    ASSERT_EQ(view->library().playlists().size(), 1);
+    EXPECT_EQ(view->library().playlists()[0].name, "My Quorvel");
+    EXPECT_TRUE(view->library().playlists()[0].tracks.isEmpty());
+    EXPECT_EQ(transportStatus(), "Ready");
+    EXPECT_EQ(view->transport()->statusIcon(), "waveform.circle");
+    EXPECT_EQ(view->transport()->shownLevelText(), "-30 dB");
+    EXPECT_EQ(view->analyzer().status(), "Microphone off");
+    EXPECT_FALSE(view->analyzer().running());
+    EXPECT_FALSE(view->audio().playing());
+    EXPECT_FALSE(view->audio().busy());
+    EXPECT_FALSE(view->audio().hasPlayback());
+    EXPECT_FALSE(view->routed().isPlaying());
+    EXPECT_FALSE(view->voice().working());
+    EXPECT_EQ(audio->runningEngines(), 0) << "nothing plays or captures at start";
+    EXPECT_FALSE(view->importing());
+    EXPECT_FALSE(view->showingGuide());
+    EXPECT_FALSE(view->showingError());
+    EXPECT_FALSE(view->interfaceMode());
+    EXPECT_EQ(view->signal(), SignalSettings{});
+
+    view->resize(500, 400);
+    settle();
+    EXPECT_GE(view->width(), 840);
+    EXPECT_GE(view->height(), 680);
+}
+
+TEST_F(AppTest, EachToolGetsAFreshPageWhileTheSameModelsStay) {
+    open();
+    LibraryStore* library = &view->library();
+    QPointer<QWidget> playerPage = view->currentPage();
+
+    // Choosing the selected tool again changes nothing.
+    QTest::mouseClick(sidebarRow(*view, QuorvelTool::player), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(view->currentPage(), playerPage.data());
+
+    for (QuorvelTool tool : QuorvelTools::allCases) {
+        QTest::mouseClick(sidebarRow(*view, tool), Qt::LeftButton);
+        settle();
+        SCOPED_TRACE(QuorvelTools::rawValue(tool).toStdString());
+        EXPECT_EQ(view->tool(), tool);
+        EXPECT_EQ(view->currentPage()->property("quorvelTool").toString(), QuorvelTools::rawValue(tool));
+        for (QuorvelTool other : QuorvelTools::allCases)
+            EXPECT_EQ(sidebarRow(*view, other)->isChecked(), other == tool);
+        // The transport bar stays under every page.
+        EXPECT_TRUE(view->transport()->isVisible());
+        EXPECT_GE(view->transport()->geometry().top(), view->currentPage()->geometry().bottom());
+        savePng(QStringLiteral("window-") + QuorvelTools::rawValue(tool));
+    }
+    EXPECT_TRUE(playerPage.isNull()) << "the page that was left is discarded";
+    view->setTool(QuorvelTool::player);
+    EXPECT_NE(view->currentPage(), nullptr);
+    EXPECT_EQ(&view->library(), library);
+}
+
+TEST_F(AppTest, ScreensNotInThisBuildShowTheirEmptyStateWithTheToolTitle) {
+    open();
+    for (QuorvelTool tool : QuorvelTools::allCases) {
+        view->setTool(tool);
+        settle();
+        if (view->currentPage()->objectName() != "placeholder") continue;  // the real screen is there
+        auto* empty = view->currentPage()->findChild<QVEmpty*>();
+        ASSERT_NE(empty, nullptr);
+        EXPECT_EQ(empty->title(), QuorvelTools::title(tool));
+        EXPECT_EQ(empty->iconName(), QuorvelTools::icon(tool));
+    }
+    // These screens are part of this build.
+    view->setTool(QuorvelTool::measure);
+    EXPECT_NE(qobject_cast<AnalyzerView*>(view->currentPage()), nullptr);
+    view->setTool(QuorvelTool::align);
+    EXPECT_NE(qobject_cast<AlignView*>(view->currentPage()), nullptr);
+    view->setTool(QuorvelTool::arrays);
+    EXPECT_NE(qobject_cast<ArraySetupView*>(view->currentPage()), nullptr);
+}
+
+TEST_F(AppTest, AlignmentOpensTheMeasurePageFromTheSidebarPageAndFromTheHub) {
+    open();
+    view->setTool(QuorvelTool::align);
+    settle();
+    QTest::mouseClick(view->currentPage()->findChild<QAbstractButton*>("setUp"), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(view->tool(), QuorvelTool::measure);
+    EXPECT_NE(qobject_cast<AnalyzerView*>(view->currentPage()), nullptr);
+    EXPECT_TRUE(sidebarRow(*view, QuorvelTool::measure)->isChecked());
+    EXPECT_FALSE(sidebarRow(*view, QuorvelTool::align)->isChecked());
+
+    view->setTool(QuorvelTool::tools);
+    settle();
+    QTest::mouseClick(view->currentPage()->findChild<QAbstractButton*>("hubLink-align"), Qt::LeftButton);
+    settle();
+    auto* pushed = view->currentPage()->findChild<AlignView*>();
+    ASSERT_NE(pushed, nullptr);
+    QTest::mouseClick(pushed->findChild<QAbstractButton*>("setUp"), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(view->tool(), QuorvelTool::measure);
+    EXPECT_NE(qobject_cast<AnalyzerView*>(view->currentPage()), nullptr);
+    EXPECT_TRUE(sidebarRow(*view, QuorvelTool::measure)->isChecked());
+}
+
+TEST_F(AppTest, ToolsHubPushesItsScreensAndComesBack) {
+    open();
+    view->setTool(QuorvelTool::tools);
+    settle();
+    auto* hub = view->currentPage()->findChild<QStackedWidget*>("toolsHub");
+    if (!hub) hub = qobject_cast<QStackedWidget*>(view->currentPage());
+    ASSERT_NE(hub, nullptr);
+    auto* root = qobject_cast<QVPage*>(hub->currentWidget());
+    ASSERT_NE(root, nullptr);
+    EXPECT_EQ(root->title(), "Tools");
+    EXPECT_EQ(root->subtitle(), "Check, align, and tune your system");
+
+    const struct {
+        QuorvelTool tool;
+        const char* detail;
+    } links[] = {{QuorvelTool::checks, "Left / right \u00b7 spoken IDs \u00b7 sync"},
+                 {QuorvelTool::align, "Speaker delay \u00b7 main + sub"},
+                 {QuorvelTool::arrays, "End-fire \u00b7 cardioid"}};
+    for (const auto& link : links) {
+        SCOPED_TRACE(QuorvelTools::rawValue(link.tool).toStdString());
+        auto* button = hub->findChild<QAbstractButton*>(QStringLiteral("hubLink-") + QuorvelTools::rawValue(link.tool));
+        ASSERT_NE(button, nullptr);
+        QStringList texts;
+        for (QLabel* l : button->findChildren<QLabel*>()) texts << l->text();
+        EXPECT_TRUE(texts.contains(QuorvelTools::title(link.tool)));
+        EXPECT_TRUE(texts.contains(QString::fromUtf8(link.detail)));
+
+        QTest::mouseClick(button, Qt::LeftButton);
+        settle();
+        QWidget* pushed = hub->currentWidget();
+        ASSERT_NE(pushed, root);
+        EXPECT_EQ(pushed->property("quorvelTool").toString(), QuorvelTools::rawValue(link.tool));
+        EXPECT_EQ(pushed->findChild<QLabel*>("hubTitle")->text(), QuorvelTools::title(link.tool));
+        EXPECT_EQ(view->tool(), QuorvelTool::tools) << "the sidebar still shows Tools";
+        EXPECT_TRUE(sidebarRow(*view, QuorvelTool::tools)->isChecked());
+        if (link.tool == QuorvelTool::align) savePng("window-tools-alignment");
+
+        QPointer<QWidget> gone = pushed;
+        QTest::mouseClick(pushed->findChild<QAbstractButton*>("hubBack"), Qt::LeftButton);
+        settle();
+        EXPECT_EQ(hub->currentWidget(), root);
+        EXPECT_TRUE(gone.isNull());
+    }
+}
+
+TEST_F(AppTest, GuideButtonOpensTheGuideSheetAndClosingClearsTheFlag) {
+    open();
+    QAbstractButton* guideButton = buttonNamed(*view, "User guide");
+    ASSERT_NE(guideButton, nullptr);
+    EXPECT_TRUE(guideButton->isEnabled());
+    QTest::mouseClick(guideButton, Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(view->showingGuide());
+    QPointer<UserGuideView> guide = view->findChild<UserGuideView*>();
+    ASSERT_TRUE(guide);
+    EXPECT_TRUE(guide->isVisible());
+    EXPECT_TRUE(guide->isModal());
+    guide->reject();
+    settle();
+    EXPECT_FALSE(view->showingGuide());
+    // Each opening starts afresh.
+    view->setShowingGuide(true);
+    settle();
+    QPointer<UserGuideView> again = view->findChild<UserGuideView*>();
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->query().isEmpty());
+    view->setShowingGuide(false);
+    settle();
+    EXPECT_TRUE(again.isNull() || !again->isVisible());
+}
+
+TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
+    open();
+    const QString dir = QString::fromStdString(TestHome::freshDir("import"));
+    QStringList chosen;
+    for (const char* name : {"kick.wav", "vocal.wav", "band.wav"}) {
+        chosen << dir + "/" + name;
+        writeTone(chosen.last());
+    }
+    const QString list = dir + "/set.m3u8";
+    {
+        QFile f(list);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write((chosen[0] + "\n").toUtf8());
+    }
+    chosen << list;
+
+    int calls = 0;
+    view->setFileChooser([&](QWidget* parent) -> Result<QStringList> {
+        ++calls;
+        EXPECT_EQ(parent, view.get());
+        return chosen;
+    });
+    view->setImporting(true);
+    EXPECT_TRUE(view->importing());
+    settle();
+    EXPECT_EQ(calls, 1);
+    EXPECT_FALSE(view->importing());
+    EXPECT_EQ(view->library().message(), "Import complete");
+    QStringList titles;
+    for (const ReferenceTrack& t : view->library().playlists()[0].tracks) titles << t.title;
+    EXPECT_EQ(titles, (QStringList{"kick", "vocal", "band", "kick"}));
+
+    // Cancelling changes nothing; a failing chooser reports its own description, unprefixed.
+    view->setFileChooser([](QWidget*) -> Result<QStringList> { return QStringList{}; });
+    view->setImporting(true);
+    settle();
+    EXPECT_EQ(view->library().message(), "Import complete");
+    EXPECT_EQ(view->library().playlists()[0].tracks.size(), 4);
+    view->setFileChooser([](QWidget*) -> Result<QStringList> {
+        return Error{"posix", 13, "The chosen files could not be opened."};
+    });
+    view->setImporting(true);
+    settle();
+    EXPECT_FALSE(view->importing());
+    EXPECT_EQ(view->library().message(), "The chosen files could not be opened.");
+}
+
+TEST(ImportFilter, OffersAudioAndBothPlaylistExtensionsTogether) {
+    const QStringList filters = QuorvelView::importFilters();
+    ASSERT_FALSE(filters.isEmpty());
+    for (const char* ext : {"*.wav", "*.flac", "*.mp3", "*.aiff", "*.caf", "*.m3u", "*.m3u8"})
+        EXPECT_TRUE(filters[0].contains(QString(ext) + ' ') || filters[0].contains(QString(ext) + ')')) << ext;
+}
