@@ -43,9 +43,18 @@ PrivateMpd::PrivateMpd() {
 
 PrivateMpd::~PrivateMpd() { stop(); }
 
+void PrivateMpd::freeze() {
+    if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
+void PrivateMpd::thaw() {
+    if (pid_ > 0) kill(pid_, SIGCONT);
+}
+
 void PrivateMpd::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
+    kill(pid_, SIGCONT);  // a frozen server only sees the SIGTERM once it runs again
     int status = 0;
     waitpid(pid_, &status, 0);
     pid_ = -1;
