@@ -19,6 +19,7 @@
 #include "QVPage.h"
 #include "QVStyle.h"
 #include "QuorvelView.h"
+#include "ReferencePlayerView.h"
 #include "SignalLabView.h"
 
 namespace {
@@ -99,8 +100,9 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
 // callback (play(), setTool()).
 QWidget* QuorvelView::screen(QuorvelTool tool) {
     switch (tool) {
-    case QuorvelTool::player:  // library, audio, music, importing (two-way), play(track)
-        return placeholder(tool);
+    case QuorvelTool::player:
+        return new ReferencePlayerView(*library_, *audio_, *music_, importingBinding(),
+                                       [this](const ReferenceTrack& track) { play(track); });
     case QuorvelTool::signals_:
         return new SignalLabView(signalBinding(), interfaceModeBinding(), *audio_, *routed_, *voice_, *analyzer_);
     case QuorvelTool::measure:

@@ -127,8 +127,9 @@ void AppleMusicPlayback::start(Uuid token, Song first, QString title) {
 void AppleMusicPlayback::poll() {
     if (!host_.musicActive()) return;
     const Uuid token = host_.generation();
-    service_.playerState(context_, [this, token](Result<PlayerState> state) {
-        if (!current(token) || !host_.musicActive()) return;
+    const std::uint64_t changes = transportChanges_;
+    service_.playerState(context_, [this, token, changes](Result<PlayerState> state) {
+        if (!current(token) || !host_.musicActive() || changes != transportChanges_) return;
         if (!state) {
             host_.setPlaying(false);
             return;
@@ -137,4 +138,30 @@ void AppleMusicPlayback::poll() {
         host_.setCurrentTime(std::isfinite(seconds) && seconds >= 0 ? seconds : 0);
         host_.setPlaying(state->status == PlaybackStatus::playing);
     });
+}
+
+void AppleMusicPlayback::pause() {
+    ++transportChanges_;
+    service_.pause();
+    host_.setPlaying(false);
+}
+
+void AppleMusicPlayback::resume() {
+    ++transportChanges_;
+    const Uuid token = host_.generation();
+    service_.play(context_, [this, token](Status resumed) {
+        // A resume that answers after a stop or a newer start has nothing left to report to.
+        if (!current(token)) return;
+        if (resumed) {
+            host_.setPlaying(true);
+        } else {
+            host_.setStatus(QStringLiteral("Couldn't resume playback"));
+            host_.setErrorDetail(QString::fromStdString(resumed.error().description));
+        }
+    });
+}
+
+void AppleMusicPlayback::seek(double seconds) {
+    ++transportChanges_;
+    service_.setPlaybackTime(seconds);
 }

@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <optional>
 
 #include "MusicService.h"
@@ -55,8 +56,17 @@ public:
     void play(const MusicTrackRequest& track, Uuid token);
 
     // One firing of the poll: while music is active, copies the player's position (0 when negative or not
-    // a number) and whether it is playing. A player that cannot be read counts as not playing.
+    // a number) and whether it is playing. A player that cannot be read counts as not playing. A read
+    // asked for before the last pause, resume or seek below is dropped: it may describe the player as it
+    // was, and the transport's play/pause button would flicker back for one poll.
     void poll();
+
+    // The transport's pause, resume and seek of the shared player, while music is active. pause() writes
+    // playing false at once; resume() writes playing true once the player has started, or reports "Couldn't
+    // resume playback" with the error's description as the detail (nothing when a stop() came first).
+    void pause();
+    void resume();
+    void seek(double seconds);
 
 private:
     using Request = std::shared_ptr<const MusicTrackRequest>;
@@ -74,4 +84,6 @@ private:
     QObject* context_;
     // The request whose song was last queued on the shared player.
     std::optional<Uuid> playerOwner_;
+    // Counts the transport's own changes of the player; a poll's read compares it with its copy.
+    std::uint64_t transportChanges_ = 0;
 };

@@ -31,9 +31,7 @@ AudioController::AudioController(Setup setup, QObject* parent) : QObject(parent)
     started_ = setup_.clock();
     tickTimer_.setTimerType(Qt::PreciseTimer);
     connect(&tickTimer_, &QTimer::timeout, this, &AudioController::tick);
-    connect(&musicTimer_, &QTimer::timeout, this, [this] {
-        if (musicPlayback_) musicPlayback_->poll();
-    });
+    connect(&musicTimer_, &QTimer::timeout, this, &AudioController::pollMusic);
 }
 
 AudioController::~AudioController() = default;
@@ -208,28 +206,15 @@ void AudioController::togglePlayback() {
         return;
     }
     if (!musicActive_) return;
-    if (playing_) {
-        music().pause();
-        setPlaying(false);
-        return;
-    }
-    // A resume that answers after a stop or a newer start has nothing left to report to.
-    const Uuid token = generation_;
-    music().play(this, [this, token](Status resumed) {
-        if (generation_ != token) return;
-        if (resumed) {
-            setPlaying(true);
-        } else {
-            setStatus(QStringLiteral("Couldn't resume playback"));
-            setErrorDetail(text(resumed.error()));
-        }
-    });
+    if (playing_) musicPlayback().pause();
+    else musicPlayback().resume();
 }
 
 void AudioController::seek(double seconds) {
     const double target = std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, std::max(duration_, 0.0));
     if (player_) player_->setCurrentTime(target);
-    else if (musicActive_) music().setPlaybackTime(target);
+    // The music server may be playing for another of its clients: only a song of ours is moved.
+    else if (musicActive_) musicPlayback().seek(target);
     setCurrentTime(target);
 }
 
@@ -415,6 +400,14 @@ MusicService& AudioController::music() {
     return *setup_.music;
 }
 
+AppleMusicPlayback& AudioController::musicPlayback() {
+    if (!musicPlayback_) {
+        MusicPlaybackHost& host = *this;
+        musicPlayback_ = std::make_unique<AppleMusicPlayback>(host, music(), this);
+    }
+    return *musicPlayback_;
+}
+
 void AudioController::playMusic(const ReferenceTrack& track) {
     stop();
     const Uuid token = generation_;
@@ -422,12 +415,12 @@ void AudioController::playMusic(const ReferenceTrack& track) {
     setSelectedTrackID(track.id);
     setIsMusicSource(true);
     setStatus(QStringLiteral("Loading ") + track.displayTitle() + QChar(0x2026));
-    if (!musicPlayback_) {
-        MusicPlaybackHost& host = *this;
-        musicPlayback_ = std::make_unique<AppleMusicPlayback>(host, music(), this);
-    }
-    musicPlayback_->play(MusicTrackRequest{track.musicID, track.libraryMusic, track.musicPayload, track.displayTitle()},
+    musicPlayback().play(MusicTrackRequest{track.musicID, track.libraryMusic, track.musicPayload, track.displayTitle()},
                          token);
+}
+
+void AudioController::pollMusic() {
+    if (musicPlayback_) musicPlayback_->poll();
 }
 
 void AudioController::startMusicTimer() {

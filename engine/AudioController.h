@@ -115,11 +115,18 @@ public:
     void signal(const SignalSettings& settings, bool sync = false);
     // Loops a finished spoken-ID file, which the next stop() deletes whether or not it played.
     void playVoice(const QString& path);
-    // Hands an Apple Music track's song to the shared application music player.
+    // Hands an Apple Music track's song to the shared application music player: asks for access (and,
+    // for a catalogue track, catalogue rights), obtains the song from its payload or by its music id,
+    // prepares it (a library song that will not prepare is retried as its catalogue equivalent) and
+    // starts it. Every outcome ends in status() and errorDetail(); busy() ends false. The song plays
+    // untouched: no level, trim, route, cue or loop; while it is the source the poll follows the player.
     void playMusic(const ReferenceTrack& track);
 
     // One run of the player tick; the timer calls it every 1/60 s while a file is loaded.
     void tick();
+    // One firing of the Apple Music poll; its timer calls it every 0.25 s while a song is the source. The
+    // position and playing state arrive when the music server answers.
+    void pollMusic();
 
 signals:
     void levelChanged();
@@ -166,6 +173,7 @@ private:
     void publishHasPlayback();
     void fail(const Error& error);
     MusicService& music();
+    AppleMusicPlayback& musicPlayback();
 
     // A stopped engine on the output device, and its rate; none (with the reason in status()) when
     // there is no output.

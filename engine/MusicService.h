@@ -48,7 +48,8 @@ public:
     virtual void stop() = 0;
     virtual void setPlaybackTime(double seconds) = 0;
     // The player's status and position. Reads asked for while one is under way share its answer, so a
-    // poll never piles reads up behind a slow server.
+    // poll never piles reads up behind a slow server; a read asked for after a player call always sees
+    // that call's effect.
     virtual void playerState(QObject* context, Completion<Result<PlayerState>> done) = 0;
 
     // The process-wide service on the MPD server that the environment names (MPD_HOST, MPD_PORT), created

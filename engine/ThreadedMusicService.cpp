@@ -46,10 +46,6 @@ void ThreadedMusicService::run(QThreadPool& pool, QObject* context, Call call, C
     }));
 }
 
-void ThreadedMusicService::runPlayer(std::function<void(MusicClient&)> call) {
-    player_.start(QRunnable::create([client = client_, call = std::move(call)]() { call(*client); }));
-}
-
 void ThreadedMusicService::requestAuthorization(QObject* context, Completion<MusicAuthorizationStatus> done) {
     run<MusicAuthorizationStatus>(requests_, context, [](MusicClient& c) { return c.requestAuthorization(); },
                                   std::move(done));
@@ -102,33 +98,39 @@ void ThreadedMusicService::catalogSong(QObject* context, const MusicItemID& id,
                                      std::move(done));
 }
 
+void ThreadedMusicService::playerCommand(std::function<void(MusicClient&)> call) {
+    // Reads asked for from now on must see the command's effect: they get a read of their own, queued
+    // behind it, instead of joining one that the server may already have answered.
+    if (!stateReads_->waiting.empty()) stateReads_ = std::make_shared<StateReads>();
+    player_.start(QRunnable::create([client = client_, call = std::move(call)]() { call(*client); }));
+}
+
 void ThreadedMusicService::setQueue(const Song& song) { queued_ = song; }
 
 void ThreadedMusicService::prepareToPlay(QObject* context, Completion<Status> done) {
     std::optional<Song> song = queued_;
-    run<Status>(
-        player_, context,
-        [song](MusicClient& c) -> Status {
-            if (!song) return Error{"Quorvel.music", 1, "No song is queued.", {}};
-            return c.prepareToPlay(*song);
-        },
-        std::move(done));
+    QPointer<QObject> guard(context);
+    playerCommand([song, guard, done = std::move(done)](MusicClient& c) {
+        Status status = song ? c.prepareToPlay(*song) : Status(Error{"Quorvel.music", 1, "No song is queued.", {}});
+        deliver<Status>(guard, done, std::move(status));
+    });
 }
 
 void ThreadedMusicService::play(QObject* context, Completion<Status> done) {
-    run<Status>(player_, context, [](MusicClient& c) { return c.play(); }, std::move(done));
+    QPointer<QObject> guard(context);
+    playerCommand([guard, done = std::move(done)](MusicClient& c) { deliver<Status>(guard, done, c.play()); });
 }
 
 void ThreadedMusicService::pause() {
-    runPlayer([](MusicClient& c) { (void)c.pause(); });
+    playerCommand([](MusicClient& c) { (void)c.pause(); });
 }
 
 void ThreadedMusicService::stop() {
-    runPlayer([](MusicClient& c) { (void)c.stop(); });
+    playerCommand([](MusicClient& c) { (void)c.stop(); });
 }
 
 void ThreadedMusicService::setPlaybackTime(double seconds) {
-    runPlayer([seconds](MusicClient& c) { (void)c.setPlaybackTime(seconds); });
+    playerCommand([seconds](MusicClient& c) { (void)c.setPlaybackTime(seconds); });
 }
 
 void ThreadedMusicService::playerState(QObject* context, Completion<Result<PlayerState>> done) {

@@ -44,7 +44,8 @@ private:
     // Runs `call(client)` on `pool` and hands its value to `done` on the main thread while `context` lives.
     template <typename T, typename Call>
     void run(QThreadPool& pool, QObject* context, Call call, Completion<T> done);
-    void runPlayer(std::function<void(MusicClient&)> call);
+    // Runs `call(client)` on the player's worker, after every player call made before it.
+    void playerCommand(std::function<void(MusicClient&)> call);
 
     std::shared_ptr<MusicClient> client_;
     QThreadPool requests_;

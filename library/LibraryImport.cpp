@@ -9,6 +9,7 @@
 #include "AudioFile.h"
 #include "LibraryStore.h"
 #include "M3UReader.h"
+#include "StoreFiles.h"
 
 namespace {
 
@@ -60,9 +61,8 @@ void LibraryStore::importPlaylistFile(const QString& path, QStringList& issues) 
     QByteArray bytes;
     Status readable = requireRegularFile(path);
     if (readable) {
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-        if (file.error() != QFileDevice::NoError) readable = Error{"file", int(file.error()), file.errorString().toStdString()};
+        if (auto read = StoreFiles::readWhole(path)) bytes = std::move(*read);
+        else readable = read.error();
     }
     if (!readable) {
         issues << playlistName + QStringLiteral(": ") + describe(readable.error());

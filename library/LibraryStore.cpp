@@ -1,6 +1,5 @@
 #include "LibraryStore.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include "StoreFiles.h"
@@ -51,13 +50,11 @@ void LibraryStore::load() {
     const QString path = playlistsPath();
     if (!QFileInfo::exists(path)) return;
 
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        message_ = loadFailed + file.errorString();
+    auto bytes = StoreFiles::readWhole(path);
+    if (!bytes) {
+        message_ = loadFailed + QString::fromStdString(bytes.error().description);
     } else {
-        auto decoded = ReferencePlaylist::decodeList(bytes);
+        auto decoded = ReferencePlaylist::decodeList(*bytes);
         if (decoded) {
             playlists_ = std::move(*decoded);
             return;

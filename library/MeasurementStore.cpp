@@ -1,6 +1,5 @@
 #include "MeasurementStore.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 #include "MicAnalyzer.h"
@@ -38,13 +37,11 @@ MeasurementStore::MeasurementStore(Clock clock, QObject* parent) : QObject(paren
 
 void MeasurementStore::load() {
     if (!QFileInfo::exists(url_)) return;
-    QFile file(url_);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        message_ = kLoadFailed + file.errorString();
+    auto bytes = StoreFiles::readWhole(url_);
+    if (!bytes) {
+        message_ = kLoadFailed + QString::fromStdString(bytes.error().description);
     } else {
-        auto decoded = TransferJSON::decode(std::string_view(bytes.constData(), size_t(bytes.size())));
+        auto decoded = TransferJSON::decode(std::string_view(bytes->constData(), size_t(bytes->size())));
         if (decoded) {
             traces_ = std::move(decoded.value());
             return;

@@ -19,6 +19,14 @@ bool ensureDirectory(const QString& dir, QString* error) {
     return false;
 }
 
+Result<QByteArray> readWhole(const QString& path) {
+    QFile file(path);
+    QByteArray bytes;
+    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) return Error{"file", int(file.error()), file.errorString().toStdString()};
+    return bytes;
+}
+
 bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {

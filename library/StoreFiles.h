@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include "Result.h"
+
 namespace StoreFiles {
 
 // The per-user application data folder plus "Quorvel": $XDG_DATA_HOME/Quorvel, by default
@@ -12,6 +14,10 @@ QString storageDirectory();
 
 // Creates `dir` and its parents; on failure returns false and sets `error` to the system's description.
 bool ensureDirectory(const QString& dir, QString* error);
+
+// The whole content of `path`. A file that cannot be opened or read fails with domain "file", the
+// QFileDevice error as code and the system's description.
+Result<QByteArray> readWhole(const QString& path);
 
 // Writes `bytes` to `path` through a temporary file renamed into place, so the file on disk is always a
 // whole old or a whole new version. On failure returns false and sets `error`; the old file is untouched.

@@ -63,7 +63,7 @@ struct TrackBatch {
 // The song coding: a compact JSON object
 //   {"id": …, "title": …, "artistName": …, "duration": seconds, "isrc": …, "playParameters": {…}}
 // with "duration", "isrc" and "playParameters" left out when absent. The bytes are opaque to every
-// other part of the system and are only ever decoded back by decodeSong.
+// other part of the system and are only ever decoded back by SongCoding::decode.
 namespace SongCoding {
 // Fails when a text is not valid UTF-8 or the duration is not a finite number.
 Result<std::string> encode(const Song& song);

@@ -9,7 +9,6 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
-#include <cmath>
 
 #include "QVBadge.h"
 #include "QVCard.h"

@@ -9,8 +9,6 @@
 #include <QPointer>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <QVBoxLayout>
-#include <algorithm>
 #include <cmath>
 
 #include "AudioController.h"

@@ -5,16 +5,12 @@
 
 #include <QString>
 #include <QStringList>
-#include <ostream>
 #include <functional>
 #include <memory>
 
+#include "QtPrinting.h"
 #include "QuorvelView.h"
 #include "VirtualAudioSystem.h"
-
-// Readable failure messages for Qt strings.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(", ").toStdString() << ']'; }
 
 class AppTest : public ::testing::Test {
 protected:

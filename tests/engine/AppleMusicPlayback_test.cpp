@@ -1,11 +1,18 @@
+// Apple Music playback through the player controller, on the scripted music service: every completion
+// is released by the test, so stale requests and overlapping reads can be staged exactly.
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QSignalSpy>
+#include <QTest>
 #include <algorithm>
 #include <cmath>
 
-#include "AppleMusicPlayback.h"
+#include "AudioController.h"
+#include "AudioHardware.h"
 #include "FakeMusicService.h"
-#include "MusicTestController.h"
+#include "TestHome.h"
+#include "VirtualAudioSystem.h"
 
 namespace {
 
@@ -14,29 +21,55 @@ using Songs = Result<std::vector<Song>>;
 using Subscription = Result<MusicSubscription>;
 using State = Result<PlayerState>;
 
-MusicTrackRequest libraryTrack(const Song& song, bool withPayload = false) {
-    MusicTrackRequest track;
-    track.musicID = QString::fromStdString(song.id);
-    track.libraryMusic = true;
+ReferenceTrack libraryTrack(const Song& song, bool withPayload = false) {
+    ReferenceTrack track{.title = QString::fromStdString(song.title + " \u2014 " + song.artistName),
+                         .musicID = QString::fromStdString(song.id),
+                         .libraryMusic = true};
     if (withPayload) track.musicPayload = QByteArray::fromStdString(*SongCoding::encode(song));
-    track.displayTitle = QString::fromStdString(song.title);
     return track;
 }
 
-MusicTrackRequest catalogueTrack(const Song& song) {
-    MusicTrackRequest track = libraryTrack(song);
+ReferenceTrack catalogueTrack(const Song& song) {
+    ReferenceTrack track = libraryTrack(song);
     track.libraryMusic = false;
     return track;
 }
 
-struct PlaybackTest : ::testing::Test {
+struct AppleMusicPlaybackTest : ::testing::Test {
+    void SetUp() override {
+        // A virtual output, for the local sources that replace a song.
+        AudioHardware::install(std::make_shared<VirtualAudioSystem>(
+            std::vector<VirtualDevice>{VirtualDevice{.name = "out"}}, 1024));
+    }
+
     FakeMusicService service;
-    TestController controller{service};
+    AudioController controller{AudioController::Setup{.music = &service}};
     Song song = makeSong("songs/first.wav", "First", "Band", std::nullopt, 212.5);
 
     void grant(bool catalogue = true) {
         service.release("authorization", MusicAuthorizationStatus::authorized);
         service.release("subscription", Subscription(MusicSubscription{catalogue}));
+    }
+    // Plays `song` as a library track from its payload, up to the start.
+    void playing() {
+        controller.playMusic(libraryTrack(song, true));
+        grant();
+        service.release("prepare", Status());
+        service.release("play", Status());
+        ASSERT_TRUE(controller.playing());
+    }
+    // A spoken-ID file starts on the virtual output: a local source replacing the song.
+    void playVoice() {
+        const auto frames = std::int64_t{4800};
+        AudioBuffer buffer(*AudioFormat::standard(48000, 2), frames);
+        std::fill(buffer.channel(0), buffer.channel(0) + frames, 0.1f);
+        std::fill(buffer.channel(1), buffer.channel(1) + frames, 0.1f);
+        buffer.setFrameLength(frames);
+        const std::string path = TestHome::freshDir("voice") + "/voice.wav";
+        auto writer = AudioFileWriter::create(path, buffer.format());
+        ASSERT_TRUE(writer && writer->write(buffer) && writer->close());
+        controller.playVoice(QString::fromStdString(path));
+        ASSERT_EQ(controller.status(), "Spoken source ID");
     }
     int count(const std::string& entry) const {
         return static_cast<int>(std::count(service.log.begin(), service.log.end(), entry));
@@ -50,76 +83,109 @@ struct PlaybackTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(PlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
-    controller.playMusic(libraryTrack(song, true));
-    EXPECT_EQ(controller.status, "Loading First…");
+TEST_F(AppleMusicPlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
+    const ReferenceTrack track = libraryTrack(song, true);
+    controller.playMusic(track);
+    EXPECT_EQ(controller.status(), "Loading First\u2026");
+    EXPECT_TRUE(controller.busy());
+    EXPECT_TRUE(controller.isMusicSource());
+    EXPECT_EQ(controller.selectedTrackID(), track.id);
+    EXPECT_FALSE(controller.hasPlayback());
     grant(false);  // a library track needs no catalogue rights
+    EXPECT_TRUE(controller.hasPlayback());  // queued: stop() now stops the shared player
     service.release("prepare", Status());
+    EXPECT_DOUBLE_EQ(controller.duration(), 0);  // nothing published before the start
     service.release("play", Status());
     EXPECT_EQ(service.log, (std::vector<std::string>{"authorization", "subscription", "setQueue songs/first.wav",
                                                      "prepare songs/first.wav", "play"}));
-    EXPECT_EQ(controller.status, "First");
-    EXPECT_TRUE(controller.playing);
-    EXPECT_DOUBLE_EQ(controller.duration, 212.5);
-    EXPECT_TRUE(controller.timer);
-    EXPECT_FALSE(controller.busy);
-    EXPECT_TRUE(controller.musicActive());
-    EXPECT_FALSE(controller.errorDetail);
+    EXPECT_EQ(controller.status(), "First");
+    EXPECT_TRUE(controller.playing());
+    EXPECT_DOUBLE_EQ(controller.duration(), 212.5);
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);  // the poll brings the position
+    EXPECT_FALSE(controller.busy());
+    EXPECT_FALSE(controller.errorDetail());
+    // The poll is running.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.pendingCount("playerState") > 0; }, 30000));
+    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 0.25}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0.25);
 }
 
-TEST_F(PlaybackTest, RefusalsEndWithTheirFixedTexts) {
-    controller.playMusic(libraryTrack(song));
+TEST_F(AppleMusicPlaybackTest, RefusalsEndWithTheirFixedTexts) {
+    const ReferenceTrack track = libraryTrack(song);
+    controller.playMusic(track);
     service.release("authorization", MusicAuthorizationStatus::denied);
-    EXPECT_EQ(controller.status, "Apple Music access was not granted");
-    EXPECT_FALSE(controller.busy);
-    EXPECT_FALSE(controller.musicActive());
+    EXPECT_EQ(controller.status(), "Apple Music access was not granted");
+    EXPECT_FALSE(controller.busy());
+    EXPECT_FALSE(controller.hasPlayback());
+    EXPECT_TRUE(controller.isMusicSource());
+    EXPECT_EQ(controller.selectedTrackID(), track.id);
 
     // Written even when the request went stale meanwhile.
     controller.playMusic(libraryTrack(song));
     controller.stop();
     service.release("authorization", MusicAuthorizationStatus::denied);
-    EXPECT_EQ(controller.status, "Apple Music access was not granted");
+    EXPECT_EQ(controller.status(), "Apple Music access was not granted");
 
     controller.playMusic(catalogueTrack(song));
     grant(false);
-    EXPECT_EQ(controller.status, "Apple Music playback access required");
+    EXPECT_EQ(controller.status(), "Apple Music playback access required");
     EXPECT_EQ(count("catalogSong songs/first.wav"), 0);
-    EXPECT_FALSE(controller.busy);
-    EXPECT_FALSE(controller.errorDetail);
+    EXPECT_FALSE(controller.busy());
+    EXPECT_FALSE(controller.errorDetail());
+
+    // A track with no music id stops at its loading text.
+    controller.playMusic(ReferenceTrack{.title = "Nothing"});
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(controller.status(), "Loading Nothing\u2026");
+    EXPECT_FALSE(controller.busy());
+    EXPECT_EQ(service.pendingCount("subscription"), 0);
 }
 
-TEST_F(PlaybackTest, LookupFailuresAndMissingSongs) {
+TEST_F(AppleMusicPlaybackTest, LookupFailuresAndMissingSongs) {
     controller.playMusic(libraryTrack(song));
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("subscription", Subscription(serviceError("Timeout", 3)));
-    EXPECT_EQ(controller.status, "Couldn't play this track");
-    EXPECT_EQ(controller.errorDetail, QString("Timeout\n\nmpd · 3\n"));
-    EXPECT_FALSE(controller.musicActive());
+    EXPECT_EQ(controller.status(), "Couldn't play this track");
+    EXPECT_EQ(controller.errorDetail(), QString("Timeout\n\nmpd \u00B7 3\n"));
+    EXPECT_FALSE(controller.hasPlayback());
 
     // A corrupt payload is looked up; nothing found is no error.
-    MusicTrackRequest corrupt = catalogueTrack(song);
+    ReferenceTrack corrupt = catalogueTrack(song);
     corrupt.musicPayload = QByteArray("{\"id\":");
     controller.playMusic(corrupt);
     grant();
     service.release("catalogSong", Found(std::optional<Song>()));
-    EXPECT_EQ(controller.status, "Song is unavailable");
-    EXPECT_FALSE(controller.errorDetail);
-    EXPECT_FALSE(controller.busy);
-    EXPECT_FALSE(controller.musicActive());
+    EXPECT_EQ(controller.status(), "Song is unavailable");
+    EXPECT_FALSE(controller.errorDetail());
+    EXPECT_FALSE(controller.busy());
+    EXPECT_FALSE(controller.hasPlayback());
+    EXPECT_TRUE(controller.isMusicSource());
+    EXPECT_EQ(controller.selectedTrackID(), corrupt.id);
 }
 
-TEST_F(PlaybackTest, CatalogueSongThatWillNotPrepareIsReportedAtOnce) {
+TEST_F(AppleMusicPlaybackTest, CatalogueSongThatWillNotPrepareIsReportedAtOnce) {
     controller.playMusic(catalogueTrack(song));
     grant();
     service.release("catalogSong", Found(std::optional<Song>(song)));
-    service.release("prepare", Status(serviceError("Not found", 50)));
-    EXPECT_EQ(controller.status, "Couldn't play this track");
-    EXPECT_TRUE(controller.errorDetail->startsWith("Not found\n\nmpd · 50\n"));
-    EXPECT_TRUE(controller.musicActive());  // the song stays queued for a later resume
+    service.release("prepare", Status(Error{"mpd", 50, "Not found", "ACK [50@0] {add} Not found"}));
+    EXPECT_EQ(controller.status(), "Couldn't play this track");
+    EXPECT_EQ(controller.errorDetail(), QString("Not found\n\nmpd \u00B7 50\nACK [50@0] {add} Not found"));
+    EXPECT_FALSE(controller.playing());
+    EXPECT_DOUBLE_EQ(controller.duration(), 0);
     EXPECT_EQ(service.pendingCount("catalogSong") + service.pendingCount("search"), 0);
+    // The song stays queued: the transport may try to start it, and a failed start says so.
+    EXPECT_TRUE(controller.hasPlayback());
+    controller.togglePlayback();
+    service.release("play", Status(serviceError("Failed to decode", 5)));
+    EXPECT_EQ(controller.status(), "Couldn't resume playback");
+    EXPECT_EQ(controller.errorDetail(), "Failed to decode");
+    EXPECT_FALSE(controller.playing());
+    EXPECT_TRUE(controller.isMusicSource());
+    controller.stop();
+    EXPECT_EQ(count("stop"), 1);
 }
 
-TEST_F(PlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
+TEST_F(AppleMusicPlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
     Song equivalent = makeSong("c-songs/first.wav", "First", "Band", std::nullopt, 999);
     controller.playMusic(libraryTrack(song));
     grant();
@@ -132,8 +198,8 @@ TEST_F(PlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
                                                     "catalogSong c-songs/first.wav", "stop",
                                                     "setQueue c-songs/first.wav", "prepare c-songs/first.wav",
                                                     "play"}));
-    EXPECT_EQ(controller.status, "First");
-    EXPECT_DOUBLE_EQ(controller.duration, 212.5);  // the first song's length
+    EXPECT_EQ(controller.status(), "First");
+    EXPECT_DOUBLE_EQ(controller.duration(), 212.5);  // the first song's length
 
     // No equivalent: the first preparation's error is described.
     controller.playMusic(libraryTrack(song));
@@ -142,12 +208,12 @@ TEST_F(PlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
     service.release("prepare", Status(serviceError("Failed to decode", 5)));
     service.release("catalogSong", Found(std::optional<Song>()));
     service.release("search", Songs(std::vector<Song>{}));
-    EXPECT_EQ(controller.status, "Couldn't play this track");
-    EXPECT_TRUE(controller.errorDetail->startsWith("Failed to decode\n"));
-    EXPECT_FALSE(controller.busy);
+    EXPECT_EQ(controller.status(), "Couldn't play this track");
+    EXPECT_EQ(controller.errorDetail(), QString("Failed to decode\n\nmpd \u00B7 5\n"));
+    EXPECT_FALSE(controller.busy());
 }
 
-TEST_F(PlaybackTest, StaleRequestsPublishNothing) {
+TEST_F(AppleMusicPlaybackTest, StaleRequestsPublishNothing) {
     // Stopped while waiting for the authorisation, the lookup or the preparation.
     for (const char* stage : {"authorization", "lookup", "prepare"}) {
         controller.playMusic(libraryTrack(song));
@@ -158,9 +224,10 @@ TEST_F(PlaybackTest, StaleRequestsPublishNothing) {
         if (s == "authorization") service.release("authorization", MusicAuthorizationStatus::authorized);
         if (s == "lookup") service.release("librarySong", Found(std::optional<Song>(song)));
         if (s == "prepare") service.release("prepare", Status());
-        EXPECT_EQ(controller.status, "Stopped") << stage;
-        EXPECT_FALSE(controller.busy) << stage;
-        EXPECT_FALSE(controller.playing) << stage;
+        EXPECT_EQ(controller.status(), "Stopped") << stage;
+        EXPECT_FALSE(controller.busy()) << stage;
+        EXPECT_FALSE(controller.playing()) << stage;
+        EXPECT_FALSE(controller.selectedTrackID()) << stage;
         EXPECT_EQ(service.pendingCount("subscription") + service.pendingCount("prepare") +
                       service.pendingCount("play"),
                   0)
@@ -171,23 +238,25 @@ TEST_F(PlaybackTest, StaleRequestsPublishNothing) {
     // A failure of a stale request is dropped too.
     controller.playMusic(catalogueTrack(song));
     grant();
-    controller.playLocal();
+    playVoice();
     service.release("catalogSong", Found(serviceError("Timeout")));
-    EXPECT_EQ(controller.status, "Local track");
-    EXPECT_FALSE(controller.errorDetail);
+    EXPECT_EQ(controller.status(), "Spoken source ID");
+    EXPECT_FALSE(controller.errorDetail());
 }
 
-TEST_F(PlaybackTest, StaleRequestStopsTheSongItStartedUnlessANewerRequestQueuedOne) {
-    // Replaced by a local track while starting: the song it started is stopped, not left sounding.
+TEST_F(AppleMusicPlaybackTest, StaleRequestStopsTheSongItStartedUnlessANewerRequestQueuedOne) {
+    // Replaced by a local source while starting: the song it started is stopped, not left sounding
+    // untracked beside the new source.
     controller.playMusic(catalogueTrack(song));
     grant();
     service.release("catalogSong", Found(std::optional<Song>(song)));
     service.release("prepare", Status());
-    controller.playLocal();  // stops the shared player before the start has landed
+    playVoice();  // stops the shared player before the start has landed
     std::size_t mark = service.log.size();
     service.release("play", Status());
     EXPECT_EQ(logFrom(mark), std::vector<std::string>{"stop"});
-    EXPECT_EQ(controller.status, "Local track");
+    EXPECT_EQ(controller.status(), "Spoken source ID");
+    EXPECT_FALSE(controller.isMusicSource());
 
     // Replaced by a newer song that is already queued: the stale request leaves the player to it.
     Song second = makeSong("songs/second.wav", "Second", "Band");
@@ -203,11 +272,11 @@ TEST_F(PlaybackTest, StaleRequestStopsTheSongItStartedUnlessANewerRequestQueuedO
     EXPECT_TRUE(logFrom(mark).empty());
     service.release("prepare", Status());
     service.release("play", Status());
-    EXPECT_EQ(controller.status, "Second");
-    EXPECT_TRUE(controller.playing);
+    EXPECT_EQ(controller.status(), "Second");
+    EXPECT_TRUE(controller.playing());
 }
 
-TEST_F(PlaybackTest, StaleFallbackLeavesTheNewerQueueAlone) {
+TEST_F(AppleMusicPlaybackTest, StaleFallbackLeavesTheNewerQueueAlone) {
     Song second = makeSong("songs/second.wav", "Second", "Band");
     controller.playMusic(libraryTrack(song));
     grant();
@@ -224,40 +293,115 @@ TEST_F(PlaybackTest, StaleFallbackLeavesTheNewerQueueAlone) {
     EXPECT_EQ(service.queued->id, "songs/second.wav");
     service.release("prepare", Status());
     service.release("play", Status());
-    EXPECT_EQ(controller.status, "Second");
+    EXPECT_EQ(controller.status(), "Second");
 }
 
-TEST_F(PlaybackTest, PollMirrorsThePlayer) {
+TEST_F(AppleMusicPlaybackTest, PollMirrorsThePlayer) {
+    playing();
+    controller.pollMusic();
+    controller.pollMusic();
+    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 1.25}));
+    service.release("playerState", State(PlayerState{PlaybackStatus::paused, -0.5}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+    EXPECT_FALSE(controller.playing());
+    controller.pollMusic();
+    service.release("playerState", State(PlayerState{PlaybackStatus::stopped, std::nan("")}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+    controller.pollMusic();
+    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 3.5}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 3.5);
+    EXPECT_TRUE(controller.playing());
+
+    // The song's end: not playing any more, and nothing else changes or restarts.
+    controller.pollMusic();
+    service.release("playerState", State(PlayerState{PlaybackStatus::stopped, 0}));
+    EXPECT_FALSE(controller.playing());
+    EXPECT_EQ(controller.status(), "First");
+    EXPECT_DOUBLE_EQ(controller.duration(), 212.5);
+    EXPECT_TRUE(controller.hasPlayback());
+    EXPECT_TRUE(controller.isMusicSource());
+    EXPECT_EQ(count("play"), 1);
+
+    controller.pollMusic();
+    service.release("playerState", State(serviceError("Connection closed by the server")));
+    EXPECT_FALSE(controller.playing());
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+
+    // A read that lands after a stop is dropped; with no music active nothing is read.
+    controller.pollMusic();
+    controller.stop();
+    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 9}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+    controller.pollMusic();
+    EXPECT_EQ(service.pendingCount("playerState"), 0);
+}
+
+// A read asked for before the transport paused, resumed or moved the song describes the player as it was:
+// it must not flip the play/pause button or the position back for one poll.
+TEST_F(AppleMusicPlaybackTest, ReadsAskedForBeforeTheTransportActedAreDropped) {
+    playing();
+    QSignalSpy playingChanges(&controller, &AudioController::playingChanged);
+
+    controller.pollMusic();
+    controller.togglePlayback();  // pause
+    EXPECT_EQ(count("pause"), 1);
+    EXPECT_FALSE(controller.playing());
+    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 5.0}));
+    EXPECT_FALSE(controller.playing());
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+    controller.pollMusic();
+    service.release("playerState", State(PlayerState{PlaybackStatus::paused, 5.1}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 5.1);
+    EXPECT_EQ(playingChanges.count(), 1);
+
+    controller.pollMusic();
+    controller.togglePlayback();  // resume
+    service.release("play", Status());
+    EXPECT_TRUE(controller.playing());
+    service.release("playerState", State(PlayerState{PlaybackStatus::paused, 5.1}));
+    EXPECT_TRUE(controller.playing());
+    EXPECT_EQ(playingChanges.count(), 2);
+
+    controller.pollMusic();
+    controller.seek(100);
+    EXPECT_EQ(service.log.back(), "seek 100");
+    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 6.0}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 100);
+    controller.pollMusic();
+    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 100.25}));
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 100.25);
+}
+
+TEST_F(AppleMusicPlaybackTest, TransportActsOnTheSongOnly) {
+    // Nothing of ours on the music server: a seek stays local, pause and resume do nothing.
+    controller.seek(12);
+    controller.togglePlayback();
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+    EXPECT_TRUE(service.log.empty());
+
+    playing();
+    // The level never reaches the song; seeking is clamped to its length.
+    controller.setLevel(-50);
+    controller.seek(300);
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 212.5);
+    controller.seek(-3);
+    EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+    EXPECT_EQ(logFrom(service.log.size() - 2), (std::vector<std::string>{"seek 212.5", "seek 0"}));
+    // No pause or resume while a request is loading.
     controller.playMusic(libraryTrack(song, true));
+    controller.togglePlayback();
+    EXPECT_EQ(count("pause") + count("play"), 1);
+
+    // A resume that answers after a stop reports nothing.
     grant();
     service.release("prepare", Status());
     service.release("play", Status());
-
-    controller.playback.poll();
-    controller.playback.poll();  // both firings get the answer
-    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 1.25}));
-    service.release("playerState", State(PlayerState{PlaybackStatus::paused, -0.5}));
-    EXPECT_DOUBLE_EQ(controller.currentTime, 0);
-    EXPECT_FALSE(controller.playing);
-    controller.playback.poll();
-    service.release("playerState", State(PlayerState{PlaybackStatus::stopped, std::nan("")}));
-    EXPECT_DOUBLE_EQ(controller.currentTime, 0);
-    controller.playback.poll();
-    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 3.5}));
-    EXPECT_DOUBLE_EQ(controller.currentTime, 3.5);
-    EXPECT_TRUE(controller.playing);
-    EXPECT_EQ(controller.status, "First");  // the poll touches nothing else
-
-    controller.playback.poll();
-    service.release("playerState", State(serviceError("Connection closed by the server")));
-    EXPECT_FALSE(controller.playing);
-    EXPECT_DOUBLE_EQ(controller.currentTime, 3.5);
-
-    // A read that lands after a stop is dropped; with no music active nothing is read.
-    controller.playback.poll();
+    controller.togglePlayback();
+    controller.togglePlayback();
     controller.stop();
-    service.release("playerState", State(PlayerState{PlaybackStatus::playing, 9}));
-    EXPECT_DOUBLE_EQ(controller.currentTime, 0);
-    controller.playback.poll();
-    EXPECT_EQ(service.pendingCount("playerState"), 0);
+    service.release("play", Status(serviceError("gone")));
+    EXPECT_EQ(controller.status(), "Stopped");
+    EXPECT_FALSE(controller.errorDetail());
+    EXPECT_FALSE(controller.hasPlayback());
+    EXPECT_EQ(count("pause"), 1);
 }

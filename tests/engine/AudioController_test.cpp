@@ -442,46 +442,6 @@ TEST(AudioControllerWithoutServer, EveryStartFailsClearly) {
     EXPECT_TRUE(renders("*.caf").isEmpty());
 }
 
-TEST_F(AudioControllerTest, AppleMusicSongTakesOverTheTransportUntilStopped) {
-    const Song song = makeSong("songs/first.wav", "First", "Band", std::nullopt, 212.5);
-    ReferenceTrack t{.title = "First \u2014 Band", .musicID = "songs/first.wav"};
-    play(track("Local", 2));
-    controller->playMusic(t);
-    EXPECT_EQ(controller->status(), "Loading First\u2026");
-    EXPECT_TRUE(controller->isMusicSource());
-    EXPECT_EQ(controller->selectedTrackID(), t.id);
-    EXPECT_TRUE(renders("reference-*.caf").isEmpty());  // the local track's stop came first
-    music.release("authorization", MusicAuthorizationStatus::authorized);
-    music.release("subscription", Result<MusicSubscription>(MusicSubscription{true}));
-    music.release("catalogSong", Result<std::optional<Song>>(std::optional<Song>(song)));
-    music.release("prepare", Status());
-    music.release("play", Status());
-    EXPECT_EQ(controller->status(), "First");
-    EXPECT_TRUE(controller->playing());
-    EXPECT_TRUE(controller->hasPlayback());
-    EXPECT_DOUBLE_EQ(controller->duration(), 212.5);
-
-    // The level never reaches the song; pause, resume and seek go to the shared player.
-    controller->setLevel(-50);
-    controller->togglePlayback();
-    EXPECT_FALSE(controller->playing());
-    controller->togglePlayback();
-    music.release("play", Status());
-    EXPECT_TRUE(controller->playing());
-    controller->seek(300);
-    EXPECT_EQ(controller->currentTime(), 212.5);
-    // A resume that answers after a stop reports nothing.
-    controller->togglePlayback();
-    controller->togglePlayback();
-    controller->stop();
-    music.release("play", Status(serviceError("gone")));
-    EXPECT_EQ(controller->status(), "Stopped");
-    EXPECT_FALSE(controller->errorDetail());
-    EXPECT_FALSE(controller->hasPlayback());
-    EXPECT_EQ(std::count(music.log.begin(), music.log.end(), "pause"), 2);
-    EXPECT_EQ(std::count(music.log.begin(), music.log.end(), "stop"), 1);
-}
-
 // Ordinary playback follows the output chosen with the route button, from its next start; a chosen
 // device that has gone falls back to the default output.
 TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone) {

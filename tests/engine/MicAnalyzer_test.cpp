@@ -12,6 +12,7 @@
 #include "AudioHardware.h"
 #include "InterfacePicker.h"
 #include "MicAnalyzer.h"
+#include "TestSignals.h"
 #include "VirtualAudioSystem.h"
 
 namespace {
@@ -30,14 +31,7 @@ VirtualDevice device(std::string name, int in, int out, double rate = 48000, std
     return d;
 }
 
-// Uniform noise in ±0.3 as a function of the frame, so that any stretch can be reproduced delayed.
-float noise(std::int64_t frame) {
-    std::uint64_t z = static_cast<std::uint64_t>(frame) + 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    z ^= z >> 31;
-    return static_cast<float>((static_cast<double>(z >> 11) / 9007199254740992.0 * 2.0 - 1.0) * 0.3);
-}
+using TestSignals::noise;
 
 // A sine of amplitude 0.5 on the centre of bin k of the 4096-point spectrum.
 std::function<float(std::int64_t)> tone(int k, double rate = 48000) {

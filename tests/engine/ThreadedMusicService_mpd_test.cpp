@@ -66,3 +66,23 @@ TEST_F(ServiceTest, CompletionsForAGoneContextAreDropped) {
     (void)await<Status>([&](auto done) { service.prepareToPlay(&context, done); });
     EXPECT_FALSE(called);
 }
+
+TEST_F(ServiceTest, ReadsAskedForAfterAPlayerCallSeeItsEffect) {
+    service.setQueue(song("songs/second-wind.wav"));
+    bool played = false;
+    service.prepareToPlay(&context, [](Status) {});
+    service.play(&context, [&](Status s) { played = s.ok(); });
+    // The first read is queued behind the start; the second is asked for after a pause and must not share
+    // the first one's answer.
+    std::optional<Result<PlayerState>> before, after;
+    service.playerState(&context, [&](Result<PlayerState> s) { before = s; });
+    service.pause();
+    service.playerState(&context, [&](Result<PlayerState> s) { after = s; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return before && after; }, 30000));
+    EXPECT_TRUE(played);
+    ASSERT_TRUE(before->ok() && after->ok());
+    EXPECT_EQ((*before)->status, PlaybackStatus::playing);
+    EXPECT_EQ((*after)->status, PlaybackStatus::paused);
+    service.stop();
+    EXPECT_EQ(state().status, PlaybackStatus::stopped);
+}

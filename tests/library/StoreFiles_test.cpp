@@ -37,3 +37,16 @@ TEST(StoreFiles, UnreadableCopiesNeverOverwriteEachOther) {
     EXPECT_TRUE(QFileInfo(a).fileName().startsWith("measurements.unreadable-"));
     EXPECT_TRUE(a.endsWith(".json"));
 }
+
+TEST(StoreFiles, ReadWholeReturnsTheBytesOrTheSystemError) {
+    QString dir = QString::fromStdString(TestHome::freshDir("read"));
+    QString error;
+    ASSERT_TRUE(StoreFiles::writeAtomically(dir + "/x.json", "[1,2]", &error));
+    auto bytes = StoreFiles::readWhole(dir + "/x.json");
+    ASSERT_TRUE(bytes.ok());
+    EXPECT_EQ(*bytes, QByteArray("[1,2]"));
+    auto missing = StoreFiles::readWhole(dir + "/missing.json");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().domain, "file");
+    EXPECT_FALSE(missing.error().description.empty());
+}

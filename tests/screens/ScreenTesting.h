@@ -9,6 +9,9 @@
 #include <QWidget>
 #include <cstdint>
 
+#include "QtPrinting.h"
+#include "TestSignals.h"
+
 namespace ScreenTesting {
 
 // Applies the workspace style once per process.
@@ -25,13 +28,10 @@ QStringList texts(const QWidget* root, const QString& objectName);
 bool showsText(const QWidget* root, const QString& text);
 
 // White noise in ±0.3 as a function of the frame number, so that any stretch can be replayed later.
-float noise(std::int64_t frame);
+using TestSignals::noise;
 
 // Runs queued events (deferred deletions included).
 void settle();
 
 }  // namespace ScreenTesting
 
-// Readable QString values in test failures.
-#include <ostream>
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }

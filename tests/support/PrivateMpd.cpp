@@ -38,6 +38,7 @@ void endLeftover(const std::string& pidFile) {
     std::remove(pidFile.c_str());
     if (pid <= 0 || fileText("/proc/" + std::to_string(pid) + "/comm") != "mpd\n") return;
     kill(pid, SIGTERM);
+    kill(pid, SIGCONT);  // it may have been left frozen
     const auto deadline = std::chrono::steady_clock::now() + stopGrace;
     while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
     kill(pid, SIGKILL);
@@ -93,10 +94,19 @@ PrivateMpd::PrivateMpd() {
 
 PrivateMpd::~PrivateMpd() { stop(); }
 
+void PrivateMpd::freeze() {
+    if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
+void PrivateMpd::thaw() {
+    if (pid_ > 0) kill(pid_, SIGCONT);
+}
+
 void PrivateMpd::stop() {
     std::remove(pidFile_.c_str());
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
+    kill(pid_, SIGCONT);  // a frozen server only sees the SIGTERM once it runs again
     const auto deadline = std::chrono::steady_clock::now() + stopGrace;
     pid_t done = 0;
     while ((done = waitpid(pid_, nullptr, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)

@@ -12,6 +12,9 @@ public:
     PrivateMpd();  // starts it and waits until it answers
     ~PrivateMpd();  // stops it if still running
     void stop();
+    // Stops / continues the server's process: while frozen it accepts connections but never answers.
+    void freeze();
+    void thaw();
     unsigned port() const { return port_; }
     bool running() const { return pid_ > 0; }
 

@@ -1,0 +1,83 @@
+#pragma once
+// The Apple Music sheet: "My playlists" lists the library playlists of the music service, filtered as
+// the user types, and imports one as a new reference playlist; "Find songs" searches the catalogue and
+// adds single songs to the selected reference playlist. All music work is the browser's; the sheet only
+// shows its state, calls it, and makes the one library change of adding a song. Main thread only.
+#include <QString>
+#include <vector>
+
+#include "MusicItems.h"
+#include "Sheet.h"
+
+class AppleMusicBrowser;
+class LibraryStore;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QToolButton;
+class QVEmpty;
+class RowList;
+class SegmentedPicker;
+
+class MusicLibraryView : public Sheet {
+    Q_OBJECT
+public:
+    // The two modes, as the sheet keeps them.
+    static inline const QString kPlaylists = QStringLiteral("Playlists");
+    static inline const QString kSongs = QStringLiteral("Songs");
+
+    // Both objects must outlive the sheet.
+    MusicLibraryView(AppleMusicBrowser& music, LibraryStore& library, QWidget* parent = nullptr);
+
+    const QString& source() const { return source_; }
+    void setSource(const QString& source);
+
+    // The playlists shown in "Playlists" mode, in the browser's order, after the filter.
+    const std::vector<Playlist>& shownPlaylists() const { return shown_; }
+    // Whether the playlist rows take presses (not while an import runs).
+    bool playlistRowsEnabled() const;
+
+    // The actions, as the controls run them.
+    void submit();
+    void refreshPlaylists();
+    void importPlaylist(const Playlist& playlist);
+    void addSong(const Song& song);
+
+    SegmentedPicker* modePicker() const { return modes_; }
+    QLineEdit* queryField() const { return query_; }
+    QPushButton* searchButton() const { return search_; }
+    QToolButton* refreshButton() const { return refresh_; }
+    QWidget* progress() const { return progress_; }
+    QLabel* progressLabel() const { return progressLabel_; }
+    QLabel* messageLine() const { return message_; }
+    QVEmpty* emptyState() const { return empty_; }
+    RowList* playlistRows() const { return playlistRows_; }
+    RowList* songRows() const { return songRows_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void sync();
+    void paintPlaylist(QPainter& painter, const QRect& rect, int row) const;
+    void paintSong(QPainter& painter, const QRect& rect, int row) const;
+    static QRect addButtonRect(const QRect& row);
+
+    AppleMusicBrowser& music_;
+    LibraryStore& library_;
+    QString source_ = kPlaylists;
+    std::vector<Playlist> shown_;
+    bool appeared_ = false;
+
+    SegmentedPicker* modes_ = nullptr;
+    QLineEdit* query_ = nullptr;
+    QPushButton* search_ = nullptr;
+    QToolButton* refresh_ = nullptr;
+    QWidget* progress_ = nullptr;
+    QLabel* progressLabel_ = nullptr;
+    QLabel* message_ = nullptr;
+    QVEmpty* empty_ = nullptr;
+    RowList* playlistRows_ = nullptr;
+    RowList* songRows_ = nullptr;
+};
