@@ -27,9 +27,12 @@ PlayerState serverState(const MpdMusicClient::Options& options) {
     return state.ok() ? *state : PlayerState{PlaybackStatus::playing, -1};
 }
 
-// The client of a private server, with a short timeout so that a hung server answers soon.
+// The client of a private server, with a short timeout so that a hung server answers soon, yet long
+// enough that a stall the test means to be shorter stays shorter on a loaded machine (with 1.5 s, one
+// of 400 ms was seen to outlast it).
+constexpr unsigned clientTimeoutMS = 4000;
 std::shared_ptr<MpdMusicClient> clientOf(const PrivateMpd& server) {
-    return std::make_shared<MpdMusicClient>(MpdMusicClient::Options{"127.0.0.1", server.port(), "", 1500});
+    return std::make_shared<MpdMusicClient>(MpdMusicClient::Options{"127.0.0.1", server.port(), "", clientTimeoutMS});
 }
 
 }  // namespace
@@ -118,7 +121,7 @@ TEST(AudioControllerMusicServer, HungServerNeverHoldsTheTransport) {
     PrivateMpd server;
     ThreadedMusicService service(clientOf(server));
     AudioController controller(AudioController::Setup{.music = &service});
-    const MpdMusicClient::Options options{"127.0.0.1", server.port(), "", 1500};
+    const MpdMusicClient::Options options{"127.0.0.1", server.port(), "", clientTimeoutMS};
     controller.playMusic(firstLight());
     ASSERT_TRUE(waitFor([&] { return !controller.busy(); }));
     ASSERT_EQ(controller.status(), "First Light");
