@@ -105,13 +105,14 @@ std::optional<AudioDeviceInfo> find(RtAudioSystem& system, const std::string& na
 }
 
 // Binds both directions of `engine` to `id`, plays what `makeRender` makes (when given) and captures
-// until the recorder is full. A run broken by an overrun (a loaded machine) is tried again, up to three
-// times in all.
+// until the recorder is full. A run broken by an overrun (a loaded machine) is tried again, for up to a
+// minute.
 void record(AudioEngine& engine, std::uint32_t id, Recorder& recorder, int outputs = 0,
             std::function<AudioRender()> makeRender = nullptr) {
     ASSERT_EQ(engine.bindOutput(id), 0);
     ASSERT_EQ(engine.bindInput(id), 0);
-    for (int attempt = 0; attempt < 3; ++attempt) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < giveUp) {
         recorder.reset();
         engine.installTap(recorder.tap());
         if (makeRender) engine.setOutput(outputs, makeRender());
