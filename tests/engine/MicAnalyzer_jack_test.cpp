@@ -186,10 +186,7 @@ TEST_F(MicAnalyzerJack, OutputOnlyDeviceHasNoMicrophoneInput) {
 }
 
 TEST_F(MicAnalyzerJack, ServerKilledMidCaptureStopsWithAFailureAndARestartedServerWorks) {
-    // Named after the build's fixture server, not the process: a killed server keeps its slot in JACK's
-    // machine-wide registry (eight slots) until a server of the same name registers again.
-    const char* fixture = std::getenv("JACK_DEFAULT_SERVER");
-    JackTestServer server(std::string(fixture ? fixture : "qv") + "-mickill");
+    JackTestServer server(JackTestServer::privateName("mickill"));
     const std::vector<std::string> mic{"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=0"};
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(server.startInterface(QUORVEL_JACK_INTERFACE, mic, "qv-mic:capture_2"));

@@ -133,7 +133,7 @@ TEST_F(RoutedSignalJack, AnInputOnlyMicrophoneIsRefusedAndAFullInterfaceWorksAft
 }
 
 TEST_F(RoutedSignalJack, ServerKilledWhilePlayingEndsInAFailureStatus) {
-    JackTestServer server("qv-routed-" + std::to_string(getpid()));
+    JackTestServer server(JackTestServer::privateName("routed"));
     ASSERT_TRUE(server.start());
     AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
     RoutedSignal routed;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
 #include <cmath>
@@ -88,7 +89,9 @@ TEST_F(PagesThroughJack, LeftAndRightChecksSoundOnTheirSideOnly) {
     for (const auto& [button, heard, silent] : {std::tuple{"left", 0, 1}, std::tuple{"right", 1, 0}}) {
         view.findChild<QVAction*>(button)->click();
         ASSERT_TRUE(ready()) << audio->status().toStdString();
-        QTest::qWait(100);  // past the first tick, which sets the pan
+        // Past a tick of this play, which sets the pan (the tick moves the time on, then pans).
+        QSignalSpy ticks(audio.get(), &AudioController::currentTimeChanged);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return ticks.count() > 0; }, 30000));
         const auto r = record(2, std::int64_t(rate));
         ASSERT_TRUE(r);
         const float on = peak(r->channel(heard)), off = peak(r->channel(silent));

@@ -81,7 +81,7 @@ TEST_F(MeasurementJack, MeasureShowsALiveSpectrumPeakingAtThePlayedTone) {
     interfaces->setCurrentIndex(interfaces->findText("qv-sixteen"));
     EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(), qint64(id));
     view.findChild<QPushButton*>("startStop")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 5000)) << analyzer.status().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 30000)) << analyzer.status().toStdString();
 
     const double toneHz = 48000.0 * 85 / 4096;  // 996.09 Hz
     auto peakHz = [&] {
@@ -164,7 +164,7 @@ TEST_F(MeasurementJack, AlignmentFindsTheDelayBetweenTwoCapturedSpeakers) {
     };
 
     analyzer.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 5000)) << analyzer.status().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 30000)) << analyzer.status().toStdString();
     capture("Speaker A", 2.0);  // 96 frames
     extra->store(72);           // 1.5 ms later
     capture("Speaker B", 3.5);

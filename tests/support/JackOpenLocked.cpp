@@ -1,0 +1,28 @@
+// Linked into the JACK test programs: every jack_client_open of the process, ours and RtAudio's, goes
+// through here and holds the machine-wide open lock (see JackOpenLock.h) while libjack's runs.
+#include <dlfcn.h>
+#include <jack/jack.h>
+
+#include <cstdarg>
+
+#include "JackOpenLock.h"
+
+extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t options, jack_status_t* status, ...) {
+    using Open = jack_client_t* (*)(const char*, jack_options_t, jack_status_t*, ...);
+    static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "jack_client_open"));
+    // The optional arguments, in the order libjack reads them: server name, internal client name, its
+    // init string and a session id, each present when its option bit is set. Passing all four is harmless.
+    const char* extra[4] = {nullptr, nullptr, nullptr, nullptr};
+    va_list args;
+    va_start(args, status);
+    int n = 0;
+    for (int bit : {JackServerName, JackLoadName, JackLoadInit, JackSessionID})
+        if (options & bit) extra[n++] = va_arg(args, const char*);
+    va_end(args);
+    if (!real) {
+        if (status) *status = static_cast<jack_status_t>(JackFailure);
+        return nullptr;
+    }
+    JackOpenLock lock;
+    return real(name, options, status, extra[0], extra[1], extra[2], extra[3]);
+}
