@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -64,6 +65,16 @@ std::string lastRtAudioError() {
     std::string text = g_errorText;
     g_errorBusy.clear(std::memory_order_release);
     return text;
+}
+
+// When the JACK server goes away, RtAudio's shutdown callback starts a thread that closes the stream,
+// then writes a notice to std::cerr from libjack's thread. Closing the client cancels that thread
+// asynchronously (libjack's threads allow it anywhere), and a cancel that lands inside the stream
+// insertion ends the program in std::terminate. Nothing of ours writes to std::cerr: once a JACK stream
+// exists it is muted, which leaves the notice no time to be caught in.
+void muteStandardErrorStream() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::cerr.rdbuf(nullptr); });
 }
 
 double chooseRate(const RtAudio::DeviceInfo& info) {
@@ -302,6 +313,7 @@ Status RtAudioEngine::open(const Entry& device, bool input, Stream& stream) {
     double rate = device.info.sampleRateHz;
     int index = -1;
     if (stream.jack) {
+        muteStandardErrorStream();
         // Ports are connected by exact name in connectJack(); RtAudio's own matching is by pattern.
         options.flags |= RTAUDIO_JACK_DONT_CONNECT;
         stream.client = JackClients::uniqueClientName(input ? "in" : "out");

@@ -3,10 +3,8 @@
 // mid-session.
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QTest>
 #include <QTimer>
-#include <cstdio>
 #include <vector>
 
 #include "AudioController.h"
@@ -23,17 +21,6 @@ ReferenceTrack firstLight() {
 }
 
 bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }
-
-// The slope of the least-squares line through (x, y).
-double slope(const std::vector<std::pair<double, double>>& points) {
-    double mx = 0, my = 0;
-    for (auto [x, y] : points) mx += x, my += y;
-    mx /= static_cast<double>(points.size());
-    my /= static_cast<double>(points.size());
-    double sxy = 0, sxx = 0;
-    for (auto [x, y] : points) sxy += (x - mx) * (y - my), sxx += (x - mx) * (x - mx);
-    return sxy / sxx;
-}
 
 PlayerState serverState(const MpdMusicClient::Options& options) {
     auto state = MpdMusicClient(options).playerState();
@@ -57,19 +44,17 @@ TEST(AudioControllerMusicServer, PlaysFollowsPausesSeeksAndStops) {
     EXPECT_TRUE(controller.isMusicSource());
     EXPECT_DOUBLE_EQ(controller.duration(), 30.0);
 
-    // The poll follows the server's clock (its null output plays in real time): the slope of the
-    // published position against the wall clock over three seconds.
-    QElapsedTimer clock;
-    clock.start();
-    std::vector<std::pair<double, double>> samples;
-    QObject::connect(&controller, &AudioController::currentTimeChanged, &controller,
-                     [&] { samples.emplace_back(clock.elapsed() / 1000.0, controller.currentTime()); });
-    QTest::qWait(3000);
-    ASSERT_GE(samples.size(), 6u);
-    const double rate = slope(samples);
-    std::printf("music position advances %.3f s per second over %zu polls\n", rate, samples.size());
-    EXPECT_GT(rate, 0.8);
-    EXPECT_LT(rate, 1.2);
+    // The poll shows the server's clock: a position published after one read of the server's own is no
+    // later than the next read, and it moves on with the server (the null output plays in real time).
+    // Bracketing by the server's reads rather than timing against a wall clock holds however late a
+    // loaded machine answers.
+    auto serverTime = [] { return serverState(MpdMusicClient::fromEnvironment()).playbackTimeSeconds; };
+    const double before = serverTime();
+    ASSERT_GE(before, 0.0);
+    ASSERT_TRUE(waitFor([&] { return controller.currentTime() > before; }));
+    const double shown = controller.currentTime();
+    EXPECT_LE(shown, serverTime());
+    ASSERT_TRUE(waitFor([&] { return controller.currentTime() > shown + 1.0; }));
 
     // Pause holds the position, and no poll shows the song playing again.
     std::vector<bool> playingSeen;
@@ -77,10 +62,14 @@ TEST(AudioControllerMusicServer, PlaysFollowsPausesSeeksAndStops) {
                      [&] { playingSeen.push_back(controller.playing()); });
     controller.togglePlayback();
     EXPECT_FALSE(controller.playing());
-    EXPECT_TRUE(waitFor([&] { return serverState(MpdMusicClient::fromEnvironment()).status == PlaybackStatus::paused; }));
-    QTest::qWait(600);
-    const double held = controller.currentTime();
-    QTest::qWait(1000);
+    double held = -1;
+    ASSERT_TRUE(waitFor([&] {
+        const PlayerState state = serverState(MpdMusicClient::fromEnvironment());
+        held = state.playbackTimeSeconds;
+        return state.status == PlaybackStatus::paused;
+    }));
+    ASSERT_TRUE(waitFor([&] { return controller.currentTime() == held; }));  // a poll since the pause
+    QTest::qWait(1000);  // four more polls
     EXPECT_DOUBLE_EQ(controller.currentTime(), held);
     EXPECT_EQ(playingSeen, std::vector<bool>{false});
     controller.togglePlayback();

@@ -1,11 +1,11 @@
 // Linked into the JACK test programs: every jack_client_open of the process, ours and RtAudio's, goes
-// through here and holds the machine-wide open lock (see JackOpenLock.h) while libjack's runs.
+// through here and holds the machine-wide open lock (see JackLocks.h) while libjack's runs.
 #include <dlfcn.h>
 #include <jack/jack.h>
 
 #include <cstdarg>
 
-#include "JackOpenLock.h"
+#include "JackLocks.h"
 
 extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t options, jack_status_t* status, ...) {
     using Open = jack_client_t* (*)(const char*, jack_options_t, jack_status_t*, ...);
@@ -23,6 +23,6 @@ extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t opti
         if (status) *status = static_cast<jack_status_t>(JackFailure);
         return nullptr;
     }
-    JackOpenLock lock;
+    MachineLock lock(jackOpenLockPath, std::chrono::seconds(30));
     return real(name, options, status, extra[0], extra[1], extra[2], extra[3]);
 }

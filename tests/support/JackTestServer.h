@@ -12,6 +12,8 @@
 // is kept in a file, so that a server left running by an interrupted run is ended before its name is
 // used again (and by jack-stop.sh at the end of the run). Its output goes to a log beside that file.
 //
+// Named servers take the machine-wide server lock for their whole life (see JackLocks.h).
+//
 // Waits poll against generous deadlines: a loaded machine may take seconds where an idle one takes
 // milliseconds. Main thread of the test.
 #include <fcntl.h>
@@ -26,11 +28,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "JackOpenLock.h"
+#include "JackLocks.h"
 
 extern char** environ;
 
@@ -38,6 +41,9 @@ class JackTestServer {
 public:
     JackTestServer() = default;
     explicit JackTestServer(std::string name) : name_(std::move(name)) {
+        // Held until the end: no server on the machine starts or stops while this one may be killed
+        // and its clients closing (see JackLocks.h).
+        serverLock_.emplace(jackServerLockPath, std::chrono::minutes(2));
         (void)fixtureServer();  // remember the fixture's name before pointing the process elsewhere
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
@@ -208,6 +214,7 @@ private:
         return false;
     }
 
+    std::optional<MachineLock> serverLock_;  // first: released after everything else
     std::string name_;
     std::string pidFile_;
     std::string log_;

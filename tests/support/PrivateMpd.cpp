@@ -38,6 +38,7 @@ void endLeftover(const std::string& pidFile) {
     std::remove(pidFile.c_str());
     if (pid <= 0 || fileText("/proc/" + std::to_string(pid) + "/comm") != "mpd\n") return;
     kill(pid, SIGTERM);
+    kill(pid, SIGCONT);  // it may have been left frozen
     const auto deadline = std::chrono::steady_clock::now() + stopGrace;
     while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
     kill(pid, SIGKILL);
