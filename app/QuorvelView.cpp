@@ -8,7 +8,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "AudioController.h"
 #include "LibraryStore.h"
 #include "MeasurementStore.h"
@@ -37,7 +37,7 @@ QuorvelView::~QuorvelView() { shutDown(); }
 void QuorvelView::createModels() {
     library_ = std::make_unique<LibraryStore>();
     audio_ = std::make_unique<AudioController>();
-    music_ = std::make_unique<AppleMusicBrowser>();
+    music_ = std::make_unique<MusicBrowser>();
     voice_ = std::make_unique<VoiceRenderer>();
     analyzer_ = std::make_unique<MicAnalyzer>();
     measurements_ = std::make_unique<MeasurementStore>();
@@ -142,10 +142,10 @@ void QuorvelView::play(const ReferenceTrack& track) {
     analyzer_->invalidate();
     if (track.musicID) {
         analyzer_->stop();
-        audio_->playMusic(track);
+        audio_->playMusic(track.musicRequest());
     } else {
         // The controller stops what it played before; the outcome shows in its own status.
-        audio_->local(track, library_->root());
+        audio_->playTrack(track.localRequest(), library_->root());
     }
 }
 

@@ -4,7 +4,7 @@
 // keep the sound sources from playing over each other and the measurement from mixing stale input with new.
 //
 // The models are created once, in this order, when the view is constructed (before it is first painted)
-// and live as long as the view: LibraryStore, AudioController, AppleMusicBrowser, VoiceRenderer,
+// and live as long as the view: LibraryStore, AudioController, MusicBrowser, VoiceRenderer,
 // MicAnalyzer, MeasurementStore, RoutedSignal. Pages receive them by reference and are built afresh each
 // time their tool is chosen.
 //
@@ -31,7 +31,7 @@
 #include "Result.h"
 #include "SignalSettings.h"
 
-class AppleMusicBrowser;
+class MusicBrowser;
 class AudioController;
 class LibraryStore;
 class MeasurementStore;
@@ -60,7 +60,7 @@ public:
     // The model objects, in order of creation.
     LibraryStore& library() const { return *library_; }
     AudioController& audio() const { return *audio_; }
-    AppleMusicBrowser& music() const { return *music_; }
+    MusicBrowser& music() const { return *music_; }
     VoiceRenderer& voice() const { return *voice_; }
     MicAnalyzer& analyzer() const { return *analyzer_; }
     MeasurementStore& measurements() const { return *measurements_; }
@@ -153,7 +153,7 @@ private:
     // Declaration order is creation order; destruction runs the other way.
     std::unique_ptr<LibraryStore> library_;
     std::unique_ptr<AudioController> audio_;
-    std::unique_ptr<AppleMusicBrowser> music_;
+    std::unique_ptr<MusicBrowser> music_;
     std::unique_ptr<VoiceRenderer> voice_;
     std::unique_ptr<MicAnalyzer> analyzer_;
     std::unique_ptr<MeasurementStore> measurements_;

@@ -299,7 +299,7 @@ void AudioController::startTimer(bool sync) {
     tickTimer_.start(std::chrono::milliseconds(17));
 }
 
-void AudioController::local(const ReferenceTrack& track, const QString& root) {
+void AudioController::playTrack(const LocalTrackRequest& track, const QString& root) {
     stop();
     const Uuid token = generation_;
     setBusy(true);
@@ -338,7 +338,7 @@ void AudioController::local(const ReferenceTrack& track, const QString& root) {
         });
 }
 
-void AudioController::signal(const SignalSettings& settings, bool sync) {
+void AudioController::playSignal(const SignalSettings& settings, bool sync) {
     stop();
     setBusy(true);
     const Uuid token = generation_;
@@ -400,23 +400,22 @@ MusicService& AudioController::music() {
     return *setup_.music;
 }
 
-AppleMusicPlayback& AudioController::musicPlayback() {
+MusicPlayback& AudioController::musicPlayback() {
     if (!musicPlayback_) {
         MusicPlaybackHost& host = *this;
-        musicPlayback_ = std::make_unique<AppleMusicPlayback>(host, music(), this);
+        musicPlayback_ = std::make_unique<MusicPlayback>(host, music(), this);
     }
     return *musicPlayback_;
 }
 
-void AudioController::playMusic(const ReferenceTrack& track) {
+void AudioController::playMusic(const MusicTrackRequest& track) {
     stop();
     const Uuid token = generation_;
     setBusy(true);
     setSelectedTrackID(track.id);
     setIsMusicSource(true);
-    setStatus(QStringLiteral("Loading ") + track.displayTitle() + QChar(0x2026));
-    musicPlayback().play(MusicTrackRequest{track.musicID, track.libraryMusic, track.musicPayload, track.displayTitle()},
-                         token);
+    setStatus(QStringLiteral("Loading ") + track.displayTitle + QChar(0x2026));
+    musicPlayback().play(track, token);
 }
 
 void AudioController::pollMusic() {
@@ -457,7 +456,7 @@ void AudioController::tick() {
     // A paused track stays where it is, even past its end point; the end applies once it plays again.
     if (!isPlaying && !wasPlaying) return;
     const double length = player_->duration();
-    const ReferenceTrack& track = *activeTrack_;
+    const LocalTrackRequest& track = *activeTrack_;
     // A cue-out of 0 means the file's end also when the cue-in lies before the file's start.
     const double end = track.cueOut > 0 && track.cueIn < track.cueOut ? std::min(track.cueOut, length) : length;
     // A player that stopped by itself ran out at the end of the file.

@@ -28,10 +28,9 @@
 #include <memory>
 #include <optional>
 
-#include "AppleMusicPlayback.h"
+#include "MusicPlayback.h"
 #include "AudioFilePlayer.h"
 #include "FileProcessor.h"
-#include "ReferenceTrack.h"
 #include "SignalSettings.h"
 #include "Uuid.h"
 
@@ -109,10 +108,10 @@ public:
     // Renders a processed copy of root + track.filename in the background with processing(), then plays
     // it from the track's cue-in at level plus trim. A track without a file name plays nothing. Every
     // failure ends in status().
-    void local(const ReferenceTrack& track, const QString& root);
+    void playTrack(const LocalTrackRequest& track, const QString& root);
     // Renders the signal at 48000 Hz in the background and loops it; `sync` marks the A/V sync check,
     // whose flash() follows the first 80 ms of every second.
-    void signal(const SignalSettings& settings, bool sync = false);
+    void playSignal(const SignalSettings& settings, bool sync = false);
     // Loops a finished spoken-ID file, which the next stop() deletes whether or not it played.
     void playVoice(const QString& path);
     // Hands an Apple Music track's song to the shared application music player: asks for access (and,
@@ -120,7 +119,7 @@ public:
     // prepares it (a library song that will not prepare is retried as its catalogue equivalent) and
     // starts it. Every outcome ends in status() and errorDetail(); busy() ends false. The song plays
     // untouched: no level, trim, route, cue or loop; while it is the source the poll follows the player.
-    void playMusic(const ReferenceTrack& track);
+    void playMusic(const MusicTrackRequest& track);
 
     // One run of the player tick; the timer calls it every 1/60 s while a file is loaded.
     void tick();
@@ -173,7 +172,7 @@ private:
     void publishHasPlayback();
     void fail(const Error& error);
     MusicService& music();
-    AppleMusicPlayback& musicPlayback();
+    MusicPlayback& musicPlayback();
 
     // A stopped engine on the output device, and its rate; none (with the reason in status()) when
     // there is no output.
@@ -191,7 +190,7 @@ private:
     void startTimer(bool sync);
 
     Setup setup_;
-    std::unique_ptr<AppleMusicPlayback> musicPlayback_;
+    std::unique_ptr<MusicPlayback> musicPlayback_;
 
     FileProcessSettings processing_{};
     double level_ = -30;
@@ -218,7 +217,7 @@ private:
     QTimer musicTimer_;
     bool tickSync_ = false;
     double started_ = 0;
-    std::optional<ReferenceTrack> activeTrack_;
+    std::optional<LocalTrackRequest> activeTrack_;
     std::optional<std::string> temporary_;
     Uuid generation_ = Uuid::generate();
     bool musicActive_ = false;

@@ -9,22 +9,6 @@ namespace {
 const QString loadFailed = QStringLiteral("Library could not be loaded: ");
 const QString saveFailed = QStringLiteral("Save failed: ");
 
-bool sameTrack(const ReferenceTrack& a, const ReferenceTrack& b) {
-    return a.id == b.id && a.title == b.title && a.filename == b.filename && a.musicID == b.musicID &&
-           a.libraryMusic == b.libraryMusic && a.musicPayload == b.musicPayload && a.trimDB == b.trimDB &&
-           a.cueIn == b.cueIn && a.cueOut == b.cueOut && a.loop == b.loop;
-}
-
-bool sameList(const QList<ReferencePlaylist>& a, const QList<ReferencePlaylist>& b) {
-    if (a.size() != b.size()) return false;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        if (a[i].id != b[i].id || a[i].name != b[i].name || a[i].tracks.size() != b[i].tracks.size()) return false;
-        for (qsizetype t = 0; t < a[i].tracks.size(); ++t)
-            if (!sameTrack(a[i].tracks[t], b[i].tracks[t])) return false;
-    }
-    return true;
-}
-
 // The last playlist that holds a track, so that a restart shows the music that was set up last.
 int lastFilled(const QList<ReferencePlaylist>& playlists) {
     for (qsizetype i = playlists.size() - 1; i >= 0; --i)
@@ -68,7 +52,7 @@ void LibraryStore::load() {
 
 void LibraryStore::setPlaylists(const QList<ReferencePlaylist>& playlists) {
     Q_ASSERT(!playlists.isEmpty());
-    if (playlists.isEmpty() || sameList(playlists, playlists_)) return;
+    if (playlists.isEmpty() || playlists == playlists_) return;
     playlists_ = playlists;
     emit playlistsChanged();
     if (selected_ >= playlists_.size()) setSelected(int(playlists_.size()) - 1);

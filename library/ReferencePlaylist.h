@@ -12,6 +12,8 @@ struct ReferencePlaylist {
     QString name{};
     QList<ReferenceTrack> tracks{};  // play order
 
+    bool operator==(const ReferencePlaylist&) const = default;
+
     // {"id", "name", "tracks"} in this order. Fails when a track cannot be written.
     Result<nlohmann::ordered_json> toJson() const;
     // Keys in any order, all three required, unknown keys ignored.

@@ -97,7 +97,7 @@ void ChannelChecksView::check(const QString& route, bool ping) {
     analyzer_.invalidate();
     audio_.setPingPong(ping);
     audio_.setRoute(route);
-    audio_.signal(SignalSettings{.kind = SignalKind::pink}, false);
+    audio_.playSignal(SignalSettings{.kind = SignalKind::pink}, false);
 }
 
 void ChannelChecksView::speak() {
@@ -125,7 +125,7 @@ void ChannelChecksView::flashAndBeep() {
     analyzer_.invalidate();
     audio_.setPingPong(false);
     audio_.setRoute(QStringLiteral("Both"));
-    audio_.signal(SignalSettings{.kind = SignalKind::sync}, true);
+    audio_.playSignal(SignalSettings{.kind = SignalKind::sync}, true);
 }
 
 QWidget* ChannelChecksView::buildLeftRightCard() {

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "LibraryStore.h"
 #include "PlaylistEdits.h"
 #include "QVEmpty.h"
@@ -32,7 +32,7 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
-MusicLibraryView::MusicLibraryView(AppleMusicBrowser& music, LibraryStore& library, QWidget* parent)
+MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, QWidget* parent)
     : Sheet(new QVPage(QStringLiteral("Apple Music")), QSize(580, 600), parent), music_(music), library_(library) {
     setWindowTitle(QStringLiteral("Apple Music"));
     addConfirm(QStringLiteral("Done"));
@@ -99,9 +99,9 @@ MusicLibraryView::MusicLibraryView(AppleMusicBrowser& music, LibraryStore& libra
     });
     page()->add(songRows_);
 
-    for (auto signal : {&AppleMusicBrowser::songsChanged, &AppleMusicBrowser::playlistsChanged,
-                        &AppleMusicBrowser::messageChanged, &AppleMusicBrowser::connectedChanged,
-                        &AppleMusicBrowser::isLoadingChanged, &AppleMusicBrowser::importingPlaylistIDChanged})
+    for (auto signal : {&MusicBrowser::songsChanged, &MusicBrowser::playlistsChanged,
+                        &MusicBrowser::messageChanged, &MusicBrowser::connectedChanged,
+                        &MusicBrowser::isLoadingChanged, &MusicBrowser::importingPlaylistIDChanged})
         QObject::connect(&music_, signal, this, &MusicLibraryView::sync);
     sync();
 }
@@ -161,7 +161,7 @@ void MusicLibraryView::importPlaylist(const Playlist& playlist) {
 
 void MusicLibraryView::addSong(const Song& song) {
     if (!PlaylistEdits::selectedPlaylist(library_)) return;
-    ReferenceTrack track = AppleMusicBrowser::trackFor(song);
+    ReferenceTrack track = MusicBrowser::trackFor(song);
     track.libraryMusic = false;  // a catalogue song, looked up in the catalogue at playback
     if (PlaylistEdits::appendTrack(library_, track))
         music_.setMessage(QStringLiteral("Added ") + text(song.title));

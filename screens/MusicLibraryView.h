@@ -9,7 +9,7 @@
 #include "MusicItems.h"
 #include "Sheet.h"
 
-class AppleMusicBrowser;
+class MusicBrowser;
 class LibraryStore;
 class QLabel;
 class QLineEdit;
@@ -28,7 +28,7 @@ public:
     static inline const QString kSongs = QStringLiteral("Songs");
 
     // Both objects must outlive the sheet.
-    MusicLibraryView(AppleMusicBrowser& music, LibraryStore& library, QWidget* parent = nullptr);
+    MusicLibraryView(MusicBrowser& music, LibraryStore& library, QWidget* parent = nullptr);
 
     const QString& source() const { return source_; }
     void setSource(const QString& source);
@@ -64,7 +64,7 @@ private:
     void paintSong(QPainter& painter, const QRect& rect, int row) const;
     static QRect addButtonRect(const QRect& row);
 
-    AppleMusicBrowser& music_;
+    MusicBrowser& music_;
     LibraryStore& library_;
     QString source_ = kPlaylists;
     std::vector<Playlist> shown_;

@@ -16,7 +16,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "AudioController.h"
 #include "LibraryStore.h"
 #include "MusicLibraryView.h"
@@ -88,7 +88,7 @@ protected:
 
 }  // namespace
 
-ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController& audio, AppleMusicBrowser& music,
+ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController& audio, MusicBrowser& music,
                                          QVBinding<bool> importing, PlayTrack onPlay, QWidget* parent)
     : QVPage(QStringLiteral("Reference player"), QString(), nullptr, parent),
       library_(library),

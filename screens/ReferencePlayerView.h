@@ -17,7 +17,7 @@
 #include "QVPage.h"
 #include "ReferenceTrack.h"
 
-class AppleMusicBrowser;
+class MusicBrowser;
 class AudioController;
 class Disclosure;
 class LibraryStore;
@@ -46,7 +46,7 @@ public:
 
     // The three objects must outlive the page. `importing` set to true asks the root view for its file
     // importer; `onPlay` starts a track.
-    ReferencePlayerView(LibraryStore& library, AudioController& audio, AppleMusicBrowser& music,
+    ReferencePlayerView(LibraryStore& library, AudioController& audio, MusicBrowser& music,
                         QVBinding<bool> importing, PlayTrack onPlay, QWidget* parent = nullptr);
     ~ReferencePlayerView() override;
 
@@ -113,7 +113,7 @@ private:
 
     LibraryStore& library_;
     AudioController& audio_;
-    AppleMusicBrowser& music_;
+    MusicBrowser& music_;
     QVBinding<bool> importing_;
     PlayTrack onPlay_;
 

@@ -149,7 +149,7 @@ void SignalLabView::play() {
         routed_.play(signal_.get());
     } else {
         routed_.stop();
-        audio_.signal(signal_.get(), false);
+        audio_.playSignal(signal_.get(), false);
     }
 }
 

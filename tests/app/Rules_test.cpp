@@ -54,7 +54,7 @@ protected:
     }
     // Starts a test signal on the player and waits until it plays.
     void playSignal() {
-        view->audio().signal(SignalSettings{.seconds = 1});
+        view->audio().playSignal(SignalSettings{.seconds = 1});
         ASSERT_TRUE(waitUntil([&] { return !view->audio().busy(); }));
         ASSERT_TRUE(view->audio().playing()) << view->audio().status().toStdString();
     }
@@ -319,7 +319,7 @@ TEST_F(RulesTest, PlayingALocalTrackKeepsTheCaptureButRestartsItsAveraging) {
     savePng("transport-playing");
 }
 
-TEST_F(RulesTest, PlayingAnAppleMusicTrackEndsTheCapture) {
+TEST_F(RulesTest, PlayingAMusicTrackEndsTheCapture) {
     open();
     startCapture();
     measure();
@@ -414,7 +414,7 @@ TEST_F(RulesTest, ShutDownStopsEveryStreamAndLeavesNoRenderBehind) {
     const QStringList renders{"signal-*", "reference-*", "voice-*"};
     startEverything();
     // And a render still under way in the background.
-    view->audio().signal(SignalSettings{.kind = SignalKind::white, .seconds = 3});
+    view->audio().playSignal(SignalSettings{.kind = SignalKind::white, .seconds = 3});
     ASSERT_TRUE(view->audio().busy());
     EXPECT_GT(audio->runningEngines(), 0);
 

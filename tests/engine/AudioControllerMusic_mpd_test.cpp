@@ -15,9 +15,9 @@
 namespace {
 
 // songs/first-light.wav: 30 s, "First Light" by "Quorvel Test".
-ReferenceTrack firstLight() {
-    return ReferenceTrack{.title = "First Light \u2014 Quorvel Test", .musicID = "songs/first-light.wav",
-                          .libraryMusic = true};
+MusicTrackRequest firstLight() {
+    return MusicTrackRequest{.id = Uuid::generate(), .musicID = "songs/first-light.wav", .libraryMusic = true,
+                             .displayTitle = "First Light"};
 }
 
 bool waitFor(const std::function<bool()>& condition) { return QTest::qWaitFor(condition, 30000); }

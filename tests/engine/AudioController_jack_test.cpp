@@ -46,7 +46,7 @@ TEST(AudioControllerJack, LevelStepsMeasureBackExactlyWithNoBurstAtTheStart) {
             LoopbackRecorder recorder(*system, box, static_cast<std::int64_t>(2.5 * rate));
             if (!recorder.bound() || !recorder.start()) break;
             controller.setLevel(level);
-            controller.signal(SignalSettings{.kind = SignalKind::sine, .frequency = 1000, .seconds = 2});
+            controller.playSignal(SignalSettings{.kind = SignalKind::sine, .frequency = 1000, .seconds = 2});
             if (!QTest::qWaitFor([&] { return !controller.busy(); }, 30000) || !controller.playing()) break;
             const bool full = QTest::qWaitFor([&] { return recorder.full(); }, 30000);
             controller.stop();

@@ -65,17 +65,17 @@ protected:
         recorder.reset();
     }
 
-    ReferenceTrack track(const QString& title, double seconds) {
+    LocalTrackRequest track(const QString& title, double seconds) {
         writeConstant(root, title + ".wav", seconds);
-        return ReferenceTrack{.title = title, .filename = title + ".wav"};
+        return LocalTrackRequest{.title = title, .filename = title + ".wav"};
     }
     // Starts a local track and waits for its render.
-    void play(const ReferenceTrack& t) {
-        controller->local(t, root);
+    void play(const LocalTrackRequest& t) {
+        controller->playTrack(t, root);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->busy(); }, 30000));
     }
     void signal(SignalSettings settings, bool sync = false) {
-        controller->signal(settings, sync);
+        controller->playSignal(settings, sync);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !controller->busy(); }, 30000));
     }
     // Moves the device on by whole periods, with one tick after each.
@@ -106,7 +106,7 @@ protected:
 
 TEST_F(AudioControllerTest, TrackPlaysFromCueInAndLoopsOrStopsAtCueOut) {
     for (bool loop : {false, true}) {
-        ReferenceTrack t = track("Cued", 24);
+        LocalTrackRequest t = track("Cued", 24);
         t.cueIn = 5;
         t.cueOut = 20;
         t.loop = loop;
@@ -144,7 +144,7 @@ TEST_F(AudioControllerTest, TrackPlaysFromCueInAndLoopsOrStopsAtCueOut) {
 
 TEST_F(AudioControllerTest, CueOutAtOrBelowCueInOrPastTheFileMeansTheFileEnd) {
     for (double cueOut : {0.0, 1.0, 2.0, 99.0}) {
-        ReferenceTrack t = track("Short", 3);
+        LocalTrackRequest t = track("Short", 3);
         t.cueIn = 2;
         t.cueOut = cueOut;
         play(t);
@@ -156,13 +156,13 @@ TEST_F(AudioControllerTest, CueOutAtOrBelowCueInOrPastTheFileMeansTheFileEnd) {
         EXPECT_GT(last, 2.95) << cueOut;
     }
     // A cue-in beyond the file starts just before its end and ends at once; a negative one starts at 0.
-    ReferenceTrack late = track("Late", 3);
+    LocalTrackRequest late = track("Late", 3);
     late.cueIn = 50;
     play(late);
     EXPECT_EQ(controller->status(), "Late");
     step();
     EXPECT_EQ(controller->status(), "Stopped");
-    ReferenceTrack early = track("Early", 3);
+    LocalTrackRequest early = track("Early", 3);
     early.cueIn = -4;
     play(early);
     EXPECT_EQ(controller->status(), "Early");
@@ -171,7 +171,7 @@ TEST_F(AudioControllerTest, CueOutAtOrBelowCueInOrPastTheFileMeansTheFileEnd) {
 }
 
 TEST_F(AudioControllerTest, PausedTrackHoldsEvenPastItsEndUntilResumed) {
-    ReferenceTrack t = track("Paused", 6);
+    LocalTrackRequest t = track("Paused", 6);
     t.cueIn = 1;
     t.cueOut = 3;
     t.loop = true;
@@ -219,7 +219,7 @@ TEST_F(AudioControllerTest, VolumeIsLevelPlusTrimCappedAtFullFromTheFirstSample)
     // A level set while nothing plays changes nothing until the next start, which starts at it: the
     // very first sample already has the track's volume (left channel of the file is 0.5).
     controller->setLevel(-30);
-    ReferenceTrack t = track("Trim", 4);
+    LocalTrackRequest t = track("Trim", 4);
     t.trimDB = -6;
     play(t);
     run(0.1);
@@ -245,8 +245,8 @@ TEST_F(AudioControllerTest, VolumeIsLevelPlusTrimCappedAtFullFromTheFirstSample)
 }
 
 TEST_F(AudioControllerTest, StopDuringTheRenderDeletesItAndPublishesNothing) {
-    const ReferenceTrack t = track("Abandoned", 3);
-    controller->local(t, root);
+    const LocalTrackRequest t = track("Abandoned", 3);
+    controller->playTrack(t, root);
     EXPECT_TRUE(controller->busy());
     controller->stop();
     QSignalSpy status(controller.get(), &AudioController::statusChanged);
@@ -267,9 +267,9 @@ TEST_F(AudioControllerTest, StopDuringTheRenderDeletesItAndPublishesNothing) {
 }
 
 TEST_F(AudioControllerTest, TrackAThenTrackBLeavesOnlyB) {
-    const ReferenceTrack a = track("A", 3);
-    const ReferenceTrack b = track("B", 3);
-    controller->local(a, root);
+    const LocalTrackRequest a = track("A", 3);
+    const LocalTrackRequest b = track("B", 3);
+    controller->playTrack(a, root);
     play(b);
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
@@ -381,11 +381,11 @@ TEST_F(AudioControllerTest, RenderedAndSpokenFilesAreDeletedAtStop) {
 }
 
 TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
-    play(ReferenceTrack{.title = "No file"});
+    play(LocalTrackRequest{.title = "No file"});
     EXPECT_EQ(controller->status(), "Stopped");
     EXPECT_FALSE(controller->busy());
 
-    play(ReferenceTrack{.title = "Missing", .filename = "missing.wav"});
+    play(LocalTrackRequest{.title = "Missing", .filename = "missing.wav"});
     EXPECT_NE(controller->status(), "Stopped");
     EXPECT_FALSE(controller->hasPlayback());
 
@@ -422,10 +422,10 @@ TEST(AudioControllerWithoutServer, EveryStartFailsClearly) {
     writeConstant(root, "t.wav", 1);
     const QString voice = writeConstant(QString::fromStdString(TempFiles::directory()), "voice-x.caf", 1);
 
-    controller.local(ReferenceTrack{.title = "T", .filename = "t.wav"}, root);
+    controller.playTrack(LocalTrackRequest{.title = "T", .filename = "t.wav"}, root);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
     EXPECT_EQ(controller.status(), "No audio output is available");
-    controller.signal(SignalSettings{});
+    controller.playSignal(SignalSettings{});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
     EXPECT_EQ(controller.status(), "No audio output is available");
     controller.playVoice(voice);
@@ -472,7 +472,7 @@ TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone
     controller.setLevel(0);
     const SignalSettings tone{.kind = SignalKind::sine};
     auto start = [&] {
-        controller.signal(tone);
+        controller.playSignal(tone);
         ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
         ASSERT_TRUE(controller.playing()) << controller.status().toStdString();
     };

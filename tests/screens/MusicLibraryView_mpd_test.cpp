@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "AudioController.h"
 #include "QVBadge.h"
 #include "QVCard.h"
@@ -18,7 +18,7 @@
 using namespace ScreenTestFiles;
 
 TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
-    AppleMusicBrowser music;
+    MusicBrowser music;
     const QString dir = freshDir("library");
     LibraryStore library(dir);
     MusicLibraryView sheet(music, library);
@@ -59,7 +59,7 @@ TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
     AudioController audio;
     bool importing = false;
     ReferencePlayerView player(library, audio, music, QVBinding<bool>::of(importing),
-                               [&](const ReferenceTrack& t) { audio.playMusic(t); });
+                               [&](const ReferenceTrack& t) { audio.playMusic(t.musicRequest()); });
     player.show();
     ASSERT_EQ(player.shownTracks().size(), 3u);
     const QRect first = player.rows()->rowRect(0);

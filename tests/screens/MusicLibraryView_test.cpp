@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "FakeMusicService.h"
 #include "LibraryStore.h"
 #include "MusicLibraryView.h"
@@ -27,7 +27,7 @@ using Songs = Result<std::vector<Song>>;
 
 struct MusicSheetTest : ::testing::Test {
     FakeMusicService service;
-    AppleMusicBrowser music{service};
+    MusicBrowser music{service};
     QString dir = freshDir("library");
     LibraryStore library{dir};
 

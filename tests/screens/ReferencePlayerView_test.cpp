@@ -14,7 +14,7 @@
 #include <QSlider>
 #include <QToolButton>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "AudioController.h"
 #include "AudioHardware.h"
 #include "VirtualAudioSystem.h"
@@ -49,7 +49,7 @@ struct PlayerTest : ::testing::Test {
         std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{VirtualDevice{.name = "out"}}, period);
     std::unique_ptr<AudioController> controller;
     FakeMusicService service;
-    AppleMusicBrowser music{service};
+    MusicBrowser music{service};
     bool importing = false;
     std::vector<ReferenceTrack> played;
     std::unique_ptr<ReferencePlayerView> view;
@@ -69,7 +69,7 @@ struct PlayerTest : ::testing::Test {
         view = std::make_unique<ReferencePlayerView>(*library, *controller, music, QVBinding<bool>::of(importing),
                                                      [this](const ReferenceTrack& t) {
                                                          played.push_back(t);
-                                                         controller->local(t, library->root());
+                                                         controller->playTrack(t.localRequest(), library->root());
                                                      });
         view->resize(800, 900);
         view->show();
@@ -276,7 +276,7 @@ TEST_F(PlayerTest, Screenshot) {
     library->setPlaylists(list);
     library->setSelected(2);
     view = std::make_unique<ReferencePlayerView>(*library, *controller, music, QVBinding<bool>::of(importing),
-                                                 [this](const ReferenceTrack& t) { controller->local(t, library->root()); });
+                                                 [this](const ReferenceTrack& t) { controller->playTrack(t.localRequest(), library->root()); });
     view->resize(800, 1000);
     view->show();
     pressPlay(0);

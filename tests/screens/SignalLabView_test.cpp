@@ -144,7 +144,7 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     // A reference track on the player is not the generator; Play replaces it with the signal.
     const QFileInfo file(
         QString::fromStdString(*SignalRenderer::make({.kind = SignalKind::sine, .seconds = 1})));
-    m.audio->local(ReferenceTrack{.title = "Track", .filename = file.fileName()}, file.absolutePath());
+    m.audio->playTrack(LocalTrackRequest{.title = "Track", .filename = file.fileName()}, file.absolutePath());
     ASSERT_TRUE(m.settle());
     ASSERT_TRUE(m.audio->playing());
     EXPECT_EQ(badge(), "Ready");
@@ -162,7 +162,7 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     EXPECT_EQ(badge(), "Ready");
 
     // Stereo playback of a channel check counts as the generator; a switch of path stops it.
-    m.audio->signal(SignalSettings{});
+    m.audio->playSignal(SignalSettings{});
     ASSERT_TRUE(m.settle());
     EXPECT_EQ(badge(), "Playing");
     segment("output", "Interface")->click();
@@ -170,7 +170,7 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     EXPECT_FALSE(m.audio->playing());
 
     // Interface: stereo playback started elsewhere does not count.
-    m.audio->signal(SignalSettings{});
+    m.audio->playSignal(SignalSettings{});
     ASSERT_TRUE(m.settle());
     EXPECT_EQ(badge(), "Ready");
     EXPECT_FALSE(shown("routedStatus")) << "the idle status is hidden";

@@ -17,13 +17,13 @@
 
 class LibraryStore;
 
-class AppleMusicBrowser : public QObject {
+class MusicBrowser : public QObject {
     Q_OBJECT
 public:
     // On the shared music service.
-    explicit AppleMusicBrowser(QObject* parent = nullptr);
+    explicit MusicBrowser(QObject* parent = nullptr);
     // On `service`, which must outlive the browser.
-    explicit AppleMusicBrowser(MusicService& service, QObject* parent = nullptr);
+    explicit MusicBrowser(MusicService& service, QObject* parent = nullptr);
 
     // Songs of the last search that was published, in the service's order (at most 25).
     const std::vector<Song>& songs() const { return songs_; }

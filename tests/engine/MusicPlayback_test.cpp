@@ -21,21 +21,22 @@ using Songs = Result<std::vector<Song>>;
 using Subscription = Result<MusicSubscription>;
 using State = Result<PlayerState>;
 
-ReferenceTrack libraryTrack(const Song& song, bool withPayload = false) {
-    ReferenceTrack track{.title = QString::fromStdString(song.title + " \u2014 " + song.artistName),
-                         .musicID = QString::fromStdString(song.id),
-                         .libraryMusic = true};
+MusicTrackRequest libraryTrack(const Song& song, bool withPayload = false) {
+    MusicTrackRequest track{.id = Uuid::generate(),
+                            .musicID = QString::fromStdString(song.id),
+                            .libraryMusic = true,
+                            .displayTitle = QString::fromStdString(song.title)};
     if (withPayload) track.musicPayload = QByteArray::fromStdString(*SongCoding::encode(song));
     return track;
 }
 
-ReferenceTrack catalogueTrack(const Song& song) {
-    ReferenceTrack track = libraryTrack(song);
+MusicTrackRequest catalogueTrack(const Song& song) {
+    MusicTrackRequest track = libraryTrack(song);
     track.libraryMusic = false;
     return track;
 }
 
-struct AppleMusicPlaybackTest : ::testing::Test {
+struct MusicPlaybackTest : ::testing::Test {
     void SetUp() override {
         // A virtual output, for the local sources that replace a song.
         AudioHardware::install(std::make_shared<VirtualAudioSystem>(
@@ -83,8 +84,8 @@ struct AppleMusicPlaybackTest : ::testing::Test {
 
 }  // namespace
 
-TEST_F(AppleMusicPlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
-    const ReferenceTrack track = libraryTrack(song, true);
+TEST_F(MusicPlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
+    const MusicTrackRequest track = libraryTrack(song, true);
     controller.playMusic(track);
     EXPECT_EQ(controller.status(), "Loading First\u2026");
     EXPECT_TRUE(controller.busy());
@@ -110,8 +111,8 @@ TEST_F(AppleMusicPlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
     EXPECT_DOUBLE_EQ(controller.currentTime(), 0.25);
 }
 
-TEST_F(AppleMusicPlaybackTest, RefusalsEndWithTheirFixedTexts) {
-    const ReferenceTrack track = libraryTrack(song);
+TEST_F(MusicPlaybackTest, RefusalsEndWithTheirFixedTexts) {
+    const MusicTrackRequest track = libraryTrack(song);
     controller.playMusic(track);
     service.release("authorization", MusicAuthorizationStatus::denied);
     EXPECT_EQ(controller.status(), "Apple Music access was not granted");
@@ -134,14 +135,14 @@ TEST_F(AppleMusicPlaybackTest, RefusalsEndWithTheirFixedTexts) {
     EXPECT_FALSE(controller.errorDetail());
 
     // A track with no music id stops at its loading text.
-    controller.playMusic(ReferenceTrack{.title = "Nothing"});
+    controller.playMusic(MusicTrackRequest{.displayTitle = "Nothing"});
     service.release("authorization", MusicAuthorizationStatus::authorized);
     EXPECT_EQ(controller.status(), "Loading Nothing\u2026");
     EXPECT_FALSE(controller.busy());
     EXPECT_EQ(service.pendingCount("subscription"), 0);
 }
 
-TEST_F(AppleMusicPlaybackTest, LookupFailuresAndMissingSongs) {
+TEST_F(MusicPlaybackTest, LookupFailuresAndMissingSongs) {
     controller.playMusic(libraryTrack(song));
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("subscription", Subscription(serviceError("Timeout", 3)));
@@ -150,7 +151,7 @@ TEST_F(AppleMusicPlaybackTest, LookupFailuresAndMissingSongs) {
     EXPECT_FALSE(controller.hasPlayback());
 
     // A corrupt payload is looked up; nothing found is no error.
-    ReferenceTrack corrupt = catalogueTrack(song);
+    MusicTrackRequest corrupt = catalogueTrack(song);
     corrupt.musicPayload = QByteArray("{\"id\":");
     controller.playMusic(corrupt);
     grant();
@@ -163,7 +164,7 @@ TEST_F(AppleMusicPlaybackTest, LookupFailuresAndMissingSongs) {
     EXPECT_EQ(controller.selectedTrackID(), corrupt.id);
 }
 
-TEST_F(AppleMusicPlaybackTest, CatalogueSongThatWillNotPrepareIsReportedAtOnce) {
+TEST_F(MusicPlaybackTest, CatalogueSongThatWillNotPrepareIsReportedAtOnce) {
     controller.playMusic(catalogueTrack(song));
     grant();
     service.release("catalogSong", Found(std::optional<Song>(song)));
@@ -185,7 +186,7 @@ TEST_F(AppleMusicPlaybackTest, CatalogueSongThatWillNotPrepareIsReportedAtOnce) 
     EXPECT_EQ(count("stop"), 1);
 }
 
-TEST_F(AppleMusicPlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
+TEST_F(MusicPlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
     Song equivalent = makeSong("c-songs/first.wav", "First", "Band", std::nullopt, 999);
     controller.playMusic(libraryTrack(song));
     grant();
@@ -213,7 +214,7 @@ TEST_F(AppleMusicPlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
     EXPECT_FALSE(controller.busy());
 }
 
-TEST_F(AppleMusicPlaybackTest, StaleRequestsPublishNothing) {
+TEST_F(MusicPlaybackTest, StaleRequestsPublishNothing) {
     // Stopped while waiting for the authorisation, the lookup or the preparation.
     for (const char* stage : {"authorization", "lookup", "prepare"}) {
         controller.playMusic(libraryTrack(song));
@@ -244,7 +245,7 @@ TEST_F(AppleMusicPlaybackTest, StaleRequestsPublishNothing) {
     EXPECT_FALSE(controller.errorDetail());
 }
 
-TEST_F(AppleMusicPlaybackTest, StaleRequestStopsTheSongItStartedUnlessANewerRequestQueuedOne) {
+TEST_F(MusicPlaybackTest, StaleRequestStopsTheSongItStartedUnlessANewerRequestQueuedOne) {
     // Replaced by a local source while starting: the song it started is stopped, not left sounding
     // untracked beside the new source.
     controller.playMusic(catalogueTrack(song));
@@ -276,7 +277,7 @@ TEST_F(AppleMusicPlaybackTest, StaleRequestStopsTheSongItStartedUnlessANewerRequ
     EXPECT_TRUE(controller.playing());
 }
 
-TEST_F(AppleMusicPlaybackTest, StaleFallbackLeavesTheNewerQueueAlone) {
+TEST_F(MusicPlaybackTest, StaleFallbackLeavesTheNewerQueueAlone) {
     Song second = makeSong("songs/second.wav", "Second", "Band");
     controller.playMusic(libraryTrack(song));
     grant();
@@ -296,7 +297,7 @@ TEST_F(AppleMusicPlaybackTest, StaleFallbackLeavesTheNewerQueueAlone) {
     EXPECT_EQ(controller.status(), "Second");
 }
 
-TEST_F(AppleMusicPlaybackTest, PollMirrorsThePlayer) {
+TEST_F(MusicPlaybackTest, PollMirrorsThePlayer) {
     playing();
     controller.pollMusic();
     controller.pollMusic();
@@ -338,7 +339,7 @@ TEST_F(AppleMusicPlaybackTest, PollMirrorsThePlayer) {
 
 // A read asked for before the transport paused, resumed or moved the song describes the player as it was:
 // it must not flip the play/pause button or the position back for one poll.
-TEST_F(AppleMusicPlaybackTest, ReadsAskedForBeforeTheTransportActedAreDropped) {
+TEST_F(MusicPlaybackTest, ReadsAskedForBeforeTheTransportActedAreDropped) {
     playing();
     QSignalSpy playingChanges(&controller, &AudioController::playingChanged);
 
@@ -372,7 +373,7 @@ TEST_F(AppleMusicPlaybackTest, ReadsAskedForBeforeTheTransportActedAreDropped) {
     EXPECT_DOUBLE_EQ(controller.currentTime(), 100.25);
 }
 
-TEST_F(AppleMusicPlaybackTest, TransportActsOnTheSongOnly) {
+TEST_F(MusicPlaybackTest, TransportActsOnTheSongOnly) {
     // Nothing of ours on the music server: a seek stays local, pause and resume do nothing.
     controller.seek(12);
     controller.togglePlayback();

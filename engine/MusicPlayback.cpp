@@ -1,24 +1,24 @@
-#include "AppleMusicPlayback.h"
+#include "MusicPlayback.h"
 
 #include <cmath>
 
-#include "AppleMusicSongs.h"
+#include "MusicSongs.h"
 
-AppleMusicPlayback::AppleMusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context)
+MusicPlayback::MusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context)
     : host_(host), service_(service), context_(context) {}
 
-void AppleMusicPlayback::end(const Uuid& token) {
+void MusicPlayback::end(const Uuid& token) {
     if (current(token)) host_.setBusy(false);
 }
 
-void AppleMusicPlayback::failed(const Uuid& token, const Error& error) {
+void MusicPlayback::failed(const Uuid& token, const Error& error) {
     if (!current(token)) return;
     host_.setPlaying(false);
     host_.setStatus(QStringLiteral("Couldn't play this track"));
-    host_.setErrorDetail(AppleMusicSongs::errorDetail(error));
+    host_.setErrorDetail(MusicSongs::errorDetail(error));
 }
 
-void AppleMusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
+void MusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
     Request request = std::make_shared<const MusicTrackRequest>(track);
     service_.requestAuthorization(context_, [this, request, token](MusicAuthorizationStatus status) {
         if (status != MusicAuthorizationStatus::authorized) {
@@ -37,14 +37,14 @@ void AppleMusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
                 host_.setStatus(QStringLiteral("Apple Music playback access required"));
                 return end(token);
             }
-            AppleMusicSongs::obtainSong(
+            MusicSongs::obtainSong(
                 service_, context_, *request->musicID, request->libraryMusic, request->musicPayload,
                 [this, request, token](Result<std::optional<Song>> found) { obtained(request, token, found); });
         });
     });
 }
 
-void AppleMusicPlayback::obtained(Request track, Uuid token, Result<std::optional<Song>> found) {
+void MusicPlayback::obtained(Request track, Uuid token, Result<std::optional<Song>> found) {
     if (!found) {
         failed(token, found.error());
         return end(token);
@@ -64,7 +64,7 @@ void AppleMusicPlayback::obtained(Request track, Uuid token, Result<std::optiona
     });
 }
 
-void AppleMusicPlayback::prepared(Request track, Uuid token, Song first, Status status) {
+void MusicPlayback::prepared(Request track, Uuid token, Song first, Status status) {
     if (status) return start(token, std::move(first), track->displayTitle);
     // A library song that will not prepare may still play as its catalogue equivalent; a catalogue song
     // is never retried.
@@ -73,8 +73,8 @@ void AppleMusicPlayback::prepared(Request track, Uuid token, Song first, Status 
     end(token);
 }
 
-void AppleMusicPlayback::fallBack(Request track, Uuid token, Song first, Error firstError) {
-    AppleMusicSongs::catalogEquivalent(
+void MusicPlayback::fallBack(Request track, Uuid token, Song first, Error firstError) {
+    MusicSongs::catalogEquivalent(
         service_, context_, first,
         [this, track, token, first, firstError](Result<std::optional<Song>> equivalent) {
             if (!equivalent) {
@@ -100,7 +100,7 @@ void AppleMusicPlayback::fallBack(Request track, Uuid token, Song first, Error f
         });
 }
 
-void AppleMusicPlayback::start(Uuid token, Song first, QString title) {
+void MusicPlayback::start(Uuid token, Song first, QString title) {
     // Stale now: the song stays prepared but is never started.
     if (!current(token)) return end(token);
     service_.play(context_, [this, token, first, title](Status status) {
@@ -124,7 +124,7 @@ void AppleMusicPlayback::start(Uuid token, Song first, QString title) {
     });
 }
 
-void AppleMusicPlayback::poll() {
+void MusicPlayback::poll() {
     if (!host_.musicActive()) return;
     const Uuid token = host_.generation();
     const std::uint64_t changes = transportChanges_;
@@ -140,13 +140,13 @@ void AppleMusicPlayback::poll() {
     });
 }
 
-void AppleMusicPlayback::pause() {
+void MusicPlayback::pause() {
     ++transportChanges_;
     service_.pause();
     host_.setPlaying(false);
 }
 
-void AppleMusicPlayback::resume() {
+void MusicPlayback::resume() {
     ++transportChanges_;
     const Uuid token = host_.generation();
     service_.play(context_, [this, token](Status resumed) {
@@ -161,7 +161,7 @@ void AppleMusicPlayback::resume() {
     });
 }
 
-void AppleMusicPlayback::seek(double seconds) {
+void MusicPlayback::seek(double seconds) {
     ++transportChanges_;
     service_.setPlaybackTime(seconds);
 }

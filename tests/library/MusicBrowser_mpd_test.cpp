@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "LibraryStore.h"
 #include "MpdMusicClient.h"
 #include "PrivateMpd.h"
@@ -20,7 +20,7 @@ namespace {
 
 bool wait(const bool& flag) { return QTest::qWaitFor([&] { return flag; }, 30000); }
 
-std::ptrdiff_t position(const AppleMusicBrowser& browser, const std::string& name) {
+std::ptrdiff_t position(const MusicBrowser& browser, const std::string& name) {
     const auto& list = browser.playlists();
     for (std::size_t i = 0; i < list.size(); ++i)
         if (list[i].name == name) return static_cast<std::ptrdiff_t>(i);
@@ -33,9 +33,9 @@ std::shared_ptr<MpdMusicClient> clientOn(unsigned port, unsigned timeoutMS = 200
 
 }  // namespace
 
-TEST(AppleMusicBrowserServer, ConnectsListsAllPlaylistsSortedAndSearches) {
+TEST(MusicBrowserServer, ConnectsListsAllPlaylistsSortedAndSearches) {
     // The browser's own default: the shared service on the server of MPD_HOST / MPD_PORT.
-    AppleMusicBrowser browser;
+    MusicBrowser browser;
     bool done = false;
     browser.connect([&] { done = true; });
     EXPECT_TRUE(browser.isLoading());
@@ -53,8 +53,8 @@ TEST(AppleMusicBrowserServer, ConnectsListsAllPlaylistsSortedAndSearches) {
     EXPECT_EQ(browser.songs().front().artistName, "Crowd");
 }
 
-TEST(AppleMusicBrowserServer, ImportsAStoredPlaylist) {
-    AppleMusicBrowser browser;
+TEST(MusicBrowserServer, ImportsAStoredPlaylist) {
+    MusicBrowser browser;
     LibraryStore store(QString::fromStdString(TestHome::freshDir("store")));
     std::optional<bool> imported;
     browser.importPlaylist(Playlist{"Show", "Show"}, store, [&](bool ok) { imported = ok; });
@@ -83,10 +83,10 @@ TEST(AppleMusicBrowserServer, ImportsAStoredPlaylist) {
               "try again.");
 }
 
-TEST(AppleMusicBrowserServer, ServerStoppedMidSessionGivesTheFailureTexts) {
+TEST(MusicBrowserServer, ServerStoppedMidSessionGivesTheFailureTexts) {
     PrivateMpd server;
     ThreadedMusicService service(clientOn(server.port()));
-    AppleMusicBrowser browser(service);
+    MusicBrowser browser(service);
     bool done = false;
     browser.connect([&] { done = true; });
     ASSERT_TRUE(wait(done));
@@ -107,7 +107,7 @@ TEST(AppleMusicBrowserServer, ServerStoppedMidSessionGivesTheFailureTexts) {
     EXPECT_EQ(browser.message(), "Music access required");
 }
 
-TEST(AppleMusicBrowserServer, HungServerNeverHoldsTheMainThread) {
+TEST(MusicBrowserServer, HungServerNeverHoldsTheMainThread) {
     // Listens, but never greets: every call waits for the client's timeout.
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
@@ -119,7 +119,7 @@ TEST(AppleMusicBrowserServer, HungServerNeverHoldsTheMainThread) {
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
 
     ThreadedMusicService service(clientOn(ntohs(address.sin_port), 1500));
-    AppleMusicBrowser browser(service);
+    MusicBrowser browser(service);
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });

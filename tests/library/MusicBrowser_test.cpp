@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QSignalSpy>
 
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 #include "FakeMusicService.h"
 #include "LibraryStore.h"
 #include "TestHome.h"
@@ -21,7 +21,7 @@ PlaylistBatch batchOf(std::vector<std::string> names, std::optional<std::size_t>
     return batch;
 }
 
-std::vector<std::string> names(const AppleMusicBrowser& browser) {
+std::vector<std::string> names(const MusicBrowser& browser) {
     std::vector<std::string> out;
     for (const auto& p : browser.playlists()) out.push_back(p.name);
     return out;
@@ -29,7 +29,7 @@ std::vector<std::string> names(const AppleMusicBrowser& browser) {
 
 struct BrowserTest : ::testing::Test {
     FakeMusicService service;
-    AppleMusicBrowser browser{service};
+    MusicBrowser browser{service};
     int connectsEnded = 0;
 
     void startConnect() {
@@ -46,7 +46,7 @@ struct BrowserTest : ::testing::Test {
 }  // namespace
 
 TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
-    QSignalSpy loading(&browser, &AppleMusicBrowser::isLoadingChanged);
+    QSignalSpy loading(&browser, &MusicBrowser::isLoadingChanged);
     startConnect();
     EXPECT_TRUE(browser.isLoading());
     EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
@@ -85,7 +85,7 @@ TEST_F(BrowserTest, RefusedAccessKeepsTheEarlierList) {
 
 TEST_F(BrowserTest, FailureInTheSecondBatchKeepsTheEarlierList) {
     connectWith({"Kept"});
-    QSignalSpy playlists(&browser, &AppleMusicBrowser::playlistsChanged);
+    QSignalSpy playlists(&browser, &MusicBrowser::playlistsChanged);
     startConnect();
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("playlists", Batch(batchOf({"New 1"}, 1)));
@@ -192,7 +192,7 @@ struct ImportTest : BrowserTest {
 }  // namespace
 
 TEST_F(ImportTest, ImportsEverySongOfEveryBatchAsLibraryTracks) {
-    QSignalSpy importing(&browser, &AppleMusicBrowser::importingPlaylistIDChanged);
+    QSignalSpy importing(&browser, &MusicBrowser::importingPlaylistIDChanged);
     startImport();
     EXPECT_EQ(browser.importingPlaylistID(), std::optional<MusicItemID>("id-Road"));
     EXPECT_EQ(browser.message(), "Importing Road…");

@@ -1,6 +1,6 @@
-#include "AppleMusicSongs.h"
+#include "MusicSongs.h"
 
-namespace AppleMusicSongs {
+namespace MusicSongs {
 
 namespace {
 
@@ -63,4 +63,4 @@ QString errorDetail(const Error& error) {
            QString::number(error.code) + QStringLiteral("\n") + text(error.debugDescription);
 }
 
-}  // namespace AppleMusicSongs
+}  // namespace MusicSongs

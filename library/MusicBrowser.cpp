@@ -1,4 +1,4 @@
-#include "AppleMusicBrowser.h"
+#include "MusicBrowser.h"
 
 #include <QPointer>
 #include <algorithm>
@@ -68,14 +68,14 @@ void finish(const std::function<void()>& done) {
 
 }  // namespace
 
-AppleMusicBrowser::AppleMusicBrowser(QObject* parent) : AppleMusicBrowser(MusicService::shared(), parent) {}
+MusicBrowser::MusicBrowser(QObject* parent) : MusicBrowser(MusicService::shared(), parent) {}
 
-AppleMusicBrowser::AppleMusicBrowser(MusicService& service, QObject* parent)
+MusicBrowser::MusicBrowser(MusicService& service, QObject* parent)
     : QObject(parent),
       service_(service),
       message_(QStringLiteral("Connect to browse your library or search Apple Music.")) {}
 
-void AppleMusicBrowser::connect(Done done) {
+void MusicBrowser::connect(Done done) {
     if (isLoading_ || importingPlaylistID_) return finish(done);
     setIsLoading(true);
     setMessage(QStringLiteral("Loading your Apple Music playlists…"));
@@ -93,7 +93,7 @@ void AppleMusicBrowser::connect(Done done) {
     });
 }
 
-void AppleMusicBrowser::loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> working, PlaylistBatch batch,
+void MusicBrowser::loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> working, PlaylistBatch batch,
                                          Done done) {
     if (!batch.hasNextBatch()) return publishPlaylists(std::move(*working), done);
     service_.nextPlaylistBatch(
@@ -106,7 +106,7 @@ void AppleMusicBrowser::loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> 
         });
 }
 
-void AppleMusicBrowser::publishPlaylists(std::vector<Playlist> playlists, Done done) {
+void MusicBrowser::publishPlaylists(std::vector<Playlist> playlists, Done done) {
     sortByName(playlists);
     const std::size_t count = playlists.size();
     setPlaylists(std::move(playlists));
@@ -121,20 +121,20 @@ void AppleMusicBrowser::publishPlaylists(std::vector<Playlist> playlists, Done d
     finish(done);
 }
 
-void AppleMusicBrowser::loadFailed(const Error& error, Done done) {
+void MusicBrowser::loadFailed(const Error& error, Done done) {
     // The batches gathered so far are dropped; the last good list stays.
     setMessage(QStringLiteral("Could not load playlists: ") + text(error.description));
     setIsLoading(false);
     finish(done);
 }
 
-bool AppleMusicBrowser::claimSearch(unsigned serial) {
+bool MusicBrowser::claimSearch(unsigned serial) {
     if (serial <= newestSearchPublished_) return false;
     newestSearchPublished_ = serial;
     return true;
 }
 
-void AppleMusicBrowser::search(const QString& term, Done done) {
+void MusicBrowser::search(const QString& term, Done done) {
     const unsigned serial = ++searchesStarted_;
     const std::string query = term.toStdString();
     service_.requestAuthorization(this, [this, serial, query, done](MusicAuthorizationStatus status) {
@@ -154,7 +154,7 @@ void AppleMusicBrowser::search(const QString& term, Done done) {
     });
 }
 
-void AppleMusicBrowser::importPlaylist(const Playlist& playlist, LibraryStore& store, std::function<void(bool)> done) {
+void MusicBrowser::importPlaylist(const Playlist& playlist, LibraryStore& store, std::function<void(bool)> done) {
     auto report = [done](bool imported) {
         if (done) done(imported);
     };
@@ -180,7 +180,7 @@ void AppleMusicBrowser::importPlaylist(const Playlist& playlist, LibraryStore& s
     });
 }
 
-void AppleMusicBrowser::tracks(const Playlist& playlist, TracksDone done) {
+void MusicBrowser::tracks(const Playlist& playlist, TracksDone done) {
     service_.playlistTracks(this, playlist, [this, done](Result<std::optional<TrackBatch>> first) {
         if (!first) return done(first.error());
         if (!first->has_value())
@@ -190,7 +190,7 @@ void AppleMusicBrowser::tracks(const Playlist& playlist, TracksDone done) {
     });
 }
 
-void AppleMusicBrowser::walkTracks(std::shared_ptr<QList<ReferenceTrack>> gathered, TrackBatch batch,
+void MusicBrowser::walkTracks(std::shared_ptr<QList<ReferenceTrack>> gathered, TrackBatch batch,
                                    TracksDone done) {
     for (const auto& entry : batch.items)
         if (entry.song) gathered->append(trackFor(*entry.song));
@@ -202,7 +202,7 @@ void AppleMusicBrowser::walkTracks(std::shared_ptr<QList<ReferenceTrack>> gather
     });
 }
 
-ReferenceTrack AppleMusicBrowser::trackFor(const Song& song) {
+ReferenceTrack MusicBrowser::trackFor(const Song& song) {
     ReferenceTrack track;
     track.title = text(song.title) + ReferenceTrack::titleSeparator + text(song.artistName);
     track.musicID = text(song.id);
@@ -211,37 +211,37 @@ ReferenceTrack AppleMusicBrowser::trackFor(const Song& song) {
     return track;
 }
 
-void AppleMusicBrowser::setMessage(const QString& message) {
+void MusicBrowser::setMessage(const QString& message) {
     if (message_ == message) return;
     message_ = message;
     emit messageChanged();
 }
 
-void AppleMusicBrowser::setSongs(std::vector<Song> songs) {
+void MusicBrowser::setSongs(std::vector<Song> songs) {
     if (songs_ == songs) return;
     songs_ = std::move(songs);
     emit songsChanged();
 }
 
-void AppleMusicBrowser::setPlaylists(std::vector<Playlist> playlists) {
+void MusicBrowser::setPlaylists(std::vector<Playlist> playlists) {
     if (playlists_ == playlists) return;
     playlists_ = std::move(playlists);
     emit playlistsChanged();
 }
 
-void AppleMusicBrowser::setConnected(bool connected) {
+void MusicBrowser::setConnected(bool connected) {
     if (connected_ == connected) return;
     connected_ = connected;
     emit connectedChanged();
 }
 
-void AppleMusicBrowser::setIsLoading(bool loading) {
+void MusicBrowser::setIsLoading(bool loading) {
     if (isLoading_ == loading) return;
     isLoading_ = loading;
     emit isLoadingChanged();
 }
 
-void AppleMusicBrowser::setImportingPlaylistID(std::optional<MusicItemID> id) {
+void MusicBrowser::setImportingPlaylistID(std::optional<MusicItemID> id) {
     if (importingPlaylistID_ == id) return;
     importingPlaylistID_ = std::move(id);
     emit importingPlaylistIDChanged();

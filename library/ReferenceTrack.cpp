@@ -16,6 +16,14 @@ QString ReferenceTrack::artist() const {
     return at < 0 ? QString() : title.mid(at + titleSeparator.size());
 }
 
+LocalTrackRequest ReferenceTrack::localRequest() const {
+    return LocalTrackRequest{id, title, filename, trimDB, cueIn, cueOut, loop};
+}
+
+MusicTrackRequest ReferenceTrack::musicRequest() const {
+    return MusicTrackRequest{id, musicID, libraryMusic, musicPayload, displayTitle()};
+}
+
 Result<Json> ReferenceTrack::toJson() const {
     for (auto [key, value] : {std::pair{"trimDB", trimDB}, {"cueIn", cueIn}, {"cueOut", cueOut}}) {
         // The JSON library would quietly write null here, which no reader accepts.

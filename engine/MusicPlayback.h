@@ -2,7 +2,7 @@
 // The Apple Music half of the player controller: one request hands a track's song to the shared
 // application music player (access, subscription, the song, preparation with the catalogue fallback for
 // library songs, start), and the poll mirrors the player's position and playing state. The controller
-// owns one AppleMusicPlayback and gives it access to its state through MusicPlaybackHost. Main thread only.
+// owns one MusicPlayback and gives it access to its state through MusicPlaybackHost. Main thread only.
 //
 // Stale requests: a request is current while the host's generation still equals the token it was started
 // with. A stale request publishes nothing (apart from the two access refusals), never touches the shared
@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "MusicService.h"
+#include "TrackRequests.h"
 #include "Uuid.h"
 
 // What a music request reads and writes of the player controller.
@@ -32,23 +33,15 @@ public:
     // The application music player owns playback; stop() stops the shared player while this is set.
     virtual bool musicActive() const = 0;
     virtual void setMusicActive(bool active) = 0;
-    // Replaces the controller's timer with a repeating 0.25 s timer that calls AppleMusicPlayback::poll().
+    // Replaces the controller's timer with a repeating 0.25 s timer that calls MusicPlayback::poll().
     virtual void startMusicTimer() = 0;
 };
 
-// The parts of a reference track that a music request uses.
-struct MusicTrackRequest {
-    std::optional<QString> musicID;
-    bool libraryMusic = false;
-    std::optional<QByteArray> musicPayload;
-    QString displayTitle;
-};
-
-class AppleMusicPlayback {
+class MusicPlayback {
 public:
     // `context` is the controller: completions arriving after it has gone are dropped. `host`, `service`
     // and `context` must outlive this object.
-    AppleMusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context);
+    MusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context);
 
     // Runs a request from the authorisation on. The controller has already run its own stop(), taken
     // `token` from its generation, and set busy, the selected track, the music source mark and the

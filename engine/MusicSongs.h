@@ -11,7 +11,7 @@
 
 #include "MusicService.h"
 
-namespace AppleMusicSongs {
+namespace MusicSongs {
 
 using SongCompletion = MusicService::Completion<Result<std::optional<Song>>>;
 
@@ -35,4 +35,4 @@ std::optional<Song> sameRecording(const Song& song, const std::vector<Song>& can
 // line feed, and the debug description (nothing when there is none, so the text ends with the line feed).
 QString errorDetail(const Error& error);
 
-}  // namespace AppleMusicSongs
+}  // namespace MusicSongs

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "TrackRequests.h"
 #include "Result.h"
 #include "Uuid.h"
 
@@ -37,6 +38,12 @@ struct ReferenceTrack {
     QString displayTitle() const;
     // The artist part: everything after the first separator (later separators kept); empty without one.
     QString artist() const;
+
+    // What the player controller needs to play this track as a local file or as a music server song.
+    LocalTrackRequest localRequest() const;
+    MusicTrackRequest musicRequest() const;
+
+    bool operator==(const ReferenceTrack&) const = default;
 
     // The object with keys "id", "title", "filename", "musicID", "libraryMusic", "musicPayload",
     // "trimDB", "cueIn", "cueOut", "loop" in this order; the three optional keys are left out when
