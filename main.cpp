@@ -1,3 +1,3 @@
-#include "QuorvelApp.h"
+#include "app/QuorvelApp.h"
 
-int main(int argc, char** argv) { return QuorvelApp::run(argc, argv); }
+int main(int argc, char** argv) { return quorvel::QuorvelApp::run(argc, argv); }

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace quorvel {
+
 // A plain value: a title, a one-sentence summary, numbered steps and a paragraph of notes (limits,
 // cautions, what the program does not do). Identified by `id`. Any thread.
 struct GuideArticle {
@@ -16,3 +18,5 @@ struct GuideArticle {
     // steps). Built on each call, not stored.
     QString searchText() const;
 };
+
+}  // namespace quorvel

@@ -1,11 +1,13 @@
-#include "QuorvelApp.h"
+#include "app/QuorvelApp.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 
-#include "QVStyle.h"
-#include "QuorvelView.h"
+#include "kit/QVStyle.h"
+#include "app/QuorvelView.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -45,3 +47,5 @@ int run(int argc, char** argv) {
 }
 
 }  // namespace QuorvelApp
+
+}  // namespace quorvel

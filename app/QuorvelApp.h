@@ -1,6 +1,8 @@
 #pragma once
 // The process entry: the application object and its one window, always in the workspace's dark look and
 // never smaller than 840 × 680. No menus, no second window, and no command line: arguments are not read.
+
+namespace quorvel {
 namespace QuorvelApp {
 
 // Runs the application until its window closes; returns the exit status. Without a display (no DISPLAY
@@ -12,3 +14,5 @@ int run(int argc, char** argv);
 bool hasDisplay();
 
 }  // namespace QuorvelApp
+
+}  // namespace quorvel

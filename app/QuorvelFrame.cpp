@@ -10,10 +10,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "QVIcons.h"
-#include "QVStyle.h"
-#include "QuorvelView.h"
-#include "TransportBar.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+#include "app/QuorvelView.h"
+#include "app/TransportBar.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -221,3 +223,5 @@ void QuorvelView::showPage() {
     page_->setProperty("quorvelTool", QuorvelTools::rawValue(tool_));
     detail_->insertWidget(0, page_, 1);
 }
+
+}  // namespace quorvel

@@ -1,4 +1,6 @@
-#include "QuorvelGuide.h"
+#include "app/QuorvelGuide.h"
+
+namespace quorvel {
 
 // The articles describe this build as it is: Linux, audio through RtAudio (JACK, PipeWire, PulseAudio or
 // ALSA), the music service on an MPD server, data under ~/.local/share/Quorvel. When a screen changes,
@@ -394,3 +396,5 @@ QList<GuideArticle> matching(const QString& query) {
 }
 
 }  // namespace QuorvelGuide
+
+}  // namespace quorvel

@@ -3,7 +3,9 @@
 #include <QList>
 #include <QString>
 
-#include "GuideArticle.h"
+#include "app/GuideArticle.h"
+
+namespace quorvel {
 
 namespace QuorvelGuide {
 
@@ -17,3 +19,5 @@ const QList<GuideArticle>& articles();
 QList<GuideArticle> matching(const QString& query);
 
 }  // namespace QuorvelGuide
+
+}  // namespace quorvel

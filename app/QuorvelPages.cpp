@@ -8,19 +8,21 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "AlignView.h"
-#include "AnalyzerView.h"
-#include "ArraySetupView.h"
-#include "ChannelChecksView.h"
+#include "screens/AlignView.h"
+#include "screens/AnalyzerView.h"
+#include "screens/ArraySetupView.h"
+#include "screens/ChannelChecksView.h"
 
-#include "QVCard.h"
-#include "QVEmpty.h"
-#include "QVIcons.h"
-#include "QVPage.h"
-#include "QVStyle.h"
-#include "QuorvelView.h"
-#include "ReferencePlayerView.h"
-#include "SignalLabView.h"
+#include "kit/QVCard.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVIcons.h"
+#include "kit/QVPage.h"
+#include "kit/QVStyle.h"
+#include "app/QuorvelView.h"
+#include "screens/ReferencePlayerView.h"
+#include "screens/SignalLabView.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -185,3 +187,5 @@ QWidget* QuorvelView::toolsPage() {
     }
     return hub;
 }
+
+}  // namespace quorvel

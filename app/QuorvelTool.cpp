@@ -1,4 +1,6 @@
-#include "QuorvelTool.h"
+#include "app/QuorvelTool.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -38,3 +40,5 @@ QString title(QuorvelTool tool) { return QString::fromLatin1(row(tool).title); }
 QString icon(QuorvelTool tool) { return QString::fromLatin1(row(tool).icon); }
 
 }  // namespace QuorvelTools
+
+}  // namespace quorvel

@@ -5,6 +5,8 @@
 #include <array>
 #include <optional>
 
+namespace quorvel {
+
 // The Signals page is `signals_`: the plain word is a Qt keyword.
 enum class QuorvelTool { player, signals_, measure, checks, align, arrays, tools };
 
@@ -25,3 +27,5 @@ QString title(QuorvelTool tool);
 QString icon(QuorvelTool tool);
 
 }  // namespace QuorvelTools
+
+}  // namespace quorvel

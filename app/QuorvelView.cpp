@@ -1,4 +1,4 @@
-#include "QuorvelView.h"
+#include "app/QuorvelView.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -8,15 +8,17 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include "MusicBrowser.h"
-#include "AudioController.h"
-#include "LibraryStore.h"
-#include "MeasurementStore.h"
-#include "MicAnalyzer.h"
-#include "RoutedSignal.h"
-#include "TransportBar.h"
-#include "UserGuideView.h"
-#include "VoiceRenderer.h"
+#include "library/MusicBrowser.h"
+#include "engine/AudioController.h"
+#include "library/LibraryStore.h"
+#include "library/MeasurementStore.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "app/TransportBar.h"
+#include "app/UserGuideView.h"
+#include "engine/VoiceRenderer.h"
+
+namespace quorvel {
 
 namespace {
 // Longest wait at shut-down for background renders and analyses; each takes well under a second.
@@ -263,3 +265,5 @@ void QuorvelView::shutDown() {
     page_ = nullptr;
     transport_ = nullptr;
 }
+
+}  // namespace quorvel

@@ -25,21 +25,24 @@
 #include <functional>
 #include <memory>
 
-#include "QVBinding.h"
-#include "QuorvelTool.h"
-#include "ReferenceTrack.h"
-#include "Result.h"
-#include "SignalSettings.h"
+#include "kit/QVBinding.h"
+#include "app/QuorvelTool.h"
+#include "library/ReferenceTrack.h"
+#include "platform/Result.h"
+#include "dsp/SignalSettings.h"
+
+class QMessageBox;
+class QVBoxLayout;
+class QWidget;
+
+namespace quorvel {
 
 class MusicBrowser;
 class AudioController;
 class LibraryStore;
 class MeasurementStore;
 class MicAnalyzer;
-class QMessageBox;
-class QVBoxLayout;
 class RoutedSignal;
-class QWidget;
 class TransportBar;
 class UserGuideView;
 class VoiceRenderer;
@@ -176,3 +179,5 @@ private:
     QPointer<UserGuideView> guide_;
     QPointer<QMessageBox> alert_;
 };
+
+}  // namespace quorvel

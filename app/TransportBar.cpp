@@ -1,4 +1,4 @@
-#include "TransportBar.h"
+#include "app/TransportBar.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,13 +9,15 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "AudioController.h"
-#include "QVFormat.h"
-#include "QVIcons.h"
-#include "QVStyle.h"
-#include "QuorvelView.h"
-#include "RoutePicker.h"
-#include "RoutedSignal.h"
+#include "engine/AudioController.h"
+#include "kit/QVFormat.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+#include "app/QuorvelView.h"
+#include "kit/RoutePicker.h"
+#include "engine/RoutedSignal.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -189,3 +191,5 @@ void TransportBar::refresh() {
 }
 
 void TransportBar::paintEvent(QPaintEvent*) { QPainter(this).fillRect(rect(), QVStyle::background()); }
+
+}  // namespace quorvel

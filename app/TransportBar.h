@@ -14,6 +14,9 @@
 class QLabel;
 class QSlider;
 class QToolButton;
+
+namespace quorvel {
+
 class QuorvelView;
 class RoutePicker;
 
@@ -60,3 +63,5 @@ private:
     QLabel* musicVolume_ = nullptr;
     RoutePicker* route_ = nullptr;
 };
+
+}  // namespace quorvel

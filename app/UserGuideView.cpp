@@ -1,4 +1,4 @@
-#include "UserGuideView.h"
+#include "app/UserGuideView.h"
 
 #include <QAbstractButton>
 #include <QFrame>
@@ -16,10 +16,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "QVCard.h"
-#include "QVIcons.h"
-#include "QVStyle.h"
-#include "QuorvelGuide.h"
+#include "kit/QVCard.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+#include "app/QuorvelGuide.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -394,3 +396,5 @@ void UserGuideView::done(int result) {
     search_->clear();
     QDialog::done(result);
 }
+
+}  // namespace quorvel

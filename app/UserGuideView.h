@@ -11,6 +11,9 @@ class QPushButton;
 class QScrollArea;
 class QStackedWidget;
 class QToolButton;
+
+namespace quorvel {
+
 class QVCard;
 class GuideRow;
 
@@ -61,3 +64,5 @@ private:
     QList<GuideRow*> rows_;  // one per article, in list order; filtering shows and hides them
     QString openId_;
 };
+
+}  // namespace quorvel

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <complex>
 
-#include "AlignmentDSP.h"
+#include "dsp/AlignmentDSP.h"
+
+using namespace quorvel;
 
 namespace {
 

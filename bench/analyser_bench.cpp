@@ -18,10 +18,12 @@
 #include <string>
 
 #include "../tests/support/JackTestServer.h"
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "MicAnalyzer.h"
-#include "RtAudioSystem.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MicAnalyzer.h"
+#include "platform/RtAudioSystem.h"
+
+using namespace quorvel;
 
 namespace {
 

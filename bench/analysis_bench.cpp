@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "../tests/dsp/TextbookFFT.h"
-#include "MeasurementDSP.h"
-#include "TransferDSP.h"
+#include "dsp/MeasurementDSP.h"
+#include "dsp/TransferDSP.h"
+
+using namespace quorvel;
 
 namespace {
 

@@ -13,9 +13,11 @@
 #include <map>
 #include <string>
 
-#include "FileProcessor.h"
-#include "SignalRenderer.h"
-#include "TempFiles.h"
+#include "dsp/FileProcessor.h"
+#include "dsp/SignalRenderer.h"
+#include "platform/TempFiles.h"
+
+using namespace quorvel;
 
 namespace {
 namespace fs = std::filesystem;

@@ -1,9 +1,11 @@
-#include "AlignmentDSP.h"
+#include "dsp/AlignmentDSP.h"
 
 #include <cmath>
 #include <complex>
 #include <limits>
 #include <unordered_map>
+
+namespace quorvel {
 
 namespace AlignmentDSP {
 
@@ -93,3 +95,5 @@ std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTr
 }
 
 }  // namespace AlignmentDSP
+
+}  // namespace quorvel

@@ -4,7 +4,9 @@
 // Stateless and pure; any thread. Delays in ms, frequencies in Hz.
 #include <optional>
 
-#include "TransferTypes.h"
+#include "dsp/TransferTypes.h"
+
+namespace quorvel {
 
 namespace AlignmentDSP {
 
@@ -31,3 +33,5 @@ inline constexpr const char* subNote =
     "mic position; verify a fresh combined capture before accepting.";
 
 }  // namespace AlignmentDSP
+
+}  // namespace quorvel

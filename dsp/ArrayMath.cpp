@@ -1,6 +1,8 @@
-#include "ArrayMath.h"
+#include "dsp/ArrayMath.h"
 
 #include <cmath>
+
+namespace quorvel {
 
 namespace ArrayMath {
 
@@ -24,3 +26,5 @@ std::vector<ArrayElement> layout(const std::string& kind, int count, double spac
 }
 
 }  // namespace ArrayMath
+
+}  // namespace quorvel

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel {
+
 // One element of a calculated array; `id` counts from the rear (0 = rearmost).
 struct ArrayElement {
     int id = 0;
@@ -27,3 +29,5 @@ inline double speedOfSound(double temperature) { return 331.3 + 0.606 * temperat
 std::vector<ArrayElement> layout(const std::string& kind, int count, double spacing, double temperature);
 
 }  // namespace ArrayMath
+
+}  // namespace quorvel

@@ -1,12 +1,14 @@
-#include "FileProcessor.h"
+#include "dsp/FileProcessor.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "AudioFile.h"
-#include "FilterPair.h"
-#include "QuorvelError.h"
-#include "TempFiles.h"
+#include "platform/AudioFile.h"
+#include "dsp/FilterPair.h"
+#include "dsp/QuorvelError.h"
+#include "platform/TempFiles.h"
+
+namespace quorvel {
 
 namespace {
 constexpr std::string_view modeNames[] = {"Stereo",     "Mono",     "Left only",
@@ -148,3 +150,5 @@ Result<std::string> render(const std::string& input, const FileProcessSettings& 
     return path;
 }
 }  // namespace FileProcessor
+
+}  // namespace quorvel

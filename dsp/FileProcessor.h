@@ -12,7 +12,9 @@
 #include <string>
 #include <string_view>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 // The raw value is the display label of the player's "Channels" picker. L is the input's first
 // channel, R its second (the first again for a mono input).
@@ -52,3 +54,5 @@ namespace FileProcessor {
 // read failure. Once the output exists, any failure removes it.
 Result<std::string> render(const std::string& input, const FileProcessSettings& settings);
 }  // namespace FileProcessor
+
+}  // namespace quorvel

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace quorvel {
+
 struct FilterCorners {
     double highHz = 0;  // effective high-pass corner
     double lowHz = 0;   // effective low-pass corner
@@ -43,3 +45,5 @@ struct FilterPair {
     }
     double process(double x, const FilterCorners& k) { return lowPass(highPass(x, k), k); }
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "MeasurementDSP.h"
+#include "dsp/MeasurementDSP.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,8 +7,10 @@
 #include <mutex>
 #include <utility>
 
-#include "QuorvelError.h"
-#include "TransferDSP.h"
+#include "dsp/QuorvelError.h"
+#include "dsp/TransferDSP.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -406,3 +408,5 @@ AnalysisResult analyzeUsing(Transform transform, std::span<const double> mic,
 }
 
 }  // namespace MeasurementDSP
+
+}  // namespace quorvel

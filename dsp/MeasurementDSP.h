@@ -7,8 +7,10 @@
 #include <span>
 #include <vector>
 
-#include "Result.h"
-#include "TransferTypes.h"
+#include "platform/Result.h"
+#include "dsp/TransferTypes.h"
+
+namespace quorvel {
 
 // One point of a spectrum. In the analyser spectrum `id` is the bin k (1 … 2047) of a 4096-point FFT;
 // screens also build points with a band index here.
@@ -68,3 +70,5 @@ AnalysisResult analyzeUsing(Transform transform, std::span<const double> mic,
                             std::optional<std::span<const double>> reference, double rate);
 
 }  // namespace MeasurementDSP
+
+}  // namespace quorvel

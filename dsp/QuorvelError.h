@@ -10,9 +10,13 @@
 //   31 FFT length
 #include <string>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 namespace QuorvelError {
 inline constexpr const char* domain = "Quorvel";
 inline Error make(long code, std::string message) { return Error{domain, code, std::move(message)}; }
 }
+
+}  // namespace quorvel

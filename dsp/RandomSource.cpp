@@ -1,6 +1,8 @@
-#include "RandomSource.h"
+#include "dsp/RandomSource.h"
 
 #include <random>
+
+namespace quorvel {
 
 RandomSource::RandomSource() {
     std::random_device device;
@@ -19,3 +21,5 @@ void RandomSource::seed(std::uint64_t value) {
         word = z ^ (z >> 31);
     }
 }
+
+}  // namespace quorvel

@@ -4,6 +4,8 @@
 // One source per thread: an instance is not shared between threads.
 #include <cstdint>
 
+namespace quorvel {
+
 class RandomSource {
 public:
     // Seeded from the operating system's entropy: a different sequence every time.
@@ -34,3 +36,5 @@ private:
 
     std::uint64_t s_[4];
 };
+
+}  // namespace quorvel

@@ -1,4 +1,6 @@
-#include "SignalPreset.h"
+#include "dsp/SignalPreset.h"
+
+namespace quorvel {
 
 const std::vector<SignalPreset>& SignalPreset::seeded() {
     using K = SignalKind;
@@ -18,3 +20,5 @@ const std::vector<SignalPreset>& SignalPreset::seeded() {
     };
     return presets;
 }
+
+}  // namespace quorvel

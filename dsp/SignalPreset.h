@@ -3,7 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "SignalSettings.h"
+#include "dsp/SignalSettings.h"
+
+namespace quorvel {
 
 struct SignalPreset {
     std::string id;  // display name, also the identity
@@ -14,3 +16,5 @@ struct SignalPreset {
 
     bool operator==(const SignalPreset&) const = default;
 };
+
+}  // namespace quorvel

@@ -1,14 +1,16 @@
-#include "SignalRenderer.h"
+#include "dsp/SignalRenderer.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 
-#include "AudioFile.h"
-#include "FilterPair.h"
-#include "QuorvelError.h"
-#include "TempFiles.h"
+#include "platform/AudioFile.h"
+#include "dsp/FilterPair.h"
+#include "dsp/QuorvelError.h"
+#include "platform/TempFiles.h"
+
+namespace quorvel {
 
 namespace {
 constexpr double twoPi = 2 * std::numbers::pi;
@@ -147,3 +149,5 @@ Result<std::string> make(const SignalSettings& s, double rate, RandomSource& ran
     return path;
 }
 }  // namespace SignalRenderer
+
+}  // namespace quorvel

@@ -7,9 +7,11 @@
 // is held in memory and written in one call.
 #include <string>
 
-#include "RandomSource.h"
-#include "Result.h"
-#include "SignalSettings.h"
+#include "dsp/RandomSource.h"
+#include "platform/Result.h"
+#include "dsp/SignalSettings.h"
+
+namespace quorvel {
 
 namespace SignalRenderer {
 // Returns the new file's path; the caller owns the file and deletes it.
@@ -20,3 +22,5 @@ Result<std::string> make(const SignalSettings& settings, double sampleRate = 480
 // The same with the noise drawn from the given source (one value per frame, whatever the kind).
 Result<std::string> make(const SignalSettings& settings, double sampleRate, RandomSource& random);
 }  // namespace SignalRenderer
+
+}  // namespace quorvel

@@ -1,4 +1,6 @@
-#include "SignalSettings.h"
+#include "dsp/SignalSettings.h"
+
+namespace quorvel {
 
 namespace {
 constexpr std::string_view kindNames[] = {"Dual tone",  "Sync beep",    "Sine",
@@ -13,3 +15,5 @@ std::optional<SignalKind> signalKindFromRawValue(std::string_view text) {
         if (rawValue(kind) == text) return kind;
     return std::nullopt;
 }
+
+}  // namespace quorvel

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+namespace quorvel {
+
 // The raw value of each kind is its display label, the text status lines show and its stored form.
 enum class SignalKind : std::uint8_t {
     dual,         // "Dual tone": two sines mixed by balance
@@ -43,3 +45,5 @@ struct SignalSettings {
 
     bool operator==(const SignalSettings&) const = default;
 };
+
+}  // namespace quorvel

@@ -1,8 +1,10 @@
-#include "TransferDSP.h"
+#include "dsp/TransferDSP.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+
+namespace quorvel {
 
 namespace {
 
@@ -88,3 +90,5 @@ TransferEstimate estimateUsing(MeasurementDSP::Transform transform, std::span<co
 }
 
 }  // namespace TransferDSP
+
+}  // namespace quorvel

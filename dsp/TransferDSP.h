@@ -4,8 +4,10 @@
 #include <span>
 #include <vector>
 
-#include "MeasurementDSP.h"
-#include "TransferTypes.h"
+#include "dsp/MeasurementDSP.h"
+#include "dsp/TransferTypes.h"
+
+namespace quorvel {
 
 struct TransferEstimate {
     std::vector<TransferBin> bins;  // increasing id
@@ -36,3 +38,5 @@ TransferEstimate estimateUsing(MeasurementDSP::Transform transform, std::span<co
                                std::span<const double> reference, double rate, double delayMS);
 
 }  // namespace TransferDSP
+
+}  // namespace quorvel

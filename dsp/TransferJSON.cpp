@@ -1,4 +1,4 @@
-#include "TransferJSON.h"
+#include "dsp/TransferJSON.h"
 
 #include <cmath>
 #include <cstdint>
@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "QuorvelError.h"
+#include "dsp/QuorvelError.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -196,3 +198,5 @@ Result<std::vector<TransferTrace>> decode(std::string_view text) {
 }
 
 }  // namespace TransferJSON
+
+}  // namespace quorvel

@@ -7,8 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Result.h"
-#include "TransferTypes.h"
+#include "platform/Result.h"
+#include "dsp/TransferTypes.h"
+
+namespace quorvel {
 
 namespace TransferJSON {
 
@@ -24,3 +26,5 @@ Result<std::string> encode(const std::vector<TransferTrace>& traces);
 Result<std::vector<TransferTrace>> decode(std::string_view text);
 
 }  // namespace TransferJSON
+
+}  // namespace quorvel

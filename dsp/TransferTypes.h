@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "Uuid.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 // One bin of a transfer-function estimate: H = mic / reference at FFT bin `id` of the 16384-point analysis.
 struct TransferBin {
@@ -64,3 +66,5 @@ struct AlignmentProposal {
 
     bool operator==(const AlignmentProposal&) const = default;
 };
+
+}  // namespace quorvel

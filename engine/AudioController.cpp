@@ -1,4 +1,4 @@
-#include "AudioController.h"
+#include "engine/AudioController.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cmath>
 
-#include "AudioHardware.h"
-#include "MainThread.h"
-#include "SignalRenderer.h"
-#include "TempFiles.h"
+#include "engine/AudioHardware.h"
+#include "engine/MainThread.h"
+#include "dsp/SignalRenderer.h"
+#include "platform/TempFiles.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -468,3 +470,5 @@ void AudioController::tick() {
         setStatus(text(restarted.error()));
     }
 }
+
+}  // namespace quorvel

@@ -28,11 +28,13 @@
 #include <memory>
 #include <optional>
 
-#include "MusicPlayback.h"
-#include "AudioFilePlayer.h"
-#include "FileProcessor.h"
-#include "SignalSettings.h"
-#include "Uuid.h"
+#include "engine/MusicPlayback.h"
+#include "platform/AudioFilePlayer.h"
+#include "dsp/FileProcessor.h"
+#include "dsp/SignalSettings.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 class AudioController : public QObject, private MusicPlaybackHost {
     Q_OBJECT
@@ -222,3 +224,5 @@ private:
     Uuid generation_ = Uuid::generate();
     bool musicActive_ = false;
 };
+
+}  // namespace quorvel

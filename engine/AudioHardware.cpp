@@ -1,6 +1,8 @@
-#include "AudioHardware.h"
+#include "engine/AudioHardware.h"
 
-#include "RtAudioSystem.h"
+#include "platform/RtAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 std::shared_ptr<AudioSystem>& current() {
@@ -24,3 +26,5 @@ std::shared_ptr<AudioSystem> install(std::shared_ptr<AudioSystem> system) {
 }
 
 }  // namespace AudioHardware
+
+}  // namespace quorvel

@@ -6,7 +6,9 @@
 // Threads: main thread only.
 #include <memory>
 
-#include "AudioDevices.h"
+#include "platform/AudioDevices.h"
+
+namespace quorvel {
 
 namespace AudioHardware {
 
@@ -18,3 +20,5 @@ AudioSystem& system();
 std::shared_ptr<AudioSystem> install(std::shared_ptr<AudioSystem> system);
 
 }  // namespace AudioHardware
+
+}  // namespace quorvel

@@ -1,4 +1,6 @@
-#include "InputPicker.h"
+#include "engine/InputPicker.h"
+
+namespace quorvel {
 
 void InputPicker::setSelected(const QString& id) {
     if (id == selected_) return;
@@ -12,3 +14,5 @@ void InputPicker::refresh() {
     status_ = text;
     emit statusChanged();
 }
+
+}  // namespace quorvel

@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+namespace quorvel {
+
 struct InputOption {
     QString id;
     QString name;
@@ -39,3 +41,5 @@ private:
     QString selected_;
     QString status_;
 };
+
+}  // namespace quorvel

@@ -1,9 +1,11 @@
-#include "InterfacePicker.h"
+#include "engine/InterfacePicker.h"
 
 #include <QSettings>
 #include <limits>
 
-#include "AudioHardware.h"
+#include "engine/AudioHardware.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -84,3 +86,5 @@ void InterfacePicker::setMessage(const QString& text) {
     message_ = text;
     emit messageChanged();
 }
+
+}  // namespace quorvel

@@ -14,8 +14,10 @@
 #include <QString>
 #include <optional>
 
-#include "AudioDevices.h"
-#include "InterfaceOption.h"
+#include "platform/AudioDevices.h"
+#include "engine/InterfaceOption.h"
+
+namespace quorvel {
 
 class InterfacePicker : public QObject {
     Q_OBJECT
@@ -55,3 +57,5 @@ private:
     std::uint32_t selected_ = 0;
     QString message_;
 };
+
+}  // namespace quorvel

@@ -9,6 +9,8 @@
 #include <QThreadPool>
 #include <utility>
 
+namespace quorvel {
+
 namespace MainThread {
 
 // Runs `work` on the global thread pool. Any thread.
@@ -26,3 +28,5 @@ void post(QObject* context, F&& step) {
 inline bool isMain() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
 
 }  // namespace MainThread
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "MicAnalyzer.h"
+#include "engine/MicAnalyzer.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -11,10 +11,12 @@
 #include <cmath>
 #include <mutex>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "MainThread.h"
-#include "MicrophonePermission.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MainThread.h"
+#include "engine/MicrophonePermission.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -426,3 +428,5 @@ void MicAnalyzer::clearRings() {
     mic_->clear();
     ref_->clear();
 }
+
+}  // namespace quorvel

@@ -34,12 +34,15 @@
 #include <span>
 #include <vector>
 
-#include "AudioDevices.h"
-#include "MeasurementDSP.h"
-#include "TransferTypes.h"
-#include "Uuid.h"
+#include "platform/AudioDevices.h"
+#include "dsp/MeasurementDSP.h"
+#include "dsp/TransferTypes.h"
+#include "platform/Uuid.h"
 
 class QSocketNotifier;
+
+namespace quorvel {
+
 
 class MicAnalyzer : public QObject {
     Q_OBJECT
@@ -208,3 +211,5 @@ private:
     std::int64_t endedBlocksReceived_ = 0;
     std::int64_t endedBlocksDropped_ = 0;
 };
+
+}  // namespace quorvel

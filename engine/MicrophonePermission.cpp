@@ -1,6 +1,8 @@
-#include "MicrophonePermission.h"
+#include "engine/MicrophonePermission.h"
 
-#include "MainThread.h"
+#include "engine/MainThread.h"
+
+namespace quorvel {
 
 namespace MicrophonePermission {
 
@@ -9,3 +11,5 @@ void requestAccess(QObject* context, std::function<void(bool granted)> handler) 
 }
 
 }  // namespace MicrophonePermission
+
+}  // namespace quorvel

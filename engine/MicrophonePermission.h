@@ -7,8 +7,12 @@
 #include <QObject>
 #include <functional>
 
+namespace quorvel {
+
 namespace MicrophonePermission {
 
 void requestAccess(QObject* context, std::function<void(bool granted)> handler);
 
 }  // namespace MicrophonePermission
+
+}  // namespace quorvel

@@ -1,8 +1,10 @@
-#include "MusicPlayback.h"
+#include "engine/MusicPlayback.h"
 
 #include <cmath>
 
-#include "MusicSongs.h"
+#include "engine/MusicSongs.h"
+
+namespace quorvel {
 
 MusicPlayback::MusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context)
     : host_(host), service_(service), context_(context) {}
@@ -165,3 +167,5 @@ void MusicPlayback::seek(double seconds) {
     ++transportChanges_;
     service_.setPlaybackTime(seconds);
 }
+
+}  // namespace quorvel

@@ -14,9 +14,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "MusicService.h"
-#include "TrackRequests.h"
-#include "Uuid.h"
+#include "engine/MusicService.h"
+#include "engine/TrackRequests.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 // What a music request reads and writes of the player controller.
 class MusicPlaybackHost {
@@ -80,3 +82,5 @@ private:
     // Counts the transport's own changes of the player; a poll's read compares it with its copy.
     std::uint64_t transportChanges_ = 0;
 };
+
+}  // namespace quorvel

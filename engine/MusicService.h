@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "MusicClient.h"
+#include "platform/MusicClient.h"
+
+namespace quorvel {
 
 class MusicService {
 public:
@@ -56,3 +58,5 @@ public:
     // at first use and kept until the application object goes. Main thread only.
     static MusicService& shared();
 };
+
+}  // namespace quorvel

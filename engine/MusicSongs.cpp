@@ -1,4 +1,6 @@
-#include "MusicSongs.h"
+#include "engine/MusicSongs.h"
+
+namespace quorvel {
 
 namespace MusicSongs {
 
@@ -64,3 +66,5 @@ QString errorDetail(const Error& error) {
 }
 
 }  // namespace MusicSongs
+
+}  // namespace quorvel

@@ -9,7 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "MusicService.h"
+#include "engine/MusicService.h"
+
+namespace quorvel {
 
 namespace MusicSongs {
 
@@ -36,3 +38,5 @@ std::optional<Song> sameRecording(const Song& song, const std::vector<Song>& can
 QString errorDetail(const Error& error);
 
 }  // namespace MusicSongs
+
+}  // namespace quorvel

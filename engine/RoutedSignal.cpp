@@ -1,4 +1,4 @@
-#include "RoutedSignal.h"
+#include "engine/RoutedSignal.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -7,12 +7,14 @@
 #include <cmath>
 #include <optional>
 
-#include "AudioFile.h"
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "MainThread.h"
-#include "SignalRenderer.h"
-#include "TempFiles.h"
+#include "platform/AudioFile.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MainThread.h"
+#include "dsp/SignalRenderer.h"
+#include "platform/TempFiles.h"
+
+namespace quorvel {
 
 // What a play decided before the render, for the steps after it.
 struct RoutedSignal::Plan {
@@ -302,3 +304,5 @@ void RoutedSignal::setBusy(bool busy) {
     busy_ = busy;
     emit busyChanged();
 }
+
+}  // namespace quorvel

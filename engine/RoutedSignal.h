@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "AudioDevices.h"
-#include "BufferPlayer.h"
-#include "SignalSettings.h"
-#include "Uuid.h"
+#include "platform/AudioDevices.h"
+#include "platform/BufferPlayer.h"
+#include "dsp/SignalSettings.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 class RoutedSignal : public QObject {
     Q_OBJECT
@@ -119,3 +121,5 @@ private:
     BufferPlayer player_;
     std::unique_ptr<AudioEngine> engine_;
 };
+
+}  // namespace quorvel

@@ -1,11 +1,13 @@
-#include "ThreadedMusicService.h"
+#include "engine/ThreadedMusicService.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QRunnable>
 
-#include "MainThread.h"
-#include "MpdMusicClient.h"
+#include "engine/MainThread.h"
+#include "platform/MpdMusicClient.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -156,3 +158,5 @@ MusicService& MusicService::shared() {
     }
     return *instance;
 }
+
+}  // namespace quorvel

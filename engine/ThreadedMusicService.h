@@ -6,7 +6,9 @@
 #include <QThreadPool>
 #include <memory>
 
-#include "MusicService.h"
+#include "engine/MusicService.h"
+
+namespace quorvel {
 
 class ThreadedMusicService final : public QObject, public MusicService {
     Q_OBJECT
@@ -53,3 +55,5 @@ private:
     std::optional<Song> queued_;               // main thread only
     std::shared_ptr<StateReads> stateReads_;  // main thread only
 };
+
+}  // namespace quorvel

@@ -5,7 +5,9 @@
 #include <QString>
 #include <optional>
 
-#include "Uuid.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 // The parts of a local reference track that playTrack uses (fields as in the playlist record).
 struct LocalTrackRequest {
@@ -26,3 +28,5 @@ struct MusicTrackRequest {
     std::optional<QByteArray> musicPayload{};
     QString displayTitle{};
 };
+
+}  // namespace quorvel

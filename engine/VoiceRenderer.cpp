@@ -1,4 +1,4 @@
-#include "VoiceRenderer.h"
+#include "engine/VoiceRenderer.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstring>
 
-#include "MainThread.h"
-#include "QuorvelError.h"
-#include "TempFiles.h"
+#include "engine/MainThread.h"
+#include "dsp/QuorvelError.h"
+#include "platform/TempFiles.h"
+
+namespace quorvel {
 
 // A copy of one synthesiser buffer, made on the synthesis thread and written on the main thread.
 struct VoiceRenderer::Chunk {
@@ -167,3 +169,5 @@ void VoiceRenderer::finish(Result<std::string> result) {
     setWorking(false);
     if (done) done(std::move(result));
 }
+
+}  // namespace quorvel

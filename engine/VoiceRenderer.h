@@ -19,10 +19,12 @@
 #include <optional>
 #include <string>
 
-#include "AudioFile.h"
-#include "Result.h"
-#include "SpeechSynthesizer.h"
-#include "Uuid.h"
+#include "platform/AudioFile.h"
+#include "platform/Result.h"
+#include "platform/SpeechSynthesizer.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 class VoiceRenderer : public QObject {
     Q_OBJECT
@@ -82,3 +84,5 @@ private:
     std::optional<std::string> url_;
     Completion completion_;
 };
+
+}  // namespace quorvel

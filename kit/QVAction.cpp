@@ -1,10 +1,12 @@
-#include "QVAction.h"
+#include "kit/QVAction.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
-#include "QVIcons.h"
-#include "QVStyle.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace {
 constexpr int kIconSize = 17;
@@ -98,3 +100,5 @@ void QVAction::paintEvent(QPaintEvent*) {
     p.setPen(ink);
     p.drawText(QRect(x0 + iconRoom, 0, width() - x0 - iconRoom, height()), Qt::AlignVCenter | Qt::AlignLeft, label);
 }
+
+}  // namespace quorvel

@@ -7,6 +7,8 @@
 #include <QString>
 #include <functional>
 
+namespace quorvel {
+
 class QVAction : public QAbstractButton {
     Q_OBJECT
 public:
@@ -39,3 +41,5 @@ private:
     bool hovered_ = false;
     std::function<void()> action_;
 };
+
+}  // namespace quorvel

@@ -1,7 +1,9 @@
-#include "QVBadge.h"
+#include "kit/QVBadge.h"
 
 #include <QPainter>
 #include <QPainterPath>
+
+namespace quorvel {
 
 namespace {
 constexpr int kPadX = 10;
@@ -44,3 +46,5 @@ void QVBadge::paintEvent(QPaintEvent*) {
     p.setPen(color_);
     p.drawText(rect(), Qt::AlignCenter, title_);
 }
+
+}  // namespace quorvel

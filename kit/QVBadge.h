@@ -5,7 +5,9 @@
 #include <QString>
 #include <QWidget>
 
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 class QVBadge : public QWidget {
     Q_OBJECT
@@ -27,3 +29,5 @@ private:
     QString title_;
     QColor color_;
 };
+
+}  // namespace quorvel

@@ -4,6 +4,8 @@
 #include <functional>
 #include <utility>
 
+namespace quorvel {
+
 template <typename T>
 struct QVBinding {
     std::function<T()> get;
@@ -14,3 +16,5 @@ struct QVBinding {
         return {[&variable] { return variable; }, [&variable](const T& v) { variable = v; }};
     }
 };
+
+}  // namespace quorvel

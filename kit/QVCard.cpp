@@ -1,11 +1,13 @@
-#include "QVCard.h"
+#include "kit/QVCard.h"
 
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
 
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 QVCard::QVCard(const QString& title, QWidget* content, QWidget* parent) : QWidget(parent), title_(title) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -36,3 +38,5 @@ void QVCard::paintEvent(QPaintEvent*) {
     p.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.045f), 1));
     p.drawPath(shape);
 }
+
+}  // namespace quorvel

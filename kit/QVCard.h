@@ -6,6 +6,9 @@
 
 class QVBoxLayout;
 
+namespace quorvel {
+
+
 class QVCard : public QWidget {
     Q_OBJECT
 public:
@@ -30,3 +33,5 @@ private:
     QString title_;
     QVBoxLayout* body_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,10 +1,12 @@
-#include "QVEmpty.h"
+#include "kit/QVEmpty.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "QVIcons.h"
-#include "QVStyle.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 QVEmpty::QVEmpty(const QString& icon, const QString& title, const QString& detail, QWidget* parent)
     : QWidget(parent), icon_(icon) {
@@ -46,3 +48,5 @@ void QVEmpty::setDetail(const QString& detail) {
     detail_->setText(detail);
     detail_->setVisible(!detail.isEmpty());
 }
+
+}  // namespace quorvel

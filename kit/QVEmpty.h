@@ -6,6 +6,9 @@
 
 class QLabel;
 
+namespace quorvel {
+
+
 class QVEmpty : public QWidget {
     Q_OBJECT
 public:
@@ -26,3 +29,5 @@ private:
     QLabel* title_ = nullptr;
     QLabel* detail_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "QVFormat.h"
+#include "kit/QVFormat.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <limits>
 #include <vector>
+
+namespace quorvel {
 
 QString qvFormat(const char* format, ...) {
     char small[256];
@@ -40,3 +42,5 @@ QString qvTime(double seconds) {
     const std::int64_t s = whole >= kLimit ? std::numeric_limits<std::int64_t>::max() : std::int64_t(whole);
     return qvFormat("%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
 }
+
+}  // namespace quorvel

@@ -3,6 +3,8 @@
 // own formatting would round it to "0.3"), so every read-out is built through std::snprintf.
 #include <QString>
 
+namespace quorvel {
+
 // printf-style formatting into a QString (UTF-8 format and arguments). Any thread.
 QString qvFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
@@ -13,3 +15,5 @@ QString qvFixed(double value, int decimals);
 // divided into minutes, unlimited, and two-digit seconds. Non-finite input reads "0:00"; values
 // beyond the 64-bit range read as that range's end. Any thread.
 QString qvTime(double seconds);
+
+}  // namespace quorvel

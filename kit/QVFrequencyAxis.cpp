@@ -1,11 +1,13 @@
-#include "QVFrequencyAxis.h"
+#include "kit/QVFrequencyAxis.h"
 
 #include <QPainter>
 #include <algorithm>
 #include <numeric>
 
-#include "QVPlotGrid.h"
-#include "QVStyle.h"
+#include "kit/QVPlotGrid.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 QVFrequencyAxis::QVFrequencyAxis(QWidget* parent) : QWidget(parent) {
     setFont(QVStyle::monospaceFont(QVText::Caption2));
@@ -66,3 +68,5 @@ void QVFrequencyAxis::paintEvent(QPaintEvent*) {
         p.drawText(rects[i], Qt::AlignCenter | Qt::TextDontClip, labels()[int(i)]);
     }
 }
+
+}  // namespace quorvel

@@ -9,6 +9,8 @@
 #include <array>
 #include <vector>
 
+namespace quorvel {
+
 class QVFrequencyAxis : public QWidget {
     Q_OBJECT
 public:
@@ -30,3 +32,5 @@ protected:
 private:
     std::vector<double> labelWidths() const;
 };
+
+}  // namespace quorvel

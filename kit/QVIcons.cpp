@@ -1,4 +1,4 @@
-#include "QVIcons.h"
+#include "kit/QVIcons.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,6 +12,8 @@
 #include <QToolButton>
 #include <QtMath>
 #include <array>
+
+namespace quorvel {
 
 namespace QVIcons {
 
@@ -487,3 +489,5 @@ QLabel* label(const QString& symbol, int pixels, const QColor& color, QWidget* p
 }
 
 }  // namespace QVIcons
+
+}  // namespace quorvel

@@ -15,6 +15,9 @@ class QRectF;
 class QToolButton;
 class QWidget;
 
+namespace quorvel {
+
+
 namespace QVIcons {
 
 struct Entry {
@@ -53,3 +56,5 @@ QToolButton* button(const QString& symbol, int pixels, const QColor& color, cons
 QLabel* label(const QString& symbol, int pixels, const QColor& color, QWidget* parent = nullptr);
 
 }  // namespace QVIcons
+
+}  // namespace quorvel

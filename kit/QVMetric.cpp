@@ -1,8 +1,10 @@
-#include "QVMetric.h"
+#include "kit/QVMetric.h"
 
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
+
+namespace quorvel {
 
 class QVMetric::ValueLine final : public QWidget {
 public:
@@ -67,3 +69,5 @@ void QVMetric::setColor(const QColor& color) {
     value_->color_ = color;
     value_->update();
 }
+
+}  // namespace quorvel

@@ -6,9 +6,12 @@
 #include <QString>
 #include <QWidget>
 
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
 
 class QLabel;
+
+namespace quorvel {
+
 
 class QVMetric : public QWidget {
     Q_OBJECT
@@ -31,3 +34,5 @@ private:
     ValueLine* value_ = nullptr;
     QLabel* label_ = nullptr;
 };
+
+}  // namespace quorvel

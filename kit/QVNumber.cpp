@@ -1,4 +1,4 @@
-#include "QVNumber.h"
+#include "kit/QVNumber.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -8,7 +8,9 @@
 #include <QPainterPath>
 #include <cmath>
 
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -126,3 +128,5 @@ void QVNumber::paintEvent(QPaintEvent*) {
     shape.addRoundedRect(QRectF(rect()), kRadius, kRadius);
     p.fillPath(shape, QColor::fromRgbF(1, 1, 1, 0.045f));
 }
+
+}  // namespace quorvel

@@ -10,10 +10,13 @@
 #include <QWidget>
 #include <optional>
 
-#include "QVBinding.h"
+#include "kit/QVBinding.h"
 
 class QLabel;
 class QLineEdit;
+
+namespace quorvel {
+
 
 class QVNumber : public QWidget {
     Q_OBJECT
@@ -50,3 +53,5 @@ private:
     QVBinding<double> value_;
     QLineEdit* field_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,11 +1,13 @@
-#include "QVPage.h"
+#include "kit/QVPage.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QVBoxLayout>
 
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -76,3 +78,5 @@ void QVPage::add(QWidget* block, Qt::Alignment alignment) {
 }
 
 void QVPage::addLayout(QLayout* block) { blocks_->insertLayout(blocks_->count() - 1, block); }
+
+}  // namespace quorvel

@@ -7,6 +7,9 @@
 
 class QVBoxLayout;
 
+namespace quorvel {
+
+
 class QVPage : public QScrollArea {
     Q_OBJECT
 public:
@@ -33,3 +36,5 @@ private:
     QWidget* column_ = nullptr;
     QVBoxLayout* blocks_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,8 +1,10 @@
-#include "QVPlotGrid.h"
+#include "kit/QVPlotGrid.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
+
+namespace quorvel {
 
 QVPlotGrid::QVPlotGrid(QWidget* parent) : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
@@ -38,3 +40,5 @@ void QVPlotGrid::paintEvent(QPaintEvent*) {
     }
     p.strokePath(path, QPen(QColor::fromRgbF(1, 1, 1, 0.07f), 1.0));
 }
+
+}  // namespace quorvel

@@ -12,6 +12,8 @@
 #include <array>
 #include <vector>
 
+namespace quorvel {
+
 class QVPlotGrid : public QWidget {
     Q_OBJECT
 public:
@@ -29,3 +31,5 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override;
 };
+
+}  // namespace quorvel

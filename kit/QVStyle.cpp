@@ -1,4 +1,4 @@
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
 
 #include <QApplication>
 #include <QFontDatabase>
@@ -6,7 +6,9 @@
 #include <QStyleFactory>
 #include <QWidget>
 
-#include "QVIcons.h"
+#include "kit/QVIcons.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -164,3 +166,5 @@ void apply() {
 }
 
 }  // namespace QVStyle
+
+}  // namespace quorvel

@@ -1,12 +1,14 @@
-#include "RoutePicker.h"
+#include "kit/RoutePicker.h"
 
 #include <QActionGroup>
 #include <QMenu>
 #include <QSettings>
 
-#include "AudioHardware.h"
-#include "QVIcons.h"
-#include "QVStyle.h"
+#include "engine/AudioHardware.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace {
 const QString kDefaultTitle = QStringLiteral("System default output");
@@ -98,3 +100,5 @@ void RoutePicker::rebuildMenu() {
                   current, name, true);
     }
 }
+
+}  // namespace quorvel

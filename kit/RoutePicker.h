@@ -8,12 +8,15 @@
 #include <QString>
 #include <QToolButton>
 
-#include "AudioController.h"
+#include "engine/AudioController.h"
 #include <cstdint>
 #include <functional>
 #include <vector>
 
 class QMenu;
+
+namespace quorvel {
+
 
 struct RouteOutput {
     std::uint32_t id = 0;  // the platform's stable device id; never 0
@@ -53,3 +56,5 @@ private:
     OutputList outputs_;
     QMenu* menu_ = nullptr;
 };
+
+}  // namespace quorvel

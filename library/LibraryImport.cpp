@@ -6,10 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "AudioFile.h"
-#include "LibraryStore.h"
-#include "M3UReader.h"
-#include "StoreFiles.h"
+#include "platform/AudioFile.h"
+#include "library/LibraryStore.h"
+#include "library/M3UReader.h"
+#include "library/StoreFiles.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -94,3 +96,5 @@ void LibraryStore::importFiles(const QStringList& paths) {
     if (!save()) return;
     setMessage(issues.isEmpty() ? QStringLiteral("Import complete") : issues.join('\n'));
 }
+
+}  // namespace quorvel

@@ -1,6 +1,8 @@
-#include "LibraryJson.h"
+#include "library/LibraryJson.h"
 
 #include <cmath>
+
+namespace quorvel {
 
 namespace LibraryJson {
 
@@ -74,3 +76,5 @@ double ObjectReader::number(const char* key) {
 const Json* ObjectReader::array(const char* key) { return required(key, Json::value_t::array, "an array"); }
 
 }  // namespace LibraryJson
+
+}  // namespace quorvel

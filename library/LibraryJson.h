@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 namespace LibraryJson {
 
@@ -52,3 +54,5 @@ private:
 };
 
 }  // namespace LibraryJson
+
+}  // namespace quorvel

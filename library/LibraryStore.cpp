@@ -1,8 +1,10 @@
-#include "LibraryStore.h"
+#include "library/LibraryStore.h"
 
 #include <QFileInfo>
 
-#include "StoreFiles.h"
+#include "library/StoreFiles.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -122,3 +124,5 @@ bool LibraryStore::importMusicPlaylist(const QString& name, const QList<Referenc
                (count == 1 ? QStringLiteral(" track") : QStringLiteral(" tracks")));
     return true;
 }
+
+}  // namespace quorvel

@@ -9,7 +9,9 @@
 #include <QStringList>
 #include <optional>
 
-#include "ReferencePlaylist.h"
+#include "library/ReferencePlaylist.h"
+
+namespace quorvel {
 
 class LibraryStore : public QObject {
     Q_OBJECT
@@ -81,3 +83,5 @@ private:
     // to replace the file until it succeeds.
     bool unreadableNotKept_ = false;
 };
+
+}  // namespace quorvel

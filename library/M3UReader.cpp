@@ -1,6 +1,8 @@
-#include "M3UReader.h"
+#include "library/M3UReader.h"
 
 #include <QStringDecoder>
+
+namespace quorvel {
 
 namespace M3UReader {
 
@@ -45,3 +47,5 @@ QString lastPathComponent(const QString& path) {
 }
 
 }  // namespace M3UReader
+
+}  // namespace quorvel

@@ -5,7 +5,9 @@
 #include <QList>
 #include <QString>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 namespace M3UReader {
 
@@ -27,3 +29,5 @@ Result<QList<Entry>> read(const QByteArray& bytes, const QString& folder);
 QString lastPathComponent(const QString& path);
 
 }  // namespace M3UReader
+
+}  // namespace quorvel

@@ -1,10 +1,12 @@
-#include "MeasurementStore.h"
+#include "library/MeasurementStore.h"
 
 #include <QFileInfo>
 
-#include "MicAnalyzer.h"
-#include "StoreFiles.h"
-#include "TransferJSON.h"
+#include "engine/MicAnalyzer.h"
+#include "library/StoreFiles.h"
+#include "dsp/TransferJSON.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -136,3 +138,5 @@ void MeasurementStore::capture(const CaptureSource& source, const QString& name,
     // On failure the trace stays listed and the message keeps the save failure; a later save writes it.
     if (save()) setMessage("Captured " + name);
 }
+
+}  // namespace quorvel

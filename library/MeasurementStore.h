@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "TransferTypes.h"
+#include "dsp/TransferTypes.h"
+
+namespace quorvel {
 
 class MicAnalyzer;
 
@@ -74,3 +76,5 @@ private:
     // The file on disk failed to decode and has not been copied aside yet: it must not be overwritten.
     bool unreadableNotKept_ = false;
 };
+
+}  // namespace quorvel

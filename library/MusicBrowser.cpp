@@ -1,10 +1,12 @@
-#include "MusicBrowser.h"
+#include "library/MusicBrowser.h"
 
 #include <QPointer>
 #include <algorithm>
 
-#include "LibraryStore.h"
-#include "QuorvelError.h"
+#include "library/LibraryStore.h"
+#include "dsp/QuorvelError.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -246,3 +248,5 @@ void MusicBrowser::setImportingPlaylistID(std::optional<MusicItemID> id) {
     importingPlaylistID_ = std::move(id);
     emit importingPlaylistIDChanged();
 }
+
+}  // namespace quorvel

@@ -12,8 +12,10 @@
 #include <optional>
 #include <vector>
 
-#include "MusicService.h"
-#include "ReferenceTrack.h"
+#include "engine/MusicService.h"
+#include "library/ReferenceTrack.h"
+
+namespace quorvel {
 
 class LibraryStore;
 
@@ -93,3 +95,5 @@ private:
     unsigned searchesStarted_ = 0;
     unsigned newestSearchPublished_ = 0;
 };
+
+}  // namespace quorvel

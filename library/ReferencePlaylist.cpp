@@ -1,6 +1,8 @@
-#include "ReferencePlaylist.h"
+#include "library/ReferencePlaylist.h"
 
-#include "LibraryJson.h"
+#include "library/LibraryJson.h"
+
+namespace quorvel {
 
 using namespace LibraryJson;
 
@@ -74,3 +76,5 @@ Result<QList<ReferencePlaylist>> ReferencePlaylist::decodeList(const QByteArray&
     }
     return playlists;
 }
+
+}  // namespace quorvel

@@ -5,7 +5,9 @@
 #include <QList>
 #include <QString>
 
-#include "ReferenceTrack.h"
+#include "library/ReferenceTrack.h"
+
+namespace quorvel {
 
 struct ReferencePlaylist {
     Uuid id = Uuid::generate();
@@ -25,3 +27,5 @@ struct ReferencePlaylist {
     // and no partial list is produced. The error's description names the failing place.
     static Result<QList<ReferencePlaylist>> decodeList(const QByteArray& bytes);
 };
+
+}  // namespace quorvel

@@ -1,8 +1,10 @@
-#include "ReferenceTrack.h"
+#include "library/ReferenceTrack.h"
 
 #include <cmath>
 
-#include "LibraryJson.h"
+#include "library/LibraryJson.h"
+
+namespace quorvel {
 
 using namespace LibraryJson;
 
@@ -69,3 +71,5 @@ Result<ReferenceTrack> ReferenceTrack::fromJson(const Json& object) {
     if (!in.ok()) return in.error();
     return track;
 }
+
+}  // namespace quorvel

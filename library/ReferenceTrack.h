@@ -9,9 +9,11 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "TrackRequests.h"
-#include "Result.h"
-#include "Uuid.h"
+#include "engine/TrackRequests.h"
+#include "platform/Result.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 struct ReferenceTrack {
     // The separator of an Apple Music track's title: song, " — " (space, U+2014 EM DASH, space), artist.
@@ -54,3 +56,5 @@ struct ReferenceTrack {
     // invalid (or unpadded) Base64, or a number that is not finite.
     static Result<ReferenceTrack> fromJson(const nlohmann::ordered_json& object);
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "StoreFiles.h"
+#include "library/StoreFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -6,6 +6,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+namespace quorvel {
 
 namespace StoreFiles {
 
@@ -55,3 +57,5 @@ QString keepUnreadable(const QString& path) {
 }
 
 }  // namespace StoreFiles
+
+}  // namespace quorvel

@@ -4,7 +4,9 @@
 #include <QByteArray>
 #include <QString>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 namespace StoreFiles {
 
@@ -28,3 +30,5 @@ bool writeAtomically(const QString& path, const QByteArray& bytes, QString* erro
 QString keepUnreadable(const QString& path);
 
 }  // namespace StoreFiles
+
+}  // namespace quorvel

@@ -20,7 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 // One device as the system lists it.
 struct AudioDeviceInfo {
@@ -132,3 +134,5 @@ public:
     // A new, stopped, unbound engine.
     virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
 };
+
+}  // namespace quorvel

@@ -6,7 +6,9 @@
 // Threads: the owner thread, as AudioEngine.
 #include <algorithm>
 
-#include "AudioDevices.h"
+#include "platform/AudioDevices.h"
+
+namespace quorvel {
 
 class AudioEngineBase : public AudioEngine {
 public:
@@ -55,3 +57,5 @@ private:
         return AudioStatus::ok;
     }
 };
+
+}  // namespace quorvel

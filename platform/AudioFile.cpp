@@ -1,4 +1,4 @@
-#include "AudioFile.h"
+#include "platform/AudioFile.h"
 
 #include <sndfile.h>
 
@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdio>
 #include <utility>
+
+namespace quorvel {
 
 namespace {
 // Frames converted between interleaved and per-channel layout per libsndfile call.
@@ -229,3 +231,5 @@ Status AudioFileWriter::close() {
     if (code != SF_ERR_NO_ERROR) return codeError(code);
     return Status::success();
 }
+
+}  // namespace quorvel

@@ -15,7 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+struct sf_private_tag;  // libsndfile's SNDFILE
+
+namespace quorvel {
 
 // Channel count and sample rate of float, non-interleaved audio.
 struct AudioFormat {
@@ -63,7 +67,6 @@ private:
     std::vector<float*> channels_;
 };
 
-struct sf_private_tag;  // libsndfile's SNDFILE
 
 // A file opened for reading. Move-only; the file closes when the reader goes.
 class AudioFileReader {
@@ -138,3 +141,5 @@ private:
     std::int64_t written_ = 0;
     std::vector<float> interleaved_;
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "AudioFilePlayer.h"
+#include "platform/AudioFilePlayer.h"
 
 #include <soxr.h>
 
@@ -6,6 +6,8 @@
 #include <cmath>
 #include <new>
 #include <vector>
+
+namespace quorvel {
 
 namespace {
 
@@ -220,3 +222,5 @@ void AudioFilePlayer::render(float* const* out, int channelCount, std::int64_t f
     if (position_.compare_exchange_strong(expected, pos, std::memory_order_relaxed) && ended)
         playing_.store(false, std::memory_order_relaxed);
 }
+
+}  // namespace quorvel

@@ -16,9 +16,11 @@
 #include <optional>
 #include <string>
 
-#include "AudioDevices.h"
-#include "AudioFile.h"
-#include "Result.h"
+#include "platform/AudioDevices.h"
+#include "platform/AudioFile.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 class AudioFilePlayer {
 public:
@@ -123,3 +125,5 @@ private:
     // Last, so that it is destroyed (and its callbacks have ended) before everything above.
     std::unique_ptr<AudioEngine> engine_;
 };
+
+}  // namespace quorvel

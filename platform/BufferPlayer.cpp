@@ -1,6 +1,8 @@
-#include "BufferPlayer.h"
+#include "platform/BufferPlayer.h"
 
 #include <algorithm>
+
+namespace quorvel {
 
 void BufferPlayer::schedule(std::shared_ptr<const AudioBuffer> buffer) {
     buffer_ = std::move(buffer);
@@ -40,3 +42,5 @@ void BufferPlayer::render(float* const* channels, int channelCount, std::int64_t
     }
     if (length > 0) position_ = (position_ + frames) % length;
 }
+
+}  // namespace quorvel

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "AudioDevices.h"
-#include "AudioFile.h"
+#include "platform/AudioDevices.h"
+#include "platform/AudioFile.h"
+
+namespace quorvel {
 
 class BufferPlayer {
 public:
@@ -37,3 +39,5 @@ private:
     // Only the value crosses threads, nothing is published with it: relaxed is enough.
     std::atomic<float> volume_{1.0f};
 };
+
+}  // namespace quorvel

@@ -1,6 +1,8 @@
-#include "DeviceIds.h"
+#include "platform/DeviceIds.h"
 
 #include <unordered_set>
+
+namespace quorvel {
 
 namespace DeviceIds {
 
@@ -41,3 +43,5 @@ void assign(std::vector<AudioDeviceInfo>& devices) {
 }
 
 }  // namespace DeviceIds
+
+}  // namespace quorvel

@@ -7,7 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "AudioDevices.h"
+#include "platform/AudioDevices.h"
+
+namespace quorvel {
 
 namespace DeviceIds {
 
@@ -18,3 +20,5 @@ std::uint32_t make(std::string_view api, std::string_view name, int attempt = 0)
 void assign(std::vector<AudioDeviceInfo>& devices);
 
 }  // namespace DeviceIds
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "JackClients.h"
+#include "platform/JackClients.h"
 
 #include <jack/jack.h>
 #include <unistd.h>
@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+namespace quorvel {
 
 namespace {
 
@@ -147,3 +149,5 @@ void JackWatch::onClientRegistration(const char* name, int registered, void* sel
     for (const auto& watched : watch->watched_)
         if (watched == name) watch->deviceGone_.store(true, std::memory_order_release);
 }
+
+}  // namespace quorvel

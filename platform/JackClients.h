@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel {
+
 namespace JackClients {
 
 inline constexpr const char* jackClientPrefix = "quorvel-";
@@ -69,3 +71,5 @@ private:
     std::atomic<bool> serverGone_{false};
     std::atomic<bool> deviceGone_{false};
 };
+
+}  // namespace quorvel

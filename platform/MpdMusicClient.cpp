@@ -1,4 +1,4 @@
-#include "MpdMusicClient.h"
+#include "platform/MpdMusicClient.h"
 
 #include <mpd/client.h>
 
@@ -7,6 +7,8 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+
+namespace quorvel {
 
 namespace {
 
@@ -297,3 +299,5 @@ Result<PlayerState> MpdMusicClient::playerState() {
     mpd_status_free(status);
     return state;
 }
+
+}  // namespace quorvel

@@ -11,7 +11,9 @@
 // restarts between calls is simply reached again.
 #include <string>
 
-#include "MusicClient.h"
+#include "platform/MusicClient.h"
+
+namespace quorvel {
 
 class MpdMusicClient final : public MusicClient {
 public:
@@ -52,3 +54,5 @@ private:
 
     Options options_;
 };
+
+}  // namespace quorvel

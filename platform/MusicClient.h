@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "MusicItems.h"
-#include "Result.h"
+#include "platform/MusicItems.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 enum class MusicAuthorizationStatus { authorized, denied };
 
@@ -58,3 +60,5 @@ public:
     virtual Status setPlaybackTime(double seconds) = 0;
     virtual Result<PlayerState> playerState() = 0;
 };
+
+}  // namespace quorvel

@@ -1,6 +1,8 @@
-#include "MusicItems.h"
+#include "platform/MusicItems.h"
 
 #include <cmath>
+
+namespace quorvel {
 
 namespace {
 
@@ -78,3 +80,5 @@ Result<Song> decode(const std::string& bytes) {
 }
 
 }  // namespace SongCoding
+
+}  // namespace quorvel

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 // A music item identifier, as its raw text.
 using MusicItemID = std::string;
@@ -71,3 +73,5 @@ Result<std::string> encode(const Song& song);
 // negative or non-finite duration. Unknown keys are ignored; a null optional key reads as absent.
 Result<Song> decode(const std::string& bytes);
 }  // namespace SongCoding
+
+}  // namespace quorvel

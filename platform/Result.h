@@ -7,6 +7,8 @@
 #include <utility>
 #include <variant>
 
+namespace quorvel {
+
 struct Error {
     std::string domain;       // "Quorvel" for the system's own errors, "sndfile", "rtaudio", "mpd", "posix", …
     long code = 0;            // domain-specific code
@@ -54,3 +56,5 @@ public:
 private:
     std::optional<Error> error_;
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "RtAudioSystem.h"
+#include "platform/RtAudioSystem.h"
 
 #include <rtaudio/RtAudio.h>
 
@@ -13,10 +13,12 @@
 #include <mutex>
 #include <thread>
 
-#include "AudioEngineBase.h"
-#include "DeviceIds.h"
-#include "JackClients.h"
-#include "TapCollector.h"
+#include "platform/AudioEngineBase.h"
+#include "platform/DeviceIds.h"
+#include "platform/JackClients.h"
+#include "platform/TapCollector.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -508,3 +510,5 @@ std::uint32_t RtAudioSystem::defaultOutputDevice() {
 }
 
 std::unique_ptr<AudioEngine> RtAudioSystem::makeEngine() { return std::make_unique<RtAudioEngine>(backend_); }
+
+}  // namespace quorvel

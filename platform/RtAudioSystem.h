@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "AudioDevices.h"
+#include "platform/AudioDevices.h"
+
+namespace quorvel {
 
 class RtAudioSystem : public AudioSystem {
 public:
@@ -35,3 +37,5 @@ public:
 private:
     std::shared_ptr<Backend> backend_;
 };
+
+}  // namespace quorvel

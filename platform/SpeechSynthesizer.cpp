@@ -1,4 +1,4 @@
-#include "SpeechSynthesizer.h"
+#include "platform/SpeechSynthesizer.h"
 
 #include <espeak-ng/speak_lib.h>
 
@@ -8,6 +8,8 @@
 #include <exception>
 #include <mutex>
 #include <vector>
+
+namespace quorvel {
 
 namespace {
 
@@ -126,3 +128,5 @@ Status EspeakSynthesizer::write(const SpeechUtterance& utterance, const BufferHa
     onBuffer(SpeechBuffer{w.format, 0, channels});
     return Status::success();
 }
+
+}  // namespace quorvel

@@ -8,8 +8,10 @@
 #include <functional>
 #include <string>
 
-#include "AudioFile.h"
-#include "Result.h"
+#include "platform/AudioFile.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 // What to say and how.
 struct SpeechUtterance {
@@ -67,3 +69,5 @@ private:
     // Raised by every stopSpeaking(); a write compares it with the value it saw when it was called.
     std::atomic<std::uint64_t> stops_{0};
 };
+
+}  // namespace quorvel

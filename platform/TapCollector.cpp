@@ -1,7 +1,9 @@
-#include "TapCollector.h"
+#include "platform/TapCollector.h"
 
 #include <algorithm>
 #include <cstring>
+
+namespace quorvel {
 
 void TapCollector::prepare(int channelCount, std::int64_t maxPeriodFrames) {
     channelCount_ = std::max(channelCount, 0);
@@ -53,3 +55,5 @@ void TapCollector::deliver(const AudioTap& tap) {
     blockTimeValid_ = true;
     blockFloat_ = true;
 }
+
+}  // namespace quorvel

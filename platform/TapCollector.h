@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "AudioDevices.h"
+#include "platform/AudioDevices.h"
+
+namespace quorvel {
 
 class TapCollector {
 public:
@@ -44,3 +46,5 @@ private:
     bool blockTimeValid_ = true;
     bool blockFloat_ = true;
 };
+
+}  // namespace quorvel

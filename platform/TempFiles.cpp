@@ -1,9 +1,11 @@
-#include "TempFiles.h"
+#include "platform/TempFiles.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "Uuid.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 namespace TempFiles {
 std::string directory() {
@@ -21,3 +23,5 @@ void removeQuietly(const std::string& path) {
     if (!path.empty()) std::remove(path.c_str());
 }
 }  // namespace TempFiles
+
+}  // namespace quorvel

@@ -2,6 +2,8 @@
 // The system temporary folder and the names of the renders kept there.
 #include <string>
 
+namespace quorvel {
+
 namespace TempFiles {
 // $TMPDIR if set and non-empty, else /tmp; no trailing slash.
 std::string directory();
@@ -10,3 +12,5 @@ std::string freshPath(const std::string& prefix, const std::string& extension);
 // Removes a file if it exists; errors are ignored (the file may already be gone). Any thread.
 void removeQuietly(const std::string& path);
 }
+
+}  // namespace quorvel

@@ -1,7 +1,9 @@
-#include "Uuid.h"
+#include "platform/Uuid.h"
 
 #include <mutex>
 #include <random>
+
+namespace quorvel {
 
 Uuid Uuid::generate() {
     // One engine for the process, seeded from the system's entropy source; identities need not be
@@ -59,3 +61,5 @@ bool Uuid::isNil() const {
         if (v != 0) return false;
     return true;
 }
+
+}  // namespace quorvel

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+namespace quorvel {
+
 class Uuid {
 public:
     Uuid() = default;  // the nil UUID (all zero)
@@ -25,3 +27,5 @@ public:
 private:
     std::array<std::uint8_t, 16> bytes_{};
 };
+
+}  // namespace quorvel

@@ -1,11 +1,13 @@
-#include "VirtualAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
 
 #include <algorithm>
 #include <cassert>
 
-#include "AudioEngineBase.h"
-#include "DeviceIds.h"
-#include "TapCollector.h"
+#include "platform/AudioEngineBase.h"
+#include "platform/DeviceIds.h"
+#include "platform/TapCollector.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -320,3 +322,5 @@ std::uint32_t VirtualAudioSystem::defaultOutputDevice() {
 }
 
 std::unique_ptr<AudioEngine> VirtualAudioSystem::makeEngine() { return std::make_unique<VirtualEngine>(state_); }
+
+}  // namespace quorvel

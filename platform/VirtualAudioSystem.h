@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "AudioDevices.h"
+#include "platform/AudioDevices.h"
+
+namespace quorvel {
 
 struct VirtualDevice {
     std::string name;
@@ -70,3 +72,5 @@ public:
 private:
     std::shared_ptr<State> state_;
 };
+
+}  // namespace quorvel

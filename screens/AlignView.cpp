@@ -1,4 +1,4 @@
-#include "AlignView.h"
+#include "screens/AlignView.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -10,18 +10,20 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "AlignmentDSP.h"
-#include "MeasurementStore.h"
-#include "MicAnalyzer.h"
-#include "QVAction.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVFormat.h"
-#include "QVIcons.h"
-#include "QVMetric.h"
-#include "QVNumber.h"
-#include "QVStyle.h"
-#include "ScreenControls.h"
+#include "dsp/AlignmentDSP.h"
+#include "library/MeasurementStore.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVFormat.h"
+#include "kit/QVIcons.h"
+#include "kit/QVMetric.h"
+#include "kit/QVNumber.h"
+#include "kit/QVStyle.h"
+#include "screens/ScreenControls.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -446,3 +448,5 @@ void AlignView::refreshResult() {
     resultMetric_->setLabel(QStringLiteral("Add delay to ") + toText(result_->target));
     noteLabel_->setText(toText(result_->note));
 }
+
+}  // namespace quorvel

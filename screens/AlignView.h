@@ -12,20 +12,23 @@
 #include <optional>
 #include <vector>
 
-#include "QVPage.h"
-#include "TransferPlot.h"
-#include "TransferTypes.h"
+#include "kit/QVPage.h"
+#include "screens/TransferPlot.h"
+#include "dsp/TransferTypes.h"
 
-class Disclosure;
-class MeasurementStore;
-class MicAnalyzer;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
+
+namespace quorvel {
+
+class Disclosure;
+class MeasurementStore;
+class MicAnalyzer;
 class QVAction;
 class QVBadge;
-class QVBoxLayout;
 class QVCard;
 class QVMetric;
 class QVNumber;
@@ -139,3 +142,5 @@ private:
     Disclosure* savedGroup_ = nullptr;
     QVBoxLayout* savedRows_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "AnalyzerView.h"
+#include "screens/AnalyzerView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,18 +9,20 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "InterfacePicker.h"
-#include "MicAnalyzer.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVFormat.h"
-#include "QVFrequencyAxis.h"
-#include "QVIcons.h"
-#include "QVMetric.h"
-#include "QVNumber.h"
-#include "QVStyle.h"
-#include "ScreenControls.h"
-#include "SpectrumPlot.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVFormat.h"
+#include "kit/QVFrequencyAxis.h"
+#include "kit/QVIcons.h"
+#include "kit/QVMetric.h"
+#include "kit/QVNumber.h"
+#include "kit/QVStyle.h"
+#include "screens/ScreenControls.h"
+#include "screens/SpectrumPlot.h"
+
+namespace quorvel {
 
 namespace {
 constexpr int kHighestChannel = 31;  // input channels 0 … 31, shown from 1
@@ -311,3 +313,5 @@ void AnalyzerView::refreshInputs() {
     latencyField_->refresh();
     temperatureField_->refresh();
 }
+
+}  // namespace quorvel

@@ -12,16 +12,19 @@
 #include <optional>
 #include <vector>
 
-#include "MeasurementDSP.h"
-#include "QVPage.h"
+#include "dsp/MeasurementDSP.h"
+#include "kit/QVPage.h"
 
-class Disclosure;
-class InterfacePicker;
-class MicAnalyzer;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+
+namespace quorvel {
+
+class Disclosure;
+class InterfacePicker;
+class MicAnalyzer;
 class QVBadge;
 class QVCard;
 class QVMetric;
@@ -88,3 +91,5 @@ private:
     QVNumber* latencyField_ = nullptr;
     QVNumber* temperatureField_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "ArraySetupView.h"
+#include "screens/ArraySetupView.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -10,14 +10,16 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVFormat.h"
-#include "QVIcons.h"
-#include "QVMetric.h"
-#include "QVNumber.h"
-#include "QVStyle.h"
-#include "ScreenControls.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVFormat.h"
+#include "kit/QVIcons.h"
+#include "kit/QVMetric.h"
+#include "kit/QVNumber.h"
+#include "kit/QVStyle.h"
+#include "screens/ScreenControls.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -358,3 +360,5 @@ void ArraySetupView::refreshChecklist() {
                    : QVIcons::icon(QStringLiteral("circle"), QVStyle::secondary()));
     }
 }
+
+}  // namespace quorvel

@@ -14,18 +14,21 @@
 #include <set>
 #include <vector>
 
-#include "ArrayMath.h"
-#include "QVPage.h"
+#include "dsp/ArrayMath.h"
+#include "kit/QVPage.h"
 
-class Disclosure;
 class QComboBox;
 class QHBoxLayout;
 class QVBoxLayout;
+class QAbstractButton;
+
+namespace quorvel {
+
+class Disclosure;
 class QVMetric;
 class QVNumber;
 class SegmentedPicker;
 class Stepper;
-class QAbstractButton;
 
 class ArraySetupView : public QVPage {
     Q_OBJECT
@@ -99,3 +102,5 @@ private:
     Disclosure* verify_ = nullptr;
     std::vector<QAbstractButton*> stepButtons_;
 };
+
+}  // namespace quorvel

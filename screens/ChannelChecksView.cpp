@@ -1,4 +1,4 @@
-#include "ChannelChecksView.h"
+#include "screens/ChannelChecksView.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -11,18 +11,20 @@
 #include <QSlider>
 #include <cmath>
 
-#include "AudioController.h"
-#include "MicAnalyzer.h"
-#include "QVAction.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVFormat.h"
-#include "QVIcons.h"
-#include "QVStyle.h"
-#include "RoutedSignal.h"
-#include "ScreenControls.h"
-#include "SignalSettings.h"
-#include "VoiceRenderer.h"
+#include "engine/AudioController.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVFormat.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+#include "engine/RoutedSignal.h"
+#include "screens/ScreenControls.h"
+#include "dsp/SignalSettings.h"
+#include "engine/VoiceRenderer.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -235,3 +237,5 @@ void ChannelChecksView::refresh() {
 
     if (source_->currentIndex() != sourceNames().indexOf(voiceName_)) setVoiceName(voiceName_);
 }
+
+}  // namespace quorvel

@@ -14,14 +14,17 @@
 #include <QStringList>
 #include <QWidget>
 
-#include "QVPage.h"
+#include "kit/QVPage.h"
 
-class AudioController;
-class MicAnalyzer;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QSlider;
+
+namespace quorvel {
+
+class AudioController;
+class MicAnalyzer;
 class QVAction;
 class RoutedSignal;
 class VoiceRenderer;
@@ -77,3 +80,5 @@ private:
     QVAction* speak_ = nullptr;
     QWidget* flashBox_ = nullptr;
 };
+
+}  // namespace quorvel

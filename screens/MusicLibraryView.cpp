@@ -1,4 +1,4 @@
-#include "MusicLibraryView.h"
+#include "screens/MusicLibraryView.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -9,16 +9,18 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "MusicBrowser.h"
-#include "LibraryStore.h"
-#include "PlaylistEdits.h"
-#include "QVEmpty.h"
-#include "QVIcons.h"
-#include "QVPage.h"
-#include "QVStyle.h"
-#include "RowList.h"
-#include "ScreenControls.h"
-#include "SearchBar.h"
+#include "library/MusicBrowser.h"
+#include "library/LibraryStore.h"
+#include "screens/PlaylistEdits.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVIcons.h"
+#include "kit/QVPage.h"
+#include "kit/QVStyle.h"
+#include "screens/RowList.h"
+#include "screens/ScreenControls.h"
+#include "screens/SearchBar.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -203,3 +205,5 @@ void MusicLibraryView::paintSong(QPainter& p, const QRect& rect, int row) const 
     RowPaint::line(p, QRect(lines.left(), lines.top() + titleHeight + 4, lines.width(), lines.height() - titleHeight - 4),
              text(song.artistName), QVStyle::font(QVText::Caption), QVStyle::secondary(), Qt::AlignLeft | Qt::AlignTop);
 }
+
+}  // namespace quorvel

@@ -6,16 +6,19 @@
 #include <QString>
 #include <vector>
 
-#include "MusicItems.h"
-#include "Sheet.h"
+#include "platform/MusicItems.h"
+#include "screens/Sheet.h"
 
-class MusicBrowser;
-class LibraryStore;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class QToolButton;
+
+namespace quorvel {
+
+class MusicBrowser;
+class LibraryStore;
 class QVEmpty;
 class RowList;
 class SegmentedPicker;
@@ -81,3 +84,5 @@ private:
     RowList* playlistRows_ = nullptr;
     RowList* songRows_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,6 +1,8 @@
-#include "PlaylistEdits.h"
+#include "screens/PlaylistEdits.h"
 
-#include "LibraryStore.h"
+#include "library/LibraryStore.h"
+
+namespace quorvel {
 
 namespace PlaylistEdits {
 
@@ -70,3 +72,5 @@ bool titleMatches(const QString& title, const QString& query) {
 }
 
 }  // namespace PlaylistEdits
+
+}  // namespace quorvel

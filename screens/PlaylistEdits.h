@@ -4,7 +4,9 @@
 // the store's message. A selection that does not index a playlist edits nothing. Main thread only.
 #include <QString>
 
-#include "ReferenceTrack.h"
+#include "library/ReferenceTrack.h"
+
+namespace quorvel {
 
 class LibraryStore;
 struct ReferencePlaylist;
@@ -34,3 +36,5 @@ bool appendTrack(LibraryStore& store, const ReferenceTrack& track);
 bool titleMatches(const QString& title, const QString& query);
 
 }  // namespace PlaylistEdits
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "ReferencePlayerView.h"
+#include "screens/ReferencePlayerView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,23 +16,25 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "MusicBrowser.h"
-#include "AudioController.h"
-#include "LibraryStore.h"
-#include "MusicLibraryView.h"
-#include "PlaylistEdits.h"
-#include "QVAction.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVEmpty.h"
-#include "QVFormat.h"
-#include "QVIcons.h"
-#include "QVNumber.h"
-#include "QVStyle.h"
-#include "RowList.h"
-#include "ScreenControls.h"
-#include "SearchBar.h"
-#include "TrackSettingsEditor.h"
+#include "library/MusicBrowser.h"
+#include "engine/AudioController.h"
+#include "library/LibraryStore.h"
+#include "screens/MusicLibraryView.h"
+#include "screens/PlaylistEdits.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVFormat.h"
+#include "kit/QVIcons.h"
+#include "kit/QVNumber.h"
+#include "kit/QVStyle.h"
+#include "screens/RowList.h"
+#include "screens/ScreenControls.h"
+#include "screens/SearchBar.h"
+#include "screens/TrackSettingsEditor.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -499,3 +501,5 @@ void ReferencePlayerView::showNewPlaylist() {
     newPlaylistAlert_ = alert;
     alert->open();
 }
+
+}  // namespace quorvel

@@ -13,15 +13,10 @@
 #include <functional>
 #include <vector>
 
-#include "QVBinding.h"
-#include "QVPage.h"
-#include "ReferenceTrack.h"
+#include "kit/QVBinding.h"
+#include "kit/QVPage.h"
+#include "library/ReferenceTrack.h"
 
-class MusicBrowser;
-class AudioController;
-class Disclosure;
-class LibraryStore;
-class MusicLibraryView;
 class QCheckBox;
 class QComboBox;
 class QDialog;
@@ -30,6 +25,14 @@ class QLineEdit;
 class QMenu;
 class QSlider;
 class QToolButton;
+
+namespace quorvel {
+
+class MusicBrowser;
+class AudioController;
+class Disclosure;
+class LibraryStore;
+class MusicLibraryView;
 class QVBadge;
 class QVCard;
 class QVNumber;
@@ -145,3 +148,5 @@ private:
     QVNumber* hp_ = nullptr;
     QVNumber* lp_ = nullptr;
 };
+
+}  // namespace quorvel

@@ -1,11 +1,13 @@
-#include "RowList.h"
+#include "screens/RowList.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyledItemDelegate>
 
-#include "QVIcons.h"
+#include "kit/QVIcons.h"
+
+namespace quorvel {
 
 namespace RowPaint {
 
@@ -127,3 +129,5 @@ void RowList::mouseReleaseEvent(QMouseEvent* event) {
 
 void RowList::mouseMoveEvent(QMouseEvent*) {}
 void RowList::mouseDoubleClickEvent(QMouseEvent*) {}
+
+}  // namespace quorvel

@@ -9,6 +9,9 @@
 
 class QPainter;
 
+namespace quorvel {
+
+
 // Drawing helpers for the rows. Main thread only.
 namespace RowPaint {
 // Fills a rounded rectangle.
@@ -59,3 +62,5 @@ private:
     Model* model_;
     int pressedRow_ = -1;
 };
+
+}  // namespace quorvel

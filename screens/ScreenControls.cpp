@@ -1,4 +1,4 @@
-#include "ScreenControls.h"
+#include "screens/ScreenControls.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,9 +10,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "QVFormat.h"
-#include "QVPlotGrid.h"
-#include "QVStyle.h"
+#include "kit/QVFormat.h"
+#include "kit/QVPlotGrid.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace ScreenColors {
 const QColor& orange() {
@@ -228,3 +230,5 @@ void clearLayout(QLayout* layout) {
         delete item;
     }
 }
+
+}  // namespace quorvel

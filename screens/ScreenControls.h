@@ -17,6 +17,9 @@ class QAbstractButton;
 class QLabel;
 class QToolButton;
 
+namespace quorvel {
+
+
 namespace ScreenColors {
 // The platform orange (dark appearance): second traces, inverted elements, candidate badges.
 const QColor& orange();
@@ -111,3 +114,5 @@ QString buttonText(const QString& text);
 
 // Removes and deletes every item of `layout` (widgets and nested layouts); for rows rebuilt from a model.
 void clearLayout(class QLayout* layout);
+
+}  // namespace quorvel

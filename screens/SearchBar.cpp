@@ -1,4 +1,4 @@
-#include "SearchBar.h"
+#include "screens/SearchBar.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -6,8 +6,10 @@
 #include <QPainter>
 #include <QPainterPath>
 
-#include "QVIcons.h"
-#include "QVStyle.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 SearchBar::SearchBar(const QString& placeholder, QWidget* trailing, int spacing, QWidget* parent)
     : QWidget(parent), field_(new QLineEdit) {
@@ -33,3 +35,5 @@ void SearchBar::paintEvent(QPaintEvent*) {
     path.addRoundedRect(QRectF(rect()), 12, 12);
     p.fillPath(path, QVStyle::card());
 }
+
+}  // namespace quorvel

@@ -5,6 +5,9 @@
 
 class QLineEdit;
 
+namespace quorvel {
+
+
 class SearchBar : public QWidget {
     Q_OBJECT
 public:
@@ -21,3 +24,5 @@ protected:
 private:
     QLineEdit* field_;
 };
+
+}  // namespace quorvel

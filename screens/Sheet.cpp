@@ -1,11 +1,13 @@
-#include "Sheet.h"
+#include "screens/Sheet.h"
 
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "QVPage.h"
-#include "QVStyle.h"
+#include "kit/QVPage.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 Sheet::Sheet(QVPage* page, QSize minimumSize, QWidget* parent) : QDialog(parent), page_(page) {
     setModal(true);
@@ -51,3 +53,5 @@ void Sheet::showEvent(QShowEvent* event) {
     for (QPushButton* button : findChildren<QPushButton*>()) button->setAutoDefault(false);
     QDialog::showEvent(event);
 }
+
+}  // namespace quorvel

@@ -9,6 +9,9 @@
 
 class QHBoxLayout;
 class QPushButton;
+
+namespace quorvel {
+
 class QVPage;
 
 class Sheet : public QDialog {
@@ -30,3 +33,5 @@ private:
     QVPage* page_;
     QHBoxLayout* bar_;
 };
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "SignalLabView.h"
+#include "screens/SignalLabView.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,19 +13,21 @@
 #include <algorithm>
 #include <cmath>
 
-#include "AudioController.h"
-#include "MicAnalyzer.h"
-#include "QVAction.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVFormat.h"
-#include "QVIcons.h"
-#include "QVNumber.h"
-#include "QVStyle.h"
-#include "RoutedSignal.h"
-#include "ScreenControls.h"
-#include "SignalPreview.h"
-#include "VoiceRenderer.h"
+#include "engine/AudioController.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVFormat.h"
+#include "kit/QVIcons.h"
+#include "kit/QVNumber.h"
+#include "kit/QVStyle.h"
+#include "engine/RoutedSignal.h"
+#include "screens/ScreenControls.h"
+#include "screens/SignalPreview.h"
+#include "engine/VoiceRenderer.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -537,3 +539,5 @@ void SignalLabView::refresh() {
     cycle_->setVisible(family_ != QLatin1String("Sweep"));
     for (QVNumber* n : numbers_) n->refresh();
 }
+
+}  // namespace quorvel

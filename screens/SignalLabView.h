@@ -18,19 +18,22 @@
 #include <functional>
 #include <vector>
 
-#include "QVBinding.h"
-#include "QVPage.h"
-#include "SignalPreset.h"
-#include "SignalSettings.h"
+#include "kit/QVBinding.h"
+#include "kit/QVPage.h"
+#include "dsp/SignalPreset.h"
+#include "dsp/SignalSettings.h"
 
-class AudioController;
-class MicAnalyzer;
 class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QSlider;
 class QToolButton;
+
+namespace quorvel {
+
+class AudioController;
+class MicAnalyzer;
 class QVAction;
 class QVBadge;
 class QVNumber;
@@ -140,3 +143,5 @@ private:
     QVNumber* cycle_ = nullptr;
     std::vector<QVNumber*> numbers_;
 };
+
+}  // namespace quorvel

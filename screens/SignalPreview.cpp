@@ -1,11 +1,13 @@
-#include "SignalPreview.h"
+#include "screens/SignalPreview.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
 #include <numbers>
 
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -93,3 +95,5 @@ void SignalPreview::paintEvent(QPaintEvent*) {
     p.setBrush(Qt::NoBrush);
     p.drawPath(path);
 }
+
+}  // namespace quorvel

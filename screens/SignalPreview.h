@@ -8,7 +8,9 @@
 #include <QWidget>
 #include <vector>
 
-#include "SignalSettings.h"
+#include "dsp/SignalSettings.h"
+
+namespace quorvel {
 
 class SignalPreview : public QWidget {
     Q_OBJECT
@@ -34,3 +36,5 @@ protected:
 private:
     SignalKind kind_;
 };
+
+}  // namespace quorvel

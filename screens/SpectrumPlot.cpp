@@ -1,14 +1,16 @@
-#include "SpectrumPlot.h"
+#include "screens/SpectrumPlot.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 
-#include "QVEmpty.h"
-#include "QVPlotGrid.h"
-#include "QVStyle.h"
-#include "ScreenControls.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVPlotGrid.h"
+#include "kit/QVStyle.h"
+#include "screens/ScreenControls.h"
+
+namespace quorvel {
 
 SpectrumPlot::SpectrumPlot(QWidget* parent) : QWidget(parent) {
     setFixedHeight(kHeight);
@@ -73,3 +75,5 @@ void SpectrumPlot::paintEvent(QPaintEvent*) {
     pen.setMiterLimit(10);
     p.strokePath(path, pen);
 }
+
+}  // namespace quorvel

@@ -8,7 +8,9 @@
 #include <QWidget>
 #include <vector>
 
-#include "MeasurementDSP.h"
+#include "dsp/MeasurementDSP.h"
+
+namespace quorvel {
 
 class QVEmpty;
 
@@ -48,3 +50,5 @@ private:
     std::vector<SpectrumPoint> points_;
     QVEmpty* empty_ = nullptr;
 };
+
+}  // namespace quorvel

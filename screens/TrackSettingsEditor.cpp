@@ -1,4 +1,4 @@
-#include "TrackSettingsEditor.h"
+#include "screens/TrackSettingsEditor.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -8,12 +8,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "QVAction.h"
-#include "QVCard.h"
-#include "QVFormat.h"
-#include "QVNumber.h"
-#include "QVPage.h"
-#include "QVStyle.h"
+#include "kit/QVAction.h"
+#include "kit/QVCard.h"
+#include "kit/QVFormat.h"
+#include "kit/QVNumber.h"
+#include "kit/QVPage.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -84,3 +86,5 @@ void TrackSettingsEditor::saveAndClose() {
     if (save_) save_(track_);
     accept();
 }
+
+}  // namespace quorvel

@@ -5,12 +5,15 @@
 // file: playback decides what they mean. Main thread only.
 #include <functional>
 
-#include "ReferenceTrack.h"
-#include "Sheet.h"
+#include "library/ReferenceTrack.h"
+#include "screens/Sheet.h"
 
 class QCheckBox;
 class QLabel;
 class QSlider;
+
+namespace quorvel {
+
 class QVAction;
 class QVNumber;
 
@@ -48,3 +51,5 @@ private:
     QLabel* trimReadout_ = nullptr;
     QVAction* saveButton_ = nullptr;
 };
+
+}  // namespace quorvel

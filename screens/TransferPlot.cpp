@@ -1,12 +1,14 @@
-#include "TransferPlot.h"
+#include "screens/TransferPlot.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <cmath>
 
-#include "QVPlotGrid.h"
-#include "QVStyle.h"
-#include "ScreenControls.h"
+#include "kit/QVPlotGrid.h"
+#include "kit/QVStyle.h"
+#include "screens/ScreenControls.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -117,3 +119,5 @@ void TransferPlot::paintEvent(QPaintEvent*) {
         p.strokePath(path, QPen(traceColor(i), 2.0));
     }
 }
+
+}  // namespace quorvel

@@ -14,7 +14,9 @@
 #include <QWidget>
 #include <vector>
 
-#include "TransferTypes.h"
+#include "dsp/TransferTypes.h"
+
+namespace quorvel {
 
 class TransferPlot : public QWidget {
     Q_OBJECT
@@ -55,3 +57,5 @@ private:
     QString field_;
     double threshold_;
 };
+
+}  // namespace quorvel

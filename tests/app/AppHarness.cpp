@@ -8,9 +8,11 @@
 
 #include <cmath>
 
-#include "AudioFile.h"
-#include "AudioHardware.h"
-#include "QVStyle.h"
+#include "platform/AudioFile.h"
+#include "engine/AudioHardware.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 void AppTest::SetUp() {
     // Apple Music requests go to a music server that is certainly not there (never a real one).
@@ -76,3 +78,5 @@ bool waitUntil(const std::function<bool()>& done, double seconds) {
     }
     return true;
 }
+
+}  // namespace quorvel

@@ -9,8 +9,10 @@
 #include <memory>
 
 #include "QtPrinting.h"
-#include "QuorvelView.h"
-#include "VirtualAudioSystem.h"
+#include "app/QuorvelView.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 class AppTest : public ::testing::Test {
 protected:
@@ -38,3 +40,5 @@ void writeTone(const QString& path, double seconds = 0.25);
 
 // Runs the event loop until `done` holds or `seconds` have passed; returns whether it held.
 bool waitUntil(const std::function<bool()>& done, double seconds = 20);
+
+}  // namespace quorvel

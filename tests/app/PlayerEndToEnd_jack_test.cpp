@@ -17,16 +17,18 @@
 #include <cmath>
 
 #include "AppHarness.h"
-#include "AudioController.h"
-#include "AudioHardware.h"
-#include "LibraryStore.h"
-#include "QVCard.h"
-#include "QVStyle.h"
-#include "ReferencePlayerView.h"
-#include "RoutePicker.h"
-#include "RowList.h"
-#include "RtAudioSystem.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
+#include "library/LibraryStore.h"
+#include "kit/QVCard.h"
+#include "kit/QVStyle.h"
+#include "screens/ReferencePlayerView.h"
+#include "kit/RoutePicker.h"
+#include "screens/RowList.h"
+#include "platform/RtAudioSystem.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -131,3 +133,5 @@ TEST(PlayerEndToEnd, ImportedTrackPlaysSeeksAndStopsFromTheTransport) {
     RoutePicker::store(0, {});
     AudioHardware::install(previous);
 }
+
+}  // namespace quorvel

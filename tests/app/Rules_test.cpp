@@ -12,14 +12,16 @@
 #include <QThreadPool>
 
 #include "AppHarness.h"
-#include "AudioController.h"
-#include "LibraryStore.h"
-#include "MicAnalyzer.h"
-#include "RoutedSignal.h"
-#include "TempFiles.h"
+#include "engine/AudioController.h"
+#include "library/LibraryStore.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "platform/TempFiles.h"
 #include "TestHome.h"
-#include "VoiceRenderer.h"
-#include "TransportBar.h"
+#include "engine/VoiceRenderer.h"
+#include "app/TransportBar.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -424,3 +426,5 @@ TEST_F(RulesTest, ShutDownStopsEveryStreamAndLeavesNoRenderBehind) {
     EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
     EXPECT_EQ(temporary.entryList(renders, QDir::Files), QStringList{});
 }
+
+}  // namespace quorvel

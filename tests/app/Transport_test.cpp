@@ -5,7 +5,9 @@
 #include <limits>
 
 #include "AppHarness.h"
-#include "TransportBar.h"
+#include "app/TransportBar.h"
+
+namespace quorvel {
 
 TEST(TransportLevelText, TruncatesTowardZeroAndNeverShowsMinusZero) {
     EXPECT_EQ(TransportBar::levelText(-0.4), "0 dB");
@@ -21,3 +23,5 @@ TEST(TransportLevelText, TruncatesTowardZeroAndNeverShowsMinusZero) {
     EXPECT_FALSE(TransportBar::levelText(-1e300).isEmpty());
     EXPECT_FALSE(TransportBar::levelText(1e300).isEmpty());
 }
+
+}  // namespace quorvel

@@ -10,9 +10,11 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "QVStyle.h"
-#include "QuorvelGuide.h"
-#include "UserGuideView.h"
+#include "kit/QVStyle.h"
+#include "app/QuorvelGuide.h"
+#include "app/UserGuideView.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -333,3 +335,5 @@ TEST_F(GuideSheet, WideSheetKeepsTheArticleColumnCentredAndReadable) {
     EXPECT_EQ(column->x(), 0);
     EXPECT_EQ(column->width(), column->parentWidget()->width());
 }
+
+}  // namespace quorvel

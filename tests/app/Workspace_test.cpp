@@ -6,23 +6,25 @@
 #include <QStackedWidget>
 #include <QTest>
 
-#include "AlignView.h"
-#include "AnalyzerView.h"
+#include "screens/AlignView.h"
+#include "screens/AnalyzerView.h"
 #include "AppHarness.h"
-#include "ArraySetupView.h"
-#include "ChannelChecksView.h"
-#include "AudioController.h"
-#include "LibraryStore.h"
-#include "MicAnalyzer.h"
-#include "RoutedSignal.h"
-#include "ScreenControls.h"
-#include "SignalLabView.h"
-#include "VoiceRenderer.h"
-#include "QVEmpty.h"
-#include "QVPage.h"
+#include "screens/ArraySetupView.h"
+#include "screens/ChannelChecksView.h"
+#include "engine/AudioController.h"
+#include "library/LibraryStore.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "screens/ScreenControls.h"
+#include "screens/SignalLabView.h"
+#include "engine/VoiceRenderer.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVPage.h"
 #include "TestHome.h"
-#include "TransportBar.h"
-#include "UserGuideView.h"
+#include "app/TransportBar.h"
+#include "app/UserGuideView.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -307,3 +309,5 @@ TEST_F(AppTest, SignalsPageEditsTheWindowsSettingsAndPathWhichOutliveThePage) {
     EXPECT_EQ(view->signal().kind, SignalKind::sine);
     EXPECT_TRUE(page->findChild<SegmentedPicker*>("output")->segment("Interface")->isChecked());
 }
+
+}  // namespace quorvel

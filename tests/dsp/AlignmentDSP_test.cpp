@@ -4,7 +4,9 @@
 #include <complex>
 #include <functional>
 
-#include "AlignmentDSP.h"
+#include "dsp/AlignmentDSP.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -185,3 +187,5 @@ TEST(AlignmentDSP, SubRefusesWhatCannotBeTrusted) {
     });
     EXPECT_FALSE(AlignmentDSP::sub(a, scattered, 40, 200));
 }
+
+}  // namespace quorvel

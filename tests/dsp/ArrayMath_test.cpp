@@ -3,7 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "ArrayMath.h"
+#include "dsp/ArrayMath.h"
+
+namespace quorvel {
 
 // c at 20 °C = 331.3 + 0.606·20 = 343.42 m/s; 1.2 m / c = 3.49426 ms, 2.4 m / c = 6.98853 ms,
 // 1.0 m / c = 2.91189 ms.
@@ -54,3 +56,5 @@ TEST(ArrayMath, InvalidInputsGiveNothing) {
     EXPECT_NEAR(ArrayMath::layout("End-fire", 2, 1, -40)[1].delayMS, 1000 / 307.06, 1e-9);
     EXPECT_NEAR(ArrayMath::layout("End-fire", 2, 1, 60)[1].delayMS, 1000 / 367.66, 1e-9);
 }
+
+}  // namespace quorvel

@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+namespace quorvel {
+
 namespace DspSignals {
 
 // Gaussian noise, standard deviation `sigma`, clipped to ±0.9 so that no sample reads as clipping.
@@ -49,3 +51,5 @@ inline std::complex<double> onePoleResponse(double b, double a, double omega) {
 }
 
 }  // namespace DspSignals
+
+}  // namespace quorvel

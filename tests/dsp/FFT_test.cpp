@@ -6,8 +6,10 @@
 #include <random>
 #include <vector>
 
-#include "MeasurementDSP.h"
+#include "dsp/MeasurementDSP.h"
 #include "TextbookFFT.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -112,3 +114,5 @@ TEST(FFT, RefusesBadLengthsAndLeavesArraysAlone) {
     EXPECT_FALSE(MeasurementDSP::fft(re, im).ok());
     EXPECT_EQ(im.size(), 4u);
 }
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "FileProcessor.h"
+#include "dsp/FileProcessor.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -6,12 +6,14 @@
 #include <cmath>
 #include <numbers>
 
-#include "FilterPair.h"
-#include "QuorvelError.h"
-#include "RandomSource.h"
+#include "dsp/FilterPair.h"
+#include "dsp/QuorvelError.h"
+#include "dsp/RandomSource.h"
 #include "SoxOracle.h"
-#include "TempFiles.h"
+#include "platform/TempFiles.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace {
 constexpr double pi = std::numbers::pi;
@@ -282,3 +284,5 @@ TEST(FileProcessor, DamagedInputsFailAndLeaveNoOutput) {
         }
     }
 }
+
+}  // namespace quorvel

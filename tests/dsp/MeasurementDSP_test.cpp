@@ -1,4 +1,4 @@
-#include "MeasurementDSP.h"
+#include "dsp/MeasurementDSP.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 
 #include "DspSignals.h"
 #include "TextbookFFT.h"
+
+namespace quorvel {
 
 using namespace DspSignals;
 
@@ -183,3 +185,5 @@ TEST(Analyze, SameResultWithPerButterflyFFT) {
     ASSERT_FALSE(fast.transfer.empty());
     EXPECT_EQ(fast, MeasurementDSP::analyzeUsing(TextbookFFT::transform, c.mic, c.reference, rate));
 }
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "SignalRenderer.h"
+#include "dsp/SignalRenderer.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -10,12 +10,14 @@
 #include <numbers>
 #include <set>
 
-#include "MeasurementDSP.h"
-#include "QuorvelError.h"
-#include "SignalPreset.h"
+#include "dsp/MeasurementDSP.h"
+#include "dsp/QuorvelError.h"
+#include "dsp/SignalPreset.h"
 #include "SoxOracle.h"
-#include "TempFiles.h"
+#include "platform/TempFiles.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace {
 constexpr double pi = std::numbers::pi;
@@ -270,3 +272,5 @@ TEST(SignalRenderer, FailedWriteLeavesNoFile) {
     EXPECT_EQ(result.error().domain, "sndfile");
     EXPECT_EQ(fileCount(TempFiles::directory()), 0);
 }
+
+}  // namespace quorvel

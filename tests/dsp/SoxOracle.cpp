@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "AudioFile.h"
+#include "platform/AudioFile.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace fs = std::filesystem;
 
@@ -89,3 +91,5 @@ void keepForInspection(const std::string& path, const std::string& name) {
     fs::copy_file(path, std::string(QUORVEL_TEST_OUTPUT_DIR) + "/" + name,
                   fs::copy_options::overwrite_existing, ec);
 }
+
+}  // namespace quorvel

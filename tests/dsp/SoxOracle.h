@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+namespace quorvel {
+
 using Channels = std::vector<std::vector<float>>;
 
 // Runs `sox <arguments>`; true when it exits 0.
@@ -19,3 +21,5 @@ void writeChannels(const std::string& path, double sampleRate, const Channels& c
 int fileCount(const std::string& dir);
 // Copies a file to the test output folder so that a mismatch can be looked at.
 void keepForInspection(const std::string& path, const std::string& name);
+
+}  // namespace quorvel

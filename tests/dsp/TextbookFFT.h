@@ -7,7 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "Result.h"
+#include "platform/Result.h"
+
+namespace quorvel {
 
 namespace TextbookFFT {
 
@@ -54,3 +56,5 @@ inline Status transform(std::vector<double>& re, std::vector<double>& im, bool i
 }
 
 }  // namespace TextbookFFT
+
+}  // namespace quorvel

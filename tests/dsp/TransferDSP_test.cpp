@@ -1,4 +1,4 @@
-#include "TransferDSP.h"
+#include "dsp/TransferDSP.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +9,8 @@
 #include <limits>
 
 #include "DspSignals.h"
+
+namespace quorvel {
 
 using namespace DspSignals;
 
@@ -137,3 +139,5 @@ TEST(TransferDSP, RefusesUnusableInput) {
     // Silence in the reference leaves no bin to divide by.
     EXPECT_TRUE(TransferDSP::estimate(x, std::vector<double>(40960, 0.0), rate, 0).bins.empty());
 }
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "TransferJSON.h"
+#include "dsp/TransferJSON.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <fstream>
 #include <limits>
 #include <nlohmann/json.hpp>
+
+namespace quorvel {
 
 namespace {
 
@@ -229,3 +231,5 @@ TEST(TransferJSON, IgnoresUnknownKeysAndKeyOrder) {
     ASSERT_TRUE(decoded.ok()) << decoded.error().description;
     expectIdentical((*decoded)[0], sampleTrace());
 }
+
+}  // namespace quorvel

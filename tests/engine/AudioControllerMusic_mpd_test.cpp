@@ -7,10 +7,12 @@
 #include <QTimer>
 #include <vector>
 
-#include "AudioController.h"
-#include "MpdMusicClient.h"
+#include "engine/AudioController.h"
+#include "platform/MpdMusicClient.h"
 #include "PrivateMpd.h"
-#include "ThreadedMusicService.h"
+#include "engine/ThreadedMusicService.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -155,3 +157,5 @@ TEST(AudioControllerMusicServer, HungServerNeverHoldsTheTransport) {
     EXPECT_GT(ticks, 5);
     EXPECT_EQ(controller.status(), "Apple Music access was not granted");
 }
+
+}  // namespace quorvel

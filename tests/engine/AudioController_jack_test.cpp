@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "AudioController.h"
-#include "AudioHardware.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
 #include "FakeMusicService.h"
 #include "LoopbackRecorder.h"
-#include "RtAudioSystem.h"
+#include "platform/RtAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -89,3 +91,5 @@ TEST(AudioControllerJack, LevelStepsMeasureBackExactlyWithNoBurstAtTheStart) {
     std::printf("level steps: %.4f dB, %.4f dB (rms %.4f / %.4f / %.4f dBFS)\n", step1, step2, takes[0].rmsDB,
                 takes[1].rmsDB, takes[2].rmsDB);
 }
+
+}  // namespace quorvel

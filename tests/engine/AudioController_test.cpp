@@ -10,13 +10,15 @@
 #include <QThreadPool>
 #include <cmath>
 
-#include "AudioController.h"
-#include "AudioHardware.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
 #include "FakeMusicService.h"
-#include "RtAudioSystem.h"
-#include "TempFiles.h"
+#include "platform/RtAudioSystem.h"
+#include "platform/TempFiles.h"
 #include "TestHome.h"
-#include "VirtualAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -485,3 +487,5 @@ TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone
     EXPECT_GT(peakOn(devices->at(0).id, start), 0.5f);
     controller.stop();
 }
+
+}  // namespace quorvel

@@ -3,9 +3,11 @@
 
 #include <QSettings>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "RtAudioSystem.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "platform/RtAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -79,3 +81,5 @@ TEST_F(InterfacePickerJack, OutputOnlyDeviceGivesTheMicrophoneNoChannels) {
     ASSERT_TRUE(InterfacePicker::apply(*capture, true));
     EXPECT_EQ(capture->inputFormat().channelCount, 0);
 }
+
+}  // namespace quorvel

@@ -4,11 +4,13 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "AudioHardware.h"
-#include "InputPicker.h"
-#include "InterfacePicker.h"
-#include "MicrophonePermission.h"
-#include "VirtualAudioSystem.h"
+#include "engine/AudioHardware.h"
+#include "engine/InputPicker.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MicrophonePermission.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -165,3 +167,5 @@ TEST(MicrophonePermission, GrantsLaterOnTheMainThread) {
     QTRY_COMPARE(answers, 1);
     EXPECT_TRUE(granted);
 }
+
+}  // namespace quorvel

@@ -12,30 +12,14 @@
 #include <new>
 #include <numbers>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "CountingAllocator.h"
 #include "JackTestServer.h"
-#include "MicAnalyzer.h"
-#include "RtAudioSystem.h"
+#include "engine/MicAnalyzer.h"
+#include "platform/RtAudioSystem.h"
 
-// Counts allocations made on a thread while it runs the analyser's tap (armed by CountingEngine below).
-// The replacement pair is malloc/free on both sides, which GCC cannot see through inlined calls.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<long> g_tapAllocations{0};
-thread_local bool t_inTap = false;
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (t_inTap) g_tapAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+namespace quorvel {
 
 namespace {
 
@@ -52,9 +36,9 @@ public:
     void installTap(AudioTap tap) override {
         if (!tap) return inner_->installTap(nullptr);
         inner_->installTap([tap = std::move(tap)](const AudioInputBlock& block) {
-            t_inTap = true;
+            CountingAllocator::armThisThread(true);
             tap(block);
-            t_inTap = false;
+            CountingAllocator::armThisThread(false);
         });
     }
     void removeTap() override { inner_->removeTap(); }
@@ -127,7 +111,7 @@ TEST_F(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) 
     a.setDual(true);
     a.setMicChannel(0);
     a.setReferenceChannel(1);
-    g_tapAllocations = 0;
+    CountingAllocator::reset();
     start(a);
     ASSERT_TRUE(a.running()) << a.status().toStdString();
     EXPECT_EQ(a.status(), MicAnalyzer::statusDual);
@@ -147,7 +131,7 @@ TEST_F(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) 
 
     a.stop();
     EXPECT_GE(a.statistics().blocksReceived, 32);
-    EXPECT_EQ(g_tapAllocations.load(), 0) << "the tap allocated on the audio thread";
+    EXPECT_EQ(CountingAllocator::count(), 0) << "the tap allocated on the audio thread";
 }
 
 TEST_F(MicAnalyzerJack, MicrophoneOnlySpectrumPeaksAtAPlayedTone) {
@@ -210,3 +194,5 @@ TEST_F(MicAnalyzerJack, ServerKilledMidCaptureStopsWithAFailureAndARestartedServ
     EXPECT_TRUE(QTest::qWaitFor([&] { return !a.spectrum().empty(); }, 20000));
     a.stop();
 }
+
+}  // namespace quorvel

@@ -9,11 +9,13 @@
 #include <cmath>
 #include <numbers>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "MicAnalyzer.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MicAnalyzer.h"
 #include "TestSignals.h"
-#include "VirtualAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -387,3 +389,5 @@ TEST_F(MicAnalyzerTest, ReturningToTheSystemDefaultLeavesTheEarlierInterface) {
     finishAnalyses();
     EXPECT_EQ(peakBin(a.spectrum()), 40) << "captured from the default input, not the earlier interface";
 }
+
+}  // namespace quorvel

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "AudioController.h"
-#include "AudioHardware.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
 #include "FakeMusicService.h"
 #include "TestHome.h"
-#include "VirtualAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -406,3 +408,5 @@ TEST_F(MusicPlaybackTest, TransportActsOnTheSongOnly) {
     EXPECT_FALSE(controller.hasPlayback());
     EXPECT_EQ(count("pause"), 1);
 }
+
+}  // namespace quorvel

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "MusicSongs.h"
+#include "engine/MusicSongs.h"
 #include "FakeMusicService.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -98,3 +100,5 @@ TEST(MusicErrorDetail, HasItsExactForm) {
     // Without a debug description the text ends with the line feed; negative codes keep their sign.
     EXPECT_EQ(MusicSongs::errorDetail(Error{"libmpdclient", -7, "Timeout", {}}), "Timeout\n\nlibmpdclient · -7\n");
 }
+
+}  // namespace quorvel

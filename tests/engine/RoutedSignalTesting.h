@@ -2,7 +2,9 @@
 // Helpers shared by the routed generator's tests.
 #include <QTest>
 
-#include "RoutedSignal.h"
+#include "engine/RoutedSignal.h"
+
+namespace quorvel {
 
 namespace RoutedSignalTesting {
 
@@ -22,3 +24,5 @@ inline void route(RoutedSignal& routed, const QString& selection, int a, int b, 
 }
 
 }  // namespace RoutedSignalTesting
+
+}  // namespace quorvel

@@ -9,12 +9,14 @@
 #include <atomic>
 #include <cmath>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
 #include "JackTestServer.h"
-#include "RoutedSignal.h"
+#include "engine/RoutedSignal.h"
 #include "RoutedSignalTesting.h"
-#include "RtAudioSystem.h"
+#include "platform/RtAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -148,3 +150,5 @@ TEST_F(RoutedSignalJack, ServerKilledWhilePlayingEndsInAFailureStatus) {
     play(routed, {.kind = SignalKind::sine, .seconds = 1});
     EXPECT_FALSE(routed.isPlaying()) << "no server, nothing plays";
 }
+
+}  // namespace quorvel

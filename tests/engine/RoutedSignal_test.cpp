@@ -9,12 +9,14 @@
 #include <QThreadPool>
 #include <cmath>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "RoutedSignal.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "engine/RoutedSignal.h"
 #include "RoutedSignalTesting.h"
-#include "TempFiles.h"
-#include "VirtualAudioSystem.h"
+#include "platform/TempFiles.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -258,3 +260,5 @@ TEST_F(RoutedSignalTest, AFailingEngineShowsItsFailureAndDefaultIsBoundAgainAfte
     EXPECT_EQ(routed.outputCount(), 2);
     EXPECT_GT(peak(capture("Built-in", 4096)[0]), 0.0f);
 }
+
+}  // namespace quorvel

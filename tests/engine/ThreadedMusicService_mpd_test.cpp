@@ -4,8 +4,10 @@
 #include <QTest>
 #include <memory>
 
-#include "MpdMusicClient.h"
-#include "ThreadedMusicService.h"
+#include "platform/MpdMusicClient.h"
+#include "engine/ThreadedMusicService.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -86,3 +88,5 @@ TEST_F(ServiceTest, ReadsAskedForAfterAPlayerCallSeeItsEffect) {
     service.stop();
     EXPECT_EQ(state().status, PlaybackStatus::stopped);
 }
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "VoiceRenderer.h"
+#include "engine/VoiceRenderer.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,10 @@
 #include <map>
 #include <mutex>
 
-#include "TempFiles.h"
+#include "platform/TempFiles.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -222,3 +224,5 @@ TEST(VoiceRenderer, FailuresAndSilentSidesEndTheRender) {
     ASSERT_EQ(file.frameLength(), 11025 + 50 + 11025);
     EXPECT_EQ(file.channel(1)[11025], 1.0f);
 }
+
+}  // namespace quorvel

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "M3UReader.h"
+#include "library/M3UReader.h"
+
+using namespace quorvel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "QVFormat.h"
+#include "kit/QVFormat.h"
+
+namespace quorvel {
 
 TEST(QVTime, MinutesAreUnlimitedAndSecondsTruncate) {
     EXPECT_EQ(qvTime(3725), "62:05");
@@ -42,3 +44,5 @@ TEST(QVFormat, LongAndNonAsciiOutputIsComplete) {
     EXPECT_TRUE(padded.endsWith("1.0"));
     EXPECT_EQ(qvFormat("%.1f °C · %s", 20.0, "Gradient"), QString::fromUtf8("20.0 °C · Gradient"));
 }
+
+}  // namespace quorvel

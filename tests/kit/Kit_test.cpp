@@ -11,18 +11,20 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "QVAction.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVEmpty.h"
-#include "QVFormat.h"
-#include "QVFrequencyAxis.h"
-#include "QVIcons.h"
-#include "QVMetric.h"
-#include "QVNumber.h"
-#include "QVPage.h"
-#include "QVPlotGrid.h"
-#include "QVStyle.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVFormat.h"
+#include "kit/QVFrequencyAxis.h"
+#include "kit/QVIcons.h"
+#include "kit/QVMetric.h"
+#include "kit/QVNumber.h"
+#include "kit/QVPage.h"
+#include "kit/QVPlotGrid.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -227,3 +229,5 @@ TEST(QVKitSamples, SavesReviewImages) {
     p.end();
     EXPECT_TRUE(sheet.save(outputPath("kit-symbols.png")));
 }
+
+}  // namespace quorvel

@@ -6,7 +6,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "QVNumber.h"
+#include "kit/QVNumber.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -149,3 +151,5 @@ TEST(QVNumber, FollowsTheLocaleIncludingLaterChanges) {
     QTest::keyClick(form.field(), Qt::Key_Return);
     EXPECT_EQ(form.value, 1.75);
 }
+
+}  // namespace quorvel

@@ -3,8 +3,10 @@
 #include <QFontMetricsF>
 #include <QImage>
 
-#include "QVFrequencyAxis.h"
-#include "QVPlotGrid.h"
+#include "kit/QVFrequencyAxis.h"
+#include "kit/QVPlotGrid.h"
+
+namespace quorvel {
 
 TEST(QVPlotGrid, LinesOfA600By240Grid) {
     const std::vector<QLineF> s = QVPlotGrid::segments(QSizeF(600, 240));
@@ -83,3 +85,5 @@ TEST(QVFrequencyAxis, ShowsTheFiveTextsWithItsOwnFont) {
     for (const QString& t : QVFrequencyAxis::labels()) total += fm.horizontalAdvance(t);
     EXPECT_GE(axis.minimumSizeHint().width(), int(total));
 }
+
+}  // namespace quorvel

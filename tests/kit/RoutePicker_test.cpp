@@ -4,9 +4,11 @@
 #include <QMenu>
 #include <QSettings>
 
-#include "AudioHardware.h"
-#include "RoutePicker.h"
-#include "VirtualAudioSystem.h"
+#include "engine/AudioHardware.h"
+#include "kit/RoutePicker.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -101,3 +103,5 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     EXPECT_EQ(checked, "Speakers (not connected)");
     AudioHardware::install(previous);
 }
+
+}  // namespace quorvel

@@ -5,8 +5,10 @@
 #include <QDir>
 #include <QRegularExpression>
 
-#include "LibraryStore.h"
+#include "library/LibraryStore.h"
 #include "LibraryTestFiles.h"
+
+namespace quorvel {
 
 using namespace LibraryTestFiles;
 
@@ -95,3 +97,5 @@ TEST(LibraryImport, FailedSaveKeepsTracksAndShowsOnlyTheSaveFailure) {
     EXPECT_EQ(f.titles(), QStringList{"a"});
     EXPECT_EQ(f.copies(), 1);
 }
+
+}  // namespace quorvel

@@ -7,8 +7,10 @@
 #include <random>
 #include <thread>
 
-#include "LibraryStore.h"
+#include "library/LibraryStore.h"
 #include "LibraryTestFiles.h"
+
+namespace quorvel {
 
 namespace {
 // Each save writes its version number into every trim: a file mixing two saves has differing trims.
@@ -74,3 +76,5 @@ TEST(LibraryStoreKill, SaveKilledAtAnyMomentLeavesAWholeFile) {
         lastVersion = version;
     }
 }
+
+}  // namespace quorvel

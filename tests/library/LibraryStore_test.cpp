@@ -5,9 +5,11 @@
 #include <QSignalSpy>
 #include <cmath>
 
-#include "LibraryStore.h"
+#include "library/LibraryStore.h"
 #include "LibraryTestFiles.h"
-#include "StoreFiles.h"
+#include "library/StoreFiles.h"
+
+namespace quorvel {
 
 using namespace LibraryTestFiles;
 
@@ -120,3 +122,5 @@ TEST(LibraryStore, ImportMusicPlaylistReportsOrTakesItBack) {
     EXPECT_EQ(store.selected(), 0);
     EXPECT_TRUE(store.message().startsWith("Save failed: "));
 }
+
+}  // namespace quorvel

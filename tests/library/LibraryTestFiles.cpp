@@ -7,6 +7,8 @@
 
 #include "TestHome.h"
 
+namespace quorvel {
+
 namespace LibraryTestFiles {
 
 QString freshDir(const QString& label) { return QString::fromStdString(TestHome::freshDir(label.toStdString())); }
@@ -28,3 +30,5 @@ void writeWav(const QString& path) {
 }
 
 }  // namespace LibraryTestFiles
+
+}  // namespace quorvel

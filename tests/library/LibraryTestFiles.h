@@ -2,6 +2,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace quorvel {
+
 // File helpers for the library tests.
 namespace LibraryTestFiles {
 QString freshDir(const QString& label);  // empty, below the test home
@@ -9,3 +11,5 @@ void write(const QString& path, const QByteArray& bytes);
 QByteArray read(const QString& path);
 void writeWav(const QString& path);  // 0.05 s of 1 kHz, 16-bit mono WAV, written by sox
 }
+
+}  // namespace quorvel

@@ -5,12 +5,14 @@
 #include <QSettings>
 #include <QThreadPool>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
 #include "LibraryTestFiles.h"
-#include "MeasurementStore.h"
-#include "MicAnalyzer.h"
-#include "VirtualAudioSystem.h"
+#include "library/MeasurementStore.h"
+#include "engine/MicAnalyzer.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -78,3 +80,5 @@ TEST(MeasurementStoreAnalyzer, CapturesTheAnalysersResultWithItsCaptureCondition
         EXPECT_EQ(store.traces().size(), 1u) << "a stopped analyser has no result to capture";
     }
 }
+
+}  // namespace quorvel

@@ -13,10 +13,12 @@
 #include <thread>
 #include <unistd.h>
 
-#include "MeasurementStore.h"
-#include "StoreFiles.h"
+#include "library/MeasurementStore.h"
+#include "library/StoreFiles.h"
 #include "LibraryTestFiles.h"
-#include "TransferJSON.h"
+#include "dsp/TransferJSON.h"
+
+namespace quorvel {
 
 using LibraryTestFiles::read;
 
@@ -322,3 +324,5 @@ TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
     std::cout << kills << " kills: " << sawOne << " left the first list, " << sawThree << " the second; "
               << leftovers << " interrupted temporary files\n";
 }
+
+}  // namespace quorvel

@@ -9,12 +9,14 @@
 #include <QTest>
 #include <QTimer>
 
-#include "MusicBrowser.h"
-#include "LibraryStore.h"
-#include "MpdMusicClient.h"
+#include "library/MusicBrowser.h"
+#include "library/LibraryStore.h"
+#include "platform/MpdMusicClient.h"
 #include "PrivateMpd.h"
 #include "TestHome.h"
-#include "ThreadedMusicService.h"
+#include "engine/ThreadedMusicService.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -134,3 +136,5 @@ TEST(MusicBrowserServer, HungServerNeverHoldsTheMainThread) {
     EXPECT_FALSE(browser.isLoading());
     close(fd);
 }
+
+}  // namespace quorvel

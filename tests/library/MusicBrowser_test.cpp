@@ -3,10 +3,12 @@
 #include <QDir>
 #include <QSignalSpy>
 
-#include "MusicBrowser.h"
+#include "library/MusicBrowser.h"
 #include "FakeMusicService.h"
-#include "LibraryStore.h"
+#include "library/LibraryStore.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -267,3 +269,4 @@ TEST_F(ImportTest, FailedFetchOrSaveReportsAndFreesTheImport) {
     EXPECT_FALSE(browser.importingPlaylistID());
 }
 
+}  // namespace quorvel

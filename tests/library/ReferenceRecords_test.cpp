@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "ReferencePlaylist.h"
+#include "library/ReferencePlaylist.h"
+
+namespace quorvel {
 
 using Json = nlohmann::ordered_json;
 
@@ -75,3 +77,5 @@ TEST(ReferencePlaylist, AnyBadTrackFailsTheWholeFile) {
     }
     for (const char* text : {"", "{broken", "{}", "[1]", "[1e400]"}) EXPECT_FALSE(ReferencePlaylist::decodeList(text).ok()) << text;
 }
+
+}  // namespace quorvel

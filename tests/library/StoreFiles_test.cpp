@@ -4,8 +4,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include "StoreFiles.h"
+#include "library/StoreFiles.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 TEST(StoreFiles, StorageFollowsXdgDataHome) {
     EXPECT_EQ(StoreFiles::storageDirectory(), QString::fromStdString(TestHome::root()) + "/data/Quorvel");
@@ -50,3 +52,5 @@ TEST(StoreFiles, ReadWholeReturnsTheBytesOrTheSystemError) {
     EXPECT_EQ(missing.error().domain, "file");
     EXPECT_FALSE(missing.error().description.empty());
 }
+
+}  // namespace quorvel

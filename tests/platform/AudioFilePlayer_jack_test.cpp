@@ -6,10 +6,12 @@
 #include <cmath>
 #include <numbers>
 
-#include "AudioFilePlayer.h"
+#include "platform/AudioFilePlayer.h"
 #include "LoopbackRecorder.h"
-#include "RtAudioSystem.h"
+#include "platform/RtAudioSystem.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -82,3 +84,5 @@ TEST(AudioFilePlayerJack, FileAt44100PlaysOnA48000ServerAtItsPitchAndLength) {
     }
     FAIL() << "every run had an overrun";
 }
+
+}  // namespace quorvel

@@ -6,9 +6,11 @@
 #include <cmath>
 #include <functional>
 
-#include "AudioFilePlayer.h"
+#include "platform/AudioFilePlayer.h"
 #include "TestHome.h"
-#include "VirtualAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -190,3 +192,5 @@ TEST(AudioFilePlayer, FailuresAreReportedNotPlayed) {
     EXPECT_FALSE(player->failure());
     EXPECT_TRUE(player->isPlaying());
 }
+
+}  // namespace quorvel

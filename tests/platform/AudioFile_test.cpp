@@ -1,4 +1,4 @@
-#include "AudioFile.h"
+#include "platform/AudioFile.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -8,6 +8,8 @@
 #include <numbers>
 
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace {
 // Runs a shell command (sox makes the foreign-format inputs); fails the test when it fails.
@@ -168,3 +170,5 @@ TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
     }
     EXPECT_FALSE(AudioFileWriter::create(dir + "/frac.wav", AudioFormat{2, 44100.5}).ok());
 }
+
+}  // namespace quorvel

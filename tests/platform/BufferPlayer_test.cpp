@@ -1,8 +1,10 @@
-#include "BufferPlayer.h"
+#include "platform/BufferPlayer.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
+
+namespace quorvel {
 
 namespace {
 
@@ -47,3 +49,5 @@ TEST(BufferPlayer, LoopsWithoutAGapAcrossPeriodsThatDoNotDivideTheBuffer) {
     player.stop();
     EXPECT_EQ(play(player, 2, 4, 1)[0], std::vector<float>(4, 0.0f));
 }
+
+}  // namespace quorvel

@@ -2,7 +2,9 @@
 
 #include <set>
 
-#include "DeviceIds.h"
+#include "platform/DeviceIds.h"
+
+namespace quorvel {
 
 namespace {
 AudioDeviceInfo device(std::string api, std::string name) {
@@ -48,3 +50,5 @@ TEST(DeviceIds, ManyNamesNeverShareAnIdOrUseZero) {
     }
     EXPECT_EQ(ids.size(), list.size());
 }
+
+}  // namespace quorvel

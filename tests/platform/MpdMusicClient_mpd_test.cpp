@@ -3,7 +3,9 @@
 
 #include <set>
 
-#include "MpdMusicClient.h"
+#include "platform/MpdMusicClient.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -69,3 +71,4 @@ TEST(MpdMusicClientServer, SongsByIdAndSearch) {
     EXPECT_TRUE(odd->empty());
 }
 
+}  // namespace quorvel

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "MusicItems.h"
+#include "platform/MusicItems.h"
+
+namespace quorvel {
 
 namespace {
 Song fullSong() {
@@ -56,3 +58,5 @@ TEST(SongCoding, UnencodableSongsFail) {
     song.durationSeconds = std::numeric_limits<double>::infinity();
     EXPECT_FALSE(SongCoding::encode(song).ok());
 }
+
+}  // namespace quorvel

@@ -12,28 +12,12 @@
 #include <sstream>
 #include <thread>
 
-#include "JackClients.h"
+#include "platform/JackClients.h"
+#include "CountingAllocator.h"
 #include "JackTestServer.h"
-#include "RtAudioSystem.h"
+#include "platform/RtAudioSystem.h"
 
-// Counts allocations made on threads that asked for it: the audio callbacks below arm their thread.
-// The replacement pair is malloc/free on both sides, which GCC cannot see through inlined calls.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-namespace {
-std::atomic<long> g_audioAllocations{0};
-thread_local bool t_countAllocations = false;
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (t_countAllocations) g_audioAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+namespace quorvel {
 
 namespace {
 
@@ -46,7 +30,7 @@ struct Recorder {
 
     AudioTap tap() {
         return [this](const AudioInputBlock& b) {
-            t_countAllocations = true;
+            CountingAllocator::armThisThread(true);
             if (nextTime >= 0 && b.sampleTime != nextTime) contiguous = false;
             nextTime = b.sampleTime + b.frameCount;
             const std::int64_t have = filled.load(std::memory_order_relaxed);
@@ -78,7 +62,7 @@ struct Recorder {
 AudioRender impulses(std::int64_t at, float (*level)(int)) {
     auto frame = std::make_shared<std::int64_t>(0);
     return [frame, at, level](float* const* ch, int channels, std::int64_t n) {
-        t_countAllocations = true;
+        CountingAllocator::armThisThread(true);
         for (std::int64_t t = 0; t < n; ++t, ++*frame)
             if (*frame == at)
                 for (int c = 0; c < channels; ++c) ch[c][t] = level(c);
@@ -178,11 +162,11 @@ TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThrea
     const std::uint32_t id = find(system, "qv-sixteen")->id;
     auto engine = system.makeEngine();
     Recorder recorder(16, 4 * 4096);
-    g_audioAllocations = 0;
+    CountingAllocator::reset();
     record(*engine, id, recorder, 16, [] { return impulses(2048, [](int) { return 0.5f; }); });
     ASSERT_FALSE(HasFatalFailure());
 
-    EXPECT_EQ(g_audioAllocations.load(), 0) << "allocations on the audio threads";
+    EXPECT_EQ(CountingAllocator::count(), 0) << "allocations on the audio threads";
     const std::int64_t base = firstNonZero(recorder.data[0]);
     ASSERT_GE(base, 0);
     for (int k = 0; k < 16; ++k) {
@@ -325,3 +309,5 @@ TEST(RtAudioJack, ServerKilledMidCaptureIsAFailureAndARestartedServerWorks) {
     engine->stop();
     EXPECT_EQ(failures.load(), 1);
 }
+
+}  // namespace quorvel

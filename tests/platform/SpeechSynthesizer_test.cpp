@@ -1,10 +1,12 @@
-#include "SpeechSynthesizer.h"
+#include "platform/SpeechSynthesizer.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 #include <vector>
+
+namespace quorvel {
 
 namespace {
 struct Spoken {
@@ -84,3 +86,5 @@ TEST(EspeakSynthesizer, ConcurrentWritesTakeTurns) {
     EXPECT_FALSE(overlapped);
     EXPECT_EQ(closings, std::vector<int>(8, 1));
 }
+
+}  // namespace quorvel

@@ -2,8 +2,10 @@
 
 #include <set>
 
-#include "TempFiles.h"
-#include "Uuid.h"
+#include "platform/TempFiles.h"
+#include "platform/Uuid.h"
+
+namespace quorvel {
 
 TEST(Uuid, FormatsUpperCaseAndParsesBothCases) {
     auto u = Uuid::generate();
@@ -34,3 +36,5 @@ TEST(TempFiles, NamesFollowTheTemporaryFolder) {
     EXPECT_EQ(p.rfind(TempFiles::directory() + "/signal-", 0), 0u);
     EXPECT_EQ(p.size(), TempFiles::directory().size() + 1 + 7 + 36 + 4);
 }
+
+}  // namespace quorvel

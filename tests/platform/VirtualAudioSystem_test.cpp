@@ -2,7 +2,9 @@
 
 #include <cmath>
 
-#include "VirtualAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -217,3 +219,5 @@ TEST(VirtualAudioSystem, FaultsReachTheOwner) {
     ASSERT_FALSE(list);
     EXPECT_EQ(list.error().code, AudioSystem::listUnreadable);
 }
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "AlignView.h"
+#include "screens/AlignView.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +11,18 @@
 #include <QToolButton>
 #include <cmath>
 
-#include "MeasurementStore.h"
-#include "MicAnalyzer.h"
-#include "QVAction.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVMetric.h"
-#include "QVNumber.h"
-#include "ScreenControls.h"
+#include "library/MeasurementStore.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVMetric.h"
+#include "kit/QVNumber.h"
+#include "screens/ScreenControls.h"
 #include "ScreenTesting.h"
 #include "VirtualRig.h"
+
+namespace quorvel {
 
 using namespace ScreenTesting;
 
@@ -260,3 +262,5 @@ TEST(AlignViewPlots, PhaseViewRestoresTheCaptureCompensation) {
     EXPECT_EQ(AlignView::plots(saved, t.id, std::nullopt, "Phase", live), TransferPlot::Traces{live});
     EXPECT_EQ(AlignView::plots(saved, t.id, Uuid::generate(), "Phase", live), TransferPlot::Traces{live});
 }
+
+}  // namespace quorvel

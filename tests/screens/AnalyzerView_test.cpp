@@ -1,4 +1,4 @@
-#include "AnalyzerView.h"
+#include "screens/AnalyzerView.h"
 
 #include <gtest/gtest.h>
 
@@ -10,14 +10,16 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "InterfacePicker.h"
-#include "MicAnalyzer.h"
-#include "QVBadge.h"
-#include "QVMetric.h"
-#include "ScreenControls.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVBadge.h"
+#include "kit/QVMetric.h"
+#include "screens/ScreenControls.h"
 #include "ScreenTesting.h"
-#include "SpectrumPlot.h"
+#include "screens/SpectrumPlot.h"
 #include "VirtualRig.h"
+
+namespace quorvel {
 
 using namespace ScreenTesting;
 
@@ -169,3 +171,5 @@ TEST(AnalyzerViewRules, StatusLineHidesOnlyForMicrophoneOff) {
     EXPECT_TRUE(AnalyzerView::showsStatus(""));
     EXPECT_TRUE(AnalyzerView::showsStatus("microphone off"));
 }
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "ArraySetupView.h"
+#include "screens/ArraySetupView.h"
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,13 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "QVBadge.h"
-#include "QVMetric.h"
-#include "QVNumber.h"
-#include "ScreenControls.h"
+#include "kit/QVBadge.h"
+#include "kit/QVMetric.h"
+#include "kit/QVNumber.h"
+#include "screens/ScreenControls.h"
 #include "ScreenTesting.h"
+
+namespace quorvel {
 
 using namespace ScreenTesting;
 
@@ -172,3 +174,5 @@ TEST_F(ArraySetupViewTest, TicksClearOnKindSpacingOrCountChangesOnly) {
     chooseKind(view, "Cardioid pair");
     EXPECT_EQ(verifyTitle(view), "Verify · 0/8");
 }
+
+}  // namespace quorvel

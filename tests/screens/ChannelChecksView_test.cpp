@@ -1,5 +1,5 @@
 // The Channel checks page on the real models over the virtual device.
-#include "ChannelChecksView.h"
+#include "screens/ChannelChecksView.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,11 @@
 #include <QThreadPool>
 #include <cmath>
 
-#include "QVAction.h"
+#include "kit/QVAction.h"
 #include "ScreenTesting.h"
 #include "SoundModels.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -208,3 +210,5 @@ TEST_F(ChannelChecks, FlashBoxLightsOnlyInTheFirst80msOfEachSecond) {
 
     ScreenTesting::savePng(&view, "channel-checks.png", {820, 900});
 }
+
+}  // namespace quorvel

@@ -10,18 +10,20 @@
 #include <cmath>
 #include <cstdio>
 
-#include "AudioController.h"
-#include "AudioHardware.h"
-#include "ChannelChecksView.h"
-#include "InterfacePicker.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
+#include "screens/ChannelChecksView.h"
+#include "engine/InterfacePicker.h"
 #include "LoopbackRecorder.h"
-#include "MicAnalyzer.h"
-#include "QVAction.h"
-#include "RoutedSignal.h"
-#include "RtAudioSystem.h"
-#include "ScreenControls.h"
-#include "SignalLabView.h"
-#include "VoiceRenderer.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVAction.h"
+#include "engine/RoutedSignal.h"
+#include "platform/RtAudioSystem.h"
+#include "screens/ScreenControls.h"
+#include "screens/SignalLabView.h"
+#include "engine/VoiceRenderer.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -175,3 +177,5 @@ TEST_F(PagesThroughJack, RoutedPinkNoiseFromTheSignalsPageReachesTheChosenOutput
     EXPECT_EQ(r->channel(8), r->channel(2));
     EXPECT_FALSE(audio->playing()) << "the stereo path stays silent";
 }
+
+}  // namespace quorvel

@@ -14,18 +14,20 @@
 #include <cmath>
 #include <numbers>
 
-#include "AlignView.h"
-#include "AnalyzerView.h"
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "MeasurementStore.h"
-#include "MicAnalyzer.h"
-#include "QVAction.h"
-#include "QVMetric.h"
-#include "RtAudioSystem.h"
-#include "ScreenControls.h"
+#include "screens/AlignView.h"
+#include "screens/AnalyzerView.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "library/MeasurementStore.h"
+#include "engine/MicAnalyzer.h"
+#include "kit/QVAction.h"
+#include "kit/QVMetric.h"
+#include "platform/RtAudioSystem.h"
+#include "screens/ScreenControls.h"
 #include "ScreenTesting.h"
-#include "SpectrumPlot.h"
+#include "screens/SpectrumPlot.h"
+
+namespace quorvel {
 
 using namespace ScreenTesting;
 
@@ -189,3 +191,5 @@ TEST_F(MeasurementJack, AlignmentFindsTheDelayBetweenTwoCapturedSpeakers) {
     view.findChildren<SegmentedPicker*>()[1]->segment("Phase")->click();
     savePng(&view, "alignment.png", {900, 1500});
 }
+
+}  // namespace quorvel

@@ -5,15 +5,17 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "MusicBrowser.h"
-#include "AudioController.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "ReferencePlayerView.h"
-#include "LibraryStore.h"
-#include "MusicLibraryView.h"
-#include "RowList.h"
+#include "library/MusicBrowser.h"
+#include "engine/AudioController.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "screens/ReferencePlayerView.h"
+#include "library/LibraryStore.h"
+#include "screens/MusicLibraryView.h"
+#include "screens/RowList.h"
 #include "ScreenTestFiles.h"
+
+namespace quorvel {
 
 using namespace ScreenTestFiles;
 
@@ -75,3 +77,5 @@ TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
     audio.stop();
     EXPECT_TRUE(player.nowPlaying()->isHidden());
 }
+
+}  // namespace quorvel

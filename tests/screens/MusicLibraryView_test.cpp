@@ -8,15 +8,17 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "MusicBrowser.h"
+#include "library/MusicBrowser.h"
 #include "FakeMusicService.h"
-#include "LibraryStore.h"
-#include "MusicLibraryView.h"
-#include "QVEmpty.h"
-#include "RowList.h"
-#include "ScreenControls.h"
+#include "library/LibraryStore.h"
+#include "screens/MusicLibraryView.h"
+#include "kit/QVEmpty.h"
+#include "screens/RowList.h"
+#include "screens/ScreenControls.h"
 #include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
+
+namespace quorvel {
 
 using namespace ScreenTestFiles;
 
@@ -208,3 +210,5 @@ TEST_F(MusicSheetTest, Screenshot) {
     sheet->setSource(MusicLibraryView::kSongs);
     ScreenTesting::savePng(sheet.get(), "music-sheet-songs.png", {580, 600});
 }
+
+}  // namespace quorvel

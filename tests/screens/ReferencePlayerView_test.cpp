@@ -14,22 +14,24 @@
 #include <QSlider>
 #include <QToolButton>
 
-#include "MusicBrowser.h"
-#include "AudioController.h"
-#include "AudioHardware.h"
-#include "VirtualAudioSystem.h"
+#include "library/MusicBrowser.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
+#include "platform/VirtualAudioSystem.h"
 #include "FakeMusicService.h"
-#include "LibraryStore.h"
-#include "MusicLibraryView.h"
-#include "QVBadge.h"
-#include "QVCard.h"
-#include "QVNumber.h"
-#include "ReferencePlayerView.h"
-#include "RowList.h"
+#include "library/LibraryStore.h"
+#include "screens/MusicLibraryView.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVNumber.h"
+#include "screens/ReferencePlayerView.h"
+#include "screens/RowList.h"
 #include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
-#include "SearchBar.h"
-#include "TrackSettingsEditor.h"
+#include "screens/SearchBar.h"
+#include "screens/TrackSettingsEditor.h"
+
+namespace quorvel {
 
 using namespace ScreenTestFiles;
 
@@ -369,3 +371,4 @@ TEST_F(PlayerTest, RemovingThePlayingTrackLeavesItPlaying) {
     EXPECT_TRUE(view->nowPlaying()->isHidden());
 }
 
+}  // namespace quorvel

@@ -7,8 +7,10 @@
 
 #include <cmath>
 
-#include "AudioFile.h"
+#include "platform/AudioFile.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 namespace ScreenTestFiles {
 
@@ -47,3 +49,5 @@ void blockSaves(const QString& dir) {
 }
 
 }  // namespace ScreenTestFiles
+
+}  // namespace quorvel

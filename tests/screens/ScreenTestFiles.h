@@ -4,7 +4,9 @@
 #include <QList>
 #include <QString>
 
-#include "ReferencePlaylist.h"
+#include "library/ReferencePlaylist.h"
+
+namespace quorvel {
 
 namespace ScreenTestFiles {
 QString freshDir(const QString& label);  // empty, below the test home
@@ -18,3 +20,5 @@ void writeTone(const QString& path, double seconds);
 // Makes `dir`'s playlists file unwritable (a folder takes its name), so that the next save fails.
 void blockSaves(const QString& dir);
 }  // namespace ScreenTestFiles
+
+}  // namespace quorvel

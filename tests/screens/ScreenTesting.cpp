@@ -5,7 +5,9 @@
 #include <QDir>
 #include <QEvent>
 
-#include "QVStyle.h"
+#include "kit/QVStyle.h"
+
+namespace quorvel {
 
 namespace ScreenTesting {
 
@@ -46,3 +48,5 @@ void settle() {
 }
 
 }  // namespace ScreenTesting
+
+}  // namespace quorvel

@@ -12,6 +12,8 @@
 #include "QtPrinting.h"
 #include "TestSignals.h"
 
+namespace quorvel {
+
 namespace ScreenTesting {
 
 // Applies the workspace style once per process.
@@ -35,3 +37,4 @@ void settle();
 
 }  // namespace ScreenTesting
 
+}  // namespace quorvel

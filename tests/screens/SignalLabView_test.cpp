@@ -1,6 +1,6 @@
 // The Signals page on the real models over the virtual device: what each control stops, what it
 // changes, and when the page counts as playing.
-#include "SignalLabView.h"
+#include "screens/SignalLabView.h"
 
 #include <gtest/gtest.h>
 
@@ -13,12 +13,14 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "QVAction.h"
-#include "QVBadge.h"
-#include "ScreenControls.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "screens/ScreenControls.h"
 #include "ScreenTesting.h"
-#include "SignalRenderer.h"
+#include "dsp/SignalRenderer.h"
 #include "SoundModels.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -237,3 +239,5 @@ TEST_F(SignalLab, Screenshots) {
     choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
     EXPECT_FALSE(ScreenTesting::savePng(view.get(), "signals-interface.png", {820, 1250}).isNull());
 }
+
+}  // namespace quorvel

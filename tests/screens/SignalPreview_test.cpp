@@ -1,10 +1,12 @@
-#include "SignalPreview.h"
+#include "screens/SignalPreview.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
 #include <QPainter>
 #include <cmath>
+
+namespace quorvel {
 
 namespace {
 
@@ -71,3 +73,5 @@ TEST(SignalPreview, LabelFollowsTheKindAndTheLineIsDrawn) {
     EXPECT_GT(qAlpha(image.pixel(20, qRound(0.18 * 96))), 128);
     EXPECT_LT(qAlpha(image.pixel(20, 90)), 32);
 }
+
+}  // namespace quorvel

@@ -5,9 +5,11 @@
 #include <QThreadPool>
 #include <cstdlib>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
 #include "TestHome.h"
+
+namespace quorvel {
 
 SoundModels::SoundModels(std::shared_ptr<SpeechSynthesizer> speech) {
     system = std::make_shared<VirtualAudioSystem>(
@@ -41,3 +43,5 @@ void SoundModels::step() {
     system->pump(period);
     audio->tick();
 }
+
+}  // namespace quorvel

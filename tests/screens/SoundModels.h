@@ -5,12 +5,14 @@
 // clock and moves only when a test pumps it.
 #include <memory>
 
-#include "AudioController.h"
-#include "MicAnalyzer.h"
-#include "RoutedSignal.h"
-#include "SpeechSynthesizer.h"
-#include "VirtualAudioSystem.h"
-#include "VoiceRenderer.h"
+#include "engine/AudioController.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "platform/SpeechSynthesizer.h"
+#include "platform/VirtualAudioSystem.h"
+#include "engine/VoiceRenderer.h"
+
+namespace quorvel {
 
 struct SoundModels {
     static constexpr double rate = 48000;
@@ -31,3 +33,5 @@ struct SoundModels {
     std::unique_ptr<VoiceRenderer> voice;
     std::unique_ptr<MicAnalyzer> analyzer;
 };
+
+}  // namespace quorvel

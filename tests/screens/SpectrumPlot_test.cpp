@@ -1,11 +1,13 @@
-#include "SpectrumPlot.h"
+#include "screens/SpectrumPlot.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "MeasurementDSP.h"
+#include "dsp/MeasurementDSP.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -88,3 +90,5 @@ TEST(SpectrumLine, LevelsAndFrequenciesMapToTheFrame) {
     EXPECT_EQ(floor.size(), 30u);
     for (const QPointF& p : floor) EXPECT_EQ(p.y(), 240);
 }
+
+}  // namespace quorvel

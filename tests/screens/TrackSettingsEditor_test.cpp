@@ -10,14 +10,16 @@
 #include <QSlider>
 #include <QTest>
 
-#include "LibraryStore.h"
-#include "PlaylistEdits.h"
-#include "QVAction.h"
-#include "QVNumber.h"
-#include "QVPage.h"
+#include "library/LibraryStore.h"
+#include "screens/PlaylistEdits.h"
+#include "kit/QVAction.h"
+#include "kit/QVNumber.h"
+#include "kit/QVPage.h"
 #include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
-#include "TrackSettingsEditor.h"
+#include "screens/TrackSettingsEditor.h"
+
+namespace quorvel {
 
 using namespace ScreenTestFiles;
 
@@ -158,3 +160,5 @@ TEST(PlaylistEdits, ReplaceGoesToTheFirstMatchOfTheSelectedPlaylistOnly) {
     EXPECT_TRUE(lib.store->message().startsWith("Save failed: ")) << lib.store->message().toStdString();
     EXPECT_EQ(lib.track(0).cueIn, 7);
 }
+
+}  // namespace quorvel

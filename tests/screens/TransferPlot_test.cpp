@@ -1,13 +1,15 @@
-#include "TransferPlot.h"
+#include "screens/TransferPlot.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "QVStyle.h"
-#include "ScreenControls.h"
+#include "kit/QVStyle.h"
+#include "screens/ScreenControls.h"
 #include "ScreenTesting.h"
+
+namespace quorvel {
 
 namespace {
 
@@ -104,3 +106,5 @@ TEST(TransferPlot, OnePathPerTraceAndColoursByPosition) {
     EXPECT_EQ(TransferPlot::traceColor(1), ScreenColors::orange());
     EXPECT_EQ(TransferPlot::traceColor(2), ScreenColors::orange());
 }
+
+}  // namespace quorvel

@@ -5,10 +5,12 @@
 #include <QThreadPool>
 #include <cmath>
 
-#include "AudioHardware.h"
-#include "InterfacePicker.h"
-#include "MicAnalyzer.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MicAnalyzer.h"
 #include "ScreenTesting.h"
+
+namespace quorvel {
 
 VirtualRig::VirtualRig() {
     VirtualDevice device;
@@ -44,3 +46,5 @@ bool VirtualRig::measure(MicAnalyzer& analyzer, int maxBlocks) {
     }
     return !analyzer.spectrum().empty() && (!analyzer.dual() || analyzer.delayMS());
 }
+
+}  // namespace quorvel

@@ -6,7 +6,9 @@
 #include <QString>
 #include <memory>
 
-#include "VirtualAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
+
+namespace quorvel {
 
 class MicAnalyzer;
 
@@ -27,3 +29,5 @@ public:
 private:
     std::shared_ptr<VirtualAudioSystem> system_;
 };
+
+}  // namespace quorvel

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+namespace quorvel {
+
 FakeMusicService::Call FakeMusicService::take(const std::string& kind, int nth) {
     for (auto it = pending_.begin(); it != pending_.end(); ++it) {
         if (it->kind != kind || nth-- > 0) continue;
@@ -93,3 +95,5 @@ Song makeSong(const std::string& id, const std::string& title, const std::string
 Error serviceError(const std::string& description, long code) {
     return Error{"mpd", code, description, {}};
 }
+
+}  // namespace quorvel

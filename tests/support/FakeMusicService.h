@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "MusicService.h"
+#include "engine/MusicService.h"
+
+namespace quorvel {
 
 class FakeMusicService : public MusicService {
 public:
@@ -74,3 +76,5 @@ private:
 Song makeSong(const std::string& id, const std::string& title, const std::string& artist,
               std::optional<std::string> isrc = std::nullopt, std::optional<double> durationSeconds = 180.0);
 Error serviceError(const std::string& description, long code = 7);
+
+}  // namespace quorvel

@@ -37,6 +37,9 @@
 
 extern char** environ;
 
+namespace quorvel {
+
+
 class JackTestServer {
 public:
     JackTestServer() = default;
@@ -223,3 +226,5 @@ private:
     bool slotLeft_ = false;  // and no server of the name has registered since
     std::vector<pid_t> clients_;
 };
+
+}  // namespace quorvel

@@ -7,7 +7,9 @@
 #include <thread>
 #include <vector>
 
-#include "AudioDevices.h"
+#include "platform/AudioDevices.h"
+
+namespace quorvel {
 
 class LoopbackRecorder {
 public:
@@ -55,3 +57,5 @@ private:
     std::int64_t next_ = -1;   // audio thread only
     bool contiguous_ = true;   // audio thread, read after stop()
 };
+
+}  // namespace quorvel

@@ -13,10 +13,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "MpdMusicClient.h"
+#include "platform/MpdMusicClient.h"
 #include "TestHome.h"
 
 extern char** environ;
+
+namespace quorvel {
+
 
 namespace {
 
@@ -117,3 +120,5 @@ void PrivateMpd::stop() {
     }
     pid_ = -1;
 }
+
+}  // namespace quorvel

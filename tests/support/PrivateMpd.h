@@ -7,6 +7,8 @@
 
 #include <string>
 
+namespace quorvel {
+
 class PrivateMpd {
 public:
     PrivateMpd();  // starts it and waits until it answers
@@ -23,3 +25,5 @@ private:
     unsigned port_ = 0;
     std::string pidFile_;
 };
+
+}  // namespace quorvel

@@ -2,6 +2,8 @@
 // Test signals shared by the layers' tests.
 #include <cstdint>
 
+namespace quorvel {
+
 namespace TestSignals {
 
 // Uniform noise in ±0.3 as a function of the frame number (a splitmix64 hash), so that any stretch can be
@@ -15,3 +17,5 @@ inline float noise(std::int64_t frame) {
 }
 
 }  // namespace TestSignals
+
+}  // namespace quorvel
