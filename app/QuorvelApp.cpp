@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "kit/QVStyle.h"
 #include "app/QuorvelView.h"
+#include "kit/QVStyle.h"
 
 namespace quorvel {
 

@@ -10,10 +10,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "kit/QVIcons.h"
-#include "kit/QVStyle.h"
 #include "app/QuorvelView.h"
 #include "app/TransportBar.h"
+#include "kit/QVIcons.h"
+#include "kit/QVStyle.h"
 
 namespace quorvel {
 
@@ -145,13 +145,14 @@ QWidget* QuorvelView::buildHeader() {
     row->addWidget(name);
     row->addStretch(1);
 
-    QToolButton* guide =
-        QVIcons::button(QStringLiteral("questionmark.circle"), 20, QVStyle::primary(), QStringLiteral("User guide"));
+    QToolButton* guide = QVIcons::button(QStringLiteral("questionmark.circle"), 20, QVStyle::primary(),
+                                         QStringLiteral("User guide"));
     guide->setFixedSize(36, 36);
     connect(guide, &QToolButton::clicked, this, [this] { setShowingGuide(true); });
     row->addWidget(guide);
 
-    auto* stop = new QPushButton(QVIcons::icon(QStringLiteral("stop.fill"), kRed), QStringLiteral("Stop all"));
+    auto* stop =
+        new QPushButton(QVIcons::icon(QStringLiteral("stop.fill"), kRed), QStringLiteral("Stop all"));
     stop->setObjectName(QStringLiteral("stopAll"));
     stop->setIconSize(QSize(12, 12));
     stop->setFont(QVStyle::font(QVText::Caption, QFont::Bold));

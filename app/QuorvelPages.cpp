@@ -8,17 +8,16 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "screens/AlignView.h"
-#include "screens/AnalyzerView.h"
-#include "screens/ArraySetupView.h"
-#include "screens/ChannelChecksView.h"
-
+#include "app/QuorvelView.h"
 #include "kit/QVCard.h"
 #include "kit/QVEmpty.h"
 #include "kit/QVIcons.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
-#include "app/QuorvelView.h"
+#include "screens/AlignView.h"
+#include "screens/AnalyzerView.h"
+#include "screens/ArraySetupView.h"
+#include "screens/ChannelChecksView.h"
 #include "screens/ReferencePlayerView.h"
 #include "screens/SignalLabView.h"
 
@@ -102,26 +101,29 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
 // callback (play(), setTool()).
 QWidget* QuorvelView::screen(QuorvelTool tool) {
     switch (tool) {
-    case QuorvelTool::player:
-        return new ReferencePlayerView(*library_, *audio_, *music_, importingBinding(),
-                                       [this](const ReferenceTrack& track) { play(track); });
-    case QuorvelTool::signals_:
-        return new SignalLabView(signalBinding(), interfaceModeBinding(), *audio_, *routed_, *voice_, *analyzer_);
-    case QuorvelTool::measure:
-        return new AnalyzerView(*analyzer_);
-    case QuorvelTool::checks:
-        return new ChannelChecksView(*audio_, *routed_, *voice_, *analyzer_);
-    case QuorvelTool::align:
-        return new AlignView(*analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); });
-    case QuorvelTool::arrays:
-        return new ArraySetupView;
-    case QuorvelTool::tools:
-        return toolsPage();
+        case QuorvelTool::player:
+            return new ReferencePlayerView(*library_, *audio_, *music_, importingBinding(),
+                                           [this](const ReferenceTrack& track) { play(track); });
+        case QuorvelTool::signals_:
+            return new SignalLabView(signalBinding(), interfaceModeBinding(), *audio_, *routed_, *voice_,
+                                     *analyzer_);
+        case QuorvelTool::measure:
+            return new AnalyzerView(*analyzer_);
+        case QuorvelTool::checks:
+            return new ChannelChecksView(*audio_, *routed_, *voice_, *analyzer_);
+        case QuorvelTool::align:
+            return new AlignView(*analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); });
+        case QuorvelTool::arrays:
+            return new ArraySetupView;
+        case QuorvelTool::tools:
+            return toolsPage();
     }
     return placeholder(tool);
 }
 
-QWidget* QuorvelView::page(QuorvelTool tool) { return tool == QuorvelTool::tools ? toolsPage() : screen(tool); }
+QWidget* QuorvelView::page(QuorvelTool tool) {
+    return tool == QuorvelTool::tools ? toolsPage() : screen(tool);
+}
 
 QWidget* QuorvelView::toolCard(const QString& title, const QString& detail, const QString& icon) {
     auto* card = new QVCard;
@@ -164,7 +166,8 @@ QWidget* QuorvelView::toolsPage() {
     };
     for (const Link& link : links) {
         const QString title = QuorvelTools::title(link.tool);
-        auto* button = new CardLink(toolCard(title, QString::fromUtf8(link.detail), QuorvelTools::icon(link.tool)));
+        auto* button =
+            new CardLink(toolCard(title, QString::fromUtf8(link.detail), QuorvelTools::icon(link.tool)));
         button->setObjectName(QStringLiteral("hubLink-") + QuorvelTools::rawValue(link.tool));
         button->setAccessibleName(title);
         const QuorvelTool tool = link.tool;

@@ -12,10 +12,9 @@ enum class QuorvelTool { player, signals_, measure, checks, align, arrays, tools
 
 namespace QuorvelTools {
 
-inline constexpr std::array<QuorvelTool, 7> allCases{QuorvelTool::player, QuorvelTool::signals_,
-                                                     QuorvelTool::measure, QuorvelTool::checks,
-                                                     QuorvelTool::align, QuorvelTool::arrays,
-                                                     QuorvelTool::tools};
+inline constexpr std::array<QuorvelTool, 7> allCases{
+    QuorvelTool::player, QuorvelTool::signals_, QuorvelTool::measure, QuorvelTool::checks,
+    QuorvelTool::align,  QuorvelTool::arrays,   QuorvelTool::tools};
 
 // "player", "signals", … as listed above; also the tool's id.
 QString rawValue(QuorvelTool tool);

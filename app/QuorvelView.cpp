@@ -8,15 +8,15 @@
 #include <QThreadPool>
 #include <QTimer>
 
-#include "library/MusicBrowser.h"
-#include "engine/AudioController.h"
-#include "library/LibraryStore.h"
-#include "library/MeasurementStore.h"
-#include "engine/MicAnalyzer.h"
-#include "engine/RoutedSignal.h"
 #include "app/TransportBar.h"
 #include "app/UserGuideView.h"
+#include "engine/AudioController.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
 #include "engine/VoiceRenderer.h"
+#include "library/LibraryStore.h"
+#include "library/MeasurementStore.h"
+#include "library/MusicBrowser.h"
 
 namespace quorvel {
 
@@ -52,9 +52,9 @@ void QuorvelView::connectRules() {
     RoutedSignal* routed = routed_.get();
     connect(audio_.get(), &AudioController::levelChanged, this, &QuorvelView::levelChanged);
     connect(routed, &RoutedSignal::levelChanged, this, &QuorvelView::levelChanged);
-    for (auto wiring : {&RoutedSignal::selectionChanged, &RoutedSignal::channelAChanged,
-                        &RoutedSignal::channelBChanged, &RoutedSignal::sendReferenceChanged,
-                        &RoutedSignal::referenceOutputChanged})
+    for (auto wiring :
+         {&RoutedSignal::selectionChanged, &RoutedSignal::channelAChanged, &RoutedSignal::channelBChanged,
+          &RoutedSignal::sendReferenceChanged, &RoutedSignal::referenceOutputChanged})
         connect(routed, wiring, this, &QuorvelView::routingChanged);
 }
 
@@ -213,7 +213,8 @@ void QuorvelView::presentError() {
     box->setDefaultButton(ok);
     box->setEscapeButton(static_cast<QAbstractButton*>(ok));
     alert_ = box;
-    // The text follows the player while the alert is up: a detail cleared by Stop all gives way to the status.
+    // The text follows the player while the alert is up: a detail cleared by Stop all gives way to the
+    // status.
     const auto follow = [this, box] { box->setText(errorMessage()); };
     connect(audio_.get(), &AudioController::errorDetailChanged, box, follow);
     connect(audio_.get(), &AudioController::statusChanged, box, follow);

@@ -25,11 +25,11 @@
 #include <functional>
 #include <memory>
 
-#include "kit/QVBinding.h"
 #include "app/QuorvelTool.h"
+#include "dsp/SignalSettings.h"
+#include "kit/QVBinding.h"
 #include "library/ReferenceTrack.h"
 #include "platform/Result.h"
-#include "dsp/SignalSettings.h"
 
 class QMessageBox;
 class QVBoxLayout;

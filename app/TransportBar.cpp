@@ -9,13 +9,13 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "app/QuorvelView.h"
 #include "engine/AudioController.h"
+#include "engine/RoutedSignal.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVStyle.h"
-#include "app/QuorvelView.h"
 #include "kit/RoutePicker.h"
-#include "engine/RoutedSignal.h"
 
 namespace quorvel {
 
@@ -80,10 +80,12 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
                              QStringLiteral("Playback error details"));
     connect(error_, &QToolButton::clicked, this, [this] { view_.setShowingError(true); });
     spinner_ = new Spinner;
-    playPause_ = QVIcons::button(QStringLiteral("play.fill"), 18, QVStyle::primary(), QStringLiteral("Play or pause"));
+    playPause_ =
+        QVIcons::button(QStringLiteral("play.fill"), 18, QVStyle::primary(), QStringLiteral("Play or pause"));
     playPause_->setProperty("symbol", QStringLiteral("play.fill"));
     playPause_->setFixedSize(30, 30);
-    stop_ = QVIcons::button(QStringLiteral("stop.fill"), 18, QVStyle::primary(), QStringLiteral("Stop playback"));
+    stop_ =
+        QVIcons::button(QStringLiteral("stop.fill"), 18, QVStyle::primary(), QStringLiteral("Stop playback"));
     stop_->setFixedSize(30, 30);
     connect(stop_, &QToolButton::clicked, &view_, &QuorvelView::stopAll);
     connect(playPause_, &QToolButton::clicked, this, [this] { view_.audio().togglePlayback(); });
@@ -130,8 +132,8 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
                         &AudioController::levelChanged})
         connect(audio, change, this, &TransportBar::refresh);
     RoutedSignal* routed = &view_.routed();
-    for (auto change : {&RoutedSignal::isPlayingChanged, &RoutedSignal::statusChanged, &RoutedSignal::busyChanged,
-                        &RoutedSignal::levelChanged})
+    for (auto change : {&RoutedSignal::isPlayingChanged, &RoutedSignal::statusChanged,
+                        &RoutedSignal::busyChanged, &RoutedSignal::levelChanged})
         connect(routed, change, this, &TransportBar::refresh);
     connect(&view_, &QuorvelView::toolChanged, this, &TransportBar::refresh);
     connect(&view_, &QuorvelView::interfaceModeChanged, this, &TransportBar::refresh);
@@ -142,7 +144,9 @@ QString TransportBar::levelText(double levelDB) {
     if (!std::isfinite(levelDB)) return QStringLiteral("-- dB");
     const double whole = std::trunc(levelDB);
     // Far outside any level the slider can set; clamped so the conversion stays defined.
-    const long long shown = whole <= -1e15 ? -1000000000000000LL : whole >= 1e15 ? 1000000000000000LL : (long long)whole;
+    const long long shown = whole <= -1e15  ? -1000000000000000LL
+                            : whole >= 1e15 ? 1000000000000000LL
+                                            : (long long)whole;
     return qvFormat("%lld dB", shown);
 }
 
@@ -150,15 +154,19 @@ QString TransportBar::statusText() const { return status_->text(); }
 
 QString TransportBar::shownLevelText() const { return level_->text(); }
 
-bool TransportBar::drivesRouted() const { return view_.tool() == QuorvelTool::signals_ && view_.interfaceMode(); }
+bool TransportBar::drivesRouted() const {
+    return view_.tool() == QuorvelTool::signals_ && view_.interfaceMode();
+}
 
 double TransportBar::levelTarget() const {
     return drivesRouted() ? view_.routed().level() : view_.audio().level();
 }
 
 void TransportBar::setLevelTarget(double db) {
-    if (drivesRouted()) view_.routed().setLevel(db);
-    else view_.audio().setLevel(db);
+    if (drivesRouted())
+        view_.routed().setLevel(db);
+    else
+        view_.audio().setLevel(db);
 }
 
 void TransportBar::refresh() {
@@ -167,9 +175,12 @@ void TransportBar::refresh() {
     const bool sounding = routed.isPlaying() || audio.playing();
     statusIcon_ = sounding ? QStringLiteral("waveform") : QStringLiteral("waveform.circle");
     icon_->setPixmap(QVIcons::pixmap(statusIcon_, 18, QVStyle::accent(), devicePixelRatioF()));
-    if (routed.isPlaying()) status_->setText(routed.status());
-    else if (audio.status() == QLatin1String("Stopped")) status_->setText(QStringLiteral("Ready"));
-    else status_->setText(audio.status());
+    if (routed.isPlaying())
+        status_->setText(routed.status());
+    else if (audio.status() == QLatin1String("Stopped"))
+        status_->setText(QStringLiteral("Ready"));
+    else
+        status_->setText(audio.status());
     status_->setToolTip(status_->text());
     error_->setVisible(audio.errorDetail().has_value());
     spinner_->setVisible(audio.busy() || routed.busy());

@@ -16,10 +16,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/QuorvelGuide.h"
 #include "kit/QVCard.h"
 #include "kit/QVIcons.h"
 #include "kit/QVStyle.h"
-#include "app/QuorvelGuide.h"
 
 namespace quorvel {
 

@@ -20,7 +20,8 @@ TransferTrace trace(const char* name, double delayMS, double sign) {
     for (int k = 1; k < 8192; ++k) {
         const double hz = 48000.0 * k / 16384;
         if (hz < 20 || hz > 20000) continue;
-        const auto h = sign * std::polar(1.0 / std::sqrt(1 + hz * hz / 6400), -2 * M_PI * hz * (10 + delayMS) / 1000);
+        const auto h =
+            sign * std::polar(1.0 / std::sqrt(1 + hz * hz / 6400), -2 * M_PI * hz * (10 + delayMS) / 1000);
         t.bins.push_back({k, hz, h.real(), h.imag(), 0.95});
     }
     return t;

@@ -39,7 +39,8 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg.rfind("--seconds=", 0) == 0) seconds = std::stod(arg.substr(10));
-        if (arg.rfind("--benchmark_filter=", 0) == 0 && !std::regex_search("analyser", std::regex(arg.substr(19)))) {
+        if (arg.rfind("--benchmark_filter=", 0) == 0 &&
+            !std::regex_search("analyser", std::regex(arg.substr(19)))) {
             std::printf("analyser_bench: skipped by the filter\n");
             return 0;
         }
@@ -57,9 +58,10 @@ int main(int argc, char** argv) {
         const std::string program = QCoreApplication::applicationFilePath().toStdString();
         JackTestServer server("qv-bench-" + std::to_string(std::hash<std::string>{}(program) % 1000000));
         if (!server.start()) return fail("jackd did not start");
-        if (!server.startInterface(QUORVEL_JACK_INTERFACE,
-                                   {"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=480,2=0"},
-                                   "qv-mic:capture_2"))
+        if (!server.startInterface(
+                QUORVEL_JACK_INTERFACE,
+                {"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=480,2=0"},
+                "qv-mic:capture_2"))
             return fail("the test interface did not start");
         AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
         {
@@ -101,8 +103,10 @@ int main(int argc, char** argv) {
 
         std::printf("Dual capture at 48 kHz through JACK for %.1f s (delay found: %s)\n", elapsed,
                     delay ? QString::number(*delay, 'f', 2).append(" ms").toUtf8().constData() : "none");
-        std::printf("%-24s %14s %16s %10s %14s\n", "", "blocks recv/s", "results publ/s", "ratio", "blocks dropped");
-        auto row = [](const char* label, double span, std::int64_t blocks, std::int64_t results, std::int64_t dropped) {
+        std::printf("%-24s %14s %16s %10s %14s\n", "", "blocks recv/s", "results publ/s", "ratio",
+                    "blocks dropped");
+        auto row = [](const char* label, double span, std::int64_t blocks, std::int64_t results,
+                      std::int64_t dropped) {
             const double b = span > 0 ? blocks / span : 0, r = span > 0 ? results / span : 0;
             std::printf("%-24s %14.2f %16.2f %10.3f %14lld\n", label, b, r, b > 0 ? r / b : 0.0,
                         static_cast<long long>(dropped));

@@ -11,8 +11,8 @@ namespace AlignmentDSP {
 
 bool compatible(const TransferTrace& a, const TransferTrace& b) {
     return a.hardwareIdentity == b.hardwareIdentity && a.id != b.id && a.sampleRate == b.sampleRate &&
-           a.micChannel == b.micChannel && a.referenceChannel == b.referenceChannel && a.position == b.position &&
-           a.setupID == b.setupID && a.averages >= 3 && b.averages >= 3;
+           a.micChannel == b.micChannel && a.referenceChannel == b.referenceChannel &&
+           a.position == b.position && a.setupID == b.setupID && a.averages >= 3 && b.averages >= 3;
 }
 
 std::optional<AlignmentProposal> arrival(const TransferTrace& a, const TransferTrace& b) {
@@ -32,13 +32,14 @@ struct Pair {
 
 // The response with the compensation delay that was taken out before the estimate put back in.
 std::complex<double> withCompensation(const TransferBin& bin, double compensationMS) {
-    return std::complex<double>(bin.real, bin.imag) * std::polar(1.0, -2.0 * M_PI * bin.hz * compensationMS / 1000.0);
+    return std::complex<double>(bin.real, bin.imag) *
+           std::polar(1.0, -2.0 * M_PI * bin.hz * compensationMS / 1000.0);
 }
 
 }  // namespace
 
-std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTrace& sub, double low, double high,
-                                     double threshold) {
+std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTrace& sub, double low,
+                                     double high, double threshold) {
     if (!compatible(main, sub)) return std::nullopt;
     if (!(low >= 20 && low < high && high <= 500)) return std::nullopt;  // also refuses NaN limits
 
@@ -54,8 +55,8 @@ std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTr
         const TransferBin& q = *found->second;
         if (!(q.coherence >= threshold)) continue;
         if (!(std::abs(p.magnitudeDB() - q.magnitudeDB()) <= 10.0)) continue;
-        pairs.push_back({p.hz, withCompensation(p, main.compensationMS), withCompensation(q, sub.compensationMS),
-                         std::min(p.coherence, q.coherence) / p.hz});
+        pairs.push_back({p.hz, withCompensation(p, main.compensationMS),
+                         withCompensation(q, sub.compensationMS), std::min(p.coherence, q.coherence) / p.hz});
     }
     if (pairs.size() < 6) return std::nullopt;
     const double span = pairs.back().hz - pairs.front().hz;
@@ -91,7 +92,7 @@ std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTr
     // wrong loudspeaker for a 0 ms delay; no processor resolves a nanosecond, so round before the sign test.
     const double tau = std::round(bestTau * 1e9) / 1e9;
     return AlignmentProposal{tau >= 0 ? sub.name : main.name, std::abs(tau), invert, best,
-                             static_cast<int>(pairs.size()), subNote};
+                             static_cast<int>(pairs.size()),  subNote};
 }
 
 }  // namespace AlignmentDSP

@@ -23,13 +23,14 @@ std::optional<AlignmentProposal> arrival(const TransferTrace& a, const TransferT
 // [low, high] Hz. Requires 20 ≤ low < high ≤ 500, at least 6 bin pairs that pass `threshold` on both
 // traces and lie within 10 dB of each other, covering at least 60 % of the band, and a best score of
 // 0.7. Bins are paired by id; should `sub` hold an id twice, its first bin of that id is used.
-std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTrace& sub, double low, double high,
-                                     double threshold = 0.8);
+std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTrace& sub, double low,
+                                     double high, double threshold = 0.8);
 
 inline constexpr const char* arrivalNote =
     "Arrival-time starting point. Apply externally, then capture both together to verify.";
 inline constexpr const char* subNote =
-    "Polarity candidate applies to the SUB trace. Delay applies to the named target. Predicted result at this "
+    "Polarity candidate applies to the SUB trace. Delay applies to the named target. Predicted result at "
+    "this "
     "mic position; verify a fresh combined capture before accepting.";
 
 }  // namespace AlignmentDSP

@@ -10,9 +10,9 @@ namespace quorvel {
 // One element of a calculated array; `id` counts from the rear (0 = rearmost).
 struct ArrayElement {
     int id = 0;
-    std::string label;   // "Rear", "Forward <i>" (end-fire) or "Front" (gradient pair)
-    double position = 0; // metres from the rear element along the axis
-    double delayMS = 0;  // processor delay
+    std::string label;    // "Rear", "Forward <i>" (end-fire) or "Front" (gradient pair)
+    double position = 0;  // metres from the rear element along the axis
+    double delayMS = 0;   // processor delay
     bool inverted = false;
 
     bool operator==(const ArrayElement&) const = default;

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "platform/AudioFile.h"
 #include "dsp/FilterPair.h"
 #include "dsp/QuorvelError.h"
+#include "platform/AudioFile.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {

@@ -7,8 +7,8 @@
 #include <span>
 #include <vector>
 
-#include "platform/Result.h"
 #include "dsp/TransferTypes.h"
+#include "platform/Result.h"
 
 namespace quorvel {
 

@@ -17,6 +17,6 @@ namespace quorvel {
 namespace QuorvelError {
 inline constexpr const char* domain = "Quorvel";
 inline Error make(long code, std::string message) { return Error{domain, code, std::move(message)}; }
-}
+}  // namespace QuorvelError
 
 }  // namespace quorvel

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <numbers>
 
-#include "platform/AudioFile.h"
 #include "dsp/FilterPair.h"
 #include "dsp/QuorvelError.h"
+#include "platform/AudioFile.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "dsp/RandomSource.h"
-#include "platform/Result.h"
 #include "dsp/SignalSettings.h"
+#include "platform/Result.h"
 
 namespace quorvel {
 

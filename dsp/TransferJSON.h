@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/Result.h"
 #include "dsp/TransferTypes.h"
+#include "platform/Result.h"
 
 namespace quorvel {
 

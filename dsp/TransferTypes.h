@@ -13,11 +13,11 @@ namespace quorvel {
 
 // One bin of a transfer-function estimate: H = mic / reference at FFT bin `id` of the 16384-point analysis.
 struct TransferBin {
-    int id = 0;              // FFT bin index k (1 … 8191); unique within one trace
-    double hz = 0;           // rate·k/16384
-    double real = 0;         // Re H (linear)
-    double imag = 0;         // Im H
-    double coherence = 0;    // magnitude-squared coherence, 0 … 1
+    int id = 0;            // FFT bin index k (1 … 8191); unique within one trace
+    double hz = 0;         // rate·k/16384
+    double real = 0;       // Re H (linear)
+    double imag = 0;       // Im H
+    double coherence = 0;  // magnitude-squared coherence, 0 … 1
 
     // 20·log10(max(|H|, 1e-12)): never below −240 dB.
     double magnitudeDB() const { return 20.0 * std::log10(std::max(std::hypot(real, imag), 1e-12)); }
@@ -41,11 +41,11 @@ struct TransferTrace {
     Uuid id = Uuid::generate();
     std::string name;
     ReferenceDate captured = referenceDateNow();
-    double sampleRate = 0;       // Hz
-    double compensationMS = 0;   // delay taken out of the mic signal before the estimate
-    double arrivalMS = 0;        // reference-to-mic arrival delay at capture
-    int micChannel = 0;          // 0-based input channel
-    int referenceChannel = 0;    // 0-based input channel
+    double sampleRate = 0;          // Hz
+    double compensationMS = 0;      // delay taken out of the mic signal before the estimate
+    double arrivalMS = 0;           // reference-to-mic arrival delay at capture
+    int micChannel = 0;             // 0-based input channel
+    int referenceChannel = 0;       // 0-based input channel
     std::vector<TransferBin> bins;  // increasing id
     int averages = 0;
     std::string position = "Listener position";
@@ -57,8 +57,8 @@ struct TransferTrace {
 
 // An alignment suggestion derived from two traces; never stored.
 struct AlignmentProposal {
-    std::string target;        // name of the trace whose loudspeaker gets the delay
-    double delayMS = 0;        // never negative
+    std::string target;           // name of the trace whose loudspeaker gets the delay
+    double delayMS = 0;           // never negative
     bool invertPolarity = false;  // invert the second trace's loudspeaker (the sub)
     double score = 0;
     int usableBins = 0;

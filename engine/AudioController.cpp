@@ -9,9 +9,9 @@
 #include <chrono>
 #include <cmath>
 
+#include "dsp/SignalRenderer.h"
 #include "engine/AudioHardware.h"
 #include "engine/MainThread.h"
-#include "dsp/SignalRenderer.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {
@@ -208,15 +208,18 @@ void AudioController::togglePlayback() {
         return;
     }
     if (!musicActive_) return;
-    if (playing_) musicPlayback().pause();
-    else musicPlayback().resume();
+    if (playing_)
+        musicPlayback().pause();
+    else
+        musicPlayback().resume();
 }
 
 void AudioController::seek(double seconds) {
     const double target = std::clamp(std::isnan(seconds) ? 0.0 : seconds, 0.0, std::max(duration_, 0.0));
     if (player_) player_->setCurrentTime(target);
     // The music server may be playing for another of its clients: only a song of ours is moved.
-    else if (musicActive_) musicPlayback().seek(target);
+    else if (musicActive_)
+        musicPlayback().seek(target);
     setCurrentTime(target);
 }
 
@@ -230,7 +233,8 @@ std::unique_ptr<AudioEngine> AudioController::outputEngine(double& rateHz) {
     } else {
         // The route button's choice; a device that has gone since falls back to the default output.
         const qlonglong stored = QSettings().value(outputDeviceKey, 0).toLongLong();
-        if (stored > 0 && stored <= 0xFFFFFFFFLL && engine->bindOutput(static_cast<std::uint32_t>(stored)) == 0)
+        if (stored > 0 && stored <= 0xFFFFFFFFLL &&
+            engine->bindOutput(static_cast<std::uint32_t>(stored)) == 0)
             device = static_cast<std::uint32_t>(stored);
     }
     if (const std::int32_t status = engine->bindOutput(device); status != 0) {
@@ -264,17 +268,19 @@ void AudioController::renderInBackground(std::function<Result<std::string>()> re
         priority);
 }
 
-Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(const std::string& path,
-                                                                     std::shared_ptr<const AudioBuffer> audio) {
+Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(
+    const std::string& path, std::shared_ptr<const AudioBuffer> audio) {
     std::unique_ptr<AudioEngine> engine = std::move(pendingEngine_);
     assert(engine);
     if (!engine) {
         double rate = 0;
         engine = outputEngine(rate);
-        if (!engine) return Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, status_.toStdString()};
+        if (!engine)
+            return Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, status_.toStdString()};
     }
     // The output may have changed rate while the render ran.
-    if (const double rate = AudioFilePlayer::outputRate(*engine); rate != 0 && rate != audio->format().sampleRate) {
+    if (const double rate = AudioFilePlayer::outputRate(*engine);
+        rate != 0 && rate != audio->format().sampleRate) {
         auto again = AudioFilePlayer::load(path, rate);
         if (!again) return again.error();
         audio = std::move(*again);
@@ -315,7 +321,8 @@ void AudioController::playTrack(const LocalTrackRequest& track, const QString& r
     const std::string source = QDir(root).filePath(*track.filename).toStdString();
     const FileProcessSettings settings = processing_;
     renderInBackground(
-        [source, settings] { return FileProcessor::render(source, settings); }, rate, QThread::InheritPriority,
+        [source, settings] { return FileProcessor::render(source, settings); }, rate,
+        QThread::InheritPriority,
         [this, token, track](Rendered r) {
             if (generation_ != token) {
                 if (r.file) TempFiles::removeQuietly(*r.file);
@@ -448,9 +455,12 @@ void AudioController::tick() {
     const double phase = (setup_.clock() - started_) / sideSeconds;
     setSide(std::fmod(std::trunc(phase), 2.0) != 0 ? QStringLiteral("R") : QStringLiteral("L"));
     float pan = 0;
-    if (pingPong_) pan = side_ == QLatin1String("L") ? -1.0f : 1.0f;
-    else if (route_ == QLatin1String("Left")) pan = -1.0f;
-    else if (route_ == QLatin1String("Right")) pan = 1.0f;
+    if (pingPong_)
+        pan = side_ == QLatin1String("L") ? -1.0f : 1.0f;
+    else if (route_ == QLatin1String("Left"))
+        pan = -1.0f;
+    else if (route_ == QLatin1String("Right"))
+        pan = 1.0f;
     player_->setPan(pan);
     setFlash(tickSync_ && isPlaying && now - std::floor(now) < 0.08);
 
@@ -460,7 +470,8 @@ void AudioController::tick() {
     const double length = player_->duration();
     const LocalTrackRequest& track = *activeTrack_;
     // A cue-out of 0 means the file's end also when the cue-in lies before the file's start.
-    const double end = track.cueOut > 0 && track.cueIn < track.cueOut ? std::min(track.cueOut, length) : length;
+    const double end =
+        track.cueOut > 0 && track.cueIn < track.cueOut ? std::min(track.cueOut, length) : length;
     // A player that stopped by itself ran out at the end of the file.
     if (isPlaying && now < end - 0.02) return;
     if (!track.loop) return stop();

@@ -28,10 +28,10 @@
 #include <memory>
 #include <optional>
 
-#include "engine/MusicPlayback.h"
-#include "platform/AudioFilePlayer.h"
 #include "dsp/FileProcessor.h"
 #include "dsp/SignalSettings.h"
+#include "engine/MusicPlayback.h"
+#include "platform/AudioFilePlayer.h"
 #include "platform/Uuid.h"
 
 namespace quorvel {
@@ -46,8 +46,8 @@ public:
     // What the controller uses from outside. The application takes the defaults; tests give a clock they
     // move themselves, a scripted music service or a loopback output device.
     struct Setup {
-        Clock clock{};                   // the steady clock when empty
-        MusicService* music = nullptr;   // MusicService::shared() when null, taken at first use
+        Clock clock{};                  // the steady clock when empty
+        MusicService* music = nullptr;  // MusicService::shared() when null, taken at first use
         // The device files play on (0: the system's default output). Absent: the output chosen with the
         // route button, read from the user defaults at every start.
         std::optional<std::uint32_t> outputDevice = std::nullopt;
@@ -180,11 +180,12 @@ private:
     // there is no output.
     std::unique_ptr<AudioEngine> outputEngine(double& rateHz);
     // Renders on a background task and continues with `rendered` on the main thread.
-    void renderInBackground(std::function<Result<std::string>()> render, double rateHz, QThread::Priority priority,
-                            std::function<void(Rendered)> rendered);
+    void renderInBackground(std::function<Result<std::string>()> render, double rateHz,
+                            QThread::Priority priority, std::function<void(Rendered)> rendered);
     // Makes the player of `path`, whose audio was loaded at the start's output rate, on the engine
     // prepared at the start.
-    Result<std::unique_ptr<AudioFilePlayer>> makePlayer(const std::string& path, std::shared_ptr<const AudioBuffer> audio);
+    Result<std::unique_ptr<AudioFilePlayer>> makePlayer(const std::string& path,
+                                                        std::shared_ptr<const AudioBuffer> audio);
     // Sets the start volume (no fade) and plays; a failure leaves nothing loaded and says why.
     bool startPlayer();
     // Applies the volume rule with the given fade.

@@ -9,7 +9,8 @@ void InputPicker::setSelected(const QString& id) {
 }
 
 void InputPicker::refresh() {
-    const QString text = "Choose the input device in your system's sound settings; channel selection is below.";
+    const QString text =
+        "Choose the input device in your system's sound settings; channel selection is below.";
     if (text == status_) return;
     status_ = text;
     emit statusChanged();

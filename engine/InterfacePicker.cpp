@@ -50,7 +50,8 @@ void InterfacePicker::refresh() {
     }
     QList<InterfaceOption> options;
     for (const auto& d : *list) {
-        const QString name = d.name.empty() ? "Audio device " + QString::number(d.id) : QString::fromStdString(d.name);
+        const QString name =
+            d.name.empty() ? "Audio device " + QString::number(d.id) : QString::fromStdString(d.name);
         options.append({d.id, name});
     }
     if (options == devices_) return;
@@ -67,7 +68,8 @@ QString InterfacePicker::identity() {
     const qint64 stored = storedValue().value_or(0);
     if (stored != 0) return "device:" + QString::number(stored);
     AudioSystem& system = AudioHardware::system();
-    return "default|" + QString::number(system.defaultInputDevice()) + "|" + QString::number(system.defaultOutputDevice());
+    return "default|" + QString::number(system.defaultInputDevice()) + "|" +
+           QString::number(system.defaultOutputDevice());
 }
 
 Status InterfacePicker::apply(AudioEngine& engine, bool includeInput) {

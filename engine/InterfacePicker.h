@@ -14,8 +14,8 @@
 #include <QString>
 #include <optional>
 
-#include "platform/AudioDevices.h"
 #include "engine/InterfaceOption.h"
+#include "platform/AudioDevices.h"
 
 namespace quorvel {
 

@@ -48,8 +48,10 @@ public:
         if (samples.size() >= ringSamples) samples = samples.last(ringSamples);
         for (const double s : samples) {
             data_[(start_ + size_) % ringSamples] = s;
-            if (size_ < ringSamples) ++size_;
-            else start_ = (start_ + 1) % ringSamples;
+            if (size_ < ringSamples)
+                ++size_;
+            else
+                start_ = (start_ + 1) % ringSamples;
         }
     }
     // The held samples, oldest first.
@@ -74,7 +76,12 @@ private:
 // orders its reads before the audio thread's next successful claim and so before the next fill.
 struct MicAnalyzer::CaptureRun {
     CaptureRun(int m, int r, bool d, double rateHz, Uuid runToken, int wake)
-        : micChannel(m), referenceChannel(r), dual(d), rate(rateHz), token(runToken), wakeFd(wake),
+        : micChannel(m),
+          referenceChannel(r),
+          dual(d),
+          rate(rateHz),
+          token(runToken),
+          wakeFd(wake),
           micBlock(static_cast<std::size_t>(maxBlockFrames)),
           refBlock(d ? static_cast<std::size_t>(maxBlockFrames) : 0) {}
 
@@ -327,8 +334,8 @@ void MicAnalyzer::takeBlock() {
     run->release();
 }
 
-void MicAnalyzer::consume(std::span<const double> micBlock, std::span<const double> refBlock, double rate, bool dual,
-                          const Uuid& token, std::optional<std::int64_t> sampleTime) {
+void MicAnalyzer::consume(std::span<const double> micBlock, std::span<const double> refBlock, double rate,
+                          bool dual, const Uuid& token, std::optional<std::int64_t> sampleTime) {
     if (epoch_ != token) return;
     if (!running_) return;
     if (sampleTime) {

@@ -34,15 +34,14 @@
 #include <span>
 #include <vector>
 
-#include "platform/AudioDevices.h"
 #include "dsp/MeasurementDSP.h"
 #include "dsp/TransferTypes.h"
+#include "platform/AudioDevices.h"
 #include "platform/Uuid.h"
 
 class QSocketNotifier;
 
 namespace quorvel {
-
 
 class MicAnalyzer : public QObject {
     Q_OBJECT
@@ -64,10 +63,10 @@ public:
 
     // Counts of one analyser's life, for benchmarks and diagnosis.
     struct Statistics {
-        std::int64_t blocksReceived = 0;   // blocks the tap saw (audio thread), accepted or dropped
-        std::int64_t blocksDropped = 0;    // of those, dropped because the mailbox was busy
-        std::int64_t analysesStarted = 0;  // background jobs begun
-        std::int64_t resultsPublished = 0; // jobs whose result was published
+        std::int64_t blocksReceived = 0;    // blocks the tap saw (audio thread), accepted or dropped
+        std::int64_t blocksDropped = 0;     // of those, dropped because the mailbox was busy
+        std::int64_t analysesStarted = 0;   // background jobs begun
+        std::int64_t resultsPublished = 0;  // jobs whose result was published
     };
 
     // Idle, status "Microphone off"; makes the engine, asks for nothing.
@@ -79,13 +78,13 @@ public:
     const std::vector<TransferBin>& transfer() const { return transfer_; }  // ascending frequency
     int averages() const { return averages_; }
     double compensationMS() const { return compensationMS_; }
-    double sampleRate() const { return sampleRate_; }                  // Hz, of the last started input
+    double sampleRate() const { return sampleRate_; }  // Hz, of the last started input
     std::optional<ReferenceDate> lastUpdated() const { return lastUpdated_; }  // seconds since 2001
-    std::optional<double> delayMS() const { return delayMS_; }        // absent when untrustworthy
-    double correlation() const { return correlation_; }                // 0 … 1
+    std::optional<double> delayMS() const { return delayMS_; }                 // absent when untrustworthy
+    double correlation() const { return correlation_; }                        // 0 … 1
     const QString& status() const { return status_; }
     bool running() const { return running_; }
-    int channelCount() const { return channelCount_; }                 // input channels at the last bind
+    int channelCount() const { return channelCount_; }  // input channels at the last bind
 
     // Settings read by start() (changing them does not affect a running capture). Channels count from 0.
     int micChannel() const { return micChannel_; }

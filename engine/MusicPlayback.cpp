@@ -29,20 +29,23 @@ void MusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
             return end(token);
         }
         if (!current(token) || !request->musicID) return end(token);
-        service_.currentSubscription(context_, [this, request, token](Result<MusicSubscription> subscription) {
-            if (!subscription) {
-                failed(token, subscription.error());
-                return end(token);
-            }
-            // Library songs play without catalogue rights.
-            if (!request->libraryMusic && !subscription->canPlayCatalogContent) {
-                host_.setStatus(QStringLiteral("Apple Music playback access required"));
-                return end(token);
-            }
-            MusicSongs::obtainSong(
-                service_, context_, *request->musicID, request->libraryMusic, request->musicPayload,
-                [this, request, token](Result<std::optional<Song>> found) { obtained(request, token, found); });
-        });
+        service_.currentSubscription(
+            context_, [this, request, token](Result<MusicSubscription> subscription) {
+                if (!subscription) {
+                    failed(token, subscription.error());
+                    return end(token);
+                }
+                // Library songs play without catalogue rights.
+                if (!request->libraryMusic && !subscription->canPlayCatalogContent) {
+                    host_.setStatus(QStringLiteral("Apple Music playback access required"));
+                    return end(token);
+                }
+                MusicSongs::obtainSong(service_, context_, *request->musicID, request->libraryMusic,
+                                       request->musicPayload,
+                                       [this, request, token](Result<std::optional<Song>> found) {
+                                           obtained(request, token, found);
+                                       });
+            });
     });
 }
 
@@ -70,7 +73,8 @@ void MusicPlayback::prepared(Request track, Uuid token, Song first, Status statu
     if (status) return start(token, std::move(first), track->displayTitle);
     // A library song that will not prepare may still play as its catalogue equivalent; a catalogue song
     // is never retried.
-    if (current(token) && track->libraryMusic) return fallBack(track, token, std::move(first), status.error());
+    if (current(token) && track->libraryMusic)
+        return fallBack(track, token, std::move(first), status.error());
     failed(token, status.error());
     end(token);
 }

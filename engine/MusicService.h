@@ -36,8 +36,10 @@ public:
 
     virtual void searchCatalog(QObject* context, const std::string& term, int limit,
                                Completion<Result<std::vector<Song>>> done) = 0;
-    virtual void librarySong(QObject* context, const MusicItemID& id, Completion<Result<std::optional<Song>>> done) = 0;
-    virtual void catalogSong(QObject* context, const MusicItemID& id, Completion<Result<std::optional<Song>>> done) = 0;
+    virtual void librarySong(QObject* context, const MusicItemID& id,
+                             Completion<Result<std::optional<Song>>> done) = 0;
+    virtual void catalogSong(QObject* context, const MusicItemID& id,
+                             Completion<Result<std::optional<Song>>> done) = 0;
 
     // The one shared application music player. Its calls reach the player in the order they are made,
     // whichever object makes them. setQueue only chooses the song; prepareToPlay hands it to the player,

@@ -7,11 +7,11 @@
 #include <cmath>
 #include <optional>
 
-#include "platform/AudioFile.h"
+#include "dsp/SignalRenderer.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MainThread.h"
-#include "dsp/SignalRenderer.h"
+#include "platform/AudioFile.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {
@@ -46,8 +46,8 @@ namespace {
 QString describe(const Error& error) { return QString::fromStdString(error.description); }
 
 // Every file read whole, in its own format.
-Result<std::vector<AudioBuffer>> readAll(const std::vector<std::string>& paths, double limitBytes, int outputs,
-                                         bool& tooLarge) {
+Result<std::vector<AudioBuffer>> readAll(const std::vector<std::string>& paths, double limitBytes,
+                                         int outputs, bool& tooLarge) {
     std::vector<AudioFileReader> readers;
     for (const auto& p : paths) {
         auto reader = AudioFileReader::open(p);
@@ -157,11 +157,16 @@ void RoutedSignal::play(const SignalSettings& settings) {
 
     const bool both = selection_ != "A" && selection_ != "B";
     std::vector<int> speakers;
-    if (selection_ == "A") speakers = {channelA_};
-    else if (selection_ == "B") speakers = {channelB_};
-    else speakers = {channelA_, channelB_};
+    if (selection_ == "A")
+        speakers = {channelA_};
+    else if (selection_ == "B")
+        speakers = {channelB_};
+    else
+        speakers = {channelA_, channelB_};
     auto available = [&](int output) { return output >= 1 && output <= outputCount_; };
-    auto isSpeaker = [&](int output) { return std::find(speakers.begin(), speakers.end(), output) != speakers.end(); };
+    auto isSpeaker = [&](int output) {
+        return std::find(speakers.begin(), speakers.end(), output) != speakers.end();
+    };
     if (!std::all_of(speakers.begin(), speakers.end(), available) || (both && channelA_ == channelB_))
         return refuse("Choose distinct, available speaker outputs");
     if (sendReference_ && (!available(referenceOutput_) || isSpeaker(referenceOutput_)))
@@ -210,7 +215,8 @@ void RoutedSignal::play(const SignalSettings& settings) {
     });
 }
 
-void RoutedSignal::finish(const std::shared_ptr<const Plan>& plan, Result<std::shared_ptr<Renders>> rendered) {
+void RoutedSignal::finish(const std::shared_ptr<const Plan>& plan,
+                          Result<std::shared_ptr<Renders>> rendered) {
     if (!current(plan->token)) return;  // stale: the files go with the last holder
     if (!rendered) {
         stop();
@@ -233,8 +239,9 @@ void RoutedSignal::finish(const std::shared_ptr<const Plan>& plan, Result<std::s
     QStringList outputs;
     for (int o : plan->speakers) outputs << QString::number(o);
     setPlaying(true);
-    setStatus(QString::fromUtf8(rawValue(plan->kind).data(), static_cast<qsizetype>(rawValue(plan->kind).size())) +
-              " → outputs " + outputs.join(", "));
+    setStatus(
+        QString::fromUtf8(rawValue(plan->kind).data(), static_cast<qsizetype>(rawValue(plan->kind).size())) +
+        " → outputs " + outputs.join(", "));
     setBusy(false);
 }
 
@@ -253,8 +260,8 @@ RoutedSignal::Outcome RoutedSignal::start(const Plan& plan, const std::vector<st
     if (plan.reference != 0) outputs.push_back(plan.reference);
     for (int o : outputs) {
         // The second tone goes to speaker B, and to the reference when B plays alone.
-        const bool second = sources->size() > 1 &&
-                            (o == plan.channelB || (o == plan.reference && plan.selectionB));
+        const bool second =
+            sources->size() > 1 && (o == plan.channelB || (o == plan.reference && plan.selectionB));
         const AudioBuffer& source = (*sources)[second ? 1 : 0];
         const std::int64_t n = std::min(frames, source.frameLength());
         std::copy(source.channel(0), source.channel(0) + n, buffer->channel(o - 1));

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
+#include "dsp/SignalSettings.h"
 #include "platform/AudioDevices.h"
 #include "platform/BufferPlayer.h"
-#include "dsp/SignalSettings.h"
 #include "platform/Uuid.h"
 
 namespace quorvel {

@@ -15,9 +15,10 @@ namespace {
 // is only read on the main thread.
 template <typename T>
 void deliver(QPointer<QObject> context, std::function<void(T)> done, T value) {
-    MainThread::post(QCoreApplication::instance(), [context, done = std::move(done), value = std::move(value)]() {
-        if (context) done(value);
-    });
+    MainThread::post(QCoreApplication::instance(),
+                     [context, done = std::move(done), value = std::move(value)]() {
+                         if (context) done(value);
+                     });
 }
 
 }  // namespace
@@ -43,24 +44,26 @@ ThreadedMusicService::~ThreadedMusicService() {
 template <typename T, typename Call>
 void ThreadedMusicService::run(QThreadPool& pool, QObject* context, Call call, Completion<T> done) {
     QPointer<QObject> guard(context);
-    pool.start(QRunnable::create([client = client_, guard, call = std::move(call), done = std::move(done)]() mutable {
-        deliver<T>(guard, std::move(done), call(*client));
-    }));
+    pool.start(QRunnable::create(
+        [client = client_, guard, call = std::move(call), done = std::move(done)]() mutable {
+            deliver<T>(guard, std::move(done), call(*client));
+        }));
 }
 
 void ThreadedMusicService::requestAuthorization(QObject* context, Completion<MusicAuthorizationStatus> done) {
-    run<MusicAuthorizationStatus>(requests_, context, [](MusicClient& c) { return c.requestAuthorization(); },
-                                  std::move(done));
+    run<MusicAuthorizationStatus>(
+        requests_, context, [](MusicClient& c) { return c.requestAuthorization(); }, std::move(done));
 }
 
 void ThreadedMusicService::currentSubscription(QObject* context, Completion<Result<MusicSubscription>> done) {
-    run<Result<MusicSubscription>>(requests_, context, [](MusicClient& c) { return c.currentSubscription(); },
-                                   std::move(done));
+    run<Result<MusicSubscription>>(
+        requests_, context, [](MusicClient& c) { return c.currentSubscription(); }, std::move(done));
 }
 
-void ThreadedMusicService::libraryPlaylists(QObject* context, int limit, Completion<Result<PlaylistBatch>> done) {
-    run<Result<PlaylistBatch>>(requests_, context, [limit](MusicClient& c) { return c.libraryPlaylists(limit); },
-                               std::move(done));
+void ThreadedMusicService::libraryPlaylists(QObject* context, int limit,
+                                            Completion<Result<PlaylistBatch>> done) {
+    run<Result<PlaylistBatch>>(
+        requests_, context, [limit](MusicClient& c) { return c.libraryPlaylists(limit); }, std::move(done));
 }
 
 void ThreadedMusicService::nextPlaylistBatch(QObject* context, const PlaylistBatch& batch, int limit,
@@ -73,7 +76,8 @@ void ThreadedMusicService::nextPlaylistBatch(QObject* context, const PlaylistBat
 void ThreadedMusicService::playlistTracks(QObject* context, const Playlist& playlist,
                                           Completion<Result<std::optional<TrackBatch>>> done) {
     run<Result<std::optional<TrackBatch>>>(
-        requests_, context, [playlist](MusicClient& c) { return c.playlistTracks(playlist); }, std::move(done));
+        requests_, context, [playlist](MusicClient& c) { return c.playlistTracks(playlist); },
+        std::move(done));
 }
 
 void ThreadedMusicService::nextTrackBatch(QObject* context, const TrackBatch& batch,
@@ -85,19 +89,20 @@ void ThreadedMusicService::nextTrackBatch(QObject* context, const TrackBatch& ba
 void ThreadedMusicService::searchCatalog(QObject* context, const std::string& term, int limit,
                                          Completion<Result<std::vector<Song>>> done) {
     run<Result<std::vector<Song>>>(
-        requests_, context, [term, limit](MusicClient& c) { return c.searchCatalog(term, limit); }, std::move(done));
+        requests_, context, [term, limit](MusicClient& c) { return c.searchCatalog(term, limit); },
+        std::move(done));
 }
 
 void ThreadedMusicService::librarySong(QObject* context, const MusicItemID& id,
                                        Completion<Result<std::optional<Song>>> done) {
-    run<Result<std::optional<Song>>>(requests_, context, [id](MusicClient& c) { return c.librarySong(id); },
-                                     std::move(done));
+    run<Result<std::optional<Song>>>(
+        requests_, context, [id](MusicClient& c) { return c.librarySong(id); }, std::move(done));
 }
 
 void ThreadedMusicService::catalogSong(QObject* context, const MusicItemID& id,
                                        Completion<Result<std::optional<Song>>> done) {
-    run<Result<std::optional<Song>>>(requests_, context, [id](MusicClient& c) { return c.catalogSong(id); },
-                                     std::move(done));
+    run<Result<std::optional<Song>>>(
+        requests_, context, [id](MusicClient& c) { return c.catalogSong(id); }, std::move(done));
 }
 
 void ThreadedMusicService::playerCommand(std::function<void(MusicClient&)> call) {
@@ -113,14 +118,16 @@ void ThreadedMusicService::prepareToPlay(QObject* context, Completion<Status> do
     std::optional<Song> song = queued_;
     QPointer<QObject> guard(context);
     playerCommand([song, guard, done = std::move(done)](MusicClient& c) {
-        Status status = song ? c.prepareToPlay(*song) : Status(Error{"Quorvel.music", 1, "No song is queued.", {}});
+        Status status =
+            song ? c.prepareToPlay(*song) : Status(Error{"Quorvel.music", 1, "No song is queued.", {}});
         deliver<Status>(guard, done, std::move(status));
     });
 }
 
 void ThreadedMusicService::play(QObject* context, Completion<Status> done) {
     QPointer<QObject> guard(context);
-    playerCommand([guard, done = std::move(done)](MusicClient& c) { deliver<Status>(guard, done, c.play()); });
+    playerCommand(
+        [guard, done = std::move(done)](MusicClient& c) { deliver<Status>(guard, done, c.play()); });
 }
 
 void ThreadedMusicService::pause() {

@@ -29,8 +29,10 @@ public:
                         Completion<Result<std::optional<TrackBatch>>> done) override;
     void searchCatalog(QObject* context, const std::string& term, int limit,
                        Completion<Result<std::vector<Song>>> done) override;
-    void librarySong(QObject* context, const MusicItemID& id, Completion<Result<std::optional<Song>>> done) override;
-    void catalogSong(QObject* context, const MusicItemID& id, Completion<Result<std::optional<Song>>> done) override;
+    void librarySong(QObject* context, const MusicItemID& id,
+                     Completion<Result<std::optional<Song>>> done) override;
+    void catalogSong(QObject* context, const MusicItemID& id,
+                     Completion<Result<std::optional<Song>>> done) override;
 
     void setQueue(const Song& song) override;
     void prepareToPlay(QObject* context, Completion<Status> done) override;
@@ -52,7 +54,7 @@ private:
     std::shared_ptr<MusicClient> client_;
     QThreadPool requests_;
     QThreadPool player_;
-    std::optional<Song> queued_;               // main thread only
+    std::optional<Song> queued_;              // main thread only
     std::shared_ptr<StateReads> stateReads_;  // main thread only
 };
 

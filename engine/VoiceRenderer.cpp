@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "engine/MainThread.h"
 #include "dsp/QuorvelError.h"
+#include "engine/MainThread.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {

@@ -72,14 +72,17 @@ void QVAction::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     // Plain-button looks: dimmed while pressed or disabled.
-    if (!isEnabled()) p.setOpacity(0.4);
-    else if (isDown()) p.setOpacity(0.7);
+    if (!isEnabled())
+        p.setOpacity(0.4);
+    else if (isDown())
+        p.setOpacity(0.7);
 
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath shape;
     shape.addRoundedRect(box, kRadius, kRadius);
     QColor fill = prominent_ ? QVStyle::accent() : QColor::fromRgbF(1, 1, 1, 0.07f);
-    if (hovered_ && isEnabled() && !isDown()) fill = prominent_ ? fill.lighter(108) : QColor::fromRgbF(1, 1, 1, 0.1f);
+    if (hovered_ && isEnabled() && !isDown())
+        fill = prominent_ ? fill.lighter(108) : QColor::fromRgbF(1, 1, 1, 0.1f);
     p.fillPath(shape, fill);
     if (hasFocus()) {
         p.setPen(QPen(prominent_ ? QVStyle::primary() : QVStyle::accent(), 1.5));
@@ -98,7 +101,8 @@ void QVAction::paintEvent(QPaintEvent*) {
         p.drawPixmap(iconBox, QVIcons::pixmap(iconName_, kIconSize, ink, devicePixelRatioF()));
     }
     p.setPen(ink);
-    p.drawText(QRect(x0 + iconRoom, 0, width() - x0 - iconRoom, height()), Qt::AlignVCenter | Qt::AlignLeft, label);
+    p.drawText(QRect(x0 + iconRoom, 0, width() - x0 - iconRoom, height()), Qt::AlignVCenter | Qt::AlignLeft,
+               label);
 }
 
 }  // namespace quorvel

@@ -15,8 +15,8 @@ public:
     static constexpr int kMinHeight = 48;
     static constexpr int kRadius = 14;
 
-    QVAction(const QString& title, const QString& icon, bool prominent = true, std::function<void()> action = {},
-             QWidget* parent = nullptr);
+    QVAction(const QString& title, const QString& icon, bool prominent = true,
+             std::function<void()> action = {}, QWidget* parent = nullptr);
 
     QString title() const { return text(); }
     void setTitle(const QString& title);

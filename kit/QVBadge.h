@@ -12,7 +12,8 @@ namespace quorvel {
 class QVBadge : public QWidget {
     Q_OBJECT
 public:
-    explicit QVBadge(const QString& title, const QColor& color = QVStyle::accent(), QWidget* parent = nullptr);
+    explicit QVBadge(const QString& title, const QColor& color = QVStyle::accent(),
+                     QWidget* parent = nullptr);
 
     QString title() const { return title_; }
     QColor color() const { return color_; }

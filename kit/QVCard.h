@@ -8,7 +8,6 @@ class QVBoxLayout;
 
 namespace quorvel {
 
-
 class QVCard : public QWidget {
     Q_OBJECT
 public:

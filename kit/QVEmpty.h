@@ -8,7 +8,6 @@ class QLabel;
 
 namespace quorvel {
 
-
 class QVEmpty : public QWidget {
     Q_OBJECT
 public:

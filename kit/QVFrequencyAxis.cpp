@@ -20,7 +20,8 @@ const QStringList& QVFrequencyAxis::labels() {
     return texts;
 }
 
-std::vector<QRectF> QVFrequencyAxis::labelRects(double width, double height, const std::vector<double>& widths) {
+std::vector<QRectF> QVFrequencyAxis::labelRects(double width, double height,
+                                                const std::vector<double>& widths) {
     const std::size_t n = std::min(widths.size(), kLabelFrequenciesHz.size());
     std::vector<double> left(n);
     for (std::size_t i = 0; i < n; ++i) {

@@ -21,7 +21,8 @@ public:
     // The five label texts, left to right.
     static const QStringList& labels();
     // Where the labels go in a row `width` × `height`, given each label's text width. Any thread.
-    static std::vector<QRectF> labelRects(double width, double height, const std::vector<double>& labelWidths);
+    static std::vector<QRectF> labelRects(double width, double height,
+                                          const std::vector<double>& labelWidths);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

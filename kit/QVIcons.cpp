@@ -157,8 +157,8 @@ public:
         const int side = qMin(rect.width(), rect.height());
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
         const QPixmap pm = make(side, mode, dpr);
-        const QRectF target(rect.x() + (rect.width() - side) / 2.0, rect.y() + (rect.height() - side) / 2.0, side,
-                            side);
+        const QRectF target(rect.x() + (rect.width() - side) / 2.0, rect.y() + (rect.height() - side) / 2.0,
+                            side, side);
         painter->drawPixmap(target, pm, QRectF(pm.rect()));
     }
     QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
@@ -226,8 +226,10 @@ QPainterPath polyline(std::initializer_list<QPointF> points) {
     QPainterPath p;
     bool first = true;
     for (const QPointF& pt : points) {
-        if (first) p.moveTo(pt);
-        else p.lineTo(pt);
+        if (first)
+            p.moveTo(pt);
+        else
+            p.lineTo(pt);
         first = false;
     }
     return p;
@@ -323,17 +325,19 @@ QPainterPath shape(const QString& s) {
     }
     if (is("checkmark")) return stroked(polyline({{4.5, 12.5}, {9.5, 17.5}, {19.5, 6.5}}), line);
     if (is("checkmark.circle.fill"))
-        return holed(circlePath(12, 12, 10), stroked(polyline({{7.5, 12.5}, {10.5, 15.5}, {16.5, 8.5}}), line));
+        return holed(circlePath(12, 12, 10),
+                     stroked(polyline({{7.5, 12.5}, {10.5, 15.5}, {16.5, 8.5}}), line));
     if (is("circle")) return stroked(circlePath(12, 12, 9), line * 0.8);
     if (is("chevron.right")) return stroked(polyline({{9, 5}, {16, 12}, {9, 19}}), line);
     if (is("arrow.right")) return stroked(cat({polyline({{4, 12}, {20, 12}}), arrowHead({20, 12}, 0)}), line);
     if (is("arrow.up")) return stroked(cat({polyline({{12, 20}, {12, 4}}), arrowHead({12, 4}, -90)}), line);
     if (is("arrow.down")) return stroked(cat({polyline({{12, 4}, {12, 20}}), arrowHead({12, 20}, 90)}), line);
     if (is("arrow.left.and.right"))
-        return stroked(cat({polyline({{3, 12}, {21, 12}}), arrowHead({21, 12}, 0), arrowHead({3, 12}, 180)}), line);
+        return stroked(cat({polyline({{3, 12}, {21, 12}}), arrowHead({21, 12}, 0), arrowHead({3, 12}, 180)}),
+                       line);
     if (is("arrow.left.arrow.right"))
-        return stroked(cat({polyline({{4, 8}, {20, 8}}), arrowHead({20, 8}, 0, 4), polyline({{20, 16}, {4, 16}}),
-                            arrowHead({4, 16}, 180, 4)}),
+        return stroked(cat({polyline({{4, 8}, {20, 8}}), arrowHead({20, 8}, 0, 4),
+                            polyline({{20, 16}, {4, 16}}), arrowHead({4, 16}, 180, 4)}),
                        line);
     if (is("arrow.clockwise") || is("repeat")) {
         QPainterPath p;
@@ -349,8 +353,10 @@ QPainterPath shape(const QString& s) {
         for (int i = 0; i <= 40; ++i) {
             const double x = 2 + 20.0 * i / 40;
             const double y = 12 - 7 * std::sin(2 * M_PI * 2 * i / 40.0) * (1 - std::abs(i - 20) / 30.0);
-            if (i == 0) p.moveTo(x, y);
-            else p.lineTo(x, y);
+            if (i == 0)
+                p.moveTo(x, y);
+            else
+                p.lineTo(x, y);
         }
         return stroked(p, line);
     }
@@ -375,7 +381,8 @@ QPainterPath shape(const QString& s) {
     if (is("sparkles")) return cat({star(10, 13, 8), star(19, 5, 3.5), star(19.5, 19, 2.5)});
     if (is("ellipsis")) return cat({circlePath(5, 12, 2), circlePath(12, 12, 2), circlePath(19, 12, 2)});
     if (is("slider.horizontal.3"))
-        return cat({stroked(cat({polyline({{3, 6}, {21, 6}}), polyline({{3, 12}, {21, 12}}), polyline({{3, 18}, {21, 18}})}),
+        return cat({stroked(cat({polyline({{3, 6}, {21, 6}}), polyline({{3, 12}, {21, 12}}),
+                                 polyline({{3, 18}, {21, 18}})}),
                             1.5),
                     circlePath(15, 6, 2.5), circlePath(8, 12, 2.5), circlePath(13, 18, 2.5)});
     if (is("music.note") || is("music.note.list")) {
@@ -385,7 +392,8 @@ QPainterPath shape(const QString& s) {
         head.addEllipse(QPointF(x - 3, 18), 3.5, 2.8);
         QPainterPath p = cat({head, stroked(polyline({{x, 18}, {x, 4}, {x + 5, 6}}), line)});
         if (list)
-            p.addPath(stroked(cat({polyline({{3, 5}, {10, 5}}), polyline({{3, 10}, {10, 10}}), polyline({{3, 15}, {7, 15}})}),
+            p.addPath(stroked(cat({polyline({{3, 5}, {10, 5}}), polyline({{3, 10}, {10, 10}}),
+                                   polyline({{3, 15}, {7, 15}})}),
                               line));
         return p;
     }
@@ -397,7 +405,8 @@ QPainterPath shape(const QString& s) {
     if (is("trash")) {
         QPainterPath p = polyline({{6, 8}, {18, 8}, {17, 20}, {7, 20}});
         p.closeSubpath();
-        return cat({p, stroked(cat({polyline({{4, 5.5}, {20, 5.5}}), polyline({{10, 3.5}, {14, 3.5}})}), line)});
+        return cat(
+            {p, stroked(cat({polyline({{4, 5.5}, {20, 5.5}}), polyline({{10, 3.5}, {14, 3.5}})}), line)});
     }
     if (is("camera")) {
         QPainterPath body;
@@ -418,7 +427,8 @@ QPainterPath shape(const QString& s) {
         return cat({is("mic") ? stroked(capsule, 1.6) : capsule, stroked(cradle, 1.6)});
     }
     if (is("magnifyingglass"))
-        return cat({stroked(circlePath(10, 10, 6), line), stroked(polyline({{14.5, 14.5}, {20, 20}}), line * 1.2)});
+        return cat(
+            {stroked(circlePath(10, 10, 6), line), stroked(polyline({{14.5, 14.5}, {20, 20}}), line * 1.2)});
     if (is("person.wave.2")) {
         QPainterPath body;
         body.addRoundedRect(3, 13, 12, 8, 4, 4);

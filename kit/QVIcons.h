@@ -17,7 +17,6 @@ class QWidget;
 
 namespace quorvel {
 
-
 namespace QVIcons {
 
 struct Entry {
@@ -49,8 +48,8 @@ void drawSymbol(QPainter& painter, const QRectF& box, const QString& symbol, con
 
 // A button without chrome that shows only `symbol`, `pixels` square, in `color`; `accessibleName` is also
 // its tool tip. Main thread only.
-QToolButton* button(const QString& symbol, int pixels, const QColor& color, const QString& accessibleName = {},
-                    QWidget* parent = nullptr);
+QToolButton* button(const QString& symbol, int pixels, const QColor& color,
+                    const QString& accessibleName = {}, QWidget* parent = nullptr);
 
 // A label showing only `symbol`. Main thread only.
 QLabel* label(const QString& symbol, int pixels, const QColor& color, QWidget* parent = nullptr);

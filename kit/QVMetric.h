@@ -12,7 +12,6 @@ class QLabel;
 
 namespace quorvel {
 
-
 class QVMetric : public QWidget {
     Q_OBJECT
 public:

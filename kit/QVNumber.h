@@ -17,7 +17,6 @@ class QLineEdit;
 
 namespace quorvel {
 
-
 class QVNumber : public QWidget {
     Q_OBJECT
 public:

@@ -9,7 +9,6 @@ class QVBoxLayout;
 
 namespace quorvel {
 
-
 class QVPage : public QScrollArea {
     Q_OBJECT
 public:

@@ -17,7 +17,8 @@ namespace quorvel {
 class QVPlotGrid : public QWidget {
     Q_OBJECT
 public:
-    static constexpr std::array<double, 10> kFrequenciesHz{20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000};
+    static constexpr std::array<double, 10> kFrequenciesHz{20,   50,   100,  200,   500,
+                                                           1000, 2000, 5000, 10000, 20000};
     static constexpr int kQuarters = 4;
 
     explicit QVPlotGrid(QWidget* parent = nullptr);

@@ -12,7 +12,9 @@ namespace quorvel {
 
 namespace {
 
-QColor rgb(double r, double g, double b, double a = 1.0) { return QColor::fromRgbF(float(r), float(g), float(b), float(a)); }
+QColor rgb(double r, double g, double b, double a = 1.0) {
+    return QColor::fromRgbF(float(r), float(g), float(b), float(a));
+}
 
 struct RoleSpec {
     int pixels;
@@ -22,15 +24,24 @@ struct RoleSpec {
 // Sizes chosen so that the 840×680 minimum window holds every page comfortably with DejaVu Sans.
 RoleSpec spec(QVText role) {
     switch (role) {
-        case QVText::Caption2: return {11, QFont::Normal};
-        case QVText::Caption: return {12, QFont::Normal};
-        case QVText::Subheadline: return {13, QFont::Normal};
-        case QVText::Callout: return {13, QFont::Normal};
-        case QVText::Body: return {14, QFont::Normal};
-        case QVText::Headline: return {14, QFont::DemiBold};
-        case QVText::Title3: return {17, QFont::Normal};
-        case QVText::Title2: return {20, QFont::Normal};
-        case QVText::LargeTitle: return {28, QFont::Normal};
+        case QVText::Caption2:
+            return {11, QFont::Normal};
+        case QVText::Caption:
+            return {12, QFont::Normal};
+        case QVText::Subheadline:
+            return {13, QFont::Normal};
+        case QVText::Callout:
+            return {13, QFont::Normal};
+        case QVText::Body:
+            return {14, QFont::Normal};
+        case QVText::Headline:
+            return {14, QFont::DemiBold};
+        case QVText::Title3:
+            return {17, QFont::Normal};
+        case QVText::Title2:
+            return {20, QFont::Normal};
+        case QVText::LargeTitle:
+            return {28, QFont::Normal};
     }
     return {14, QFont::Normal};
 }
@@ -114,7 +125,8 @@ QString styleSheet() {
     s += QStringLiteral(
              "QLineEdit#qvNumberField { background: transparent; border: none; padding: 0; color: %1; }\n"
              "QToolButton#qvSymbolButton { background: transparent; border: none; padding: 0; }\n"
-             "QToolButton#qvSymbolButton:pressed { background: rgba(255, 255, 255, 20); border-radius: 6px; }\n"
+             "QToolButton#qvSymbolButton:pressed { background: rgba(255, 255, 255, 20); border-radius: 6px; "
+             "}\n"
              "QToolTip { background: %2; color: %1; border: 1px solid %3; padding: 4px; }\n"
              "QMenu { background: %2; color: %1; border: 1px solid %3; padding: 4px; }\n"
              "QMenu::item { padding: 5px 18px 5px 10px; border-radius: 5px; }\n"

@@ -9,7 +9,6 @@ class QWidget;
 
 namespace quorvel {
 
-
 // Text roles of the workspace, smallest to largest. Sizes are pixels at the window's 1:1 scale.
 enum class QVText { Caption2, Caption, Subheadline, Callout, Body, Headline, Title3, Title2, LargeTitle };
 

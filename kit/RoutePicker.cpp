@@ -40,7 +40,9 @@ std::uint32_t RoutePicker::storedDeviceID() {
     return ok && v <= 0xffffffffULL ? std::uint32_t(v) : 0;
 }
 
-QString RoutePicker::storedDeviceName() { return QSettings().value(QLatin1String(kDeviceNameKey)).toString(); }
+QString RoutePicker::storedDeviceName() {
+    return QSettings().value(QLatin1String(kDeviceNameKey)).toString();
+}
 
 void RoutePicker::store(std::uint32_t id, const QString& name) {
     QSettings settings;
@@ -73,7 +75,8 @@ void RoutePicker::rebuildMenu() {
     const std::uint32_t current = storedDeviceID();
     bool currentListed = current == 0;
 
-    auto addChoice = [this, group](const QString& title, std::uint32_t id, const QString& name, bool checked) {
+    auto addChoice = [this, group](const QString& title, std::uint32_t id, const QString& name,
+                                   bool checked) {
         QAction* a = menu_->addAction(title);
         a->setCheckable(true);
         a->setChecked(checked);
@@ -96,8 +99,9 @@ void RoutePicker::rebuildMenu() {
     // The stored device is not connected now: show it, still chosen, so the choice stays visible.
     if (!currentListed) {
         const QString name = storedDeviceName();
-        addChoice((name.isEmpty() ? QStringLiteral("Chosen device") : name) + QStringLiteral(" (not connected)"),
-                  current, name, true);
+        addChoice(
+            (name.isEmpty() ? QStringLiteral("Chosen device") : name) + QStringLiteral(" (not connected)"),
+            current, name, true);
     }
 }
 

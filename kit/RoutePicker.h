@@ -7,16 +7,15 @@
 // Main thread only.
 #include <QString>
 #include <QToolButton>
-
-#include "engine/AudioController.h"
 #include <cstdint>
 #include <functional>
 #include <vector>
 
+#include "engine/AudioController.h"
+
 class QMenu;
 
 namespace quorvel {
-
 
 struct RouteOutput {
     std::uint32_t id = 0;  // the platform's stable device id; never 0

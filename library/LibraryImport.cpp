@@ -1,15 +1,14 @@
 // LibraryStore's import of local audio files and M3U/M3U8 playlists.
 #include <sys/stat.h>
 
-#include <cerrno>
-
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 
-#include "platform/AudioFile.h"
 #include "library/LibraryStore.h"
 #include "library/M3UReader.h"
 #include "library/StoreFiles.h"
+#include "platform/AudioFile.h"
 
 namespace quorvel {
 
@@ -45,12 +44,14 @@ bool isPlaylistFile(const QString& path) {
 Status LibraryStore::copyTrack(const QString& path) {
     if (Status regular = requireRegularFile(path); !regular) return regular;
     // Opened only as a test that the file is readable audio, and closed at once.
-    if (auto audio = AudioFileReader::open(QFile::encodeName(path).toStdString()); !audio) return audio.error();
+    if (auto audio = AudioFileReader::open(QFile::encodeName(path).toStdString()); !audio)
+        return audio.error();
 
     const auto [title, extension] = splitExtension(M3UReader::lastPathComponent(path));
     const QString name = QString::fromStdString(Uuid::generate().toString()) + '.' + extension;
     QFile source(path);
-    if (!source.copy(root_ + '/' + name)) return Error{"file", int(source.error()), source.errorString().toStdString()};
+    if (!source.copy(root_ + '/' + name))
+        return Error{"file", int(source.error()), source.errorString().toStdString()};
 
     Q_ASSERT(selected_ >= 0 && selected_ < playlists_.size());
     playlists_[selected_].tracks.push_back(ReferenceTrack{.title = title, .filename = name});
@@ -63,8 +64,10 @@ void LibraryStore::importPlaylistFile(const QString& path, QStringList& issues) 
     QByteArray bytes;
     Status readable = requireRegularFile(path);
     if (readable) {
-        if (auto read = StoreFiles::readWhole(path)) bytes = std::move(*read);
-        else readable = read.error();
+        if (auto read = StoreFiles::readWhole(path))
+            bytes = std::move(*read);
+        else
+            readable = read.error();
     }
     if (!readable) {
         issues << playlistName + QStringLiteral(": ") + describe(readable.error());
@@ -79,7 +82,8 @@ void LibraryStore::importPlaylistFile(const QString& path, QStringList& issues) 
         if (entry.kind == M3UReader::Entry::Kind::remote) {
             issues << QStringLiteral("Unsupported remote entry: ") + entry.text;
         } else if (!copyTrack(entry.text)) {
-            issues << M3UReader::lastPathComponent(entry.text) + QStringLiteral(": import its audio file directly");
+            issues << M3UReader::lastPathComponent(entry.text) +
+                          QStringLiteral(": import its audio file directly");
         }
     }
 }

@@ -14,10 +14,12 @@ Error within(const std::string& place, Error inner) {
 std::optional<QByteArray> fromBase64Strict(std::string_view text) {
     if (text.size() % 4 != 0) return std::nullopt;
     std::size_t padding = 0;
-    if (!text.empty() && text.back() == '=') padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
+    if (!text.empty() && text.back() == '=')
+        padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
     for (std::size_t i = 0; i < text.size() - padding; ++i) {
         char c = text[i];
-        bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+        bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                        c == '+' || c == '/';
         if (!alphabet) return std::nullopt;
     }
     auto decoded = QByteArray::fromBase64Encoding(QByteArray(text.data(), qsizetype(text.size())),
@@ -27,7 +29,8 @@ std::optional<QByteArray> fromBase64Strict(std::string_view text) {
 }
 
 ObjectReader::ObjectReader(const Json& value) : value_(value) {
-    if (!value_.is_object()) fail(LibraryJson::error(wrongType, "expected an object, found " + std::string(value_.type_name())));
+    if (!value_.is_object())
+        fail(LibraryJson::error(wrongType, "expected an object, found " + std::string(value_.type_name())));
 }
 
 const Json* ObjectReader::required(const char* key, Json::value_t type, const char* typeName) {
@@ -39,7 +42,8 @@ const Json* ObjectReader::required(const char* key, Json::value_t type, const ch
     }
     bool matches = type == Json::value_t::number_float ? it->is_number() : it->type() == type;
     if (!matches) {
-        fail(LibraryJson::error(wrongType, std::string("the key \"") + key + "\" holds " + it->type_name() + ", expected " + typeName));
+        fail(LibraryJson::error(wrongType, std::string("the key \"") + key + "\" holds " + it->type_name() +
+                                               ", expected " + typeName));
         return nullptr;
     }
     return &*it;

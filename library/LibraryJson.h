@@ -1,5 +1,6 @@
 #pragma once
-// Reading and writing helpers shared by the playlist records' JSON coding (tracks here, playlists in the library).
+// Reading and writing helpers shared by the playlist records' JSON coding (tracks here, playlists in the
+// library).
 #include <QByteArray>
 #include <QString>
 #include <nlohmann/json.hpp>
@@ -37,7 +38,7 @@ public:
     QString string(const char* key);
     std::optional<QString> optionalString(const char* key);  // missing or null: absent
     bool boolean(const char* key);
-    double number(const char* key);  // any JSON number, read as a finite double
+    double number(const char* key);      // any JSON number, read as a finite double
     const Json* array(const char* key);  // required array; nullptr after a failure
 
     bool ok() const { return !error_; }

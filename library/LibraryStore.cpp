@@ -78,7 +78,9 @@ bool LibraryStore::save() {
     if (unreadableNotKept_) {
         unreadableNotKept_ = QFileInfo::exists(path) && StoreFiles::keepUnreadable(path).isEmpty();
         if (unreadableNotKept_) {
-            setMessage(saveFailed + QStringLiteral("the playlists file that could not be loaded could not be kept aside."));
+            setMessage(
+                saveFailed +
+                QStringLiteral("the playlists file that could not be loaded could not be kept aside."));
             return false;
         }
     }

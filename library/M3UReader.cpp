@@ -9,8 +9,16 @@ namespace M3UReader {
 namespace {
 bool isLineBreak(QChar c) {
     switch (c.unicode()) {
-    case '\n': case '\r': case '\v': case '\f': case 0x0085: case 0x2028: case 0x2029: return true;
-    default: return false;
+        case '\n':
+        case '\r':
+        case '\v':
+        case '\f':
+        case 0x0085:
+        case 0x2028:
+        case 0x2029:
+            return true;
+        default:
+            return false;
     }
 }
 }  // namespace
@@ -20,7 +28,8 @@ Result<QList<Entry>> read(const QByteArray& bytes, const QString& folder) {
     // Editors on other systems often start UTF-8 files with a byte-order mark; left in, it would make the
     // "#EXTM3U" header an entry of its own.
     if (body.startsWith("\xEF\xBB\xBF")) body = body.sliced(3);
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QStringDecoder decoder(QStringDecoder::Utf8,
+                           QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(body);
     if (decoder.hasError()) return Error{"text", 1, "The file is not valid UTF-8 text."};
 
@@ -31,9 +40,12 @@ Result<QList<Entry>> read(const QByteArray& bytes, const QString& folder) {
         QString entry = text.mid(start, i - start).trimmed();
         start = i + 1;
         if (entry.isEmpty() || entry.startsWith('#')) continue;
-        if (entry.contains(QStringLiteral("://"))) entries.push_back({Entry::Kind::remote, entry});
-        else if (entry.startsWith('/')) entries.push_back({Entry::Kind::file, entry});
-        else entries.push_back({Entry::Kind::file, folder + '/' + entry});
+        if (entry.contains(QStringLiteral("://")))
+            entries.push_back({Entry::Kind::remote, entry});
+        else if (entry.startsWith('/'))
+            entries.push_back({Entry::Kind::file, entry});
+        else
+            entries.push_back({Entry::Kind::file, folder + '/' + entry});
     }
     return entries;
 }

@@ -2,9 +2,9 @@
 
 #include <QFileInfo>
 
+#include "dsp/TransferJSON.h"
 #include "engine/MicAnalyzer.h"
 #include "library/StoreFiles.h"
-#include "dsp/TransferJSON.h"
 
 namespace quorvel {
 
@@ -76,7 +76,8 @@ bool MeasurementStore::save() {
     if (unreadableNotKept_) {
         unreadableNotKept_ = QFileInfo::exists(url_) && StoreFiles::keepUnreadable(url_).isEmpty();
         if (unreadableNotKept_)
-            return failSave(QStringLiteral("the measurements file that could not be loaded could not be kept aside."));
+            return failSave(
+                QStringLiteral("the measurements file that could not be loaded could not be kept aside."));
     }
     auto encoded = TransferJSON::encode(traces_);
     if (!encoded) return failSave(QString::fromStdString(encoded.error().description));

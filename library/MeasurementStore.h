@@ -21,7 +21,7 @@ struct CaptureSource {
     std::optional<double> delayMS;             // arrival delay; absent when untrustworthy
     std::vector<TransferBin> transfer;
     int averages = 0;
-    double sampleRate = 0;      // Hz
+    double sampleRate = 0;  // Hz
     double compensationMS = 0;
     int captureMicChannel = 0;        // 0-based
     int captureReferenceChannel = 0;  // 0-based
@@ -56,9 +56,11 @@ public:
     // Appends a trace made from `source` and saves, when the source holds a fresh, complete result
     // (running, under 2.0 s old, with a delay, bins, at least 3 averages and two different channels) and
     // `name` is not blank. `name`, `position` and `setup` are stored as typed. Reports through `message`.
-    void capture(const CaptureSource& source, const QString& name, const QString& position, const QString& setup);
+    void capture(const CaptureSource& source, const QString& name, const QString& position,
+                 const QString& setup);
     // The same with the analyser's current result and capture conditions.
-    void capture(const MicAnalyzer& analyzer, const QString& name, const QString& position, const QString& setup);
+    void capture(const MicAnalyzer& analyzer, const QString& name, const QString& position,
+                 const QString& setup);
 
 signals:
     void tracesChanged();

@@ -3,8 +3,8 @@
 #include <QPointer>
 #include <algorithm>
 
-#include "library/LibraryStore.h"
 #include "dsp/QuorvelError.h"
+#include "library/LibraryStore.h"
 
 namespace quorvel {
 
@@ -43,9 +43,10 @@ int standardCompare(const QString& a, const QString& b) {
     qsizetype i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
         QStringView x = chunkAt(a, i), y = chunkAt(b, j);
-        int order = x[0].isDigit() && y[0].isDigit()
-                        ? compareNumbers(x, y)
-                        : QString::localeAwareCompare(x.toString().toCaseFolded(), y.toString().toCaseFolded());
+        int order =
+            x[0].isDigit() && y[0].isDigit()
+                ? compareNumbers(x, y)
+                : QString::localeAwareCompare(x.toString().toCaseFolded(), y.toString().toCaseFolded());
         if (order != 0) return order;
         i += x.size();
         j += y.size();
@@ -96,16 +97,16 @@ void MusicBrowser::connect(Done done) {
 }
 
 void MusicBrowser::loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> working, PlaylistBatch batch,
-                                         Done done) {
+                                    Done done) {
     if (!batch.hasNextBatch()) return publishPlaylists(std::move(*working), done);
-    service_.nextPlaylistBatch(
-        this, batch, playlistBatchLimit, [this, working, done](Result<std::optional<PlaylistBatch>> next) {
-            if (!next) return loadFailed(next.error(), done);
-            if (!next->has_value()) return publishPlaylists(std::move(*working), done);
-            PlaylistBatch batch = std::move(**next);
-            working->insert(working->end(), batch.items.begin(), batch.items.end());
-            loadBatchesAfter(working, std::move(batch), done);
-        });
+    service_.nextPlaylistBatch(this, batch, playlistBatchLimit,
+                               [this, working, done](Result<std::optional<PlaylistBatch>> next) {
+                                   if (!next) return loadFailed(next.error(), done);
+                                   if (!next->has_value()) return publishPlaylists(std::move(*working), done);
+                                   PlaylistBatch batch = std::move(**next);
+                                   working->insert(working->end(), batch.items.begin(), batch.items.end());
+                                   loadBatchesAfter(working, std::move(batch), done);
+                               });
 }
 
 void MusicBrowser::publishPlaylists(std::vector<Playlist> playlists, Done done) {
@@ -118,7 +119,8 @@ void MusicBrowser::publishPlaylists(std::vector<Playlist> playlists, Done done) 
             "Connected. No playlists are available in this device's Music library. Add or sync a playlist in "
             "Music, then tap Refresh playlists."));
     else
-        setMessage(QStringLiteral("Connected · %1 playlists. Choose Import to add one to Quorvel.").arg(count));
+        setMessage(
+            QStringLiteral("Connected · %1 playlists. Choose Import to add one to Quorvel.").arg(count));
     setIsLoading(false);
     finish(done);
 }
@@ -144,19 +146,21 @@ void MusicBrowser::search(const QString& term, Done done) {
             if (claimSearch(serial)) setMessage(QStringLiteral("Music access required"));
             return finish(done);
         }
-        service_.searchCatalog(this, query, searchLimit, [this, serial, done](Result<std::vector<Song>> found) {
-            if (claimSearch(serial)) {
-                if (found)
-                    setSongs(std::move(found.value()));
-                else
-                    setMessage(text(found.error().description));
-            }
-            finish(done);
-        });
+        service_.searchCatalog(this, query, searchLimit,
+                               [this, serial, done](Result<std::vector<Song>> found) {
+                                   if (claimSearch(serial)) {
+                                       if (found)
+                                           setSongs(std::move(found.value()));
+                                       else
+                                           setMessage(text(found.error().description));
+                                   }
+                                   finish(done);
+                               });
     });
 }
 
-void MusicBrowser::importPlaylist(const Playlist& playlist, LibraryStore& store, std::function<void(bool)> done) {
+void MusicBrowser::importPlaylist(const Playlist& playlist, LibraryStore& store,
+                                  std::function<void(bool)> done) {
     auto report = [done](bool imported) {
         if (done) done(imported);
     };
@@ -193,7 +197,7 @@ void MusicBrowser::tracks(const Playlist& playlist, TracksDone done) {
 }
 
 void MusicBrowser::walkTracks(std::shared_ptr<QList<ReferenceTrack>> gathered, TrackBatch batch,
-                                   TracksDone done) {
+                              TracksDone done) {
     for (const auto& entry : batch.items)
         if (entry.song) gathered->append(trackFor(*entry.song));
     if (!batch.hasNextBatch()) return done(*gathered);

@@ -66,7 +66,8 @@ Result<QList<ReferencePlaylist>> ReferencePlaylist::decodeList(const QByteArray&
     } catch (const Json::exception& e) {
         return error(syntax, withoutTag(e.what()));
     }
-    if (!list.is_array()) return error(wrongType, std::string("expected an array of playlists, found ") + list.type_name());
+    if (!list.is_array())
+        return error(wrongType, std::string("expected an array of playlists, found ") + list.type_name());
     QList<ReferencePlaylist> playlists;
     playlists.reserve(qsizetype(list.size()));
     for (std::size_t i = 0; i < list.size(); ++i) {

@@ -30,7 +30,8 @@ Result<Json> ReferenceTrack::toJson() const {
     for (auto [key, value] : {std::pair{"trimDB", trimDB}, {"cueIn", cueIn}, {"cueOut", cueOut}}) {
         // The JSON library would quietly write null here, which no reader accepts.
         if (!std::isfinite(value))
-            return error(notFinite, std::string("the value of \"") + key + "\" of “" + utf8(title) + "” is not a finite number");
+            return error(notFinite, std::string("the value of \"") + key + "\" of “" + utf8(title) +
+                                        "” is not a finite number");
     }
     Json object = Json::object();
     object["id"] = id.toString();
@@ -56,8 +57,10 @@ Result<ReferenceTrack> ReferenceTrack::fromJson(const Json& object) {
     track.libraryMusic = in.boolean("libraryMusic");
     if (auto payload = in.optionalString("musicPayload")) {
         auto bytes = fromBase64Strict(payload->toStdString());
-        if (bytes) track.musicPayload = std::move(*bytes);
-        else in.fail(error(invalidValue, "the key \"musicPayload\" is not valid Base64"));
+        if (bytes)
+            track.musicPayload = std::move(*bytes);
+        else
+            in.fail(error(invalidValue, "the key \"musicPayload\" is not valid Base64"));
     }
     track.trimDB = in.number("trimDB");
     track.cueIn = in.number("cueIn");
@@ -65,8 +68,10 @@ Result<ReferenceTrack> ReferenceTrack::fromJson(const Json& object) {
     track.loop = in.boolean("loop");
     if (in.ok()) {
         auto id = Uuid::parse(idText.toStdString());
-        if (id) track.id = *id;
-        else in.fail(error(invalidValue, "the key \"id\" is not a valid UUID"));
+        if (id)
+            track.id = *id;
+        else
+            in.fail(error(invalidValue, "the key \"id\" is not a valid UUID"));
     }
     if (!in.ok()) return in.error();
     return track;

@@ -25,7 +25,8 @@ Result<QByteArray> readWhole(const QString& path) {
     QFile file(path);
     QByteArray bytes;
     if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return Error{"file", int(file.error()), file.errorString().toStdString()};
+    if (file.error() != QFileDevice::NoError)
+        return Error{"file", int(file.error()), file.errorString().toStdString()};
     return bytes;
 }
 

@@ -47,11 +47,12 @@ struct DeviceFormat {
 
 // One block of captured input, as the tap receives it. Valid only during the tap call.
 struct AudioInputBlock {
-    const float* const* channels = nullptr;  // one pointer per channel; null when the samples are not 32-bit float
-    int channelCount = 0;                    // all input channels of the device
-    std::int64_t frameCount = 0;             // at least AudioEngine::tapBlockFrames
-    std::int64_t sampleTime = 0;             // position of the first frame on the input's sample clock
-    bool sampleTimeValid = true;             // false: sampleTime means nothing
+    const float* const* channels =
+        nullptr;                  // one pointer per channel; null when the samples are not 32-bit float
+    int channelCount = 0;         // all input channels of the device
+    std::int64_t frameCount = 0;  // at least AudioEngine::tapBlockFrames
+    std::int64_t sampleTime = 0;  // position of the first frame on the input's sample clock
+    bool sampleTimeValid = true;  // false: sampleTime means nothing
 };
 
 // Audio thread only. Must not allocate, lock, log or wait.

@@ -67,7 +67,6 @@ private:
     std::vector<float*> channels_;
 };
 
-
 // A file opened for reading. Move-only; the file closes when the reader goes.
 class AudioFileReader {
 public:

@@ -16,10 +16,11 @@ Error noOutput(std::string description) {
 }
 
 // Converts each channel from `fromHz` to `toHz` in one pass.
-Result<std::vector<std::vector<float>>> convert(const std::vector<std::vector<float>>& channels, double fromHz,
-                                                double toHz) {
+Result<std::vector<std::vector<float>>> convert(const std::vector<std::vector<float>>& channels,
+                                                double fromHz, double toHz) {
     const std::size_t inFrames = channels.empty() ? 0 : channels[0].size();
-    const auto outFrames = static_cast<std::size_t>(std::llround(static_cast<double>(inFrames) * toHz / fromHz));
+    const auto outFrames =
+        static_cast<std::size_t>(std::llround(static_cast<double>(inFrames) * toHz / fromHz));
     std::vector<std::vector<float>> out(channels.size(), std::vector<float>(outFrames));
     if (inFrames == 0 || outFrames == 0) return out;
     std::vector<const float*> in(channels.size());
@@ -31,8 +32,8 @@ Result<std::vector<std::vector<float>>> convert(const std::vector<std::vector<fl
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_S, SOXR_FLOAT32_S);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     std::size_t done = 0;
-    if (soxr_error_t e = soxr_oneshot(fromHz, toHz, static_cast<unsigned>(channels.size()), in.data(), inFrames,
-                                      nullptr, to.data(), outFrames, &done, &io, &quality, nullptr))
+    if (soxr_error_t e = soxr_oneshot(fromHz, toHz, static_cast<unsigned>(channels.size()), in.data(),
+                                      inFrames, nullptr, to.data(), outFrames, &done, &io, &quality, nullptr))
         return Error{"soxr", 1, e};
     for (auto& c : out) c.resize(done);
     return out;
@@ -40,7 +41,8 @@ Result<std::vector<std::vector<float>>> convert(const std::vector<std::vector<fl
 
 }  // namespace
 
-Result<std::shared_ptr<const AudioBuffer>> AudioFilePlayer::load(const std::string& path, double outputRateHz) {
+Result<std::shared_ptr<const AudioBuffer>> AudioFilePlayer::load(const std::string& path,
+                                                                 double outputRateHz) {
     auto reader = AudioFileReader::open(path);
     if (!reader) return reader.error();
     const AudioFormat source = reader->processingFormat();
@@ -55,7 +57,8 @@ Result<std::shared_ptr<const AudioBuffer>> AudioFilePlayer::load(const std::stri
             if (Status s = reader->read(block); !s) return s.error();
             const std::int64_t n = block.frameLength();
             if (n == 0) break;
-            for (int c = 0; c < used; ++c) channels[c].insert(channels[c].end(), block.channel(c), block.channel(c) + n);
+            for (int c = 0; c < used; ++c)
+                channels[c].insert(channels[c].end(), block.channel(c), block.channel(c) + n);
         }
         if (source.sampleRate != outputRateHz) {
             auto converted = convert(channels, source.sampleRate, outputRateHz);
@@ -99,11 +102,13 @@ Result<std::unique_ptr<AudioFilePlayer>> AudioFilePlayer::open(const std::string
     return make(std::move(engine), std::move(*audio));
 }
 
-AudioFilePlayer::AudioFilePlayer(std::unique_ptr<AudioEngine> engine, std::shared_ptr<const AudioBuffer> audio)
+AudioFilePlayer::AudioFilePlayer(std::unique_ptr<AudioEngine> engine,
+                                 std::shared_ptr<const AudioBuffer> audio)
     : audio_(std::move(audio)), engine_(std::move(engine)) {
     rate_ = audio_->format().sampleRate;
     length_ = audio_->frameLength();
-    engine_->setOutput(2, [this](float* const* out, int channels, std::int64_t frames) { render(out, channels, frames); });
+    engine_->setOutput(
+        2, [this](float* const* out, int channels, std::int64_t frames) { render(out, channels, frames); });
     engine_->setFailureHandler([this](const Error& e) {
         playing_.store(false, std::memory_order_relaxed);
         std::lock_guard lock(failureMutex_);
@@ -188,8 +193,10 @@ void AudioFilePlayer::render(float* const* out, int channelCount, std::int64_t f
     if (const Fade f = fade_.load(std::memory_order_relaxed); !(f == lastFade_)) {
         lastFade_ = f;
         fadeLeft_ = f.frames;
-        if (f.frames == 0) gain_ = f.target;
-        else gainStep_ = (f.target - gain_) / static_cast<float>(f.frames);
+        if (f.frames == 0)
+            gain_ = f.target;
+        else
+            gainStep_ = (f.target - gain_) / static_cast<float>(f.frames);
     }
     const float pan = pan_.load(std::memory_order_relaxed);
     const float left = pan > 0 ? 1.0f - pan : 1.0f;

@@ -30,9 +30,7 @@ std::string clientOf(const char* port) {
     return colon ? std::string(port, colon) : std::string();
 }
 
-bool ours(const std::string& client) {
-    return client.rfind(JackClients::jackClientPrefix, 0) == 0;
-}
+bool ours(const std::string& client) { return client.rfind(JackClients::jackClientPrefix, 0) == 0; }
 
 std::vector<std::string> portNames(jack_client_t* client, const char* type, unsigned long flags) {
     std::vector<std::string> names;
@@ -66,7 +64,8 @@ std::optional<Listing> list() {
     for (const auto& port : portNames(client, JACK_DEFAULT_AUDIO_TYPE, 0)) {
         const std::string name = clientOf(port.c_str());
         if (name.empty() || ours(name)) continue;
-        if (std::none_of(listing.devices.begin(), listing.devices.end(), [&](const Device& d) { return d.name == name; }))
+        if (std::none_of(listing.devices.begin(), listing.devices.end(),
+                         [&](const Device& d) { return d.name == name; }))
             listing.devices.push_back(Device{name});
     }
     count(JackPortIsOutput, &Device::captureChannels);
@@ -77,7 +76,8 @@ std::optional<Listing> list() {
 
 std::string uniqueClientName(const char* role) {
     static std::atomic<int> counter{0};
-    return std::string(jackClientPrefix) + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-" + role;
+    return std::string(jackClientPrefix) + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-" +
+           role;
 }
 
 }  // namespace JackClients
@@ -100,7 +100,8 @@ bool JackWatch::open(const std::vector<std::string>& deviceNames) {
     }
     // A device that left between listing and now would never be reported.
     for (const auto& name : watched_)
-        if (ports(name, true).empty() && ports(name, false).empty()) deviceGone_.store(true, std::memory_order_release);
+        if (ports(name, true).empty() && ports(name, false).empty())
+            deviceGone_.store(true, std::memory_order_release);
     return true;
 }
 

@@ -66,7 +66,7 @@ private:
     static void onShutdown(void* self);
     static void onClientRegistration(const char* name, int registered, void* self);
 
-    void* client_ = nullptr;  // jack_client_t
+    void* client_ = nullptr;            // jack_client_t
     std::vector<std::string> watched_;  // fixed while the client is active
     std::atomic<bool> serverGone_{false};
     std::atomic<bool> deviceGone_{false};

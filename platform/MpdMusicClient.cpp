@@ -116,7 +116,8 @@ MpdMusicClient::Options MpdMusicClient::fromEnvironment() {
     if (const char* seconds = std::getenv("MPD_TIMEOUT")) {
         char* end = nullptr;
         double value = std::strtod(seconds, &end);
-        if (end != seconds && value > 0 && value < 3600) options.timeoutMS = static_cast<unsigned>(value * 1000);
+        if (end != seconds && value > 0 && value < 3600)
+            options.timeoutMS = static_cast<unsigned>(value * 1000);
     }
     return options;
 }
@@ -162,7 +163,8 @@ Result<PlaylistBatch> MpdMusicClient::playlistsFrom(std::size_t offset, int limi
 
 Result<PlaylistBatch> MpdMusicClient::libraryPlaylists(int limit) { return playlistsFrom(0, limit); }
 
-Result<std::optional<PlaylistBatch>> MpdMusicClient::nextPlaylistBatch(const PlaylistBatch& batch, int limit) {
+Result<std::optional<PlaylistBatch>> MpdMusicClient::nextPlaylistBatch(const PlaylistBatch& batch,
+                                                                       int limit) {
     if (!batch.nextOffset) return std::optional<PlaylistBatch>();
     auto next = playlistsFrom(*batch.nextOffset, limit);
     if (!next) return next.error();
@@ -291,9 +293,15 @@ Result<PlayerState> MpdMusicClient::playerState() {
     if (!status) return errorOf(c->get());
     PlayerState state;
     switch (mpd_status_get_state(status)) {
-        case MPD_STATE_PLAY: state.status = PlaybackStatus::playing; break;
-        case MPD_STATE_PAUSE: state.status = PlaybackStatus::paused; break;
-        default: state.status = PlaybackStatus::stopped; break;
+        case MPD_STATE_PLAY:
+            state.status = PlaybackStatus::playing;
+            break;
+        case MPD_STATE_PAUSE:
+            state.status = PlaybackStatus::paused;
+            break;
+        default:
+            state.status = PlaybackStatus::stopped;
+            break;
     }
     state.playbackTimeSeconds = mpd_status_get_elapsed_ms(status) / 1000.0;
     mpd_status_free(status);

@@ -20,7 +20,7 @@ public:
     struct Options {
         std::string host;  // host name, address or socket path
         unsigned port = 6600;
-        std::string password;  // empty: none
+        std::string password;       // empty: none
         unsigned timeoutMS = 5000;  // for connecting and for each reply
     };
 

@@ -10,8 +10,8 @@
 namespace quorvel {
 
 struct Error {
-    std::string domain;       // "Quorvel" for the system's own errors, "sndfile", "rtaudio", "mpd", "posix", …
-    long code = 0;            // domain-specific code
+    std::string domain;  // "Quorvel" for the system's own errors, "sndfile", "rtaudio", "mpd", "posix", …
+    long code = 0;       // domain-specific code
     std::string description;  // user-readable text, shown as it stands
     // Developer detail for a failure report (the server's raw reply, say); empty when there is none.
     std::string debugDescription{};
@@ -28,15 +28,27 @@ public:
     bool ok() const { return data_.index() == 0; }
     explicit operator bool() const { return ok(); }
 
-    T& value() & { assert(ok()); return std::get<0>(data_); }
-    const T& value() const& { assert(ok()); return std::get<0>(data_); }
-    T&& value() && { assert(ok()); return std::get<0>(std::move(data_)); }
+    T& value() & {
+        assert(ok());
+        return std::get<0>(data_);
+    }
+    const T& value() const& {
+        assert(ok());
+        return std::get<0>(data_);
+    }
+    T&& value() && {
+        assert(ok());
+        return std::get<0>(std::move(data_));
+    }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
 
-    const Error& error() const { assert(!ok()); return std::get<1>(data_); }
+    const Error& error() const {
+        assert(!ok());
+        return std::get<1>(data_);
+    }
 
 private:
     std::variant<T, Error> data_;
@@ -51,7 +63,10 @@ public:
 
     bool ok() const { return !error_.has_value(); }
     explicit operator bool() const { return ok(); }
-    const Error& error() const { assert(!ok()); return *error_; }
+    const Error& error() const {
+        assert(!ok());
+        return *error_;
+    }
 
 private:
     std::optional<Error> error_;

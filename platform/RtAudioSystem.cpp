@@ -38,8 +38,8 @@ struct ApiName {
     const char* displayName;
 };
 constexpr std::array<ApiName, 3> knownApis{{{RtAudio::UNIX_JACK, "jack", "JACK"},
-                                             {RtAudio::LINUX_PULSE, "pulse", "PulseAudio"},
-                                             {RtAudio::LINUX_ALSA, "alsa", "ALSA"}}};
+                                            {RtAudio::LINUX_PULSE, "pulse", "PulseAudio"},
+                                            {RtAudio::LINUX_ALSA, "alsa", "ALSA"}}};
 
 const char* displayName(RtAudio::Api api) {
     for (const auto& a : knownApis)
@@ -81,7 +81,8 @@ void muteStandardErrorStream() {
 
 double chooseRate(const RtAudio::DeviceInfo& info) {
     if (info.preferredSampleRate > 0) return info.preferredSampleRate;
-    if (std::find(info.sampleRates.begin(), info.sampleRates.end(), 48000u) != info.sampleRates.end()) return 48000;
+    if (std::find(info.sampleRates.begin(), info.sampleRates.end(), 48000u) != info.sampleRates.end())
+        return 48000;
     if (!info.sampleRates.empty()) return info.sampleRates.back();
     return 48000;
 }
@@ -123,7 +124,9 @@ struct RtAudioSystem::Backend {
                 // The server's own ports are the natural default; otherwise the first device that has them.
                 auto pick = [&](bool input) -> std::string {
                     const auto& ds = listing->devices;
-                    auto has = [&](const JackClients::Device& d) { return (input ? d.captureChannels : d.playbackChannels) > 0; };
+                    auto has = [&](const JackClients::Device& d) {
+                        return (input ? d.captureChannels : d.playbackChannels) > 0;
+                    };
                     for (const auto& d : ds)
                         if (d.name == "system" && has(d)) return d.name;
                     for (const auto& d : ds)
@@ -134,7 +137,12 @@ struct RtAudioSystem::Backend {
                 for (const auto& d : listing->devices) {
                     Entry e;
                     e.api = api;
-                    e.info = {0, d.name, displayName(api), d.captureChannels, d.playbackChannels, listing->sampleRateHz};
+                    e.info = {0,
+                              d.name,
+                              displayName(api),
+                              d.captureChannels,
+                              d.playbackChannels,
+                              listing->sampleRateHz};
                     add(std::move(e), d.name == in, d.name == out);
                 }
                 continue;
@@ -150,8 +158,12 @@ struct RtAudioSystem::Backend {
                     const RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
                     Entry e;
                     e.api = api;
-                    e.info = {0, info.name, displayName(api), static_cast<int>(info.inputChannels),
-                              static_cast<int>(info.outputChannels), chooseRate(info)};
+                    e.info = {0,
+                              info.name,
+                              displayName(api),
+                              static_cast<int>(info.inputChannels),
+                              static_cast<int>(info.outputChannels),
+                              chooseRate(info)};
                     add(std::move(e), i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
                 }
             } catch (const RtAudioError& e) {
@@ -202,7 +214,8 @@ private:
         auto snapshot = backend_->snapshot();
         if (!snapshot) return {};
         const std::uint32_t bound = input ? inputID_ : outputID_;
-        const Entry* e = snapshot->find(bound != 0 ? bound : (input ? snapshot->defaultInput : snapshot->defaultOutput));
+        const Entry* e =
+            snapshot->find(bound != 0 ? bound : (input ? snapshot->defaultInput : snapshot->defaultOutput));
         if (!e) return {};
         return {input ? e->info.inputChannels : e->info.outputChannels, e->info.sampleRateHz};
     }
@@ -213,7 +226,8 @@ private:
     void watch();
     std::string check(std::chrono::steady_clock::time_point& lastProgress, std::uint64_t& lastCount);
 
-    static int inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status, void* self);
+    static int inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
+                             void* self);
     static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus, void* self);
 
     std::shared_ptr<RtAudioSystem::Backend> backend_;
@@ -256,8 +270,9 @@ Status RtAudioEngine::start() {
         out = snapshot->find(outputID_ != 0 ? outputID_ : snapshot->defaultOutput);
         if (!out) return failure("The output device is not available");
         if (out->info.outputChannels < outputChannels_)
-            return failure("The device " + out->info.name + " has " + std::to_string(out->info.outputChannels) +
-                           " outputs, " + std::to_string(outputChannels_) + " were asked for");
+            return failure("The device " + out->info.name + " has " +
+                           std::to_string(out->info.outputChannels) + " outputs, " +
+                           std::to_string(outputChannels_) + " were asked for");
     }
     std::vector<std::string> jackDevices;
     for (const Entry* e : {in, out})
@@ -357,10 +372,12 @@ Status RtAudioEngine::open(const Entry& device, bool input, Stream& stream) {
 Status RtAudioEngine::connectJack(const Stream& stream, bool input) {
     const auto devicePorts = jackWatch_->ports(stream.device, !input);
     if (static_cast<int>(devicePorts.size()) < stream.channels)
-        return failure("The device " + stream.device + " no longer has " + std::to_string(stream.channels) + " ports");
+        return failure("The device " + stream.device + " no longer has " + std::to_string(stream.channels) +
+                       " ports");
     for (int k = 0; k < stream.channels; ++k) {
         const std::string own = stream.client + (input ? ":inport " : ":outport ") + std::to_string(k);
-        const bool ok = input ? jackWatch_->connect(devicePorts[k], own) : jackWatch_->connect(own, devicePorts[k]);
+        const bool ok =
+            input ? jackWatch_->connect(devicePorts[k], own) : jackWatch_->connect(own, devicePorts[k]);
         if (!ok) return failure("Cannot connect to " + devicePorts[k]);
     }
     return Status::success();
@@ -418,12 +435,14 @@ void RtAudioEngine::watch() {
     }
 }
 
-std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress, std::uint64_t& lastCount) {
+std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
+                                 std::uint64_t& lastCount) {
     if (jackWatch_) {
         if (jackWatch_->serverGone()) return "The JACK server stopped";
         if (jackWatch_->deviceGone()) {
             std::string names = input_.jack ? input_.device : output_.device;
-            if (input_.jack && output_.jack && input_.device != output_.device) names += ", " + output_.device;
+            if (input_.jack && output_.jack && input_.device != output_.device)
+                names += ", " + output_.device;
             return "The audio device " + names + " disappeared";
         }
     }
@@ -440,12 +459,14 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
         lastCount = count;
         lastProgress = now;
     } else if (now - lastProgress > stallLimit) {
-        return "The audio device " + (input_.rt ? input_.device : output_.device) + " stopped delivering audio";
+        return "The audio device " + (input_.rt ? input_.device : output_.device) +
+               " stopped delivering audio";
     }
     return {};
 }
 
-int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status, void* self) {
+int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
+                                 void* self) {
     auto* engine = static_cast<RtAudioEngine*>(self);
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
     if (!engine->connected_.load(std::memory_order_acquire)) return 0;
@@ -463,7 +484,8 @@ int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, R
     return 0;
 }
 
-int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus, void* self) {
+int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus,
+                                  void* self) {
     auto* engine = static_cast<RtAudioEngine*>(self);
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
     auto* base = static_cast<float*>(out);
@@ -471,7 +493,8 @@ int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
     if (!base) return 0;
     std::memset(base, 0, sizeof(float) * frames * static_cast<std::size_t>(channels));
     if (!engine->connected_.load(std::memory_order_acquire)) return 0;
-    for (int c = 0; c < channels; ++c) engine->outputPointers_[c] = base + static_cast<std::size_t>(c) * frames;
+    for (int c = 0; c < channels; ++c)
+        engine->outputPointers_[c] = base + static_cast<std::size_t>(c) * frames;
     engine->render_(engine->outputPointers_.data(), channels, frames);
     return 0;
 }
@@ -481,7 +504,9 @@ int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
 RtAudioSystem::RtAudioSystem(std::vector<std::string> apis) : backend_(std::make_shared<Backend>()) {
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
-    auto isCompiled = [&](RtAudio::Api api) { return std::find(compiled.begin(), compiled.end(), api) != compiled.end(); };
+    auto isCompiled = [&](RtAudio::Api api) {
+        return std::find(compiled.begin(), compiled.end(), api) != compiled.end();
+    };
     if (apis.empty())
         for (const auto& a : knownApis) apis.push_back(a.shortName);
     for (const auto& name : apis)

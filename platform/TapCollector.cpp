@@ -8,7 +8,8 @@ namespace quorvel {
 void TapCollector::prepare(int channelCount, std::int64_t maxPeriodFrames) {
     channelCount_ = std::max(channelCount, 0);
     capacity_ = AudioEngine::tapBlockFrames + std::max<std::int64_t>(maxPeriodFrames, 1);
-    storage_.assign(static_cast<std::size_t>(channelCount_), std::vector<float>(static_cast<std::size_t>(capacity_)));
+    storage_.assign(static_cast<std::size_t>(channelCount_),
+                    std::vector<float>(static_cast<std::size_t>(capacity_)));
     pointers_.resize(storage_.size());
     for (std::size_t c = 0; c < storage_.size(); ++c) pointers_[c] = storage_[c].data();
     filled_ = 0;
@@ -17,7 +18,8 @@ void TapCollector::prepare(int channelCount, std::int64_t maxPeriodFrames) {
     blockFloat_ = true;
 }
 
-void TapCollector::push(const float* const* channels, std::int64_t frames, Period flags, const AudioTap& tap) {
+void TapCollector::push(const float* const* channels, std::int64_t frames, Period flags,
+                        const AudioTap& tap) {
     if (frames <= 0 || capacity_ == 0) return;
     if (flags.overflow) {
         // The lost stretch is at least as long as a period; the partial block before it goes too.
@@ -34,7 +36,8 @@ void TapCollector::push(const float* const* channels, std::int64_t frames, Perio
         const std::int64_t n = std::min(frames - offset, capacity_ - filled_);
         if (blockFloat_) {
             for (int c = 0; c < channelCount_; ++c)
-                std::memcpy(pointers_[c] + filled_, channels[c] + offset, static_cast<std::size_t>(n) * sizeof(float));
+                std::memcpy(pointers_[c] + filled_, channels[c] + offset,
+                            static_cast<std::size_t>(n) * sizeof(float));
         }
         filled_ += n;
         offset += n;

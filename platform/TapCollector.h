@@ -18,9 +18,9 @@ class TapCollector {
 public:
     // Flags of one period.
     struct Period {
-        bool overflow = false;         // input was lost just before this period
-        bool sampleTimeValid = true;   // false: the blocks holding this period report no valid time
-        bool floatSamples = true;      // false: the blocks holding this period carry no sample data
+        bool overflow = false;        // input was lost just before this period
+        bool sampleTimeValid = true;  // false: the blocks holding this period report no valid time
+        bool floatSamples = true;     // false: the blocks holding this period carry no sample data
     };
 
     // Allocates room for channelCount channels and periods of up to maxPeriodFrames (longer periods are

@@ -11,6 +11,6 @@ std::string directory();
 std::string freshPath(const std::string& prefix, const std::string& extension);
 // Removes a file if it exists; errors are ignored (the file may already be gone). Any thread.
 void removeQuietly(const std::string& path);
-}
+}  // namespace TempFiles
 
 }  // namespace quorvel

@@ -34,10 +34,14 @@ std::optional<Uuid> Uuid::parse(std::string_view text) {
             continue;
         }
         int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else
+            return std::nullopt;
         b[nibble / 2] = static_cast<std::uint8_t>(b[nibble / 2] | (nibble % 2 == 0 ? v << 4 : v));
         ++nibble;
     }

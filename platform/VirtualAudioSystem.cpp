@@ -127,9 +127,11 @@ public:
             DeviceState* d = s_->resolve(outputID_, false);
             if (!d) return failure("No output device is available");
             if (d->spec.outputChannels < outputChannels_)
-                return failure("The device " + d->spec.name + " has " + std::to_string(d->spec.outputChannels) +
-                               " outputs, " + std::to_string(outputChannels_) + " were asked for");
-            buffers_.assign(static_cast<std::size_t>(outputChannels_), std::vector<float>(static_cast<std::size_t>(s_->period)));
+                return failure("The device " + d->spec.name + " has " +
+                               std::to_string(d->spec.outputChannels) + " outputs, " +
+                               std::to_string(outputChannels_) + " were asked for");
+            buffers_.assign(static_cast<std::size_t>(outputChannels_),
+                            std::vector<float>(static_cast<std::size_t>(s_->period)));
             pointers_.resize(buffers_.size());
             for (std::size_t c = 0; c < buffers_.size(); ++c) pointers_[c] = buffers_[c].data();
             outputDevice_ = d->spec.name;
@@ -221,19 +223,23 @@ std::uint32_t VirtualAudioSystem::idOf(const std::string& name) const {
     return d ? d->id : 0;
 }
 
-void VirtualAudioSystem::connect(const std::string& device, int output, int input, std::int64_t delayFrames, float gain) {
+void VirtualAudioSystem::connect(const std::string& device, int output, int input, std::int64_t delayFrames,
+                                 float gain) {
     DeviceState* d = state_->byName(device);
     assert(d);
     if (d) d->connections.push_back({output, input, std::max<std::int64_t>(delayFrames, 0), gain});
 }
 
-void VirtualAudioSystem::setInputSignal(const std::string& device, int input, std::function<float(std::int64_t)> signal) {
+void VirtualAudioSystem::setInputSignal(const std::string& device, int input,
+                                        std::function<float(std::int64_t)> signal) {
     DeviceState* d = state_->byName(device);
     assert(d);
     if (d) d->signals.push_back({input, std::move(signal)});
 }
 
-void VirtualAudioSystem::failNextStart(std::string description) { state_->failNextStart = std::move(description); }
+void VirtualAudioSystem::failNextStart(std::string description) {
+    state_->failNextStart = std::move(description);
+}
 void VirtualAudioSystem::setNonFloatInput(bool on) { state_->nonFloat = on; }
 void VirtualAudioSystem::setInvalidSampleTime(bool on) { state_->invalidTime = on; }
 void VirtualAudioSystem::overflowNextPeriod() { state_->overflowNext = true; }
@@ -256,8 +262,10 @@ void VirtualAudioSystem::pump(std::int64_t frames) {
         const std::int64_t n = std::min(frames, s.period);
         const auto engines = s.engines;  // a callback may stop an engine, never create one
         for (auto& d : s.devices) {
-            d.mix.assign(static_cast<std::size_t>(d.spec.outputChannels), std::vector<float>(static_cast<std::size_t>(n)));
-            d.input.assign(static_cast<std::size_t>(d.spec.inputChannels), std::vector<float>(static_cast<std::size_t>(n)));
+            d.mix.assign(static_cast<std::size_t>(d.spec.outputChannels),
+                         std::vector<float>(static_cast<std::size_t>(n)));
+            d.input.assign(static_cast<std::size_t>(d.spec.inputChannels),
+                           std::vector<float>(static_cast<std::size_t>(n)));
         }
         for (VirtualEngine* e : engines)
             if (e->plays())
@@ -273,7 +281,8 @@ void VirtualAudioSystem::pump(std::int64_t frames) {
                 h.insert(h.end(), d.mix[c].begin(), d.mix[c].end());
             }
             for (const auto& c : d.connections) {
-                if (c.output < 0 || c.output >= d.spec.outputChannels || c.input < 0 || c.input >= d.spec.inputChannels)
+                if (c.output < 0 || c.output >= d.spec.outputChannels || c.input < 0 ||
+                    c.input >= d.spec.inputChannels)
                     continue;
                 const auto& h = d.history[static_cast<std::size_t>(c.output)];
                 for (std::int64_t t = 0; t < n; ++t) {
@@ -289,7 +298,9 @@ void VirtualAudioSystem::pump(std::int64_t frames) {
             // Drop history no connection can reach any more.
             const std::int64_t keepFrom = s.clock + n - maxDelay;
             if (keepFrom > d.historyStart) {
-                for (auto& h : d.history) h.erase(h.begin(), h.begin() + std::min<std::int64_t>(keepFrom - d.historyStart, h.size()));
+                for (auto& h : d.history)
+                    h.erase(h.begin(),
+                            h.begin() + std::min<std::int64_t>(keepFrom - d.historyStart, h.size()));
                 d.historyStart = keepFrom;
             }
         }
@@ -321,6 +332,8 @@ std::uint32_t VirtualAudioSystem::defaultOutputDevice() {
     return d ? d->id : 0;
 }
 
-std::unique_ptr<AudioEngine> VirtualAudioSystem::makeEngine() { return std::make_unique<VirtualEngine>(state_); }
+std::unique_ptr<AudioEngine> VirtualAudioSystem::makeEngine() {
+    return std::make_unique<VirtualEngine>(state_);
+}
 
 }  // namespace quorvel

@@ -46,12 +46,14 @@ public:
 
     // Output channel `output` of `device` reaches its input channel `input` delayFrames later, times gain
     // (channels counted from 0). Several connections to one input add up.
-    void connect(const std::string& device, int output, int input, std::int64_t delayFrames, float gain = 1.0f);
+    void connect(const std::string& device, int output, int input, std::int64_t delayFrames,
+                 float gain = 1.0f);
     // Adds signal(frame) to the device's input channel, frame counted on the system clock.
-    void setInputSignal(const std::string& device, int input, std::function<float(std::int64_t frame)> signal);
+    void setInputSignal(const std::string& device, int input,
+                        std::function<float(std::int64_t frame)> signal);
 
     // Faults.
-    void failNextStart(std::string description);      // the next start() of any engine fails
+    void failNextStart(std::string description);       // the next start() of any engine fails
     void setNonFloatInput(bool on);                    // taps get blocks without float data
     void setInvalidSampleTime(bool on);                // taps get blocks whose sample time is not valid
     void overflowNextPeriod();                         // the next period follows lost input

@@ -11,7 +11,6 @@
 #include <cmath>
 
 #include "dsp/AlignmentDSP.h"
-#include "library/MeasurementStore.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
@@ -21,6 +20,7 @@
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
 #include "kit/QVStyle.h"
+#include "library/MeasurementStore.h"
 #include "screens/ScreenControls.h"
 
 namespace quorvel {

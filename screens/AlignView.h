@@ -12,9 +12,9 @@
 #include <optional>
 #include <vector>
 
+#include "dsp/TransferTypes.h"
 #include "kit/QVPage.h"
 #include "screens/TransferPlot.h"
-#include "dsp/TransferTypes.h"
 
 class QComboBox;
 class QLabel;

@@ -11,18 +11,18 @@
 #include <QSlider>
 #include <cmath>
 
+#include "dsp/SignalSettings.h"
 #include "engine/AudioController.h"
 #include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "engine/VoiceRenderer.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVStyle.h"
-#include "engine/RoutedSignal.h"
 #include "screens/ScreenControls.h"
-#include "dsp/SignalSettings.h"
-#include "engine/VoiceRenderer.h"
 
 namespace quorvel {
 

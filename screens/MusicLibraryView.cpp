@@ -9,13 +9,13 @@
 #include <QPushButton>
 #include <QToolButton>
 
-#include "library/MusicBrowser.h"
-#include "library/LibraryStore.h"
-#include "screens/PlaylistEdits.h"
 #include "kit/QVEmpty.h"
 #include "kit/QVIcons.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
+#include "library/LibraryStore.h"
+#include "library/MusicBrowser.h"
+#include "screens/PlaylistEdits.h"
 #include "screens/RowList.h"
 #include "screens/ScreenControls.h"
 #include "screens/SearchBar.h"
@@ -35,7 +35,9 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, QWidget* parent)
-    : Sheet(new QVPage(QStringLiteral("Apple Music")), QSize(580, 600), parent), music_(music), library_(library) {
+    : Sheet(new QVPage(QStringLiteral("Apple Music")), QSize(580, 600), parent),
+      music_(music),
+      library_(library) {
     setWindowTitle(QStringLiteral("Apple Music"));
     addConfirm(QStringLiteral("Done"));
 
@@ -48,7 +50,8 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
     // Search row; its trailing item follows the mode.
     search_ = new QPushButton(QStringLiteral("Search"));
     search_->setAutoDefault(false);
-    refresh_ = QVIcons::button(QStringLiteral("arrow.clockwise"), 18, QVStyle::accent(), QStringLiteral("Refresh playlists"));
+    refresh_ = QVIcons::button(QStringLiteral("arrow.clockwise"), 18, QVStyle::accent(),
+                               QStringLiteral("Refresh playlists"));
     auto* searchBar = new SearchBar(QString());
     searchBar->addTrailing(search_);
     searchBar->addTrailing(refresh_);
@@ -93,11 +96,13 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
     page()->add(playlistRows_);
 
     songRows_ = new RowList(
-        kSongRowHeight, QVPage::kSpacing, [this](QPainter& p, const QRect& r, int row) { paintSong(p, r, row); },
+        kSongRowHeight, QVPage::kSpacing,
+        [this](QPainter& p, const QRect& r, int row) { paintSong(p, r, row); },
         [this](int row) { return text(music_.songs()[std::size_t(row)].title); });
     connect(songRows_, &RowList::rowClicked, this, [this](int row, QPoint at) {
         const QRect local(QPoint(0, 0), songRows_->rowRect(row).size());
-        if (row < int(music_.songs().size()) && addButtonRect(local).contains(at)) addSong(music_.songs()[std::size_t(row)]);
+        if (row < int(music_.songs().size()) && addButtonRect(local).contains(at))
+            addSong(music_.songs()[std::size_t(row)]);
     });
     page()->add(songRows_);
 
@@ -119,14 +124,16 @@ bool MusicLibraryView::playlistRowsEnabled() const { return !music_.importingPla
 
 void MusicLibraryView::sync() {
     const bool playlists = source_ == kPlaylists;
-    query_->setPlaceholderText(playlists ? QStringLiteral("Find a playlist") : QStringLiteral("Artist or song"));
+    query_->setPlaceholderText(playlists ? QStringLiteral("Find a playlist")
+                                         : QStringLiteral("Artist or song"));
     search_->setVisible(!playlists);
     refresh_->setVisible(playlists);
     refresh_->setEnabled(!music_.isLoading());
 
     const bool importing = music_.importingPlaylistID().has_value();
     progress_->setVisible(music_.isLoading() || importing);
-    progressLabel_->setText(importing ? QStringLiteral("Importing playlist") : QStringLiteral("Loading playlists"));
+    progressLabel_->setText(importing ? QStringLiteral("Importing playlist")
+                                      : QStringLiteral("Loading playlists"));
     message_->setText(music_.message());
 
     const QString query = query_->text();
@@ -186,9 +193,10 @@ void MusicLibraryView::paintPlaylist(QPainter& p, const QRect& rect, int row) co
     RowPaint::symbol(p, iconFrame, QStringLiteral("music.note.list"), kIconPixels, QVStyle::accent());
     const QRect plus(inner.right() - 28, inner.center().y() - 14, 28, 28);
     RowPaint::symbol(p, plus, QStringLiteral("plus.circle.fill"), kIconPixels, QVStyle::accent());
-    const QRect name(iconFrame.right() + 14, inner.top(), plus.left() - 14 - iconFrame.right() - 14, inner.height());
-    RowPaint::line(p, name, text(shown_[std::size_t(row)].name), QVStyle::font(QVText::Subheadline, QFont::Medium),
-             QVStyle::primary());
+    const QRect name(iconFrame.right() + 14, inner.top(), plus.left() - 14 - iconFrame.right() - 14,
+                     inner.height());
+    RowPaint::line(p, name, text(shown_[std::size_t(row)].name),
+                   QVStyle::font(QVText::Subheadline, QFont::Medium), QVStyle::primary());
 }
 
 void MusicLibraryView::paintSong(QPainter& p, const QRect& rect, int row) const {
@@ -200,10 +208,13 @@ void MusicLibraryView::paintSong(QPainter& p, const QRect& rect, int row) const 
     const QRect lines(inner.left(), inner.top(), button.left() - 8 - inner.left(), inner.height());
     const QFont titleFont = QVStyle::font(QVText::Subheadline, QFont::Medium);
     const int titleHeight = QFontMetrics(titleFont).height();
-    RowPaint::line(p, QRect(lines.left(), lines.top(), lines.width(), titleHeight), text(song.title), titleFont,
-             QVStyle::primary());
-    RowPaint::line(p, QRect(lines.left(), lines.top() + titleHeight + 4, lines.width(), lines.height() - titleHeight - 4),
-             text(song.artistName), QVStyle::font(QVText::Caption), QVStyle::secondary(), Qt::AlignLeft | Qt::AlignTop);
+    RowPaint::line(p, QRect(lines.left(), lines.top(), lines.width(), titleHeight), text(song.title),
+                   titleFont, QVStyle::primary());
+    RowPaint::line(
+        p,
+        QRect(lines.left(), lines.top() + titleHeight + 4, lines.width(), lines.height() - titleHeight - 4),
+        text(song.artistName), QVStyle::font(QVText::Caption), QVStyle::secondary(),
+        Qt::AlignLeft | Qt::AlignTop);
 }
 
 }  // namespace quorvel

@@ -16,11 +16,7 @@
 #include <QVBoxLayout>
 #include <cmath>
 
-#include "library/MusicBrowser.h"
 #include "engine/AudioController.h"
-#include "library/LibraryStore.h"
-#include "screens/MusicLibraryView.h"
-#include "screens/PlaylistEdits.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
@@ -29,6 +25,10 @@
 #include "kit/QVIcons.h"
 #include "kit/QVNumber.h"
 #include "kit/QVStyle.h"
+#include "library/LibraryStore.h"
+#include "library/MusicBrowser.h"
+#include "screens/MusicLibraryView.h"
+#include "screens/PlaylistEdits.h"
 #include "screens/RowList.h"
 #include "screens/ScreenControls.h"
 #include "screens/SearchBar.h"
@@ -69,7 +69,8 @@ RowParts rowParts(const QRect& row, bool loop) {
         parts.loop = QRect(parts.menu.left() - 12 - 14, inner.center().y() - 7, 14, 14);
         textRight = parts.loop.left() - 12;
     }
-    parts.text = QRect(parts.play.right() + 1 + 12, inner.top(), textRight - parts.play.right() - 12, inner.height());
+    parts.text =
+        QRect(parts.play.right() + 1 + 12, inner.top(), textRight - parts.play.right() - 12, inner.height());
     return parts;
 }
 
@@ -84,7 +85,8 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, fontMetrics().elidedText(text(), Qt::ElideRight, width()));
+        p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, width()));
     }
 };
 
@@ -135,8 +137,8 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
         message_->setText(library_.message());
         message_->setVisible(!library_.message().isEmpty());
     });
-    for (auto signal : {&AudioController::selectedTrackIDChanged, &AudioController::playingChanged, &AudioController::hasPlaybackChanged,
-                        &AudioController::busyChanged})
+    for (auto signal : {&AudioController::selectedTrackIDChanged, &AudioController::playingChanged,
+                        &AudioController::hasPlaybackChanged, &AudioController::busyChanged})
         QObject::connect(&audio_, signal, this, [this] {
             rows_->viewport()->update();
             syncNowPlaying();
@@ -144,7 +146,8 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
     for (auto signal : {&AudioController::statusChanged, &AudioController::isMusicSourceChanged,
                         &AudioController::currentTimeChanged, &AudioController::durationChanged})
         QObject::connect(&audio_, signal, this, &ReferencePlayerView::syncNowPlaying);
-    QObject::connect(&audio_, &AudioController::processingChanged, this, &ReferencePlayerView::syncProcessing);
+    QObject::connect(&audio_, &AudioController::processingChanged, this,
+                     &ReferencePlayerView::syncProcessing);
 
     message_->setText(library_.message());
     message_->setVisible(!library_.message().isEmpty());
@@ -184,17 +187,18 @@ QWidget* ReferencePlayerView::buildHeader() {
     addButton_->setPopupMode(QToolButton::InstantPopup);
     addButton_->setFont(QVStyle::font(QVText::Subheadline, QFont::DemiBold));
     const int capsule = QFontMetrics(addButton_->font()).height() / 2 + 10;
-    addButton_->setStyleSheet(QStringLiteral("QToolButton { background: %1; color: %2; border: none; padding: 10px; "
-                                             "border-radius: %3px; } QToolButton::menu-indicator { image: none; }")
-                                  .arg(cssColor(withAlpha(QVStyle::accent(), 0.12)), cssColor(QVStyle::accent()))
-                                  .arg(capsule));
+    addButton_->setStyleSheet(
+        QStringLiteral("QToolButton { background: %1; color: %2; border: none; padding: 10px; "
+                       "border-radius: %3px; } QToolButton::menu-indicator { image: none; }")
+            .arg(cssColor(withAlpha(QVStyle::accent(), 0.12)), cssColor(QVStyle::accent()))
+            .arg(capsule));
     auto* menu = new QMenu(addButton_);
-    menu->addAction(QVIcons::icon(QStringLiteral("music.note"), QVStyle::primary()), QStringLiteral("Apple Music"), this,
-                    &ReferencePlayerView::showMusic);
-    menu->addAction(QVIcons::icon(QStringLiteral("folder"), QVStyle::primary()), QStringLiteral("Audio files / M3U"), this,
-                    [this] { importing_.set(true); });
-    menu->addAction(QVIcons::icon(QStringLiteral("plus"), QVStyle::primary()), QStringLiteral("New playlist"), this,
-                    &ReferencePlayerView::showNewPlaylist);
+    menu->addAction(QVIcons::icon(QStringLiteral("music.note"), QVStyle::primary()),
+                    QStringLiteral("Apple Music"), this, &ReferencePlayerView::showMusic);
+    menu->addAction(QVIcons::icon(QStringLiteral("folder"), QVStyle::primary()),
+                    QStringLiteral("Audio files / M3U"), this, [this] { importing_.set(true); });
+    menu->addAction(QVIcons::icon(QStringLiteral("plus"), QVStyle::primary()), QStringLiteral("New playlist"),
+                    this, &ReferencePlayerView::showNewPlaylist);
     addButton_->setMenu(menu);
     row->addWidget(addButton_);
     return header;
@@ -262,10 +266,12 @@ QVCard* ReferencePlayerView::buildOptions() {
     auto* channelsLabel = new QLabel(QStringLiteral("Channels"));
     channels_ = new QComboBox;
     channels_->setAccessibleName(QStringLiteral("Channels"));
-    for (StereoMode mode : allStereoModes) channels_->addItem(QString::fromUtf8(rawValue(mode).data(), qsizetype(rawValue(mode).size())));
+    for (StereoMode mode : allStereoModes)
+        channels_->addItem(QString::fromUtf8(rawValue(mode).data(), qsizetype(rawValue(mode).size())));
     connect(channels_, &QComboBox::activated, this, [this](int index) {
         if (index < 0 || index >= int(allStereoModes.size())) return;
-        editProcessing([mode = allStereoModes[std::size_t(index)]](FileProcessSettings& p) { p.mode = mode; });
+        editProcessing(
+            [mode = allStereoModes[std::size_t(index)]](FileProcessSettings& p) { p.mode = mode; });
     });
     channelsRow->addWidget(channelsLabel);
     channelsRow->addStretch(1);
@@ -283,8 +289,9 @@ QVCard* ReferencePlayerView::buildOptions() {
 
     // Each control writes its own field only, over whatever the other fields hold at that moment.
     auto corner = [this](double FileProcessSettings::*field) {
-        return QVBinding<double>{[this, field] { return audio_.processing().*field; },
-                                 [this, field](double v) { editProcessing([&](FileProcessSettings& p) { p.*field = v; }); }};
+        return QVBinding<double>{
+            [this, field] { return audio_.processing().*field; },
+            [this, field](double v) { editProcessing([&](FileProcessSettings& p) { p.*field = v; }); }};
     };
     hp_ = new QVNumber(QStringLiteral("High-pass"), corner(&FileProcessSettings::hp), QStringLiteral("Hz"));
     lp_ = new QVNumber(QStringLiteral("Low-pass"), corner(&FileProcessSettings::lp), QStringLiteral("Hz"));
@@ -303,7 +310,9 @@ QVCard* ReferencePlayerView::buildOptions() {
     return card;
 }
 
-const ReferencePlaylist* ReferencePlayerView::currentPlaylist() const { return PlaylistEdits::selectedPlaylist(library_); }
+const ReferencePlaylist* ReferencePlayerView::currentPlaylist() const {
+    return PlaylistEdits::selectedPlaylist(library_);
+}
 
 void ReferencePlayerView::syncPlaylists() {
     const QSignalBlocker blocker(picker_);
@@ -338,11 +347,13 @@ void ReferencePlayerView::syncTracks() {
 void ReferencePlayerView::syncNowPlaying() {
     const double duration = audio_.duration();
     nowPlaying_->setVisible(audio_.selectedTrackID().has_value() && duration > 0);
-    sourceBadge_->setTitle(audio_.isMusicSource() ? QStringLiteral("Apple Music") : QStringLiteral("Local audio"));
+    sourceBadge_->setTitle(audio_.isMusicSource() ? QStringLiteral("Apple Music")
+                                                  : QStringLiteral("Local audio"));
     status_->setText(audio_.status());
     status_->update();
     const double span = std::isfinite(duration) ? std::max(duration, 1.0) : 1.0;
-    const double shown = std::clamp(std::isfinite(audio_.currentTime()) ? audio_.currentTime() : 0.0, 0.0, span);
+    const double shown =
+        std::clamp(std::isfinite(audio_.currentTime()) ? audio_.currentTime() : 0.0, 0.0, span);
     {
         const QSignalBlocker blocker(position_);
         position_->setRange(0, int(std::lround(span * kPositionSteps)));
@@ -394,22 +405,26 @@ void ReferencePlayerView::pressPlay(const ReferenceTrack& track) {
         onPlay_(track);
 }
 
-void ReferencePlayerView::move(const ReferenceTrack& track, int delta) { PlaylistEdits::moveTrack(library_, track.id, delta); }
+void ReferencePlayerView::move(const ReferenceTrack& track, int delta) {
+    PlaylistEdits::moveTrack(library_, track.id, delta);
+}
 
-void ReferencePlayerView::remove(const ReferenceTrack& track) { PlaylistEdits::removeTrack(library_, track.id); }
+void ReferencePlayerView::remove(const ReferenceTrack& track) {
+    PlaylistEdits::removeTrack(library_, track.id);
+}
 
 QMenu* ReferencePlayerView::rowMenu(const ReferenceTrack& track) {
     auto* menu = new QMenu(this);
     const QColor ink = QVStyle::primary();
     if (track.filename)
-        menu->addAction(QVIcons::icon(QStringLiteral("slider.horizontal.3"), ink), QStringLiteral("Cue, loop & trim"), this,
-                        [this, track] { editTrack(track); });
+        menu->addAction(QVIcons::icon(QStringLiteral("slider.horizontal.3"), ink),
+                        QStringLiteral("Cue, loop & trim"), this, [this, track] { editTrack(track); });
     menu->addAction(QVIcons::icon(QStringLiteral("arrow.up"), ink), QStringLiteral("Move up"), this,
                     [this, track] { move(track, -1); });
     menu->addAction(QVIcons::icon(QStringLiteral("arrow.down"), ink), QStringLiteral("Move down"), this,
                     [this, track] { move(track, +1); });
-    menu->addAction(QVIcons::icon(QStringLiteral("trash"), QColor(255, 105, 97)), QStringLiteral("Remove track"), this,
-                    [this, track] { remove(track); });
+    menu->addAction(QVIcons::icon(QStringLiteral("trash"), QColor(255, 105, 97)),
+                    QStringLiteral("Remove track"), this, [this, track] { remove(track); });
     return menu;
 }
 
@@ -439,7 +454,7 @@ void ReferencePlayerView::paintRow(QPainter& p, const QRect& rect, int row) cons
     if (audio_.busy()) p.setOpacity(0.4);
     fillRounded(p, parts.play, 12, current ? QVStyle::accent() : withAlpha(QVStyle::accent(), 0.08));
     RowPaint::symbol(p, parts.play, playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"), 16,
-               current ? QVStyle::background() : QVStyle::accent());
+                     current ? QVStyle::background() : QVStyle::accent());
     p.restore();
 
     const QFont titleFont = QVStyle::font(QVText::Subheadline, QFont::DemiBold);
@@ -447,11 +462,14 @@ void ReferencePlayerView::paintRow(QPainter& p, const QRect& rect, int row) cons
     const QFontMetrics titleMetrics(titleFont), captionMetrics(captionFont);
     const int blockHeight = titleMetrics.height() + 4 + captionMetrics.height();
     const int top = parts.text.center().y() - blockHeight / 2;
-    RowPaint::line(p, QRect(parts.text.left(), top, parts.text.width(), titleMetrics.height()), track.displayTitle(),
-                   titleFont, QVStyle::primary());
+    RowPaint::line(p, QRect(parts.text.left(), top, parts.text.width(), titleMetrics.height()),
+                   track.displayTitle(), titleFont, QVStyle::primary());
     QString below = track.artist();
-    if (below.isEmpty()) below = track.musicID ? QStringLiteral("Apple Music") : QStringLiteral("Local audio");
-    RowPaint::line(p, QRect(parts.text.left(), top + titleMetrics.height() + 4, parts.text.width(), captionMetrics.height()),
+    if (below.isEmpty())
+        below = track.musicID ? QStringLiteral("Apple Music") : QStringLiteral("Local audio");
+    RowPaint::line(p,
+                   QRect(parts.text.left(), top + titleMetrics.height() + 4, parts.text.width(),
+                         captionMetrics.height()),
                    below, captionFont, QVStyle::secondary());
 
     if (track.loop) RowPaint::symbol(p, parts.loop, QStringLiteral("repeat"), 14, QVStyle::accent());
@@ -467,8 +485,8 @@ void ReferencePlayerView::showMusic() {
 
 void ReferencePlayerView::editTrack(const ReferenceTrack& track) {
     if (editor_) return;
-    editor_ = new TrackSettingsEditor(track, [this](const ReferenceTrack& edited) { PlaylistEdits::replaceTrack(library_, edited); },
-                                      this);
+    editor_ = new TrackSettingsEditor(
+        track, [this](const ReferenceTrack& edited) { PlaylistEdits::replaceTrack(library_, edited); }, this);
     editor_->setAttribute(Qt::WA_DeleteOnClose);
     editor_->open();
 }

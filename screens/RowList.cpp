@@ -61,7 +61,8 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
         return {option.rect.width(), height_ + gap_};
     }
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
         paint_(*painter, option.rect.adjusted(0, 0, 0, -gap_), index.row());
@@ -115,7 +116,8 @@ void RowList::mousePressEvent(QMouseEvent* event) {
     pressedRow_ = -1;
     if (event->button() != Qt::LeftButton) return;
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (index.isValid() && rowRect(index.row()).contains(event->position().toPoint())) pressedRow_ = index.row();
+    if (index.isValid() && rowRect(index.row()).contains(event->position().toPoint()))
+        pressedRow_ = index.row();
 }
 
 void RowList::mouseReleaseEvent(QMouseEvent* event) {

@@ -11,7 +11,6 @@ class QPainter;
 
 namespace quorvel {
 
-
 // Drawing helpers for the rows. Main thread only.
 namespace RowPaint {
 // Fills a rounded rectangle.

@@ -19,7 +19,6 @@ class QToolButton;
 
 namespace quorvel {
 
-
 namespace ScreenColors {
 // The platform orange (dark appearance): second traces, inverted elements, candidate badges.
 const QColor& orange();

@@ -7,12 +7,12 @@ class QLineEdit;
 
 namespace quorvel {
 
-
 class SearchBar : public QWidget {
     Q_OBJECT
 public:
     // `spacing` < 0 keeps the layout's default.
-    SearchBar(const QString& placeholder, QWidget* trailing = nullptr, int spacing = -1, QWidget* parent = nullptr);
+    SearchBar(const QString& placeholder, QWidget* trailing = nullptr, int spacing = -1,
+              QWidget* parent = nullptr);
 
     QLineEdit* field() const { return field_; }
     // Adds an item after the field (and after those added before).

@@ -15,6 +15,8 @@
 
 #include "engine/AudioController.h"
 #include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "engine/VoiceRenderer.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
@@ -22,10 +24,8 @@
 #include "kit/QVIcons.h"
 #include "kit/QVNumber.h"
 #include "kit/QVStyle.h"
-#include "engine/RoutedSignal.h"
 #include "screens/ScreenControls.h"
 #include "screens/SignalPreview.h"
-#include "engine/VoiceRenderer.h"
 
 namespace quorvel {
 

@@ -18,10 +18,10 @@
 #include <functional>
 #include <vector>
 
-#include "kit/QVBinding.h"
-#include "kit/QVPage.h"
 #include "dsp/SignalPreset.h"
 #include "dsp/SignalSettings.h"
+#include "kit/QVBinding.h"
+#include "kit/QVPage.h"
 
 class QCheckBox;
 class QComboBox;

@@ -24,8 +24,8 @@ constexpr int kTrimSteps = 100;
 
 }  // namespace
 
-TrackSettingsEditor::TrackSettingsEditor(const ReferenceTrack& track, std::function<void(const ReferenceTrack&)> save,
-                                         QWidget* parent)
+TrackSettingsEditor::TrackSettingsEditor(const ReferenceTrack& track,
+                                         std::function<void(const ReferenceTrack&)> save, QWidget* parent)
     : Sheet(new QVPage(QStringLiteral("Cue & loop"), track.displayTitle()), QSize(420, 420), parent),
       track_(track),
       save_(std::move(save)) {
@@ -33,10 +33,12 @@ TrackSettingsEditor::TrackSettingsEditor(const ReferenceTrack& track, std::funct
     addCancel(QStringLiteral("Cancel"));
 
     auto* card = new QVCard;
-    start_ = new QVNumber(QStringLiteral("Start"), {[this] { return track_.cueIn; }, [this](double v) { track_.cueIn = v; }},
+    start_ = new QVNumber(QStringLiteral("Start"),
+                          {[this] { return track_.cueIn; }, [this](double v) { track_.cueIn = v; }},
                           QStringLiteral("sec"));
     end_ = new QVNumber(QStringLiteral("End \u00b7 0 = full track"),
-                        {[this] { return track_.cueOut; }, [this](double v) { track_.cueOut = v; }}, QStringLiteral("sec"));
+                        {[this] { return track_.cueOut; }, [this](double v) { track_.cueOut = v; }},
+                        QStringLiteral("sec"));
     card->add(start_);
     card->add(end_);
 
@@ -55,7 +57,8 @@ TrackSettingsEditor::TrackSettingsEditor(const ReferenceTrack& track, std::funct
     trim_->setPageStep(kTrimSteps);
     // A stored trim outside the slider's range only shows at the slider's end; it is kept unless the
     // user moves the slider, so the signal is connected after the initial position is set.
-    const double shown = std::isfinite(track_.trimDB) ? std::clamp(track_.trimDB, kTrimMinDB, kTrimMaxDB) : 0.0;
+    const double shown =
+        std::isfinite(track_.trimDB) ? std::clamp(track_.trimDB, kTrimMinDB, kTrimMaxDB) : 0.0;
     trim_->setValue(int(std::lround(shown * kTrimSteps)));
     trimReadout_ = new QLabel(trimText(track_.trimDB));
     trimReadout_->setFont(QVStyle::monospaceFont(QVText::Caption));
@@ -68,7 +71,8 @@ TrackSettingsEditor::TrackSettingsEditor(const ReferenceTrack& track, std::funct
     trimRow->addWidget(trimReadout_);
     card->addLayout(trimRow);
 
-    saveButton_ = new QVAction(QStringLiteral("Save"), QStringLiteral("checkmark"), true, [this] { saveAndClose(); });
+    saveButton_ =
+        new QVAction(QStringLiteral("Save"), QStringLiteral("checkmark"), true, [this] { saveAndClose(); });
     card->add(saveButton_);
     page()->add(card);
 }

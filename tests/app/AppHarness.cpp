@@ -3,14 +3,13 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QThread>
 #include <QLabel>
-
+#include <QThread>
 #include <cmath>
 
-#include "platform/AudioFile.h"
 #include "engine/AudioHardware.h"
 #include "kit/QVStyle.h"
+#include "platform/AudioFile.h"
 
 namespace quorvel {
 
@@ -19,8 +18,8 @@ void AppTest::SetUp() {
     qputenv("MPD_HOST", "127.0.0.1");
     qputenv("MPD_PORT", "1");
     QVStyle::apply();
-    audio = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
-        {.name = "Virtual Interface", .inputChannels = 4, .outputChannels = 4}});
+    audio = std::make_shared<VirtualAudioSystem>(
+        std::vector<VirtualDevice>{{.name = "Virtual Interface", .inputChannels = 4, .outputChannels = 4}});
     previous_ = AudioHardware::install(audio);
 }
 
@@ -49,10 +48,13 @@ void AppTest::settle() {
 void AppTest::savePng(const QString& name) {
     settle();
     QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    ASSERT_TRUE(view->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name + QStringLiteral(".png")));
+    ASSERT_TRUE(
+        view->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name + QStringLiteral(".png")));
 }
 
-QString AppTest::transportStatus() { return view->findChild<QLabel*>(QStringLiteral("transportStatus"))->text(); }
+QString AppTest::transportStatus() {
+    return view->findChild<QLabel*>(QStringLiteral("transportStatus"))->text();
+}
 
 void writeTone(const QString& path, double seconds) {
     const auto format = AudioFormat::standard(48000, 2);
@@ -61,7 +63,8 @@ void writeTone(const QString& path, double seconds) {
     AudioBuffer buffer(*format, frames);
     buffer.setFrameLength(frames);
     for (std::int64_t i = 0; i < frames; ++i)
-        buffer.channel(0)[i] = buffer.channel(1)[i] = float(0.25 * std::sin(2 * M_PI * 1000 * double(i) / 48000));
+        buffer.channel(0)[i] = buffer.channel(1)[i] =
+            float(0.25 * std::sin(2 * M_PI * 1000 * double(i) / 48000));
     auto writer = AudioFileWriter::create(path.toStdString(), *format);
     ASSERT_TRUE(writer);
     ASSERT_TRUE(writer->write(buffer));

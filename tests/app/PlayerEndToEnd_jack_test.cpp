@@ -17,16 +17,16 @@
 #include <cmath>
 
 #include "AppHarness.h"
+#include "TestHome.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
-#include "library/LibraryStore.h"
 #include "kit/QVCard.h"
 #include "kit/QVStyle.h"
-#include "screens/ReferencePlayerView.h"
 #include "kit/RoutePicker.h"
-#include "screens/RowList.h"
+#include "library/LibraryStore.h"
 #include "platform/RtAudioSystem.h"
-#include "TestHome.h"
+#include "screens/ReferencePlayerView.h"
+#include "screens/RowList.h"
 
 namespace quorvel {
 
@@ -44,7 +44,8 @@ TEST(PlayerEndToEnd, ImportedTrackPlaysSeeksAndStopsFromTheTransport) {
     qputenv("MPD_HOST", "127.0.0.1");
     qputenv("MPD_PORT", "1");  // no music server: nothing here needs one
     QVStyle::apply();
-    const auto previous = AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
+    const auto previous =
+        AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
     const std::uint32_t device = outputID("qv-sixtyfour");
     ASSERT_NE(device, 0u);
     RoutePicker::store(device, "qv-sixtyfour");
@@ -57,7 +58,8 @@ TEST(PlayerEndToEnd, ImportedTrackPlaysSeeksAndStopsFromTheTransport) {
         if (!b.channels) return;
         float loudest = peak.load(std::memory_order_relaxed);
         for (int c = 0; c < 2 && c < b.channelCount; ++c)
-            for (std::int64_t i = 0; i < b.frameCount; ++i) loudest = std::max(loudest, std::fabs(b.channels[c][i]));
+            for (std::int64_t i = 0; i < b.frameCount; ++i)
+                loudest = std::max(loudest, std::fabs(b.channels[c][i]));
         peak.store(loudest, std::memory_order_relaxed);
     });
     ASSERT_TRUE(recorder->start());
@@ -85,14 +87,16 @@ TEST(PlayerEndToEnd, ImportedTrackPlaysSeeksAndStopsFromTheTransport) {
         // Add ▸ Audio files / M3U goes through the root view's importer.
         for (QAction* a : player->addButton()->menu()->actions())
             if (a->text() == "Audio files / M3U") a->trigger();
-        ASSERT_TRUE(waitUntil([&] { return player->shownTracks().size() == 3; })) << view.library().message().toStdString();
+        ASSERT_TRUE(waitUntil([&] { return player->shownTracks().size() == 3; }))
+            << view.library().message().toStdString();
         EXPECT_EQ(view.library().message(), "Import complete");
         EXPECT_EQ(player->shownTracks()[2].title, "Outro");
         EXPECT_FALSE(view.importing());
 
         AudioController& audio = view.audio();
         const QRect row = player->rows()->rowRect(0);
-        QTest::mouseClick(player->rows()->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 30, row.center().y()));
+        QTest::mouseClick(player->rows()->viewport(), Qt::LeftButton, {},
+                          QPoint(row.left() + 30, row.center().y()));
         ASSERT_TRUE(waitUntil([&] { return audio.playing() && !player->nowPlaying()->isHidden(); }))
             << audio.status().toStdString();
         EXPECT_EQ(player->statusLine()->text(), "Kick Test");
@@ -102,8 +106,9 @@ TEST(PlayerEndToEnd, ImportedTrackPlaysSeeksAndStopsFromTheTransport) {
         // fixed label: a loaded machine may hold the event loop past the second the label was in.
         auto showsClock = [&](double from) {
             const double now = audio.currentTime();
-            return now >= from && player->currentTimeLabel()->text() ==
-                                      QStringLiteral("0:%1").arg(static_cast<int>(now), 2, 10, QLatin1Char('0'));
+            return now >= from &&
+                   player->currentTimeLabel()->text() ==
+                       QStringLiteral("0:%1").arg(static_cast<int>(now), 2, 10, QLatin1Char('0'));
         };
         ASSERT_TRUE(waitUntil([&] { return showsClock(1); }, 10));
         EXPECT_GE(player->positionSlider()->value(), ReferencePlayerView::kPositionSteps);

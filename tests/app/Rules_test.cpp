@@ -7,19 +7,19 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
+#include <QThreadPool>
 #include <random>
 #include <vector>
-#include <QThreadPool>
 
 #include "AppHarness.h"
+#include "TestHome.h"
+#include "app/TransportBar.h"
 #include "engine/AudioController.h"
-#include "library/LibraryStore.h"
 #include "engine/MicAnalyzer.h"
 #include "engine/RoutedSignal.h"
-#include "platform/TempFiles.h"
-#include "TestHome.h"
 #include "engine/VoiceRenderer.h"
-#include "app/TransportBar.h"
+#include "library/LibraryStore.h"
+#include "platform/TempFiles.h"
 
 namespace quorvel {
 
@@ -129,8 +129,8 @@ TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
     EXPECT_TRUE(routed.isPlaying());
 
     const std::function<void()> changes[] = {
-        [&] { routed.setSelection("Both"); },      [&] { routed.setChannelA(3); },
-        [&] { routed.setChannelB(4); },            [&] { routed.setReferenceOutput(2); },
+        [&] { routed.setSelection("Both"); },   [&] { routed.setChannelA(3); },
+        [&] { routed.setChannelB(4); },         [&] { routed.setReferenceOutput(2); },
         [&] { routed.setSendReference(true); },
     };
     for (std::size_t i = 0; i < std::size(changes); ++i) {
@@ -154,7 +154,8 @@ TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
     EXPECT_FALSE(routed.busy());
     EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
     settle();
-    EXPECT_FALSE(waitUntil([&] { return routed.isPlaying(); }, 0.5)) << "the abandoned preparation stays silent";
+    EXPECT_FALSE(waitUntil([&] { return routed.isPlaying(); }, 0.5))
+        << "the abandoned preparation stays silent";
 
     // A level change restarts no source.
     playRouted();

@@ -10,9 +10,9 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "kit/QVStyle.h"
 #include "app/QuorvelGuide.h"
 #include "app/UserGuideView.h"
+#include "kit/QVStyle.h"
 
 namespace quorvel {
 

@@ -6,23 +6,23 @@
 #include <QStackedWidget>
 #include <QTest>
 
-#include "screens/AlignView.h"
-#include "screens/AnalyzerView.h"
 #include "AppHarness.h"
-#include "screens/ArraySetupView.h"
-#include "screens/ChannelChecksView.h"
-#include "engine/AudioController.h"
-#include "library/LibraryStore.h"
-#include "engine/MicAnalyzer.h"
-#include "engine/RoutedSignal.h"
-#include "screens/ScreenControls.h"
-#include "screens/SignalLabView.h"
-#include "engine/VoiceRenderer.h"
-#include "kit/QVEmpty.h"
-#include "kit/QVPage.h"
 #include "TestHome.h"
 #include "app/TransportBar.h"
 #include "app/UserGuideView.h"
+#include "engine/AudioController.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "engine/VoiceRenderer.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVPage.h"
+#include "library/LibraryStore.h"
+#include "screens/AlignView.h"
+#include "screens/AnalyzerView.h"
+#include "screens/ArraySetupView.h"
+#include "screens/ChannelChecksView.h"
+#include "screens/ScreenControls.h"
+#include "screens/SignalLabView.h"
 
 namespace quorvel {
 
@@ -42,7 +42,8 @@ QAbstractButton* buttonNamed(QWidget& root, const QString& accessibleName) {
 
 TEST(QuorvelToolTable, RawValuesTitlesAndIconsInSidebarOrder) {
     const char* raw[] = {"player", "signals", "measure", "checks", "align", "arrays", "tools"};
-    const char* titles[] = {"Player", "Signals", "Measure", "Channel checks", "Alignment", "Sub arrays", "Tools"};
+    const char* titles[] = {"Player",    "Signals",    "Measure", "Channel checks",
+                            "Alignment", "Sub arrays", "Tools"};
     const char* icons[] = {"music.note.list",      "waveform",  "chart.xyaxis.line",  "speaker.wave.2",
                            "arrow.left.and.right", "speaker.3", "slider.horizontal.3"};
     ASSERT_EQ(QuorvelTools::allCases.size(), 7u);
@@ -185,7 +186,8 @@ TEST_F(AppTest, ToolsHubPushesItsScreensAndComesBack) {
                  {QuorvelTool::arrays, "End-fire \u00b7 cardioid"}};
     for (const auto& link : links) {
         SCOPED_TRACE(QuorvelTools::rawValue(link.tool).toStdString());
-        auto* button = hub->findChild<QAbstractButton*>(QStringLiteral("hubLink-") + QuorvelTools::rawValue(link.tool));
+        auto* button =
+            hub->findChild<QAbstractButton*>(QStringLiteral("hubLink-") + QuorvelTools::rawValue(link.tool));
         ASSERT_NE(button, nullptr);
         QStringList texts;
         for (QLabel* l : button->findChildren<QLabel*>()) texts << l->text();
@@ -287,7 +289,8 @@ TEST(ImportFilter, OffersAudioAndBothPlaylistExtensionsTogether) {
     const QStringList filters = QuorvelView::importFilters();
     ASSERT_FALSE(filters.isEmpty());
     for (const char* ext : {"*.wav", "*.flac", "*.mp3", "*.aiff", "*.caf", "*.m3u", "*.m3u8"})
-        EXPECT_TRUE(filters[0].contains(QString(ext) + ' ') || filters[0].contains(QString(ext) + ')')) << ext;
+        EXPECT_TRUE(filters[0].contains(QString(ext) + ' ') || filters[0].contains(QString(ext) + ')'))
+            << ext;
 }
 
 TEST_F(AppTest, SignalsPageEditsTheWindowsSettingsAndPathWhichOutliveThePage) {

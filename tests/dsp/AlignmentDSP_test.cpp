@@ -1,10 +1,10 @@
+#include "dsp/AlignmentDSP.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
 #include <functional>
-
-#include "dsp/AlignmentDSP.h"
 
 namespace quorvel {
 

@@ -1,9 +1,9 @@
+#include "dsp/ArrayMath.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "dsp/ArrayMath.h"
 
 namespace quorvel {
 
@@ -47,8 +47,10 @@ TEST(ArrayMath, InvalidInputsGiveNothing) {
     for (const char* kind : {"End-fire", "Gradient"}) {
         EXPECT_TRUE(ArrayMath::layout(kind, 1, 1, 20).empty()) << kind;
         EXPECT_TRUE(ArrayMath::layout(kind, 5, 1, 20).empty()) << kind;
-        for (double spacing : {0.0, -1.0, inf, std::nan("")}) EXPECT_TRUE(ArrayMath::layout(kind, 2, spacing, 20).empty());
-        for (double t : {-40.1, 60.1, inf, std::nan("")}) EXPECT_TRUE(ArrayMath::layout(kind, 2, 1, t).empty()) << t;
+        for (double spacing : {0.0, -1.0, inf, std::nan("")})
+            EXPECT_TRUE(ArrayMath::layout(kind, 2, spacing, 20).empty());
+        for (double t : {-40.1, 60.1, inf, std::nan("")})
+            EXPECT_TRUE(ArrayMath::layout(kind, 2, 1, t).empty()) << t;
         EXPECT_EQ(ArrayMath::layout(kind, 2, 1, -40).size(), 2u);
         EXPECT_EQ(ArrayMath::layout(kind, 2, 1, 60).size(), 2u);
     }

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "dsp/MeasurementDSP.h"
 #include "TextbookFFT.h"
+#include "dsp/MeasurementDSP.h"
 
 namespace quorvel {
 

@@ -6,12 +6,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "SoxOracle.h"
+#include "TestHome.h"
 #include "dsp/FilterPair.h"
 #include "dsp/QuorvelError.h"
 #include "dsp/RandomSource.h"
-#include "SoxOracle.h"
 #include "platform/TempFiles.h"
-#include "TestHome.h"
 
 namespace quorvel {
 

@@ -10,12 +10,12 @@
 #include <numbers>
 #include <set>
 
+#include "SoxOracle.h"
+#include "TestHome.h"
 #include "dsp/MeasurementDSP.h"
 #include "dsp/QuorvelError.h"
 #include "dsp/SignalPreset.h"
-#include "SoxOracle.h"
 #include "platform/TempFiles.h"
-#include "TestHome.h"
 
 namespace quorvel {
 

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/AudioFile.h"
 #include "TestHome.h"
+#include "platform/AudioFile.h"
 
 namespace quorvel {
 

@@ -7,10 +7,10 @@
 #include <QTimer>
 #include <vector>
 
-#include "engine/AudioController.h"
-#include "platform/MpdMusicClient.h"
 #include "PrivateMpd.h"
+#include "engine/AudioController.h"
 #include "engine/ThreadedMusicService.h"
+#include "platform/MpdMusicClient.h"
 
 namespace quorvel {
 
@@ -18,7 +18,9 @@ namespace {
 
 // songs/first-light.wav: 30 s, "First Light" by "Quorvel Test".
 MusicTrackRequest firstLight() {
-    return MusicTrackRequest{.id = Uuid::generate(), .musicID = "songs/first-light.wav", .libraryMusic = true,
+    return MusicTrackRequest{.id = Uuid::generate(),
+                             .musicID = "songs/first-light.wav",
+                             .libraryMusic = true,
                              .displayTitle = "First Light"};
 }
 
@@ -34,7 +36,8 @@ PlayerState serverState(const MpdMusicClient::Options& options) {
 // of 400 ms was seen to outlast it).
 constexpr unsigned clientTimeoutMS = 4000;
 std::shared_ptr<MpdMusicClient> clientOf(const PrivateMpd& server) {
-    return std::make_shared<MpdMusicClient>(MpdMusicClient::Options{"127.0.0.1", server.port(), "", clientTimeoutMS});
+    return std::make_shared<MpdMusicClient>(
+        MpdMusicClient::Options{"127.0.0.1", server.port(), "", clientTimeoutMS});
 }
 
 }  // namespace
@@ -74,7 +77,7 @@ TEST(AudioControllerMusicServer, PlaysFollowsPausesSeeksAndStops) {
         return state.status == PlaybackStatus::paused;
     }));
     ASSERT_TRUE(waitFor([&] { return controller.currentTime() == held; }));  // a poll since the pause
-    QTest::qWait(1000);  // four more polls
+    QTest::qWait(1000);                                                      // four more polls
     EXPECT_DOUBLE_EQ(controller.currentTime(), held);
     EXPECT_EQ(playingSeen, std::vector<bool>{false});
     controller.togglePlayback();
@@ -89,7 +92,8 @@ TEST(AudioControllerMusicServer, PlaysFollowsPausesSeeksAndStops) {
     // Stop all leaves the server stopped.
     controller.stop();
     EXPECT_EQ(controller.status(), "Stopped");
-    EXPECT_TRUE(waitFor([&] { return serverState(MpdMusicClient::fromEnvironment()).status == PlaybackStatus::stopped; }));
+    EXPECT_TRUE(waitFor(
+        [&] { return serverState(MpdMusicClient::fromEnvironment()).status == PlaybackStatus::stopped; }));
 }
 
 TEST(AudioControllerMusicServer, ServerStoppedMidSessionGivesTheFailureTexts) {

@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/AudioController.h"
-#include "engine/AudioHardware.h"
 #include "FakeMusicService.h"
 #include "LoopbackRecorder.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
 #include "platform/RtAudioSystem.h"
 
 namespace quorvel {
@@ -21,8 +21,8 @@ namespace {
 constexpr double rate = 48000;
 
 struct Take {
-    double rmsDB = 0;       // over 0.1 ... 0.9 s after the onset
-    double startPeak = 0;   // largest magnitude in the first 50 ms
+    double rmsDB = 0;      // over 0.1 ... 0.9 s after the onset
+    double startPeak = 0;  // largest magnitude in the first 50 ms
     bool ok = false;
 };
 
@@ -61,7 +61,8 @@ TEST(AudioControllerJack, LevelStepsMeasureBackExactlyWithNoBurstAtTheStart) {
             for (long t = onset; t < onset + static_cast<long>(0.05 * rate); ++t)
                 result.startPeak = std::max(result.startPeak, static_cast<double>(std::abs(x[t])));
             double sum = 0;
-            const long from = onset + static_cast<long>(0.1 * rate), to = onset + static_cast<long>(0.9 * rate);
+            const long from = onset + static_cast<long>(0.1 * rate),
+                       to = onset + static_cast<long>(0.9 * rate);
             for (long t = from; t < to; ++t) sum += static_cast<double>(x[t]) * x[t];
             result.rmsDB = 10 * std::log10(sum / static_cast<double>(to - from));
             result.ok = true;
@@ -86,8 +87,8 @@ TEST(AudioControllerJack, LevelStepsMeasureBackExactlyWithNoBurstAtTheStart) {
     // For the record of a run: the measured steps.
     std::filesystem::create_directories(QUORVEL_TEST_OUTPUT_DIR);
     std::ofstream(std::string(QUORVEL_TEST_OUTPUT_DIR) + "/level-steps.txt")
-        << "-40 dB: " << takes[0].rmsDB << " dBFS\n-20 dB: " << takes[1].rmsDB << " dBFS\n0 dB: " << takes[2].rmsDB
-        << " dBFS\nsteps: " << step1 << " dB, " << step2 << " dB\n";
+        << "-40 dB: " << takes[0].rmsDB << " dBFS\n-20 dB: " << takes[1].rmsDB
+        << " dBFS\n0 dB: " << takes[2].rmsDB << " dBFS\nsteps: " << step1 << " dB, " << step2 << " dB\n";
     std::printf("level steps: %.4f dB, %.4f dB (rms %.4f / %.4f / %.4f dBFS)\n", step1, step2, takes[0].rmsDB,
                 takes[1].rmsDB, takes[2].rmsDB);
 }

@@ -1,6 +1,8 @@
 // The stereo player controller on the virtual device. The device's clock is the controller's clock and
 // moves only when a test pumps it; after each 1024-frame period the test runs the tick itself, as the
 // timer would. The device loops its outputs back to its inputs, so what the player sounds is recorded.
+#include "engine/AudioController.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -10,12 +12,11 @@
 #include <QThreadPool>
 #include <cmath>
 
-#include "engine/AudioController.h"
-#include "engine/AudioHardware.h"
 #include "FakeMusicService.h"
+#include "TestHome.h"
+#include "engine/AudioHardware.h"
 #include "platform/RtAudioSystem.h"
 #include "platform/TempFiles.h"
-#include "TestHome.h"
 #include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
@@ -46,18 +47,19 @@ QString writeConstant(const QString& dir, const QString& name, double seconds) {
 class AudioControllerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        system = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{VirtualDevice{.name = "out"}}, period);
+        system = std::make_shared<VirtualAudioSystem>(
+            std::vector<VirtualDevice>{VirtualDevice{.name = "out"}}, period);
         system->connect("out", 0, 0, 0);
         system->connect("out", 1, 1, 0);
         AudioHardware::install(system);
         recorder = system->makeEngine();
         recorder->installTap([this](const AudioInputBlock& b) {
-            for (int c = 0; c < 2; ++c) recorded[c].insert(recorded[c].end(), b.channels[c], b.channels[c] + b.frameCount);
+            for (int c = 0; c < 2; ++c)
+                recorded[c].insert(recorded[c].end(), b.channels[c], b.channels[c] + b.frameCount);
         });
         ASSERT_TRUE(recorder->start());
-        controller = std::make_unique<AudioController>(
-            AudioController::Setup{.clock = [s = system.get()] { return static_cast<double>(s->clock()) / rate; },
-                                   .music = &music});
+        controller = std::make_unique<AudioController>(AudioController::Setup{
+            .clock = [s = system.get()] { return static_cast<double>(s->clock()) / rate; }, .music = &music});
         root = QString::fromStdString(TestHome::freshDir("library"));
         // A temporary folder of its own, so that renders left by another test never count here.
         setenv("TMPDIR", TestHome::freshDir("tmp").c_str(), 1);
@@ -82,7 +84,8 @@ protected:
     }
     // Moves the device on by whole periods, with one tick after each.
     void run(double seconds) {
-        for (auto frames = static_cast<std::int64_t>(std::ceil(seconds * rate)); frames > 0; frames -= period) step();
+        for (auto frames = static_cast<std::int64_t>(std::ceil(seconds * rate)); frames > 0; frames -= period)
+            step();
     }
     void step() {
         system->pump(period);
@@ -448,7 +451,8 @@ TEST(AudioControllerWithoutServer, EveryStartFailsClearly) {
 // device that has gone falls back to the default output.
 TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone) {
     auto system = std::make_shared<VirtualAudioSystem>(
-        std::vector<VirtualDevice>{VirtualDevice{.name = "default"}, VirtualDevice{.name = "chosen"}}, period);
+        std::vector<VirtualDevice>{VirtualDevice{.name = "default"}, VirtualDevice{.name = "chosen"}},
+        period);
     for (const char* name : {"default", "chosen"}) system->connect(name, 0, 0, 0);
     AudioHardware::install(system);
     const auto devices = system->devices();

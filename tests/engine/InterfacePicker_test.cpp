@@ -1,3 +1,5 @@
+#include "engine/InterfacePicker.h"
+
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -6,7 +8,6 @@
 
 #include "engine/AudioHardware.h"
 #include "engine/InputPicker.h"
-#include "engine/InterfacePicker.h"
 #include "engine/MicrophonePermission.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -28,9 +29,9 @@ protected:
     void SetUp() override {
         VirtualDevice unnamed = device("hidden", 2, 2);
         unnamed.nameUnreadable = true;
-        system_ = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
-            device("Built-in", 2, 2), device("Interface", 16, 16), device("USB mic", 1, 0),
-            device("Refusing", 2, 2, -10851), unnamed});
+        system_ = std::make_shared<VirtualAudioSystem>(
+            std::vector<VirtualDevice>{device("Built-in", 2, 2), device("Interface", 16, 16),
+                                       device("USB mic", 1, 0), device("Refusing", 2, 2, -10851), unnamed});
         AudioHardware::install(system_);
         settings().remove(InterfacePicker::settingsKey);
     }
@@ -150,7 +151,8 @@ TEST(InputPicker, RefreshOnlySetsTheGuidance) {
     InputPicker picker;
     EXPECT_TRUE(picker.status().isEmpty());
     picker.refresh();
-    EXPECT_EQ(picker.status(), "Choose the input device in your system's sound settings; channel selection is below.");
+    EXPECT_EQ(picker.status(),
+              "Choose the input device in your system's sound settings; channel selection is below.");
     EXPECT_TRUE(picker.options().isEmpty());
     EXPECT_TRUE(picker.selected().isEmpty());
 }

@@ -12,10 +12,10 @@
 #include <new>
 #include <numbers>
 
-#include "engine/AudioHardware.h"
-#include "engine/InterfacePicker.h"
 #include "CountingAllocator.h"
 #include "JackTestServer.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "platform/RtAudioSystem.h"
 
@@ -43,10 +43,14 @@ public:
     }
     void removeTap() override { inner_->removeTap(); }
     bool hasTap() const override { return inner_->hasTap(); }
-    void setOutput(int channels, AudioRender render) override { inner_->setOutput(channels, std::move(render)); }
+    void setOutput(int channels, AudioRender render) override {
+        inner_->setOutput(channels, std::move(render));
+    }
     void clearOutput() override { inner_->clearOutput(); }
     bool hasOutput() const override { return inner_->hasOutput(); }
-    void setFailureHandler(AudioFailureHandler handler) override { inner_->setFailureHandler(std::move(handler)); }
+    void setFailureHandler(AudioFailureHandler handler) override {
+        inner_->setFailureHandler(std::move(handler));
+    }
     Status start() override { return inner_->start(); }
     void stop() override { inner_->stop(); }
     bool isRunning() const override { return inner_->isRunning(); }
@@ -143,7 +147,8 @@ TEST_F(MicAnalyzerJack, MicrophoneOnlySpectrumPeaksAtAPlayedTone) {
     auto phase = std::make_shared<std::int64_t>(0);
     player->setOutput(1, [phase](float* const* channels, int, std::int64_t frames) {
         for (std::int64_t t = 0; t < frames; ++t, ++*phase)
-            channels[0][t] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 85 * static_cast<double>(*phase) / 4096));
+            channels[0][t] = static_cast<float>(
+                0.5 * std::sin(2 * std::numbers::pi * 85 * static_cast<double>(*phase) / 4096));
     });
     ASSERT_TRUE(player->start());
 
@@ -171,7 +176,8 @@ TEST_F(MicAnalyzerJack, OutputOnlyDeviceHasNoMicrophoneInput) {
 
 TEST_F(MicAnalyzerJack, ServerKilledMidCaptureStopsWithAFailureAndARestartedServerWorks) {
     JackTestServer server(JackTestServer::privateName("mickill"));
-    const std::vector<std::string> mic{"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=0"};
+    const std::vector<std::string> mic{"--name",     "qv-mic", "--capture", "2",
+                                       "--playback", "0",      "--noise",   "1=0"};
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(server.startInterface(QUORVEL_JACK_INTERFACE, mic, "qv-mic:capture_2"));
     ASSERT_NE(choose("qv-mic"), 0u);

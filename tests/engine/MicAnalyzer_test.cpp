@@ -1,5 +1,7 @@
 // The analyser against the virtual audio system: the test thread stands in for the audio thread (pump())
 // and for the main thread (the event loop), so every block and every result arrives when the test says.
+#include "engine/MicAnalyzer.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -9,10 +11,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "TestSignals.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "engine/MicAnalyzer.h"
-#include "TestSignals.h"
 #include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
@@ -53,8 +54,8 @@ class MicAnalyzerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         system_ = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
-            device("Interface", 2, 2), device("Other", 2, 2), device("Mono", 1, 0, 44100), device("Speaker", 0, 2),
-            device("Refusing", 2, 2, 48000, -10851)});
+            device("Interface", 2, 2), device("Other", 2, 2), device("Mono", 1, 0, 44100),
+            device("Speaker", 0, 2), device("Refusing", 2, 2, 48000, -10851)});
         AudioHardware::install(system_);
         choose("");
         // Interface: the reference on input 2, the microphone hearing it 480 frames (10 ms) later on input 1.
@@ -71,8 +72,9 @@ protected:
 
     // Stores the interface choice by device name ("" for the system default devices).
     void choose(const std::string& name) {
-        QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey,
-                                                 static_cast<qint64>(name.empty() ? 0 : system_->idOf(name)));
+        QSettings("Quorvel", "Quorvel")
+            .setValue(InterfacePicker::settingsKey,
+                      static_cast<qint64>(name.empty() ? 0 : system_->idOf(name)));
     }
     static void events() {
         QCoreApplication::processEvents();
@@ -153,15 +155,18 @@ TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingAndPublishesFieldBy
 
     std::vector<std::string> order;
     for (const auto& [signal, name] : std::vector<std::pair<void (MicAnalyzer::*)(), std::string>>{
-             {&MicAnalyzer::lastUpdatedChanged, "lastUpdated"}, {&MicAnalyzer::spectrumChanged, "spectrum"},
-             {&MicAnalyzer::delayMSChanged, "delayMS"}, {&MicAnalyzer::correlationChanged, "correlation"},
-             {&MicAnalyzer::transferChanged, "transfer"}, {&MicAnalyzer::averagesChanged, "averages"},
+             {&MicAnalyzer::lastUpdatedChanged, "lastUpdated"},
+             {&MicAnalyzer::spectrumChanged, "spectrum"},
+             {&MicAnalyzer::delayMSChanged, "delayMS"},
+             {&MicAnalyzer::correlationChanged, "correlation"},
+             {&MicAnalyzer::transferChanged, "transfer"},
+             {&MicAnalyzer::averagesChanged, "averages"},
              {&MicAnalyzer::compensationMSChanged, "compensationMS"}})
         QObject::connect(&a, signal, [&order, name] { order.push_back(name); });
     feed(1);
     finishAnalyses();
-    EXPECT_EQ(order, (std::vector<std::string>{"lastUpdated", "spectrum", "delayMS", "correlation", "transfer",
-                                               "averages", "compensationMS"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"lastUpdated", "spectrum", "delayMS", "correlation",
+                                               "transfer", "averages", "compensationMS"}));
     ASSERT_TRUE(a.delayMS().has_value());
     EXPECT_DOUBLE_EQ(*a.delayMS(), 10.0);
     EXPECT_DOUBLE_EQ(a.compensationMS(), 10.0);
@@ -382,8 +387,8 @@ TEST_F(MicAnalyzerTest, ReturningToTheSystemDefaultLeavesTheEarlierInterface) {
 
     choose("");
     start();
-    EXPECT_EQ(a.hardwareIdentity(),
-              "default|" + QString::number(system_->idOf("Mono")) + "|" + QString::number(system_->idOf("Speaker")));
+    EXPECT_EQ(a.hardwareIdentity(), "default|" + QString::number(system_->idOf("Mono")) + "|" +
+                                        QString::number(system_->idOf("Speaker")));
     EXPECT_EQ(a.sampleRate(), 44100.0);
     feed(1);
     finishAnalyses();

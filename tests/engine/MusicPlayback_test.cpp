@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/AudioController.h"
-#include "engine/AudioHardware.h"
 #include "FakeMusicService.h"
 #include "TestHome.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
 #include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
@@ -94,13 +94,14 @@ TEST_F(MusicPlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
     EXPECT_TRUE(controller.isMusicSource());
     EXPECT_EQ(controller.selectedTrackID(), track.id);
     EXPECT_FALSE(controller.hasPlayback());
-    grant(false);  // a library track needs no catalogue rights
+    grant(false);                           // a library track needs no catalogue rights
     EXPECT_TRUE(controller.hasPlayback());  // queued: stop() now stops the shared player
     service.release("prepare", Status());
     EXPECT_DOUBLE_EQ(controller.duration(), 0);  // nothing published before the start
     service.release("play", Status());
-    EXPECT_EQ(service.log, (std::vector<std::string>{"authorization", "subscription", "setQueue songs/first.wav",
-                                                     "prepare songs/first.wav", "play"}));
+    EXPECT_EQ(service.log,
+              (std::vector<std::string>{"authorization", "subscription", "setQueue songs/first.wav",
+                                        "prepare songs/first.wav", "play"}));
     EXPECT_EQ(controller.status(), "First");
     EXPECT_TRUE(controller.playing());
     EXPECT_DOUBLE_EQ(controller.duration(), 212.5);
@@ -197,10 +198,10 @@ TEST_F(MusicPlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
     service.release("catalogSong", Found(std::optional<Song>(equivalent)));
     service.release("prepare", Status());
     service.release("play", Status());
-    EXPECT_EQ(logFrom(3), (std::vector<std::string>{"setQueue songs/first.wav", "prepare songs/first.wav",
-                                                    "catalogSong c-songs/first.wav", "stop",
-                                                    "setQueue c-songs/first.wav", "prepare c-songs/first.wav",
-                                                    "play"}));
+    EXPECT_EQ(logFrom(3),
+              (std::vector<std::string>{"setQueue songs/first.wav", "prepare songs/first.wav",
+                                        "catalogSong c-songs/first.wav", "stop", "setQueue c-songs/first.wav",
+                                        "prepare c-songs/first.wav", "play"}));
     EXPECT_EQ(controller.status(), "First");
     EXPECT_DOUBLE_EQ(controller.duration(), 212.5);  // the first song's length
 
@@ -291,7 +292,8 @@ TEST_F(MusicPlaybackTest, StaleFallbackLeavesTheNewerQueueAlone) {
     service.release("catalogSong", Found(std::optional<Song>(second)), 1);
     ASSERT_EQ(service.queued->id, "songs/second.wav");
     std::size_t mark = service.log.size();
-    service.release("catalogSong", Found(std::optional<Song>(makeSong("c-songs/first.wav", "First", "Band"))));
+    service.release("catalogSong",
+                    Found(std::optional<Song>(makeSong("c-songs/first.wav", "First", "Band"))));
     EXPECT_TRUE(logFrom(mark).empty());  // no stop, no queue, no preparation
     EXPECT_EQ(service.queued->id, "songs/second.wav");
     service.release("prepare", Status());

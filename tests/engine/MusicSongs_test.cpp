@@ -1,6 +1,7 @@
+#include "engine/MusicSongs.h"
+
 #include <gtest/gtest.h>
 
-#include "engine/MusicSongs.h"
 #include "FakeMusicService.h"
 
 namespace quorvel {
@@ -98,7 +99,8 @@ TEST(MusicErrorDetail, HasItsExactForm) {
     Error error{"mpd", 50, "No such song", "ACK [50@1] No such song"};
     EXPECT_EQ(MusicSongs::errorDetail(error), "No such song\n\nmpd · 50\nACK [50@1] No such song");
     // Without a debug description the text ends with the line feed; negative codes keep their sign.
-    EXPECT_EQ(MusicSongs::errorDetail(Error{"libmpdclient", -7, "Timeout", {}}), "Timeout\n\nlibmpdclient · -7\n");
+    EXPECT_EQ(MusicSongs::errorDetail(Error{"libmpdclient", -7, "Timeout", {}}),
+              "Timeout\n\nlibmpdclient · -7\n");
 }
 
 }  // namespace quorvel

@@ -9,11 +9,11 @@
 #include <atomic>
 #include <cmath>
 
+#include "JackTestServer.h"
+#include "RoutedSignalTesting.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "JackTestServer.h"
 #include "engine/RoutedSignal.h"
-#include "RoutedSignalTesting.h"
 #include "platform/RtAudioSystem.h"
 
 namespace quorvel {
@@ -41,10 +41,13 @@ protected:
         ASSERT_NE(id, 0u) << name;
         QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(id));
     }
-    static void play(RoutedSignal& routed, const SignalSettings& settings) { ASSERT_TRUE(playAndWait(routed, settings)); }
+    static void play(RoutedSignal& routed, const SignalSettings& settings) {
+        ASSERT_TRUE(playAndWait(routed, settings));
+    }
 
     // The peak of every capture port of `device` over at least `frames` frames.
-    static std::vector<float> listen(const std::string& device, std::int64_t frames = 4 * AudioEngine::tapBlockFrames) {
+    static std::vector<float> listen(const std::string& device,
+                                     std::int64_t frames = 4 * AudioEngine::tapBlockFrames) {
         struct Peaks {
             std::array<std::atomic<float>, AudioEngine::maxOutputChannels> peak{};
             std::atomic<std::int64_t> frames{0};
@@ -65,7 +68,8 @@ protected:
         });
         Status started = engine->start();
         EXPECT_TRUE(started) << (started ? "" : started.error().description);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return peaks.frames.load(std::memory_order_acquire) >= frames; }, 20000));
+        EXPECT_TRUE(
+            QTest::qWaitFor([&] { return peaks.frames.load(std::memory_order_acquire) >= frames; }, 20000));
         engine->stop();
         std::vector<float> result;
         for (int c = 0; c < peaks.channels.load(); ++c) result.push_back(peaks.peak[c].load());
@@ -76,7 +80,8 @@ protected:
 }  // namespace
 
 TEST_F(RoutedSignalJack, SpeakersAndReferenceReachTheirPortsAndNoOtherPortSounds) {
-    for (const auto& [name, outputs] : {std::pair<std::string, int>{"qv-sixteen", 16}, {"qv-sixtyfour", 64}}) {
+    for (const auto& [name, outputs] :
+         {std::pair<std::string, int>{"qv-sixteen", 16}, {"qv-sixtyfour", 64}}) {
         choose(name);
         RoutedSignal routed;
         route(routed, "Both", 3, 4, 9);
@@ -105,7 +110,8 @@ TEST_F(RoutedSignalJack, SpeakersAndReferenceReachTheirPortsAndNoOtherPortSounds
 TEST_F(RoutedSignalJack, MoreThanSixtyFourOutputsAreRefused) {
     JackTestServer visitors;
     const std::string wide = "qv-wide-" + std::to_string(getpid());
-    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE, {"--name", wide, "--capture", "0", "--playback", "65"},
+    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
+                                        {"--name", wide, "--capture", "0", "--playback", "65"},
                                         wide + ":playback_65"));
     choose(wide);
     RoutedSignal routed;

@@ -1,5 +1,7 @@
 // The routed generator on the virtual audio system: every interface output loops back to the input of
 // the same number, so a capture engine on that device hears exactly what each output plays.
+#include "engine/RoutedSignal.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -9,10 +11,9 @@
 #include <QThreadPool>
 #include <cmath>
 
+#include "RoutedSignalTesting.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "engine/RoutedSignal.h"
-#include "RoutedSignalTesting.h"
 #include "platform/TempFiles.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -39,9 +40,12 @@ protected:
     }
 
     void choose(const std::string& name) {
-        QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(system_->idOf(name)));
+        QSettings("Quorvel", "Quorvel")
+            .setValue(InterfacePicker::settingsKey, static_cast<qint64>(system_->idOf(name)));
     }
-    static void play(RoutedSignal& routed, const SignalSettings& settings) { ASSERT_TRUE(playAndWait(routed, settings)); }
+    static void play(RoutedSignal& routed, const SignalSettings& settings) {
+        ASSERT_TRUE(playAndWait(routed, settings));
+    }
     // Lets every render in flight finish and deliver.
     static void settle() {
         QThreadPool::globalInstance()->waitForDone();
@@ -58,7 +62,8 @@ protected:
         std::vector<std::vector<float>> data;
         engine->installTap([&](const AudioInputBlock& b) {
             data.resize(static_cast<std::size_t>(b.channelCount));
-            for (int c = 0; c < b.channelCount; ++c) data[c].insert(data[c].end(), b.channels[c], b.channels[c] + b.frameCount);
+            for (int c = 0; c < b.channelCount; ++c)
+                data[c].insert(data[c].end(), b.channels[c], b.channels[c] + b.frameCount);
         });
         EXPECT_TRUE(engine->start());
         system_->pump(frames);
@@ -89,11 +94,11 @@ TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFoll
     const SignalSettings dual{.kind = SignalKind::dual, .frequency = 1000, .frequency2 = 3000, .seconds = 1};
     struct Case {
         QString selection;
-        int reference;  // 0: none
+        int reference;     // 0: none
         double a, b, ref;  // expected Hz on outputs 1, 2 and the reference (0: silent)
     };
-    for (const Case& c : {Case{"Both", 0, 1000, 3000, 0}, Case{"B", 5, 0, 3000, 3000}, Case{"A", 5, 1000, 0, 1000},
-                          Case{"A", 2, 1000, 3000, 3000}}) {
+    for (const Case& c : {Case{"Both", 0, 1000, 3000, 0}, Case{"B", 5, 0, 3000, 3000},
+                          Case{"A", 5, 1000, 0, 1000}, Case{"A", 2, 1000, 3000, 3000}}) {
         route(routed, c.selection, 1, 2, c.reference);
         play(routed, dual);
         ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
@@ -103,7 +108,8 @@ TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFoll
             if (hz == 0) {
                 EXPECT_EQ(peak(in[index]), 0.0f) << c.selection.toStdString() << " output " << index + 1;
             } else {
-                EXPECT_NEAR(frequency(in[index]), hz, hz * 0.02) << c.selection.toStdString() << " output " << index + 1;
+                EXPECT_NEAR(frequency(in[index]), hz, hz * 0.02)
+                    << c.selection.toStdString() << " output " << index + 1;
             }
         }
         // Each tone plays alone at the full level, whatever the balance.
@@ -125,7 +131,8 @@ TEST_F(RoutedSignalTest, RefusalsNameTheProblemAndLeaveNothingPlaying) {
     for (const Case& c : {
              Case{"Wide", "A", 1, 2, 0, SignalKind::sine, "Unsupported output channel count"},
              Case{"USB mic", "A", 1, 2, 0, SignalKind::sine, "Unsupported output channel count"},
-             Case{"Refusing", "A", 1, 2, 0, SignalKind::sine, "Selected interface unavailable or incompatible (-10851)"},
+             Case{"Refusing", "A", 1, 2, 0, SignalKind::sine,
+                  "Selected interface unavailable or incompatible (-10851)"},
              Case{"Sixteen", "A", 17, 2, 0, SignalKind::sine, distinct},
              Case{"Sixteen", "B", 1, 0, 0, SignalKind::sine, distinct},
              Case{"Sixteen", "Both", 5, 5, 0, SignalKind::sine, distinct},
@@ -236,8 +243,12 @@ TEST_F(RoutedSignalTest, LevelSetsTheLiveVolumeWithAFloorAt60dBDown) {
     const float full = peak(capture("Sixteen", 48000)[0]);
     ASSERT_NEAR(full, 0.98f, 0.01f);
     // Level changes reach the sound while it plays.
-    for (auto [db, volume] : {std::pair{-20.0, 0.1f}, {-60.0, 0.001f}, {-61.0, 0.001f}, {double(NAN), 0.001f},
-                              {3.0, 1.0f}, {-6.0, 0.501187f}}) {
+    for (auto [db, volume] : {std::pair{-20.0, 0.1f},
+                              {-60.0, 0.001f},
+                              {-61.0, 0.001f},
+                              {double(NAN), 0.001f},
+                              {3.0, 1.0f},
+                              {-6.0, 0.501187f}}) {
         routed.setLevel(db);
         EXPECT_NEAR(peak(capture("Sixteen", 48000)[0]), full * volume, full * volume * 1e-5) << db;
     }

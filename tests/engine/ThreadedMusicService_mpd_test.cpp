@@ -4,8 +4,8 @@
 #include <QTest>
 #include <memory>
 
-#include "platform/MpdMusicClient.h"
 #include "engine/ThreadedMusicService.h"
+#include "platform/MpdMusicClient.h"
 
 namespace quorvel {
 
@@ -24,7 +24,8 @@ struct ServiceTest : ::testing::Test {
     QObject context;
 
     Song song(const std::string& id) {
-        auto found = await<Result<std::optional<Song>>>([&](auto done) { service.librarySong(&context, id, done); });
+        auto found =
+            await<Result<std::optional<Song>>>([&](auto done) { service.librarySong(&context, id, done); });
         EXPECT_TRUE(found.ok() && found->has_value());
         return found.ok() && found->has_value() ? **found : Song{};
     }
@@ -52,7 +53,8 @@ TEST_F(ServiceTest, PlayerCallsReachTheServerInOrder) {
 
     // Reads asked for together all get an answer.
     int answers = 0;
-    for (int i = 0; i < 5; ++i) service.playerState(&context, [&](Result<PlayerState> s) { answers += s.ok(); });
+    for (int i = 0; i < 5; ++i)
+        service.playerState(&context, [&](Result<PlayerState> s) { answers += s.ok(); });
     EXPECT_TRUE(QTest::qWaitFor([&] { return answers == 5; }, 30000));
 
     service.stop();

@@ -10,8 +10,8 @@
 #include <map>
 #include <mutex>
 
-#include "platform/TempFiles.h"
 #include "TestHome.h"
+#include "platform/TempFiles.h"
 
 namespace quorvel {
 

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (entry.text.isEmpty()) std::abort();
         for (QChar c : entry.text)
             if (c == '\n' || c == '\r' || c == QChar(0x2028)) std::abort();
-        if (entry.kind == M3UReader::Entry::Kind::remote && !entry.text.contains(QStringLiteral("://"))) std::abort();
+        if (entry.kind == M3UReader::Entry::Kind::remote && !entry.text.contains(QStringLiteral("://")))
+            std::abort();
         if (entry.kind == M3UReader::Entry::Kind::file && !entry.text.startsWith('/')) std::abort();
         const QString last = M3UReader::lastPathComponent(entry.text);
         if (last.contains('/') && last != QStringLiteral("/")) std::abort();  // "/" only for the root itself

@@ -44,14 +44,49 @@ bool hasInk(const QImage& image) {
 
 TEST(QVIcons, EverySymbolTheScreensNameHasAnImage) {
     // Every symbol name the workspace's screens, frame and transport use.
-    const QStringList used{
-        "waveform", "waveform.circle", "waveform.path", "questionmark.circle", "stop.fill", "play.fill",
-        "pause.fill", "music.note.list", "music.note", "chart.xyaxis.line", "speaker.wave.2",
-        "speaker.wave.1.fill", "speaker.3", "speaker.fill", "arrow.left.and.right", "arrow.left.arrow.right",
-        "arrow.right", "arrow.up", "arrow.down", "arrow.clockwise", "slider.horizontal.3", "chevron.right",
-        "exclamationmark.circle.fill", "camera", "mic", "mic.fill", "trash", "info.circle", "checkmark",
-        "checkmark.circle.fill", "circle", "plus", "plus.circle.fill", "folder", "magnifyingglass", "repeat",
-        "ellipsis", "l.circle", "r.circle", "person.wave.2", "sparkle", "sparkles", "airplayaudio"};
+    const QStringList used{"waveform",
+                           "waveform.circle",
+                           "waveform.path",
+                           "questionmark.circle",
+                           "stop.fill",
+                           "play.fill",
+                           "pause.fill",
+                           "music.note.list",
+                           "music.note",
+                           "chart.xyaxis.line",
+                           "speaker.wave.2",
+                           "speaker.wave.1.fill",
+                           "speaker.3",
+                           "speaker.fill",
+                           "arrow.left.and.right",
+                           "arrow.left.arrow.right",
+                           "arrow.right",
+                           "arrow.up",
+                           "arrow.down",
+                           "arrow.clockwise",
+                           "slider.horizontal.3",
+                           "chevron.right",
+                           "exclamationmark.circle.fill",
+                           "camera",
+                           "mic",
+                           "mic.fill",
+                           "trash",
+                           "info.circle",
+                           "checkmark",
+                           "checkmark.circle.fill",
+                           "circle",
+                           "plus",
+                           "plus.circle.fill",
+                           "folder",
+                           "magnifyingglass",
+                           "repeat",
+                           "ellipsis",
+                           "l.circle",
+                           "r.circle",
+                           "person.wave.2",
+                           "sparkle",
+                           "sparkles",
+                           "airplayaudio"};
     QSet<QString> inTable;
     for (const QVIcons::Entry& e : QVIcons::table()) {
         EXPECT_FALSE(inTable.contains(e.symbol)) << "listed twice: " << e.symbol;
@@ -85,7 +120,8 @@ TEST(QVIcons, ImagesTakeTheColourAskedFor) {
     QVIcons::installTheme();
     const QColor orange(255, 149, 0);
     for (const char* symbol : {"play.fill", "waveform"}) {  // one theme image, one drawn
-        const QImage image = QVIcons::pixmap(symbol, 32, orange).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage image =
+            QVIcons::pixmap(symbol, 32, orange).toImage().convertToFormat(QImage::Format_ARGB32);
         int opaque = 0;
         for (int y = 0; y < image.height(); ++y) {
             for (int x = 0; x < image.width(); ++x) {
@@ -167,7 +203,8 @@ TEST(QVKitSamples, SavesReviewImages) {
     auto* metrics = new QHBoxLayout;
     metrics->addWidget(new QVMetric(qvFormat("%.2f ms", 3.4921), "Delay"));
     metrics->addWidget(new QVMetric("0.98", "Correlation", Qt::white));
-    metrics->addWidget(new QVMetric("A very long read-out that cannot fit in the room it is given", "Shrinks then cuts"));
+    metrics->addWidget(
+        new QVMetric("A very long read-out that cannot fit in the room it is given", "Shrinks then cuts"));
     status->addLayout(metrics);
     status->add(new QVNumber("Spacing", QVBinding<double>::of(spacing), "m"));
     status->add(new QVNumber("Temperature", QVBinding<double>::of(temperature), "°C"));
@@ -183,13 +220,14 @@ TEST(QVKitSamples, SavesReviewImages) {
     symbols->addWidget(QVIcons::label("waveform", 20, QVStyle::accent()));
     symbols->addWidget(new QLabel("Playing"));
     symbols->addStretch(1);
-    symbols->addWidget(QVIcons::button("exclamationmark.circle.fill", 18, QColor(255, 149, 0), "Playback error details"));
+    symbols->addWidget(
+        QVIcons::button("exclamationmark.circle.fill", 18, QColor(255, 149, 0), "Playback error details"));
     symbols->addWidget(QVIcons::button("play.fill", 18, QVStyle::primary(), "Play"));
     symbols->addWidget(QVIcons::button("trash", 16, QVStyle::secondary(), "Remove"));
     status->addLayout(symbols);
     page.add(status);
-    page.add(new QVCard({}, new QVEmpty("music.note.list", "Your reference tracks",
-                                        "Add music and get ready to listen.")));
+    page.add(new QVCard(
+        {}, new QVEmpty("music.note.list", "Your reference tracks", "Add music and get ready to listen.")));
     page.resize(840, 1100);
     page.show();
     QApplication::processEvents();

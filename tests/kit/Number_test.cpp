@@ -95,8 +95,10 @@ TEST(QVNumber, UnreadableTextLeavesTheValueAndShowsItAgain) {
     for (const char* typed : {"abc", "", "nan", "inf", "1e999", "1.2.3"}) {
         form.focusField();
         form.field()->selectAll();
-        if (*typed) QTest::keyClicks(form.field(), typed);
-        else QTest::keyClick(form.field(), Qt::Key_Backspace);
+        if (*typed)
+            QTest::keyClicks(form.field(), typed);
+        else
+            QTest::keyClick(form.field(), Qt::Key_Backspace);
         form.focusOther();
         EXPECT_EQ(form.value, 48.0) << typed;
         EXPECT_EQ(form.field()->text(), "48") << typed;

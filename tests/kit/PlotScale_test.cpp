@@ -42,7 +42,8 @@ TEST(QVPlotGrid, DrawsDimBackgroundAndLines) {
     grid.resize(600, 240);
     QImage image(600, 240, QImage::Format_ARGB32);
     image.fill(Qt::white);
-    grid.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);  // no window background: the grid is not opaque
+    grid.render(&image, QPoint(), QRegion(),
+                QWidget::DrawChildren);  // no window background: the grid is not opaque
     // Away from any line only the 25 % black shows over white: 255 × 0.75 ≈ 191.
     EXPECT_NEAR(qRed(image.pixel(300, 30)), 191, 2);
     // The 1 kHz line at x ≈ 339.79 lightens the pixel column it covers.

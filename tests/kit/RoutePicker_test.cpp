@@ -1,3 +1,5 @@
+#include "kit/RoutePicker.h"
+
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -5,7 +7,6 @@
 #include <QSettings>
 
 #include "engine/AudioHardware.h"
-#include "kit/RoutePicker.h"
 #include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {

@@ -5,8 +5,8 @@
 #include <QDir>
 #include <QRegularExpression>
 
-#include "library/LibraryStore.h"
 #include "LibraryTestFiles.h"
+#include "library/LibraryStore.h"
 
 namespace quorvel {
 
@@ -31,10 +31,11 @@ struct Fixture {
 
 TEST(LibraryImport, AudioFilesAreCopiedUnderFreshNamesAndOthersReported) {
     Fixture f;
-    for (const char* name : {"Kick Test.wav", "Drum.MP3", "a.b.wav", "noextension"}) writeWav(f.source + "/" + name);
+    for (const char* name : {"Kick Test.wav", "Drum.MP3", "a.b.wav", "noextension"})
+        writeWav(f.source + "/" + name);
     write(f.source + "/notes.txt", "just words\n");
-    f.store.importFiles({f.source + "/Kick Test.wav", f.source + "/notes.txt", f.source + "/Drum.MP3", f.source + "/a.b.wav",
-                         f.source + "/noextension", f.source + "/Kick Test.wav"});
+    f.store.importFiles({f.source + "/Kick Test.wav", f.source + "/notes.txt", f.source + "/Drum.MP3",
+                         f.source + "/a.b.wav", f.source + "/noextension", f.source + "/Kick Test.wav"});
 
     const QStringList issues = f.store.message().split('\n');
     ASSERT_EQ(issues.size(), 1);
@@ -42,7 +43,8 @@ TEST(LibraryImport, AudioFilesAreCopiedUnderFreshNamesAndOthersReported) {
     ASSERT_EQ(f.titles(), (QStringList{"Kick Test", "Drum", "a.b", "noextension", "Kick Test"}));
     const QRegularExpression copyName("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.(.*)$");
     QStringList extensions;
-    for (const auto& track : f.tracks()) extensions << copyName.match(track.filename.value_or("")).captured(2);
+    for (const auto& track : f.tracks())
+        extensions << copyName.match(track.filename.value_or("")).captured(2);
     EXPECT_EQ(extensions, (QStringList{"wav", "MP3", "wav", "", "wav"}));
     EXPECT_NE(f.tracks()[0].id, f.tracks()[4].id);
     EXPECT_EQ(f.copies(), 5);
@@ -56,13 +58,15 @@ TEST(LibraryImport, PlaylistEntriesImportAndReportInOrder) {
     writeWav(f.source + "/tracks/a.wav");
     writeWav(f.source + "/b.wav");
     const QByteArray b = (f.source + "/b.wav").toUtf8();
-    const QByteArray crlf = "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:123,Artist - Title\r\n\r\ntracks/a.wav\r\nhttps://h/x.mp3\r\n"
-                            "file://" + b + "\r\n" + b + "\r\nmissing.wav\r\ntracks/../b.wav\r\n";
+    const QByteArray crlf =
+        "\xEF\xBB\xBF#EXTM3U\r\n#EXTINF:123,Artist - Title\r\n\r\ntracks/a.wav\r\nhttps://h/x.mp3\r\n"
+        "file://" +
+        b + "\r\n" + b + "\r\nmissing.wav\r\ntracks/../b.wav\r\n";
     write(f.source + "/Set.M3U", crlf);
     write(f.source + "/set-lf.m3u8", QByteArray(crlf).replace("\r\n", "\n"));
     f.store.importFiles({f.source + "/Set.M3U", f.source + "/set-lf.m3u8"});
-    const QString issues = "Unsupported remote entry: https://h/x.mp3\nUnsupported remote entry: file://" + b +
-                           "\nmissing.wav: import its audio file directly";
+    const QString issues = "Unsupported remote entry: https://h/x.mp3\nUnsupported remote entry: file://" +
+                           b + "\nmissing.wav: import its audio file directly";
     EXPECT_EQ(f.store.message(), issues + "\n" + issues);
     EXPECT_EQ(f.titles(), (QStringList{"a", "b", "b", "a", "b", "b"}));
 
@@ -82,9 +86,10 @@ TEST(LibraryImport, OnlyRegularFilesAreOpened) {
     ::alarm(60);  // opening a FIFO would block for ever: end the process instead of hanging
     f.store.importFiles({f.source + "/pipe.wav", f.source + "/pipe.m3u", f.source + "/list.m3u"});
     ::alarm(0);
-    EXPECT_EQ(f.store.message(), "pipe.wav: Not a regular file\npipe.m3u: Not a regular file\n"
-                                 "pipe.wav: import its audio file directly\nzero: import its audio file directly\n"
-                                 "folder.wav: import its audio file directly");
+    EXPECT_EQ(f.store.message(),
+              "pipe.wav: Not a regular file\npipe.m3u: Not a regular file\n"
+              "pipe.wav: import its audio file directly\nzero: import its audio file directly\n"
+              "folder.wav: import its audio file directly");
     EXPECT_EQ(f.titles(), QStringList{"real"});
 }
 

@@ -7,8 +7,8 @@
 #include <random>
 #include <thread>
 
-#include "library/LibraryStore.h"
 #include "LibraryTestFiles.h"
+#include "library/LibraryStore.h"
 
 namespace quorvel {
 
@@ -43,8 +43,10 @@ TEST(LibraryStoreKill, SaveKilledAtAnyMomentLeavesAWholeFile) {
     {
         // About 0.5 MB, so that a save takes long enough for kills to land in the middle of writing.
         LibraryStore store(dir);
-        ReferenceTrack track{.title = "Song \u2014 Artist", .musicID = "i.1", .musicPayload = QByteArray(1200, 'x')};
-        store.setPlaylists(QList<ReferencePlaylist>(8, {.name = "Set", .tracks = QList<ReferenceTrack>(40, track)}));
+        ReferenceTrack track{
+            .title = "Song \u2014 Artist", .musicID = "i.1", .musicPayload = QByteArray(1200, 'x')};
+        store.setPlaylists(
+            QList<ReferencePlaylist>(8, {.name = "Set", .tracks = QList<ReferenceTrack>(40, track)}));
         ASSERT_TRUE(store.save());
     }
     std::mt19937 random(20240611);

@@ -1,3 +1,5 @@
+#include "library/LibraryStore.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -5,7 +7,6 @@
 #include <QSignalSpy>
 #include <cmath>
 
-#include "library/LibraryStore.h"
 #include "LibraryTestFiles.h"
 #include "library/StoreFiles.h"
 
@@ -16,11 +17,14 @@ using namespace LibraryTestFiles;
 namespace {
 void writeLibrary(const QString& dir, std::initializer_list<int> trackCounts) {
     QList<ReferencePlaylist> list;
-    for (int count : trackCounts) list.push_back({.name = "P", .tracks = QList<ReferenceTrack>(count, {.title = "t", .filename = "f.wav"})});
+    for (int count : trackCounts)
+        list.push_back(
+            {.name = "P", .tracks = QList<ReferenceTrack>(count, {.title = "t", .filename = "f.wav"})});
     write(dir + "/playlists.json", *ReferencePlaylist::encodeList(list));
 }
 bool onlyDefault(const LibraryStore& store) {
-    return store.playlists().size() == 1 && store.playlists()[0].name == "My Quorvel" && store.playlists()[0].tracks.isEmpty();
+    return store.playlists().size() == 1 && store.playlists()[0].name == "My Quorvel" &&
+           store.playlists()[0].tracks.isEmpty();
 }
 }  // namespace
 
@@ -46,7 +50,8 @@ TEST(LibraryStore, StartsFromFileOrUnsavedDefault) {
 
 TEST(LibraryStore, UndecodableFileIsReportedAndKeptAsideBeforeAnySave) {
     const QString dir = freshDir("undecodable");
-    const QByteArray original = R"([{"id":"0D5F3C2A-1B4E-4C6D-8E9F-A0B1C2D3E4F5","name":"Gig","tracks":[]}, {]  )";
+    const QByteArray original =
+        R"([{"id":"0D5F3C2A-1B4E-4C6D-8E9F-A0B1C2D3E4F5","name":"Gig","tracks":[]}, {]  )";
     write(dir + "/playlists.json", original);
     LibraryStore store(dir);
     EXPECT_TRUE(store.message().startsWith("Library could not be loaded: ")) << store.message().toStdString();
@@ -108,7 +113,10 @@ TEST(LibraryStore, NonFiniteTrimFailsTheSaveAndLeavesTheFile) {
 TEST(LibraryStore, ImportMusicPlaylistReportsOrTakesItBack) {
     const QString dir = freshDir("music");
     LibraryStore store(dir);
-    ReferenceTrack song{.title = "Song \u2014 Artist", .musicID = "i.1", .libraryMusic = true, .musicPayload = QByteArray("{}")};
+    ReferenceTrack song{.title = "Song \u2014 Artist",
+                        .musicID = "i.1",
+                        .libraryMusic = true,
+                        .musicPayload = QByteArray("{}")};
     EXPECT_TRUE(store.importMusicPlaylist(" \n", {song}));
     EXPECT_EQ(store.message(), "Imported Apple Music playlist \u00B7 1 track");
     EXPECT_TRUE(store.importMusicPlaylist("Warm-up %1", {}));

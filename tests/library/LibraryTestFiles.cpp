@@ -11,7 +11,9 @@ namespace quorvel {
 
 namespace LibraryTestFiles {
 
-QString freshDir(const QString& label) { return QString::fromStdString(TestHome::freshDir(label.toStdString())); }
+QString freshDir(const QString& label) {
+    return QString::fromStdString(TestHome::freshDir(label.toStdString()));
+}
 
 void write(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -25,7 +27,8 @@ QByteArray read(const QString& path) {
 
 void writeWav(const QString& path) {
     // The type is named because sox would otherwise go by the extension.
-    const QStringList args{"-D", "-n", "-r", "48000", "-c", "1", "-b", "16", "-t", "wav", path, "synth", "0.05", "sine", "1000"};
+    const QStringList args{"-D", "-n",  "-r", "48000", "-c",   "1",    "-b",  "16",
+                           "-t", "wav", path, "synth", "0.05", "sine", "1000"};
     ASSERT_EQ(QProcess::execute("sox", args), 0) << path.toStdString();
 }
 

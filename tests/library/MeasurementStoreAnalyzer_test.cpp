@@ -5,11 +5,11 @@
 #include <QSettings>
 #include <QThreadPool>
 
+#include "LibraryTestFiles.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "LibraryTestFiles.h"
-#include "library/MeasurementStore.h"
 #include "engine/MicAnalyzer.h"
+#include "library/MeasurementStore.h"
 #include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
@@ -42,7 +42,8 @@ TEST(MeasurementStoreAnalyzer, CapturesTheAnalysersResultWithItsCaptureCondition
     // Reference on input 1, microphone on input 3 hearing it 441 frames (10 ms) later.
     system->setInputSignal("Interface", 0, noise);
     system->setInputSignal("Interface", 2, [](std::int64_t f) { return noise(f - 441); });
-    QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(system->idOf("Interface")));
+    QSettings("Quorvel", "Quorvel")
+        .setValue(InterfacePicker::settingsKey, static_cast<qint64>(system->idOf("Interface")));
 
     MeasurementStore store;
     {

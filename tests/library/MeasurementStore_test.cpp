@@ -1,4 +1,9 @@
+#include "library/MeasurementStore.h"
+
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -8,15 +13,11 @@
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <random>
-#include <signal.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
-#include "library/MeasurementStore.h"
-#include "library/StoreFiles.h"
 #include "LibraryTestFiles.h"
 #include "dsp/TransferJSON.h"
+#include "library/StoreFiles.h"
 
 namespace quorvel {
 
@@ -31,7 +32,8 @@ const QString kSaveFailed = "Measurements could not be saved: ";
 std::vector<TransferBin> someBins(int count, double seed) {
     std::vector<TransferBin> bins;
     for (int k = 1; k <= count; ++k)
-        bins.push_back({k, 48000.0 * k / 16384, std::cos(seed * k) / 3, std::sin(seed * k) / 7, 0.5 + 0.49 * std::sin(k)});
+        bins.push_back({k, 48000.0 * k / 16384, std::cos(seed * k) / 3, std::sin(seed * k) / 7,
+                        0.5 + 0.49 * std::sin(k)});
     return bins;
 }
 
@@ -130,7 +132,8 @@ TEST_F(MeasurementStoreTest, CaptureStoresTheResultAsTypedAndPersists) {
         EXPECT_EQ(messageSignals, 1);
         ASSERT_EQ(store.traces().size(), 1u);
         const TransferTrace& t = store.traces()[0];
-        const TransferTrace expected{t.id, " Main L ", now, 48000, 11.5, 12.25, 0, 1, s.transfer, 5, "", "", "device:7"};
+        const TransferTrace expected{t.id, " Main L ", now, 48000, 11.5, 12.25,     0,
+                                     1,    s.transfer, 5,   "",    "",   "device:7"};
         EXPECT_EQ(t, expected);
         firstId = t.id;
 
@@ -176,9 +179,10 @@ TEST_F(MeasurementStoreTest, FileIsACompactArrayWithEveryKeyInOrder) {
     ASSERT_TRUE(json.is_array());
     ASSERT_EQ(json.size(), 2u);
     EXPECT_EQ(json.dump(), bytes.toStdString());  // compact, and nothing the parser would reorder or drop
-    const std::vector<std::string> traceKeys = {"id", "name", "captured", "sampleRate", "compensationMS",
-                                                "arrivalMS", "micChannel", "referenceChannel", "bins",
-                                                "averages", "position", "setupID", "hardwareIdentity"};
+    const std::vector<std::string> traceKeys = {
+        "id",        "name",       "captured",         "sampleRate", "compensationMS",
+        "arrivalMS", "micChannel", "referenceChannel", "bins",       "averages",
+        "position",  "setupID",    "hardwareIdentity"};
     const std::vector<std::string> binKeys = {"id", "hz", "real", "imag", "coherence"};
     const auto keysOf = [](const nlohmann::ordered_json& object) {
         std::vector<std::string> keys;
@@ -310,13 +314,17 @@ TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
         ASSERT_EQ(kill(child, SIGKILL), 0);
         int status = 0;
         ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "child failed to save, status " << status;
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
+            << "child failed to save, status " << status;
 
         auto onDisk = decodeFile(file);
         ASSERT_TRUE(onDisk) << "round " << round << ": " << onDisk.error().description;
-        if (onDisk.value() == one) ++sawOne;
-        else if (onDisk.value() == three) ++sawThree;
-        else FAIL() << "round " << round << ": the file holds neither list";
+        if (onDisk.value() == one)
+            ++sawOne;
+        else if (onDisk.value() == three)
+            ++sawThree;
+        else
+            FAIL() << "round " << round << ": the file holds neither list";
     }
     EXPECT_EQ(sawOne + sawThree, kills);
     EXPECT_GT(sawThree, 0) << "no child finished a save before it was killed";

@@ -9,18 +9,20 @@
 #include <QTest>
 #include <QTimer>
 
-#include "library/MusicBrowser.h"
-#include "library/LibraryStore.h"
-#include "platform/MpdMusicClient.h"
 #include "PrivateMpd.h"
 #include "TestHome.h"
 #include "engine/ThreadedMusicService.h"
+#include "library/LibraryStore.h"
+#include "library/MusicBrowser.h"
+#include "platform/MpdMusicClient.h"
 
 namespace quorvel {
 
 namespace {
 
-bool wait(const bool& flag) { return QTest::qWaitFor([&] { return flag; }, 30000); }
+bool wait(const bool& flag) {
+    return QTest::qWaitFor([&] { return flag; }, 30000);
+}
 
 std::ptrdiff_t position(const MusicBrowser& browser, const std::string& name) {
     const auto& list = browser.playlists();
@@ -80,9 +82,10 @@ TEST(MusicBrowserServer, ImportsAStoredPlaylist) {
     browser.importPlaylist(Playlist{"Gone", "Gone"}, store, [&](bool ok) { imported = ok; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return imported.has_value(); }, 30000));
     EXPECT_FALSE(*imported);
-    EXPECT_EQ(browser.message(),
-              "Could not import Gone: Apple Music did not return tracks for this playlist. Refresh playlists and "
-              "try again.");
+    EXPECT_EQ(
+        browser.message(),
+        "Could not import Gone: Apple Music did not return tracks for this playlist. Refresh playlists and "
+        "try again.");
 }
 
 TEST(MusicBrowserServer, ServerStoppedMidSessionGivesTheFailureTexts) {

@@ -1,12 +1,13 @@
+#include "library/MusicBrowser.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QSignalSpy>
 
-#include "library/MusicBrowser.h"
 #include "FakeMusicService.h"
-#include "library/LibraryStore.h"
 #include "TestHome.h"
+#include "library/LibraryStore.h"
 
 namespace quorvel {
 
@@ -66,7 +67,8 @@ TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
     EXPECT_EQ(service.pendingCount("nextPlaylists"), 0);
 
     // Case is ignored and digits compare by value; names that compare equal keep the service's order.
-    EXPECT_EQ(names(browser), (std::vector<std::string>{"Alpha", "b", "B", "item 3", "Item 03", "mix 2", "Mix 10"}));
+    EXPECT_EQ(names(browser),
+              (std::vector<std::string>{"Alpha", "b", "B", "item 3", "Item 03", "mix 2", "Mix 10"}));
     EXPECT_TRUE(browser.connected());
     EXPECT_FALSE(browser.isLoading());
     EXPECT_EQ(browser.message(), "Connected · 7 playlists. Choose Import to add one to Quorvel.");
@@ -208,7 +210,8 @@ TEST_F(ImportTest, ImportsEverySongOfEveryBatchAsLibraryTracks) {
 
     EXPECT_EQ(service.pendingCall("tracks").argument, "id-Road");
     service.release("tracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band"), Track{}}, 2)));
-    service.release("nextTracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band"), songEntry("b.wav", "Solo", "")})));
+    service.release("nextTracks",
+                    Tracks(tracksOf({songEntry("a.wav", "Song", "Band"), songEntry("b.wav", "Solo", "")})));
     ASSERT_EQ(imported, true);
     EXPECT_FALSE(browser.importingPlaylistID());
     EXPECT_EQ(importing.count(), 2);
@@ -219,7 +222,7 @@ TEST_F(ImportTest, ImportsEverySongOfEveryBatchAsLibraryTracks) {
     EXPECT_EQ(store.selected(), store.playlists().size() - 1);
     ASSERT_EQ(added.tracks.size(), 3);
     EXPECT_EQ(added.tracks[0].title, "Song — Band");
-    EXPECT_EQ(added.tracks[2].title, "Solo — ");  // an empty artist still gets the separator
+    EXPECT_EQ(added.tracks[2].title, "Solo — ");        // an empty artist still gets the separator
     EXPECT_NE(added.tracks[0].id, added.tracks[1].id);  // the same song twice: two entries
     for (const auto& track : added.tracks) {
         EXPECT_TRUE(track.libraryMusic);
@@ -245,8 +248,9 @@ TEST_F(ImportTest, EmptyCollectionIsImportedButAMissingOneFails) {
     startImport();
     service.release("tracks", Tracks(std::optional<TrackBatch>()));
     EXPECT_EQ(imported, false);
-    EXPECT_EQ(browser.message(), "Could not import Road: Apple Music did not return tracks for this playlist. "
-                                 "Refresh playlists and try again.");
+    EXPECT_EQ(browser.message(),
+              "Could not import Road: Apple Music did not return tracks for this playlist. "
+              "Refresh playlists and try again.");
     EXPECT_FALSE(browser.importingPlaylistID());
     EXPECT_EQ(store.playlists().size(), playlistsBefore);
 }

@@ -10,7 +10,9 @@ namespace {
 const char* uuid = "0D5F3C2A-1B4E-4C6D-8E9F-A0B1C2D3E4F5";
 
 Json trackObject() {
-    return Json::parse(std::string(R"({"id":")") + uuid + R"(","title":"Kick","filename":"X.wav","libraryMusic":false,"trimDB":-3,"cueIn":1.5,"cueOut":0,"loop":true})");
+    return Json::parse(
+        std::string(R"({"id":")") + uuid +
+        R"(","title":"Kick","filename":"X.wav","libraryMusic":false,"trimDB":-3,"cueIn":1.5,"cueOut":0,"loop":true})");
 }
 
 Result<QList<ReferencePlaylist>> decodeWith(const Json& track) {
@@ -26,9 +28,13 @@ std::string keysOf(const Json& object) {
 }  // namespace
 
 TEST(ReferenceTrack, TitleSplitsOnlyAtSpacedEmDash) {
-    const char* cases[][3] = {{"Song \u2014 Artist", "Song", "Artist"}, {"A \u2014 B \u2014 C", "A", "B \u2014 C"},
-                              {"A - B", "A - B", ""}, {"A \u2013 B", "A \u2013 B", ""}, {"A\u2014B", "A\u2014B", ""},
-                              {" \u2014 X", "", "X"}, {"", "", ""}};
+    const char* cases[][3] = {{"Song \u2014 Artist", "Song", "Artist"},
+                              {"A \u2014 B \u2014 C", "A", "B \u2014 C"},
+                              {"A - B", "A - B", ""},
+                              {"A \u2013 B", "A \u2013 B", ""},
+                              {"A\u2014B", "A\u2014B", ""},
+                              {" \u2014 X", "", "X"},
+                              {"", "", ""}};
     for (auto& c : cases) {
         ReferenceTrack track{.title = QString::fromUtf8(c[0])};
         EXPECT_EQ(track.displayTitle(), QString::fromUtf8(c[1])) << c[0];
@@ -64,18 +70,21 @@ TEST(ReferencePlaylist, ReadingIgnoresNullsAndUnknownKeys) {
 TEST(ReferencePlaylist, AnyBadTrackFailsTheWholeFile) {
     auto changed = [](const char* key, std::optional<Json> value) {
         Json t = trackObject();
-        if (value) t[key] = *value;
-        else t.erase(key);
+        if (value)
+            t[key] = *value;
+        else
+            t.erase(key);
         return t;
     };
     for (const Json& bad : {changed("loop", std::nullopt), changed("trimDB", nullptr), changed("cueIn", "1"),
-                            changed("libraryMusic", 0), changed("id", "not-a-uuid"), changed("musicPayload", "YWI"),
-                            changed("musicPayload", "YW*=")}) {
+                            changed("libraryMusic", 0), changed("id", "not-a-uuid"),
+                            changed("musicPayload", "YWI"), changed("musicPayload", "YW*=")}) {
         auto read = decodeWith(bad);
         ASSERT_FALSE(read.ok()) << bad.dump();
         EXPECT_EQ(read.error().description.rfind("playlist 1: track 1: ", 0), 0u) << read.error().description;
     }
-    for (const char* text : {"", "{broken", "{}", "[1]", "[1e400]"}) EXPECT_FALSE(ReferencePlaylist::decodeList(text).ok()) << text;
+    for (const char* text : {"", "{broken", "{}", "[1]", "[1e400]"})
+        EXPECT_FALSE(ReferencePlaylist::decodeList(text).ok()) << text;
 }
 
 }  // namespace quorvel

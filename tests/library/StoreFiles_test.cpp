@@ -1,10 +1,11 @@
+#include "library/StoreFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include "library/StoreFiles.h"
 #include "TestHome.h"
 
 namespace quorvel {

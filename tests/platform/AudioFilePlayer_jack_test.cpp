@@ -6,10 +6,10 @@
 #include <cmath>
 #include <numbers>
 
-#include "platform/AudioFilePlayer.h"
 #include "LoopbackRecorder.h"
-#include "platform/RtAudioSystem.h"
 #include "TestHome.h"
+#include "platform/AudioFilePlayer.h"
+#include "platform/RtAudioSystem.h"
 
 namespace quorvel {
 
@@ -32,7 +32,8 @@ TEST(AudioFilePlayerJack, FileAt44100PlaysOnA48000ServerAtItsPitchAndLength) {
         AudioBuffer buffer(*AudioFormat::standard(44100, 2), 44100);
         for (int c = 0; c < 2; ++c)
             for (int t = 0; t < 44100; ++t)
-                buffer.channel(c)[t] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * t / 44100.0));
+                buffer.channel(c)[t] =
+                    static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * t / 44100.0));
         buffer.setFrameLength(44100);
         auto writer = AudioFileWriter::create(path, buffer.format());
         ASSERT_TRUE(writer && writer->write(buffer) && writer->close());

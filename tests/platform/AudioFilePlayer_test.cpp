@@ -1,12 +1,13 @@
 // The file player on the virtual device: what reaches the outputs, sample by sample, under the
 // player's controls. The device loops its outputs back to its inputs with no delay, and a second engine
 // records those inputs, so every sample the player renders is seen.
+#include "platform/AudioFilePlayer.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 
-#include "platform/AudioFilePlayer.h"
 #include "TestHome.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -33,7 +34,8 @@ std::string writeFile(const std::string& name, double rate, int channels, std::i
 
 // Left 0.5, right −0.25 throughout: levels are easy to read back.
 std::string constantFile(std::int64_t frames, double rate = 48000) {
-    return writeFile("constant.wav", rate, 2, frames, [](int c, std::int64_t) { return c == 0 ? 0.5f : -0.25f; });
+    return writeFile("constant.wav", rate, 2, frames,
+                     [](int c, std::int64_t) { return c == 0 ? 0.5f : -0.25f; });
 }
 
 class Rig {
@@ -43,7 +45,8 @@ public:
         system_.connect("out", 1, 1, 0);
         recorder_ = system_.makeEngine();
         recorder_->installTap([this](const AudioInputBlock& b) {
-            for (int c = 0; c < 2; ++c) recorded[c].insert(recorded[c].end(), b.channels[c], b.channels[c] + b.frameCount);
+            for (int c = 0; c < 2; ++c)
+                recorded[c].insert(recorded[c].end(), b.channels[c], b.channels[c] + b.frameCount);
         });
         EXPECT_TRUE(recorder_->start());
     }
@@ -96,7 +99,8 @@ TEST(AudioFilePlayer, PlaysTheFileOnceAndStopsAtItsEnd) {
 
 TEST(AudioFilePlayer, LoopsEndlesslyWithoutAGap) {
     Rig rig;
-    auto player = rig.open(writeFile("ramp.wav", 48000, 2, 1000, [](int, std::int64_t t) { return t / 1000.0f; }));
+    auto player =
+        rig.open(writeFile("ramp.wav", 48000, 2, 1000, [](int, std::int64_t t) { return t / 1000.0f; }));
     ASSERT_TRUE(player);
     player->setLooping(true);
     ASSERT_TRUE(player->play());
@@ -129,7 +133,8 @@ TEST(AudioFilePlayer, PanSilencesOneSideAndLeavesTheCentreAtUnity) {
     struct Case {
         float pan, left, right;
     };
-    for (const Case c : {Case{-1, 0.5f, 0}, Case{1, 0, -0.25f}, Case{0, 0.5f, -0.25f}, Case{0.5f, 0.25f, -0.25f}}) {
+    for (const Case c :
+         {Case{-1, 0.5f, 0}, Case{1, 0, -0.25f}, Case{0, 0.5f, -0.25f}, Case{0.5f, 0.25f, -0.25f}}) {
         Rig rig;
         auto player = rig.open(constantFile(48000));
         ASSERT_TRUE(player);

@@ -20,7 +20,8 @@ std::shared_ptr<AudioBuffer> counting() {
 // Renders `periods` periods of `frames` frames into `channels` channels and joins them.
 std::vector<std::vector<float>> play(BufferPlayer& player, int channels, std::int64_t frames, int periods) {
     std::vector<std::vector<float>> out(static_cast<std::size_t>(channels));
-    std::vector<std::vector<float>> period(static_cast<std::size_t>(channels), std::vector<float>(frames, -1.0f));
+    std::vector<std::vector<float>> period(static_cast<std::size_t>(channels),
+                                           std::vector<float>(frames, -1.0f));
     std::vector<float*> pointers;
     for (auto& p : period) pointers.push_back(p.data());
     for (int i = 0; i < periods; ++i) {

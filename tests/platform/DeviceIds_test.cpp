@@ -1,8 +1,8 @@
+#include "platform/DeviceIds.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
-
-#include "platform/DeviceIds.h"
 
 namespace quorvel {
 
@@ -17,7 +17,8 @@ AudioDeviceInfo device(std::string api, std::string name) {
 
 TEST(DeviceIds, SameDeviceKeepsItsIdWhateverElseIsListed) {
     std::vector<AudioDeviceInfo> alone{device("JACK", "qv-sixteen")};
-    std::vector<AudioDeviceInfo> crowded{device("JACK", "system"), device("JACK", "visitor"), device("JACK", "qv-sixteen")};
+    std::vector<AudioDeviceInfo> crowded{device("JACK", "system"), device("JACK", "visitor"),
+                                         device("JACK", "qv-sixteen")};
     DeviceIds::assign(alone);
     DeviceIds::assign(crowded);
     EXPECT_EQ(alone[0].id, crowded[2].id);
@@ -30,7 +31,8 @@ TEST(DeviceIds, ApiAndNameBothCountAndNeverRunTogether) {
 }
 
 TEST(DeviceIds, DuplicateNamesGetDistinctIdsInListOrder) {
-    std::vector<AudioDeviceInfo> list{device("ALSA", "USB Audio"), device("ALSA", "USB Audio"), device("ALSA", "USB Audio")};
+    std::vector<AudioDeviceInfo> list{device("ALSA", "USB Audio"), device("ALSA", "USB Audio"),
+                                      device("ALSA", "USB Audio")};
     DeviceIds::assign(list);
     std::set<std::uint32_t> ids{list[0].id, list[1].id, list[2].id};
     EXPECT_EQ(ids.size(), 3u);

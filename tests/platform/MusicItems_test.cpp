@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/MusicItems.h"
+
+#include <gtest/gtest.h>
 
 namespace quorvel {
 

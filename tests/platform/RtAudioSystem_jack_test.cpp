@@ -12,9 +12,9 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/JackClients.h"
 #include "CountingAllocator.h"
 #include "JackTestServer.h"
+#include "platform/JackClients.h"
 #include "platform/RtAudioSystem.h"
 
 namespace quorvel {
@@ -34,7 +34,8 @@ struct Recorder {
             if (nextTime >= 0 && b.sampleTime != nextTime) contiguous = false;
             nextTime = b.sampleTime + b.frameCount;
             const std::int64_t have = filled.load(std::memory_order_relaxed);
-            const std::int64_t n = std::min<std::int64_t>(b.frameCount, static_cast<std::int64_t>(data[0].size()) - have);
+            const std::int64_t n =
+                std::min<std::int64_t>(b.frameCount, static_cast<std::int64_t>(data[0].size()) - have);
             if (b.channels)
                 for (std::size_t c = 0; c < data.size() && c < static_cast<std::size_t>(b.channelCount); ++c)
                     std::copy(b.channels[c], b.channels[c] + n, data[c].begin() + have);
@@ -42,7 +43,9 @@ struct Recorder {
             blocks.fetch_add(1, std::memory_order_release);
         };
     }
-    bool full() const { return filled.load(std::memory_order_acquire) == static_cast<std::int64_t>(data[0].size()); }
+    bool full() const {
+        return filled.load(std::memory_order_acquire) == static_cast<std::int64_t>(data[0].size());
+    }
     // While no engine runs.
     void reset() {
         filled = 0;
@@ -125,8 +128,9 @@ TEST(RtAudioJack, ListsTheTestInterfacesWithTheirChannelCounts) {
         const char* name;
         int in, out;
     };
-    for (Expected e : {Expected{"system", 2, 2}, Expected{"qv-sixteen", 16, 16}, Expected{"qv-sixtyfour", 64, 64},
-                       Expected{"qv-mic", 2, 0}, Expected{"qv-speaker", 0, 2}}) {
+    for (Expected e :
+         {Expected{"system", 2, 2}, Expected{"qv-sixteen", 16, 16}, Expected{"qv-sixtyfour", 64, 64},
+          Expected{"qv-mic", 2, 0}, Expected{"qv-speaker", 0, 2}}) {
         auto d = find(system, e.name);
         ASSERT_TRUE(d) << e.name;
         EXPECT_EQ(d->inputChannels, e.in) << e.name;
@@ -143,7 +147,8 @@ TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes
     const std::uint32_t id = find(system, "qv-sixtyfour")->id;
     JackTestServer visitors;
     const std::string visitor = "qv-visitor-" + std::to_string(getpid());
-    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE, {"--name", visitor, "--capture", "3", "--playback", "3"},
+    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
+                                        {"--name", visitor, "--capture", "3", "--playback", "3"},
                                         visitor + ":capture_3"));
     ASSERT_TRUE(find(system, visitor));
     auto engine = system.makeEngine();
@@ -241,9 +246,11 @@ TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
     std::string line, port;
     while (std::getline(lines, line)) {
         if (line.empty()) continue;
-        if (line[0] != ' ') port = line;
+        if (line[0] != ' ')
+            port = line;
         else if (port.find(JackClients::jackClientPrefix) == 0 && port.find(ownPort) != std::string::npos)
-            connected.push_back(port.substr(port.find(ownPort) + ownPort.size()) + "->" + line.substr(line.find_first_not_of(' ')));
+            connected.push_back(port.substr(port.find(ownPort) + ownPort.size()) + "->" +
+                                line.substr(line.find_first_not_of(' ')));
     }
     EXPECT_EQ(connected, (std::vector<std::string>{"0->system:playback_1", "1->system:playback_2"}));
 }
@@ -261,7 +268,8 @@ TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
     RtAudioSystem system({"jack"});
     JackTestServer visitors;
     const std::string visitor = "qv-leaver-" + std::to_string(getpid());
-    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE, {"--name", visitor, "--capture", "2", "--playback", "2"},
+    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
+                                        {"--name", visitor, "--capture", "2", "--playback", "2"},
                                         visitor + ":capture_2"));
     auto engine = system.makeEngine();
     ASSERT_EQ(engine->bindInput(find(system, visitor)->id), 0);

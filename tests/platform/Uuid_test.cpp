@@ -1,9 +1,10 @@
+#include "platform/Uuid.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 
 #include "platform/TempFiles.h"
-#include "platform/Uuid.h"
 
 namespace quorvel {
 
@@ -12,7 +13,8 @@ TEST(Uuid, FormatsUpperCaseAndParsesBothCases) {
     std::string text = u.toString();
     ASSERT_EQ(text.size(), 36u);
     EXPECT_EQ(text[14], '4');  // version nibble
-    for (char c : text) EXPECT_TRUE(c == '-' || std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F'));
+    for (char c : text)
+        EXPECT_TRUE(c == '-' || std::isdigit(static_cast<unsigned char>(c)) || (c >= 'A' && c <= 'F'));
     std::string lower = text;
     for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(Uuid::parse(lower), u);
@@ -20,8 +22,9 @@ TEST(Uuid, FormatsUpperCaseAndParsesBothCases) {
 }
 
 TEST(Uuid, RefusesMalformedText) {
-    for (const char* bad : {"", "1234", "E621E1F8-C36C-495A-93FC-0C247A3E6E5", "E621E1F8-C36C-495A-93FC-0C247A3E6E5FF",
-                            "E621E1F8_C36C-495A-93FC-0C247A3E6E5F", "G621E1F8-C36C-495A-93FC-0C247A3E6E5F"})
+    for (const char* bad :
+         {"", "1234", "E621E1F8-C36C-495A-93FC-0C247A3E6E5", "E621E1F8-C36C-495A-93FC-0C247A3E6E5FF",
+          "E621E1F8_C36C-495A-93FC-0C247A3E6E5F", "G621E1F8-C36C-495A-93FC-0C247A3E6E5F"})
         EXPECT_FALSE(Uuid::parse(bad)) << bad;
 }
 

@@ -1,8 +1,8 @@
+#include "platform/VirtualAudioSystem.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-#include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
 
@@ -22,14 +22,16 @@ struct Capture {
         return [this](const AudioInputBlock& b) {
             Block copy{{}, b.sampleTime, b.frameCount, b.sampleTimeValid};
             if (b.channels)
-                for (int c = 0; c < b.channelCount; ++c) copy.channels.emplace_back(b.channels[c], b.channels[c] + b.frameCount);
+                for (int c = 0; c < b.channelCount; ++c)
+                    copy.channels.emplace_back(b.channels[c], b.channels[c] + b.frameCount);
             blocks.push_back(std::move(copy));
         };
     }
     // One channel over all blocks, in order.
     std::vector<float> joined(int channel) const {
         std::vector<float> out;
-        for (const auto& b : blocks) out.insert(out.end(), b.channels[channel].begin(), b.channels[channel].end());
+        for (const auto& b : blocks)
+            out.insert(out.end(), b.channels[channel].begin(), b.channels[channel].end());
         return out;
     }
 };
@@ -93,7 +95,8 @@ TEST(VirtualAudioSystem, PeriodsThatDoNotDivideTheBlockStillGiveContiguousBlocks
     for (const auto& b : capture.blocks) {
         EXPECT_GE(b.frames, 4096);
         EXPECT_EQ(b.sampleTime, expected);
-        for (std::int64_t t = 0; t < b.frames; ++t) ASSERT_EQ(b.channels[0][t], static_cast<float>(b.sampleTime + t));
+        for (std::int64_t t = 0; t < b.frames; ++t)
+            ASSERT_EQ(b.channels[0][t], static_cast<float>(b.sampleTime + t));
         expected += b.frames;
     }
 }
@@ -144,7 +147,8 @@ TEST(VirtualAudioSystem, NonFloatInputAndInvalidTimesReachTheTapAsFlags) {
 TEST(VirtualAudioSystem, BindingChecksOnlyThatTheDeviceExists) {
     VirtualDevice refusing = device("Refusing", 2, 2);
     refusing.bindStatus = -10851;
-    VirtualAudioSystem system({device("Interface", 8, 8), device("USB mic", 2, 0), device("Speakers", 0, 2), refusing});
+    VirtualAudioSystem system(
+        {device("Interface", 8, 8), device("USB mic", 2, 0), device("Speakers", 0, 2), refusing});
     auto engine = system.makeEngine();
 
     EXPECT_EQ(engine->bindOutput(12345), AudioStatus::deviceNotFound);

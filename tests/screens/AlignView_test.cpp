@@ -11,16 +11,16 @@
 #include <QToolButton>
 #include <cmath>
 
-#include "library/MeasurementStore.h"
+#include "ScreenTesting.h"
+#include "VirtualRig.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
+#include "library/MeasurementStore.h"
 #include "screens/ScreenControls.h"
-#include "ScreenTesting.h"
-#include "VirtualRig.h"
 
 namespace quorvel {
 

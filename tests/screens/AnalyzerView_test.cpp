@@ -10,14 +10,14 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "ScreenTesting.h"
+#include "VirtualRig.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVBadge.h"
 #include "kit/QVMetric.h"
 #include "screens/ScreenControls.h"
-#include "ScreenTesting.h"
 #include "screens/SpectrumPlot.h"
-#include "VirtualRig.h"
 
 namespace quorvel {
 

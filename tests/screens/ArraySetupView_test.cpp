@@ -9,11 +9,11 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "ScreenTesting.h"
 #include "kit/QVBadge.h"
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
 #include "screens/ScreenControls.h"
-#include "ScreenTesting.h"
 
 namespace quorvel {
 

@@ -11,9 +11,9 @@
 #include <QThreadPool>
 #include <cmath>
 
-#include "kit/QVAction.h"
 #include "ScreenTesting.h"
 #include "SoundModels.h"
+#include "kit/QVAction.h"
 
 namespace quorvel {
 

@@ -10,18 +10,18 @@
 #include <cmath>
 #include <cstdio>
 
+#include "LoopbackRecorder.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
-#include "screens/ChannelChecksView.h"
 #include "engine/InterfacePicker.h"
-#include "LoopbackRecorder.h"
 #include "engine/MicAnalyzer.h"
-#include "kit/QVAction.h"
 #include "engine/RoutedSignal.h"
+#include "engine/VoiceRenderer.h"
+#include "kit/QVAction.h"
 #include "platform/RtAudioSystem.h"
+#include "screens/ChannelChecksView.h"
 #include "screens/ScreenControls.h"
 #include "screens/SignalLabView.h"
-#include "engine/VoiceRenderer.h"
 
 namespace quorvel {
 

@@ -14,17 +14,17 @@
 #include <cmath>
 #include <numbers>
 
-#include "screens/AlignView.h"
-#include "screens/AnalyzerView.h"
+#include "ScreenTesting.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "library/MeasurementStore.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVAction.h"
 #include "kit/QVMetric.h"
+#include "library/MeasurementStore.h"
 #include "platform/RtAudioSystem.h"
+#include "screens/AlignView.h"
+#include "screens/AnalyzerView.h"
 #include "screens/ScreenControls.h"
-#include "ScreenTesting.h"
 #include "screens/SpectrumPlot.h"
 
 namespace quorvel {
@@ -83,7 +83,8 @@ TEST_F(MeasurementJack, MeasureShowsALiveSpectrumPeakingAtThePlayedTone) {
     interfaces->setCurrentIndex(interfaces->findText("qv-sixteen"));
     EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(), qint64(id));
     view.findChild<QPushButton*>("startStop")->click();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 30000)) << analyzer.status().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 30000))
+        << analyzer.status().toStdString();
 
     const double toneHz = 48000.0 * 85 / 4096;  // 996.09 Hz
     auto peakHz = [&] {
@@ -166,7 +167,8 @@ TEST_F(MeasurementJack, AlignmentFindsTheDelayBetweenTwoCapturedSpeakers) {
     };
 
     analyzer.start();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 30000)) << analyzer.status().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer.running(); }, 30000))
+        << analyzer.status().toStdString();
     capture("Speaker A", 2.0);  // 96 frames
     extra->store(72);           // 1.5 ms later
     capture("Speaker B", 3.5);

@@ -5,15 +5,15 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "library/MusicBrowser.h"
+#include "ScreenTestFiles.h"
 #include "engine/AudioController.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
-#include "screens/ReferencePlayerView.h"
 #include "library/LibraryStore.h"
+#include "library/MusicBrowser.h"
 #include "screens/MusicLibraryView.h"
+#include "screens/ReferencePlayerView.h"
 #include "screens/RowList.h"
-#include "ScreenTestFiles.h"
 
 namespace quorvel {
 
@@ -48,7 +48,8 @@ TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
     QSignalSpy accepted(&sheet, &QDialog::accepted);
     const QRect row = sheet.playlistRows()->rowRect(0);
     QTest::mouseClick(sheet.playlistRows()->viewport(), Qt::LeftButton, {}, row.center());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return accepted.count() == 1; }, 30000)) << music.message().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return accepted.count() == 1; }, 30000))
+        << music.message().toStdString();
     EXPECT_EQ(music.message(), "Imported Show · 3 tracks");
 
     const LibraryStore reloaded(dir);
@@ -65,14 +66,16 @@ TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
     player.show();
     ASSERT_EQ(player.shownTracks().size(), 3u);
     const QRect first = player.rows()->rowRect(0);
-    QTest::mouseClick(player.rows()->viewport(), Qt::LeftButton, {}, QPoint(first.left() + 30, first.center().y()));
+    QTest::mouseClick(player.rows()->viewport(), Qt::LeftButton, {},
+                      QPoint(first.left() + 30, first.center().y()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !player.nowPlaying()->isHidden() && audio.playing(); }, 30000))
         << audio.status().toStdString();
     EXPECT_EQ(audio.status(), "First Light");
     EXPECT_EQ(player.sourceBadge()->title(), "Apple Music");
     EXPECT_TRUE(player.isCurrent(player.shownTracks()[0]));
     // Pressed again it pauses on the server.
-    QTest::mouseClick(player.rows()->viewport(), Qt::LeftButton, {}, QPoint(first.left() + 30, first.center().y()));
+    QTest::mouseClick(player.rows()->viewport(), Qt::LeftButton, {},
+                      QPoint(first.left() + 30, first.center().y()));
     EXPECT_FALSE(audio.playing());
     audio.stop();
     EXPECT_TRUE(player.nowPlaying()->isHidden());

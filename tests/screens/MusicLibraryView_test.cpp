@@ -1,4 +1,6 @@
 // The music sheet on the scripted music service and a real library store in a scratch folder.
+#include "screens/MusicLibraryView.h"
+
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -8,15 +10,14 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "library/MusicBrowser.h"
 #include "FakeMusicService.h"
-#include "library/LibraryStore.h"
-#include "screens/MusicLibraryView.h"
-#include "kit/QVEmpty.h"
-#include "screens/RowList.h"
-#include "screens/ScreenControls.h"
 #include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
+#include "kit/QVEmpty.h"
+#include "library/LibraryStore.h"
+#include "library/MusicBrowser.h"
+#include "screens/RowList.h"
+#include "screens/ScreenControls.h"
 
 namespace quorvel {
 
@@ -59,8 +60,9 @@ struct MusicSheetTest : ::testing::Test {
         QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, QPoint(r.right() - 30, r.center().y()));
     }
     int calls(const std::string& kind) const {
-        return int(std::count_if(service.log.begin(), service.log.end(),
-                                 [&](const std::string& l) { return l == kind || l.rfind(kind + " ", 0) == 0; }));
+        return int(std::count_if(service.log.begin(), service.log.end(), [&](const std::string& l) {
+            return l == kind || l.rfind(kind + " ", 0) == 0;
+        }));
     }
 };
 
@@ -189,7 +191,8 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
     library.setSelected(1);
     blockSaves(dir);
     clickAdd(sheet->songRows(), 1);
-    EXPECT_TRUE(sheet->messageLine()->text().startsWith("Save failed: ")) << sheet->messageLine()->text().toStdString();
+    EXPECT_TRUE(sheet->messageLine()->text().startsWith("Save failed: "))
+        << sheet->messageLine()->text().toStdString();
     ASSERT_EQ(library.playlists()[1].tracks.size(), 1);
     EXPECT_EQ(library.playlists()[1].tracks[0].title, "Zeta \u2014 Other");
 

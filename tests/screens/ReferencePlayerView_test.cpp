@@ -1,4 +1,6 @@
 // The Player page on a real library store in a scratch folder and an idle player.
+#include "screens/ReferencePlayerView.h"
+
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -10,24 +12,23 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
 #include <QSlider>
+#include <QTest>
 #include <QToolButton>
 
-#include "library/MusicBrowser.h"
+#include "FakeMusicService.h"
+#include "ScreenTestFiles.h"
+#include "ScreenTesting.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
-#include "platform/VirtualAudioSystem.h"
-#include "FakeMusicService.h"
-#include "library/LibraryStore.h"
-#include "screens/MusicLibraryView.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
 #include "kit/QVNumber.h"
-#include "screens/ReferencePlayerView.h"
+#include "library/LibraryStore.h"
+#include "library/MusicBrowser.h"
+#include "platform/VirtualAudioSystem.h"
+#include "screens/MusicLibraryView.h"
 #include "screens/RowList.h"
-#include "ScreenTestFiles.h"
-#include "ScreenTesting.h"
 #include "screens/SearchBar.h"
 #include "screens/TrackSettingsEditor.h"
 
@@ -47,8 +48,8 @@ struct PlayerTest : ::testing::Test {
     ReferenceTrack first = local("Intro Kick"), second = local("Vocal Check"), third = local("Outro");
     ReferenceTrack tone{.title = "Tone", .filename = "tone.wav"};
     std::unique_ptr<LibraryStore> library;
-    std::shared_ptr<VirtualAudioSystem> system =
-        std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{VirtualDevice{.name = "out"}}, period);
+    std::shared_ptr<VirtualAudioSystem> system = std::make_shared<VirtualAudioSystem>(
+        std::vector<VirtualDevice>{VirtualDevice{.name = "out"}}, period);
     std::unique_ptr<AudioController> controller;
     FakeMusicService service;
     MusicBrowser music{service};
@@ -59,20 +60,22 @@ struct PlayerTest : ::testing::Test {
     void SetUp() override {
         AudioHardware::install(system);
         controller = std::make_unique<AudioController>(AudioController::Setup{
-            .clock = [s = system.get()] { return static_cast<double>(s->clock()) / rate; }, .music = &service});
+            .clock = [s = system.get()] { return static_cast<double>(s->clock()) / rate; },
+            .music = &service});
         ReferenceTrack song{.title = "Yesterday \u2014 The Band", .musicID = "y.wav"};
         third.loop = true;
         writeTone(dir + "/tone.wav", 0.5);
         writeLibrary(dir, {ReferencePlaylist{.name = "Gig", .tracks = {first, second, third, song}},
-                           ReferencePlaylist{.name = "Empty"}, ReferencePlaylist{.name = "Tones", .tracks = {tone, first}}});
+                           ReferencePlaylist{.name = "Empty"},
+                           ReferencePlaylist{.name = "Tones", .tracks = {tone, first}}});
         library = std::make_unique<LibraryStore>(dir);
         library->setSelected(0);
         // As the root view does: the controller loads the track.
-        view = std::make_unique<ReferencePlayerView>(*library, *controller, music, QVBinding<bool>::of(importing),
-                                                     [this](const ReferenceTrack& t) {
-                                                         played.push_back(t);
-                                                         controller->playTrack(t.localRequest(), library->root());
-                                                     });
+        view = std::make_unique<ReferencePlayerView>(
+            *library, *controller, music, QVBinding<bool>::of(importing), [this](const ReferenceTrack& t) {
+                played.push_back(t);
+                controller->playTrack(t.localRequest(), library->root());
+            });
         view->resize(800, 900);
         view->show();
     }
@@ -91,14 +94,17 @@ struct PlayerTest : ::testing::Test {
         view.reset();
         controller.reset();
     }
-    bool ready() { return QTest::qWaitFor([&] { return !controller->busy(); }, 30000); }
+    bool ready() {
+        return QTest::qWaitFor([&] { return !controller->busy(); }, 30000);
+    }
     void step() {
         system->pump(period);
         controller->tick();
     }
     void pressPlay(int row) {
         const QRect r = view->rows()->rowRect(row);
-        QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 30, r.center().y()));
+        QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {},
+                          QPoint(r.left() + 30, r.center().y()));
     }
     void trigger(const ReferenceTrack& track, const QString& entry) {
         std::unique_ptr<QMenu> menu(view->rowMenu(track));
@@ -274,11 +280,13 @@ TEST_F(PlayerTest, PlaybackOptionsWriteOnlyTheFieldTheUserChanged) {
 TEST_F(PlayerTest, Screenshot) {
     ScreenTesting::useWorkspaceStyle();
     QList<ReferencePlaylist> list = library->playlists();
-    list[2].tracks << second << third << ReferenceTrack{.title = "Yesterday \u2014 The Band", .musicID = "y.wav"};
+    list[2].tracks << second << third
+                   << ReferenceTrack{.title = "Yesterday \u2014 The Band", .musicID = "y.wav"};
     library->setPlaylists(list);
     library->setSelected(2);
-    view = std::make_unique<ReferencePlayerView>(*library, *controller, music, QVBinding<bool>::of(importing),
-                                                 [this](const ReferenceTrack& t) { controller->playTrack(t.localRequest(), library->root()); });
+    view = std::make_unique<ReferencePlayerView>(
+        *library, *controller, music, QVBinding<bool>::of(importing),
+        [this](const ReferenceTrack& t) { controller->playTrack(t.localRequest(), library->root()); });
     view->resize(800, 1000);
     view->show();
     pressPlay(0);
@@ -291,9 +299,11 @@ TEST_F(PlayerTest, Screenshot) {
 TEST_F(PlayerTest, PlayButtonOfATrackThatIsNotLoadedGoesToTheRoot) {
     view->setQuery("o");  // Intro Kick, Vocal Check, Outro
     const QRect row = view->rows()->rowRect(1);
-    QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {}, QPoint(row.center().x(), row.center().y()));
+    QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {},
+                      QPoint(row.center().x(), row.center().y()));
     EXPECT_TRUE(played.empty());  // the title, not the button
-    QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 30, row.center().y()));
+    QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {},
+                      QPoint(row.left() + 30, row.center().y()));
     ASSERT_EQ(played.size(), 1u);
     EXPECT_EQ(played[0].id, second.id);
     ASSERT_TRUE(ready());

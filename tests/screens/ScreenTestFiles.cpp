@@ -4,17 +4,18 @@
 
 #include <QDir>
 #include <QFile>
-
 #include <cmath>
 
-#include "platform/AudioFile.h"
 #include "TestHome.h"
+#include "platform/AudioFile.h"
 
 namespace quorvel {
 
 namespace ScreenTestFiles {
 
-QString freshDir(const QString& label) { return QString::fromStdString(TestHome::freshDir(label.toStdString())); }
+QString freshDir(const QString& label) {
+    return QString::fromStdString(TestHome::freshDir(label.toStdString()));
+}
 
 QByteArray read(const QString& path) {
     QFile file(path);
@@ -29,7 +30,8 @@ void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists)
 }
 
 ReferenceTrack local(const QString& title) {
-    return ReferenceTrack{.title = title, .filename = QString::fromStdString(Uuid::generate().toString()) + ".wav"};
+    return ReferenceTrack{.title = title,
+                          .filename = QString::fromStdString(Uuid::generate().toString()) + ".wav"};
 }
 
 void writeTone(const QString& path, double seconds) {
@@ -37,7 +39,8 @@ void writeTone(const QString& path, double seconds) {
     const auto frames = static_cast<std::int64_t>(seconds * rate);
     AudioBuffer buffer(*AudioFormat::standard(rate, 2), frames);
     for (std::int64_t i = 0; i < frames; ++i)
-        buffer.channel(0)[i] = buffer.channel(1)[i] = float(0.1 * std::sin(2 * M_PI * 440 * double(i) / rate));
+        buffer.channel(0)[i] = buffer.channel(1)[i] =
+            float(0.1 * std::sin(2 * M_PI * 440 * double(i) / rate));
     buffer.setFrameLength(frames);
     auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
     ASSERT_TRUE(writer && writer->write(buffer) && writer->close()) << path.toStdString();

@@ -13,12 +13,12 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include "ScreenTesting.h"
+#include "SoundModels.h"
+#include "dsp/SignalRenderer.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
 #include "screens/ScreenControls.h"
-#include "ScreenTesting.h"
-#include "dsp/SignalRenderer.h"
-#include "SoundModels.h"
 
 namespace quorvel {
 

@@ -5,9 +5,9 @@
 #include <QThreadPool>
 #include <cstdlib>
 
+#include "TestHome.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "TestHome.h"
 
 namespace quorvel {
 

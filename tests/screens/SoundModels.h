@@ -8,9 +8,9 @@
 #include "engine/AudioController.h"
 #include "engine/MicAnalyzer.h"
 #include "engine/RoutedSignal.h"
+#include "engine/VoiceRenderer.h"
 #include "platform/SpeechSynthesizer.h"
 #include "platform/VirtualAudioSystem.h"
-#include "engine/VoiceRenderer.h"
 
 namespace quorvel {
 

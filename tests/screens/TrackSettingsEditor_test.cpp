@@ -1,4 +1,6 @@
 // The track editor and the playlist edits behind it, on a real store in a scratch folder.
+#include "screens/TrackSettingsEditor.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -10,14 +12,13 @@
 #include <QSlider>
 #include <QTest>
 
-#include "library/LibraryStore.h"
-#include "screens/PlaylistEdits.h"
+#include "ScreenTestFiles.h"
+#include "ScreenTesting.h"
 #include "kit/QVAction.h"
 #include "kit/QVNumber.h"
 #include "kit/QVPage.h"
-#include "ScreenTestFiles.h"
-#include "ScreenTesting.h"
-#include "screens/TrackSettingsEditor.h"
+#include "library/LibraryStore.h"
+#include "screens/PlaylistEdits.h"
 
 namespace quorvel {
 
@@ -33,7 +34,8 @@ struct Library {
     Library() {
         b.cueIn = 12.345;
         b.trimDB = -30;  // outside the slider's range, as a hand-edited file could hold
-        writeLibrary(dir, {ReferencePlaylist{.name = "Gig", .tracks = {a, b, c}}, ReferencePlaylist{.name = "Empty"}});
+        writeLibrary(
+            dir, {ReferencePlaylist{.name = "Gig", .tracks = {a, b, c}}, ReferencePlaylist{.name = "Empty"}});
         store = std::make_unique<LibraryStore>(dir);
     }
     const ReferenceTrack& track(int i) const { return store->playlists()[0].tracks[i]; }

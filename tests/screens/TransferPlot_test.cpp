@@ -5,9 +5,9 @@
 #include <cmath>
 #include <limits>
 
+#include "ScreenTesting.h"
 #include "kit/QVStyle.h"
 #include "screens/ScreenControls.h"
-#include "ScreenTesting.h"
 
 namespace quorvel {
 

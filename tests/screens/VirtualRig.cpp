@@ -5,10 +5,10 @@
 #include <QThreadPool>
 #include <cmath>
 
+#include "ScreenTesting.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
-#include "ScreenTesting.h"
 
 namespace quorvel {
 

@@ -68,7 +68,9 @@ void FakeMusicService::setQueue(const Song& song) {
 void FakeMusicService::prepareToPlay(QObject* context, Completion<Status> done) {
     add("prepare", queued ? queued->id : "", context, std::move(done));
 }
-void FakeMusicService::play(QObject* context, Completion<Status> done) { add("play", "", context, std::move(done)); }
+void FakeMusicService::play(QObject* context, Completion<Status> done) {
+    add("play", "", context, std::move(done));
+}
 void FakeMusicService::pause() { log.push_back("pause"); }
 void FakeMusicService::stop() { log.push_back("stop"); }
 void FakeMusicService::setPlaybackTime(double seconds) {
@@ -92,8 +94,6 @@ Song makeSong(const std::string& id, const std::string& title, const std::string
     return song;
 }
 
-Error serviceError(const std::string& description, long code) {
-    return Error{"mpd", code, description, {}};
-}
+Error serviceError(const std::string& description, long code) { return Error{"mpd", code, description, {}}; }
 
 }  // namespace quorvel

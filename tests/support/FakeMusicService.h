@@ -50,8 +50,10 @@ public:
                         Completion<Result<std::optional<TrackBatch>>> done) override;
     void searchCatalog(QObject* context, const std::string& term, int limit,
                        Completion<Result<std::vector<Song>>> done) override;
-    void librarySong(QObject* context, const MusicItemID& id, Completion<Result<std::optional<Song>>> done) override;
-    void catalogSong(QObject* context, const MusicItemID& id, Completion<Result<std::optional<Song>>> done) override;
+    void librarySong(QObject* context, const MusicItemID& id,
+                     Completion<Result<std::optional<Song>>> done) override;
+    void catalogSong(QObject* context, const MusicItemID& id,
+                     Completion<Result<std::optional<Song>>> done) override;
     void setQueue(const Song& song) override;
     void prepareToPlay(QObject* context, Completion<Status> done) override;
     void play(QObject* context, Completion<Status> done) override;
@@ -64,8 +66,9 @@ private:
     template <typename T>
     void add(const std::string& kind, const std::string& argument, QObject* context, Completion<T> done) {
         log.push_back(argument.empty() ? kind : kind + " " + argument);
-        pending_.push_back(Call{kind, argument, context,
-                                [done = std::move(done)](std::any value) { done(std::any_cast<T>(std::move(value))); }});
+        pending_.push_back(Call{kind, argument, context, [done = std::move(done)](std::any value) {
+                                    done(std::any_cast<T>(std::move(value)));
+                                }});
     }
     Call take(const std::string& kind, int nth);
 

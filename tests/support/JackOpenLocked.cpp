@@ -7,7 +7,8 @@
 
 #include "JackLocks.h"
 
-extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t options, jack_status_t* status, ...) {
+extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t options, jack_status_t* status,
+                                           ...) {
     using Open = jack_client_t* (*)(const char*, jack_options_t, jack_status_t*, ...);
     static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "jack_client_open"));
     // The optional arguments, in the order libjack reads them: server name, internal client name, its

@@ -39,7 +39,6 @@ extern char** environ;
 
 namespace quorvel {
 
-
 class JackTestServer {
 public:
     JackTestServer() = default;
@@ -77,7 +76,8 @@ public:
     // Starts jackd; true once a client can see its ports.
     bool start() {
         endLeftover();
-        server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "1024", "-C", "2", "-P", "2"},
+        server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "1024",
+                         "-C", "2", "-P", "2"},
                         log_);
         if (server_ <= 0) return false;
         if (!pidFile_.empty()) std::ofstream(pidFile_) << server_ << "\n";
@@ -85,7 +85,8 @@ public:
             slotLeft_ = false;
             return true;
         }
-        std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up\n%s", name_.c_str(), logText().c_str());
+        std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up\n%s", name_.c_str(),
+                     logText().c_str());
         return false;
     }
     // Ends the server at once, as a crash would (clients are left running).
@@ -97,7 +98,8 @@ public:
     }
     // Starts a test interface; true once its port `lastPort` exists. An interface that could not open
     // its client is started again, twice at most.
-    bool startInterface(const std::string& program, const std::vector<std::string>& args, const std::string& lastPort) {
+    bool startInterface(const std::string& program, const std::vector<std::string>& args,
+                        const std::string& lastPort) {
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         for (int attempt = 0; attempt < 3; ++attempt) {
@@ -182,7 +184,8 @@ private:
         if (pid <= 0 || pid == server_) return;
         std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
         const std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-        if (args.rfind("jackd", 0) != 0 || args.find(std::string("\0-n\0", 4) + name_ + '\0') == std::string::npos)
+        if (args.rfind("jackd", 0) != 0 ||
+            args.find(std::string("\0-n\0", 4) + name_ + '\0') == std::string::npos)
             return;  // the pid was reused by something else
         ::kill(pid, SIGTERM);
         const auto deadline = std::chrono::steady_clock::now() + serverGrace;
@@ -195,7 +198,8 @@ private:
         const std::string prefix = "jack_sem." + std::to_string(getuid()) + "_" + name_ + "_";
         std::error_code ec;
         for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec))
-            if (entry.path().filename().string().rfind(prefix, 0) == 0) std::filesystem::remove(entry.path(), ec);
+            if (entry.path().filename().string().rfind(prefix, 0) == 0)
+                std::filesystem::remove(entry.path(), ec);
     }
 
     std::string logText() const {
@@ -207,7 +211,8 @@ private:
     // Polls jack_lsp for a port until the deadline, or until `process` (the one that should make the
     // port) has ended. jack_lsp opens a client, so it takes the machine-wide open lock.
     static bool waitFor(const std::string& port, pid_t process) {
-        const std::string command = std::string("flock -w 30 ") + jackOpenLockPath + " jack_lsp 2>/dev/null | grep -qx '" + port + "'";
+        const std::string command = std::string("flock -w 30 ") + jackOpenLockPath +
+                                    " jack_lsp 2>/dev/null | grep -qx '" + port + "'";
         const auto deadline = std::chrono::steady_clock::now() + readyLimit;
         while (std::chrono::steady_clock::now() < deadline) {
             if (std::system(command.c_str()) == 0) return true;

@@ -21,12 +21,14 @@ public:
             if (next_ >= 0 && b.sampleTime != next_) contiguous_ = false;
             next_ = b.sampleTime + b.frameCount;
             const std::int64_t have = filled_.load(std::memory_order_relaxed);
-            const std::int64_t n = std::min<std::int64_t>(b.frameCount, static_cast<std::int64_t>(data_[0].size()) - have);
+            const std::int64_t n =
+                std::min<std::int64_t>(b.frameCount, static_cast<std::int64_t>(data_[0].size()) - have);
             if (!b.channels || b.channelCount < static_cast<int>(data_.size())) {
                 contiguous_ = false;
                 return;
             }
-            for (std::size_t c = 0; c < data_.size(); ++c) std::copy(b.channels[c], b.channels[c] + n, data_[c].begin() + have);
+            for (std::size_t c = 0; c < data_.size(); ++c)
+                std::copy(b.channels[c], b.channels[c] + n, data_[c].begin() + have);
             filled_.store(have + n, std::memory_order_release);
         });
     }
@@ -43,7 +45,9 @@ public:
         }
         return true;
     }
-    bool full() const { return filled_.load(std::memory_order_acquire) == static_cast<std::int64_t>(data_[0].size()); }
+    bool full() const {
+        return filled_.load(std::memory_order_acquire) == static_cast<std::int64_t>(data_[0].size());
+    }
     void stop() { engine_->stop(); }
     // After stop(): whether every block followed the one before (no overrun lost input).
     bool contiguous() const { return contiguous_; }
@@ -54,8 +58,8 @@ private:
     std::vector<std::vector<float>> data_;
     bool bound_ = false;
     std::atomic<std::int64_t> filled_{0};
-    std::int64_t next_ = -1;   // audio thread only
-    bool contiguous_ = true;   // audio thread, read after stop()
+    std::int64_t next_ = -1;  // audio thread only
+    bool contiguous_ = true;  // audio thread, read after stop()
 };
 
 }  // namespace quorvel

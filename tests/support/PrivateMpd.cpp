@@ -13,13 +13,12 @@
 #include <stdexcept>
 #include <thread>
 
-#include "platform/MpdMusicClient.h"
 #include "TestHome.h"
+#include "platform/MpdMusicClient.h"
 
 extern char** environ;
 
 namespace quorvel {
-
 
 namespace {
 
@@ -43,7 +42,8 @@ void endLeftover(const std::string& pidFile) {
     kill(pid, SIGTERM);
     kill(pid, SIGCONT);  // it may have been left frozen
     const auto deadline = std::chrono::steady_clock::now() + stopGrace;
-    while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(20ms);
+    while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
     kill(pid, SIGKILL);
 }
 
@@ -69,7 +69,8 @@ PrivateMpd::PrivateMpd() {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
     const char* argv[] = {"mpd", "--no-daemon", config.c_str(), nullptr};
     const int spawned = posix_spawnp(&pid_, "mpd", &actions, nullptr, const_cast<char**>(argv), environ);

@@ -11,7 +11,7 @@ namespace quorvel {
 
 class PrivateMpd {
 public:
-    PrivateMpd();  // starts it and waits until it answers
+    PrivateMpd();   // starts it and waits until it answers
     ~PrivateMpd();  // stops it if still running
     void stop();
     // Stops / continues the server's process: while frozen it accepts connections but never answers.

@@ -5,4 +5,6 @@
 #include <ostream>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-inline void PrintTo(const QStringList& l, std::ostream* os) { *os << '[' << l.join(", ").toStdString() << ']'; }
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+    *os << '[' << l.join(", ").toStdString() << ']';
+}

@@ -24,7 +24,8 @@ void install() {
     std::string pattern = (fs::temp_directory_path() / "quorvel-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create test home");
     g_root = pattern;
-    for (const char* sub : {"data", "config", "cache", "runtime", "tmp"}) fs::create_directories(g_root + "/" + sub);
+    for (const char* sub : {"data", "config", "cache", "runtime", "tmp"})
+        fs::create_directories(g_root + "/" + sub);
     fs::permissions(g_root + "/runtime", fs::perms::owner_all, fs::perm_options::replace);
     setenv("XDG_DATA_HOME", (g_root + "/data").c_str(), 1);
     setenv("XDG_CONFIG_HOME", (g_root + "/config").c_str(), 1);

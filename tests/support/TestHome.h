@@ -9,4 +9,4 @@ void install();
 const std::string& root();
 // A fresh empty folder below the home, for one test's files.
 std::string freshDir(const std::string& label);
-}
+}  // namespace TestHome
