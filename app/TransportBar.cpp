@@ -146,7 +146,7 @@ QString TransportBar::levelText(double levelDB) {
     // Far outside any level the slider can set; clamped so the conversion stays defined.
     const long long shown = whole <= -1e15  ? -1000000000000000LL
                             : whole >= 1e15 ? 1000000000000000LL
-                                            : (long long)whole;
+                                            : static_cast<long long>(whole);
     return qvFormat("%lld dB", shown);
 }
 

@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
                     "blocks dropped");
         auto row = [](const char* label, double span, std::int64_t blocks, std::int64_t results,
                       std::int64_t dropped) {
-            const double b = span > 0 ? blocks / span : 0, r = span > 0 ? results / span : 0;
+            const double b = span > 0 ? static_cast<double>(blocks) / span : 0,
+                         r = span > 0 ? static_cast<double>(results) / span : 0;
             std::printf("%-24s %14.2f %16.2f %10.3f %14lld\n", label, b, r, b > 0 ? r / b : 0.0,
                         static_cast<long long>(dropped));
         };

@@ -151,8 +151,8 @@ void ThreadedMusicService::playerState(QObject* context, Completion<Result<Playe
         MainThread::post(QCoreApplication::instance(), [reads, state]() {
             auto waiting = std::move(reads->waiting);
             reads->waiting.clear();
-            for (auto& [context, done] : waiting)
-                if (context) done(state);
+            for (auto& [waiter, reply] : waiting)
+                if (waiter) reply(state);
         });
     }));
 }

@@ -99,14 +99,14 @@ void MusicBrowser::connect(Done done) {
 void MusicBrowser::loadBatchesAfter(std::shared_ptr<std::vector<Playlist>> working, PlaylistBatch batch,
                                     Done done) {
     if (!batch.hasNextBatch()) return publishPlaylists(std::move(*working), done);
-    service_.nextPlaylistBatch(this, batch, playlistBatchLimit,
-                               [this, working, done](Result<std::optional<PlaylistBatch>> next) {
-                                   if (!next) return loadFailed(next.error(), done);
-                                   if (!next->has_value()) return publishPlaylists(std::move(*working), done);
-                                   PlaylistBatch batch = std::move(**next);
-                                   working->insert(working->end(), batch.items.begin(), batch.items.end());
-                                   loadBatchesAfter(working, std::move(batch), done);
-                               });
+    service_.nextPlaylistBatch(
+        this, batch, playlistBatchLimit, [this, working, done](Result<std::optional<PlaylistBatch>> next) {
+            if (!next) return loadFailed(next.error(), done);
+            if (!next->has_value()) return publishPlaylists(std::move(*working), done);
+            PlaylistBatch following = std::move(**next);
+            working->insert(working->end(), following.items.begin(), following.items.end());
+            loadBatchesAfter(working, std::move(following), done);
+        });
 }
 
 void MusicBrowser::publishPlaylists(std::vector<Playlist> playlists, Done done) {

@@ -188,7 +188,7 @@ void MusicLibraryView::paintPlaylist(QPainter& p, const QRect& rect, int row) co
     const QRect inner = rect.adjusted(12, 12, -12, -12);
     const QRect iconFrame(inner.left(), inner.center().y() - 22, 42, 44);
     QColor tint = QVStyle::accent();
-    tint.setAlphaF(0.08);
+    tint.setAlphaF(0.08f);
     fillRounded(p, iconFrame, 12, tint);
     RowPaint::symbol(p, iconFrame, QStringLiteral("music.note.list"), kIconPixels, QVStyle::accent());
     const QRect plus(inner.right() - 28, inner.center().y() - 14, 28, 28);

@@ -43,8 +43,8 @@ constexpr int kPlaySize = 42;
 constexpr int kRowHeight = kPlaySize + 2 * kRowInset;
 constexpr int kRowGap = 2;
 
-QColor withAlpha(QColor color, qreal alpha) {
-    color.setAlphaF(alpha);
+QColor withAlpha(QColor color, double alpha) {
+    color.setAlphaF(static_cast<float>(alpha));
     return color;
 }
 

@@ -79,13 +79,13 @@ TEST(AlignmentDSP, EachCompatibilityGateAloneRefusesBothMethods) {
 
     const std::vector<std::pair<const char*, std::function<void(TransferTrace&, TransferTrace&)>>> breaks = {
         {"hardware", [](TransferTrace&, TransferTrace& b) { b.hardwareIdentity = "default|1|2"; }},
-        {"same id", [](TransferTrace& a, TransferTrace& b) { b.id = a.id; }},
+        {"same id", [](TransferTrace& first, TransferTrace& b) { b.id = first.id; }},
         {"rate", [](TransferTrace&, TransferTrace& b) { b.sampleRate = 44100; }},
         {"mic channel", [](TransferTrace&, TransferTrace& b) { b.micChannel = 2; }},
         {"reference channel", [](TransferTrace&, TransferTrace& b) { b.referenceChannel = 2; }},
         {"position", [](TransferTrace&, TransferTrace& b) { b.position = "FOH"; }},
         {"setup", [](TransferTrace&, TransferTrace& b) { b.setupID = "Show"; }},
-        {"averages of a", [](TransferTrace& a, TransferTrace&) { a.averages = 2; }},
+        {"averages of a", [](TransferTrace& first, TransferTrace&) { first.averages = 2; }},
         {"averages of b", [](TransferTrace&, TransferTrace& b) { b.averages = 2; }},
     };
     for (const auto& [what, breakIt] : breaks) {

@@ -31,7 +31,7 @@ Channels sine(int channels, std::size_t frames, double amplitude) {
     Channels out(static_cast<std::size_t>(channels), std::vector<float>(frames));
     for (auto& ch : out)
         for (std::size_t n = 0; n < frames; ++n)
-            ch[n] = static_cast<float>(amplitude * std::sin(2 * pi * 1000 * n / 48000));
+            ch[n] = static_cast<float>(amplitude * std::sin(2 * pi * 1000 * static_cast<double>(n) / 48000));
     return out;
 }
 
@@ -44,7 +44,7 @@ std::string process(const std::string& input, const FileProcessSettings& setting
 double rmsDB(const std::vector<float>& samples) {
     double sum = 0;
     for (float v : samples) sum += static_cast<double>(v) * v;
-    return 10 * std::log10(sum / samples.size());
+    return 10 * std::log10(sum / static_cast<double>(samples.size()));
 }
 
 float peakOf(const Channels& channels) {

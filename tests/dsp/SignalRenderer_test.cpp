@@ -230,7 +230,8 @@ TEST(SignalRenderer, PinkNoiseFallsThreeDecibelsPerOctave) {
     ASSERT_EQ(out.size(), 2u);
     const std::size_t size = 65536;
     std::vector<double> power(size / 2 + 1, 0.0), window(size);
-    for (std::size_t i = 0; i < size; ++i) window[i] = 0.5 - 0.5 * std::cos(2 * pi * i / size);
+    for (std::size_t i = 0; i < size; ++i)
+        window[i] = 0.5 - 0.5 * std::cos(2 * pi * static_cast<double>(i) / static_cast<double>(size));
     std::vector<double> re(size), im;
     for (std::size_t start = 0; start + size <= out[0].size(); start += size / 2) {
         for (std::size_t i = 0; i < size; ++i) re[i] = out[0][start + i] * window[i];
@@ -246,13 +247,14 @@ TEST(SignalRenderer, PinkNoiseFallsThreeDecibelsPerOctave) {
         double sum = 0;
         for (auto k = static_cast<std::size_t>(lo / binHz); k <= static_cast<std::size_t>(hi / binHz) + 1;
              ++k) {
-            const double a = std::max(lo, (k - 0.5) * binHz), b = std::min(hi, (k + 0.5) * binHz);
+            const double kd = static_cast<double>(k);
+            const double a = std::max(lo, (kd - 0.5) * binHz), b = std::min(hi, (kd + 0.5) * binHz);
             if (b > a) sum += power[k] * (b - a) / binHz;
         }
         levels.push_back(10 * std::log10(sum));
     }
     double mean = 0;
-    for (double l : levels) mean += l / levels.size();
+    for (double l : levels) mean += l / static_cast<double>(levels.size());
     for (std::size_t i = 0; i < levels.size(); ++i)
         EXPECT_NEAR(levels[i], mean, 0.5)
             << "band " << 1000 * std::pow(10.0, (static_cast<int>(i) - 13) / 10.0) << " Hz";

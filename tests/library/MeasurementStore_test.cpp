@@ -286,7 +286,8 @@ TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
     // Two lists of clearly different lengths, so a torn file cannot pass for either.
     std::vector<TransferTrace> one(1), three(3);
     for (size_t i = 0; i < one.size(); ++i) one[i].name = "one", one[i].bins = someBins(3000, 0.1);
-    for (size_t i = 0; i < three.size(); ++i) three[i].name = "three", three[i].bins = someBins(800, 0.2 + i);
+    for (size_t i = 0; i < three.size(); ++i)
+        three[i].name = "three", three[i].bins = someBins(800, 0.2 + static_cast<double>(i));
 
     MeasurementStore store(clock());
     store.setTraces(one);
@@ -328,7 +329,7 @@ TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
     }
     EXPECT_EQ(sawOne + sawThree, kills);
     EXPECT_GT(sawThree, 0) << "no child finished a save before it was killed";
-    const int leftovers = QDir(folder).entryList(QDir::Files).size() - 1;
+    const qsizetype leftovers = QDir(folder).entryList(QDir::Files).size() - 1;
     std::cout << kills << " kills: " << sawOne << " left the first list, " << sawThree << " the second; "
               << leftovers << " interrupted temporary files\n";
 }

@@ -99,15 +99,15 @@ TEST(AudioFilePlayer, PlaysTheFileOnceAndStopsAtItsEnd) {
 
 TEST(AudioFilePlayer, LoopsEndlesslyWithoutAGap) {
     Rig rig;
-    auto player =
-        rig.open(writeFile("ramp.wav", 48000, 2, 1000, [](int, std::int64_t t) { return t / 1000.0f; }));
+    auto player = rig.open(writeFile("ramp.wav", 48000, 2, 1000,
+                                     [](int, std::int64_t t) { return static_cast<float>(t) / 1000.0f; }));
     ASSERT_TRUE(player);
     player->setLooping(true);
     ASSERT_TRUE(player->play());
     rig.pump(3 * block);
     EXPECT_TRUE(player->isPlaying());
     for (std::int64_t t : {0, 999, 1000, 1001, 5432, 12287})
-        EXPECT_FLOAT_EQ(rig.recorded[0][t], (t % 1000) / 1000.0f) << t;
+        EXPECT_FLOAT_EQ(rig.recorded[0][t], static_cast<float>(t % 1000) / 1000.0f) << t;
     EXPECT_DOUBLE_EQ(player->currentTime(), (3 * block % 1000) / 48000.0);
 }
 

@@ -22,7 +22,7 @@ AudioBuffer ramp(int channels, std::int64_t frames, float offset) {
     b.setFrameLength(frames);
     for (int c = 0; c < channels; ++c)
         for (std::int64_t i = 0; i < frames; ++i)
-            b.channel(c)[i] = offset + static_cast<float>(c) + 1e-4f * i;
+            b.channel(c)[i] = offset + static_cast<float>(c) + 1e-4f * static_cast<float>(i);
     return b;
 }
 
@@ -137,7 +137,8 @@ TEST(AudioFile, ReadsForeignFormats) {
         SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
         ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
         std::vector<float> tone(48000);
-        for (int n = 0; n < 48000; ++n) tone[n] = 0.5f * std::sin(2 * std::numbers::pi * 440 * n / 48000);
+        for (int n = 0; n < 48000; ++n)
+            tone[n] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440 * n / 48000));
         ASSERT_EQ(sf_writef_float(f, tone.data(), 48000), 48000);
         sf_close(f);
         auto b = readAll(path);

@@ -118,7 +118,8 @@ TEST(VirtualAudioSystem, OverflowShowsAsAGapAndBlocksStayContiguous) {
     EXPECT_GT(after.sampleTime, before.sampleTime + before.frames);
     // The half block from before the overflow was dropped: the next block starts after it, in one piece.
     EXPECT_EQ(after.channels[0][0], 4096.0f + 2048.0f);
-    for (std::int64_t t = 1; t < after.frames; ++t) ASSERT_EQ(after.channels[0][t], after.channels[0][0] + t);
+    for (std::int64_t t = 1; t < after.frames; ++t)
+        ASSERT_EQ(after.channels[0][t], after.channels[0][0] + static_cast<float>(t));
 }
 
 TEST(VirtualAudioSystem, NonFloatInputAndInvalidTimesReachTheTapAsFlags) {
