@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "app/QuorvelView.h"
+#include "engine/Logging.h"
 #include "kit/QVStyle.h"
 
 namespace quorvel {
@@ -39,6 +40,7 @@ int run(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("Quorvel"));
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
     QVStyle::apply();
+    Logging::install();
 
     QuorvelView view;
     view.resize(QuorvelView::kMinWidth + 260, QuorvelView::kMinHeight + 120);
