@@ -15,6 +15,7 @@
 #include "engine/InterfacePicker.h"
 #include "engine/MainThread.h"
 #include "engine/MicrophonePermission.h"
+#include "engine/Published.h"
 
 namespace quorvel {
 
@@ -23,13 +24,6 @@ namespace {
 // The longest block a run's buffers take. The engine delivers at least 4096 frames and at most one
 // device period more; a longer block (a period above 12288 frames) is dropped and shows as a gap.
 constexpr std::int64_t maxBlockFrames = 4 * AudioEngine::tapBlockFrames;
-
-template <typename T>
-bool assign(T& field, T value) {
-    if (field == value) return false;
-    field = std::move(value);
-    return true;
-}
 
 }  // namespace
 
@@ -168,66 +162,50 @@ MicAnalyzer::~MicAnalyzer() {
 }
 
 void MicAnalyzer::setMicChannel(int channel) {
-    if (assign(micChannel_, channel)) emit micChannelChanged();
+    publish(this, micChannel_, channel, &MicAnalyzer::micChannelChanged);
 }
 void MicAnalyzer::setReferenceChannel(int channel) {
-    if (assign(referenceChannel_, channel)) emit referenceChannelChanged();
+    publish(this, referenceChannel_, channel, &MicAnalyzer::referenceChannelChanged);
 }
-void MicAnalyzer::setDual(bool on) {
-    if (assign(dual_, on)) emit dualChanged();
-}
+void MicAnalyzer::setDual(bool on) { publish(this, dual_, on, &MicAnalyzer::dualChanged); }
 void MicAnalyzer::setTemperature(double celsius) {
-    if (assign(temperature_, celsius)) emit temperatureChanged();
+    publish(this, temperature_, celsius, &MicAnalyzer::temperatureChanged);
     updateEquivalentMeters();
 }
 void MicAnalyzer::setCalibrationMS(double ms) {
-    if (assign(calibrationMS_, ms)) emit calibrationMSChanged();
+    publish(this, calibrationMS_, ms, &MicAnalyzer::calibrationMSChanged);
     updateEquivalentMeters();
 }
-void MicAnalyzer::setHardwareIdentity(const QString& identity) {
-    if (assign(hardwareIdentity_, identity)) emit hardwareIdentityChanged();
-}
-void MicAnalyzer::setCaptureMicChannel(int channel) {
-    if (assign(captureMicChannel_, channel)) emit captureMicChannelChanged();
-}
-void MicAnalyzer::setCaptureReferenceChannel(int channel) {
-    if (assign(captureReferenceChannel_, channel)) emit captureReferenceChannelChanged();
-}
+void MicAnalyzer::setHardwareIdentity(const QString& identity) { hardwareIdentity_ = identity; }
+void MicAnalyzer::setCaptureMicChannel(int channel) { captureMicChannel_ = channel; }
+void MicAnalyzer::setCaptureReferenceChannel(int channel) { captureReferenceChannel_ = channel; }
 
 void MicAnalyzer::setSpectrum(std::vector<SpectrumPoint> value) {
-    if (assign(spectrum_, std::move(value))) emit spectrumChanged();
+    publish(this, spectrum_, std::move(value), &MicAnalyzer::spectrumChanged);
 }
 void MicAnalyzer::setTransfer(std::vector<TransferBin> value) {
-    if (assign(transfer_, std::move(value))) emit transferChanged();
+    publish(this, transfer_, std::move(value), &MicAnalyzer::transferChanged);
 }
-void MicAnalyzer::setAverages(int value) {
-    if (assign(averages_, value)) emit averagesChanged();
-}
+void MicAnalyzer::setAverages(int value) { publish(this, averages_, value, &MicAnalyzer::averagesChanged); }
 void MicAnalyzer::setCompensationMS(double value) {
-    if (assign(compensationMS_, value)) emit compensationMSChanged();
+    publish(this, compensationMS_, value, &MicAnalyzer::compensationMSChanged);
 }
-void MicAnalyzer::setSampleRate(double value) {
-    if (assign(sampleRate_, value)) emit sampleRateChanged();
-}
+void MicAnalyzer::setSampleRate(double value) { sampleRate_ = value; }
 void MicAnalyzer::setLastUpdated(std::optional<ReferenceDate> value) {
-    if (assign(lastUpdated_, value)) emit lastUpdatedChanged();
+    publish(this, lastUpdated_, value, &MicAnalyzer::lastUpdatedChanged);
 }
 void MicAnalyzer::setDelayMS(std::optional<double> value) {
-    if (assign(delayMS_, value)) emit delayMSChanged();
+    publish(this, delayMS_, value, &MicAnalyzer::delayMSChanged);
     updateEquivalentMeters();
 }
 void MicAnalyzer::setCorrelation(double value) {
-    if (assign(correlation_, value)) emit correlationChanged();
+    publish(this, correlation_, value, &MicAnalyzer::correlationChanged);
 }
 void MicAnalyzer::setStatus(const QString& value) {
-    if (assign(status_, value)) emit statusChanged();
+    publish(this, status_, value, &MicAnalyzer::statusChanged);
 }
-void MicAnalyzer::setRunning(bool value) {
-    if (assign(running_, value)) emit runningChanged();
-}
-void MicAnalyzer::setChannelCount(int value) {
-    if (assign(channelCount_, value)) emit channelCountChanged();
-}
+void MicAnalyzer::setRunning(bool value) { publish(this, running_, value, &MicAnalyzer::runningChanged); }
+void MicAnalyzer::setChannelCount(int value) { channelCount_ = value; }
 
 std::optional<double> MicAnalyzer::equivalentMeters() const {
     if (!delayMS_) return std::nullopt;
@@ -238,7 +216,7 @@ std::optional<double> MicAnalyzer::equivalentMeters() const {
 }
 
 void MicAnalyzer::updateEquivalentMeters() {
-    if (assign(equivalentMeters_, equivalentMeters())) emit equivalentMetersChanged();
+    publish(this, equivalentMeters_, equivalentMeters(), &MicAnalyzer::equivalentMetersChanged);
 }
 
 MicAnalyzer::Statistics MicAnalyzer::statistics() const {

@@ -21,7 +21,8 @@
 // Failures never leave as exceptions: a failed start, and an engine that fails while running (sound
 // server gone, device vanished), end with running() false and the reason in status().
 //
-// Each published property has a change signal, emitted only when the value really changes.
+// Published state: Q_PROPERTYs written through publish() (engine/Published.h); a property with a change
+// signal emits it only when the value really changes.
 //
 // Threads: main thread only (the tap runs on the audio thread but touches only its run's own values). The
 // audio system must be installed (AudioHardware) before the analyser is made.
@@ -45,6 +46,27 @@ namespace quorvel {
 
 class MicAnalyzer : public QObject {
     Q_OBJECT
+    Q_PROPERTY(std::vector<SpectrumPoint> spectrum READ spectrum NOTIFY spectrumChanged)
+    Q_PROPERTY(std::vector<TransferBin> transfer READ transfer NOTIFY transferChanged)
+    Q_PROPERTY(int averages READ averages NOTIFY averagesChanged)
+    Q_PROPERTY(double compensationMS READ compensationMS NOTIFY compensationMSChanged)
+    Q_PROPERTY(double sampleRate READ sampleRate)
+    Q_PROPERTY(std::optional<ReferenceDate> lastUpdated READ lastUpdated NOTIFY lastUpdatedChanged)
+    Q_PROPERTY(std::optional<double> delayMS READ delayMS NOTIFY delayMSChanged)
+    Q_PROPERTY(double correlation READ correlation NOTIFY correlationChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(bool running READ running NOTIFY runningChanged)
+    Q_PROPERTY(int channelCount READ channelCount)
+    Q_PROPERTY(int micChannel READ micChannel WRITE setMicChannel NOTIFY micChannelChanged)
+    Q_PROPERTY(
+        int referenceChannel READ referenceChannel WRITE setReferenceChannel NOTIFY referenceChannelChanged)
+    Q_PROPERTY(bool dual READ dual WRITE setDual NOTIFY dualChanged)
+    Q_PROPERTY(double temperature READ temperature WRITE setTemperature NOTIFY temperatureChanged)
+    Q_PROPERTY(double calibrationMS READ calibrationMS WRITE setCalibrationMS NOTIFY calibrationMSChanged)
+    Q_PROPERTY(QString hardwareIdentity READ hardwareIdentity WRITE setHardwareIdentity)
+    Q_PROPERTY(int captureMicChannel READ captureMicChannel WRITE setCaptureMicChannel)
+    Q_PROPERTY(int captureReferenceChannel READ captureReferenceChannel WRITE setCaptureReferenceChannel)
+    Q_PROPERTY(std::optional<double> equivalentMeters READ equivalentMeters NOTIFY equivalentMetersChanged)
 
 public:
     // Samples kept per ring (about 2.7 s at 48 kHz); a dual analysis waits for a full ring.
@@ -129,7 +151,6 @@ signals:
     void transferChanged();
     void averagesChanged();
     void compensationMSChanged();
-    void sampleRateChanged();
     void lastUpdatedChanged();
     void delayMSChanged();
     void correlationChanged();
@@ -138,12 +159,8 @@ signals:
     void micChannelChanged();
     void referenceChannelChanged();
     void dualChanged();
-    void channelCountChanged();
     void temperatureChanged();
     void calibrationMSChanged();
-    void hardwareIdentityChanged();
-    void captureMicChannelChanged();
-    void captureReferenceChannelChanged();
     void equivalentMetersChanged();
 
 private:
