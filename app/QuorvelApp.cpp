@@ -43,7 +43,7 @@ int run(int argc, char** argv) {
     Logging::install();
 
     QuorvelView view;
-    view.resize(QuorvelView::kMinWidth + 260, QuorvelView::kMinHeight + 120);
+    view.resize(QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight);
     view.show();
     return app.exec();
 }

@@ -12,7 +12,9 @@
 
 #include "app/QuorvelView.h"
 #include "app/TransportBar.h"
+#include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
+#include "kit/QVKeyboard.h"
 #include "kit/QVStyle.h"
 
 namespace quorvel {
@@ -36,7 +38,9 @@ protected:
 };
 
 // One tool of the sidebar: its symbol and title; the selected tool in the accent colour on a rounded
-// accent tint, the others dimmed on nothing.
+// accent tint, the others dimmed on nothing. The row is checked while its tool is the view's; a press
+// asks for the tool and leaves the checking to the view. Not an exclusive group: Qt would then take every
+// row but the checked one out of the Tab order.
 class SidebarRow : public QAbstractButton {
 public:
     static constexpr int kPadding = 13;
@@ -44,13 +48,13 @@ public:
     static constexpr int kGap = 10;
 
     SidebarRow(QuorvelTool tool, QWidget* parent = nullptr) : QAbstractButton(parent), tool_(tool) {
-        setText(QuorvelTools::title(tool));
+        setText(qvLiteral(QuorvelTools::title(tool)));
         setCheckable(true);
-        setAutoExclusive(true);
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
         setFont(QVStyle::font(QVText::Subheadline, QFont::Medium));
-        setAccessibleName(text());
+        setAccessibleName(QuorvelTools::title(tool));
+        setProperty(QVKeyboard::kFocusRadius, 12);
         setObjectName(QStringLiteral("sidebar-") + QuorvelTools::rawValue(tool));
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     }
@@ -59,11 +63,13 @@ public:
 
     QSize sizeHint() const override {
         const QFontMetrics fm(font());
-        return {2 * kPadding + kIcon + kGap + fm.horizontalAdvance(text()),
+        return {2 * kPadding + kIcon + kGap + fm.horizontalAdvance(QuorvelTools::title(tool_)),
                 2 * kPadding + std::max(kIcon, fm.height())};
     }
 
 protected:
+    void nextCheckState() override {}
+
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -85,7 +91,7 @@ protected:
         p.setPen(ink);
         p.setFont(font());
         const QRect textBox(kPadding + kIcon + kGap, 0, width() - 2 * kPadding - kIcon - kGap, height());
-        p.drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft, text());
+        p.drawText(textBox, Qt::AlignVCenter | Qt::AlignLeft, QuorvelTools::title(tool_));
     }
 
     void enterEvent(QEnterEvent* e) override {
@@ -128,6 +134,7 @@ void QuorvelView::buildFrame() {
     auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
     space->setContext(Qt::WindowShortcut);
     connect(space, &QShortcut::activated, this, &QuorvelView::stopAll);
+    QVKeyboard::followLayoutOrder(this);
 
     showPage();
 }
@@ -151,8 +158,8 @@ QWidget* QuorvelView::buildHeader() {
     connect(guide, &QToolButton::clicked, this, [this] { setShowingGuide(true); });
     row->addWidget(guide);
 
-    auto* stop =
-        new QPushButton(QVIcons::icon(QStringLiteral("stop.fill"), kRed), QStringLiteral("Stop all"));
+    auto* stop = new QPushButton(QVIcons::icon(QStringLiteral("stop.fill"), kRed),
+                                 qvLiteral(QStringLiteral("Stop all")));
     stop->setObjectName(QStringLiteral("stopAll"));
     stop->setIconSize(QSize(12, 12));
     stop->setFont(QVStyle::font(QVText::Caption, QFont::Bold));

@@ -10,8 +10,9 @@
 
 #include "app/QuorvelView.h"
 #include "kit/QVCard.h"
-#include "kit/QVEmpty.h"
+#include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
+#include "kit/QVKeyboard.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
 #include "screens/AlignView.h"
@@ -25,24 +26,13 @@ namespace quorvel {
 
 namespace {
 
-// The page of a tool whose screen is not part of this build: its empty state, centred.
-QWidget* placeholder(QuorvelTool tool) {
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("placeholder"));
-    page->setAutoFillBackground(true);
-    auto* column = new QVBoxLayout(page);
-    column->addStretch(1);
-    column->addWidget(new QVEmpty(QuorvelTools::icon(tool), QuorvelTools::title(tool)));
-    column->addStretch(1);
-    return page;
-}
-
 // A hub link: the whole card is the button.
 class CardLink : public QAbstractButton {
 public:
     CardLink(QWidget* card, QWidget* parent = nullptr) : QAbstractButton(parent) {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
+        setProperty(QVKeyboard::kFocusRadius, QVCard::kRadius);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -75,7 +65,7 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
     row->setContentsMargins(12, 8, 12, 8);
     auto* backButton = new QToolButton;
     backButton->setObjectName(QStringLiteral("hubBack"));
-    backButton->setText(QStringLiteral("\u2039 Tools"));
+    backButton->setText(qvLiteral(QStringLiteral("\u2039 Tools")));
     backButton->setAccessibleName(QStringLiteral("Back to Tools"));
     backButton->setAutoRaise(true);
     backButton->setCursor(Qt::PointingHandCursor);
@@ -118,7 +108,7 @@ QWidget* QuorvelView::screen(QuorvelTool tool) {
         case QuorvelTool::tools:
             return toolsPage();
     }
-    return placeholder(tool);
+    return nullptr;  // every tool is handled above
 }
 
 QWidget* QuorvelView::page(QuorvelTool tool) {

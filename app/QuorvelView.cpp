@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThreadPool>
@@ -14,6 +15,7 @@
 #include "engine/MicAnalyzer.h"
 #include "engine/RoutedSignal.h"
 #include "engine/VoiceRenderer.h"
+#include "kit/QVFormat.h"
 #include "library/LibraryStore.h"
 #include "library/MeasurementStore.h"
 #include "library/MusicBrowser.h"
@@ -203,19 +205,24 @@ QString QuorvelView::errorMessage() const { return audio_->errorDetail().value_o
 
 void QuorvelView::presentError() {
     if (alert_) return;
-    auto* box = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("Playback problem"), errorMessage(),
-                                QMessageBox::NoButton, this);
+    // The title is repeated in the body: window managers often show no title on an alert.
+    const QString title = QStringLiteral("Playback problem");
+    auto* box = new QMessageBox(QMessageBox::NoIcon, title, title, QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("playbackProblem"));
     box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(errorMessage());
+    // The detail is shown verbatim, line breaks and any markup-like text included.
+    for (QLabel* label : box->findChildren<QLabel*>())
+        if (label->text() == box->informativeText()) label->setTextFormat(Qt::PlainText);
     box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
+    QPushButton* ok = box->addButton(qvLiteral(QStringLiteral("OK")), QMessageBox::RejectRole);
     box->setDefaultButton(ok);
     box->setEscapeButton(static_cast<QAbstractButton*>(ok));
     alert_ = box;
     // The text follows the player while the alert is up: a detail cleared by Stop all gives way to the
     // status.
-    const auto follow = [this, box] { box->setText(errorMessage()); };
+    const auto follow = [this, box] { box->setInformativeText(errorMessage()); };
     connect(audio_.get(), &AudioController::errorDetailChanged, box, follow);
     connect(audio_.get(), &AudioController::statusChanged, box, follow);
     connect(box, &QDialog::finished, this, [this] { setShowingError(false); });

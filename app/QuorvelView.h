@@ -56,6 +56,9 @@ public:
 
     static constexpr int kMinWidth = 840;
     static constexpr int kMinHeight = 680;
+    // The size the window opens at.
+    static constexpr int kDefaultWidth = kMinWidth + 260;
+    static constexpr int kDefaultHeight = kMinHeight + 120;
 
     explicit QuorvelView(QWidget* parent = nullptr);
     ~QuorvelView() override;
@@ -108,8 +111,7 @@ public:
 
     // The page of `tool` as the sidebar shows it (the Tools hub for `tools`), without the transport bar.
     QWidget* page(QuorvelTool tool);
-    // The screen of `tool`: what its page shows, also when pushed from the Tools hub. Until a screen exists
-    // for a tool, its empty state with the tool's title.
+    // The screen of `tool`: what its page shows, also when pushed from the Tools hub.
     QWidget* screen(QuorvelTool tool);
     // The Tools hub: links to Channel checks, Alignment and Sub arrays, pushed within the hub.
     QWidget* toolsPage();

@@ -18,7 +18,9 @@
 
 #include "app/QuorvelGuide.h"
 #include "kit/QVCard.h"
+#include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
+#include "kit/QVKeyboard.h"
 #include "kit/QVStyle.h"
 
 namespace quorvel {
@@ -141,6 +143,7 @@ private:
 UserGuideView::UserGuideView(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("userGuide"));
     setWindowTitle(QStringLiteral("User Guide"));
+    QVKeyboard::followLayoutOrder(this);
     setMinimumSize(kMinWidth, kMinHeight);
     resize(720, 640);
     // The sheet's own background, also where the application's dark palette is not installed.
@@ -158,7 +161,7 @@ UserGuideView::UserGuideView(QWidget* parent) : QDialog(parent) {
 
     back_ = new QToolButton;
     back_->setObjectName(QStringLiteral("guideBack"));
-    back_->setText(QStringLiteral("User Guide"));
+    back_->setText(qvLiteral(QStringLiteral("User Guide")));
     // The symbol set has no leftward chevron; the rightward one mirrored serves.
     back_->setIcon(QVIcons::pixmap(QStringLiteral("chevron.right"), 32, QVStyle::accent())
                        .transformed(QTransform().scale(-1, 1)));
@@ -193,7 +196,7 @@ UserGuideView::UserGuideView(QWidget* parent) : QDialog(parent) {
     connect(search_, &QLineEdit::textChanged, this, &UserGuideView::applyQuery);
     bar->addWidget(search_);
 
-    doneButton_ = new QPushButton(QStringLiteral("Done"));
+    doneButton_ = new QPushButton(qvLiteral(QStringLiteral("Done")));
     doneButton_->setObjectName(QStringLiteral("guideDone"));
     // Return in the search field must not close the guide.
     doneButton_->setAutoDefault(false);

@@ -3,7 +3,9 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
+#include "kit/QVKeyboard.h"
 #include "kit/QVStyle.h"
 
 namespace quorvel {
@@ -17,20 +19,23 @@ constexpr int kPadX = 16;
 QVAction::QVAction(const QString& title, const QString& icon, bool prominent, std::function<void()> action,
                    QWidget* parent)
     : QAbstractButton(parent), iconName_(icon), prominent_(prominent), action_(std::move(action)) {
-    setText(title);
+    setText(qvLiteral(title));
     setFont(QVStyle::font(QVText::Headline));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::PointingHandCursor);
     setAccessibleName(title);
+    setProperty(QVKeyboard::kFocusRadius, kRadius);
     connect(this, &QAbstractButton::clicked, this, [this] {
         if (action_) action_();
     });
 }
 
+QString QVAction::title() const { return qvShown(text()); }
+
 void QVAction::setTitle(const QString& title) {
-    if (title == text()) return;
-    setText(title);
+    if (title == this->title()) return;
+    setText(qvLiteral(title));
     setAccessibleName(title);
     updateGeometry();
     update();
@@ -51,7 +56,7 @@ void QVAction::setProminent(bool prominent) {
 QSize QVAction::sizeHint() const {
     const QFontMetrics fm(font());
     const int icon = iconName_.isEmpty() ? 0 : kIconSize + kIconGap;
-    return {icon + fm.horizontalAdvance(text()) + 2 * kPadX, qMax(kMinHeight, fm.height() + 16)};
+    return {icon + fm.horizontalAdvance(title()) + 2 * kPadX, qMax(kMinHeight, fm.height() + 16)};
 }
 
 QSize QVAction::minimumSizeHint() const { return {kIconSize + 2 * kPadX, sizeHint().height()}; }
@@ -84,16 +89,12 @@ void QVAction::paintEvent(QPaintEvent*) {
     if (hovered_ && isEnabled() && !isDown())
         fill = prominent_ ? fill.lighter(108) : QColor::fromRgbF(1, 1, 1, 0.1f);
     p.fillPath(shape, fill);
-    if (hasFocus()) {
-        p.setPen(QPen(prominent_ ? QVStyle::primary() : QVStyle::accent(), 1.5));
-        p.drawPath(shape);
-    }
 
     const QColor ink = prominent_ ? QVStyle::background() : QVStyle::primary();
     const QFontMetrics fm(font());
     const bool hasIcon = !iconName_.isEmpty();
     const int iconRoom = hasIcon ? kIconSize + kIconGap : 0;
-    const QString label = fm.elidedText(text(), Qt::ElideRight, qMax(0, width() - 2 * kPadX - iconRoom));
+    const QString label = fm.elidedText(title(), Qt::ElideRight, qMax(0, width() - 2 * kPadX - iconRoom));
     const int faceWidth = iconRoom + fm.horizontalAdvance(label);
     const int x0 = (width() - faceWidth) / 2;
     if (hasIcon) {

@@ -18,7 +18,7 @@ public:
     QVAction(const QString& title, const QString& icon, bool prominent = true,
              std::function<void()> action = {}, QWidget* parent = nullptr);
 
-    QString title() const { return text(); }
+    QString title() const;
     void setTitle(const QString& title);
     // The symbol name (see QVIcons).
     QString iconName() const { return iconName_; }

@@ -25,12 +25,13 @@ QVEmpty::QVEmpty(const QString& icon, const QString& title, const QString& detai
     detail_->setAlignment(Qt::AlignCenter);
     detail_->setWordWrap(true);
     QVStyle::setText(detail_, QVText::Subheadline, QVStyle::secondary());
-    // An empty detail leaves no line and no gap.
-    detail_->setVisible(!detail.isEmpty());
 
     column->addWidget(iconLabel_);
     column->addWidget(title_);
     column->addWidget(detail_);
+    // An empty detail leaves no line and no gap. Shown only once it has a parent: a label shown before
+    // would open as a window of its own and take the activation from the workspace.
+    detail_->setVisible(!detail.isEmpty());
     setIconName(icon);
 }
 

@@ -43,4 +43,22 @@ QString qvTime(double seconds) {
     return qvFormat("%lld:%02lld", static_cast<long long>(s / 60), static_cast<long long>(s % 60));
 }
 
+QString qvLiteral(const QString& text) {
+    return QString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+QString qvShown(const QString& label) {
+    QString out;
+    out.reserve(label.size());
+    for (qsizetype i = 0; i < label.size(); ++i) {
+        if (label[i] != QLatin1Char('&')) {
+            out += label[i];
+        } else if (i + 1 < label.size() && label[i + 1] == QLatin1Char('&')) {
+            out += QLatin1Char('&');
+            ++i;
+        }
+    }
+    return out;
+}
+
 }  // namespace quorvel

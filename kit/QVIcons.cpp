@@ -6,12 +6,13 @@
 #include <QIconEngine>
 #include <QImage>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSet>
 #include <QStandardPaths>
 #include <QToolButton>
 #include <QtMath>
-#include <array>
 
 namespace quorvel {
 
@@ -19,60 +20,9 @@ namespace QVIcons {
 
 namespace {
 
-// Where no Adwaita icon looks like the symbol (the waveforms, the lettered circles, the sparkles…), the
-// theme column is empty and the drawn form stands in on every machine.
-constexpr std::array<Entry, 43> kTable{{
-    {"waveform", nullptr},
-    {"waveform.circle", nullptr},
-    {"waveform.path", nullptr},
-    {"chart.xyaxis.line", nullptr},
-    {"music.note.list", "emblem-music-symbolic"},
-    {"music.note", "audio-x-generic-symbolic"},
-    {"speaker.wave.2", "audio-volume-medium-symbolic"},
-    {"speaker.wave.1.fill", "audio-volume-low-symbolic"},
-    {"speaker.3", "audio-speakers-symbolic"},
-    {"speaker.fill", nullptr},
-    {"airplayaudio", "audio-speakers-symbolic"},
-    {"slider.horizontal.3", "emblem-system-symbolic"},
-    {"questionmark.circle", "help-browser-symbolic"},
-    {"info.circle", "help-about-symbolic"},
-    {"exclamationmark.circle.fill", "dialog-warning-symbolic"},
-    {"play.fill", "media-playback-start-symbolic"},
-    {"pause.fill", "media-playback-pause-symbolic"},
-    {"stop.fill", "media-playback-stop-symbolic"},
-    {"repeat", "media-playlist-repeat-symbolic"},
-    {"arrow.left.and.right", "object-flip-horizontal-symbolic"},
-    {"arrow.left.arrow.right", nullptr},
-    {"arrow.right", "go-next-symbolic"},
-    {"arrow.up", "go-up-symbolic"},
-    {"arrow.down", "go-down-symbolic"},
-    {"arrow.clockwise", "view-refresh-symbolic"},
-    {"chevron.right", "go-next-symbolic"},
-    {"checkmark", "object-select-symbolic"},
-    {"checkmark.circle.fill", "emblem-default-symbolic"},
-    {"circle", nullptr},
-    {"plus", "list-add-symbolic"},
-    {"plus.circle.fill", nullptr},
-    {"ellipsis", "view-more-horizontal-symbolic"},
-    {"magnifyingglass", "system-search-symbolic"},
-    {"folder", "folder-symbolic"},
-    {"trash", "user-trash-symbolic"},
-    {"camera", "camera-photo-symbolic"},
-    {"mic", "audio-input-microphone-symbolic"},
-    {"mic.fill", "audio-input-microphone-symbolic"},
-    {"person.wave.2", "avatar-default-symbolic"},
-    {"l.circle", nullptr},
-    {"r.circle", nullptr},
-    {"sparkle", nullptr},
-    {"sparkles", nullptr},
-}};
+Q_LOGGING_CATEGORY(logSymbols, "quorvel.ui")
 
-const char* themeNameFor(const QString& symbol) {
-    for (const Entry& e : kTable) {
-        if (symbol == QLatin1String(e.symbol)) return e.theme;
-    }
-    return nullptr;
-}
+const char* themeNameFor(const QString& symbol);
 
 QStringList iconBases() {
     QStringList bases = QIcon::themeSearchPaths();
@@ -297,156 +247,274 @@ QPainterPath star(double cx, double cy, double r) {
     return p;
 }
 
-// The drawn form as one filled outline on the 24-unit grid.
-QPainterPath shape(const QString& s) {
-    constexpr double line = 2.0;
-    auto is = [&s](const char* name) { return s == QLatin1String(name); };
-    const QPainterPath ring = stroked(circlePath(12, 12, 10), line * 0.8);
-    if (is("play.fill")) return polyline({{7, 4}, {20, 12}, {7, 20}, {7, 4}});
-    if (is("pause.fill")) {
-        QPainterPath p;
-        p.addRoundedRect(6, 4, 4, 16, 1, 1);
-        p.addRoundedRect(14, 4, 4, 16, 1, 1);
-        return p;
-    }
-    if (is("stop.fill")) {
-        QPainterPath p;
-        p.addRoundedRect(5, 5, 14, 14, 2.5, 2.5);
-        return p;
-    }
-    const QPainterPath cross = cat({polyline({{12, 4}, {12, 20}}), polyline({{4, 12}, {20, 12}})});
-    if (is("plus")) return stroked(cross, line);
-    if (is("plus.circle.fill")) {
-        QTransform small;
-        small.translate(12, 12);
-        small.scale(0.62, 0.62);
-        small.translate(-12, -12);
-        return holed(circlePath(12, 12, 10), stroked(small.map(cross), line));
-    }
-    if (is("checkmark")) return stroked(polyline({{4.5, 12.5}, {9.5, 17.5}, {19.5, 6.5}}), line);
-    if (is("checkmark.circle.fill"))
-        return holed(circlePath(12, 12, 10),
-                     stroked(polyline({{7.5, 12.5}, {10.5, 15.5}, {16.5, 8.5}}), line));
-    if (is("circle")) return stroked(circlePath(12, 12, 9), line * 0.8);
-    if (is("chevron.right")) return stroked(polyline({{9, 5}, {16, 12}, {9, 19}}), line);
-    if (is("arrow.right")) return stroked(cat({polyline({{4, 12}, {20, 12}}), arrowHead({20, 12}, 0)}), line);
-    if (is("arrow.up")) return stroked(cat({polyline({{12, 20}, {12, 4}}), arrowHead({12, 4}, -90)}), line);
-    if (is("arrow.down")) return stroked(cat({polyline({{12, 4}, {12, 20}}), arrowHead({12, 20}, 90)}), line);
-    if (is("arrow.left.and.right"))
-        return stroked(cat({polyline({{3, 12}, {21, 12}}), arrowHead({21, 12}, 0), arrowHead({3, 12}, 180)}),
-                       line);
-    if (is("arrow.left.arrow.right"))
-        return stroked(cat({polyline({{4, 8}, {20, 8}}), arrowHead({20, 8}, 0, 4),
-                            polyline({{20, 16}, {4, 16}}), arrowHead({4, 16}, 180, 4)}),
-                       line);
-    if (is("arrow.clockwise") || is("repeat")) {
-        QPainterPath p;
-        const QRectF box(4.5, 4.5, 15, 15);
-        p.arcMoveTo(box, 70);
-        p.arcTo(box, 70, -320);
-        return stroked(cat({p, arrowHead(p.currentPosition(), -20, 4)}), line);
-    }
-    if (is("waveform")) return stroked(bars(12, 12, 20, 18), 1.6);
-    if (is("waveform.circle")) return cat({ring, stroked(bars(12, 12, 12, 10), 1.2)});
-    if (is("waveform.path")) {
-        QPainterPath p;
-        for (int i = 0; i <= 40; ++i) {
-            const double x = 2 + 20.0 * i / 40;
-            const double y = 12 - 7 * std::sin(2 * M_PI * 2 * i / 40.0) * (1 - std::abs(i - 20) / 30.0);
-            if (i == 0)
-                p.moveTo(x, y);
-            else
-                p.lineTo(x, y);
+constexpr double kLine = 2.0;
+
+QPainterPath ring() { return stroked(circlePath(12, 12, 10), kLine * 0.8); }
+QPainterPath cross() { return cat({polyline({{12, 4}, {12, 20}}), polyline({{4, 12}, {20, 12}})}); }
+
+QPainterPath musicNote(bool list) {
+    const double x = list ? 16 : 13;
+    QPainterPath head;
+    head.addEllipse(QPointF(x - 3, 18), 3.5, 2.8);
+    QPainterPath p = cat({head, stroked(polyline({{x, 18}, {x, 4}, {x + 5, 6}}), kLine)});
+    if (list)
+        p.addPath(stroked(
+            cat({polyline({{3, 5}, {10, 5}}), polyline({{3, 10}, {10, 10}}), polyline({{3, 15}, {7, 15}})}),
+            kLine));
+    return p;
+}
+
+QPainterPath microphone(bool filled) {
+    QPainterPath capsule;
+    capsule.addRoundedRect(9, 3, 6, 11, 3, 3);
+    QPainterPath cradle;
+    const QRectF box(6, 5, 12, 12);
+    cradle.arcMoveTo(box, 180);
+    cradle.arcTo(box, 180, 180);
+    cradle.moveTo(12, 17);
+    cradle.lineTo(12, 21);
+    return cat({filled ? capsule : stroked(capsule, 1.6), stroked(cradle, 1.6)});
+}
+
+QPainterPath circularArrow() {
+    QPainterPath p;
+    const QRectF box(4.5, 4.5, 15, 15);
+    p.arcMoveTo(box, 70);
+    p.arcTo(box, 70, -320);
+    return stroked(cat({p, arrowHead(p.currentPosition(), -20, 4)}), kLine);
+}
+
+// One row per symbol used anywhere in the workspace: its name, the Adwaita icon that looks like it (none
+// where the drawn form is the better likeness: the waveforms, the lettered circles, the sparkles…), and
+// its drawn form as one filled outline on a 24-unit grid, used wherever the theme image is missing.
+struct Symbol {
+    const char* name;
+    const char* theme;
+    QPainterPath (*draw)();
+};
+
+const Symbol kSymbols[] = {
+    {"waveform", nullptr, [] { return stroked(bars(12, 12, 20, 18), 1.6); }},
+    {"waveform.circle", nullptr,
+     [] {
+         return cat({ring(), stroked(bars(12, 12, 12, 10), 1.2)});
+     }},
+    {"waveform.path", nullptr,
+     [] {
+         QPainterPath p;
+         for (int i = 0; i <= 40; ++i) {
+             const double x = 2 + 20.0 * i / 40;
+             const double y = 12 - 7 * std::sin(2 * M_PI * 2 * i / 40.0) * (1 - std::abs(i - 20) / 30.0);
+             if (i == 0)
+                 p.moveTo(x, y);
+             else
+                 p.lineTo(x, y);
+         }
+         return stroked(p, kLine);
+     }},
+    {"chart.xyaxis.line", nullptr,
+     [] {
+         return cat({stroked(polyline({{4, 3}, {4, 20}, {21, 20}}), kLine),
+                     stroked(polyline({{7, 16}, {11, 10}, {14, 13}, {19, 5}}), kLine)});
+     }},
+    {"music.note.list", "emblem-music-symbolic", [] { return musicNote(true); }},
+    {"music.note", "audio-x-generic-symbolic", [] { return musicNote(false); }},
+    {"speaker.wave.2", "audio-volume-medium-symbolic",
+     [] {
+         return cat({speaker(), stroked(waves(2), kLine * 0.9)});
+     }},
+    {"speaker.wave.1.fill", "audio-volume-low-symbolic",
+     [] {
+         return cat({speaker(), stroked(waves(1), kLine * 0.9)});
+     }},
+    {"speaker.3", "audio-speakers-symbolic",
+     [] {
+         return cat({speaker(), stroked(waves(3), kLine * 0.8)});
+     }},
+    {"speaker.fill", nullptr,
+     [] {
+         QPainterPath p = polyline({{4, 8.5}, {9, 8.5}, {16, 3}, {16, 21}, {9, 15.5}, {4, 15.5}});
+         p.closeSubpath();
+         return p;
+     }},
+    {"airplayaudio", "audio-speakers-symbolic",
+     [] {
+         return cat({speaker(), stroked(waves(2), kLine * 0.9)});
+     }},
+    {"slider.horizontal.3", "emblem-system-symbolic",
+     [] {
+         return cat({stroked(cat({polyline({{3, 6}, {21, 6}}), polyline({{3, 12}, {21, 12}}),
+                                  polyline({{3, 18}, {21, 18}})}),
+                             1.5),
+                     circlePath(15, 6, 2.5), circlePath(8, 12, 2.5), circlePath(13, 18, 2.5)});
+     }},
+    {"questionmark.circle", "help-browser-symbolic",
+     [] {
+         return cat({ring(), letterPath(QStringLiteral("?"), 12, 12, 11)});
+     }},
+    {"info.circle", "help-about-symbolic",
+     [] {
+         return cat({ring(), letterPath(QStringLiteral("i"), 12, 12, 11)});
+     }},
+    {"exclamationmark.circle.fill", "dialog-warning-symbolic",
+     [] { return holed(circlePath(12, 12, 10), letterPath(QStringLiteral("!"), 12, 12, 11)); }},
+    {"play.fill", "media-playback-start-symbolic",
+     [] {
+         return polyline({{7, 4}, {20, 12}, {7, 20}, {7, 4}});
+     }},
+    {"pause.fill", "media-playback-pause-symbolic",
+     [] {
+         QPainterPath p;
+         p.addRoundedRect(6, 4, 4, 16, 1, 1);
+         p.addRoundedRect(14, 4, 4, 16, 1, 1);
+         return p;
+     }},
+    {"stop.fill", "media-playback-stop-symbolic",
+     [] {
+         QPainterPath p;
+         p.addRoundedRect(5, 5, 14, 14, 2.5, 2.5);
+         return p;
+     }},
+    {"repeat", "media-playlist-repeat-symbolic", circularArrow},
+    {"arrow.left.and.right", "object-flip-horizontal-symbolic",
+     [] {
+         return stroked(cat({polyline({{3, 12}, {21, 12}}), arrowHead({21, 12}, 0), arrowHead({3, 12}, 180)}),
+                        kLine);
+     }},
+    {"arrow.left.arrow.right", nullptr,
+     [] {
+         return stroked(cat({polyline({{4, 8}, {20, 8}}), arrowHead({20, 8}, 0, 4),
+                             polyline({{20, 16}, {4, 16}}), arrowHead({4, 16}, 180, 4)}),
+                        kLine);
+     }},
+    {"arrow.right", "go-next-symbolic",
+     [] {
+         return stroked(cat({polyline({{4, 12}, {20, 12}}), arrowHead({20, 12}, 0)}), kLine);
+     }},
+    {"arrow.up", "go-up-symbolic",
+     [] {
+         return stroked(cat({polyline({{12, 20}, {12, 4}}), arrowHead({12, 4}, -90)}), kLine);
+     }},
+    {"arrow.down", "go-down-symbolic",
+     [] {
+         return stroked(cat({polyline({{12, 4}, {12, 20}}), arrowHead({12, 20}, 90)}), kLine);
+     }},
+    {"arrow.clockwise", "view-refresh-symbolic", circularArrow},
+    {"chevron.right", "go-next-symbolic",
+     [] {
+         return stroked(polyline({{9, 5}, {16, 12}, {9, 19}}), kLine);
+     }},
+    {"checkmark", "object-select-symbolic",
+     [] {
+         return stroked(polyline({{4.5, 12.5}, {9.5, 17.5}, {19.5, 6.5}}), kLine);
+     }},
+    {"checkmark.circle.fill", "emblem-default-symbolic",
+     [] {
+         return holed(circlePath(12, 12, 10),
+                      stroked(polyline({{7.5, 12.5}, {10.5, 15.5}, {16.5, 8.5}}), kLine));
+     }},
+    {"circle", nullptr, [] { return stroked(circlePath(12, 12, 9), kLine * 0.8); }},
+    {"plus", "list-add-symbolic", [] { return stroked(cross(), kLine); }},
+    {"plus.circle.fill", nullptr,
+     [] {
+         QTransform small;
+         small.translate(12, 12);
+         small.scale(0.62, 0.62);
+         small.translate(-12, -12);
+         return holed(circlePath(12, 12, 10), stroked(small.map(cross()), kLine));
+     }},
+    {"ellipsis", "view-more-horizontal-symbolic",
+     [] {
+         return cat({circlePath(5, 12, 2), circlePath(12, 12, 2), circlePath(19, 12, 2)});
+     }},
+    {"magnifyingglass", "system-search-symbolic",
+     [] {
+         return cat({stroked(circlePath(10, 10, 6), kLine),
+                     stroked(polyline({{14.5, 14.5}, {20, 20}}), kLine * 1.2)});
+     }},
+    {"folder", "folder-symbolic",
+     [] {
+         QPainterPath p = polyline({{3, 6}, {9, 6}, {11, 8}, {21, 8}, {21, 19}, {3, 19}});
+         p.closeSubpath();
+         return p;
+     }},
+    {"trash", "user-trash-symbolic",
+     [] {
+         QPainterPath p = polyline({{6, 8}, {18, 8}, {17, 20}, {7, 20}});
+         p.closeSubpath();
+         return cat(
+             {p, stroked(cat({polyline({{4, 5.5}, {20, 5.5}}), polyline({{10, 3.5}, {14, 3.5}})}), kLine)});
+     }},
+    {"camera", "camera-photo-symbolic",
+     [] {
+         QPainterPath body;
+         body.addRoundedRect(3, 7, 18, 13, 2.5, 2.5);
+         body.addPath(polyline({{8, 7.5}, {9.5, 4.5}, {14.5, 4.5}, {16, 7.5}, {8, 7.5}}));
+         body.setFillRule(Qt::WindingFill);
+         return holed(body, circlePath(12, 13.5, 3.5));
+     }},
+    {"mic", "audio-input-microphone-symbolic", [] { return microphone(false); }},
+    {"mic.fill", "audio-input-microphone-symbolic", [] { return microphone(true); }},
+    {"person.wave.2", "avatar-default-symbolic",
+     [] {
+         QPainterPath body;
+         body.addRoundedRect(3, 13, 12, 8, 4, 4);
+         QPainterPath w;
+         for (int k = 0; k < 2; ++k) {
+             const double r = 3 + 3 * k;
+             const QRectF box(14 - r, 8 - r, 2 * r, 2 * r);
+             w.arcMoveTo(box, -45);
+             w.arcTo(box, -45, 90);
+         }
+         return cat({circlePath(9, 8, 3.5), body, stroked(w, 1.6)});
+     }},
+    {"l.circle", nullptr,
+     [] {
+         return cat({ring(), letterPath(QStringLiteral("L"), 12, 12, 10)});
+     }},
+    {"r.circle", nullptr,
+     [] {
+         return cat({ring(), letterPath(QStringLiteral("R"), 12, 12, 10)});
+     }},
+    {"sparkle", nullptr, [] { return star(12, 12, 10); }},
+    {"sparkles", nullptr,
+     [] {
+         return cat({star(10, 13, 8), star(19, 5, 3.5), star(19.5, 19, 2.5)});
+     }},
+};
+
+// The row of `symbol`, or null for a name not in the table, which is reported once per name.
+const Symbol* find(const QString& symbol) {
+    static const QHash<QString, const Symbol*> index = [] {
+        QHash<QString, const Symbol*> out;
+        for (const Symbol& s : kSymbols) out.insert(QString::fromLatin1(s.name), &s);
+        return out;
+    }();
+    const Symbol* found = index.value(symbol);
+    if (!found) {
+        static QSet<QString> reported;
+        if (!reported.contains(symbol)) {
+            reported.insert(symbol);
+            qCWarning(logSymbols).noquote() << "No symbol named" << symbol;
         }
-        return stroked(p, line);
     }
-    if (is("chart.xyaxis.line"))
-        return cat({stroked(polyline({{4, 3}, {4, 20}, {21, 20}}), line),
-                    stroked(polyline({{7, 16}, {11, 10}, {14, 13}, {19, 5}}), line)});
-    if (is("speaker.fill")) {
-        QPainterPath p = polyline({{4, 8.5}, {9, 8.5}, {16, 3}, {16, 21}, {9, 15.5}, {4, 15.5}});
-        p.closeSubpath();
-        return p;
-    }
-    if (is("speaker.wave.1.fill")) return cat({speaker(), stroked(waves(1), line * 0.9)});
-    if (is("speaker.wave.2") || is("airplayaudio")) return cat({speaker(), stroked(waves(2), line * 0.9)});
-    if (is("speaker.3")) return cat({speaker(), stroked(waves(3), line * 0.8)});
-    if (is("questionmark.circle")) return cat({ring, letterPath(QStringLiteral("?"), 12, 12, 11)});
-    if (is("info.circle")) return cat({ring, letterPath(QStringLiteral("i"), 12, 12, 11)});
-    if (is("exclamationmark.circle.fill"))
-        return holed(circlePath(12, 12, 10), letterPath(QStringLiteral("!"), 12, 12, 11));
-    if (is("l.circle")) return cat({ring, letterPath(QStringLiteral("L"), 12, 12, 10)});
-    if (is("r.circle")) return cat({ring, letterPath(QStringLiteral("R"), 12, 12, 10)});
-    if (is("sparkle")) return star(12, 12, 10);
-    if (is("sparkles")) return cat({star(10, 13, 8), star(19, 5, 3.5), star(19.5, 19, 2.5)});
-    if (is("ellipsis")) return cat({circlePath(5, 12, 2), circlePath(12, 12, 2), circlePath(19, 12, 2)});
-    if (is("slider.horizontal.3"))
-        return cat({stroked(cat({polyline({{3, 6}, {21, 6}}), polyline({{3, 12}, {21, 12}}),
-                                 polyline({{3, 18}, {21, 18}})}),
-                            1.5),
-                    circlePath(15, 6, 2.5), circlePath(8, 12, 2.5), circlePath(13, 18, 2.5)});
-    if (is("music.note") || is("music.note.list")) {
-        const bool list = is("music.note.list");
-        const double x = list ? 16 : 13;
-        QPainterPath head;
-        head.addEllipse(QPointF(x - 3, 18), 3.5, 2.8);
-        QPainterPath p = cat({head, stroked(polyline({{x, 18}, {x, 4}, {x + 5, 6}}), line)});
-        if (list)
-            p.addPath(stroked(cat({polyline({{3, 5}, {10, 5}}), polyline({{3, 10}, {10, 10}}),
-                                   polyline({{3, 15}, {7, 15}})}),
-                              line));
-        return p;
-    }
-    if (is("folder")) {
-        QPainterPath p = polyline({{3, 6}, {9, 6}, {11, 8}, {21, 8}, {21, 19}, {3, 19}});
-        p.closeSubpath();
-        return p;
-    }
-    if (is("trash")) {
-        QPainterPath p = polyline({{6, 8}, {18, 8}, {17, 20}, {7, 20}});
-        p.closeSubpath();
-        return cat(
-            {p, stroked(cat({polyline({{4, 5.5}, {20, 5.5}}), polyline({{10, 3.5}, {14, 3.5}})}), line)});
-    }
-    if (is("camera")) {
-        QPainterPath body;
-        body.addRoundedRect(3, 7, 18, 13, 2.5, 2.5);
-        body.addPath(polyline({{8, 7.5}, {9.5, 4.5}, {14.5, 4.5}, {16, 7.5}, {8, 7.5}}));
-        body.setFillRule(Qt::WindingFill);
-        return holed(body, circlePath(12, 13.5, 3.5));
-    }
-    if (is("mic") || is("mic.fill")) {
-        QPainterPath capsule;
-        capsule.addRoundedRect(9, 3, 6, 11, 3, 3);
-        QPainterPath cradle;
-        const QRectF box(6, 5, 12, 12);
-        cradle.arcMoveTo(box, 180);
-        cradle.arcTo(box, 180, 180);
-        cradle.moveTo(12, 17);
-        cradle.lineTo(12, 21);
-        return cat({is("mic") ? stroked(capsule, 1.6) : capsule, stroked(cradle, 1.6)});
-    }
-    if (is("magnifyingglass"))
-        return cat(
-            {stroked(circlePath(10, 10, 6), line), stroked(polyline({{14.5, 14.5}, {20, 20}}), line * 1.2)});
-    if (is("person.wave.2")) {
-        QPainterPath body;
-        body.addRoundedRect(3, 13, 12, 8, 4, 4);
-        QPainterPath w;
-        for (int k = 0; k < 2; ++k) {
-            const double r = 3 + 3 * k;
-            const QRectF box(14 - r, 8 - r, 2 * r, 2 * r);
-            w.arcMoveTo(box, -45);
-            w.arcTo(box, -45, 90);
-        }
-        return cat({circlePath(9, 8, 3.5), body, stroked(w, 1.6)});
-    }
-    return circlePath(12, 12, 5);
+    return found;
+}
+
+const char* themeNameFor(const QString& symbol) {
+    const Symbol* s = find(symbol);
+    return s ? s->theme : nullptr;
 }
 
 }  // namespace
 
-std::span<const Entry> table() { return kTable; }
+std::vector<Entry> table() {
+    std::vector<Entry> out;
+    for (const Symbol& s : kSymbols) out.push_back({s.name, s.theme});
+    return out;
+}
+
+bool known(const QString& symbol) { return find(symbol) != nullptr; }
 
 void installTheme() {
     QIcon::setThemeSearchPaths(iconBases());
@@ -471,7 +539,7 @@ void drawSymbol(QPainter& painter, const QRectF& box, const QString& symbol, con
     painter.setRenderHint(QPainter::Antialiasing);
     painter.translate(box.center().x() - side / 2, box.center().y() - side / 2);
     painter.scale(side / 24.0, side / 24.0);
-    painter.fillPath(shape(symbol), color);
+    if (const Symbol* s = find(symbol)) painter.fillPath(s->draw(), color);
     painter.restore();
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 // Symbol images by name. Screens name their icons with the workspace's symbol names ("waveform",
-// "stop.fill", …); one table maps each to an icon of the Adwaita theme, and every symbol also has a drawn
-// form, used when the theme (or a theme image for that symbol) is missing, so every control shows an icon.
-// Symbol images are single-colour: the theme image's shape is filled with the colour asked for.
+// "stop.fill", …); one table maps each to an icon of the Adwaita theme and to a drawn form, used when the
+// theme (or a theme image for that symbol) is missing, so every control shows an icon. Symbol images are
+// single-colour: the theme image's shape is filled with the colour asked for. A name that is not in the
+// table draws nothing and is reported once as a warning in the category quorvel.ui.
 #include <QColor>
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
-#include <span>
+#include <vector>
 
 class QLabel;
 class QPainter;
@@ -24,8 +25,10 @@ struct Entry {
     const char* theme;   // the Adwaita icon name, or nullptr where the drawn form is the better likeness
 };
 
-// The table, one row per symbol used anywhere in the workspace. Any thread.
-std::span<const Entry> table();
+// The table, one row per symbol used anywhere in the workspace, in table order. Main thread only.
+std::vector<Entry> table();
+// Whether `symbol` is in the table. Main thread only.
+bool known(const QString& symbol);
 
 // The icon theme that symbol images come from.
 inline constexpr const char* kThemeName = "Adwaita";
@@ -33,8 +36,8 @@ inline constexpr const char* kThemeName = "Adwaita";
 // Points Qt's icon theme at the system's icon folders and selects the Adwaita theme. Main thread only.
 void installTheme();
 
-// A single-colour icon of `symbol` in `color`, at any size; disabled mode draws it dimmed. Unknown
-// names give a plain dot. Main thread only.
+// A single-colour icon of `symbol` in `color`, at any size; disabled mode draws it dimmed. Main thread
+// only.
 QIcon icon(const QString& symbol, const QColor& color);
 
 // The symbol's image, `pixels` square (device pixels = pixels × dpr), in `color`. Main thread only.

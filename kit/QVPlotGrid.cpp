@@ -1,19 +1,20 @@
 #include "kit/QVPlotGrid.h"
 
+#include <QColor>
 #include <QPainter>
 #include <QPainterPath>
+#include <algorithm>
 #include <cmath>
+
+#include "kit/QVStyle.h"
 
 namespace quorvel {
 
-QVPlotGrid::QVPlotGrid(QWidget* parent) : QWidget(parent) {
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+namespace QVPlotGrid {
 
-double QVPlotGrid::x(double hz, double width) { return width * std::log10(hz / 20.0) / 3.0; }
+double x(double hz, double width) { return width * std::log10(hz / 20.0) / 3.0; }
 
-std::vector<QLineF> QVPlotGrid::segments(const QSizeF& size) {
+std::vector<QLineF> segments(const QSizeF& size) {
     const double w = size.width();
     const double h = size.height();
     std::vector<QLineF> out;
@@ -29,16 +30,55 @@ std::vector<QLineF> QVPlotGrid::segments(const QSizeF& size) {
     return out;
 }
 
-void QVPlotGrid::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.fillRect(rect(), QColor::fromRgbF(0, 0, 0, 0.25f));
-    p.setRenderHint(QPainter::Antialiasing);
-    QPainterPath path;
-    for (const QLineF& s : segments(QSizeF(size()))) {
-        path.moveTo(s.p1());
-        path.lineTo(s.p2());
-    }
-    p.strokePath(path, QPen(QColor::fromRgbF(1, 1, 1, 0.07f), 1.0));
+const QColor& lineColor() {
+    static const QColor c = QColor::fromRgbF(1, 1, 1, 0.16f);
+    return c;
 }
+
+namespace {
+
+// A 1 px line on the pixel it falls in, so that it covers one column or row fully instead of two by
+// halves; the lines on the far edges stay inside.
+double onPixel(double at, double extent) {
+    return std::clamp(std::floor(at), 0.0, std::max(0.0, extent - 1)) + 0.5;
+}
+
+}  // namespace
+
+void paintFrame(QPainter& p, const QSizeF& size, const Scale& scale) {
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF area(QPointF(0, 0), size);
+    QPainterPath frame;
+    frame.addRoundedRect(area, kRadius, kRadius);
+    p.setClipPath(frame);
+    p.fillRect(area, QColor::fromRgbF(0, 0, 0, 0.25f));
+
+    std::vector<QLineF> lines = segments(size);
+    for (QLineF& l : lines) {
+        if (l.x1() == l.x2()) {
+            const double at = onPixel(l.x1(), size.width());
+            l.setLine(at, l.y1(), at, l.y2());
+        } else {
+            const double at = onPixel(l.y1(), size.height());
+            l.setLine(l.x1(), at, l.x2(), at);
+        }
+    }
+    p.setPen(QPen(lineColor(), 1.0, Qt::SolidLine, Qt::FlatCap));
+    p.drawLines(lines.data(), int(lines.size()));
+
+    // Each label sits against its level line: below the top one, above the others.
+    const QFont font = QVStyle::monospaceFont(QVText::Caption2);
+    const double textHeight = QFontMetricsF(font).height();
+    p.setFont(font);
+    p.setPen(QVStyle::secondary());
+    for (int k = 0; k <= kQuarters; ++k) {
+        const double y = size.height() * k * 0.25;
+        const double top = k == 0 ? y + 2 : y - 2 - textHeight;
+        p.drawText(QRectF(6, top, std::max(0.0, size.width() - 12), textHeight),
+                   Qt::AlignLeft | Qt::AlignVCenter, scale[std::size_t(k)]);
+    }
+}
+
+}  // namespace QVPlotGrid
 
 }  // namespace quorvel

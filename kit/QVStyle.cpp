@@ -2,11 +2,16 @@
 
 #include <QApplication>
 #include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPalette>
+#include <QProxyStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 #include <QWidget>
 
 #include "kit/QVIcons.h"
+#include "kit/QVKeyboard.h"
 
 namespace quorvel {
 
@@ -50,6 +55,99 @@ QString css(const QColor& c) {
     return QStringLiteral("rgba(%1, %2, %3, %4)").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
 }
 
+// Fusion, with the controls it draws from the palette in the workspace's dark look: push buttons, drop-down
+// lists, text fields and check boxes get a dark fill and a frame that stands out from the cards (Fusion
+// derives its frames from the window colour, which leaves them nearly invisible on a dark window). The
+// focus is shown by the keyboard's focus ring (QVKeyboard), so Fusion's own focus frames are left out.
+class WorkspaceStyle final : public QProxyStyle {
+public:
+    WorkspaceStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* p,
+                       const QWidget* widget) const override {
+        switch (element) {
+            case PE_FrameFocusRect:
+                return;
+            case PE_PanelButtonCommand: {
+                const bool down = option->state & (State_Sunken | State_On);
+                const bool hover = (option->state & State_MouseOver) && (option->state & State_Enabled);
+                shape(p, option, QColor::fromRgbF(1, 1, 1, down ? 0.16f : hover ? 0.11f : 0.07f), 6);
+                return;
+            }
+            case PE_PanelLineEdit: {
+                const auto* frame = qstyleoption_cast<const QStyleOptionFrame*>(option);
+                if (frame && frame->lineWidth > 0)
+                    shape(p, option, option->palette.color(QPalette::Base), 6);
+                else
+                    p->fillRect(option->rect, option->palette.brush(QPalette::Base));
+                return;
+            }
+            case PE_FrameLineEdit:
+                return;  // drawn with the panel
+            case PE_IndicatorCheckBox: {
+                const bool on = option->state & (State_On | State_NoChange);
+                p->save();
+                p->setRenderHint(QPainter::Antialiasing);
+                if (!(option->state & State_Enabled)) p->setOpacity(0.4);
+                const QRectF box = QRectF(option->rect).adjusted(1, 1, -1, -1);
+                if (on) {
+                    QPainterPath outline;
+                    outline.addRoundedRect(box.adjusted(-0.5, -0.5, 0.5, 0.5), 4, 4);
+                    p->fillPath(outline, QVStyle::accent());
+                    QPainterPath tick;
+                    tick.moveTo(box.left() + box.width() * 0.22, box.top() + box.height() * 0.52);
+                    tick.lineTo(box.left() + box.width() * 0.42, box.top() + box.height() * 0.72);
+                    tick.lineTo(box.left() + box.width() * 0.78, box.top() + box.height() * 0.3);
+                    p->strokePath(tick,
+                                  QPen(QVStyle::background(), 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+                } else {
+                    p->setPen(QPen(QVStyle::controlFrame(), 1.5));
+                    p->setBrush(option->palette.color(QPalette::Base));
+                    p->drawRoundedRect(box, 4, 4);
+                }
+                p->restore();
+                return;
+            }
+            default:
+                QProxyStyle::drawPrimitive(element, option, p, widget);
+        }
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* p,
+                            const QWidget* widget) const override {
+        const auto* combo = qstyleoption_cast<const QStyleOptionComboBox*>(option);
+        if (control != CC_ComboBox || !combo || combo->editable) {
+            QProxyStyle::drawComplexControl(control, option, p, widget);
+            return;
+        }
+        const bool open = option->state & State_On;
+        shape(p, option, QColor::fromRgbF(1, 1, 1, open ? 0.12f : 0.07f), 6);
+        // A small chevron in the arrow's place.
+        const QRectF arrow = subControlRect(CC_ComboBox, combo, SC_ComboBoxArrow, widget);
+        const QPointF c = arrow.center();
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        if (!(option->state & State_Enabled)) p->setOpacity(0.4);
+        p->setPen(QPen(QVStyle::secondary(), 1.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const QPointF chevron[] = {c + QPointF(-4, -2), c + QPointF(0, 2), c + QPointF(4, -2)};
+        p->drawPolyline(chevron, 3);
+        p->restore();
+    }
+
+private:
+    // A rounded control face: `fill` inside a 1 px frame in QVStyle::controlFrame(), dimmed while disabled.
+    static void shape(QPainter* p, const QStyleOption* option, const QColor& fill, double radius) {
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        if (!(option->state & State_Enabled)) p->setOpacity(0.4);
+        const QRectF box = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        p->setPen(QPen(QVStyle::controlFrame(), 1));
+        p->setBrush(fill);
+        p->drawRoundedRect(box, radius, radius);
+        p->restore();
+    }
+};
+
 }  // namespace
 
 namespace QVStyle {
@@ -73,6 +171,10 @@ const QColor& primary() {
 }
 const QColor& secondary() {
     static const QColor c = rgb(0.56, 0.57, 0.6);
+    return c;
+}
+const QColor& controlFrame() {
+    static const QColor c = rgb(0.47, 0.49, 0.52);
     return c;
 }
 
@@ -139,7 +241,7 @@ QString styleSheet() {
 }
 
 void apply() {
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new WorkspaceStyle);
 
     QPalette p;
     const QColor text = primary();
@@ -175,6 +277,7 @@ void apply() {
 
     QVIcons::installTheme();
     qApp->setStyleSheet(styleSheet());
+    QVKeyboard::install();
 }
 
 }  // namespace QVStyle

@@ -25,6 +25,9 @@ const QColor& card();
 const QColor& primary();
 // The dimmed ("secondary") text colour: mid grey.
 const QColor& secondary();
+// The frame of buttons, drop-down lists, text fields and check boxes: at least 3:1 against the cards and
+// the page.
+const QColor& controlFrame();
 
 // The font of a text role; `weight` overrides the role's own weight when given. Main thread only.
 QFont font(QVText role, int weight = -1);
@@ -39,8 +42,9 @@ void setText(QWidget* widget, QVText role, const QColor& color = primary(), int 
 // The kit's one style sheet (scroll bars, text fields, menus, tool tips in the dark look).
 QString styleSheet();
 
-// Applies the Fusion style, the dark palette, the style sheet and the icon theme to the running
-// application, whatever the desktop's own theme. Call once after the QApplication exists. Main thread only.
+// Applies the Fusion style, the dark palette, the style sheet, the icon theme and the keyboard behaviour
+// (QVKeyboard) to the running application, whatever the desktop's own theme. Call once after the
+// QApplication exists. Main thread only.
 void apply();
 
 }  // namespace QVStyle

@@ -5,6 +5,7 @@
 #include <QSettings>
 
 #include "engine/AudioHardware.h"
+#include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVStyle.h"
 
@@ -77,7 +78,7 @@ void RoutePicker::rebuildMenu() {
 
     auto addChoice = [this, group](const QString& title, std::uint32_t id, const QString& name,
                                    bool checked) {
-        QAction* a = menu_->addAction(title);
+        QAction* a = menu_->addAction(qvLiteral(title));
         a->setCheckable(true);
         a->setChecked(checked);
         a->setData(qulonglong(id));

@@ -16,6 +16,7 @@
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
 #include "kit/QVFormat.h"
+#include "kit/QVFrequencyAxis.h"
 #include "kit/QVIcons.h"
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
@@ -26,9 +27,6 @@
 namespace quorvel {
 
 namespace {
-
-const QString kSubMode = QStringLiteral("Main + sub");
-const QString kSpeakerMode = QStringLiteral("Speaker delay");
 
 QString toText(const std::string& s) { return QString::fromStdString(s); }
 
@@ -54,9 +52,11 @@ AlignView::AlignView(MicAnalyzer& analyzer, MeasurementStore& store, std::functi
       analyzer_(analyzer),
       store_(store),
       onOpenMeasure_(std::move(onOpenMeasure)) {
+    // Segments in the order of AlignMode.
     modePicker_ = new SegmentedPicker(QStringLiteral("Alignment"),
-                                      {{kSpeakerMode, kSpeakerMode}, {kSubMode, kSubMode}});
-    connect(modePicker_, &SegmentedPicker::chosen, this, &AlignView::setMode);
+                                      {QStringLiteral("Speaker delay"), QStringLiteral("Main + sub")});
+    connect(modePicker_, &SegmentedPicker::chosen, this,
+            [this](int index) { setMode(static_cast<AlignMode>(index)); });
     add(modePicker_);
 
     buildPlotCard();
@@ -75,7 +75,7 @@ AlignView::AlignView(MicAnalyzer& analyzer, MeasurementStore& store, std::functi
     connect(&store_, &MeasurementStore::tracesChanged, this, &AlignView::refreshTraces);
     connect(&store_, &MeasurementStore::messageChanged, this, &AlignView::refreshCapture);
 
-    modePicker_->setValue(mode_);
+    modePicker_->setIndex(int(mode_));
     refreshTraces();
     refreshCapture();
     refreshResult();
@@ -106,12 +106,12 @@ std::vector<TransferBin> AlignView::restored(const TransferTrace& trace) {
 }
 
 TransferPlot::Traces AlignView::plots(const std::vector<TransferTrace>& traces, const std::optional<Uuid>& a,
-                                      const std::optional<Uuid>& b, const QString& field,
+                                      const std::optional<Uuid>& b, TransferField field,
                                       const std::vector<TransferBin>& live) {
     const TransferTrace* first = resolve(traces, a);
     const TransferTrace* second = resolve(traces, b);
     if (!first || !second) return {live};
-    if (field == QLatin1String("Phase")) return {restored(*first), restored(*second)};
+    if (field == TransferField::phase) return {restored(*first), restored(*second)};
     return {first->bins, second->bins};
 }
 
@@ -119,15 +119,17 @@ TransferPlot::Traces AlignView::plots(const std::vector<TransferTrace>& traces, 
 
 void AlignView::buildPlotCard() {
     auto* card = new QVCard;
-    fieldPicker_ = new SegmentedPicker(QStringLiteral("Plot"),
-                                       {{QStringLiteral("Magnitude"), QStringLiteral("Magnitude")},
-                                        {QStringLiteral("Phase"), QStringLiteral("Phase")},
-                                        {QStringLiteral("Coherence"), QStringLiteral("Coherence")}});
-    fieldPicker_->setValue(field_);
-    connect(fieldPicker_, &SegmentedPicker::chosen, this, &AlignView::setField);
+    // Segments in the order of TransferField.
+    fieldPicker_ = new SegmentedPicker(
+        QStringLiteral("Plot"),
+        {QStringLiteral("Magnitude"), QStringLiteral("Phase"), QStringLiteral("Coherence")});
+    fieldPicker_->setIndex(int(field_));
+    connect(fieldPicker_, &SegmentedPicker::chosen, this,
+            [this](int index) { setField(static_cast<TransferField>(index)); });
     card->add(fieldPicker_);
     plot_ = new TransferPlot({}, field_, kThreshold);
     card->add(plot_);
+    card->add(new QVFrequencyAxis);
 
     auto* legend = new QHBoxLayout;
     firstBadge_ = new QVBadge(QStringLiteral("Live"), QVStyle::accent());
@@ -151,7 +153,7 @@ void AlignView::buildCaptureCard() {
     connect(nameField_, &QLineEdit::textEdited, this, [this](const QString& text) { name_ = text; });
     row->addWidget(nameField_, 1);
     saveButton_ = new QPushButton(QVIcons::icon(QStringLiteral("camera"), QVStyle::background()),
-                                  QStringLiteral("Save"));
+                                  qvLiteral(QStringLiteral("Save")));
     saveButton_->setStyleSheet(
         QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
                        " padding: 5px 12px; font-weight: 600; }"
@@ -163,7 +165,7 @@ void AlignView::buildCaptureCard() {
     card->addLayout(row);
 
     setUpButton_ = new QPushButton(QVIcons::icon(QStringLiteral("mic"), QVStyle::accent()),
-                                   QStringLiteral("Set up measurement"));
+                                   qvLiteral(QStringLiteral("Set up measurement")));
     setUpButton_->setObjectName(QStringLiteral("setUp"));
     setUpButton_->setFlat(true);
     setUpButton_->setFont(QVStyle::font(QVText::Subheadline));
@@ -288,18 +290,18 @@ void AlignView::clearResult() {
     refreshResult();
 }
 
-void AlignView::setMode(const QString& mode) {
+void AlignView::setMode(AlignMode mode) {
     if (mode == mode_) return;
     mode_ = mode;
-    modePicker_->setValue(mode_);
+    modePicker_->setIndex(int(mode_));
     clearResult();
     refreshCompare();
 }
 
-void AlignView::setField(const QString& field) {
+void AlignView::setField(TransferField field) {
     if (field == field_) return;
     field_ = field;
-    fieldPicker_->setValue(field_);
+    fieldPicker_->setIndex(int(field_));
     refreshPlot();
 }
 

@@ -34,6 +34,10 @@ class QVMetric;
 class QVNumber;
 class SegmentedPicker;
 
+// What the compare card proposes: the delay between two speakers, or the delay and polarity of a sub
+// against a main across a band.
+enum class AlignMode { speakerDelay, mainPlusSub };
+
 class AlignView : public QVPage {
     Q_OBJECT
 public:
@@ -50,15 +54,15 @@ public:
     std::optional<Uuid> b() const { return b_; }
     double low() const { return low_; }    // Hz
     double high() const { return high_; }  // Hz
-    QString field() const { return field_; }
-    QString mode() const { return mode_; }
+    TransferField field() const { return field_; }
+    AlignMode mode() const { return mode_; }
     const std::optional<AlignmentProposal>& result() const { return result_; }
     QString message() const { return message_; }
-    bool subMode() const { return mode_ == QLatin1String("Main + sub"); }
+    bool subMode() const { return mode_ == AlignMode::mainPlusSub; }
 
     // The user's changes, as the controls make them.
-    void setMode(const QString& mode);
-    void setField(const QString& field);
+    void setMode(AlignMode mode);
+    void setField(TransferField field);
     void setA(std::optional<Uuid> id);
     void setB(std::optional<Uuid> id);
     void setLow(double hz);
@@ -80,7 +84,7 @@ public:
     static std::vector<TransferBin> restored(const TransferTrace& trace);
     // What the plot draws: A and B (restored in the phase view) when both resolve, else the live estimate.
     static TransferPlot::Traces plots(const std::vector<TransferTrace>& traces, const std::optional<Uuid>& a,
-                                      const std::optional<Uuid>& b, const QString& field,
+                                      const std::optional<Uuid>& b, TransferField field,
                                       const std::vector<TransferBin>& live);
 
 private:
@@ -110,8 +114,8 @@ private:
     std::optional<Uuid> b_;
     double low_ = 60;
     double high_ = 100;
-    QString field_ = QStringLiteral("Magnitude");
-    QString mode_ = QStringLiteral("Speaker delay");
+    TransferField field_ = TransferField::magnitude;
+    AlignMode mode_ = AlignMode::speakerDelay;
     std::optional<AlignmentProposal> result_;
     QString message_;
 

@@ -55,9 +55,9 @@ AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
     refreshInputs();
 }
 
-std::vector<SpectrumPoint> AnalyzerView::points(const QString& mode,
+std::vector<SpectrumPoint> AnalyzerView::points(SpectrumMode mode,
                                                 const std::vector<SpectrumPoint>& spectrum) {
-    if (mode == QLatin1String("FFT")) return spectrum;
+    if (mode == SpectrumMode::fft) return spectrum;
     return SpectrumPlot::bands(spectrum);
 }
 
@@ -68,10 +68,10 @@ QString AnalyzerView::peakReadout(const std::vector<SpectrumPoint>& spectrum) {
     return readout(loudest->db, "%.0f");
 }
 
-void AnalyzerView::setMode(const QString& mode) {
+void AnalyzerView::setMode(SpectrumMode mode) {
     if (mode == mode_) return;
     mode_ = mode;
-    modePicker_->setValue(mode_);
+    modePicker_->setIndex(int(mode_));
     refreshSpectrum();
 }
 
@@ -96,11 +96,12 @@ void AnalyzerView::buildHeader() {
 
 void AnalyzerView::buildPlotCard() {
     auto* card = new QVCard;
+    // Segments in the order of SpectrumMode.
     modePicker_ = new SegmentedPicker(QStringLiteral("Display"),
-                                      {{QStringLiteral("⅓-octave RTA"), QStringLiteral("RTA")},
-                                       {QStringLiteral("FFT"), QStringLiteral("FFT")}});
-    modePicker_->setValue(mode_);
-    connect(modePicker_, &SegmentedPicker::chosen, this, &AnalyzerView::setMode);
+                                      {QStringLiteral("⅓-octave RTA"), QStringLiteral("FFT")});
+    modePicker_->setIndex(int(mode_));
+    connect(modePicker_, &SegmentedPicker::chosen, this,
+            [this](int index) { setMode(static_cast<SpectrumMode>(index)); });
     card->add(modePicker_);
     plot_ = new SpectrumPlot;
     card->add(plot_);
@@ -137,7 +138,7 @@ void AnalyzerView::buildInputCard() {
     card->addLayout(row);
 
     auto* refresh = new QPushButton(QVIcons::icon(QStringLiteral("arrow.clockwise"), QVStyle::accent()),
-                                    QStringLiteral("Refresh devices"));
+                                    qvLiteral(QStringLiteral("Refresh devices")));
     refresh->setFont(QVStyle::font(QVText::Caption));
     refresh->setStyleSheet(
         QStringLiteral("QPushButton { border: none; background: transparent; color: %1; padding: 0; }")
@@ -158,7 +159,7 @@ void AnalyzerView::buildInputCard() {
     });
     card->add(micStepper_);
 
-    referenceSwitch_ = new QCheckBox(QStringLiteral("Electrical reference"));
+    referenceSwitch_ = new QCheckBox(qvLiteral(QStringLiteral("Electrical reference")));
     referenceSwitch_->setObjectName(QStringLiteral("referenceSwitch"));
     QVStyle::setText(referenceSwitch_, QVText::Body);
     connect(referenceSwitch_, &QCheckBox::toggled, this, [this](bool on) {
@@ -278,7 +279,7 @@ void AnalyzerView::refreshRunning() {
     const bool running = analyzer_.running();
     liveBadge_->setTitle(running ? QStringLiteral("Live") : QStringLiteral("Mic off"));
     liveBadge_->setColor(running ? QVStyle::accent() : QVStyle::secondary());
-    startButton_->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start mic"));
+    startButton_->setText(qvLiteral(running ? QStringLiteral("Stop") : QStringLiteral("Start mic")));
     startButton_->setIcon(QVIcons::icon(running ? QStringLiteral("stop.fill") : QStringLiteral("mic.fill"),
                                         QVStyle::background()));
 }

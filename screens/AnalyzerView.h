@@ -33,19 +33,21 @@ class SegmentedPicker;
 class SpectrumPlot;
 class Stepper;
 
+// What the Measure plot shows: the third-octave bands, or the analyser's FFT bins unchanged.
+enum class SpectrumMode { rta, fft };
+
 class AnalyzerView : public QVPage {
     Q_OBJECT
 public:
     explicit AnalyzerView(MicAnalyzer& analyzer, QWidget* parent = nullptr);
 
-    // "RTA" (third-octave bands) or "FFT" (the analyser's bins); any other value shows the bands.
-    QString mode() const { return mode_; }
-    void setMode(const QString& mode);
+    SpectrumMode mode() const { return mode_; }
+    void setMode(SpectrumMode mode);
     // The page's interface picker; null until the page is first shown.
     InterfacePicker* hardware() const { return hardware_; }
 
-    // What the plot draws: the spectrum unchanged in "FFT", its 31 bands otherwise. Any thread.
-    static std::vector<SpectrumPoint> points(const QString& mode, const std::vector<SpectrumPoint>& spectrum);
+    // What the plot draws: the spectrum unchanged in FFT mode, its 31 bands in RTA mode. Any thread.
+    static std::vector<SpectrumPoint> points(SpectrumMode mode, const std::vector<SpectrumPoint>& spectrum);
     // The largest level of `spectrum` as "%.0f", or the em dash when it is empty. Any thread.
     static QString peakReadout(const std::vector<SpectrumPoint>& spectrum);
     // The status line is hidden only for exactly this text.
@@ -71,7 +73,7 @@ private:
 
     MicAnalyzer& analyzer_;
     InterfacePicker* hardware_ = nullptr;
-    QString mode_ = QStringLiteral("RTA");
+    SpectrumMode mode_ = SpectrumMode::rta;
 
     QVBadge* liveBadge_ = nullptr;
     QPushButton* startButton_ = nullptr;

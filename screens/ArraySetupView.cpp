@@ -25,6 +25,8 @@ namespace {
 
 const char* const kEndFire = "End-fire";
 const char* const kGradient = "Gradient";
+// The stored kinds, in the order of the layout picker's segments.
+const QString kKinds[] = {QString::fromUtf8(kEndFire), QString::fromUtf8(kGradient)};
 
 // The speaker symbol of one element on its rounded tile, as wide as the column and 82 px high.
 class SpeakerTile final : public QWidget {
@@ -98,9 +100,8 @@ ArraySetupView::ArraySetupView(QWidget* parent) : QVPage(QStringLiteral("Sub arr
     temperature_ = readDouble(settings, temperatureKey, 20.0);
 
     kindPicker_ = new SegmentedPicker(QStringLiteral("Layout"),
-                                      {{QStringLiteral("End-fire"), QString::fromUtf8(kEndFire)},
-                                       {QStringLiteral("Cardioid pair"), QString::fromUtf8(kGradient)}});
-    connect(kindPicker_, &SegmentedPicker::chosen, this, &ArraySetupView::setKind);
+                                      {QStringLiteral("End-fire"), QStringLiteral("Cardioid pair")});
+    connect(kindPicker_, &SegmentedPicker::chosen, this, [this](int index) { setKind(kKinds[index]); });
     add(kindPicker_);
 
     buildDiagram();
@@ -200,7 +201,7 @@ void ArraySetupView::buildChecklist() {
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(12);
     for (int i = 0; i < checklist().size(); ++i) {
-        auto* button = new QPushButton(buttonText(checklist().at(i)));
+        auto* button = new QPushButton(qvLiteral(checklist().at(i)));
         button->setFlat(true);
         button->setIconSize(QSize(18, 18));
         button->setFont(QVStyle::font(QVText::Subheadline));
@@ -281,7 +282,7 @@ std::optional<double> ArraySetupView::quarterWaveHz() const {
 
 void ArraySetupView::refresh() {
     // Controls show the settings; none of these calls reports a change back.
-    kindPicker_->setValue(kind_);
+    kindPicker_->setIndex(indexIn(kKinds, kind_));  // -1: a stored kind not offered
     {
         const QSignalBlocker block(modelPicker_);
         modelPicker_->setCurrentIndex(int(models().indexOf(model_)));  // -1: a stored label not offered

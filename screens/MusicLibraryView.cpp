@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include "kit/QVEmpty.h"
+#include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
@@ -41,14 +42,15 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
     setWindowTitle(QStringLiteral("Apple Music"));
     addConfirm(QStringLiteral("Done"));
 
-    modes_ = new SegmentedPicker(QStringLiteral("Browse"), {{QStringLiteral("My playlists"), kPlaylists},
-                                                            {QStringLiteral("Find songs"), kSongs}});
-    modes_->setValue(source_);
-    connect(modes_, &SegmentedPicker::chosen, this, &MusicLibraryView::setSource);
+    modes_ = new SegmentedPicker(QStringLiteral("Browse"),
+                                 {QStringLiteral("My playlists"), QStringLiteral("Find songs")});
+    modes_->setIndex(source_ == kSongs ? 1 : 0);
+    connect(modes_, &SegmentedPicker::chosen, this,
+            [this](int index) { setSource(index == 1 ? kSongs : kPlaylists); });
     page()->add(modes_);
 
     // Search row; its trailing item follows the mode.
-    search_ = new QPushButton(QStringLiteral("Search"));
+    search_ = new QPushButton(qvLiteral(QStringLiteral("Search")));
     search_->setAutoDefault(false);
     refresh_ = QVIcons::button(QStringLiteral("arrow.clockwise"), 18, QVStyle::accent(),
                                QStringLiteral("Refresh playlists"));
@@ -90,9 +92,11 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
     playlistRows_ = new RowList(
         kPlaylistRowHeight, 8, [this](QPainter& p, const QRect& r, int row) { paintPlaylist(p, r, row); },
         [this](int row) { return text(shown_[std::size_t(row)].name); });
-    connect(playlistRows_, &RowList::rowClicked, this, [this](int row, QPoint) {
+    const auto importRow = [this](int row) {
         if (playlistRowsEnabled() && row < int(shown_.size())) importPlaylist(shown_[std::size_t(row)]);
-    });
+    };
+    connect(playlistRows_, &RowList::rowClicked, this, importRow);
+    connect(playlistRows_, &RowList::rowActivated, this, importRow);
     page()->add(playlistRows_);
 
     songRows_ = new RowList(
@@ -103,6 +107,9 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
         const QRect local(QPoint(0, 0), songRows_->rowRect(row).size());
         if (row < int(music_.songs().size()) && addButtonRect(local).contains(at))
             addSong(music_.songs()[std::size_t(row)]);
+    });
+    connect(songRows_, &RowList::rowActivated, this, [this](int row) {
+        if (row < int(music_.songs().size())) addSong(music_.songs()[std::size_t(row)]);
     });
     page()->add(songRows_);
 
@@ -116,7 +123,7 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
 void MusicLibraryView::setSource(const QString& source) {
     if (source != kPlaylists && source != kSongs) return;
     source_ = source;
-    modes_->setValue(source);
+    modes_->setIndex(source == kSongs ? 1 : 0);
     sync();
 }
 

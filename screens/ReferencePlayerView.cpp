@@ -23,6 +23,7 @@
 #include "kit/QVEmpty.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
+#include "kit/QVKeyboard.h"
 #include "kit/QVNumber.h"
 #include "kit/QVStyle.h"
 #include "library/LibraryStore.h"
@@ -42,6 +43,7 @@ constexpr int kRowInset = 12;
 constexpr int kPlaySize = 42;
 constexpr int kRowHeight = kPlaySize + 2 * kRowInset;
 constexpr int kRowGap = 2;
+constexpr int kAlertMinWidth = 320;
 
 QColor withAlpha(QColor color, double alpha) {
     color.setAlphaF(static_cast<float>(alpha));
@@ -120,7 +122,14 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
     rows_ = new RowList(
         kRowHeight, kRowGap, [this](QPainter& p, const QRect& r, int row) { paintRow(p, r, row); },
         [this](int row) { return playLabel(shown_[std::size_t(row)]); });
+    rows_->setObjectName(QStringLiteral("tracks"));
+    rows_->setProperty(QVKeyboard::kFocusRadius, 15);
     connect(rows_, &RowList::rowClicked, this, &ReferencePlayerView::rowClicked);
+    // From the keyboard: Return does what the row's play button does, the menu key opens its menu.
+    connect(rows_, &RowList::rowActivated, this, [this](int row) {
+        if (row >= 0 && row < int(shown_.size())) pressPlay(shown_[std::size_t(row)]);
+    });
+    connect(rows_, &RowList::rowMenuRequested, this, &ReferencePlayerView::openRowMenu);
     add(rows_);
 
     add(buildOptions());
@@ -181,7 +190,7 @@ QWidget* ReferencePlayerView::buildHeader() {
     row->addWidget(picker_, 1);
 
     addButton_ = new QToolButton;
-    addButton_->setText(QStringLiteral("Add"));
+    addButton_->setText(qvLiteral(QStringLiteral("Add")));
     addButton_->setIcon(QVIcons::icon(QStringLiteral("plus"), QVStyle::accent()));
     addButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     addButton_->setPopupMode(QToolButton::InstantPopup);
@@ -194,11 +203,11 @@ QWidget* ReferencePlayerView::buildHeader() {
             .arg(capsule));
     auto* menu = new QMenu(addButton_);
     menu->addAction(QVIcons::icon(QStringLiteral("music.note"), QVStyle::primary()),
-                    QStringLiteral("Apple Music"), this, &ReferencePlayerView::showMusic);
+                    qvLiteral(QStringLiteral("Apple Music")), this, &ReferencePlayerView::showMusic);
     menu->addAction(QVIcons::icon(QStringLiteral("folder"), QVStyle::primary()),
-                    QStringLiteral("Audio files / M3U"), this, [this] { importing_.set(true); });
-    menu->addAction(QVIcons::icon(QStringLiteral("plus"), QVStyle::primary()), QStringLiteral("New playlist"),
-                    this, &ReferencePlayerView::showNewPlaylist);
+                    qvLiteral(QStringLiteral("Audio files / M3U")), this, [this] { importing_.set(true); });
+    menu->addAction(QVIcons::icon(QStringLiteral("plus"), QVStyle::primary()),
+                    qvLiteral(QStringLiteral("New playlist")), this, &ReferencePlayerView::showNewPlaylist);
     addButton_->setMenu(menu);
     row->addWidget(addButton_);
     return header;
@@ -278,11 +287,11 @@ QVCard* ReferencePlayerView::buildOptions() {
     channelsRow->addWidget(channels_);
     body->addLayout(channelsRow);
 
-    matchRMS_ = new QCheckBox(QStringLiteral("Match file levels"));
+    matchRMS_ = new QCheckBox(qvLiteral(QStringLiteral("Match file levels")));
     connect(matchRMS_, &QCheckBox::clicked, this,
             [this](bool on) { editProcessing([on](FileProcessSettings& p) { p.matchRMS = on; }); });
     body->addWidget(matchRMS_);
-    filtered_ = new QCheckBox(QStringLiteral("HP / LP filter"));
+    filtered_ = new QCheckBox(qvLiteral(QStringLiteral("HP / LP filter")));
     connect(filtered_, &QCheckBox::clicked, this,
             [this](bool on) { editProcessing([on](FileProcessSettings& p) { p.filtered = on; }); });
     body->addWidget(filtered_);
@@ -418,13 +427,14 @@ QMenu* ReferencePlayerView::rowMenu(const ReferenceTrack& track) {
     const QColor ink = QVStyle::primary();
     if (track.filename)
         menu->addAction(QVIcons::icon(QStringLiteral("slider.horizontal.3"), ink),
-                        QStringLiteral("Cue, loop & trim"), this, [this, track] { editTrack(track); });
-    menu->addAction(QVIcons::icon(QStringLiteral("arrow.up"), ink), QStringLiteral("Move up"), this,
-                    [this, track] { move(track, -1); });
-    menu->addAction(QVIcons::icon(QStringLiteral("arrow.down"), ink), QStringLiteral("Move down"), this,
-                    [this, track] { move(track, +1); });
+                        qvLiteral(QStringLiteral("Cue, loop & trim")), this,
+                        [this, track] { editTrack(track); });
+    menu->addAction(QVIcons::icon(QStringLiteral("arrow.up"), ink), qvLiteral(QStringLiteral("Move up")),
+                    this, [this, track] { move(track, -1); });
+    menu->addAction(QVIcons::icon(QStringLiteral("arrow.down"), ink), qvLiteral(QStringLiteral("Move down")),
+                    this, [this, track] { move(track, +1); });
     menu->addAction(QVIcons::icon(QStringLiteral("trash"), QColor(255, 105, 97)),
-                    QStringLiteral("Remove track"), this, [this, track] { remove(track); });
+                    qvLiteral(QStringLiteral("Remove track")), this, [this, track] { remove(track); });
     return menu;
 }
 
@@ -436,11 +446,19 @@ void ReferencePlayerView::rowClicked(int row, QPoint at) {
     if (parts.play.contains(at)) {
         pressPlay(track);
     } else if (parts.menu.contains(at)) {
-        QMenu* menu = rowMenu(track);
-        menu->setAttribute(Qt::WA_DeleteOnClose);
-        const QRect button = parts.menu.translated(rows_->rowRect(row).topLeft());
-        menu->popup(rows_->viewport()->mapToGlobal(button.bottomLeft()));
+        openRowMenu(row);
     }
+}
+
+void ReferencePlayerView::openRowMenu(int row) {
+    if (row < 0 || row >= int(shown_.size())) return;
+    const ReferenceTrack& track = shown_[std::size_t(row)];
+    QMenu* menu = rowMenu(track);
+    menu->setObjectName(QStringLiteral("rowMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QRect local(QPoint(0, 0), rows_->rowRect(row).size());
+    const QRect button = rowParts(local, track.loop).menu.translated(rows_->rowRect(row).topLeft());
+    menu->popup(rows_->viewport()->mapToGlobal(button.bottomLeft()));
 }
 
 void ReferencePlayerView::paintRow(QPainter& p, const QRect& rect, int row) const {
@@ -494,19 +512,26 @@ void ReferencePlayerView::editTrack(const ReferenceTrack& track) {
 void ReferencePlayerView::showNewPlaylist() {
     if (newPlaylistAlert_) return;
     auto* alert = new QDialog(this);
+    alert->setObjectName(QStringLiteral("newPlaylist"));
     alert->setWindowTitle(QStringLiteral("New playlist"));
     alert->setAttribute(Qt::WA_DeleteOnClose);
+    QVKeyboard::followLayoutOrder(alert);
     auto* column = new QVBoxLayout(alert);
+    column->setContentsMargins(20, 18, 20, 16);
+    column->setSpacing(12);
     auto* title = new QLabel(QStringLiteral("New playlist"));
     QVStyle::setText(title, QVText::Headline);
     column->addWidget(title);
+    // Wide enough for its title in any title bar, with the buttons beside it; the field spans it.
+    alert->setMinimumWidth(std::max(kAlertMinWidth, 3 * title->sizeHint().width()));
     auto* name = new QLineEdit(playlistName_);
     name->setPlaceholderText(QStringLiteral("Playlist name"));
     connect(name, &QLineEdit::textChanged, this, [this](const QString& text) { playlistName_ = text; });
     column->addWidget(name);
     auto* buttons = new QDialogButtonBox;
-    QPushButton* create = buttons->addButton(QStringLiteral("Create"), QDialogButtonBox::AcceptRole);
-    buttons->addButton(QStringLiteral("Cancel"), QDialogButtonBox::RejectRole);
+    QPushButton* create =
+        buttons->addButton(qvLiteral(QStringLiteral("Create")), QDialogButtonBox::AcceptRole);
+    buttons->addButton(qvLiteral(QStringLiteral("Cancel")), QDialogButtonBox::RejectRole);
     create->setDefault(true);
     connect(buttons, &QDialogButtonBox::accepted, alert, [this, alert] {
         library_.addPlaylist(playlistName_);

@@ -112,6 +112,8 @@ private:
     void editProcessing(const std::function<void(FileProcessSettings&)>& edit);
     void seekTo(int steps);
     void rowClicked(int row, QPoint at);
+    // Pops up the menu of shown row `row` under its menu button.
+    void openRowMenu(int row);
     void paintRow(class QPainter& painter, const QRect& rect, int row) const;
 
     LibraryStore& library_;

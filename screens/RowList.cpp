@@ -1,11 +1,17 @@
 #include "screens/RowList.h"
 
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QStyledItemDelegate>
+#include <algorithm>
 
 #include "kit/QVIcons.h"
+#include "kit/QVKeyboard.h"
+#include "kit/QVStyle.h"
 
 namespace quorvel {
 
@@ -81,7 +87,9 @@ RowList::RowList(int rowHeight, int gap, Painter paint, Text text, QWidget* pare
     setItemDelegate(new Delegate(rowHeight, gap, std::move(paint), this));
     setUniformItemSizes(true);
     setSelectionMode(QAbstractItemView::NoSelection);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::StrongFocus);
+    setProperty(QVKeyboard::kHandlesReturn, true);
+    setProperty(QVKeyboard::kOwnFocusRing, true);
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -95,6 +103,7 @@ RowList::RowList(int rowHeight, int gap, Painter paint, Text text, QWidget* pare
 
 void RowList::setRowCount(int count) {
     model_->setCount(count);
+    currentRow_ = std::min(currentRow_, count - 1);
     setFixedHeight(contentHeight());
     viewport()->update();
 }
@@ -114,10 +123,80 @@ QSize RowList::minimumSizeHint() const { return {0, contentHeight()}; }
 
 void RowList::mousePressEvent(QMouseEvent* event) {
     pressedRow_ = -1;
+    keyboardFocus_ = false;
     if (event->button() != Qt::LeftButton) return;
     const QModelIndex index = indexAt(event->position().toPoint());
-    if (index.isValid() && rowRect(index.row()).contains(event->position().toPoint()))
+    if (index.isValid() && rowRect(index.row()).contains(event->position().toPoint())) {
         pressedRow_ = index.row();
+        setCurrentRow(pressedRow_);
+    }
+}
+
+void RowList::setCurrentRow(int row) {
+    row = rowCount() == 0 ? -1 : std::clamp(row, 0, rowCount() - 1);
+    if (row == currentRow_) return;
+    currentRow_ = row;
+    if (row >= 0) {
+        // The list is as tall as its rows: the page around it does the scrolling.
+        for (QWidget* w = parentWidget(); w; w = w->parentWidget())
+            if (auto* area = qobject_cast<QScrollArea*>(w); area && area->widget()) {
+                const QRect r = rowRect(row);
+                const QPoint centre = viewport()->mapTo(area->widget(), r.center());
+                area->ensureVisible(centre.x(), centre.y(), 0, r.height() / 2 + 8);
+                break;
+            }
+    }
+    viewport()->update();
+}
+
+void RowList::keyPressEvent(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const int key = event->key();
+    if (mods == Qt::NoModifier && (key == Qt::Key_Up || key == Qt::Key_Down) && rowCount() > 0) {
+        keyboardFocus_ = true;
+        setCurrentRow(currentRow_ < 0 ? 0 : currentRow_ + (key == Qt::Key_Down ? 1 : -1));
+        viewport()->update();
+    } else if (mods == Qt::NoModifier && (key == Qt::Key_Return || key == Qt::Key_Enter) &&
+               currentRow_ >= 0) {
+        emit rowActivated(currentRow_);
+    } else if ((key == Qt::Key_Menu && mods == Qt::NoModifier) ||
+               (key == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+        if (currentRow_ >= 0) emit rowMenuRequested(currentRow_);
+    } else {
+        QWidget::keyPressEvent(event);  // not the list view's own navigation
+    }
+}
+
+void RowList::contextMenuEvent(QContextMenuEvent* event) {
+    int row = currentRow_;
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        const QModelIndex index = indexAt(viewport()->mapFrom(this, event->pos()));
+        row = index.isValid() ? index.row() : -1;
+    }
+    if (row >= 0) emit rowMenuRequested(row);
+}
+
+void RowList::focusInEvent(QFocusEvent* event) {
+    const Qt::FocusReason reason = event->reason();
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        keyboardFocus_ = true;
+    else if (reason == Qt::MouseFocusReason)
+        keyboardFocus_ = false;
+    if (currentRow_ < 0) setCurrentRow(reason == Qt::BacktabFocusReason ? rowCount() - 1 : 0);
+    viewport()->update();
+}
+
+void RowList::focusOutEvent(QFocusEvent*) { viewport()->update(); }
+
+void RowList::paintEvent(QPaintEvent* event) {
+    QListView::paintEvent(event);
+    if (!hasFocus() || !keyboardFocus_ || currentRow_ < 0) return;
+    QPainter p(viewport());
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QVStyle::accent(), 2));
+    const double radius =
+        property(QVKeyboard::kFocusRadius).isValid() ? property(QVKeyboard::kFocusRadius).toDouble() : 12;
+    p.drawRoundedRect(QRectF(rowRect(currentRow_)).adjusted(1, 1, -1, -1), radius - 1, radius - 1);
 }
 
 void RowList::mouseReleaseEvent(QMouseEvent* event) {

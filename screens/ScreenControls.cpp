@@ -3,15 +3,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "kit/QVFormat.h"
-#include "kit/QVPlotGrid.h"
 #include "kit/QVStyle.h"
 
 namespace quorvel {
@@ -37,8 +34,8 @@ QString rgba(const QColor& c, double alpha) {
 
 // ---- SegmentedPicker ----
 
-SegmentedPicker::SegmentedPicker(const QString& title, std::vector<Option> options, QWidget* parent)
-    : QWidget(parent), options_(std::move(options)) {
+SegmentedPicker::SegmentedPicker(const QString& title, const QStringList& labels, QWidget* parent)
+    : QWidget(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -62,39 +59,38 @@ SegmentedPicker::SegmentedPicker(const QString& title, std::vector<Option> optio
     auto* segmentsRow = new QHBoxLayout(track);
     segmentsRow->setContentsMargins(2, 2, 2, 2);
     segmentsRow->setSpacing(2);
-    for (const Option& option : options_) {
-        auto* button = new QPushButton(option.label);
+    for (int i = 0; i < labels.size(); ++i) {
+        auto* button = new QPushButton(qvLiteral(labels[i]));
         button->setCheckable(true);
         button->setFont(QVStyle::font(QVText::Subheadline, QFont::Medium));
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         button->setFocusPolicy(Qt::TabFocus);
-        const QString value = option.value;
-        connect(button, &QPushButton::clicked, this, [this, value] {
-            const bool changed = value != value_;
-            value_ = value;
-            showValue();  // a click on the checked segment must not uncheck it
-            if (changed) emit chosen(value);
+        connect(button, &QPushButton::clicked, this, [this, i] {
+            const bool changed = i != index_;
+            index_ = i;
+            showIndex();  // a click on the checked segment must not uncheck it
+            if (changed) emit chosen(i);
         });
         segmentsRow->addWidget(button);
         segments_.push_back(button);
     }
     row->addWidget(track, 1);
-    showValue();
+    showIndex();
 }
 
-void SegmentedPicker::setValue(const QString& value) {
-    value_ = value;
-    showValue();
+void SegmentedPicker::setIndex(int index) {
+    index_ = index;
+    showIndex();
 }
 
 QAbstractButton* SegmentedPicker::segment(const QString& label) const {
     for (QAbstractButton* b : segments_)
-        if (b->text() == label) return b;
+        if (qvShown(b->text()) == label) return b;
     return nullptr;
 }
 
-void SegmentedPicker::showValue() {
-    for (std::size_t i = 0; i < segments_.size(); ++i) segments_[i]->setChecked(options_[i].value == value_);
+void SegmentedPicker::showIndex() {
+    for (std::size_t i = 0; i < segments_.size(); ++i) segments_[i]->setChecked(int(i) == index_);
 }
 
 // ---- Stepper ----
@@ -117,9 +113,9 @@ Stepper::Stepper(int low, int high, std::function<QString(int)> label, QWidget* 
             .arg(rgba(Qt::white, 0.09), QVStyle::primary().name(), rgba(Qt::white, 0.18),
                  rgba(QVStyle::primary(), 0.3));
     minus_ = new QToolButton;
-    minus_->setText(QStringLiteral("\u2212"));
+    minus_->setText(qvLiteral(QStringLiteral("\u2212")));
     plus_ = new QToolButton;
-    plus_->setText(QStringLiteral("+"));
+    plus_->setText(qvLiteral(QStringLiteral("+")));
     for (QToolButton* b : {minus_, plus_}) {
         b->setStyleSheet(buttonStyle);
         b->setFont(QVStyle::font(QVText::Body, QFont::DemiBold));
@@ -161,7 +157,7 @@ Disclosure::Disclosure(const QString& title, QWidget* content, const QFont& titl
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     header_ = new QToolButton;
-    header_->setText(buttonText(title));
+    header_->setText(qvLiteral(title));
     header_->setCheckable(true);
     header_->setArrowType(Qt::RightArrow);
     header_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -182,10 +178,8 @@ Disclosure::Disclosure(const QString& title, QWidget* content, const QFont& titl
     connect(header_, &QToolButton::toggled, this, [this](bool on) { setExpanded(on); });
 }
 
-QString Disclosure::title() const {
-    return QString(header_->text()).replace(QStringLiteral("&&"), QStringLiteral("&"));
-}
-void Disclosure::setTitle(const QString& title) { header_->setText(buttonText(title)); }
+QString Disclosure::title() const { return qvShown(header_->text()); }
+void Disclosure::setTitle(const QString& title) { header_->setText(qvLiteral(title)); }
 bool Disclosure::expanded() const { return header_->isChecked(); }
 
 void Disclosure::setExpanded(bool expanded) {
@@ -197,25 +191,6 @@ void Disclosure::setExpanded(bool expanded) {
 QString readout(std::optional<double> value, const char* format) {
     if (!value) return QStringLiteral("\u2014");
     return qvFormat(format, *value);
-}
-
-void paintPlotFrame(QPainter& p, const QSizeF& size) {
-    p.setRenderHint(QPainter::Antialiasing);
-    const QRectF area(QPointF(0, 0), size);
-    QPainterPath frame;
-    frame.addRoundedRect(area, 12, 12);
-    p.setClipPath(frame);
-    p.fillRect(area, QColor::fromRgbF(0, 0, 0, 0.25f));
-    QPainterPath grid;
-    for (const QLineF& s : QVPlotGrid::segments(size)) {
-        grid.moveTo(s.p1());
-        grid.lineTo(s.p2());
-    }
-    p.strokePath(grid, QPen(QColor::fromRgbF(1, 1, 1, 0.07f), 1.0));
-}
-
-QString buttonText(const QString& text) {
-    return QString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 void clearLayout(QLayout* layout) {

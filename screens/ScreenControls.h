@@ -8,8 +8,10 @@
 #include <QColor>
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <vector>
 
@@ -24,33 +26,35 @@ namespace ScreenColors {
 const QColor& orange();
 }  // namespace ScreenColors
 
-// A caption and one toggle segment per option. The value is the option's stored string; a value that
-// matches no option leaves every segment unchecked (and is kept as it is).
+// A caption and one toggle segment per label. The value is the chosen segment's index, counted from 0 in
+// the order given; -1 leaves every segment unchecked (a model value that matches no segment).
 class SegmentedPicker : public QWidget {
     Q_OBJECT
 public:
-    struct Option {
-        QString label;
-        QString value;
-    };
+    SegmentedPicker(const QString& title, const QStringList& labels, QWidget* parent = nullptr);
 
-    SegmentedPicker(const QString& title, std::vector<Option> options, QWidget* parent = nullptr);
-
-    QString value() const { return value_; }
-    void setValue(const QString& value);
+    int index() const { return index_; }
+    void setIndex(int index);
     // The segment that shows `label`; null when there is none.
     QAbstractButton* segment(const QString& label) const;
 
 signals:
-    void chosen(const QString& value);
+    void chosen(int index);
 
 private:
-    void showValue();
+    void showIndex();
 
-    std::vector<Option> options_;
     std::vector<QAbstractButton*> segments_;
-    QString value_;
+    int index_ = -1;
 };
+
+// The index of `value` in `values`, or -1: for showing a model's text value on a SegmentedPicker.
+template <typename Values, typename Value>
+int indexIn(const Values& values, const Value& value) {
+    for (std::size_t i = 0; i < std::size(values); ++i)
+        if (values[i] == value) return int(i);
+    return -1;
+}
 
 // A label with minus and plus buttons that step an integer by one within [low, high]. A shown value
 // outside the range is kept until the user steps, which moves it into the range.
@@ -103,13 +107,6 @@ private:
 
 // A read-out: `value` through the printf `format` (one double), or the em dash when it is absent.
 QString readout(std::optional<double> value, const char* format);
-
-// Starts a frequency plot of `size`: clips `painter` to the plot's rounded frame (radius 12) and draws the
-// shared grid (QVPlotGrid's lines and shading) inside it, so that grid and curves share one clip.
-void paintPlotFrame(class QPainter& painter, const QSizeF& size);
-
-// `text` for a button label: an ampersand shows as itself instead of marking a shortcut key.
-QString buttonText(const QString& text);
 
 // Removes and deletes every item of `layout` (widgets and nested layouts); for rows rebuilt from a model.
 void clearLayout(class QLayout* layout);

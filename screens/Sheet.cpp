@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "kit/QVFormat.h"
+#include "kit/QVKeyboard.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
 
@@ -11,6 +13,7 @@ namespace quorvel {
 
 Sheet::Sheet(QVPage* page, QSize minimumSize, QWidget* parent) : QDialog(parent), page_(page) {
     setModal(true);
+    QVKeyboard::followLayoutOrder(this);
     setMinimumSize(minimumSize);
     resize(minimumSize);
     QPalette pal = palette();
@@ -29,7 +32,7 @@ Sheet::Sheet(QVPage* page, QSize minimumSize, QWidget* parent) : QDialog(parent)
 }
 
 QPushButton* Sheet::addCancel(const QString& title) {
-    auto* button = new QPushButton(title);
+    auto* button = new QPushButton(qvLiteral(title));
     button->setFlat(true);
     button->setAutoDefault(false);
     QVStyle::setText(button, QVText::Body, QVStyle::accent());
@@ -39,7 +42,7 @@ QPushButton* Sheet::addCancel(const QString& title) {
 }
 
 QPushButton* Sheet::addConfirm(const QString& title) {
-    auto* button = new QPushButton(title);
+    auto* button = new QPushButton(qvLiteral(title));
     button->setFlat(true);
     button->setAutoDefault(false);
     QVStyle::setText(button, QVText::Body, QVStyle::accent(), QFont::DemiBold);

@@ -33,6 +33,10 @@ namespace {
 
 constexpr int kBalanceSteps = 1000;  // the balance slider's resolution over 0 … 1
 
+// The routed generator's speaker selections and the player's routes, in the order of their segments.
+const QString kSelections[] = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("Both")};
+const QString kRoutes[] = {QStringLiteral("Left"), QStringLiteral("Both"), QStringLiteral("Right")};
+
 QString kindText(SignalKind kind) {
     const std::string_view raw = rawValue(kind);
     return QString::fromUtf8(raw.data(), qsizetype(raw.size()));
@@ -40,7 +44,7 @@ QString kindText(SignalKind kind) {
 
 // A pill-shaped button of the family controls: caption text, 10 px above and below, sharing its row.
 QPushButton* pill(const QString& title) {
-    auto* button = new QPushButton(buttonText(title));
+    auto* button = new QPushButton(qvLiteral(title));
     button->setFont(QVStyle::font(QVText::Caption, QFont::DemiBold));
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     button->setCursor(Qt::PointingHandCursor);
@@ -75,7 +79,7 @@ QLabel* caption(const QString& text, const QColor& color = QVStyle::primary()) {
 }
 
 QCheckBox* switchBox(const QString& title, const QFont& font) {
-    auto* box = new QCheckBox(buttonText(title));
+    auto* box = new QCheckBox(qvLiteral(title));
     box->setFont(font);
     return box;
 }
@@ -99,35 +103,43 @@ SignalLabView::SignalLabView(QVBinding<SignalSettings> signal, QVBinding<bool> i
     add(buildFiltersCard());
 
     // Everything the page shows of the models follows them; none of these runs a change rule.
-    const auto follow = [this](auto* model, auto... changed) {
-        (connect(model, changed, this, &SignalLabView::refresh), ...);
-    };
-    follow(&audio_, &AudioController::playingChanged, &AudioController::busyChanged,
-           &AudioController::selectedTrackIDChanged, &AudioController::routeChanged);
-    follow(&routed_, &RoutedSignal::isPlayingChanged, &RoutedSignal::busyChanged,
-           &RoutedSignal::statusChanged, &RoutedSignal::selectionChanged, &RoutedSignal::channelAChanged,
-           &RoutedSignal::channelBChanged, &RoutedSignal::referenceOutputChanged,
-           &RoutedSignal::sendReferenceChanged);
+    for (auto changed : {&AudioController::playingChanged, &AudioController::busyChanged,
+                         &AudioController::selectedTrackIDChanged})
+        connect(&audio_, changed, this, &SignalLabView::refreshPlayback);
+    connect(&audio_, &AudioController::routeChanged, this,
+            [this] { channel_->setIndex(indexIn(kRoutes, audio_.route())); });
+    for (auto changed : {&RoutedSignal::isPlayingChanged, &RoutedSignal::busyChanged})
+        connect(&routed_, changed, this, &SignalLabView::refreshPlayback);
+    for (auto changed : {&RoutedSignal::statusChanged, &RoutedSignal::selectionChanged,
+                         &RoutedSignal::channelAChanged, &RoutedSignal::channelBChanged,
+                         &RoutedSignal::referenceOutputChanged, &RoutedSignal::sendReferenceChanged})
+        connect(&routed_, changed, this, &SignalLabView::refreshRouting);
     refresh();
 }
 
-QString SignalLabView::category(SignalKind kind) {
+SignalFamily SignalLabView::category(SignalKind kind) {
     switch (kind) {
         case SignalKind::pink:
         case SignalKind::white:
         case SignalKind::brown:
-            return QStringLiteral("Noise");
+            return SignalFamily::noise;
         case SignalKind::logSweep:
         case SignalKind::linearSweep:
-            return QStringLiteral("Sweep");
+            return SignalFamily::sweep;
         default:
-            return QStringLiteral("Tone");
+            return SignalFamily::tone;
     }
 }
 
-std::vector<SignalKind> SignalLabView::kindsFor(const QString& family) {
-    if (family == QLatin1String("Noise")) return {SignalKind::pink, SignalKind::white, SignalKind::brown};
-    if (family == QLatin1String("Tone")) return {SignalKind::sine, SignalKind::dual, SignalKind::pulse};
+std::vector<SignalKind> SignalLabView::kindsFor(SignalFamily family) {
+    switch (family) {
+        case SignalFamily::noise:
+            return {SignalKind::pink, SignalKind::white, SignalKind::brown};
+        case SignalFamily::tone:
+            return {SignalKind::sine, SignalKind::dual, SignalKind::pulse};
+        case SignalFamily::sweep:
+            break;
+    }
     return {SignalKind::logSweep, SignalKind::linearSweep};
 }
 
@@ -162,18 +174,16 @@ void SignalLabView::pressPlayButton() {
         play();
 }
 
-void SignalLabView::chooseFamily(const QString& family) {
+void SignalLabView::chooseFamily(SignalFamily family) {
     if (family == family_) return;
     family_ = family;
     stopSignal();
     SignalSettings next = signal_.get();
     if (category(next.kind) != family_) {
-        next.kind = family_ == QLatin1String("Noise")  ? SignalKind::pink
-                    : family_ == QLatin1String("Tone") ? SignalKind::sine
-                                                       : SignalKind::logSweep;
+        next.kind = kindsFor(family_).front();
         writeSignal(next);
     }
-    refresh();
+    refreshSettings();
 }
 
 void SignalLabView::chooseKind(SignalKind kind) {
@@ -185,7 +195,7 @@ void SignalLabView::choosePreset(const SignalPreset& preset) {
     writeSignal(preset.settings);
     // The preset's kind already belongs to the family it selects, so the kind stays as the preset set it.
     chooseFamily(category(preset.settings.kind));
-    refresh();
+    refreshSettings();
 }
 
 void SignalLabView::chooseBand(const Band& band) {
@@ -205,14 +215,15 @@ void SignalLabView::chooseInterfaceMode(bool on) {
     if (on == interfaceMode_.get()) return;
     interfaceMode_.set(on);
     stopSignal();
-    refresh();
+    refreshRouting();
+    refreshPlayback();
 }
 
 void SignalLabView::edit(const std::function<void(SignalSettings&)>& change) {
     SignalSettings next = signal_.get();
     change(next);
     writeSignal(next);
-    refresh();
+    refreshSettings();
 }
 
 void SignalLabView::writeSignal(const SignalSettings& next) {
@@ -228,10 +239,11 @@ QWidget* SignalLabView::buildHeader() {
     auto* header = new QWidget;
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
-    familyPicker_ = new SegmentedPicker(QStringLiteral("Signal family"),
-                                        {{"Noise", "Noise"}, {"Tone", "Tone"}, {"Sweep", "Sweep"}});
+    // Segments in the order of SignalFamily.
+    familyPicker_ = new SegmentedPicker(QStringLiteral("Signal family"), {"Noise", "Tone", "Sweep"});
     familyPicker_->setObjectName(QStringLiteral("family"));
-    connect(familyPicker_, &SegmentedPicker::chosen, this, &SignalLabView::chooseFamily);
+    connect(familyPicker_, &SegmentedPicker::chosen, this,
+            [this](int index) { chooseFamily(static_cast<SignalFamily>(index)); });
     row->addWidget(familyPicker_, 1);
 
     presets_ = QVIcons::button(QStringLiteral("slider.horizontal.3"), 20, QVStyle::accent(),
@@ -241,7 +253,7 @@ QWidget* SignalLabView::buildHeader() {
     presets_->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(presets_);
     for (const SignalPreset& preset : SignalPreset::seeded()) {
-        QAction* item = menu->addAction(buttonText(QString::fromStdString(preset.id)));
+        QAction* item = menu->addAction(qvLiteral(QString::fromStdString(preset.id)));
         connect(item, &QAction::triggered, this, [this, preset] { choosePreset(preset); });
     }
     presets_->setMenu(menu);
@@ -299,6 +311,7 @@ QWidget* SignalLabView::buildNoiseControls() {
         connect(button, &QPushButton::clicked, this, [this, &band] { chooseBand(band); });
         row->addWidget(button, 1);
         bandButtons_.push_back(button);
+        bandLit_.push_back(-1);
     }
     return box;
 }
@@ -362,11 +375,11 @@ QWidget* SignalLabView::buildOutputCard() {
     QVStyle::setText(title, QVText::Subheadline, QVStyle::primary(), QFont::Medium);
     row->addWidget(title);
     row->addStretch(1);
-    output_ = new SegmentedPicker(QStringLiteral("Output"), {{"Stereo", "false"}, {"Interface", "true"}});
+    // Stereo is segment 0, Interface segment 1.
+    output_ = new SegmentedPicker(QStringLiteral("Output"), {"Stereo", "Interface"});
     output_->setObjectName(QStringLiteral("output"));
     output_->setMaximumWidth(230);
-    connect(output_, &SegmentedPicker::chosen, this,
-            [this](const QString& value) { chooseInterfaceMode(value == QLatin1String("true")); });
+    connect(output_, &SegmentedPicker::chosen, this, [this](int index) { chooseInterfaceMode(index == 1); });
     row->addWidget(output_);
     card->addLayout(row);
 
@@ -375,9 +388,10 @@ QWidget* SignalLabView::buildOutputCard() {
     auto* routing = new QVBoxLayout(interfaceControls_);
     routing->setContentsMargins(0, 0, 0, 0);
     routing->setSpacing(QVCard::kSpacing);
-    speakers_ = new SegmentedPicker(QStringLiteral("Speakers"), {{"A", "A"}, {"B", "B"}, {"A + B", "Both"}});
+    speakers_ = new SegmentedPicker(QStringLiteral("Speakers"), {"A", "B", "A + B"});
     speakers_->setObjectName(QStringLiteral("speakers"));
-    connect(speakers_, &SegmentedPicker::chosen, &routed_, &RoutedSignal::setSelection);
+    connect(speakers_, &SegmentedPicker::chosen, this,
+            [this](int index) { routed_.setSelection(kSelections[index]); });
     routing->addWidget(speakers_);
 
     auto* channels = new QWidget;
@@ -417,10 +431,9 @@ QWidget* SignalLabView::buildOutputCard() {
     card->add(interfaceControls_);
 
     // Stereo: the player's channel.
-    channel_ =
-        new SegmentedPicker(QStringLiteral("Channel"), {{"L", "Left"}, {"L + R", "Both"}, {"R", "Right"}});
+    channel_ = new SegmentedPicker(QStringLiteral("Channel"), {"L", "L + R", "R"});
     channel_->setObjectName(QStringLiteral("channel"));
-    connect(channel_, &SegmentedPicker::chosen, &audio_, &AudioController::setRoute);
+    connect(channel_, &SegmentedPicker::chosen, this, [this](int index) { audio_.setRoute(kRoutes[index]); });
     card->add(channel_);
     return card;
 }
@@ -473,13 +486,16 @@ QVNumber* SignalLabView::number(const QString& title, double SignalSettings::*fi
 // ---- Showing ----
 
 void SignalLabView::refresh() {
-    const SignalSettings s = signal_.get();
-    const bool interfaceMode = interfaceMode_.get();
-    const bool isActive = active();
+    refreshSettings();
+    refreshPlayback();
+    refreshRouting();
+    channel_->setIndex(indexIn(kRoutes, audio_.route()));
+}
 
-    familyPicker_->setValue(family_);
+void SignalLabView::refreshSettings() {
+    const SignalSettings s = signal_.get();
+    familyPicker_->setIndex(int(family_));
     kindTitle_->setText(kindText(s.kind));
-    badge_->setTitle(isActive ? QStringLiteral("Playing") : QStringLiteral("Ready"));
     preview_->setKind(s.kind);
 
     {
@@ -495,12 +511,14 @@ void SignalLabView::refresh() {
         type_->setCurrentIndex(type_->findData(int(s.kind)));
     }
 
-    noise_->setVisible(family_ == QLatin1String("Noise"));
-    tone_->setVisible(family_ == QLatin1String("Tone"));
-    sweep_->setVisible(family_ != QLatin1String("Noise") && family_ != QLatin1String("Tone"));
+    noise_->setVisible(family_ == SignalFamily::noise);
+    tone_->setVisible(family_ == SignalFamily::tone);
+    sweep_->setVisible(family_ == SignalFamily::sweep);
     for (std::size_t i = 0; i < kBands.size(); ++i) {
         // Only the two corners count: the filter switch may be off under a highlighted band.
-        const bool lit = s.hp == kBands[i].hp && s.lp == kBands[i].lp;
+        const int lit = s.hp == kBands[i].hp && s.lp == kBands[i].lp ? 1 : 0;
+        if (lit == bandLit_[i]) continue;
+        bandLit_[i] = lit;
         paintPill(bandButtons_[i], lit ? withAlpha(QVStyle::accent(), 0.16) : withAlpha(Qt::white, 0.05));
     }
     dual_->setVisible(s.kind == SignalKind::dual);
@@ -508,16 +526,34 @@ void SignalLabView::refresh() {
         const QSignalBlocker quiet(balance_);
         balance_->setValue(int(std::lround(std::clamp(s.balance, 0.0, 1.0) * kBalanceSteps)));
     }
+    dualHint_->setVisible(s.kind == SignalKind::dual && routed_.sendReference());
 
+    {
+        const QSignalBlocker quiet(filtered_);
+        filtered_->setChecked(s.filtered);
+    }
+    corners_->setVisible(s.filtered);
+    cycle_->setVisible(family_ != SignalFamily::sweep);
+    for (QVNumber* n : numbers_) n->refresh();
+    refreshPlayback();  // the play button names the kind
+}
+
+void SignalLabView::refreshPlayback() {
+    const SignalKind kind = signal_.get().kind;
+    const bool isActive = active();
+    badge_->setTitle(isActive ? QStringLiteral("Playing") : QStringLiteral("Ready"));
     playButton_->setTitle(isActive ? QStringLiteral("Stop signal")
-                                   : QStringLiteral("Play ") + kindText(s.kind).toLower());
+                                   : QStringLiteral("Play ") + kindText(kind).toLower());
     playButton_->setIconName(isActive ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"));
     playButton_->setEnabled(!audio_.busy() && !routed_.busy());
+}
 
-    output_->setValue(interfaceMode ? QStringLiteral("true") : QStringLiteral("false"));
+void SignalLabView::refreshRouting() {
+    const bool interfaceMode = interfaceMode_.get();
+    output_->setIndex(interfaceMode ? 1 : 0);
     interfaceControls_->setVisible(interfaceMode);
     channel_->setVisible(!interfaceMode);
-    speakers_->setValue(routed_.selection());
+    speakers_->setIndex(indexIn(kSelections, routed_.selection()));
     channelA_->setValue(routed_.channelA());
     channelB_->setValue(routed_.channelB());
     {
@@ -526,18 +562,9 @@ void SignalLabView::refresh() {
     }
     referenceOutput_->setValue(routed_.referenceOutput());
     referenceOutput_->setVisible(routed_.sendReference());
-    dualHint_->setVisible(s.kind == SignalKind::dual && routed_.sendReference());
+    dualHint_->setVisible(signal_.get().kind == SignalKind::dual && routed_.sendReference());
     routedStatus_->setText(routed_.status());
     routedStatus_->setVisible(routed_.status() != QLatin1String(RoutedSignal::stoppedStatus));
-    channel_->setValue(audio_.route());
-
-    {
-        const QSignalBlocker quiet(filtered_);
-        filtered_->setChecked(s.filtered);
-    }
-    corners_->setVisible(s.filtered);
-    cycle_->setVisible(family_ != QLatin1String("Sweep"));
-    for (QVNumber* n : numbers_) n->refresh();
 }
 
 }  // namespace quorvel

@@ -5,12 +5,13 @@
 // generator (RoutedSignal) on explicit interface outputs.
 //
 // The settings and the Stereo/Interface switch belong to the window (they outlive the page) and arrive
-// as bindings; the page keeps only the chosen family, which starts as "Noise" whenever the page is built.
+// as bindings; the page keeps only the chosen family, which starts at noise whenever the page is built.
 //
 // Only the play button starts sound. A change of family, kind, preset, noise band or playback path stops
 // both paths first (and restarts the measurement's averaging); number fields, quick frequencies, the
 // balance and the filter switch only edit the settings, which apply at the next start. The change rules
-// run on the user's changes only: the page re-reads the models and the bindings without running them.
+// run on the user's changes only: the page re-reads the models and the bindings without running them,
+// and a change updates only the controls that show what changed.
 //
 // Main thread only. The four models outlive the page.
 #include <QString>
@@ -43,6 +44,9 @@ class SignalPreview;
 class Stepper;
 class VoiceRenderer;
 
+// The families the page groups the signal kinds in, in the order of its segments.
+enum class SignalFamily { noise, tone, sweep };
+
 class SignalLabView : public QVPage {
     Q_OBJECT
 public:
@@ -64,12 +68,12 @@ public:
                   RoutedSignal& routed, VoiceRenderer& voice, MicAnalyzer& analyzer,
                   QWidget* parent = nullptr);
 
-    // "Noise" for pink, white and brown, "Sweep" for the two sweeps, "Tone" for every other kind.
-    static QString category(SignalKind kind);
-    // The kinds a family offers, in menu order; any family but "Noise" and "Tone" offers the sweeps.
-    static std::vector<SignalKind> kindsFor(const QString& family);
+    // Noise for pink, white and brown, sweep for the two sweeps, tone for every other kind.
+    static SignalFamily category(SignalKind kind);
+    // The kinds a family offers, in menu order.
+    static std::vector<SignalKind> kindsFor(SignalFamily family);
     std::vector<SignalKind> kinds() const { return kindsFor(family_); }
-    const QString& family() const { return family_; }
+    SignalFamily family() const { return family_; }
 
     // Whether the generator counts as playing: with Interface the routed generator plays; with Stereo the
     // stereo player plays something that is not a reference track.
@@ -83,7 +87,7 @@ public:
 
     // The user's actions, as the page's controls run them.
     void pressPlayButton();
-    void chooseFamily(const QString& family);
+    void chooseFamily(SignalFamily family);
     void chooseKind(SignalKind kind);
     void choosePreset(const SignalPreset& preset);
     void chooseBand(const Band& band);
@@ -104,8 +108,12 @@ private:
     void writeSignal(const SignalSettings& next);
     // Applies `change` to a copy of the settings, writes it and shows the result.
     void edit(const std::function<void(SignalSettings&)>& change);
-    // Shows the models' and the bindings' current state. Runs no change rule.
+    // Show the models' and the bindings' current state; none runs a change rule. The settings (kind,
+    // family, bands, numbers), whether the signal plays, and the routing each have their own.
     void refresh();
+    void refreshSettings();
+    void refreshPlayback();
+    void refreshRouting();
 
     QVBinding<SignalSettings> signal_;
     QVBinding<bool> interfaceMode_;
@@ -113,7 +121,7 @@ private:
     RoutedSignal& routed_;
     VoiceRenderer& voice_;
     MicAnalyzer& analyzer_;
-    QString family_ = QStringLiteral("Noise");
+    SignalFamily family_ = SignalFamily::noise;
 
     SegmentedPicker* familyPicker_ = nullptr;
     QToolButton* presets_ = nullptr;
@@ -125,6 +133,7 @@ private:
     QWidget* tone_ = nullptr;
     QWidget* sweep_ = nullptr;
     std::vector<QPushButton*> bandButtons_;
+    std::vector<int> bandLit_;  // per band: 1 lit, 0 not, -1 not shown yet
     QWidget* dual_ = nullptr;
     QSlider* balance_ = nullptr;
     QVAction* playButton_ = nullptr;

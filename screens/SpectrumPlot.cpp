@@ -1,14 +1,11 @@
 #include "screens/SpectrumPlot.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 
 #include "kit/QVEmpty.h"
-#include "kit/QVPlotGrid.h"
 #include "kit/QVStyle.h"
-#include "screens/ScreenControls.h"
 
 namespace quorvel {
 
@@ -22,6 +19,7 @@ SpectrumPlot::SpectrumPlot(QWidget* parent) : QWidget(parent) {
 
 void SpectrumPlot::setPoints(std::vector<SpectrumPoint> points) {
     points_ = std::move(points);
+    prepareCurve();
     update();
 }
 
@@ -61,19 +59,29 @@ std::vector<QPointF> SpectrumPlot::line(const std::vector<SpectrumPoint>& points
     return out;
 }
 
-void SpectrumPlot::resizeEvent(QResizeEvent*) { empty_->setGeometry(rect()); }
+const QVPlotGrid::Scale& SpectrumPlot::scale() {
+    static const QVPlotGrid::Scale labels{QStringLiteral("0 dBFS"), QStringLiteral("\u221225"),
+                                          QStringLiteral("\u221250"), QStringLiteral("\u221275"),
+                                          QStringLiteral("\u2212100")};
+    return labels;
+}
+
+void SpectrumPlot::prepareCurve() {
+    const double inset = QVPlotGrid::kCurveInset;
+    std::vector<QPointF> points = line(points_, QSizeF(width(), std::max(0.0, height() - 2 * inset)));
+    for (QPointF& point : points) point.ry() += inset;
+    curve_.setRuns({std::move(points)}, devicePixelRatioF());
+}
+
+void SpectrumPlot::resizeEvent(QResizeEvent*) {
+    empty_->setGeometry(rect());
+    prepareCurve();
+}
 
 void SpectrumPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    paintPlotFrame(p, QSizeF(size()));
-    const std::vector<QPointF> points = line(points_, QSizeF(size()));
-    if (points.empty()) return;
-    QPainterPath path;
-    path.moveTo(points.front());
-    for (std::size_t i = 1; i < points.size(); ++i) path.lineTo(points[i]);
-    QPen pen(QVStyle::accent(), 2.0, Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin);
-    pen.setMiterLimit(10);
-    p.strokePath(path, pen);
+    QVPlotGrid::paintFrame(p, QSizeF(size()), scale());
+    curve_.paint(p, QVStyle::accent());
 }
 
 }  // namespace quorvel

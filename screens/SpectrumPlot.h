@@ -1,7 +1,9 @@
 #pragma once
 // The live spectrum over the shared 20 Hz – 20 kHz grid: one accent line, 0 dBFS at the top edge and
-// −100 dBFS at the bottom, either through the analyser's FFT bins or through 31 third-octave band levels.
-// While there is no spectrum an empty-state message lies over the grid. Main thread only.
+// −100 dBFS at the bottom (the dBFS scale labelled at the grid lines), either through the analyser's FFT
+// bins or through 31 third-octave band levels. The line is prepared once per new set of points (and per
+// size), not per paint. While there is no spectrum an empty-state message lies over the grid. Main thread
+// only.
 #include <QPointF>
 #include <QSizeF>
 #include <QString>
@@ -9,6 +11,8 @@
 #include <vector>
 
 #include "dsp/MeasurementDSP.h"
+#include "kit/QVPlotCurve.h"
+#include "kit/QVPlotGrid.h"
 
 namespace quorvel {
 
@@ -39,6 +43,10 @@ public:
     // out, x on the shared log scale, y linear from 0 dBFS (top, and above) to −100 dBFS (bottom, and
     // below). Any thread.
     static std::vector<QPointF> line(const std::vector<SpectrumPoint>& points, const QSizeF& size);
+    // The level labels, top to bottom.
+    static const QVPlotGrid::Scale& scale();
+    // The line as it is drawn.
+    const QVPlotCurve& curve() const { return curve_; }
 
     QSize sizeHint() const override;
 
@@ -47,7 +55,10 @@ protected:
     void resizeEvent(QResizeEvent*) override;
 
 private:
+    void prepareCurve();
+
     std::vector<SpectrumPoint> points_;
+    QVPlotCurve curve_;
     QVEmpty* empty_ = nullptr;
 };
 

@@ -42,7 +42,7 @@ TrackSettingsEditor::TrackSettingsEditor(const ReferenceTrack& track,
     card->add(start_);
     card->add(end_);
 
-    loop_ = new QCheckBox(QStringLiteral("Loop this section"));
+    loop_ = new QCheckBox(qvLiteral(QStringLiteral("Loop this section")));
     QVStyle::setText(loop_, QVText::Body);
     loop_->setChecked(track_.loop);
     connect(loop_, &QCheckBox::toggled, this, [this](bool on) { track_.loop = on; });

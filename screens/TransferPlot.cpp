@@ -1,45 +1,37 @@
 #include "screens/TransferPlot.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <cmath>
 
-#include "kit/QVPlotGrid.h"
 #include "kit/QVStyle.h"
 #include "screens/ScreenControls.h"
 
 namespace quorvel {
 
-namespace {
-
-enum class View { Magnitude, Phase, Coherence };
-
-View viewOf(const QString& field) {
-    if (field == QLatin1String("Phase")) return View::Phase;
-    if (field == QLatin1String("Coherence")) return View::Coherence;
-    return View::Magnitude;
-}
-
-}  // namespace
-
-TransferPlot::TransferPlot(Traces traces, const QString& field, double threshold, QWidget* parent)
+TransferPlot::TransferPlot(Traces traces, TransferField field, double threshold, QWidget* parent)
     : QWidget(parent), traces_(std::move(traces)), field_(field), threshold_(threshold) {
     setFixedHeight(kHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    prepareCurves();
 }
 
 void TransferPlot::setTraces(Traces traces) {
     traces_ = std::move(traces);
+    prepareCurves();
     update();
 }
 
-void TransferPlot::setField(const QString& field) {
+void TransferPlot::setField(TransferField field) {
+    if (field == field_) return;
     field_ = field;
+    prepareCurves();
     update();
 }
 
 void TransferPlot::setThreshold(double threshold) {
+    if (threshold == threshold_) return;
     threshold_ = threshold;
+    prepareCurves();
     update();
 }
 
@@ -49,9 +41,29 @@ QColor TransferPlot::traceColor(std::size_t index) {
     return index == 0 ? QVStyle::accent() : ScreenColors::orange();
 }
 
-std::vector<std::vector<TransferPlot::Run>> TransferPlot::paths(const Traces& traces, const QString& field,
+const QVPlotGrid::Scale& TransferPlot::scale(TransferField field) {
+    static const QVPlotGrid::Scale magnitude{QStringLiteral("+36 dB"), QStringLiteral("+18"),
+                                             QStringLiteral("0"), QStringLiteral("\u221218"),
+                                             QStringLiteral("\u221236")};
+    static const QVPlotGrid::Scale phase{QStringLiteral("+180\u00b0"), QStringLiteral("+90\u00b0"),
+                                         QStringLiteral("0\u00b0"), QStringLiteral("\u221290\u00b0"),
+                                         QStringLiteral("\u2212180\u00b0")};
+    static const QVPlotGrid::Scale coherence{QStringLiteral("1"), QStringLiteral("0.75"),
+                                             QStringLiteral("0.5"), QStringLiteral("0.25"),
+                                             QStringLiteral("0")};
+    switch (field) {
+        case TransferField::phase:
+            return phase;
+        case TransferField::coherence:
+            return coherence;
+        case TransferField::magnitude:
+            break;
+    }
+    return magnitude;
+}
+
+std::vector<std::vector<TransferPlot::Run>> TransferPlot::paths(const Traces& traces, TransferField field,
                                                                 double threshold, const QSizeF& size) {
-    const View view = viewOf(field);
     const double w = size.width();
     const double h = size.height();
     std::vector<std::vector<Run>> out;
@@ -63,23 +75,23 @@ std::vector<std::vector<TransferPlot::Run>> TransferPlot::paths(const Traces& tr
         for (const TransferBin& bin : bins) {
             // Comparisons written so that NaN fails them.
             const bool inBand = bin.hz >= 20 && bin.hz <= 20000;
-            const bool coherent = view == View::Coherence || bin.coherence >= threshold;
+            const bool coherent = field == TransferField::coherence || bin.coherence >= threshold;
             if (!inBand || !coherent) {
                 penDown = false;
                 continue;
             }
             double raw = 0;
             double v = 0;
-            switch (view) {
-                case View::Phase:
+            switch (field) {
+                case TransferField::phase:
                     raw = bin.phaseDegrees();
                     v = (raw + 180) / 360;
                     break;
-                case View::Coherence:
+                case TransferField::coherence:
                     raw = bin.coherence;
                     v = raw;
                     break;
-                case View::Magnitude:
+                case TransferField::magnitude:
                     raw = bin.magnitudeDB();
                     v = (raw + 36) / 72;
                     break;
@@ -93,7 +105,7 @@ std::vector<std::vector<TransferPlot::Run>> TransferPlot::paths(const Traces& tr
             else
                 y = h * (1 - v);
             const double jump = std::fabs(raw - previous);
-            const bool wraps = view == View::Phase && !(jump <= 180);
+            const bool wraps = field == TransferField::phase && !(jump <= 180);
             if (!penDown || wraps) path.emplace_back();
             path.back().emplace_back(x, y);
             penDown = true;
@@ -104,20 +116,24 @@ std::vector<std::vector<TransferPlot::Run>> TransferPlot::paths(const Traces& tr
     return out;
 }
 
+void TransferPlot::prepareCurves() {
+    const double inset = QVPlotGrid::kCurveInset;
+    std::vector<std::vector<Run>> runs =
+        paths(traces_, field_, threshold_, QSizeF(width(), std::max(0.0, height() - 2 * inset)));
+    curves_.assign(runs.size(), {});
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        for (Run& run : runs[i])
+            for (QPointF& point : run) point.ry() += inset;
+        curves_[i].setRuns(runs[i], devicePixelRatioF());
+    }
+}
+
+void TransferPlot::resizeEvent(QResizeEvent*) { prepareCurves(); }
+
 void TransferPlot::paintEvent(QPaintEvent*) {
     QPainter p(this);
-    paintPlotFrame(p, QSizeF(size()));
-
-    const std::vector<std::vector<Run>> curves = paths(traces_, field_, threshold_, QSizeF(size()));
-    for (std::size_t i = 0; i < curves.size(); ++i) {
-        QPainterPath path;
-        for (const Run& run : curves[i]) {
-            if (run.size() < 2) continue;  // a lone point strokes nothing
-            path.moveTo(run.front());
-            for (std::size_t k = 1; k < run.size(); ++k) path.lineTo(run[k]);
-        }
-        p.strokePath(path, QPen(traceColor(i), 2.0));
-    }
+    QVPlotGrid::paintFrame(p, QSizeF(size()), scale(field_));
+    for (std::size_t i = 0; i < curves_.size(); ++i) curves_[i].paint(p, traceColor(i));
 }
 
 }  // namespace quorvel

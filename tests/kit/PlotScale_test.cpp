@@ -2,9 +2,12 @@
 
 #include <QFontMetricsF>
 #include <QImage>
+#include <QPainter>
 
+#include "Contrast.h"
 #include "kit/QVFrequencyAxis.h"
 #include "kit/QVPlotGrid.h"
+#include "kit/QVStyle.h"
 
 namespace quorvel {
 
@@ -37,17 +40,32 @@ TEST(QVPlotGrid, ScaleEndsAreExactAndZeroSizeCollapses) {
     for (const QLineF& l : QVPlotGrid::segments(QSizeF(0, 0))) EXPECT_EQ(l.length(), 0.0);
 }
 
-TEST(QVPlotGrid, DrawsDimBackgroundAndLines) {
-    QVPlotGrid grid;
-    grid.resize(600, 240);
+TEST(QVPlotGrid, FrameShowsLinesAt1Point5To1AndTheScaleAtTheLeftEdge) {
+    // The frame as a plot paints it on a card; one pixel column of the 1 kHz line (x ≈ 339.79) and one
+    // row of the middle level line (y = 120) against the background beside them.
     QImage image(600, 240, QImage::Format_ARGB32);
-    image.fill(Qt::white);
-    grid.render(&image, QPoint(), QRegion(),
-                QWidget::DrawChildren);  // no window background: the grid is not opaque
-    // Away from any line only the 25 % black shows over white: 255 × 0.75 ≈ 191.
-    EXPECT_NEAR(qRed(image.pixel(300, 30)), 191, 2);
-    // The 1 kHz line at x ≈ 339.79 lightens the pixel column it covers.
-    EXPECT_GT(qRed(image.pixel(339, 30)), qRed(image.pixel(300, 30)));
+    image.fill(QVStyle::card());
+    {
+        QPainter p(&image);
+        QVPlotGrid::paintFrame(p, QSizeF(600, 240), {"0 dBFS", "-25", "-50", "-75", "-100"});
+    }
+    const QColor background = image.pixelColor(300, 100);
+    EXPECT_GE(contrast(image.pixelColor(339, 100), background), 1.5);
+    EXPECT_GE(contrast(image.pixelColor(300, 120), background), 1.5);
+    // Rounded corners: the card shows through outside the frame.
+    EXPECT_EQ(image.pixel(0, 0), QVStyle::card().rgb());
+
+    // A label in the secondary colour against each level line, within the left edge: below the top line,
+    // above the others.
+    for (int k = 0; k <= 4; ++k) {
+        const int y = 60 * k;
+        const int from = k == 0 ? 2 : y - 16, to = k == 0 ? 16 : y - 2;
+        int ink = 0;
+        for (int row = from; row <= to; ++row)
+            for (int x = 0; x < 60; ++x)
+                if (contrast(image.pixelColor(x, row), background) > 2) ++ink;
+        EXPECT_GT(ink, 10) << "label " << k;
+    }
 }
 
 TEST(QVFrequencyAxis, LabelsStandUnderTheirGridLines) {

@@ -163,7 +163,7 @@ TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
     QTest::mouseClick(view->findChildren<SegmentedPicker*>()[0]->segment("Main + sub"), Qt::LeftButton);
     EXPECT_FALSE(view->result());
     view->setLow(60);  // same value: no change
-    view->setMode("Speaker delay");
+    view->setMode(AlignMode::speakerDelay);
     findNow();
     view->setHigh(120);
     EXPECT_FALSE(view->result());
@@ -256,11 +256,13 @@ TEST(AlignViewPlots, PhaseViewRestoresTheCaptureCompensation) {
     TransferTrace u = trace("B", 2.0);
     const std::vector<TransferBin> live{{7, 1000, 1, 1, 1}};
     const std::vector<TransferTrace> saved{t, u};
-    EXPECT_EQ(AlignView::plots(saved, t.id, u.id, "Phase", live)[0], r);
-    EXPECT_EQ(AlignView::plots(saved, t.id, u.id, "Magnitude", live)[0], t.bins);
+    EXPECT_EQ(AlignView::plots(saved, t.id, u.id, TransferField::phase, live)[0], r);
+    EXPECT_EQ(AlignView::plots(saved, t.id, u.id, TransferField::magnitude, live)[0], t.bins);
     // Unless both resolve the live estimate is drawn as it is, also in the phase view.
-    EXPECT_EQ(AlignView::plots(saved, t.id, std::nullopt, "Phase", live), TransferPlot::Traces{live});
-    EXPECT_EQ(AlignView::plots(saved, t.id, Uuid::generate(), "Phase", live), TransferPlot::Traces{live});
+    EXPECT_EQ(AlignView::plots(saved, t.id, std::nullopt, TransferField::phase, live),
+              TransferPlot::Traces{live});
+    EXPECT_EQ(AlignView::plots(saved, t.id, Uuid::generate(), TransferField::phase, live),
+              TransferPlot::Traces{live});
 }
 
 }  // namespace quorvel

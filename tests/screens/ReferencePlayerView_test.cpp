@@ -23,6 +23,7 @@
 #include "engine/AudioHardware.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
+#include "kit/QVFormat.h"
 #include "kit/QVNumber.h"
 #include "library/LibraryStore.h"
 #include "library/MusicBrowser.h"
@@ -106,15 +107,16 @@ struct PlayerTest : ::testing::Test {
         QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {},
                           QPoint(r.left() + 30, r.center().y()));
     }
+    // Menu entries by the text they show.
     void trigger(const ReferenceTrack& track, const QString& entry) {
         std::unique_ptr<QMenu> menu(view->rowMenu(track));
         for (QAction* a : menu->actions())
-            if (a->text() == entry) return a->trigger();
+            if (qvShown(a->text()) == entry) return a->trigger();
         ADD_FAILURE() << "no entry " << entry.toStdString();
     }
     static QStringList entries(QMenu* menu) {
         QStringList out;
-        for (QAction* a : menu->actions()) out << a->text();
+        for (QAction* a : menu->actions()) out << qvShown(a->text());
         delete menu;
         return out;
     }

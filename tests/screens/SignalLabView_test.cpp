@@ -105,7 +105,7 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     pressPlay();
     choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
     EXPECT_FALSE(playing());
-    EXPECT_EQ(view->family(), "Tone");
+    EXPECT_EQ(view->family(), SignalFamily::tone);
     EXPECT_EQ(settings, SignalPreset::seeded().back().settings);
     EXPECT_TRUE(shown("Second tone"));
     ASSERT_TRUE(m.settle());
@@ -133,7 +133,7 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     // A page built while the shared kind is a tone starts at Noise with no kind chosen; Tone keeps that tone.
     settings.kind = SignalKind::pulse;
     build();
-    EXPECT_EQ(view->family(), "Noise");
+    EXPECT_EQ(view->family(), SignalFamily::noise);
     EXPECT_EQ(child<QComboBox>("type")->currentIndex(), -1);
     segment("family", "Tone")->click();
     EXPECT_EQ(settings.kind, SignalKind::pulse);

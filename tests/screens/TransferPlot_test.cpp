@@ -22,7 +22,7 @@ TransferBin bin(int id, double hz, double db, double degrees = 0, double coheren
     return {id, hz, mag * std::cos(rad), mag * std::sin(rad), coherence};
 }
 
-std::vector<TransferPlot::Run> draw(const std::vector<TransferBin>& bins, const QString& field,
+std::vector<TransferPlot::Run> draw(const std::vector<TransferBin>& bins, TransferField field,
                                     double threshold = 0.8) {
     const auto paths = TransferPlot::paths({bins}, field, threshold, kArea);
     EXPECT_EQ(paths.size(), 1u);
@@ -32,21 +32,21 @@ std::vector<TransferPlot::Run> draw(const std::vector<TransferBin>& bins, const 
 }  // namespace
 
 TEST(TransferPlot, PhaseWrapBreaksTheLineButAHalfTurnIsJoined) {
-    auto wrap = draw({bin(1, 100, 0, 170), bin(2, 110, 0, -170)}, "Phase");
+    auto wrap = draw({bin(1, 100, 0, 170), bin(2, 110, 0, -170)}, TransferField::phase);
     ASSERT_EQ(wrap.size(), 2u);
     EXPECT_EQ(wrap[0].size(), 1u);
     EXPECT_EQ(wrap[1].size(), 1u);
 
-    auto half = draw({bin(1, 100, 0, 90), bin(2, 110, 0, -90)}, "Phase");
+    auto half = draw({bin(1, 100, 0, 90), bin(2, 110, 0, -90)}, TransferField::phase);
     ASSERT_EQ(half.size(), 1u);
     ASSERT_EQ(half[0].size(), 2u);
     EXPECT_DOUBLE_EQ(half[0][0].y(), 230 * 0.25);  // +90° a quarter down from the top
     EXPECT_DOUBLE_EQ(half[0][1].y(), 230 * 0.75);
 
     // The same two bins in the magnitude view are one line: only the phase view splits at wraps.
-    EXPECT_EQ(draw({bin(1, 100, 0, 170), bin(2, 110, 0, -170)}, "Magnitude").size(), 1u);
+    EXPECT_EQ(draw({bin(1, 100, 0, 170), bin(2, 110, 0, -170)}, TransferField::magnitude).size(), 1u);
     // The first drawn phase is compared with 0°: a first bin at 179° starts the path, it does not break it.
-    EXPECT_EQ(draw({bin(1, 100, 0, 179), bin(2, 110, 0, 178)}, "Phase").size(), 1u);
+    EXPECT_EQ(draw({bin(1, 100, 0, 179), bin(2, 110, 0, 178)}, TransferField::phase).size(), 1u);
 }
 
 TEST(TransferPlot, CoherenceGateAndBandLiftThePen) {
@@ -54,16 +54,16 @@ TEST(TransferPlot, CoherenceGateAndBandLiftThePen) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     auto gated = draw({bin(1, 100, 0, 0, 0.9), bin(2, 110, 0, 0, 0.79), bin(3, 120, 0, 0, 0.8),
                        bin(4, 130, 0, 0, nan), bin(5, 140, 0, 0, 0.95)},
-                      "Magnitude");
+                      TransferField::magnitude);
     ASSERT_EQ(gated.size(), 3u);
     EXPECT_EQ(gated[0].size(), 1u);
     EXPECT_EQ(gated[1].size(), 1u);
     EXPECT_DOUBLE_EQ(gated[1][0].x(), 600 * std::log10(120 / 20.0) / 3);
-    EXPECT_EQ(draw({bin(1, 100, 0, 0, 0.79), bin(2, 110, 0, 0, 0.79)}, "Phase").size(), 0u);
+    EXPECT_EQ(draw({bin(1, 100, 0, 0, 0.79), bin(2, 110, 0, 0, 0.79)}, TransferField::phase).size(), 0u);
 
     // The coherence view draws every in-band bin, whatever its coherence.
-    auto coherence =
-        draw({bin(1, 100, 0, 0, 0.1), bin(2, 110, 0, 0, 0.79), bin(3, 120, 0, 0, 1)}, "Coherence");
+    auto coherence = draw({bin(1, 100, 0, 0, 0.1), bin(2, 110, 0, 0, 0.79), bin(3, 120, 0, 0, 1)},
+                          TransferField::coherence);
     ASSERT_EQ(coherence.size(), 1u);
     EXPECT_EQ(coherence[0].size(), 3u);
     EXPECT_DOUBLE_EQ(coherence[0][0].y(), 230 * 0.9);
@@ -72,7 +72,7 @@ TEST(TransferPlot, CoherenceGateAndBandLiftThePen) {
     // The band's ends are drawn on the edges; bins outside it (or NaN) break the line.
     auto band = draw(
         {bin(1, 19.9, 0), bin(2, 20, 0), bin(3, 1000, 0), bin(4, nan, 0), bin(5, 20000, 0), bin(6, 20001, 0)},
-        "Magnitude");
+        TransferField::magnitude);
     ASSERT_EQ(band.size(), 2u);
     EXPECT_DOUBLE_EQ(band[0][0].x(), 0);
     EXPECT_EQ(band[0].size(), 2u);
@@ -80,24 +80,25 @@ TEST(TransferPlot, CoherenceGateAndBandLiftThePen) {
 }
 
 TEST(TransferPlot, ValuesBeyondTheRangeArePinnedToTheEdgesAndJoined) {
-    auto magnitude = draw(
-        {bin(1, 100, 40), bin(2, 110, 36), bin(3, 120, 0), bin(4, 130, -36), bin(5, 140, -80)}, "Magnitude");
+    auto magnitude =
+        draw({bin(1, 100, 40), bin(2, 110, 36), bin(3, 120, 0), bin(4, 130, -36), bin(5, 140, -80)},
+             TransferField::magnitude);
     ASSERT_EQ(magnitude.size(), 1u);
     const std::vector<double> ys{0, 0, 115, 230, 230};
     ASSERT_EQ(magnitude[0].size(), ys.size());
     for (std::size_t i = 0; i < ys.size(); ++i) EXPECT_NEAR(magnitude[0][i].y(), ys[i], 1e-9) << i;
 
     // A zero transfer value reads −240 dB: on the bottom edge. ±180° lie on the edges.
-    EXPECT_DOUBLE_EQ(draw({{1, 100, 0, 0, 1}}, "Magnitude")[0][0].y(), 230);
-    EXPECT_DOUBLE_EQ(draw({bin(1, 100, 0, 180)}, "Phase")[0][0].y(), 0);
-    EXPECT_DOUBLE_EQ(draw({{1, 100, -1, -0.0, 1}}, "Phase")[0][0].y(), 230);
+    EXPECT_DOUBLE_EQ(draw({{1, 100, 0, 0, 1}}, TransferField::magnitude)[0][0].y(), 230);
+    EXPECT_DOUBLE_EQ(draw({bin(1, 100, 0, 180)}, TransferField::phase)[0][0].y(), 0);
+    EXPECT_DOUBLE_EQ(draw({{1, 100, -1, -0.0, 1}}, TransferField::phase)[0][0].y(), 230);
 }
 
 TEST(TransferPlot, OnePathPerTraceAndColoursByPosition) {
-    EXPECT_TRUE(TransferPlot::paths({}, "Magnitude", 0.8, kArea).empty());
+    EXPECT_TRUE(TransferPlot::paths({}, TransferField::magnitude, 0.8, kArea).empty());
     // A first trace with nothing to draw still takes the first colour; the rest are orange.
     const auto paths = TransferPlot::paths({{bin(1, 100, 0, 0, 0.1)}, {bin(1, 100, 0)}, {bin(1, 100, 0)}, {}},
-                                           "Magnitude", 0.8, kArea);
+                                           TransferField::magnitude, 0.8, kArea);
     ASSERT_EQ(paths.size(), 4u);
     EXPECT_TRUE(paths[0].empty());
     EXPECT_EQ(paths[1].size(), 1u);
