@@ -72,7 +72,6 @@ void QuorvelView::routingChanged() {
 void QuorvelView::setSignal(const SignalSettings& signal) {
     if (signal == signal_) return;
     signal_ = signal;
-    emit signalChanged();
 }
 
 void QuorvelView::setTool(QuorvelTool tool) {
@@ -91,7 +90,6 @@ void QuorvelView::setInterfaceMode(bool on) {
 void QuorvelView::setImporting(bool on) {
     if (on == importing_) return;
     importing_ = on;
-    emit importingChanged();
     // The chooser runs from the event loop, not inside the caller's own handler.
     if (on) QTimer::singleShot(0, this, &QuorvelView::runImporter);
 }
@@ -99,7 +97,6 @@ void QuorvelView::setImporting(bool on) {
 void QuorvelView::setShowingGuide(bool on) {
     if (on == showingGuide_) return;
     showingGuide_ = on;
-    emit showingGuideChanged();
     if (on) {
         presentGuide();
     } else if (guide_) {
@@ -110,7 +107,6 @@ void QuorvelView::setShowingGuide(bool on) {
 void QuorvelView::setShowingError(bool on) {
     if (on == showingError_) return;
     showingError_ = on;
-    emit showingErrorChanged();
     if (on) {
         presentError();
     } else if (alert_) {

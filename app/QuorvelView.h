@@ -72,7 +72,8 @@ public:
     MeasurementStore& measurements() const { return *measurements_; }
     RoutedSignal& routed() const { return *routed_; }
 
-    // View state. Each setter emits its signal only when the value changes.
+    // View state. The tool and the interface switch, which the frame and the transport bar follow, signal
+    // their changes (only real ones).
     const SignalSettings& signal() const { return signal_; }
     void setSignal(const SignalSettings& signal);
     QuorvelTool tool() const { return tool_; }
@@ -123,12 +124,8 @@ public:
     TransportBar* transport() const { return transport_; }
 
 signals:
-    void signalChanged();
     void toolChanged();
     void interfaceModeChanged();
-    void importingChanged();
-    void showingGuideChanged();
-    void showingErrorChanged();
 
 protected:
     void changeEvent(QEvent* event) override;

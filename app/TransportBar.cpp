@@ -173,8 +173,11 @@ void TransportBar::refresh() {
     const AudioController& audio = view_.audio();
     const RoutedSignal& routed = view_.routed();
     const bool sounding = routed.isPlaying() || audio.playing();
-    statusIcon_ = sounding ? QStringLiteral("waveform") : QStringLiteral("waveform.circle");
-    icon_->setPixmap(QVIcons::pixmap(statusIcon_, 18, QVStyle::accent(), devicePixelRatioF()));
+    const QString icon = sounding ? QStringLiteral("waveform") : QStringLiteral("waveform.circle");
+    if (icon != statusIcon_) {
+        statusIcon_ = icon;
+        icon_->setPixmap(QVIcons::pixmap(statusIcon_, 18, QVStyle::accent(), devicePixelRatioF()));
+    }
     if (routed.isPlaying())
         status_->setText(routed.status());
     else if (audio.status() == QLatin1String("Stopped"))

@@ -4,7 +4,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QIcon>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -72,7 +71,7 @@ void makeTransparent(QScrollArea* scroll) {
 }  // namespace
 
 // One row of the article list: the title over the summary. A button so that it takes focus and opens
-// from the keyboard as well as by a click; it keeps no selection.
+// with Return (QVKeyboard) as well as by a click; it keeps no selection.
 class GuideRow : public QAbstractButton {
 public:
     GuideRow(const GuideArticle& article, QWidget* parent) : QAbstractButton(parent), id_(article.id) {
@@ -80,6 +79,7 @@ public:
         setAccessibleName(article.title);
         setAccessibleDescription(article.summary);
         setFocusPolicy(Qt::StrongFocus);
+        setProperty(QVKeyboard::kFocusRadius, 10);
         setCursor(Qt::PointingHandCursor);
         setAttribute(Qt::WA_Hover);
         QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
@@ -117,22 +117,10 @@ protected:
             path.addRoundedRect(area, 10, 10);
             painter.fillPath(path, QColor(255, 255, 255, isDown() ? 26 : 13));
         }
-        if (hasFocus()) {
-            painter.setPen(QPen(QVStyle::accent(), 1.5));
-            painter.drawRoundedRect(area, 10, 10);
-        }
         if (divider_) {
             painter.setPen(QPen(QColor(255, 255, 255, 20), 1));
             painter.drawLine(QPointF(16, height() - 0.5), QPointF(width() - 16, height() - 0.5));
         }
-    }
-
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-            click();
-            return;
-        }
-        QAbstractButton::keyPressEvent(event);
     }
 
 private:

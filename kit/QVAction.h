@@ -25,7 +25,6 @@ public:
     void setIconName(const QString& icon);
     bool prominent() const { return prominent_; }
     void setProminent(bool prominent);
-    void setAction(std::function<void()> action) { action_ = std::move(action); }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

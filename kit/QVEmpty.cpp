@@ -45,9 +45,4 @@ void QVEmpty::setIconName(const QString& icon) {
 
 void QVEmpty::setTitle(const QString& title) { title_->setText(title); }
 
-void QVEmpty::setDetail(const QString& detail) {
-    detail_->setText(detail);
-    detail_->setVisible(!detail.isEmpty());
-}
-
 }  // namespace quorvel

@@ -20,7 +20,6 @@ public:
     QString detail() const;
     void setIconName(const QString& icon);
     void setTitle(const QString& title);
-    void setDetail(const QString& detail);
 
 private:
     QString icon_;

@@ -29,7 +29,6 @@ public:
     // Replaces the curve: reduces each run and keeps the pieces that draw it. A run of fewer than two
     // points draws nothing.
     void setRuns(const std::vector<Run>& runs, double dpr = 1);
-    void clear() { pieces_.clear(); }
     // The straight pieces, run after run; none joins two runs.
     const std::vector<QLineF>& pieces() const { return pieces_; }
 

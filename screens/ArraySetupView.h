@@ -53,7 +53,6 @@ public:
     int count() const { return count_; }
     double spacing() const { return spacing_; }          // metres
     double temperature() const { return temperature_; }  // °C
-    int outputStart() const { return outputStart_; }
     const std::set<int>& steps() const { return steps_; }
 
     // The user's changes, as the controls make them: each stores its setting. A change of kind, count or

@@ -84,11 +84,15 @@ ChannelChecksView::ChannelChecksView(AudioController& audio, RoutedSignal& route
     add(buildSyncCard());
 
     for (auto changed : {&AudioController::routeChanged, &AudioController::playingChanged,
-                         &AudioController::pingPongChanged, &AudioController::intervalChanged})
-        connect(&audio_, changed, this, &ChannelChecksView::refresh);
+                         &AudioController::pingPongChanged})
+        connect(&audio_, changed, this, &ChannelChecksView::refreshEmphasis);
+    connect(&audio_, &AudioController::intervalChanged, this, &ChannelChecksView::refreshInterval);
     connect(&audio_, &AudioController::flashChanged, flashBox_, qOverload<>(&QWidget::update));
-    connect(&voice_, &VoiceRenderer::workingChanged, this, &ChannelChecksView::refresh);
-    refresh();
+    connect(&voice_, &VoiceRenderer::workingChanged, this, &ChannelChecksView::refreshVoice);
+    refreshEmphasis();
+    refreshInterval();
+    refreshVoice();
+    setVoiceName(voiceName_);
 }
 
 QString ChannelChecksView::intervalText(double seconds) { return qvFormat("%.1f s", seconds); }
@@ -218,24 +222,26 @@ void ChannelChecksView::setVoiceName(const QString& name) {
     source_->setCurrentIndex(int(sourceNames().indexOf(name)));
 }
 
-void ChannelChecksView::refresh() {
+void ChannelChecksView::refreshEmphasis() {
     const bool playing = audio_.playing();
     // Each emphasis has its own test: a left route left over while ping-pong runs lights both.
     left_->setProminent(playing && audio_.route() == QLatin1String("Left"));
     right_->setProminent(playing && audio_.route() == QLatin1String("Right"));
     pingPong_->setProminent(playing && audio_.pingPong());
+}
 
+void ChannelChecksView::refreshInterval() {
     if (!interval_->isSliderDown()) {
         const QSignalBlocker quiet(interval_);
         interval_->setValue(int(std::lround(audio_.interval() * kSliderScale)));
     }
     intervalText_->setText(intervalText(audio_.interval()));
+}
 
+void ChannelChecksView::refreshVoice() {
     const bool working = voice_.working();
     speak_->setTitle(working ? QStringLiteral("Preparing\u2026") : QStringLiteral("Speak left + right"));
     speak_->setEnabled(!working);
-
-    if (source_->currentIndex() != sourceNames().indexOf(voiceName_)) setVoiceName(voiceName_);
 }
 
 }  // namespace quorvel

@@ -61,8 +61,10 @@ private:
     QWidget* buildVoiceCard();
     QWidget* buildSyncCard();
     void setVoiceName(const QString& name);
-    // Shows the models' current state. Runs no action.
-    void refresh();
+    // Show the models' current state, each what its change touches. None runs an action.
+    void refreshEmphasis();
+    void refreshInterval();
+    void refreshVoice();
 
     AudioController& audio_;
     RoutedSignal& routed_;

@@ -153,8 +153,10 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
             syncNowPlaying();
         });
     for (auto signal : {&AudioController::statusChanged, &AudioController::isMusicSourceChanged,
-                        &AudioController::currentTimeChanged, &AudioController::durationChanged})
+                        &AudioController::durationChanged})
         QObject::connect(&audio_, signal, this, &ReferencePlayerView::syncNowPlaying);
+    // The position moves with every tick of the player: it touches the slider and the time only.
+    QObject::connect(&audio_, &AudioController::currentTimeChanged, this, &ReferencePlayerView::syncPosition);
     QObject::connect(&audio_, &AudioController::processingChanged, this,
                      &ReferencePlayerView::syncProcessing);
 
@@ -360,6 +362,11 @@ void ReferencePlayerView::syncNowPlaying() {
                                                   : QStringLiteral("Local audio"));
     status_->setText(audio_.status());
     status_->update();
+    syncPosition();
+}
+
+void ReferencePlayerView::syncPosition() {
+    const double duration = audio_.duration();
     const double span = std::isfinite(duration) ? std::max(duration, 1.0) : 1.0;
     const double shown =
         std::clamp(std::isfinite(audio_.currentTime()) ? audio_.currentTime() : 0.0, 0.0, span);

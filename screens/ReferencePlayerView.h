@@ -90,10 +90,8 @@ public:
     RowList* rows() const { return rows_; }
     QToolButton* optionsToggle() const;
     QComboBox* channelsPicker() const { return channels_; }
-    QCheckBox* matchLevelsToggle() const { return matchRMS_; }
     QCheckBox* filterToggle() const { return filtered_; }
     QVNumber* highPassField() const { return hp_; }
-    QVNumber* lowPassField() const { return lp_; }
 
     // Slider steps per second of the position slider.
     static constexpr int kPositionSteps = 1000;
@@ -108,6 +106,7 @@ private:
     void syncPlaylists();
     void syncTracks();
     void syncNowPlaying();
+    void syncPosition();
     void syncProcessing();
     void editProcessing(const std::function<void(FileProcessSettings&)>& edit);
     void seekTo(int steps);

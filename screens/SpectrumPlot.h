@@ -23,7 +23,6 @@ class SpectrumPlot : public QWidget {
 public:
     static constexpr int kHeight = 240;
     static constexpr int kBandCount = 31;
-    static constexpr double kEmptyBandDB = -120;
 
     explicit SpectrumPlot(QWidget* parent = nullptr);
 

@@ -28,13 +28,6 @@ void TransferPlot::setField(TransferField field) {
     update();
 }
 
-void TransferPlot::setThreshold(double threshold) {
-    if (threshold == threshold_) return;
-    threshold_ = threshold;
-    prepareCurves();
-    update();
-}
-
 QSize TransferPlot::sizeHint() const { return {600, kHeight}; }
 
 QColor TransferPlot::traceColor(std::size_t index) {

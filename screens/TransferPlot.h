@@ -39,7 +39,6 @@ public:
     double threshold() const { return threshold_; }
     void setTraces(Traces traces);
     void setField(TransferField field);
-    void setThreshold(double threshold);
 
     // One run of joined points: the pen goes down at the first and is lifted after the last.
     using Run = std::vector<QPointF>;

@@ -1,17 +1,23 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPushButton>
 #include <QSet>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
 
+#include "Contrast.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
@@ -152,6 +158,48 @@ TEST(QVAction, RunsItsActionOnEveryPressButNotWhenDisabled) {
 }
 
 // Sample blocks rendered for review: a page with every block, and a plot with its axis.
+TEST(QVStyle, ControlsFollowTheDarkLookWithFramesAt3To1AgainstTheCards) {
+    QVStyle::apply();
+    QWidget card;
+    QPalette palette = card.palette();
+    palette.setColor(QPalette::Window, QVStyle::card());
+    card.setPalette(palette);
+    card.setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(&card);
+    auto* check = new QCheckBox(qvLiteral("Loop this section"));
+    auto* list = new QComboBox;
+    list->addItems({"System default", "Interface"});
+    auto* button = new QPushButton(qvLiteral("Create"));
+    auto* field = new QLineEdit("Doors");
+    for (QWidget* w : std::initializer_list<QWidget*>{check, list, button, field}) column->addWidget(w);
+    card.resize(300, 200);
+    card.show();
+    QApplication::processEvents();
+    const QImage image = card.grab().toImage();
+
+    // The strongest contrast against the card on a control's left edge (the check box: its indicator).
+    const auto frame = [&](QWidget* w, QRect area) {
+        double best = 1;
+        area.translate(w->pos());
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                best = std::max(best, contrast(image.pixelColor(x, y), QVStyle::card()));
+        return best;
+    };
+    QStyleOptionButton option;
+    option.initFrom(check);
+    const QRect indicator = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check);
+    EXPECT_GE(frame(check, indicator), 3.0) << "unchecked check box";
+    for (QWidget* w : std::initializer_list<QWidget*>{list, button, field}) {
+        EXPECT_GE(frame(w, QRect(0, w->height() / 2 - 2, 3, 4)), 3.0) << w->metaObject()->className();
+        // A dark face, not the toolkit's light grey: the middle of the control is close to the card.
+        EXPECT_LT(
+            contrast(image.pixelColor(w->pos() + QPoint(w->width() - 30, w->height() / 2)), QVStyle::card()),
+            1.5)
+            << w->metaObject()->className();
+    }
+}
+
 TEST(QVKitSamples, SavesReviewImages) {
     QVStyle::apply();
     double spacing = 1.2;

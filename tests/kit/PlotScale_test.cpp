@@ -3,9 +3,14 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <random>
 
 #include "Contrast.h"
 #include "kit/QVFrequencyAxis.h"
+#include "kit/QVPlotCurve.h"
 #include "kit/QVPlotGrid.h"
 #include "kit/QVStyle.h"
 
@@ -66,6 +71,46 @@ TEST(QVPlotGrid, FrameShowsLinesAt1Point5To1AndTheScaleAtTheLeftEdge) {
                 if (contrast(image.pixelColor(x, row), background) > 2) ++ink;
         EXPECT_GT(ink, 10) << "label " << k;
     }
+}
+
+TEST(QVPlotCurve, KeepsEachColumnsExtremesInOrderAndNeverJoinsRuns) {
+    // A jagged run far denser than the pixels (6000 points over 300 columns, bunched to the right as
+    // bins are on the log scale), with a sparse start.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> level(0, 230);
+    QVPlotCurve::Run run;
+    for (int i = 0; i < 6000; ++i) run.emplace_back(300 * std::pow(i / 6000.0, 0.3), level(random));
+    const QVPlotCurve::Run out = QVPlotCurve::reduced(run);
+
+    // A subsequence of the run: same points, same order.
+    std::size_t at = 0;
+    for (const QPointF& p : out) {
+        while (at < run.size() && run[at] != p) ++at;
+        ASSERT_LT(at, run.size()) << "a point not in the run, or out of order";
+    }
+    // Per column: at most two points, the same highest and lowest as the run; sparse columns untouched.
+    std::map<int, std::vector<double>> before, after;
+    for (const QPointF& p : run) before[int(std::floor(p.x()))].push_back(p.y());
+    for (const QPointF& p : out) after[int(std::floor(p.x()))].push_back(p.y());
+    ASSERT_EQ(before.size(), after.size());
+    for (const auto& [column, ys] : before) {
+        const std::vector<double>& kept = after[column];
+        EXPECT_LE(kept.size(), 2u) << column;
+        EXPECT_EQ(*std::min_element(kept.begin(), kept.end()), *std::min_element(ys.begin(), ys.end()))
+            << column;
+        EXPECT_EQ(*std::max_element(kept.begin(), kept.end()), *std::max_element(ys.begin(), ys.end()))
+            << column;
+        if (ys.size() <= 2) {
+            EXPECT_EQ(kept, ys) << column;
+        }
+    }
+    EXPECT_LT(out.size(), 2 * 300 + 1);
+
+    // Runs stay apart, and a lone point draws nothing.
+    QVPlotCurve curve;
+    curve.setRuns({{{0, 10}, {5, 20}}, {{7, 0}}, {{10, 50}, {12, 60}, {14, 40}}});
+    const std::vector<QLineF> expected{{0, 10, 5, 20}, {10, 50, 12, 60}, {12, 60, 14, 40}};
+    EXPECT_EQ(curve.pieces(), expected);
 }
 
 TEST(QVFrequencyAxis, LabelsStandUnderTheirGridLines) {

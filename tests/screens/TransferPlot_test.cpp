@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "Contrast.h"
 #include "ScreenTesting.h"
 #include "kit/QVStyle.h"
 #include "screens/ScreenControls.h"
@@ -106,6 +107,25 @@ TEST(TransferPlot, OnePathPerTraceAndColoursByPosition) {
     EXPECT_EQ(TransferPlot::traceColor(0), QVStyle::accent());
     EXPECT_EQ(TransferPlot::traceColor(1), ScreenColors::orange());
     EXPECT_EQ(TransferPlot::traceColor(2), ScreenColors::orange());
+}
+
+TEST(TransferPlot, CurvesOnTheTopAndBottomEdgesShowTheirWholeStroke) {
+    ScreenTesting::useWorkspaceStyle();
+    // Coherence 1 along the top edge, then 0 along the bottom, each 2 px wide and wholly inside the frame.
+    std::vector<TransferBin> bins;
+    for (int i = 0; i < 400; ++i) bins.push_back(bin(i, 100 + 20.0 * i, 0, 0, i < 200 ? 1.0 : 0.0));
+    TransferPlot plot({bins}, TransferField::coherence);
+    plot.resize(600, TransferPlot::kHeight);
+    const QImage image = plot.grab().toImage();
+    const auto strokeRows = [&](int x) {
+        int rows = 0;
+        for (int y = 0; y < image.height(); ++y)
+            if (contrast(image.pixelColor(x, y), QVStyle::accent()) < 1.3) ++rows;
+        return rows;
+    };
+    const int top = int(QVPlotGrid::x(1500, 600)), bottom = int(QVPlotGrid::x(8000, 600));
+    EXPECT_GE(strokeRows(top), 2);
+    EXPECT_GE(strokeRows(bottom), 2);
 }
 
 }  // namespace quorvel
