@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
@@ -17,7 +16,7 @@
 #include <QVBoxLayout>
 #include <functional>
 
-#include "Contrast.h"
+#include "UiChecks.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
@@ -32,26 +31,6 @@
 namespace quorvel {
 
 namespace {
-
-QString outputPath(const QString& name) {
-    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    return QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name;
-}
-
-// The warnings logged while `run` runs.
-QStringList capturedWarnings(const std::function<void()>& run) {
-    static QStringList* sink = nullptr;
-    QStringList warnings;
-    sink = &warnings;
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
-            if (type == QtWarningMsg && sink) sink->append(message);
-        });
-    run();
-    qInstallMessageHandler(previous);
-    sink = nullptr;
-    return warnings;
-}
 
 bool hasInk(const QImage& image) {
     for (int y = 0; y < image.height(); ++y)
@@ -79,7 +58,7 @@ TEST(QVIcons, EachSymbolHasItsThemeImageOrADrawnFormAndUnknownNamesAreReported) 
         EXPECT_TRUE(hasInk(drawn)) << e.symbol;
     }
     // A name missing from the table draws nothing and says so.
-    const QStringList warnings = capturedWarnings(
+    const QStringList warnings = warningsDuring(
         [] { EXPECT_FALSE(hasInk(QVIcons::pixmap("no.such.symbol", 24, Qt::white).toImage())); });
     EXPECT_EQ(warnings, QStringList{"No symbol named no.such.symbol"});
     EXPECT_FALSE(QVIcons::known("no.such.symbol"));
@@ -198,72 +177,6 @@ TEST(QVStyle, ControlsFollowTheDarkLookWithFramesAt3To1AgainstTheCards) {
             1.5)
             << w->metaObject()->className();
     }
-}
-
-TEST(QVKitSamples, SavesReviewImages) {
-    QVStyle::apply();
-    double spacing = 1.2;
-    double temperature = 20.0;
-
-    QVPage page("Signals", "Test tones, noise and sweeps");
-    auto* status = new QVCard("Generator");
-    auto* badges = new QHBoxLayout;
-    badges->addWidget(new QVBadge("Ready"));
-    badges->addWidget(new QVBadge("Calculated starting point", QColor(255, 149, 0)));
-    badges->addStretch(1);
-    status->addLayout(badges);
-    auto* metrics = new QHBoxLayout;
-    metrics->addWidget(new QVMetric(qvFormat("%.2f ms", 3.4921), "Delay"));
-    metrics->addWidget(new QVMetric("0.98", "Correlation", Qt::white));
-    metrics->addWidget(
-        new QVMetric("A very long read-out that cannot fit in the room it is given", "Shrinks then cuts"));
-    status->addLayout(metrics);
-    status->add(new QVNumber("Spacing", QVBinding<double>::of(spacing), "m"));
-    status->add(new QVNumber("Temperature", QVBinding<double>::of(temperature), "°C"));
-    status->add(new QVAction("Play pink noise", "play.fill"));
-    auto* row = new QHBoxLayout;
-    row->addWidget(new QVAction("Left", "l.circle", false));
-    row->addWidget(new QVAction("Right", "r.circle", false));
-    status->addLayout(row);
-    auto* disabled = new QVAction("Speak left + right", "person.wave.2");
-    disabled->setEnabled(false);
-    status->add(disabled);
-    auto* symbols = new QHBoxLayout;
-    symbols->addWidget(QVIcons::label("waveform", 20, QVStyle::accent()));
-    symbols->addWidget(new QLabel("Playing"));
-    symbols->addStretch(1);
-    symbols->addWidget(
-        QVIcons::button("exclamationmark.circle.fill", 18, QColor(255, 149, 0), "Playback error details"));
-    symbols->addWidget(QVIcons::button("play.fill", 18, QVStyle::primary(), "Play"));
-    symbols->addWidget(QVIcons::button("trash", 16, QVStyle::secondary(), "Remove"));
-    status->addLayout(symbols);
-    page.add(status);
-    page.add(new QVCard(
-        {}, new QVEmpty("music.note.list", "Your reference tracks", "Add music and get ready to listen.")));
-    page.resize(840, 1100);
-    page.show();
-    QApplication::processEvents();
-    const QImage pageImage = page.grab().toImage();
-    EXPECT_TRUE(pageImage.save(outputPath("kit-page.png")));
-    // The page background is the workspace background.
-    EXPECT_EQ(QColor(pageImage.pixel(5, 5)).rgb(), QVStyle::background().rgb());
-
-    // Every symbol in the table as shown (accent) and its drawn stand-in (grey), for a look at the set.
-    const auto table = QVIcons::table();
-    const int cols = 8, cell = 100;
-    QImage sheet(cols * cell, int((table.size() + cols - 1) / cols) * cell, QImage::Format_ARGB32);
-    sheet.fill(QVStyle::background());
-    QPainter p(&sheet);
-    p.setFont(QVStyle::font(QVText::Caption2));
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        const int x = int(i % cols) * cell, y = int(i / cols) * cell;
-        p.drawPixmap(x + 14, y + 15, QVIcons::pixmap(table[i].symbol, 40, QVStyle::accent()));
-        QVIcons::drawSymbol(p, QRectF(x + 62, y + 23, 24, 24), table[i].symbol, QVStyle::primary());
-        p.setPen(QVIcons::fromTheme(table[i].symbol) ? QVStyle::primary() : QVStyle::secondary());
-        p.drawText(QRect(x, y + 62, cell, 30), Qt::AlignHCenter | Qt::TextWordWrap, table[i].symbol);
-    }
-    p.end();
-    EXPECT_TRUE(sheet.save(outputPath("kit-symbols.png")));
 }
 
 }  // namespace quorvel

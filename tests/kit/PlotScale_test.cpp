@@ -8,7 +8,7 @@
 #include <map>
 #include <random>
 
-#include "Contrast.h"
+#include "UiChecks.h"
 #include "kit/QVFrequencyAxis.h"
 #include "kit/QVPlotCurve.h"
 #include "kit/QVPlotGrid.h"

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <limits>
 
-#include "Contrast.h"
 #include "ScreenTesting.h"
+#include "UiChecks.h"
 #include "kit/QVStyle.h"
 #include "screens/ScreenControls.h"
 
