@@ -44,9 +44,9 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
 
     modes_ = new SegmentedPicker(QStringLiteral("Browse"),
                                  {QStringLiteral("My playlists"), QStringLiteral("Find songs")});
-    modes_->setIndex(source_ == kSongs ? 1 : 0);
+    modes_->setIndex(int(source_));
     connect(modes_, &SegmentedPicker::chosen, this,
-            [this](int index) { setSource(index == 1 ? kSongs : kPlaylists); });
+            [this](int index) { setSource(static_cast<Source>(index)); });
     page()->add(modes_);
 
     // Search row; its trailing item follows the mode.
@@ -120,10 +120,9 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
     sync();
 }
 
-void MusicLibraryView::setSource(const QString& source) {
-    if (source != kPlaylists && source != kSongs) return;
+void MusicLibraryView::setSource(Source source) {
     source_ = source;
-    modes_->setIndex(source == kSongs ? 1 : 0);
+    modes_->setIndex(int(source));
     sync();
 }
 

@@ -26,15 +26,16 @@ class SegmentedPicker;
 class MusicLibraryView : public Sheet {
     Q_OBJECT
 public:
-    // The two modes, as the sheet keeps them.
-    static inline const QString kPlaylists = QStringLiteral("Playlists");
-    static inline const QString kSongs = QStringLiteral("Songs");
+    // The two modes, in the order of the mode picker's segments.
+    enum class Source { playlists, songs };
+    static constexpr Source kPlaylists = Source::playlists;
+    static constexpr Source kSongs = Source::songs;
 
     // Both objects must outlive the sheet.
     MusicLibraryView(MusicBrowser& music, LibraryStore& library, QWidget* parent = nullptr);
 
-    const QString& source() const { return source_; }
-    void setSource(const QString& source);
+    Source source() const { return source_; }
+    void setSource(Source source);
 
     // The playlists shown in "Playlists" mode, in the browser's order, after the filter.
     const std::vector<Playlist>& shownPlaylists() const { return shown_; }
@@ -69,7 +70,7 @@ private:
 
     MusicBrowser& music_;
     LibraryStore& library_;
-    QString source_ = kPlaylists;
+    Source source_ = kPlaylists;
     std::vector<Playlist> shown_;
     bool appeared_ = false;
 
