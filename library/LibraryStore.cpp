@@ -112,7 +112,8 @@ void LibraryStore::addPlaylist(const QString& name) {
 
 bool LibraryStore::importMusicPlaylist(const QString& name, const QList<ReferenceTrack>& tracks) {
     QString trimmed = name.trimmed();
-    if (trimmed.isEmpty()) trimmed = QStringLiteral("Apple Music playlist");
+    const bool unnamed = trimmed.isEmpty();
+    if (unnamed) trimmed = QStringLiteral("Music server playlist");
     const int previous = selected_;
     appendPlaylist(ReferencePlaylist{.name = trimmed, .tracks = tracks});
     if (!save()) {
@@ -122,7 +123,8 @@ bool LibraryStore::importMusicPlaylist(const QString& name, const QList<Referenc
         return false;
     }
     const auto count = tracks.size();
-    setMessage(QStringLiteral("Imported ") + trimmed + QStringLiteral(" \u00B7 ") + QString::number(count) +
+    setMessage(QStringLiteral("Imported ") + (unnamed ? QStringLiteral("music server playlist") : trimmed) +
+               QStringLiteral(" \u00B7 ") + QString::number(count) +
                (count == 1 ? QStringLiteral(" track") : QStringLiteral(" tracks")));
     return true;
 }

@@ -51,9 +51,10 @@ public:
     // Appends an empty playlist named `name` trimmed, selects it and saves. A blank name does nothing.
     void addPlaylist(const QString& name);
 
-    // Appends a finished playlist of Apple Music tracks (a blank name becomes "Apple Music playlist"),
-    // selects it and saves. Saved: message "Imported <name> · <n> track(s)", true. Not saved: the
-    // playlist and the selection are taken back, message() holds the save failure, false.
+    // Appends a finished playlist of music tracks (a blank name becomes "Music server playlist", reported
+    // as "music server playlist"), selects it and saves. Saved: message "Imported <name> · <n> track(s)",
+    // true. Not saved: the playlist and the selection are taken back, message() holds the save failure,
+    // false.
     bool importMusicPlaylist(const QString& name, const QList<ReferenceTrack>& tracks);
 
     // Imports local files, given as paths in the chooser's order, into the selected playlist: audio files

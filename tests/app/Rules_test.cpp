@@ -382,7 +382,7 @@ TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
     EXPECT_EQ(transportStatus(), "Couldn't play this track");
     EXPECT_FALSE(errorButton->isVisible());
 
-    const QString detail = "Apple Music could not start the song.\nDomain: MusicKit\n  Code: 5";
+    const QString detail = "The music server could not start the song.\n\nmpd \u00b7 5\n";
     view->audio().setErrorDetail(detail);
     settle();
     EXPECT_TRUE(errorButton->isVisible());
