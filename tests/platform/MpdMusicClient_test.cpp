@@ -50,11 +50,11 @@ TEST(MpdMusicClientFaults, AccessFailuresSayWhatWentWrong) {
 }
 
 TEST(MpdMusicClientFaults, ACallHasOneDeadlineHoweverSlowlyTheReplyComes) {
-    // Each line arrives within the 5 s deadline of the one before: only a deadline for the whole call
-    // ends this before the server's 20 s reply is complete.
+    // A line a second, each well within any wait for one read; the whole reply would take 10 s. Only a
+    // deadline for the whole call ends this at 2.5 s.
     using namespace std::chrono_literals;
-    FakeMpd slow(FakeMpd::slow(4s, 5, "playlist: slow\n"));
-    auto playlists = MpdMusicClient(on(slow.port())).libraryPlaylists(100);
+    FakeMpd slow(FakeMpd::slow(1s, 10, "playlist: slow\n"));
+    auto playlists = MpdMusicClient(on(slow.port(), 2500)).libraryPlaylists(100);
     ASSERT_FALSE(playlists.ok());
     EXPECT_EQ(playlists.error().description, "The music server at " + at(slow.port()) + " does not answer.");
 }
