@@ -128,6 +128,7 @@ TEST_F(MeasurementStoreTest, CaptureStoresTheResultAsTypedAndPersists) {
         CaptureSource s = liveResult();
         s.lastUpdated = now - 1.9;
         store.capture(s, " Main L ", "", "");
+        store.waitForFile();
         EXPECT_EQ(store.message(), "Captured  Main L ");
         EXPECT_EQ(messageSignals, 1);
         ASSERT_EQ(store.traces().size(), 1u);
@@ -142,6 +143,7 @@ TEST_F(MeasurementStoreTest, CaptureStoresTheResultAsTypedAndPersists) {
         s.averages = 3;
         s.lastUpdated = now + 5;
         store.capture(s, "\n", "FOH \u00B7 row 12", "Show");
+        store.waitForFile();
         EXPECT_EQ(store.message(), "Captured \n");
         ASSERT_EQ(store.traces().size(), 2u);
         EXPECT_NE(store.traces()[1].id, firstId);
@@ -163,7 +165,9 @@ TEST_F(MeasurementStoreTest, CaptureStoresTheResultAsTypedAndPersists) {
     list.erase(list.begin());
     reloaded.setTraces(list);
     EXPECT_EQ(tracesSignals, 1);
-    ASSERT_TRUE(reloaded.save());
+    reloaded.save();
+    reloaded.waitForFile();
+    EXPECT_TRUE(reloaded.message().isEmpty());
     auto onDisk = decodeFile(file);
     ASSERT_TRUE(onDisk);
     EXPECT_EQ(onDisk.value(), list);
@@ -173,6 +177,7 @@ TEST_F(MeasurementStoreTest, FileIsACompactArrayWithEveryKeyInOrder) {
     MeasurementStore store(clock());
     store.capture(liveResult(), "Sub", "Listener position", "Default setup");
     store.capture(liveResult(), "Main", "Listener position", "Default setup");
+    store.waitForFile();
     const QByteArray bytes = read(file);
 
     const auto json = nlohmann::ordered_json::parse(bytes.toStdString());
@@ -216,6 +221,7 @@ TEST_F(MeasurementStoreTest, FileIsACompactArrayWithEveryKeyInOrder) {
         EXPECT_TRUE(reloaded.traces().empty());
         reloaded.capture(liveResult(), "New", "Listener position", "Default setup");
         reloaded.capture(liveResult(), "Newer", "Listener position", "Default setup");
+        reloaded.waitForFile();
         EXPECT_EQ(reloaded.message(), "Captured Newer");
 
         const QStringList kept = unreadableCopies(folder);
@@ -240,6 +246,7 @@ TEST_F(MeasurementStoreTest, FileIsACompactArrayWithEveryKeyInOrder) {
 TEST_F(MeasurementStoreTest, FailedSaveKeepsTheListAndSaysWhy) {
     MeasurementStore store(clock());
     store.capture(liveResult(), "Main L", "", "");
+    store.waitForFile();
     ASSERT_EQ(store.message(), "Captured Main L");
 
     // The storage folder becomes a place that takes no files. (Tests run as root, which writes into a
@@ -250,18 +257,21 @@ TEST_F(MeasurementStoreTest, FailedSaveKeepsTheListAndSaysWhy) {
         ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     }
     store.capture(liveResult(), "Sub", "", "");
+    store.waitForFile();
     EXPECT_TRUE(store.message().startsWith(kSaveFailed)) << store.message().toStdString();
     EXPECT_GT(store.message().size(), kSaveFailed.size());
     ASSERT_EQ(store.traces().size(), 2u);
     EXPECT_EQ(store.traces()[1].name, "Sub");
     const QString failure = store.message();
-    EXPECT_FALSE(store.save());
+    store.save();
+    store.waitForFile();
     EXPECT_EQ(store.message(), failure);
 
     // Once the folder is back, a save writes both and leaves the message alone.
     ASSERT_TRUE(QFile::remove(folder));
     ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_TRUE(store.save());
+    store.save();
+    store.waitForFile();
     EXPECT_EQ(store.message(), failure);
     auto onDisk = decodeFile(file);
     ASSERT_TRUE(onDisk);
@@ -292,7 +302,9 @@ TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
     MeasurementStore store(clock());
     store.setTraces(one);
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_TRUE(store.save());
+    store.save();
+    store.waitForFile();
+    ASSERT_TRUE(store.message().isEmpty());
     const auto oneSave = std::chrono::steady_clock::now() - started;
     // Kill moments spread over the first few saves of each child, however slow this build is.
     const auto longest = std::max<std::chrono::microseconds>(
@@ -308,7 +320,9 @@ TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
         if (child == 0) {
             for (unsigned i = 0;; ++i) {
                 store.setTraces(i % 2 ? one : three);
-                if (!store.save()) _exit(3);
+                store.save();
+                store.waitForFile();
+                if (!store.message().isEmpty()) _exit(3);
             }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
