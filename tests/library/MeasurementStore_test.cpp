@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <iostream>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -17,6 +18,7 @@
 
 #include "LibraryTestFiles.h"
 #include "dsp/TransferJSON.h"
+#include "library/SerialWorker.h"
 #include "library/StoreFiles.h"
 
 namespace quorvel {
@@ -346,6 +348,48 @@ TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
     const qsizetype leftovers = QDir(folder).entryList(QDir::Files).size() - 1;
     std::cout << kills << " kills: " << sawOne << " left the first list, " << sawThree << " the second; "
               << leftovers << " interrupted temporary files\n";
+}
+
+// Saves are written on the worker while the window goes on; a newer list replaces one still waiting its
+// turn, and the store does not go before what was asked for is on disk. A file read in the background
+// keeps what was captured meanwhile.
+TEST_F(MeasurementStoreTest, SavesAndLoadsRunBesideTheWindow) {
+    // Holding the worker makes the order of events certain.
+    const auto hold = [] {
+        auto release = std::make_shared<std::promise<void>>();
+        SerialWorker::files().post([held = release->get_future().share()] { held.wait(); });
+        return release;
+    };
+    QStringList messages;
+    {
+        MeasurementStore store(clock());
+        QObject::connect(&store, &MeasurementStore::messageChanged, [&] { messages << store.message(); });
+        auto release = hold();
+        store.capture(liveResult(), "A", "", "");
+        store.capture(liveResult(), "B", "", "");
+        EXPECT_FALSE(QFileInfo::exists(file));
+        EXPECT_TRUE(messages.isEmpty());
+        release->set_value();
+    }
+    EXPECT_EQ(messages, QStringList{"Captured B"});
+    auto onDisk = decodeFile(file);
+    ASSERT_TRUE(onDisk);
+    ASSERT_EQ(onDisk->size(), 2u);
+
+    auto release = hold();
+    MeasurementStore later(clock(), MeasurementStore::Loading::inBackground);
+    EXPECT_TRUE(later.traces().empty());
+    later.capture(liveResult(), "C", "", "");
+    EXPECT_EQ(later.traces().size(), 1u);
+    release->set_value();
+    later.waitForFile();
+    std::vector<std::string> names;
+    for (const TransferTrace& t : later.traces()) names.push_back(t.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"A", "B", "C"}));
+    EXPECT_EQ(later.message(), "Captured C");
+    onDisk = decodeFile(file);
+    ASSERT_TRUE(onDisk);
+    EXPECT_EQ(onDisk.value(), later.traces());
 }
 
 }  // namespace quorvel
