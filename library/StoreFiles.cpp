@@ -195,7 +195,7 @@ Status copyAtomically(const QString& source, const QString& target, const std::a
         // Relaxed: the flag carries no data, and the next block is soon enough to see it.
         if (cancelled && cancelled->load(std::memory_order_relaxed)) {
             out.cancelWriting();
-            return Error{"posix", cancelledCode, "The copy was cancelled."};
+            return Error{"posix", ECANCELED, "The copy was cancelled."};
         }
         const ssize_t n = readSome(in.fd, block.data(), copyBlock);
         if (n < 0) return failed(QString::fromLocal8Bit(std::strerror(errno)));

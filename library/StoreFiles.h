@@ -41,9 +41,6 @@ bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error);
 Status copyAtomically(const QString& source, const QString& target,
                       const std::atomic<bool>* cancelled = nullptr);
 
-// The error of a copy stopped through its `cancelled` flag.
-inline constexpr long cancelledCode = 125;  // ECANCELED
-
 // Keeps the undecodable file `path` for the user before a save replaces it: copies it to
 // "<stem>.unreadable-<UTC yyyyMMdd-HHmmss>.json" beside it (a numbered suffix is added if that name
 // exists), unless a copy with the same content is already kept there. Returns the copy's path; an empty
