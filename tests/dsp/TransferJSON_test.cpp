@@ -235,8 +235,8 @@ TEST(TransferJSON, IgnoresUnknownKeysAndKeyOrder) {
 // The file format predates the writer: what it writes must be what the JSON library's compact dump of
 // the same ordered objects gives, byte for byte, for any doubles and any text.
 TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
-    const double doubles[] = {0.0,    -0.0,   1e-5,      1e-4,   0.1,   1.0 / 3,  123456789.0, 1e15,
-                              1e16,   1e21,   -2.5e-308, 5e-324, 1e308, 47.99999, 48000.0,     -1e-300};
+    const double doubles[] = {0.0,  -0.0, 1e-5,      1e-4,   0.1,   1.0 / 3,  123456789.0, 1e15,
+                              1e16, 1e21, -2.5e-308, 5e-324, 1e308, 47.99999, 48000.0,     -1e-300};
     TransferTrace t = sampleTrace();
     t.name = "quote \" back \\ tab \t nl \n bell \x07 del \x7f \u00e9 \u2014 \U0001F3B5";
     t.position = std::string("nul \0 inside", 13);
@@ -250,7 +250,10 @@ TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
     for (const TransferTrace& trace : {t, sampleTrace()}) {
         Json bins = Json::array();
         for (const TransferBin& bin : trace.bins)
-            bins.push_back({{"id", bin.id}, {"hz", bin.hz}, {"real", bin.real}, {"imag", bin.imag},
+            bins.push_back({{"id", bin.id},
+                            {"hz", bin.hz},
+                            {"real", bin.real},
+                            {"imag", bin.imag},
                             {"coherence", bin.coherence}});
         expected.push_back({{"id", trace.id.toString()},
                             {"name", trace.name},
