@@ -1,20 +1,12 @@
 #include "library/MeasurementStore.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <chrono>
-#include <filesystem>
 #include <future>
-#include <iostream>
 #include <nlohmann/json.hpp>
-#include <random>
-#include <thread>
 
 #include "LibraryTestFiles.h"
 #include "dsp/TransferJSON.h"
@@ -233,16 +225,8 @@ TEST_F(MeasurementStoreTest, FileIsACompactArrayWithEveryKeyInOrder) {
         ASSERT_TRUE(fresh);
         EXPECT_EQ(fresh.value(), reloaded.traces());
     };
-    for (const std::string& key : traceKeys) {
-        SCOPED_TRACE(key);
-        dropOne([&](nlohmann::ordered_json& j) { j[1].erase(key); });
-    }
-    for (const std::string& key : binKeys) {
-        SCOPED_TRACE("bin " + key);
-        dropOne([&](nlohmann::ordered_json& j) { j[0]["bins"][3].erase(key); });
-    }
-    SCOPED_TRACE("a string instead of a list");
-    dropOne([](nlohmann::ordered_json& j) { j = "[{"; });
+    // (Every key's own refusal is the decoder's test.)
+    dropOne([&](nlohmann::ordered_json& j) { j[1].erase("averages"); });
 }
 
 TEST_F(MeasurementStoreTest, FailedSaveKeepsTheListAndSaysWhy) {
@@ -286,68 +270,6 @@ TEST_F(MeasurementStoreTest, FailedSaveKeepsTheListAndSaysWhy) {
     MeasurementStore homeless(clock());
     EXPECT_TRUE(homeless.message().startsWith(kLoadFailed));
     EXPECT_TRUE(homeless.traces().empty());
-}
-
-// A process killed at any moment of a save leaves the previous or the new file, never a part of one.
-TEST_F(MeasurementStoreTest, KilledWhileSavingLeavesAWholeList) {
-    const auto countThreads = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {});
-    };
-    if (countThreads() != 1) GTEST_SKIP() << "fork() needs a single-threaded process";
-
-    // Two lists of clearly different lengths, so a torn file cannot pass for either.
-    std::vector<TransferTrace> one(1), three(3);
-    for (size_t i = 0; i < one.size(); ++i) one[i].name = "one", one[i].bins = someBins(3000, 0.1);
-    for (size_t i = 0; i < three.size(); ++i)
-        three[i].name = "three", three[i].bins = someBins(800, 0.2 + static_cast<double>(i));
-
-    MeasurementStore store(clock());
-    store.setTraces(one);
-    const auto started = std::chrono::steady_clock::now();
-    store.save();
-    store.waitForFile();
-    ASSERT_TRUE(store.message().isEmpty());
-    const auto oneSave = std::chrono::steady_clock::now() - started;
-    // Kill moments spread over the first few saves of each child, however slow this build is.
-    const auto longest = std::max<std::chrono::microseconds>(
-        std::chrono::duration_cast<std::chrono::microseconds>(oneSave * 6), std::chrono::microseconds(2000));
-
-    std::mt19937 random(20240611);
-    std::uniform_int_distribution<long> moment(0, longest.count());
-    const int kills = 300;
-    int sawOne = 0, sawThree = 0;
-    for (int round = 0; round < kills; ++round) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            for (unsigned i = 0;; ++i) {
-                store.setTraces(i % 2 ? one : three);
-                store.save();
-                store.waitForFile();
-                if (!store.message().isEmpty()) _exit(3);
-            }
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
-        ASSERT_EQ(kill(child, SIGKILL), 0);
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "child failed to save, status " << status;
-
-        auto onDisk = decodeFile(file);
-        ASSERT_TRUE(onDisk) << "round " << round << ": " << onDisk.error().description;
-        if (onDisk.value() == one)
-            ++sawOne;
-        else if (onDisk.value() == three)
-            ++sawThree;
-        else
-            FAIL() << "round " << round << ": the file holds neither list";
-    }
-    EXPECT_EQ(sawOne + sawThree, kills);
-    EXPECT_GT(sawThree, 0) << "no child finished a save before it was killed";
-    const qsizetype leftovers = QDir(folder).entryList(QDir::Files).size() - 1;
-    std::cout << kills << " kills: " << sawOne << " left the first list, " << sawThree << " the second; "
-              << leftovers << " interrupted temporary files\n";
 }
 
 // Saves are written on the worker while the window goes on; a newer list replaces one still waiting its
