@@ -54,7 +54,7 @@ struct ReferenceTrack {
     // Reads an object with the keys above in any order; unknown keys are ignored, an optional key that is
     // missing or null is absent, every other key is required. Fails on a wrong type, an invalid UUID,
     // invalid (or unpadded) Base64, or a number that is not finite.
-    static Result<ReferenceTrack> fromJson(const nlohmann::ordered_json& object);
+    static Result<ReferenceTrack> fromJson(const nlohmann::json& object);
 };
 
 }  // namespace quorvel

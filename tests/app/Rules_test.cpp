@@ -290,6 +290,7 @@ ReferenceTrack importedTrack(QuorvelView& view, const QString& name) {
     const QString path = QString::fromStdString(TestHome::freshDir("tracks")) + "/" + name + ".wav";
     writeTone(path, 1.0);
     view.library().importFiles({path});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view.library().importing(); }, 30000));
     return view.library().playlists()[view.library().selected()].tracks.last();
 }
 
