@@ -229,8 +229,8 @@ void AudioController::renderInBackground(std::function<Result<std::string>()> re
         priority);
 }
 
-Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(
-    const std::string& path, std::shared_ptr<const AudioBuffer> audio) {
+Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(const std::string& path,
+                                                                     std::shared_ptr<AudioFileStream> audio) {
     std::unique_ptr<AudioEngine> engine = std::move(pendingEngine_);
     assert(engine);
     if (!engine) {
@@ -240,8 +240,7 @@ Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(
             return Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, status_.toStdString()};
     }
     // The output may have changed rate while the render ran.
-    if (const double rate = AudioFilePlayer::outputRate(*engine);
-        rate != 0 && rate != audio->format().sampleRate) {
+    if (const double rate = AudioFilePlayer::outputRate(*engine); rate != 0 && rate != audio->rate()) {
         auto again = AudioFilePlayer::load(path, rate);
         if (!again) return again.error();
         audio = std::move(*again);

@@ -174,11 +174,11 @@ signals:
     void flashChanged();
 
 private:
-    // What a background render hands back: the rendered file and, when that worked, its audio at the
+    // What a background render hands back: the rendered file and, when that worked, its stream at the
     // output rate.
     struct Rendered {
         Result<std::string> file;
-        std::optional<Result<std::shared_ptr<const AudioBuffer>>> audio;
+        std::optional<Result<std::shared_ptr<AudioFileStream>>> audio;
     };
     enum class Source { track, signal, voice };
 
@@ -215,7 +215,7 @@ private:
     // Makes the player of `path`, whose audio was loaded at the start's output rate, on the engine
     // prepared at the start.
     Result<std::unique_ptr<AudioFilePlayer>> makePlayer(const std::string& path,
-                                                        std::shared_ptr<const AudioBuffer> audio);
+                                                        std::shared_ptr<AudioFileStream> audio);
     // Sets the start volume (no fade) and plays; a failure leaves nothing loaded and says why.
     bool startPlayer();
     // Applies the volume rule with the given fade.
