@@ -9,6 +9,7 @@
 
 #include "dsp/QuorvelError.h"
 #include "engine/MainThread.h"
+#include "engine/Published.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {
@@ -38,9 +39,7 @@ VoiceRenderer::~VoiceRenderer() {
 }
 
 void VoiceRenderer::setWorking(bool working) {
-    if (working_ == working) return;
-    working_ = working;
-    emit workingChanged();
+    publish(this, working_, working, &VoiceRenderer::workingChanged);
 }
 
 void VoiceRenderer::renewEpoch() {
@@ -73,12 +72,10 @@ void VoiceRenderer::cancel() {
     synth_->stopSpeaking();
     completion_ = nullptr;
     file_.reset();  // closes; an error there no longer matters
-    const bool wasWorking = working_;
-    working_ = false;
     if (url_) TempFiles::removeQuietly(*url_);
     url_.reset();
     // Announced last, so that a listener starting a new render finds this one fully gone.
-    if (wasWorking) emit workingChanged();
+    setWorking(false);
 }
 
 void VoiceRenderer::render(const std::string& text, int side) {
