@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -45,6 +46,9 @@ int run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
     QVStyle::apply();
     Logging::install();
+    // A music server that closes its end while a command is being sent must fail that call, not end
+    // the process: libmpdclient writes to its socket without MSG_NOSIGNAL.
+    std::signal(SIGPIPE, SIG_IGN);
     return start();
 }
 
