@@ -6,6 +6,7 @@
 #include "dsp/FilterPair.h"
 #include "dsp/QuorvelError.h"
 #include "platform/AudioFile.h"
+#include "platform/Log.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {
@@ -61,14 +62,6 @@ void processBlock(const AudioBuffer& in, AudioBuffer& out, const FileProcessSett
     out.setFrameLength(frames);
 }
 
-// Reads the next block; a read that brings nothing before the stated length is a failure, else a
-// damaged file would keep the caller reading forever.
-Status readBlock(AudioFileReader& reader, AudioBuffer& in) {
-    Status status = reader.read(in, blockFrames);
-    if (status.ok() && in.frameLength() == 0) return AudioFileReader::endedEarlyError();
-    return status;
-}
-
 double gainFor(double sumSquares, double peak, std::int64_t count, double targetDB) {
     const double rms = std::sqrt(sumSquares / static_cast<double>(std::max<std::int64_t>(count, 1)));
     if (rms <= 1e-9) return 1;
@@ -86,7 +79,8 @@ std::optional<StereoMode> stereoModeFromRawValue(std::string_view text) {
 }
 
 namespace FileProcessor {
-Result<std::string> render(const std::string& input, const FileProcessSettings& settings) {
+Result<std::string> render(const std::string& input, const FileProcessSettings& settings,
+                           const Cancelled& cancelled) {
     if (!std::isfinite(settings.targetDB) || !std::isfinite(settings.hp) || !std::isfinite(settings.lp) ||
         (settings.filtered && !(settings.lp > settings.hp)))
         return QuorvelError::make(11, "Invalid filter or level values");
@@ -99,11 +93,27 @@ Result<std::string> render(const std::string& input, const FileProcessSettings& 
     if (inFormat.channelCount > 2 || !outFormat)
         return QuorvelError::make(2, "Reference player supports mono/stereo files");
 
-    const std::string path = TempFiles::freshPath("reference", "caf");
+    auto created = TempFiles::create("reference", "caf");
+    if (!created) return created.error();
+    const std::string path = std::move(created.value());
     // From here on a failure removes whatever exists at the output path.
     auto fail = [&path](const Error& error) -> Result<std::string> {
         TempFiles::removeQuietly(path);
         return error;
+    };
+    // Reads the next block: false at the end of the data or on a failure (then in `failure`). A long
+    // file takes many seconds; a cancel is honoured within one block.
+    std::optional<Error> failure;
+    auto next = [&](AudioBuffer& in) {
+        if (cancelled && cancelled()) {
+            failure = Error{"posix", cancelledCode, "The render was cancelled"};
+            return false;
+        }
+        if (Status s = reader.read(in, blockFrames); !s.ok()) {
+            failure = s.error();
+            return false;
+        }
+        return in.frameLength() > 0;
     };
 
     AudioBuffer in(inFormat, blockFrames);
@@ -115,8 +125,7 @@ Result<std::string> render(const std::string& input, const FileProcessSettings& 
         FilterPair filters[2];
         double sumSquares = 0, peak = 0;
         std::int64_t count = 0;
-        while (reader.framePosition() < reader.length()) {
-            if (Status s = readBlock(reader, in); !s.ok()) return fail(s.error());
+        while (next(in)) {
             processBlock(in, out, settings, corners, filters);
             for (int c = 0; c < 2; ++c) {
                 const float* samples = out.channel(c);
@@ -128,15 +137,16 @@ Result<std::string> render(const std::string& input, const FileProcessSettings& 
             }
             count += 2 * out.frameLength();
         }
+        if (failure) return fail(*failure);
         gain = static_cast<float>(gainFor(sumSquares, peak, count, settings.targetDB));
     }
     reader.setFramePosition(0);
+    const std::int64_t nonFiniteBefore = reader.nonFiniteSamples();  // the measuring pass saw them too
 
     auto writer = AudioFileWriter::create(path, *outFormat);
     if (!writer.ok()) return fail(writer.error());
     FilterPair filters[2];
-    while (reader.framePosition() < reader.length()) {
-        if (Status s = readBlock(reader, in); !s.ok()) return fail(s.error());
+    while (next(in)) {
         processBlock(in, out, settings, corners, filters);
         if (gain != 1) {
             for (int c = 0; c < 2; ++c) {
@@ -146,7 +156,11 @@ Result<std::string> render(const std::string& input, const FileProcessSettings& 
         }
         if (Status s = writer->write(out); !s.ok()) return fail(s.error());
     }
+    if (failure) return fail(*failure);
     if (Status s = writer->close(); !s.ok()) return fail(s.error());
+    if (const std::int64_t bad = reader.nonFiniteSamples() - nonFiniteBefore; bad > 0)
+        Log::warning(Log::Area::audio,
+                     std::to_string(bad) + " non-finite samples of " + input + " read as 0");
     return path;
 }
 }  // namespace FileProcessor

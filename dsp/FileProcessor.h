@@ -8,6 +8,7 @@
 // of 8192 frames, twice with RMS matching (measure, then write) and once without.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,12 +48,20 @@ struct FileProcessSettings {
 };
 
 namespace FileProcessor {
+// Asked between blocks (from the rendering thread); true abandons the render.
+using Cancelled = std::function<bool()>;
+
+// The error of an abandoned render.
+inline constexpr long cancelledCode = 125;  // ECANCELED
+
 // Returns the new file's path; the caller owns the file and deletes it.
 // Fails with Quorvel code 11 for non-finite targetDB, hp or lp, or filtered with lp <= hp (decided
-// before the input is touched); code 2 for an input of more than two channels; or with the file
-// layer's error (opening, reading, writing). Data that ends before the input's stated length is a
-// read failure. Once the output exists, any failure removes it.
-Result<std::string> render(const std::string& input, const FileProcessSettings& settings);
+// before the input is touched); code 2 for an input of more than two channels; with the file layer's
+// error (opening, reading, writing; data cut short before the input's stated length is a read failure);
+// or, once `cancelled` says so, with ("posix", cancelledCode). Once the output exists, any failure
+// removes it. Non-finite input samples are processed as 0.
+Result<std::string> render(const std::string& input, const FileProcessSettings& settings,
+                           const Cancelled& cancelled = {});
 }  // namespace FileProcessor
 
 }  // namespace quorvel

@@ -12,6 +12,7 @@
 #include "dsp/SignalRenderer.h"
 #include "engine/AudioHardware.h"
 #include "engine/MainThread.h"
+#include "engine/Published.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {
@@ -30,13 +31,15 @@ AudioController::AudioController(QObject* parent) : AudioController(Setup{}, par
 
 AudioController::AudioController(Setup setup, QObject* parent) : QObject(parent), setup_(std::move(setup)) {
     if (!setup_.clock) setup_.clock = steadySeconds;
+    if (!setup_.render) setup_.render = FileProcessor::render;
     started_ = setup_.clock();
     tickTimer_.setTimerType(Qt::PreciseTimer);
     connect(&tickTimer_, &QTimer::timeout, this, &AudioController::tick);
     connect(&musicTimer_, &QTimer::timeout, this, &AudioController::pollMusic);
 }
 
-AudioController::~AudioController() = default;
+// Shutting down while a track renders: the render stops at its next block and removes its file.
+AudioController::~AudioController() { cancelRender(); }
 
 float AudioController::volumeFor(double levelDB, double trimDB) {
     const double gain = std::min(levelDB + trimDB, 0.0);
@@ -46,96 +49,45 @@ float AudioController::volumeFor(double levelDB, double trimDB) {
 // ---- published state
 
 void AudioController::setLevel(double levelDB) {
-    if (levelDB != level_) {
-        level_ = levelDB;
-        emit levelChanged();
-    }
+    publish(this, level_, levelDB, &AudioController::levelChanged);
     applyVolume(levelFadeSeconds);
 }
 
 void AudioController::setStatus(const QString& status) {
-    if (status == status_) return;
-    status_ = status;
-    emit statusChanged();
+    publish(this, status_, status, &AudioController::statusChanged);
 }
-
 void AudioController::setErrorDetail(const std::optional<QString>& detail) {
-    if (detail == errorDetail_) return;
-    errorDetail_ = detail;
-    emit errorDetailChanged();
+    publish(this, errorDetail_, detail, &AudioController::errorDetailChanged);
 }
-
 void AudioController::setProcessing(const FileProcessSettings& settings) {
-    if (settings == processing_) return;
-    processing_ = settings;
-    emit processingChanged();
+    publish(this, processing_, settings, &AudioController::processingChanged);
 }
-
 void AudioController::setRoute(const QString& route) {
-    if (route == route_) return;
-    route_ = route;
-    emit routeChanged();
+    publish(this, route_, route, &AudioController::routeChanged);
 }
-
 void AudioController::setPingPong(bool on) {
-    if (on == pingPong_) return;
-    pingPong_ = on;
-    emit pingPongChanged();
+    publish(this, pingPong_, on, &AudioController::pingPongChanged);
 }
-
 void AudioController::setInterval(double seconds) {
-    if (seconds == interval_) return;
-    interval_ = seconds;
-    emit intervalChanged();
+    publish(this, interval_, seconds, &AudioController::intervalChanged);
 }
-
-void AudioController::setBusy(bool busy) {
-    if (busy == busy_) return;
-    busy_ = busy;
-    emit busyChanged();
-}
-
+void AudioController::setBusy(bool busy) { publish(this, busy_, busy, &AudioController::busyChanged); }
 void AudioController::setPlaying(bool playing) {
-    if (playing == playing_) return;
-    playing_ = playing;
-    emit playingChanged();
+    publish(this, playing_, playing, &AudioController::playingChanged);
 }
-
 void AudioController::setCurrentTime(double seconds) {
-    if (seconds == currentTime_) return;
-    currentTime_ = seconds;
-    emit currentTimeChanged();
+    publish(this, currentTime_, seconds, &AudioController::currentTimeChanged);
 }
-
 void AudioController::setDuration(double seconds) {
-    if (seconds == duration_) return;
-    duration_ = seconds;
-    emit durationChanged();
+    publish(this, duration_, seconds, &AudioController::durationChanged);
 }
-
 void AudioController::setSelectedTrackID(const std::optional<Uuid>& id) {
-    if (id == selectedTrackID_) return;
-    selectedTrackID_ = id;
-    emit selectedTrackIDChanged();
+    publish(this, selectedTrackID_, id, &AudioController::selectedTrackIDChanged);
 }
-
 void AudioController::setIsMusicSource(bool on) {
-    if (on == isMusicSource_) return;
-    isMusicSource_ = on;
-    emit isMusicSourceChanged();
+    publish(this, isMusicSource_, on, &AudioController::isMusicSourceChanged);
 }
-
-void AudioController::setSide(const QString& side) {
-    if (side == side_) return;
-    side_ = side;
-    emit sideChanged();
-}
-
-void AudioController::setFlash(bool on) {
-    if (on == flash_) return;
-    flash_ = on;
-    emit flashChanged();
-}
+void AudioController::setFlash(bool on) { publish(this, flash_, on, &AudioController::flashChanged); }
 
 void AudioController::setMusicActive(bool active) {
     musicActive_ = active;
@@ -148,9 +100,7 @@ void AudioController::setPlayer(std::unique_ptr<AudioFilePlayer> player) {
 }
 
 void AudioController::publishHasPlayback() {
-    if (hasPlayback() == publishedHasPlayback_) return;
-    publishedHasPlayback_ = hasPlayback();
-    emit hasPlaybackChanged();
+    publish(this, hasPlayback_, hasPlayback(), &AudioController::hasPlaybackChanged);
 }
 
 void AudioController::fail(const Error& error) {
@@ -167,8 +117,14 @@ void AudioController::applyVolume(double fadeSeconds) {
     player_->setVolume(volumeFor(level_, trim), fadeSeconds);
 }
 
+void AudioController::cancelRender() {
+    if (renderCancelled_) renderCancelled_->store(true, std::memory_order_relaxed);
+    renderCancelled_.reset();
+}
+
 void AudioController::stop() {
     generation_ = Uuid::generate();
+    cancelRender();
     setBusy(false);
     pendingEngine_.reset();
     if (player_) {
@@ -187,7 +143,9 @@ void AudioController::stop() {
         TempFiles::removeQuietly(*temporary_);
         temporary_.reset();
     }
-    setStatus(QStringLiteral("Stopped"));
+    // Observers see "Stopped" again even when it was showing.
+    if (!publish(this, status_, QStringLiteral("Stopped"), &AudioController::statusChanged))
+        emit statusChanged();
     setPlaying(false);
     setCurrentTime(0);
     setDuration(0);
@@ -201,8 +159,11 @@ void AudioController::togglePlayback() {
     if (player_) {
         if (playing_) {
             player_->pause();
-        } else if (Status resumed = player_->play(); !resumed) {
-            setStatus(text(resumed.error()));
+        } else {
+            // A track that stands at its end point starts again at its cue-in, not at the file's start.
+            if (activeTrack_ && player_->currentTime() >= endPoint() - 0.02)
+                player_->setCurrentTime(cueStart());
+            if (Status resumed = player_->play(); !resumed) setStatus(text(resumed.error()));
         }
         setPlaying(player_->isPlaying());
         return;
@@ -268,8 +229,8 @@ void AudioController::renderInBackground(std::function<Result<std::string>()> re
         priority);
 }
 
-Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(
-    const std::string& path, std::shared_ptr<const AudioBuffer> audio) {
+Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(const std::string& path,
+                                                                     std::shared_ptr<AudioFileStream> audio) {
     std::unique_ptr<AudioEngine> engine = std::move(pendingEngine_);
     assert(engine);
     if (!engine) {
@@ -279,8 +240,7 @@ Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(
             return Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, status_.toStdString()};
     }
     // The output may have changed rate while the render ran.
-    if (const double rate = AudioFilePlayer::outputRate(*engine);
-        rate != 0 && rate != audio->format().sampleRate) {
+    if (const double rate = AudioFilePlayer::outputRate(*engine); rate != 0 && rate != audio->rate()) {
         auto again = AudioFilePlayer::load(path, rate);
         if (!again) return again.error();
         audio = std::move(*again);
@@ -304,7 +264,8 @@ bool AudioController::startPlayer() {
 void AudioController::startTimer(bool sync) {
     started_ = setup_.clock();
     tickSync_ = sync;
-    tickTimer_.start(std::chrono::milliseconds(17));
+    tickTimer_.start(
+        std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(tickSeconds)));
 }
 
 void AudioController::playTrack(const LocalTrackRequest& track, const QString& root) {
@@ -320,14 +281,20 @@ void AudioController::playTrack(const LocalTrackRequest& track, const QString& r
     if (!pendingEngine_) return;
     const std::string source = QDir(root).filePath(*track.filename).toStdString();
     const FileProcessSettings settings = processing_;
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    renderCancelled_ = cancelled;
     renderInBackground(
-        [source, settings] { return FileProcessor::render(source, settings); }, rate,
-        QThread::InheritPriority,
+        [render = setup_.render, source, settings, cancelled] {
+            return render(source, settings,
+                          [cancelled] { return cancelled->load(std::memory_order_relaxed); });
+        },
+        rate, QThread::InheritPriority,
         [this, token, track](Rendered r) {
             if (generation_ != token) {
                 if (r.file) TempFiles::removeQuietly(*r.file);
                 return;
             }
+            renderCancelled_.reset();
             if (!r.file) return fail(r.file.error());
             temporary_ = *r.file;
             setBusy(false);
@@ -402,7 +369,7 @@ void AudioController::playVoice(const QString& path) {
     setDuration(player_->duration());
 }
 
-// ---- Apple Music
+// ---- Music server
 
 MusicService& AudioController::music() {
     if (!setup_.music) setup_.music = &MusicService::shared();
@@ -433,7 +400,8 @@ void AudioController::pollMusic() {
 
 void AudioController::startMusicTimer() {
     tickTimer_.stop();
-    musicTimer_.start(std::chrono::milliseconds(250));
+    musicTimer_.start(
+        std::chrono::round<std::chrono::milliseconds>(std::chrono::duration<double>(musicPollSeconds)));
 }
 
 // ---- the tick
@@ -453,7 +421,7 @@ void AudioController::tick() {
 
     const double sideSeconds = std::isnan(interval_) ? 0.25 : std::max(interval_, 0.25);
     const double phase = (setup_.clock() - started_) / sideSeconds;
-    setSide(std::fmod(std::trunc(phase), 2.0) != 0 ? QStringLiteral("R") : QStringLiteral("L"));
+    side_ = std::fmod(std::trunc(phase), 2.0) != 0 ? QStringLiteral("R") : QStringLiteral("L");
     float pan = 0;
     if (pingPong_)
         pan = side_ == QLatin1String("L") ? -1.0f : 1.0f;
@@ -465,21 +433,26 @@ void AudioController::tick() {
     setFlash(tickSync_ && isPlaying && now - std::floor(now) < 0.08);
 
     if (!activeTrack_) return;  // signals and spoken IDs loop until stopped
-    // A paused track stays where it is, even past its end point; the end applies once it plays again.
-    if (!isPlaying && !wasPlaying) return;
-    const double length = player_->duration();
-    const LocalTrackRequest& track = *activeTrack_;
-    // A cue-out of 0 means the file's end also when the cue-in lies before the file's start.
-    const double end =
-        track.cueOut > 0 && track.cueIn < track.cueOut ? std::min(track.cueOut, length) : length;
-    // A player that stopped by itself ran out at the end of the file.
-    if (isPlaying && now < end - 0.02) return;
-    if (!track.loop) return stop();
-    player_->setCurrentTime(std::max(std::min(track.cueIn, length - 0.01), 0.0));
+    // At or past the end point the track ends, paused or not; a player that stopped by itself, though
+    // it played at the last tick, ran out at the end of the file.
+    if (now < endPoint() - 0.02 && (isPlaying || !wasPlaying)) return;
+    if (!activeTrack_->loop) return stop();
+    player_->setCurrentTime(cueStart());
     if (Status restarted = player_->play(); !restarted) {
         stop();
         setStatus(text(restarted.error()));
     }
+}
+
+double AudioController::endPoint() const {
+    const double length = player_->duration();
+    const LocalTrackRequest& track = *activeTrack_;
+    // A cue-out of 0 means the file's end also when the cue-in lies before the file's start.
+    return track.cueOut > 0 && track.cueIn < track.cueOut ? std::min(track.cueOut, length) : length;
+}
+
+double AudioController::cueStart() const {
+    return std::max(std::min(activeTrack_->cueIn, player_->duration() - 0.01), 0.0);
 }
 
 }  // namespace quorvel

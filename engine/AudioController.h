@@ -1,12 +1,12 @@
 #pragma once
 // The stereo player: one source at a time on the system's default output (a processed reference track,
-// a rendered test signal or a spoken source-ID file, played by an AudioFilePlayer; or an Apple Music
-// song on the shared application music player), with its published state for the transport, the level
+// a rendered test signal or a spoken source-ID file, played by an AudioFilePlayer; or a song of the
+// music server on the shared application music player), with its published state for the transport, the level
 // slider and the player, signal and channel-check screens.
 //
 // Volume. The player's volume is 10^(min(level + the active track's trim, 0) / 20): the sum is capped
 // at 0 dB with no lower floor. A source starts at that volume from its first sample; a later change of
-// the level fades to the new volume over 0.03 s. Apple Music plays at the device's own volume.
+// the level fades to the new volume over 0.03 s. The music server plays at its own volume.
 //
 // Stale work. Every stop() renews a private token and every start begins with stop(); a background
 // render that returns to find the token changed deletes its file and publishes nothing.
@@ -14,16 +14,23 @@
 // The tick. While a file plays, a 1/60 s main-thread timer follows the player: it publishes the
 // position and playing state, flips the ping-pong side every max(interval, 0.25) s of the clock since
 // the start, pans (by the side with ping-pong on, else by the route), drives the A/V flash, and ends or
-// loops a local track at its cue-out. A paused source is left where it is.
+// loops a local track at its cue-out, a paused one too once it stands at or past its end point. Resuming
+// a track from its end point starts it again at its cue-in.
 //
 // Rendered files (reference-<UUID>.caf, signal-<UUID>.wav, and the voice file handed to playVoice) belong
 // to the controller once it plays them, and the next stop() deletes them.
 //
-// Threads: main thread only. Every published field has a change signal, emitted when its value changes.
+// Published state: Q_PROPERTYs written through publish() (engine/Published.h); a change signal is
+// emitted when the value really changes, and stop() announces its "Stopped" status even when it was
+// already shown.
+//
+// Threads: main thread only. A render runs on the thread pool; stop() and destruction cancel it between
+// blocks, so that nothing outlives the controller by more than a block's work.
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,10 +45,29 @@ namespace quorvel {
 
 class AudioController : public QObject, private MusicPlaybackHost {
     Q_OBJECT
+    Q_PROPERTY(FileProcessSettings processing READ processing WRITE setProcessing NOTIFY processingChanged)
+    Q_PROPERTY(double level READ level WRITE setLevel NOTIFY levelChanged)
+    Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
+    Q_PROPERTY(QString route READ route WRITE setRoute NOTIFY routeChanged)
+    Q_PROPERTY(bool pingPong READ pingPong WRITE setPingPong NOTIFY pingPongChanged)
+    Q_PROPERTY(double interval READ interval WRITE setInterval NOTIFY intervalChanged)
+    Q_PROPERTY(QString side READ side)
+    Q_PROPERTY(bool flash READ flash NOTIFY flashChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(bool playing READ playing NOTIFY playingChanged)
+    Q_PROPERTY(double currentTime READ currentTime NOTIFY currentTimeChanged)
+    Q_PROPERTY(double duration READ duration NOTIFY durationChanged)
+    Q_PROPERTY(std::optional<Uuid> selectedTrackID READ selectedTrackID NOTIFY selectedTrackIDChanged)
+    Q_PROPERTY(bool isMusicSource READ isMusicSource NOTIFY isMusicSourceChanged)
+    Q_PROPERTY(std::optional<QString> errorDetail READ errorDetail NOTIFY errorDetailChanged)
+    Q_PROPERTY(bool hasPlayback READ hasPlayback NOTIFY hasPlaybackChanged)
 
 public:
     // Monotonic seconds; the origin does not matter.
     using Clock = std::function<double()>;
+    // Makes the processed copy of a track (FileProcessor::render), on a pool thread.
+    using FileRender = std::function<Result<std::string>(const std::string& input, const FileProcessSettings&,
+                                                         const FileProcessor::Cancelled&)>;
 
     // What the controller uses from outside. The application takes the defaults; tests give a clock they
     // move themselves, a scripted music service or a loopback output device.
@@ -51,6 +77,7 @@ public:
         // The device files play on (0: the system's default output). Absent: the output chosen with the
         // route button, read from the user defaults at every start.
         std::optional<std::uint32_t> outputDevice = std::nullopt;
+        FileRender render{};  // FileProcessor::render when empty
     };
 
     static constexpr double tickSeconds = 1.0 / 60.0;
@@ -80,7 +107,7 @@ public:
     bool busy() const { return busy_; }
     bool playing() const { return playing_; }
     bool isMusicSource() const { return isMusicSource_; }
-    // A file player is loaded or Apple Music owns playback: pause and resume are possible.
+    // A file player is loaded or the music server owns playback: pause and resume are possible.
     bool hasPlayback() const { return player_ != nullptr || musicActive_; }
     const std::optional<Uuid>& selectedTrackID() const { return selectedTrackID_; }
     double currentTime() const { return currentTime_; }  // s
@@ -116,7 +143,7 @@ public:
     void playSignal(const SignalSettings& settings, bool sync = false);
     // Loops a finished spoken-ID file, which the next stop() deletes whether or not it played.
     void playVoice(const QString& path);
-    // Hands an Apple Music track's song to the shared application music player: asks for access (and,
+    // Hands a music track's song to the shared application music player: asks for access (and,
     // for a catalogue track, catalogue rights), obtains the song from its payload or by its music id,
     // prepares it (a library song that will not prepare is retried as its catalogue equivalent) and
     // starts it. Every outcome ends in status() and errorDetail(); busy() ends false. The song plays
@@ -125,7 +152,7 @@ public:
 
     // One run of the player tick; the timer calls it every 1/60 s while a file is loaded.
     void tick();
-    // One firing of the Apple Music poll; its timer calls it every 0.25 s while a song is the source. The
+    // One firing of the music poll; its timer calls it every 0.25 s while a song is the source. The
     // position and playing state arrive when the music server answers.
     void pollMusic();
 
@@ -144,15 +171,14 @@ signals:
     void routeChanged();
     void pingPongChanged();
     void intervalChanged();
-    void sideChanged();
     void flashChanged();
 
 private:
-    // What a background render hands back: the rendered file and, when that worked, its audio at the
+    // What a background render hands back: the rendered file and, when that worked, its stream at the
     // output rate.
     struct Rendered {
         Result<std::string> file;
-        std::optional<Result<std::shared_ptr<const AudioBuffer>>> audio;
+        std::optional<Result<std::shared_ptr<AudioFileStream>>> audio;
     };
     enum class Source { track, signal, voice };
 
@@ -168,10 +194,14 @@ private:
 
     void setSelectedTrackID(const std::optional<Uuid>& id);
     void setIsMusicSource(bool on);
-    void setSide(const QString& side);
     void setFlash(bool on);
     void setPlayer(std::unique_ptr<AudioFilePlayer> player);
     void publishHasPlayback();
+    // The active track's end point (its cue-out, or the file's end) and where it starts again.
+    double endPoint() const;
+    double cueStart() const;
+    // Cancels the render of the start in preparation, if any.
+    void cancelRender();
     void fail(const Error& error);
     MusicService& music();
     MusicPlayback& musicPlayback();
@@ -185,7 +215,7 @@ private:
     // Makes the player of `path`, whose audio was loaded at the start's output rate, on the engine
     // prepared at the start.
     Result<std::unique_ptr<AudioFilePlayer>> makePlayer(const std::string& path,
-                                                        std::shared_ptr<const AudioBuffer> audio);
+                                                        std::shared_ptr<AudioFileStream> audio);
     // Sets the start volume (no fade) and plays; a failure leaves nothing loaded and says why.
     bool startPlayer();
     // Applies the volume rule with the given fade.
@@ -210,7 +240,7 @@ private:
     std::optional<Uuid> selectedTrackID_;
     bool isMusicSource_ = false;
     std::optional<QString> errorDetail_;
-    bool publishedHasPlayback_ = false;
+    bool hasPlayback_ = false;  // as last published
 
     std::unique_ptr<AudioFilePlayer> player_;
     // The engine of the start in preparation, made before its render so that the render converts to its
@@ -223,6 +253,8 @@ private:
     std::optional<LocalTrackRequest> activeTrack_;
     std::optional<std::string> temporary_;
     Uuid generation_ = Uuid::generate();
+    // Raised to abandon the render of the start in preparation; each render has its own.
+    std::shared_ptr<std::atomic<bool>> renderCancelled_;
     bool musicActive_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MainThread.h"
+#include "engine/Published.h"
 #include "platform/AudioFile.h"
 #include "platform/TempFiles.h"
 
@@ -22,10 +23,9 @@ struct RoutedSignal::Plan {
     double sampleRateHz = 0;
     int outputCount = 0;
     std::vector<int> speakers;  // in play order, counted from 1
-    int reference = 0;          // 0: no reference copy
-    int channelB = 0;
-    bool selectionB = false;
-    bool dual = false;  // two files: the tones rendered apart
+    // Every output that sounds (the speakers, then the reference) with the file it plays: 0 the first,
+    // 1 the second tone of a dual tone.
+    std::vector<std::pair<int, int>> outputs;
     SignalKind kind = SignalKind::sine;
 };
 
@@ -79,34 +79,27 @@ RoutedSignal::RoutedSignal(QObject* parent)
 RoutedSignal::~RoutedSignal() { engine_.reset(); }
 
 void RoutedSignal::setChannelA(int output) {
-    if (output == channelA_) return;
-    channelA_ = output;
-    emit channelAChanged();
+    publish(this, channelA_, output, &RoutedSignal::channelAChanged);
 }
-
 void RoutedSignal::setChannelB(int output) {
-    if (output == channelB_) return;
-    channelB_ = output;
-    emit channelBChanged();
+    publish(this, channelB_, output, &RoutedSignal::channelBChanged);
 }
-
 void RoutedSignal::setReferenceOutput(int output) {
-    if (output == referenceOutput_) return;
-    referenceOutput_ = output;
-    emit referenceOutputChanged();
+    publish(this, referenceOutput_, output, &RoutedSignal::referenceOutputChanged);
 }
-
 void RoutedSignal::setSendReference(bool send) {
-    if (send == sendReference_) return;
-    sendReference_ = send;
-    emit sendReferenceChanged();
+    publish(this, sendReference_, send, &RoutedSignal::sendReferenceChanged);
 }
-
 void RoutedSignal::setSelection(const QString& selection) {
-    if (selection == selection_) return;
-    selection_ = selection;
-    emit selectionChanged();
+    publish(this, selection_, selection, &RoutedSignal::selectionChanged);
 }
+void RoutedSignal::setStatus(const QString& status) {
+    publish(this, status_, status, &RoutedSignal::statusChanged);
+}
+void RoutedSignal::setPlaying(bool playing) {
+    publish(this, isPlaying_, playing, &RoutedSignal::isPlayingChanged);
+}
+void RoutedSignal::setBusy(bool busy) { publish(this, busy_, busy, &RoutedSignal::busyChanged); }
 
 float RoutedSignal::volumeForLevel(double db) {
     if (!(db >= -60)) return 0.001f;  // also NaN
@@ -115,10 +108,7 @@ float RoutedSignal::volumeForLevel(double db) {
 
 void RoutedSignal::setLevel(double db) {
     player_.setVolume(volumeForLevel(db));
-    const bool same = db == level_ || (std::isnan(db) && std::isnan(level_));
-    if (same) return;
-    level_ = db;
-    emit levelChanged();
+    publish(this, level_, db, &RoutedSignal::levelChanged);
 }
 
 void RoutedSignal::stop() {
@@ -151,7 +141,7 @@ void RoutedSignal::play(const SignalSettings& settings) {
         return;
     }
     const DeviceFormat format = engine_->outputFormat();
-    setOutputCount(format.channelCount);
+    outputCount_ = format.channelCount;
     if (outputCount_ < 1 || outputCount_ > AudioEngine::maxOutputChannels)
         return refuse("Unsupported output channel count");
 
@@ -178,11 +168,13 @@ void RoutedSignal::play(const SignalSettings& settings) {
     plan->sampleRateHz = format.sampleRateHz;
     plan->outputCount = outputCount_;
     plan->speakers = speakers;
-    plan->reference = sendReference_ ? referenceOutput_ : 0;
-    plan->channelB = channelB_;
-    plan->selectionB = selection_ == "B";
-    plan->dual = dual;
     plan->kind = settings.kind;
+    // A dual tone plays its second tone on speaker B only. Soloed, the reference carries what the one
+    // speaker plays: with A alone no output gets the second tone, even one that is B's channel.
+    const bool soloB = dual && selection_ == "B";
+    for (std::size_t i = 0; i < speakers.size(); ++i)
+        plan->outputs.emplace_back(speakers[i], dual && (soloB || i == 1) ? 1 : 0);
+    if (sendReference_) plan->outputs.emplace_back(referenceOutput_, soloB ? 1 : 0);
 
     // A dual tone becomes two full-level sines, one per file, so each output can carry one tone alone.
     SignalSettings first = settings;
@@ -256,13 +248,8 @@ RoutedSignal::Outcome RoutedSignal::start(const Plan& plan, const std::vector<st
     const std::int64_t frames = sources->front().frameLength();
     auto buffer = std::make_shared<AudioBuffer>(*format, frames);
     buffer->setFrameLength(frames);
-    std::vector<int> outputs = plan.speakers;
-    if (plan.reference != 0) outputs.push_back(plan.reference);
-    for (int o : outputs) {
-        // The second tone goes to speaker B, and to the reference when B plays alone.
-        const bool second =
-            sources->size() > 1 && (o == plan.channelB || (o == plan.reference && plan.selectionB));
-        const AudioBuffer& source = (*sources)[second ? 1 : 0];
+    for (const auto& [o, file] : plan.outputs) {
+        const AudioBuffer& source = (*sources)[static_cast<std::size_t>(file)];
         const std::int64_t n = std::min(frames, source.frameLength());
         std::copy(source.channel(0), source.channel(0) + n, buffer->channel(o - 1));
     }
@@ -286,30 +273,6 @@ void RoutedSignal::engineFailed(const Uuid& token, const Error& failure) {
     if (!current(token) || !isPlaying_) return;
     stop();
     setStatus(describe(failure));
-}
-
-void RoutedSignal::setStatus(const QString& status) {
-    if (status == status_) return;
-    status_ = status;
-    emit statusChanged();
-}
-
-void RoutedSignal::setOutputCount(int count) {
-    if (count == outputCount_) return;
-    outputCount_ = count;
-    emit outputCountChanged();
-}
-
-void RoutedSignal::setPlaying(bool playing) {
-    if (playing == isPlaying_) return;
-    isPlaying_ = playing;
-    emit isPlayingChanged();
-}
-
-void RoutedSignal::setBusy(bool busy) {
-    if (busy == busy_) return;
-    busy_ = busy;
-    emit busyChanged();
 }
 
 }  // namespace quorvel

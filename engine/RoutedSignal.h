@@ -11,6 +11,9 @@
 // nothing throws. A play that a later stop() or play() overtakes publishes nothing more and deletes its
 // renders; rendered files never outlive the play that made them.
 //
+// Published state: Q_PROPERTYs written through publish() (engine/Published.h); a property with a change
+// signal emits it only when the value really changes.
+//
 // Threads: main thread only. The render runs on the thread pool and touches no state of this object.
 #include <QObject>
 #include <QString>
@@ -27,6 +30,17 @@ namespace quorvel {
 
 class RoutedSignal : public QObject {
     Q_OBJECT
+    Q_PROPERTY(int channelA READ channelA WRITE setChannelA NOTIFY channelAChanged)
+    Q_PROPERTY(int channelB READ channelB WRITE setChannelB NOTIFY channelBChanged)
+    Q_PROPERTY(
+        int referenceOutput READ referenceOutput WRITE setReferenceOutput NOTIFY referenceOutputChanged)
+    Q_PROPERTY(bool sendReference READ sendReference WRITE setSendReference NOTIFY sendReferenceChanged)
+    Q_PROPERTY(QString selection READ selection WRITE setSelection NOTIFY selectionChanged)
+    Q_PROPERTY(QString status READ status NOTIFY statusChanged)
+    Q_PROPERTY(int outputCount READ outputCount)
+    Q_PROPERTY(bool isPlaying READ isPlaying NOTIFY isPlayingChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(double level READ level WRITE setLevel NOTIFY levelChanged)
 
 public:
     static constexpr const char* stoppedStatus = "Routed generator stopped";
@@ -77,7 +91,6 @@ signals:
     void sendReferenceChanged();
     void selectionChanged();
     void statusChanged();
-    void outputCountChanged();
     void isPlayingChanged();
     void busyChanged();
     void levelChanged();
@@ -100,7 +113,6 @@ private:
     void refuse(const QString& message);
 
     void setStatus(const QString& status);
-    void setOutputCount(int count);
     void setPlaying(bool playing);
     void setBusy(bool busy);
 

@@ -9,6 +9,7 @@
 
 #include "dsp/QuorvelError.h"
 #include "engine/MainThread.h"
+#include "engine/Published.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {
@@ -38,9 +39,7 @@ VoiceRenderer::~VoiceRenderer() {
 }
 
 void VoiceRenderer::setWorking(bool working) {
-    if (working_ == working) return;
-    working_ = working;
-    emit workingChanged();
+    publish(this, working_, working, &VoiceRenderer::workingChanged);
 }
 
 void VoiceRenderer::renewEpoch() {
@@ -54,7 +53,16 @@ void VoiceRenderer::make(const QString& text, Completion completion) {
     if (working_) return;
     renewEpoch();
     completion_ = std::move(completion);
-    url_ = TempFiles::freshPath("voice", "caf");
+    auto created = TempFiles::create("voice", "caf");
+    if (!created) {
+        // Reported later, like any failure of the synthesis, so that callers see one order of events.
+        setWorking(true);
+        MainThread::post(this, [this, epoch = epoch_, error = created.error()]() {
+            if (epoch_ == epoch && working_) finish(error);
+        });
+        return;
+    }
+    url_ = std::move(created.value());
     render(text.toStdString(), 0);
     setWorking(true);
 }
@@ -64,12 +72,10 @@ void VoiceRenderer::cancel() {
     synth_->stopSpeaking();
     completion_ = nullptr;
     file_.reset();  // closes; an error there no longer matters
-    const bool wasWorking = working_;
-    working_ = false;
     if (url_) TempFiles::removeQuietly(*url_);
     url_.reset();
     // Announced last, so that a listener starting a new render finds this one fully gone.
-    if (wasWorking) emit workingChanged();
+    setWorking(false);
 }
 
 void VoiceRenderer::render(const std::string& text, int side) {

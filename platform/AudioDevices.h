@@ -116,6 +116,11 @@ public:
     // Stops and closes everything; harmless when stopped. Returns only when no callback runs any more.
     virtual void stop() = 0;
     virtual bool isRunning() const = 0;
+
+    // True for a device with a clock of its own. False when the clock moves only as its driver calls it
+    // (VirtualAudioSystem::pump): a render may then wait for work of another thread without missing a
+    // deadline, since time stands still meanwhile.
+    virtual bool realtime() const { return true; }
 };
 
 // The machine's audio devices. One owner thread calls it.

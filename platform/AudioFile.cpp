@@ -61,6 +61,12 @@ Result<AudioFileReader> AudioFileReader::open(const std::string& path) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file) return sndfileError(sf_error(nullptr), sf_strerror(nullptr));
+    if (info.samplerate < minRateHz || info.samplerate > maxRateHz) {
+        sf_close(file);
+        return Error{errorDomain, unsupportedRateCode,
+                     "The file's sample rate of " + std::to_string(info.samplerate) +
+                         " Hz is outside the supported 1000 to 768000 Hz"};
+    }
     auto format = AudioFormat::standard(info.samplerate, info.channels);
     if (!format) {
         sf_close(file);
@@ -88,6 +94,7 @@ AudioFileReader& AudioFileReader::operator=(AudioFileReader&& other) noexcept {
         position_ = other.position_;
         filePosition_ = other.filePosition_;
         lengthIsEstimate_ = other.lengthIsEstimate_;
+        nonFinite_ = other.nonFinite_;
         interleaved_ = std::move(other.interleaved_);
     }
     return *this;
@@ -126,7 +133,15 @@ Status AudioFileReader::read(AudioBuffer& buffer, std::int64_t frameCount) {
             const float* in = interleaved_.data();
             for (int c = 0; c < channels; ++c) {
                 float* out = buffer.channel(c) + done;
-                for (sf_count_t i = 0; i < got; ++i) out[i] = in[i * channels + c];
+                for (sf_count_t i = 0; i < got; ++i) {
+                    const float v = in[i * channels + c];
+                    if (std::isfinite(v)) {
+                        out[i] = v;
+                    } else {
+                        out[i] = 0.0f;
+                        ++nonFinite_;
+                    }
+                }
             }
             done += got;
         }
@@ -137,8 +152,16 @@ Status AudioFileReader::read(AudioBuffer& buffer, std::int64_t frameCount) {
                 return lastError();
             }
             // The end of the data. An MP3's stated length is libsndfile's estimate (off by a few
-            // hundred frames, either way); the end it actually reaches is the true length.
-            if (lengthIsEstimate_) length_ = filePosition_ + done;
+            // hundred frames, either way); the end it actually reaches is the true length. Any other
+            // file that ends before its stated length is cut short.
+            const std::int64_t end = filePosition_ + done;
+            if (lengthIsEstimate_) {
+                length_ = end;
+            } else if (end < length_) {
+                position_ = filePosition_ = end;
+                buffer.setFrameLength(done);
+                return endedEarlyError();
+            }
             break;
         }
     }

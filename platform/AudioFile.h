@@ -5,7 +5,11 @@
 // are scaled to -1 ... 1 on reading. Files are read in any format libsndfile reads (WAV, AIFF, FLAC,
 // Ogg Vorbis, Ogg Opus, MP3, CAF, …) and written as 32-bit float WAV or CAF.
 //
-// Every failure is an Error of the domain "sndfile" carrying libsndfile's own code and description.
+// Every failure is an Error of the domain "sndfile" carrying libsndfile's own code and description,
+// except the reader's refusal of an absurd sample rate (domain "audio-file").
+//
+// Samples that are not finite (NaN, infinities) never leave the reader: each one reads as 0 and is
+// counted, so no gain, filter or output downstream ever meets one.
 //
 // Threads: formats and buffers are values for any thread. A reader or writer may be used from any
 // thread, but by one thread at a time.
@@ -70,6 +74,15 @@ private:
 // A file opened for reading. Move-only; the file closes when the reader goes.
 class AudioFileReader {
 public:
+    // Files outside this range are refused at open: a 1 Hz file would grow 48000-fold on its way to
+    // the output, and nothing real is recorded at such rates.
+    static constexpr double minRateHz = 1000;
+    static constexpr double maxRateHz = 768000;
+    static constexpr const char* errorDomain = "audio-file";
+    static constexpr long unsupportedRateCode = 1;
+
+    // Fails with libsndfile's error, or (errorDomain, unsupportedRateCode) for a rate outside
+    // minRateHz ... maxRateHz.
     static Result<AudioFileReader> open(const std::string& path);
 
     AudioFileReader(AudioFileReader&&) noexcept;
@@ -78,21 +91,28 @@ public:
 
     // The file's channel count and sample rate.
     const AudioFormat& processingFormat() const { return format_; }
-    // Frames in the file as its header states them. For MP3 libsndfile can only estimate: there the
-    // length follows the data (grows as reads pass it, and becomes exact when a read meets the end).
-    // A damaged file may state a length its data never reaches (an Ogg file cut short states none:
-    // the largest 64-bit value); reads then end early with frame length 0.
+    // Frames in the file. Exact for most formats. For MP3 libsndfile only estimates it from the header
+    // (lengthIsEstimate()): there the length follows the data, growing as reads pass it and becoming
+    // exact when a read meets the end.
     std::int64_t length() const { return length_; }
+    bool lengthIsEstimate() const { return lengthIsEstimate_; }
     // The frame the next read starts at. Setting it is checked by the next read.
     std::int64_t framePosition() const { return position_; }
     void setFramePosition(std::int64_t frame) { position_ = frame < 0 ? 0 : frame; }
 
     // Reads up to min(frameCount, buffer capacity) frames from the position into the buffer, sets the
-    // buffer's frame length to the frames read and advances the position by as many. At the end of
-    // the data the frame length is 0 and the read succeeds. Precondition: the buffer has the
-    // processing format's channel count.
+    // buffer's frame length to the frames read and advances the position by as many. A read that
+    // brings fewer frames than asked has met the end of the data, and the next brings none; read until
+    // a read brings none, since an estimated length may be short of the data.
+    // Where the data ends is checked here, for every caller alike: before an exact stated length the
+    // file is cut short or damaged, and the read fails with endedEarlyError() (the frames it did get are
+    // in the buffer); with an estimated length, the end is the true length. Precondition: the buffer
+    // has the processing format's channel count.
     Status read(AudioBuffer& buffer, std::int64_t frameCount);
     Status read(AudioBuffer& buffer) { return read(buffer, buffer.frameCapacity()); }
+
+    // Samples read so far that were not finite and read as 0.
+    std::int64_t nonFiniteSamples() const { return nonFinite_; }
 
     // The error for data that ends before the stated length, in libsndfile's words.
     static Error endedEarlyError();
@@ -107,6 +127,7 @@ private:
     std::int64_t position_ = 0;      // where the caller wants to read next
     std::int64_t filePosition_ = 0;  // where libsndfile stands
     bool lengthIsEstimate_ = false;
+    std::int64_t nonFinite_ = 0;
     std::vector<float> interleaved_;
 };
 

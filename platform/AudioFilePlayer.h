@@ -2,8 +2,10 @@
 // A stereo player of one audio file on an audio engine's output: play, pause, stop, a settable
 // position, endless looping, pan and a volume that fades linearly to a new value.
 //
-// The whole file is read and converted to the output device's rate (libsoxr) before anything plays, so
-// the audio thread only walks a finished buffer and reads atomics: it never allocates, locks or waits.
+// The file streams (AudioFileStream): a worker decodes it and converts it to the output device's rate
+// ahead of playback, so memory stays bounded whatever the file's length, and the audio thread only copies
+// from the stream's ring and reads atomics: it never allocates, locks or waits. After a seek, the output is
+// silent (and the position holds) until the first new samples are there, a few milliseconds later.
 // A mono file sounds on both outputs; a file with more than two channels plays its first two.
 //
 // Threads: open/make and every member run on one owner thread (the main thread in the application),
@@ -17,7 +19,7 @@
 #include <string>
 
 #include "platform/AudioDevices.h"
-#include "platform/AudioFile.h"
+#include "platform/AudioFileStream.h"
 #include "platform/Result.h"
 
 namespace quorvel {
@@ -27,15 +29,15 @@ public:
     // The code of the error for an engine without a usable output (domain AudioStatus::errorDomain).
     static constexpr long noOutputCode = 1;
 
-    // Reads the whole file and converts it to `outputRateHz` when its own rate differs, giving two
-    // channels at that rate. Any thread. Fails with the file layer's error, or a "soxr" error.
-    static Result<std::shared_ptr<const AudioBuffer>> load(const std::string& path, double outputRateHz);
+    // Opens the file for streaming at `outputRateHz`. Any thread. Fails with the file layer's error, or a
+    // "soxr" error.
+    static Result<std::shared_ptr<AudioFileStream>> load(const std::string& path, double outputRateHz);
 
     // A player of `audio` on `engine`, which is stopped and already bound (its output format decides
     // nothing here: `audio` must already be at the output's rate). Fails when the engine's output has no
-    // device or fewer than one channel.
+    // device or fewer than one channel. The player takes the stream over: nothing else may use it.
     static Result<std::unique_ptr<AudioFilePlayer>> make(std::unique_ptr<AudioEngine> engine,
-                                                         std::shared_ptr<const AudioBuffer> audio);
+                                                         std::shared_ptr<AudioFileStream> audio);
 
     // Makes an engine on `system`, binds its output to `outputDevice` (0: the system default), loads the
     // file at that output's rate and makes the player. Fails with a clear description when there is no
@@ -82,7 +84,8 @@ public:
     void setVolume(float volume, double fadeSeconds = 0);
     float volume() const;
 
-    // The failure of the running engine (the sound server or device went away); none while it works.
+    // The failure of the running engine (the sound server or device went away), or of the file (damaged
+    // part-way: playback ends there); none while both work.
     std::optional<Error> failure() const;
 
 private:
@@ -92,22 +95,20 @@ private:
         bool operator==(const Fade&) const = default;
     };
 
-    AudioFilePlayer(std::unique_ptr<AudioEngine> engine, std::shared_ptr<const AudioBuffer> audio);
+    AudioFilePlayer(std::unique_ptr<AudioEngine> engine, std::shared_ptr<AudioFileStream> audio);
     // Audio thread only.
     void render(float* const* out, int channelCount, std::int64_t frameCount);
 
-    // Owner thread only (read by the audio thread through the render callback's capture).
-    std::shared_ptr<const AudioBuffer> audio_;
+    // Owner thread, and the audio thread through the stream's own audio-thread members.
+    std::shared_ptr<AudioFileStream> audio_;
     double rate_ = 0;
-    std::int64_t length_ = 0;
+    // The engine's clock stands still while a render waits (a simulated device): a render may then
+    // wait for the stream rather than play silence.
+    bool mayWait_ = false;
 
-    // Shared with the audio thread. The owner writes playing_ true, position_ (a seek) and the settings;
-    // the audio thread writes playing_ false at the end and advances position_ with a compare-exchange,
-    // so a seek made while a block renders wins over that block's advance. Relaxed order is enough for
-    // the flags and values; the buffer itself is published before the stream starts.
+    // Shared with the audio thread. The owner writes playing_ true and the settings; the audio thread
+    // writes playing_ false at the end. Relaxed order is enough: only the values cross.
     std::atomic<bool> playing_{false};
-    std::atomic<std::int64_t> position_{0};
-    std::atomic<bool> looping_{false};
     std::atomic<float> pan_{0.0f};
     std::atomic<Fade> fade_{};
 

@@ -141,6 +141,7 @@ public:
     }
     void stop() override { running_ = false; }
     bool isRunning() const override { return running_; }
+    bool realtime() const override { return false; }
 
     // pump() helpers.
     bool running() const { return running_; }

@@ -194,18 +194,24 @@ TEST(FileProcessor, EmptyInputGivesEmptyOutput) {
     }
 }
 
-// 16-bit WAV, FLAC and MP3 inputs arrive as the file layer decodes them, on two channels.
+// 16-bit WAV, FLAC and MP3 inputs arrive as the file layer decodes them, on two channels. An MP3's
+// stated length is an estimate: 3.3 s decodes to 147456 frames (18 blocks exactly) under a stated
+// 147793, and every decoded frame is processed, in both passes.
 TEST(FileProcessor, ReadsIntegerAndCompressedInputs) {
     const std::string dir = TestHome::freshDir("formats");
-    for (const std::string name : {"in.wav", "in.flac", "in.mp3", "mono.flac"}) {
+    for (const std::string name : {"in.wav", "in.flac", "in.mp3", "mono.flac", "estimate.mp3"}) {
         const std::string input = dir + "/" + name;
         const std::string channels = name == "mono.flac" ? "1" : "2";
-        const std::string bits = name == "in.mp3" ? "" : " -b 16";
-        ASSERT_TRUE(
-            runSox("-D -r 44100 -c " + channels + " -n" + bits + " " + input + " synth 2 pinknoise vol 0.3"));
+        const std::string bits = name.ends_with(".mp3") ? "" : " -b 16";
+        const std::string seconds = name == "estimate.mp3" ? "3.3" : "2";
+        ASSERT_TRUE(runSox("-D -r 44100 -c " + channels + " -n" + bits + " " + input + " synth " + seconds +
+                           " pinknoise vol 0.3"));
         const Channels decoded = readChannels(input);
         const Channels out = readChannels(process(input, {}));
         ASSERT_EQ(out.size(), 2u) << name;
+        if (name == "estimate.mp3") {
+            EXPECT_EQ(out[0].size(), 147456u);
+        }
         EXPECT_EQ(out[0], decoded[0]) << name;
         EXPECT_EQ(out[1], decoded.back()) << name;
         // Both passes decode the same data.
@@ -283,6 +289,59 @@ TEST(FileProcessor, DamagedInputsFailAndLeaveNoOutput) {
             EXPECT_EQ(fileCount(TempFiles::directory()), 0) << name << (match ? " matched" : "");
         }
     }
+}
+
+// A render asks between blocks whether it is still wanted and, once told no, stops at once and takes
+// its output with it.
+TEST(FileProcessor, CancelStopsBetweenBlocksAndLeavesNoOutput) {
+    const std::string input = TestHome::freshDir("cancel") + "/long.wav";
+    writeChannels(input, 48000, noise(2, 10 * 8192, 5));
+    for (bool match : {false, true}) {
+        for (int at : {1, 4, 13}) {  // before anything, in the measuring pass, in the writing pass
+            int asked = 0;
+            auto result = FileProcessor::render(input, {.matchRMS = match}, [&] { return ++asked == at; });
+            if (!match && at == 13) {  // ten blocks and the end: never asked a 13th time
+                EXPECT_TRUE(result.ok());
+                TempFiles::removeQuietly(result.ok() ? *result : "");
+                continue;
+            }
+            ASSERT_FALSE(result.ok()) << match << " " << at;
+            EXPECT_EQ(result.error().code, FileProcessor::cancelledCode);
+            EXPECT_EQ(asked, at);
+            EXPECT_EQ(fileCount(TempFiles::directory()), 0);
+        }
+    }
+}
+
+// Samples that are not finite read as 0 before any gain or filter: with RMS matching one NaN would
+// otherwise make the whole output NaN; an absurd rate is refused before anything is made.
+TEST(FileProcessor, NonFiniteSamplesReadAsZeroAndAbsurdRatesAreRefused) {
+    const std::string dir = TestHome::freshDir("hostile");
+    Channels in = sine(2, 48000, 0.5);
+    in[0][100] = NAN;
+    in[1][200] = INFINITY;
+    in[1][300] = -INFINITY;
+    writeChannels(dir + "/bad.wav", 48000, in);
+    in[0][100] = in[1][200] = in[1][300] = 0;
+    for (const FileProcessSettings& settings :
+         {FileProcessSettings{}, FileProcessSettings{.matchRMS = true, .targetDB = -20, .filtered = true}}) {
+        const std::string path = process(dir + "/bad.wav", settings);
+        const Channels out = readChannels(path);
+        TempFiles::removeQuietly(path);
+        ASSERT_EQ(out.size(), 2u);
+        for (const auto& ch : out)
+            for (float v : ch) ASSERT_TRUE(std::isfinite(v));
+        if (!settings.matchRMS) {
+            EXPECT_EQ(out, in);
+        }
+    }
+
+    writeChannels(dir + "/one-hertz.wav", 1, sine(2, 20, 0.5));
+    auto refused = FileProcessor::render(dir + "/one-hertz.wav", {});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().description,
+              "The file's sample rate of 1 Hz is outside the supported 1000 to 768000 Hz");
+    EXPECT_EQ(fileCount(TempFiles::directory()), 0);
 }
 
 }  // namespace quorvel

@@ -10,7 +10,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThreadPool>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "FakeMusicService.h"
 #include "TestHome.h"
@@ -175,30 +177,52 @@ TEST_F(AudioControllerTest, CueOutAtOrBelowCueInOrPastTheFileMeansTheFileEnd) {
     EXPECT_NEAR(controller->currentTime(), period / rate, 1e-9);
 }
 
-TEST_F(AudioControllerTest, PausedTrackHoldsEvenPastItsEndUntilResumed) {
-    LocalTrackRequest t = track("Paused", 6);
-    t.cueIn = 1;
-    t.cueOut = 3;
-    t.loop = true;
-    play(t);
-    run(0.5);
-    controller->togglePlayback();
-    EXPECT_FALSE(controller->playing());
-    controller->seek(4);
-    run(0.5);
-    EXPECT_DOUBLE_EQ(controller->currentTime(), 4);
-    EXPECT_FALSE(controller->playing());
-    EXPECT_EQ(controller->status(), "Paused");
-    EXPECT_TRUE(controller->hasPlayback());
-    align();
-    EXPECT_EQ(lastLeft(), 0.0f);
+// Paused, a track holds its position before its end point; at or past it, the next tick ends it all the
+// same: a looping track starts again at its cue-in (and plays), another stops. Resuming from the end
+// point before that tick also starts at the cue-in, never at the file's start.
+TEST_F(AudioControllerTest, PausedTrackAtItsEndPointEndsOnTheNextTickAndResumesAtCueIn) {
+    for (bool loop : {true, false}) {
+        LocalTrackRequest t = track("Paused", 6);
+        t.cueIn = 1;
+        t.cueOut = 3;
+        t.loop = loop;
+        play(t);
+        run(0.5);
+        controller->togglePlayback();
+        EXPECT_FALSE(controller->playing());
+        controller->seek(2.97);  // 10 ms before the end point
+        run(0.5);
+        EXPECT_DOUBLE_EQ(controller->currentTime(), 2.97);
+        EXPECT_FALSE(controller->playing());
+        EXPECT_EQ(controller->status(), "Paused");
+        align();
+        EXPECT_EQ(lastLeft(), 0.0f);
 
-    // Resumed, the end point applies again: back to the cue-in.
-    controller->togglePlayback();
-    EXPECT_TRUE(controller->playing());
-    step();
-    step();
-    EXPECT_NEAR(controller->currentTime(), 1 + period / rate, 1e-9);
+        controller->seek(2.99);
+        step();
+        if (!loop) {
+            EXPECT_EQ(controller->status(), "Stopped");
+            EXPECT_FALSE(controller->hasPlayback());
+            continue;
+        }
+        EXPECT_EQ(controller->status(), "Paused");
+        step();
+        EXPECT_TRUE(controller->playing());
+        EXPECT_NEAR(controller->currentTime(), 1 + period / rate, 1e-9);
+
+        controller->togglePlayback();
+        controller->seek(6);
+        controller->togglePlayback();
+        EXPECT_TRUE(controller->playing());
+        step();
+        EXPECT_NEAR(controller->currentTime(), 1 + period / rate, 1e-9);
+        controller->stop();
+    }
+
+    // stop() while idle still announces "Stopped".
+    QSignalSpy status(controller.get(), &AudioController::statusChanged);
+    controller->stop();
+    EXPECT_EQ(status.count(), 1);
 }
 
 TEST_F(AudioControllerTest, SeekClampsToTheSourceLength) {
@@ -269,6 +293,30 @@ TEST_F(AudioControllerTest, StopDuringTheRenderDeletesItAndPublishesNothing) {
     system->pump(AudioEngine::tapBlockFrames);
     ASSERT_FALSE(recorded[0].empty());
     EXPECT_EQ(*std::max_element(recorded[0].begin(), recorded[0].end()), 0.0f);
+}
+
+// A stop, and the controller's end at shut-down, cancel a render in flight rather than wait for it.
+TEST_F(AudioControllerTest, StopAndShutDownCancelTheRenderInFlight) {
+    for (bool shutDown : {false, true}) {
+        std::atomic<bool> cancelSeen{false};
+        controller = std::make_unique<AudioController>(AudioController::Setup{
+            .music = &music,
+            .render = [&](const std::string&, const FileProcessSettings&,
+                          const FileProcessor::Cancelled& cancelled) -> Result<std::string> {
+                const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!cancelled() && std::chrono::steady_clock::now() < giveUp)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                cancelSeen = cancelled();
+                return Error{"posix", FileProcessor::cancelledCode, "The render was cancelled"};
+            }});
+        controller->playTrack(track("Long", 1), root);
+        if (shutDown)
+            controller.reset();
+        else
+            controller->stop();
+        QThreadPool::globalInstance()->waitForDone();
+        EXPECT_TRUE(cancelSeen) << shutDown;
+    }
 }
 
 TEST_F(AudioControllerTest, TrackAThenTrackBLeavesOnlyB) {

@@ -92,14 +92,17 @@ TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFoll
     RoutedSignal routed;
     routed.setLevel(0);
     const SignalSettings dual{.kind = SignalKind::dual, .frequency = 1000, .frequency2 = 3000, .seconds = 1};
+    // Speaker A is output 1. With A soloed, nothing plays the second tone, also where speaker B's or
+    // the reference's output is B's channel: the reference carries what A plays.
     struct Case {
         QString selection;
-        int reference;     // 0: none
-        double a, b, ref;  // expected Hz on outputs 1, 2 and the reference (0: silent)
+        int channelB, reference;  // reference 0: none
+        double a, b, ref;         // expected Hz on outputs 1, 2 and the reference (0: silent)
     };
-    for (const Case& c : {Case{"Both", 0, 1000, 3000, 0}, Case{"B", 5, 0, 3000, 3000},
-                          Case{"A", 5, 1000, 0, 1000}, Case{"A", 2, 1000, 3000, 3000}}) {
-        route(routed, c.selection, 1, 2, c.reference);
+    for (const Case& c :
+         {Case{"Both", 2, 0, 1000, 3000, 0}, Case{"B", 2, 5, 0, 3000, 3000}, Case{"A", 2, 5, 1000, 0, 1000},
+          Case{"A", 2, 2, 1000, 1000, 1000}, Case{"A", 1, 3, 1000, 0, 1000}}) {
+        route(routed, c.selection, 1, c.channelB, c.reference);
         play(routed, dual);
         ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
         const auto in = capture("Sixteen", 16384);

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <functional>
+#include <numbers>
 
 #include "TestHome.h"
 #include "platform/VirtualAudioSystem.h"
@@ -167,6 +169,93 @@ TEST(AudioFilePlayer, VolumeSetBeforePlayAppliesFromTheFirstSampleAndLaterChange
     EXPECT_FLOAT_EQ(l[479], 0.25f);
     EXPECT_FLOAT_EQ(l[3000], 0.25f);
     for (int t = 1; t < 480; ++t) ASSERT_GT(l[t], l[t - 1]) << t;
+}
+
+// The file streams through a read-ahead of two seconds: a longer file still plays every frame exactly,
+// a seek (playing or paused) plays the new position's frames from the next one, and a file at another
+// rate loops at exactly its converted length.
+TEST(AudioFilePlayer, StreamsEveryFrameAndSeeksToTheExactFrame) {
+    Rig rig;
+    auto value = [](int c, std::int64_t t) { return static_cast<float>(t) * 1e-6f + static_cast<float>(c); };
+    const std::int64_t frames = 5 * 48000 + 123;
+    auto player = rig.open(writeFile("long.wav", 48000, 2, frames, value));
+    ASSERT_TRUE(player);
+    ASSERT_TRUE(player->play());
+    rig.pump((frames / block + 2) * block);
+    EXPECT_FALSE(player->isPlaying());
+    for (std::int64_t t = 0; t < frames; ++t) {
+        ASSERT_EQ(rig.recorded[0][t], value(0, t)) << t;
+        ASSERT_EQ(rig.recorded[1][t], value(1, t)) << t;
+    }
+
+    rig.recorded[0].clear();
+    player->setCurrentTime(1);
+    ASSERT_TRUE(player->play());
+    rig.pump(block);
+    player->setCurrentTime(4);
+    rig.pump(block);
+    player->pause();
+    player->setCurrentTime(2);
+    rig.pump(block);
+    ASSERT_TRUE(player->play());
+    rig.pump(block);
+    ASSERT_EQ(rig.recorded[0].size(), 4u * block);
+    EXPECT_EQ(rig.recorded[0][0], value(0, 48000));
+    EXPECT_EQ(rig.recorded[0][block], value(0, 4 * 48000));
+    EXPECT_EQ(rig.recorded[0][2 * block], 0.0f);
+    EXPECT_EQ(rig.recorded[0][3 * block], value(0, 2 * 48000));
+    EXPECT_EQ(rig.recorded[0][4 * block - 1], value(0, 2 * 48000 + block - 1));
+
+    // One second at 44.1 kHz is 48000 frames here, loop after loop.
+    auto converted = rig.open(writeFile("rate.wav", 44100, 1, 44100, [](int, std::int64_t t) {
+        return static_cast<float>(0.5 *
+                                  std::sin(2 * std::numbers::pi * 441 * static_cast<double>(t) / 44100));
+    }));
+    ASSERT_TRUE(converted);
+    EXPECT_DOUBLE_EQ(converted->duration(), 1);
+    converted->setLooping(true);
+    ASSERT_TRUE(converted->play());
+    rig.pump(25 * block);
+    EXPECT_TRUE(converted->isPlaying());
+    EXPECT_DOUBLE_EQ(converted->currentTime(), (25 * block % 48000) / 48000.0);
+}
+
+// A damaged file plays what it holds and then says why it stopped; an MP3, whose stated length is only
+// an estimate, ends where its data ends and its duration becomes exact.
+TEST(AudioFilePlayer, DamagedFilesStopWithTheReasonAndEstimatedLengthsBecomeExact) {
+    const std::string dir = TestHome::freshDir("foreign");
+    ASSERT_EQ(std::system(("sox -D -r 48000 -c 2 -n -b 16 " + dir +
+                           "/whole.flac synth 2 whitenoise vol 0.5 && "
+                           "head -c 200000 " +
+                           dir + "/whole.flac > " + dir +
+                           "/cut.flac && "
+                           "sox -D -r 48000 -c 2 -n " +
+                           dir + "/x.mp3 synth 3.3 pinknoise vol 0.3")
+                              .c_str()),
+              0);
+    Rig rig;
+    auto cut = rig.open(dir + "/cut.flac");
+    ASSERT_TRUE(cut);
+    EXPECT_DOUBLE_EQ(cut->duration(), 2);
+    ASSERT_TRUE(cut->play());
+    rig.pump(3 * 48000);
+    EXPECT_FALSE(cut->isPlaying());
+    EXPECT_LT(cut->currentTime(), 2);
+    ASSERT_TRUE(cut->failure());
+    EXPECT_EQ(cut->failure()->domain, "sndfile");
+
+    auto mp3 = rig.open(dir + "/x.mp3");
+    ASSERT_TRUE(mp3);
+    ASSERT_TRUE(mp3->play());
+    rig.pump(5 * 48000);
+    EXPECT_FALSE(mp3->isPlaying());
+    EXPECT_FALSE(mp3->failure());
+    auto reader = AudioFileReader::open(dir + "/x.mp3");
+    ASSERT_TRUE(reader);
+    AudioBuffer all(reader->processingFormat(), 5 * 48000);
+    ASSERT_TRUE(reader->read(all));
+    EXPECT_DOUBLE_EQ(mp3->duration(), static_cast<double>(all.frameLength()) / 48000);
+    EXPECT_DOUBLE_EQ(mp3->currentTime(), mp3->duration());
 }
 
 TEST(AudioFilePlayer, FailuresAreReportedNotPlayed) {

@@ -147,6 +147,42 @@ TEST(AudioFile, ReadsForeignFormats) {
     }
 }
 
+// Non-finite samples read as 0 and are counted; rates outside 1000 ... 768000 Hz are refused at open.
+TEST(AudioFile, ReaderZeroesNonFiniteSamplesAndRefusesAbsurdRates) {
+    const std::string dir = TestHome::freshDir("hostile");
+    AudioBuffer b = ramp(2, 5000, 0.0f);
+    b.channel(0)[10] = NAN;
+    b.channel(1)[4999] = -INFINITY;
+    b.channel(1)[4500] = INFINITY;
+    {
+        auto writer = AudioFileWriter::create(dir + "/bad.wav", b.format());
+        ASSERT_TRUE(writer.ok() && writer->write(b).ok() && writer->close().ok());
+    }
+    auto reader = AudioFileReader::open(dir + "/bad.wav");
+    ASSERT_TRUE(reader.ok());
+    AudioBuffer in(reader->processingFormat(), 5000);
+    ASSERT_TRUE(reader->read(in).ok());
+    EXPECT_EQ(in.channel(0)[10], 0.0f);
+    EXPECT_EQ(in.channel(0)[11], 1e-4f * 11);
+    EXPECT_EQ(in.channel(1)[4500], 0.0f);
+    EXPECT_EQ(in.channel(1)[4999], 0.0f);
+    EXPECT_EQ(reader->nonFiniteSamples(), 3);
+
+    for (const int rate : {1, 999, 1000, 768000, 768001}) {
+        const std::string path = dir + "/rate" + std::to_string(rate) + ".wav";
+        auto writer = AudioFileWriter::create(path, AudioFormat{2, static_cast<double>(rate)});
+        ASSERT_TRUE(writer.ok() && writer->write(ramp(2, 10, 0.0f)).ok() && writer->close().ok());
+        auto opened = AudioFileReader::open(path);
+        const bool supported = rate >= 1000 && rate <= 768000;
+        ASSERT_EQ(opened.ok(), supported) << rate;
+        if (!supported) {
+            EXPECT_EQ(opened.error().domain, AudioFileReader::errorDomain);
+            EXPECT_EQ(opened.error().description, "The file's sample rate of " + std::to_string(rate) +
+                                                      " Hz is outside the supported 1000 to 768000 Hz");
+        }
+    }
+}
+
 TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
     const std::string dir = TestHome::freshDir("failures");
     auto missing = AudioFileReader::open(dir + "/missing.wav");
