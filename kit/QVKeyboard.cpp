@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLayout>
-#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
@@ -250,7 +249,7 @@ private:
 
     void focus(QWidget* now) {
         const bool ringed = keyboard_ && now && !now->isWindow() && !flag(now, kOwnFocusRing) &&
-                            !qobject_cast<QMenu*>(now->window()) && (now->focusPolicy() & Qt::TabFocus);
+                            now->window()->windowType() != Qt::Popup && (now->focusPolicy() & Qt::TabFocus);
         // The ring lives in a window and goes with it; a new one is made when needed.
         if (!ring_) ring_ = new FocusRing;
         ring_->follow(ringed ? now : nullptr);
