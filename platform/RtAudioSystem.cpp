@@ -31,6 +31,9 @@ using namespace std::chrono_literals;
 constexpr auto stallLimit = 5s;
 // Frames per period asked of PulseAudio and ALSA; JACK uses the server's period.
 constexpr unsigned int requestedPeriodFrames = 1024;
+// RtAudio opens PulseAudio streams with PulseAudio's default channel map, which stops at 6 channels (7 or
+// more fail to connect).
+constexpr int pulseChannelLimit = 6;
 
 enum class Api { jack, pulse, alsa };
 
@@ -387,6 +390,13 @@ Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     stream.api = device.api;
     stream.device = device.info.name;
     stream.channels = input ? device.info.inputChannels : outputChannels_;
+    if (device.api == Api::pulse && stream.channels > pulseChannelLimit) {
+        const std::string channels = std::to_string(stream.channels) + (input ? " inputs" : " outputs");
+        stream.reset();
+        return failure("PulseAudio streams carry at most " + std::to_string(pulseChannelLimit) +
+                       " channels; " + device.info.name + " has " + channels +
+                       ". Reach it through JACK instead.");
+    }
     stream.rt = std::make_unique<RtAudio>(nameOf(device.api).rtAudio);
     stream.rt->showWarnings(false);
 
