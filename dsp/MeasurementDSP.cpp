@@ -397,8 +397,14 @@ AnalysisResult analyzeUsing(Transform transform, std::span<const double> mic,
     if (!std::isfinite(correlation)) return result;
     result.correlation = correlation;
     const double delay = static_cast<double>(peak) * 1000.0 / rate;
+    // A largest value on an end of the searched range is a true peak only if the lag just outside falls
+    // below it: otherwise the real peak lies outside (a mic hearing the reference early, or a delay past
+    // the range). Lag −1 sits at the end of the circular correlation, which the padding keeps clean.
+    const double outside = peak == 0 ? std::fabs(r[nfft - 1]) : 0.0;
+    const double beyond = peak == maxLag ? std::fabs(r[maxLag + 1]) : 0.0;
+    const bool edge = outside >= peakValue || beyond >= peakValue;
 
-    if (clipped || !(correlation >= 0.25) || !(threshold < peakValue)) return result;
+    if (clipped || edge || !(correlation >= 0.25) || !(threshold < peakValue)) return result;
     TransferEstimate estimate = TransferDSP::estimateUsing(transform, mic, ref, rate, delay);
     result.delayMS = delay;
     result.compensationMS = delay;

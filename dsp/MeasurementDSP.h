@@ -59,9 +59,10 @@ Status fft(std::vector<double>& real, std::vector<double>& imag, bool inverse = 
 // - Delay: only with a reference of exactly as many samples as the mic and at least 16384 of them.
 //   The largest normalised cross-correlation over lags 0 … min(N/3, 250 ms) is accepted when it is at
 //   least 0.25 and more than 1.25 times every other local maximum farther than max(1 ms, 4 samples)
-//   away. A sample with magnitude ≥ 0.999 in either array rejects the delay but keeps the correlation;
-//   a non-finite sample rejects it with correlation 0. With an accepted delay, `transfer` and
-//   `averages` come from TransferDSP::estimate over the whole arrays.
+//   away, and is a true peak: at lag 0 above lag −1 and at the last lag above the next one (else the
+//   peak lies outside the range and no delay is given). A sample with magnitude ≥ 0.999 in either array
+//   rejects the delay but keeps the correlation; a non-finite sample rejects it with correlation 0. With an
+//   accepted delay, `transfer` and `averages` come from TransferDSP::estimate over the whole arrays.
 AnalysisResult analyze(std::span<const double> mic, std::optional<std::span<const double>> reference,
                        double rate);
 

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "DspSignals.h"
 #include "TextbookFFT.h"
@@ -168,6 +170,40 @@ TEST(Analyze, PeriodicSignalHasNoClearPeak) {
     const AnalysisResult r = MeasurementDSP::analyze(delayed(reference, 30), reference, rate);
     EXPECT_GT(r.correlation, 0.9);
     expectNoDelay(r);
+}
+
+// A slowly varying reference correlates over many lags, so the largest value inside the range can sit on
+// its edge while the true peak lies outside: such an edge is no delay. Inside the range nothing changes.
+TEST(Analyze, PeakOnTheEdgeOfTheLagRangeIsNoDelay) {
+    const std::size_t n = 65536;
+    // Red noise: its autocorrelation falls by 1 % per sample, to 0.79 at 24 samples.
+    const std::vector<double> reference = onePole(noise(n, 8), 0.1, 0.99);
+    auto early = [&](std::size_t samples) {
+        std::vector<double> mic(n, 0.0);
+        std::copy(reference.begin() + static_cast<long>(samples), reference.end(), mic.begin());
+        return mic;
+    };
+    struct Case {
+        const char* what;
+        double rate;
+        std::vector<double> mic;
+        std::optional<double> delayMS;
+    };
+    // maxLag: 250 ms (12000 samples) at 48 kHz; N/3 = 21845 samples at 192 kHz.
+    const std::vector<Case> cases = {
+        {"mic hears the reference 0.5 ms early", 48000, early(24), std::nullopt},
+        {"electrical loopback", 48000, early(0), 0.0},
+        {"250.5 ms late", 48000, delayed(reference, 12024), std::nullopt},
+        {"250 ms late", 48000, delayed(reference, 12000), 250.0},
+        {"just past N/3 at 192 kHz", 192000, delayed(reference, 21869), std::nullopt},
+        {"N/3 at 192 kHz", 192000, delayed(reference, 21845), 21845 * 1000.0 / 192000},
+    };
+    for (const Case& c : cases) {
+        const AnalysisResult r = MeasurementDSP::analyze(c.mic, reference, c.rate);
+        EXPECT_EQ(r.delayMS, c.delayMS) << c.what;
+        EXPECT_GT(r.correlation, 0.5) << c.what;  // still shown, as for any refused delay
+        if (!c.delayMS) expectNoDelay(r);
+    }
 }
 
 // Uncorrelated signals: a weak peak is refused.
