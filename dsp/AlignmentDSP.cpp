@@ -21,6 +21,22 @@ std::optional<AlignmentProposal> arrival(const TransferTrace& a, const TransferT
     return AlignmentProposal{diff >= 0 ? a.name : b.name, std::abs(diff), false, 0, 0, arrivalNote};
 }
 
+TransferBin withCompensation(const TransferBin& bin, double compensationMS) {
+    const std::complex<double> h = std::complex<double>(bin.real, bin.imag) *
+                                   std::polar(1.0, -2.0 * M_PI * bin.hz * compensationMS / 1000.0);
+    TransferBin out = bin;
+    out.real = h.real();
+    out.imag = h.imag();
+    return out;
+}
+
+std::vector<TransferBin> withCompensation(const TransferTrace& trace) {
+    std::vector<TransferBin> out;
+    out.reserve(trace.bins.size());
+    for (const TransferBin& bin : trace.bins) out.push_back(withCompensation(bin, trace.compensationMS));
+    return out;
+}
+
 namespace {
 
 struct Pair {
@@ -30,10 +46,9 @@ struct Pair {
     double weight;
 };
 
-// The response with the compensation delay that was taken out before the estimate put back in.
-std::complex<double> withCompensation(const TransferBin& bin, double compensationMS) {
-    return std::complex<double>(bin.real, bin.imag) *
-           std::polar(1.0, -2.0 * M_PI * bin.hz * compensationMS / 1000.0);
+std::complex<double> restored(const TransferBin& bin, double compensationMS) {
+    const TransferBin out = withCompensation(bin, compensationMS);
+    return {out.real, out.imag};
 }
 
 }  // namespace
@@ -55,8 +70,8 @@ std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTr
         const TransferBin& q = *found->second;
         if (!(q.coherence >= threshold)) continue;
         if (!(std::abs(p.magnitudeDB() - q.magnitudeDB()) <= 10.0)) continue;
-        pairs.push_back({p.hz, withCompensation(p, main.compensationMS),
-                         withCompensation(q, sub.compensationMS), std::min(p.coherence, q.coherence) / p.hz});
+        pairs.push_back({p.hz, restored(p, main.compensationMS), restored(q, sub.compensationMS),
+                         std::min(p.coherence, q.coherence) / p.hz});
     }
     if (pairs.size() < 6) return std::nullopt;
     const double span = pairs.back().hz - pairs.front().hz;

@@ -52,6 +52,21 @@ TransferTrace subTrace(double arrivalMS, double extraMS, double gain, double com
 
 }  // namespace
 
+TEST(AlignmentDSP, CompensationGoesBackIntoThePhase) {
+    // 1 ms taken out at capture: a bin at 250 Hz gets −90° back, one at 500 Hz −180°.
+    TransferTrace t = mainTrace();
+    t.compensationMS = 1;
+    t.bins = {{1, 250, 1, 0, 0.9}, {2, 500, 0, 2, 0.5}};
+    const std::vector<TransferBin> r = AlignmentDSP::withCompensation(t);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_NEAR(r[0].phaseDegrees(), -90, 1e-9);
+    EXPECT_NEAR(r[1].phaseDegrees(), -90, 1e-9);  // 90° − 180°
+    EXPECT_NEAR(r[1].magnitudeDB(), t.bins[1].magnitudeDB(), 1e-12);
+    EXPECT_EQ(r[1].coherence, 0.5);
+    EXPECT_EQ(r[1].id, 2);
+    EXPECT_EQ(r[1].hz, 500);
+}
+
 TEST(AlignmentDSP, ArrivalDelaysTheEarlierSpeaker) {
     TransferTrace a = mainTrace(18), b = mainTrace(25);
     b.name = "Main R";
