@@ -25,7 +25,7 @@ TransferBin withCompensation(const TransferBin& bin, double compensationMS);
 // Every bin of `trace` with the trace's own compensation put back (what a phase view of it shows).
 std::vector<TransferBin> withCompensation(const TransferTrace& trace);
 
-// Searches ±5 ms around the arrival difference in 0.02 ms steps (never beyond ±100 ms) and both
+// Searches ±15 ms around the arrival difference in 0.02 ms steps (never beyond ±100 ms) and both
 // polarities of `sub` for the best coherence-weighted summation with `main` over the bins in
 // [low, high] Hz. Requires 20 ≤ low < high ≤ 500, at least 6 bin pairs that pass `threshold` on both
 // traces and lie within 10 dB of each other, covering at least 60 % of the band, and a best score of
