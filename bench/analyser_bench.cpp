@@ -2,7 +2,8 @@
 // 48 kHz through a private JACK server, for 30 s by default. Prints the blocks the tap received per second
 // beside the results published per second, over the whole run and from the first result on (a dual
 // analysis waits for a full ring of 2.73 s first). On an idle machine every block after the first result
-// starts an analysis, so the two steady rates match.
+// starts an analysis, so the two steady rates match. Also prints the process's resident memory before
+// the start, at its highest while capture runs and once Stop has settled, against the targets.
 //
 //   analyser_bench [--seconds=N]     (--benchmark_* arguments of scripts/bench are accepted; a
 //                                     --benchmark_filter that does not match "analyser" skips the run)
@@ -11,8 +12,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -30,6 +34,21 @@ namespace {
 int fail(const char* what) {
     std::fprintf(stderr, "analyser_bench: %s\n", what);
     return 1;
+}
+
+// Resident memory of this process in MB (VmRSS).
+double residentMB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+// Runs the event loop for `ms` milliseconds.
+void settle(QCoreApplication& app, int ms) {
+    QTimer::singleShot(ms, Qt::PreciseTimer, &app, &QCoreApplication::quit);
+    app.exec();
 }
 
 }  // namespace
@@ -86,16 +105,26 @@ int main(int argc, char** argv) {
                 atFirst = analyzer.statistics();
             }
         });
+        settle(app, 500);
+        const double idleMB = residentMB();
+        double runningMB = 0;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] { runningMB = std::max(runningMB, residentMB()); });
+        sampler.start(50);
         clock.start();
         analyzer.start();
-        QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &app, &QCoreApplication::quit);
-        app.exec();
+        settle(app, static_cast<int>(seconds * 1000));
+        sampler.stop();
         const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         const MicAnalyzer::Statistics end = analyzer.statistics();
         const bool ran = analyzer.running();
         const QString lastStatus = analyzer.status();
         const auto delay = analyzer.delayMS();
         analyzer.stop();
+        // A job of the stopped run finishes in the background and is discarded; let it end.
+        QThreadPool::globalInstance()->waitForDone();
+        settle(app, 500);
+        const double stoppedMB = residentMB();
         if (!ran) {
             std::fprintf(stderr, "analyser_bench: capture stopped: %s\n", lastStatus.toUtf8().constData());
             status = 1;
@@ -124,6 +153,11 @@ int main(int argc, char** argv) {
         }
         std::printf("analyses started: %lld, published: %lld\n", static_cast<long long>(end.analysesStarted),
                     static_cast<long long>(end.resultsPublished));
+        std::printf("resident memory, MB: idle %.1f, running (highest) %.1f, after stop %.1f\n", idleMB,
+                    runningMB, stoppedMB);
+        std::printf("  %-44s %8.1f   (target <= 24: rings, job copies, analysis buffers)\n",
+                    "running - idle, MB", runningMB - idleMB);
+        std::printf("  %-44s %8.1f   (target <= 10)\n", "after stop - idle, MB", stoppedMB - idleMB);
     }
     std::system(("rm -rf '" + std::string(scratch) + "'").c_str());
     return status;
