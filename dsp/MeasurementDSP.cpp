@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <tuple>
 #include <utility>
 
 #include "dsp/QuorvelError.h"
@@ -369,22 +370,31 @@ AnalysisResult analyze(Workspace& w, std::span<const double> mic,
     Workspace::Correlation& c = *w.correlation_;
     // The padded signals, even samples in the real parts and odd in the imaginary parts.
     double *aRe = c.aRe.data(), *aIm = c.aIm.data(), *bRe = c.bRe.data(), *bIm = c.bIm.data();
-    const std::size_t half = nfft / 2;
-    std::fill(aRe, aRe + half, 0.0), std::fill(aIm, aIm + half, 0.0);
-    std::fill(bRe, bRe + half, 0.0), std::fill(bIm, bIm + half, 0.0);
+    const std::size_t half = nfft / 2, pairs = n / 2;
     double micEnergy = 0, refEnergy = 0;
-    for (std::size_t i = 0; i < n; ++i) {
+    auto take = [&](std::size_t i) {
         const double a = mic[i] - micMean, b = ref[i] - refMean;
-        (i % 2 == 0 ? aRe : aIm)[i / 2] = a;
-        (i % 2 == 0 ? bRe : bIm)[i / 2] = b;
         micEnergy += a * a;
         refEnergy += b * b;
+        return std::pair{a, b};
+    };
+    for (std::size_t j = 0; j < pairs; ++j) {
+        std::tie(aRe[j], bRe[j]) = take(2 * j);
+        std::tie(aIm[j], bIm[j]) = take(2 * j + 1);
     }
+    // The padding, after an odd N's last sample.
+    std::size_t padded = pairs;
+    if (n % 2 == 1) {
+        std::tie(aRe[pairs], bRe[pairs]) = take(n - 1);
+        aIm[pairs] = bIm[pairs] = 0;
+        ++padded;
+    }
+    for (double* v : {aRe, aIm, bRe, bIm}) std::fill(v + padded, v + half, 0.0);
     const double norm = std::sqrt(micEnergy * refEnergy);
     if (!(norm > 1e-6) || !std::isfinite(norm)) return result;
 
-    c.transform.forward(aRe, aIm);
-    c.transform.forward(bRe, bIm);
+    c.transform.forward(aRe, aIm, true);  // nfft ≥ 2N: the upper half is padding
+    c.transform.forward(bRe, bIm, true);
     // P = A·conj(B), written over A; its inverse transform is r[l] = Σ a[n+l]·b[n]. Position 0 holds the
     // real bins 0 and nfft/2.
     aRe[0] *= bRe[0];

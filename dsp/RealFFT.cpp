@@ -29,20 +29,20 @@ constexpr std::size_t cacheBlock = std::size_t{1} << 12;
 // The last four radix-2 stages run inside blocks of 16 values, two vectors.
 constexpr std::size_t bottom = 16;
 
-inline V load(const double* p) {
+[[gnu::always_inline]] inline V load(const double* p) {
     V v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-inline void store(double* p, V v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void store(double* p, V v) { std::memcpy(p, &v, sizeof v); }
 
 // (ar + i·ai)·(br + i·bi), and the same with b conjugated.
-inline void mul(V& ar, V& ai, V br, V bi) {
+[[gnu::always_inline]] inline void mul(V& ar, V& ai, V br, V bi) {
     const V r = ar * br - ai * bi;
     ai = ar * bi + ai * br;
     ar = r;
 }
-inline void mulConj(V& ar, V& ai, V br, V bi) {
+[[gnu::always_inline]] inline void mulConj(V& ar, V& ai, V br, V bi) {
     const V r = ar * br + ai * bi;
     ai = ai * br - ar * bi;
     ar = r;
@@ -97,13 +97,13 @@ constexpr Mask swap1 = {1, 0, 3, 2, 5, 4, 7, 6};
 
 // Decimation in frequency inside one vector: lanes l and l ^ span pair up; the sum stays in the lower
 // lane, the difference times the lane's twiddle goes to the upper one.
-inline void difInside(V& re, V& im, Mask swap, V sign) {
+[[gnu::always_inline]] inline void difInside(V& re, V& im, Mask swap, V sign) {
     re = __builtin_shuffle(re, swap) + sign * re;
     im = __builtin_shuffle(im, swap) + sign * im;
 }
 
 // Decimation in time inside one vector: the upper lane is first multiplied by its twiddle.
-inline void ditInside(V& re, V& im, Mask swap, V sign) {
+[[gnu::always_inline]] inline void ditInside(V& re, V& im, Mask swap, V sign) {
     const V sr = __builtin_shuffle(re, swap), si = __builtin_shuffle(im, swap);
     re = sr + sign * re;
     im = si + sign * im;
@@ -206,12 +206,40 @@ void radix4Inverse(double* re, double* im, std::size_t count, std::size_t length
     }
 }
 
-// One radix-2 stage spanning all n values, for a count of stages that radix 4 leaves odd.
+// The radix-4 stage spanning all n values when their upper half is zero (a padded signal): a2 = a3 = 0.
 QV_VECTOR_CLONES
-void radix2Forward(double* re, double* im, std::size_t n, const double* wre, const double* wim) {
+void radix4ForwardPadded(double* re, double* im, std::size_t n, const double* w1re, const double* w1im,
+                         const double* w2re, const double* w2im, const double* w3re, const double* w3im) {
+    const std::size_t q = n / 4;
+    for (std::size_t k = 0; k < q; k += lanes) {
+        const V a0r = load(re + k), a0i = load(im + k), a1r = load(re + k + q), a1i = load(im + k + q);
+        V c1r = a0r - a1r, c1i = a0i - a1i;
+        V c2r = a0r + a1i, c2i = a0i - a1r;  // a0 − i·a1
+        V c3r = a0r - a1i, c3i = a0i + a1r;  // a0 + i·a1
+        mul(c1r, c1i, load(w2re + k), load(w2im + k));
+        mul(c2r, c2i, load(w1re + k), load(w1im + k));
+        mul(c3r, c3i, load(w3re + k), load(w3im + k));
+        store(re + k, a0r + a1r), store(im + k, a0i + a1i);
+        store(re + k + q, c1r), store(im + k + q, c1i);
+        store(re + k + 2 * q, c2r), store(im + k + 2 * q, c2i);
+        store(re + k + 3 * q, c3r), store(im + k + 3 * q, c3i);
+    }
+}
+
+// One radix-2 stage spanning all n values, for a count of stages that radix 4 leaves odd. With `padded`
+// the upper half is zero and only the lower one is read.
+QV_VECTOR_CLONES
+void radix2Forward(double* re, double* im, std::size_t n, const double* wre, const double* wim, bool padded) {
     const std::size_t h = n / 2;
     for (std::size_t k = 0; k < h; k += lanes) {
-        const V er = load(re + k), ei = load(im + k), or_ = load(re + k + h), oi = load(im + k + h);
+        const V er = load(re + k), ei = load(im + k);
+        if (padded) {
+            V dr = er, di = ei;
+            mul(dr, di, load(wre + k), load(wim + k));
+            store(re + k + h, dr), store(im + k + h, di);
+            continue;
+        }
+        const V or_ = load(re + k + h), oi = load(im + k + h);
         V dr = er - or_, di = ei - oi;
         mul(dr, di, load(wre + k), load(wim + k));
         store(re + k, er + or_), store(im + k, ei + oi);
@@ -269,11 +297,15 @@ std::size_t RealFFT::position(std::size_t k) const { return reversed(k, bits_); 
 
 const RealFFT::Stage& RealFFT::stage(std::size_t length) const { return stages_[log2Of(length)]; }
 
-void RealFFT::forwardBlocks(double* re, double* im, std::size_t count) const {
+void RealFFT::forwardBlocks(double* re, double* im, std::size_t count, bool padded) const {
     auto run = [&](std::size_t span) {
         const Stage& s = stage(span);
-        radix4Forward(re, im, count, span, s.w1re.data(), s.w1im.data(), s.w2re.data(), s.w2im.data(),
-                      s.w3re.data(), s.w3im.data());
+        if (padded && span == count)
+            radix4ForwardPadded(re, im, count, s.w1re.data(), s.w1im.data(), s.w2re.data(), s.w2im.data(),
+                                s.w3re.data(), s.w3im.data());
+        else
+            radix4Forward(re, im, count, span, s.w1re.data(), s.w1im.data(), s.w2re.data(), s.w2im.data(),
+                          s.w3re.data(), s.w3im.data());
     };
     if (count <= cacheBlock) {
         for (std::size_t span = count; span >= 64; span /= 4) run(span);
@@ -282,7 +314,7 @@ void RealFFT::forwardBlocks(double* re, double* im, std::size_t count) const {
     }
     run(count);
     const std::size_t quarter = count / 4;
-    for (std::size_t b = 0; b < 4; ++b) forwardBlocks(re + b * quarter, im + b * quarter, quarter);
+    for (std::size_t b = 0; b < 4; ++b) forwardBlocks(re + b * quarter, im + b * quarter, quarter, false);
 }
 
 void RealFFT::inverseBlocks(double* re, double* im, std::size_t count) const {
@@ -301,12 +333,12 @@ void RealFFT::inverseBlocks(double* re, double* im, std::size_t count) const {
     run(count);
 }
 
-void RealFFT::transformForward(double* re, double* im) const {
+void RealFFT::transformForward(double* re, double* im, bool padded) const {
     const std::size_t n = half_;
-    if (bits_ % 2 == 0) return forwardBlocks(re, im, n);
-    radix2Forward(re, im, n, topRe_.data(), topIm_.data());
-    forwardBlocks(re, im, n / 2);
-    forwardBlocks(re + n / 2, im + n / 2, n / 2);
+    if (bits_ % 2 == 0) return forwardBlocks(re, im, n, padded);
+    radix2Forward(re, im, n, topRe_.data(), topIm_.data(), padded);
+    forwardBlocks(re, im, n / 2, false);
+    forwardBlocks(re + n / 2, im + n / 2, n / 2, false);
 }
 
 void RealFFT::transformInverse(double* re, double* im) const {
@@ -317,32 +349,87 @@ void RealFFT::transformInverse(double* re, double* im) const {
     radix2Inverse(re, im, n, topRe_.data(), topIm_.data());
 }
 
-// The complex transform Z of z[j] = x[2j] + i·x[2j+1] gives the real spectrum through the pairs of bins
-// k and n − k: with E = (Z[k] + conj Z[n−k])/2, O = (Z[k] − conj Z[n−k])/2 and w = e^(−2πi·k/M),
-// X[k] = E − i·w·O and X[n−k] = conj(E + i·w·O). In bit-reversed order bin n − k sits at the mirror
-// image of k's position inside its power-of-two block.
-void RealFFT::forward(double* re, double* im) const {
-    transformForward(re, im);
-    const double z0r = re[0], z0i = im[0];
-    re[0] = z0r + z0i;
-    im[0] = z0r - z0i;
-    im[1] = -im[1];  // X[n/2] = conj Z[n/2]
-    for (std::size_t block = 2; block < half_; block *= 2) {
+namespace {
+
+constexpr Mask reverse = {7, 6, 5, 4, 3, 2, 1, 0};
+
+// Inlined into each compiled form of its callers (a vector helper left out of line would be built for
+// the baseline only).
+// The pairs of one bit-reversed block: p from block to 1.5·block, its partner q = 3·block − 1 − p. `step`
+// is given each pair's four values (p's and q's) and the twiddle at p, and returns the new four.
+// Eight pairs at a time where a block holds enough; q's vector is read and written lane-reversed.
+template <typename Step>
+[[gnu::always_inline]] inline void forEachPair(double* re, double* im, const double* twRe, const double* twIm,
+                                               std::size_t half, Step step) {
+    for (std::size_t block = 2; block < half; block *= 2) {
         const std::size_t mirror = 3 * block - 1;
-        for (std::size_t p = block; p < block + block / 2; ++p) {
+        std::size_t p = block;
+        for (; block >= 2 * lanes && p < block + block / 2; p += lanes) {
+            const std::size_t q = mirror - (p + lanes - 1);
+            V pr = load(re + p), pi = load(im + p);
+            V qr = __builtin_shuffle(load(re + q), reverse), qi = __builtin_shuffle(load(im + q), reverse);
+            step(pr, pi, qr, qi, load(twRe + p), load(twIm + p));
+            store(re + p, pr), store(im + p, pi);
+            store(re + q, __builtin_shuffle(qr, reverse)), store(im + q, __builtin_shuffle(qi, reverse));
+        }
+        for (; p < block + block / 2; ++p) {
             const std::size_t q = mirror - p;
-            const double er = 0.5 * (re[p] + re[q]), ei = 0.5 * (im[p] - im[q]);
-            const double or_ = 0.5 * (re[p] - re[q]), oi = 0.5 * (im[p] + im[q]);
-            const double wr = twRe_[p], wi = twIm_[p];
-            const double tr = wr * or_ - wi * oi, ti = wr * oi + wi * or_;  // w·O; i·w·O = (−ti, tr)
-            re[p] = er + ti, im[p] = ei - tr;
-            re[q] = er - ti, im[q] = -(ei + tr);
+            step(re[p], im[p], re[q], im[q], twRe[p], twIm[p]);
         }
     }
 }
 
-// The steps of forward undone: E = (X[k] + conj X[n−k])/2, i·w·O = (conj X[n−k] − X[k])/2, then
-// Z[k] = E + O and Z[n−k] = conj(E − O); the halves become 1/M to fold in the inverse's scale.
+// With E = (Z[k] + conj Z[n−k])/2, O = (Z[k] − conj Z[n−k])/2 and w = e^(−2πi·k/M):
+// X[k] = E − i·w·O and X[n−k] = conj(E + i·w·O).
+struct SplitStep {
+    template <typename T>
+    [[gnu::always_inline]] void operator()(T& pr, T& pi, T& qr, T& qi, T wr, T wi) const {
+        const T er = 0.5 * (pr + qr), ei = 0.5 * (pi - qi);
+        const T or_ = 0.5 * (pr - qr), oi = 0.5 * (pi + qi);
+        const T tr = wr * or_ - wi * oi, ti = wr * oi + wi * or_;  // w·O; i·w·O = (−ti, tr)
+        pr = er + ti, pi = ei - tr;
+        qr = er - ti, qi = -(ei + tr);
+    }
+};
+
+// The split undone: E = (X[k] + conj X[n−k])/2, i·w·O = (conj X[n−k] − X[k])/2, Z[k] = E + O and
+// Z[n−k] = conj(E − O); `scale` replaces the halves, to fold in the inverse's 1/M.
+struct MergeStep {
+    double scale;
+    template <typename T>
+    [[gnu::always_inline]] void operator()(T& pr, T& pi, T& qr, T& qi, T wr, T wi) const {
+        const T er = scale * (pr + qr), ei = scale * (pi - qi);
+        const T tr = scale * (qr - pr), ti = -scale * (qi + pi);
+        const T cr = wr * tr + wi * ti, ci = wr * ti - wi * tr;  // conj(w)·T; O = −i·that = (ci, −cr)
+        pr = er + ci, pi = ei - cr;
+        qr = er - ci, qi = -(ei + cr);
+    }
+};
+
+QV_VECTOR_CLONES
+void split(double* re, double* im, const double* twRe, const double* twIm, std::size_t half) {
+    forEachPair(re, im, twRe, twIm, half, SplitStep{});
+}
+
+QV_VECTOR_CLONES
+void merge(double* re, double* im, const double* twRe, const double* twIm, std::size_t half, double scale) {
+    forEachPair(re, im, twRe, twIm, half, MergeStep{scale});
+}
+
+}  // namespace
+
+// Bins 0 and n/2 of Z pair with themselves: X[0] and X[M/2] are real and share position 0, and
+// X[n/2] = conj Z[n/2]. In bit-reversed order bin n − k sits at the mirror image of k's position inside
+// its power-of-two block.
+void RealFFT::forward(double* re, double* im, bool padded) const {
+    transformForward(re, im, padded);
+    const double z0r = re[0], z0i = im[0];
+    re[0] = z0r + z0i;
+    im[0] = z0r - z0i;
+    im[1] = -im[1];
+    split(re, im, twRe_.data(), twIm_.data(), half_);
+}
+
 void RealFFT::inverse(double* re, double* im) const {
     const double scale = 1.0 / static_cast<double>(length());
     const double x0 = re[0], xn = im[0];
@@ -350,19 +437,7 @@ void RealFFT::inverse(double* re, double* im) const {
     im[0] = (x0 - xn) * scale;
     re[1] = 2 * scale * re[1];
     im[1] = -2 * scale * im[1];
-    for (std::size_t block = 2; block < half_; block *= 2) {
-        const std::size_t mirror = 3 * block - 1;
-        for (std::size_t p = block; p < block + block / 2; ++p) {
-            const std::size_t q = mirror - p;
-            const double er = scale * (re[p] + re[q]), ei = scale * (im[p] - im[q]);
-            const double tr = scale * (re[q] - re[p]), ti = -scale * (im[q] + im[p]);
-            const double wr = twRe_[p], wi = twIm_[p];
-            const double cr = wr * tr + wi * ti, ci = wr * ti - wi * tr;  // conj(w)·T; O = −i·that
-            const double or_ = ci, oi = -cr;
-            re[p] = er + or_, im[p] = ei + oi;
-            re[q] = er - or_, im[q] = -(ei - oi);
-        }
-    }
+    merge(re, im, twRe_.data(), twIm_.data(), half_, scale);
     transformInverse(re, im);
 }
 

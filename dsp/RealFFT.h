@@ -32,7 +32,8 @@ public:
 
     // In place. On entry re[j] = x[2j] and im[j] = x[2j+1] for j < M/2. On return position(k) holds
     // X[k] = Σ x[n]·e^(−2πi·kn/M) for 1 ≤ k < M/2, unscaled; re[0] = X[0] and im[0] = X[M/2].
-    void forward(double* re, double* im) const;
+    // `padded`: x[M/2 …] is zero (and so are the arrays from M/4 on), which spares some work.
+    void forward(double* re, double* im, bool padded = false) const;
 
     // The inverse of forward, scaled by 1/M: takes a spectrum laid out as forward leaves it (that of a
     // real signal) and returns x with re[j] = x[2j], im[j] = x[2j+1].
@@ -44,9 +45,9 @@ private:
         std::vector<double> w1re, w1im, w2re, w2im, w3re, w3im;  // e^(−2πi·jk/L) for j = 1, 2, 3
     };
 
-    void transformForward(double* re, double* im) const;
+    void transformForward(double* re, double* im, bool padded) const;
     void transformInverse(double* re, double* im) const;
-    void forwardBlocks(double* re, double* im, std::size_t count) const;
+    void forwardBlocks(double* re, double* im, std::size_t count, bool padded) const;
     void inverseBlocks(double* re, double* im, std::size_t count) const;
     const Stage& stage(std::size_t length) const;
 
