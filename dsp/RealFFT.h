@@ -10,7 +10,7 @@
 // Results agree with the plain complex transform of the same real data to rounding (about 1e-15 of the
 // largest bin); they are not bit-identical to it.
 //
-// An instance holds the twiddles of one length (about 6·M doubles) and is read-only after construction:
+// An instance holds the twiddles of one length (about 2·M doubles) and is read-only after construction:
 // any thread may use it, and several threads may use one instance at once on their own arrays.
 #include <cstddef>
 #include <vector>

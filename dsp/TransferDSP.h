@@ -23,7 +23,7 @@ inline constexpr int segmentLength = 16384;
 inline constexpr int segmentHop = 8192;
 
 // The segment transform and the buffers of one estimate, made once and reused by every call that is
-// given them (about 0.6 MB). One call at a time per workspace; any thread.
+// given them (about 0.8 MB). One call at a time per workspace; any thread.
 class Workspace {
 public:
     Workspace();

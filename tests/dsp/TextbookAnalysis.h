@@ -9,6 +9,7 @@
 
 #include "TextbookFFT.h"
 #include "dsp/MeasurementDSP.h"
+#include "dsp/TransferDSP.h"
 
 namespace quorvel {
 
