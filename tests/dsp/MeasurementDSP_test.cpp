@@ -201,6 +201,13 @@ TEST(Analyze, PeakOnTheEdgeOfTheLagRangeIsNoDelay) {
         {"just past N/3 at 192 kHz", 192000, delayed(reference, 21869), std::nullopt},
         {"N/3 at 192 kHz", 192000, delayed(reference, 21845), 21845 * 1000.0 / 192000},
     };
+    // The rival peaks are searched inside the range only: a strong reflection on its last lag is none.
+    const std::vector<double> white = noise(n, 9, 0.1);
+    std::vector<double> reflected = delayed(white, 480);
+    const std::vector<double> reflection = delayed(white, 12000);
+    for (std::size_t i = 0; i < n; ++i) reflected[i] += 0.9 * reflection[i];
+    EXPECT_EQ(MeasurementDSP::analyze(reflected, white, 48000).delayMS, 10.0);
+
     for (const Case& c : cases) {
         const AnalysisResult r = MeasurementDSP::analyze(c.mic, reference, c.rate);
         EXPECT_EQ(r.delayMS, c.delayMS) << c.what;
@@ -285,10 +292,13 @@ TEST(Analyze, EveryNumberMatchesThePlainComputation) {
 TEST(TransferEstimate, MatchesThePlainComputation) {
     const std::vector<double> reference = fir(noise(90000, 17), {0.25, 0.5, 0.25});
     const std::vector<double> mic = onePole(delayed(reference, 7), 0.5, 0.5);
-    for (double delayMS : {0.0, 7000.0 / 48000}) {
+    for (double delayMS : {0.0, 7000.0 / rate})
         expectSameBins(TransferDSP::estimate(mic, reference, rate, delayMS).bins,
                        TextbookAnalysis::estimate(mic, reference, rate, delayMS).bins);
-    }
+    // At 32 kHz every bin up to 8191 (15998 Hz) is in the audible range.
+    const std::vector<double> flat = noise(40000, 18);
+    expectSameBins(TransferDSP::estimate(onePole(flat, 0.5, 0.5), flat, 32000, 0).bins,
+                   TextbookAnalysis::estimate(onePole(flat, 0.5, 0.5), flat, 32000, 0).bins);
 }
 
 }  // namespace quorvel
