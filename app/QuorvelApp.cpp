@@ -1,12 +1,16 @@
 #include "app/QuorvelApp.h"
 
 #include <QApplication>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
 
 #include "app/QuorvelView.h"
 #include "engine/Logging.h"
 #include "kit/QVStyle.h"
+#include "library/StoreFiles.h"
 
 namespace quorvel {
 
@@ -41,11 +45,34 @@ int run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
     QVStyle::apply();
     Logging::install();
+    return start();
+}
 
+Claim claimDataFolder(QLockFile& lock) {
+    QString error;
+    StoreFiles::ensureDirectory(QFileInfo(lock.fileName()).absolutePath(), &error);
+    // Never stale by age: a Quorvel may run for weeks. A lock whose process has died is stale at once.
+    lock.setStaleLockTime(0);
+    if (lock.tryLock()) return Claim::ours;
+    if (lock.error() == QLockFile::LockFailedError) return Claim::anotherInstance;
+    qCWarning(logStore) << "the data folder could not be locked:" << lock.fileName() << error;
+    return Claim::ours;
+}
+
+int start() {
+    QLockFile lock(StoreFiles::storageDirectory() + QStringLiteral("/quorvel.lock"));
+    if (claimDataFolder(lock) == Claim::anotherInstance) {
+        const QString text = QStringLiteral("Quorvel is already running for this user.");
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("Quorvel"), text, QMessageBox::Ok);
+        box.setObjectName(QStringLiteral("alreadyRunning"));
+        box.exec();
+        return 1;
+    }
     QuorvelView view;
     view.resize(QuorvelView::kMinWidth + 260, QuorvelView::kMinHeight + 120);
     view.show();
-    return app.exec();
+    return QApplication::exec();
 }
 
 }  // namespace QuorvelApp

@@ -1,6 +1,9 @@
 #pragma once
 // The process entry: the application object and its one window, always in the workspace's dark look and
 // never smaller than 840 × 680. No menus, no second window, and no command line: arguments are not read.
+// One Quorvel at a time uses a data folder: each store rewrites its whole file from memory, so a second
+// process would erase the first one's changes.
+class QLockFile;
 
 namespace quorvel {
 namespace QuorvelApp {
@@ -12,6 +15,17 @@ int run(int argc, char** argv);
 
 // True when the environment names a display or a Qt platform to show the window on.
 bool hasDisplay();
+
+enum class Claim { ours, anotherInstance };
+// Takes `lock`, a lock file in the storage folder, for as long as it lives. A lock left by a process that
+// has died is taken over. A lock file that cannot be made at all (a folder that cannot be written) claims
+// nothing but is no reason to stay closed: the stores report that folder's fault themselves.
+Claim claimDataFolder(QLockFile& lock);
+
+// With the application object made: claims the storage folder and shows the window until it closes, or,
+// when another Quorvel runs for this user, says "Quorvel is already running for this user." on standard
+// error and in a message box, and returns 1 without showing anything else.
+int start();
 
 }  // namespace QuorvelApp
 

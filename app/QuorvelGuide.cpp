@@ -93,11 +93,11 @@ QList<GuideArticle> build() {
         },
         {
             QStringLiteral("music"),
-            QStringLiteral("Apple Music"),
+            QStringLiteral("Music server"),
             QStringLiteral("Browse songs and bring existing library playlists into Quorvel."),
             {
                 QStringLiteral(
-                    "Start your MPD server, then on Player choose Add, then Apple Music; the sheet "
+                    "Start your MPD server, then on Player choose Add, then Music server; the sheet "
                     "connects to the server named by MPD_HOST and MPD_PORT (localhost:6600 by "
                     "default) and lists its stored playlists."),
                 QStringLiteral("Under Find songs, search the server’s database by artist or title and press "
@@ -112,8 +112,11 @@ QList<GuideArticle> build() {
             QStringLiteral(
                 "In this build the music service is an MPD server: its stored playlists stand in for library "
                 "playlists and its database for the catalogue. The server must be running and reachable at "
-                "that address, with its password given as password@host in MPD_HOST when it asks for one; "
-                "when the sheet reports that access was denied, check the server first. Imported entries "
+                "that address, with its password given as password@host in MPD_HOST when it asks for one. "
+                "When the sheet can’t reach the music server, start MPD or correct MPD_HOST and MPD_PORT; "
+                "when the server refuses the password, correct the password in MPD_HOST; a server that "
+                "does not answer within MPD_TIMEOUT seconds (5 by default) is reported as such. Imported "
+                "entries "
                 "refer to songs on the server, not copies of their audio, so they play only while the server "
                 "still has those files. Cue points, trim, loop, channel processing and routed outputs do not "
                 "apply to music tracks, and starting one ends the microphone measurement."),

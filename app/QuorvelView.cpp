@@ -42,7 +42,8 @@ void QuorvelView::createModels() {
     music_ = std::make_unique<MusicBrowser>();
     voice_ = std::make_unique<VoiceRenderer>();
     analyzer_ = std::make_unique<MicAnalyzer>();
-    measurements_ = std::make_unique<MeasurementStore>();
+    // A hundred saved traces make a file of some 80 MB: the window shows while it is read.
+    measurements_ = std::make_unique<MeasurementStore>(MeasurementStore::Loading::inBackground);
     routed_ = std::make_unique<RoutedSignal>();
 }
 

@@ -96,7 +96,7 @@ public:
     // Stops every sound source and the capture: voice, routed generator, analyser, player, in that order.
     void stopAll();
     // Plays a playlist track: cancels the voice, stops the routed generator, invalidates the analyser (and
-    // for an Apple Music track stops it), then starts the player on the track. Returns at once; the outcome
+    // for a music track stops it), then starts the player on the track. Returns at once; the outcome
     // shows in the player's own status.
     void play(const ReferenceTrack& track);
 

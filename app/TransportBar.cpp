@@ -113,7 +113,7 @@ TransportBar::TransportBar(QuorvelView& view, QWidget* parent) : QWidget(parent)
     level_->setFont(QVStyle::monospaceFont(QVText::Caption));
     level_->setFixedWidth(48);
     level_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    musicVolume_ = new QLabel(QStringLiteral("Apple Music \u00b7 device volume"));
+    musicVolume_ = new QLabel(QStringLiteral("Music server \u00b7 server volume"));
     musicVolume_->setObjectName(QStringLiteral("musicVolume"));
     QVStyle::setText(musicVolume_, QVText::Caption, QVStyle::secondary());
     musicVolume_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);

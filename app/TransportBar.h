@@ -4,8 +4,8 @@
 // stop, the level slider of whichever source it drives, and the output-route button.
 //
 // The slider drives the routed generator's level on the Signals page in interface mode and the player's
-// level everywhere else; it writes on every change of value. While an Apple Music song is the source
-// there is no slider: the song plays at the device volume. Stop runs the view's Stop all.
+// level everywhere else; it writes on every change of value. While a song of the music server is the
+// source there is no slider: the song plays at the server's volume. Stop runs the view's Stop all.
 //
 // It keeps no state of its own: every shown value follows the models and the view. Main thread only.
 #include <QString>

@@ -280,9 +280,8 @@ QWidget* UserGuideView::buildListPage() {
 
     emptyCard_ = makeSection(QStringLiteral("guideEmptyCard"), 12);
     emptyCard_->body()->setContentsMargins(16, 12, 16, 12);
-    emptyCard_->add(
-        makeLabel(QStringLiteral("No matching topic. Try ‘mic’, ‘delay’, ‘Apple Music’ or ‘sub’."),
-                  QVText::Body, QVStyle::primary(), QStringLiteral("guideEmptyRow")));
+    emptyCard_->add(makeLabel(QStringLiteral("No matching topic. Try ‘mic’, ‘delay’, ‘music’ or ‘sub’."),
+                              QVText::Body, QVStyle::primary(), QStringLiteral("guideEmptyRow")));
     column->addWidget(emptyCard_);
     column->addStretch(1);
 

@@ -99,7 +99,9 @@ Result<std::string> render(const std::string& input, const FileProcessSettings& 
     if (inFormat.channelCount > 2 || !outFormat)
         return QuorvelError::make(2, "Reference player supports mono/stereo files");
 
-    const std::string path = TempFiles::freshPath("reference", "caf");
+    auto created = TempFiles::create("reference", "caf");
+    if (!created) return created.error();
+    const std::string path = std::move(created.value());
     // From here on a failure removes whatever exists at the output path.
     auto fail = [&path](const Error& error) -> Result<std::string> {
         TempFiles::removeQuietly(path);

@@ -134,7 +134,9 @@ Result<std::string> make(const SignalSettings& s, double rate, RandomSource& ran
     std::memcpy(buffer.channel(1), out, static_cast<std::size_t>(frames) * sizeof(float));
 
     // Whatever fails after the file exists takes the file with it: the caller never learns its name.
-    const std::string path = TempFiles::freshPath("signal", "wav");
+    auto created = TempFiles::create("signal", "wav");
+    if (!created) return created.error();
+    const std::string path = std::move(created.value());
     auto writer = AudioFileWriter::create(path, *format);
     if (!writer.ok()) {
         TempFiles::removeQuietly(path);

@@ -402,7 +402,7 @@ void AudioController::playVoice(const QString& path) {
     setDuration(player_->duration());
 }
 
-// ---- Apple Music
+// ---- Music server
 
 MusicService& AudioController::music() {
     if (!setup_.music) setup_.music = &MusicService::shared();

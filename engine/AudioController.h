@@ -1,12 +1,12 @@
 #pragma once
 // The stereo player: one source at a time on the system's default output (a processed reference track,
-// a rendered test signal or a spoken source-ID file, played by an AudioFilePlayer; or an Apple Music
-// song on the shared application music player), with its published state for the transport, the level
+// a rendered test signal or a spoken source-ID file, played by an AudioFilePlayer; or a song of the
+// music server on the shared application music player), with its published state for the transport, the level
 // slider and the player, signal and channel-check screens.
 //
 // Volume. The player's volume is 10^(min(level + the active track's trim, 0) / 20): the sum is capped
 // at 0 dB with no lower floor. A source starts at that volume from its first sample; a later change of
-// the level fades to the new volume over 0.03 s. Apple Music plays at the device's own volume.
+// the level fades to the new volume over 0.03 s. The music server plays at its own volume.
 //
 // Stale work. Every stop() renews a private token and every start begins with stop(); a background
 // render that returns to find the token changed deletes its file and publishes nothing.
@@ -80,7 +80,7 @@ public:
     bool busy() const { return busy_; }
     bool playing() const { return playing_; }
     bool isMusicSource() const { return isMusicSource_; }
-    // A file player is loaded or Apple Music owns playback: pause and resume are possible.
+    // A file player is loaded or the music server owns playback: pause and resume are possible.
     bool hasPlayback() const { return player_ != nullptr || musicActive_; }
     const std::optional<Uuid>& selectedTrackID() const { return selectedTrackID_; }
     double currentTime() const { return currentTime_; }  // s
@@ -116,7 +116,7 @@ public:
     void playSignal(const SignalSettings& settings, bool sync = false);
     // Loops a finished spoken-ID file, which the next stop() deletes whether or not it played.
     void playVoice(const QString& path);
-    // Hands an Apple Music track's song to the shared application music player: asks for access (and,
+    // Hands a music track's song to the shared application music player: asks for access (and,
     // for a catalogue track, catalogue rights), obtains the song from its payload or by its music id,
     // prepares it (a library song that will not prepare is retried as its catalogue equivalent) and
     // starts it. Every outcome ends in status() and errorDetail(); busy() ends false. The song plays
@@ -125,7 +125,7 @@ public:
 
     // One run of the player tick; the timer calls it every 1/60 s while a file is loaded.
     void tick();
-    // One firing of the Apple Music poll; its timer calls it every 0.25 s while a song is the source. The
+    // One firing of the music poll; its timer calls it every 0.25 s while a song is the source. The
     // position and playing state arrive when the music server answers.
     void pollMusic();
 

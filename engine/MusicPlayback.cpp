@@ -25,7 +25,7 @@ void MusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
     service_.requestAuthorization(context_, [this, request, token](MusicAuthorizationStatus status) {
         if (status != MusicAuthorizationStatus::authorized) {
             // Written whatever became of the request meanwhile.
-            host_.setStatus(QStringLiteral("Apple Music access was not granted"));
+            host_.setStatus(QStringLiteral("The music server could not be reached"));
             return end(token);
         }
         if (!current(token) || !request->musicID) return end(token);
@@ -37,7 +37,7 @@ void MusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
                 }
                 // Library songs play without catalogue rights.
                 if (!request->libraryMusic && !subscription->canPlayCatalogContent) {
-                    host_.setStatus(QStringLiteral("Apple Music playback access required"));
+                    host_.setStatus(QStringLiteral("Music server connection required"));
                     return end(token);
                 }
                 MusicSongs::obtainSong(service_, context_, *request->musicID, request->libraryMusic,

@@ -1,5 +1,5 @@
 #pragma once
-// The Apple Music half of the player controller: one request hands a track's song to the shared
+// The music half of the player controller: one request hands a track's song to the shared
 // application music player (access, subscription, the song, preparation with the catalogue fallback for
 // library songs, start), and the poll mirrors the player's position and playing state. The controller
 // owns one MusicPlayback and gives it access to its state through MusicPlaybackHost. Main thread only.

@@ -1,8 +1,8 @@
 #pragma once
 // The music service for main-thread code. Every call returns at once; its completion runs later on the
 // main thread, and is dropped when `context` has been destroyed by then. The service may take long to
-// answer (a hung server is only given up after a timeout), so callers keep a token or a mark and check it
-// when the completion arrives. All members: main thread only.
+// answer (a hung server is only given up at the call's deadline), so callers keep a token or a mark and
+// check it when the completion arrives. All members: main thread only.
 #include <QObject>
 #include <functional>
 #include <optional>
@@ -55,6 +55,9 @@ public:
     // poll never piles reads up behind a slow server; a read asked for after a player call always sees
     // that call's effect.
     virtual void playerState(QObject* context, Completion<Result<PlayerState>> done) = 0;
+
+    // The server as messages name it, e.g. "localhost:6600".
+    virtual std::string serverName() const = 0;
 
     // The process-wide service on the MPD server that the environment names (MPD_HOST, MPD_PORT), created
     // at first use and kept until the application object goes. Main thread only.

@@ -1,5 +1,5 @@
 #pragma once
-// The steps of Apple Music playback that only talk to the music service: obtaining a track's song,
+// The steps of music playback that only talk to the music service: obtaining a track's song,
 // finding a library song's catalogue equivalent, and the detail text of a failure. The player
 // controller's request drives them and checks its token between them. Main thread only.
 #include <QByteArray>

@@ -15,7 +15,8 @@ class ThreadedMusicService final : public QObject, public MusicService {
 public:
     // `client` must be safe to call from several threads at once. Main thread only.
     explicit ThreadedMusicService(std::shared_ptr<MusicClient> client, QObject* parent = nullptr);
-    // Drops calls not yet started and waits for those running (each ends within the client's timeout).
+    // Drops calls not yet started and abandons those running (the client cuts their connections short),
+    // waiting at most a second for them to end; a call still running then is left to end on its own.
     ~ThreadedMusicService() override;
 
     void requestAuthorization(QObject* context, Completion<MusicAuthorizationStatus> done) override;
@@ -41,6 +42,7 @@ public:
     void stop() override;
     void setPlaybackTime(double seconds) override;
     void playerState(QObject* context, Completion<Result<PlayerState>> done) override;
+    std::string serverName() const override;
 
 private:
     struct StateReads;
@@ -52,8 +54,9 @@ private:
     void playerCommand(std::function<void(MusicClient&)> call);
 
     std::shared_ptr<MusicClient> client_;
-    QThreadPool requests_;
-    QThreadPool player_;
+    // On the heap: a pool whose call outlives shut-down's wait is let go rather than waited for.
+    std::unique_ptr<QThreadPool> requests_;
+    std::unique_ptr<QThreadPool> player_;
     std::optional<Song> queued_;              // main thread only
     std::shared_ptr<StateReads> stateReads_;  // main thread only
 };

@@ -54,7 +54,16 @@ void VoiceRenderer::make(const QString& text, Completion completion) {
     if (working_) return;
     renewEpoch();
     completion_ = std::move(completion);
-    url_ = TempFiles::freshPath("voice", "caf");
+    auto created = TempFiles::create("voice", "caf");
+    if (!created) {
+        // Reported later, like any failure of the synthesis, so that callers see one order of events.
+        setWorking(true);
+        MainThread::post(this, [this, epoch = epoch_, error = created.error()]() {
+            if (epoch_ == epoch && working_) finish(error);
+        });
+        return;
+    }
+    url_ = std::move(created.value());
     render(text.toStdString(), 0);
     setWorking(true);
 }

@@ -1,9 +1,6 @@
-// LibraryStore's import of local audio files and M3U/M3U8 playlists.
-#include <sys/stat.h>
-
-#include <QFile>
+// LibraryStore's import of local audio files and M3U/M3U8 playlists. The files are read and copied on the
+// store's worker thread; the tracks join the list on the main thread once every file is done.
 #include <QFileInfo>
-#include <cerrno>
 
 #include "library/LibraryStore.h"
 #include "library/M3UReader.h"
@@ -15,17 +12,6 @@ namespace quorvel {
 namespace {
 
 QString describe(const Error& error) { return QString::fromStdString(error.description); }
-
-// Opening a FIFO or a device would block the import, or read forever: only regular files (also through a
-// symbolic link) are opened. A path that cannot be examined is left to the open that follows to report.
-Status requireRegularFile(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    if (native.contains('\0')) return Error{"posix", ENOENT, "No such file or directory"};
-    struct stat info {};
-    if (::stat(native.constData(), &info) == 0 && !S_ISREG(info.st_mode))
-        return Error{"file", 0, "Not a regular file"};
-    return {};
-}
 
 // A file name's last extension, as spelled, and the name without it; a leading dot starts no extension.
 std::pair<QString, QString> splitExtension(const QString& fileName) {
@@ -39,66 +25,111 @@ bool isPlaylistFile(const QString& path) {
     return extension == QLatin1String("m3u") || extension == QLatin1String("m3u8");
 }
 
-}  // namespace
+// One step of an import, in the order the user gave: a file to copy, or an issue found while reading a
+// playlist.
+struct Step {
+    enum class Kind { picked, entry, issue } kind;
+    QString text;  // the path to copy, or the issue
+};
 
-Status LibraryStore::copyTrack(const QString& path) {
-    if (Status regular = requireRegularFile(path); !regular) return regular;
+void planPlaylist(const QString& path, std::vector<Step>& plan) {
+    const QString playlistName = M3UReader::lastPathComponent(path);
+    auto bytes = StoreFiles::readWhole(path);
+    if (!bytes) {
+        plan.push_back({Step::Kind::issue, playlistName + QStringLiteral(": ") + describe(bytes.error())});
+        return;
+    }
+    auto entries = M3UReader::read(*bytes, QFileInfo(path).path());
+    if (!entries) {
+        plan.push_back({Step::Kind::issue, playlistName + QStringLiteral(": ") + describe(entries.error())});
+        return;
+    }
+    for (const M3UReader::Entry& entry : *entries) {
+        if (entry.kind == M3UReader::Entry::Kind::remote)
+            plan.push_back({Step::Kind::issue, QStringLiteral("Unsupported remote entry: ") + entry.text});
+        else
+            plan.push_back({Step::Kind::entry, entry.text});
+    }
+}
+
+// Checks that `path` is readable audio and copies it into `root` under a fresh name. Worker thread.
+Result<ReferenceTrack> copyTrack(const QString& root, const QString& path,
+                                 const std::atomic<bool>& quitting) {
+    if (Status regular = StoreFiles::requireRegularFile(path); !regular) return regular.error();
     // Opened only as a test that the file is readable audio, and closed at once.
     if (auto audio = AudioFileReader::open(QFile::encodeName(path).toStdString()); !audio)
         return audio.error();
 
     const auto [title, extension] = splitExtension(M3UReader::lastPathComponent(path));
     const QString name = QString::fromStdString(Uuid::generate().toString()) + '.' + extension;
-    QFile source(path);
-    if (!source.copy(root_ + '/' + name))
-        return Error{"file", int(source.error()), source.errorString().toStdString()};
-
-    Q_ASSERT(selected_ >= 0 && selected_ < playlists_.size());
-    playlists_[selected_].tracks.push_back(ReferenceTrack{.title = title, .filename = name});
-    emit playlistsChanged();
-    return {};
+    if (Status copied = StoreFiles::copyAtomically(path, root + '/' + name, &quitting); !copied)
+        return copied.error();
+    return ReferenceTrack{.title = title, .filename = name};
 }
 
-void LibraryStore::importPlaylistFile(const QString& path, QStringList& issues) {
-    const QString playlistName = M3UReader::lastPathComponent(path);
-    QByteArray bytes;
-    Status readable = requireRegularFile(path);
-    if (readable) {
-        if (auto read = StoreFiles::readWhole(path))
-            bytes = std::move(*read);
-        else
-            readable = read.error();
-    }
-    if (!readable) {
-        issues << playlistName + QStringLiteral(": ") + describe(readable.error());
-        return;
-    }
-    auto entries = M3UReader::read(bytes, QFileInfo(path).path());
-    if (!entries) {
-        issues << playlistName + QStringLiteral(": ") + describe(entries.error());
-        return;
-    }
-    for (const M3UReader::Entry& entry : *entries) {
-        if (entry.kind == M3UReader::Entry::Kind::remote) {
-            issues << QStringLiteral("Unsupported remote entry: ") + entry.text;
-        } else if (!copyTrack(entry.text)) {
-            issues << M3UReader::lastPathComponent(entry.text) +
-                          QStringLiteral(": import its audio file directly");
-        }
-    }
-}
+}  // namespace
+
+struct LibraryStore::ImportResult {
+    Uuid playlist;
+    QList<ReferenceTrack> tracks;
+    QStringList issues;
+};
 
 void LibraryStore::importFiles(const QStringList& paths) {
-    QStringList issues;
+    Q_ASSERT(selected_ >= 0 && selected_ < playlists_.size());
+    ++importsUnderWay_;
+    importer_.post([this, paths, playlist = playlists_[selected_].id] { runImport(paths, playlist); });
+}
+
+void LibraryStore::runImport(const QStringList& paths, const Uuid& playlist) {
+    std::vector<Step> plan;
     for (const QString& path : paths) {
-        if (isPlaylistFile(path)) {
-            importPlaylistFile(path, issues);
-        } else if (Status copied = copyTrack(path); !copied) {
-            issues << M3UReader::lastPathComponent(path) + QStringLiteral(": ") + describe(copied.error());
+        if (isPlaylistFile(path))
+            planPlaylist(path, plan);
+        else
+            plan.push_back({Step::Kind::picked, path});
+    }
+    const auto copies =
+        std::count_if(plan.begin(), plan.end(), [](const Step& s) { return s.kind != Step::Kind::issue; });
+
+    ImportResult result{playlist, {}, {}};
+    int copied = 0;
+    for (const Step& step : plan) {
+        if (step.kind == Step::Kind::issue) {
+            result.issues << step.text;
+            continue;
         }
+        const QString name = M3UReader::lastPathComponent(step.text);
+        const QString progress =
+            QStringLiteral("Importing %1 of %2: %3\u2026").arg(++copied).arg(copies).arg(name);
+        QMetaObject::invokeMethod(
+            this, [this, progress] { setMessage(progress); }, Qt::QueuedConnection);
+        auto track = copyTrack(root_, step.text, quitting_);
+        // The store is going: nothing of this import reaches it, and the copy in progress is gone.
+        if (quitting_.load(std::memory_order_relaxed)) return;
+        if (track)
+            result.tracks << *track;
+        else if (step.kind == Step::Kind::picked)
+            result.issues << name + QStringLiteral(": ") + describe(track.error());
+        else
+            result.issues << name + QStringLiteral(": import its audio file directly");
+    }
+    QMetaObject::invokeMethod(
+        this, [this, result] { finishImport(result); }, Qt::QueuedConnection);
+}
+
+void LibraryStore::finishImport(const ImportResult& result) {
+    --importsUnderWay_;
+    if (!result.tracks.isEmpty()) {
+        // The playlist selected when the import was asked for; screens may have moved it meanwhile.
+        int index = selected_;
+        for (qsizetype i = 0; i < playlists_.size(); ++i)
+            if (playlists_[i].id == result.playlist) index = int(i);
+        playlists_[index].tracks += result.tracks;
+        emit playlistsChanged();
     }
     if (!save()) return;
-    setMessage(issues.isEmpty() ? QStringLiteral("Import complete") : issues.join('\n'));
+    setMessage(result.issues.isEmpty() ? QStringLiteral("Import complete") : result.issues.join('\n'));
 }
 
 }  // namespace quorvel

@@ -28,19 +28,19 @@ std::optional<QByteArray> fromBase64Strict(std::string_view text) {
     return *decoded;
 }
 
-ObjectReader::ObjectReader(const Json& value) : value_(value) {
+ObjectReader::ObjectReader(const ReadJson& value) : value_(value) {
     if (!value_.is_object())
         fail(LibraryJson::error(wrongType, "expected an object, found " + std::string(value_.type_name())));
 }
 
-const Json* ObjectReader::required(const char* key, Json::value_t type, const char* typeName) {
+const ReadJson* ObjectReader::required(const char* key, ReadJson::value_t type, const char* typeName) {
     if (error_) return nullptr;
     auto it = value_.find(key);
     if (it == value_.end() || it->is_null()) {
         fail(LibraryJson::error(missingKey, std::string("the key \"") + key + "\" is missing"));
         return nullptr;
     }
-    bool matches = type == Json::value_t::number_float ? it->is_number() : it->type() == type;
+    bool matches = type == ReadJson::value_t::number_float ? it->is_number() : it->type() == type;
     if (!matches) {
         fail(LibraryJson::error(wrongType, std::string("the key \"") + key + "\" holds " + it->type_name() +
                                                ", expected " + typeName));
@@ -50,7 +50,7 @@ const Json* ObjectReader::required(const char* key, Json::value_t type, const ch
 }
 
 QString ObjectReader::string(const char* key) {
-    const Json* v = required(key, Json::value_t::string, "a string");
+    const ReadJson* v = required(key, ReadJson::value_t::string, "a string");
     return v ? QString::fromStdString(v->get_ref<const std::string&>()) : QString();
 }
 
@@ -62,12 +62,12 @@ std::optional<QString> ObjectReader::optionalString(const char* key) {
 }
 
 bool ObjectReader::boolean(const char* key) {
-    const Json* v = required(key, Json::value_t::boolean, "a boolean");
+    const ReadJson* v = required(key, ReadJson::value_t::boolean, "a boolean");
     return v && v->get<bool>();
 }
 
 double ObjectReader::number(const char* key) {
-    const Json* v = required(key, Json::value_t::number_float, "a number");
+    const ReadJson* v = required(key, ReadJson::value_t::number_float, "a number");
     if (!v) return 0;
     double d = v->get<double>();
     if (!std::isfinite(d)) {
@@ -77,7 +77,9 @@ double ObjectReader::number(const char* key) {
     return d;
 }
 
-const Json* ObjectReader::array(const char* key) { return required(key, Json::value_t::array, "an array"); }
+const ReadJson* ObjectReader::array(const char* key) {
+    return required(key, ReadJson::value_t::array, "an array");
+}
 
 }  // namespace LibraryJson
 

@@ -14,7 +14,11 @@ namespace quorvel {
 
 namespace LibraryJson {
 
+// Written objects keep their keys in the order of the file format. Read objects look keys up in a
+// sorted map: the ordered kind searches its keys one by one, which makes a large hostile object take
+// time with the square of its size.
 using Json = nlohmann::ordered_json;
+using ReadJson = nlohmann::json;
 
 inline constexpr const char* domain = "json";
 enum Code : long { syntax = 1, missingKey = 2, wrongType = 3, invalidValue = 4, notFinite = 5 };
@@ -33,13 +37,13 @@ std::optional<QByteArray> fromBase64Strict(std::string_view text);
 // Reads the fields of one JSON object; the first failure is kept and later reads return defaults.
 class ObjectReader {
 public:
-    explicit ObjectReader(const Json& value);
+    explicit ObjectReader(const ReadJson& value);
 
     QString string(const char* key);
     std::optional<QString> optionalString(const char* key);  // missing or null: absent
     bool boolean(const char* key);
-    double number(const char* key);      // any JSON number, read as a finite double
-    const Json* array(const char* key);  // required array; nullptr after a failure
+    double number(const char* key);          // any JSON number, read as a finite double
+    const ReadJson* array(const char* key);  // required array; nullptr after a failure
 
     bool ok() const { return !error_; }
     const Error& error() const { return *error_; }
@@ -48,9 +52,9 @@ public:
     }
 
 private:
-    const Json* required(const char* key, Json::value_t type, const char* typeName);
+    const ReadJson* required(const char* key, ReadJson::value_t type, const char* typeName);
 
-    const Json& value_;
+    const ReadJson& value_;
     std::optional<Error> error_;
 };
 

@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include "engine/Logging.h"
+#include "engine/Published.h"
 #include "library/StoreFiles.h"
 
 namespace quorvel {
@@ -10,6 +12,11 @@ namespace {
 
 const QString loadFailed = QStringLiteral("Library could not be loaded: ");
 const QString saveFailed = QStringLiteral("Save failed: ");
+// The playlists file, the unreadable copies kept beside it and the imported audio copies, whose
+// temporaries a dead process may have left.
+const QString fileNames = QStringLiteral(
+    "playlists\\.json|playlists\\.unreadable-[0-9-]+\\.json|"
+    "[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.[^.]*");
 
 // The last playlist that holds a track, so that a restart shows the music that was set up last.
 int lastFilled(const QList<ReferencePlaylist>& playlists) {
@@ -20,9 +27,15 @@ int lastFilled(const QList<ReferencePlaylist>& playlists) {
 
 }  // namespace
 
+LibraryStore::~LibraryStore() {
+    quitting_.store(true, std::memory_order_relaxed);
+    importer_.waitIdle();
+}
+
 LibraryStore::LibraryStore(std::optional<QString> storageRoot, QObject* parent)
     : QObject(parent), root_(storageRoot ? *storageRoot : StoreFiles::storageDirectory()) {
     load();
+    if (!message_.isEmpty()) qCWarning(logStore) << message_;
     if (playlists_.isEmpty()) playlists_.push_back(ReferencePlaylist{.name = QStringLiteral("My Quorvel")});
     selected_ = lastFilled(playlists_);
 }
@@ -33,6 +46,7 @@ void LibraryStore::load() {
         message_ = loadFailed + error;
         return;
     }
+    StoreFiles::removeLeftovers(root_, fileNames);
     const QString path = playlistsPath();
     if (!QFileInfo::exists(path)) return;
 
@@ -49,34 +63,30 @@ void LibraryStore::load() {
     }
     // The store now runs on its defaults and its next save would replace the file that held the user's
     // playlists: keep that file aside first.
-    unreadableNotKept_ = StoreFiles::keepUnreadable(path).isEmpty();
+    unreadableNotKept_ = !StoreFiles::keepUnreadable(path).ok();
 }
 
 void LibraryStore::setPlaylists(const QList<ReferencePlaylist>& playlists) {
     Q_ASSERT(!playlists.isEmpty());
-    if (playlists.isEmpty() || playlists == playlists_) return;
-    playlists_ = playlists;
-    emit playlistsChanged();
+    if (playlists.isEmpty()) return;
+    publish(this, playlists_, playlists, &LibraryStore::playlistsChanged);
     if (selected_ >= playlists_.size()) setSelected(int(playlists_.size()) - 1);
 }
 
 void LibraryStore::setSelected(int index) {
     Q_ASSERT(index >= 0 && index < playlists_.size());
-    if (index < 0 || index >= playlists_.size() || index == selected_) return;
-    selected_ = index;
-    emit selectedChanged();
+    if (index < 0 || index >= playlists_.size()) return;
+    publish(this, selected_, index, &LibraryStore::selectedChanged);
 }
 
 void LibraryStore::setMessage(const QString& message) {
-    if (message == message_) return;
-    message_ = message;
-    emit messageChanged();
+    publish(this, message_, message, &LibraryStore::messageChanged);
 }
 
 bool LibraryStore::save() {
     const QString path = playlistsPath();
     if (unreadableNotKept_) {
-        unreadableNotKept_ = QFileInfo::exists(path) && StoreFiles::keepUnreadable(path).isEmpty();
+        unreadableNotKept_ = !StoreFiles::keepUnreadable(path).ok();
         if (unreadableNotKept_) {
             setMessage(
                 saveFailed +
@@ -85,16 +95,14 @@ bool LibraryStore::save() {
         }
     }
     auto bytes = ReferencePlaylist::encodeList(playlists_);
-    if (!bytes) {
-        setMessage(saveFailed + QString::fromStdString(bytes.error().description));
-        return false;
-    }
     QString error;
-    if (!StoreFiles::writeAtomically(path, *bytes, &error)) {
-        setMessage(saveFailed + error);
-        return false;
-    }
-    return true;
+    if (!bytes)
+        error = QString::fromStdString(bytes.error().description);
+    else if (StoreFiles::writeAtomically(path, *bytes, &error))
+        return true;
+    qCWarning(logStore) << "playlists could not be saved:" << error;
+    setMessage(saveFailed + error);
+    return false;
 }
 
 void LibraryStore::appendPlaylist(ReferencePlaylist playlist) {
@@ -112,7 +120,8 @@ void LibraryStore::addPlaylist(const QString& name) {
 
 bool LibraryStore::importMusicPlaylist(const QString& name, const QList<ReferenceTrack>& tracks) {
     QString trimmed = name.trimmed();
-    if (trimmed.isEmpty()) trimmed = QStringLiteral("Apple Music playlist");
+    const bool unnamed = trimmed.isEmpty();
+    if (unnamed) trimmed = QStringLiteral("Music server playlist");
     const int previous = selected_;
     appendPlaylist(ReferencePlaylist{.name = trimmed, .tracks = tracks});
     if (!save()) {
@@ -122,7 +131,8 @@ bool LibraryStore::importMusicPlaylist(const QString& name, const QList<Referenc
         return false;
     }
     const auto count = tracks.size();
-    setMessage(QStringLiteral("Imported ") + trimmed + QStringLiteral(" \u00B7 ") + QString::number(count) +
+    setMessage(QStringLiteral("Imported ") + (unnamed ? QStringLiteral("music server playlist") : trimmed) +
+               QStringLiteral(" \u00B7 ") + QString::number(count) +
                (count == 1 ? QStringLiteral(" track") : QStringLiteral(" tracks")));
     return true;
 }

@@ -2,14 +2,17 @@
 // The reference player's library: the playlists, the current selection and the store's last message,
 // kept in "playlists.json" in the storage folder together with the imported audio copies.
 //
-// Main thread only. File reads, writes and copies run synchronously on the calling thread.
+// Main thread only. The playlists file is read and written on the calling thread; imports copy their
+// files on a worker thread of the store's own.
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <optional>
 
 #include "library/ReferencePlaylist.h"
+#include "library/SerialWorker.h"
 
 namespace quorvel {
 
@@ -18,14 +21,18 @@ class LibraryStore : public QObject {
     Q_PROPERTY(QList<ReferencePlaylist> playlists READ playlists WRITE setPlaylists NOTIFY playlistsChanged)
     Q_PROPERTY(int selected READ selected WRITE setSelected NOTIFY selectedChanged)
     Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
+    Q_PROPERTY(bool importing READ importing)
 
 public:
     // Fixes the storage folder (`storageRoot` unchanged when given, else StoreFiles::storageDirectory()),
     // creates it, and loads the playlists file. Never fails: a folder that cannot be created or a file
-    // that cannot be read or decoded leaves "Library could not be loaded: …" in message(). An undecodable
-    // file is first copied aside as "playlists.unreadable-<UTC stamp>.json" so that no save overwrites
-    // the only copy. With no playlists loaded the list holds the unsaved playlist "My Quorvel".
+    // that cannot be read or decoded (for any reason, lack of memory included) leaves "Library could not
+    // be loaded: …" in message(). An undecodable file is first copied aside as
+    // "playlists.unreadable-<UTC stamp>.json" so that no save overwrites the only copy. With no playlists
+    // loaded the list holds the unsaved playlist "My Quorvel".
     explicit LibraryStore(std::optional<QString> storageRoot = std::nullopt, QObject* parent = nullptr);
+    // Stops an import at once: the copy being made is removed, and nothing of the import is saved.
+    ~LibraryStore() override;
 
     // Never empty. Screens edit in place by passing the whole changed list to setPlaylists() and then
     // call save(); the store saves by itself only inside its own operations.
@@ -40,9 +47,8 @@ public:
     const QString& message() const { return message_; }
     void setMessage(const QString& message);
 
-    // The storage folder (no trailing slash) and the playlists file inside it.
+    // The storage folder (no trailing slash).
     const QString& root() const { return root_; }
-    QString playlistsPath() const { return root_ + QStringLiteral("/playlists.json"); }
 
     // Writes the whole list atomically. On failure sets message() to "Save failed: " + description and
     // returns false; the list in memory keeps its changes. Success leaves message() as it was.
@@ -51,17 +57,22 @@ public:
     // Appends an empty playlist named `name` trimmed, selects it and saves. A blank name does nothing.
     void addPlaylist(const QString& name);
 
-    // Appends a finished playlist of Apple Music tracks (a blank name becomes "Apple Music playlist"),
-    // selects it and saves. Saved: message "Imported <name> · <n> track(s)", true. Not saved: the
-    // playlist and the selection are taken back, message() holds the save failure, false.
+    // Appends a finished playlist of music tracks (a blank name becomes "Music server playlist", reported
+    // as "music server playlist"), selects it and saves. Saved: message "Imported <name> · <n> track(s)",
+    // true. Not saved: the playlist and the selection are taken back, message() holds the save failure,
+    // false.
     bool importMusicPlaylist(const QString& name, const QList<ReferenceTrack>& tracks);
 
-    // Imports local files, given as paths in the chooser's order, into the selected playlist: audio files
-    // are checked to be readable audio and copied into root() under a fresh "<UUID>.<extension>";
-    // files ending in .m3u or .m3u8 (any case) are read and their local entries imported the same way.
-    // Only regular files are opened. Saves once at the end; when saved, message() becomes
-    // "Import complete" or the issues, one per line.
+    // Imports local files, given as paths in the chooser's order, into the playlist selected now, and
+    // returns at once: the files are checked to be readable audio and copied into root() under a fresh
+    // "<UUID>.<extension>" on the store's worker, while message() shows "Importing <i> of <n>: <file
+    // name>…". Files ending in .m3u or .m3u8 (any case) are read and their local entries imported the
+    // same way. Only regular files are opened. When every file is done, the tracks are appended, the
+    // library is saved once, and, when saved, message() becomes "Import complete" or the issues, one per
+    // line. An import asked for while one runs follows it.
     void importFiles(const QStringList& paths);
+    // From importFiles() until its tracks are in the list and saved.
+    bool importing() const { return importsUnderWay_ > 0; }
 
 signals:
     void playlistsChanged();
@@ -69,11 +80,14 @@ signals:
     void messageChanged();
 
 private:
+    struct ImportResult;
+
     void load();
-    // Imports one audio file into the selected playlist without saving.
-    Status copyTrack(const QString& path);
-    void importPlaylistFile(const QString& path, QStringList& issues);
+    QString playlistsPath() const { return root_ + QStringLiteral("/playlists.json"); }
     void appendPlaylist(ReferencePlaylist playlist);
+    // Worker thread: the copies of one import, then its result handed to the main thread.
+    void runImport(const QStringList& paths, const Uuid& playlist);
+    void finishImport(const ImportResult& result);
 
     QString root_;
     QList<ReferencePlaylist> playlists_;
@@ -82,6 +96,10 @@ private:
     // An unloadable playlists file that could not be copied aside yet; saves retry the copy and refuse
     // to replace the file until it succeeds.
     bool unreadableNotKept_ = false;
+    int importsUnderWay_ = 0;
+    // Set once, when the store goes; read by the copies between blocks.
+    std::atomic<bool> quitting_{false};
+    SerialWorker importer_;
 };
 
 }  // namespace quorvel

@@ -1,9 +1,15 @@
 #include "library/MeasurementStore.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
+#include <atomic>
+#include <mutex>
 
 #include "dsp/TransferJSON.h"
+#include "engine/Logging.h"
 #include "engine/MicAnalyzer.h"
+#include "engine/Published.h"
+#include "library/SerialWorker.h"
 #include "library/StoreFiles.h"
 
 namespace quorvel {
@@ -14,6 +20,8 @@ const QString kLoadFailed = QStringLiteral("Measurements could not be loaded: ")
 const QString kSaveFailed = QStringLiteral("Measurements could not be saved: ");
 const QString kWaitForResult = QStringLiteral("Wait for a valid reference/mic transfer measurement.");
 const QString kNameFirst = QStringLiteral("Name the measurement first.");
+// The file, and the unreadable copies kept beside it, whose temporaries a dead process may have left.
+const QString kFileNames = QStringLiteral("measurements\\.json|measurements\\.unreadable-[0-9-]+\\.json");
 
 // Blank means only space separators and tabs; a line break counts as content.
 bool isBlank(const QString& name) {
@@ -24,68 +32,176 @@ bool isBlank(const QString& name) {
 
 }  // namespace
 
-MeasurementStore::MeasurementStore(QObject* parent) : MeasurementStore(referenceDateNow, parent) {}
+struct MeasurementStore::Loaded {
+    std::vector<TransferTrace> traces;
+    QString error;  // empty when the file was read (or there was none)
+};
 
-MeasurementStore::MeasurementStore(Clock clock, QObject* parent) : QObject(parent), clock_(std::move(clock)) {
-    const QString folder = StoreFiles::storageDirectory();
-    url_ = folder + "/measurements.json";
-    QString error;
-    if (!StoreFiles::ensureDirectory(folder, &error)) {
-        message_ = kLoadFailed + error;
+struct MeasurementStore::FileState {
+    QString folder, url;
+    struct Request {
+        std::shared_ptr<const std::vector<TransferTrace>> traces;
+        QString whenSaved;  // the message once this list is on disk; empty to leave the message alone
+    };
+    std::mutex lock;  // guards `next` and `posted`
+    std::optional<Request> next;
+    bool posted = false;  // a job that will write `next` waits on the worker
+    // The file failed to decode and is not copied aside yet, so it must not be overwritten. Touched only by
+    // the file jobs, which run one at a time.
+    bool unreadableNotKept = false;
+};
+
+MeasurementStore::MeasurementStore(Loading loading, QObject* parent)
+    : MeasurementStore(referenceDateNow, loading, parent) {}
+
+MeasurementStore::MeasurementStore(Clock clock, Loading loading, QObject* parent)
+    : QObject(parent), clock_(std::move(clock)), file_(std::make_shared<FileState>()) {
+    file_->folder = StoreFiles::storageDirectory();
+    url_ = file_->url = file_->folder + "/measurements.json";
+    if (loading == Loading::now) {
+        // Saves that this process asked for earlier reach the file first.
+        SerialWorker::files().waitIdle();
+        applyLoad(readFile(*file_));
         return;
     }
-    load();
+    loading_ = true;
+    SerialWorker::files().post([this, file = file_] {
+        auto loaded = std::make_shared<Loaded>(readFile(*file));
+        QMetaObject::invokeMethod(
+            this, [this, loaded] { applyLoad(std::move(*loaded)); }, Qt::QueuedConnection);
+    });
 }
 
-void MeasurementStore::load() {
-    if (!QFileInfo::exists(url_)) return;
-    auto bytes = StoreFiles::readWhole(url_);
-    if (!bytes) {
-        message_ = kLoadFailed + QString::fromStdString(bytes.error().description);
-    } else {
-        auto decoded = TransferJSON::decode(std::string_view(bytes->constData(), size_t(bytes->size())));
-        if (decoded) {
-            traces_ = std::move(decoded.value());
-            return;
-        }
-        message_ = kLoadFailed + QString::fromStdString(decoded.error().description);
+MeasurementStore::~MeasurementStore() { waitForFile(); }
+
+MeasurementStore::Loaded MeasurementStore::readFile(FileState& file) {
+    Loaded loaded;
+    QString error;
+    if (!StoreFiles::ensureDirectory(file.folder, &error)) {
+        loaded.error = error;
+        qCWarning(logStore) << "measurements could not be loaded:" << error;
+        return loaded;
     }
+    StoreFiles::removeLeftovers(file.folder, kFileNames);
+    if (!QFileInfo::exists(file.url)) return loaded;
+    {
+        auto bytes = StoreFiles::readWhole(file.url, qsizetype(TransferJSON::readAhead));
+        if (bytes) {
+            auto decoded =
+                TransferJSON::decode(std::string_view(bytes->constData(), size_t(bytes->size())), true);
+            if (decoded) {
+                loaded.traces = std::move(decoded.value());
+                return loaded;
+            }
+            loaded.error = QString::fromStdString(decoded.error().description);
+        } else {
+            loaded.error = QString::fromStdString(bytes.error().description);
+        }
+    }
+    qCWarning(logStore) << "measurements could not be loaded:" << loaded.error;
     // The store now starts empty, and its next save would replace every trace the file holds: keep the
     // file for the user first.
-    unreadableNotKept_ = StoreFiles::keepUnreadable(url_).isEmpty();
+    file.unreadableNotKept = !StoreFiles::keepUnreadable(file.url).ok();
+    return loaded;
+}
+
+QString MeasurementStore::writeFile(FileState& file, const std::vector<TransferTrace>& traces) {
+    if (file.unreadableNotKept) {
+        file.unreadableNotKept = !StoreFiles::keepUnreadable(file.url).ok();
+        if (file.unreadableNotKept)
+            return QStringLiteral("the measurements file that could not be loaded could not be kept aside.");
+    }
+    auto encoded = TransferJSON::encode(traces);
+    if (!encoded) return QString::fromStdString(encoded.error().description);
+    QString error;
+    const std::string& json = encoded.value();
+    if (!StoreFiles::writeAtomically(file.url, QByteArrayView(json.data(), qsizetype(json.size())), &error))
+        return error;
+    return {};
+}
+
+void MeasurementStore::applyLoad(Loaded loaded) {
+    loading_ = false;
+    if (!loaded.error.isEmpty()) setMessage(kLoadFailed + loaded.error);
+    if (!loaded.traces.empty()) {
+        // Traces captured while the file was being read are newer than the file's.
+        std::vector<TransferTrace>& captured = editableTraces();
+        loaded.traces.insert(loaded.traces.end(), std::make_move_iterator(captured.begin()),
+                             std::make_move_iterator(captured.end()));
+        traces_ = std::move(loaded.traces);
+        emit tracesChanged();
+    }
+    if (saveWaiting_) {
+        saveWaiting_ = false;
+        requestSave(std::exchange(waitingText_, QString()));
+    }
+}
+
+std::vector<TransferTrace>& MeasurementStore::editableTraces() {
+    if (traces_.list.use_count() > 1) {
+        traces_.list = std::make_shared<std::vector<TransferTrace>>(*traces_.list);
+    } else {
+        // The worker read the list before it let go of it, and letting go is a release: this acquire makes
+        // its reads happen before the changes that follow.
+        std::atomic_thread_fence(std::memory_order_acquire);
+    }
+    return *traces_.list;
 }
 
 void MeasurementStore::setTraces(std::vector<TransferTrace> traces) {
-    if (traces == traces_) return;
-    traces_ = std::move(traces);
-    emit tracesChanged();
+    publish(this, traces_, std::move(traces), &MeasurementStore::tracesChanged);
 }
 
 void MeasurementStore::setMessage(const QString& message) {
-    if (message == message_) return;
-    message_ = message;
-    emit messageChanged();
+    publish(this, message_, message, &MeasurementStore::messageChanged);
 }
 
-bool MeasurementStore::failSave(const QString& description) {
-    setMessage(kSaveFailed + description);
-    return false;
-}
+void MeasurementStore::save() { requestSave(QString()); }
 
-bool MeasurementStore::save() {
-    if (unreadableNotKept_) {
-        unreadableNotKept_ = QFileInfo::exists(url_) && StoreFiles::keepUnreadable(url_).isEmpty();
-        if (unreadableNotKept_)
-            return failSave(
-                QStringLiteral("the measurements file that could not be loaded could not be kept aside."));
+void MeasurementStore::requestSave(const QString& whenSaved) {
+    if (loading_) {
+        saveWaiting_ = true;
+        if (!whenSaved.isEmpty()) waitingText_ = whenSaved;
+        return;
     }
-    auto encoded = TransferJSON::encode(traces_);
-    if (!encoded) return failSave(QString::fromStdString(encoded.error().description));
-    const std::string& json = encoded.value();
-    QString error;
-    if (!StoreFiles::writeAtomically(url_, QByteArray(json.data(), qsizetype(json.size())), &error))
-        return failSave(error);
-    return true;
+    std::lock_guard<std::mutex> hold(file_->lock);
+    FileState::Request request{traces_.list, whenSaved};
+    // A capture whose save is replaced before it started is in the newer list: report it with that one.
+    if (request.whenSaved.isEmpty() && file_->next) request.whenSaved = file_->next->whenSaved;
+    file_->next = std::move(request);
+    if (file_->posted) return;
+    file_->posted = true;
+    SerialWorker::files().post([this, file = file_] {
+        FileState::Request job;
+        {
+            std::lock_guard<std::mutex> taken(file->lock);
+            job = std::move(*file->next);
+            file->next.reset();
+            file->posted = false;
+        }
+        const QString error = writeFile(*file, *job.traces);
+        job.traces.reset();  // let go before the main thread hears of it, so its next change need not copy
+        if (!error.isEmpty()) qCWarning(logStore) << "measurements could not be saved:" << error;
+        QMetaObject::invokeMethod(
+            this,
+            [this, error, text = job.whenSaved] {
+                if (!error.isEmpty())
+                    setMessage(kSaveFailed + error);
+                else if (!text.isEmpty())
+                    setMessage(text);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MeasurementStore::waitForFile() {
+    for (;;) {
+        SerialWorker::files().waitIdle();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        // Delivering a load may have asked for the save that waited for it.
+        std::lock_guard<std::mutex> hold(file_->lock);
+        if (!file_->posted && !loading_) return;
+    }
 }
 
 void MeasurementStore::capture(const MicAnalyzer& analyzer, const QString& name, const QString& position,
@@ -133,11 +249,11 @@ void MeasurementStore::capture(const CaptureSource& source, const QString& name,
     trace.position = position.toStdString();
     trace.setupID = setup.toStdString();
     trace.hardwareIdentity = source.hardwareIdentity;
-    traces_.push_back(std::move(trace));
+    editableTraces().push_back(std::move(trace));
     emit tracesChanged();
 
     // On failure the trace stays listed and the message keeps the save failure; a later save writes it.
-    if (save()) setMessage("Captured " + name);
+    requestSave("Captured " + name);
 }
 
 }  // namespace quorvel

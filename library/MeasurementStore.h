@@ -1,9 +1,12 @@
 #pragma once
-// The saved transfer traces and their file, "measurements.json" in the storage folder: loaded once at
-// construction, rewritten whole and atomically after every change. Main thread only.
+// The saved transfer traces and their file, "measurements.json" in the storage folder: loaded once,
+// rewritten whole and atomically after every change. A hundred traces make a file of about 80 MB, so the
+// file is read and written on the stores' worker (SerialWorker::files()); the list and the messages live
+// on the main thread. Main thread only.
 #include <QObject>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,17 +33,27 @@ struct CaptureSource {
 
 class MeasurementStore : public QObject {
     Q_OBJECT
+    Q_PROPERTY(std::vector<TransferTrace> traces READ traces WRITE setTraces NOTIFY tracesChanged)
+    Q_PROPERTY(QString message READ message NOTIFY messageChanged)
+
 public:
     // Seconds since 2001-01-01 UTC, for the capture gates and time stamps.
     using Clock = std::function<ReferenceDate()>;
+    // When the file is read: before the constructor returns, or on the worker, so that a large file does
+    // not hold up the window; its traces (and a load failure) are published when it has been read.
+    enum class Loading { now, inBackground };
 
-    // Creates the storage folder and loads the file. A file that fails to decode is copied aside as
-    // "measurements.unreadable-<UTC time>.json" before any save can replace it.
-    explicit MeasurementStore(QObject* parent = nullptr);
-    MeasurementStore(Clock clock, QObject* parent = nullptr);
+    // Creates the storage folder and loads the file. A file that fails to decode, for any reason, is
+    // copied aside as "measurements.unreadable-<UTC time>.json" before any save can replace it, and the
+    // store starts empty with "Measurements could not be loaded: …".
+    explicit MeasurementStore(Loading loading = Loading::now, QObject* parent = nullptr);
+    explicit MeasurementStore(Clock clock, Loading loading = Loading::now, QObject* parent = nullptr);
+    // Waits for the saves still queued or being written, so that closing the window keeps the last change.
+    ~MeasurementStore() override;
 
-    // Saved traces in capture order.
-    const std::vector<TransferTrace>& traces() const { return traces_; }
+    // Saved traces in capture order. Traces captured while the file is still being read in the background
+    // follow the file's when it arrives.
+    const std::vector<TransferTrace>& traces() const { return *traces_.list; }
     // Replaces the list (screens delete traces this way), then the screen calls save().
     void setTraces(std::vector<TransferTrace> traces);
 
@@ -50,12 +63,20 @@ public:
     // Path of the measurements file.
     const QString& url() const { return url_; }
 
-    // Writes `traces` to the file atomically. On failure the message says why and the list is kept.
-    bool save();
+    // Writes traces() to the file atomically on the worker and returns at once. Saves are written one at a
+    // time; a save asked for while another still waits its turn replaces it, its list being newer. A
+    // failure sets message to "Measurements could not be saved: …"; the list keeps its content. A save
+    // asked for while the file is still being read waits for it.
+    void save();
+
+    // Blocks until the file has been read and every save asked for so far is on disk, and publishes their
+    // outcome.
+    void waitForFile();
 
     // Appends a trace made from `source` and saves, when the source holds a fresh, complete result
     // (running, under 2.0 s old, with a delay, bins, at least 3 averages and two different channels) and
-    // `name` is not blank. `name`, `position` and `setup` are stored as typed. Reports through `message`.
+    // `name` is not blank. `name`, `position` and `setup` are stored as typed. Reports through `message`:
+    // "Captured <name>" once the save is on disk.
     void capture(const CaptureSource& source, const QString& name, const QString& position,
                  const QString& setup);
     // The same with the analyser's current result and capture conditions.
@@ -67,16 +88,38 @@ signals:
     void messageChanged();
 
 private:
-    void load();
+    // The list is shared with the saves that are writing it and copied only when it changes meanwhile.
+    struct TraceList {
+        std::shared_ptr<std::vector<TransferTrace>> list = std::make_shared<std::vector<TransferTrace>>();
+        bool operator==(const std::vector<TransferTrace>& other) const { return *list == other; }
+        TraceList& operator=(std::vector<TransferTrace>&& other) {
+            list = std::make_shared<std::vector<TransferTrace>>(std::move(other));
+            return *this;
+        }
+    };
+    struct Loaded;
+    struct FileState;
+
+    // File work, on whichever thread runs it (the worker, or the constructor's for Loading::now).
+    static Loaded readFile(FileState& file);
+    // The error's description, or an empty text once the list is on disk.
+    static QString writeFile(FileState& file, const std::vector<TransferTrace>& traces);
+
+    std::vector<TransferTrace>& editableTraces();
     void setMessage(const QString& message);
-    bool failSave(const QString& description);
+    void requestSave(const QString& whenSaved);
+    void applyLoad(Loaded loaded);
 
     Clock clock_;
-    std::vector<TransferTrace> traces_;
+    TraceList traces_;
     QString message_;
     QString url_;
-    // The file on disk failed to decode and has not been copied aside yet: it must not be overwritten.
-    bool unreadableNotKept_ = false;
+    bool loading_ = false;
+    // Asked for while loading: the save waits for the file, and the capture text to show once saved.
+    bool saveWaiting_ = false;
+    QString waitingText_;
+    // Shared with the jobs on the worker.
+    std::shared_ptr<FileState> file_;
 };
 
 }  // namespace quorvel

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "dsp/QuorvelError.h"
+#include "engine/Published.h"
 #include "library/LibraryStore.h"
 
 namespace quorvel {
@@ -69,6 +70,21 @@ void finish(const std::function<void()>& done) {
     if (done) done();
 }
 
+// Why the server gave no access, naming it as "host:port".
+QString refusal(MusicAuthorizationStatus status, const QString& server) {
+    switch (status) {
+        case MusicAuthorizationStatus::passwordRefused:
+            return QStringLiteral("The music server at %1 refused the password.").arg(server);
+        case MusicAuthorizationStatus::notAnswering:
+            return QStringLiteral("The music server at %1 does not answer.").arg(server);
+        case MusicAuthorizationStatus::authorized:
+        case MusicAuthorizationStatus::unreachable:
+            break;
+    }
+    return QStringLiteral("Can't reach the music server at %1. Start MPD, or set MPD_HOST and MPD_PORT.")
+        .arg(server);
+}
+
 }  // namespace
 
 MusicBrowser::MusicBrowser(QObject* parent) : MusicBrowser(MusicService::shared(), parent) {}
@@ -76,15 +92,15 @@ MusicBrowser::MusicBrowser(QObject* parent) : MusicBrowser(MusicService::shared(
 MusicBrowser::MusicBrowser(MusicService& service, QObject* parent)
     : QObject(parent),
       service_(service),
-      message_(QStringLiteral("Connect to browse your library or search Apple Music.")) {}
+      message_(QStringLiteral("Connect to browse the music server's playlists or search its songs.")) {}
 
 void MusicBrowser::connect(Done done) {
     if (isLoading_ || importingPlaylistID_) return finish(done);
     setIsLoading(true);
-    setMessage(QStringLiteral("Loading your Apple Music playlists…"));
+    setMessage(QStringLiteral("Loading the music server's playlists…"));
     service_.requestAuthorization(this, [this, done](MusicAuthorizationStatus status) {
         if (status != MusicAuthorizationStatus::authorized) {
-            setMessage(QStringLiteral("Music access denied. Enable it in system privacy settings."));
+            setMessage(refusal(status, text(service_.serverName())));
             setIsLoading(false);
             return finish(done);
         }
@@ -190,8 +206,9 @@ void MusicBrowser::tracks(const Playlist& playlist, TracksDone done) {
     service_.playlistTracks(this, playlist, [this, done](Result<std::optional<TrackBatch>> first) {
         if (!first) return done(first.error());
         if (!first->has_value())
-            return done(QuorvelError::make(
-                20, "Apple Music did not return tracks for this playlist. Refresh playlists and try again."));
+            return done(QuorvelError::make(20,
+                                           "The music server did not return tracks for this playlist. "
+                                           "Refresh playlists and try again."));
         walkTracks(std::make_shared<QList<ReferenceTrack>>(), std::move(**first), done);
     });
 }
@@ -218,39 +235,27 @@ ReferenceTrack MusicBrowser::trackFor(const Song& song) {
 }
 
 void MusicBrowser::setMessage(const QString& message) {
-    if (message_ == message) return;
-    message_ = message;
-    emit messageChanged();
+    publish(this, message_, message, &MusicBrowser::messageChanged);
 }
 
 void MusicBrowser::setSongs(std::vector<Song> songs) {
-    if (songs_ == songs) return;
-    songs_ = std::move(songs);
-    emit songsChanged();
+    publish(this, songs_, std::move(songs), &MusicBrowser::songsChanged);
 }
 
 void MusicBrowser::setPlaylists(std::vector<Playlist> playlists) {
-    if (playlists_ == playlists) return;
-    playlists_ = std::move(playlists);
-    emit playlistsChanged();
+    publish(this, playlists_, std::move(playlists), &MusicBrowser::playlistsChanged);
 }
 
 void MusicBrowser::setConnected(bool connected) {
-    if (connected_ == connected) return;
-    connected_ = connected;
-    emit connectedChanged();
+    publish(this, connected_, connected, &MusicBrowser::connectedChanged);
 }
 
 void MusicBrowser::setIsLoading(bool loading) {
-    if (isLoading_ == loading) return;
-    isLoading_ = loading;
-    emit isLoadingChanged();
+    publish(this, isLoading_, loading, &MusicBrowser::isLoadingChanged);
 }
 
 void MusicBrowser::setImportingPlaylistID(std::optional<MusicItemID> id) {
-    if (importingPlaylistID_ == id) return;
-    importingPlaylistID_ = std::move(id);
-    emit importingPlaylistIDChanged();
+    publish(this, importingPlaylistID_, std::move(id), &MusicBrowser::importingPlaylistIDChanged);
 }
 
 }  // namespace quorvel

@@ -1,10 +1,13 @@
 #pragma once
-// The model behind the Apple Music sheet: asks for music access, loads every library playlist (all
-// batches, sorted by name), searches the catalogue for songs, and imports one library playlist into the
+// The model behind the music sheet: connects to the music server, loads every stored playlist (all
+// batches, sorted by name), searches the server's database for songs, and imports one playlist into the
 // library store. Persists nothing. Main thread only.
 //
 // The operations are asynchronous: each returns at once and its optional `done` runs on the main thread
 // when it has ended, by whatever path (also at once when a guard refuses the call).
+//
+// Published state: Q_PROPERTYs written through publish() (engine/Published.h); each change signal is
+// emitted only when the value really changes.
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -21,15 +24,23 @@ class LibraryStore;
 
 class MusicBrowser : public QObject {
     Q_OBJECT
+    Q_PROPERTY(std::vector<Song> songs READ songs NOTIFY songsChanged)
+    Q_PROPERTY(std::vector<Playlist> playlists READ playlists NOTIFY playlistsChanged)
+    Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
+    Q_PROPERTY(bool connected READ connected NOTIFY connectedChanged)
+    Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
+    Q_PROPERTY(std::optional<MusicItemID> importingPlaylistID READ importingPlaylistID NOTIFY
+                   importingPlaylistIDChanged)
+
 public:
     // On the shared music service.
     explicit MusicBrowser(QObject* parent = nullptr);
     // On `service`, which must outlive the browser.
     explicit MusicBrowser(MusicService& service, QObject* parent = nullptr);
 
-    // Songs of the last search that was published, in the service's order (at most 25).
+    // Songs of the last search that was published, in the server's order (at most 25).
     const std::vector<Song>& songs() const { return songs_; }
-    // Library playlists of the last successful load, sorted by name.
+    // The server's stored playlists of the last successful load, sorted by name.
     const std::vector<Playlist>& playlists() const { return playlists_; }
     // The sheet's status line. The sheet also writes it after adding a searched song to a playlist.
     const QString& message() const { return message_; }
@@ -41,21 +52,18 @@ public:
     // The id of the playlist being imported; absent otherwise.
     const std::optional<MusicItemID>& importingPlaylistID() const { return importingPlaylistID_; }
 
-    // Loads or reloads the library playlists. Does nothing while loading or importing.
+    // Loads or reloads the playlists. Does nothing while loading or importing. When the server cannot be
+    // reached, refuses the password or does not answer, message() says so with its address.
     void connect(std::function<void()> done = {});
-    // Replaces songs() with the catalogue's songs for `term`, sent unchanged (also when empty). Searches
-    // may overlap; one that ends after a newer search has published is dropped.
+    // Replaces songs() with the server's songs for `term`, sent unchanged (also when empty). Searches may
+    // overlap; one that ends after a newer search has published is dropped.
     void search(const QString& term, std::function<void()> done = {});
 
-    // Imports `playlist` (one of playlists()) into `store` as a new playlist of Apple Music tracks and
-    // hands `done` the store's result: true once the new playlist is saved. Refused (false, nothing
-    // changed) while an import or a load runs. Progress and outcome go to message(). `store` must
-    // outlive the import.
+    // Imports `playlist` (one of playlists()) into `store` as a new playlist of music tracks and hands
+    // `done` the store's result: true once the new playlist is saved. Refused (false, nothing changed)
+    // while an import or a load runs. Progress and outcome go to message(). `store` must outlive the
+    // import.
     void importPlaylist(const Playlist& playlist, LibraryStore& store, std::function<void(bool)> done = {});
-    // The playlist's songs as reference tracks, in playlist order; entries that are not songs are
-    // skipped. Fails with the service's error, or with code 20 of the domain "Quorvel" when the service
-    // gives no entry collection for the playlist.
-    void tracks(const Playlist& playlist, std::function<void(Result<QList<ReferenceTrack>>)> done);
     // The track for one song: title "<title> — <artist>", the song's id, a library song, the song's
     // coding as payload (absent when it cannot be encoded), no trim, cue points or loop.
     static ReferenceTrack trackFor(const Song& song);
@@ -75,6 +83,10 @@ private:
     void publishPlaylists(std::vector<Playlist> playlists, Done done);
     void loadFailed(const Error& error, Done done);
     using TracksDone = std::function<void(Result<QList<ReferenceTrack>>)>;
+    // The playlist's songs as reference tracks, in playlist order; entries that are not songs are
+    // skipped. Fails with the server's error, or with code 20 of the domain "Quorvel" when the server
+    // gives no entry collection for the playlist.
+    void tracks(const Playlist& playlist, TracksDone done);
     void walkTracks(std::shared_ptr<QList<ReferenceTrack>> gathered, TrackBatch batch, TracksDone done);
     // Whether search number `serial` may still publish; if so, it becomes the newest published.
     bool claimSearch(unsigned serial);

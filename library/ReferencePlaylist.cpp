@@ -1,5 +1,7 @@
 #include "library/ReferencePlaylist.h"
 
+#include <new>
+
 #include "library/LibraryJson.h"
 
 namespace quorvel {
@@ -29,12 +31,12 @@ Result<Json> ReferencePlaylist::toJson() const {
     return object;
 }
 
-Result<ReferencePlaylist> ReferencePlaylist::fromJson(const Json& object) {
+Result<ReferencePlaylist> ReferencePlaylist::fromJson(const ReadJson& object) {
     ObjectReader in(object);
     ReferencePlaylist playlist;
     QString idText = in.string("id");
     playlist.name = in.string("name");
-    const Json* tracks = in.array("tracks");
+    const ReadJson* tracks = in.array("tracks");
     if (!in.ok()) return in.error();
     auto id = Uuid::parse(idText.toStdString());
     if (!id) return error(invalidValue, "the key \"id\" is not a valid UUID");
@@ -60,22 +62,26 @@ Result<QByteArray> ReferencePlaylist::encodeList(const QList<ReferencePlaylist>&
 }
 
 Result<QList<ReferencePlaylist>> ReferencePlaylist::decodeList(const QByteArray& bytes) {
-    Json list;
     try {
-        list = Json::parse(bytes.begin(), bytes.end());
-    } catch (const Json::exception& e) {
-        return error(syntax, withoutTag(e.what()));
+        ReadJson list;
+        try {
+            list = ReadJson::parse(bytes.begin(), bytes.end());
+        } catch (const ReadJson::exception& e) {
+            return error(syntax, withoutTag(e.what()));
+        }
+        if (!list.is_array())
+            return error(wrongType, std::string("expected an array of playlists, found ") + list.type_name());
+        QList<ReferencePlaylist> playlists;
+        playlists.reserve(qsizetype(list.size()));
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            auto playlist = fromJson(list[i]);
+            if (!playlist) return within("playlist " + std::to_string(i + 1), playlist.error());
+            playlists.push_back(std::move(*playlist));
+        }
+        return playlists;
+    } catch (const std::bad_alloc&) {
+        return error(syntax, "there is not enough memory to read the playlists");
     }
-    if (!list.is_array())
-        return error(wrongType, std::string("expected an array of playlists, found ") + list.type_name());
-    QList<ReferencePlaylist> playlists;
-    playlists.reserve(qsizetype(list.size()));
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        auto playlist = fromJson(list[i]);
-        if (!playlist) return within("playlist " + std::to_string(i + 1), playlist.error());
-        playlists.push_back(std::move(*playlist));
-    }
-    return playlists;
 }
 
 }  // namespace quorvel

@@ -19,12 +19,13 @@ struct ReferencePlaylist {
     // {"id", "name", "tracks"} in this order. Fails when a track cannot be written.
     Result<nlohmann::ordered_json> toJson() const;
     // Keys in any order, all three required, unknown keys ignored.
-    static Result<ReferencePlaylist> fromJson(const nlohmann::ordered_json& object);
+    static Result<ReferencePlaylist> fromJson(const nlohmann::json& object);
 
     // The playlists file as compact UTF-8 JSON. Fails as a whole when any number is not finite.
     static Result<QByteArray> encodeList(const QList<ReferencePlaylist>& playlists);
     // Reads the playlists file as a whole: anything that is not an array of valid playlist objects fails,
-    // and no partial list is produced. The error's description names the failing place.
+    // and no partial list is produced; so does running out of memory. The error's description names the
+    // failing place.
     static Result<QList<ReferencePlaylist>> decodeList(const QByteArray& bytes);
 };
 

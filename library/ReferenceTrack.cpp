@@ -47,7 +47,7 @@ Result<Json> ReferenceTrack::toJson() const {
     return object;
 }
 
-Result<ReferenceTrack> ReferenceTrack::fromJson(const Json& object) {
+Result<ReferenceTrack> ReferenceTrack::fromJson(const ReadJson& object) {
     ObjectReader in(object);
     ReferenceTrack track;
     QString idText = in.string("id");

@@ -1,6 +1,6 @@
 #pragma once
-// One entry of a reference playlist: a copy of a local audio file in the storage folder, or an Apple
-// Music song. Plain value record, copied freely; any thread.
+// One entry of a reference playlist: a copy of a local audio file in the storage folder, or a song of
+// the music server. Plain value record, copied freely; any thread.
 //
 // Build with designated initialisers, which mirror the field order (only `title` is needed):
 //   ReferenceTrack{.title = "Kick Test", .filename = "<UUID>.wav"}
@@ -16,16 +16,16 @@
 namespace quorvel {
 
 struct ReferenceTrack {
-    // The separator of an Apple Music track's title: song, " — " (space, U+2014 EM DASH, space), artist.
+    // The separator of a music track's title: song, " — " (space, U+2014 EM DASH, space), artist.
     static inline const QString titleSeparator = QStringLiteral(" \u2014 ");
 
     Uuid id = Uuid::generate();
-    // Local copy: the source's file name without its last extension. Apple Music song: song title,
+    // Local copy: the source's file name without its last extension. Music server song: song title,
     // titleSeparator, artist name.
     QString title{};
-    // Name of the copied audio file inside the storage folder; absent for Apple Music songs.
+    // Name of the copied audio file inside the storage folder; absent for music server songs.
     std::optional<QString> filename{};
-    // The Apple Music item identifier; its presence alone marks a track as an Apple Music track.
+    // The music item identifier; its presence alone marks a track as a music track.
     std::optional<QString> musicID{};
     // True only for songs taken from the user's own library playlists (library lookup at playback).
     bool libraryMusic = false;
@@ -54,7 +54,7 @@ struct ReferenceTrack {
     // Reads an object with the keys above in any order; unknown keys are ignored, an optional key that is
     // missing or null is absent, every other key is required. Fails on a wrong type, an invalid UUID,
     // invalid (or unpadded) Base64, or a number that is not finite.
-    static Result<ReferenceTrack> fromJson(const nlohmann::ordered_json& object);
+    static Result<ReferenceTrack> fromJson(const nlohmann::json& object);
 };
 
 }  // namespace quorvel

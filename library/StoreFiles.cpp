@@ -1,13 +1,123 @@
 #include "library/StoreFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "engine/Logging.h"
 
 namespace quorvel {
+
+namespace {
+
+constexpr qsizetype copyBlock = 1 << 20;
+
+Error posixError(int code) { return Error{"posix", code, std::strerror(code)}; }
+
+Error notRegular() { return Error{"file", 0, "Not a regular file"}; }
+
+// A descriptor closed when it goes out of scope.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Opens a regular file for reading. O_NONBLOCK keeps the open itself from waiting for a FIFO's writer;
+// the type is checked on the open file, so nothing can be swapped in between.
+Result<int> openRegular(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    if (native.isEmpty() || native.contains('\0')) return posixError(ENOENT);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return posixError(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return posixError(code);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return notRegular();
+    }
+    return fd;
+}
+
+// Reads up to `size` bytes, retrying after signals; 0 at the end of the file, -1 on an error.
+ssize_t readSome(int fd, char* into, qsizetype size) {
+    for (;;) {
+        const ssize_t n = ::read(fd, into, static_cast<size_t>(size));
+        if (n >= 0 || errno != EINTR) return n;
+    }
+}
+
+// Syncs the folder that holds `path`, so that a rename into it survives a power cut. Some file systems
+// refuse to sync a folder; the file itself is on disk already, so that is no failure.
+void syncFolder(const QString& path) {
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Writes all of `bytes` to the open temporary file, retrying after signals and short writes.
+bool writeAll(int fd, const char* bytes, qsizetype size, QString* error) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, static_cast<size_t>(size));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (error) *error = QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC));
+            return false;
+        }
+        bytes += n;
+        size -= n;
+    }
+    return true;
+}
+
+// Syncs the temporary file and renames it into place. The bytes go to the file's descriptor directly: a
+// full disk or a size limit then fails the write itself, where Qt's own buffer would only meet it inside
+// commit(), which renames the file even when that last flush fails.
+bool finish(QSaveFile& file, QString* error) {
+    if (::fsync(file.handle()) != 0) {
+        if (error) *error = QString::fromLocal8Bit(std::strerror(errno));
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        if (error) *error = file.errorString();
+        return false;
+    }
+    syncFolder(file.fileName());
+    return true;
+}
+
+bool sameContent(const QString& a, const QString& b) {
+    QFile one(a), two(b);
+    if (one.size() != two.size() || !one.open(QIODevice::ReadOnly) || !two.open(QIODevice::ReadOnly))
+        return false;
+    while (!one.atEnd()) {
+        const QByteArray x = one.read(copyBlock), y = two.read(copyBlock);
+        if (x.isEmpty() || x != y) return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 namespace StoreFiles {
 
@@ -21,40 +131,116 @@ bool ensureDirectory(const QString& dir, QString* error) {
     return false;
 }
 
-Result<QByteArray> readWhole(const QString& path) {
-    QFile file(path);
-    QByteArray bytes;
-    if (file.open(QIODevice::ReadOnly)) bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return Error{"file", int(file.error()), file.errorString().toStdString()};
-    return bytes;
+Status requireRegularFile(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    if (native.contains('\0')) return posixError(ENOENT);
+    struct stat info {};
+    if (::stat(native.constData(), &info) == 0 && !S_ISREG(info.st_mode)) return notRegular();
+    return {};
 }
 
-bool writeAtomically(const QString& path, const QByteArray& bytes, QString* error) {
+Result<QByteArray> readWhole(const QString& path, qsizetype spare) {
+    auto opened = openRegular(path);
+    if (!opened) return opened.error();
+    const Descriptor file{*opened};
+    struct stat info {};
+    ::fstat(file.fd, &info);
+    try {
+        QByteArray bytes;
+        bytes.reserve(qsizetype(info.st_size) + spare);
+        bytes.resize(qsizetype(info.st_size));
+        qsizetype done = 0;
+        for (;;) {
+            if (done == bytes.size()) bytes.resize(done + copyBlock);  // the file grew meanwhile
+            const ssize_t n = readSome(file.fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0) return posixError(errno);
+            if (n == 0) break;
+            done += n;
+        }
+        bytes.resize(done);
+        if (bytes.capacity() - done < spare) bytes.reserve(done + spare);
+        return bytes;
+    } catch (const std::bad_alloc&) {
+        return Error{"posix", ENOMEM, "There is not enough memory to read the file."};
+    }
+}
+
+bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error) {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (error) *error = file.errorString();
         return false;
     }
-    if (file.write(bytes) != bytes.size()) {
-        if (error) *error = file.errorString();
+    if (!writeAll(file.handle(), bytes.data(), bytes.size(), error)) {
         file.cancelWriting();
         return false;
     }
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
+    return finish(file, error);
 }
 
-QString keepUnreadable(const QString& path) {
-    QFileInfo info(path);
-    const QString stamp = QDateTime::currentDateTimeUtc().toString("yyyyMMdd-HHmmss");
-    const QString base = info.absolutePath() + "/" + info.completeBaseName() + ".unreadable-" + stamp;
+Status copyAtomically(const QString& source, const QString& target, const std::atomic<bool>* cancelled) {
+    auto opened = openRegular(source);
+    if (!opened) return opened.error();
+    const Descriptor in{*opened};
+    QSaveFile out(target);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        return Error{"file", out.error(), out.errorString().toStdString()};
+    const auto failed = [&out](const QString& why) {
+        out.cancelWriting();
+        return Error{"file", QFileDevice::WriteError, why.toStdString()};
+    };
+    std::vector<char> block(copyBlock);
+    QString error;
+    for (;;) {
+        // Relaxed: the flag carries no data, and the next block is soon enough to see it.
+        if (cancelled && cancelled->load(std::memory_order_relaxed)) {
+            out.cancelWriting();
+            return Error{"posix", ECANCELED, "The copy was cancelled."};
+        }
+        const ssize_t n = readSome(in.fd, block.data(), copyBlock);
+        if (n < 0) return failed(QString::fromLocal8Bit(std::strerror(errno)));
+        if (n == 0) break;
+        if (!writeAll(out.handle(), block.data(), n, &error)) return failed(error);
+    }
+    if (!finish(out, &error)) return Error{"file", QFileDevice::WriteError, error.toStdString()};
+    return {};
+}
+
+Result<QString> keepUnreadable(const QString& path) {
+    const QFileInfo info(path);
+    if (!QFileInfo::exists(path) || !requireRegularFile(path)) return QString();
+    const QDir folder = info.absoluteDir();
+    const QString stem = info.completeBaseName() + ".unreadable-";
+    for (const QString& name : folder.entryList({stem + "*.json"}, QDir::Files | QDir::Hidden)) {
+        if (sameContent(path, folder.filePath(name))) {
+            qCWarning(logStore) << "the unreadable" << info.fileName() << "is kept as" << name << "already";
+            return folder.filePath(name);
+        }
+    }
+    const QString base = folder.filePath(stem + QDateTime::currentDateTimeUtc().toString("yyyyMMdd-HHmmss"));
     QString target = base + ".json";
     for (int n = 2; QFileInfo::exists(target); ++n) target = base + "-" + QString::number(n) + ".json";
-    return QFile::copy(path, target) ? target : QString();
+    if (Status copied = copyAtomically(path, target); !copied) {
+        qCWarning(logStore) << "the unreadable" << path
+                            << "could not be kept aside:" << copied.error().description.c_str();
+        return copied.error();
+    }
+    qCWarning(logStore) << "the unreadable" << path << "is kept as" << target;
+    return target;
+}
+
+int removeLeftovers(const QString& dir, const QString& finalNames) {
+    const QRegularExpression temporary("^(?:" + finalNames + ")\\.[A-Za-z0-9]{6}$");
+    const QDir folder(dir);
+    int removed = 0;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!temporary.match(name).hasMatch()) continue;
+        if (QFile::remove(folder.filePath(name))) {
+            ++removed;
+            qCDebug(logStore) << "removed" << name << ", left by a save that did not finish";
+        }
+    }
+    return removed;
 }
 
 }  // namespace StoreFiles

@@ -1,21 +1,125 @@
 #include "platform/MpdMusicClient.h"
 
+#include <mpd/async.h>
 #include <mpd/client.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <map>
+#include <mutex>
 #include <sstream>
+#include <thread>
+
+#include "platform/Log.h"
 
 namespace quorvel {
 
+using Clock = std::chrono::steady_clock;
+
+// Calls under way, by socket, with their deadlines. When a deadline passes, or when the client is
+// abandoned, the watchdog shuts down the reading side of the call's socket: whatever the call waits in
+// (libmpdclient's poll, or our own while connecting) returns at once, and the call reads the reason here.
+// Only the reading side, so that a send under way fails softly instead of raising SIGPIPE. A call stops
+// being watched before its socket is closed, so a socket number is never shut down after being reused.
+// Any thread.
+class MpdMusicClient::Watchdog {
+public:
+    enum class Ending { none, late, abandoned };
+
+    ~Watchdog() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Watches `fd` until forget(fd). False once the client is abandoned: the call must not go on.
+    bool watch(int fd, Clock::time_point deadline) {
+        std::lock_guard lock(mutex_);
+        if (abandoned_) return false;
+        calls_[fd] = Entry{deadline, Ending::none};
+        if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+        wake_.notify_all();
+        return true;
+    }
+
+    Ending ending(int fd) const {
+        std::lock_guard lock(mutex_);
+        auto it = calls_.find(fd);
+        return it == calls_.end() ? Ending::none : it->second.ending;
+    }
+
+    void forget(int fd) {
+        std::lock_guard lock(mutex_);
+        calls_.erase(fd);
+    }
+
+    void abandonAll() {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        for (auto& [fd, entry] : calls_) end(fd, entry, Ending::abandoned);
+    }
+
+private:
+    struct Entry {
+        Clock::time_point deadline;
+        Ending ending;
+    };
+
+    static void end(int fd, Entry& entry, Ending why) {
+        if (entry.ending != Ending::none) return;
+        entry.ending = why;
+        ::shutdown(fd, SHUT_RD);
+    }
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        while (!stopping_) {
+            const auto now = Clock::now();
+            auto next = Clock::time_point::max();
+            for (auto& [fd, entry] : calls_) {
+                if (entry.ending != Ending::none) continue;
+                if (entry.deadline <= now)
+                    end(fd, entry, Ending::late);
+                else
+                    next = std::min(next, entry.deadline);
+            }
+            if (next == Clock::time_point::max())
+                wake_.wait(lock);
+            else
+                wake_.wait_until(lock, next);
+        }
+    }
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::map<int, Entry> calls_;
+    bool abandoned_ = false;
+    bool stopping_ = false;
+    std::thread thread_;  // started by the first call
+};
+
 namespace {
 
-struct ConnectionDeleter {
-    void operator()(mpd_connection* c) const { mpd_connection_free(c); }
-};
-using Connection = std::unique_ptr<mpd_connection, ConnectionDeleter>;
+using Ending = MpdMusicClient::Watchdog::Ending;
+
+Error posixError(int code) { return Error{"posix", code, std::strerror(code)}; }
+
+Error musicError(MusicErrors::Code code, std::string description) {
+    return Error{MusicErrors::domain, code, std::move(description)};
+}
 
 // The connection's pending error as our error value. Server refusals carry MPD's ACK code in the domain
 // "mpd"; failures of the transport carry libmpdclient's error kind (or errno) instead.
@@ -45,23 +149,256 @@ Error errorOf(mpd_connection* c) {
     return error;
 }
 
-bool failed(mpd_connection* c) { return mpd_connection_get_error(c) != MPD_ERROR_SUCCESS; }
-
-Result<Connection> connect(const MpdMusicClient::Options& options) {
-    Connection c(mpd_connection_new(options.host.empty() ? nullptr : options.host.c_str(), options.port,
-                                    options.timeoutMS));
-    if (!c) return Error{"posix", ENOMEM, "Out of memory", {}};
-    if (failed(c.get())) return errorOf(c.get());
-    if (!options.password.empty() && !mpd_run_password(c.get(), options.password.c_str()))
-        return errorOf(c.get());
-    return c;
+// Where a reply's next entry begins.
+bool startsEntry(const char* name) {
+    return std::strcmp(name, "file") == 0 || std::strcmp(name, "directory") == 0 ||
+           std::strcmp(name, "playlist") == 0;
 }
 
-// Finishes the current command; the connection's error if it or anything before it failed.
-Status finish(mpd_connection* c) {
-    if (failed(c) || !mpd_response_finish(c)) return errorOf(c);
-    return {};
-}
+// One call's connection to the server, under the call's one deadline. Failures are logged (quorvel.music)
+// as they are returned. One thread.
+class Session {
+public:
+    Session(const MpdMusicClient& client, MpdMusicClient::Watchdog& watchdog, const char* what)
+        : options_(client.options()),
+          server_(client.serverName()),
+          watchdog_(watchdog),
+          what_(what),
+          deadline_(Clock::now() + std::chrono::milliseconds(options_.timeoutMS)) {}
+
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    ~Session() {
+        if (fd_ < 0) return;
+        watchdog_.forget(fd_);
+        if (connection_)
+            mpd_connection_free(connection_);  // closes the socket
+        else
+            ::close(fd_);
+    }
+
+    // Connects, reads the server's greeting and sends the password, if any.
+    Status open() {
+        if (auto connected = connectSocket(); !connected) return failed(connected.error());
+        auto welcome = readGreeting();
+        if (!welcome) return failed(welcome.error());
+        mpd_async* async = mpd_async_new(fd_);
+        if (async) connection_ = mpd_connection_new_async(async, welcome->c_str());
+        if (!connection_) {
+            watchdog_.forget(fd_);
+            if (async)
+                mpd_async_free(async);  // closes the socket
+            else
+                ::close(fd_);
+            fd_ = -1;
+            return failed(posixError(ENOMEM));
+        }
+        if (mpd_connection_get_error(connection_) != MPD_ERROR_SUCCESS) return failure();  // not MPD
+        // libmpdclient's own limit for each wait; the watchdog holds the call's overall deadline.
+        mpd_connection_set_timeout(connection_, static_cast<unsigned>(std::max(1, remainingMS())));
+        if (!options_.password.empty() && !mpd_run_password(connection_, options_.password.c_str()))
+            return failure();
+        return {};
+    }
+
+    mpd_connection* get() const { return connection_; }
+
+    // The failure of the call: the watchdog's reason when it ended the call, else the connection's error.
+    Error failure() const {
+        switch (watchdog_.ending(fd_)) {
+            case Ending::late:
+                return failed(noAnswer());
+            case Ending::abandoned:
+                return failed(abandoned());
+            case Ending::none:
+                break;
+        }
+        if (mpd_connection_get_error(connection_) == MPD_ERROR_TIMEOUT) return failed(noAnswer());
+        return failed(errorOf(connection_));
+    }
+
+    // Ends the current command; its failure, or that of anything before it.
+    Status finish() const {
+        if (mpd_connection_get_error(connection_) != MPD_ERROR_SUCCESS || !mpd_response_finish(connection_))
+            return failure();
+        return {};
+    }
+
+    // Receives the current reply pair by pair, handing each to `take(pair)`, and ends the command. Fails
+    // once the reply passes the caps on entries or bytes.
+    template <typename Take>
+    Status receive(Take take) const {
+        std::size_t bytes = 0;
+        std::size_t entries = 0;
+        while (mpd_pair* pair = mpd_recv_pair(connection_)) {
+            bytes += std::strlen(pair->name) + std::strlen(pair->value) + 3;  // "name: value\n"
+            if (startsEntry(pair->name)) ++entries;
+            const bool fits =
+                bytes <= MpdMusicClient::maxReplyBytes && entries <= MpdMusicClient::maxReplyEntries;
+            if (fits) take(pair);
+            mpd_return_pair(connection_, pair);
+            if (!fits) return failed(tooLarge(entries > MpdMusicClient::maxReplyEntries));
+        }
+        return finish();
+    }
+
+    // Receives the current reply as entities (songs, folders, playlists), handing each to `take(entity)`.
+    template <typename Take>
+    Status receiveEntities(Take take) const {
+        mpd_entity* current = nullptr;
+        Status status = receive([&](const mpd_pair* pair) {
+            if (current && mpd_entity_feed(current, pair)) return;
+            if (current) {
+                take(*current);
+                mpd_entity_free(current);
+            }
+            current = mpd_entity_begin(pair);  // null only when out of memory: that entry is skipped
+        });
+        if (current) {
+            if (status) take(*current);
+            mpd_entity_free(current);
+        }
+        return status;
+    }
+
+private:
+    int remainingMS() const {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now()).count();
+        return static_cast<int>(std::clamp<decltype(left)>(left, 0, 1 << 30));
+    }
+
+    Error noAnswer() const {
+        return musicError(MusicErrors::noAnswer, "The music server at " + server_ + " does not answer.");
+    }
+    Error abandoned() const { return musicError(MusicErrors::abandoned, "The music call was abandoned."); }
+    Error tooLarge(bool entries) const {
+        return musicError(MusicErrors::replyTooLarge,
+                          "The music server at " + server_ + " sent more than " +
+                              (entries ? std::to_string(MpdMusicClient::maxReplyEntries) + " entries"
+                                       : std::to_string(MpdMusicClient::maxReplyBytes >> 20) + " MiB") +
+                              " in one reply.");
+    }
+
+    // The error of a socket the watchdog may have ended, `otherwise` when it did not.
+    Error endedOr(Error otherwise) const {
+        switch (watchdog_.ending(fd_)) {
+            case Ending::late:
+                return noAnswer();
+            case Ending::abandoned:
+                return abandoned();
+            case Ending::none:
+                break;
+        }
+        return otherwise;
+    }
+
+    Error failed(Error error) const {
+        std::string line = std::string(what_) + " on " + server_ + " failed: " + error.description;
+        // A server that hangs or floods is worth a warning; one that is down or refuses is routine.
+        if (error.domain == MusicErrors::domain && error.code != MusicErrors::abandoned)
+            Log::warning(Log::Area::music, line);
+        else
+            Log::info(Log::Area::music, line);
+        return error;
+    }
+
+    // The server's addresses: a socket path (or "@name", an abstract socket), else the host's addresses.
+    Status connectSocket() {
+        const std::string host = options_.host.empty() ? "localhost" : options_.host;
+        if (host.front() == '/' || host.front() == '@') {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            if (host.size() >= sizeof address.sun_path) return posixError(ENAMETOOLONG);
+            std::memcpy(address.sun_path, host.data(), host.size());
+            if (host.front() == '@') address.sun_path[0] = '\0';
+            const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + host.size() +
+                                                     (host.front() == '@' ? 0 : 1));
+            return tryAddress(AF_UNIX, reinterpret_cast<const sockaddr*>(&address), size);
+        }
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        // The one wait that the deadline cannot cut short.
+        if (int rc = ::getaddrinfo(host.c_str(), std::to_string(options_.port).c_str(), &hints, &found);
+            rc != 0)
+            return Error{"resolver", rc, ::gai_strerror(rc)};
+        Status last = posixError(ECONNREFUSED);
+        for (addrinfo* a = found; a; a = a->ai_next) {
+            last = tryAddress(a->ai_family, a->ai_addr, a->ai_addrlen);
+            if (last || last.error().domain == MusicErrors::domain) break;  // connected, or ended
+        }
+        ::freeaddrinfo(found);
+        return last;
+    }
+
+    // Connects to one address within the deadline; on success the socket is fd_, watched.
+    Status tryAddress(int family, const sockaddr* address, socklen_t size) {
+        const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) return posixError(errno);
+        if (!watchdog_.watch(fd, deadline_)) {
+            ::close(fd);
+            return abandoned();
+        }
+        fd_ = fd;
+        int error = 0;
+        if (::connect(fd, address, size) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) error = awaitConnection();
+        }
+        if (error == 0) return {};
+        Error why = endedOr(posixError(error));
+        watchdog_.forget(fd);
+        ::close(fd);
+        fd_ = -1;
+        return why;
+    }
+
+    // The outcome of a connection under way, as an errno value (0: connected).
+    int awaitConnection() const {
+        pollfd wait{fd_, POLLOUT, 0};
+        int ready = 0;
+        while ((ready = ::poll(&wait, 1, remainingMS())) < 0 && errno == EINTR) {
+        }
+        if (ready < 0) return errno;
+        if (ready == 0) return ETIMEDOUT;  // nothing answered at the address: unreachable, not hung
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (::getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
+        return error;
+    }
+
+    // The greeting line ("OK MPD 0.23.5"), read byte by byte so that nothing after it is taken from
+    // libmpdclient; the server sends nothing more before our first command.
+    Result<std::string> readGreeting() const {
+        std::string line;
+        while (line.size() < 256) {
+            pollfd wait{fd_, POLLIN, 0};
+            const int ready = ::poll(&wait, 1, remainingMS());
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready < 0) return posixError(errno);
+            if (ready == 0) return noAnswer();
+            char c = 0;
+            const ssize_t got = ::recv(fd_, &c, 1, 0);
+            if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+            if (got < 0) return endedOr(posixError(errno));
+            if (got == 0)
+                return endedOr(Error{"libmpdclient", MPD_ERROR_CLOSED, "Connection closed by the server"});
+            if (c == '\n') return line;
+            line += c;
+        }
+        return Error{"libmpdclient", MPD_ERROR_MALFORMED, "Malformed connect message received"};
+    }
+
+    const MpdMusicClient::Options& options_;
+    const std::string server_;
+    MpdMusicClient::Watchdog& watchdog_;
+    const char* what_;  // the call, for the log
+    const Clock::time_point deadline_;
+    int fd_ = -1;
+    mpd_connection* connection_ = nullptr;
+};
 
 std::string tagValue(const mpd_song* song, mpd_tag_type tag) {
     const char* value = mpd_song_get_tag(song, tag, 0);
@@ -90,13 +427,15 @@ Song songFrom(const mpd_song* entry) {
     return song;
 }
 
-// Receives the songs of the current reply, up to `limit` (negative: all).
-std::vector<Song> receiveSongs(mpd_connection* c, int limit = -1) {
+// Receives the songs of the current reply, keeping the first `limit` (negative: all).
+Result<std::vector<Song>> receiveSongs(const Session& s, int limit = -1) {
     std::vector<Song> songs;
-    while (mpd_song* entry = mpd_recv_song(c)) {
-        if (limit < 0 || static_cast<int>(songs.size()) < limit) songs.push_back(songFrom(entry));
-        mpd_song_free(entry);
-    }
+    Status status = s.receiveEntities([&](const mpd_entity& entity) {
+        if (mpd_entity_get_type(&entity) != MPD_ENTITY_TYPE_SONG) return;
+        if (limit < 0 || static_cast<int>(songs.size()) < limit)
+            songs.push_back(songFrom(mpd_entity_get_song(&entity)));
+    });
+    if (!status) return status.error();
     return songs;
 }
 
@@ -122,38 +461,55 @@ MpdMusicClient::Options MpdMusicClient::fromEnvironment() {
     return options;
 }
 
-MpdMusicClient::MpdMusicClient(Options options) : options_(std::move(options)) {}
+MpdMusicClient::MpdMusicClient(Options options)
+    : options_(std::move(options)), watchdog_(std::make_unique<Watchdog>()) {}
+
+MpdMusicClient::~MpdMusicClient() = default;
+
+std::string MpdMusicClient::serverName() const {
+    const std::string host = options_.host.empty() ? "localhost" : options_.host;
+    if (host.front() == '/' || host.front() == '@') return host;
+    const std::string port = std::to_string(options_.port);
+    return host.find(':') == std::string::npos ? host + ":" + port : "[" + host + "]:" + port;
+}
+
+void MpdMusicClient::abandon() { watchdog_->abandonAll(); }
 
 MusicAuthorizationStatus MpdMusicClient::requestAuthorization() {
-    return connect(options_).ok() ? MusicAuthorizationStatus::authorized : MusicAuthorizationStatus::denied;
+    Session s(*this, *watchdog_, "connect");
+    Status opened = s.open();
+    if (opened) return MusicAuthorizationStatus::authorized;
+    const Error& error = opened.error();
+    if (error.domain == "mpd" && error.code == MPD_SERVER_ERROR_PASSWORD)
+        return MusicAuthorizationStatus::passwordRefused;
+    if (error.domain == MusicErrors::domain && error.code == MusicErrors::noAnswer)
+        return MusicAuthorizationStatus::notAnswering;
+    return MusicAuthorizationStatus::unreachable;
 }
 
 Result<MusicSubscription> MpdMusicClient::currentSubscription() {
-    auto c = connect(options_);
-    if (!c) return c.error();
+    Session s(*this, *watchdog_, "stats");
+    if (auto opened = s.open(); !opened) return opened.error();
     // A server without a music database leaves "db_update" out of its statistics.
-    if (!mpd_send_command(c->get(), "stats", nullptr)) return errorOf(c->get());
+    if (!mpd_send_command(s.get(), "stats", nullptr)) return s.failure();
     MusicSubscription subscription;
-    while (mpd_pair* pair = mpd_recv_pair(c->get())) {
+    Status done = s.receive([&](const mpd_pair* pair) {
         if (std::strcmp(pair->name, "db_update") == 0) subscription.canPlayCatalogContent = true;
-        mpd_return_pair(c->get(), pair);
-    }
-    if (auto done = finish(c->get()); !done) return done.error();
+    });
+    if (!done) return done.error();
     return subscription;
 }
 
 Result<PlaylistBatch> MpdMusicClient::playlistsFrom(std::size_t offset, int limit) {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    if (!mpd_send_list_playlists(c->get())) return errorOf(c->get());
+    Session s(*this, *watchdog_, "listplaylists");
+    if (auto opened = s.open(); !opened) return opened.error();
+    if (!mpd_send_list_playlists(s.get())) return s.failure();
     // MPD has no paging for this list: take it whole and cut the batch out of it.
     std::vector<Playlist> all;
-    while (mpd_playlist* playlist = mpd_recv_playlist(c->get())) {
-        std::string name = mpd_playlist_get_path(playlist);
-        all.push_back(Playlist{name, name});
-        mpd_playlist_free(playlist);
-    }
-    if (auto done = finish(c->get()); !done) return done.error();
+    Status done = s.receive([&](const mpd_pair* pair) {
+        if (std::strcmp(pair->name, "playlist") == 0) all.push_back(Playlist{pair->value, pair->value});
+    });
+    if (!done) return done.error();
     PlaylistBatch batch;
     std::size_t size = limit > 0 ? static_cast<std::size_t>(limit) : all.size();
     for (std::size_t i = offset; i < all.size() && i < offset + size; ++i) batch.items.push_back(all[i]);
@@ -174,23 +530,20 @@ Result<std::optional<PlaylistBatch>> MpdMusicClient::nextPlaylistBatch(const Pla
 }
 
 Result<std::optional<TrackBatch>> MpdMusicClient::playlistTracks(const Playlist& playlist) {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    if (!mpd_send_list_playlist_meta(c->get(), playlist.id.c_str())) return errorOf(c->get());
+    Session s(*this, *watchdog_, "listplaylistinfo");
+    if (auto opened = s.open(); !opened) return opened.error();
+    if (!mpd_send_list_playlist_meta(s.get(), playlist.id.c_str())) return s.failure();
     TrackBatch batch;
     batch.playlistID = playlist.id;
-    while (mpd_entity* entity = mpd_recv_entity(c->get())) {
-        if (mpd_entity_get_type(entity) == MPD_ENTITY_TYPE_SONG) {
-            const mpd_song* entry = mpd_entity_get_song(entity);
-            Track track;
+    Status done = s.receiveEntities([&](const mpd_entity& entity) {
+        Track track;
+        if (mpd_entity_get_type(&entity) == MPD_ENTITY_TYPE_SONG) {
+            const mpd_song* entry = mpd_entity_get_song(&entity);
             if (!isRemote(mpd_song_get_uri(entry))) track.song = songFrom(entry);
-            batch.items.push_back(std::move(track));
-        } else {
-            batch.items.push_back(Track{});
         }
-        mpd_entity_free(entity);
-    }
-    if (auto done = finish(c->get()); !done) {
+        batch.items.push_back(std::move(track));
+    });
+    if (!done) {
         // The playlist has gone since it was listed: there is no entry collection to give.
         if (done.error().domain == "mpd" && done.error().code == MPD_SERVER_ERROR_NO_EXIST)
             return std::optional<TrackBatch>();
@@ -205,38 +558,36 @@ Result<std::optional<TrackBatch>> MpdMusicClient::nextTrackBatch(const TrackBatc
 }
 
 Result<std::vector<Song>> MpdMusicClient::searchCatalog(const std::string& term, int limit) {
-    auto c = connect(options_);
-    if (!c) return c.error();
+    Session s(*this, *watchdog_, "search");
+    if (auto opened = s.open(); !opened) return opened.error();
     std::vector<std::string> words;
     std::istringstream split(term);
     for (std::string word; split >> word;) words.push_back(word);
     if (words.empty()) words.push_back(term);  // a blank term is still sent
-    bool sent = mpd_search_db_songs(c->get(), false);
+    bool sent = mpd_search_db_songs(s.get(), false);
     for (const auto& word : words)
-        sent = sent && mpd_search_add_any_tag_constraint(c->get(), MPD_OPERATOR_DEFAULT, word.c_str());
-    if (limit > 0) sent = sent && mpd_search_add_window(c->get(), 0, static_cast<unsigned>(limit));
-    if (!sent || !mpd_search_commit(c->get())) {
-        mpd_search_cancel(c->get());  // frees a request that was not sent
-        return errorOf(c->get());
+        sent = sent && mpd_search_add_any_tag_constraint(s.get(), MPD_OPERATOR_DEFAULT, word.c_str());
+    if (limit > 0) sent = sent && mpd_search_add_window(s.get(), 0, static_cast<unsigned>(limit));
+    if (!sent || !mpd_search_commit(s.get())) {
+        mpd_search_cancel(s.get());  // frees a request that was not sent
+        return s.failure();
     }
-    auto songs = receiveSongs(c->get(), limit);
-    if (auto done = finish(c->get()); !done) return done.error();
-    return songs;
+    return receiveSongs(s, limit);
 }
 
 Result<std::optional<Song>> MpdMusicClient::songByURI(const MusicItemID& id) {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    if (!mpd_search_db_songs(c->get(), true) ||
-        !mpd_search_add_uri_constraint(c->get(), MPD_OPERATOR_DEFAULT, id.c_str()) ||
-        !mpd_search_commit(c->get())) {
-        mpd_search_cancel(c->get());  // frees a request that was not sent
-        return errorOf(c->get());
+    Session s(*this, *watchdog_, "find");
+    if (auto opened = s.open(); !opened) return opened.error();
+    if (!mpd_search_db_songs(s.get(), true) ||
+        !mpd_search_add_uri_constraint(s.get(), MPD_OPERATOR_DEFAULT, id.c_str()) ||
+        !mpd_search_commit(s.get())) {
+        mpd_search_cancel(s.get());  // frees a request that was not sent
+        return s.failure();
     }
-    auto songs = receiveSongs(c->get());
-    if (auto done = finish(c->get()); !done) return done.error();
-    if (songs.empty()) return std::optional<Song>();
-    return std::optional<Song>(std::move(songs.front()));
+    auto songs = receiveSongs(s, 1);
+    if (!songs) return songs.error();
+    if (songs->empty()) return std::optional<Song>();
+    return std::optional<Song>(std::move(songs->front()));
 }
 
 Result<std::optional<Song>> MpdMusicClient::librarySong(const MusicItemID& id) { return songByURI(id); }
@@ -244,53 +595,53 @@ Result<std::optional<Song>> MpdMusicClient::librarySong(const MusicItemID& id) {
 Result<std::optional<Song>> MpdMusicClient::catalogSong(const MusicItemID& id) { return songByURI(id); }
 
 Status MpdMusicClient::prepareToPlay(const Song& song) {
-    auto c = connect(options_);
-    if (!c) return c.error();
+    Session s(*this, *watchdog_, "clear and add");
+    if (auto opened = s.open(); !opened) return opened;
     // One command list, so that the queue is never seen cleared without the new song.
-    if (!mpd_command_list_begin(c->get(), false) || !mpd_send_clear(c->get()) ||
-        !mpd_send_add(c->get(), song.id.c_str()) || !mpd_command_list_end(c->get()))
-        return errorOf(c->get());
-    return finish(c->get());
+    if (!mpd_command_list_begin(s.get(), false) || !mpd_send_clear(s.get()) ||
+        !mpd_send_add(s.get(), song.id.c_str()) || !mpd_command_list_end(s.get()))
+        return s.failure();
+    return s.finish();
 }
 
 Status MpdMusicClient::play() {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    mpd_status* status = mpd_run_status(c->get());
-    if (!status) return errorOf(c->get());
+    Session s(*this, *watchdog_, "play");
+    if (auto opened = s.open(); !opened) return opened;
+    mpd_status* status = mpd_run_status(s.get());
+    if (!status) return s.failure();
     bool paused = mpd_status_get_state(status) == MPD_STATE_PAUSE;
     mpd_status_free(status);
-    bool ok = paused ? mpd_run_pause(c->get(), false) : mpd_run_play(c->get());
-    if (!ok) return errorOf(c->get());
+    bool ok = paused ? mpd_run_pause(s.get(), false) : mpd_run_play(s.get());
+    if (!ok) return s.failure();
     return {};
 }
 
 Status MpdMusicClient::pause() {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    if (!mpd_run_pause(c->get(), true)) return errorOf(c->get());
+    Session s(*this, *watchdog_, "pause");
+    if (auto opened = s.open(); !opened) return opened;
+    if (!mpd_run_pause(s.get(), true)) return s.failure();
     return {};
 }
 
 Status MpdMusicClient::stop() {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    if (!mpd_run_stop(c->get())) return errorOf(c->get());
+    Session s(*this, *watchdog_, "stop");
+    if (auto opened = s.open(); !opened) return opened;
+    if (!mpd_run_stop(s.get())) return s.failure();
     return {};
 }
 
 Status MpdMusicClient::setPlaybackTime(double seconds) {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    if (!mpd_run_seek_current(c->get(), static_cast<float>(seconds), false)) return errorOf(c->get());
+    Session s(*this, *watchdog_, "seekcur");
+    if (auto opened = s.open(); !opened) return opened;
+    if (!mpd_run_seek_current(s.get(), static_cast<float>(seconds), false)) return s.failure();
     return {};
 }
 
 Result<PlayerState> MpdMusicClient::playerState() {
-    auto c = connect(options_);
-    if (!c) return c.error();
-    mpd_status* status = mpd_run_status(c->get());
-    if (!status) return errorOf(c->get());
+    Session s(*this, *watchdog_, "status");
+    if (auto opened = s.open(); !opened) return opened.error();
+    mpd_status* status = mpd_run_status(s.get());
+    if (!status) return s.failure();
     PlayerState state;
     switch (mpd_status_get_state(status)) {
         case MPD_STATE_PLAY:

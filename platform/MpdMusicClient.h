@@ -9,6 +9,15 @@
 // - the application music player: the server's queue and player.
 // Each call opens its own connection, so calls may run on several threads at once, and a server that
 // restarts between calls is simply reached again.
+//
+// Bounded waits. A call has one deadline for everything it does (connecting, the greeting, the password,
+// its commands and their whole replies), however the server spreads its bytes over time: a watchdog
+// thread of the client shuts down the reading side of a call's socket when the deadline passes, and the
+// call fails with "The music server at HOST:PORT does not answer." Only the name lookup of a host name
+// cannot be cut short. One reply may bring at most maxReplyEntries entries (songs, folders, playlists) and
+// maxReplyBytes of text; past either the call fails instead of growing without end.
+#include <cstddef>
+#include <memory>
 #include <string>
 
 #include "platform/MusicClient.h"
@@ -18,17 +27,24 @@ namespace quorvel {
 class MpdMusicClient final : public MusicClient {
 public:
     struct Options {
-        std::string host;  // host name, address or socket path
+        std::string host;  // host name, address, socket path, or "@name" for an abstract socket
         unsigned port = 6600;
         std::string password;       // empty: none
-        unsigned timeoutMS = 5000;  // for connecting and for each reply
+        unsigned timeoutMS = 5000;  // the deadline of one whole call
     };
+
+    // MPD sends at most 8 MiB per reply unless its max_output_buffer_size is raised; these caps lie far
+    // above what any real library brings and only stop a server that sends without end.
+    static constexpr std::size_t maxReplyEntries = 200000;
+    static constexpr std::size_t maxReplyBytes = std::size_t{64} << 20;
 
     // The server as MPD clients choose it: MPD_HOST ("password@host" allowed) and MPD_PORT, by default
     // localhost:6600; MPD_TIMEOUT in seconds, by default 5.
     static Options fromEnvironment();
 
     explicit MpdMusicClient(Options options);
+    // Stops the watchdog thread. No call may be under way.
+    ~MpdMusicClient() override;
 
     MusicAuthorizationStatus requestAuthorization() override;
     Result<MusicSubscription> currentSubscription() override;
@@ -45,14 +61,20 @@ public:
     Status stop() override;
     Status setPlaybackTime(double seconds) override;
     Result<PlayerState> playerState() override;
+    // "host:port"; a socket path alone; an IPv6 address in brackets.
+    std::string serverName() const override;
+    void abandon() override;
 
     const Options& options() const { return options_; }
+
+    class Watchdog;  // calls under way and their deadlines (MpdMusicClient.cpp)
 
 private:
     Result<PlaylistBatch> playlistsFrom(std::size_t offset, int limit);
     Result<std::optional<Song>> songByURI(const MusicItemID& id);
 
     Options options_;
+    std::unique_ptr<Watchdog> watchdog_;
 };
 
 }  // namespace quorvel

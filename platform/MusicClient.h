@@ -1,8 +1,8 @@
 #pragma once
 // The music service as the application sees it: authorisation, the subscription's capability, library
 // playlists in batches, a playlist's entries, songs by id, catalogue search, and the one shared
-// application music player. Every call blocks until the service answers or a timeout passes, so callers
-// on the main thread go through the asynchronous MusicService of the library layer instead.
+// application music player. Every call blocks until the service answers or its deadline passes, so
+// callers on the main thread go through the asynchronous MusicService of the engine layer instead.
 #include <string>
 #include <vector>
 
@@ -11,7 +11,18 @@
 
 namespace quorvel {
 
-enum class MusicAuthorizationStatus { authorized, denied };
+enum class MusicAuthorizationStatus {
+    authorized,
+    unreachable,      // nothing answers at the server's address, or what answers is no music server
+    passwordRefused,  // the server refused the password
+    notAnswering,     // the server took the connection but did not answer before the deadline
+};
+
+// The system's own errors of music calls.
+namespace MusicErrors {
+inline constexpr const char* domain = "Quorvel.music";
+enum Code : long { noSongQueued = 1, noAnswer = 2, replyTooLarge = 3, abandoned = 4 };
+}  // namespace MusicErrors
 
 struct MusicSubscription {
     bool canPlayCatalogContent = false;
@@ -30,7 +41,7 @@ class MusicClient {
 public:
     virtual ~MusicClient() = default;
 
-    // Authorised when the service can be reached and accepts our credentials. Never fails otherwise.
+    // Authorised when the service can be reached and accepts our credentials; otherwise why not.
     virtual MusicAuthorizationStatus requestAuthorization() = 0;
     virtual Result<MusicSubscription> currentSubscription() = 0;
 
@@ -59,6 +70,11 @@ public:
     // Moves the position in the playing or paused song, in seconds; fails when nothing is playing.
     virtual Status setPlaybackTime(double seconds) = 0;
     virtual Result<PlayerState> playerState() = 0;
+
+    // The server as messages name it, e.g. "localhost:6600".
+    virtual std::string serverName() const = 0;
+    // For shut-down: calls under way end at once (they fail) and later calls fail without waiting.
+    virtual void abandon() = 0;
 };
 
 }  // namespace quorvel

@@ -1,7 +1,12 @@
 #include "platform/TempFiles.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/Uuid.h"
 
@@ -15,8 +20,25 @@ std::string directory() {
     return d;
 }
 
-std::string freshPath(const std::string& prefix, const std::string& extension) {
-    return directory() + "/" + prefix + "-" + Uuid::generate().toString() + "." + extension;
+Status createExclusive(const std::string& path) {
+    // O_EXCL fails on any existing name, links included, and O_NOFOLLOW says so twice.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return Error{"posix", errno, std::strerror(errno)};
+    ::close(fd);
+    return {};
+}
+
+Result<std::string> create(const std::string& prefix, const std::string& extension) {
+    // A fresh UUID is never taken by chance; a name that is taken was made on purpose, so try a few more.
+    Error last;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string path = directory() + "/" + prefix + "-" + Uuid::generate().toString() + "." + extension;
+        Status created = createExclusive(path);
+        if (created) return path;
+        last = created.error();
+        if (last.code != EEXIST) break;
+    }
+    return last;
 }
 
 void removeQuietly(const std::string& path) {

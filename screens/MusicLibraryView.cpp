@@ -35,10 +35,10 @@ QString text(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
 MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, QWidget* parent)
-    : Sheet(new QVPage(QStringLiteral("Apple Music")), QSize(580, 600), parent),
+    : Sheet(new QVPage(QStringLiteral("Music server")), QSize(580, 600), parent),
       music_(music),
       library_(library) {
-    setWindowTitle(QStringLiteral("Apple Music"));
+    setWindowTitle(QStringLiteral("Music server"));
     addConfirm(QStringLiteral("Done"));
 
     modes_ = new SegmentedPicker(QStringLiteral("Browse"), {{QStringLiteral("My playlists"), kPlaylists},

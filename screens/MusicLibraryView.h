@@ -1,7 +1,7 @@
 #pragma once
-// The Apple Music sheet: "My playlists" lists the library playlists of the music service, filtered as
-// the user types, and imports one as a new reference playlist; "Find songs" searches the catalogue and
-// adds single songs to the selected reference playlist. All music work is the browser's; the sheet only
+// The music sheet: "My playlists" lists the stored playlists of the music server, filtered as the user
+// types, and imports one as a new reference playlist; "Find songs" searches the server's songs and adds
+// single songs to the selected reference playlist. All music work is the browser's; the sheet only
 // shows its state, calls it, and makes the one library change of adding a song. Main thread only.
 #include <QString>
 #include <vector>

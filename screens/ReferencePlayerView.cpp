@@ -194,7 +194,7 @@ QWidget* ReferencePlayerView::buildHeader() {
             .arg(capsule));
     auto* menu = new QMenu(addButton_);
     menu->addAction(QVIcons::icon(QStringLiteral("music.note"), QVStyle::primary()),
-                    QStringLiteral("Apple Music"), this, &ReferencePlayerView::showMusic);
+                    QStringLiteral("Music server"), this, &ReferencePlayerView::showMusic);
     menu->addAction(QVIcons::icon(QStringLiteral("folder"), QVStyle::primary()),
                     QStringLiteral("Audio files / M3U"), this, [this] { importing_.set(true); });
     menu->addAction(QVIcons::icon(QStringLiteral("plus"), QVStyle::primary()), QStringLiteral("New playlist"),
@@ -248,7 +248,7 @@ QVCard* ReferencePlayerView::buildEmptyState() {
     emptyCard_ = new QVCard;
     emptyCard_->add(new QVEmpty(QStringLiteral("music.note.list"), QStringLiteral("Your reference tracks"),
                                 QStringLiteral("Add music and get ready to listen.")));
-    emptyCard_->add(new QVAction(QStringLiteral("Add Apple Music"), QStringLiteral("music.note"), true,
+    emptyCard_->add(new QVAction(QStringLiteral("Add from music server"), QStringLiteral("music.note"), true,
                                  [this] { showMusic(); }));
     emptyCard_->add(new QVAction(QStringLiteral("Import audio files"), QStringLiteral("folder"), false,
                                  [this] { importing_.set(true); }));
@@ -347,7 +347,7 @@ void ReferencePlayerView::syncTracks() {
 void ReferencePlayerView::syncNowPlaying() {
     const double duration = audio_.duration();
     nowPlaying_->setVisible(audio_.selectedTrackID().has_value() && duration > 0);
-    sourceBadge_->setTitle(audio_.isMusicSource() ? QStringLiteral("Apple Music")
+    sourceBadge_->setTitle(audio_.isMusicSource() ? QStringLiteral("Music server")
                                                   : QStringLiteral("Local audio"));
     status_->setText(audio_.status());
     status_->update();
@@ -466,7 +466,7 @@ void ReferencePlayerView::paintRow(QPainter& p, const QRect& rect, int row) cons
                    track.displayTitle(), titleFont, QVStyle::primary());
     QString below = track.artist();
     if (below.isEmpty())
-        below = track.musicID ? QStringLiteral("Apple Music") : QStringLiteral("Local audio");
+        below = track.musicID ? QStringLiteral("Music server") : QStringLiteral("Local audio");
     RowPaint::line(p,
                    QRect(parts.text.left(), top + titleMetrics.height() + 4, parts.text.width(),
                          captionMetrics.height()),

@@ -1,5 +1,5 @@
 #pragma once
-// The Player page: pick the current playlist, add music (the Apple Music sheet, the root view's file
+// The Player page: pick the current playlist, add music (the music server's sheet, the root view's file
 // importer, or a new empty playlist), see the loaded track with its position slider, find tracks by name,
 // play or pause them, reorder, remove and edit them, and choose how local files are processed before
 // they play. It holds no audio or library logic of its own: it shows the store's and the player's

@@ -14,7 +14,7 @@
 namespace quorvel {
 
 void AppTest::SetUp() {
-    // Apple Music requests go to a music server that is certainly not there (never a real one).
+    // Music requests go to a music server that is certainly not there (never a real one).
     qputenv("MPD_HOST", "127.0.0.1");
     qputenv("MPD_PORT", "1");
     QVStyle::apply();

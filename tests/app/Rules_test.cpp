@@ -290,6 +290,7 @@ ReferenceTrack importedTrack(QuorvelView& view, const QString& name) {
     const QString path = QString::fromStdString(TestHome::freshDir("tracks")) + "/" + name + ".wav";
     writeTone(path, 1.0);
     view.library().importFiles({path});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view.library().importing(); }, 30000));
     return view.library().playlists()[view.library().selected()].tracks.last();
 }
 
@@ -382,7 +383,7 @@ TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
     EXPECT_EQ(transportStatus(), "Couldn't play this track");
     EXPECT_FALSE(errorButton->isVisible());
 
-    const QString detail = "Apple Music could not start the song.\nDomain: MusicKit\n  Code: 5";
+    const QString detail = "The music server could not start the song.\n\nmpd \u00b7 5\n";
     view->audio().setErrorDetail(detail);
     settle();
     EXPECT_TRUE(errorButton->isVisible());

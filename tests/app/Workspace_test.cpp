@@ -263,6 +263,7 @@ TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
     view->setImporting(true);
     EXPECT_TRUE(view->importing());
     settle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->library().importing(); }, 30000));
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(view->importing());
     EXPECT_EQ(view->library().message(), "Import complete");

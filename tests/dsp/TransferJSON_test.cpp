@@ -232,4 +232,64 @@ TEST(TransferJSON, IgnoresUnknownKeysAndKeyOrder) {
     expectIdentical((*decoded)[0], sampleTrace());
 }
 
+// The file format predates the writer: what it writes must be what the JSON library's compact dump of
+// the same ordered objects gives, byte for byte, for any doubles and any text.
+TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
+    const double doubles[] = {0.0,  -0.0, 1e-5,      1e-4,   0.1,   1.0 / 3,  123456789.0, 1e15,
+                              1e16, 1e21, -2.5e-308, 5e-324, 1e308, 47.99999, 48000.0,     -1e-300};
+    TransferTrace t = sampleTrace();
+    t.name = "quote \" back \\ tab \t nl \n bell \x07 del \x7f \u00e9 \u2014 \U0001F3B5";
+    t.position = std::string("nul \0 inside", 13);
+    t.micChannel = std::numeric_limits<int>::min();
+    t.referenceChannel = std::numeric_limits<int>::max();
+    t.bins.clear();
+    int k = -3;
+    for (double a : doubles)
+        for (double b : {doubles[0], doubles[5], doubles[9]}) t.bins.push_back({k++, a, b, -a, b / 3});
+    Json expected = Json::array();
+    for (const TransferTrace& trace : {t, sampleTrace()}) {
+        Json bins = Json::array();
+        for (const TransferBin& bin : trace.bins)
+            bins.push_back({{"id", bin.id},
+                            {"hz", bin.hz},
+                            {"real", bin.real},
+                            {"imag", bin.imag},
+                            {"coherence", bin.coherence}});
+        expected.push_back({{"id", trace.id.toString()},
+                            {"name", trace.name},
+                            {"captured", trace.captured},
+                            {"sampleRate", trace.sampleRate},
+                            {"compensationMS", trace.compensationMS},
+                            {"arrivalMS", trace.arrivalMS},
+                            {"micChannel", trace.micChannel},
+                            {"referenceChannel", trace.referenceChannel},
+                            {"bins", bins},
+                            {"averages", trace.averages},
+                            {"position", trace.position},
+                            {"setupID", trace.setupID},
+                            {"hardwareIdentity", trace.hardwareIdentity}});
+    }
+    auto written = TransferJSON::encode({t, sampleTrace()});
+    ASSERT_TRUE(written) << written.error().description;
+    EXPECT_EQ(*written, expected.dump());
+    auto back = TransferJSON::decode(*written);
+    ASSERT_TRUE(back) << back.error().description;
+    expectIdentical((*back)[0], t);
+}
+
+// As with a document tree, a key given twice counts with its last value; a byte-order mark is skipped;
+// values under unknown keys must still be JSON.
+TEST(TransferJSON, ReadsRepeatedKeysAndMarksAsTheLibraryDid) {
+    std::string text = validArray().dump();
+    text.insert(1 + text.find('{'), R"("bins":[{"id":1}],)");
+    text.insert(text.rfind('}'), R"(,"averages":"not yet","averages":9)");
+    auto decoded = TransferJSON::decode("\xEF\xBB\xBF" + text);
+    ASSERT_TRUE(decoded) << decoded.error().description;
+    EXPECT_EQ((*decoded)[0].averages, 9);
+    EXPECT_EQ((*decoded)[0].bins, sampleTrace().bins);
+    text = validArray().dump();
+    text.insert(1 + text.find('{'), R"("note":[1,tru],)");
+    EXPECT_EQ(decodeError(text).rfind("The measurements are not valid JSON: ", 0), 0u);
+}
+
 }  // namespace quorvel

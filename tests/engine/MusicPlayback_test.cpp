@@ -1,4 +1,4 @@
-// Apple Music playback through the player controller, on the scripted music service: every completion
+// Music playback through the player controller, on the scripted music service: every completion
 // is released by the test, so stale requests and overlapping reads can be staged exactly.
 #include <gtest/gtest.h>
 
@@ -117,8 +117,8 @@ TEST_F(MusicPlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
 TEST_F(MusicPlaybackTest, RefusalsEndWithTheirFixedTexts) {
     const MusicTrackRequest track = libraryTrack(song);
     controller.playMusic(track);
-    service.release("authorization", MusicAuthorizationStatus::denied);
-    EXPECT_EQ(controller.status(), "Apple Music access was not granted");
+    service.release("authorization", MusicAuthorizationStatus::unreachable);
+    EXPECT_EQ(controller.status(), "The music server could not be reached");
     EXPECT_FALSE(controller.busy());
     EXPECT_FALSE(controller.hasPlayback());
     EXPECT_TRUE(controller.isMusicSource());
@@ -127,12 +127,12 @@ TEST_F(MusicPlaybackTest, RefusalsEndWithTheirFixedTexts) {
     // Written even when the request went stale meanwhile.
     controller.playMusic(libraryTrack(song));
     controller.stop();
-    service.release("authorization", MusicAuthorizationStatus::denied);
-    EXPECT_EQ(controller.status(), "Apple Music access was not granted");
+    service.release("authorization", MusicAuthorizationStatus::unreachable);
+    EXPECT_EQ(controller.status(), "The music server could not be reached");
 
     controller.playMusic(catalogueTrack(song));
     grant(false);
-    EXPECT_EQ(controller.status(), "Apple Music playback access required");
+    EXPECT_EQ(controller.status(), "Music server connection required");
     EXPECT_EQ(count("catalogSong songs/first.wav"), 0);
     EXPECT_FALSE(controller.busy());
     EXPECT_FALSE(controller.errorDetail());

@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QTest>
+#include <QtEndian>
 
 #include "LibraryTestFiles.h"
 #include "library/LibraryStore.h"
@@ -26,6 +28,11 @@ struct Fixture {
         return out;
     }
     qsizetype copies() const { return QDir(storage).entryList({"*-*-*-*-*"}, QDir::Files).size(); }
+    // Imports and waits until the tracks are in and saved.
+    void import(const QStringList& paths) {
+        store.importFiles(paths);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !store.importing(); }, 60000));
+    }
 };
 }  // namespace
 
@@ -34,8 +41,8 @@ TEST(LibraryImport, AudioFilesAreCopiedUnderFreshNamesAndOthersReported) {
     for (const char* name : {"Kick Test.wav", "Drum.MP3", "a.b.wav", "noextension"})
         writeWav(f.source + "/" + name);
     write(f.source + "/notes.txt", "just words\n");
-    f.store.importFiles({f.source + "/Kick Test.wav", f.source + "/notes.txt", f.source + "/Drum.MP3",
-                         f.source + "/a.b.wav", f.source + "/noextension", f.source + "/Kick Test.wav"});
+    f.import({f.source + "/Kick Test.wav", f.source + "/notes.txt", f.source + "/Drum.MP3",
+              f.source + "/a.b.wav", f.source + "/noextension", f.source + "/Kick Test.wav"});
 
     const QStringList issues = f.store.message().split('\n');
     ASSERT_EQ(issues.size(), 1);
@@ -64,14 +71,14 @@ TEST(LibraryImport, PlaylistEntriesImportAndReportInOrder) {
         b + "\r\n" + b + "\r\nmissing.wav\r\ntracks/../b.wav\r\n";
     write(f.source + "/Set.M3U", crlf);
     write(f.source + "/set-lf.m3u8", QByteArray(crlf).replace("\r\n", "\n"));
-    f.store.importFiles({f.source + "/Set.M3U", f.source + "/set-lf.m3u8"});
+    f.import({f.source + "/Set.M3U", f.source + "/set-lf.m3u8"});
     const QString issues = "Unsupported remote entry: https://h/x.mp3\nUnsupported remote entry: file://" +
                            b + "\nmissing.wav: import its audio file directly";
     EXPECT_EQ(f.store.message(), issues + "\n" + issues);
     EXPECT_EQ(f.titles(), (QStringList{"a", "b", "b", "a", "b", "b"}));
 
     write(f.source + "/latin.m3u", "tracks/a.wav\ncaf\xE9.wav\n");
-    f.store.importFiles({f.source + "/latin.m3u"});
+    f.import({f.source + "/latin.m3u"});
     EXPECT_TRUE(f.store.message().startsWith("latin.m3u: ") && !f.store.message().contains('\n'));
     EXPECT_EQ(f.tracks().size(), 6);
 }
@@ -84,7 +91,7 @@ TEST(LibraryImport, OnlyRegularFilesAreOpened) {
     writeWav(f.source + "/real.wav");
     write(f.source + "/list.m3u", "pipe.wav\n/dev/zero\nfolder.wav\nreal.wav\n");
     ::alarm(60);  // opening a FIFO would block for ever: end the process instead of hanging
-    f.store.importFiles({f.source + "/pipe.wav", f.source + "/pipe.m3u", f.source + "/list.m3u"});
+    f.import({f.source + "/pipe.wav", f.source + "/pipe.m3u", f.source + "/list.m3u"});
     ::alarm(0);
     EXPECT_EQ(f.store.message(),
               "pipe.wav: Not a regular file\npipe.m3u: Not a regular file\n"
@@ -97,10 +104,60 @@ TEST(LibraryImport, FailedSaveKeepsTracksAndShowsOnlyTheSaveFailure) {
     Fixture f;
     writeWav(f.source + "/a.wav");
     QDir().mkpath(f.storage + "/playlists.json");  // the save cannot replace a folder
-    f.store.importFiles({f.source + "/a.wav", f.source + "/none.wav"});
+    f.import({f.source + "/a.wav", f.source + "/none.wav"});
     EXPECT_TRUE(f.store.message().startsWith("Save failed: ")) << f.store.message().toStdString();
     EXPECT_EQ(f.titles(), QStringList{"a"});
     EXPECT_EQ(f.copies(), 1);
+}
+
+// The copies run beside the window: the message line counts them, the tracks arrive together in the
+// playlist that was selected when the import began, and a store that goes mid-copy leaves nothing of it.
+TEST(LibraryImport, CopiesRunOffTheMainThreadAndStopWithTheStore) {
+    Fixture f;
+    for (const char* name : {"a.wav", "b.wav"}) writeWav(f.source + "/" + name);
+    write(f.source + "/list.m3u", "b.wav\nhttp://radio/x\n");
+    QStringList messages;
+    QObject::connect(&f.store, &LibraryStore::messageChanged, [&] { messages << f.store.message(); });
+    f.store.addPlaylist("Target");
+    f.store.importFiles({f.source + "/a.wav", f.source + "/list.m3u", f.source + "/missing.wav"});
+    EXPECT_TRUE(f.store.importing());
+    f.store.addPlaylist("Chosen meanwhile");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.store.importing(); }, 60000));
+    ASSERT_EQ(messages.size(), 4);
+    EXPECT_EQ(messages.mid(0, 3),
+              (QStringList{"Importing 1 of 3: a.wav\u2026", "Importing 2 of 3: b.wav\u2026",
+                           "Importing 3 of 3: missing.wav\u2026"}));
+    EXPECT_TRUE(messages[3].startsWith("Unsupported remote entry: http://radio/x\nmissing.wav: "))
+        << messages[3].toStdString();
+    EXPECT_EQ(f.store.playlists()[1].tracks.size(), 2);
+    EXPECT_EQ(f.titles(), QStringList{});
+    EXPECT_EQ(LibraryStore(f.storage).playlists()[1].tracks.size(), 2);  // saved
+
+    // A large file: the store goes while it is being copied.
+    const QString big = f.source + "/big.wav";
+    {
+        QFile wav(big);
+        ASSERT_TRUE(wav.open(QIODevice::WriteOnly));
+        const qint64 dataBytes = qint64(1) << 30;  // sparse: the copy reads zeros and writes them
+        QByteArray header(
+            "RIFF....WAVEfmt \x10\0\0\0\x01\0\x01\0\x80\xBB\0\0\0\x77\x01\0\x02\0\x10\0data....", 44);
+        qToLittleEndian<quint32>(quint32(36 + dataBytes), header.data() + 4);
+        qToLittleEndian<quint32>(quint32(dataBytes), header.data() + 40);
+        wav.write(header);
+        ASSERT_TRUE(wav.resize(44 + dataBytes));
+    }
+    const qsizetype copiesBefore = f.copies();
+    auto going = std::make_unique<LibraryStore>(f.storage);
+    going->importFiles({big});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return going->message().startsWith("Importing 1 of 1"); }, 60000));
+    going.reset();
+    EXPECT_EQ(f.copies(), copiesBefore);
+    EXPECT_EQ(QDir(f.storage)
+                  .entryList(QDir::Files | QDir::Hidden)
+                  .filter(QRegularExpression("^[0-9A-F]{8}-"))
+                  .size(),
+              copiesBefore);
+    EXPECT_EQ(LibraryStore(f.storage).playlists()[1].tracks.size(), 2);
 }
 
 }  // namespace quorvel

@@ -9,6 +9,7 @@
 
 #include "LibraryTestFiles.h"
 #include "library/StoreFiles.h"
+#include "platform/MusicItems.h"
 
 namespace quorvel {
 
@@ -110,6 +111,33 @@ TEST(LibraryStore, NonFiniteTrimFailsTheSaveAndLeavesTheFile) {
     EXPECT_EQ(store.message(), failure);  // success leaves the last message
 }
 
+// A playlists file written by an earlier build, with a music track and a local one: the names of the
+// music service changed since, its keys and values did not.
+TEST(LibraryStore, StoredFileWithAMusicTrackLoadsAndIsWrittenBackByteForByte) {
+    const QString dir = freshDir("stored");
+    const QByteArray stored =
+        R"([{"id":"5D2F0C54-6C1A-4E0B-9E5A-2B7C1F7A9D01","name":"Warm-up","tracks":[)"
+        R"({"id":"0F8E3A1C-2B4D-4C6E-8A9B-1C2D3E4F5A6B","title":"Yesterday — The Band",)"
+        R"("musicID":"songs/yesterday.wav","libraryMusic":true,"musicPayload":)"
+        R"("eyJpZCI6InNvbmdzL3llc3RlcmRheS53YXYiLCJ0aXRsZSI6Illlc3RlcmRheSIsImFydGlzdE5hbWUiOiJUaGUgQmFuZCIsImR1)"
+        R"(cmF0aW9uIjo1LjAsInBsYXlQYXJhbWV0ZXJzIjp7ImlkIjoic29uZ3MveWVzdGVyZGF5LndhdiIsImtpbmQiOiJzb25nIiwiY2F0)"
+        R"(YWxvZ0lkIjoic29uZ3MveWVzdGVyZGF5LndhdiJ9fQ==","trimDB":0.0,"cueIn":0.0,"cueOut":0.0,"loop":false},)"
+        R"({"id":"7A6B5C4D-3E2F-4A1B-9C8D-7E6F5A4B3C2D","title":"Kick","filename":"K.wav","libraryMusic":false,)"
+        R"("trimDB":-3.0,"cueIn":1.5,"cueOut":0.0,"loop":true}]}])";
+    write(dir + "/playlists.json", stored);
+    LibraryStore store(dir);
+    EXPECT_EQ(store.message(), "");
+    ASSERT_EQ(store.playlists().size(), 1);
+    const ReferenceTrack& music = store.playlists()[0].tracks[0];
+    EXPECT_EQ(music.musicID, "songs/yesterday.wav");
+    EXPECT_TRUE(music.libraryMusic);
+    auto song = SongCoding::decode(music.musicPayload.value_or(QByteArray()).toStdString());
+    ASSERT_TRUE(song.ok());
+    EXPECT_EQ(song->artistName, "The Band");
+    ASSERT_TRUE(store.save());
+    EXPECT_EQ(read(dir + "/playlists.json"), stored);
+}
+
 TEST(LibraryStore, ImportMusicPlaylistReportsOrTakesItBack) {
     const QString dir = freshDir("music");
     LibraryStore store(dir);
@@ -118,7 +146,8 @@ TEST(LibraryStore, ImportMusicPlaylistReportsOrTakesItBack) {
                         .libraryMusic = true,
                         .musicPayload = QByteArray("{}")};
     EXPECT_TRUE(store.importMusicPlaylist(" \n", {song}));
-    EXPECT_EQ(store.message(), "Imported Apple Music playlist \u00B7 1 track");
+    EXPECT_EQ(store.message(), "Imported music server playlist \u00B7 1 track");
+    EXPECT_EQ(store.playlists().last().name, "Music server playlist");
     EXPECT_TRUE(store.importMusicPlaylist("Warm-up %1", {}));
     EXPECT_EQ(store.message(), "Imported Warm-up %1 \u00B7 0 tracks");  // the name is no format string
 

@@ -52,7 +52,7 @@ TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
     QSignalSpy loading(&browser, &MusicBrowser::isLoadingChanged);
     startConnect();
     EXPECT_TRUE(browser.isLoading());
-    EXPECT_EQ(browser.message(), "Loading your Apple Music playlists…");
+    EXPECT_EQ(browser.message(), "Loading the music server's playlists…");
     // A second connect while loading asks for nothing.
     browser.connect([this] { ++connectsEnded; });
     EXPECT_EQ(connectsEnded, 1);
@@ -76,15 +76,24 @@ TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
     EXPECT_EQ(connectsEnded, 2);
 }
 
-TEST_F(BrowserTest, RefusedAccessKeepsTheEarlierList) {
+TEST_F(BrowserTest, RefusedAccessNamesTheServerAndKeepsTheEarlierList) {
+    const std::pair<MusicAuthorizationStatus, QString> refusals[] = {
+        {MusicAuthorizationStatus::unreachable,
+         "Can't reach the music server at music.test:6600. Start MPD, or set MPD_HOST and MPD_PORT."},
+        {MusicAuthorizationStatus::passwordRefused,
+         "The music server at music.test:6600 refused the password."},
+        {MusicAuthorizationStatus::notAnswering, "The music server at music.test:6600 does not answer."},
+    };
     connectWith({"Kept"});
-    startConnect();
-    service.release("authorization", MusicAuthorizationStatus::denied);
-    EXPECT_EQ(browser.message(), "Music access denied. Enable it in system privacy settings.");
-    EXPECT_FALSE(browser.isLoading());
-    EXPECT_TRUE(browser.connected());
-    EXPECT_EQ(names(browser), std::vector<std::string>{"Kept"});
-    EXPECT_EQ(service.pendingCount("playlists"), 0);
+    for (const auto& [status, message] : refusals) {
+        startConnect();
+        service.release("authorization", status);
+        EXPECT_EQ(browser.message(), message);
+        EXPECT_FALSE(browser.isLoading());
+        EXPECT_TRUE(browser.connected());
+        EXPECT_EQ(names(browser), std::vector<std::string>{"Kept"});
+        EXPECT_EQ(service.pendingCount("playlists"), 0);
+    }
 }
 
 TEST_F(BrowserTest, FailureInTheSecondBatchKeepsTheEarlierList) {
@@ -127,7 +136,7 @@ TEST_F(BrowserTest, SearchPublishesSongsAndKeepsTheMessage) {
     EXPECT_EQ(browser.songs().size(), 1u);
 
     browser.search("x");
-    service.release("authorization", MusicAuthorizationStatus::denied);
+    service.release("authorization", MusicAuthorizationStatus::unreachable);
     EXPECT_EQ(browser.message(), "Music access required");
     EXPECT_EQ(browser.songs().size(), 1u);
 }
@@ -155,13 +164,13 @@ TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
     EXPECT_EQ(browser.songs()[0].title, "First");
     service.release("search", Songs(std::vector<Song>{makeSong("2.wav", "Second", "X")}));
     EXPECT_EQ(browser.songs()[0].title, "Second");
-    service.release("authorization", MusicAuthorizationStatus::denied, 0);
+    service.release("authorization", MusicAuthorizationStatus::unreachable, 0);
     EXPECT_EQ(browser.message(), "Music access required");  // the third is the newest: it may publish
     browser.search("fourth");
     browser.search("fifth");
     service.release("authorization", MusicAuthorizationStatus::authorized, 1);
     service.release("search", Songs(serviceError("late failure")));
-    service.release("authorization", MusicAuthorizationStatus::denied);
+    service.release("authorization", MusicAuthorizationStatus::unreachable);
     EXPECT_EQ(browser.message(), "late failure");  // the older refusal came after the newer failure
 }
 
@@ -249,7 +258,7 @@ TEST_F(ImportTest, EmptyCollectionIsImportedButAMissingOneFails) {
     service.release("tracks", Tracks(std::optional<TrackBatch>()));
     EXPECT_EQ(imported, false);
     EXPECT_EQ(browser.message(),
-              "Could not import Road: Apple Music did not return tracks for this playlist. "
+              "Could not import Road: The music server did not return tracks for this playlist. "
               "Refresh playlists and try again.");
     EXPECT_FALSE(browser.importingPlaylistID());
     EXPECT_EQ(store.playlists().size(), playlistsBefore);

@@ -1,57 +1,236 @@
+// What the stores do when the disk, the memory or the files themselves are against them. Limits are set
+// in a forked child, so that they cannot reach the rest of the test process.
 #include "library/StoreFiles.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 
-#include "TestHome.h"
+#include "LibraryTestFiles.h"
+#include "dsp/TransferJSON.h"
+#include "library/LibraryStore.h"
+#include "library/MeasurementStore.h"
 
 namespace quorvel {
 
-TEST(StoreFiles, StorageFollowsXdgDataHome) {
-    EXPECT_EQ(StoreFiles::storageDirectory(), QString::fromStdString(TestHome::root()) + "/data/Quorvel");
+using namespace LibraryTestFiles;
+
+namespace {
+
+bool singleThreaded() {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}) == 1;
 }
 
-TEST(StoreFiles, AtomicWriteReplacesWholeFileAndKeepsOldOnFailure) {
-    QString dir = QString::fromStdString(TestHome::freshDir("atomic"));
-    QString path = dir + "/x.json";
-    QString error;
-    ASSERT_TRUE(StoreFiles::writeAtomically(path, "[1]", &error));
-    ASSERT_TRUE(StoreFiles::writeAtomically(path, "[1,2]", &error));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), QByteArray("[1,2]"));
-    EXPECT_FALSE(StoreFiles::writeAtomically(dir + "/missing/x.json", "[]", &error));
-    EXPECT_FALSE(error.isEmpty());
+// Runs `body` in a child process under `resource` = `limit` and returns what it reported, or how it died.
+std::string inChild(int resource, rlim_t limit, const std::function<std::string()>& body) {
+    int ends[2];
+    if (pipe(ends) != 0) return "no pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        signal(SIGXFSZ, SIG_IGN);  // a write past the size limit then fails with EFBIG
+        const rlimit bound{limit, limit};
+        if (setrlimit(resource, &bound) != 0) _exit(2);
+        const std::string report = body();
+        [[maybe_unused]] auto written = ::write(ends[1], report.data(), report.size());
+        _exit(0);
+    }
+    close(ends[1]);
+    std::string report;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) report.append(buffer, size_t(n));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        report += " (the child died, status " + std::to_string(status) + ")";
+    return report;
 }
 
-TEST(StoreFiles, UnreadableCopiesNeverOverwriteEachOther) {
-    QString dir = QString::fromStdString(TestHome::freshDir("keep"));
-    QString path = dir + "/measurements.json";
-    QString error;
-    ASSERT_TRUE(StoreFiles::writeAtomically(path, "{broken", &error));
-    QString a = StoreFiles::keepUnreadable(path);
-    QString b = StoreFiles::keepUnreadable(path);
-    ASSERT_FALSE(a.isEmpty());
-    ASSERT_FALSE(b.isEmpty());
-    EXPECT_NE(a, b);
-    EXPECT_TRUE(QFileInfo(a).fileName().startsWith("measurements.unreadable-"));
-    EXPECT_TRUE(a.endsWith(".json"));
+QList<ReferencePlaylist> playlistsOfAbout(qsizetype bytes) {
+    const ReferenceTrack song{
+        .title = "Song \u2014 Artist", .musicID = "i.1", .musicPayload = QByteArray(bytes * 3 / 4, 'p')};
+    return {{.name = "Set", .tracks = {song}}};
 }
 
-TEST(StoreFiles, ReadWholeReturnsTheBytesOrTheSystemError) {
-    QString dir = QString::fromStdString(TestHome::freshDir("read"));
-    QString error;
-    ASSERT_TRUE(StoreFiles::writeAtomically(dir + "/x.json", "[1,2]", &error));
-    auto bytes = StoreFiles::readWhole(dir + "/x.json");
-    ASSERT_TRUE(bytes.ok());
-    EXPECT_EQ(*bytes, QByteArray("[1,2]"));
-    auto missing = StoreFiles::readWhole(dir + "/missing.json");
-    ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().domain, "file");
-    EXPECT_FALSE(missing.error().description.empty());
+std::vector<TransferTrace> tracesOfAbout(qsizetype bytes) {
+    TransferTrace trace;
+    trace.name = "Main";
+    for (int k = 1; k <= bytes / 100; ++k) trace.bins.push_back({k, 2.9296875 * k, 0.1 / k, -0.2 / k, 0.9});
+    return {trace};
+}
+
+QStringList filesIn(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+}
+
+}  // namespace
+
+// A full disk or a size limit fails the save with the store's message and leaves the old file byte for
+// byte, small saves (which Qt would otherwise buffer and commit after a failed flush) as well as large.
+TEST(StoreFiles, SavesThatHitASizeLimitFailAndKeepTheOldFile) {
+    if (!singleThreaded()) GTEST_SKIP() << "fork() needs a single-threaded process";
+    struct Case {
+        rlim_t limit;
+        qsizetype bytes;
+    };
+    const Case cases[] = {{1024, 2048}, {8192, 15 * 1024}, {64 * 1024, 200 * 1024}, {1 << 20, 3 << 20}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("limit " + std::to_string(c.limit) + ", save of about " + std::to_string(c.bytes));
+        const QString dataHome = freshDir("limit");
+        qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+        const QString dir = dataHome + "/Quorvel";
+        {
+            LibraryStore library(dir);
+            ASSERT_TRUE(library.save());
+            MeasurementStore measurements;
+            measurements.setTraces(tracesOfAbout(300));
+            measurements.save();
+        }
+        const QByteArray oldPlaylists = read(dir + "/playlists.json"),
+                         oldTraces = read(dir + "/measurements.json");
+        write(dir + "/source.wav", QByteArray(c.bytes, 's'));
+        const QStringList before = filesIn(dir);
+
+        const std::string report = inChild(RLIMIT_FSIZE, c.limit, [&] {
+            LibraryStore library(dir);
+            library.setPlaylists(playlistsOfAbout(c.bytes));
+            const bool saved = library.save();
+            MeasurementStore measurements;
+            measurements.setTraces(tracesOfAbout(c.bytes));
+            measurements.save();
+            measurements.waitForFile();
+            QString written;
+            const bool wrote =
+                StoreFiles::writeAtomically(dir + "/plain.json", QByteArray(c.bytes, 'x'), &written);
+            const Status copied = StoreFiles::copyAtomically(dir + "/source.wav", dir + "/copy.wav");
+            return (saved ? "saved" : library.message().toStdString()) + "\n" +
+                   measurements.message().toStdString() + "\n" + (wrote ? "written" : "not written") + "\n" +
+                   (copied ? "copied" : "not copied");
+        });
+        const QStringList lines = QString::fromStdString(report).split('\n');
+        ASSERT_EQ(lines.size(), 4) << report;
+        EXPECT_TRUE(lines[0].startsWith("Save failed: ") && lines[0].size() > 13) << report;
+        EXPECT_TRUE(lines[1].startsWith("Measurements could not be saved: ") && lines[1].size() > 33)
+            << report;
+        EXPECT_EQ(lines[2], "not written");
+        EXPECT_EQ(lines[3], "not copied");
+        EXPECT_EQ(read(dir + "/playlists.json"), oldPlaylists);
+        EXPECT_EQ(read(dir + "/measurements.json"), oldTraces);
+        EXPECT_EQ(filesIn(dir), before);
+    }
+}
+
+// A FIFO under a store's name must not hang the start; an undecodable file is kept once, however often
+// the application starts before it saves.
+TEST(StoreFiles, StoresStartPastAFifoAndKeepAnUnreadableFileOnce) {
+    const QString dataHome = freshDir("hostile");
+    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    const QString dir = dataHome + "/Quorvel";
+    QDir().mkpath(dir);
+    for (const char* name : {"/playlists.json", "/measurements.json"})
+        ASSERT_EQ(::mkfifo(QFile::encodeName(dir + name).constData(), 0600), 0);
+    ::alarm(60);  // opening a FIFO would block for ever: end the process instead of hanging
+    {
+        LibraryStore library(dir);
+        EXPECT_EQ(library.message(), "Library could not be loaded: Not a regular file");
+        MeasurementStore measurements;
+        EXPECT_EQ(measurements.message(), "Measurements could not be loaded: Not a regular file");
+        // A FIFO holds nothing to keep: the next save puts the file in its place.
+        library.addPlaylist("Gig");
+        measurements.setTraces(tracesOfAbout(500));
+        measurements.save();
+    }
+    ::alarm(0);
+    EXPECT_EQ(LibraryStore(dir).playlists().size(), 2);
+    EXPECT_EQ(MeasurementStore().traces().size(), 1u);
+    EXPECT_TRUE(QDir(dir).entryList({"*.unreadable-*"}).isEmpty());
+
+    for (const QString store : {"playlists", "measurements"}) {
+        SCOPED_TRACE(store.toStdString());
+        const QString path = dir + "/" + store + ".json";
+        write(path, "[{\"broken\"");
+        for (int start = 0; start < 3; ++start) {
+            LibraryStore library(dir);
+            MeasurementStore measurements;
+        }
+        QStringList kept = QDir(dir).entryList({store + ".unreadable-*.json"});
+        ASSERT_EQ(kept.size(), 1);
+        EXPECT_EQ(read(dir + "/" + kept[0]), "[{\"broken\"");
+        write(path, "[{\"broken again\"");
+        LibraryStore library(dir);
+        MeasurementStore measurements;
+        kept = QDir(dir).entryList({store + ".unreadable-*.json"});
+        ASSERT_EQ(kept.size(), 2);
+        QFile::remove(path);
+    }
+}
+
+// Saves and imports write into temporaries beside their file; a process killed in the middle leaves
+// them. The storage folder belongs to one process at a time, so the next start removes them, and only
+// them.
+TEST(StoreFiles, TemporariesOfDeadSavesAreRemovedAtStart) {
+    const QString dataHome = freshDir("leftovers");
+    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    const QString dir = dataHome + "/Quorvel";
+    QDir().mkpath(dir);
+    const QString copy = "0D5F3C2A-1B4E-4C6D-8E9F-A0B1C2D3E4F5";
+    const QStringList leftovers = {"playlists.json.aBc123", "measurements.json.QWERTY", copy + ".wav.x1Y2z3",
+                                   copy + "..AbCdEf", "playlists.unreadable-20250101-120000.json.zz99ZZ"};
+    const QStringList kept = {copy + ".abcdef", copy + ".wav", "notes.json.abc123", "playlists.json.abc12",
+                              "playlists.json.abc1234"};
+    for (const QString& name : leftovers + kept) write(dir + "/" + name, "x");
+    LibraryStore library(dir);
+    MeasurementStore measurements;
+    QStringList expected = kept;
+    expected.sort();
+    EXPECT_EQ(filesIn(dir), expected);
+}
+
+// A store file too large for the memory left is undecodable like any other: kept aside, reported, and the
+// application starts.
+TEST(StoreFiles, AFileTooLargeForMemoryIsKeptAsideAndTheStoreStarts) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    if (!singleThreaded()) GTEST_SKIP() << "fork() needs a single-threaded process";
+    const QString dataHome = freshDir("memory");
+    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    const QString dir = dataHome + "/Quorvel";
+    QDir().mkpath(dir);
+    // 16 MB of one flat array: a document tree of it takes ten times that.
+    std::string flat = "[0";
+    flat.reserve(16 << 20);
+    while (flat.size() < (16 << 20)) flat += ",0";
+    flat += "]";
+    for (const char* name : {"/playlists.json", "/measurements.json"})
+        std::ofstream(QFile::encodeName(dir + name).toStdString()) << flat;
+
+    std::ifstream status("/proc/self/status");
+    rlim_t addressSpace = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) addressSpace = std::stoull(line.substr(7)) * 1024;
+    const std::string report = inChild(RLIMIT_AS, addressSpace + (120 << 20), [&] {
+        LibraryStore library(dir);
+        MeasurementStore measurements;
+        return library.message().toStdString() + "\n" + measurements.message().toStdString() + "\n" +
+               std::to_string(library.playlists().size());
+    });
+    const QStringList lines = QString::fromStdString(report).split('\n');
+    ASSERT_EQ(lines.size(), 3) << report;
+    EXPECT_TRUE(lines[0].startsWith("Library could not be loaded: ")) << report;
+    EXPECT_TRUE(lines[1].startsWith("Measurements could not be loaded: ")) << report;
+    EXPECT_EQ(lines[2], "1");
+    EXPECT_EQ(QDir(dir).entryList({"*.unreadable-*.json"}).size(), 2);
 }
 
 }  // namespace quorvel

@@ -1,7 +1,11 @@
 #include "platform/Uuid.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <fstream>
 #include <set>
 
 #include "platform/TempFiles.h"
@@ -34,10 +38,34 @@ TEST(Uuid, FreshValuesDiffer) {
     EXPECT_EQ(seen.size(), 1000u);
 }
 
-TEST(TempFiles, NamesFollowTheTemporaryFolder) {
-    std::string p = TempFiles::freshPath("signal", "wav");
-    EXPECT_EQ(p.rfind(TempFiles::directory() + "/signal-", 0), 0u);
-    EXPECT_EQ(p.size(), TempFiles::directory().size() + 1 + 7 + 36 + 4);
+// Renders go to a folder that every user shares: a name made there beforehand, as a file or as a link to
+// one of the user's files, is never opened or written through.
+TEST(TempFiles, RendersAreCreatedExclusively) {
+    const std::string dir = TempFiles::directory();
+    auto fresh = TempFiles::create("signal", "wav");
+    ASSERT_TRUE(fresh) << fresh.error().description;
+    EXPECT_EQ(fresh->rfind(dir + "/signal-", 0), 0u);
+    EXPECT_EQ(fresh->size(), dir.size() + 1 + 7 + 36 + 4);
+    struct stat info {};
+    ASSERT_EQ(::lstat(fresh->c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    const std::string victim = dir + "/victim.txt", link = dir + "/planted.wav",
+                      dangling = dir + "/dangling.wav";
+    std::ofstream(victim) << "keep";
+    ASSERT_EQ(::symlink(victim.c_str(), link.c_str()), 0);
+    ASSERT_EQ(::symlink((dir + "/made-through-link").c_str(), dangling.c_str()), 0);
+    for (const std::string& planted : {link, dangling, victim}) {
+        const Status created = TempFiles::createExclusive(planted);
+        ASSERT_FALSE(created) << planted;
+        EXPECT_EQ(created.error().code, EEXIST);
+    }
+    std::string content;
+    std::getline(std::ifstream(victim), content);
+    EXPECT_EQ(content, "keep");
+    EXPECT_NE(::access((dir + "/made-through-link").c_str(), F_OK), 0);
+    for (const std::string& p : {*fresh, victim, link, dangling}) TempFiles::removeQuietly(p);
 }
 
 }  // namespace quorvel

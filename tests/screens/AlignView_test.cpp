@@ -230,6 +230,7 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_TRUE(showsText(view.get(), QString::number(analyzer_.averages()) + " averages"));
 
     save->click();
+    store_.waitForFile();
     ASSERT_EQ(store_.traces().size(), 1u);
     EXPECT_EQ(store_.traces()[0].name, "Main A");
     EXPECT_EQ(view->findChild<QLabel*>("storeMessage")->text(), "Captured Main A");

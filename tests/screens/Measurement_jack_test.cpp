@@ -163,6 +163,7 @@ TEST_F(MeasurementJack, AlignmentFindsTheDelayBetweenTwoCapturedSpeakers) {
         name->selectAll();
         QTest::keyClicks(name, traceName);
         save->click();
+        store.waitForFile();
         EXPECT_EQ(store.message(), "Captured " + traceName);
     };
 

@@ -71,7 +71,7 @@ TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !player.nowPlaying()->isHidden() && audio.playing(); }, 30000))
         << audio.status().toStdString();
     EXPECT_EQ(audio.status(), "First Light");
-    EXPECT_EQ(player.sourceBadge()->title(), "Apple Music");
+    EXPECT_EQ(player.sourceBadge()->title(), "Music server");
     EXPECT_TRUE(player.isCurrent(player.shownTracks()[0]));
     // Pressed again it pauses on the server.
     QTest::mouseClick(player.rows()->viewport(), Qt::LeftButton, {},

@@ -10,12 +10,15 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "FakeMpd.h"
 #include "FakeMusicService.h"
 #include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
+#include "engine/ThreadedMusicService.h"
 #include "kit/QVEmpty.h"
 #include "library/LibraryStore.h"
 #include "library/MusicBrowser.h"
+#include "platform/MpdMusicClient.h"
 #include "screens/RowList.h"
 #include "screens/ScreenControls.h"
 
@@ -76,7 +79,7 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     EXPECT_FALSE(sheet->refreshButton()->isEnabled());
     EXPECT_TRUE(sheet->playlistRowsEnabled());
     EXPECT_TRUE(sheet->emptyState()->isHidden());
-    EXPECT_EQ(sheet->messageLine()->text(), "Loading your Apple Music playlists…");
+    EXPECT_EQ(sheet->messageLine()->text(), "Loading the music server's playlists…");
 
     service.release("authorization", MusicAuthorizationStatus::authorized);
     PlaylistBatch batch{{{"1", "Rock Classics"}, {"2", "Jazz"}, {"3", "Prog Rock"}}, std::nullopt};
@@ -212,6 +215,31 @@ TEST_F(MusicSheetTest, Screenshot) {
     ScreenTesting::savePng(sheet.get(), "music-sheet-playlists.png", {580, 600});
     sheet->setSource(MusicLibraryView::kSongs);
     ScreenTesting::savePng(sheet.get(), "music-sheet-songs.png", {580, 600});
+}
+
+// On the real client: the sheet tells a server that is not running from one that refuses the password,
+// naming the address it tried.
+TEST(MusicSheetAccess, SaysWhyTheServerGaveNoAccessWithItsAddress) {
+    FakeMpd refusing(FakeMpd::refusesPassword());
+    const unsigned nothing = FakeMpd::unusedPort();
+    const std::pair<MpdMusicClient::Options, QString> cases[] = {
+        {{"127.0.0.1", nothing, "", 5000},
+         QString("Can't reach the music server at 127.0.0.1:%1. Start MPD, or set MPD_HOST and MPD_PORT.")
+             .arg(nothing)},
+        {{"127.0.0.1", refusing.port(), "wrong", 5000},
+         QString("The music server at 127.0.0.1:%1 refused the password.").arg(refusing.port())},
+    };
+    for (const auto& [options, message] : cases) {
+        ThreadedMusicService service(std::make_shared<MpdMusicClient>(options));
+        MusicBrowser music(service);
+        LibraryStore library(freshDir("access"));
+        MusicLibraryView sheet(music, library);
+        sheet.show();
+        ASSERT_TRUE(music.isLoading());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !music.isLoading(); }, 30000));
+        EXPECT_EQ(sheet.messageLine()->text(), message);
+        EXPECT_FALSE(music.connected());
+    }
 }
 
 }  // namespace quorvel

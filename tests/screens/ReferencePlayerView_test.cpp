@@ -234,7 +234,7 @@ TEST_F(PlayerTest, AddMenuAndEmptyStateOpenTheSheetsAndTheImporter) {
     ASSERT_NE(menu, nullptr);
     QStringList texts;
     for (QAction* a : menu->actions()) texts << a->text();
-    EXPECT_EQ(texts, (QStringList{"Apple Music", "Audio files / M3U", "New playlist"}));
+    EXPECT_EQ(texts, (QStringList{"Music server", "Audio files / M3U", "New playlist"}));
     menu->actions()[1]->trigger();
     EXPECT_TRUE(importing);
     menu->actions()[0]->trigger();

@@ -38,6 +38,8 @@ public:
     std::vector<std::string> log;
     // The queued song that the next "prepare" would hand to the player.
     std::optional<Song> queued;
+    // What serverName() answers.
+    std::string server = "music.test:6600";
 
     void requestAuthorization(QObject* context, Completion<MusicAuthorizationStatus> done) override;
     void currentSubscription(QObject* context, Completion<Result<MusicSubscription>> done) override;
@@ -61,6 +63,7 @@ public:
     void stop() override;
     void setPlaybackTime(double seconds) override;
     void playerState(QObject* context, Completion<Result<PlayerState>> done) override;
+    std::string serverName() const override { return server; }
 
 private:
     template <typename T>

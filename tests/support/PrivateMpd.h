@@ -18,7 +18,6 @@ public:
     void freeze();
     void thaw();
     unsigned port() const { return port_; }
-    bool running() const { return pid_ > 0; }
 
 private:
     pid_t pid_ = -1;

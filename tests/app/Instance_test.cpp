@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QTimer>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "TestHome.h"
+#include "app/QuorvelApp.h"
+#include "app/QuorvelView.h"
+#include "library/StoreFiles.h"
+
+namespace quorvel {
+
+// Two processes on one data folder would each rewrite the stores from memory and erase the other's
+// changes: a second start says so, shows nothing else and fails; the lock of a Quorvel that died is
+// taken over.
+TEST(QuorvelApp, ASecondInstanceOnTheSameDataFolderOnlySaysSo) {
+    if (std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}) != 1)
+        GTEST_SKIP() << "fork() needs a single-threaded process";
+    const QString lockPath = StoreFiles::storageDirectory() + "/quorvel.lock";
+    const pid_t died = fork();
+    if (died == 0) {
+        QLockFile lock(lockPath);
+        _exit(QuorvelApp::claimDataFolder(lock) == QuorvelApp::Claim::ours ? 0 : 1);  // never unlocks
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(died, &status, 0), died);
+    ASSERT_EQ(status, 0);
+    ASSERT_TRUE(QFileInfo::exists(lockPath));
+
+    QLockFile running(lockPath);
+    ASSERT_EQ(QuorvelApp::claimDataFolder(running), QuorvelApp::Claim::ours);
+    QLockFile second(lockPath);
+    EXPECT_EQ(QuorvelApp::claimDataFolder(second), QuorvelApp::Claim::anotherInstance);
+
+    QString shown;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible()) {
+                shown = box->text();
+                box->accept();
+            }
+    });
+    answer.start(10);
+    const std::string errors = TestHome::freshDir("stderr") + "/stderr.txt";
+    std::fflush(stderr);
+    const int saved = dup(2);
+    ASSERT_TRUE(std::freopen(errors.c_str(), "w", stderr));
+    const int started = QuorvelApp::start();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::stringstream said;
+    said << std::ifstream(errors).rdbuf();
+
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(shown, "Quorvel is already running for this user.");
+    std::string firstLine;
+    std::getline(said, firstLine);  // the offscreen platform may add its own notes
+    EXPECT_EQ(firstLine, "Quorvel is already running for this user.");
+    for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QuorvelView*>(w), nullptr);
+}
+
+}  // namespace quorvel

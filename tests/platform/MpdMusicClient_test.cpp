@@ -1,0 +1,80 @@
+// The MPD client against fake servers that misbehave as a real one will not on demand.
+#include "platform/MpdMusicClient.h"
+
+#include <gtest/gtest.h>
+
+#include "FakeMpd.h"
+#include "TestHome.h"
+
+namespace quorvel {
+
+namespace {
+
+MpdMusicClient::Options on(unsigned port, unsigned timeoutMS = 5000, std::string password = {}) {
+    return MpdMusicClient::Options{"127.0.0.1", port, std::move(password), timeoutMS};
+}
+
+std::string at(unsigned port) { return "127.0.0.1:" + std::to_string(port); }
+
+}  // namespace
+
+TEST(MpdMusicClientFaults, AccessFailuresSayWhatWentWrong) {
+    FakeMpd silent(FakeMpd::silent());
+    FakeMpd refusing(FakeMpd::refusesPassword());
+    FakeMpd greeting(FakeMpd::greets());
+    const std::string socketPath = TestHome::freshDir("mpd-socket") + "/socket";
+    FakeMpd onSocket(FakeMpd::greets(), socketPath);
+    struct Row {
+        MpdMusicClient::Options options;
+        MusicAuthorizationStatus status;
+    };
+    const Row rows[] = {
+        {on(FakeMpd::unusedPort()), MusicAuthorizationStatus::unreachable},
+        {on(silent.port(), 1000), MusicAuthorizationStatus::notAnswering},
+        {on(refusing.port(), 5000, "wrong"), MusicAuthorizationStatus::passwordRefused},
+        {on(greeting.port()), MusicAuthorizationStatus::authorized},
+        {MpdMusicClient::Options{socketPath, 0, "", 5000}, MusicAuthorizationStatus::authorized},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.options.host + " " + std::to_string(row.options.port));
+        EXPECT_EQ(MpdMusicClient(row.options).requestAuthorization(), row.status);
+    }
+
+    // Any call to a server that takes the connection and says nothing fails as not answering.
+    auto state = MpdMusicClient(on(silent.port(), 1000)).playerState();
+    ASSERT_FALSE(state.ok());
+    EXPECT_EQ(state.error().description, "The music server at " + at(silent.port()) + " does not answer.");
+
+    EXPECT_EQ(MpdMusicClient({"::1", 6600, "", 5000}).serverName(), "[::1]:6600");
+    EXPECT_EQ(MpdMusicClient({socketPath, 6600, "", 5000}).serverName(), socketPath);
+}
+
+TEST(MpdMusicClientFaults, ACallHasOneDeadlineHoweverSlowlyTheReplyComes) {
+    // A line a second, each well within any wait for one read; the whole reply would take 10 s. Only a
+    // deadline for the whole call ends this at 2.5 s.
+    using namespace std::chrono_literals;
+    FakeMpd slow(FakeMpd::slow(1s, 10, "playlist: slow\n"));
+    auto playlists = MpdMusicClient(on(slow.port(), 2500)).libraryPlaylists(100);
+    ASSERT_FALSE(playlists.ok());
+    EXPECT_EQ(playlists.error().description, "The music server at " + at(slow.port()) + " does not answer.");
+}
+
+TEST(MpdMusicClientFaults, AnEndlessReplyFailsPastTheCaps) {
+    // The deadline is far off: only the caps on one reply can end these.
+    std::string lines;
+    for (int i = 0; i < 1000; ++i) lines += "playlist: p\n";
+    FakeMpd playlists(FakeMpd::endless("", lines));
+    FakeMpd tags(FakeMpd::endless("file: a.wav\n", "X-Filler: " + std::string(1000, 'x') + "\n"));
+
+    auto listed = MpdMusicClient(on(playlists.port(), 600000)).libraryPlaylists(100);
+    ASSERT_FALSE(listed.ok());
+    EXPECT_EQ(listed.error().description,
+              "The music server at " + at(playlists.port()) + " sent more than 200000 entries in one reply.");
+
+    auto found = MpdMusicClient(on(tags.port(), 600000)).searchCatalog("a", 25);
+    ASSERT_FALSE(found.ok());
+    EXPECT_EQ(found.error().description,
+              "The music server at " + at(tags.port()) + " sent more than 64 MiB in one reply.");
+}
+
+}  // namespace quorvel
