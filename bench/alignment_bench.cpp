@@ -1,4 +1,4 @@
-// The sub alignment search at its largest: a 20…500 Hz band at 48 kHz (164 bin pairs), 501 delays, both
+// The sub alignment search at its largest: a 20…500 Hz band at 48 kHz (164 bin pairs), 1501 delays, both
 // polarities. The Alignment screen runs it on the main thread, so it should stay well inside one frame.
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,10 @@
 // 48 kHz through a private JACK server, for 30 s by default. Prints the blocks the tap received per second
 // beside the results published per second, over the whole run and from the first result on (a dual
 // analysis waits for a full ring of 2.73 s first). On an idle machine every block after the first result
-// starts an analysis, so the two steady rates match.
+// starts an analysis, so the two steady rates match. Also prints the process's resident memory before
+// the start, at its highest while capture runs and once Stop has settled, against the targets; the JACK
+// client maps the server's shared segment (port buffers for every port the server allows, about 100 MB
+// with this server) while capture runs, which the own figure leaves out.
 //
 //   analyser_bench [--seconds=N]     (--benchmark_* arguments of scripts/bench are accepted; a
 //                                     --benchmark_filter that does not match "analyser" skips the run)
@@ -11,8 +14,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <regex>
 #include <string>
@@ -30,6 +36,28 @@ namespace {
 int fail(const char* what) {
     std::fprintf(stderr, "analyser_bench: %s\n", what);
     return 1;
+}
+
+// Resident memory of this process in MB: all of it (VmRSS), and the part that is the process's own
+// (RssAnon: heap, stacks), without shared memory such as the JACK server's segment a client maps.
+struct Resident {
+    double total = 0, own = 0;
+};
+Resident resident() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    Resident r;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) r.total = std::stod(line.substr(6)) / 1024.0;
+        if (line.rfind("RssAnon:", 0) == 0) r.own = std::stod(line.substr(8)) / 1024.0;
+    }
+    return r;
+}
+
+// Runs the event loop for `ms` milliseconds.
+void settle(QCoreApplication& app, int ms) {
+    QTimer::singleShot(ms, Qt::PreciseTimer, &app, &QCoreApplication::quit);
+    app.exec();
 }
 
 }  // namespace
@@ -86,16 +114,30 @@ int main(int argc, char** argv) {
                 atFirst = analyzer.statistics();
             }
         });
+        settle(app, 500);
+        const Resident idle = resident();
+        Resident running;
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            const Resident now = resident();
+            running.total = std::max(running.total, now.total);
+            running.own = std::max(running.own, now.own);
+        });
+        sampler.start(50);
         clock.start();
         analyzer.start();
-        QTimer::singleShot(static_cast<int>(seconds * 1000), Qt::PreciseTimer, &app, &QCoreApplication::quit);
-        app.exec();
+        settle(app, static_cast<int>(seconds * 1000));
+        sampler.stop();
         const double elapsed = static_cast<double>(clock.nsecsElapsed()) / 1e9;
         const MicAnalyzer::Statistics end = analyzer.statistics();
         const bool ran = analyzer.running();
         const QString lastStatus = analyzer.status();
         const auto delay = analyzer.delayMS();
         analyzer.stop();
+        // A job of the stopped run finishes in the background and is discarded; let it end.
+        QThreadPool::globalInstance()->waitForDone();
+        settle(app, 500);
+        const Resident stopped = resident();
         if (!ran) {
             std::fprintf(stderr, "analyser_bench: capture stopped: %s\n", lastStatus.toUtf8().constData());
             status = 1;
@@ -124,6 +166,16 @@ int main(int argc, char** argv) {
         }
         std::printf("analyses started: %lld, published: %lld\n", static_cast<long long>(end.analysesStarted),
                     static_cast<long long>(end.resultsPublished));
+        std::printf("resident memory, MB          %10s %18s %12s\n", "idle", "running (highest)",
+                    "after stop");
+        std::printf("  all (VmRSS)                %10.1f %18.1f %12.1f\n", idle.total, running.total,
+                    stopped.total);
+        std::printf("  own, without shared memory %10.1f %18.1f %12.1f\n", idle.own, running.own,
+                    stopped.own);
+        std::printf("  %-44s %8.1f   (target <= 16: rings, job copies, analysis buffers)\n",
+                    "own memory while running - idle, MB", running.own - idle.own);
+        std::printf("  %-44s %8.1f   (target <= 10)\n", "all memory after stop - idle, MB",
+                    stopped.total - idle.total);
     }
     std::system(("rm -rf '" + std::string(scratch) + "'").c_str());
     return status;

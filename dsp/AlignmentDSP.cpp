@@ -21,6 +21,22 @@ std::optional<AlignmentProposal> arrival(const TransferTrace& a, const TransferT
     return AlignmentProposal{diff >= 0 ? a.name : b.name, std::abs(diff), false, 0, 0, arrivalNote};
 }
 
+TransferBin withCompensation(const TransferBin& bin, double compensationMS) {
+    const std::complex<double> h = std::complex<double>(bin.real, bin.imag) *
+                                   std::polar(1.0, -2.0 * M_PI * bin.hz * compensationMS / 1000.0);
+    TransferBin out = bin;
+    out.real = h.real();
+    out.imag = h.imag();
+    return out;
+}
+
+std::vector<TransferBin> withCompensation(const TransferTrace& trace) {
+    std::vector<TransferBin> out;
+    out.reserve(trace.bins.size());
+    for (const TransferBin& bin : trace.bins) out.push_back(withCompensation(bin, trace.compensationMS));
+    return out;
+}
+
 namespace {
 
 struct Pair {
@@ -28,12 +44,12 @@ struct Pair {
     std::complex<double> a;  // main, with its compensation put back
     std::complex<double> b;  // sub, likewise
     double weight;
+    double denominator;  // max((|A| + |B|)², 1e−12): the sum at perfect phase, whatever the delay
 };
 
-// The response with the compensation delay that was taken out before the estimate put back in.
-std::complex<double> withCompensation(const TransferBin& bin, double compensationMS) {
-    return std::complex<double>(bin.real, bin.imag) *
-           std::polar(1.0, -2.0 * M_PI * bin.hz * compensationMS / 1000.0);
+std::complex<double> restored(const TransferBin& bin, double compensationMS) {
+    const TransferBin out = withCompensation(bin, compensationMS);
+    return {out.real, out.imag};
 }
 
 }  // namespace
@@ -55,8 +71,10 @@ std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTr
         const TransferBin& q = *found->second;
         if (!(q.coherence >= threshold)) continue;
         if (!(std::abs(p.magnitudeDB() - q.magnitudeDB()) <= 10.0)) continue;
-        pairs.push_back({p.hz, withCompensation(p, main.compensationMS),
-                         withCompensation(q, sub.compensationMS), std::min(p.coherence, q.coherence) / p.hz});
+        const std::complex<double> a = restored(p, main.compensationMS), b = restored(q, sub.compensationMS);
+        const double peak = std::abs(a) + std::abs(b);
+        pairs.push_back(
+            {p.hz, a, b, std::min(p.coherence, q.coherence) / p.hz, std::max(peak * peak, 1e-12)});
     }
     if (pairs.size() < 6) return std::nullopt;
     const double span = pairs.back().hz - pairs.front().hz;
@@ -70,16 +88,16 @@ std::optional<AlignmentProposal> sub(const TransferTrace& main, const TransferTr
     double best = -std::numeric_limits<double>::infinity();
     double bestTau = 0;
     bool invert = false;
-    for (int i = -250; i <= 250; ++i) {
+    // ±15 ms: a sub's stored arrival is its correlation peak, which trails the acoustic arrival by the
+    // low-pass's group delay (near 6 ms for a fourth-order crossover at 80 Hz, 8 ms at 60 Hz).
+    for (int i = -750; i <= 750; ++i) {
         const double tau = tau0 + 0.02 * i;
         if (std::abs(tau) > 100) continue;
         double sumPlus = 0, sumMinus = 0;
         for (const Pair& pair : pairs) {
             const std::complex<double> bt = pair.b * std::polar(1.0, -2.0 * M_PI * pair.hz * tau / 1000.0);
-            const double peak = std::abs(pair.a) + std::abs(pair.b);
-            const double denominator = std::max(peak * peak, 1e-12);
-            sumPlus += pair.weight * std::norm(pair.a + bt) / denominator;
-            sumMinus += pair.weight * std::norm(pair.a - bt) / denominator;
+            sumPlus += pair.weight * std::norm(pair.a + bt) / pair.denominator;
+            sumMinus += pair.weight * std::norm(pair.a - bt) / pair.denominator;
         }
         const double plus = sumPlus / norm, minus = sumMinus / norm;
         // Strict comparisons: the lowest tau reaching a maximum keeps it, and normal polarity wins a tie.

@@ -3,6 +3,7 @@
 // loudspeakers, or the delay and polarity that best sum a sub with a main inside a low-frequency band.
 // Stateless and pure; any thread. Delays in ms, frequencies in Hz.
 #include <optional>
+#include <vector>
 
 #include "dsp/TransferTypes.h"
 
@@ -18,7 +19,13 @@ bool compatible(const TransferTrace& a, const TransferTrace& b);
 // a). Nothing when the traces are not compatible.
 std::optional<AlignmentProposal> arrival(const TransferTrace& a, const TransferTrace& b);
 
-// Searches ±5 ms around the arrival difference in 0.02 ms steps (never beyond ±100 ms) and both
+// A bin with the delay taken out of the microphone at capture put back into its phase: H times
+// e^(−i·2π·hz·compensationMS/1000). Magnitude, coherence, id and hz are unchanged.
+TransferBin withCompensation(const TransferBin& bin, double compensationMS);
+// Every bin of `trace` with the trace's own compensation put back (what a phase view of it shows).
+std::vector<TransferBin> withCompensation(const TransferTrace& trace);
+
+// Searches ±15 ms around the arrival difference in 0.02 ms steps (never beyond ±100 ms) and both
 // polarities of `sub` for the best coherence-weighted summation with `main` over the bins in
 // [low, high] Hz. Requires 20 ≤ low < high ≤ 500, at least 6 bin pairs that pass `threshold` on both
 // traces and lie within 10 dB of each other, covering at least 60 % of the band, and a best score of

@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <cstring>
 #include <mutex>
+#include <tuple>
 #include <utility>
 
 #include "dsp/QuorvelError.h"
-#include "dsp/TransferDSP.h"
 
 namespace quorvel {
 
@@ -254,7 +254,7 @@ void transformBlock(double* re, double* im, unsigned log2n, bool inverse) {
     stage(re, im, n, log2n, inverse);
 }
 
-// Hann window with the symmetric denominator (length − 1), built once per length used here.
+// Hann window with the symmetric denominator 4095, built once.
 const std::vector<double>& hannWindow4096() {
     static const std::vector<double> window = [] {
         std::vector<double> w(4096);
@@ -270,30 +270,6 @@ constexpr std::size_t minimumReferenceLength = 16384;
 constexpr double clipLevel = 0.999;
 // 20·log10(1e−9): the level of silence.
 const double floorDB = 20.0 * std::log10(1e-9);
-
-std::vector<SpectrumPoint> spectrumOf(MeasurementDSP::Transform transform, std::span<const double> block,
-                                      double rate) {
-    const std::vector<double>& window = hannWindow4096();
-    std::vector<double> re(spectrumLength), im(spectrumLength, 0.0);
-    double windowSum = 0;
-    bool finite = true;
-    for (std::size_t i = 0; i < spectrumLength; ++i) {
-        if (!std::isfinite(block[i])) finite = false;
-        re[i] = block[i] * window[i];
-        windowSum += window[i];
-    }
-    std::vector<SpectrumPoint> points;
-    points.reserve(spectrumLength / 2 - 1);
-    if (finite) (void)transform(re, im, false);
-    const double scale = 2.0 / windowSum;
-    for (std::size_t k = 1; k < spectrumLength / 2; ++k) {
-        const double hz = rate * static_cast<double>(k) / static_cast<double>(spectrumLength);
-        const double db =
-            finite ? 20.0 * std::log10(std::max(scale * std::hypot(re[k], im[k]), 1e-9)) : floorDB;
-        points.push_back(SpectrumPoint{static_cast<int>(k), hz, db});
-    }
-    return points;
-}
 
 }  // namespace
 
@@ -324,17 +300,54 @@ Status fft(std::vector<double>& real, std::vector<double>& imag, bool inverse) {
     return Status::success();
 }
 
+// The correlation's transform and arrays, for one padded length.
+struct Workspace::Correlation {
+    explicit Correlation(std::size_t nfft)
+        : transform(nfft), aRe(nfft / 2), aIm(nfft / 2), bRe(nfft / 2), bIm(nfft / 2) {}
+    RealFFT transform;
+    std::vector<double> aRe, aIm, bRe, bIm;
+};
+
+Workspace::Workspace() : spectrumRe_(spectrumLength), spectrumIm_(spectrumLength) {}
+Workspace::~Workspace() = default;
+
 AnalysisResult analyze(std::span<const double> mic, std::optional<std::span<const double>> reference,
                        double rate) {
-    return analyzeUsing(fft, mic, reference, rate);
+    Workspace workspace;
+    return analyze(workspace, mic, reference, rate);
 }
 
-AnalysisResult analyzeUsing(Transform transform, std::span<const double> mic,
-                            std::optional<std::span<const double>> reference, double rate) {
+AnalysisResult analyze(Workspace& w, std::span<const double> mic,
+                       std::optional<std::span<const double>> reference, double rate) {
     AnalysisResult result;
     const std::size_t n = mic.size();
     if (n < spectrumLength || !(rate > 0) || !std::isfinite(rate)) return result;
-    result.spectrum = spectrumOf(transform, mic.last(spectrumLength), rate);
+
+    // The spectrum keeps the complex transform: levels far below the strongest bin (down to the −180 dB
+    // floor) are only reproduced exactly by the same arithmetic, and at 4096 points it costs little.
+    {
+        const std::vector<double>& window = hannWindow4096();
+        const std::span<const double> block = mic.last(spectrumLength);
+        std::vector<double>& re = w.spectrumRe_;
+        std::vector<double>& im = w.spectrumIm_;
+        double windowSum = 0;
+        bool finite = true;
+        for (std::size_t i = 0; i < spectrumLength; ++i) {
+            if (!std::isfinite(block[i])) finite = false;
+            re[i] = block[i] * window[i];
+            im[i] = 0;
+            windowSum += window[i];
+        }
+        if (finite) (void)fft(re, im, false);
+        const double scale = 2.0 / windowSum;
+        result.spectrum.reserve(spectrumLength / 2 - 1);
+        for (std::size_t k = 1; k < spectrumLength / 2; ++k) {
+            const double hz = rate * static_cast<double>(k) / static_cast<double>(spectrumLength);
+            const double db =
+                finite ? 20.0 * std::log10(std::max(scale * std::hypot(re[k], im[k]), 1e-9)) : floorDB;
+            result.spectrum.push_back(SpectrumPoint{static_cast<int>(k), hz, db});
+        }
+    }
     if (!reference || n < minimumReferenceLength || reference->size() != n) return result;
     const std::span<const double> ref = *reference;
 
@@ -352,54 +365,84 @@ AnalysisResult analyzeUsing(Transform transform, std::span<const double> mic,
 
     std::size_t nfft = 1;
     while (nfft < 2 * n) nfft *= 2;
-    std::vector<double> aRe(nfft, 0.0), aIm(nfft, 0.0), bRe(nfft, 0.0), bIm(nfft, 0.0);
+    if (!w.correlation_ || w.correlation_->transform.length() != nfft)
+        w.correlation_ = std::make_unique<Workspace::Correlation>(nfft);
+    Workspace::Correlation& c = *w.correlation_;
+    // The padded signals, even samples in the real parts and odd in the imaginary parts.
+    double *aRe = c.aRe.data(), *aIm = c.aIm.data(), *bRe = c.bRe.data(), *bIm = c.bIm.data();
+    const std::size_t half = nfft / 2, pairs = n / 2;
     double micEnergy = 0, refEnergy = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        aRe[i] = mic[i] - micMean;
-        bRe[i] = ref[i] - refMean;
-        micEnergy += aRe[i] * aRe[i];
-        refEnergy += bRe[i] * bRe[i];
+    auto take = [&](std::size_t i) {
+        const double a = mic[i] - micMean, b = ref[i] - refMean;
+        micEnergy += a * a;
+        refEnergy += b * b;
+        return std::pair{a, b};
+    };
+    for (std::size_t j = 0; j < pairs; ++j) {
+        std::tie(aRe[j], bRe[j]) = take(2 * j);
+        std::tie(aIm[j], bIm[j]) = take(2 * j + 1);
     }
+    // The padding, after an odd N's last sample.
+    std::size_t padded = pairs;
+    if (n % 2 == 1) {
+        std::tie(aRe[pairs], bRe[pairs]) = take(n - 1);
+        aIm[pairs] = bIm[pairs] = 0;
+        ++padded;
+    }
+    for (double* v : {aRe, aIm, bRe, bIm}) std::fill(v + padded, v + half, 0.0);
     const double norm = std::sqrt(micEnergy * refEnergy);
     if (!(norm > 1e-6) || !std::isfinite(norm)) return result;
 
-    (void)transform(aRe, aIm, false);
-    (void)transform(bRe, bIm, false);
-    // P = A·conj(B), written over A; its inverse transform is r[l] = Σ a[n+l]·b[n].
-    for (std::size_t k = 0; k < nfft; ++k) {
-        const double pr = aRe[k] * bRe[k] + aIm[k] * bIm[k];
-        const double pi = aIm[k] * bRe[k] - aRe[k] * bIm[k];
-        aRe[k] = pr;
-        aIm[k] = pi;
+    c.transform.forward(aRe, aIm, true);  // nfft ≥ 2N: the upper half is padding
+    c.transform.forward(bRe, bIm, true);
+    // P = A·conj(B), written over A; its inverse transform is r[l] = Σ a[n+l]·b[n]. Position 0 holds the
+    // real bins 0 and nfft/2.
+    aRe[0] *= bRe[0];
+    aIm[0] *= bIm[0];
+    for (std::size_t p = 1; p < half; ++p) {
+        const double pr = aRe[p] * bRe[p] + aIm[p] * bIm[p];
+        const double pi = aIm[p] * bRe[p] - aRe[p] * bIm[p];
+        aRe[p] = pr;
+        aIm[p] = pi;
     }
-    (void)transform(aRe, aIm, true);
-    const std::vector<double>& r = aRe;
+    c.transform.inverse(aRe, aIm);
+    // Lag l sits at l/2 of the real parts when even, of the imaginary parts when odd.
+    auto r = [&](std::size_t l) { return std::fabs(l % 2 == 0 ? aRe[l / 2] : aIm[l / 2]); };
 
     // Lags 0 … maxLag (at most 250 ms); compared in double first so that an absurd rate cannot overflow.
     const std::size_t maxLag =
         static_cast<std::size_t>(std::min(static_cast<double>(n / 3), std::floor(rate * 0.25)));
     std::size_t peak = 0;
-    for (std::size_t l = 1; l <= maxLag; ++l)
-        if (std::fabs(r[l]) > std::fabs(r[peak])) peak = l;
+    double peakValue = r(0);
+    for (std::size_t l = 1; l <= maxLag; ++l) {
+        const double here = r(l);
+        if (here > peakValue) peak = l, peakValue = here;
+    }
     const double exclusion = std::max(std::floor(rate * 0.001), 4.0);
     double second = 0;
     if (maxLag >= 3) {
+        double before = r(0), here = r(1);
         for (std::size_t l = 1; l + 1 <= maxLag; ++l) {
+            const double after = r(l + 1);
             const double distance = l > peak ? static_cast<double>(l - peak) : static_cast<double>(peak - l);
-            const double here = std::fabs(r[l]);
-            if (distance > exclusion && std::fabs(r[l - 1]) <= here && std::fabs(r[l + 1]) < here)
-                second = std::max(second, here);
+            if (distance > exclusion && before <= here && after < here) second = std::max(second, here);
+            before = here, here = after;
         }
     }
     const double threshold = 1.25 * second;
-    const double peakValue = std::fabs(r[peak]);
     const double correlation = std::min(peakValue / norm, 1.0);
     if (!std::isfinite(correlation)) return result;
     result.correlation = correlation;
     const double delay = static_cast<double>(peak) * 1000.0 / rate;
+    // A largest value on an end of the searched range is a true peak only if the lag just outside falls
+    // below it: otherwise the real peak lies outside (a mic hearing the reference early, or a delay past
+    // the range). Lag −1 sits at the end of the circular correlation, which the padding keeps clean.
+    const double outside = peak == 0 ? r(nfft - 1) : 0.0;
+    const double beyond = peak == maxLag ? r(maxLag + 1) : 0.0;
+    const bool edge = outside >= peakValue || beyond >= peakValue;
 
-    if (clipped || !(correlation >= 0.25) || !(threshold < peakValue)) return result;
-    TransferEstimate estimate = TransferDSP::estimateUsing(transform, mic, ref, rate, delay);
+    if (clipped || edge || !(correlation >= 0.25) || !(threshold < peakValue)) return result;
+    TransferEstimate estimate = TransferDSP::estimate(w.transfer_, mic, ref, rate, delay);
     result.delayMS = delay;
     result.compensationMS = delay;
     result.transfer = std::move(estimate.bins);

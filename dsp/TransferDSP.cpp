@@ -13,13 +13,18 @@ constexpr std::size_t hop = TransferDSP::segmentHop;
 constexpr std::size_t bins = length / 2;
 constexpr std::size_t minimumUsable = 2 * length;
 
-// Hann window with the symmetric denominator 16383, built once.
-const std::vector<double>& hannWindow() {
-    static const std::vector<double> window = [] {
-        std::vector<double> w(length);
+// Hann window with the symmetric denominator 16383, split into its even and odd samples the way the
+// transform takes a segment; built once.
+struct SplitWindow {
+    std::vector<double> even, odd;
+};
+const SplitWindow& hannWindow() {
+    static const SplitWindow window = [] {
+        SplitWindow w;
         for (std::size_t i = 0; i < length; ++i)
-            w[i] =
-                0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / static_cast<double>(length - 1));
+            (i % 2 == 0 ? w.even : w.odd)
+                .push_back(0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) /
+                                                static_cast<double>(length - 1)));
         return w;
     }();
     return window;
@@ -33,13 +38,25 @@ bool allFinite(std::span<const double> values) {
 
 namespace TransferDSP {
 
+Workspace::Workspace()
+    : transform_(length),
+      xRe_(bins),
+      xIm_(bins),
+      yRe_(bins),
+      yIm_(bins),
+      sxx_(bins),
+      syy_(bins),
+      sxyRe_(bins),
+      sxyIm_(bins) {}
+
 TransferEstimate estimate(std::span<const double> mic, std::span<const double> reference, double rate,
                           double delayMS) {
-    return estimateUsing(MeasurementDSP::fft, mic, reference, rate, delayMS);
+    Workspace workspace;
+    return estimate(workspace, mic, reference, rate, delayMS);
 }
 
-TransferEstimate estimateUsing(MeasurementDSP::Transform transform, std::span<const double> mic,
-                               std::span<const double> reference, double rate, double delayMS) {
+TransferEstimate estimate(Workspace& w, std::span<const double> mic, std::span<const double> reference,
+                          double rate, double delayMS) {
     if (!(rate > 0) || !std::isfinite(rate) || !std::isfinite(delayMS)) return {};
     const double delaySamples = std::round(rate * delayMS / 1000.0);  // halves away from zero
     if (!(delaySamples >= 0) || delaySamples > static_cast<double>(mic.size())) return {};
@@ -51,37 +68,43 @@ TransferEstimate estimateUsing(MeasurementDSP::Transform transform, std::span<co
     const std::size_t span = (segments - 1) * hop + length;
     if (!allFinite(reference.first(span)) || !allFinite(mic.subspan(d, span))) return {};
 
-    const std::vector<double>& window = hannWindow();
-    std::vector<double> sxx(bins, 0.0), syy(bins, 0.0), sxyRe(bins, 0.0), sxyIm(bins, 0.0);
-    std::vector<double> xRe(length), xIm(length), yRe(length), yIm(length);
+    const SplitWindow& window = hannWindow();
+    for (auto* sum : {&w.sxx_, &w.syy_, &w.sxyRe_, &w.sxyIm_}) std::fill(sum->begin(), sum->end(), 0.0);
+    double *xr = w.xRe_.data(), *xi = w.xIm_.data(), *yr = w.yRe_.data(), *yi = w.yIm_.data();
+    double *sxx = w.sxx_.data(), *syy = w.syy_.data(), *sxyRe = w.sxyRe_.data(), *sxyIm = w.sxyIm_.data();
     for (std::size_t segment = 0; segment < segments; ++segment) {
-        const std::size_t start = segment * hop;
-        for (std::size_t i = 0; i < length; ++i) {
-            xRe[i] = reference[start + i] * window[i];
-            yRe[i] = mic[start + d + i] * window[i];
+        const double* x = reference.data() + segment * hop;
+        const double* y = mic.data() + segment * hop + d;
+        for (std::size_t j = 0; j < bins; ++j) {
+            xr[j] = x[2 * j] * window.even[j];
+            xi[j] = x[2 * j + 1] * window.odd[j];
+            yr[j] = y[2 * j] * window.even[j];
+            yi[j] = y[2 * j + 1] * window.odd[j];
         }
-        std::fill(xIm.begin(), xIm.end(), 0.0);
-        std::fill(yIm.begin(), yIm.end(), 0.0);
-        (void)transform(xRe, xIm, false);
-        (void)transform(yRe, yIm, false);
-        for (std::size_t k = 1; k < bins; ++k) {
-            sxx[k] += xRe[k] * xRe[k] + xIm[k] * xIm[k];
-            syy[k] += yRe[k] * yRe[k] + yIm[k] * yIm[k];
-            sxyRe[k] += yRe[k] * xRe[k] + yIm[k] * xIm[k];
-            sxyIm[k] += yIm[k] * xRe[k] - yRe[k] * xIm[k];
+        w.transform_.forward(xr, xi);
+        w.transform_.forward(yr, yi);
+        // Position 0 holds bins 0 and 8192, which are never used; every other position is one bin 1 … 8191.
+        for (std::size_t p = 1; p < bins; ++p) {
+            sxx[p] += xr[p] * xr[p] + xi[p] * xi[p];
+            syy[p] += yr[p] * yr[p] + yi[p] * yi[p];
+            sxyRe[p] += yr[p] * xr[p] + yi[p] * xi[p];
+            sxyIm[p] += yi[p] * xr[p] - yr[p] * xi[p];
         }
     }
 
-    const double floor = 1e-8 * *std::max_element(sxx.begin(), sxx.end());
+    const double floor = 1e-8 * *std::max_element(w.sxx_.begin(), w.sxx_.end());
     const double referenceFloor = floor >= 1e-12 ? floor : 1e-12;
     TransferEstimate result;
     result.averages = static_cast<int>(segments);
+    result.bins.reserve(bins);
     for (std::size_t k = 1; k < bins; ++k) {
         const double hz = rate * static_cast<double>(k) / static_cast<double>(length);
-        if (!(hz >= 20 && hz <= 20000) || !(sxx[k] > referenceFloor) || !(syy[k] > 1e-12)) continue;
+        if (!(hz >= 20 && hz <= 20000)) continue;
+        const std::size_t p = w.transform_.position(k);
+        if (!(sxx[p] > referenceFloor) || !(syy[p] > 1e-12)) continue;
         const double coherence =
-            std::clamp((sxyRe[k] * sxyRe[k] + sxyIm[k] * sxyIm[k]) / (sxx[k] * syy[k]), 0.0, 1.0);
-        const TransferBin bin{static_cast<int>(k), hz, sxyRe[k] / sxx[k], sxyIm[k] / sxx[k], coherence};
+            std::clamp((sxyRe[p] * sxyRe[p] + sxyIm[p] * sxyIm[p]) / (sxx[p] * syy[p]), 0.0, 1.0);
+        const TransferBin bin{static_cast<int>(k), hz, sxyRe[p] / sxx[p], sxyIm[p] / sxx[p], coherence};
         // Finite samples of absurd size can still overflow the sums; such an estimate means nothing.
         if (!std::isfinite(bin.real) || !std::isfinite(bin.imag) || !std::isfinite(bin.coherence)) return {};
         result.bins.push_back(bin);

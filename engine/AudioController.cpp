@@ -21,6 +21,14 @@ namespace {
 
 QString text(const Error& error) { return QString::fromStdString(error.description); }
 
+// The pan of the route, or of the ping-pong side ("L" or "R").
+float panFor(bool pingPong, const QString& side, const QString& route) {
+    if (pingPong) return side == QLatin1String("L") ? -1.0f : 1.0f;
+    if (route == QLatin1String("Left")) return -1.0f;
+    if (route == QLatin1String("Right")) return 1.0f;
+    return 0;
+}
+
 double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
@@ -249,8 +257,10 @@ Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(const std::
 }
 
 bool AudioController::startPlayer() {
-    // The volume is in place before the first sample: a start never fades down from full level.
+    // The volume and the pan are in place before the first sample: a start never fades down from full
+    // level, and a left or right check never sounds on both sides (a ping-pong starts on the left).
     applyVolume(0);
+    player_->setPan(panFor(pingPong_, QStringLiteral("L"), route_));
     Status started = player_->prepareToPlay();
     if (started) started = player_->play();
     if (started) return true;
@@ -422,14 +432,7 @@ void AudioController::tick() {
     const double sideSeconds = std::isnan(interval_) ? 0.25 : std::max(interval_, 0.25);
     const double phase = (setup_.clock() - started_) / sideSeconds;
     side_ = std::fmod(std::trunc(phase), 2.0) != 0 ? QStringLiteral("R") : QStringLiteral("L");
-    float pan = 0;
-    if (pingPong_)
-        pan = side_ == QLatin1String("L") ? -1.0f : 1.0f;
-    else if (route_ == QLatin1String("Left"))
-        pan = -1.0f;
-    else if (route_ == QLatin1String("Right"))
-        pan = 1.0f;
-    player_->setPan(pan);
+    player_->setPan(panFor(pingPong_, side_, route_));
     setFlash(tickSync_ && isPlaying && now - std::floor(now) < 0.08);
 
     if (!activeTrack_) return;  // signals and spoken IDs loop until stopped

@@ -1,7 +1,9 @@
 #pragma once
 // A placeholder for an input-device choice: it only carries a guidance text. The input device follows
 // the interface choice (InterfacePicker) or the system default, and the input channels are chosen on
-// the analyser.
+// the analyser. Nothing fills its options or changes its selection.
+//
+// Published state: Q_PROPERTYs without change signals, as nothing observes them.
 //
 // Threads: main thread only.
 #include <QList>
@@ -19,22 +21,19 @@ struct InputOption {
 
 class InputPicker : public QObject {
     Q_OBJECT
+    Q_PROPERTY(QList<InputOption> options READ options)
+    Q_PROPERTY(QString selected READ selected)
+    Q_PROPERTY(QString status READ status)
 
 public:
     explicit InputPicker(QObject* parent = nullptr) : QObject(parent) {}
 
     const QList<InputOption>& options() const { return options_; }
     const QString& selected() const { return selected_; }
-    void setSelected(const QString& id);
     const QString& status() const { return status_; }
 
     // Sets the guidance text; nothing else.
     void refresh();
-
-signals:
-    void optionsChanged();
-    void selectedChanged();
-    void statusChanged();
 
 private:
     QList<InputOption> options_;

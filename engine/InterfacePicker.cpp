@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "engine/AudioHardware.h"
+#include "engine/Published.h"
 
 namespace quorvel {
 
@@ -36,16 +37,14 @@ InterfacePicker::InterfacePicker(QObject* parent) : QObject(parent) {
 }
 
 void InterfacePicker::setSelected(std::uint32_t id) {
-    if (id == selected_) return;
-    selected_ = id;
-    emit selectedChanged();
+    publish(this, selected_, id, &InterfacePicker::selectedChanged);
 }
 
 void InterfacePicker::refresh() {
     auto list = AudioHardware::system().devices();
     if (!list) {
-        setMessage(list.error().code == AudioSystem::listUnreadable ? "Cannot read interfaces"
-                                                                    : "Cannot enumerate interfaces");
+        message_ = list.error().code == AudioSystem::listUnreadable ? "Cannot read interfaces"
+                                                                    : "Cannot enumerate interfaces";
         return;
     }
     QList<InterfaceOption> options;
@@ -54,14 +53,12 @@ void InterfacePicker::refresh() {
             d.name.empty() ? "Audio device " + QString::number(d.id) : QString::fromStdString(d.name);
         options.append({d.id, name});
     }
-    if (options == devices_) return;
-    devices_ = std::move(options);
-    emit devicesChanged();
+    publish(this, devices_, std::move(options), &InterfacePicker::devicesChanged);
 }
 
 void InterfacePicker::save() {
     QSettings("Quorvel", "Quorvel").setValue(settingsKey, static_cast<qint64>(selected_));
-    setMessage("Applies to measurement and routed generator on next start.");
+    message_ = "Applies to measurement and routed generator on next start.";
 }
 
 QString InterfacePicker::identity() {
@@ -81,12 +78,6 @@ Status InterfacePicker::apply(AudioEngine& engine, bool includeInput) {
     if (includeInput)
         if (const std::int32_t status = engine.bindInput(id); status != 0) return refusal(status);
     return Status::success();
-}
-
-void InterfacePicker::setMessage(const QString& text) {
-    if (text == message_) return;
-    message_ = text;
-    emit messageChanged();
 }
 
 }  // namespace quorvel

@@ -8,6 +8,9 @@
 // lacking channels (see AudioDevices.h), so an input-only microphone binds for capture, and an engine
 // that plays to it finds an output format with no channels.
 //
+// Published state: Q_PROPERTYs written through publish() (engine/Published.h); message has no change
+// signal, as nothing observes it.
+//
 // Threads: main thread only (the static operations too).
 #include <QList>
 #include <QObject>
@@ -21,6 +24,9 @@ namespace quorvel {
 
 class InterfacePicker : public QObject {
     Q_OBJECT
+    Q_PROPERTY(QList<InterfaceOption> devices READ devices NOTIFY devicesChanged)
+    Q_PROPERTY(quint32 selected READ selected WRITE setSelected NOTIFY selectedChanged)
+    Q_PROPERTY(QString message READ message)
 
 public:
     static constexpr const char* settingsKey = "Quorvel.interfaceID";
@@ -48,11 +54,8 @@ public:
 signals:
     void devicesChanged();
     void selectedChanged();
-    void messageChanged();
 
 private:
-    void setMessage(const QString& text);
-
     QList<InterfaceOption> devices_;
     std::uint32_t selected_ = 0;
     QString message_;

@@ -1,5 +1,8 @@
 #include "engine/MicAnalyzer.h"
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -7,6 +10,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QThread>
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <mutex>
@@ -27,18 +31,23 @@ constexpr std::int64_t maxBlockFrames = 4 * AudioEngine::tapBlockFrames;
 
 }  // namespace
 
-// A fixed-size ring of the newest samples. Main thread only.
+// A fixed-size ring of the newest samples; its storage is taken by the first append and given back by
+// release(). Main thread only.
 class MicAnalyzer::Ring {
 public:
-    Ring() : data_(ringSamples) {}
-
     std::size_t size() const { return size_; }
     void clear() {
         start_ = 0;
         size_ = 0;
     }
+    void release() {
+        clear();
+        data_ = {};
+    }
     // Appends, dropping the oldest samples beyond ringSamples.
     void append(std::span<const double> samples) {
+        if (samples.empty()) return;
+        if (data_.empty()) data_.resize(ringSamples);
         if (samples.size() >= ringSamples) samples = samples.last(ringSamples);
         for (const double s : samples) {
             data_[(start_ + size_) % ringSamples] = s;
@@ -48,11 +57,12 @@ public:
                 start_ = (start_ + 1) % ringSamples;
         }
     }
-    // The held samples, oldest first.
-    std::vector<double> copy() const {
-        std::vector<double> out(size_);
-        for (std::size_t i = 0; i < size_; ++i) out[i] = data_[(start_ + i) % ringSamples];
-        return out;
+    // Replaces `out` with the held samples, oldest first (within its capacity once it has held a full ring).
+    void copyTo(std::vector<double>& out) const {
+        out.resize(size_);
+        const std::size_t first = std::min(size_, ringSamples - start_);
+        std::copy_n(data_.begin() + static_cast<std::ptrdiff_t>(start_), first, out.begin());
+        std::copy_n(data_.begin(), size_ - first, out.begin() + static_cast<std::ptrdiff_t>(first));
     }
 
 private:
@@ -141,6 +151,26 @@ struct MicAnalyzer::CaptureRun {
     // Counts for statistics(); relaxed, only totals matter.
     std::atomic<std::int64_t> received{0};
     std::atomic<std::int64_t> dropped{0};
+};
+
+// What the analyses of one capture run reuse: the copies of the rings a job works on and the analysis
+// workspace (about 11 MB with full rings). Made by the run's first analysis and held by the analyser and
+// by the job in flight; the last of them to let go frees it, on whichever thread that is.
+struct MicAnalyzer::Analysis {
+    std::vector<double> mic;
+    std::vector<double> ref;
+    MeasurementDSP::Workspace workspace;
+
+    static std::shared_ptr<Analysis> make() {
+        return std::shared_ptr<Analysis>(new Analysis, [](Analysis* analysis) {
+            delete analysis;
+#ifdef __GLIBC__
+            // glibc keeps freed blocks in the arena of the thread that used them (one per pool thread
+            // that ever ran a job) instead of returning them; after a run that is megabytes per arena.
+            malloc_trim(0);
+#endif
+        });
+    }
 };
 
 MicAnalyzer::MicAnalyzer(QObject* parent)
@@ -334,16 +364,19 @@ void MicAnalyzer::consume(std::span<const double> micBlock, std::span<const doub
 
     analyzing_ = true;
     ++statistics_.analysesStarted;
-    std::vector<double> mic = mic_->copy();
-    std::optional<std::vector<double>> ref;
-    if (dual) ref = ref_->copy();
+    // The job in flight is the only other user of the analysis buffers, and none is in flight now.
+    if (!analysis_) analysis_ = Analysis::make();
+    mic_->copyTo(analysis_->mic);
+    ref_->copyTo(analysis_->ref);
     const std::int64_t continuity = continuity_;
     QPointer<MicAnalyzer> self(this);
     MainThread::detach(
-        [self, mic = std::move(mic), ref = std::move(ref), rate, token, continuity]() mutable {
+        [self, analysis = analysis_, dual, rate, token, continuity]() mutable {
             std::optional<std::span<const double>> reference;
-            if (ref) reference = std::span<const double>(*ref);
-            AnalysisResult result = MeasurementDSP::analyze(mic, reference, rate);
+            if (dual) reference = std::span<const double>(analysis->ref);
+            AnalysisResult result =
+                MeasurementDSP::analyze(analysis->workspace, analysis->mic, reference, rate);
+            analysis.reset();  // after a stop(), the run's buffers go now rather than with the posted step
             MainThread::post(QCoreApplication::instance(),
                              [self, result = std::move(result), token, continuity]() mutable {
                                  if (self) self->finishAnalysis(std::move(result), token, continuity);
@@ -390,7 +423,10 @@ void MicAnalyzer::stop() {
     setLastUpdated(std::nullopt);
     setSpectrum({});
     setRunning(false);
-    clearRings();
+    // The run's buffers go: the rings now, the analysis buffers with the job in flight, if any.
+    mic_->release();
+    ref_->release();
+    analysis_.reset();
     nextSample_.reset();
     analyzing_ = false;
     setDelayMS(std::nullopt);

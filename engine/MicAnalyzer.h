@@ -166,6 +166,7 @@ signals:
 private:
     struct CaptureRun;
     class Ring;
+    struct Analysis;
 
     void continueStart(const Uuid& token, bool granted);
     void takeBlock();
@@ -216,6 +217,7 @@ private:
     std::unique_ptr<AudioEngine> engine_;
     std::unique_ptr<Ring> mic_;
     std::unique_ptr<Ring> ref_;
+    std::shared_ptr<Analysis> analysis_;  // the current run's analysis buffers, from its first analysis
     bool analyzing_ = false;
     Uuid epoch_ = Uuid::generate();
     bool tapped_ = false;

@@ -1,5 +1,6 @@
 #include "platform/RtAudioSystem.h"
 
+#include <alsa/asoundlib.h>
 #include <rtaudio/RtAudio.h>
 
 #include <algorithm>
@@ -7,15 +8,16 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
 #include "platform/AudioEngineBase.h"
 #include "platform/DeviceIds.h"
 #include "platform/JackClients.h"
+#include "platform/Log.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -24,59 +26,50 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A running stream whose callbacks stop for this long has failed (a device unplugged under ALSA). Long
-// enough that a loaded machine's scheduling hiccup is not taken for a failure.
+// A running stream whose callbacks stop for this long has failed (a device unplugged under ALSA, a frozen
+// sound server). Long enough that a loaded machine's scheduling hiccup is not taken for a failure.
 constexpr auto stallLimit = 5s;
-// How long to wait for RtAudio to close a stream itself after the JACK server went away.
-constexpr auto serverCloseWait = 3s;
 // Frames per period asked of PulseAudio and ALSA; JACK uses the server's period.
 constexpr unsigned int requestedPeriodFrames = 1024;
+// RtAudio opens PulseAudio streams with PulseAudio's default channel map, which stops at 6 channels (7 or
+// more fail to connect).
+constexpr int pulseChannelLimit = 6;
+
+enum class Api { jack, pulse, alsa };
 
 struct ApiName {
-    RtAudio::Api api;
+    Api api;
+    RtAudio::Api rtAudio;  // UNSPECIFIED for our own JACK client
     const char* shortName;
     const char* displayName;
 };
-constexpr std::array<ApiName, 3> knownApis{{{RtAudio::UNIX_JACK, "jack", "JACK"},
-                                            {RtAudio::LINUX_PULSE, "pulse", "PulseAudio"},
-                                            {RtAudio::LINUX_ALSA, "alsa", "ALSA"}}};
+constexpr std::array<ApiName, 3> knownApis{{{Api::jack, RtAudio::UNSPECIFIED, "jack", "JACK"},
+                                            {Api::pulse, RtAudio::LINUX_PULSE, "pulse", "PulseAudio"},
+                                            {Api::alsa, RtAudio::LINUX_ALSA, "alsa", "ALSA"}}};
 
-const char* displayName(RtAudio::Api api) {
+const ApiName& nameOf(Api api) {
     for (const auto& a : knownApis)
-        if (a.api == api) return a.displayName;
-    return "audio";
+        if (a.api == api) return a;
+    return knownApis[0];
 }
 
 Error failure(std::string description) { return Error{AudioStatus::errorDomain, 0, std::move(description)}; }
 
-// RtAudio's error callback carries no user pointer, so the last error text of the process is kept here
-// for the watcher that finds its stream stopped. Written on audio threads: a flag instead of a lock, and
-// a text that is dropped when the flag is taken.
-std::atomic_flag g_errorBusy = ATOMIC_FLAG_INIT;
-char g_errorText[256] = {};
-
-void onRtAudioError(RtAudioError::Type type, const std::string& text) {
-    if (type == RtAudioError::WARNING || type == RtAudioError::DEBUG_WARNING) return;
-    if (g_errorBusy.test_and_set(std::memory_order_acquire)) return;
-    std::snprintf(g_errorText, sizeof g_errorText, "%s", text.c_str());
-    g_errorBusy.clear(std::memory_order_release);
-}
-
-std::string lastRtAudioError() {
-    if (g_errorBusy.test_and_set(std::memory_order_acquire)) return {};
-    std::string text = g_errorText;
-    g_errorBusy.clear(std::memory_order_release);
-    return text;
-}
-
-// When the JACK server goes away, RtAudio's shutdown callback starts a thread that closes the stream,
-// then writes a notice to std::cerr from libjack's thread. Closing the client cancels that thread
-// asynchronously (libjack's threads allow it anywhere), and a cancel that lands inside the stream
-// insertion ends the program in std::terminate. Nothing of ours writes to std::cerr: once a JACK stream
-// exists it is muted, which leaves the notice no time to be caught in.
-void muteStandardErrorStream() {
-    static std::once_flag once;
-    std::call_once(once, [] { std::cerr.rdbuf(nullptr); });
+// libasound prints its errors to stderr, e.g. "cannot find card" at every listing on a machine without a
+// sound card; they go to the log. Called on whichever thread ALSA runs into the error.
+void alsaMessage(const char* file, int line, const char* function, int err, const char* format, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, format);
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    std::vsnprintf(text, sizeof text, format, args);
+#pragma GCC diagnostic pop
+    va_end(args);
+    std::string message = std::string("ALSA lib ") + (file ? file : "") + ":" + std::to_string(line) + ":(" +
+                          (function ? function : "") + ") " + text;
+    if (err != 0) message += std::string(": ") + snd_strerror(err);
+    Log::debug(Log::Area::audio, message);
 }
 
 double chooseRate(const RtAudio::DeviceInfo& info) {
@@ -89,7 +82,7 @@ double chooseRate(const RtAudio::DeviceInfo& info) {
 
 struct Entry {
     AudioDeviceInfo info;
-    RtAudio::Api api = RtAudio::UNSPECIFIED;
+    Api api = Api::jack;
 };
 
 struct Snapshot {
@@ -104,12 +97,23 @@ struct Snapshot {
     }
 };
 
+std::string describe(const std::vector<Entry>& entries) {
+    std::string text;
+    for (const auto& e : entries)
+        text += (text.empty() ? "" : ", ") + e.info.name + " (" + e.info.api + " " +
+                std::to_string(e.info.inputChannels) + "/" + std::to_string(e.info.outputChannels) + ")";
+    return text.empty() ? "none" : text;
+}
+
 }  // namespace
 
 struct RtAudioSystem::Backend {
-    std::vector<RtAudio::Api> apis;
+    std::vector<Api> apis;
+    // The last list logged, to log only changes. Any thread that lists.
+    std::mutex logMutex;
+    std::vector<std::pair<std::string, std::string>> logged;
 
-    Result<Snapshot> snapshot() const {
+    Result<Snapshot> snapshot() {
         Snapshot s;
         std::vector<bool> defaultIn, defaultOut;
         auto add = [&](Entry e, bool isDefaultIn, bool isDefaultOut) {
@@ -117,8 +121,8 @@ struct RtAudioSystem::Backend {
             defaultIn.push_back(isDefaultIn);
             defaultOut.push_back(isDefaultOut);
         };
-        for (RtAudio::Api api : apis) {
-            if (api == RtAudio::UNIX_JACK) {
+        for (Api api : apis) {
+            if (api == Api::jack) {
                 auto listing = JackClients::list();
                 if (!listing) continue;
                 // The server's own ports are the natural default; otherwise the first device that has them.
@@ -139,7 +143,7 @@ struct RtAudioSystem::Backend {
                     e.api = api;
                     e.info = {0,
                               d.name,
-                              displayName(api),
+                              nameOf(api).displayName,
                               d.captureChannels,
                               d.playbackChannels,
                               listing->sampleRateHz};
@@ -148,7 +152,7 @@ struct RtAudioSystem::Backend {
                 continue;
             }
             try {
-                RtAudio rt(api);
+                RtAudio rt(nameOf(api).rtAudio);
                 rt.showWarnings(false);
                 const unsigned int count = rt.getDeviceCount();
                 // RtAudio names a default device even when it has none; trust it only within the list.
@@ -160,13 +164,14 @@ struct RtAudioSystem::Backend {
                     e.api = api;
                     e.info = {0,
                               info.name,
-                              displayName(api),
+                              nameOf(api).displayName,
                               static_cast<int>(info.inputChannels),
                               static_cast<int>(info.outputChannels),
                               chooseRate(info)};
                     add(std::move(e), i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
                 }
             } catch (const RtAudioError& e) {
+                Log::warning(Log::Area::audio, std::string("Cannot read the device list: ") + e.what());
                 return Error{AudioStatus::errorDomain, AudioSystem::listUnreadable, e.what()};
             }
         }
@@ -178,15 +183,81 @@ struct RtAudioSystem::Backend {
             if (defaultIn[i] && s.defaultInput == 0) s.defaultInput = infos[i].id;
             if (defaultOut[i] && s.defaultOutput == 0) s.defaultOutput = infos[i].id;
         }
+        logChanges(s);
         return s;
+    }
+
+    void logChanges(const Snapshot& s) {
+        std::vector<std::pair<std::string, std::string>> now;
+        for (const auto& e : s.entries) now.emplace_back(e.info.api, e.info.name);
+        std::lock_guard lock(logMutex);
+        if (now == logged) return;
+        logged = std::move(now);
+        Log::info(Log::Area::audio, "Audio devices: " + describe(s.entries));
     }
 };
 
 namespace {
 
+class RtAudioEngine;
+
+// One direction through RtAudio (PulseAudio or ALSA).
+struct RtStream {
+    RtAudioEngine* engine = nullptr;
+    std::unique_ptr<RtAudio> rt;
+    Api api = Api::pulse;
+    std::string device;
+    int channels = 0;
+    // An error reported on this stream's audio thread. The text is written once, by whoever takes
+    // errorTaken, before failed is set (release); it is read after failed (acquire).
+    std::atomic_flag errorTaken = ATOMIC_FLAG_INIT;
+    char errorText[256] = {};
+    std::atomic<bool> failed{false};
+
+    void reset() {
+        rt.reset();
+        device.clear();
+        channels = 0;
+        errorTaken.clear();
+        errorText[0] = '\0';
+        failed.store(false);
+    }
+};
+
+// RtAudio's error callback carries no user pointer; the stream whose callback last ran on this thread
+// is the one that failed. Set by our own audio callbacks, which run on the same thread as RtAudio's read
+// and write. Errors reported on other threads (opening, closing) reach the caller by other ways.
+thread_local RtStream* t_stream = nullptr;
+
+void onRtAudioError(RtAudioError::Type type, const std::string& text) {
+    RtStream* stream = t_stream;
+    if (!stream || type == RtAudioError::DEBUG_WARNING) return;
+    if (stream->errorTaken.test_and_set(std::memory_order_acquire)) return;
+    const std::size_t n = std::min(text.size(), sizeof stream->errorText - 1);
+    std::memcpy(stream->errorText, text.data(), n);
+    stream->errorText[n] = '\0';
+    stream->failed.store(true, std::memory_order_release);
+}
+
+// The text of an RtAudio stream's failure, for the user.
+std::string describeFailure(const RtStream& s) {
+    std::string text = s.errorText;
+    // RtAudio's texts start with the function that failed ("RtApiPulse::callbackEvent: audio write
+    // error, Connection terminated."): keep what follows it.
+    if (text.rfind("RtApi", 0) == 0)
+        if (const auto colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
+    if (s.api == Api::pulse && text.find("Connection terminated") != std::string::npos)
+        return "The PulseAudio server stopped";
+    if (text.empty()) return "The audio stream of " + s.device + " stopped";
+    return "The audio stream of " + s.device + " failed: " + text;
+}
+
 class RtAudioEngine : public AudioEngineBase {
 public:
-    explicit RtAudioEngine(std::shared_ptr<RtAudioSystem::Backend> backend) : backend_(std::move(backend)) {}
+    explicit RtAudioEngine(std::shared_ptr<RtAudioSystem::Backend> backend) : backend_(std::move(backend)) {
+        input_.engine = this;
+        output_.engine = this;
+    }
     ~RtAudioEngine() override { stop(); }
 
     DeviceFormat inputFormat() override { return format(true); }
@@ -197,14 +268,6 @@ public:
     bool isRunning() const override { return running_; }
 
 private:
-    struct Stream {
-        std::unique_ptr<RtAudio> rt;
-        bool jack = false;
-        std::string client;  // our JACK client
-        std::string device;
-        int channels = 0;
-    };
-
     std::int32_t checkDevice(std::uint32_t id) override {
         auto snapshot = backend_->snapshot();
         return snapshot && snapshot->find(id) ? AudioStatus::ok : AudioStatus::deviceNotFound;
@@ -220,34 +283,35 @@ private:
         return {input ? e->info.inputChannels : e->info.outputChannels, e->info.sampleRateHz};
     }
 
-    Status open(const Entry& device, bool input, Stream& stream);
-    Status connectJack(const Stream& stream, bool input);
-    void close(Stream& stream, bool serverGone);
+    Status open(const Entry& device, bool input, RtStream& stream);
+    void close(RtStream& stream);
+    void closeAll();
     void watch();
     std::string check(std::chrono::steady_clock::time_point& lastProgress, std::uint64_t& lastCount);
+    std::uint64_t xruns() const { return jack_.xruns() + rtXruns_.load(std::memory_order_relaxed); }
 
     static int inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
-                             void* self);
-    static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus, void* self);
+                             void* stream);
+    static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
+                              void* stream);
 
     std::shared_ptr<RtAudioSystem::Backend> backend_;
     bool running_ = false;
+    std::string description_;  // of the run, for the log
+    std::string jackDevices_;  // the names of the run's JACK devices
 
-    Stream input_;
-    Stream output_;
-    std::unique_ptr<JackWatch> jackWatch_;
+    JackStream jack_;
+    RtStream input_;
+    RtStream output_;
 
     // Audio thread state, prepared before the streams start.
     TapCollector collector_;
     std::vector<const float*> inputPointers_;
     std::array<float*, maxOutputChannels> outputPointers_{};
-    // Written by the audio threads, read by the watcher (relaxed: only progress matters).
+    int settlingPeriods_ = 0;  // RtAudio's input thread only once started
+    // Written by the audio threads, read by the watcher (relaxed: only progress and counts matter).
     std::atomic<std::uint64_t> callbacks_{0};
-    // Under JACK the ports are connected one by one after the streams start: until all are, the callbacks
-    // deliver nothing and render nothing (release by start(), acquire by the callbacks), and the input
-    // also drops the period that may still have run on the old connections.
-    std::atomic<bool> connected_{false};
-    int settlingPeriods_ = 0;  // input audio thread only once started
+    std::atomic<std::uint64_t> rtXruns_{0};
 
     std::thread watcher_;
     std::mutex watcherMutex_;
@@ -274,52 +338,66 @@ Status RtAudioEngine::start() {
                            std::to_string(out->info.outputChannels) + " outputs, " +
                            std::to_string(outputChannels_) + " were asked for");
     }
-    std::vector<std::string> jackDevices;
+    description_.clear();
     for (const Entry* e : {in, out})
-        if (e && e->api == RtAudio::UNIX_JACK) jackDevices.push_back(e->info.name);
-    if (!jackDevices.empty()) {
-        jackWatch_ = std::make_unique<JackWatch>();
-        if (!jackWatch_->open(jackDevices)) {
-            jackWatch_.reset();
-            return failure("The JACK server is not running");
-        }
-    }
+        if (e)
+            description_ += (description_.empty() ? "" : ", ") + std::string(e == in ? "input " : "output ") +
+                            e->info.name + " (" + e->info.api + ")";
     auto fail = [&](const Error& error) -> Status {
-        close(input_, false);
-        close(output_, false);
-        jackWatch_.reset();
+        closeAll();
+        Log::warning(Log::Area::audio, "Cannot start " + description_ + ": " + error.description);
         return error;
     };
-    if (in)
+
+    const bool jackIn = in && in->api == Api::jack;
+    const bool jackOut = out && out->api == Api::jack;
+    if (jackIn || jackOut) {
+        const JackStream::Direction jin{jackIn ? in->info.name : "", jackIn ? in->info.inputChannels : 0};
+        const JackStream::Direction jout{jackOut ? out->info.name : "", jackOut ? outputChannels_ : 0};
+        jackDevices_ = jackIn ? in->info.name : out->info.name;
+        if (jackIn && jackOut && in->info.name != out->info.name) jackDevices_ += ", " + out->info.name;
+        if (Status s = jack_.open(jin, jout); !s) return fail(s.error());
+        if (jackIn) collector_.prepare(in->info.inputChannels, jack_.periodFrames());
+    }
+    if (in && !jackIn)
         if (Status s = open(*in, true, input_); !s) return fail(s.error());
-    if (out)
+    if (out && !jackOut)
         if (Status s = open(*out, false, output_); !s) return fail(s.error());
+
     callbacks_.store(0, std::memory_order_relaxed);
-    connected_.store(jackDevices.empty(), std::memory_order_release);
-    settlingPeriods_ = input_.jack ? 1 : 0;
-    for (auto* stream : {&input_, &output_}) {
+    rtXruns_.store(0, std::memory_order_relaxed);
+    // RtAudio's PulseAudio stream calls back before its first read: that block holds no input yet.
+    settlingPeriods_ = input_.rt && input_.api == Api::pulse ? 1 : 0;
+    for (RtStream* stream : {&input_, &output_}) {
         if (!stream->rt) continue;
         try {
             stream->rt->startStream();
         } catch (const RtAudioError& e) {
             return fail(failure(e.what()));
         }
-        if (stream->jack)
-            if (Status s = connectJack(*stream, stream == &input_); !s) return fail(s.error());
     }
-    connected_.store(true, std::memory_order_release);
+    if (jack_.isOpen())
+        if (Status s = jack_.start({&collector_, &tap_, &render_}); !s) return fail(s.error());
     watcherQuit_ = false;
     watcher_ = std::thread([this] { watch(); });
     running_ = true;
+    Log::info(Log::Area::audio, "Started " + description_);
     return Status::success();
 }
 
-Status RtAudioEngine::open(const Entry& device, bool input, Stream& stream) {
-    stream = Stream{};
-    stream.jack = device.api == RtAudio::UNIX_JACK;
+Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
+    stream.reset();
+    stream.api = device.api;
     stream.device = device.info.name;
     stream.channels = input ? device.info.inputChannels : outputChannels_;
-    stream.rt = std::make_unique<RtAudio>(device.api);
+    if (device.api == Api::pulse && stream.channels > pulseChannelLimit) {
+        const std::string channels = std::to_string(stream.channels) + (input ? " inputs" : " outputs");
+        stream.reset();
+        return failure("PulseAudio streams carry at most " + std::to_string(pulseChannelLimit) +
+                       " channels; " + device.info.name + " has " + channels +
+                       ". Reach it through JACK instead.");
+    }
+    stream.rt = std::make_unique<RtAudio>(nameOf(device.api).rtAudio);
     stream.rt->showWarnings(false);
 
     RtAudio::StreamParameters parameters;
@@ -327,58 +405,38 @@ Status RtAudioEngine::open(const Entry& device, bool input, Stream& stream) {
     parameters.firstChannel = 0;
     RtAudio::StreamOptions options;
     options.flags = RTAUDIO_NONINTERLEAVED;
-    double rate = device.info.sampleRateHz;
+    // RtAudio opens by list position, and positions shift when devices come and go: look the name up again
+    // now, as close to the open as possible.
     int index = -1;
-    if (stream.jack) {
-        muteStandardErrorStream();
-        // Ports are connected by exact name in connectJack(); RtAudio's own matching is by pattern.
-        options.flags |= RTAUDIO_JACK_DONT_CONNECT;
-        stream.client = JackClients::uniqueClientName(input ? "in" : "out");
-        options.streamName = stream.client;
-        index = jackWatch_->rtAudioIndex(device.info.name);
-        rate = jackWatch_->sampleRateHz();
-    } else {
-        // Positions shift when devices come and go: look the name up again now.
-        try {
-            const unsigned int count = stream.rt->getDeviceCount();
-            for (unsigned int i = 0; i < count && index < 0; ++i)
-                if (stream.rt->getDeviceInfo(i).name == device.info.name) index = static_cast<int>(i);
-        } catch (const RtAudioError&) {
-            index = -1;
-        }
+    try {
+        const unsigned int count = stream.rt->getDeviceCount();
+        for (unsigned int i = 0; i < count && index < 0; ++i)
+            if (stream.rt->getDeviceInfo(i).name == device.info.name) index = static_cast<int>(i);
+    } catch (const RtAudioError&) {
+        index = -1;
     }
     if (index < 0) {
-        stream = Stream{};
-        return failure("The device " + device.info.name + " is no longer available");
+        stream.reset();
+        return failure("The audio device " + device.info.name + " is no longer available");
     }
     parameters.deviceId = static_cast<unsigned int>(index);
     unsigned int frames = requestedPeriodFrames;
     try {
         stream.rt->openStream(input ? nullptr : &parameters, input ? &parameters : nullptr, RTAUDIO_FLOAT32,
-                              static_cast<unsigned int>(rate), &frames,
-                              input ? &RtAudioEngine::inputCallback : &RtAudioEngine::outputCallback, this,
+                              static_cast<unsigned int>(device.info.sampleRateHz), &frames,
+                              input ? &RtAudioEngine::inputCallback : &RtAudioEngine::outputCallback, &stream,
                               &options, &onRtAudioError);
     } catch (const RtAudioError& e) {
-        stream = Stream{};
+        stream.reset();
         return failure(e.what());
+    }
+    if (!stream.rt->isStreamOpen()) {
+        stream.reset();
+        return failure("The audio device " + device.info.name + " could not be opened");
     }
     if (input) {
         collector_.prepare(stream.channels, frames);
         inputPointers_.assign(static_cast<std::size_t>(stream.channels), nullptr);
-    }
-    return Status::success();
-}
-
-Status RtAudioEngine::connectJack(const Stream& stream, bool input) {
-    const auto devicePorts = jackWatch_->ports(stream.device, !input);
-    if (static_cast<int>(devicePorts.size()) < stream.channels)
-        return failure("The device " + stream.device + " no longer has " + std::to_string(stream.channels) +
-                       " ports");
-    for (int k = 0; k < stream.channels; ++k) {
-        const std::string own = stream.client + (input ? ":inport " : ":outport ") + std::to_string(k);
-        const bool ok =
-            input ? jackWatch_->connect(devicePorts[k], own) : jackWatch_->connect(own, devicePorts[k]);
-        if (!ok) return failure("Cannot connect to " + devicePorts[k]);
     }
     return Status::success();
 }
@@ -392,22 +450,24 @@ void RtAudioEngine::stop() {
         watcherWake_.notify_all();
         watcher_.join();
     }
-    const bool serverGone = jackWatch_ && jackWatch_->serverGone();
-    close(input_, serverGone);
-    close(output_, serverGone);
-    jackWatch_.reset();
+    if (running_) {
+        Log::info(Log::Area::audio,
+                  "Stopped " + description_ + " after " +
+                      std::to_string(callbacks_.load(std::memory_order_relaxed) + jack_.periods()) +
+                      " periods, " + std::to_string(xruns()) + " xruns");
+    }
+    closeAll();
     running_ = false;
 }
 
-void RtAudioEngine::close(Stream& stream, bool serverGone) {
+void RtAudioEngine::closeAll() {
+    jack_.close();
+    close(input_);
+    close(output_);
+}
+
+void RtAudioEngine::close(RtStream& stream) {
     if (!stream.rt) return;
-    if (stream.jack && serverGone) {
-        // RtAudio closes a running stream itself, on a thread of its own, when the server shuts it down;
-        // touching the stream meanwhile would race with that.
-        const auto deadline = std::chrono::steady_clock::now() + serverCloseWait;
-        while (stream.rt->isStreamOpen() && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(10ms);
-    }
     try {
         if (stream.rt->isStreamRunning()) stream.rt->abortStream();
     } catch (const RtAudioError&) {
@@ -416,12 +476,13 @@ void RtAudioEngine::close(Stream& stream, bool serverGone) {
         if (stream.rt->isStreamOpen()) stream.rt->closeStream();
     } catch (const RtAudioError&) {
     }
-    stream = Stream{};
+    stream.reset();
 }
 
 void RtAudioEngine::watch() {
     auto lastProgress = std::chrono::steady_clock::now();
     std::uint64_t lastCount = 0;
+    std::uint64_t loggedXruns = 0;
     for (;;) {
         {
             std::unique_lock lock(watcherMutex_);
@@ -429,31 +490,32 @@ void RtAudioEngine::watch() {
         }
         const std::string problem = check(lastProgress, lastCount);
         if (!problem.empty()) {
+            Log::warning(Log::Area::audio, description_ + ": " + problem);
             if (failureHandler_) failureHandler_(failure(problem));
             return;
+        }
+        if (const std::uint64_t x = xruns(); x != loggedXruns) {
+            loggedXruns = x;
+            Log::debug(Log::Area::audio, description_ + ": " + std::to_string(x) + " xruns so far");
         }
     }
 }
 
 std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
                                  std::uint64_t& lastCount) {
-    if (jackWatch_) {
-        if (jackWatch_->serverGone()) return "The JACK server stopped";
-        if (jackWatch_->deviceGone()) {
-            std::string names = input_.jack ? input_.device : output_.device;
-            if (input_.jack && output_.jack && input_.device != output_.device)
-                names += ", " + output_.device;
-            return "The audio device " + names + " disappeared";
-        }
+    if (jack_.doomed()) {
+        // Closed at once: libjack's next open anywhere in the process would otherwise delete the client
+        // under us (JackClients.h).
+        jack_.close();
+        return "The JACK server stopped";
     }
-    for (const Stream* s : {&input_, &output_}) {
+    if (jack_.deviceGone()) return "The audio device " + jackDevices_ + " disappeared";
+    for (const RtStream* s : {&input_, &output_}) {
         if (!s->rt) continue;
-        if (!s->rt->isStreamOpen() || !s->rt->isStreamRunning()) {
-            const std::string error = lastRtAudioError();
-            return error.empty() ? "The audio stream of " + s->device + " stopped" : error;
-        }
+        if (s->failed.load(std::memory_order_acquire)) return describeFailure(*s);
+        if (!s->rt->isStreamOpen() || !s->rt->isStreamRunning()) return describeFailure(*s);
     }
-    const std::uint64_t count = callbacks_.load(std::memory_order_relaxed);
+    const std::uint64_t count = callbacks_.load(std::memory_order_relaxed) + jack_.periods();
     const auto now = std::chrono::steady_clock::now();
     if (count != lastCount) {
         lastCount = count;
@@ -465,11 +527,16 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
     return {};
 }
 
+// RtAudio's input thread.
 int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
-                                 void* self) {
-    auto* engine = static_cast<RtAudioEngine*>(self);
+                                 void* stream) {
+    auto* s = static_cast<RtStream*>(stream);
+    t_stream = s;
+    // After an error RtAudio would call back without end on a dead connection: abort the stream instead.
+    if (s->failed.load(std::memory_order_acquire)) return 2;
+    RtAudioEngine* engine = s->engine;
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
-    if (!engine->connected_.load(std::memory_order_acquire)) return 0;
+    if (status & RTAUDIO_INPUT_OVERFLOW) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
     if (engine->settlingPeriods_ > 0) {
         --engine->settlingPeriods_;
         return 0;
@@ -484,17 +551,21 @@ int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, R
     return 0;
 }
 
-int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus,
-                                  void* self) {
-    auto* engine = static_cast<RtAudioEngine*>(self);
+// RtAudio's output thread.
+int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
+                                  void* stream) {
+    auto* s = static_cast<RtStream*>(stream);
+    t_stream = s;
+    if (s->failed.load(std::memory_order_acquire)) return 2;
+    RtAudioEngine* engine = s->engine;
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
+    if (status & RTAUDIO_OUTPUT_UNDERFLOW) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
     auto* base = static_cast<float*>(out);
-    const int channels = engine->output_.channels;
+    const int channels = s->channels;
     if (!base) return 0;
     std::memset(base, 0, sizeof(float) * frames * static_cast<std::size_t>(channels));
-    if (!engine->connected_.load(std::memory_order_acquire)) return 0;
     for (int c = 0; c < channels; ++c)
-        engine->outputPointers_[c] = base + static_cast<std::size_t>(c) * frames;
+        engine->outputPointers_[static_cast<std::size_t>(c)] = base + static_cast<std::size_t>(c) * frames;
     engine->render_(engine->outputPointers_.data(), channels, frames);
     return 0;
 }
@@ -502,16 +573,18 @@ int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
 }  // namespace
 
 RtAudioSystem::RtAudioSystem(std::vector<std::string> apis) : backend_(std::make_shared<Backend>()) {
+    static std::once_flag alsaQuiet;
+    std::call_once(alsaQuiet, [] { snd_lib_error_set_handler(&alsaMessage); });
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
-    auto isCompiled = [&](RtAudio::Api api) {
-        return std::find(compiled.begin(), compiled.end(), api) != compiled.end();
+    auto usable = [&](const ApiName& a) {
+        return a.api == Api::jack || std::find(compiled.begin(), compiled.end(), a.rtAudio) != compiled.end();
     };
     if (apis.empty())
         for (const auto& a : knownApis) apis.push_back(a.shortName);
     for (const auto& name : apis)
         for (const auto& a : knownApis)
-            if (name == a.shortName && isCompiled(a.api)) backend_->apis.push_back(a.api);
+            if (name == a.shortName && usable(a)) backend_->apis.push_back(a.api);
 }
 
 RtAudioSystem::~RtAudioSystem() = default;

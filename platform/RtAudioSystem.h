@@ -1,16 +1,20 @@
 #pragma once
-// The machine's audio devices through RtAudio: JACK (when a server runs), PulseAudio and ALSA, listed in
-// that order. Ids hash the API and the device name (DeviceIds.h). The default input and output are those
-// of the first API that has such a device (RtAudio's own default is only trusted when the API reports
-// devices at all; under JACK the "system" client is the default).
+// The machine's audio devices: JACK (when a server runs) through our own client (JackClients.h), then
+// PulseAudio and ALSA through RtAudio, listed in that order. Ids hash the API and the device name
+// (DeviceIds.h). The default input and output are those of the first API that has such a device
+// (RtAudio's own default is only trusted when the API reports devices at all; under JACK the "system"
+// client is the default).
 //
-// Engines open one RtAudio stream per direction, as 32-bit float, non-interleaved, at the device's rate
-// (the server's under JACK). Under JACK the streams do not let RtAudio connect their ports: the engine
-// connects them to the device's ports itself, by exact name, so that buffer channel k reaches the
-// device's k-th port and nothing else. A JACK client of its own watches the server and the device while
-// a stream runs; RtAudio's stream state and a stall check cover the other APIs.
+// Engines play and capture as 32-bit float, non-interleaved, at the device's rate (the server's under
+// JACK). A JACK direction runs in one JackStream per run, whose ports are connected by exact name to the
+// device's, so that buffer channel k reaches the device's k-th port and nothing else; it reports the
+// server stopping and the device's client leaving. A PulseAudio or ALSA direction is one RtAudio stream:
+// an error on its audio thread (the server gone: RtAudio would go on calling back without end) ends it
+// as a failure, and a stall check covers a stream that stops calling back.
 //
-// Threads: as AudioSystem and AudioEngine. Each engine runs its callbacks on the API's audio thread and
+// ALSA's own messages ("ALSA lib … cannot find card") go to the log (Log.h) instead of stderr.
+//
+// Threads: as AudioSystem and AudioEngine. Each engine runs its callbacks on the APIs' audio threads and
 // a watcher thread of its own while running.
 #include <memory>
 #include <string>
@@ -22,8 +26,8 @@ namespace quorvel {
 
 class RtAudioSystem : public AudioSystem {
 public:
-    // apis: the APIs to use, in order, by RtAudio's short names ("jack", "pulse", "alsa"); empty: all three
-    // (those compiled into RtAudio).
+    // apis: the APIs to use, in order, by short name ("jack", "pulse", "alsa"); empty: all three (PulseAudio
+    // and ALSA when compiled into RtAudio).
     explicit RtAudioSystem(std::vector<std::string> apis = {});
     ~RtAudioSystem() override;
 

@@ -8,7 +8,6 @@
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <cmath>
 
 #include "dsp/AlignmentDSP.h"
 #include "engine/MicAnalyzer.h"
@@ -91,27 +90,14 @@ const TransferTrace* AlignView::resolve(const std::vector<TransferTrace>& traces
     return nullptr;
 }
 
-std::vector<TransferBin> AlignView::restored(const TransferTrace& trace) {
-    std::vector<TransferBin> out = trace.bins;
-    for (TransferBin& bin : out) {
-        const double theta = trace.compensationMS * (bin.hz * -2 * M_PI) / 1000;
-        const double c = std::cos(theta);
-        const double s = std::sin(theta);
-        const double re = bin.real * c - bin.imag * s;
-        const double im = bin.real * s + bin.imag * c;
-        bin.real = re;
-        bin.imag = im;
-    }
-    return out;
-}
-
 TransferPlot::Traces AlignView::plots(const std::vector<TransferTrace>& traces, const std::optional<Uuid>& a,
                                       const std::optional<Uuid>& b, TransferField field,
                                       const std::vector<TransferBin>& live) {
     const TransferTrace* first = resolve(traces, a);
     const TransferTrace* second = resolve(traces, b);
     if (!first || !second) return {live};
-    if (field == TransferField::phase) return {restored(*first), restored(*second)};
+    if (field == TransferField::phase)
+        return {AlignmentDSP::withCompensation(*first), AlignmentDSP::withCompensation(*second)};
     return {first->bins, second->bins};
 }
 

@@ -79,10 +79,8 @@ public:
     // The first trace in `traces` with `id`; null when there is none (or no id).
     static const TransferTrace* resolve(const std::vector<TransferTrace>& traces,
                                         const std::optional<Uuid>& id);
-    // A trace's bins with its capture compensation put back into the phase: each bin times
-    // e^(−j·2π·hz·compensationMS/1000). Magnitude and coherence are unchanged.
-    static std::vector<TransferBin> restored(const TransferTrace& trace);
-    // What the plot draws: A and B (restored in the phase view) when both resolve, else the live estimate.
+    // What the plot draws: A and B (with their compensation put back in the phase view) when both resolve,
+    // else the live estimate.
     static TransferPlot::Traces plots(const std::vector<TransferTrace>& traces, const std::optional<Uuid>& a,
                                       const std::optional<Uuid>& b, TransferField field,
                                       const std::vector<TransferBin>& live);

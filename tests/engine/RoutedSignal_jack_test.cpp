@@ -140,21 +140,4 @@ TEST_F(RoutedSignalJack, AnInputOnlyMicrophoneIsRefusedAndAFullInterfaceWorksAft
     EXPECT_EQ(peaks[0], 0.0f);
 }
 
-TEST_F(RoutedSignalJack, ServerKilledWhilePlayingEndsInAFailureStatus) {
-    JackTestServer server(JackTestServer::privateName("routed"));
-    ASSERT_TRUE(server.start());
-    AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
-    RoutedSignal routed;
-    play(routed, {.kind = SignalKind::sine, .seconds = 1});
-    ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
-    EXPECT_EQ(routed.outputCount(), 2);
-
-    server.kill();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.isPlaying(); }, 20000));
-    EXPECT_EQ(routed.status(), "The JACK server stopped");
-    routed.stop();
-    play(routed, {.kind = SignalKind::sine, .seconds = 1});
-    EXPECT_FALSE(routed.isPlaying()) << "no server, nothing plays";
-}
-
 }  // namespace quorvel

@@ -1,0 +1,263 @@
+// The player, the analyser and the routed generator through a private PulseAudio server: the fixture's
+// (tests/fixtures/pulse-start.sh), whose null sinks play into nothing and whose monitor sources record
+// what was played, and a server of the test's own for the test that kills one. The sink-to-monitor
+// latency varies by tens of milliseconds, so nothing here relies on it: recordings are read from their
+// first sound on, and the dual measurement compares two channels of one stream.
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <QTest>
+#include <QThreadPool>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <tuple>
+
+#include "FakeMusicService.h"
+#include "LoopbackRecorder.h"
+#include "PulseTestServer.h"
+#include "RoutedSignalTesting.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "platform/RtAudioSystem.h"
+
+namespace quorvel {
+
+namespace {
+
+constexpr double rate = 48000;
+constexpr const char* serverStopped = "The PulseAudio server stopped";
+
+int peakBin(const std::vector<SpectrumPoint>& spectrum) {
+    auto it = std::max_element(spectrum.begin(), spectrum.end(),
+                               [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.db < b.db; });
+    return it == spectrum.end() ? -1 : it->id;
+}
+
+double rmsDB(const std::vector<float>& x, std::size_t from, std::size_t to) {
+    double sum = 0;
+    for (std::size_t t = from; t < to; ++t) sum += static_cast<double>(x[t]) * x[t];
+    return 10 * std::log10(sum / static_cast<double>(to - from));
+}
+
+class ThroughPulse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"pulse"}));
+        QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
+    }
+    void TearDown() override { QThreadPool::globalInstance()->waitForDone(); }
+
+    static std::uint32_t idOf(const std::string& name) {
+        if (auto list = AudioHardware::system().devices())
+            for (const auto& d : *list)
+                if (d.name == name) return d.id;
+        return 0;
+    }
+    // Stores the interface choice, as the Measure screen does; it applies at the next start.
+    static void choose(const std::string& name) {
+        QSettings("Quorvel", "Quorvel")
+            .setValue(InterfacePicker::settingsKey, static_cast<qint64>(idOf(name)));
+    }
+
+    // Records `channels` channels of `monitor` while `play` sounds, from the first sample that is not 0
+    // in any of them: `frames` frames, or nothing when no sound came or a block was lost.
+    static std::vector<std::vector<float>> record(const std::string& monitor, int channels,
+                                                  std::int64_t frames, const std::function<void()>& play) {
+        const std::int64_t slack = static_cast<std::int64_t>(rate);  // for the server's latency
+        LoopbackRecorder recorder(AudioHardware::system(), idOf(monitor), frames + slack, channels);
+        if (!recorder.bound() || !recorder.start()) return {};
+        play();
+        const bool full = QTest::qWaitFor([&] { return recorder.full(); }, 30000);
+        recorder.stop();
+        if (!full || !recorder.contiguous()) return {};
+        std::size_t onset = recorder.channel(0).size();
+        for (int c = 0; c < channels; ++c) {
+            const auto& x = recorder.channel(c);
+            onset = std::min<std::size_t>(
+                onset, static_cast<std::size_t>(
+                           std::find_if(x.begin(), x.end(), [](float v) { return v != 0; }) - x.begin()));
+        }
+        if (onset > static_cast<std::size_t>(slack)) return {};
+        std::vector<std::vector<float>> out;
+        for (int c = 0; c < channels; ++c)
+            out.emplace_back(recorder.channel(c).begin() + static_cast<long>(onset),
+                             recorder.channel(c).begin() + static_cast<long>(onset) + frames);
+        return out;
+    }
+};
+
+}  // namespace
+
+TEST_F(ThroughPulse, InterfaceListShowsSinksAndMonitorsAndAStoredIdOutlivesAnotherSink) {
+    auto list = AudioHardware::system().devices();
+    ASSERT_TRUE(list);
+    std::vector<std::tuple<std::string, int, int>> seen;
+    for (const auto& d : *list) {
+        EXPECT_EQ(d.api, "PulseAudio");
+        EXPECT_EQ(d.sampleRateHz, 48000);
+        seen.emplace_back(d.name, d.inputChannels, d.outputChannels);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (decltype(seen){{"Monitor of qv-eight", 8, 0},
+                                    {"Monitor of qv-six", 6, 0},
+                                    {"Monitor of qv-stereo", 2, 0},
+                                    {"qv-eight", 0, 8},
+                                    {"qv-six", 0, 6},
+                                    {"qv-stereo", 0, 2}}));
+
+    choose("Monitor of qv-six");
+    auto pactl = [](const std::string& arguments) {
+        std::string out;
+        if (FILE* pipe = popen(("pactl " + arguments).c_str(), "r")) {
+            char line[64];
+            while (fgets(line, sizeof line, pipe)) out += line;
+            pclose(pipe);
+        }
+        return out;
+    };
+    const std::string module = pactl("load-module module-null-sink sink_name=qv_visitor");
+    ASSERT_NE(idOf("Monitor of Null Output"), 0u);
+    pactl("unload-module " + module);
+    ASSERT_EQ(idOf("Monitor of Null Output"), 0u);
+    auto engine = AudioHardware::system().makeEngine();
+    ASSERT_TRUE(InterfacePicker::apply(*engine, true));
+    EXPECT_EQ(engine->inputFormat(), (DeviceFormat{6, 48000}));
+}
+
+TEST_F(ThroughPulse, StereoPlaybackOnTheSinkReadsBackFromItsMonitorInLevelAndSide) {
+    FakeMusicService music;
+    AudioController controller(
+        AudioController::Setup{.clock = {}, .music = &music, .outputDevice = idOf("qv-stereo")});
+    // A 1 kHz sine at −40 and −20 dB on the left and at 0 dB on the right: its RMS after the first 0.1 s
+    // steps by 20 dB, and the other side stays silent throughout.
+    struct Take {
+        double levelDB;
+        const char* route;
+        int side;
+    };
+    double rms[3];
+    int i = 0;
+    for (const Take take : {Take{-40, "Left", 0}, Take{-20, "Left", 0}, Take{0, "Right", 1}}) {
+        controller.setLevel(take.levelDB);
+        controller.setRoute(take.route);
+        const auto x = record("Monitor of qv-stereo", 2, static_cast<std::int64_t>(0.6 * rate), [&] {
+            controller.playSignal({.kind = SignalKind::sine, .frequency = 1000, .seconds = 2});
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+            EXPECT_TRUE(controller.playing()) << controller.status().toStdString();
+        });
+        controller.stop();
+        ASSERT_FALSE(x.empty()) << take.levelDB;
+        const auto& sounding = x[static_cast<std::size_t>(take.side)];
+        const auto& silent = x[static_cast<std::size_t>(1 - take.side)];
+        rms[i++] = rmsDB(sounding, static_cast<std::size_t>(0.1 * rate), sounding.size());
+        EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0; })) << take.route;
+    }
+    EXPECT_NEAR(rms[1] - rms[0], 20, 0.05);
+    EXPECT_NEAR(rms[2] - rms[1], 20, 0.05);
+}
+
+TEST_F(ThroughPulse, AnalyserOnAMonitorShowsAPlayedToneAtItsBin) {
+    // A half-scale sine on the centre of bin 85 (of 4096 at 48 kHz) on the sink's left channel.
+    auto player = AudioHardware::system().makeEngine();
+    ASSERT_EQ(player->bindOutput(idOf("qv-stereo")), 0);
+    auto phase = std::make_shared<std::int64_t>(0);
+    player->setOutput(2, [phase](float* const* channels, int, std::int64_t frames) {
+        for (std::int64_t t = 0; t < frames; ++t, ++*phase)
+            channels[0][t] = static_cast<float>(
+                0.5 * std::sin(2 * std::numbers::pi * 85 * static_cast<double>(*phase) / 4096));
+    });
+    ASSERT_TRUE(player->start());
+
+    choose("Monitor of qv-stereo");
+    MicAnalyzer analyser;
+    analyser.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyser.running(); }, 5000)) << analyser.status().toStdString();
+    EXPECT_EQ(analyser.channelCount(), 2);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return peakBin(analyser.spectrum()) == 85; }, 20000))
+        << peakBin(analyser.spectrum());
+    // 20·log10(0.5) ≈ −6.02 dBFS: the float sink passes the samples unchanged.
+    EXPECT_NEAR(analyser.spectrum()[84].db, -6.02, 0.05);
+    analyser.stop();
+    player->stop();
+}
+
+TEST_F(ThroughPulse, RoutedGeneratorSoundsOnlyOnItsOutputsAndDualModeReadsNoDelayBetweenThem) {
+    // Speaker A on output 3 and the electrical reference on output 6 of the 6-channel sink.
+    choose("qv-six");
+    RoutedSignal routed;
+    RoutedSignalTesting::route(routed, "A", 3, 4, 6);
+    ASSERT_TRUE(RoutedSignalTesting::playAndWait(routed, {.kind = SignalKind::pink, .seconds = 2}));
+    ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
+    EXPECT_EQ(routed.outputCount(), 6);
+
+    const auto x = record("Monitor of qv-six", 6, static_cast<std::int64_t>(0.5 * rate), [] {});
+    ASSERT_EQ(x.size(), 6u);
+    for (int c = 0; c < 6; ++c) {
+        const bool silent = std::all_of(x[c].begin(), x[c].end(), [](float v) { return v == 0; });
+        EXPECT_EQ(silent, c != 2 && c != 5) << "output " << c + 1;
+    }
+    EXPECT_EQ(x[2], x[5]) << "the reference is a copy of speaker A";
+
+    // Both channels travel in one stream: their relative timing is exact whatever the server's latency.
+    choose("Monitor of qv-six");
+    MicAnalyzer analyser;
+    analyser.setDual(true);
+    analyser.setMicChannel(2);
+    analyser.setReferenceChannel(5);
+    analyser.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyser.running(); }, 5000)) << analyser.status().toStdString();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return analyser.delayMS().has_value() && analyser.averages() >= 3; }, 30000))
+        << analyser.status().toStdString();
+    EXPECT_EQ(*analyser.delayMS(), 0.0);
+    EXPECT_GT(analyser.correlation(), 0.99);
+    ASSERT_FALSE(analyser.transfer().empty());
+    for (const TransferBin& bin : analyser.transfer()) ASSERT_GT(bin.coherence, 0.99) << bin.hz << " Hz";
+    analyser.stop();
+
+    // Eight channels are more than RtAudio's PulseAudio streams carry: a refusal that says what to do.
+    choose("qv-eight");
+    ASSERT_TRUE(RoutedSignalTesting::playAndWait(routed, {.kind = SignalKind::pink, .seconds = 2}));
+    EXPECT_FALSE(routed.isPlaying());
+    EXPECT_EQ(routed.status(),
+              "PulseAudio streams carry at most 6 channels; qv-eight has 8 outputs. Reach it through JACK "
+              "instead.");
+}
+
+TEST_F(ThroughPulse, ServerKilledMidPlayAndMidCaptureGivesAStatusAndARestartedServerWorks) {
+    PulseTestServer server;
+    ASSERT_TRUE(server.start());
+    FakeMusicService music;
+    AudioController controller(
+        AudioController::Setup{.clock = {}, .music = &music, .outputDevice = idOf("qv-stereo")});
+    choose("Monitor of qv-stereo");
+    MicAnalyzer analyser;
+    auto startBoth = [&] {
+        controller.playSignal({.kind = SignalKind::pink, .seconds = 5});
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+        ASSERT_TRUE(controller.playing()) << controller.status().toStdString();
+        analyser.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !analyser.spectrum().empty(); }, 20000))
+            << analyser.status().toStdString();
+    };
+    startBoth();
+    ASSERT_FALSE(HasFatalFailure());
+
+    server.kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !analyser.running() && !controller.playing(); }, 20000));
+    EXPECT_EQ(analyser.status(), serverStopped);
+    EXPECT_EQ(controller.status(), serverStopped);
+
+    // The same devices, with the same ids, on the restarted server.
+    ASSERT_TRUE(server.start());
+    startBoth();
+    analyser.stop();
+    controller.stop();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,59 @@
+#pragma once
+// A private PulseAudio server for one test, for tests that kill and restart a server and so cannot use the
+// fixture's: tests/fixtures/pulse-start.sh (the path given as QUORVEL_PULSE_START) run in a fresh folder of
+// the test's private home, with the same sinks as the fixture's. The constructor points PULSE_SERVER at
+// it; whatever it started is ended by pid. Main thread of the test.
+#include <signal.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+
+#include "TestHome.h"
+
+namespace quorvel {
+
+class PulseTestServer {
+public:
+    PulseTestServer() : dir_(TestHome::freshDir("pulse")) {
+        setenv("PULSE_SERVER", ("unix:" + dir_ + "/native").c_str(), 1);
+    }
+    ~PulseTestServer() { kill(); }
+    PulseTestServer(const PulseTestServer&) = delete;
+    PulseTestServer& operator=(const PulseTestServer&) = delete;
+
+    // Starts the server; true once its sinks are listed.
+    bool start() {
+        const std::string command =
+            std::string("bash ") + QUORVEL_PULSE_START + " '" + dir_ + "' >'" + dir_ + ".start.log' 2>&1";
+        if (std::system(command.c_str()) != 0) return false;
+        std::ifstream(dir_ + "/pid") >> pid_;
+        return pid_ > 0;
+    }
+    // Ends the server at once, as a crash would, and waits until it is gone.
+    void kill() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (alive(pid_) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        pid_ = -1;
+    }
+
+private:
+    // Running, not a zombie waiting for a parent that may never reap it.
+    static bool alive(pid_t pid) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        const auto close = text.rfind(") ");
+        return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
+    }
+
+    std::string dir_;
+    pid_t pid_ = -1;  // not our child (the start script's): reaped by init
+};
+
+}  // namespace quorvel
