@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollArea>
@@ -249,7 +250,8 @@ TEST_F(KeyboardTest, ReturnOpensAMenuButtonsMenuAndPressesTheChosenEntry) {
     EXPECT_TRUE(alert->isVisible());
     // The box is as wide as its title needs and its field is framed (checked for contrast in the kit).
     EXPECT_GE(alert->width(), 2 * alert->fontMetrics().horizontalAdvance(alert->windowTitle()));
-    alert->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/new-playlist.png"));
+    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
+    EXPECT_TRUE(alert->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/new-playlist.png")));
     QTest::keyClicks(alert->findChild<QLineEdit*>(), "Doors");
     QTest::keyClick(alert->findChild<QLineEdit*>(), Qt::Key_Return);
     settle();
