@@ -25,8 +25,6 @@ void post(QObject* context, F&& step) {
     QMetaObject::invokeMethod(context, std::forward<F>(step), Qt::QueuedConnection);
 }
 
-inline bool isMain() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
-
 }  // namespace MainThread
 
 }  // namespace quorvel

@@ -21,7 +21,6 @@ public:
     void schedule(std::shared_ptr<const AudioBuffer> buffer);
     // Drops the buffer, freeing it here rather than on the audio thread; render() is then silent.
     void stop();
-    bool hasBuffer() const { return static_cast<bool>(buffer_); }
 
     // Linear gain applied to every sample; 1 at creation. Any thread.
     void setVolume(float volume) { volume_.store(volume, std::memory_order_relaxed); }

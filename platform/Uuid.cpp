@@ -60,10 +60,4 @@ std::string Uuid::toString() const {
     return out;
 }
 
-bool Uuid::isNil() const {
-    for (auto v : bytes_)
-        if (v != 0) return false;
-    return true;
-}
-
 }  // namespace quorvel

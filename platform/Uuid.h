@@ -20,7 +20,6 @@ public:
 
     std::string toString() const;  // upper-case canonical form
     const std::array<std::uint8_t, 16>& bytes() const { return bytes_; }
-    bool isNil() const;
 
     auto operator<=>(const Uuid&) const = default;
 

@@ -196,12 +196,6 @@ VirtualAudioSystem::VirtualAudioSystem(std::vector<VirtualDevice> devices, std::
 
 VirtualAudioSystem::~VirtualAudioSystem() = default;
 
-void VirtualAudioSystem::addDevice(VirtualDevice device) {
-    state_->devices.push_back(DeviceState(std::move(device)));
-    state_->devices.back().historyStart = state_->clock;
-    state_->assignIds();
-}
-
 void VirtualAudioSystem::removeDevice(const std::string& name) {
     auto engines = state_->engines;
     for (VirtualEngine* e : engines)

@@ -34,8 +34,6 @@ public:
     explicit VirtualAudioSystem(std::vector<VirtualDevice> devices = {}, std::int64_t periodFrames = 1024);
     ~VirtualAudioSystem() override;
 
-    // Device table. The first device with inputs / outputs is the default unless set otherwise.
-    void addDevice(VirtualDevice device);
     // The device disappears; engines running on it fail with "The audio device <name> disappeared".
     void removeDevice(const std::string& name);
     // Default devices by name ("" for none).
