@@ -100,6 +100,7 @@ protected:
             writeTone(files.last(), 1.0);
         }
         view->library().importFiles(files);
+        ASSERT_TRUE(waitUntil([&] { return !view->library().importing(); }));
         settle();
     }
 };

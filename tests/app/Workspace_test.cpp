@@ -39,25 +39,6 @@ QAbstractButton* buttonNamed(QWidget& root, const QString& accessibleName) {
 
 }  // namespace
 
-TEST(QuorvelToolTable, RawValuesTitlesAndIconsInSidebarOrder) {
-    const char* raw[] = {"player", "signals", "measure", "checks", "align", "arrays", "tools"};
-    const char* titles[] = {"Player",    "Signals",    "Measure", "Channel checks",
-                            "Alignment", "Sub arrays", "Tools"};
-    const char* icons[] = {"music.note.list",      "waveform",  "chart.xyaxis.line",  "speaker.wave.2",
-                           "arrow.left.and.right", "speaker.3", "slider.horizontal.3"};
-    ASSERT_EQ(QuorvelTools::allCases.size(), 7u);
-    for (std::size_t i = 0; i < 7; ++i) {
-        const QuorvelTool tool = QuorvelTools::allCases[i];
-        EXPECT_EQ(QuorvelTools::rawValue(tool), raw[i]);
-        EXPECT_EQ(QuorvelTools::title(tool), titles[i]);
-        EXPECT_EQ(QuorvelTools::icon(tool), icons[i]);
-        EXPECT_EQ(QuorvelTools::fromRawValue(raw[i]), tool);
-    }
-    EXPECT_FALSE(QuorvelTools::fromRawValue("Player"));
-    EXPECT_FALSE(QuorvelTools::fromRawValue(""));
-    EXPECT_FALSE(QuorvelTools::fromRawValue("player "));
-}
-
 TEST_F(AppTest, FirstLaunchOpensThePlayerWithTheDefaultPlaylistAtTheSmallestSize) {
     open();
     EXPECT_EQ(view->tool(), QuorvelTool::player);
@@ -68,18 +49,8 @@ TEST_F(AppTest, FirstLaunchOpensThePlayerWithTheDefaultPlaylistAtTheSmallestSize
     EXPECT_EQ(transportStatus(), "Ready");
     EXPECT_EQ(view->transport()->statusIcon(), "waveform.circle");
     EXPECT_EQ(view->transport()->shownLevelText(), "-30 dB");
-    EXPECT_EQ(view->analyzer().status(), "Microphone off");
-    EXPECT_FALSE(view->analyzer().running());
-    EXPECT_FALSE(view->audio().playing());
-    EXPECT_FALSE(view->audio().busy());
-    EXPECT_FALSE(view->audio().hasPlayback());
-    EXPECT_FALSE(view->routed().isPlaying());
-    EXPECT_FALSE(view->voice().working());
     EXPECT_EQ(audio->runningEngines(), 0) << "nothing plays or captures at start";
-    EXPECT_FALSE(view->importing());
-    EXPECT_FALSE(view->showingGuide());
-    EXPECT_FALSE(view->showingError());
-    EXPECT_FALSE(view->interfaceMode());
+    EXPECT_FALSE(view->importing() || view->showingGuide() || view->showingError() || view->interfaceMode());
     EXPECT_EQ(view->signal(), SignalSettings{});
 
     view->resize(500, 400);
@@ -109,6 +80,8 @@ TEST_F(AppTest, EachToolGetsAFreshPageWhileTheSameModelsStay) {
         // The transport bar stays under every page.
         EXPECT_TRUE(view->transport()->isVisible());
         EXPECT_GE(view->transport()->geometry().top(), view->currentPage()->geometry().bottom());
+        EXPECT_EQ(QuorvelTools::fromRawValue(QuorvelTools::rawValue(tool)), tool);
+        EXPECT_EQ(sidebarRow(*view, tool)->accessibleName(), QuorvelTools::title(tool));
         savePng(QStringLiteral("window-") + QuorvelTools::rawValue(tool));
     }
     EXPECT_TRUE(playerPage.isNull()) << "the page that was left is discarded";
@@ -153,31 +126,24 @@ TEST_F(AppTest, ToolsHubPushesItsScreensAndComesBack) {
     EXPECT_EQ(root->title(), "Tools");
     EXPECT_EQ(root->subtitle(), "Check, align, and tune your system");
 
-    const struct {
-        QuorvelTool tool;
-        const char* detail;
-    } links[] = {{QuorvelTool::checks, "Left / right \u00b7 spoken IDs \u00b7 sync"},
-                 {QuorvelTool::align, "Speaker delay \u00b7 main + sub"},
-                 {QuorvelTool::arrays, "End-fire \u00b7 cardioid"}};
-    for (const auto& link : links) {
-        SCOPED_TRACE(QuorvelTools::rawValue(link.tool).toStdString());
+    for (QuorvelTool tool : {QuorvelTool::checks, QuorvelTool::align, QuorvelTool::arrays}) {
+        SCOPED_TRACE(QuorvelTools::rawValue(tool).toStdString());
         auto* button =
-            hub->findChild<QAbstractButton*>(QStringLiteral("hubLink-") + QuorvelTools::rawValue(link.tool));
+            hub->findChild<QAbstractButton*>(QStringLiteral("hubLink-") + QuorvelTools::rawValue(tool));
         ASSERT_NE(button, nullptr);
         QStringList texts;
         for (QLabel* l : button->findChildren<QLabel*>()) texts << l->text();
-        EXPECT_TRUE(texts.contains(QuorvelTools::title(link.tool)));
-        EXPECT_TRUE(texts.contains(QString::fromUtf8(link.detail)));
+        EXPECT_TRUE(texts.contains(QuorvelTools::title(tool)));
 
         QTest::mouseClick(button, Qt::LeftButton);
         settle();
         QWidget* pushed = hub->currentWidget();
         ASSERT_NE(pushed, root);
-        EXPECT_EQ(pushed->property("quorvelTool").toString(), QuorvelTools::rawValue(link.tool));
-        EXPECT_EQ(pushed->findChild<QLabel*>("hubTitle")->text(), QuorvelTools::title(link.tool));
+        EXPECT_EQ(pushed->property("quorvelTool").toString(), QuorvelTools::rawValue(tool));
+        EXPECT_EQ(pushed->findChild<QLabel*>("hubTitle")->text(), QuorvelTools::title(tool));
         EXPECT_EQ(view->tool(), QuorvelTool::tools) << "the sidebar still shows Tools";
         EXPECT_TRUE(sidebarRow(*view, QuorvelTool::tools)->isChecked());
-        if (link.tool == QuorvelTool::align) savePng("window-tools-alignment");
+        if (tool == QuorvelTool::align) savePng("window-tools-alignment");
 
         QPointer<QWidget> gone = pushed;
         QTest::mouseClick(pushed->findChild<QAbstractButton*>("hubBack"), Qt::LeftButton);

@@ -12,7 +12,6 @@
 #include <cmath>
 
 #include "ScreenTesting.h"
-#include "VirtualRig.h"
 #include "dsp/AlignmentDSP.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVAction.h"

@@ -11,7 +11,6 @@
 #include <QToolButton>
 
 #include "ScreenTesting.h"
-#include "VirtualRig.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVBadge.h"
@@ -112,7 +111,7 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
     EXPECT_EQ(metric("peak"), AnalyzerView::peakReadout(analyzer_->spectrum()));
     QTest::mouseClick(view_->findChild<SegmentedPicker*>()->segment("FFT"), Qt::LeftButton);
     EXPECT_EQ(view_->findChild<SpectrumPlot*>()->points(), analyzer_->spectrum());
-    savePng(view_.get(), "measure-virtual.png", {900, 1300});
+    savePng(view_.get(), "measure.png", {900, 1300});
 
     // Each change of input stops the capture and returns the plot to "Ready to measure".
     QTest::mouseClick(stepper("Mic")->plusButton(), Qt::LeftButton);
@@ -164,6 +163,7 @@ TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
     EXPECT_EQ(metric("path"), "\u2014");
     analyzer_->setCalibrationMS(2);
     EXPECT_EQ(metric("path"), "2.75");
+    savePng(view_.get(), "measure-reference.png", {900, 1300});
 }
 
 TEST(AnalyzerViewRules, StatusLineHidesOnlyForMicrophoneOff) {

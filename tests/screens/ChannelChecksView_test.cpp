@@ -12,7 +12,6 @@
 #include <cmath>
 
 #include "ScreenTesting.h"
-#include "SoundModels.h"
 #include "kit/QVAction.h"
 
 namespace quorvel {

@@ -5,7 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "ScreenTestFiles.h"
+#include "ScreenTesting.h"
 #include "engine/AudioController.h"
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
@@ -17,7 +17,7 @@
 
 namespace quorvel {
 
-using namespace ScreenTestFiles;
+using namespace ScreenTesting;
 
 TEST(MusicLibraryViewServer, ConnectsFiltersImportsAndAddsFromTheServer) {
     MusicBrowser music;

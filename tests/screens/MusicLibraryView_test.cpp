@@ -12,7 +12,6 @@
 
 #include "FakeMpd.h"
 #include "FakeMusicService.h"
-#include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
 #include "engine/ThreadedMusicService.h"
 #include "kit/QVEmpty.h"
@@ -24,7 +23,7 @@
 
 namespace quorvel {
 
-using namespace ScreenTestFiles;
+using namespace ScreenTesting;
 
 namespace {
 

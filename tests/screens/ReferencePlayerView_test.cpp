@@ -17,7 +17,6 @@
 #include <QToolButton>
 
 #include "FakeMusicService.h"
-#include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
@@ -35,7 +34,7 @@
 
 namespace quorvel {
 
-using namespace ScreenTestFiles;
+using namespace ScreenTesting;
 
 namespace {
 

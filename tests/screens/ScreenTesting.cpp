@@ -1,11 +1,21 @@
 #include "ScreenTesting.h"
 
-#include <QApplication>
-#include <QCoreApplication>
-#include <QDir>
-#include <QEvent>
+#include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTest>
+#include <QThreadPool>
+#include <cmath>
+#include <cstdlib>
+
+#include "TestHome.h"
+#include "engine/AudioHardware.h"
+#include "engine/InterfacePicker.h"
 #include "kit/QVStyle.h"
+#include "platform/AudioFile.h"
 
 namespace quorvel {
 
@@ -13,9 +23,8 @@ namespace ScreenTesting {
 
 void useWorkspaceStyle() {
     static bool applied = false;
-    if (applied) return;
+    if (!applied) QVStyle::apply();
     applied = true;
-    QVStyle::apply();
 }
 
 QImage savePng(QWidget* widget, const QString& name, QSize size) {
@@ -24,7 +33,7 @@ QImage savePng(QWidget* widget, const QString& name, QSize size) {
     settle();
     const QImage image = widget->grab().toImage();
     QDir().mkpath(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR));
-    image.save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name);
+    EXPECT_TRUE(image.save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name)) << name.toStdString();
     return image;
 }
 
@@ -47,6 +56,103 @@ void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
+QString freshDir(const QString& label) {
+    return QString::fromStdString(TestHome::freshDir(label.toStdString()));
+}
+
+void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists) {
+    auto bytes = ReferencePlaylist::encodeList(playlists);
+    ASSERT_TRUE(bytes.ok());
+    QFile file(dir + "/playlists.json");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(*bytes) == bytes->size());
+}
+
+ReferenceTrack local(const QString& title) {
+    return ReferenceTrack{.title = title,
+                          .filename = QString::fromStdString(Uuid::generate().toString()) + ".wav"};
+}
+
+void writeTone(const QString& path, double seconds) {
+    constexpr double rate = 48000;
+    const auto frames = static_cast<std::int64_t>(seconds * rate);
+    AudioBuffer buffer(*AudioFormat::standard(rate, 2), frames);
+    for (std::int64_t i = 0; i < frames; ++i)
+        buffer.channel(0)[i] = buffer.channel(1)[i] =
+            float(0.1 * std::sin(2 * M_PI * 440 * double(i) / rate));
+    buffer.setFrameLength(frames);
+    auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
+    ASSERT_TRUE(writer && writer->write(buffer) && writer->close()) << path.toStdString();
+}
+
+void blockSaves(const QString& dir) {
+    QFile::remove(dir + "/playlists.json");
+    ASSERT_TRUE(QDir().mkpath(dir + "/playlists.json/blocked"));
+}
+
 }  // namespace ScreenTesting
+
+SoundModels::SoundModels(std::shared_ptr<SpeechSynthesizer> speech) {
+    system = std::make_shared<VirtualAudioSystem>(
+        std::vector<VirtualDevice>{{.name = "Interface", .inputChannels = 4, .outputChannels = 4}}, period);
+    for (int k = 0; k < 4; ++k) system->connect("Interface", k, k, 0);
+    AudioHardware::install(system);
+    QSettings().remove(InterfacePicker::settingsKey);
+    // A temporary folder of its own, so renders of other tests never count here.
+    setenv("TMPDIR", TestHome::freshDir("tmp").c_str(), 1);
+    audio = std::make_unique<AudioController>(
+        AudioController::Setup{.clock = [s = system.get()] { return double(s->clock()) / rate; }});
+    voice = speech ? std::make_unique<VoiceRenderer>(std::move(speech)) : std::make_unique<VoiceRenderer>();
+    analyzer = std::make_unique<MicAnalyzer>();
+    routed = std::make_unique<RoutedSignal>();
+}
+
+SoundModels::~SoundModels() {
+    voice->cancel();
+    routed->stop();
+    analyzer->stop();
+    audio->stop();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+}
+
+bool SoundModels::settle() {
+    return QTest::qWaitFor([this] { return !audio->busy() && !routed->busy(); }, 30000);
+}
+
+void SoundModels::step() {
+    system->pump(period);
+    audio->tick();
+}
+
+VirtualRig::VirtualRig() {
+    system_ = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{{.name = "Interface"}});
+    system_->setInputSignal("Interface", 1, ScreenTesting::noise);
+    system_->setInputSignal("Interface", 0, [](std::int64_t f) { return ScreenTesting::noise(f - 480); });
+    AudioHardware::install(system_);
+    QSettings().setValue(InterfacePicker::settingsKey, static_cast<qint64>(interfaceID()));
+}
+
+void VirtualRig::events() {
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+}
+
+void VirtualRig::pump(int blocks) {
+    for (int i = 0; i < blocks; ++i) {
+        system_->pump(AudioEngine::tapBlockFrames);
+        events();
+    }
+    events();
+}
+
+bool VirtualRig::measure(MicAnalyzer& analyzer, int maxBlocks) {
+    const auto done = [&] {
+        return !analyzer.spectrum().empty() && (!analyzer.dual() || analyzer.delayMS());
+    };
+    events();
+    for (int i = 0; i < maxBlocks && !done(); ++i) pump(1);
+    return done();
+}
 
 }  // namespace quorvel

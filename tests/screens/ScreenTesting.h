@@ -1,16 +1,23 @@
 #pragma once
-// Helpers shared by the screen tests: the workspace look, PNGs for review, and finding the texts a
-// screen shows.
-#include <QColor>
+// Helpers shared by the screen tests: the workspace look and pictures for review, the texts a screen
+// shows, scratch library files, and two virtual rigs the test thread drives (it plays both the audio
+// thread, by pumping, and the main thread, by running events).
 #include <QImage>
 #include <QLabel>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
-#include <cstdint>
+#include <memory>
 
 #include "QtPrinting.h"
 #include "TestSignals.h"
+#include "engine/AudioController.h"
+#include "engine/MicAnalyzer.h"
+#include "engine/RoutedSignal.h"
+#include "engine/VoiceRenderer.h"
+#include "library/ReferencePlaylist.h"
+#include "platform/SpeechSynthesizer.h"
+#include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
 
@@ -18,23 +25,67 @@ namespace ScreenTesting {
 
 // Applies the workspace style once per process.
 void useWorkspaceStyle();
-
 // Lays `widget` out at `size`, shows it offscreen and saves it as `name` in the test output folder.
-// Returns the image.
 QImage savePng(QWidget* widget, const QString& name, QSize size);
-
 // The visible texts of the labels named `objectName` under `root`, in creation order.
 QStringList texts(const QWidget* root, const QString& objectName);
-
 // True when a visible label under `root` shows exactly `text`.
 bool showsText(const QWidget* root, const QString& text);
-
-// White noise in ±0.3 as a function of the frame number, so that any stretch can be replayed later.
-using TestSignals::noise;
-
 // Runs queued events (deferred deletions included).
 void settle();
+using TestSignals::noise;
+
+QString freshDir(const QString& label);  // empty, below the test home
+// Writes "playlists.json" in `dir` holding `playlists`.
+void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists);
+// A local track named `title` (with a file name that need not exist).
+ReferenceTrack local(const QString& title);
+// A stereo float WAV file of a quiet 440 Hz tone, `seconds` long at 48 kHz.
+void writeTone(const QString& path, double seconds);
+// Makes `dir`'s playlists file unwritable (a folder takes its name), so that the next save fails.
+void blockSaves(const QString& dir);
 
 }  // namespace ScreenTesting
+
+// The four sound models of the window on one virtual "Interface" with four inputs and four outputs, each
+// output looped back to the input of the same number. The device's clock is the player's clock and moves
+// only when a test pumps it.
+struct SoundModels {
+    static constexpr double rate = 48000;
+    static constexpr std::int64_t period = 1024;
+
+    // `speech` stands in for espeak-ng when given.
+    explicit SoundModels(std::shared_ptr<SpeechSynthesizer> speech = nullptr);
+    ~SoundModels();
+
+    // Waits until neither the player nor the routed generator prepares; false when that never happens.
+    [[nodiscard]] bool settle();
+    // Moves the device on by one period and runs the player's tick, as its timer would.
+    void step();
+
+    std::shared_ptr<VirtualAudioSystem> system;
+    std::unique_ptr<AudioController> audio;
+    std::unique_ptr<RoutedSignal> routed;
+    std::unique_ptr<VoiceRenderer> voice;
+    std::unique_ptr<MicAnalyzer> analyzer;
+};
+
+// A measurement interface, "Interface", chosen as the stored one: the reference (noise) on input 2 and the
+// microphone hearing it 480 frames (10 ms) later on input 1. Made before any analyser.
+class VirtualRig {
+public:
+    VirtualRig();
+
+    std::uint32_t interfaceID() const { return system_->idOf("Interface"); }
+    // Lets background analyses finish and runs the queued main-thread work.
+    static void events();
+    // Feeds `blocks` tap blocks through the running engines, handling events after each.
+    void pump(int blocks);
+    // Pumps until the analyser has a spectrum (and, in dual mode, a delay); false after `maxBlocks`.
+    bool measure(MicAnalyzer& analyzer, int maxBlocks = 40);
+
+private:
+    std::shared_ptr<VirtualAudioSystem> system_;
+};
 
 }  // namespace quorvel

@@ -14,7 +14,6 @@
 #include <QToolButton>
 
 #include "ScreenTesting.h"
-#include "SoundModels.h"
 #include "dsp/SignalRenderer.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"

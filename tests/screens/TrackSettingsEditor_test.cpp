@@ -12,7 +12,6 @@
 #include <QSlider>
 #include <QTest>
 
-#include "ScreenTestFiles.h"
 #include "ScreenTesting.h"
 #include "kit/QVAction.h"
 #include "kit/QVNumber.h"
@@ -22,7 +21,7 @@
 
 namespace quorvel {
 
-using namespace ScreenTestFiles;
+using namespace ScreenTesting;
 
 namespace {
 
