@@ -1,0 +1,264 @@
+// The plots of the screens: the signal preview line, the RTA bands and spectrum line, and the transfer
+// traces.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "ScreenTesting.h"
+#include "UiChecks.h"
+#include "dsp/MeasurementDSP.h"
+#include "kit/QVStyle.h"
+#include "screens/ScreenControls.h"
+#include "screens/SignalPreview.h"
+#include "screens/SpectrumPlot.h"
+#include "screens/TransferPlot.h"
+
+namespace quorvel {
+
+// The preview's line: four sine periods for the tones, an accelerating sine for the sweeps, a fixed
+// irregular line for the noises, all within the middle 64 % of the height.
+TEST(SignalPreview, LineGeometryPerKindAndTheLineIsDrawn) {
+    const QSizeF size(320, 95);
+    const double w = size.width(), h = size.height();
+    const auto line = [&](SignalKind k) { return SignalPreview::points(k, size); };
+    // The sine peaks a quarter period in: t = 15/240 = 1/16, sin(8π/16) = 1, y = h/2 − 0.32 h.
+    const auto sine = line(SignalKind::sine);
+    ASSERT_EQ(sine.size(), 241u);
+    EXPECT_EQ(sine.front(), QPointF(0, h / 2));
+    EXPECT_NEAR(sine[15].x(), w / 16, 1e-9);
+    EXPECT_NEAR(sine[15].y(), 0.18 * h, 1e-9);
+    EXPECT_EQ(sine.back().x(), w);
+    for (SignalKind k : {SignalKind::dual, SignalKind::sync, SignalKind::pulse}) EXPECT_EQ(line(k), sine);
+    const auto pink = line(SignalKind::pink);
+    EXPECT_EQ(line(SignalKind::white), pink);
+    EXPECT_EQ(line(SignalKind::brown), pink);
+    EXPECT_NEAR(pink[1].y(), h / 2 - 0.32 * h * std::sin(2.8) * std::sin(0.31), 1e-9);
+    // At i = 240 the sweep's phase is 3 · 8π, back on the centre line.
+    const auto sweep = line(SignalKind::logSweep);
+    EXPECT_EQ(line(SignalKind::linearSweep), sweep);
+    EXPECT_NEAR(sweep.back().y(), h / 2, 1e-9);
+    EXPECT_NE(sweep, sine);
+    for (SignalKind k : allSignalKinds)
+        for (const QPointF& p : line(k)) {
+            EXPECT_GE(p.y(), 0.18 * h - 1e-9);
+            EXPECT_LE(p.y(), 0.82 * h + 1e-9);
+        }
+    for (const QPointF& p : SignalPreview::points(SignalKind::pink, QSizeF(200, 0))) EXPECT_EQ(p.y(), 0);
+
+    SignalPreview preview(SignalKind::pink);
+    EXPECT_EQ(preview.accessibleName(), "Pink noise waveform illustration");
+    preview.setKind(SignalKind::linearSweep);
+    EXPECT_EQ(preview.accessibleName(), "Linear sweep waveform illustration");
+    // The stroke lands on the line: the sine's crest pixel is inked, a pixel far from the line is not.
+    preview.setKind(SignalKind::sine);
+    preview.resize(320, 96);
+    QImage image(preview.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    preview.render(&image, {}, {}, QWidget::DrawChildren);  // without the window background
+    EXPECT_GT(qAlpha(image.pixel(20, qRound(0.18 * 96))), 128);
+    EXPECT_LT(qAlpha(image.pixel(20, 90)), 32);
+}
+
+namespace {
+
+// The level of the band centred near `hz`.
+double bandLevel(const std::vector<SpectrumPoint>& spectrum, double hz) {
+    for (const SpectrumPoint& b : SpectrumPlot::bands(spectrum))
+        if (std::fabs(b.hz - hz) < 0.1 * hz) return b.db;
+    ADD_FAILURE() << "no band at " << hz;
+    return 0;
+}
+
+}  // namespace
+
+TEST(SpectrumBands, PowerIsSummedAndDividedByThree) {
+    const double L = -20;
+    // Band 1 is centred at 25.2 Hz and holds 22.45 … 28.28 Hz.
+    // One bin: 10·log10(10^(L/10) / 3) = L − 4.77.
+    EXPECT_NEAR(bandLevel({{1, 25, L}}, 25.2), L - 4.771, 1e-3);
+    // Three equal bins: the divisor cancels.
+    EXPECT_NEAR(bandLevel({{1, 23, L}, {2, 25, L}, {3, 28, L}}, 25.2), L, 1e-9);
+    // L and two at L − 6.02 (a quarter of the power each): (1 + ¼ + ¼) / 3 = ½, i.e. L − 3.01.
+    EXPECT_NEAR(bandLevel({{1, 23, L}, {2, 25, L - 6.0206}, {3, 28, L - 6.0206}}, 25.2), L - 3.0103, 1e-3);
+    // Edges: the lower one belongs to the band, the upper one to the next.
+    const double centre = 20 * std::pow(2.0, 1 / 3.0);
+    const double lower = centre / 1.122462048309373;
+    const double upper = centre * 1.122462048309373;
+    EXPECT_NEAR(bandLevel({{1, lower, L}}, 25.2), L - 4.771, 1e-3);
+    EXPECT_DOUBLE_EQ(bandLevel({{1, upper, L}}, 25.2), -120);
+}
+
+TEST(SpectrumBands, AnalyserSpectrumAt48kHzLeavesTheLowestBandsEmpty) {
+    std::vector<double> mic(4096);
+    for (std::size_t n = 0; n < mic.size(); ++n) mic[n] = 0.5 * std::sin(2 * M_PI * 1000 * double(n) / 48000);
+    const AnalysisResult result = MeasurementDSP::analyze(mic, std::nullopt, 48000);
+    ASSERT_EQ(result.spectrum.size(), 2047u);
+    const std::vector<SpectrumPoint> bands = SpectrumPlot::bands(result.spectrum);
+    ASSERT_EQ(bands.size(), 31u);
+    // Bins lie 11.72 Hz apart: none falls between 17.8 and 22.4 Hz, nor between 35.6 and 44.9 Hz.
+    EXPECT_DOUBLE_EQ(bands[0].hz, 20);
+    EXPECT_DOUBLE_EQ(bands[0].db, -120);
+    EXPECT_DOUBLE_EQ(bands[3].hz, 40);
+    EXPECT_DOUBLE_EQ(bands[3].db, -120);
+    // With every bin at −30 dB, the bands holding a single bin (25.2, 31.7, 50.4, 80 Hz) read −34.77.
+    std::vector<SpectrumPoint> flat = result.spectrum;
+    for (SpectrumPoint& p : flat) p.db = -30;
+    const std::vector<SpectrumPoint> flatBands = SpectrumPlot::bands(flat);
+    EXPECT_DOUBLE_EQ(flatBands[0].db, -120);
+    EXPECT_DOUBLE_EQ(flatBands[3].db, -120);
+    for (int i : {1, 2, 4, 6}) EXPECT_NEAR(flatBands[i].db, -34.771, 1e-3) << flatBands[i].hz;
+    EXPECT_NEAR(bands[30].hz, 20480, 1e-9);
+    // The 1 kHz band holds the tone: about −6 dBFS for a 0.5 peak, give or take the band split.
+    int loudest = 0;
+    for (int i = 0; i < 31; ++i)
+        if (bands[i].db > bands[loudest].db) loudest = i;
+    EXPECT_NEAR(bands[loudest].hz, 1000, 20);
+    // An empty spectrum still gives 31 bands, all at the floor.
+    for (const SpectrumPoint& b : SpectrumPlot::bands({})) EXPECT_DOUBLE_EQ(b.db, -120);
+}
+
+TEST(SpectrumLine, LevelsAndFrequenciesMapToTheFrame) {
+    const QSizeF area(600, 240);
+    const auto line = SpectrumPlot::line({{1, 10, -10},
+                                          {2, 20, 3},
+                                          {3, 200, 0},
+                                          {4, 2000, -50},
+                                          {5, 20000, -130},
+                                          {6, std::nan(""), -10},
+                                          {7, 20480, -10}},
+                                         area);
+    ASSERT_EQ(line.size(), 4u);
+    EXPECT_EQ(line[0], QPointF(0, 0));
+    EXPECT_NEAR(line[1].x(), 200, 1e-9);
+    EXPECT_EQ(line[1].y(), 0);
+    EXPECT_NEAR(line[2].x(), 400, 1e-9);
+    EXPECT_NEAR(line[2].y(), 120, 1e-9);
+    EXPECT_EQ(line[3], QPointF(600, 240));
+
+    // The RTA of an empty spectrum is a flat line on the bottom edge; the 20480 Hz band is never drawn.
+    const auto floor = SpectrumPlot::line(SpectrumPlot::bands({}), area);
+    EXPECT_EQ(floor.size(), 30u);
+    for (const QPointF& p : floor) EXPECT_EQ(p.y(), 240);
+}
+
+namespace {
+
+const QSizeF kArea(600, 230);
+
+// A bin whose transfer value has magnitude `db` and phase `degrees`.
+TransferBin bin(int id, double hz, double db, double degrees = 0, double coherence = 1) {
+    const double mag = std::pow(10.0, db / 20);
+    const double rad = degrees * M_PI / 180;
+    return {id, hz, mag * std::cos(rad), mag * std::sin(rad), coherence};
+}
+
+std::vector<TransferPlot::Run> draw(const std::vector<TransferBin>& bins, TransferField field,
+                                    double threshold = 0.8) {
+    const auto paths = TransferPlot::paths({bins}, field, threshold, kArea);
+    EXPECT_EQ(paths.size(), 1u);
+    return paths.front();
+}
+
+}  // namespace
+
+TEST(TransferPlot, PhaseWrapBreaksTheLineButAHalfTurnIsJoined) {
+    auto wrap = draw({bin(1, 100, 0, 170), bin(2, 110, 0, -170)}, TransferField::phase);
+    ASSERT_EQ(wrap.size(), 2u);
+    EXPECT_EQ(wrap[0].size(), 1u);
+    EXPECT_EQ(wrap[1].size(), 1u);
+
+    auto half = draw({bin(1, 100, 0, 90), bin(2, 110, 0, -90)}, TransferField::phase);
+    ASSERT_EQ(half.size(), 1u);
+    ASSERT_EQ(half[0].size(), 2u);
+    EXPECT_DOUBLE_EQ(half[0][0].y(), 230 * 0.25);  // +90° a quarter down from the top
+    EXPECT_DOUBLE_EQ(half[0][1].y(), 230 * 0.75);
+
+    // The same two bins in the magnitude view are one line: only the phase view splits at wraps.
+    EXPECT_EQ(draw({bin(1, 100, 0, 170), bin(2, 110, 0, -170)}, TransferField::magnitude).size(), 1u);
+    // The first drawn phase is compared with 0°: a first bin at 179° starts the path, it does not break it.
+    EXPECT_EQ(draw({bin(1, 100, 0, 179), bin(2, 110, 0, 178)}, TransferField::phase).size(), 1u);
+}
+
+TEST(TransferPlot, CoherenceGateAndBandLiftThePen) {
+    // 0.79 is left out and breaks the line, exactly 0.8 is drawn; NaN never passes.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    auto gated = draw({bin(1, 100, 0, 0, 0.9), bin(2, 110, 0, 0, 0.79), bin(3, 120, 0, 0, 0.8),
+                       bin(4, 130, 0, 0, nan), bin(5, 140, 0, 0, 0.95)},
+                      TransferField::magnitude);
+    ASSERT_EQ(gated.size(), 3u);
+    EXPECT_EQ(gated[0].size(), 1u);
+    EXPECT_EQ(gated[1].size(), 1u);
+    EXPECT_DOUBLE_EQ(gated[1][0].x(), 600 * std::log10(120 / 20.0) / 3);
+    EXPECT_EQ(draw({bin(1, 100, 0, 0, 0.79), bin(2, 110, 0, 0, 0.79)}, TransferField::phase).size(), 0u);
+
+    // The coherence view draws every in-band bin, whatever its coherence.
+    auto coherence = draw({bin(1, 100, 0, 0, 0.1), bin(2, 110, 0, 0, 0.79), bin(3, 120, 0, 0, 1)},
+                          TransferField::coherence);
+    ASSERT_EQ(coherence.size(), 1u);
+    EXPECT_EQ(coherence[0].size(), 3u);
+    EXPECT_DOUBLE_EQ(coherence[0][0].y(), 230 * 0.9);
+    EXPECT_DOUBLE_EQ(coherence[0][2].y(), 0);
+
+    // The band's ends are drawn on the edges; bins outside it (or NaN) break the line.
+    auto band = draw(
+        {bin(1, 19.9, 0), bin(2, 20, 0), bin(3, 1000, 0), bin(4, nan, 0), bin(5, 20000, 0), bin(6, 20001, 0)},
+        TransferField::magnitude);
+    ASSERT_EQ(band.size(), 2u);
+    EXPECT_DOUBLE_EQ(band[0][0].x(), 0);
+    EXPECT_EQ(band[0].size(), 2u);
+    EXPECT_DOUBLE_EQ(band[1][0].x(), 600);
+}
+
+TEST(TransferPlot, ValuesBeyondTheRangeArePinnedToTheEdgesAndJoined) {
+    auto magnitude =
+        draw({bin(1, 100, 40), bin(2, 110, 36), bin(3, 120, 0), bin(4, 130, -36), bin(5, 140, -80)},
+             TransferField::magnitude);
+    ASSERT_EQ(magnitude.size(), 1u);
+    const std::vector<double> ys{0, 0, 115, 230, 230};
+    ASSERT_EQ(magnitude[0].size(), ys.size());
+    for (std::size_t i = 0; i < ys.size(); ++i) EXPECT_NEAR(magnitude[0][i].y(), ys[i], 1e-9) << i;
+
+    // A zero transfer value reads −240 dB: on the bottom edge. ±180° lie on the edges.
+    EXPECT_DOUBLE_EQ(draw({{1, 100, 0, 0, 1}}, TransferField::magnitude)[0][0].y(), 230);
+    EXPECT_DOUBLE_EQ(draw({bin(1, 100, 0, 180)}, TransferField::phase)[0][0].y(), 0);
+    EXPECT_DOUBLE_EQ(draw({{1, 100, -1, -0.0, 1}}, TransferField::phase)[0][0].y(), 230);
+}
+
+TEST(TransferPlot, OnePathPerTraceAndColoursByPosition) {
+    EXPECT_TRUE(TransferPlot::paths({}, TransferField::magnitude, 0.8, kArea).empty());
+    // A first trace with nothing to draw still takes the first colour; the rest are orange.
+    const auto paths = TransferPlot::paths({{bin(1, 100, 0, 0, 0.1)}, {bin(1, 100, 0)}, {bin(1, 100, 0)}, {}},
+                                           TransferField::magnitude, 0.8, kArea);
+    ASSERT_EQ(paths.size(), 4u);
+    EXPECT_TRUE(paths[0].empty());
+    EXPECT_EQ(paths[1].size(), 1u);
+    EXPECT_TRUE(paths[3].empty());
+    EXPECT_EQ(TransferPlot::traceColor(0), QVStyle::accent());
+    EXPECT_EQ(TransferPlot::traceColor(1), ScreenColors::orange());
+    EXPECT_EQ(TransferPlot::traceColor(2), ScreenColors::orange());
+}
+
+TEST(TransferPlot, CurvesOnTheTopAndBottomEdgesShowTheirWholeStroke) {
+    ScreenTesting::useWorkspaceStyle();
+    // Coherence 1 along the top edge, then 0 along the bottom, each 2 px wide and wholly inside the frame.
+    std::vector<TransferBin> bins;
+    for (int i = 0; i < 400; ++i) bins.push_back(bin(i, 100 + 20.0 * i, 0, 0, i < 200 ? 1.0 : 0.0));
+    TransferPlot plot({bins}, TransferField::coherence);
+    plot.resize(600, TransferPlot::kHeight);
+    const QImage image = plot.grab().toImage();
+    const auto strokeRows = [&](int x) {
+        int rows = 0;
+        for (int y = 0; y < image.height(); ++y)
+            if (contrast(image.pixelColor(x, y), QVStyle::accent()) < 1.3) ++rows;
+        return rows;
+    };
+    const int top = int(QVPlotGrid::x(1500, 600)), bottom = int(QVPlotGrid::x(8000, 600));
+    EXPECT_GE(strokeRows(top), 2);
+    EXPECT_GE(strokeRows(bottom), 2);
+}
+
+}  // namespace quorvel
