@@ -128,16 +128,7 @@ TEST_F(KeyboardTest, TabGoesTopToBottomThroughEveryPageAndTheFocusRingShowsOnEac
                            .adjusted(3, 3, -3, -3);  // the row's own ring lies just inside it
             EXPECT_TRUE(ringAround(rect))
                 << w->metaObject()->className() << " " << w->objectName().toStdString() << " "
-                << w->accessibleName().toStdString() << " at " << rect.x() << "," << rect.y() << " "
-                << rect.width() << "x" << rect.height() << " page "
-                << view->currentPage()->geometry().bottom() << " ring "
-                << (view->findChild<QWidget*>("qvFocusRing")
-                        ? view->findChild<QWidget*>("qvFocusRing")->geometry().y()
-                        : -1)
-                << " vis "
-                << (view->findChild<QWidget*>("qvFocusRing")
-                        ? view->findChild<QWidget*>("qvFocusRing")->isVisible()
-                        : false);
+                << w->accessibleName().toStdString();
         }
         ASSERT_GE(round.size(), 10);
         EXPECT_EQ(round[0]->accessibleName(), "User guide");

@@ -16,7 +16,6 @@
 #include "engine/MicAnalyzer.h"
 #include "kit/QVAction.h"
 #include "kit/QVBadge.h"
-#include "kit/QVCard.h"
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
 #include "library/MeasurementStore.h"
@@ -28,28 +27,19 @@ using namespace ScreenTesting;
 
 namespace {
 
-// A flat response with a little delay in it, coherent everywhere.
-std::vector<TransferBin> bins(double delayMS) {
-    std::vector<TransferBin> out;
-    for (int k = 1; k < 400; ++k) {
-        const double hz = 48000.0 * k / 16384;
-        const double theta = -2 * M_PI * hz * delayMS / 1000;
-        out.push_back({k, hz, std::cos(theta), std::sin(theta), 0.95});
-    }
-    return out;
-}
-
-TransferTrace trace(const std::string& name, double arrivalMS, double compensationMS = 0) {
+// A flat response 0.2 ms late, coherent everywhere; `sign` −1 turns its polarity over.
+TransferTrace trace(const std::string& name, double arrivalMS, double sign = 1) {
     TransferTrace t;
     t.name = name;
     t.sampleRate = 48000;
     t.arrivalMS = arrivalMS;
-    t.compensationMS = compensationMS;
-    t.micChannel = 0;
     t.referenceChannel = 1;
     t.averages = 5;
-    t.bins = bins(0.2);
     t.hardwareIdentity = "device:42";
+    for (int k = 1; k < 400; ++k) {
+        const double hz = 48000.0 * k / 16384, theta = -2 * M_PI * hz * 0.2 / 1000;
+        t.bins.push_back({k, hz, sign * std::cos(theta), sign * std::sin(theta), 0.95});
+    }
     return t;
 }
 
@@ -59,156 +49,167 @@ protected:
         useWorkspaceStyle();
         QFile::remove(store_.url());
     }
-
     // A page over a store holding `traces`.
-    std::unique_ptr<AlignView> page(std::vector<TransferTrace> traces = {}) {
+    void open(std::vector<TransferTrace> traces = {}) {
         store_.setTraces(std::move(traces));
-        auto view = std::make_unique<AlignView>(analyzer_, store_, [this] { ++openedMeasure_; });
-        view->resize(900, 1400);
-        view->show();
-        return view;
-    }
-
-    static QComboBox* picker(AlignView& v, const char* name) { return v.findChild<QComboBox*>(name); }
-    static QString badge(AlignView& v, const char* name) {
-        auto* b = v.findChild<QVBadge*>(name);
-        return b->isVisibleTo(&v) ? b->title() : QString();
-    }
-    static bool visible(AlignView& v, const char* name) {
-        return v.findChild<QWidget*>(name)->isVisibleTo(&v);
+        view_ = std::make_unique<AlignView>(analyzer_, store_, [this] { ++openedMeasure_; });
+        view_->resize(900, 1400);
+        view_->show();
     }
     // Chooses the picker entry showing `text` as the user does.
-    static void choose(QComboBox* box, const QString& text) { box->setCurrentIndex(box->findText(text)); }
+    void choose(const char* picker, const QString& text) {
+        auto* box = view_->findChild<QComboBox*>(picker);
+        box->setCurrentIndex(box->findText(text));
+    }
+    QString badge(const char* name) {
+        auto* b = view_->findChild<QVBadge*>(name);
+        return b->isVisibleTo(view_.get()) ? b->title() : QString();
+    }
+    bool visible(const char* name) { return view_->findChild<QWidget*>(name)->isVisibleTo(view_.get()); }
+    QVAction* findButton() { return view_->findChild<QVAction*>("find"); }
+    bool findNow() {
+        findButton()->click();
+        return view_->result().has_value();
+    }
+    // The badges the result card shows.
+    QStringList resultBadges() {
+        QStringList out;
+        for (QVBadge* b : view_->findChild<QWidget*>("resultCard")->findChildren<QVBadge*>())
+            if (b->isVisibleTo(view_.get())) out << b->title();
+        return out;
+    }
 
     VirtualRig rig_;  // before the analyser: it installs the audio system
     MicAnalyzer analyzer_;
     MeasurementStore store_;
+    std::unique_ptr<AlignView> view_;
     int openedMeasure_ = 0;
 };
 
 }  // namespace
 
 TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
-    const TransferTrace a = trace("Left main", 2.0);
-    TransferTrace b = trace("Right main", 3.5);
     TransferTrace elsewhere = trace("Balcony", 1.0);
     elsewhere.position = "Balcony";
-    auto view = page({a, b, elsewhere});
+    open({trace("Left main", 2.0), trace("Right main", 3.5), elsewhere, trace("Sub", 2.0, -1)});
 
-    EXPECT_EQ(badge(*view, "firstBadge"), "Live");
-    EXPECT_FALSE(view->findChild<QVAction*>("find")->isEnabled());
-    choose(picker(*view, "pickerA"), "Left main");
-    EXPECT_EQ(badge(*view, "firstBadge"), "Left main");
-    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 1u);  // A alone: still live
-    choose(picker(*view, "pickerB"), "Right main");
-    EXPECT_EQ(badge(*view, "secondBadge"), "Right main");
-    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 2u);
+    EXPECT_EQ(badge("firstBadge"), "Live");
+    EXPECT_EQ(badge("secondBadge"), "");
+    EXPECT_FALSE(findButton()->isEnabled());
+    EXPECT_FALSE(visible("resultCard"));
+    choose("pickerA", "Left main");
+    EXPECT_EQ(badge("firstBadge"), "Left main");
+    EXPECT_FALSE(findButton()->isEnabled());
+    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().size(), 1u);  // A alone: still live
+    choose("pickerB", "Right main");
+    EXPECT_EQ(badge("secondBadge"), "Right main");
+    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().size(), 2u);
 
-    view->findChild<QVAction*>("find")->click();
-    ASSERT_TRUE(view->result());
-    EXPECT_TRUE(visible(*view, "resultCard"));
-    EXPECT_EQ(view->findChild<QVMetric*>("resultMetric")->value(), "1.50 ms");
-    EXPECT_EQ(view->findChild<QVMetric*>("resultMetric")->label(), "Add delay to Left main");
-    EXPECT_FALSE(visible(*view, "compareMessage"));
-    savePng(view.get(), "alignment-virtual.png", {900, 1400});
+    ASSERT_TRUE(findNow());
+    EXPECT_TRUE(visible("resultCard"));
+    EXPECT_EQ(resultBadges(), QStringList{"Starting candidate"});
+    EXPECT_EQ(view_->findChild<QVMetric*>("resultMetric")->value(), "1.50 ms");
+    EXPECT_EQ(view_->findChild<QVMetric*>("resultMetric")->label(), "Add delay to Left main");
+    EXPECT_FALSE(visible("compareMessage"));
+    savePng(view_.get(), "alignment-virtual.png", {900, 1400});
 
-    // Another position: no proposal, and the message says so.
-    choose(picker(*view, "pickerB"), "Balcony");
-    view->findChild<QVAction*>("find")->click();
-    EXPECT_FALSE(view->result());
-    EXPECT_FALSE(visible(*view, "resultCard"));
-    EXPECT_EQ(view->message(), "Choose compatible, coherent traces.");
-    EXPECT_TRUE(visible(*view, "compareMessage"));
-    // The same trace twice is no pair either.
-    choose(picker(*view, "pickerB"), "Left main");
-    view->findChild<QVAction*>("find")->click();
-    EXPECT_FALSE(view->result());
+    // Another position, or the same trace twice, is no pair: no proposal, and the message says so.
+    for (const char* other : {"Balcony", "Left main"}) {
+        choose("pickerB", other);
+        EXPECT_FALSE(findNow()) << other;
+        EXPECT_FALSE(visible("resultCard"));
+        EXPECT_EQ(view_->message(), "Choose compatible, coherent traces.");
+        EXPECT_TRUE(visible("compareMessage"));
+    }
 
-    // Sub mode renames the pickers and the action and offers the band.
-    QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("Main + sub"), Qt::LeftButton);
-    EXPECT_TRUE(showsText(view.get(), "Main"));
-    EXPECT_TRUE(showsText(view.get(), "Sub"));
-    EXPECT_EQ(view->findChild<QVAction*>("find")->title(), "Find sub alignment");
+    // Sub mode renames the pickers and the action, offers the band and proposes the polarity too.
+    QTest::mouseClick(view_->findChild<SegmentedPicker*>()->segment("Main + sub"), Qt::LeftButton);
+    EXPECT_TRUE(showsText(view_.get(), "Main"));
+    EXPECT_TRUE(showsText(view_.get(), "Sub"));
+    EXPECT_EQ(findButton()->title(), "Find sub alignment");
+    view_->setLow(70);
     QStringList band;
-    for (QVNumber* n : view->findChildren<QVNumber*>())
-        if (n->isVisibleTo(view.get())) band << n->title() + "=" + n->field()->text() + n->unit();
-    EXPECT_EQ(band, (QStringList{"Low=60Hz", "High=100Hz"}));
+    for (QVNumber* n : view_->findChildren<QVNumber*>())
+        if (n->isVisibleTo(view_.get())) band << n->title() + "=" + n->field()->text() + n->unit();
+    EXPECT_EQ(band, (QStringList{"Low=70Hz", "High=100Hz"}));
+    choose("pickerB", "Sub");
+    ASSERT_TRUE(findNow()) << view_->message().toStdString();
+    EXPECT_EQ(resultBadges(), (QStringList{"Starting candidate", "Invert sub"}));
+    QTest::mouseClick(view_->findChild<SegmentedPicker*>()->segment("Speaker delay"), Qt::LeftButton);
+    EXPECT_EQ(findButton()->title(), "Find speaker delay");
+    EXPECT_FALSE(showsText(view_.get(), "Sub"));
 }
 
 TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
-    auto view = page({trace("A", 1.0), trace("B", 2.0), trace("C", 2.5)});
-    auto findNow = [&] {
-        view->findChild<QVAction*>("find")->click();
-        ASSERT_TRUE(view->result());
-    };
-    choose(picker(*view, "pickerA"), "A");
-    choose(picker(*view, "pickerB"), "B");
-    findNow();
+    open({trace("A", 1.0), trace("B", 2.0), trace("C", 2.5)});
+    choose("pickerA", "A");
+    choose("pickerB", "B");
+    ASSERT_TRUE(findNow());
 
     // The plot field, and a trace arriving in the store, keep the result.
-    QTest::mouseClick(view->findChildren<SegmentedPicker*>()[1]->segment("Phase"), Qt::LeftButton);
-    store_.setTraces([&] {
-        auto more = store_.traces();
-        more.push_back(trace("D", 3.0));
-        return more;
-    }());
-    EXPECT_TRUE(view->result());
+    QTest::mouseClick(view_->findChildren<SegmentedPicker*>()[1]->segment("Phase"), Qt::LeftButton);
+    auto more = store_.traces();
+    more.push_back(trace("D", 3.0));
+    store_.setTraces(more);
+    EXPECT_TRUE(view_->result());
 
-    choose(picker(*view, "pickerB"), "C");
-    EXPECT_FALSE(view->result());
-    findNow();
-    choose(picker(*view, "pickerA"), "D");
-    EXPECT_FALSE(view->result());
-    findNow();
-    QTest::mouseClick(view->findChildren<SegmentedPicker*>()[0]->segment("Main + sub"), Qt::LeftButton);
-    EXPECT_FALSE(view->result());
-    view->setLow(60);  // same value: no change
-    view->setMode(AlignMode::speakerDelay);
-    findNow();
-    view->setHigh(120);
-    EXPECT_FALSE(view->result());
+    choose("pickerB", "C");
+    EXPECT_FALSE(view_->result());
+    ASSERT_TRUE(findNow());
+    choose("pickerA", "D");
+    EXPECT_FALSE(view_->result());
+    ASSERT_TRUE(findNow());
+    view_->setMode(AlignMode::mainPlusSub);
+    EXPECT_FALSE(view_->result());
+    view_->setLow(60);  // same value: no change
+    view_->setMode(AlignMode::speakerDelay);
+    ASSERT_TRUE(findNow());
+    view_->setLow(60);
+    EXPECT_TRUE(view_->result());
+    view_->setHigh(120);
+    EXPECT_FALSE(view_->result());
+    ASSERT_TRUE(findNow());
+    view_->setLow(50);
+    EXPECT_FALSE(view_->result());
     // The message stays until the next Find.
-    choose(picker(*view, "pickerB"), "D");
-    view->findChild<QVAction*>("find")->click();
-    EXPECT_EQ(view->message(), "Choose compatible, coherent traces.");
-    choose(picker(*view, "pickerB"), "A");
-    EXPECT_EQ(view->message(), "Choose compatible, coherent traces.");
+    choose("pickerB", "D");
+    findNow();
+    choose("pickerB", "A");
+    EXPECT_EQ(view_->message(), "Choose compatible, coherent traces.");
 }
 
 TEST_F(AlignViewTest, DeletingTraceAReturnsToLiveAndRewritesTheFile) {
-    auto view = page({trace("A", 1.0), trace("B", 2.0)});
+    open({trace("A", 1.0), trace("B", 2.0)});
     const Uuid idA = store_.traces()[0].id;
-    choose(picker(*view, "pickerA"), "A");
-    choose(picker(*view, "pickerB"), "B");
-    view->findChild<QVAction*>("find")->click();
-    ASSERT_TRUE(view->result());
-    EXPECT_EQ(view->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 2");
-    view->findChild<Disclosure*>("savedGroup")->header()->click();
-    EXPECT_EQ(texts(view.get(), "savedDetail"),
+    choose("pickerA", "A");
+    choose("pickerB", "B");
+    ASSERT_TRUE(findNow());
+    EXPECT_EQ(view_->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 2");
+    view_->findChild<Disclosure*>("savedGroup")->header()->click();
+    EXPECT_EQ(texts(view_.get(), "savedDetail"),
               (QStringList{"1.00 ms · Listener position", "2.00 ms · Listener position"}));
 
-    QToolButton* trashA = nullptr;
-    for (QToolButton* b : view->findChildren<QToolButton*>())
-        if (b->accessibleName() == "Remove A") trashA = b;
-    ASSERT_NE(trashA, nullptr);
-    trashA->click();
+    const auto trash = [&](const QString& name) {
+        for (QToolButton* b : view_->findChildren<QToolButton*>())
+            if (b->accessibleName() == "Remove " + name) return b->click();
+        ADD_FAILURE() << name.toStdString();
+    };
+    trash("A");
     settle();
-
-    EXPECT_EQ(view->a(), idA);  // still held, no longer resolving
-    EXPECT_EQ(badge(*view, "firstBadge"), "Live");
-    EXPECT_EQ(picker(*view, "pickerA")->currentIndex(), -1);
-    EXPECT_FALSE(view->findChild<QVAction*>("find")->isEnabled());
-    EXPECT_FALSE(visible(*view, "resultCard"));
-    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 1u);
-
+    EXPECT_EQ(view_->a(), idA);  // still held, no longer resolving
+    EXPECT_EQ(badge("firstBadge"), "Live");
+    EXPECT_EQ(view_->findChild<QComboBox*>("pickerA")->currentIndex(), -1);
+    EXPECT_FALSE(findButton()->isEnabled());
+    EXPECT_FALSE(visible("resultCard"));
+    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().size(), 1u);
+    EXPECT_EQ(view_->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 1");
     MeasurementStore reloaded;
     ASSERT_EQ(reloaded.traces().size(), 1u);
     EXPECT_EQ(reloaded.traces()[0].name, "B");
 
-    for (QToolButton* b : view->findChildren<QToolButton*>())
-        if (b->accessibleName() == "Remove B") b->click();
+    trash("B");
     settle();
-    EXPECT_FALSE(visible(*view, "savedCard"));
+    EXPECT_FALSE(visible("savedCard"));
 }
 
 TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
@@ -216,38 +217,42 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_TRUE(AlignView::canSave(1.0, 3));
     EXPECT_FALSE(AlignView::canSave(std::nullopt, 10));
 
-    auto view = page();
-    auto* save = view->findChild<QPushButton*>("save");
+    open();
+    auto* save = view_->findChild<QPushButton*>("save");
     EXPECT_FALSE(save->isEnabled());
+    EXPECT_FALSE(visible("savedCard"));
+    EXPECT_FALSE(visible("storeMessage"));
     analyzer_.setDual(true);
     analyzer_.start();
     ASSERT_TRUE(rig_.measure(analyzer_));
     ASSERT_GE(analyzer_.averages(), 3);
     EXPECT_TRUE(save->isEnabled());
-    EXPECT_FALSE(visible(*view, "setUp"));
-    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().front(), analyzer_.transfer());
-    EXPECT_TRUE(showsText(view.get(), QString::number(analyzer_.averages()) + " averages"));
+    EXPECT_FALSE(visible("setUp"));
+    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().front(), analyzer_.transfer());
+    EXPECT_TRUE(showsText(view_.get(), QString::number(analyzer_.averages()) + " averages"));
 
+    QTest::keyClicks(view_->findChildren<QLineEdit*>().front(), " 2");
     save->click();
     store_.waitForFile();
     ASSERT_EQ(store_.traces().size(), 1u);
-    EXPECT_EQ(store_.traces()[0].name, "Main A");
-    EXPECT_EQ(view->findChild<QLabel*>("storeMessage")->text(), "Captured Main A");
-    EXPECT_EQ(picker(*view, "pickerA")->count(), 2);
+    EXPECT_EQ(store_.traces()[0].name, "Main A 2");
+    EXPECT_EQ(view_->findChild<QLabel*>("storeMessage")->text(), "Captured Main A 2");
+    EXPECT_TRUE(visible("storeMessage"));
+    EXPECT_EQ(view_->findChild<QComboBox*>("pickerA")->count(), 2);
 
     // A stopped analyser offers no Save but the way to the Measure page.
     analyzer_.stop();
     EXPECT_FALSE(save->isEnabled());
-    view->findChild<QPushButton*>("setUp")->click();
+    view_->findChild<QPushButton*>("setUp")->click();
     EXPECT_EQ(openedMeasure_, 1);
 }
 
 TEST(AlignViewPlots, PhaseViewPutsTheCaptureCompensationBack) {
-    TransferTrace t = trace("A", 1.0, 1.0);
+    TransferTrace t = trace("A", 1.0);
+    t.compensationMS = 1.0;
     t.bins = {{1, 250, 1, 0, 0.9}, {2, 500, 0, 2, 0.5}};
     const std::vector<TransferBin> r = AlignmentDSP::withCompensation(t);
     ASSERT_NE(r, t.bins);
-
     TransferTrace u = trace("B", 2.0);
     const std::vector<TransferBin> live{{7, 1000, 1, 1, 1}};
     const std::vector<TransferTrace> saved{t, u};
@@ -256,7 +261,7 @@ TEST(AlignViewPlots, PhaseViewPutsTheCaptureCompensationBack) {
     // Unless both resolve the live estimate is drawn as it is, also in the phase view.
     EXPECT_EQ(AlignView::plots(saved, t.id, std::nullopt, TransferField::phase, live),
               TransferPlot::Traces{live});
-    EXPECT_EQ(AlignView::plots(saved, t.id, Uuid::generate(), TransferField::phase, live),
+    EXPECT_EQ(AlignView::plots(saved, Uuid::generate(), u.id, TransferField::phase, live),
               TransferPlot::Traces{live});
 }
 
