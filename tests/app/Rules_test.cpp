@@ -1,4 +1,5 @@
-// The cross-object rules of the root view, on the real models over the virtual audio system.
+// The cross-object rules of the root view and its transport bar, on the real models over the virtual
+// audio system.
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
@@ -8,11 +9,12 @@
 #include <QSlider>
 #include <QTest>
 #include <QThreadPool>
-#include <random>
+#include <limits>
 #include <vector>
 
 #include "AppHarness.h"
 #include "TestHome.h"
+#include "TestSignals.h"
 #include "app/TransportBar.h"
 #include "engine/AudioController.h"
 #include "engine/MicAnalyzer.h"
@@ -25,45 +27,31 @@ namespace quorvel {
 
 namespace {
 
-QAbstractButton* transportButton(QuorvelView& view, const QString& accessibleName) {
-    for (QAbstractButton* b : view.transport()->findChildren<QAbstractButton*>())
-        if (b->accessibleName() == accessibleName) return b;
-    return nullptr;
-}
-
-}  // namespace
-
-// Seeded uniform noise in ±0.3 as a function of the frame, so that any stretch can be reproduced delayed.
-// Its period (2^18 frames) is twice the analyser's longest window, so no delay but the real one lines up.
-float noise(std::int64_t frame) {
-    static const std::vector<float> table = [] {
-        std::mt19937 random(7);
-        std::uniform_real_distribution<float> uniform(-0.3f, 0.3f);
-        std::vector<float> t(std::size_t{1} << 18);
-        for (float& v : t) v = uniform(random);
-        return t;
-    }();
-    return table[static_cast<std::size_t>(frame) & (table.size() - 1)];
-}
+using Order = std::vector<std::string>;
 
 class RulesTest : public AppTest {
 protected:
-    // Starts the routed generator and waits until it plays.
+    QAbstractButton* transportButton(const QString& accessibleName) {
+        for (QAbstractButton* b : view->transport()->findChildren<QAbstractButton*>())
+            if (b->accessibleName() == accessibleName) return b;
+        return nullptr;
+    }
+    QSlider* levelSlider() { return view->transport()->findChild<QSlider*>("levelSlider"); }
     void playRouted() {
         view->routed().play(SignalSettings{});
         ASSERT_TRUE(waitUntil([&] { return !view->routed().busy(); }));
         ASSERT_TRUE(view->routed().isPlaying()) << view->routed().status().toStdString();
     }
-    // Starts a test signal on the player and waits until it plays.
     void playSignal() {
         view->audio().playSignal(SignalSettings{.seconds = 1});
         ASSERT_TRUE(waitUntil([&] { return !view->audio().busy(); }));
         ASSERT_TRUE(view->audio().playing()) << view->audio().status().toStdString();
     }
-    // Starts the analyser with the reference on input 2 and the microphone hearing it 10 ms later on input 1.
+    // The analyser with the reference on input 2 and the microphone hearing it 10 ms later on input 1.
     void startCapture() {
-        audio->setInputSignal("Virtual Interface", 1, noise);
-        audio->setInputSignal("Virtual Interface", 0, [](std::int64_t f) { return noise(f - 480); });
+        audio->setInputSignal("Virtual Interface", 1, TestSignals::noise);
+        audio->setInputSignal("Virtual Interface", 0,
+                              [](std::int64_t f) { return TestSignals::noise(f - 480); });
         MicAnalyzer& a = view->analyzer();
         a.setDual(true);
         a.setMicChannel(0);
@@ -73,23 +61,23 @@ protected:
     }
     // Feeds the capture until it has a delay, a transfer estimate and averages.
     void measure() {
-        MicAnalyzer& a = view->analyzer();
         ASSERT_TRUE(waitUntil([&] {
             audio->pump(4096);  // one tap block, taken by the main thread before the next
             QApplication::processEvents();
-            return a.delayMS().has_value() && !a.transfer().empty() && a.averages() > 0;
-        })) << a.status().toStdString();
+            const MicAnalyzer& a = view->analyzer();
+            return a.delayMS() && !a.transfer().empty() && a.averages() > 0;
+        }));
     }
     bool measured() const {
         const MicAnalyzer& a = view->analyzer();
         return a.delayMS().has_value() || !a.transfer().empty() || a.averages() > 0;
     }
-    // Everything sounding or working at once: player, routed generator, capture and a voice render.
+    // Everything sounding or working at once: player, routed generator, capture and a voice render (which
+    // finishes on the main thread, so it stays under way until the events run).
     void startEverything() {
         playSignal();
         playRouted();
         startCapture();
-        // Its render finishes on the main thread, so it stays under way until the events run.
         view->voice().make("Stage left", [](Result<std::string>) {});
         ASSERT_TRUE(view->voice().working());
     }
@@ -99,9 +87,9 @@ protected:
                view->routed().status() == RoutedSignal::stoppedStatus &&
                view->analyzer().status() == MicAnalyzer::statusOff && view->audio().status() == "Stopped";
     }
-    // Records which model each change comes from, in order, one entry per run of changes.
-    std::shared_ptr<std::vector<std::string>> recordStops() {
-        auto order = std::make_shared<std::vector<std::string>>();
+    // Which model each change comes from, in order, one entry per run of changes.
+    std::shared_ptr<Order> recordStops() {
+        auto order = std::make_shared<Order>();
         auto note = [order](const char* name) {
             return [order, name] {
                 if (order->empty() || order->back() != name) order->push_back(name);
@@ -113,19 +101,31 @@ protected:
         QObject::connect(&view->audio(), &AudioController::statusChanged, view.get(), note("audio"));
         return order;
     }
+    // A track imported into the library from a short tone file.
+    ReferenceTrack importedTrack(const QString& name) {
+        const QString path = QString::fromStdString(TestHome::freshDir("tracks")) + "/" + name + ".wav";
+        writeTone(path, 1.0);
+        view->library().importFiles({path});
+        EXPECT_TRUE(waitUntil([&] { return !view->library().importing(); }));
+        return view->library().playlists()[view->library().selected()].tracks.last();
+    }
 };
+
+}  // namespace
 
 TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
     open();
     RoutedSignal& routed = view->routed();
+    const auto wire = [&] {
+        routed.setSelection("A");
+        routed.setChannelA(1);
+        routed.setChannelB(2);
+        routed.setReferenceOutput(3);
+        routed.setSendReference(false);
+    };
+    wire();
     playRouted();
-
-    // Writing the values they already hold is no change.
-    routed.setSelection("A");
-    routed.setChannelA(1);
-    routed.setChannelB(2);
-    routed.setReferenceOutput(3);
-    routed.setSendReference(false);
+    wire();  // the values it already holds: no change
     EXPECT_TRUE(routed.isPlaying());
 
     const std::function<void()> changes[] = {
@@ -133,15 +133,10 @@ TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
         [&] { routed.setChannelB(4); },         [&] { routed.setReferenceOutput(2); },
         [&] { routed.setSendReference(true); },
     };
-    for (std::size_t i = 0; i < std::size(changes); ++i) {
-        SCOPED_TRACE(i);
-        routed.setSelection("A");
-        routed.setChannelA(1);
-        routed.setChannelB(2);
-        routed.setReferenceOutput(3);
-        routed.setSendReference(false);
+    for (const auto& change : changes) {
+        wire();
         playRouted();
-        changes[i]();
+        change();
         EXPECT_FALSE(routed.isPlaying());
         EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
     }
@@ -152,19 +147,11 @@ TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
     ASSERT_TRUE(routed.busy());
     routed.setSelection("B");
     EXPECT_FALSE(routed.busy());
-    EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
     settle();
     EXPECT_FALSE(waitUntil([&] { return routed.isPlaying(); }, 0.5))
         << "the abandoned preparation stays silent";
 
-    // A level change restarts no source.
-    playRouted();
-    routed.setLevel(-12);
-    EXPECT_TRUE(routed.isPlaying());
-}
-
-TEST_F(RulesTest, SwitchingToolsAndOpeningTheGuideStopNothing) {
-    open();
+    // Switching tools, opening the guide or changing the signal settings stops nothing.
     playRouted();
     for (QuorvelTool tool : QuorvelTools::allCases) view->setTool(tool);
     view->setShowingGuide(true);
@@ -173,29 +160,23 @@ TEST_F(RulesTest, SwitchingToolsAndOpeningTheGuideStopNothing) {
     view->setInterfaceMode(true);
     view->setSignal(SignalSettings{.kind = SignalKind::sine});
     settle();
-    EXPECT_TRUE(view->routed().isPlaying());
+    EXPECT_TRUE(routed.isPlaying());
 }
 
 TEST_F(RulesTest, StopAllStopsVoiceRoutedAnalyserPlayerInOrderFromButtonSpaceAndTransport) {
     open();
     auto* header = view->findChild<QPushButton*>("stopAll");
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(header->text(), "Stop all");
-    QAbstractButton* transportStop = transportButton(*view, "Stop playback");
-    ASSERT_NE(transportStop, nullptr);
-    const std::vector<std::string> expected{"voice", "routed", "analyzer", "audio"};
-
     const std::function<void()> ways[] = {
         [&] { QTest::mouseClick(header, Qt::LeftButton); },
         [&] { QTest::keyClick(view.get(), Qt::Key_Space); },
-        [&] { QTest::mouseClick(transportStop, Qt::LeftButton); },
+        [&] { QTest::mouseClick(transportButton("Stop playback"), Qt::LeftButton); },
     };
-    for (std::size_t i = 0; i < std::size(ways); ++i) {
-        SCOPED_TRACE(i);
+    for (const auto& way : ways) {
         startEverything();
         auto order = recordStops();
-        ways[i]();
-        EXPECT_EQ(*order, expected);
+        way();
+        EXPECT_EQ(*order, (Order{"voice", "routed", "analyzer", "audio"}));
         settle();
         EXPECT_TRUE(nothingRuns());
         EXPECT_EQ(transportStatus(), "Ready");
@@ -231,7 +212,7 @@ TEST_F(RulesTest, MinimisingOrHidingStopsOncePerTransitionAndFocusChangesStopNot
     startEverything();
     auto order = recordStops();
     view->showMinimized();
-    EXPECT_EQ(*order, (std::vector<std::string>{"voice", "routed", "analyzer", "audio"}));
+    EXPECT_EQ(*order, (Order{"voice", "routed", "analyzer", "audio"}));
     settle();
     EXPECT_TRUE(nothingRuns());
     // Whatever starts while minimised keeps playing: the transition has passed.
@@ -255,6 +236,7 @@ TEST_F(RulesTest, TransportFollowsTheRoutedGeneratorAndDrivesItsLevelOnlyOnSigna
     EXPECT_EQ(bar->statusText(), "Ready");
     EXPECT_EQ(bar->statusIcon(), "waveform.circle");
     EXPECT_EQ(bar->shownLevelText(), "-30 dB");
+    EXPECT_FALSE(transportButton("Play or pause")->isEnabled());
 
     playRouted();
     EXPECT_EQ(bar->statusText(), view->routed().status());
@@ -265,40 +247,43 @@ TEST_F(RulesTest, TransportFollowsTheRoutedGeneratorAndDrivesItsLevelOnlyOnSigna
     EXPECT_EQ(bar->statusText(), "Ready");
     EXPECT_EQ(bar->statusIcon(), "waveform.circle");
 
-    auto* slider = bar->findChild<QSlider*>("levelSlider");
-    ASSERT_NE(slider, nullptr);
     view->setTool(QuorvelTool::signals_);
     view->setInterfaceMode(true);
-    slider->setValue(-1240);  // −12.4 dB
+    levelSlider()->setValue(-1240);  // −12.4 dB
     EXPECT_DOUBLE_EQ(view->routed().level(), -12.4);
+    EXPECT_DOUBLE_EQ(view->audio().level(), -30);
     EXPECT_EQ(bar->shownLevelText(), "-12 dB");
     // Another page drives the player's level; the routed level keeps its value.
     view->setTool(QuorvelTool::measure);
     EXPECT_EQ(bar->shownLevelText(), "-30 dB");
-    slider->setValue(-2000);
+    EXPECT_EQ(levelSlider()->value(), -3000);
+    levelSlider()->setValue(-2000);
     EXPECT_DOUBLE_EQ(view->routed().level(), -12.4);
+    EXPECT_DOUBLE_EQ(view->audio().level(), -20);
     view->setTool(QuorvelTool::signals_);
     EXPECT_EQ(bar->shownLevelText(), "-12 dB");
     view->setInterfaceMode(false);
-    EXPECT_DOUBLE_EQ(view->routed().level(), -12.4);
+    EXPECT_EQ(bar->shownLevelText(), "-20 dB");
+    view->routed().setLevel(-8);
+    EXPECT_EQ(bar->shownLevelText(), "-20 dB");
 }
 
-namespace {
-
-// A track imported into the library from a short tone file.
-ReferenceTrack importedTrack(QuorvelView& view, const QString& name) {
-    const QString path = QString::fromStdString(TestHome::freshDir("tracks")) + "/" + name + ".wav";
-    writeTone(path, 1.0);
-    view.library().importFiles({path});
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !view.library().importing(); }, 30000));
-    return view.library().playlists()[view.library().selected()].tracks.last();
+TEST(TransportLevelText, TruncatesTowardZeroAndNeverShowsMinusZero) {
+    for (const auto& [db, text] :
+         std::vector<std::pair<double, const char*>>{{-0.4, "0 dB"},
+                                                     {-0.0, "0 dB"},
+                                                     {-30.9, "-30 dB"},
+                                                     {-60, "-60 dB"},
+                                                     {std::numeric_limits<double>::quiet_NaN(), "-- dB"},
+                                                     {-std::numeric_limits<double>::infinity(), "-- dB"},
+                                                     {-1e300, "-1000000000000000 dB"},
+                                                     {1e300, "1000000000000000 dB"}})
+        EXPECT_EQ(TransportBar::levelText(db), text) << db;
 }
-
-}  // namespace
 
 TEST_F(RulesTest, PlayingALocalTrackKeepsTheCaptureButRestartsItsAveraging) {
     open();
-    const ReferenceTrack track = importedTrack(*view, "Reference mix");
+    const ReferenceTrack track = importedTrack("Reference mix");
     startCapture();
     measure();
     playRouted();
@@ -306,21 +291,27 @@ TEST_F(RulesTest, PlayingALocalTrackKeepsTheCaptureButRestartsItsAveraging) {
     auto order = recordStops();
 
     view->play(track);
-    EXPECT_EQ((std::vector<std::string>(order->begin(), order->begin() + 2)),
-              (std::vector<std::string>{"voice", "routed"}));
+    EXPECT_EQ((Order(order->begin(), order->begin() + 2)), (Order{"voice", "routed"}));
     EXPECT_FALSE(view->voice().working());
     EXPECT_EQ(view->routed().status(), RoutedSignal::stoppedStatus);
     EXPECT_TRUE(view->analyzer().running());
     EXPECT_FALSE(measured()) << "delay, transfer and averages cleared";
 
     ASSERT_TRUE(waitUntil([&] { return !view->audio().busy(); }));
-    EXPECT_TRUE(view->audio().playing()) << view->audio().status().toStdString();
     EXPECT_EQ(view->audio().status(), "Reference mix");
     EXPECT_EQ(view->audio().selectedTrackID(), track.id);
     EXPECT_TRUE(view->analyzer().running());
     EXPECT_EQ(transportStatus(), "Reference mix");
     EXPECT_EQ(view->transport()->statusIcon(), "waveform");
     savePng("transport-playing");
+    // The transport's play button pauses and resumes the track.
+    QAbstractButton* playPause = transportButton("Play or pause");
+    ASSERT_TRUE(playPause->isEnabled());
+    playPause->click();
+    EXPECT_FALSE(view->audio().playing());
+    EXPECT_EQ(view->transport()->statusIcon(), "waveform.circle");
+    playPause->click();
+    EXPECT_TRUE(view->audio().playing());
 }
 
 TEST_F(RulesTest, PlayingAMusicTrackEndsTheCapture) {
@@ -336,11 +327,11 @@ TEST_F(RulesTest, PlayingAMusicTrackEndsTheCapture) {
     EXPECT_EQ(view->audio().selectedTrackID(), song.id);
     // The song plays at the device volume: no level slider meanwhile.
     settle();
-    EXPECT_FALSE(view->transport()->findChild<QSlider*>("levelSlider")->isVisible());
+    EXPECT_FALSE(levelSlider()->isVisible());
     EXPECT_TRUE(view->transport()->findChild<QLabel*>("musicVolume")->isVisible());
     view->stopAll();
     settle();
-    EXPECT_TRUE(view->transport()->findChild<QSlider*>("levelSlider")->isVisible());
+    EXPECT_TRUE(levelSlider()->isVisible());
     EXPECT_FALSE(view->transport()->findChild<QLabel*>("musicVolume")->isVisible());
 }
 
@@ -354,27 +345,23 @@ TEST_F(RulesTest, LevelChangesRestartTheAveragingButStopNothing) {
     view->routed().setLevel(-30);
     EXPECT_TRUE(measured());
 
-    view->audio().setLevel(-24);
-    EXPECT_FALSE(measured());
-    EXPECT_TRUE(view->analyzer().running());
-    EXPECT_TRUE(view->audio().playing());
-
-    measure();
-    view->routed().setLevel(-18);
-    EXPECT_FALSE(measured());
-    EXPECT_TRUE(view->analyzer().running());
-
-    // The transport's slider is such a change too.
-    measure();
-    view->transport()->findChild<QSlider*>("levelSlider")->setValue(-1500);
+    const std::function<void()> changes[] = {
+        [&] { view->audio().setLevel(-24); }, [&] { view->routed().setLevel(-18); },
+        [&] { levelSlider()->setValue(-1500); },  // the transport's slider is such a change too
+    };
+    for (const auto& change : changes) {
+        measure();
+        change();
+        EXPECT_FALSE(measured());
+        EXPECT_TRUE(view->analyzer().running());
+        EXPECT_TRUE(view->audio().playing());
+    }
     EXPECT_DOUBLE_EQ(view->audio().level(), -15);
-    EXPECT_FALSE(measured());
-    EXPECT_TRUE(view->audio().playing());
 }
 
 TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
     open();
-    QAbstractButton* errorButton = transportButton(*view, "Playback error details");
+    QAbstractButton* errorButton = transportButton("Playback error details");
     ASSERT_NE(errorButton, nullptr);
     EXPECT_FALSE(errorButton->isVisible());
     // A failure without detail shows only in the status line.
@@ -421,7 +408,6 @@ TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
 TEST_F(RulesTest, ShutDownStopsEveryStreamAndLeavesNoRenderBehind) {
     open();
     const QDir temporary(QString::fromStdString(TempFiles::directory()));
-    const QStringList renders{"signal-*", "reference-*", "voice-*"};
     startEverything();
     // And a render still under way in the background.
     view->audio().playSignal(SignalSettings{.kind = SignalKind::white, .seconds = 3});
@@ -432,7 +418,7 @@ TEST_F(RulesTest, ShutDownStopsEveryStreamAndLeavesNoRenderBehind) {
     // Checked before any further event runs: after the window closes, the event loop never runs again.
     EXPECT_EQ(audio->runningEngines(), 0);
     EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
-    EXPECT_EQ(temporary.entryList(renders, QDir::Files), QStringList{});
+    EXPECT_EQ(temporary.entryList({"signal-*", "reference-*", "voice-*"}, QDir::Files), QStringList{});
 }
 
 }  // namespace quorvel
