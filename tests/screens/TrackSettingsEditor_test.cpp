@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
@@ -33,29 +34,28 @@ struct Library {
     Library() {
         b.cueIn = 12.345;
         b.trimDB = -30;  // outside the slider's range, as a hand-edited file could hold
-        writeLibrary(
-            dir, {ReferencePlaylist{.name = "Gig", .tracks = {a, b, c}}, ReferencePlaylist{.name = "Empty"}});
+        writeLibrary(dir, {{.name = "Gig", .tracks = {a, b, c}}, {.name = "Empty"}});
         store = std::make_unique<LibraryStore>(dir);
     }
     const ReferenceTrack& track(int i) const { return store->playlists()[0].tracks[i]; }
+    ReferenceTrack reloaded(int i) const { return LibraryStore(dir).playlists()[0].tracks[i]; }
     QString file() const { return dir + "/playlists.json"; }
+
+    // Opens the editor on `track` with the player's save action.
+    std::unique_ptr<TrackSettingsEditor> edit(const ReferenceTrack& track) {
+        auto editor = std::make_unique<TrackSettingsEditor>(
+            track, [this](const ReferenceTrack& t) { PlaylistEdits::replaceTrack(*store, t); });
+        editor->show();
+        QApplication::setActiveWindow(editor.get());
+        return editor;
+    }
 };
 
-// Opens the editor on `track` with the player's save action.
-std::unique_ptr<TrackSettingsEditor> editorFor(LibraryStore& store, const ReferenceTrack& track) {
-    auto editor = std::make_unique<TrackSettingsEditor>(
-        track, [&store](const ReferenceTrack& t) { PlaylistEdits::replaceTrack(store, t); });
-    editor->show();
-    QApplication::setActiveWindow(editor.get());
-    return editor;
-}
-
-void type(QVNumber* number, const QString& text, Qt::Key end = Qt::Key_Return) {
-    QLineEdit* field = number->field();
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClicks(field, text);
-    QTest::keyClick(field, end);
+void type(QVNumber* number, const QString& text) {
+    number->field()->setFocus();
+    number->field()->selectAll();
+    QTest::keyClicks(number->field(), text);
+    QTest::keyClick(number->field(), Qt::Key_Return);
 }
 
 }  // namespace
@@ -67,23 +67,26 @@ TEST(TrackSettingsEditor, SaveRewritesTheStoredTrackAndCancelLeavesItAlone) {
     // Cancel after edits: nothing reaches the store or the file.
     QFile::remove(lib.file());
     {
-        auto editor = editorFor(*lib.store, stored);
+        auto editor = lib.edit(stored);
+        EXPECT_EQ(editor->page()->subtitle(), "Vocal");  // the song part of the title
         type(editor->startField(), "40");
         editor->loopToggle()->setChecked(true);
         QSignalSpy closed(editor.get(), &QDialog::rejected);
-        editor->reject();
+        for (QPushButton* b : editor->findChildren<QPushButton*>())
+            if (b->text() == "Cancel") b->click();
         EXPECT_EQ(closed.count(), 1);
     }
     EXPECT_FALSE(QFile::exists(lib.file()));
     EXPECT_EQ(lib.track(1).cueIn, 12.345);
     EXPECT_FALSE(lib.track(1).loop);
 
-    // Save untouched, having tabbed through both fields: the file is written again and the stored
-    // 12.345 s survives the two-digit display; the out-of-range trim is kept as it was.
+    // Save untouched, having tabbed through both fields: the stored 12.345 s survives the two-digit
+    // display; the out-of-range trim is kept as it was.
     {
-        auto editor = editorFor(*lib.store, stored);
+        auto editor = lib.edit(stored);
         EXPECT_EQ(editor->startField()->field()->text(), "12.35");
         EXPECT_EQ(editor->trimReadout()->text(), "-30 dB");
+        EXPECT_EQ(editor->trimSlider()->value(), editor->trimSlider()->minimum());
         editor->startField()->field()->setFocus();
         QTest::keyClick(editor->startField()->field(), Qt::Key_Tab);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -91,14 +94,13 @@ TEST(TrackSettingsEditor, SaveRewritesTheStoredTrackAndCancelLeavesItAlone) {
         QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
         EXPECT_EQ(closed.count(), 1);
     }
-    ASSERT_TRUE(QFile::exists(lib.file()));
-    EXPECT_EQ(LibraryStore(lib.dir).playlists()[0].tracks[1].cueIn, 12.345);
-    EXPECT_EQ(lib.track(1).trimDB, -30);
+    EXPECT_EQ(lib.reloaded(1).cueIn, 12.345);
+    EXPECT_EQ(lib.reloaded(1).trimDB, -30);
 
     // Values are stored as entered, also when they contradict each other; a number still being typed
     // when Save is pressed counts.
     {
-        auto editor = editorFor(*lib.store, lib.track(1));
+        auto editor = lib.edit(lib.track(1));
         type(editor->startField(), "30");
         editor->loopToggle()->setChecked(true);
         editor->trimSlider()->setValue(-650);
@@ -107,7 +109,7 @@ TEST(TrackSettingsEditor, SaveRewritesTheStoredTrackAndCancelLeavesItAlone) {
         QTest::keyClicks(editor->endField()->field(), "\b\b\b\b\b10");
         QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
     }
-    const ReferenceTrack saved = LibraryStore(lib.dir).playlists()[0].tracks[1];
+    const ReferenceTrack saved = lib.reloaded(1);
     EXPECT_EQ(saved.cueIn, 30);
     EXPECT_EQ(saved.cueOut, 10);
     EXPECT_TRUE(saved.loop);
@@ -115,19 +117,12 @@ TEST(TrackSettingsEditor, SaveRewritesTheStoredTrackAndCancelLeavesItAlone) {
     EXPECT_EQ(saved.id, stored.id);
     EXPECT_EQ(saved.title, stored.title);
     EXPECT_EQ(saved.filename, stored.filename);
-}
 
-TEST(TrackSettingsEditor, ShowsTheSongPartOfTheTitleAndTruncatesTheTrim) {
-    Library lib;
-    EXPECT_EQ(editorFor(*lib.store, lib.track(1))->page()->subtitle(), "Vocal");
-    EXPECT_EQ(editorFor(*lib.store, lib.track(0))->page()->subtitle(), "Kick Test");
     for (auto [db, text] : std::vector<std::pair<double, const char*>>{
-             {-3.7, "-3 dB"}, {-0.4, "0 dB"}, {-24, "-24 dB"}, {0, "0 dB"}, {-1e300, "-1000000000000000 dB"}})
+             {-3.7, "-3 dB"}, {-0.4, "0 dB"}, {0, "0 dB"}, {NAN, "0 dB"}, {-1e300, "-1000000000000000 dB"}})
         EXPECT_EQ(TrackSettingsEditor::trimText(db), text) << db;
-
-    ScreenTesting::useWorkspaceStyle();
-    auto editor = editorFor(*lib.store, lib.track(1));
-    ScreenTesting::savePng(editor.get(), "track-settings-editor.png", {420, 420});
+    useWorkspaceStyle();
+    savePng(lib.edit(lib.track(0)).get(), "track-settings-editor.png", {420, 420});
 }
 
 TEST(PlaylistEdits, ReplaceGoesToTheFirstMatchOfTheSelectedPlaylistOnly) {
@@ -135,10 +130,13 @@ TEST(PlaylistEdits, ReplaceGoesToTheFirstMatchOfTheSelectedPlaylistOnly) {
     ReferenceTrack edited = lib.track(0);
     edited.loop = true;
 
-    // Not in the selected playlist: no change, no save.
-    lib.store->setSelected(1);
+    // Not in the selected playlist, or no playlist selected: no change, no save.
     QFile::remove(lib.file());
-    EXPECT_FALSE(PlaylistEdits::replaceTrack(*lib.store, edited));
+    for (int selected : {1, 5}) {
+        lib.store->setSelected(selected);
+        EXPECT_FALSE(PlaylistEdits::replaceTrack(*lib.store, edited));
+        EXPECT_FALSE(PlaylistEdits::moveTrack(*lib.store, edited.id, 1));
+    }
     EXPECT_FALSE(QFile::exists(lib.file()));
     EXPECT_FALSE(lib.track(0).loop);
 
@@ -152,7 +150,7 @@ TEST(PlaylistEdits, ReplaceGoesToTheFirstMatchOfTheSelectedPlaylistOnly) {
     EXPECT_EQ(changes.count(), 1);
     EXPECT_TRUE(lib.track(0).loop);
     EXPECT_FALSE(lib.track(3).loop);
-    EXPECT_TRUE(LibraryStore(lib.dir).playlists()[0].tracks[0].loop);
+    EXPECT_TRUE(lib.reloaded(0).loop);
 
     // A failed save shows only in the message; the edit stays in memory.
     blockSaves(lib.dir);
