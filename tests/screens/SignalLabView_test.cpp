@@ -1,4 +1,4 @@
-// The Signals page on the real models over the virtual device: what each control stops, what it
+// The Signals page on the real models over the virtual device: what each control shows, stops and
 // changes, and when the page counts as playing.
 #include "screens/SignalLabView.h"
 
@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QSlider>
 #include <QToolButton>
 
 #include "ScreenTesting.h"
@@ -29,7 +30,6 @@ protected:
         ScreenTesting::useWorkspaceStyle();
         build();
     }
-
     void build() {
         view = std::make_unique<SignalLabView>(QVBinding<SignalSettings>::of(settings),
                                                QVBinding<bool>::of(interfaceMode), *m.audio, *m.routed,
@@ -44,11 +44,10 @@ protected:
     QAbstractButton* segment(const char* picker, const char* label) const {
         return child<SegmentedPicker>(picker)->segment(QString::fromUtf8(label));
     }
-    QPushButton* button(const char* name, const QString& title) const {
+    void clickButton(const char* name, const QString& title) const {
         for (QPushButton* b : view->findChildren<QPushButton*>(QString::fromLatin1(name)))
-            if (b->text() == title) return b;
+            if (b->text() == title) return b->click();
         ADD_FAILURE() << title.toStdString();
-        return nullptr;
     }
     void choosePreset(const QString& name) const {
         for (QAction* item : child<QToolButton>("presets")->menu()->actions())
@@ -64,8 +63,13 @@ protected:
     }
     bool playing() const { return m.audio->playing() || m.routed->isPlaying(); }
     QString badge() const { return child<QVBadge>("state")->title(); }
-    QString playTitle() const { return child<QVAction>("play")->title(); }
     bool shown(const char* name) const { return child(name)->isVisibleTo(view.get()); }
+    QStringList types() const {
+        QStringList out;
+        auto* type = child<QComboBox>("type");
+        for (int i = 0; i < type->count(); ++i) out << type->itemText(i);
+        return out;
+    }
 
     SoundModels m;
     SignalSettings settings;
@@ -75,6 +79,44 @@ protected:
 
 }  // namespace
 
+TEST_F(SignalLab, EachFamilyShowsItsKindsAndControls) {
+    child<Disclosure>("filtersTiming")->setExpanded(true);
+    const struct {
+        const char *family, *kind;
+        QStringList kinds;
+        const char* control;  // shown for this family only
+    } families[] = {
+        {"Tone", "Sine", {"Sine", "Dual tone", "Pulsed tone"}, "quickFrequency"},
+        {"Sweep", "Log sweep", {"Log sweep", "Linear sweep"}, "From"},
+        {"Noise", "Pink noise", {"Pink noise", "White noise", "Brown noise"}, "band"},
+    };
+    for (const auto& f : families) {
+        segment("family", f.family)->click();
+        EXPECT_EQ(view->family(), SignalLabView::category(settings.kind));
+        EXPECT_EQ(types(), f.kinds);
+        EXPECT_EQ(child<QComboBox>("type")->currentText(), f.kind);
+        EXPECT_EQ(child<QLabel>("kindTitle")->text(), f.kind);
+        EXPECT_EQ(child<QVAction>("play")->title(), "Play " + QString(f.kind).toLower());
+        for (const auto& other : families) EXPECT_EQ(shown(other.control), &other == &f) << f.family;
+        EXPECT_EQ(shown("Cycle"), QString(f.family) != "Sweep") << "a sweep's length is its Duration";
+        EXPECT_FALSE(shown("Second tone"));
+    }
+    EXPECT_EQ(ScreenTesting::savePng(view.get(), "signals-stereo.png", {820, 1000}).width(), 820);
+
+    // The dual tone offers its second tone and the balance.
+    segment("family", "Tone")->click();
+    emit child<QComboBox>("type")->activated(1);
+    EXPECT_EQ(settings.kind, SignalKind::dual);
+    EXPECT_TRUE(shown("Second tone"));
+    child<QSlider>("balance")->setValue(250);
+    EXPECT_EQ(settings.balance, 0.25);
+    // The filter switch shows the corners.
+    EXPECT_FALSE(shown("High-pass"));
+    child<QCheckBox>("filtered")->click();
+    EXPECT_TRUE(settings.filtered);
+    EXPECT_TRUE(shown("High-pass") && shown("Low-pass"));
+}
+
 TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     // Both paths sound (the routed one started elsewhere); building the page afresh stops neither.
     pressPlay();
@@ -83,20 +125,18 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     ASSERT_TRUE(m.audio->playing() && m.routed->isPlaying());
     build();
     EXPECT_TRUE(m.audio->playing() && m.routed->isPlaying());
-
     segment("family", "Tone")->click();
     EXPECT_EQ(settings.kind, SignalKind::sine);
     EXPECT_FALSE(playing());
-    EXPECT_EQ(child<QComboBox>("type")->currentText(), "Sine");
-    segment("family", "Sweep")->click();
-    EXPECT_EQ(settings.kind, SignalKind::logSweep);
-    EXPECT_FALSE(shown("Cycle")) << "a sweep's length is its Duration";
+    // The family already chosen changes nothing.
+    pressPlay();
+    segment("family", "Tone")->click();
+    EXPECT_TRUE(playing());
 
     // The Type choice stops what plays.
     segment("family", "Noise")->click();
     pressPlay();
-    auto* type = child<QComboBox>("type");
-    emit type->activated(1);
+    emit child<QComboBox>("type")->activated(1);
     EXPECT_EQ(settings.kind, SignalKind::white);
     EXPECT_FALSE(playing());
 
@@ -112,8 +152,7 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
 
     // A quick frequency edits the setting only; the tone plays on as started.
     pressPlay();
-    for (QPushButton* b : view->findChildren<QPushButton*>("quickFrequency"))
-        if (b->text() == "63") b->click();
+    clickButton("quickFrequency", "63");
     EXPECT_EQ(settings.frequency, 63);
     EXPECT_TRUE(m.audio->playing());
 
@@ -121,7 +160,7 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     choosePreset(QStringLiteral("Full-range pink noise"));
     pressPlay();
     child<Disclosure>("filtersTiming")->setExpanded(true);
-    button("band", "Speech")->click();
+    clickButton("band", "Speech");
     EXPECT_FALSE(playing());
     EXPECT_EQ(settings.hp, 150);
     EXPECT_EQ(settings.lp, 8000);
@@ -183,60 +222,69 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     ASSERT_TRUE(m.routed->isPlaying()) << m.routed->status().toStdString();
     EXPECT_EQ(badge(), "Playing");
     EXPECT_EQ(child<QLabel>("routedStatus")->text(), "Pink noise \u2192 outputs 1");
+    segment("output", "Interface")->click();  // the path already chosen: nothing stops
+    EXPECT_TRUE(m.routed->isPlaying());
     play->click();
     EXPECT_FALSE(m.routed->isPlaying());
 
-    // A refusal shows in the status line.
+    // A refusal shows in the status line; back to Stereo, the player's path plays again.
     m.routed->setChannelA(9);
     play->click();
     ASSERT_TRUE(m.settle());
     EXPECT_TRUE(shown("routedStatus"));
     EXPECT_EQ(child<QLabel>("routedStatus")->text(), "Choose distinct, available speaker outputs");
+    segment("output", "Stereo")->click();
+    EXPECT_FALSE(interfaceMode);
+    pressPlay();
+    EXPECT_TRUE(m.audio->playing());
+    EXPECT_FALSE(m.routed->isPlaying());
 }
 
 TEST_F(SignalLab, RoutingControlsEditTheModelsAndFollowThem) {
+    EXPECT_FALSE(shown("speakers"));
     segment("output", "Interface")->click();
+    EXPECT_TRUE(shown("speakers"));
+    EXPECT_FALSE(shown("channel"));
     child<Disclosure>("channelRouting")->setExpanded(true);
     auto* a = child<Stepper>("channelA");
     a->minusButton()->click();
     EXPECT_EQ(m.routed->channelA(), 1) << "stops at 1";
     a->plusButton()->click();
     EXPECT_EQ(m.routed->channelA(), 2);
+    child<Stepper>("channelB")->plusButton()->click();
+    EXPECT_EQ(m.routed->channelB(), 3);
     m.routed->setChannelB(64);
     EXPECT_EQ(child<Stepper>("channelB")->text(), "B \u00B7 output 64");
     EXPECT_FALSE(child<Stepper>("channelB")->plusButton()->isEnabled()) << "stops at 64";
     segment("speakers", "A + B")->click();
     EXPECT_EQ(m.routed->selection(), "Both");
+    m.routed->setSelection("B");
+    EXPECT_TRUE(segment("speakers", "B")->isChecked());
 
     // The reference output and the dual-tone hint show only with the loopback reference on.
     EXPECT_FALSE(shown("referenceOutput"));
     child<QCheckBox>("sendReference")->click();
     EXPECT_TRUE(m.routed->sendReference());
     EXPECT_TRUE(shown("referenceOutput"));
+    child<Stepper>("referenceOutput")->plusButton()->click();
+    EXPECT_EQ(m.routed->referenceOutput(), 4);
     EXPECT_FALSE(shown("dualHint"));
     choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
     EXPECT_TRUE(shown("dualHint"));
+    EXPECT_EQ(ScreenTesting::savePng(view.get(), "signals-interface.png", {820, 1250}).width(), 820);
     m.routed->setSendReference(false);
     EXPECT_FALSE(shown("dualHint"));
+    EXPECT_FALSE(child<QCheckBox>("sendReference")->isChecked());
 
     // Stereo: the channel choice pans at once and stops nothing.
     segment("output", "Stereo")->click();
+    EXPECT_TRUE(shown("channel"));
     pressPlay();
     segment("channel", "R")->click();
     EXPECT_EQ(m.audio->route(), "Right");
     EXPECT_TRUE(m.audio->playing());
     m.audio->setRoute("Left");
     EXPECT_TRUE(segment("channel", "L")->isChecked());
-}
-
-TEST_F(SignalLab, Screenshots) {
-    child<Disclosure>("filtersTiming")->setExpanded(true);
-    EXPECT_FALSE(ScreenTesting::savePng(view.get(), "signals-stereo.png", {820, 1000}).isNull());
-    segment("output", "Interface")->click();
-    child<Disclosure>("channelRouting")->setExpanded(true);
-    m.routed->setSendReference(true);
-    choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
-    EXPECT_FALSE(ScreenTesting::savePng(view.get(), "signals-interface.png", {820, 1250}).isNull());
 }
 
 }  // namespace quorvel
