@@ -2,9 +2,8 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QLabel>
-#include <QThread>
+#include <QTest>
 #include <cmath>
 
 #include "engine/AudioHardware.h"
@@ -48,38 +47,24 @@ void AppTest::settle() {
 void AppTest::savePng(const QString& name) {
     settle();
     QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    ASSERT_TRUE(
-        view->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name + QStringLiteral(".png")));
+    EXPECT_TRUE(view->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name + ".png"));
 }
 
-QString AppTest::transportStatus() {
-    return view->findChild<QLabel*>(QStringLiteral("transportStatus"))->text();
-}
+QString AppTest::transportStatus() { return view->findChild<QLabel*>("transportStatus")->text(); }
 
 void writeTone(const QString& path, double seconds) {
-    const auto format = AudioFormat::standard(48000, 2);
-    ASSERT_TRUE(format);
     const auto frames = std::int64_t(seconds * 48000);
-    AudioBuffer buffer(*format, frames);
+    AudioBuffer buffer(*AudioFormat::standard(48000, 2), frames);
     buffer.setFrameLength(frames);
     for (std::int64_t i = 0; i < frames; ++i)
         buffer.channel(0)[i] = buffer.channel(1)[i] =
             float(0.25 * std::sin(2 * M_PI * 1000 * double(i) / 48000));
-    auto writer = AudioFileWriter::create(path.toStdString(), *format);
-    ASSERT_TRUE(writer);
-    ASSERT_TRUE(writer->write(buffer));
-    ASSERT_TRUE(writer->close());
+    auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
+    ASSERT_TRUE(writer && writer->write(buffer) && writer->close()) << path.toStdString();
 }
 
 bool waitUntil(const std::function<bool()>& done, double seconds) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > qint64(seconds * 1000)) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
+    return QTest::qWaitFor(done, int(seconds * 1000));
 }
 
 }  // namespace quorvel

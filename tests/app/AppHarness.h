@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QString>
-#include <QStringList>
 #include <functional>
 #include <memory>
 
@@ -15,13 +14,12 @@
 namespace quorvel {
 
 class AppTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override;
     void TearDown() override;
-
     // Creates and shows the view (840 × 680) once the audio system is in place.
     QuorvelView& open();
-    // Lets queued work and layouts run.
+    // Lets queued work, deferred deletions and layouts run.
     static void settle();
     // Saves the whole window under the test output folder as `name`.png.
     void savePng(const QString& name);
@@ -37,7 +35,6 @@ private:
 
 // Writes a short stereo WAV file (a quiet tone) at `path`.
 void writeTone(const QString& path, double seconds = 0.25);
-
 // Runs the event loop until `done` holds or `seconds` have passed; returns whether it held.
 bool waitUntil(const std::function<bool()>& done, double seconds = 20);
 

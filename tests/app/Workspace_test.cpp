@@ -1,7 +1,7 @@
+// The window's frame: the sidebar and its pages, the Tools hub, the guide button and the file importer.
 #include <QAbstractButton>
 #include <QFile>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPointer>
 #include <QStackedWidget>
 #include <QTest>
@@ -10,16 +10,10 @@
 #include "TestHome.h"
 #include "app/TransportBar.h"
 #include "app/UserGuideView.h"
-#include "engine/AudioController.h"
-#include "engine/MicAnalyzer.h"
-#include "engine/RoutedSignal.h"
-#include "engine/VoiceRenderer.h"
 #include "kit/QVPage.h"
 #include "library/LibraryStore.h"
 #include "screens/AlignView.h"
 #include "screens/AnalyzerView.h"
-#include "screens/ArraySetupView.h"
-#include "screens/ChannelChecksView.h"
 #include "screens/ScreenControls.h"
 #include "screens/SignalLabView.h"
 
@@ -31,10 +25,9 @@ QAbstractButton* sidebarRow(QuorvelView& view, QuorvelTool tool) {
     return view.findChild<QAbstractButton*>(QStringLiteral("sidebar-") + QuorvelTools::rawValue(tool));
 }
 
-QAbstractButton* buttonNamed(QWidget& root, const QString& accessibleName) {
-    for (QAbstractButton* b : root.findChildren<QAbstractButton*>())
-        if (b->accessibleName() == accessibleName && b->isVisibleTo(&root)) return b;
-    return nullptr;
+void click(QWidget* page, const char* name) {
+    QTest::mouseClick(page->findChild<QAbstractButton*>(name), Qt::LeftButton);
+    AppTest::settle();
 }
 
 }  // namespace
@@ -42,17 +35,12 @@ QAbstractButton* buttonNamed(QWidget& root, const QString& accessibleName) {
 TEST_F(AppTest, FirstLaunchOpensThePlayerWithTheDefaultPlaylistAtTheSmallestSize) {
     open();
     EXPECT_EQ(view->tool(), QuorvelTool::player);
-    EXPECT_TRUE(sidebarRow(*view, QuorvelTool::player)->isChecked());
     ASSERT_EQ(view->library().playlists().size(), 1);
     EXPECT_EQ(view->library().playlists()[0].name, "My Quorvel");
-    EXPECT_TRUE(view->library().playlists()[0].tracks.isEmpty());
     EXPECT_EQ(transportStatus(), "Ready");
-    EXPECT_EQ(view->transport()->statusIcon(), "waveform.circle");
     EXPECT_EQ(view->transport()->shownLevelText(), "-30 dB");
     EXPECT_EQ(audio->runningEngines(), 0) << "nothing plays or captures at start";
     EXPECT_FALSE(view->importing() || view->showingGuide() || view->showingError() || view->interfaceMode());
-    EXPECT_EQ(view->signal(), SignalSettings{});
-
     view->resize(500, 400);
     settle();
     EXPECT_GE(view->width(), 840);
@@ -63,7 +51,6 @@ TEST_F(AppTest, EachToolGetsAFreshPageWhileTheSameModelsStay) {
     open();
     LibraryStore* library = &view->library();
     QPointer<QWidget> playerPage = view->currentPage();
-
     // Choosing the selected tool again changes nothing.
     QTest::mouseClick(sidebarRow(*view, QuorvelTool::player), Qt::LeftButton);
     settle();
@@ -77,106 +64,92 @@ TEST_F(AppTest, EachToolGetsAFreshPageWhileTheSameModelsStay) {
         EXPECT_EQ(view->currentPage()->property("quorvelTool").toString(), QuorvelTools::rawValue(tool));
         for (QuorvelTool other : QuorvelTools::allCases)
             EXPECT_EQ(sidebarRow(*view, other)->isChecked(), other == tool);
+        EXPECT_EQ(QuorvelTools::fromRawValue(QuorvelTools::rawValue(tool)), tool);
+        EXPECT_EQ(sidebarRow(*view, tool)->accessibleName(), QuorvelTools::title(tool));
         // The transport bar stays under every page.
         EXPECT_TRUE(view->transport()->isVisible());
         EXPECT_GE(view->transport()->geometry().top(), view->currentPage()->geometry().bottom());
-        EXPECT_EQ(QuorvelTools::fromRawValue(QuorvelTools::rawValue(tool)), tool);
-        EXPECT_EQ(sidebarRow(*view, tool)->accessibleName(), QuorvelTools::title(tool));
         savePng(QStringLiteral("window-") + QuorvelTools::rawValue(tool));
     }
     EXPECT_TRUE(playerPage.isNull()) << "the page that was left is discarded";
-    view->setTool(QuorvelTool::player);
-    EXPECT_NE(view->currentPage(), nullptr);
     EXPECT_EQ(&view->library(), library);
 }
 
 TEST_F(AppTest, AlignmentOpensTheMeasurePageFromTheSidebarPageAndFromTheHub) {
     open();
     view->setTool(QuorvelTool::align);
-    settle();
-    QTest::mouseClick(view->currentPage()->findChild<QAbstractButton*>("setUp"), Qt::LeftButton);
-    settle();
+    click(view->currentPage(), "setUp");
     EXPECT_EQ(view->tool(), QuorvelTool::measure);
     EXPECT_NE(qobject_cast<AnalyzerView*>(view->currentPage()), nullptr);
     EXPECT_TRUE(sidebarRow(*view, QuorvelTool::measure)->isChecked());
-    EXPECT_FALSE(sidebarRow(*view, QuorvelTool::align)->isChecked());
 
     view->setTool(QuorvelTool::tools);
-    settle();
-    QTest::mouseClick(view->currentPage()->findChild<QAbstractButton*>("hubLink-align"), Qt::LeftButton);
-    settle();
+    click(view->currentPage(), "hubLink-align");
     auto* pushed = view->currentPage()->findChild<AlignView*>();
     ASSERT_NE(pushed, nullptr);
-    QTest::mouseClick(pushed->findChild<QAbstractButton*>("setUp"), Qt::LeftButton);
-    settle();
+    click(pushed, "setUp");
     EXPECT_EQ(view->tool(), QuorvelTool::measure);
     EXPECT_NE(qobject_cast<AnalyzerView*>(view->currentPage()), nullptr);
-    EXPECT_TRUE(sidebarRow(*view, QuorvelTool::measure)->isChecked());
 }
 
 TEST_F(AppTest, ToolsHubPushesItsScreensAndComesBack) {
     open();
     view->setTool(QuorvelTool::tools);
     settle();
-    auto* hub = view->currentPage()->findChild<QStackedWidget*>("toolsHub");
-    if (!hub) hub = qobject_cast<QStackedWidget*>(view->currentPage());
+    auto* hub = qobject_cast<QStackedWidget*>(view->currentPage());
+    if (!hub) hub = view->currentPage()->findChild<QStackedWidget*>("toolsHub");
     ASSERT_NE(hub, nullptr);
     auto* root = qobject_cast<QVPage*>(hub->currentWidget());
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(root->title(), "Tools");
-    EXPECT_EQ(root->subtitle(), "Check, align, and tune your system");
 
     for (QuorvelTool tool : {QuorvelTool::checks, QuorvelTool::align, QuorvelTool::arrays}) {
         SCOPED_TRACE(QuorvelTools::rawValue(tool).toStdString());
-        auto* button =
+        auto* link =
             hub->findChild<QAbstractButton*>(QStringLiteral("hubLink-") + QuorvelTools::rawValue(tool));
-        ASSERT_NE(button, nullptr);
+        ASSERT_NE(link, nullptr);
         QStringList texts;
-        for (QLabel* l : button->findChildren<QLabel*>()) texts << l->text();
+        for (QLabel* l : link->findChildren<QLabel*>()) texts << l->text();
         EXPECT_TRUE(texts.contains(QuorvelTools::title(tool)));
 
-        QTest::mouseClick(button, Qt::LeftButton);
+        QTest::mouseClick(link, Qt::LeftButton);
         settle();
-        QWidget* pushed = hub->currentWidget();
+        QPointer<QWidget> pushed = hub->currentWidget();
         ASSERT_NE(pushed, root);
         EXPECT_EQ(pushed->property("quorvelTool").toString(), QuorvelTools::rawValue(tool));
         EXPECT_EQ(pushed->findChild<QLabel*>("hubTitle")->text(), QuorvelTools::title(tool));
         EXPECT_EQ(view->tool(), QuorvelTool::tools) << "the sidebar still shows Tools";
-        EXPECT_TRUE(sidebarRow(*view, QuorvelTool::tools)->isChecked());
         if (tool == QuorvelTool::align) savePng("window-tools-alignment");
-
-        QPointer<QWidget> gone = pushed;
-        QTest::mouseClick(pushed->findChild<QAbstractButton*>("hubBack"), Qt::LeftButton);
-        settle();
+        click(pushed, "hubBack");
         EXPECT_EQ(hub->currentWidget(), root);
-        EXPECT_TRUE(gone.isNull());
+        EXPECT_TRUE(pushed.isNull());
     }
 }
 
 TEST_F(AppTest, GuideButtonOpensTheGuideSheetAndClosingClearsTheFlag) {
     open();
-    QAbstractButton* guideButton = buttonNamed(*view, "User guide");
+    QAbstractButton* guideButton = nullptr;
+    for (QAbstractButton* b : view->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == "User guide") guideButton = b;
     ASSERT_NE(guideButton, nullptr);
-    EXPECT_TRUE(guideButton->isEnabled());
     QTest::mouseClick(guideButton, Qt::LeftButton);
     settle();
     EXPECT_TRUE(view->showingGuide());
     QPointer<UserGuideView> guide = view->findChild<UserGuideView*>();
     ASSERT_TRUE(guide);
-    EXPECT_TRUE(guide->isVisible());
-    EXPECT_TRUE(guide->isModal());
+    EXPECT_TRUE(guide->isVisible() && guide->isModal());
     guide->reject();
     settle();
     EXPECT_FALSE(view->showingGuide());
-    // Each opening starts afresh.
+    // The flag opens and closes it as well.
     view->setShowingGuide(true);
     settle();
-    QPointer<UserGuideView> again = view->findChild<UserGuideView*>();
-    ASSERT_TRUE(again);
-    EXPECT_TRUE(again->query().isEmpty());
+    guide = view->findChild<UserGuideView*>();
+    ASSERT_TRUE(guide);
+    EXPECT_TRUE(guide->isVisible());
     view->setShowingGuide(false);
     settle();
-    EXPECT_TRUE(again.isNull() || !again->isVisible());
+    EXPECT_TRUE(guide.isNull() || !guide->isVisible());
 }
 
 TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
@@ -187,13 +160,10 @@ TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
         chosen << dir + "/" + name;
         writeTone(chosen.last());
     }
-    const QString list = dir + "/set.m3u8";
-    {
-        QFile f(list);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write((chosen[0] + "\n").toUtf8());
-    }
-    chosen << list;
+    QFile list(dir + "/set.m3u8");
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly) && list.write((chosen[0] + "\n").toUtf8()) > 0);
+    list.close();
+    chosen << list.fileName();
 
     int calls = 0;
     view->setFileChooser([&](QWidget* parent) -> Result<QStringList> {
@@ -204,7 +174,7 @@ TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
     view->setImporting(true);
     EXPECT_TRUE(view->importing());
     settle();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !view->library().importing(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return !view->library().importing(); }));
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(view->importing());
     EXPECT_EQ(view->library().message(), "Import complete");
@@ -216,7 +186,6 @@ TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
     view->setFileChooser([](QWidget*) -> Result<QStringList> { return QStringList{}; });
     view->setImporting(true);
     settle();
-    EXPECT_EQ(view->library().message(), "Import complete");
     EXPECT_EQ(view->library().playlists()[0].tracks.size(), 4);
     view->setFileChooser([](QWidget*) -> Result<QStringList> {
         return Error{"posix", 13, "The chosen files could not be opened."};
@@ -225,14 +194,10 @@ TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
     settle();
     EXPECT_FALSE(view->importing());
     EXPECT_EQ(view->library().message(), "The chosen files could not be opened.");
-}
 
-TEST(ImportFilter, OffersAudioAndBothPlaylistExtensionsTogether) {
-    const QStringList filters = QuorvelView::importFilters();
-    ASSERT_FALSE(filters.isEmpty());
-    for (const char* ext : {"*.wav", "*.flac", "*.mp3", "*.aiff", "*.caf", "*.m3u", "*.m3u8"})
-        EXPECT_TRUE(filters[0].contains(QString(ext) + ' ') || filters[0].contains(QString(ext) + ')'))
-            << ext;
+    const QString filter = QuorvelView::importFilters().value(0);
+    for (const char* ext : {"*.wav ", "*.flac ", "*.mp3 ", "*.aiff ", "*.caf ", "*.m3u ", "*.m3u8 "})
+        EXPECT_TRUE(filter.contains(ext)) << ext;
 }
 
 TEST_F(AppTest, SignalsPageEditsTheWindowsSettingsAndPathWhichOutliveThePage) {

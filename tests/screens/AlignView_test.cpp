@@ -111,7 +111,7 @@ TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
     EXPECT_EQ(view_->findChild<QVMetric*>("resultMetric")->value(), "1.50 ms");
     EXPECT_EQ(view_->findChild<QVMetric*>("resultMetric")->label(), "Add delay to Left main");
     EXPECT_FALSE(visible("compareMessage"));
-    savePng(view_.get(), "alignment-virtual.png", {900, 1400});
+    savePng(view_.get(), "alignment.png", {900, 1400});
 
     // Another position, or the same trace twice, is no pair: no proposal, and the message says so.
     for (const char* other : {"Balcony", "Left main"}) {
