@@ -79,8 +79,8 @@ protected:
         return out;
     }
 
-    VirtualRig rig_;  // before the analyser: it installs the audio system
-    MicAnalyzer analyzer_;
+    SoundModels m;
+    MicAnalyzer& analyzer_ = *m.analyzer;
     MeasurementStore store_;
     std::unique_ptr<AlignView> view_;
     int openedMeasure_ = 0;
@@ -224,7 +224,7 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_FALSE(visible("storeMessage"));
     analyzer_.setDual(true);
     analyzer_.start();
-    ASSERT_TRUE(rig_.measure(analyzer_));
+    ASSERT_TRUE(m.measure());
     ASSERT_GE(analyzer_.averages(), 3);
     EXPECT_TRUE(save->isEnabled());
     EXPECT_FALSE(visible("setUp"));

@@ -29,20 +29,12 @@ namespace {
 
 class AnalyzerViewTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        useWorkspaceStyle();
-        analyzer_ = std::make_unique<MicAnalyzer>();
-    }
-    void TearDown() override {
-        view_.reset();
-        analyzer_.reset();
-        VirtualRig::events();
-    }
+    void SetUp() override { useWorkspaceStyle(); }
     void open() {
         view_ = std::make_unique<AnalyzerView>(*analyzer_);
         view_->resize(900, 1300);
         view_->show();
-        VirtualRig::events();
+        m.events();
     }
     QString metric(const char* name) const { return view_->findChild<QVMetric*>(name)->value(); }
     QString badge() const { return view_->findChild<QVBadge*>("liveBadge")->title(); }
@@ -58,11 +50,11 @@ protected:
     QPushButton* startStop() const { return view_->findChild<QPushButton*>("startStop"); }
     void startMic() {
         QTest::mouseClick(startStop(), Qt::LeftButton);
-        VirtualRig::events();
+        m.events();
     }
 
-    VirtualRig rig_;
-    std::unique_ptr<MicAnalyzer> analyzer_;
+    SoundModels m;
+    MicAnalyzer* analyzer_ = m.analyzer.get();
     std::unique_ptr<AnalyzerView> view_;
 };
 
@@ -72,9 +64,8 @@ TEST_F(AnalyzerViewTest, FreshPageStopsAndStoresNothing) {
     // A failed start leaves its text in the status; showing the page must not stop (and so reset) it.
     analyzer_->setMicChannel(5);
     analyzer_->start();
-    VirtualRig::events();
+    m.events();
     ASSERT_EQ(analyzer_->status(), MicAnalyzer::statusBadChannel);
-    QSettings().remove(InterfacePicker::settingsKey);
 
     open();
     EXPECT_EQ(analyzer_->status(), MicAnalyzer::statusBadChannel);
@@ -111,7 +102,7 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
     EXPECT_EQ(badge(), "Live");
     EXPECT_EQ(startStop()->text(), "Stop");
     EXPECT_EQ(emptyTitle(), "Listening…");
-    ASSERT_TRUE(rig_.measure(*analyzer_));
+    ASSERT_TRUE(m.measure());
     EXPECT_EQ(emptyTitle(), "");
     EXPECT_EQ(view_->findChild<SpectrumPlot*>()->points().size(), 31u);
     EXPECT_NE(metric("peak"), "\u2014");
@@ -137,7 +128,11 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
             QTest::mouseClick(stepper("Reference")->plusButton(), Qt::LeftButton);
             EXPECT_EQ(analyzer_->referenceChannel(), 2);
         },
-        [&] { view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(0); },
+        [&] {
+            view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(1);
+            EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(),
+                      qint64(m.system->idOf("Interface")));
+        },
     };
     for (const auto& change : changes) {
         analyzer_->setMicChannel(0);
@@ -148,9 +143,8 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
         EXPECT_FALSE(analyzer_->running());
         EXPECT_EQ(emptyTitle(), "Ready to measure");
     }
+    view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(0);
     EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(), 0);
-    view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(1);
-    EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(), qint64(rig_.interfaceID()));
 }
 
 TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
@@ -161,7 +155,7 @@ TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
     EXPECT_EQ(metric("path"), "\u2014");
     EXPECT_EQ(metric("correlation"), "0.00");
     startMic();
-    ASSERT_TRUE(rig_.measure(*analyzer_));
+    ASSERT_TRUE(m.measure());
     EXPECT_EQ(metric("arrival"), "10.00");
     // 10 ms at 20 °C: 0.010 × 343.42 m/s.
     EXPECT_EQ(metric("path"), "3.43");

@@ -95,6 +95,8 @@ SoundModels::SoundModels(std::shared_ptr<SpeechSynthesizer> speech) {
     system = std::make_shared<VirtualAudioSystem>(
         std::vector<VirtualDevice>{{.name = "Interface", .inputChannels = 4, .outputChannels = 4}}, period);
     for (int k = 0; k < 4; ++k) system->connect("Interface", k, k, 0);
+    system->setInputSignal("Interface", 1, ScreenTesting::noise);
+    system->setInputSignal("Interface", 0, [](std::int64_t f) { return ScreenTesting::noise(f - 480); });
     AudioHardware::install(system);
     QSettings().remove(InterfacePicker::settingsKey);
     // A temporary folder of its own, so renders of other tests never count here.
@@ -124,34 +126,21 @@ void SoundModels::step() {
     audio->tick();
 }
 
-VirtualRig::VirtualRig() {
-    system_ = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{{.name = "Interface"}});
-    system_->setInputSignal("Interface", 1, ScreenTesting::noise);
-    system_->setInputSignal("Interface", 0, [](std::int64_t f) { return ScreenTesting::noise(f - 480); });
-    AudioHardware::install(system_);
-    QSettings().setValue(InterfacePicker::settingsKey, static_cast<qint64>(interfaceID()));
-}
-
-void VirtualRig::events() {
+void SoundModels::events() {
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
     QCoreApplication::processEvents();
 }
 
-void VirtualRig::pump(int blocks) {
-    for (int i = 0; i < blocks; ++i) {
-        system_->pump(AudioEngine::tapBlockFrames);
-        events();
-    }
-    events();
-}
-
-bool VirtualRig::measure(MicAnalyzer& analyzer, int maxBlocks) {
+bool SoundModels::measure() {
     const auto done = [&] {
-        return !analyzer.spectrum().empty() && (!analyzer.dual() || analyzer.delayMS());
+        return !analyzer->spectrum().empty() && (!analyzer->dual() || analyzer->delayMS());
     };
     events();
-    for (int i = 0; i < maxBlocks && !done(); ++i) pump(1);
+    for (int i = 0; i < 40 && !done(); ++i) {
+        system->pump(AudioEngine::tapBlockFrames);
+        events();
+    }
     return done();
 }
 

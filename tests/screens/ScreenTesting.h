@@ -48,8 +48,9 @@ void blockSaves(const QString& dir);
 }  // namespace ScreenTesting
 
 // The four sound models of the window on one virtual "Interface" with four inputs and four outputs, each
-// output looped back to the input of the same number. The device's clock is the player's clock and moves
-// only when a test pumps it.
+// output looped back to the input of the same number, and for the analyser the reference (noise) on input 2
+// and the microphone hearing it 480 frames (10 ms) later on input 1. The device's clock moves only when a
+// test pumps it; the test thread plays both the audio thread and the main thread.
 struct SoundModels {
     static constexpr double rate = 48000;
     static constexpr std::int64_t period = 1024;
@@ -62,30 +63,16 @@ struct SoundModels {
     [[nodiscard]] bool settle();
     // Moves the device on by one period and runs the player's tick, as its timer would.
     void step();
+    // Lets background analyses finish and runs the queued main-thread work.
+    static void events();
+    // Pumps tap blocks until the analyser has a spectrum (and, in dual mode, a delay); false after 40.
+    [[nodiscard]] bool measure();
 
     std::shared_ptr<VirtualAudioSystem> system;
     std::unique_ptr<AudioController> audio;
     std::unique_ptr<RoutedSignal> routed;
     std::unique_ptr<VoiceRenderer> voice;
     std::unique_ptr<MicAnalyzer> analyzer;
-};
-
-// A measurement interface, "Interface", chosen as the stored one: the reference (noise) on input 2 and the
-// microphone hearing it 480 frames (10 ms) later on input 1. Made before any analyser.
-class VirtualRig {
-public:
-    VirtualRig();
-
-    std::uint32_t interfaceID() const { return system_->idOf("Interface"); }
-    // Lets background analyses finish and runs the queued main-thread work.
-    static void events();
-    // Feeds `blocks` tap blocks through the running engines, handling events after each.
-    void pump(int blocks);
-    // Pumps until the analyser has a spectrum (and, in dual mode, a delay); false after `maxBlocks`.
-    bool measure(MicAnalyzer& analyzer, int maxBlocks = 40);
-
-private:
-    std::shared_ptr<VirtualAudioSystem> system_;
 };
 
 }  // namespace quorvel
