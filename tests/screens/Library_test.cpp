@@ -1,0 +1,704 @@
+// The Player page, its track editor and its music sheet, on real library stores in scratch folders, the
+// scripted music service, and a player on a virtual output whose clock moves only when the test pumps it.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include "FakeMpd.h"
+#include "FakeMusicService.h"
+#include "ScreenTesting.h"
+#include "engine/AudioController.h"
+#include "engine/AudioHardware.h"
+#include "engine/ThreadedMusicService.h"
+#include "kit/QVAction.h"
+#include "kit/QVBadge.h"
+#include "kit/QVCard.h"
+#include "kit/QVEmpty.h"
+#include "kit/QVFormat.h"
+#include "kit/QVNumber.h"
+#include "kit/QVPage.h"
+#include "library/LibraryStore.h"
+#include "library/MusicBrowser.h"
+#include "platform/MpdMusicClient.h"
+#include "screens/MusicLibraryView.h"
+#include "screens/PlaylistEdits.h"
+#include "screens/ReferencePlayerView.h"
+#include "screens/RowList.h"
+#include "screens/ScreenControls.h"
+#include "screens/SearchBar.h"
+#include "screens/TrackSettingsEditor.h"
+
+namespace quorvel {
+
+using namespace ScreenTesting;
+
+namespace {
+
+constexpr double rate = 48000;
+constexpr std::int64_t period = 1024;
+
+struct PlayerTest : ::testing::Test {
+    QString dir = freshDir("library");
+    ReferenceTrack first = local("Intro Kick"), second = local("Vocal Check"), third = local("Outro");
+    ReferenceTrack tone{.title = "Tone", .filename = "tone.wav"};
+    std::unique_ptr<LibraryStore> library;
+    std::shared_ptr<VirtualAudioSystem> system =
+        std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{{.name = "out"}}, period);
+    std::unique_ptr<AudioController> controller;
+    FakeMusicService service;
+    MusicBrowser music{service};
+    bool importing = false;
+    std::vector<ReferenceTrack> played;
+    std::unique_ptr<ReferencePlayerView> view;
+
+    void SetUp() override {
+        useWorkspaceStyle();
+        AudioHardware::install(system);
+        controller = std::make_unique<AudioController>(AudioController::Setup{
+            .clock = [s = system.get()] { return double(s->clock()) / rate; }, .music = &service});
+        third.loop = true;
+        writeTone(dir + "/tone.wav", 0.5);
+        writeLibrary(
+            dir, {{.name = "Gig",
+                   .tracks = {first, second, third, {.title = "Yesterday \u2014 The Band", .musicID = "y"}}},
+                  {.name = "Empty"},
+                  {.name = "Tones", .tracks = {tone, first}}});
+        library = std::make_unique<LibraryStore>(dir);
+        library->setSelected(0);
+        // As the root view does: the controller loads the track.
+        view = std::make_unique<ReferencePlayerView>(
+            *library, *controller, music, QVBinding<bool>::of(importing), [this](const ReferenceTrack& t) {
+                played.push_back(t);
+                controller->playTrack(t.localRequest(), library->root());
+            });
+        view->resize(800, 1000);
+        view->show();
+    }
+    void TearDown() override {
+        view.reset();
+        controller.reset();
+    }
+    std::vector<QString> titles(const std::vector<ReferenceTrack>& tracks) const {
+        std::vector<QString> out;
+        for (const auto& t : tracks) out.push_back(t.title);
+        return out;
+    }
+    std::vector<QString> stored() const {
+        const auto& t = library->playlists()[0].tracks;
+        return titles({t.begin(), t.end()});
+    }
+    QString file() const { return dir + "/playlists.json"; }
+    bool ready() {
+        return QTest::qWaitFor([&] { return !controller->busy(); }, 30000);
+    }
+    void step() {
+        system->pump(period);
+        controller->tick();
+    }
+    // A press on the row's play button (at the left), its title, or its menu button (at the right).
+    void press(int row, int x) {
+        const QRect r = view->rows()->rowRect(row);
+        QTest::mouseClick(view->rows()->viewport(), Qt::LeftButton, {},
+                          QPoint(x < 0 ? r.right() + x : r.left() + x, r.center().y()));
+    }
+    void trigger(const ReferenceTrack& track, const QString& entry) {
+        std::unique_ptr<QMenu> menu(view->rowMenu(track));
+        for (QAction* a : menu->actions())
+            if (qvShown(a->text()) == entry) return a->trigger();
+        ADD_FAILURE() << "no entry " << entry.toStdString();
+    }
+    static QStringList entries(const QMenu* menu) {
+        QStringList out;
+        for (QAction* a : menu->actions()) out << qvShown(a->text());
+        return out;
+    }
+    QStringList entries(const ReferenceTrack& track) {
+        return entries(std::unique_ptr<QMenu>(view->rowMenu(track)).get());
+    }
+};
+
+}  // namespace
+
+TEST_F(PlayerTest, FilterKeepsTheFullCountAndFindsArtistsWithoutCase) {
+    EXPECT_EQ(view->countLabel()->text(), "4");
+    QTest::keyClicks(view->searchBar()->field(), "VOCAL");
+    EXPECT_EQ(titles(view->shownTracks()), (std::vector<QString>{"Vocal Check"}));
+    EXPECT_EQ(view->rows()->rowCount(), 1);
+    EXPECT_EQ(view->countLabel()->text(), "4");
+    view->setQuery("the band");
+    EXPECT_EQ(titles(view->shownTracks()), (std::vector<QString>{"Yesterday \u2014 The Band"}));
+    EXPECT_EQ(view->searchBar()->field()->text(), "the band");
+    view->setQuery(" ");  // as typed: only titles with a space
+    EXPECT_EQ(view->shownTracks().size(), 3u);
+
+    // Nothing matches: the bar and count stay, no rows, no empty-state card.
+    view->setQuery("zzz");
+    EXPECT_EQ(view->rows()->rowCount(), 0);
+    EXPECT_FALSE(view->searchBar()->isHidden());
+    EXPECT_TRUE(view->emptyState()->isHidden());
+    // An empty playlist shows the empty state whatever the filter, and its actions open the importers.
+    library->setSelected(1);
+    EXPECT_FALSE(view->emptyState()->isHidden());
+    EXPECT_TRUE(view->searchBar()->isHidden() && view->rows()->isHidden());
+    const QList<QVAction*> actions = view->emptyState()->findChildren<QVAction*>();
+    ASSERT_EQ(actions.size(), 2);
+    actions[1]->click();
+    EXPECT_TRUE(importing);
+    actions[0]->click();
+    ASSERT_NE(view->musicSheet(), nullptr);
+    EXPECT_TRUE(view->musicSheet()->isVisible());
+}
+
+TEST_F(PlayerTest, MovesUseTheWholePlaylistAndSaveOnlyWhenSomethingMoved) {
+    // Only the second track shows; "Move up" swaps it with the hidden first and saves.
+    view->setQuery("vocal");
+    QFile::remove(file());
+    trigger(view->shownTracks()[0], "Move up");
+    EXPECT_EQ(stored(),
+              (std::vector<QString>{"Vocal Check", "Intro Kick", "Outro", "Yesterday \u2014 The Band"}));
+    EXPECT_EQ(LibraryStore(dir).playlists()[0].tracks[0].title, "Vocal Check");
+
+    // At either end nothing moves and nothing is saved.
+    view->setQuery("");
+    QFile::remove(file());
+    trigger(view->shownTracks()[0], "Move up");
+    trigger(view->shownTracks()[3], "Move down");
+    EXPECT_FALSE(QFile::exists(file()));
+    trigger(view->shownTracks()[0], "Move down");
+    EXPECT_EQ(stored()[0], "Intro Kick");
+    EXPECT_TRUE(QFile::exists(file()));
+
+    // Remove saves even when the track is gone already.
+    const ReferenceTrack gone = view->shownTracks()[2];
+    trigger(gone, "Remove track");
+    EXPECT_EQ(stored().size(), 3u);
+    QFile::remove(file());
+    view->remove(gone);
+    EXPECT_TRUE(QFile::exists(file()));
+}
+
+TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrack) {
+    EXPECT_EQ(entries(view->shownTracks()[3]), (QStringList{"Move up", "Move down", "Remove track"}));
+    EXPECT_EQ(entries(view->shownTracks()[0]),
+              (QStringList{"Cue, loop & trim", "Move up", "Move down", "Remove track"}));
+
+    // The row's menu button opens the same menu.
+    press(1, -20);
+    auto* menu = view->findChild<QMenu*>("rowMenu");
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(qvShown(menu->actions()[0]->text()), "Cue, loop & trim");
+    menu->actions()[0]->trigger();
+    menu->close();
+    ASSERT_NE(view->editor(), nullptr);
+    view->editor()->loopToggle()->setChecked(true);
+    QTest::mouseClick(view->editor()->saveButton(), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(view->editor(), nullptr);
+    EXPECT_TRUE(LibraryStore(dir).playlists()[0].tracks[1].loop);
+}
+
+TEST_F(PlayerTest, PickerFollowsTheStoreAndNewPlaylistsAreTrimmed) {
+    QComboBox* picker = view->playlistPicker();
+    ASSERT_EQ(picker->count(), 3);
+    EXPECT_EQ(picker->currentText(), "Gig");
+
+    // Rebuilding the entries after an edit leaves the selection alone.
+    QSignalSpy selection(library.get(), &LibraryStore::selectedChanged);
+    trigger(view->shownTracks()[0], "Move down");
+    EXPECT_EQ(selection.count(), 0);
+    EXPECT_EQ(picker->currentIndex(), 0);
+
+    // The user's choice changes only the selection: nothing is saved.
+    QFile::remove(file());
+    picker->activated(2);
+    EXPECT_EQ(library->selected(), 2);
+    EXPECT_EQ(titles(view->shownTracks()), (std::vector<QString>{"Tone", "Intro Kick"}));
+    EXPECT_FALSE(QFile::exists(file()));
+
+    // Cancel keeps the typed name; Create trims, adds, selects and empties it.
+    QMenu* add = view->addButton()->menu();
+    EXPECT_EQ(entries(add), (QStringList{"Music server", "Audio files / M3U", "New playlist"}));
+    add->actions()[2]->trigger();
+    auto* name = view->newPlaylistAlert()->findChild<QLineEdit*>();
+    QTest::keyClicks(name, "  Doors  ");
+    view->newPlaylistAlert()->reject();
+    settle();
+    view->showNewPlaylist();
+    name = view->newPlaylistAlert()->findChild<QLineEdit*>();
+    EXPECT_EQ(name->text(), "  Doors  ");
+    for (auto* b : view->newPlaylistAlert()->findChildren<QPushButton*>())
+        if (b->text() == "Create") b->click();
+    ASSERT_EQ(library->playlists().size(), 4);
+    EXPECT_EQ(library->playlists()[3].name, "Doors");
+    EXPECT_EQ(picker->currentText(), "Doors");
+    settle();
+    view->showNewPlaylist();
+    EXPECT_EQ(view->newPlaylistAlert()->findChild<QLineEdit*>()->text(), "");
+}
+
+TEST_F(PlayerTest, PlaybackOptionsWriteOnlyTheFieldTheUserChanged) {
+    EXPECT_FALSE(view->channelsPicker()->isVisible());
+    view->optionsToggle()->click();
+    EXPECT_TRUE(view->channelsPicker()->isVisible());
+    EXPECT_FALSE(view->highPassField()->isVisible());
+
+    view->channelsPicker()->activated(4);
+    EXPECT_EQ(controller->processing().mode, StereoMode::swap);
+    view->filterToggle()->click();
+    EXPECT_TRUE(controller->processing().filtered);
+    EXPECT_TRUE(view->highPassField()->isVisible());
+    QLineEdit* hp = view->highPassField()->field();
+    hp->setFocus();
+    hp->selectAll();
+    QTest::keyClicks(hp, "80");
+    QTest::keyClick(hp, Qt::Key_Return);
+    FileProcessSettings expected;
+    expected.mode = StereoMode::swap;
+    expected.filtered = true;
+    expected.hp = 80;
+    EXPECT_EQ(controller->processing(), expected);
+
+    // Settings changed elsewhere show without writing back.
+    FileProcessSettings p = controller->processing();
+    p.mode = StereoMode::mono;
+    p.filtered = false;
+    p.matchRMS = true;
+    controller->setProcessing(p);
+    EXPECT_EQ(view->channelsPicker()->currentText(), "Mono");
+    EXPECT_TRUE(view->findChildren<QCheckBox*>()[0]->isChecked());
+    EXPECT_FALSE(view->highPassField()->isVisible());
+    EXPECT_EQ(controller->processing(), p);
+}
+
+TEST_F(PlayerTest, TheLoadedTrackPausesAndResumesAndItsCardFollowsThePlayer) {
+    // A press on the title plays nothing; the play button of a track not loaded goes to the root.
+    view->setQuery("o");  // Intro Kick, Vocal Check, Outro
+    press(1, 200);
+    EXPECT_TRUE(played.empty());
+    press(1, 30);
+    ASSERT_EQ(played.size(), 1u);
+    EXPECT_EQ(played[0].id, second.id);
+    ASSERT_TRUE(ready());
+    EXPECT_FALSE(controller->selectedTrackID().has_value());  // its file does not exist
+    EXPECT_TRUE(view->nowPlaying()->isHidden());
+
+    view->setQuery("");
+    library->setSelected(2);
+    press(0, 30);
+    ASSERT_TRUE(ready());
+    ASSERT_EQ(controller->selectedTrackID(), tone.id) << controller->status().toStdString();
+    EXPECT_FALSE(view->nowPlaying()->isHidden());
+    EXPECT_EQ(view->statusLine()->text(), "Tone");
+    EXPECT_EQ(view->sourceBadge()->title(), "Local audio");
+    EXPECT_EQ(view->durationLabel()->text(), "0:00");
+    EXPECT_EQ(view->playLabel(tone), "Pause Tone");
+    EXPECT_EQ(view->playLabel(first), "Play Intro Kick");
+
+    // The loaded track's button pauses and resumes it; the root is not asked again.
+    press(0, 30);
+    EXPECT_FALSE(controller->playing());
+    EXPECT_EQ(view->playLabel(tone), "Play Tone");
+    press(0, 30);
+    EXPECT_TRUE(controller->playing());
+    EXPECT_EQ(played.size(), 2u);
+
+    // The position slider follows the player without seeking back: one published change per tick.
+    QSlider* slider = view->positionSlider();
+    EXPECT_EQ(slider->maximum(), ReferencePlayerView::kPositionSteps);  // a 0.5 s track spans 0 to 1 s
+    QSignalSpy moved(controller.get(), &AudioController::currentTimeChanged);
+    for (int i = 0; i < 5; ++i) step();
+    EXPECT_EQ(moved.count(), 5);
+    EXPECT_GT(controller->currentTime(), 0.1);
+    EXPECT_EQ(slider->value(), std::lround(controller->currentTime() * ReferencePlayerView::kPositionSteps));
+    EXPECT_EQ(view->currentTimeLabel()->text(), "0:00");
+    view->optionsToggle()->click();
+    savePng(view.get(), "player-playlist.png", {800, 1000});
+
+    // A drag seeks at once and is not pulled back by the ticks; the player clamps it to the track.
+    slider->setSliderDown(true);
+    slider->setSliderPosition(200);
+    EXPECT_DOUBLE_EQ(controller->currentTime(), 0.2);
+    step();
+    EXPECT_EQ(slider->sliderPosition(), 200);
+    slider->setSliderPosition(800);
+    EXPECT_DOUBLE_EQ(controller->currentTime(), 0.5);
+    slider->setSliderDown(false);
+    slider->triggerAction(QAbstractSlider::SliderToMinimum);
+    EXPECT_DOUBLE_EQ(controller->currentTime(), 0);
+
+    // The highlight goes by id: moving the track or switching playlists does not carry it to a row.
+    view->move(tone, +1);
+    EXPECT_TRUE(view->isCurrent(view->shownTracks()[1]));
+    EXPECT_FALSE(view->isCurrent(view->shownTracks()[0]));
+    library->setSelected(0);
+    for (const auto& t : view->shownTracks()) EXPECT_FALSE(view->isCurrent(t));
+
+    // Removing the playing track leaves it playing.
+    library->setSelected(2);
+    view->remove(tone);
+    EXPECT_TRUE(controller->playing());
+    EXPECT_FALSE(view->nowPlaying()->isHidden());
+    controller->stop();
+    EXPECT_TRUE(view->nowPlaying()->isHidden());
+}
+
+namespace {
+
+struct Library {
+    QString dir = freshDir("library");
+    ReferenceTrack a = local("Kick Test"), b = local("Vocal — Jane Doe"), c = local("Tail");
+    std::unique_ptr<LibraryStore> store;
+
+    Library() {
+        b.cueIn = 12.345;
+        b.trimDB = -30;  // outside the slider's range, as a hand-edited file could hold
+        writeLibrary(dir, {{.name = "Gig", .tracks = {a, b, c}}, {.name = "Empty"}});
+        store = std::make_unique<LibraryStore>(dir);
+    }
+    const ReferenceTrack& track(int i) const { return store->playlists()[0].tracks[i]; }
+    ReferenceTrack reloaded(int i) const { return LibraryStore(dir).playlists()[0].tracks[i]; }
+    QString file() const { return dir + "/playlists.json"; }
+
+    // Opens the editor on `track` with the player's save action.
+    std::unique_ptr<TrackSettingsEditor> edit(const ReferenceTrack& track) {
+        auto editor = std::make_unique<TrackSettingsEditor>(
+            track, [this](const ReferenceTrack& t) { PlaylistEdits::replaceTrack(*store, t); });
+        editor->show();
+        QApplication::setActiveWindow(editor.get());
+        return editor;
+    }
+};
+
+void type(QVNumber* number, const QString& text) {
+    number->field()->setFocus();
+    number->field()->selectAll();
+    QTest::keyClicks(number->field(), text);
+    QTest::keyClick(number->field(), Qt::Key_Return);
+}
+
+}  // namespace
+
+TEST(TrackSettingsEditor, SaveRewritesTheStoredTrackAndCancelLeavesItAlone) {
+    Library lib;
+    const ReferenceTrack stored = lib.track(1);
+
+    // Cancel after edits: nothing reaches the store or the file.
+    QFile::remove(lib.file());
+    {
+        auto editor = lib.edit(stored);
+        EXPECT_EQ(editor->page()->subtitle(), "Vocal");  // the song part of the title
+        type(editor->startField(), "40");
+        editor->loopToggle()->setChecked(true);
+        QSignalSpy closed(editor.get(), &QDialog::rejected);
+        for (QPushButton* b : editor->findChildren<QPushButton*>())
+            if (b->text() == "Cancel") b->click();
+        EXPECT_EQ(closed.count(), 1);
+    }
+    EXPECT_FALSE(QFile::exists(lib.file()));
+    EXPECT_EQ(lib.track(1).cueIn, 12.345);
+    EXPECT_FALSE(lib.track(1).loop);
+
+    // Save untouched, having tabbed through both fields: the stored 12.345 s survives the two-digit
+    // display; the out-of-range trim is kept as it was.
+    {
+        auto editor = lib.edit(stored);
+        EXPECT_EQ(editor->startField()->field()->text(), "12.35");
+        EXPECT_EQ(editor->trimReadout()->text(), "-30 dB");
+        EXPECT_EQ(editor->trimSlider()->value(), editor->trimSlider()->minimum());
+        editor->startField()->field()->setFocus();
+        QTest::keyClick(editor->startField()->field(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QSignalSpy closed(editor.get(), &QDialog::accepted);
+        QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
+        EXPECT_EQ(closed.count(), 1);
+    }
+    EXPECT_EQ(lib.reloaded(1).cueIn, 12.345);
+    EXPECT_EQ(lib.reloaded(1).trimDB, -30);
+
+    // Values are stored as entered, also when they contradict each other; a number still being typed
+    // when Save is pressed counts.
+    {
+        auto editor = lib.edit(lib.track(1));
+        type(editor->startField(), "30");
+        editor->loopToggle()->setChecked(true);
+        editor->trimSlider()->setValue(-650);
+        EXPECT_EQ(editor->trimReadout()->text(), "-6 dB");
+        editor->endField()->field()->setFocus();
+        QTest::keyClicks(editor->endField()->field(), "\b\b\b\b\b10");
+        QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
+    }
+    const ReferenceTrack saved = lib.reloaded(1);
+    EXPECT_EQ(saved.cueIn, 30);
+    EXPECT_EQ(saved.cueOut, 10);
+    EXPECT_TRUE(saved.loop);
+    EXPECT_DOUBLE_EQ(saved.trimDB, -6.5);
+    EXPECT_EQ(saved.id, stored.id);
+    EXPECT_EQ(saved.title, stored.title);
+    EXPECT_EQ(saved.filename, stored.filename);
+
+    for (auto [db, text] : std::vector<std::pair<double, const char*>>{
+             {-3.7, "-3 dB"}, {-0.4, "0 dB"}, {0, "0 dB"}, {NAN, "0 dB"}, {-1e300, "-1000000000000000 dB"}})
+        EXPECT_EQ(TrackSettingsEditor::trimText(db), text) << db;
+    useWorkspaceStyle();
+    savePng(lib.edit(lib.track(0)).get(), "track-settings-editor.png", {420, 420});
+}
+
+TEST(PlaylistEdits, ReplaceGoesToTheFirstMatchOfTheSelectedPlaylistOnly) {
+    Library lib;
+    ReferenceTrack edited = lib.track(0);
+    edited.loop = true;
+
+    // Not in the selected playlist, or no playlist selected: no change, no save.
+    QFile::remove(lib.file());
+    for (int selected : {1, 5}) {
+        lib.store->setSelected(selected);
+        EXPECT_FALSE(PlaylistEdits::replaceTrack(*lib.store, edited));
+        EXPECT_FALSE(PlaylistEdits::moveTrack(*lib.store, edited.id, 1));
+    }
+    EXPECT_FALSE(QFile::exists(lib.file()));
+    EXPECT_FALSE(lib.track(0).loop);
+
+    // Two tracks sharing the id: only the first is replaced, in one change.
+    lib.store->setSelected(0);
+    QList<ReferencePlaylist> list = lib.store->playlists();
+    list[0].tracks.append(lib.track(0));
+    lib.store->setPlaylists(list);
+    QSignalSpy changes(lib.store.get(), &LibraryStore::playlistsChanged);
+    EXPECT_TRUE(PlaylistEdits::replaceTrack(*lib.store, edited));
+    EXPECT_EQ(changes.count(), 1);
+    EXPECT_TRUE(lib.track(0).loop);
+    EXPECT_FALSE(lib.track(3).loop);
+    EXPECT_TRUE(lib.reloaded(0).loop);
+
+    // A failed save shows only in the message; the edit stays in memory.
+    blockSaves(lib.dir);
+    edited.cueIn = 7;
+    EXPECT_TRUE(PlaylistEdits::replaceTrack(*lib.store, edited));
+    EXPECT_TRUE(lib.store->message().startsWith("Save failed: ")) << lib.store->message().toStdString();
+    EXPECT_EQ(lib.track(0).cueIn, 7);
+}
+
+namespace {
+
+using Tracks = Result<std::optional<TrackBatch>>;
+using Songs = Result<std::vector<Song>>;
+
+struct MusicSheetTest : ::testing::Test {
+    FakeMusicService service;
+    MusicBrowser music{service};
+    QString dir = freshDir("library");
+    LibraryStore library{dir};
+
+    std::unique_ptr<MusicLibraryView> open() {
+        auto sheet = std::make_unique<MusicLibraryView>(music, library);
+        sheet->show();
+        return sheet;
+    }
+    void connectWith(std::vector<std::string> names) {
+        music.connect();
+        service.release("authorization", MusicAuthorizationStatus::authorized);
+        PlaylistBatch batch;
+        for (auto& n : names) batch.items.push_back(Playlist{"id-" + n, n});
+        service.release("playlists", Result<PlaylistBatch>(batch));
+    }
+    static std::vector<std::string> names(const MusicLibraryView& sheet) {
+        std::vector<std::string> out;
+        for (const auto& p : sheet.shownPlaylists()) out.push_back(p.name);
+        return out;
+    }
+    static void clickRow(RowList* rows, int row, QPoint at = {-1, -1}) {
+        const QRect r = rows->rowRect(row);
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, at.x() < 0 ? r.center() : r.topLeft() + at);
+    }
+    static void clickAdd(RowList* rows, int row) {
+        const QRect r = rows->rowRect(row);
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, QPoint(r.right() - 30, r.center().y()));
+    }
+    int calls(const std::string& kind) const {
+        return int(std::count_if(service.log.begin(), service.log.end(), [&](const std::string& l) {
+            return l == kind || l.rfind(kind + " ", 0) == 0;
+        }));
+    }
+};
+
+}  // namespace
+
+TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterAnEmptyLoad) {
+    ScreenTesting::useWorkspaceStyle();
+    auto sheet = open();
+    EXPECT_EQ(calls("authorization"), 1);
+    EXPECT_FALSE(sheet->progress()->isHidden());
+    EXPECT_EQ(sheet->progressLabel()->text(), "Loading playlists");
+    EXPECT_FALSE(sheet->refreshButton()->isEnabled());
+    EXPECT_TRUE(sheet->playlistRowsEnabled());
+    EXPECT_TRUE(sheet->emptyState()->isHidden());
+    EXPECT_EQ(sheet->messageLine()->text(), "Loading the music server's playlists…");
+
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    PlaylistBatch batch{{{"1", "Rock Classics"}, {"2", "Jazz"}, {"3", "Prog Rock"}}, std::nullopt};
+    service.release("playlists", Result<PlaylistBatch>(batch));
+    EXPECT_TRUE(sheet->progress()->isHidden());
+    EXPECT_TRUE(sheet->refreshButton()->isEnabled());
+    EXPECT_EQ(sheet->playlistRows()->rowCount(), 3);
+    ScreenTesting::savePng(sheet.get(), "music-sheet-playlists.png", {580, 600});
+
+    QTest::keyClicks(sheet->queryField(), "roc");
+    EXPECT_EQ(names(*sheet), (std::vector<std::string>{"Prog Rock", "Rock Classics"}));
+    sheet->queryField()->setText("zzz");
+    EXPECT_EQ(sheet->playlistRows()->rowCount(), 0);
+    EXPECT_TRUE(sheet->emptyState()->isHidden());
+    // Return searches nothing in this mode.
+    QTest::keyClick(sheet->queryField(), Qt::Key_Return);
+    EXPECT_EQ(calls("search"), 0);
+    sheet->queryField()->clear();
+    EXPECT_EQ(sheet->playlistRows()->rowCount(), 3);
+
+    // Opened again once connected: the list is there at once and nothing connects.
+    sheet.reset();
+    auto again = open();
+    EXPECT_EQ(calls("authorization"), 1);
+    EXPECT_EQ(again->playlistRows()->rowCount(), 3);
+    EXPECT_EQ(again->queryField()->text(), "");
+
+    // Refresh connects again; a load that finds nothing shows the empty state.
+    QTest::mouseClick(again->refreshButton(), Qt::LeftButton);
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("playlists", Result<PlaylistBatch>(PlaylistBatch{}));
+    EXPECT_FALSE(again->emptyState()->isHidden());
+    again->setSource(MusicLibraryView::kSongs);
+    EXPECT_TRUE(again->emptyState()->isHidden());
+    // Done closes the sheet.
+    for (QPushButton* b : again->findChildren<QPushButton*>())
+        if (b->text() == "Done") b->click();
+    EXPECT_FALSE(again->isVisible());
+}
+
+TEST_F(MusicSheetTest, RowsWaitForAnImportAndOnlyASuccessfulOneClosesTheSheet) {
+    connectWith({"Alpha", "Show"});
+    auto sheet = open();
+    QSignalSpy accepted(sheet.get(), &QDialog::accepted);
+
+    clickRow(sheet->playlistRows(), 1);
+    ASSERT_EQ(service.pendingCount("tracks"), 1);
+    EXPECT_FALSE(sheet->playlistRowsEnabled());
+    EXPECT_EQ(sheet->progressLabel()->text(), "Importing playlist");
+    EXPECT_EQ(sheet->messageLine()->text(), "Importing Show…");
+    clickRow(sheet->playlistRows(), 0);  // disabled: no second import
+    EXPECT_EQ(calls("tracks"), 1);
+
+    service.release("tracks", Tracks(serviceError("The server went away")));
+    EXPECT_EQ(accepted.count(), 0);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->messageLine()->text(), "Could not import Show: The server went away");
+    EXPECT_EQ(library.playlists().size(), 1);
+
+    clickRow(sheet->playlistRows(), 1);
+    TrackBatch tracks{"id-Show", {Track{makeSong("a.wav", "First Light", "Quorvel Test")}}, std::nullopt};
+    service.release("tracks", Tracks(tracks));
+    EXPECT_EQ(accepted.count(), 1);
+    EXPECT_FALSE(sheet->isVisible());
+    ASSERT_EQ(library.playlists().size(), 2);
+    EXPECT_EQ(library.selected(), 1);
+    EXPECT_EQ(library.playlists()[1].name, "Show");
+    EXPECT_EQ(music.message(), "Imported Show · 1 track");
+}
+
+TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlaylist) {
+    library.addPlaylist("Second");
+    library.setSelected(0);
+    auto sheet = open();
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("playlists", Result<PlaylistBatch>(PlaylistBatch{}));
+
+    sheet->modePicker()->segment("Find songs")->click();
+    EXPECT_EQ(sheet->source(), MusicLibraryView::kSongs);
+    EXPECT_EQ(sheet->queryField()->placeholderText(), "Artist or song");
+    EXPECT_FALSE(sheet->searchButton()->isHidden());
+    EXPECT_TRUE(sheet->refreshButton()->isHidden());
+
+    // Return and the button send the same term, as typed.
+    QTest::keyClicks(sheet->queryField(), " band");
+    QTest::keyClick(sheet->queryField(), Qt::Key_Return);
+    sheet->searchButton()->click();
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(service.pendingCall("search", 0).argument, " band 25");
+    EXPECT_EQ(service.pendingCall("search", 1).argument, " band 25");
+    service.release("search", Songs(std::vector<Song>{makeSong("y.wav", "Yesterday", "The Band"),
+                                                      makeSong("z.wav", "Zeta", "Other")}));
+    ASSERT_EQ(sheet->songRows()->rowCount(), 2);
+    ScreenTesting::savePng(sheet.get(), "music-sheet-songs.png", {580, 600});
+
+    clickRow(sheet->songRows(), 0, {20, 20});  // the text, not the button: nothing
+    EXPECT_TRUE(library.playlists()[0].tracks.isEmpty());
+    clickAdd(sheet->songRows(), 0);
+    clickAdd(sheet->songRows(), 0);
+    EXPECT_EQ(sheet->messageLine()->text(), "Added Yesterday");
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->queryField()->text(), " band");
+
+    const QList<ReferenceTrack> saved = LibraryStore(dir).playlists()[0].tracks;
+    ASSERT_EQ(saved.size(), 2);
+    EXPECT_NE(saved[0].id, saved[1].id);
+    EXPECT_EQ(saved[0].title, "Yesterday \u2014 The Band");
+    EXPECT_EQ(saved[0].musicID, "y.wav");
+    EXPECT_FALSE(saved[0].filename.has_value());
+    EXPECT_FALSE(saved[0].libraryMusic);
+    auto song = SongCoding::decode(saved[0].musicPayload.value_or(QByteArray()).toStdString());
+    ASSERT_TRUE(song.ok());
+    EXPECT_EQ(song->title, "Yesterday");
+    EXPECT_TRUE(library.playlists()[1].tracks.isEmpty());
+
+    // Goes to whichever playlist is selected; a failed save says so and keeps the track in memory.
+    library.setSelected(1);
+    blockSaves(dir);
+    clickAdd(sheet->songRows(), 1);
+    EXPECT_TRUE(sheet->messageLine()->text().startsWith("Save failed: "))
+        << sheet->messageLine()->text().toStdString();
+    ASSERT_EQ(library.playlists()[1].tracks.size(), 1);
+    EXPECT_EQ(library.playlists()[1].tracks[0].title, "Zeta \u2014 Other");
+
+    // The text is shared with the other mode and survives the switch.
+    sheet->setSource(MusicLibraryView::kPlaylists);
+    EXPECT_EQ(sheet->queryField()->text(), " band");
+    EXPECT_EQ(sheet->queryField()->placeholderText(), "Find a playlist");
+}
+
+// On the real client: the sheet tells a server that is not running from one that refuses the password,
+// naming the address it tried.
+TEST(MusicSheetAccess, SaysWhyTheServerGaveNoAccessWithItsAddress) {
+    FakeMpd refusing(FakeMpd::refusesPassword());
+    const unsigned nothing = FakeMpd::unusedPort();
+    const std::pair<MpdMusicClient::Options, QString> cases[] = {
+        {{"127.0.0.1", nothing, "", 5000},
+         QString("Can't reach the music server at 127.0.0.1:%1. Start MPD, or set MPD_HOST and MPD_PORT.")
+             .arg(nothing)},
+        {{"127.0.0.1", refusing.port(), "wrong", 5000},
+         QString("The music server at 127.0.0.1:%1 refused the password.").arg(refusing.port())},
+    };
+    for (const auto& [options, message] : cases) {
+        ThreadedMusicService service(std::make_shared<MpdMusicClient>(options));
+        MusicBrowser music(service);
+        LibraryStore library(freshDir("access"));
+        MusicLibraryView sheet(music, library);
+        sheet.show();
+        ASSERT_TRUE(music.isLoading());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !music.isLoading(); }, 30000));
+        EXPECT_EQ(sheet.messageLine()->text(), message);
+        EXPECT_FALSE(music.connected());
+    }
+}
+
+}  // namespace quorvel
