@@ -249,7 +249,6 @@ TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrac
     EXPECT_EQ(editor->trimReadout()->text(), "-6 dB");
     editor->endField()->field()->setFocus();
     QTest::keyClicks(editor->endField()->field(), "\b\b\b\b\b10");
-    useWorkspaceStyle();
     savePng(editor, "track-settings-editor.png", {420, 420});
     QTest::mouseClick(editor->saveButton(), Qt::LeftButton);
     ReferenceTrack expected = second;

@@ -33,35 +33,24 @@ using namespace ScreenTesting;
 
 namespace {
 
-class AnalyzerViewTest : public ::testing::Test {
-protected:
-    void SetUp() override { useWorkspaceStyle(); }
+struct AnalyzerViewTest : PageTest<AnalyzerView> {
+    MicAnalyzer* analyzer_ = m.analyzer.get();
     void open() {
-        view_ = std::make_unique<AnalyzerView>(*analyzer_);
-        view_->resize(900, 1300);
-        view_->show();
-        m.events();
+        view = std::make_unique<AnalyzerView>(*analyzer_);
+        show({900, 1300});
     }
-    QString metric(const char* name) const { return view_->findChild<QVMetric*>(name)->value(); }
-    QString badge() const { return view_->findChild<QVBadge*>("liveBadge")->title(); }
-    QString emptyTitle() const { return view_->findChild<SpectrumPlot*>()->emptyTitle(); }
-    bool visible(const char* name) const {
-        return view_->findChild<QWidget*>(name)->isVisibleTo(view_.get());
-    }
+    QString metric(const char* name) const { return child<QVMetric>(name)->value(); }
+    QString emptyTitle() const { return view->findChild<SpectrumPlot*>()->emptyTitle(); }
     Stepper* stepper(const QString& prefix) const {
-        for (Stepper* s : view_->findChildren<Stepper*>())
+        for (Stepper* s : view->findChildren<Stepper*>())
             if (s->text().startsWith(prefix)) return s;
         return nullptr;
     }
-    QPushButton* startStop() const { return view_->findChild<QPushButton*>("startStop"); }
+    QPushButton* startStop() const { return child<QPushButton>("startStop"); }
     void startMic() {
         QTest::mouseClick(startStop(), Qt::LeftButton);
         m.events();
     }
-
-    SoundModels m;
-    MicAnalyzer* analyzer_ = m.analyzer.get();
-    std::unique_ptr<AnalyzerView> view_;
 };
 
 }  // namespace
@@ -75,18 +64,18 @@ TEST_F(AnalyzerViewTest, FreshPageStopsAndStoresNothing) {
 
     open();
     EXPECT_EQ(analyzer_->status(), MicAnalyzer::statusBadChannel);
-    EXPECT_TRUE(visible("status"));
+    EXPECT_TRUE(shown("status"));
     EXPECT_FALSE(QSettings().contains(InterfacePicker::settingsKey));
-    EXPECT_EQ(badge(), "Mic off");
+    EXPECT_EQ(badge("liveBadge"), "Mic off");
     EXPECT_EQ(startStop()->text(), "Start mic");
     EXPECT_EQ(emptyTitle(), "Ready to measure");
     EXPECT_EQ(metric("peak"), "\u2014");
     EXPECT_EQ(metric("arrival"), "\u2014");
-    EXPECT_FALSE(visible("referenceCard"));
-    EXPECT_FALSE(stepper("Reference")->isVisibleTo(view_.get()));
+    EXPECT_FALSE(shown("referenceCard"));
+    EXPECT_FALSE(stepper("Reference")->isVisibleTo(view.get()));
     EXPECT_EQ(stepper("Mic")->text(), "Mic · channel 6");
     // The interface list: the system default, then the devices; the stored default is chosen.
-    auto* interfaces = view_->findChild<QComboBox*>("interfaces");
+    auto* interfaces = view->findChild<QComboBox*>("interfaces");
     ASSERT_EQ(interfaces->count(), 2);
     EXPECT_EQ(interfaces->itemText(0), "System default");
     EXPECT_EQ(interfaces->itemText(1), "Interface");
@@ -96,7 +85,7 @@ TEST_F(AnalyzerViewTest, FreshPageStopsAndStoresNothing) {
     QTest::mouseClick(stepper("Mic")->minusButton(), Qt::LeftButton);
     EXPECT_EQ(analyzer_->micChannel(), 4);
     EXPECT_EQ(analyzer_->status(), MicAnalyzer::statusOff);
-    EXPECT_FALSE(visible("status"));
+    EXPECT_FALSE(shown("status"));
     EXPECT_FALSE(AnalyzerView::showsStatus("Microphone off"));
     EXPECT_TRUE(AnalyzerView::showsStatus("microphone off"));
 }
@@ -105,19 +94,19 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
     open();
     startMic();
     ASSERT_TRUE(analyzer_->running()) << analyzer_->status().toStdString();
-    EXPECT_EQ(badge(), "Live");
+    EXPECT_EQ(badge("liveBadge"), "Live");
     EXPECT_EQ(startStop()->text(), "Stop");
     EXPECT_EQ(emptyTitle(), "Listening…");
     ASSERT_TRUE(m.measure());
     EXPECT_EQ(emptyTitle(), "");
-    EXPECT_EQ(view_->findChild<SpectrumPlot*>()->points().size(), 31u);
+    EXPECT_EQ(view->findChild<SpectrumPlot*>()->points().size(), 31u);
     EXPECT_NE(metric("peak"), "\u2014");
-    QTest::mouseClick(view_->findChild<SegmentedPicker*>()->segment("FFT"), Qt::LeftButton);
-    EXPECT_EQ(view_->findChild<SpectrumPlot*>()->points(), analyzer_->spectrum());
-    savePng(view_.get(), "measure.png", {900, 1300});
+    QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("FFT"), Qt::LeftButton);
+    EXPECT_EQ(view->findChild<SpectrumPlot*>()->points(), analyzer_->spectrum());
+    savePng(view.get(), "measure.png", {900, 1300});
     startMic();
     EXPECT_FALSE(analyzer_->running());
-    EXPECT_EQ(badge(), "Mic off");
+    EXPECT_EQ(badge("liveBadge"), "Mic off");
 
     // Each change of input stops the capture and returns the plot to "Ready to measure".
     const std::function<void()> changes[] = {
@@ -126,16 +115,16 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
             EXPECT_EQ(analyzer_->micChannel(), 1);
         },
         [&] {
-            view_->findChild<QCheckBox*>("referenceSwitch")->click();
+            view->findChild<QCheckBox*>("referenceSwitch")->click();
             EXPECT_TRUE(analyzer_->dual());
-            EXPECT_TRUE(visible("referenceCard"));
+            EXPECT_TRUE(shown("referenceCard"));
         },
         [&] {
             QTest::mouseClick(stepper("Reference")->plusButton(), Qt::LeftButton);
             EXPECT_EQ(analyzer_->referenceChannel(), 2);
         },
         [&] {
-            view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(1);
+            view->findChild<QComboBox*>("interfaces")->setCurrentIndex(1);
             EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(),
                       qint64(m.system->idOf("Interface")));
         },
@@ -149,7 +138,7 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
         EXPECT_FALSE(analyzer_->running());
         EXPECT_EQ(emptyTitle(), "Ready to measure");
     }
-    view_->findChild<QComboBox*>("interfaces")->setCurrentIndex(0);
+    view->findChild<QComboBox*>("interfaces")->setCurrentIndex(0);
     EXPECT_EQ(QSettings().value(InterfacePicker::settingsKey).toLongLong(), 0);
 }
 
@@ -178,9 +167,9 @@ TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
     EXPECT_EQ(metric("path"), qvFixed(*analyzer_->equivalentMeters(), 2));
     EXPECT_NE(metric("path"), "2.75");
     QStringList fields;
-    for (QVNumber* n : view_->findChildren<QVNumber*>()) fields << n->field()->text();
+    for (QVNumber* n : view->findChildren<QVNumber*>()) fields << n->field()->text();
     EXPECT_EQ(fields, (QStringList{"2", "30"}));
-    savePng(view_.get(), "measure-reference.png", {900, 1300});
+    savePng(view.get(), "measure-reference.png", {900, 1300});
 }
 
 TEST(AnalyzerViewRules, PeakIsTheLoudestBinWholeDecibels) {
@@ -207,47 +196,35 @@ TransferTrace trace(const std::string& name, double arrivalMS, double sign = 1) 
     return t;
 }
 
-class AlignViewTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        useWorkspaceStyle();
-        QFile::remove(store_.url());
-    }
+struct AlignViewTest : PageTest<AlignView> {
+    MicAnalyzer& analyzer_ = *m.analyzer;
+    MeasurementStore store_;
+    int openedMeasure_ = 0;
+
     // A page over a store holding `traces`.
     void open(std::vector<TransferTrace> traces = {}) {
+        QFile::remove(store_.url());
         store_.setTraces(std::move(traces));
-        view_ = std::make_unique<AlignView>(analyzer_, store_, [this] { ++openedMeasure_; });
-        view_->resize(900, 1400);
-        view_->show();
+        view = std::make_unique<AlignView>(analyzer_, store_, [this] { ++openedMeasure_; });
+        show({900, 1400});
     }
     // Chooses the picker entry showing `text` as the user does.
     void choose(const char* picker, const QString& text) {
-        auto* box = view_->findChild<QComboBox*>(picker);
+        auto* box = child<QComboBox>(picker);
         box->setCurrentIndex(box->findText(text));
     }
-    QString badge(const char* name) {
-        auto* b = view_->findChild<QVBadge*>(name);
-        return b->isVisibleTo(view_.get()) ? b->title() : QString();
-    }
-    bool visible(const char* name) { return view_->findChild<QWidget*>(name)->isVisibleTo(view_.get()); }
-    QVAction* findButton() { return view_->findChild<QVAction*>("find"); }
+    QVAction* findButton() { return child<QVAction>("find"); }
     bool findNow() {
         findButton()->click();
-        return view_->result().has_value();
+        return view->result().has_value();
     }
     // The badges the result card shows.
     QStringList resultBadges() {
         QStringList out;
-        for (QVBadge* b : view_->findChild<QWidget*>("resultCard")->findChildren<QVBadge*>())
-            if (b->isVisibleTo(view_.get())) out << b->title();
+        for (QVBadge* b : child("resultCard")->findChildren<QVBadge*>())
+            if (b->isVisibleTo(view.get())) out << b->title();
         return out;
     }
-
-    SoundModels m;
-    MicAnalyzer& analyzer_ = *m.analyzer;
-    MeasurementStore store_;
-    std::unique_ptr<AlignView> view_;
-    int openedMeasure_ = 0;
 };
 
 }  // namespace
@@ -260,48 +237,48 @@ TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
     EXPECT_EQ(badge("firstBadge"), "Live");
     EXPECT_EQ(badge("secondBadge"), "");
     EXPECT_FALSE(findButton()->isEnabled());
-    EXPECT_FALSE(visible("resultCard"));
+    EXPECT_FALSE(shown("resultCard"));
     choose("pickerA", "Left main");
     EXPECT_EQ(badge("firstBadge"), "Left main");
     EXPECT_FALSE(findButton()->isEnabled());
-    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().size(), 1u);  // A alone: still live
+    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 1u);  // A alone: still live
     choose("pickerB", "Right main");
     EXPECT_EQ(badge("secondBadge"), "Right main");
-    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().size(), 2u);
+    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 2u);
 
     ASSERT_TRUE(findNow());
-    EXPECT_TRUE(visible("resultCard"));
+    EXPECT_TRUE(shown("resultCard"));
     EXPECT_EQ(resultBadges(), QStringList{"Starting candidate"});
-    EXPECT_EQ(view_->findChild<QVMetric*>("resultMetric")->value(), "1.50 ms");
-    EXPECT_EQ(view_->findChild<QVMetric*>("resultMetric")->label(), "Add delay to Left main");
-    EXPECT_FALSE(visible("compareMessage"));
-    savePng(view_.get(), "alignment.png", {900, 1400});
+    EXPECT_EQ(view->findChild<QVMetric*>("resultMetric")->value(), "1.50 ms");
+    EXPECT_EQ(view->findChild<QVMetric*>("resultMetric")->label(), "Add delay to Left main");
+    EXPECT_FALSE(shown("compareMessage"));
+    savePng(view.get(), "alignment.png", {900, 1400});
 
     // Another position, or the same trace twice, is no pair: no proposal, and the message says so.
     for (const char* other : {"Balcony", "Left main"}) {
         choose("pickerB", other);
         EXPECT_FALSE(findNow()) << other;
-        EXPECT_FALSE(visible("resultCard"));
-        EXPECT_EQ(view_->message(), "Choose compatible, coherent traces.");
-        EXPECT_TRUE(visible("compareMessage"));
+        EXPECT_FALSE(shown("resultCard"));
+        EXPECT_EQ(view->message(), "Choose compatible, coherent traces.");
+        EXPECT_TRUE(shown("compareMessage"));
     }
 
     // Sub mode renames the pickers and the action, offers the band and proposes the polarity too.
-    QTest::mouseClick(view_->findChild<SegmentedPicker*>()->segment("Main + sub"), Qt::LeftButton);
-    EXPECT_TRUE(showsText(view_.get(), "Main"));
-    EXPECT_TRUE(showsText(view_.get(), "Sub"));
+    QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("Main + sub"), Qt::LeftButton);
+    EXPECT_TRUE(showsText(view.get(), "Main"));
+    EXPECT_TRUE(showsText(view.get(), "Sub"));
     EXPECT_EQ(findButton()->title(), "Find sub alignment");
-    view_->setLow(70);
+    view->setLow(70);
     QStringList band;
-    for (QVNumber* n : view_->findChildren<QVNumber*>())
-        if (n->isVisibleTo(view_.get())) band << n->title() + "=" + n->field()->text() + n->unit();
+    for (QVNumber* n : view->findChildren<QVNumber*>())
+        if (n->isVisibleTo(view.get())) band << n->title() + "=" + n->field()->text() + n->unit();
     EXPECT_EQ(band, (QStringList{"Low=70Hz", "High=100Hz"}));
     choose("pickerB", "Sub");
-    ASSERT_TRUE(findNow()) << view_->message().toStdString();
+    ASSERT_TRUE(findNow()) << view->message().toStdString();
     EXPECT_EQ(resultBadges(), (QStringList{"Starting candidate", "Invert sub"}));
-    QTest::mouseClick(view_->findChild<SegmentedPicker*>()->segment("Speaker delay"), Qt::LeftButton);
+    QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("Speaker delay"), Qt::LeftButton);
     EXPECT_EQ(findButton()->title(), "Find speaker delay");
-    EXPECT_FALSE(showsText(view_.get(), "Sub"));
+    EXPECT_FALSE(showsText(view.get(), "Sub"));
 }
 
 TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
@@ -311,35 +288,35 @@ TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
     ASSERT_TRUE(findNow());
 
     // The plot field, and a trace arriving in the store, keep the result.
-    QTest::mouseClick(view_->findChildren<SegmentedPicker*>()[1]->segment("Phase"), Qt::LeftButton);
+    QTest::mouseClick(view->findChildren<SegmentedPicker*>()[1]->segment("Phase"), Qt::LeftButton);
     auto more = store_.traces();
     more.push_back(trace("D", 3.0));
     store_.setTraces(more);
-    EXPECT_TRUE(view_->result());
+    EXPECT_TRUE(view->result());
 
     choose("pickerB", "C");
-    EXPECT_FALSE(view_->result());
+    EXPECT_FALSE(view->result());
     ASSERT_TRUE(findNow());
     choose("pickerA", "D");
-    EXPECT_FALSE(view_->result());
+    EXPECT_FALSE(view->result());
     ASSERT_TRUE(findNow());
-    view_->setMode(AlignMode::mainPlusSub);
-    EXPECT_FALSE(view_->result());
-    view_->setLow(60);  // same value: no change
-    view_->setMode(AlignMode::speakerDelay);
+    view->setMode(AlignMode::mainPlusSub);
+    EXPECT_FALSE(view->result());
+    view->setLow(60);  // same value: no change
+    view->setMode(AlignMode::speakerDelay);
     ASSERT_TRUE(findNow());
-    view_->setLow(60);
-    EXPECT_TRUE(view_->result());
-    view_->setHigh(120);
-    EXPECT_FALSE(view_->result());
+    view->setLow(60);
+    EXPECT_TRUE(view->result());
+    view->setHigh(120);
+    EXPECT_FALSE(view->result());
     ASSERT_TRUE(findNow());
-    view_->setLow(50);
-    EXPECT_FALSE(view_->result());
+    view->setLow(50);
+    EXPECT_FALSE(view->result());
     // The message stays until the next Find.
     choose("pickerB", "D");
     findNow();
     choose("pickerB", "A");
-    EXPECT_EQ(view_->message(), "Choose compatible, coherent traces.");
+    EXPECT_EQ(view->message(), "Choose compatible, coherent traces.");
 }
 
 TEST_F(AlignViewTest, DeletingTraceAReturnsToLiveAndRewritesTheFile) {
@@ -348,32 +325,32 @@ TEST_F(AlignViewTest, DeletingTraceAReturnsToLiveAndRewritesTheFile) {
     choose("pickerA", "A");
     choose("pickerB", "B");
     ASSERT_TRUE(findNow());
-    EXPECT_EQ(view_->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 2");
-    view_->findChild<Disclosure*>("savedGroup")->header()->click();
-    EXPECT_EQ(texts(view_.get(), "savedDetail"),
+    EXPECT_EQ(view->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 2");
+    view->findChild<Disclosure*>("savedGroup")->header()->click();
+    EXPECT_EQ(texts(view.get(), "savedDetail"),
               (QStringList{"1.00 ms · Listener position", "2.00 ms · Listener position"}));
 
     const auto trash = [&](const QString& name) {
-        for (QToolButton* b : view_->findChildren<QToolButton*>())
+        for (QToolButton* b : view->findChildren<QToolButton*>())
             if (b->accessibleName() == "Remove " + name) return b->click();
         ADD_FAILURE() << name.toStdString();
     };
     trash("A");
     settle();
-    EXPECT_EQ(view_->a(), idA);  // still held, no longer resolving
+    EXPECT_EQ(view->a(), idA);  // still held, no longer resolving
     EXPECT_EQ(badge("firstBadge"), "Live");
-    EXPECT_EQ(view_->findChild<QComboBox*>("pickerA")->currentIndex(), -1);
+    EXPECT_EQ(view->findChild<QComboBox*>("pickerA")->currentIndex(), -1);
     EXPECT_FALSE(findButton()->isEnabled());
-    EXPECT_FALSE(visible("resultCard"));
-    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().size(), 1u);
-    EXPECT_EQ(view_->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 1");
+    EXPECT_FALSE(shown("resultCard"));
+    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().size(), 1u);
+    EXPECT_EQ(view->findChild<Disclosure*>("savedGroup")->title(), "Saved traces · 1");
     MeasurementStore reloaded;
     ASSERT_EQ(reloaded.traces().size(), 1u);
     EXPECT_EQ(reloaded.traces()[0].name, "B");
 
     trash("B");
     settle();
-    EXPECT_FALSE(visible("savedCard"));
+    EXPECT_FALSE(shown("savedCard"));
 }
 
 TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
@@ -382,32 +359,32 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_FALSE(AlignView::canSave(std::nullopt, 10));
 
     open();
-    auto* save = view_->findChild<QPushButton*>("save");
+    auto* save = view->findChild<QPushButton*>("save");
     EXPECT_FALSE(save->isEnabled());
-    EXPECT_FALSE(visible("savedCard"));
-    EXPECT_FALSE(visible("storeMessage"));
+    EXPECT_FALSE(shown("savedCard"));
+    EXPECT_FALSE(shown("storeMessage"));
     analyzer_.setDual(true);
     analyzer_.start();
     ASSERT_TRUE(m.measure());
     ASSERT_GE(analyzer_.averages(), 3);
     EXPECT_TRUE(save->isEnabled());
-    EXPECT_FALSE(visible("setUp"));
-    EXPECT_EQ(view_->findChild<TransferPlot*>()->traces().front(), analyzer_.transfer());
-    EXPECT_TRUE(showsText(view_.get(), QString::number(analyzer_.averages()) + " averages"));
+    EXPECT_FALSE(shown("setUp"));
+    EXPECT_EQ(view->findChild<TransferPlot*>()->traces().front(), analyzer_.transfer());
+    EXPECT_TRUE(showsText(view.get(), QString::number(analyzer_.averages()) + " averages"));
 
-    QTest::keyClicks(view_->findChildren<QLineEdit*>().front(), " 2");
+    QTest::keyClicks(view->findChildren<QLineEdit*>().front(), " 2");
     save->click();
     store_.waitForFile();
     ASSERT_EQ(store_.traces().size(), 1u);
     EXPECT_EQ(store_.traces()[0].name, "Main A 2");
-    EXPECT_EQ(view_->findChild<QLabel*>("storeMessage")->text(), "Captured Main A 2");
-    EXPECT_TRUE(visible("storeMessage"));
-    EXPECT_EQ(view_->findChild<QComboBox*>("pickerA")->count(), 2);
+    EXPECT_EQ(view->findChild<QLabel*>("storeMessage")->text(), "Captured Main A 2");
+    EXPECT_TRUE(shown("storeMessage"));
+    EXPECT_EQ(view->findChild<QComboBox*>("pickerA")->count(), 2);
 
     // A stopped analyser offers no Save but the way to the Measure page.
     analyzer_.stop();
     EXPECT_FALSE(save->isEnabled());
-    view_->findChild<QPushButton*>("setUp")->click();
+    view->findChild<QPushButton*>("setUp")->click();
     EXPECT_EQ(openedMeasure_, 1);
 }
 

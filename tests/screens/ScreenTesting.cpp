@@ -91,7 +91,7 @@ void blockSaves(const QString& dir) {
 
 }  // namespace ScreenTesting
 
-SoundModels::SoundModels(std::shared_ptr<SpeechSynthesizer> speech) {
+SoundModels::SoundModels() {
     system = std::make_shared<VirtualAudioSystem>(
         std::vector<VirtualDevice>{{.name = "Interface", .inputChannels = 4, .outputChannels = 4}}, period);
     for (int k = 0; k < 4; ++k) system->connect("Interface", k, k, 0);
@@ -103,7 +103,7 @@ SoundModels::SoundModels(std::shared_ptr<SpeechSynthesizer> speech) {
     setenv("TMPDIR", TestHome::freshDir("tmp").c_str(), 1);
     audio = std::make_unique<AudioController>(
         AudioController::Setup{.clock = [s = system.get()] { return double(s->clock()) / rate; }});
-    voice = speech ? std::make_unique<VoiceRenderer>(std::move(speech)) : std::make_unique<VoiceRenderer>();
+    voice = std::make_unique<VoiceRenderer>();
     analyzer = std::make_unique<MicAnalyzer>();
     routed = std::make_unique<RoutedSignal>();
 }

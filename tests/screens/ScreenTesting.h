@@ -2,6 +2,9 @@
 // Helpers shared by the screen tests: the workspace look and pictures for review, the texts a screen
 // shows, scratch library files, and two virtual rigs the test thread drives (it plays both the audio
 // thread, by pumping, and the main thread, by running events).
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
 #include <QImage>
 #include <QLabel>
 #include <QString>
@@ -15,9 +18,10 @@
 #include "engine/MicAnalyzer.h"
 #include "engine/RoutedSignal.h"
 #include "engine/VoiceRenderer.h"
+#include "kit/QVBadge.h"
 #include "library/ReferencePlaylist.h"
-#include "platform/SpeechSynthesizer.h"
 #include "platform/VirtualAudioSystem.h"
+#include "screens/ScreenControls.h"
 
 namespace quorvel {
 
@@ -55,8 +59,7 @@ struct SoundModels {
     static constexpr double rate = 48000;
     static constexpr std::int64_t period = 1024;
 
-    // `speech` stands in for espeak-ng when given.
-    explicit SoundModels(std::shared_ptr<SpeechSynthesizer> speech = nullptr);
+    SoundModels();
     ~SoundModels();
 
     // Waits until neither the player nor the routed generator prepares; false when that never happens.
@@ -73,6 +76,35 @@ struct SoundModels {
     std::unique_ptr<RoutedSignal> routed;
     std::unique_ptr<VoiceRenderer> voice;
     std::unique_ptr<MicAnalyzer> analyzer;
+};
+
+// A page on the sound models, and its parts found by object name.
+template <typename Page>
+struct PageTest : ::testing::Test {
+    PageTest() { ScreenTesting::useWorkspaceStyle(); }
+    template <typename T = QWidget>
+    T* child(const char* name) const {
+        T* w = view->template findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    bool shown(const char* name) const { return child(name)->isVisibleTo(view.get()); }
+    // The badge's title, empty while it is hidden.
+    QString badge(const char* name) const {
+        auto* b = child<QVBadge>(name);
+        return b->isVisibleTo(view.get()) ? b->title() : QString();
+    }
+    QAbstractButton* segment(const char* picker, const char* label) const {
+        return child<SegmentedPicker>(picker)->segment(QString::fromUtf8(label));
+    }
+    void show(QSize size) {
+        view->resize(size);
+        view->show();
+        SoundModels::events();
+    }
+
+    SoundModels m;
+    std::unique_ptr<Page> view;
 };
 
 }  // namespace quorvel
