@@ -87,20 +87,6 @@ TEST(QVIcons, ImagesTakeTheColourAskedFor) {
     EXPECT_EQ(icon.pixmap(20, 20).size(), QSize(20, 20));
 }
 
-TEST(QVPage, ColumnIsCappedAndCentredOnWideWindows) {
-    QVPage page("Sub arrays", "End-fire · cardioid", new QVCard("Layout"));
-    page.resize(1400, 700);
-    page.show();
-    QApplication::processEvents();
-    EXPECT_EQ(page.column()->width(), QVPage::kMaxWidth);
-    EXPECT_NEAR(page.column()->mapTo(&page, QPoint(0, 0)).x(), (1400 - 1000) / 2, 1);
-
-    page.resize(700, 700);
-    QApplication::processEvents();
-    EXPECT_EQ(page.column()->width(), 700);
-    EXPECT_EQ(page.column()->mapTo(&page, QPoint(0, 0)).x(), 0);
-}
-
 TEST(QVBlocks, EmptyOptionalTextsLeaveNoLine) {
     QVPage bare("Tools");
     QVPage titled("Tools", "Check, align, and tune your system");
