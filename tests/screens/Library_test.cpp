@@ -445,16 +445,11 @@ namespace {
 using Tracks = Result<std::optional<TrackBatch>>;
 using Songs = Result<std::vector<Song>>;
 
-struct MusicSheetTest : ::testing::Test {
-    FakeMusicService service;
-    MusicBrowser music{service};
-    QString dir = freshDir("library");
-    LibraryStore library{dir};
-
-    std::unique_ptr<MusicLibraryView> open() {
-        auto sheet = std::make_unique<MusicLibraryView>(music, library);
-        sheet->show();
-        return sheet;
+// The music sheet as the player opens it, over the player's library.
+struct MusicSheetTest : PlayerTest {
+    MusicLibraryView* open() {
+        view->showMusic();
+        return view->musicSheet();
     }
     void connectWith(std::vector<std::string> names) {
         music.connect();
@@ -463,14 +458,12 @@ struct MusicSheetTest : ::testing::Test {
         for (auto& n : names) batch.items.push_back(Playlist{"id-" + n, n});
         service.release("playlists", Result<PlaylistBatch>(batch));
     }
-    static void clickRow(RowList* rows, int row, QPoint at = {-1, -1}) {
+    static void clickRow(RowList* rows, int row, int x = -1) {
         const QRect r = rows->rowRect(row);
-        QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, at.x() < 0 ? r.center() : r.topLeft() + at);
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
+                          QPoint(x < 0 ? r.center().x() : r.left() + x, r.center().y()));
     }
-    static void clickAdd(RowList* rows, int row) {
-        const QRect r = rows->rowRect(row);
-        QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, QPoint(r.right() - 30, r.center().y()));
-    }
+    static void clickAdd(RowList* rows, int row) { clickRow(rows, row, rows->rowRect(row).width() - 30); }
     int calls(const std::string& kind) const {
         return int(std::count_if(service.log.begin(), service.log.end(), [&](const std::string& l) {
             return l == kind || l.rfind(kind + " ", 0) == 0;
@@ -481,8 +474,7 @@ struct MusicSheetTest : ::testing::Test {
 }  // namespace
 
 TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterAnEmptyLoad) {
-    ScreenTesting::useWorkspaceStyle();
-    auto sheet = open();
+    MusicLibraryView* sheet = open();
     EXPECT_EQ(calls("authorization"), 1);
     EXPECT_FALSE(sheet->progress()->isHidden());
     EXPECT_EQ(sheet->progressLabel()->text(), "Loading playlists");
@@ -497,7 +489,7 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     EXPECT_TRUE(sheet->progress()->isHidden());
     EXPECT_TRUE(sheet->refreshButton()->isEnabled());
     EXPECT_EQ(sheet->playlistRows()->rowCount(), 3);
-    ScreenTesting::savePng(sheet.get(), "music-sheet-playlists.png", {580, 600});
+    ScreenTesting::savePng(sheet, "music-sheet-playlists.png", {580, 600});
 
     QTest::keyClicks(sheet->queryField(), "roc");
     ASSERT_EQ(sheet->shownPlaylists().size(), 2u);
@@ -512,8 +504,10 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     EXPECT_EQ(sheet->playlistRows()->rowCount(), 3);
 
     // Opened again once connected: the list is there at once and nothing connects.
-    sheet.reset();
-    auto again = open();
+    sheet->reject();
+    settle();
+    EXPECT_EQ(view->musicSheet(), nullptr);
+    MusicLibraryView* again = open();
     EXPECT_EQ(calls("authorization"), 1);
     EXPECT_EQ(again->playlistRows()->rowCount(), 3);
 
@@ -527,13 +521,14 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     // Done closes the sheet.
     for (QPushButton* b : again->findChildren<QPushButton*>())
         if (b->text() == "Done") b->click();
-    EXPECT_FALSE(again->isVisible());
+    settle();
+    EXPECT_EQ(view->musicSheet(), nullptr);
 }
 
 TEST_F(MusicSheetTest, RowsWaitForAnImportAndOnlyASuccessfulOneClosesTheSheet) {
     connectWith({"Alpha", "Show"});
-    auto sheet = open();
-    QSignalSpy accepted(sheet.get(), &QDialog::accepted);
+    MusicLibraryView* sheet = open();
+    QSignalSpy accepted(sheet, &QDialog::accepted);
 
     clickRow(sheet->playlistRows(), 1);
     ASSERT_EQ(service.pendingCount("tracks"), 1);
@@ -547,23 +542,23 @@ TEST_F(MusicSheetTest, RowsWaitForAnImportAndOnlyASuccessfulOneClosesTheSheet) {
     EXPECT_EQ(accepted.count(), 0);
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(sheet->messageLine()->text(), "Could not import Show: The server went away");
-    EXPECT_EQ(library.playlists().size(), 1);
+    EXPECT_EQ(library->playlists().size(), 3);
 
     clickRow(sheet->playlistRows(), 1);
     TrackBatch tracks{"id-Show", {Track{makeSong("a.wav", "First Light", "Quorvel Test")}}, std::nullopt};
     service.release("tracks", Tracks(tracks));
     EXPECT_EQ(accepted.count(), 1);
-    EXPECT_FALSE(sheet->isVisible());
-    ASSERT_EQ(library.playlists().size(), 2);
-    EXPECT_EQ(library.selected(), 1);
-    EXPECT_EQ(library.playlists()[1].name, "Show");
+    settle();
+    EXPECT_EQ(view->musicSheet(), nullptr);
+    ASSERT_EQ(library->playlists().size(), 4);
+    EXPECT_EQ(library->selected(), 3);
+    EXPECT_EQ(view->playlistPicker()->currentText(), "Show");
     EXPECT_EQ(music.message(), "Imported Show · 1 track");
 }
 
 TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlaylist) {
-    library.addPlaylist("Second");
-    library.setSelected(0);
-    auto sheet = open();
+    library->setSelected(1);
+    MusicLibraryView* sheet = open();
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("playlists", Result<PlaylistBatch>(PlaylistBatch{}));
 
@@ -584,31 +579,31 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
     service.release("search", Songs(std::vector<Song>{makeSong("y.wav", "Yesterday", "The Band"),
                                                       makeSong("z.wav", "Zeta", "Other")}));
     ASSERT_EQ(sheet->songRows()->rowCount(), 2);
-    ScreenTesting::savePng(sheet.get(), "music-sheet-songs.png", {580, 600});
+    ScreenTesting::savePng(sheet, "music-sheet-songs.png", {580, 600});
 
-    clickRow(sheet->songRows(), 0, {20, 20});  // the text, not the button: nothing
-    EXPECT_TRUE(library.playlists()[0].tracks.isEmpty());
+    clickRow(sheet->songRows(), 0, 20);  // the text, not the button: nothing
+    EXPECT_TRUE(library->playlists()[1].tracks.isEmpty());
     clickAdd(sheet->songRows(), 0);
     clickAdd(sheet->songRows(), 0);
     EXPECT_EQ(sheet->messageLine()->text(), "Added Yesterday");
     EXPECT_TRUE(sheet->isVisible());
 
-    const QList<ReferenceTrack> saved = LibraryStore(dir).playlists()[0].tracks;
+    const QList<ReferenceTrack> saved = LibraryStore(dir).playlists()[1].tracks;
     ASSERT_EQ(saved.size(), 2);
     EXPECT_NE(saved[0].id, saved[1].id);
     EXPECT_EQ(saved[0].title, "Yesterday \u2014 The Band");
     EXPECT_EQ(saved[0].musicID, "y.wav");
     EXPECT_FALSE(saved[0].libraryMusic) << "a catalogue song";
-    EXPECT_TRUE(library.playlists()[1].tracks.isEmpty());
+    EXPECT_EQ(library->playlists()[2].tracks.size(), 2);
 
     // Goes to whichever playlist is selected; a failed save says so and keeps the track in memory.
-    library.setSelected(1);
+    library->setSelected(2);
     blockSaves(dir);
     clickAdd(sheet->songRows(), 1);
     EXPECT_TRUE(sheet->messageLine()->text().startsWith("Save failed: "))
         << sheet->messageLine()->text().toStdString();
-    ASSERT_EQ(library.playlists()[1].tracks.size(), 1);
-    EXPECT_EQ(library.playlists()[1].tracks[0].title, "Zeta \u2014 Other");
+    ASSERT_EQ(library->playlists()[2].tracks.size(), 3);
+    EXPECT_EQ(library->playlists()[2].tracks[2].title, "Zeta \u2014 Other");
 
     // The text is shared with the other mode and survives the switch.
     sheet->setSource(MusicLibraryView::kPlaylists);
