@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollArea>
-#include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -21,10 +20,8 @@
 #include "engine/AudioController.h"
 #include "engine/MicAnalyzer.h"
 #include "engine/VoiceRenderer.h"
-#include "kit/QVAction.h"
 #include "kit/QVFormat.h"
 #include "kit/QVFrequencyAxis.h"
-#include "kit/QVKeyboard.h"
 #include "kit/QVStyle.h"
 #include "library/LibraryStore.h"
 #include "screens/AlignView.h"

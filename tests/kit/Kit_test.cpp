@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,19 +11,15 @@
 #include <QSet>
 #include <QStyleOptionButton>
 #include <QTest>
-#include <QToolButton>
 #include <QVBoxLayout>
 #include <functional>
 
 #include "UiChecks.h"
 #include "kit/QVAction.h"
-#include "kit/QVBadge.h"
 #include "kit/QVCard.h"
 #include "kit/QVEmpty.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
-#include "kit/QVMetric.h"
-#include "kit/QVNumber.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
 

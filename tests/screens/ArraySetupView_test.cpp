@@ -13,7 +13,6 @@
 #include "kit/QVBadge.h"
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
-#include "screens/ScreenControls.h"
 
 namespace quorvel {
 

@@ -23,7 +23,6 @@
 #include "engine/AudioHardware.h"
 #include "engine/ThreadedMusicService.h"
 #include "kit/QVAction.h"
-#include "kit/QVBadge.h"
 #include "kit/QVCard.h"
 #include "kit/QVEmpty.h"
 #include "kit/QVFormat.h"
@@ -36,7 +35,6 @@
 #include "screens/PlaylistEdits.h"
 #include "screens/ReferencePlayerView.h"
 #include "screens/RowList.h"
-#include "screens/ScreenControls.h"
 #include "screens/SearchBar.h"
 #include "screens/TrackSettingsEditor.h"
 

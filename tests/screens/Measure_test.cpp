@@ -24,7 +24,6 @@
 #include "library/MeasurementStore.h"
 #include "screens/AlignView.h"
 #include "screens/AnalyzerView.h"
-#include "screens/ScreenControls.h"
 #include "screens/SpectrumPlot.h"
 
 namespace quorvel {

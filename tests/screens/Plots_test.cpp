@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
-#include <QPainter>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -11,7 +10,6 @@
 #include "ScreenTesting.h"
 #include "UiChecks.h"
 #include "kit/QVStyle.h"
-#include "screens/ScreenControls.h"
 #include "screens/SignalPreview.h"
 #include "screens/SpectrumPlot.h"
 #include "screens/TransferPlot.h"

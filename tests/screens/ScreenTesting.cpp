@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QFile>
 #include <QSettings>
 #include <QTest>

@@ -6,7 +6,6 @@
 
 #include <QAbstractButton>
 #include <QImage>
-#include <QLabel>
 #include <QString>
 #include <QStringList>
 #include <QWidget>

@@ -2,7 +2,6 @@
 // shows, stops and changes, and when a page counts as playing.
 #include <gtest/gtest.h>
 
-#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
@@ -19,9 +18,7 @@
 #include "ScreenTesting.h"
 #include "dsp/SignalRenderer.h"
 #include "kit/QVAction.h"
-#include "kit/QVBadge.h"
 #include "screens/ChannelChecksView.h"
-#include "screens/ScreenControls.h"
 #include "screens/SignalLabView.h"
 
 namespace quorvel {
