@@ -179,7 +179,6 @@ TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonSegmentCardOrCheckBoxButNotATe
     tabToText("Match presets, gains & patch");
     key(Qt::Key_Return);
     EXPECT_EQ(arrays->steps(), (std::set<int>{0}));
-
     // A check box and a drop-down list on the Measure page.
     view->setTool(QuorvelTool::measure);
     settle();
@@ -191,14 +190,12 @@ TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonSegmentCardOrCheckBoxButNotATe
     key(Qt::Key_Return);
     EXPECT_TRUE(interfaces->view()->isVisible());
     key(Qt::Key_Escape);
-
     // A card of the Tools hub.
     view->setTool(QuorvelTool::tools);
     settle();
     tabToNamed("hubLink-align");
     key(Qt::Key_Return);
     EXPECT_NE(view->currentPage()->findChild<AlignView*>(), nullptr);
-
     // A text field keeps its Return: the speak button below it is not pressed.
     view->setTool(QuorvelTool::checks);
     settle();
@@ -206,7 +203,6 @@ TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonSegmentCardOrCheckBoxButNotATe
     key(Qt::Key_Return);
     EXPECT_EQ(focused()->objectName(), "sourceField");
     EXPECT_FALSE(view->voice().working());
-
     // Space stays Stop all, also over a focused button, which it does not press.
     tabToNamed("left");
     key(Qt::Key_Return);
@@ -260,7 +256,6 @@ TEST_F(KeyboardTest, TrackRowsTakeFocusMoveWithTheArrowsPlayWithReturnAndOpenThe
     key(Qt::Key_Up);
     EXPECT_EQ(rows->currentRow(), 1);
     savePng("focused-row");
-
     // Return is the row's play button: it starts the track, then pauses and resumes it.
     const Uuid second = view->library().playlists()[0].tracks[1].id;
     key(Qt::Key_Return);
@@ -271,7 +266,6 @@ TEST_F(KeyboardTest, TrackRowsTakeFocusMoveWithTheArrowsPlayWithReturnAndOpenThe
     EXPECT_EQ(view->audio().selectedTrackID(), second);
     key(Qt::Key_Return);
     EXPECT_TRUE(waitUntil([&] { return view->audio().playing(); }));
-
     // The menu key opens the row's menu, whose entries the keyboard then runs.
     bool opened = false;
     QTimer::singleShot(0, view.get(), [&] {

@@ -140,7 +140,6 @@ TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
         EXPECT_FALSE(routed.isPlaying());
         EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
     }
-
     // Also while it is still preparing.
     routed.setSelection("A");
     routed.play(SignalSettings{});
@@ -150,7 +149,6 @@ TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
     settle();
     EXPECT_FALSE(waitUntil([&] { return routed.isPlaying(); }, 0.5))
         << "the abandoned preparation stays silent";
-
     // Switching tools, opening the guide or changing the signal settings stops nothing.
     playRouted();
     for (QuorvelTool tool : QuorvelTools::allCases) view->setTool(tool);
@@ -181,7 +179,6 @@ TEST_F(RulesTest, StopAllStopsVoiceRoutedAnalyserPlayerInOrderFromButtonSpaceAnd
         EXPECT_TRUE(nothingRuns());
         EXPECT_EQ(transportStatus(), "Ready");
     }
-
     // Space with a modifier is no Stop all, and a focused text field keeps its space.
     playRouted();
     playSignal();
@@ -220,7 +217,6 @@ TEST_F(RulesTest, MinimisingOrHidingStopsOncePerTransitionAndFocusChangesStopNot
     view->hide();
     settle();
     EXPECT_TRUE(view->routed().isPlaying());
-
     // Back in front nothing restarts; going away again stops again.
     view->showNormal();
     settle();
@@ -389,7 +385,6 @@ TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
     EXPECT_EQ(alert->buttons()[0]->text(), "OK");
     QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
     alert->grab().save(QUORVEL_TEST_OUTPUT_DIR "/alert-playback-problem.png");
-
     // Stop all clears the detail under the open alert, which falls back to the status.
     view->stopAll();
     settle();

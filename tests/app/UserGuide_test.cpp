@@ -133,7 +133,6 @@ TEST_F(GuideSheet, ArticlePageNumbersItsStepsAndBackReturnsToItsRow) {
     EXPECT_EQ(guide.findChild<QLabel*>("guideSummary")->text(), align.summary);
     EXPECT_EQ(guide.findChild<QLabel*>("guideNotes")->text(), align.notes);
     savePng(guide, "guide-article-align.png");
-
     // Another article replaces the page; Back lands on the row it came from, the query kept.
     guide.openArticle("sub");
     EXPECT_EQ(guide.findChildren<QLabel*>("guideStepText").size(), QuorvelGuide::articles()[11].steps.size());

@@ -181,7 +181,6 @@ TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {
     QStringList titles;
     for (const ReferenceTrack& t : view->library().playlists()[0].tracks) titles << t.title;
     EXPECT_EQ(titles, (QStringList{"kick", "vocal", "band", "kick"}));
-
     // Cancelling changes nothing; a failing chooser reports its own description, unprefixed.
     view->setFileChooser([](QWidget*) -> Result<QStringList> { return QStringList{}; });
     view->setImporting(true);
@@ -209,7 +208,6 @@ TEST_F(AppTest, SignalsPageEditsTheWindowsSettingsAndPathWhichOutliveThePage) {
     page->findChild<SegmentedPicker*>("output")->segment("Interface")->click();
     EXPECT_EQ(view->signal().kind, SignalKind::sine);
     EXPECT_TRUE(view->interfaceMode());
-
     // A fresh page starts at Noise but keeps the window's settings and path.
     view->setTool(QuorvelTool::checks);
     view->setTool(QuorvelTool::signals_);

@@ -136,7 +136,6 @@ TEST(QVStyle, ControlsFollowTheDarkLookWithFramesAt3To1AgainstTheCards) {
     card.show();
     QApplication::processEvents();
     const QImage image = card.grab().toImage();
-
     // The strongest contrast against the card on a control's left edge (the check box: its indicator).
     const auto frame = [&](QWidget* w, QRect area) {
         double best = 1;

@@ -48,7 +48,6 @@ TEST(QVPlotGrid, FrameShowsLinesAt1Point5To1AndTheScaleAtTheLeftEdge) {
     EXPECT_GE(contrast(image.pixelColor(300, 239), background), 1.5);
     // Rounded corners: the card shows through outside the frame.
     EXPECT_EQ(image.pixel(0, 0), QVStyle::card().rgb());
-
     // A label in the secondary colour against each level line, within the left edge: below the top line,
     // above the others.
     for (int k = 0; k <= 4; ++k) {
@@ -70,7 +69,6 @@ TEST(QVPlotCurve, KeepsEachColumnsExtremesInOrderAndNeverJoinsRuns) {
     QVPlotCurve::Run run;
     for (int i = 0; i < 6000; ++i) run.emplace_back(300 * std::pow(i / 6000.0, 0.3), level(random));
     const QVPlotCurve::Run out = QVPlotCurve::reduced(run);
-
     // A subsequence of the run: same points, same order.
     std::size_t at = 0;
     for (const QPointF& p : out) {
@@ -89,7 +87,6 @@ TEST(QVPlotCurve, KeepsEachColumnsExtremesInOrderAndNeverJoinsRuns) {
         EXPECT_EQ(*std::max_element(kept.begin(), kept.end()), *std::max_element(ys.begin(), ys.end()));
         EXPECT_TRUE(ys.size() > 2 || kept == ys) << column;
     }
-
     // Runs stay apart, and a lone point draws nothing.
     QVPlotCurve curve;
     curve.setRuns({{{0, 10}, {5, 20}}, {{7, 0}}, {{10, 50}, {12, 60}, {14, 40}}});

@@ -96,7 +96,6 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     EXPECT_TRUE(titles[2].startsWith("Device "));
     action(picker, "Speakers")->trigger();
     EXPECT_EQ(RoutePicker::storedDeviceID(), system->idOf("Speakers"));
-
     // A device list that cannot be read leaves the default and the stored choice.
     system->setListFailure(AudioSystem::listUnavailable);
     QString checked;

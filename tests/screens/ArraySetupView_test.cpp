@@ -99,7 +99,6 @@ TEST_F(ArraySetupViewTest, LayoutsGiveTheProcessorRowsAndQuarterWave) {
     EXPECT_EQ(stepper(view, "First output")->text(), "First output · 61");
     EXPECT_EQ(rows(view).last(), "Output 64|Forward 3|10.48 ms|+");
     EXPECT_EQ(texts(&view, "elementOutput").last(), "OUT 64");
-
     // Refused inputs empty the rows; the quarter-wave read-out needs only spacing and c above 0.
     view.setTemperature(70);
     EXPECT_TRUE(rows(view).isEmpty());
@@ -124,7 +123,6 @@ TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndUnofferedValuesAreKe
     EXPECT_EQ(again.temperature(), 12.5);
     EXPECT_EQ(again.findChild<QComboBox*>()->currentText(), "Custom matched subs");
     EXPECT_EQ(QSettings().value(ArraySetupView::modelKey).toString(), "Custom matched subs");
-
     // A count, kind or label the controls cannot offer is shown as stored and kept until changed.
     QSettings().setValue(ArraySetupView::countKey, 7);
     QSettings().setValue(ArraySetupView::kindKey, "End-fire");
@@ -155,7 +153,6 @@ TEST_F(ArraySetupViewTest, TicksClearOnKindSpacingOrCountChangesOnly) {
     tick(5);
     tick(2);
     EXPECT_EQ(verifyTitle(view), "Verify · 2/8");
-
     // Other settings, and re-entering the same spacing or kind, keep the ticks.
     typeInto(view, "Temperature", "25");
     view.findChild<QComboBox*>()->setCurrentIndex(1);

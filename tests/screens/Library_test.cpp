@@ -150,7 +150,6 @@ TEST_F(PlayerTest, FilterKeepsTheFullCountAndFindsArtistsWithoutCase) {
     EXPECT_EQ(view->searchBar()->field()->text(), "the band");
     view->setQuery(" ");  // as typed: only titles with a space
     EXPECT_EQ(view->shownTracks().size(), 3u);
-
     // Nothing matches: the bar and count stay, no rows, no empty-state card.
     view->setQuery("zzz");
     EXPECT_EQ(view->rows()->rowCount(), 0);
@@ -177,7 +176,6 @@ TEST_F(PlayerTest, MovesUseTheWholePlaylistAndSaveOnlyWhenSomethingMoved) {
     EXPECT_EQ(stored(),
               (std::vector<QString>{"Vocal Check", "Intro Kick", "Outro", "Yesterday \u2014 The Band"}));
     EXPECT_EQ(LibraryStore(dir).playlists()[0].tracks[0].title, "Vocal Check");
-
     // At either end nothing moves and nothing is saved.
     view->setQuery("");
     QFile::remove(file());
@@ -187,7 +185,6 @@ TEST_F(PlayerTest, MovesUseTheWholePlaylistAndSaveOnlyWhenSomethingMoved) {
     trigger(view->shownTracks()[0], "Move down");
     EXPECT_EQ(stored()[0], "Intro Kick");
     EXPECT_TRUE(QFile::exists(file()));
-
     // Remove saves even when the track is gone already.
     const ReferenceTrack gone = view->shownTracks()[2];
     trigger(gone, "Remove track");
@@ -201,7 +198,6 @@ TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrac
     EXPECT_EQ(entries(view->shownTracks()[3]), (QStringList{"Move up", "Move down", "Remove track"}));
     EXPECT_EQ(entries(view->shownTracks()[0]),
               (QStringList{"Cue, loop & trim", "Move up", "Move down", "Remove track"}));
-
     // The row's menu button opens the same menu. Cancel after edits: nothing reaches the store or the file.
     press(1, -20);
     auto* menu = view->findChild<QMenu*>("rowMenu");
@@ -220,7 +216,6 @@ TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrac
     EXPECT_EQ(view->editor(), nullptr);
     EXPECT_FALSE(QFile::exists(file()));
     EXPECT_EQ(library->playlists()[0].tracks[1].cueIn, 12.345);
-
     // Save untouched, having tabbed through both fields: the stored 12.345 s survives the two-digit
     // display; the out-of-range trim is kept as it was.
     view->editTrack(second);
@@ -236,7 +231,6 @@ TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrac
     settle();
     EXPECT_EQ(view->editor(), nullptr);
     EXPECT_EQ(reloaded(1), second);
-
     // Values are stored as entered, also when they contradict each other; a number still being typed
     // when Save is pressed counts.
     view->editTrack(second);
@@ -284,7 +278,6 @@ TEST_F(PlayerTest, PlaylistEditsReplaceTheFirstMatchOfTheSelectedPlaylistOnly) {
     EXPECT_FALSE(library->playlists()[2].tracks[2].loop);
     EXPECT_FALSE(library->playlists()[0].tracks[0].loop);
     EXPECT_TRUE(LibraryStore(dir).playlists()[2].tracks[1].loop);
-
     // A failed save shows only in the message; the edit stays in memory.
     blockSaves(dir);
     edited.cueIn = 7;
@@ -297,20 +290,17 @@ TEST_F(PlayerTest, PickerFollowsTheStoreAndNewPlaylistsAreTrimmed) {
     QComboBox* picker = view->playlistPicker();
     ASSERT_EQ(picker->count(), 3);
     EXPECT_EQ(picker->currentText(), "Gig");
-
     // Rebuilding the entries after an edit leaves the selection alone.
     QSignalSpy selection(library.get(), &LibraryStore::selectedChanged);
     trigger(view->shownTracks()[0], "Move down");
     EXPECT_EQ(selection.count(), 0);
     EXPECT_EQ(picker->currentIndex(), 0);
-
     // The user's choice changes only the selection: nothing is saved.
     QFile::remove(file());
     picker->activated(2);
     EXPECT_EQ(library->selected(), 2);
     EXPECT_EQ(titles(view->shownTracks()), (std::vector<QString>{"Tone", "Intro Kick"}));
     EXPECT_FALSE(QFile::exists(file()));
-
     // Cancel keeps the typed name; Create trims, adds, selects and empties it.
     QMenu* add = view->addButton()->menu();
     EXPECT_EQ(entries(add), (QStringList{"Music server", "Audio files / M3U", "New playlist"}));
@@ -353,7 +343,6 @@ TEST_F(PlayerTest, PlaybackOptionsWriteOnlyTheFieldTheUserChanged) {
     expected.filtered = true;
     expected.hp = 80;
     EXPECT_EQ(controller->processing(), expected);
-
     // Settings changed elsewhere show without writing back.
     FileProcessSettings p = controller->processing();
     p.mode = StereoMode::mono;
@@ -389,7 +378,6 @@ TEST_F(PlayerTest, TheLoadedTrackPausesAndResumesAndItsCardFollowsThePlayer) {
     EXPECT_EQ(view->durationLabel()->text(), "0:00");
     EXPECT_EQ(view->playLabel(tone), "Pause Tone");
     EXPECT_EQ(view->playLabel(first), "Play Intro Kick");
-
     // The loaded track's button pauses and resumes it; the root is not asked again.
     press(0, 30);
     EXPECT_FALSE(controller->playing());
@@ -397,7 +385,6 @@ TEST_F(PlayerTest, TheLoadedTrackPausesAndResumesAndItsCardFollowsThePlayer) {
     press(0, 30);
     EXPECT_TRUE(controller->playing());
     EXPECT_EQ(played.size(), 2u);
-
     // The position slider follows the player without seeking back: one published change per tick.
     QSlider* slider = view->positionSlider();
     EXPECT_EQ(slider->maximum(), ReferencePlayerView::kPositionSteps);  // a 0.5 s track spans 0 to 1 s
@@ -409,7 +396,6 @@ TEST_F(PlayerTest, TheLoadedTrackPausesAndResumesAndItsCardFollowsThePlayer) {
     EXPECT_EQ(view->currentTimeLabel()->text(), "0:00");
     view->optionsToggle()->click();
     savePng(view.get(), "player-playlist.png", {800, 1000});
-
     // A drag seeks at once and is not pulled back by the ticks; the player clamps it to the track.
     slider->setSliderDown(true);
     slider->setSliderPosition(200);
@@ -421,14 +407,12 @@ TEST_F(PlayerTest, TheLoadedTrackPausesAndResumesAndItsCardFollowsThePlayer) {
     slider->setSliderDown(false);
     slider->triggerAction(QAbstractSlider::SliderToMinimum);
     EXPECT_DOUBLE_EQ(controller->currentTime(), 0);
-
     // The highlight goes by id: moving the track or switching playlists does not carry it to a row.
     view->move(tone, +1);
     EXPECT_TRUE(view->isCurrent(view->shownTracks()[1]));
     EXPECT_FALSE(view->isCurrent(view->shownTracks()[0]));
     library->setSelected(0);
     for (const auto& t : view->shownTracks()) EXPECT_FALSE(view->isCurrent(t));
-
     // Removing the playing track leaves it playing.
     library->setSelected(2);
     view->remove(tone);
@@ -500,7 +484,6 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     EXPECT_EQ(calls("search"), 0);
     sheet->queryField()->clear();
     EXPECT_EQ(sheet->playlistRows()->rowCount(), 3);
-
     // Opened again once connected: the list is there at once and nothing connects.
     sheet->reject();
     settle();
@@ -508,7 +491,6 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     MusicLibraryView* again = open();
     EXPECT_EQ(calls("authorization"), 1);
     EXPECT_EQ(again->playlistRows()->rowCount(), 3);
-
     // Refresh connects again; a load that finds nothing shows the empty state.
     QTest::mouseClick(again->refreshButton(), Qt::LeftButton);
     service.release("authorization", MusicAuthorizationStatus::authorized);
@@ -565,7 +547,6 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
     EXPECT_EQ(sheet->queryField()->placeholderText(), "Artist or song");
     EXPECT_FALSE(sheet->searchButton()->isHidden());
     EXPECT_TRUE(sheet->refreshButton()->isHidden());
-
     // Return and the button send the same term, as typed.
     QTest::keyClicks(sheet->queryField(), " band");
     QTest::keyClick(sheet->queryField(), Qt::Key_Return);
@@ -593,7 +574,6 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
     EXPECT_EQ(saved[0].musicID, "y.wav");
     EXPECT_FALSE(saved[0].libraryMusic) << "a catalogue song";
     EXPECT_EQ(library->playlists()[2].tracks.size(), 2);
-
     // Goes to whichever playlist is selected; a failed save says so and keeps the track in memory.
     library->setSelected(2);
     blockSaves(dir);
@@ -602,7 +582,6 @@ TEST_F(MusicSheetTest, FindSongsSearchesAndAddsCatalogueTracksToTheSelectedPlayl
         << sheet->messageLine()->text().toStdString();
     ASSERT_EQ(library->playlists()[2].tracks.size(), 3);
     EXPECT_EQ(library->playlists()[2].tracks[2].title, "Zeta \u2014 Other");
-
     // The text is shared with the other mode and survives the switch.
     sheet->setSource(MusicLibraryView::kPlaylists);
     EXPECT_EQ(sheet->queryField()->text(), " band");

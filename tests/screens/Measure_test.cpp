@@ -75,7 +75,6 @@ TEST_F(AnalyzerViewTest, FreshPageStopsAndStoresNothing) {
     // The interface list: the system default, then the devices; the stored default is chosen.
     EXPECT_EQ(child<QComboBox>("interfaces")->count(), 2);
     EXPECT_EQ(child<QComboBox>("interfaces")->currentText(), "System default");
-
     // Stepping after the failure stops the analyser, which brings back "Microphone off" and hides the line.
     QTest::mouseClick(stepper("Mic")->minusButton(), Qt::LeftButton);
     EXPECT_EQ(analyzer_->micChannel(), 4);
@@ -100,7 +99,6 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
     startMic();
     EXPECT_FALSE(analyzer_->running());
     EXPECT_EQ(badge("liveBadge"), "Mic off");
-
     // Each change of input stops the capture and returns the plot to "Ready to measure".
     const std::function<void()> changes[] = {
         [&] {
@@ -190,7 +188,6 @@ struct AlignViewTest : PageTest<AlignView> {
     MicAnalyzer& analyzer_ = *m.analyzer;
     MeasurementStore store_;
     int openedMeasure_ = 0;
-
     // A page over a store holding `traces`.
     void open(std::vector<TransferTrace> traces = {}) {
         QFile::remove(store_.url());
@@ -243,7 +240,6 @@ TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
     EXPECT_EQ(child<QVMetric>("resultMetric")->label(), "Add delay to Left main");
     EXPECT_FALSE(shown("compareMessage"));
     savePng(view.get(), "alignment.png", {900, 1400});
-
     // Another position, or the same trace twice, is no pair: no proposal, and the message says so.
     for (const char* other : {"Balcony", "Left main"}) {
         choose("pickerB", other);
@@ -252,7 +248,6 @@ TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
         EXPECT_EQ(view->message(), "Choose compatible, coherent traces.");
         EXPECT_TRUE(shown("compareMessage"));
     }
-
     // Sub mode renames the pickers and the action, offers the band and proposes the polarity too.
     QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("Main + sub"), Qt::LeftButton);
     EXPECT_TRUE(showsText(view.get(), "Main"));
@@ -276,7 +271,6 @@ TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
     choose("pickerA", "A");
     choose("pickerB", "B");
     ASSERT_TRUE(findNow());
-
     // The plot field, and a trace arriving in the store, keep the result.
     QTest::mouseClick(view->findChildren<SegmentedPicker*>()[1]->segment("Phase"), Qt::LeftButton);
     auto more = store_.traces();
@@ -370,7 +364,6 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_EQ(view->findChild<QLabel*>("storeMessage")->text(), "Captured Main A 2");
     EXPECT_TRUE(shown("storeMessage"));
     EXPECT_EQ(view->findChild<QComboBox*>("pickerA")->count(), 2);
-
     // A stopped analyser offers no Save but the way to the Measure page.
     analyzer_.stop();
     EXPECT_FALSE(save->isEnabled());

@@ -112,7 +112,6 @@ TEST(SpectrumLine, LevelsAndFrequenciesMapToTheFrame) {
     EXPECT_NEAR(line[2].x(), 400, 1e-9);
     EXPECT_NEAR(line[2].y(), 120, 1e-9);
     EXPECT_EQ(line[3], QPointF(600, 240));
-
     // The RTA of an empty spectrum is a flat line on the bottom edge; the 20480 Hz band is never drawn.
     const auto floor = SpectrumPlot::line(SpectrumPlot::bands({}), area);
     EXPECT_EQ(floor.size(), 30u);
@@ -150,7 +149,6 @@ TEST(TransferPlot, PhaseWrapBreaksTheLineButAHalfTurnIsJoined) {
     ASSERT_EQ(half[0].size(), 2u);
     EXPECT_DOUBLE_EQ(half[0][0].y(), 230 * 0.25);  // +90° a quarter down from the top
     EXPECT_DOUBLE_EQ(half[0][1].y(), 230 * 0.75);
-
     // The same two bins in the magnitude view are one line: only the phase view splits at wraps.
     EXPECT_EQ(draw({bin(1, 100, 0, 170), bin(2, 110, 0, -170)}, TransferField::magnitude).size(), 1u);
     // The first drawn phase is compared with 0°: a first bin at 179° starts the path, it does not break it.
@@ -168,7 +166,6 @@ TEST(TransferPlot, CoherenceGateAndBandLiftThePen) {
     EXPECT_EQ(gated[1].size(), 1u);
     EXPECT_DOUBLE_EQ(gated[1][0].x(), 600 * std::log10(120 / 20.0) / 3);
     EXPECT_EQ(draw({bin(1, 100, 0, 0, 0.79), bin(2, 110, 0, 0, 0.79)}, TransferField::phase).size(), 0u);
-
     // The coherence view draws every in-band bin, whatever its coherence.
     auto coherence = draw({bin(1, 100, 0, 0, 0.1), bin(2, 110, 0, 0, 0.79), bin(3, 120, 0, 0, 1)},
                           TransferField::coherence);
@@ -176,7 +173,6 @@ TEST(TransferPlot, CoherenceGateAndBandLiftThePen) {
     EXPECT_EQ(coherence[0].size(), 3u);
     EXPECT_DOUBLE_EQ(coherence[0][0].y(), 230 * 0.9);
     EXPECT_DOUBLE_EQ(coherence[0][2].y(), 0);
-
     // The band's ends are drawn on the edges; bins outside it (or NaN) break the line.
     auto band = draw(
         {bin(1, 19.9, 0), bin(2, 20, 0), bin(3, 1000, 0), bin(4, nan, 0), bin(5, 20000, 0), bin(6, 20001, 0)},
@@ -195,7 +191,6 @@ TEST(TransferPlot, ValuesBeyondTheRangeArePinnedToTheEdgesAndJoined) {
     const std::vector<double> ys{0, 0, 115, 230, 230};
     ASSERT_EQ(magnitude[0].size(), ys.size());
     for (std::size_t i = 0; i < ys.size(); ++i) EXPECT_NEAR(magnitude[0][i].y(), ys[i], 1e-9) << i;
-
     // A zero transfer value reads −240 dB: on the bottom edge. ±180° lie on the edges.
     EXPECT_DOUBLE_EQ(draw({{1, 100, 0, 0, 1}}, TransferField::magnitude)[0][0].y(), 230);
     EXPECT_DOUBLE_EQ(draw({bin(1, 100, 0, 180)}, TransferField::phase)[0][0].y(), 0);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QLabel>
 #include <QFile>
+#include <QLabel>
 #include <QSettings>
 #include <QTest>
 #include <QThreadPool>

@@ -60,7 +60,6 @@ struct SoundModels {
 
     SoundModels();
     ~SoundModels();
-
     // Waits until neither the player nor the routed generator prepares; false when that never happens.
     [[nodiscard]] bool settle();
     // Moves the device on by one period and runs the player's tick, as its timer would.

@@ -87,7 +87,6 @@ TEST_F(SignalLab, EachFamilyShowsItsKindsAndControls) {
         EXPECT_FALSE(shown("Second tone"));
     }
     EXPECT_EQ(ScreenTesting::savePng(view.get(), "signals-stereo.png", {820, 1000}).width(), 820);
-
     // The dual tone offers its second tone and the balance.
     segment("family", "Tone")->click();
     emit child<QComboBox>("type")->activated(1);
@@ -117,14 +116,12 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     pressPlay();
     segment("family", "Tone")->click();
     EXPECT_TRUE(playing());
-
     // The Type choice stops what plays.
     segment("family", "Noise")->click();
     pressPlay();
     emit child<QComboBox>("type")->activated(1);
     EXPECT_EQ(settings.kind, SignalKind::white);
     EXPECT_FALSE(playing());
-
     // A preset replaces the settings and the family, and stops what plays without starting anything.
     pressPlay();
     choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
@@ -134,13 +131,11 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     EXPECT_TRUE(shown("Second tone"));
     ASSERT_TRUE(m.settle());
     EXPECT_FALSE(playing());
-
     // A quick frequency edits the setting only; the tone plays on as started.
     pressPlay();
     clickButton("quickFrequency", "63");
     EXPECT_EQ(settings.frequency, 63);
     EXPECT_TRUE(m.audio->playing());
-
     // A band button stops what plays and sets both corners and the filter switch.
     choosePreset(QStringLiteral("Full-range pink noise"));
     pressPlay();
@@ -152,7 +147,6 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
     EXPECT_TRUE(settings.filtered);
     EXPECT_TRUE(child<QCheckBox>("filtered")->isChecked());
     EXPECT_TRUE(shown("High-pass"));
-
     // A page built while the shared kind is a tone starts at Noise with no kind chosen; Tone keeps that tone.
     settings.kind = SignalKind::pulse;
     build();
@@ -165,7 +159,6 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
 TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     auto* play = child<QVAction>("play");
     EXPECT_EQ(play->title(), "Play pink noise");
-
     // A reference track on the player is not the generator; Play replaces it with the signal.
     const QFileInfo file(
         QString::fromStdString(*SignalRenderer::make({.kind = SignalKind::sine, .seconds = 1})));
@@ -173,7 +166,6 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     ASSERT_TRUE(m.settle());
     ASSERT_TRUE(m.audio->playing());
     EXPECT_EQ(badge("state"), "Ready");
-
     // Stereo: disabled while the player prepares, then "Stop signal", which stops it.
     play->click();
     EXPECT_FALSE(play->isEnabled());
@@ -185,7 +177,6 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     play->click();
     EXPECT_FALSE(m.audio->playing());
     EXPECT_EQ(badge("state"), "Ready");
-
     // Stereo playback of a channel check counts as the generator; a switch of path stops it.
     m.audio->playSignal(SignalSettings{});
     ASSERT_TRUE(m.settle());
@@ -193,7 +184,6 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     segment("output", "Interface")->click();
     EXPECT_TRUE(interfaceMode);
     EXPECT_FALSE(m.audio->playing());
-
     // Interface: stereo playback started elsewhere does not count.
     m.audio->playSignal(SignalSettings{});
     ASSERT_TRUE(m.settle());
@@ -211,7 +201,6 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     EXPECT_TRUE(m.routed->isPlaying());
     play->click();
     EXPECT_FALSE(m.routed->isPlaying());
-
     // A refusal shows in the status line; back to Stereo, the player's path plays again.
     m.routed->setChannelA(9);
     play->click();
@@ -245,7 +234,6 @@ TEST_F(SignalLab, RoutingControlsEditTheModelsAndFollowThem) {
     EXPECT_EQ(m.routed->selection(), "Both");
     m.routed->setSelection("B");
     EXPECT_TRUE(segment("speakers", "B")->isChecked());
-
     // The reference output and the dual-tone hint show only with the loopback reference on.
     EXPECT_FALSE(shown("referenceOutput"));
     child<QCheckBox>("sendReference")->click();
@@ -260,7 +248,6 @@ TEST_F(SignalLab, RoutingControlsEditTheModelsAndFollowThem) {
     m.routed->setSendReference(false);
     EXPECT_FALSE(shown("dualHint"));
     EXPECT_FALSE(child<QCheckBox>("sendReference")->isChecked());
-
     // Stereo: the channel choice pans at once and stops nothing.
     segment("output", "Stereo")->click();
     EXPECT_TRUE(shown("channel"));
@@ -343,7 +330,6 @@ TEST_F(ChannelChecks, NoiseChecksSetRouteAndPingPongAndStopTheRest) {
     EXPECT_EQ(lit(), (QStringList{"right", "pingPong"}));
     m.audio->stop();
     EXPECT_EQ(lit(), QStringList{});
-
     // A check cancels a spoken ID still being prepared, so it can never take over afterwards.
     press("speak");
     ASSERT_TRUE(m.voice->working());
@@ -381,7 +367,6 @@ TEST_F(ChannelChecks, SpeakPlaysTheVoiceOnBothSidesWithPingPongOff) {
     auto* field = child<QLineEdit>("sourceField");
     EXPECT_EQ(picker->currentText(), "Playback one");
     EXPECT_EQ(field->text(), "Playback one");
-
     // A typed name leaves the picker without a choice; choosing in the picker replaces the text.
     field->clear();
     QTest::keyClicks(field, "Lectern");
@@ -411,7 +396,6 @@ TEST_F(ChannelChecks, SpeakPlaysTheVoiceOnBothSidesWithPingPongOff) {
     EXPECT_TRUE(m.audio->playing());
     EXPECT_FALSE(m.audio->pingPong());
     EXPECT_EQ(m.audio->route(), "Both");
-
     // Flash + beep replaces the voice.
     press("flashBeep");
     ASSERT_TRUE(m.settle());
@@ -440,7 +424,6 @@ TEST_F(ChannelChecks, FlashBoxFollowsTheFlash) {
     EXPECT_EQ(m.audio->route(), "Both");
     ASSERT_TRUE(m.settle());
     ASSERT_EQ(m.audio->status(), "A/V sync: visual check");
-
     // Three seconds of 1024-frame periods, one tick after each: white while the flash is lit, black
     // otherwise, repainted when the flash changes.
     QWidget* box = child<QWidget>("flashBox");
