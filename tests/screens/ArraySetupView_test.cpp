@@ -38,23 +38,6 @@ QString quarterWave(const ArraySetupView& view) {
 
 QString verifyTitle(const ArraySetupView& view) { return view.findChild<Disclosure*>("verify")->title(); }
 
-// Types `text` into the number field titled `title` and commits it with Return, as the user does.
-void typeInto(const ArraySetupView& view, const QString& title, const QString& text) {
-    for (QVNumber* n : view.findChildren<QVNumber*>())
-        if (n->title() == title) {
-            n->field()->setFocus();
-            n->field()->selectAll();
-            QTest::keyClicks(n->field(), text);
-            QTest::keyClick(n->field(), Qt::Key_Return);
-        }
-}
-
-Stepper* stepper(const ArraySetupView& view, const QString& text) {
-    for (Stepper* s : view.findChildren<Stepper*>())
-        if (s->text().contains(text)) return s;
-    return nullptr;
-}
-
 void chooseKind(const ArraySetupView& view, const QString& label) {
     QTest::mouseClick(view.findChild<SegmentedPicker*>()->segment(label), Qt::LeftButton);
 }
@@ -88,15 +71,15 @@ TEST_F(ArraySetupViewTest, LayoutsGiveTheProcessorRowsAndQuarterWave) {
 
     chooseKind(view, "Cardioid pair");
     EXPECT_EQ(rows(view), (QStringList{"Output 1|Rear|3.49 ms|\u2212", "Output 2|Front|0.00 ms|+"}));
-    EXPECT_FALSE(stepper(view, " subs")->isVisibleTo(&view));
+    EXPECT_FALSE(stepper(&view, " subs")->isVisibleTo(&view));
     EXPECT_EQ(QSettings().value(ArraySetupView::countKey, "absent").toString(), "absent");
 
     chooseKind(view, "End-fire");
-    stepper(view, " subs")->plusButton()->click();
-    stepper(view, " subs")->plusButton()->click();
-    EXPECT_FALSE(stepper(view, " subs")->plusButton()->isEnabled());
-    for (int i = 0; i < 70; ++i) stepper(view, "First output")->plusButton()->click();
-    EXPECT_EQ(stepper(view, "First output")->text(), "First output · 61");
+    stepper(&view, " subs")->plusButton()->click();
+    stepper(&view, " subs")->plusButton()->click();
+    EXPECT_FALSE(stepper(&view, " subs")->plusButton()->isEnabled());
+    for (int i = 0; i < 70; ++i) stepper(&view, "First output")->plusButton()->click();
+    EXPECT_EQ(stepper(&view, "First output")->text(), "First output · 61");
     EXPECT_EQ(rows(view).last(), "Output 64|Forward 3|10.48 ms|+");
     EXPECT_EQ(texts(&view, "elementOutput").last(), "OUT 64");
     // Refused inputs empty the rows; the quarter-wave read-out needs only spacing and c above 0.
@@ -112,8 +95,8 @@ TEST_F(ArraySetupViewTest, LayoutsGiveTheProcessorRowsAndQuarterWave) {
 
 TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndUnofferedValuesAreKept) {
     chooseKind(*view_, "Cardioid pair");
-    typeInto(*view_, "Center spacing", "1.5");
-    typeInto(*view_, "Temperature", "12.5");
+    type(view_.get(), "Center spacing", "1.5");
+    type(view_.get(), "Temperature", "12.5");
     view_->findChild<QComboBox*>()->setCurrentIndex(2);
     view_.reset();
 
@@ -128,10 +111,10 @@ TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndUnofferedValuesAreKe
     QSettings().setValue(ArraySetupView::kindKey, "End-fire");
     QSettings().setValue(ArraySetupView::modelKey, "Old sub");
     ArraySetupView odd;
-    EXPECT_EQ(stepper(odd, " subs")->text(), "7 subs");
+    EXPECT_EQ(stepper(&odd, " subs")->text(), "7 subs");
     EXPECT_TRUE(rows(odd).isEmpty());
     EXPECT_EQ(odd.findChild<QComboBox*>()->currentIndex(), -1);
-    stepper(odd, " subs")->minusButton()->click();
+    stepper(&odd, " subs")->minusButton()->click();
     EXPECT_EQ(QSettings().value(ArraySetupView::countKey).toInt(), 4);
     EXPECT_EQ(QSettings().value(ArraySetupView::modelKey).toString(), "Old sub");
 
@@ -139,7 +122,7 @@ TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndUnofferedValuesAreKe
     ArraySetupView unknown;
     for (QAbstractButton* b : unknown.findChild<SegmentedPicker*>()->findChildren<QAbstractButton*>())
         EXPECT_FALSE(b->isChecked()) << b->text().toStdString();
-    EXPECT_FALSE(stepper(unknown, " subs")->isVisibleTo(&unknown));
+    EXPECT_FALSE(stepper(&unknown, " subs")->isVisibleTo(&unknown));
     EXPECT_EQ(QSettings().value(ArraySetupView::kindKey).toString(), "Line");
 }
 
@@ -154,17 +137,17 @@ TEST_F(ArraySetupViewTest, TicksClearOnKindSpacingOrCountChangesOnly) {
     tick(2);
     EXPECT_EQ(verifyTitle(view), "Verify · 2/8");
     // Other settings, and re-entering the same spacing or kind, keep the ticks.
-    typeInto(view, "Temperature", "25");
+    type(&view, "Temperature", "25");
     view.findChild<QComboBox*>()->setCurrentIndex(1);
-    stepper(view, "First output")->plusButton()->click();
-    typeInto(view, "Center spacing", "1.2");
+    stepper(&view, "First output")->plusButton()->click();
+    type(&view, "Center spacing", "1.2");
     chooseKind(view, "End-fire");
     EXPECT_EQ(verifyTitle(view), "Verify · 2/8");
 
-    typeInto(view, "Center spacing", "1.4");
+    type(&view, "Center spacing", "1.4");
     EXPECT_EQ(verifyTitle(view), "Verify · 0/8");
     tick(1);
-    stepper(view, " subs")->plusButton()->click();
+    stepper(&view, " subs")->plusButton()->click();
     EXPECT_EQ(verifyTitle(view), "Verify · 0/8");
     tick(1);
     chooseKind(view, "Cardioid pair");

@@ -130,13 +130,6 @@ struct PlayerTest : ::testing::Test {
     ReferenceTrack reloaded(int i) const { return LibraryStore(dir).playlists()[0].tracks[i]; }
 };
 
-void type(QVNumber* number, const QString& text) {
-    number->field()->setFocus();
-    number->field()->selectAll();
-    QTest::keyClicks(number->field(), text);
-    QTest::keyClick(number->field(), Qt::Key_Return);
-}
-
 }  // namespace
 
 TEST_F(PlayerTest, FilterKeepsTheFullCountAndFindsArtistsWithoutCase) {
@@ -207,7 +200,7 @@ TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrac
     TrackSettingsEditor* editor = view->editor();
     ASSERT_NE(editor, nullptr);
     EXPECT_EQ(editor->page()->subtitle(), "Vocal Check");
-    type(editor->startField(), "40");
+    type(editor->startField(), {}, "40");
     editor->loopToggle()->setChecked(true);
     QFile::remove(file());
     for (QPushButton* b : editor->findChildren<QPushButton*>())
@@ -235,7 +228,7 @@ TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrac
     // when Save is pressed counts.
     view->editTrack(second);
     editor = view->editor();
-    type(editor->startField(), "30");
+    type(editor->startField(), {}, "30");
     editor->loopToggle()->setChecked(true);
     editor->trimSlider()->setValue(-650);
     EXPECT_EQ(editor->trimReadout()->text(), "-6 dB");

@@ -41,9 +41,7 @@ struct AnalyzerViewTest : PageTest<AnalyzerView> {
     QString metric(const char* name) const { return child<QVMetric>(name)->value(); }
     QString emptyTitle() const { return view->findChild<SpectrumPlot*>()->emptyTitle(); }
     Stepper* stepper(const QString& prefix) const {
-        for (Stepper* s : view->findChildren<Stepper*>())
-            if (s->text().startsWith(prefix)) return s;
-        return nullptr;
+        return ScreenTesting::stepper(view.get(), prefix + " · ");
     }
     QPushButton* startStop() const { return child<QPushButton>("startStop"); }
     void startMic() {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTest>
 #include <QThreadPool>
@@ -54,6 +55,25 @@ void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+Stepper* stepper(const QWidget* root, const QString& text) {
+    for (Stepper* s : root->findChildren<Stepper*>())
+        if (s->text().contains(text)) return s;
+    ADD_FAILURE() << "no stepper " << text.toStdString();
+    return nullptr;
+}
+
+void type(QWidget* root, const QString& title, const QString& text) {
+    QList<QVNumber*> numbers = root->findChildren<QVNumber*>();
+    if (auto* self = qobject_cast<QVNumber*>(root)) numbers = {self};
+    for (QVNumber* n : numbers)
+        if (n->title() == title || n == root) {
+            n->field()->setFocus();
+            n->field()->selectAll();
+            QTest::keyClicks(n->field(), text);
+            QTest::keyClick(n->field(), Qt::Key_Return);
+        }
 }
 
 QString freshDir(const QString& label) {

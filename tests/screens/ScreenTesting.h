@@ -18,6 +18,7 @@
 #include "engine/RoutedSignal.h"
 #include "engine/VoiceRenderer.h"
 #include "kit/QVBadge.h"
+#include "kit/QVNumber.h"
 #include "library/ReferencePlaylist.h"
 #include "platform/VirtualAudioSystem.h"
 #include "screens/ScreenControls.h"
@@ -36,6 +37,11 @@ QStringList texts(const QWidget* root, const QString& objectName);
 bool showsText(const QWidget* root, const QString& text);
 // Runs queued events (deferred deletions included).
 void settle();
+// The stepper under `root` whose text contains `text`.
+Stepper* stepper(const QWidget* root, const QString& text);
+// Types `text` into the number field under `root` titled `title` (or into `root` itself when it is one)
+// and commits it with Return, as the user does.
+void type(QWidget* root, const QString& title, const QString& text);
 using TestSignals::noise;
 
 QString freshDir(const QString& label);  // empty, below the test home
