@@ -95,16 +95,13 @@ TEST(SpectrumBands, PowerIsSummedAndDividedByThree) {
     for (const SpectrumPoint& b : empty) EXPECT_DOUBLE_EQ(b.db, -120);
 }
 
+// Levels from 0 dBFS (top) to −120 (bottom) and 20 Hz … 20 kHz map onto the frame, clamped at its edges;
+// a frequency that is not a number, or the 20480 Hz band, is not drawn.
 TEST(SpectrumLine, LevelsAndFrequenciesMapToTheFrame) {
-    const QSizeF area(600, 240);
-    const auto line = SpectrumPlot::line({{1, 10, -10},
-                                          {2, 20, 3},
-                                          {3, 200, 0},
-                                          {4, 2000, -50},
-                                          {5, 20000, -130},
-                                          {6, std::nan(""), -10},
-                                          {7, 20480, -10}},
-                                         area);
+    const std::vector<SpectrumPoint> points{{1, 10, -10},   {2, 20, 3},       {3, 200, 0},
+                                            {4, 2000, -50}, {5, 20000, -130}, {6, std::nan(""), -10},
+                                            {7, 20480, -10}};
+    const std::vector<QPointF> line = SpectrumPlot::line(points, QSizeF(600, 240));
     ASSERT_EQ(line.size(), 4u);
     EXPECT_EQ(line[0], QPointF(0, 0));
     EXPECT_NEAR(line[1].x(), 200, 1e-9);
@@ -112,8 +109,7 @@ TEST(SpectrumLine, LevelsAndFrequenciesMapToTheFrame) {
     EXPECT_NEAR(line[2].x(), 400, 1e-9);
     EXPECT_NEAR(line[2].y(), 120, 1e-9);
     EXPECT_EQ(line[3], QPointF(600, 240));
-    // The RTA of an empty spectrum is a flat line on the bottom edge; the 20480 Hz band is never drawn.
-    const auto floor = SpectrumPlot::line(SpectrumPlot::bands({}), area);
+    const auto floor = SpectrumPlot::line(SpectrumPlot::bands({}), QSizeF(600, 240));
     EXPECT_EQ(floor.size(), 30u);
     for (const QPointF& p : floor) EXPECT_EQ(p.y(), 240);
 }
