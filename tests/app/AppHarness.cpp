@@ -44,10 +44,12 @@ void AppTest::settle() {
     }
 }
 
-void AppTest::savePng(const QString& name) {
-    settle();
+void AppTest::savePng(const QString& name) { savePicture(view.get(), name); }
+
+void savePicture(QWidget* widget, const QString& name) {
+    AppTest::settle();
     QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    EXPECT_TRUE(view->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name + ".png"));
+    EXPECT_TRUE(widget->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name + ".png"));
 }
 
 QString AppTest::transportStatus() { return view->findChild<QLabel*>("transportStatus")->text(); }

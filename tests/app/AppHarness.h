@@ -33,6 +33,8 @@ private:
     std::shared_ptr<AudioSystem> previous_;
 };
 
+// Saves a picture of `widget` as `name`.png in the test output folder.
+void savePicture(QWidget* widget, const QString& name);
 // Writes a short stereo WAV file (a quiet tone) at `path`.
 void writeTone(const QString& path, double seconds = 0.25);
 // Runs the event loop until `done` holds or `seconds` have passed; returns whether it held.

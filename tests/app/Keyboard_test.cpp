@@ -235,8 +235,7 @@ TEST_F(KeyboardTest, ReturnOpensAMenuButtonsMenuAndPressesTheChosenEntry) {
     EXPECT_TRUE(alert->isVisible());
     // The box is as wide as its title needs and its field is framed (checked for contrast in the kit).
     EXPECT_GE(alert->width(), 2 * alert->fontMetrics().horizontalAdvance(alert->windowTitle()));
-    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    EXPECT_TRUE(alert->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/new-playlist.png")));
+    savePicture(alert, "new-playlist");
     QTest::keyClicks(alert->findChild<QLineEdit*>(), "Doors");
     QTest::keyClick(alert->findChild<QLineEdit*>(), Qt::Key_Return);
     settle();

@@ -383,8 +383,7 @@ TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {
     EXPECT_EQ(shown->textFormat(), Qt::PlainText);
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons()[0]->text(), "OK");
-    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    alert->grab().save(QUORVEL_TEST_OUTPUT_DIR "/alert-playback-problem.png");
+    savePicture(alert, "alert-playback-problem");
     // Stop all clears the detail under the open alert, which falls back to the status.
     view->stopAll();
     settle();

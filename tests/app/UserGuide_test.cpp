@@ -1,7 +1,4 @@
-#include <gtest/gtest.h>
-
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -10,9 +7,9 @@
 #include <QSet>
 #include <QTest>
 
+#include "AppHarness.h"
 #include "app/QuorvelGuide.h"
 #include "app/UserGuideView.h"
-#include "kit/QVStyle.h"
 
 namespace quorvel {
 
@@ -40,16 +37,7 @@ bool emptyRowShown(UserGuideView& guide) {
 
 QLineEdit* search(UserGuideView& guide) { return guide.findChild<QLineEdit*>("guideSearch"); }
 
-void savePng(QWidget& widget, const QString& name) {
-    QApplication::processEvents();
-    QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
-    ASSERT_TRUE(widget.grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name));
-}
-
-class GuideSheet : public ::testing::Test {
-protected:
-    void SetUp() override { QVStyle::apply(); }
-};
+using GuideSheet = AppTest;  // for the workspace's style
 
 }  // namespace
 
@@ -106,7 +94,7 @@ TEST_F(GuideSheet, FiltersOnEveryKeystrokeAndSaysWhenNothingMatches) {
     QTest::keyClick(search(*guide), Qt::Key_Return);
     EXPECT_TRUE(guide->isVisible());
     EXPECT_TRUE(guide->openArticleId().isEmpty());
-    savePng(*guide, "guide-list.png");
+    savePicture(guide, "guide-list");
     guide->close();
 }
 
@@ -132,7 +120,7 @@ TEST_F(GuideSheet, ArticlePageNumbersItsStepsAndBackReturnsToItsRow) {
     EXPECT_EQ(texts, align.steps);
     EXPECT_EQ(guide.findChild<QLabel*>("guideSummary")->text(), align.summary);
     EXPECT_EQ(guide.findChild<QLabel*>("guideNotes")->text(), align.notes);
-    savePng(guide, "guide-article-align.png");
+    savePicture(&guide, "guide-article-align");
     // Another article replaces the page; Back lands on the row it came from, the query kept.
     guide.openArticle("sub");
     EXPECT_EQ(guide.findChildren<QLabel*>("guideStepText").size(), QuorvelGuide::articles()[11].steps.size());
