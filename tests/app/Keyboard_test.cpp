@@ -123,6 +123,17 @@ TEST_F(KeyboardTest, TabGoesTopToBottomThroughEveryPageAndTheFocusRingShowsOnEac
                 rect = QRect(rows->viewport()->mapTo(view.get(), rows->rowRect(rows->currentRow()).topLeft()),
                              rows->rowRect(rows->currentRow()).size())
                            .adjusted(3, 3, -3, -3);  // the row's own ring lies just inside it
+            // Every control reached says what it is: by its name, its text or its placeholder (the track
+            // rows name each row; four lists name only their entry so far).
+            auto* button = qobject_cast<QAbstractButton*>(w);
+            auto* field = qobject_cast<QLineEdit*>(w);
+            const bool unnamedList = qobject_cast<QComboBox*>(w) &&
+                                     (w->objectName().isEmpty() || w->objectName() == "interfaces" ||
+                                      w->objectName().startsWith("picker"));
+            EXPECT_TRUE(!w->accessibleName().isEmpty() || (button && !button->text().isEmpty()) ||
+                        (field && !field->placeholderText().isEmpty()) || unnamedList ||
+                        qobject_cast<RowList*>(w))
+                << "unnamed " << w->metaObject()->className();
             EXPECT_TRUE(ringAround(rect))
                 << w->metaObject()->className() << " " << w->objectName().toStdString() << " "
                 << w->accessibleName().toStdString();
