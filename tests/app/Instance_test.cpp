@@ -7,12 +7,9 @@
 #include <QLockFile>
 #include <QMessageBox>
 #include <QTimer>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
-#include "TestHome.h"
 #include "app/QuorvelApp.h"
 #include "app/QuorvelView.h"
 #include "library/StoreFiles.h"
@@ -51,17 +48,9 @@ TEST(QuorvelApp, ASecondInstanceOnTheSameDataFolderOnlySaysSo) {
             }
     });
     answer.start(10);
-    const std::string errors = TestHome::freshDir("stderr") + "/stderr.txt";
-    std::fflush(stderr);
-    const int saved = dup(2);
-    ASSERT_TRUE(std::freopen(errors.c_str(), "w", stderr));
+    testing::internal::CaptureStderr();
     const int started = QuorvelApp::start();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::stringstream said;
-    said << std::ifstream(errors).rdbuf();
-
+    std::stringstream said(testing::internal::GetCapturedStderr());
     EXPECT_EQ(started, 1);
     EXPECT_EQ(shown, "Quorvel is already running for this user.");
     std::string firstLine;
