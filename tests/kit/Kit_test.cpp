@@ -115,6 +115,26 @@ TEST(QVAction, RunsItsActionOnEveryPressButNotWhenDisabled) {
     QTest::mouseClick(&action, Qt::LeftButton);
     EXPECT_EQ(runs, 2);
     EXPECT_GE(action.sizeHint().height(), QVAction::kMinHeight);
+
+    // A new title, symbol or emphasis repaints it; the one it has does not.
+    struct Paints : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::Paint && ++count < 0; }
+    } paints;
+    QApplication::processEvents();
+    action.installEventFilter(&paints);
+    const std::function<void()> changes[] = {[&] { action.setTitle("Stop"); },
+                                             [&] { action.setIconName("stop.fill"); },
+                                             [&] { action.setProminent(false); }};
+    for (const auto& change : changes) {
+        for (int twice = 0; twice < 2; ++twice) {
+            const int before = paints.count;
+            change();
+            QApplication::processEvents();
+            EXPECT_EQ(paints.count > before, twice == 0) << paints.count;
+        }
+    }
+    EXPECT_EQ(action.accessibleName(), "Stop");
 }
 
 // Sample blocks rendered for review: a page with every block, and a plot with its axis.

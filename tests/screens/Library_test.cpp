@@ -134,6 +134,7 @@ struct PlayerTest : ::testing::Test {
 
 TEST_F(PlayerTest, FilterKeepsTheFullCountAndFindsArtistsWithoutCase) {
     EXPECT_EQ(view->countLabel()->text(), "4");
+    EXPECT_EQ(view->searchBar()->field()->placeholderText(), "Find a track");
     QTest::keyClicks(view->searchBar()->field(), "VOCAL");
     EXPECT_EQ(titles(view->shownTracks()), (std::vector<QString>{"Vocal Check"}));
     EXPECT_EQ(view->rows()->rowCount(), 1);

@@ -275,6 +275,7 @@ TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
     more.push_back(trace("D", 3.0));
     store_.setTraces(more);
     EXPECT_TRUE(view->result());
+    EXPECT_EQ(child<QComboBox>("pickerB")->currentText(), "B");
 
     choose("pickerB", "C");
     EXPECT_FALSE(view->result());

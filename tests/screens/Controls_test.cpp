@@ -1,0 +1,98 @@
+// The controls the pages share: the row list, the stepper, the segmented picker and the disclosure group.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include "ScreenTesting.h"
+#include "screens/RowList.h"
+
+namespace quorvel {
+
+TEST(RowList, KeysMoveWithinTheRowsAndReturnOrTheMenuKeyReportTheCurrentOne) {
+    RowList rows(40, 4, [](QPainter&, const QRect&, int) {});
+    QSignalSpy activated(&rows, &RowList::rowActivated), menu(&rows, &RowList::rowMenuRequested),
+        clicked(&rows, &RowList::rowClicked);
+    rows.setRowCount(3);
+    EXPECT_EQ(rows.height(), 3 * 44 - 4) << "no gap below the last row";
+    rows.resize(200, rows.height());
+    rows.show();
+    EXPECT_EQ(rows.currentRow(), -1);
+    QTest::keyClick(&rows, Qt::Key_Return);
+    QTest::keyClick(&rows, Qt::Key_Menu);
+    EXPECT_EQ(activated.count() + menu.count(), 0) << "no row is current yet";
+    QTest::keyClick(&rows, Qt::Key_Down);
+    EXPECT_EQ(rows.currentRow(), 0);
+    QTest::keyClick(&rows, Qt::Key_Return);
+    QTest::keyClick(&rows, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(activated.takeFirst()[0].toInt(), 0);
+    EXPECT_EQ(menu.takeFirst()[0].toInt(), 0);
+    for (int i = 0; i < 4; ++i) QTest::keyClick(&rows, Qt::Key_Down);
+    EXPECT_EQ(rows.currentRow(), 2);
+    QTest::keyClick(&rows, Qt::Key_Up);
+    QTest::keyClick(&rows, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(activated.takeFirst()[0].toInt(), 1);
+    QTest::keyClick(&rows, Qt::Key_Return, Qt::ShiftModifier);
+    EXPECT_EQ(activated.count(), 0);
+
+    // A press and release on a row reports the point inside it and makes it current; a release elsewhere
+    // reports nothing.
+    QTest::mouseClick(rows.viewport(), Qt::LeftButton, {}, rows.rowRect(2).topLeft() + QPoint(5, 6));
+    ASSERT_EQ(clicked.count(), 1);
+    EXPECT_EQ(clicked[0][0].toInt(), 2);
+    EXPECT_EQ(clicked[0][1].toPoint(), QPoint(5, 6));
+    EXPECT_EQ(rows.currentRow(), 2);
+    QTest::mousePress(rows.viewport(), Qt::LeftButton, {}, rows.rowRect(0).center());
+    QTest::mouseRelease(rows.viewport(), Qt::LeftButton, {}, rows.rowRect(1).center());
+    EXPECT_EQ(clicked.count(), 1);
+    // Fewer rows keep the current one within them; none leave none current.
+    rows.setCurrentRow(2);
+    rows.setRowCount(2);
+    EXPECT_EQ(rows.currentRow(), 1);
+    rows.setRowCount(0);
+    EXPECT_EQ(rows.currentRow(), -1);
+    EXPECT_EQ(rows.height(), 0);
+}
+
+TEST(ScreenControls, StepperPickerAndDisclosure) {
+    Stepper stepper(1, 3, [](int v) { return QString("Output %1").arg(v); });
+    QSignalSpy stepped(&stepper, &Stepper::stepped);
+    EXPECT_EQ(stepper.text(), "Output 1");
+    EXPECT_EQ(stepper.minusButton()->text(), "\u2212");
+    EXPECT_FALSE(stepper.minusButton()->isEnabled());
+    for (int i = 0; i < 3; ++i) stepper.plusButton()->click();
+    EXPECT_EQ(stepper.value(), 3);
+    EXPECT_EQ(stepped.count(), 2) << "nothing past the top";
+    EXPECT_FALSE(stepper.plusButton()->isEnabled());
+    stepper.setValue(2);
+    EXPECT_TRUE(stepper.minusButton()->isEnabled() && stepper.plusButton()->isEnabled());
+    EXPECT_EQ(stepped.count(), 2) << "a value set from outside is no step";
+
+    SegmentedPicker picker("Output", {"Stereo", "Interface"});
+    QSignalSpy chosen(&picker, &SegmentedPicker::chosen);
+    EXPECT_EQ(picker.index(), -1);
+    picker.segment("Interface")->click();
+    picker.segment("Interface")->click();  // the chosen one again: still checked, no second report
+    EXPECT_EQ(chosen.count(), 1);
+    EXPECT_TRUE(picker.segment("Interface")->isChecked());
+    picker.setIndex(0);
+    EXPECT_TRUE(picker.segment("Stereo")->isChecked());
+    EXPECT_FALSE(picker.segment("Interface")->isChecked());
+    EXPECT_EQ(chosen.count(), 1);
+
+    auto* content = new QWidget;
+    Disclosure group("Channel routing", content, {}, 0);
+    group.show();
+    EXPECT_FALSE(content->isVisible());
+    group.header()->click();
+    EXPECT_TRUE(group.expanded() && content->isVisible());
+    group.setTitle("Saved traces · 2");
+    EXPECT_EQ(group.title(), "Saved traces · 2");
+    group.header()->click();
+    EXPECT_FALSE(content->isVisible());
+    EXPECT_EQ(readout(std::nullopt, "%.2f"), "\u2014");
+    EXPECT_EQ(readout(1.234, "%.1f"), "1.2");
+}
+
+}  // namespace quorvel
