@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,10 +16,12 @@
 #include <QSlider>
 #include <QTest>
 #include <QToolButton>
+#include <cmath>
 
 #include "FakeMpd.h"
 #include "FakeMusicService.h"
 #include "ScreenTesting.h"
+#include "TestHome.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
 #include "engine/ThreadedMusicService.h"
@@ -30,6 +33,7 @@
 #include "kit/QVPage.h"
 #include "library/LibraryStore.h"
 #include "library/MusicBrowser.h"
+#include "platform/AudioFile.h"
 #include "platform/MpdMusicClient.h"
 #include "screens/MusicLibraryView.h"
 #include "screens/PlaylistEdits.h"
@@ -46,6 +50,26 @@ namespace {
 
 constexpr double rate = 48000;
 constexpr std::int64_t period = 1024;
+
+QString freshDir(const char* label) { return QString::fromStdString(TestHome::freshDir(label)); }
+// A local track named `title` (its file need not exist).
+ReferenceTrack local(const QString& title) { return {.title = title, .filename = title + ".wav"}; }
+// Makes `dir`'s playlists file unwritable (a folder takes its name), so that the next save fails.
+void blockSaves(const QString& dir) {
+    QFile::remove(dir + "/playlists.json");
+    ASSERT_TRUE(QDir().mkpath(dir + "/playlists.json/blocked"));
+}
+// Writes a quiet stereo 440 Hz tone, `seconds` long at 48 kHz, at `path`.
+void writeTone(const QString& path, double seconds) {
+    const auto frames = std::int64_t(seconds * rate);
+    AudioBuffer buffer(*AudioFormat::standard(rate, 2), frames);
+    for (std::int64_t i = 0; i < frames; ++i)
+        buffer.channel(0)[i] = buffer.channel(1)[i] =
+            float(0.1 * std::sin(2 * M_PI * 440 * double(i) / rate));
+    buffer.setFrameLength(frames);
+    auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
+    ASSERT_TRUE(writer && writer->write(buffer) && writer->close());
+}
 
 struct PlayerTest : ::testing::Test {
     QString dir = freshDir("library");
@@ -70,12 +94,13 @@ struct PlayerTest : ::testing::Test {
         second.cueIn = 12.345;
         second.trimDB = -30;  // outside the editor's slider, as a hand-edited file could hold
         writeTone(dir + "/tone.wav", 0.5);
-        writeLibrary(
-            dir, {{.name = "Gig",
-                   .tracks = {first, second, third, {.title = "Yesterday \u2014 The Band", .musicID = "y"}}},
-                  {.name = "Empty"},
-                  {.name = "Tones", .tracks = {tone, first}}});
         library = std::make_unique<LibraryStore>(dir);
+        library->setPlaylists(
+            {{.name = "Gig",
+              .tracks = {first, second, third, {.title = "Yesterday \u2014 The Band", .musicID = "y"}}},
+             {.name = "Empty"},
+             {.name = "Tones", .tracks = {tone, first}}});
+        ASSERT_TRUE(library->save());
         library->setSelected(0);
         // As the root view does: the controller loads the track.
         view = std::make_unique<ReferencePlayerView>(

@@ -19,7 +19,6 @@
 #include "engine/VoiceRenderer.h"
 #include "kit/QVBadge.h"
 #include "kit/QVNumber.h"
-#include "library/ReferencePlaylist.h"
 #include "platform/VirtualAudioSystem.h"
 #include "screens/ScreenControls.h"
 
@@ -43,16 +42,6 @@ Stepper* stepper(const QWidget* root, const QString& text);
 // and commits it with Return, as the user does.
 void type(QWidget* root, const QString& title, const QString& text);
 using TestSignals::noise;
-
-QString freshDir(const QString& label);  // empty, below the test home
-// Writes "playlists.json" in `dir` holding `playlists`.
-void writeLibrary(const QString& dir, const QList<ReferencePlaylist>& playlists);
-// A local track named `title` (with a file name that need not exist).
-ReferenceTrack local(const QString& title);
-// A stereo float WAV file of a quiet 440 Hz tone, `seconds` long at 48 kHz.
-void writeTone(const QString& path, double seconds);
-// Makes `dir`'s playlists file unwritable (a folder takes its name), so that the next save fails.
-void blockSaves(const QString& dir);
 
 }  // namespace ScreenTesting
 
