@@ -97,7 +97,8 @@ protected:
             writeTone(files.last(), 1.0);
         }
         view->library().importFiles(files);
-        ASSERT_TRUE(waitUntil([&] { return !view->library().importing(); }));
+        // The copies are made in the background; the rows appear when they are in.
+        ASSERT_TRUE(waitUntil([&] { return !view->library().importing(); }, 30));
         settle();
     }
 };
