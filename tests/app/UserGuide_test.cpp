@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -6,6 +7,8 @@
 #include <QPushButton>
 #include <QSet>
 #include <QTest>
+#include <algorithm>
+#include <cstdlib>
 
 #include "AppHarness.h"
 #include "app/QuorvelGuide.h"
@@ -117,6 +120,16 @@ TEST_F(GuideSheet, ArticlePageNumbersItsStepsAndBackReturnsToItsRow) {
         EXPECT_TRUE(l->textInteractionFlags() & Qt::TextSelectableByMouse);
     }
     EXPECT_EQ(numbers, (QStringList{"1", "2", "3", "4", "5"}));
+    // Each number is centred in its box: as much room left of its ink as right of it.
+    const QImage one = guide.findChild<QLabel*>("guideStepNumber")->grab().toImage();
+    int left = one.width(), right = 0;
+    for (int y = 0; y < one.height(); ++y)
+        for (int x = 0; x < one.width(); ++x)
+            if (one.pixel(x, y) != one.pixel(0, 0)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    EXPECT_LE(std::abs(left - (one.width() - 1 - right)), 2) << left << " " << right;
     EXPECT_EQ(texts, align.steps);
     EXPECT_EQ(guide.findChild<QLabel*>("guideSummary")->text(), align.summary);
     EXPECT_EQ(guide.findChild<QLabel*>("guideNotes")->text(), align.notes);

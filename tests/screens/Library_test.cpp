@@ -490,6 +490,8 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     EXPECT_TRUE(sheet->progress()->isHidden());
     EXPECT_TRUE(sheet->refreshButton()->isEnabled());
     EXPECT_EQ(sheet->playlistRows()->rowCount(), 3);
+    EXPECT_TRUE(sheet->playlistRows()->isVisible());
+    EXPECT_EQ(sheet->playlistRows()->window(), sheet);  // in the sheet, not a window of their own
     ScreenTesting::savePng(sheet, "music-sheet-playlists.png", {580, 600});
 
     QTest::keyClicks(sheet->queryField(), "roc");

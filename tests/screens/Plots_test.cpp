@@ -182,10 +182,14 @@ TEST(TransferPlot, ValuesBeyondTheRangeArePinnedToTheEdgesAndJoined) {
 
 TEST(TransferPlot, CurvesOnTheTopAndBottomEdgesShowTheirWholeStroke) {
     ScreenTesting::useWorkspaceStyle();
-    // Coherence 1 along the top edge, then 0 along the bottom, each 2 px wide and wholly inside the frame.
-    std::vector<TransferBin> bins;
-    for (int i = 0; i < 400; ++i) bins.push_back(bin(i, 100 + 20.0 * i, 0, 0, i < 200 ? 1.0 : 0.0));
-    TransferPlot plot({bins}, TransferField::coherence);
+    // Coherence 1 along the top edge, then 0 along the bottom, each 2 px wide and wholly inside the frame;
+    // a second trace at 0.6 (y = 92) in orange, over the frame's grid.
+    std::vector<TransferBin> bins, second;
+    for (int i = 0; i < 400; ++i) {
+        bins.push_back(bin(i, 100 + 20.0 * i, 0, 0, i < 200 ? 1.0 : 0.0));
+        second.push_back(bin(i, 100 + 20.0 * i, 0, 0, 0.6));
+    }
+    TransferPlot plot({bins, second}, TransferField::coherence);
     plot.resize(600, TransferPlot::kHeight);
     const QImage image = plot.grab().toImage();
     const auto strokeRows = [&](int x) {
@@ -197,6 +201,11 @@ TEST(TransferPlot, CurvesOnTheTopAndBottomEdgesShowTheirWholeStroke) {
     const int top = int(QVPlotGrid::x(1500, 600)), bottom = int(QVPlotGrid::x(8000, 600));
     EXPECT_GE(strokeRows(top), 2);
     EXPECT_GE(strokeRows(bottom), 2);
+    EXPECT_EQ(image.pixelColor(top, 92).rgb(), qRgb(255, 159, 10));  // the system orange, #FF9F0A
+    // The 1 kHz line and the middle level line stand out from the background beside them.
+    const QColor background = image.pixelColor(300, 60);
+    EXPECT_GE(contrast(image.pixelColor(int(QVPlotGrid::x(1000, 600)), 60), background), 1.5);
+    EXPECT_GE(contrast(image.pixelColor(300, 115), background), 1.5);
 }
 
 }  // namespace quorvel

@@ -159,6 +159,7 @@ TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
 TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     auto* play = child<QVAction>("play");
     EXPECT_EQ(play->title(), "Play pink noise");
+    EXPECT_EQ(play->iconName(), "play.fill");
     // A reference track on the player is not the generator; Play replaces it with the signal.
     const QFileInfo file(
         QString::fromStdString(*SignalRenderer::make({.kind = SignalKind::sine, .seconds = 1})));
@@ -174,9 +175,11 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     EXPECT_EQ(m.audio->status(), "Pink noise");
     EXPECT_EQ(badge("state"), "Playing");
     EXPECT_EQ(play->title(), "Stop signal");
+    EXPECT_EQ(play->iconName(), "stop.fill");
     play->click();
     EXPECT_FALSE(m.audio->playing());
     EXPECT_EQ(badge("state"), "Ready");
+    EXPECT_EQ(play->iconName(), "play.fill");
     // Stereo playback of a channel check counts as the generator; a switch of path stops it.
     m.audio->playSignal(SignalSettings{});
     ASSERT_TRUE(m.settle());
