@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QImage>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -16,11 +15,8 @@
 
 #include "UiChecks.h"
 #include "kit/QVAction.h"
-#include "kit/QVCard.h"
-#include "kit/QVEmpty.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
-#include "kit/QVPage.h"
 #include "kit/QVStyle.h"
 
 namespace quorvel {
@@ -77,30 +73,6 @@ TEST(QVIcons, ImagesTakeTheColourAskedFor) {
         }
         EXPECT_GT(opaque, 20) << symbol;
     }
-    const QIcon icon = QVIcons::icon("stop.fill", orange);
-    EXPECT_FALSE(icon.isNull());
-    EXPECT_EQ(icon.pixmap(20, 20).size(), QSize(20, 20));
-}
-
-TEST(QVBlocks, EmptyOptionalTextsLeaveNoLine) {
-    QVPage bare("Tools");
-    QVPage titled("Tools", "Check, align, and tune your system");
-    EXPECT_EQ(bare.findChild<QLabel*>("qvPageSubtitle"), nullptr);
-    ASSERT_NE(titled.findChild<QLabel*>("qvPageSubtitle"), nullptr);
-
-    auto* content = new QLabel("body");
-    QVCard untitled({}, content);
-    EXPECT_EQ(untitled.findChild<QLabel*>("qvCardTitle"), nullptr);
-    EXPECT_EQ(untitled.body()->itemAt(0)->widget(), content);
-
-    QVEmpty withDetail("waveform.path", "Ready to measure", "Start the microphone.");
-    QVEmpty withoutDetail("waveform.path", "Ready to measure");
-    withDetail.resize(400, 300);
-    withoutDetail.resize(400, 300);
-    withDetail.show();
-    withoutDetail.show();
-    QApplication::processEvents();
-    EXPECT_LT(withoutDetail.sizeHint().height(), withDetail.sizeHint().height());
 }
 
 TEST(QVAction, RunsItsActionOnEveryPressButNotWhenDisabled) {

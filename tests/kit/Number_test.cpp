@@ -48,7 +48,7 @@ struct Form {
 
 }  // namespace
 
-TEST(QVNumber, FocusPassingThroughNeverRoundsTheStoredValue) {
+TEST(QVNumber, FocusPassingThroughOrUnreadableTextNeverChangesTheStoredValue) {
     Form form(12.345);
     EXPECT_EQ(form.field()->text(), "12.35");
     form.focus(form.field());
@@ -63,9 +63,15 @@ TEST(QVNumber, FocusPassingThroughNeverRoundsTheStoredValue) {
     form.typeAndLeave("12.35");
     EXPECT_EQ(form.value, 12.345);
     EXPECT_EQ(form.field()->text(), "12.35");
+    // Unreadable text leaves the value and shows it again.
+    for (const char* typed : {"abc", "", "nan", "inf", "1e999", "1.2.3"}) {
+        form.typeAndLeave(typed);
+        EXPECT_EQ(form.value, 12.345) << typed;
+        EXPECT_EQ(form.field()->text(), "12.35") << typed;
+    }
 }
 
-TEST(QVNumber, TypedTextIsCommittedOnReturnOrFocusLoss) {
+TEST(QVNumber, TypedTextIsCommittedOnReturnOrFocusLossAndRefreshSparesAnEdit) {
     Form form(1.0);
     int commits = 0;
     QObject::connect(form.number, &QVNumber::committed, [&](double) { ++commits; });
@@ -80,19 +86,7 @@ TEST(QVNumber, TypedTextIsCommittedOnReturnOrFocusLoss) {
     form.typeAndLeave("-3");
     EXPECT_EQ(form.value, -3.0);
     EXPECT_EQ(commits, 2);
-}
-
-TEST(QVNumber, UnreadableTextLeavesTheValueAndShowsItAgain) {
-    Form form(48.0);
-    for (const char* typed : {"abc", "", "nan", "inf", "1e999", "1.2.3"}) {
-        form.typeAndLeave(typed);
-        EXPECT_EQ(form.value, 48.0) << typed;
-        EXPECT_EQ(form.field()->text(), "48") << typed;
-    }
-}
-
-TEST(QVNumber, RefreshShowsOwnerChangesButNotOverAnEdit) {
-    Form form(1.0);
+    // The owner's changes show, but not over an edit under way.
     form.value = 2.5;
     form.number->refresh();
     EXPECT_EQ(form.field()->text(), "2.5");
@@ -106,7 +100,7 @@ TEST(QVNumber, RefreshShowsOwnerChangesButNotOverAnEdit) {
     EXPECT_EQ(form.value, 9.0);
 }
 
-TEST(QVNumber, DisplayRules) {
+TEST(QVNumber, DisplayRulesFollowTheLocale) {
     const QLocale en(QLocale::English, QLocale::UnitedStates);
     EXPECT_EQ(QVNumber::display(20, en), "20");
     EXPECT_EQ(QVNumber::display(0.5, en), "0.5");
@@ -118,9 +112,7 @@ TEST(QVNumber, DisplayRules) {
     EXPECT_EQ(QVNumber::parse("20,000", en), 20000.0);
     EXPECT_EQ(QVNumber::parse(" 0.75 ", en), 0.75);
     EXPECT_FALSE(QVNumber::parse("0,75", en).has_value());
-}
-
-TEST(QVNumber, FollowsTheLocaleIncludingLaterChanges) {
+    // The field follows the locale, also a later change of it.
     const QLocale de(QLocale::German, QLocale::Germany);
     EXPECT_EQ(QVNumber::display(0.5, de), "0,5");
     Form form(0.5);
