@@ -345,21 +345,6 @@ TEST_F(ChannelChecks, NoiseChecksSetRouteAndPingPongAndStopTheRest) {
     EXPECT_EQ(m.audio->route(), "Left");
 }
 
-TEST_F(ChannelChecks, IntervalSliderAndReadOut) {
-    auto* slider = child<QSlider>("interval");
-    auto* text = child<QLabel>("intervalText");
-    EXPECT_EQ(text->text(), "1.0 s");
-    slider->setValue(slider->minimum());
-    EXPECT_DOUBLE_EQ(m.audio->interval(), 0.25);
-    EXPECT_EQ(text->text(), "0.2 s") << "printf rounds the tie to even";
-    slider->setValue(slider->maximum());
-    EXPECT_DOUBLE_EQ(m.audio->interval(), 5);
-    EXPECT_EQ(text->text(), "5.0 s");
-    m.audio->setInterval(2.5);
-    EXPECT_EQ(slider->value(), 250);
-    EXPECT_EQ(text->text(), "2.5 s");
-}
-
 TEST_F(ChannelChecks, SpeakPlaysTheVoiceOnBothSidesWithPingPongOff) {
     auto* picker = child<QComboBox>("source");
     auto* field = child<QLineEdit>("sourceField");
