@@ -4,11 +4,9 @@
 #include <QDir>
 #include <QLabel>
 #include <QTest>
-#include <cmath>
 
 #include "engine/AudioHardware.h"
 #include "kit/QVStyle.h"
-#include "platform/AudioFile.h"
 
 namespace quorvel {
 
@@ -53,17 +51,6 @@ void savePicture(QWidget* widget, const QString& name) {
 }
 
 QString AppTest::transportStatus() { return view->findChild<QLabel*>("transportStatus")->text(); }
-
-void writeTone(const QString& path, double seconds) {
-    const auto frames = std::int64_t(seconds * 48000);
-    AudioBuffer buffer(*AudioFormat::standard(48000, 2), frames);
-    buffer.setFrameLength(frames);
-    for (std::int64_t i = 0; i < frames; ++i)
-        buffer.channel(0)[i] = buffer.channel(1)[i] =
-            float(0.25 * std::sin(2 * M_PI * 1000 * double(i) / 48000));
-    auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
-    ASSERT_TRUE(writer && writer->write(buffer) && writer->close()) << path.toStdString();
-}
 
 bool waitUntil(const std::function<bool()>& done, double seconds) {
     return QTest::qWaitFor(done, int(seconds * 1000));

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "QtPrinting.h"
+#include "ToneFile.h"
 #include "app/QuorvelView.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -35,8 +36,6 @@ private:
 
 // Saves a picture of `widget` as `name`.png in the test output folder.
 void savePicture(QWidget* widget, const QString& name);
-// Writes a short stereo WAV file (a quiet tone) at `path`.
-void writeTone(const QString& path, double seconds = 0.25);
 // Runs the event loop until `done` holds or `seconds` have passed; returns whether it held.
 bool waitUntil(const std::function<bool()>& done, double seconds = 20);
 

@@ -22,6 +22,7 @@
 #include "FakeMusicService.h"
 #include "ScreenTesting.h"
 #include "TestHome.h"
+#include "ToneFile.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
 #include "engine/ThreadedMusicService.h"
@@ -33,7 +34,6 @@
 #include "kit/QVPage.h"
 #include "library/LibraryStore.h"
 #include "library/MusicBrowser.h"
-#include "platform/AudioFile.h"
 #include "platform/MpdMusicClient.h"
 #include "screens/MusicLibraryView.h"
 #include "screens/PlaylistEdits.h"
@@ -58,17 +58,6 @@ ReferenceTrack local(const QString& title) { return {.title = title, .filename =
 void blockSaves(const QString& dir) {
     QFile::remove(dir + "/playlists.json");
     ASSERT_TRUE(QDir().mkpath(dir + "/playlists.json/blocked"));
-}
-// Writes a quiet stereo 440 Hz tone, `seconds` long at 48 kHz, at `path`.
-void writeTone(const QString& path, double seconds) {
-    const auto frames = std::int64_t(seconds * rate);
-    AudioBuffer buffer(*AudioFormat::standard(rate, 2), frames);
-    for (std::int64_t i = 0; i < frames; ++i)
-        buffer.channel(0)[i] = buffer.channel(1)[i] =
-            float(0.1 * std::sin(2 * M_PI * 440 * double(i) / rate));
-    buffer.setFrameLength(frames);
-    auto writer = AudioFileWriter::create(path.toStdString(), buffer.format());
-    ASSERT_TRUE(writer && writer->write(buffer) && writer->close());
 }
 
 struct PlayerTest : ::testing::Test {
