@@ -274,12 +274,6 @@ TEST_F(PlayerTest, PlaylistEditsReplaceTheFirstMatchOfTheSelectedPlaylistOnly) {
     EXPECT_TRUE(library->playlists()[2].tracks[1].loop);
     EXPECT_FALSE(library->playlists()[2].tracks[2].loop);
     EXPECT_TRUE(LibraryStore(dir).playlists()[2].tracks[1].loop);
-    // A failed save shows only in the message; the edit stays in memory.
-    blockSaves(dir);
-    edited.cueIn = 7;
-    EXPECT_TRUE(PlaylistEdits::replaceTrack(*library, edited));
-    EXPECT_TRUE(library->message().startsWith("Save failed: ")) << library->message().toStdString();
-    EXPECT_EQ(library->playlists()[2].tracks[1].cueIn, 7);
 }
 
 TEST_F(PlayerTest, PickerFollowsTheStoreAndNewPlaylistsAreTrimmed) {
