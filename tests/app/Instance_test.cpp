@@ -59,4 +59,15 @@ TEST(QuorvelApp, ASecondInstanceOnTheSameDataFolderOnlySaysSo) {
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QuorvelView*>(w), nullptr);
 }
 
+// Any one of the variables is a display to show the window on; none is none.
+TEST(QuorvelApp, AnyDisplayVariableMeansADisplay) {
+    const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
+    const QByteArray kept[] = {qgetenv(names[0]), qgetenv(names[1]), qgetenv(names[2])};
+    for (const char* set : {"", "QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+        for (const char* name : names) qputenv(name, QByteArray(name == std::string(set) ? "x" : ""));
+        EXPECT_EQ(QuorvelApp::hasDisplay(), *set != 0) << set;
+    }
+    for (int i = 0; i < 3; ++i) kept[i].isNull() ? qunsetenv(names[i]) : qputenv(names[i], kept[i]);
+}
+
 }  // namespace quorvel
