@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QFontInfo>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -108,6 +109,7 @@ TEST_F(GuideSheet, ArticlePageNumbersItsStepsAndBackReturnsToItsRow) {
     QTest::mouseClick(guide.findChild<QWidget*>("guideRow-align"), Qt::LeftButton);
     ASSERT_EQ(guide.openArticleId(), "align");
     EXPECT_EQ(guide.findChild<QLabel*>("guideNavTitle")->text(), align.title);
+    EXPECT_TRUE(QFontInfo(guide.findChild<QLabel*>("guideNavTitle")->font()).bold());
     EXPECT_FALSE(search(guide)->isVisibleTo(&guide));
 
     QStringList numbers, texts;
