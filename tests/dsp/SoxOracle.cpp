@@ -23,22 +23,18 @@ bool runSox(const std::string& arguments) {
 
 double soxStat(const std::string& path, const std::string& label) {
     std::string input = path;
-    if (path.size() > 4 && path.substr(path.size() - 4) == ".caf") {
+    if (path.ends_with(".caf")) {
         // sox reads float CAF through libsndfile scaled to its own peak; hand it a float WAV instead.
         double rate = 0;
         const Channels channels = readChannels(path, &rate);
-        input =
-            TestHome::freshDir("stats") + "/" + fs::path(path).filename().replace_extension(".wav").string();
+        input = TestHome::freshDir("stats") + "/" + fs::path(path).stem().string() + ".wav";
         writeChannels(input, rate, channels);
     }
-    const std::string command = "sox '" + input + "' -n stats 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return NAN;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("sox '" + input + "' -n stats 2>&1").c_str(), "r"),
+                                               pclose);
     char line[512];
-    while (std::fgets(line, sizeof line, pipe.get())) {
-        std::string text(line);
-        if (text.rfind(label, 0) == 0) return std::stod(text.substr(label.size()));
-    }
+    while (pipe && std::fgets(line, sizeof line, pipe.get()))
+        if (std::string text(line); text.rfind(label, 0) == 0) return std::stod(text.substr(label.size()));
     ADD_FAILURE() << "no '" << label << "' in sox stats of " << path;
     return NAN;
 }
@@ -50,20 +46,18 @@ Channels readChannels(const std::string& path, double* sampleRate) {
         return {};
     }
     if (sampleRate) *sampleRate = reader->processingFormat().sampleRate;
-    const int channels = reader->processingFormat().channelCount;
-    Channels result(static_cast<std::size_t>(channels));
+    Channels result(static_cast<std::size_t>(reader->processingFormat().channelCount));
     AudioBuffer block(reader->processingFormat(), 65536);
     for (;;) {
-        Status status = reader->read(block);
-        if (!status.ok()) {
+        if (Status status = reader->read(block); !status.ok()) {
             ADD_FAILURE() << path << ": " << status.error().description;
             return {};
         }
-        if (block.frameLength() == 0) break;
-        for (int c = 0; c < channels; ++c)
-            result[c].insert(result[c].end(), block.channel(c), block.channel(c) + block.frameLength());
+        if (block.frameLength() == 0) return result;
+        for (std::size_t c = 0; c < result.size(); ++c)
+            result[c].insert(result[c].end(), block.channel(static_cast<int>(c)),
+                             block.channel(static_cast<int>(c)) + block.frameLength());
     }
-    return result;
 }
 
 void writeChannels(const std::string& path, double sampleRate, const Channels& channels) {
@@ -74,22 +68,13 @@ void writeChannels(const std::string& path, double sampleRate, const Channels& c
         std::copy(channels[c].begin(), channels[c].end(), buffer.channel(static_cast<int>(c)));
     auto writer = AudioFileWriter::create(path, buffer.format());
     ASSERT_TRUE(writer.ok()) << writer.error().description;
-    ASSERT_TRUE(writer->write(buffer).ok());
-    ASSERT_TRUE(writer->close().ok());
+    ASSERT_TRUE(writer->write(buffer).ok() && writer->close().ok());
 }
 
 int fileCount(const std::string& dir) {
     int n = 0;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_regular_file()) ++n;
+    for (const auto& entry : fs::directory_iterator(dir)) n += entry.is_regular_file();
     return n;
-}
-
-void keepForInspection(const std::string& path, const std::string& name) {
-    std::error_code ec;
-    fs::create_directories(QUORVEL_TEST_OUTPUT_DIR, ec);
-    fs::copy_file(path, std::string(QUORVEL_TEST_OUTPUT_DIR) + "/" + name,
-                  fs::copy_options::overwrite_existing, ec);
 }
 
 }  // namespace quorvel
