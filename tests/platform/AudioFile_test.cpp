@@ -12,6 +12,7 @@
 namespace quorvel {
 
 namespace {
+
 // Runs a shell command (sox makes the foreign-format inputs); fails the test when it fails.
 void run(const std::string& command) {
     ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command;
@@ -26,6 +27,13 @@ AudioBuffer ramp(int channels, std::int64_t frames, float offset) {
     return b;
 }
 
+Status writeFile(const std::string& path, const AudioBuffer& buffer) {
+    auto writer = AudioFileWriter::create(path, buffer.format());
+    if (!writer) return writer.error();
+    if (Status s = writer->write(buffer); !s) return s;
+    return writer->close();
+}
+
 // Reads a whole file, failing the test on error.
 AudioBuffer readAll(const std::string& path) {
     auto reader = AudioFileReader::open(path);
@@ -35,6 +43,7 @@ AudioBuffer readAll(const std::string& path) {
     EXPECT_TRUE(reader->read(b).ok());
     return b;
 }
+
 }  // namespace
 
 // Float files keep every bit; several writes append; reads continue, seek and stop at the end.
@@ -42,21 +51,17 @@ TEST(AudioFile, FloatWavAndCafRoundTripInBlocks) {
     const std::string dir = TestHome::freshDir("roundtrip");
     for (const std::string name : {"a.wav", "b.CAF"}) {
         const std::string path = dir + "/" + name;
-        {
-            auto writer = AudioFileWriter::create(path, *AudioFormat::standard(44100, 3));
-            ASSERT_TRUE(writer.ok()) << writer.error().description;
-            auto first = ramp(3, 5000, 0.0f);  // longer than one conversion chunk
-            auto second = ramp(3, 123, -2.0f);
-            ASSERT_TRUE(writer->write(first).ok());
-            ASSERT_TRUE(writer->write(second).ok());
-            EXPECT_EQ(writer->length(), 5123);
-            ASSERT_TRUE(writer->close().ok());
-        }
+        auto writer = AudioFileWriter::create(path, *AudioFormat::standard(44100, 3));
+        ASSERT_TRUE(writer.ok()) << writer.error().description;
+        ASSERT_TRUE(writer->write(ramp(3, 5000, 0.0f)).ok());  // longer than one conversion chunk
+        ASSERT_TRUE(writer->write(ramp(3, 123, -2.0f)).ok());
+        EXPECT_EQ(writer->length(), 5123);
+        ASSERT_TRUE(writer->close().ok());
+
         auto reader = AudioFileReader::open(path);
         ASSERT_TRUE(reader.ok()) << reader.error().description;
         EXPECT_EQ(reader->processingFormat(), (AudioFormat{3, 44100}));
         EXPECT_EQ(reader->length(), 5123);
-
         AudioBuffer b(reader->processingFormat(), 4500);
         ASSERT_TRUE(reader->read(b).ok());
         EXPECT_EQ(b.frameLength(), 4500);
@@ -75,7 +80,6 @@ TEST(AudioFile, FloatWavAndCafRoundTripInBlocks) {
         EXPECT_EQ(b.frameLength(), 2);
         EXPECT_EQ(b.channel(1)[0], 1.0f + 1e-4f * 10);
         EXPECT_EQ(reader->framePosition(), 12);
-
         reader->setFramePosition(99999);
         ASSERT_TRUE(reader->read(b).ok());
         EXPECT_EQ(b.frameLength(), 0);
@@ -95,8 +99,8 @@ TEST(AudioFile, ReadsForeignFormats) {
         ASSERT_EQ(b.frameLength(), 48000) << ext;
         double worst = 0;
         for (int n = 0; n < 48000; ++n) {
-            const double expected = 0.5 * std::sin(2 * std::numbers::pi * 1000 * n / 48000);
-            worst = std::max(worst, std::abs(b.channel(0)[n] - expected));
+            worst = std::max(
+                worst, std::abs(b.channel(0)[n] - 0.5 * std::sin(2 * std::numbers::pi * 1000 * n / 48000)));
             ASSERT_EQ(b.channel(1)[n], 0.0f);
         }
         EXPECT_LT(worst, 1.5 / 32768) << ext;  // 16-bit quantisation
@@ -112,39 +116,30 @@ TEST(AudioFile, ReadsForeignFormats) {
         for (std::int64_t n = 0; n < b.frameLength(); ++n) peak = std::max(peak, std::abs(b.channel(0)[n]));
         EXPECT_NEAR(peak, 0.5, 0.05) << ext;
     }
-    // libsndfile only estimates an MP3's length; the reader's length follows the data to its end,
-    // also for a file cut short.
-    {
-        const std::string path = dir + "/cut.mp3";
-        run("sox -r 44100 -c 2 -n " + dir + "/whole.mp3 synth 2 sine 1000 vol 0.5");
-        run("head -c 10000 " + dir + "/whole.mp3 > " + path);
-        auto reader = AudioFileReader::open(path);
-        ASSERT_TRUE(reader.ok());
-        AudioBuffer b(reader->processingFormat(), 1000);
-        std::int64_t frames = 0;
-        while (reader->read(b).ok() && b.frameLength() > 0) frames += b.frameLength();
-        EXPECT_GT(frames, 0);
-        EXPECT_EQ(reader->length(), frames);
-        EXPECT_EQ(reader->framePosition(), frames);
-    }
+    // libsndfile only estimates an MP3's length; the reader's length follows the data to its end, also
+    // for a file cut short.
+    run("sox -r 44100 -c 2 -n " + dir + "/whole.mp3 synth 2 sine 1000 vol 0.5");
+    run("head -c 10000 " + dir + "/whole.mp3 > " + dir + "/cut.mp3");
+    auto reader = AudioFileReader::open(dir + "/cut.mp3");
+    ASSERT_TRUE(reader.ok());
+    AudioBuffer b(reader->processingFormat(), 1000);
+    std::int64_t frames = 0;
+    while (reader->read(b).ok() && b.frameLength() > 0) frames += b.frameLength();
+    EXPECT_GT(frames, 0);
+    EXPECT_EQ(reader->length(), frames);
+    EXPECT_EQ(reader->framePosition(), frames);
     // sox cannot write Opus; libsndfile can.
-    {
-        const std::string path = dir + "/voice.opus";
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 1;
-        info.format = SF_FORMAT_OGG | SF_FORMAT_OPUS;
-        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-        std::vector<float> tone(48000);
-        for (int n = 0; n < 48000; ++n)
-            tone[n] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440 * n / 48000));
-        ASSERT_EQ(sf_writef_float(f, tone.data(), 48000), 48000);
-        sf_close(f);
-        auto b = readAll(path);
-        EXPECT_EQ(b.format(), (AudioFormat{1, 48000}));
-        EXPECT_NEAR(static_cast<double>(b.frameLength()), 48000, 2400);
-    }
+    SF_INFO info{.samplerate = 48000, .channels = 1, .format = SF_FORMAT_OGG | SF_FORMAT_OPUS};
+    SNDFILE* f = sf_open((dir + "/voice.opus").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    std::vector<float> tone(48000);
+    for (int n = 0; n < 48000; ++n)
+        tone[n] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440 * n / 48000));
+    ASSERT_EQ(sf_writef_float(f, tone.data(), 48000), 48000);
+    sf_close(f);
+    auto opus = readAll(dir + "/voice.opus");
+    EXPECT_EQ(opus.format(), (AudioFormat{1, 48000}));
+    EXPECT_NEAR(static_cast<double>(opus.frameLength()), 48000, 2400);
 }
 
 // Non-finite samples read as 0 and are counted; rates outside 1000 ... 768000 Hz are refused at open.
@@ -154,10 +149,7 @@ TEST(AudioFile, ReaderZeroesNonFiniteSamplesAndRefusesAbsurdRates) {
     b.channel(0)[10] = NAN;
     b.channel(1)[4999] = -INFINITY;
     b.channel(1)[4500] = INFINITY;
-    {
-        auto writer = AudioFileWriter::create(dir + "/bad.wav", b.format());
-        ASSERT_TRUE(writer.ok() && writer->write(b).ok() && writer->close().ok());
-    }
+    ASSERT_TRUE(writeFile(dir + "/bad.wav", b));
     auto reader = AudioFileReader::open(dir + "/bad.wav");
     ASSERT_TRUE(reader.ok());
     AudioBuffer in(reader->processingFormat(), 5000);
@@ -170,8 +162,9 @@ TEST(AudioFile, ReaderZeroesNonFiniteSamplesAndRefusesAbsurdRates) {
 
     for (const int rate : {1, 999, 1000, 768000, 768001}) {
         const std::string path = dir + "/rate" + std::to_string(rate) + ".wav";
-        auto writer = AudioFileWriter::create(path, AudioFormat{2, static_cast<double>(rate)});
-        ASSERT_TRUE(writer.ok() && writer->write(ramp(2, 10, 0.0f)).ok() && writer->close().ok());
+        AudioBuffer frames(AudioFormat{2, static_cast<double>(rate)}, 10);
+        frames.setFrameLength(10);
+        ASSERT_TRUE(writeFile(path, frames));
         auto opened = AudioFileReader::open(path);
         const bool supported = rate >= 1000 && rate <= 768000;
         ASSERT_EQ(opened.ok(), supported) << rate;
@@ -183,7 +176,18 @@ TEST(AudioFile, ReaderZeroesNonFiniteSamplesAndRefusesAbsurdRates) {
     }
 }
 
+// A format has 1 ... 1024 channels and a finite rate above 0; a writer takes only WAV and CAF names and
+// whole rates. Failures carry libsndfile's own description.
 TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
+    for (const auto& [rate, channels, valid] : {std::tuple{48000.0, 1024, true},
+                                                {48000.0, 1025, false},
+                                                {48000.0, 0, false},
+                                                {0.5, 1, true},
+                                                {0.0, 1, false},
+                                                {-1.0, 1, false},
+                                                {NAN, 1, false},
+                                                {INFINITY, 1, false}})
+        EXPECT_EQ(AudioFormat::standard(rate, channels).has_value(), valid) << rate << " " << channels;
     const std::string dir = TestHome::freshDir("failures");
     auto missing = AudioFileReader::open(dir + "/missing.wav");
     ASSERT_FALSE(missing.ok());
@@ -191,21 +195,22 @@ TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
     EXPECT_EQ(missing.error().code, SF_ERR_SYSTEM);
     EXPECT_NE(missing.error().description.find("No such file"), std::string::npos)
         << missing.error().description;
-
     run("echo 'not audio' > " + dir + "/junk.wav");
     auto junk = AudioFileReader::open(dir + "/junk.wav");
     ASSERT_FALSE(junk.ok());
     EXPECT_EQ(junk.error().description, "Format not recognised.");
 
-    auto stereo = *AudioFormat::standard(48000, 2);
+    const auto stereo = *AudioFormat::standard(48000, 2);
     for (const std::string& bad :
-         {dir + "/out.flac", dir + "/noextension", dir + "/no-such-folder/out.wav"}) {
+         {dir + "/out.flac", dir + "/noextension", dir + "/dir.wav/x", dir + "/no-such-folder/out.wav"}) {
         auto w = AudioFileWriter::create(bad, stereo);
         ASSERT_FALSE(w.ok()) << bad;
         EXPECT_EQ(w.error().domain, "sndfile");
         EXPECT_FALSE(w.error().description.empty());
     }
-    EXPECT_FALSE(AudioFileWriter::create(dir + "/frac.wav", AudioFormat{2, 44100.5}).ok());
+    for (const AudioFormat format : {AudioFormat{2, 44100.5}, AudioFormat{2, 0.5}, AudioFormat{1025, 48000}})
+        EXPECT_FALSE(AudioFileWriter::create(dir + "/odd.wav", format).ok()) << format.sampleRate;
+    EXPECT_TRUE(AudioFileWriter::create(dir + "/one.caf", AudioFormat{1, 1}).ok());
 }
 
 }  // namespace quorvel

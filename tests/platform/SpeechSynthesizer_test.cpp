@@ -44,6 +44,17 @@ TEST(EspeakSynthesizer, SpeaksMonoFloatAndClosesOnce) {
     }
     const std::string text = "Check the left and right main speakers, then the front fills and the subs.";
     EXPECT_GT(speak(synth, text, 0.43).frames, speak(synth, text, 0.5).frames);
+    // A language without a voice is refused, not spoken in the last one.
+    int buffers = 0;
+    const Status refused =
+        synth.write(SpeechUtterance{"Left.", 0.43, "xx-Nowhere"}, [&](const SpeechBuffer&) {
+            ++buffers;
+            return true;
+        });
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().description, "No speech voice for the language xx-Nowhere");
+    EXPECT_EQ(buffers, 0);
+    EXPECT_EQ(speak(synth, "Left.").closings, 1);
 }
 
 // A stop from another thread ends the write before its next buffer, with no closing buffer; the next write

@@ -180,19 +180,35 @@ TEST(VirtualAudioSystem, BindingChecksOnlyThatTheDeviceExists) {
     EXPECT_EQ(engine->inputFormat().channelCount, 0);
 }
 
+// Each direction's default is the first device that has it, or the one named for it; a system without
+// one has no format and starts nothing. An unreadable name lists as empty.
 TEST(VirtualAudioSystem, DefaultsFollowTheTableAndAnEmptySystemHasNoFormat) {
-    VirtualAudioSystem system({device("Speakers", 0, 2), device("Mic", 1, 0)});
+    VirtualAudioSystem system({device("Speakers", 0, 2), device("Mic", 1, 0), device("Box", 4, 4)});
     EXPECT_EQ(system.defaultInputDevice(), system.idOf("Mic"));
     EXPECT_EQ(system.defaultOutputDevice(), system.idOf("Speakers"));
     auto engine = system.makeEngine();
     EXPECT_EQ(engine->inputFormat(), (DeviceFormat{1, 48000}));
+    EXPECT_EQ(engine->outputFormat(), (DeviceFormat{2, 48000}));
+    system.setDefaults("Box", "Mic");
+    EXPECT_EQ(system.defaultInputDevice(), system.idOf("Box"));
+    EXPECT_EQ(system.defaultOutputDevice(), system.idOf("Mic"));
+    EXPECT_EQ(engine->inputFormat(), (DeviceFormat{4, 48000}));
+    EXPECT_EQ(engine->outputFormat(), (DeviceFormat{0, 48000}));
 
-    VirtualAudioSystem empty;
+    VirtualDevice hidden = device("Hidden", 1, 1);
+    hidden.nameUnreadable = true;
+    VirtualAudioSystem empty({hidden});
+    empty.removeDevice("Hidden");
     auto none = empty.makeEngine();
     EXPECT_EQ(empty.defaultOutputDevice(), 0u);
+    EXPECT_EQ(empty.defaultInputDevice(), 0u);
     EXPECT_EQ(none->inputFormat(), DeviceFormat{});
     none->installTap([](const AudioInputBlock&) {});
     EXPECT_FALSE(none->start());
+    none->removeTap();
+    none->setOutput(1, [](float* const*, int, std::int64_t) {});
+    EXPECT_FALSE(none->start());
+    EXPECT_EQ(VirtualAudioSystem({hidden}).devices()->at(0).name, "");
 }
 
 TEST(VirtualAudioSystem, FaultsReachTheOwner) {
