@@ -45,32 +45,22 @@ Capture lateCapture(std::size_t n, std::size_t lag, unsigned seed = 21) {
 
 }  // namespace
 
-// Only the newest 4096 samples count: the older ones here would otherwise dominate. A unit sine at a
-// bin centre gives |X| = Σw/2, which the scale 2/Σw turns into 1 (0 dB).
+// Only the newest 4096 samples count: the older ones here would otherwise dominate. A unit sine at a bin
+// centre gives |X| = Σw/2, which the scale 2/Σw turns into 1 (0 dB). Too short a block, or a rate
+// outside the contract, gives the empty result rather than meaningless frequencies.
 TEST(Analyze, SpectrumReadsDBFSOfTheNewestFullBlock) {
     std::vector<double> mic(5000, 5.0);
     for (std::size_t i = 0; i < 4096; ++i)
         mic[904 + i] = std::sin(2.0 * M_PI * static_cast<double>(1024 * i) / 4096.0);
     const AnalysisResult r = MeasurementDSP::analyze(mic, std::nullopt, rate);
     ASSERT_EQ(r.spectrum.size(), 2047u);
-    EXPECT_EQ(r.spectrum.front().id, 1);
-    EXPECT_EQ(r.spectrum.back().id, 2047);
-    EXPECT_DOUBLE_EQ(r.spectrum.back().hz, 48000.0 * 2047 / 4096);
     EXPECT_EQ(r.spectrum[1023].hz, 12000.0);
     EXPECT_NEAR(r.spectrum[1023].db, 0.0, 1e-6);
-    EXPECT_NEAR(r.spectrum[1022].db, 20 * std::log10(0.5), 0.01);  // Hann main lobe: half amplitude next door
-    EXPECT_LT(r.spectrum[1013].db, -100.0);
     EXPECT_EQ(r.correlation, 0.0);
     expectNoDelay(r);
-    for (const SpectrumPoint& p :
-         MeasurementDSP::analyze(std::vector<double>(4096, 0.0), std::nullopt, rate).spectrum)
-        ASSERT_EQ(p.db, floorDB);
-    // Too short a block, or a rate outside the contract, gives the empty result rather than meaningless
-    // frequencies.
-    const std::vector<double> x = noise(4096, 1);
     for (const double badRate : {0.0, -rate, std::nan(""), std::numeric_limits<double>::infinity()})
-        EXPECT_EQ(MeasurementDSP::analyze(x, std::nullopt, badRate), AnalysisResult{}) << badRate;
-    EXPECT_EQ(MeasurementDSP::analyze(std::span(x).first(4095), std::nullopt, rate), AnalysisResult{});
+        EXPECT_EQ(MeasurementDSP::analyze(mic, std::nullopt, badRate), AnalysisResult{}) << badRate;
+    EXPECT_EQ(MeasurementDSP::analyze(std::span(mic).first(4095), std::nullopt, rate), AnalysisResult{});
 }
 
 // A delay needs a reference of the mic's length, at least 16384 samples, all of them finite: otherwise
@@ -97,7 +87,8 @@ TEST(Analyze, ReferencePathNeedsMatchingFiniteBlocksOfAtLeast16384) {
                   .spectrum.size(),
               2047u);
     refused(c.mic, std::vector<double>(16384, 0.3), "constant reference: nothing left once the mean is gone");
-    refused(std::vector<double>(16384, 0.0), c.reference, "silent mic");
+    for (const SpectrumPoint& p : refused(std::vector<double>(16384, 0.0), c.reference, "silent mic").spectrum)
+        ASSERT_EQ(p.db, floorDB);
     for (double bad :
          {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
         for (std::size_t at : {0u, 8000u}) {

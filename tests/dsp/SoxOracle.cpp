@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <memory>
 
-#include "TestHome.h"
 #include "platform/AudioFile.h"
 
 namespace quorvel {
@@ -19,24 +15,6 @@ bool runSox(const std::string& arguments) {
     const bool ok = std::system(command.c_str()) == 0;
     if (!ok) ADD_FAILURE() << "failed: " << command;
     return ok;
-}
-
-double soxStat(const std::string& path, const std::string& label) {
-    std::string input = path;
-    if (path.ends_with(".caf")) {
-        // sox reads float CAF through libsndfile scaled to its own peak; hand it a float WAV instead.
-        double rate = 0;
-        const Channels channels = readChannels(path, &rate);
-        input = TestHome::freshDir("stats") + "/" + fs::path(path).stem().string() + ".wav";
-        writeChannels(input, rate, channels);
-    }
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(("sox '" + input + "' -n stats 2>&1").c_str(), "r"),
-                                               pclose);
-    char line[512];
-    while (pipe && std::fgets(line, sizeof line, pipe.get()))
-        if (std::string text(line); text.rfind(label, 0) == 0) return std::stod(text.substr(label.size()));
-    ADD_FAILURE() << "no '" << label << "' in sox stats of " << path;
-    return NAN;
 }
 
 Channels readChannels(const std::string& path, double* sampleRate) {

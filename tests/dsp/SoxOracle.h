@@ -9,8 +9,6 @@ using Channels = std::vector<std::vector<float>>;
 
 // Runs `sox <arguments>`; true when it exits 0 (a test failure otherwise).
 bool runSox(const std::string& arguments);
-// A number from `sox FILE -n stats` (the first column: all channels pooled), e.g. "RMS lev dB".
-double soxStat(const std::string& path, const std::string& label);
 // A whole file through the platform reader (empty on failure, with a test failure recorded).
 Channels readChannels(const std::string& path, double* sampleRate = nullptr);
 // A float WAV or CAF through the platform writer.

@@ -186,9 +186,7 @@ TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
 namespace {
 
 TrackBatch tracksOf(std::vector<Track> items, std::optional<std::size_t> next = std::nullopt) {
-    TrackBatch batch{"id-Road", std::move(items)};
-    batch.nextOffset = next;
-    return batch;
+    return TrackBatch{"id-Road", std::move(items), next};
 }
 
 Track songEntry(const std::string& id, const std::string& title, const std::string& artist) {

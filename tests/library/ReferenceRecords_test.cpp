@@ -60,9 +60,10 @@ TEST(ReferencePlaylist, ReadingIgnoresNullsAndUnknownKeysButNoBadTrack) {
     for (const Json& bad : {changed("loop", std::nullopt), changed("trimDB", nullptr), changed("cueIn", "1"),
                             changed("libraryMusic", 0), changed("id", "not-a-uuid"),
                             changed("musicPayload", "YWI"), changed("musicPayload", "YW*=")}) {
-        auto read = decodeWith(bad);
-        ASSERT_FALSE(read.ok()) << bad.dump();
-        EXPECT_EQ(read.error().description.rfind("playlist 1: track 1: ", 0), 0u) << read.error().description;
+        auto decoded = decodeWith(bad);
+        ASSERT_FALSE(decoded.ok()) << bad.dump();
+        EXPECT_EQ(decoded.error().description.rfind("playlist 1: track 1: ", 0), 0u)
+            << decoded.error().description;
     }
     for (const char* text : {"", "{broken", "{}", "[1]", "[1e400]", R"([{"id":"x","name":"P","tracks":[]}])"})
         EXPECT_FALSE(ReferencePlaylist::decodeList(text).ok()) << text;

@@ -67,7 +67,8 @@ TEST(AudioFilePlayerJack, TheRenderCallbackNeverAllocates) {
 
     RtAudioSystem system({"jack"});
     std::uint32_t box = 0;
-    for (const auto& d : system.devices().value())
+    const auto devices = system.devices();
+    for (const auto& d : devices.value())
         if (d.name == "qv-sixtyfour") box = d.id;
     auto engine = std::make_unique<CountingEngine>(system.makeEngine());
     ASSERT_EQ(engine->bindOutput(box), 0);

@@ -129,7 +129,12 @@ TEST(AudioFile, ReadsForeignFormats) {
     EXPECT_EQ(reader->length(), frames);
     EXPECT_EQ(reader->framePosition(), frames);
     // sox cannot write Opus; libsndfile can.
-    SF_INFO info{.samplerate = 48000, .channels = 1, .format = SF_FORMAT_OGG | SF_FORMAT_OPUS};
+    SF_INFO info{.frames = 0,
+                 .samplerate = 48000,
+                 .channels = 1,
+                 .format = SF_FORMAT_OGG | SF_FORMAT_OPUS,
+                 .sections = 0,
+                 .seekable = 0};
     SNDFILE* f = sf_open((dir + "/voice.opus").c_str(), SFM_WRITE, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
     std::vector<float> tone(48000);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -44,6 +45,9 @@ TEST(EspeakSynthesizer, SpeaksMonoFloatAndClosesOnce) {
     }
     const std::string text = "Check the left and right main speakers, then the front fills and the subs.";
     EXPECT_GT(speak(synth, text, 0.43).frames, speak(synth, text, 0.5).frames);
+    // 350 words a minute at rate 1, within espeak's 80 ... 450; a rate that is no number speaks normally.
+    for (const auto& [rate, wpm] : {std::pair{0.43, 151}, {0.5, 175}, {NAN, 175}, {0.0, 80}, {2.0, 450}})
+        EXPECT_EQ(EspeakSynthesizer::wordsPerMinute(rate), wpm) << rate;
     // A language without a voice is refused, not spoken in the last one.
     int buffers = 0;
     const Status refused =
