@@ -87,7 +87,8 @@ TEST(Analyze, ReferencePathNeedsMatchingFiniteBlocksOfAtLeast16384) {
                   .spectrum.size(),
               2047u);
     refused(c.mic, std::vector<double>(16384, 0.3), "constant reference: nothing left once the mean is gone");
-    for (const SpectrumPoint& p : refused(std::vector<double>(16384, 0.0), c.reference, "silent mic").spectrum)
+    for (const SpectrumPoint& p :
+         refused(std::vector<double>(16384, 0.0), c.reference, "silent mic").spectrum)
         ASSERT_EQ(p.db, floorDB);
     for (double bad :
          {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
