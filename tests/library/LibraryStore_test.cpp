@@ -151,8 +151,10 @@ TEST(LibraryStore, ImportMusicPlaylistReportsOrTakesItBack) {
     store.setSelected(0);
     QFile::remove(dir + "/playlists.json");
     QDir().mkpath(dir + "/playlists.json");  // the next write cannot replace a folder
+    QSignalSpy lists(&store, &LibraryStore::playlistsChanged);
     EXPECT_FALSE(store.importMusicPlaylist("Lost", {song}));
     EXPECT_EQ(store.playlists().size(), 3);
+    EXPECT_EQ(lists.count(), 2);  // added, then taken back: the screens drop the lost playlist too
     EXPECT_EQ(store.selected(), 0);
     EXPECT_TRUE(store.message().startsWith("Save failed: "));
 }
