@@ -72,33 +72,6 @@ TEST(SignalPreset, ElevenDistinctPresetsThatRenderAndPlayWhatTheyAreCalled) {
         EXPECT_FALSE(signalKindFromRawValue(other));
 }
 
-TEST(SignalRenderer, RefusesBadValuesBeforeBadRatesAndCreatesNothing) {
-    const std::string values = "Enter finite signal values and a low-pass frequency above high-pass.";
-    struct Case {
-        SignalSettings settings;
-        double rate;
-        long code;
-    };
-    const Case cases[] = {
-        {{.seconds = NAN}, 1000, 10},  // both rules broken: the values win
-        {{.kind = SignalKind::sine, .frequency2 = NAN}, 48000, 10},
-        {{.hp = INFINITY}, 48000, 10},
-        {{.seconds = 0}, 48000, 10},
-        {{.seconds = -1}, 48000, 10},
-        {{.hp = 500, .lp = 500, .filtered = true}, 48000, 10},
-        {{}, 7999, 12},
-        {{}, 192001, 12},
-        {{}, NAN, 12},
-    };
-    for (const auto& c : cases) {
-        auto result = SignalRenderer::make(c.settings, c.rate);
-        ASSERT_FALSE(result.ok()) << c.code << " at " << c.rate;
-        EXPECT_EQ(result.error(),
-                  QuorvelError::make(c.code, c.code == 10 ? values : "Unsupported sample rate"));
-    }
-    EXPECT_EQ(fileCount(TempFiles::directory()), 0);
-}
-
 // One cycle of at least 1 s and at most 60 s, as a two-channel float WAV named signal-<UUID>.wav.
 TEST(SignalRenderer, FileNameFormatAndLength) {
     const std::string prefix = TempFiles::directory() + "/signal-";

@@ -111,35 +111,20 @@ TEST(TransferJSON, RefusesWhatIsNotAListOfTraces) {
     }
     const std::pair<std::function<void(Json&)>, std::string> cases[] = {
         {[](Json& j) { j[0]["id"] = 12; }, "Trace 1: \"id\" must be a string."},
-        {[](Json& j) { j[0]["name"] = 1.5; }, "Trace 1: \"name\" must be a string."},
         {[](Json& j) { j[0]["captured"] = "today"; }, "Trace 1: \"captured\" must be a number."},
-        {[](Json& j) { j[0]["sampleRate"] = nullptr; }, "Trace 1: \"sampleRate\" must be a number."},
         {[](Json& j) { j[0]["micChannel"] = true; }, "Trace 1: \"micChannel\" must be a whole number."},
-        {[](Json& j) { j[0]["micChannel"] = "0"; }, "Trace 1: \"micChannel\" must be a whole number."},
         {[](Json& j) { j[0]["bins"] = Json::object(); }, "Trace 1: \"bins\" must be an array."},
-        {[](Json& j) { j[0]["averages"] = Json::array(); }, "Trace 1: \"averages\" must be a whole number."},
-        {[](Json& j) { j[0]["position"] = false; }, "Trace 1: \"position\" must be a string."},
-        {[](Json& j) { j[0]["hardwareIdentity"] = Json::array(); },
-         "Trace 1: \"hardwareIdentity\" must be a string."},
         // nlohmann would read 3.5 into an int as 3: an integer must be whole and fit.
         {[](Json& j) { j[0]["micChannel"] = 3.5; },
          "Trace 1: \"micChannel\" must be a whole number, not 3.5."},
-        {[](Json& j) { j[0]["referenceChannel"] = -0.25; },
-         "Trace 1: \"referenceChannel\" must be a whole number, not -0.25."},
         {[](Json& j) { j[0]["averages"] = 1e10; },
          "Trace 1: \"averages\" must be a whole number within range."},
-        {[](Json& j) { j[0]["averages"] = -3e9; },
-         "Trace 1: \"averages\" must be a whole number within range."},
         {[](Json& j) { j[0]["micChannel"] = 2147483648LL; },
-         "Trace 1: \"micChannel\" must be a whole number within range."},
-        {[](Json& j) { j[0]["micChannel"] = -2147483649LL; },
          "Trace 1: \"micChannel\" must be a whole number within range."},
         {[](Json& j) { j[0]["averages"] = 4294967296ULL * 4294967295ULL; },
          "Trace 1: \"averages\" must be a whole number within range."},
         {[](Json& j) { j[0]["bins"][0]["id"] = 7.5; },
          "Trace 1, bin 1: \"id\" must be a whole number, not 7.5."},
-        {[](Json& j) { j[0]["bins"][0]["coherence"] = "high"; },
-         "Trace 1, bin 1: \"coherence\" must be a number."},
         {[](Json& j) { j[0]["bins"][0] = 5; }, "Trace 1, bin 1 must be an object."},
         {[](Json& j) { j.push_back("trace"); }, "Trace 2 must be an object."},
         {[](Json& j) {
@@ -148,15 +133,13 @@ TEST(TransferJSON, RefusesWhatIsNotAListOfTraces) {
          "The measurements are not a JSON array of traces."},
         // Alignment pairs bins by id, so a hand-edited trace with a repeated id is refused as a whole.
         {[](Json& j) { j[0]["bins"][1]["id"] = 7; }, "Trace 1 has two bins with id 7."},
-        {[](Json& j) { j[0]["bins"].push_back(j[0]["bins"][0]); }, "Trace 1 has two bins with id 7."},
     };
     for (const auto& [edit, error] : cases) {
         Json j = validArray();
         edit(j);
         EXPECT_EQ(decodeError(j.dump()), error) << j.dump();
     }
-    for (const char* bad : {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5G",
-                            "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}"}) {
+    for (const char* bad : {"", "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}"}) {
         Json j = validArray();
         j[0]["id"] = bad;
         EXPECT_EQ(decodeError(j.dump()),
