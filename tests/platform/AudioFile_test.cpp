@@ -65,17 +65,6 @@ TEST(AudioFile, ReadsForeignFormats) {
         }
         EXPECT_LT(worst, 1.5 / 32768) << ext;  // 16-bit quantisation
     }
-    // Lossy formats: the level survives, the length is near one second.
-    for (const std::string ext : {"ogg", "mp3"}) {
-        const std::string path = dir + "/lossy." + ext;
-        run("sox -n -r 48000 -c 2 " + path + synth);
-        auto b = readAll(path);
-        ASSERT_EQ(b.channelCount(), 2) << ext;
-        EXPECT_NEAR(static_cast<double>(b.frameLength()), 48000, 2400) << ext;
-        float peak = 0;
-        for (std::int64_t n = 0; n < b.frameLength(); ++n) peak = std::max(peak, std::abs(b.channel(0)[n]));
-        EXPECT_NEAR(peak, 0.5, 0.05) << ext;
-    }
     // libsndfile only estimates an MP3's length; the reader's length follows the data to its end, also
     // for a file cut short.
     run("sox -r 44100 -c 2 -n " + dir + "/whole.mp3 synth 2 sine 1000 vol 0.5");
