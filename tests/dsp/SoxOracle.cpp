@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <memory>
 
-#include "TestHome.h"
 #include "platform/AudioFile.h"
 
 namespace quorvel {
@@ -21,28 +17,6 @@ bool runSox(const std::string& arguments) {
     return ok;
 }
 
-double soxStat(const std::string& path, const std::string& label) {
-    std::string input = path;
-    if (path.size() > 4 && path.substr(path.size() - 4) == ".caf") {
-        // sox reads float CAF through libsndfile scaled to its own peak; hand it a float WAV instead.
-        double rate = 0;
-        const Channels channels = readChannels(path, &rate);
-        input =
-            TestHome::freshDir("stats") + "/" + fs::path(path).filename().replace_extension(".wav").string();
-        writeChannels(input, rate, channels);
-    }
-    const std::string command = "sox '" + input + "' -n stats 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) return NAN;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe.get())) {
-        std::string text(line);
-        if (text.rfind(label, 0) == 0) return std::stod(text.substr(label.size()));
-    }
-    ADD_FAILURE() << "no '" << label << "' in sox stats of " << path;
-    return NAN;
-}
-
 Channels readChannels(const std::string& path, double* sampleRate) {
     auto reader = AudioFileReader::open(path);
     if (!reader.ok()) {
@@ -50,20 +24,18 @@ Channels readChannels(const std::string& path, double* sampleRate) {
         return {};
     }
     if (sampleRate) *sampleRate = reader->processingFormat().sampleRate;
-    const int channels = reader->processingFormat().channelCount;
-    Channels result(static_cast<std::size_t>(channels));
+    Channels result(static_cast<std::size_t>(reader->processingFormat().channelCount));
     AudioBuffer block(reader->processingFormat(), 65536);
     for (;;) {
-        Status status = reader->read(block);
-        if (!status.ok()) {
+        if (Status status = reader->read(block); !status.ok()) {
             ADD_FAILURE() << path << ": " << status.error().description;
             return {};
         }
-        if (block.frameLength() == 0) break;
-        for (int c = 0; c < channels; ++c)
-            result[c].insert(result[c].end(), block.channel(c), block.channel(c) + block.frameLength());
+        if (block.frameLength() == 0) return result;
+        for (std::size_t c = 0; c < result.size(); ++c)
+            result[c].insert(result[c].end(), block.channel(static_cast<int>(c)),
+                             block.channel(static_cast<int>(c)) + block.frameLength());
     }
-    return result;
 }
 
 void writeChannels(const std::string& path, double sampleRate, const Channels& channels) {
@@ -74,22 +46,13 @@ void writeChannels(const std::string& path, double sampleRate, const Channels& c
         std::copy(channels[c].begin(), channels[c].end(), buffer.channel(static_cast<int>(c)));
     auto writer = AudioFileWriter::create(path, buffer.format());
     ASSERT_TRUE(writer.ok()) << writer.error().description;
-    ASSERT_TRUE(writer->write(buffer).ok());
-    ASSERT_TRUE(writer->close().ok());
+    ASSERT_TRUE(writer->write(buffer).ok() && writer->close().ok());
 }
 
 int fileCount(const std::string& dir) {
     int n = 0;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_regular_file()) ++n;
+    for (const auto& entry : fs::directory_iterator(dir)) n += entry.is_regular_file();
     return n;
-}
-
-void keepForInspection(const std::string& path, const std::string& name) {
-    std::error_code ec;
-    fs::create_directories(QUORVEL_TEST_OUTPUT_DIR, ec);
-    fs::copy_file(path, std::string(QUORVEL_TEST_OUTPUT_DIR) + "/" + name,
-                  fs::copy_options::overwrite_existing, ec);
 }
 
 }  // namespace quorvel

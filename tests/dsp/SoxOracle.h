@@ -7,19 +7,13 @@ namespace quorvel {
 
 using Channels = std::vector<std::vector<float>>;
 
-// Runs `sox <arguments>`; true when it exits 0.
+// Runs `sox <arguments>`; true when it exits 0 (a test failure otherwise).
 bool runSox(const std::string& arguments);
-// A number from `sox FILE -n stats` (the first column: all channels pooled), e.g. "RMS lev dB".
-double soxStat(const std::string& path, const std::string& label);
-
-// Whole file through the platform reader (empty on failure, with a test failure recorded).
+// A whole file through the platform reader (empty on failure, with a test failure recorded).
 Channels readChannels(const std::string& path, double* sampleRate = nullptr);
 // A float WAV or CAF through the platform writer.
 void writeChannels(const std::string& path, double sampleRate, const Channels& channels);
-
 // Regular files directly in a folder.
 int fileCount(const std::string& dir);
-// Copies a file to the test output folder so that a mismatch can be looked at.
-void keepForInspection(const std::string& path, const std::string& name);
 
 }  // namespace quorvel

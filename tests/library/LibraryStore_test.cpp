@@ -16,19 +16,15 @@ namespace quorvel {
 using namespace LibraryTestFiles;
 
 namespace {
-void writeLibrary(const QString& dir, std::initializer_list<int> trackCounts) {
-    QList<ReferencePlaylist> list;
-    for (int count : trackCounts)
-        list.push_back(
-            {.name = "P", .tracks = QList<ReferenceTrack>(count, {.title = "t", .filename = "f.wav"})});
-    write(dir + "/playlists.json", *ReferencePlaylist::encodeList(list));
-}
 bool onlyDefault(const LibraryStore& store) {
     return store.playlists().size() == 1 && store.playlists()[0].name == "My Quorvel" &&
            store.playlists()[0].tracks.isEmpty();
 }
 }  // namespace
 
+// A store starts from its file, or from one unsaved default playlist when there is none (or none in
+// it), selecting the last playlist that holds tracks. A file it cannot decode is reported and kept aside
+// before any save; one it can neither read nor keep (here a folder) blocks saves until it is gone.
 TEST(LibraryStore, StartsFromFileOrUnsavedDefault) {
     const QString root = freshDir("start") + "/nested/Quorvel";
     LibraryStore fresh(root);
@@ -37,33 +33,30 @@ TEST(LibraryStore, StartsFromFileOrUnsavedDefault) {
     EXPECT_EQ(fresh.message(), "");
     EXPECT_FALSE(QFileInfo::exists(root + "/playlists.json"));
     EXPECT_EQ(LibraryStore().root(), StoreFiles::storageDirectory());
-
     write(root + "/playlists.json", "[]");
-    LibraryStore empty(root);
-    EXPECT_TRUE(onlyDefault(empty));
-    EXPECT_EQ(empty.message(), "");
+    EXPECT_TRUE(onlyDefault(LibraryStore(root)));
+    for (const auto& [counts, selected] :
+         {std::pair{QList<int>{3, 0, 2, 0}, 2}, {QList<int>{0, 0}, 0}, {QList<int>{1}, 0}}) {
+        QList<ReferencePlaylist> list;
+        for (int count : counts)
+            list.push_back(
+                {.name = "P", .tracks = QList<ReferenceTrack>(count, {.title = "t", .filename = "f.wav"})});
+        write(root + "/playlists.json", *ReferencePlaylist::encodeList(list));
+        EXPECT_EQ(LibraryStore(root).selected(), selected);
+    }
 
-    writeLibrary(root, {3, 0, 2, 0});
-    EXPECT_EQ(LibraryStore(root).selected(), 2);  // the last playlist with tracks
-    writeLibrary(root, {0, 0});
-    EXPECT_EQ(LibraryStore(root).selected(), 0);
-}
-
-TEST(LibraryStore, UndecodableFileIsReportedAndKeptAsideBeforeAnySave) {
-    const QString dir = freshDir("undecodable");
     const QByteArray original =
         R"([{"id":"0D5F3C2A-1B4E-4C6D-8E9F-A0B1C2D3E4F5","name":"Gig","tracks":[]}, {]  )";
-    write(dir + "/playlists.json", original);
-    LibraryStore store(dir);
+    write(root + "/playlists.json", original);
+    LibraryStore store(root);
     EXPECT_TRUE(store.message().startsWith("Library could not be loaded: ")) << store.message().toStdString();
     EXPECT_TRUE(onlyDefault(store));
     store.addPlaylist("New");
-    const QStringList kept = QDir(dir).entryList({"playlists.unreadable-*.json"});
+    const QStringList kept = QDir(root).entryList({"playlists.unreadable-*.json"});
     ASSERT_EQ(kept.size(), 1);
-    EXPECT_EQ(read(dir + "/" + kept[0]), original);
-    EXPECT_EQ(LibraryStore(dir).playlists().size(), 2);
+    EXPECT_EQ(read(root + "/" + kept[0]), original);
+    EXPECT_EQ(LibraryStore(root).playlists().size(), 2);
 
-    // A file that can be neither read nor kept (here a folder) blocks saves until it is gone.
     const QString blocked = freshDir("blocked");
     QDir().mkpath(blocked + "/playlists.json");
     LibraryStore guarded(blocked);
@@ -73,6 +66,8 @@ TEST(LibraryStore, UndecodableFileIsReportedAndKeptAsideBeforeAnySave) {
     EXPECT_TRUE(guarded.save());
 }
 
+// A new playlist is trimmed, selected and saved, and announced once; a blank name adds nothing. A
+// shorter list moves the selection onto its last playlist.
 TEST(LibraryStore, AddPlaylistTrimsSelectsSavesAndAnnouncesOnce) {
     const QString dir = freshDir("add");
     LibraryStore store(dir);
@@ -85,10 +80,13 @@ TEST(LibraryStore, AddPlaylistTrimsSelectsSavesAndAnnouncesOnce) {
     store.setSelected(1);
     EXPECT_EQ(lists.count(), 1);
     EXPECT_EQ(selection.count(), 1);
+    EXPECT_EQ(store.selected(), 1);
     LibraryStore again(dir);
     ASSERT_EQ(again.playlists().size(), 2);
     EXPECT_EQ(again.playlists()[1].name, "Monitors");
     EXPECT_EQ(again.selected(), 0);  // selection is not stored; neither playlist has tracks
+    store.setPlaylists({store.playlists()[0]});
+    EXPECT_EQ(store.selected(), 0);
 }
 
 TEST(LibraryStore, NonFiniteTrimFailsTheSaveAndLeavesTheFile) {
@@ -103,7 +101,6 @@ TEST(LibraryStore, NonFiniteTrimFailsTheSaveAndLeavesTheFile) {
     EXPECT_TRUE(store.message().startsWith("Save failed: ")) << store.message().toStdString();
     EXPECT_EQ(read(dir + "/playlists.json"), before);
     EXPECT_EQ(store.playlists()[0].tracks.size(), 1);
-
     const QString failure = store.message();
     lists[0].tracks[0].trimDB = -6;
     store.setPlaylists(lists);
@@ -141,21 +138,23 @@ TEST(LibraryStore, StoredFileWithAMusicTrackLoadsAndIsWrittenBackByteForByte) {
 TEST(LibraryStore, ImportMusicPlaylistReportsOrTakesItBack) {
     const QString dir = freshDir("music");
     LibraryStore store(dir);
-    ReferenceTrack song{.title = "Song \u2014 Artist",
-                        .musicID = "i.1",
-                        .libraryMusic = true,
-                        .musicPayload = QByteArray("{}")};
+    ReferenceTrack song{
+        .title = "Song \u2014 Artist", .musicID = "i.1", .libraryMusic = true, .musicPayload = "{}"};
     EXPECT_TRUE(store.importMusicPlaylist(" \n", {song}));
     EXPECT_EQ(store.message(), "Imported music server playlist \u00B7 1 track");
     EXPECT_EQ(store.playlists().last().name, "Music server playlist");
+    EXPECT_EQ(store.selected(), 1);
     EXPECT_TRUE(store.importMusicPlaylist("Warm-up %1", {}));
     EXPECT_EQ(store.message(), "Imported Warm-up %1 \u00B7 0 tracks");  // the name is no format string
+    EXPECT_EQ(LibraryStore(dir).playlists().size(), 3);
 
     store.setSelected(0);
     QFile::remove(dir + "/playlists.json");
     QDir().mkpath(dir + "/playlists.json");  // the next write cannot replace a folder
+    QSignalSpy lists(&store, &LibraryStore::playlistsChanged);
     EXPECT_FALSE(store.importMusicPlaylist("Lost", {song}));
     EXPECT_EQ(store.playlists().size(), 3);
+    EXPECT_EQ(lists.count(), 2);  // added, then taken back: the screens drop the lost playlist too
     EXPECT_EQ(store.selected(), 0);
     EXPECT_TRUE(store.message().startsWith("Save failed: "));
 }

@@ -16,6 +16,7 @@ namespace {
 using Batch = Result<PlaylistBatch>;
 using NextBatch = Result<std::optional<PlaylistBatch>>;
 using Songs = Result<std::vector<Song>>;
+using Tracks = Result<std::optional<TrackBatch>>;
 
 PlaylistBatch batchOf(std::vector<std::string> names, std::optional<std::size_t> next = std::nullopt) {
     PlaylistBatch batch;
@@ -24,11 +25,7 @@ PlaylistBatch batchOf(std::vector<std::string> names, std::optional<std::size_t>
     return batch;
 }
 
-std::vector<std::string> names(const MusicBrowser& browser) {
-    std::vector<std::string> out;
-    for (const auto& p : browser.playlists()) out.push_back(p.name);
-    return out;
-}
+Songs songs(const std::string& title) { return std::vector<Song>{makeSong(title + ".wav", title, "X")}; }
 
 struct BrowserTest : ::testing::Test {
     FakeMusicService service;
@@ -43,6 +40,11 @@ struct BrowserTest : ::testing::Test {
         startConnect();
         service.release("authorization", MusicAuthorizationStatus::authorized);
         service.release("playlists", Batch(batchOf(std::move(playlistNames))));
+    }
+    std::vector<std::string> names() const {
+        std::vector<std::string> out;
+        for (const auto& p : browser.playlists()) out.push_back(p.name);
+        return out;
     }
 };
 
@@ -60,20 +62,26 @@ TEST_F(BrowserTest, ConnectLoadsEveryBatchAndSortsByName) {
 
     service.release("authorization", MusicAuthorizationStatus::authorized);
     EXPECT_EQ(service.pendingCall("playlists").argument, "100");
-    service.release("playlists", Batch(batchOf({"Mix 10", "b"}, 2)));
+    service.release("playlists", Batch(batchOf({"Mix 10", "b", "Mix 13"}, 2)));
     EXPECT_EQ(service.pendingCall("nextPlaylists").argument, "2 100");
-    service.release("nextPlaylists", NextBatch(batchOf({"mix 2", "B", "item 3", "Item 03"}, 5)));
+    service.release("nextPlaylists", NextBatch(batchOf({"mix 2", "B", "item 3", "Item 03", "Mix"}, 5)));
     service.release("nextPlaylists", NextBatch(batchOf({"Alpha"})));  // reports no next batch
     EXPECT_EQ(service.pendingCount("nextPlaylists"), 0);
 
     // Case is ignored and digits compare by value; names that compare equal keep the service's order.
-    EXPECT_EQ(names(browser),
-              (std::vector<std::string>{"Alpha", "b", "B", "item 3", "Item 03", "mix 2", "Mix 10"}));
+    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "b", "B", "item 3", "Item 03", "Mix", "mix 2",
+                                                 "Mix 10", "Mix 13"}));
     EXPECT_TRUE(browser.connected());
     EXPECT_FALSE(browser.isLoading());
-    EXPECT_EQ(browser.message(), "Connected · 7 playlists. Choose Import to add one to Quorvel.");
+    EXPECT_EQ(browser.message(), "Connected · 9 playlists. Choose Import to add one to Quorvel.");
     EXPECT_EQ(loading.count(), 2);
     EXPECT_EQ(connectsEnded, 2);
+
+    connectWith({});
+    EXPECT_EQ(
+        browser.message(),
+        "Connected. No playlists are available in this device's Music library. Add or sync a playlist in "
+        "Music, then tap Refresh playlists.");
 }
 
 TEST_F(BrowserTest, RefusedAccessNamesTheServerAndKeepsTheEarlierList) {
@@ -91,12 +99,13 @@ TEST_F(BrowserTest, RefusedAccessNamesTheServerAndKeepsTheEarlierList) {
         EXPECT_EQ(browser.message(), message);
         EXPECT_FALSE(browser.isLoading());
         EXPECT_TRUE(browser.connected());
-        EXPECT_EQ(names(browser), std::vector<std::string>{"Kept"});
+        EXPECT_EQ(names(), std::vector<std::string>{"Kept"});
         EXPECT_EQ(service.pendingCount("playlists"), 0);
     }
 }
 
-TEST_F(BrowserTest, FailureInTheSecondBatchKeepsTheEarlierList) {
+// A failed batch, first or later, keeps the earlier list, and the browser can load again afterwards.
+TEST_F(BrowserTest, FailureInAnyBatchKeepsTheEarlierList) {
     connectWith({"Kept"});
     QSignalSpy playlists(&browser, &MusicBrowser::playlistsChanged);
     startConnect();
@@ -106,39 +115,39 @@ TEST_F(BrowserTest, FailureInTheSecondBatchKeepsTheEarlierList) {
     EXPECT_EQ(browser.message(), "Could not load playlists: Connection closed by the server");
     EXPECT_FALSE(browser.isLoading());
     EXPECT_TRUE(browser.connected());
-    EXPECT_EQ(names(browser), std::vector<std::string>{"Kept"});
+    EXPECT_EQ(names(), std::vector<std::string>{"Kept"});
     EXPECT_EQ(playlists.count(), 0);
-
-    // After a failed first request too, and the browser can load again afterwards.
     startConnect();
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("playlists", Batch(serviceError("Timeout")));
     EXPECT_EQ(browser.message(), "Could not load playlists: Timeout");
+    EXPECT_FALSE(browser.isLoading());
     connectWith({"Fresh"});
-    EXPECT_EQ(names(browser), std::vector<std::string>{"Fresh"});
+    EXPECT_EQ(names(), std::vector<std::string>{"Fresh"});
 }
 
+// A search sends its term as typed and publishes the songs without touching the message; a failure
+// shows as the message and keeps the songs.
 TEST_F(BrowserTest, SearchPublishesSongsAndKeepsTheMessage) {
     connectWith({"A"});
     const QString connectedMessage = browser.message();
     browser.search("");  // an empty term is still sent
     service.release("authorization", MusicAuthorizationStatus::authorized);
     EXPECT_EQ(service.pendingCall("search").argument, " 25");
-    service.release("search", Songs(std::vector<Song>{makeSong("a.wav", "A", "X")}));
+    service.release("search", songs("A"));
     ASSERT_EQ(browser.songs().size(), 1u);
     EXPECT_EQ(browser.message(), connectedMessage);
 
     browser.search("  spaced term ");
     service.release("authorization", MusicAuthorizationStatus::authorized);
-    EXPECT_EQ(service.pendingCall("search").argument, "  spaced term  25");  // unchanged, not trimmed
+    EXPECT_EQ(service.pendingCall("search").argument, "  spaced term  25");
     service.release("search", Songs(serviceError("No database")));
     EXPECT_EQ(browser.message(), "No database");
-    EXPECT_EQ(browser.songs().size(), 1u);
-
     browser.search("x");
     service.release("authorization", MusicAuthorizationStatus::unreachable);
     EXPECT_EQ(browser.message(), "Music access required");
-    EXPECT_EQ(browser.songs().size(), 1u);
+    ASSERT_EQ(browser.songs().size(), 1u);
+    EXPECT_EQ(browser.songs()[0].title, "A");
 }
 
 TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
@@ -147,9 +156,9 @@ TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
     browser.search("new", [&] { ++ended; });
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("authorization", MusicAuthorizationStatus::authorized);
-    // The newer answers first; the older one's late answer, success or failure, is dropped.
-    service.release("search", Songs(std::vector<Song>{makeSong("n.wav", "New", "X")}), 1);
-    service.release("search", Songs(std::vector<Song>{makeSong("o.wav", "Old", "X")}));
+    // The newer answers first; the older one's late answer is dropped.
+    service.release("search", songs("New"), 1);
+    service.release("search", songs("Old"));
     ASSERT_EQ(browser.songs().size(), 1u);
     EXPECT_EQ(browser.songs()[0].title, "New");
     EXPECT_EQ(ended, 2);
@@ -160,9 +169,9 @@ TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
     browser.search("third");
     service.release("authorization", MusicAuthorizationStatus::authorized);
     service.release("authorization", MusicAuthorizationStatus::authorized);
-    service.release("search", Songs(std::vector<Song>{makeSong("1.wav", "First", "X")}));
+    service.release("search", songs("First"));
     EXPECT_EQ(browser.songs()[0].title, "First");
-    service.release("search", Songs(std::vector<Song>{makeSong("2.wav", "Second", "X")}));
+    service.release("search", songs("Second"));
     EXPECT_EQ(browser.songs()[0].title, "Second");
     service.release("authorization", MusicAuthorizationStatus::unreachable, 0);
     EXPECT_EQ(browser.message(), "Music access required");  // the third is the newest: it may publish
@@ -176,14 +185,8 @@ TEST_F(BrowserTest, SlowerOlderSearchNeverOverwritesANewerOne) {
 
 namespace {
 
-using Tracks = Result<std::optional<TrackBatch>>;
-
 TrackBatch tracksOf(std::vector<Track> items, std::optional<std::size_t> next = std::nullopt) {
-    TrackBatch batch;
-    batch.playlistID = "id-Road";
-    batch.items = std::move(items);
-    batch.nextOffset = next;
-    return batch;
+    return TrackBatch{"id-Road", std::move(items), next};
 }
 
 Track songEntry(const std::string& id, const std::string& title, const std::string& artist) {
@@ -209,7 +212,7 @@ TEST_F(ImportTest, ImportsEverySongOfEveryBatchAsLibraryTracks) {
     startImport();
     EXPECT_EQ(browser.importingPlaylistID(), std::optional<MusicItemID>("id-Road"));
     EXPECT_EQ(browser.message(), "Importing Road…");
-    // Neither a load nor a second import may start meanwhile.
+    // Neither a load nor a second import may start meanwhile, nor an import while a load runs.
     browser.connect();
     std::optional<bool> second;
     browser.importPlaylist(road, store, [&](bool ok) { second = ok; });
@@ -236,18 +239,22 @@ TEST_F(ImportTest, ImportsEverySongOfEveryBatchAsLibraryTracks) {
     for (const auto& track : added.tracks) {
         EXPECT_TRUE(track.libraryMusic);
         EXPECT_FALSE(track.filename);
-        EXPECT_EQ(track.trimDB, 0);
-        EXPECT_EQ(track.cueIn, 0);
-        EXPECT_EQ(track.cueOut, 0);
-        EXPECT_FALSE(track.loop);
-        ASSERT_TRUE(track.musicPayload);
-        auto song = SongCoding::decode(track.musicPayload->toStdString());
+        EXPECT_EQ(std::tuple(track.trimDB, track.cueIn, track.cueOut, track.loop),
+                  std::tuple(0.0, 0.0, 0.0, false));
+        auto song = SongCoding::decode(track.musicPayload.value_or("").toStdString());
         ASSERT_TRUE(song.ok());
         EXPECT_EQ(QString::fromStdString(song->id), *track.musicID);
     }
+
+    startConnect();
+    startImport();
+    EXPECT_EQ(imported, false);
+    EXPECT_EQ(service.pendingCount("tracks"), 0);
 }
 
-TEST_F(ImportTest, EmptyCollectionIsImportedButAMissingOneFails) {
+// An empty playlist is imported; a missing one, a failed batch or a failed save reports and frees the
+// import, adding nothing.
+TEST_F(ImportTest, EmptyCollectionIsImportedButFailuresAddNothing) {
     startImport();
     service.release("tracks", Tracks(tracksOf({Track{}})));
     EXPECT_EQ(imported, true);
@@ -261,10 +268,7 @@ TEST_F(ImportTest, EmptyCollectionIsImportedButAMissingOneFails) {
               "Could not import Road: The music server did not return tracks for this playlist. "
               "Refresh playlists and try again.");
     EXPECT_FALSE(browser.importingPlaylistID());
-    EXPECT_EQ(store.playlists().size(), playlistsBefore);
-}
 
-TEST_F(ImportTest, FailedFetchOrSaveReportsAndFreesTheImport) {
     startImport();
     service.release("tracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band")}, 1)));
     service.release("nextTracks", Tracks(serviceError("Connection closed by the server")));
@@ -272,14 +276,14 @@ TEST_F(ImportTest, FailedFetchOrSaveReportsAndFreesTheImport) {
     EXPECT_EQ(browser.message(), "Could not import Road: Connection closed by the server");
     EXPECT_FALSE(browser.importingPlaylistID());
 
+    QFile::remove(dir + "/playlists.json");
     QDir().mkpath(dir + "/playlists.json");  // the store cannot replace a folder with its file
-    const auto playlistsBefore = store.playlists().size();
     startImport();
     service.release("tracks", Tracks(tracksOf({songEntry("a.wav", "Song", "Band")})));
     EXPECT_EQ(imported, false);
     EXPECT_TRUE(browser.message().startsWith("Save failed: "));
-    EXPECT_EQ(store.playlists().size(), playlistsBefore);
     EXPECT_FALSE(browser.importingPlaylistID());
+    EXPECT_EQ(store.playlists().size(), playlistsBefore);
 }
 
 }  // namespace quorvel

@@ -56,17 +56,18 @@ std::string inChild(int resource, rlim_t limit, const std::function<std::string(
     return report;
 }
 
-QList<ReferencePlaylist> playlistsOfAbout(qsizetype bytes) {
-    const ReferenceTrack song{
-        .title = "Song \u2014 Artist", .musicID = "i.1", .musicPayload = QByteArray(bytes * 3 / 4, 'p')};
-    return {{.name = "Set", .tracks = {song}}};
-}
-
 std::vector<TransferTrace> tracesOfAbout(qsizetype bytes) {
     TransferTrace trace;
-    trace.name = "Main";
     for (int k = 1; k <= bytes / 100; ++k) trace.bins.push_back({k, 2.9296875 * k, 0.1 / k, -0.2 / k, 0.9});
     return {trace};
+}
+
+// A store folder below a fresh data home.
+QString storeFolder(const QString& label) {
+    const QString dataHome = freshDir(label);
+    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
+    QDir().mkpath(dataHome + "/Quorvel");
+    return dataHome + "/Quorvel";
 }
 
 QStringList filesIn(const QString& dir) {
@@ -86,9 +87,7 @@ TEST(StoreFiles, SavesThatHitASizeLimitFailAndKeepTheOldFile) {
     const Case cases[] = {{1024, 2048}, {8192, 15 * 1024}, {64 * 1024, 200 * 1024}, {1 << 20, 3 << 20}};
     for (const Case& c : cases) {
         SCOPED_TRACE("limit " + std::to_string(c.limit) + ", save of about " + std::to_string(c.bytes));
-        const QString dataHome = freshDir("limit");
-        qputenv("XDG_DATA_HOME", dataHome.toUtf8());
-        const QString dir = dataHome + "/Quorvel";
+        const QString dir = storeFolder("limit");
         {
             LibraryStore library(dir);
             ASSERT_TRUE(library.save());
@@ -103,7 +102,10 @@ TEST(StoreFiles, SavesThatHitASizeLimitFailAndKeepTheOldFile) {
 
         const std::string report = inChild(RLIMIT_FSIZE, c.limit, [&] {
             LibraryStore library(dir);
-            library.setPlaylists(playlistsOfAbout(c.bytes));
+            library.setPlaylists(
+                {{.name = "Set",
+                  .tracks = {
+                      {.title = "S", .musicID = "i.1", .musicPayload = QByteArray(c.bytes * 3 / 4, 'p')}}}});
             const bool saved = library.save();
             MeasurementStore measurements;
             measurements.setTraces(tracesOfAbout(c.bytes));
@@ -133,10 +135,7 @@ TEST(StoreFiles, SavesThatHitASizeLimitFailAndKeepTheOldFile) {
 // A FIFO under a store's name must not hang the start; an undecodable file is kept once, however often
 // the application starts before it saves.
 TEST(StoreFiles, StoresStartPastAFifoAndKeepAnUnreadableFileOnce) {
-    const QString dataHome = freshDir("hostile");
-    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
-    const QString dir = dataHome + "/Quorvel";
-    QDir().mkpath(dir);
+    const QString dir = storeFolder("hostile");
     for (const char* name : {"/playlists.json", "/measurements.json"})
         ASSERT_EQ(::mkfifo(QFile::encodeName(dir + name).constData(), 0600), 0);
     ::alarm(60);  // opening a FIFO would block for ever: end the process instead of hanging
@@ -179,10 +178,7 @@ TEST(StoreFiles, StoresStartPastAFifoAndKeepAnUnreadableFileOnce) {
 // them. The storage folder belongs to one process at a time, so the next start removes them, and only
 // them.
 TEST(StoreFiles, TemporariesOfDeadSavesAreRemovedAtStart) {
-    const QString dataHome = freshDir("leftovers");
-    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
-    const QString dir = dataHome + "/Quorvel";
-    QDir().mkpath(dir);
+    const QString dir = storeFolder("leftovers");
     const QString copy = "0D5F3C2A-1B4E-4C6D-8E9F-A0B1C2D3E4F5";
     const QStringList leftovers = {"playlists.json.aBc123", "measurements.json.QWERTY", copy + ".wav.x1Y2z3",
                                    copy + "..AbCdEf", "playlists.unreadable-20250101-120000.json.zz99ZZ"};
@@ -203,10 +199,7 @@ TEST(StoreFiles, AFileTooLargeForMemoryIsKeptAsideAndTheStoreStarts) {
     GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
 #endif
     if (!singleThreaded()) GTEST_SKIP() << "fork() needs a single-threaded process";
-    const QString dataHome = freshDir("memory");
-    qputenv("XDG_DATA_HOME", dataHome.toUtf8());
-    const QString dir = dataHome + "/Quorvel";
-    QDir().mkpath(dir);
+    const QString dir = storeFolder("memory");
     // 16 MB of one flat array: a document tree of it takes ten times that.
     std::string flat = "[0";
     flat.reserve(16 << 20);

@@ -20,63 +20,50 @@ namespace {
 constexpr std::int64_t block = AudioEngine::tapBlockFrames;
 
 // A float WAV file of `frames` frames whose sample at frame t of channel c is value(c, t).
-std::string writeFile(const std::string& name, double rate, int channels, std::int64_t frames,
+std::string writeFile(double rate, int channels, std::int64_t frames,
                       const std::function<float(int, std::int64_t)>& value) {
-    const std::string path = TestHome::freshDir("player") + "/" + name;
+    static int files = 0;
+    const std::string path = TestHome::freshDir("player") + "/" + std::to_string(++files) + ".wav";
     AudioBuffer buffer(*AudioFormat::standard(rate, channels), frames);
     for (int c = 0; c < channels; ++c)
         for (std::int64_t t = 0; t < frames; ++t) buffer.channel(c)[t] = value(c, t);
     buffer.setFrameLength(frames);
     auto writer = AudioFileWriter::create(path, buffer.format());
-    EXPECT_TRUE(writer);
-    EXPECT_TRUE(writer->write(buffer));
-    EXPECT_TRUE(writer->close());
+    EXPECT_TRUE(writer && writer->write(buffer) && writer->close());
     return path;
 }
 
 // Left 0.5, right −0.25 throughout: levels are easy to read back.
-std::string constantFile(std::int64_t frames, double rate = 48000) {
-    return writeFile("constant.wav", rate, 2, frames,
-                     [](int c, std::int64_t) { return c == 0 ? 0.5f : -0.25f; });
+std::string constantFile(std::int64_t frames) {
+    return writeFile(48000, 2, frames, [](int c, std::int64_t) { return c == 0 ? 0.5f : -0.25f; });
 }
 
-class Rig {
-public:
-    explicit Rig(double rate = 48000) : system_({device(rate)}) {
-        system_.connect("out", 0, 0, 0);
-        system_.connect("out", 1, 1, 0);
-        recorder_ = system_.makeEngine();
-        recorder_->installTap([this](const AudioInputBlock& b) {
+struct Rig {
+    Rig() : system({VirtualDevice{.name = "out"}}) {
+        system.connect("out", 0, 0, 0);
+        system.connect("out", 1, 1, 0);
+        recorder = system.makeEngine();
+        recorder->installTap([this](const AudioInputBlock& b) {
             for (int c = 0; c < 2; ++c)
                 recorded[c].insert(recorded[c].end(), b.channels[c], b.channels[c] + b.frameCount);
         });
-        EXPECT_TRUE(recorder_->start());
+        EXPECT_TRUE(recorder->start());
     }
-
     std::unique_ptr<AudioFilePlayer> open(const std::string& path) {
-        auto player = AudioFilePlayer::open(path, system_);
+        auto player = AudioFilePlayer::open(path, system);
         EXPECT_TRUE(player) << player.error().description;
         return player ? std::move(*player) : nullptr;
     }
-    void pump(std::int64_t frames) { system_.pump(frames); }
-    VirtualAudioSystem& system() { return system_; }
+    void pump(std::int64_t frames) { system.pump(frames); }
 
+    VirtualAudioSystem system;
+    std::unique_ptr<AudioEngine> recorder;
     std::vector<float> recorded[2];
-
-private:
-    static VirtualDevice device(double rate) {
-        VirtualDevice d;
-        d.name = "out";
-        d.sampleRateHz = rate;
-        return d;
-    }
-    VirtualAudioSystem system_;
-    std::unique_ptr<AudioEngine> recorder_;
 };
 
 }  // namespace
 
-TEST(AudioFilePlayer, PlaysTheFileOnceAndStopsAtItsEnd) {
+TEST(AudioFilePlayer, PlaysTheFileOnceOrLoopsWithoutAGap) {
     Rig rig;
     auto player = rig.open(constantFile(6000));
     ASSERT_TRUE(player);
@@ -97,22 +84,24 @@ TEST(AudioFilePlayer, PlaysTheFileOnceAndStopsAtItsEnd) {
     rig.pump(block);
     EXPECT_TRUE(player->isPlaying());
     EXPECT_DOUBLE_EQ(player->currentTime(), 4096.0 / 48000);
-}
+    player->stop();
 
-TEST(AudioFilePlayer, LoopsEndlesslyWithoutAGap) {
-    Rig rig;
-    auto player = rig.open(writeFile("ramp.wav", 48000, 2, 1000,
-                                     [](int, std::int64_t t) { return static_cast<float>(t) / 1000.0f; }));
-    ASSERT_TRUE(player);
-    player->setLooping(true);
-    ASSERT_TRUE(player->play());
+    auto ramp = rig.open(
+        writeFile(48000, 2, 1000, [](int, std::int64_t t) { return static_cast<float>(t) / 1000.0f; }));
+    ASSERT_TRUE(ramp);
+    EXPECT_FALSE(ramp->looping());
+    ramp->setLooping(true);
+    EXPECT_TRUE(ramp->looping());
+    ASSERT_TRUE(ramp->play());
+    rig.recorded[0].clear();
     rig.pump(3 * block);
-    EXPECT_TRUE(player->isPlaying());
+    EXPECT_TRUE(ramp->isPlaying());
     for (std::int64_t t : {0, 999, 1000, 1001, 5432, 12287})
         EXPECT_FLOAT_EQ(rig.recorded[0][t], static_cast<float>(t % 1000) / 1000.0f) << t;
-    EXPECT_DOUBLE_EQ(player->currentTime(), (3 * block % 1000) / 48000.0);
+    EXPECT_DOUBLE_EQ(ramp->currentTime(), (3 * block % 1000) / 48000.0);
 }
 
+// Pause holds the position on silence; a position clamps into the file, NaN to its start.
 TEST(AudioFilePlayer, PauseHoldsThePositionAndSeekClamps) {
     Rig rig;
     auto player = rig.open(constantFile(48000));
@@ -124,27 +113,32 @@ TEST(AudioFilePlayer, PauseHoldsThePositionAndSeekClamps) {
     EXPECT_FALSE(player->isPlaying());
     EXPECT_DOUBLE_EQ(player->currentTime(), 4096.0 / 48000);
     EXPECT_EQ(rig.recorded[0][block + 10], 0.0f);
-
-    player->setCurrentTime(7);
-    EXPECT_DOUBLE_EQ(player->currentTime(), 1);
-    player->setCurrentTime(NAN);
-    EXPECT_DOUBLE_EQ(player->currentTime(), 0);
+    for (const auto& [seconds, clamped] :
+         {std::pair{7.0, 1.0}, {-1.0, 0.0}, {0.5, 0.5}, {NAN, 0.0}, {INFINITY, 0.0}}) {
+        player->setCurrentTime(seconds);
+        EXPECT_DOUBLE_EQ(player->currentTime(), clamped) << seconds;
+    }
 }
 
-TEST(AudioFilePlayer, PanSilencesOneSideAndLeavesTheCentreAtUnity) {
+// Pan and volume clamp to their ranges, and NaN counts as centre and as silence.
+TEST(AudioFilePlayer, PanSilencesOneSideAndVolumeClampsToUnity) {
     struct Case {
-        float pan, left, right;
+        float pan, volume, left, right;
     };
     for (const Case c :
-         {Case{-1, 0.5f, 0}, Case{1, 0, -0.25f}, Case{0, 0.5f, -0.25f}, Case{0.5f, 0.25f, -0.25f}}) {
+         {Case{-1, 1, 0.5f, 0}, Case{1, 1, 0, -0.25f}, Case{0, 1, 0.5f, -0.25f}, Case{0.5f, 1, 0.25f, -0.25f},
+          Case{-0.5f, 1, 0.5f, -0.125f}, Case{-3, 1, 0.5f, 0}, Case{NAN, 1, 0.5f, -0.25f},
+          Case{0, 2, 0.5f, -0.25f}, Case{0, -1, 0, 0}, Case{0, NAN, 0, 0}, Case{0, 0.5f, 0.25f, -0.125f}}) {
         Rig rig;
         auto player = rig.open(constantFile(48000));
         ASSERT_TRUE(player);
         player->setPan(c.pan);
+        player->setVolume(c.volume);
+        EXPECT_EQ(player->pan(), std::isnan(c.pan) ? 0 : std::clamp(c.pan, -1.0f, 1.0f));
         ASSERT_TRUE(player->play());
         rig.pump(block);
-        EXPECT_FLOAT_EQ(rig.recorded[0][100], c.left) << c.pan;
-        EXPECT_FLOAT_EQ(rig.recorded[1][100], c.right) << c.pan;
+        EXPECT_FLOAT_EQ(rig.recorded[0][100], c.left) << c.pan << " " << c.volume;
+        EXPECT_FLOAT_EQ(rig.recorded[1][100], c.right) << c.pan << " " << c.volume;
     }
 }
 
@@ -173,12 +167,12 @@ TEST(AudioFilePlayer, VolumeSetBeforePlayAppliesFromTheFirstSampleAndLaterChange
 
 // The file streams through a read-ahead of two seconds: a longer file still plays every frame exactly,
 // a seek (playing or paused) plays the new position's frames from the next one, and a file at another
-// rate loops at exactly its converted length.
+// rate loops at exactly its converted length, a mono one on both outputs.
 TEST(AudioFilePlayer, StreamsEveryFrameAndSeeksToTheExactFrame) {
     Rig rig;
     auto value = [](int c, std::int64_t t) { return static_cast<float>(t) * 1e-6f + static_cast<float>(c); };
     const std::int64_t frames = 5 * 48000 + 123;
-    auto player = rig.open(writeFile("long.wav", 48000, 2, frames, value));
+    auto player = rig.open(writeFile(48000, 2, frames, value));
     ASSERT_TRUE(player);
     ASSERT_TRUE(player->play());
     rig.pump((frames / block + 2) * block);
@@ -205,9 +199,10 @@ TEST(AudioFilePlayer, StreamsEveryFrameAndSeeksToTheExactFrame) {
     EXPECT_EQ(rig.recorded[0][2 * block], 0.0f);
     EXPECT_EQ(rig.recorded[0][3 * block], value(0, 2 * 48000));
     EXPECT_EQ(rig.recorded[0][4 * block - 1], value(0, 2 * 48000 + block - 1));
+    player->stop();
 
     // One second at 44.1 kHz is 48000 frames here, loop after loop.
-    auto converted = rig.open(writeFile("rate.wav", 44100, 1, 44100, [](int, std::int64_t t) {
+    auto converted = rig.open(writeFile(44100, 1, 44100, [](int, std::int64_t t) {
         return static_cast<float>(0.5 *
                                   std::sin(2 * std::numbers::pi * 441 * static_cast<double>(t) / 44100));
     }));
@@ -218,6 +213,9 @@ TEST(AudioFilePlayer, StreamsEveryFrameAndSeeksToTheExactFrame) {
     rig.pump(25 * block);
     EXPECT_TRUE(converted->isPlaying());
     EXPECT_DOUBLE_EQ(converted->currentTime(), (25 * block % 48000) / 48000.0);
+    const std::vector<float> left(rig.recorded[0].end() - 100, rig.recorded[0].end());
+    EXPECT_EQ(std::vector<float>(rig.recorded[1].end() - 100, rig.recorded[1].end()), left);
+    EXPECT_GT(*std::max_element(left.begin(), left.end()), 0.4f);
 }
 
 // A damaged file plays what it holds and then says why it stopped; an MP3, whose stated length is only
@@ -225,12 +223,9 @@ TEST(AudioFilePlayer, StreamsEveryFrameAndSeeksToTheExactFrame) {
 TEST(AudioFilePlayer, DamagedFilesStopWithTheReasonAndEstimatedLengthsBecomeExact) {
     const std::string dir = TestHome::freshDir("foreign");
     ASSERT_EQ(std::system(("sox -D -r 48000 -c 2 -n -b 16 " + dir +
-                           "/whole.flac synth 2 whitenoise vol 0.5 && "
-                           "head -c 200000 " +
-                           dir + "/whole.flac > " + dir +
-                           "/cut.flac && "
-                           "sox -D -r 48000 -c 2 -n " +
-                           dir + "/x.mp3 synth 3.3 pinknoise vol 0.3")
+                           "/whole.flac synth 2 whitenoise vol 0.5 && head -c 200000 " + dir +
+                           "/whole.flac > " + dir + "/cut.flac && sox -D -r 48000 -c 2 -n " + dir +
+                           "/x.mp3 synth 3.3 pinknoise vol 0.3")
                               .c_str()),
               0);
     Rig rig;
@@ -258,27 +253,34 @@ TEST(AudioFilePlayer, DamagedFilesStopWithTheReasonAndEstimatedLengthsBecomeExac
     EXPECT_DOUBLE_EQ(mp3->currentTime(), mp3->duration());
 }
 
+// No output, a refused one or a missing file is reported, not played; a server that goes away mid-play
+// ends playing and says why, and play() then tries again.
 TEST(AudioFilePlayer, FailuresAreReportedNotPlayed) {
-    {
-        VirtualAudioSystem none;
-        auto player = AudioFilePlayer::open(constantFile(100), none);
+    const std::string file = constantFile(48000), missing = TestHome::freshDir("missing") + "/nothing.wav";
+    VirtualAudioSystem none, silent({VirtualDevice{.name = "mic", .outputChannels = 0}}),
+        refusing({VirtualDevice{.name = "busy", .bindStatus = -16}});
+    for (auto* system : {&none, &silent}) {
+        auto player = AudioFilePlayer::open(file, *system);
         ASSERT_FALSE(player);
         EXPECT_EQ(player.error().description, "No audio output is available");
+        EXPECT_EQ(player.error().code, AudioFilePlayer::noOutputCode);
     }
-    {
-        VirtualAudioSystem none;
-        auto player = AudioFilePlayer::open(TestHome::freshDir("missing") + "/nothing.wav", none);
-        EXPECT_FALSE(player);
-    }
+    auto busy = AudioFilePlayer::open(file, refusing, refusing.idOf("busy"));
+    ASSERT_FALSE(busy);
+    EXPECT_EQ(busy.error().description, "The audio output is unavailable (-16)");
+    EXPECT_FALSE(AudioFilePlayer::open(missing, none));
     Rig rig;
-    EXPECT_FALSE(AudioFilePlayer::open(TestHome::freshDir("missing") + "/nothing.wav", rig.system()));
-    auto player = rig.open(constantFile(48000));
-    ASSERT_TRUE(player);
+    EXPECT_FALSE(AudioFilePlayer::open(missing, rig.system));
+    EXPECT_FALSE(AudioFilePlayer::make(nullptr, nullptr));
 
-    // A server that goes away mid-play ends playing and says why; play() then tries again.
+    auto player = rig.open(file);
+    ASSERT_TRUE(player);
+    rig.system.failNextStart("Device busy");
+    EXPECT_FALSE(player->play());
+    EXPECT_FALSE(player->isPlaying());
     ASSERT_TRUE(player->play());
     rig.pump(block);
-    rig.system().failRunningEngines("The sound server went away");
+    rig.system.failRunningEngines("The sound server went away");
     EXPECT_FALSE(player->isPlaying());
     ASSERT_TRUE(player->failure());
     EXPECT_EQ(player->failure()->description, "The sound server went away");

@@ -12,6 +12,7 @@
 namespace quorvel {
 
 namespace {
+
 // Runs a shell command (sox makes the foreign-format inputs); fails the test when it fails.
 void run(const std::string& command) {
     ASSERT_EQ(std::system((command + " 2>/dev/null").c_str()), 0) << command;
@@ -26,6 +27,13 @@ AudioBuffer ramp(int channels, std::int64_t frames, float offset) {
     return b;
 }
 
+Status writeFile(const std::string& path, const AudioBuffer& buffer) {
+    auto writer = AudioFileWriter::create(path, buffer.format());
+    if (!writer) return writer.error();
+    if (Status s = writer->write(buffer); !s) return s;
+    return writer->close();
+}
+
 // Reads a whole file, failing the test on error.
 AudioBuffer readAll(const std::string& path) {
     auto reader = AudioFileReader::open(path);
@@ -35,52 +43,8 @@ AudioBuffer readAll(const std::string& path) {
     EXPECT_TRUE(reader->read(b).ok());
     return b;
 }
+
 }  // namespace
-
-// Float files keep every bit; several writes append; reads continue, seek and stop at the end.
-TEST(AudioFile, FloatWavAndCafRoundTripInBlocks) {
-    const std::string dir = TestHome::freshDir("roundtrip");
-    for (const std::string name : {"a.wav", "b.CAF"}) {
-        const std::string path = dir + "/" + name;
-        {
-            auto writer = AudioFileWriter::create(path, *AudioFormat::standard(44100, 3));
-            ASSERT_TRUE(writer.ok()) << writer.error().description;
-            auto first = ramp(3, 5000, 0.0f);  // longer than one conversion chunk
-            auto second = ramp(3, 123, -2.0f);
-            ASSERT_TRUE(writer->write(first).ok());
-            ASSERT_TRUE(writer->write(second).ok());
-            EXPECT_EQ(writer->length(), 5123);
-            ASSERT_TRUE(writer->close().ok());
-        }
-        auto reader = AudioFileReader::open(path);
-        ASSERT_TRUE(reader.ok()) << reader.error().description;
-        EXPECT_EQ(reader->processingFormat(), (AudioFormat{3, 44100}));
-        EXPECT_EQ(reader->length(), 5123);
-
-        AudioBuffer b(reader->processingFormat(), 4500);
-        ASSERT_TRUE(reader->read(b).ok());
-        EXPECT_EQ(b.frameLength(), 4500);
-        EXPECT_EQ(reader->framePosition(), 4500);
-        EXPECT_EQ(b.channel(2)[4499], 2.0f + 1e-4f * 4499);
-        ASSERT_TRUE(reader->read(b).ok());
-        EXPECT_EQ(b.frameLength(), 623);
-        EXPECT_EQ(b.channel(0)[500], -2.0f);  // frame 5000: the second write's first frame
-        EXPECT_EQ(b.channel(1)[500], -2.0f + 1.0f);
-        ASSERT_TRUE(reader->read(b).ok());
-        EXPECT_EQ(b.frameLength(), 0);
-        EXPECT_EQ(reader->framePosition(), 5123);
-
-        reader->setFramePosition(10);
-        ASSERT_TRUE(reader->read(b, 2).ok());
-        EXPECT_EQ(b.frameLength(), 2);
-        EXPECT_EQ(b.channel(1)[0], 1.0f + 1e-4f * 10);
-        EXPECT_EQ(reader->framePosition(), 12);
-
-        reader->setFramePosition(99999);
-        ASSERT_TRUE(reader->read(b).ok());
-        EXPECT_EQ(b.frameLength(), 0);
-    }
-}
 
 // The formats libsndfile reads, as sox writes them: integers scaled to -1 ... 1, one array per channel.
 TEST(AudioFile, ReadsForeignFormats) {
@@ -95,56 +59,41 @@ TEST(AudioFile, ReadsForeignFormats) {
         ASSERT_EQ(b.frameLength(), 48000) << ext;
         double worst = 0;
         for (int n = 0; n < 48000; ++n) {
-            const double expected = 0.5 * std::sin(2 * std::numbers::pi * 1000 * n / 48000);
-            worst = std::max(worst, std::abs(b.channel(0)[n] - expected));
+            worst = std::max(
+                worst, std::abs(b.channel(0)[n] - 0.5 * std::sin(2 * std::numbers::pi * 1000 * n / 48000)));
             ASSERT_EQ(b.channel(1)[n], 0.0f);
         }
         EXPECT_LT(worst, 1.5 / 32768) << ext;  // 16-bit quantisation
     }
-    // Lossy formats: the level survives, the length is near one second.
-    for (const std::string ext : {"ogg", "mp3"}) {
-        const std::string path = dir + "/lossy." + ext;
-        run("sox -n -r 48000 -c 2 " + path + synth);
-        auto b = readAll(path);
-        ASSERT_EQ(b.channelCount(), 2) << ext;
-        EXPECT_NEAR(static_cast<double>(b.frameLength()), 48000, 2400) << ext;
-        float peak = 0;
-        for (std::int64_t n = 0; n < b.frameLength(); ++n) peak = std::max(peak, std::abs(b.channel(0)[n]));
-        EXPECT_NEAR(peak, 0.5, 0.05) << ext;
-    }
-    // libsndfile only estimates an MP3's length; the reader's length follows the data to its end,
-    // also for a file cut short.
-    {
-        const std::string path = dir + "/cut.mp3";
-        run("sox -r 44100 -c 2 -n " + dir + "/whole.mp3 synth 2 sine 1000 vol 0.5");
-        run("head -c 10000 " + dir + "/whole.mp3 > " + path);
-        auto reader = AudioFileReader::open(path);
-        ASSERT_TRUE(reader.ok());
-        AudioBuffer b(reader->processingFormat(), 1000);
-        std::int64_t frames = 0;
-        while (reader->read(b).ok() && b.frameLength() > 0) frames += b.frameLength();
-        EXPECT_GT(frames, 0);
-        EXPECT_EQ(reader->length(), frames);
-        EXPECT_EQ(reader->framePosition(), frames);
-    }
+    // libsndfile only estimates an MP3's length; the reader's length follows the data to its end, also
+    // for a file cut short.
+    run("sox -r 44100 -c 2 -n " + dir + "/whole.mp3 synth 2 sine 1000 vol 0.5");
+    run("head -c 10000 " + dir + "/whole.mp3 > " + dir + "/cut.mp3");
+    auto reader = AudioFileReader::open(dir + "/cut.mp3");
+    ASSERT_TRUE(reader.ok());
+    AudioBuffer b(reader->processingFormat(), 1000);
+    std::int64_t frames = 0;
+    while (reader->read(b).ok() && b.frameLength() > 0) frames += b.frameLength();
+    EXPECT_GT(frames, 0);
+    EXPECT_EQ(reader->length(), frames);
+    EXPECT_EQ(reader->framePosition(), frames);
     // sox cannot write Opus; libsndfile can.
-    {
-        const std::string path = dir + "/voice.opus";
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 1;
-        info.format = SF_FORMAT_OGG | SF_FORMAT_OPUS;
-        SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-        ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-        std::vector<float> tone(48000);
-        for (int n = 0; n < 48000; ++n)
-            tone[n] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440 * n / 48000));
-        ASSERT_EQ(sf_writef_float(f, tone.data(), 48000), 48000);
-        sf_close(f);
-        auto b = readAll(path);
-        EXPECT_EQ(b.format(), (AudioFormat{1, 48000}));
-        EXPECT_NEAR(static_cast<double>(b.frameLength()), 48000, 2400);
-    }
+    SF_INFO info{.frames = 0,
+                 .samplerate = 48000,
+                 .channels = 1,
+                 .format = SF_FORMAT_OGG | SF_FORMAT_OPUS,
+                 .sections = 0,
+                 .seekable = 0};
+    SNDFILE* f = sf_open((dir + "/voice.opus").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    std::vector<float> tone(48000);
+    for (int n = 0; n < 48000; ++n)
+        tone[n] = static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440 * n / 48000));
+    ASSERT_EQ(sf_writef_float(f, tone.data(), 48000), 48000);
+    sf_close(f);
+    auto opus = readAll(dir + "/voice.opus");
+    EXPECT_EQ(opus.format(), (AudioFormat{1, 48000}));
+    EXPECT_NEAR(static_cast<double>(opus.frameLength()), 48000, 2400);
 }
 
 // Non-finite samples read as 0 and are counted; rates outside 1000 ... 768000 Hz are refused at open.
@@ -154,10 +103,7 @@ TEST(AudioFile, ReaderZeroesNonFiniteSamplesAndRefusesAbsurdRates) {
     b.channel(0)[10] = NAN;
     b.channel(1)[4999] = -INFINITY;
     b.channel(1)[4500] = INFINITY;
-    {
-        auto writer = AudioFileWriter::create(dir + "/bad.wav", b.format());
-        ASSERT_TRUE(writer.ok() && writer->write(b).ok() && writer->close().ok());
-    }
+    ASSERT_TRUE(writeFile(dir + "/bad.wav", b));
     auto reader = AudioFileReader::open(dir + "/bad.wav");
     ASSERT_TRUE(reader.ok());
     AudioBuffer in(reader->processingFormat(), 5000);
@@ -170,8 +116,9 @@ TEST(AudioFile, ReaderZeroesNonFiniteSamplesAndRefusesAbsurdRates) {
 
     for (const int rate : {1, 999, 1000, 768000, 768001}) {
         const std::string path = dir + "/rate" + std::to_string(rate) + ".wav";
-        auto writer = AudioFileWriter::create(path, AudioFormat{2, static_cast<double>(rate)});
-        ASSERT_TRUE(writer.ok() && writer->write(ramp(2, 10, 0.0f)).ok() && writer->close().ok());
+        AudioBuffer frames(AudioFormat{2, static_cast<double>(rate)}, 10);
+        frames.setFrameLength(10);
+        ASSERT_TRUE(writeFile(path, frames));
         auto opened = AudioFileReader::open(path);
         const bool supported = rate >= 1000 && rate <= 768000;
         ASSERT_EQ(opened.ok(), supported) << rate;
@@ -181,31 +128,6 @@ TEST(AudioFile, ReaderZeroesNonFiniteSamplesAndRefusesAbsurdRates) {
                                                       " Hz is outside the supported 1000 to 768000 Hz");
         }
     }
-}
-
-TEST(AudioFile, FailuresCarryLibsndfilesDescription) {
-    const std::string dir = TestHome::freshDir("failures");
-    auto missing = AudioFileReader::open(dir + "/missing.wav");
-    ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().domain, "sndfile");
-    EXPECT_EQ(missing.error().code, SF_ERR_SYSTEM);
-    EXPECT_NE(missing.error().description.find("No such file"), std::string::npos)
-        << missing.error().description;
-
-    run("echo 'not audio' > " + dir + "/junk.wav");
-    auto junk = AudioFileReader::open(dir + "/junk.wav");
-    ASSERT_FALSE(junk.ok());
-    EXPECT_EQ(junk.error().description, "Format not recognised.");
-
-    auto stereo = *AudioFormat::standard(48000, 2);
-    for (const std::string& bad :
-         {dir + "/out.flac", dir + "/noextension", dir + "/no-such-folder/out.wav"}) {
-        auto w = AudioFileWriter::create(bad, stereo);
-        ASSERT_FALSE(w.ok()) << bad;
-        EXPECT_EQ(w.error().domain, "sndfile");
-        EXPECT_FALSE(w.error().description.empty());
-    }
-    EXPECT_FALSE(AudioFileWriter::create(dir + "/frac.wav", AudioFormat{2, 44100.5}).ok());
 }
 
 }  // namespace quorvel

@@ -7,14 +7,8 @@
 
 namespace quorvel {
 
-namespace {
-
-MpdMusicClient fixtureClient() { return MpdMusicClient(MpdMusicClient::fromEnvironment()); }
-
-}  // namespace
-
-TEST(MpdMusicClientServer, PlaylistsArriveInBatchesOf100) {
-    auto client = fixtureClient();
+TEST(MpdMusicClientServer, PlaylistsArriveInBatchesOf100WithTheirSongs) {
+    MpdMusicClient client(MpdMusicClient::fromEnvironment());
     auto subscription = client.currentSubscription();
     ASSERT_TRUE(subscription.ok());
     EXPECT_TRUE(subscription->canPlayCatalogContent);  // the server has a database
@@ -22,30 +16,42 @@ TEST(MpdMusicClientServer, PlaylistsArriveInBatchesOf100) {
     ASSERT_TRUE(first.ok()) << first.error().description;
     std::vector<std::size_t> sizes{first->items.size()};
     std::set<std::string> names;
-    for (const auto& p : first->items) names.insert(p.name);
-    PlaylistBatch batch = *first;
-    while (batch.hasNextBatch()) {
+    for (PlaylistBatch batch = *first;;) {
+        for (const auto& p : batch.items) {
+            EXPECT_EQ(p.id, p.name);
+            names.insert(p.name);
+        }
         auto next = client.nextPlaylistBatch(batch, 100);
         ASSERT_TRUE(next.ok());
         if (!next->has_value()) break;
         batch = **next;
         sizes.push_back(batch.items.size());
-        for (const auto& p : batch.items) {
-            EXPECT_EQ(p.id, p.name);
-            names.insert(p.name);
-        }
     }
     EXPECT_EQ(sizes, (std::vector<std::size_t>{100, 100, 50}));
     EXPECT_EQ(names.size(), 250u);
     EXPECT_TRUE(names.count("mix 2") && names.count("Mix 10") && names.count("Alpha"));
+
+    // A radio stream in a playlist is an entry without a song; a playlist that is gone has no entries.
+    auto show = client.playlistTracks(Playlist{"Show", "Show"});
+    ASSERT_TRUE(show.ok()) << show.error().description;
+    ASSERT_TRUE(show->has_value());
+    EXPECT_EQ((*show)->playlistID, "Show");
+    std::vector<std::string> titles;
+    for (const Track& t : (*show)->items) titles.push_back(t.song ? t.song->title : "-");
+    EXPECT_EQ(titles, (std::vector<std::string>{"First Light", "-", "Yesterday", "Café Ünïcode"}));
+    EXPECT_FALSE((*show)->hasNextBatch());
+    auto gone = client.playlistTracks(Playlist{"Gone", "Gone"});
+    ASSERT_TRUE(gone.ok()) << gone.error().description;
+    EXPECT_FALSE(gone->has_value());
 }
 
 TEST(MpdMusicClientServer, SongsByIdAndSearch) {
-    auto client = fixtureClient();
+    MpdMusicClient client(MpdMusicClient::fromEnvironment());
     auto found = client.librarySong("songs/yesterday.wav");
-    ASSERT_TRUE(found.ok());
-    ASSERT_TRUE(found->has_value());
+    ASSERT_TRUE(found.ok() && found->has_value());
     EXPECT_EQ((*found)->title, "Yesterday");
+    EXPECT_EQ((*found)->artistName, "The Band");
+    EXPECT_EQ((*found)->durationSeconds, 5.0);
     auto untagged = client.catalogSong("songs/untagged.wav");
     ASSERT_TRUE(untagged.ok() && untagged->has_value());
     EXPECT_EQ((*untagged)->title, "untagged");  // the file name stands in for a missing title

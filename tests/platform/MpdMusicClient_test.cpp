@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "FakeMpd.h"
 #include "TestHome.h"
 
@@ -75,6 +77,21 @@ TEST(MpdMusicClientFaults, AnEndlessReplyFailsPastTheCaps) {
     ASSERT_FALSE(found.ok());
     EXPECT_EQ(found.error().description,
               "The music server at " + at(tags.port()) + " sent more than 64 MiB in one reply.");
+}
+
+// MPD_TIMEOUT gives the deadline in seconds, under an hour; anything else leaves the 5 s.
+TEST(MpdMusicClientFaults, TimeoutFromTheEnvironmentIsTakenOnlyWhenSensible) {
+    for (const auto& [text, ms] : {std::pair{"2.5", 2500u},
+                                   {"3599", 3599000u},
+                                   {"3600", 5000u},
+                                   {"0", 5000u},
+                                   {"-3", 5000u},
+                                   {"soon", 5000u}}) {
+        ::setenv("MPD_TIMEOUT", text, 1);
+        EXPECT_EQ(MpdMusicClient::fromEnvironment().timeoutMS, ms) << text;
+    }
+    ::unsetenv("MPD_TIMEOUT");
+    EXPECT_EQ(MpdMusicClient::fromEnvironment().timeoutMS, 5000u);
 }
 
 }  // namespace quorvel

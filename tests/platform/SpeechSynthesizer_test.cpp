@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -32,18 +33,35 @@ Spoken speak(SpeechSynthesizer& synth, const std::string& text, double rate = 0.
 }
 }  // namespace
 
-// The renderer relies on these: one mono float format, speech in buffers of at least one frame, exactly one
-// closing buffer at the very end (also for empty text), and 0.43 slower than the normal 0.5.
+// The renderer relies on these: one mono float format, the text spoken in its natural length, exactly
+// one closing buffer at the very end (also for empty text), and 0.43 slower than the normal 0.5.
 TEST(EspeakSynthesizer, SpeaksMonoFloatAndClosesOnce) {
     EspeakSynthesizer synth;
     for (const char* text : {"Playback one. Left.", ""}) {
         const Spoken s = speak(synth, text);
         EXPECT_TRUE(s.formatOK) << text;
+        if (*text) {
+            EXPECT_TRUE(s.frames > 22050 / 2 && s.frames < 4 * 22050) << s.frames;  // about 2 s
+        }
         EXPECT_EQ(s.closings, 1) << text;
         EXPECT_FALSE(s.speechAfterClosing) << text;
     }
     const std::string text = "Check the left and right main speakers, then the front fills and the subs.";
     EXPECT_GT(speak(synth, text, 0.43).frames, speak(synth, text, 0.5).frames);
+    // 350 words a minute at rate 1, within espeak's 80 ... 450; a rate that is no number speaks normally.
+    for (const auto& [rate, wpm] : {std::pair{0.43, 151}, {0.5, 175}, {NAN, 175}, {0.0, 80}, {2.0, 450}})
+        EXPECT_EQ(EspeakSynthesizer::wordsPerMinute(rate), wpm) << rate;
+    // A language without a voice is refused, not spoken in the last one.
+    int buffers = 0;
+    const Status refused =
+        synth.write(SpeechUtterance{"Left.", 0.43, "xx-Nowhere"}, [&](const SpeechBuffer&) {
+            ++buffers;
+            return true;
+        });
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().description, "No speech voice for the language xx-Nowhere");
+    EXPECT_EQ(buffers, 0);
+    EXPECT_EQ(speak(synth, "Left.").closings, 1);
 }
 
 // A stop from another thread ends the write before its next buffer, with no closing buffer; the next write
