@@ -12,17 +12,15 @@
 // is kept in a file, so that a server left running by an interrupted run is ended before its name is
 // used again (and by jack-stop.sh at the end of the run). Its output goes to a log beside that file.
 //
-// Named servers take the machine-wide server lock for their whole life (see JackLocks.h).
-//
-// Waits poll against generous deadlines: a loaded machine may take seconds where an idle one takes
-// milliseconds. Main thread of the test.
+// Named servers take the machine-wide server lock for their whole life (see JackLocks.h). Main thread of
+// the test.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,10 +28,10 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "JackLocks.h"
+#include "Waits.h"
 
 extern char** environ;
 
@@ -157,15 +155,12 @@ private:
     static void end(pid_t pid, int signal, std::chrono::seconds grace) { endAll({pid}, signal, grace); }
     static void endAll(const std::vector<pid_t>& pids, int signal, std::chrono::seconds grace) {
         for (pid_t pid : pids) ::kill(pid, signal);
-        const auto deadline = std::chrono::steady_clock::now() + grace;
-        for (pid_t pid : pids) {
-            while (running(pid) && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (waitpid(pid, nullptr, WNOHANG) == 0) {
+        pollUntil([&] { return std::none_of(pids.begin(), pids.end(), running); }, grace);
+        for (pid_t pid : pids)
+            if (running(pid)) {
                 ::kill(pid, SIGKILL);
                 waitpid(pid, nullptr, 0);
             }
-        }
     }
 
     void stopServer() {
@@ -188,9 +183,7 @@ private:
             args.find(std::string("\0-n\0", 4) + name_ + '\0') == std::string::npos)
             return;  // the pid was reused by something else
         ::kill(pid, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + serverGrace;
-        while (::kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        pollUntil([pid] { return ::kill(pid, 0) != 0; }, serverGrace);
         ::kill(pid, SIGKILL);
     }
 
@@ -213,13 +206,10 @@ private:
     static bool waitFor(const std::string& port, pid_t process) {
         const std::string command = std::string("flock -w 30 ") + jackOpenLockPath +
                                     " jack_lsp 2>/dev/null | grep -qx '" + port + "'";
-        const auto deadline = std::chrono::steady_clock::now() + readyLimit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (std::system(command.c_str()) == 0) return true;
-            if (!running(process)) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        bool seen = false;
+        pollUntil([&] { return (seen = std::system(command.c_str()) == 0) || !running(process); }, readyLimit,
+                  std::chrono::milliseconds(50));
+        return seen;
     }
 
     std::optional<MachineLock> serverLock_;  // first: released after everything else
