@@ -18,6 +18,7 @@
 #include "LoopbackRecorder.h"
 #include "PulseTestServer.h"
 #include "RoutedSignalTesting.h"
+#include "TestSignals.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
@@ -31,12 +32,7 @@ namespace {
 
 constexpr double rate = 48000;
 constexpr const char* serverStopped = "The PulseAudio server stopped";
-
-int peakBin(const std::vector<SpectrumPoint>& spectrum) {
-    auto it = std::max_element(spectrum.begin(), spectrum.end(),
-                               [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.db < b.db; });
-    return it == spectrum.end() ? -1 : it->id;
-}
+using TestSignals::peakBin;
 
 double rmsDB(const std::vector<float>& x, std::size_t from, std::size_t to) {
     double sum = 0;
@@ -52,12 +48,7 @@ protected:
     }
     void TearDown() override { QThreadPool::globalInstance()->waitForDone(); }
 
-    static std::uint32_t idOf(const std::string& name) {
-        if (auto list = AudioHardware::system().devices())
-            for (const auto& d : *list)
-                if (d.name == name) return d.id;
-        return 0;
-    }
+    static std::uint32_t idOf(const std::string& name) { return deviceId(AudioHardware::system(), name); }
     // Stores the interface choice, as the Measure screen does; it applies at the next start.
     static void choose(const std::string& name) {
         QSettings("Quorvel", "Quorvel")
