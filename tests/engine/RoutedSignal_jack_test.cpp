@@ -70,22 +70,4 @@ TEST_F(RoutedSignalJack, SpeakersAndReferenceReachTheirPortsAndNoOtherPortSounds
     }
 }
 
-TEST_F(RoutedSignalJack, AnInputOnlyMicrophoneIsRefusedAndAFullInterfaceWorksAfterwards) {
-    choose("qv-mic");
-    RoutedSignal routed;
-    routed.setLevel(0);
-    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::sine, .seconds = 1}));
-    EXPECT_EQ(routed.status(), "Unsupported output channel count");
-    EXPECT_EQ(routed.outputCount(), 0);
-    EXPECT_FALSE(routed.isPlaying());
-
-    choose("qv-sixteen");
-    routed.setChannelA(2);
-    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::sine, .seconds = 1}));
-    ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
-    const auto peaks = listen("qv-sixteen", 2);
-    EXPECT_GT(peaks[1], 0.5f);
-    EXPECT_EQ(peaks[0], 0.0f);
-}
-
 }  // namespace quorvel
