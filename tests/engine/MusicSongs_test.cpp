@@ -19,80 +19,77 @@ struct SongsTest : ::testing::Test {
     MusicSongs::SongCompletion keep() {
         return [this](Found found) { result = std::move(found); };
     }
-    std::string resultID() const {
-        return result && result->ok() && result->value() ? result->value()->id : std::string("<none>");
+    // The id of the song found, "<none>" for none, or the error's description.
+    std::string outcome() const {
+        if (!result) return "<pending>";
+        if (!result->ok()) return result->error().description;
+        return result->value() ? result->value()->id : "<none>";
     }
 };
 
-QByteArray payloadOf(const Song& song) { return QByteArray::fromStdString(*SongCoding::encode(song)); }
-
 }  // namespace
 
-TEST_F(SongsTest, APayloadThatDecodesNeedsNoLookup) {
-    Song stored = makeSong("songs/a.wav", "A", "Artist");
-    MusicSongs::obtainSong(service, &context, "songs/a.wav", true, payloadOf(stored), keep());
+TEST_F(SongsTest, APayloadThatDecodesNeedsNoLookupAndAnyOtherIsLookedUp) {
+    const Song stored = makeSong("songs/a.wav", "A", "Artist");
+    MusicSongs::obtainSong(service, &context, "songs/a.wav", true,
+                           QByteArray::fromStdString(*SongCoding::encode(stored)), keep());
     ASSERT_TRUE(result && result->ok());
     EXPECT_EQ(result->value(), stored);
     EXPECT_TRUE(service.log.empty());
-}
 
-TEST_F(SongsTest, AbsentOrCorruptPayloadsFallBackToTheLookup) {
+    result.reset();
     MusicSongs::obtainSong(service, &context, "lib.wav", true, QByteArray("{corrupt"), keep());
     MusicSongs::obtainSong(service, &context, "cat.wav", false, std::nullopt, keep());
     EXPECT_EQ(service.log, (std::vector<std::string>{"librarySong lib.wav", "catalogSong cat.wav"}));
-    EXPECT_FALSE(result);
+    EXPECT_EQ(outcome(), "<pending>");
     service.release("librarySong", Found(std::optional<Song>()));
-    ASSERT_TRUE(result && result->ok());
-    EXPECT_FALSE(result->value());
+    EXPECT_EQ(outcome(), "<none>");
     service.release("catalogSong", Found(serviceError("No database", 50)));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->error().description, "No database");
+    EXPECT_EQ(outcome(), "No database");
 }
 
-TEST_F(SongsTest, CatalogueIdFromThePlayParametersComesFirst) {
-    Song library = makeSong("lib.wav", "Song", "Artist");  // play parameters carry "c-lib.wav"
-    MusicSongs::catalogEquivalent(service, &context, library, keep());
-    EXPECT_EQ(service.pendingCall("catalogSong").argument, "c-lib.wav");
-    service.release("catalogSong", Found(std::optional<Song>(makeSong("c-lib.wav", "Song", "Artist"))));
-    EXPECT_EQ(resultID(), "c-lib.wav");
-    EXPECT_EQ(service.pendingCount("search"), 0);
-
-    // A request by id that fails ends the search for an equivalent with its error.
-    result.reset();
-    MusicSongs::catalogEquivalent(service, &context, library, keep());
-    service.release("catalogSong", Found(serviceError("Timeout", 3)));
-    ASSERT_TRUE(result && !result->ok());
-    EXPECT_EQ(result->error().description, "Timeout");
-    EXPECT_EQ(service.pendingCount("search"), 0);
-}
-
-TEST_F(SongsTest, SearchPicksTheSameRecording) {
-    Song library = makeSong("lib.wav", "Song", "Artist", "ISRC-1");
-    MusicSongs::catalogEquivalent(service, &context, library, keep());
-    service.release("catalogSong", Found(std::optional<Song>()));  // the id finds nothing: search
-    EXPECT_EQ(service.pendingCall("search").argument, "Song Artist 25");
-    // An ISRC match beats an earlier title match; candidates without an ISRC are passed over.
-    service.release("search", Songs(std::vector<Song>{makeSong("title.wav", "Song", "Artist"),
-                                                      makeSong("other.wav", "Other", "X", "isrc-1"),
-                                                      makeSong("isrc.wav", "Live", "Someone", "ISRC-1")}));
-    EXPECT_EQ(resultID(), "isrc.wav");
-
-    // With no ISRC on the library song, title and artist decide, ignoring case only.
+// The catalogue id of the play parameters comes first; when it finds nothing, a search for title and
+// artist: an ISRC match beats an earlier title match (candidates without an ISRC are passed over), and
+// without an ISRC title and artist decide, ignoring case only.
+TEST_F(SongsTest, TheCatalogueEquivalentIsTheSameRecording) {
+    const Song withISRC = makeSong("lib.wav", "Song", "Artist", "ISRC-1");  // play parameters: "c-lib.wav"
     Song bare = makeSong("lib.wav", "Song", "Artist");
-    bare.playParameters.reset();  // no catalogue id: straight to the search
-    MusicSongs::catalogEquivalent(service, &context, bare, keep());
-    service.release("search", Songs(std::vector<Song>{makeSong("near.wav", "Song ", "Artist"),
-                                                      makeSong("case.wav", "SONG", "artist", "ISRC-9")}));
-    EXPECT_EQ(resultID(), "case.wav");
-
-    // No candidate matches: absent. A search that fails: its error.
-    MusicSongs::catalogEquivalent(service, &context, bare, keep());
-    service.release("search", Songs(std::vector<Song>{makeSong("x.wav", "Else", "Artist")}));
-    ASSERT_TRUE(result && result->ok());
-    EXPECT_FALSE(result->value());
-    MusicSongs::catalogEquivalent(service, &context, bare, keep());
-    service.release("search", Songs(serviceError("Connection closed by the server")));
-    EXPECT_FALSE(result->ok());
+    bare.playParameters.reset();
+    struct Case {
+        const Song& song;
+        std::optional<Found> byID;  // the answer to the request by id, when one is made
+        Songs candidates;
+        std::string outcome;
+    };
+    for (const Case& c : {
+             Case{withISRC, Found(std::optional<Song>(makeSong("c-lib.wav", "Song", "Artist"))),
+                  Songs(serviceError("unused")), "c-lib.wav"},
+             Case{withISRC, Found(serviceError("Timeout", 3)), Songs(serviceError("unused")), "Timeout"},
+             Case{withISRC, Found(std::optional<Song>()),
+                  std::vector<Song>{makeSong("title.wav", "Song", "Artist"),
+                                    makeSong("other.wav", "Other", "X", "isrc-1"),
+                                    makeSong("isrc.wav", "Live", "Someone", "ISRC-1")},
+                  "isrc.wav"},
+             Case{bare, std::nullopt,
+                  std::vector<Song>{makeSong("near.wav", "Song ", "Artist"),
+                                    makeSong("case.wav", "SONG", "artist", "ISRC-9")},
+                  "case.wav"},
+             Case{bare, std::nullopt, std::vector<Song>{makeSong("x.wav", "Else", "Artist")}, "<none>"},
+             Case{bare, std::nullopt, Songs(serviceError("Connection closed by the server")),
+                  "Connection closed by the server"},
+         }) {
+        result.reset();
+        MusicSongs::catalogEquivalent(service, &context, c.song, keep());
+        if (c.byID) {
+            EXPECT_EQ(service.pendingCall("catalogSong").argument, "c-lib.wav");
+            service.release("catalogSong", *c.byID);
+        }
+        if (service.pendingCount("search")) {
+            EXPECT_EQ(service.pendingCall("search").argument, "Song Artist 25");
+            service.release("search", c.candidates);
+        }
+        EXPECT_EQ(outcome(), c.outcome);
+    }
 }
 
 TEST(MusicErrorDetail, HasItsExactForm) {
