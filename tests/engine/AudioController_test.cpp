@@ -285,6 +285,12 @@ TEST_F(AudioControllerTest, StopDuringTheRenderDeletesItAndPublishesNothing) {
     ASSERT_FALSE(recorded[0].empty());
     EXPECT_EQ(*std::max_element(recorded[0].begin(), recorded[0].end()), 0.0f);
 
+    controller->playSignal(SignalSettings{.kind = SignalKind::pink});
+    controller->stop();
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(renders("signal-*.wav").isEmpty());
+
     const LocalTrackRequest b = track("B", 3);
     controller->playTrack(track("A", 3), root);
     play(b);

@@ -148,6 +148,11 @@ TEST_F(MusicPlaybackTest, RefusalsAndFailuresEndWithTheirTexts) {
     service.release("subscription", Result<MusicSubscription>(serviceError("Timeout", 3)));
     ends("Couldn't play this track", "Timeout\n\nmpd \u00B7 3\n");
 
+    controller.playMusic(request(song, false));
+    grant();
+    service.release("catalogSong", Found(serviceError("No database", 50)));
+    ends("Couldn't play this track", "No database\n\nmpd \u00B7 50\n");
+
     // A corrupt payload is looked up; nothing found is no error.
     MusicTrackRequest corrupt = request(song, false);
     corrupt.musicPayload = QByteArray("{\"id\":");

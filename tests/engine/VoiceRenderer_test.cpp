@@ -211,6 +211,15 @@ TEST(VoiceRenderer, FailuresAndSilentSidesEndTheRender) {
         ASSERT_EQ(file.frameLength(), 11025 + 50 + 11025);
         EXPECT_EQ(file.channel(1)[11025], 1.0f);
     }
+
+    // No file can be made: the file error, reported later like any other.
+    const std::string folder = TempFiles::directory();
+    setenv("TMPDIR", (folder + "/missing").c_str(), 1);
+    VoiceRenderer voice(std::make_shared<ScriptedSynthesizer>());
+    const auto made = render(voice, "x");
+    setenv("TMPDIR", folder.c_str(), 1);
+    ASSERT_FALSE(made.ok());
+    EXPECT_EQ(made.error().domain, "posix");
 }
 
 }  // namespace quorvel
