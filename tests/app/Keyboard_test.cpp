@@ -100,6 +100,8 @@ protected:
             writeTone(files.last(), 1.0);
         }
         view->library().importFiles(files);
+        // The copies are made in the background; the rows appear when they are in.
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !view->library().importing(); }, 30000));
         settle();
     }
 };
