@@ -114,9 +114,9 @@ protected:
 
 }  // namespace
 
-// A track starts at its cue-in (within the file) and the first tick at or past 20 ms before its end
-// point ends it or, looping, jumps back to the cue-in. A cue-out of 0, at or below the cue-in or past the
-// file means the file's end.
+// A track starts at its cue-in (10 ms before the end at the latest, also in a file shorter than a second)
+// and the first tick at or past 20 ms before its end point ends it or, looping, jumps back to the cue-in. A
+// cue-out of 0, at or below the cue-in or past the file means the file's end.
 TEST_F(AudioControllerTest, TrackPlaysFromCueInAndLoopsOrStopsAtCueOut) {
     struct Case {
         double seconds, cueIn, cueOut;
@@ -126,7 +126,7 @@ TEST_F(AudioControllerTest, TrackPlaysFromCueInAndLoopsOrStopsAtCueOut) {
     for (const Case& c :
          {Case{24, 5, 20, false, 5, 20}, Case{24, 5, 20, true, 5, 20}, Case{3, 2, 0, false, 2, 3},
           Case{3, 2, 1, false, 2, 3}, Case{3, 2, 2, false, 2, 3}, Case{3, 2, 99, false, 2, 3},
-          Case{3, -4, 0, false, 0, 3}, Case{3, -4, 2, true, 0, 2}, Case{3, 50, 0, false, 2.99, 3}}) {
+          Case{3, -4, 0, false, 0, 3}, Case{3, -4, 2, true, 0, 2}, Case{0.5, 50, 0, false, 0.49, 0.5}}) {
         SCOPED_TRACE(testing::Message() << c.cueIn << " … " << c.cueOut << (c.loop ? " looping" : ""));
         LocalTrackRequest t = track("Cued", c.seconds);
         t.cueIn = c.cueIn;
@@ -232,13 +232,6 @@ TEST_F(AudioControllerTest, TransportActsOnLoadedSourcesOnly) {
 }
 
 TEST_F(AudioControllerTest, VolumeIsLevelPlusTrimCappedAtFullFromTheFirstSample) {
-    for (auto [level, trim, volume] : {std::tuple{-30.0, 0.0, 0.031623},
-                                       {-30.0, -6.0, 0.015849},
-                                       {-60.0, 0.0, 0.001},
-                                       {3.0, 0.0, 1.0},
-                                       {-3.0, 6.0, 1.0}})
-        EXPECT_NEAR(AudioController::volumeFor(level, trim), volume, 1e-6) << level << " + " << trim;
-
     // A level set while nothing plays changes nothing until the next start, which starts at it: the
     // very first sample already has the track's volume (left channel of the file is 0.5).
     controller->setLevel(-30);

@@ -1,16 +1,13 @@
-// The interface choice and the small model objects beside it, on the virtual audio system.
+// The interface choice on the virtual audio system, and the routing of the platform layer's log.
 #include "engine/InterfacePicker.h"
 
 #include <gtest/gtest.h>
 
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTest>
 
 #include "engine/AudioHardware.h"
-#include "engine/InputPicker.h"
 #include "engine/Logging.h"
-#include "engine/MicrophonePermission.h"
 #include "platform/Log.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -129,29 +126,6 @@ TEST_F(InterfacePickerTest, FailedRefreshKeepsTheListAndItsNoteOutlivesTheNextSu
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(picker.devices().size(), before.size() - 1);
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
-}
-
-TEST(InputPicker, RefreshOnlySetsTheGuidance) {
-    InputPicker picker;
-    EXPECT_TRUE(picker.status().isEmpty());
-    picker.refresh();
-    EXPECT_EQ(picker.status(),
-              "Choose the input device in your system's sound settings; channel selection is below.");
-    EXPECT_TRUE(picker.options().isEmpty());
-    EXPECT_TRUE(picker.selected().isEmpty());
-}
-
-TEST(MicrophonePermission, GrantsLaterOnTheMainThread) {
-    QObject context;
-    int answers = 0;
-    bool granted = false;
-    MicrophonePermission::requestAccess(&context, [&](bool g) {
-        ++answers;
-        granted = g;
-    });
-    EXPECT_EQ(answers, 0) << "the answer never comes inside the request";
-    QTRY_COMPARE(answers, 1);
-    EXPECT_TRUE(granted);
 }
 
 // The platform layer's messages reach the category of their area at their level, when it is enabled.

@@ -142,7 +142,10 @@ TEST_F(MicAnalyzerTest, MicrophoneOnlyShowsTheSpectrumOfTheChosenChannelUntilSto
     EXPECT_EQ(a.statistics().blocksReceived, 1);
 }
 
-TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingAndPublishesFieldByField) {
+// The rings keep the newest samples in order once they wrap, and every result is their plain analysis; a
+// device without valid sample times never makes a gap.
+TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingOfTheNewestSamples) {
+    system_->setInvalidSampleTime(true);
     startDualOnInterface();
     MicAnalyzer& a = *analyzer_;
     ASSERT_TRUE(a.running());
@@ -153,20 +156,9 @@ TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingAndPublishesFieldBy
     EXPECT_FALSE(a.lastUpdated().has_value()) << "no dual analysis before the ring is full";
     EXPECT_EQ(a.statistics().analysesStarted, 0);
 
-    std::vector<std::string> order;
-    for (const auto& [signal, name] : std::vector<std::pair<void (MicAnalyzer::*)(), std::string>>{
-             {&MicAnalyzer::lastUpdatedChanged, "lastUpdated"},
-             {&MicAnalyzer::spectrumChanged, "spectrum"},
-             {&MicAnalyzer::delayMSChanged, "delayMS"},
-             {&MicAnalyzer::correlationChanged, "correlation"},
-             {&MicAnalyzer::transferChanged, "transfer"},
-             {&MicAnalyzer::averagesChanged, "averages"},
-             {&MicAnalyzer::compensationMSChanged, "compensationMS"}})
-        QObject::connect(&a, signal, [&order, name] { order.push_back(name); });
     feed(1);
     finishAnalyses();
-    EXPECT_EQ(order, (std::vector<std::string>{"lastUpdated", "spectrum", "delayMS", "correlation",
-                                               "transfer", "averages", "compensationMS"}));
+    EXPECT_TRUE(showsThePlainAnalysisOfTheNewestRing());
     EXPECT_EQ(a.delayMS(), 10.0);
     EXPECT_EQ(a.compensationMS(), 10.0);
     EXPECT_GT(a.correlation(), 0.99);
@@ -195,23 +187,12 @@ TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingAndPublishesFieldBy
         EXPECT_NEAR(a.equivalentMeters().value_or(-1), meters, 1e-9)
             << celsius << " °C, " << latencyMS << " ms";
     }
-}
-
-// The rings keep the newest samples in order once they wrap; a device without valid sample times never
-// makes a gap.
-TEST_F(MicAnalyzerTest, EveryResultIsThePlainAnalysisOfTheNewestSamples) {
-    system_->setInvalidSampleTime(true);
-    startDualOnInterface();
-    feed(ringBlocks);
-    finishAnalyses();
-    EXPECT_TRUE(showsThePlainAnalysisOfTheNewestRing());
-    EXPECT_EQ(analyzer_->delayMS(), 10.0);
     for (int i = 0; i < 3; ++i) {
         feed(1);
         finishAnalyses();
         EXPECT_TRUE(showsThePlainAnalysisOfTheNewestRing()) << "after " << i + 1 << " more blocks";
     }
-    EXPECT_EQ(analyzer_->statistics().resultsPublished, 4);
+    EXPECT_EQ(a.statistics().resultsPublished, 4);
 }
 
 TEST_F(MicAnalyzerTest, AGapClearsTheRingsAndRestartsAveraging) {

@@ -11,6 +11,7 @@
 #include "TestHome.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
+#include "engine/MusicSongs.h"
 #include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
@@ -372,6 +373,52 @@ TEST_F(MusicPlaybackTest, TransportActsOnTheSongOnly) {
     EXPECT_FALSE(controller.errorDetail());
     EXPECT_FALSE(controller.hasPlayback());
     EXPECT_EQ(count("pause"), 1);
+}
+
+// The catalogue id of the play parameters comes first; when it finds nothing, a search for title and
+// artist: an ISRC match beats an earlier title match (candidates without an ISRC are passed over), and
+// without an ISRC title and artist decide, ignoring case only.
+TEST_F(MusicPlaybackTest, TheCatalogueEquivalentIsTheSameRecording) {
+    const Song withISRC = makeSong("lib.wav", "Song", "Artist", "ISRC-1");  // play parameters: "c-lib.wav"
+    Song bare = makeSong("lib.wav", "Song", "Artist");
+    bare.playParameters.reset();
+    struct Case {
+        const Song& song;
+        std::optional<Found> byID;  // the answer to the request by id, when one is made
+        Songs candidates;
+        std::string outcome;  // the id found, "<none>", or the error's description
+    };
+    for (const Case& c : {
+             Case{withISRC, Found(std::optional<Song>(makeSong("c-lib.wav", "Song", "Artist"))),
+                  Songs(serviceError("unused")), "c-lib.wav"},
+             Case{withISRC, Found(serviceError("Timeout", 3)), Songs(serviceError("unused")), "Timeout"},
+             Case{withISRC, Found(std::optional<Song>()),
+                  std::vector<Song>{makeSong("title.wav", "Song", "Artist"),
+                                    makeSong("other.wav", "Other", "X", "isrc-1"),
+                                    makeSong("isrc.wav", "Live", "Someone", "ISRC-1")},
+                  "isrc.wav"},
+             Case{bare, std::nullopt,
+                  std::vector<Song>{makeSong("near.wav", "Song ", "Artist"),
+                                    makeSong("case.wav", "SONG", "artist", "ISRC-9")},
+                  "case.wav"},
+             Case{bare, std::nullopt, std::vector<Song>{makeSong("x.wav", "Else", "Artist")}, "<none>"},
+             Case{bare, std::nullopt, Songs(serviceError("Connection closed by the server")),
+                  "Connection closed by the server"},
+         }) {
+        std::string outcome = "<pending>";
+        MusicSongs::catalogEquivalent(service, &controller, c.song, [&](Found found) {
+            outcome = !found.ok() ? found.error().description : found.value() ? found.value()->id : "<none>";
+        });
+        if (c.byID) {
+            EXPECT_EQ(service.pendingCall("catalogSong").argument, "c-lib.wav");
+            service.release("catalogSong", *c.byID);
+        }
+        if (service.pendingCount("search")) {
+            EXPECT_EQ(service.pendingCall("search").argument, "Song Artist 25");
+            service.release("search", c.candidates);
+        }
+        EXPECT_EQ(outcome, c.outcome);
+    }
 }
 
 }  // namespace quorvel
