@@ -1,15 +1,10 @@
 #pragma once
-// A private JACK server for one test (dummy driver, 48 kHz, 1024-frame periods), for tests that kill or
-// restart a server and so cannot use the shared fixture server; and test interfaces (qv_jack_interface)
-// started on it. Made without a name, it only starts interfaces on the server the process already uses.
-// Everything it started is ended by pid when it goes, clients first.
-//
-// The constructor points the process at the named server (JACK_DEFAULT_SERVER) and takes the machine-wide
-// server lock for the object's whole life (see JackLocks.h). Name it with privateName(): one name per
-// build folder and test, as JACK's machine-wide registry holds eight servers and keeps the slot of a killed
-// one until a server of the same name registers again. Under the fixture folder the server's pid is kept
-// in a file, so that jack-stop.sh ends one that an interrupted run left behind; its output goes to a log
-// beside it. Main thread of the test.
+// A private JACK server for one test that kills or restarts it (dummy driver, 48 kHz, 1024-frame periods),
+// and test interfaces (qv_jack_interface) on it; made without a name, only interfaces on the process's
+// server. What it started is ended by pid when it goes, clients first. Named, it points the process at the
+// server and holds the machine-wide server lock for its life (see JackLocks.h); name it with privateName(),
+// as JACK's registry holds eight servers and keeps a killed one's slot until that name registers again.
+// The server's pid is kept under the fixture folder for jack-stop.sh. Main thread of the test.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -49,9 +44,8 @@ public:
     ~JackTestServer() {
         endAll(clients_, SIGTERM, clientGrace);
         stopServer();
-        // A killed server leaves its registry slot, which is reclaimed only by a server of the same name:
-        // start that name once more and end it cleanly. Then drop the semaphore files of the killed run's
-        // clients, which no server of that name will remove.
+        // Reclaim a killed server's registry slot by starting the name once more, and drop the semaphore
+        // files of its clients, which nothing else removes.
         if (slotLeft_ && start()) stopServer();
         if (!killed_) return;
         const std::string prefix = "jack_sem." + std::to_string(getuid()) + "_" + name_ + "_";
@@ -63,8 +57,7 @@ public:
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
 
-    // A server name for test `label` of this build: the fixture server's name (unique per build folder)
-    // and the label.
+    // A server name for test `label` of this build folder.
     static std::string privateName(const std::string& label) { return fixtureServer() + "-" + label; }
 
     // Starts jackd; true once a client can see its ports.
@@ -115,8 +108,8 @@ public:
     const std::string& name() const { return name_; }
 
 private:
-    // A JACK client can take seconds to leave on a loaded machine; jackd needs about 1.5 s when idle. A
-    // server that must be killed keeps its registry slot, so it gets the longer grace.
+    // A client can take seconds to leave on a loaded machine; jackd needs about 1.5 s when idle, and one
+    // that must be killed keeps its registry slot.
     static constexpr std::chrono::seconds clientGrace{20};
     static constexpr std::chrono::seconds serverGrace{30};
 
