@@ -1,4 +1,4 @@
-// The interface choice on the virtual audio system, and the routing of the platform layer's log.
+// The interface choice on the virtual audio system.
 #include "engine/InterfacePicker.h"
 
 #include <gtest/gtest.h>
@@ -7,8 +7,6 @@
 #include <QSignalSpy>
 
 #include "engine/AudioHardware.h"
-#include "engine/Logging.h"
-#include "platform/Log.h"
 #include "platform/VirtualAudioSystem.h"
 
 namespace quorvel {
@@ -126,29 +124,6 @@ TEST_F(InterfacePickerTest, FailedRefreshKeepsTheListAndItsNoteOutlivesTheNextSu
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(picker.devices().size(), before.size() - 1);
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
-}
-
-// The platform layer's messages reach the category of their area at their level, when it is enabled.
-TEST(Logging, PlatformMessagesReachTheirCategoryAtTheirLevel) {
-    static std::vector<std::string> seen;
-    Logging::install();
-    QLoggingCategory::setFilterRules("quorvel.music.info=true\nquorvel.store.debug=true");
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
-            seen.push_back(std::to_string(type) + " " + context.category + " " + text.toStdString());
-        });
-    for (Log::Area area : {Log::Area::audio, Log::Area::music, Log::Area::store})
-        for (Log::Level level : {Log::Level::debug, Log::Level::info, Log::Level::warning})
-            Log::write(area, level, "a \"note\"");
-    qInstallMessageHandler(previous);
-    QLoggingCategory::setFilterRules("");
-    const auto line = [](QtMsgType type, const char* category) {
-        return std::to_string(type) + " " + category + " a \"note\"";
-    };
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        line(QtWarningMsg, "quorvel.audio"), line(QtInfoMsg, "quorvel.music"),
-                        line(QtWarningMsg, "quorvel.music"), line(QtDebugMsg, "quorvel.store"),
-                        line(QtWarningMsg, "quorvel.store")}));
 }
 
 }  // namespace quorvel

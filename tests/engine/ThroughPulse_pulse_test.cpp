@@ -1,8 +1,7 @@
-// The player, the analyser and the routed generator through a private PulseAudio server: the fixture's
-// (tests/fixtures/pulse-start.sh), whose null sinks play into nothing and whose monitor sources record
-// what was played, and a server of the test's own for the test that kills one. The sink-to-monitor
-// latency varies by tens of milliseconds, so nothing here relies on it: recordings are read from their
-// first sound on, and the dual measurement compares two channels of one stream.
+// The player, the analyser and the routed generator through private PulseAudio servers whose null sinks'
+// monitors record what was played. The sink-to-monitor latency varies by tens of milliseconds, so
+// recordings are read from their first sound on, and the dual measurement compares two channels of one
+// stream.
 #include <gtest/gtest.h>
 
 #include <QSettings>

@@ -95,11 +95,6 @@ AudioBuffer readAll(const std::string& path) {
     return b;
 }
 
-// The samples of one channel of a file.
-std::vector<float> channel(const AudioBuffer& file, int c) {
-    return {file.channel(c), file.channel(c) + file.frameLength()};
-}
-
 }  // namespace
 
 // The whole file, sample for sample: "<text>. Left." in the left channel only, 0.5 s (11025 frames at
@@ -129,8 +124,10 @@ TEST(VoiceRenderer, RendersLeftThenSilenceThenRight) {
         left.resize(L + 11025 + R + 11025);
         right.insert(right.begin(), L + 11025, 0.0f);
         right.resize(L + 11025 + R + 11025);
-        EXPECT_TRUE(channel(file, 0) == left);
-        EXPECT_TRUE(channel(file, 1) == right);
+        EXPECT_TRUE(
+            std::equal(left.begin(), left.end(), file.channel(0), file.channel(0) + file.frameLength()));
+        EXPECT_TRUE(
+            std::equal(right.begin(), right.end(), file.channel(1), file.channel(1) + file.frameLength()));
     }
 }
 
