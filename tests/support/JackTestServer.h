@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -39,6 +40,7 @@ public:
             std::filesystem::create_directories(std::string(fixture) + "/jack");
             pidFile_ = std::string(fixture) + "/jack/private-" + name_ + ".pid";
             log_ = std::string(fixture) + "/jack/private-" + name_ + ".log";
+            endLeftover();
         }
     }
     ~JackTestServer() {
@@ -150,6 +152,18 @@ private:
             }
     }
 
+    // A server of this name that a crashed run of the test left running would take the new one's place.
+    void endLeftover() {
+        pid_t pid = 0;
+        std::ifstream(pidFile_) >> pid;
+        std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+        const std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (pid <= 0 || args.find(std::string("jackd\0-n\0", 9) + name_ + '\0') == std::string::npos) return;
+        ::kill(pid, SIGTERM);
+        if (!pollUntil([pid] { return ::kill(pid, 0) != 0; }, serverGrace)) ::kill(pid, SIGKILL);
+        std::remove(pidFile_.c_str());
+        killed_ = true;  // its clients' semaphore files are left
+    }
     void stopServer() {
         if (server_ <= 0) return;
         endAll({server_}, SIGTERM, serverGrace);
