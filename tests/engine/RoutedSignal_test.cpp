@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTest>
 #include <QThreadPool>
 #include <cmath>
 
@@ -23,35 +22,47 @@ namespace {
 
 using namespace RoutedSignalTesting;
 
+float peak(const std::vector<float>& x) {
+    float p = 0;
+    for (float v : x) p = std::max(p, std::abs(v));
+    return p;
+}
+
+// Frequency of a steady sine from its zero crossings.
+double frequency(const std::vector<float>& x) {
+    int crossings = 0;
+    for (std::size_t t = 1; t < x.size(); ++t) crossings += (x[t - 1] < 0) != (x[t] < 0);
+    return crossings * 48000.0 / (2.0 * static_cast<double>(x.size()));
+}
+
 class RoutedSignalTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        system_ = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
-            {.name = "Built-in", .inputChannels = 2, .outputChannels = 2},
-            {.name = "Sixteen", .inputChannels = 16, .outputChannels = 16},
-            {.name = "Sixty-four", .inputChannels = 64, .outputChannels = 64},
-            {.name = "Wide", .inputChannels = 0, .outputChannels = 65},
-            {.name = "USB mic", .inputChannels = 2, .outputChannels = 0},
-            {.name = "Refusing", .inputChannels = 2, .outputChannels = 2, .bindStatus = -10851}});
+        system_ = std::make_shared<VirtualAudioSystem>(
+            std::vector<VirtualDevice>{{.name = "Built-in"},
+                                       {.name = "Sixteen", .inputChannels = 16, .outputChannels = 16},
+                                       {.name = "Sixty-four", .inputChannels = 64, .outputChannels = 64},
+                                       {.name = "Wide", .inputChannels = 0, .outputChannels = 65},
+                                       {.name = "USB mic", .outputChannels = 0},
+                                       {.name = "Refusing", .bindStatus = -10851}});
         for (const char* name : {"Built-in", "Sixteen", "Sixty-four"})
             for (int k = 0; k < 64; ++k) system_->connect(name, k, k, 0);
         AudioHardware::install(system_);
-        QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
+        choose("Sixteen");
     }
 
     void choose(const std::string& name) {
         QSettings("Quorvel", "Quorvel")
-            .setValue(InterfacePicker::settingsKey, static_cast<qint64>(system_->idOf(name)));
+            .setValue(InterfacePicker::settingsKey,
+                      static_cast<qint64>(name.empty() ? 0 : system_->idOf(name)));
     }
     static void play(RoutedSignal& routed, const SignalSettings& settings) {
         ASSERT_TRUE(playAndWait(routed, settings));
     }
-    // Lets every render in flight finish and deliver.
-    static void settle() {
+    // Lets every render in flight finish and deliver; the rendered files left then.
+    static QStringList settledRenders() {
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::processEvents();
-    }
-    static QStringList renders() {
         return QDir(QString::fromStdString(TempFiles::directory())).entryList({"signal-*"}, QDir::Files);
     }
 
@@ -70,58 +81,56 @@ protected:
         engine->stop();
         return data;
     }
-    static float peak(const std::vector<float>& x) {
-        float p = 0;
-        for (float v : x) p = std::max(p, std::abs(v));
-        return p;
-    }
-    // Frequency of a steady sine from its zero crossings.
-    static double frequency(const std::vector<float>& x) {
-        int crossings = 0;
-        for (std::size_t t = 1; t < x.size(); ++t) crossings += (x[t - 1] < 0) != (x[t] < 0);
-        return crossings * 48000.0 / (2.0 * static_cast<double>(x.size()));
-    }
 
     std::shared_ptr<VirtualAudioSystem> system_;
 };
 
 }  // namespace
 
+// Speaker A is output 1. With A soloed, nothing plays the second tone, also where speaker B's or the
+// reference's output is B's channel: the reference carries what A plays. Each tone plays alone at the
+// full level; the reference is an exact copy of its speaker; no other output sounds.
 TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFollowsTheSoloedOne) {
-    choose("Sixteen");
     RoutedSignal routed;
     routed.setLevel(0);
     const SignalSettings dual{.kind = SignalKind::dual, .frequency = 1000, .frequency2 = 3000, .seconds = 1};
-    // Speaker A is output 1. With A soloed, nothing plays the second tone, also where speaker B's or
-    // the reference's output is B's channel: the reference carries what A plays.
     struct Case {
         QString selection;
         int channelB, reference;  // reference 0: none
         double a, b, ref;         // expected Hz on outputs 1, 2 and the reference (0: silent)
+        QString outputs;          // as the status lists them: the kind played, not the tones rendered
     };
-    for (const Case& c :
-         {Case{"Both", 2, 0, 1000, 3000, 0}, Case{"B", 2, 5, 0, 3000, 3000}, Case{"A", 2, 5, 1000, 0, 1000},
-          Case{"A", 2, 2, 1000, 1000, 1000}, Case{"A", 1, 3, 1000, 0, 1000}}) {
+    for (const Case& c : {Case{"Both", 2, 0, 1000, 3000, 0, "1, 2"}, Case{"B", 2, 5, 0, 3000, 3000, "2"},
+                          Case{"A", 2, 5, 1000, 0, 1000, "1"}, Case{"A", 2, 2, 1000, 1000, 1000, "1"},
+                          Case{"A", 1, 3, 1000, 0, 1000, "1"}}) {
+        SCOPED_TRACE(c.selection.toStdString() + " reference " + std::to_string(c.reference));
         route(routed, c.selection, 1, c.channelB, c.reference);
         play(routed, dual);
         ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
+        EXPECT_EQ(routed.status(), "Dual tone → outputs " + c.outputs);
         const auto in = capture("Sixteen", 16384);
         const int refIndex = c.reference ? c.reference - 1 : 4;
         for (auto [index, hz] : {std::pair{0, c.a}, {1, c.b}, {refIndex, c.ref}}) {
             if (hz == 0) {
-                EXPECT_EQ(peak(in[index]), 0.0f) << c.selection.toStdString() << " output " << index + 1;
+                EXPECT_EQ(peak(in[index]), 0.0f) << "output " << index + 1;
             } else {
-                EXPECT_NEAR(frequency(in[index]), hz, hz * 0.02)
-                    << c.selection.toStdString() << " output " << index + 1;
+                EXPECT_NEAR(frequency(in[index]), hz, hz * 0.02) << "output " << index + 1;
+                EXPECT_GT(peak(in[index]), 0.9f) << "output " << index + 1;
             }
         }
-        // Each tone plays alone at the full level, whatever the balance.
-        EXPECT_GT(peak(in[c.selection == "B" ? 1 : 0]), 0.9f);
+        if (c.reference) {
+            EXPECT_EQ(in[refIndex], in[c.selection == "B" ? 1 : 0]) << "an exact copy";
+        }
+        for (int k = 5; k < 16; ++k) EXPECT_EQ(peak(in[k]), 0.0f) << "output " << k + 1;
     }
-    EXPECT_EQ(routed.status(), "Dual tone → outputs 1") << "the kind played, not the tones rendered";
+    routed.stop();
+    EXPECT_EQ(peak(capture("Sixteen", 4096)[0]), 0.0f) << "stopped means silent";
+    EXPECT_TRUE(settledRenders().isEmpty()) << "the rendered files are gone once playing";
 }
 
-TEST_F(RoutedSignalTest, RefusalsNameTheProblemAndLeaveNothingPlaying) {
+// "A" plays on its one output even when B names the same one, and the reference may sit on the unselected
+// speaker's output; a refusal names the problem and leaves nothing playing.
+TEST_F(RoutedSignalTest, RoutesPlayOnTheirSpeakersOrAreRefusedWithTheProblem) {
     struct Case {
         std::string device;
         QString selection;
@@ -137,6 +146,7 @@ TEST_F(RoutedSignalTest, RefusalsNameTheProblemAndLeaveNothingPlaying) {
              Case{"Refusing", "A", 1, 2, 0, SignalKind::sine,
                   "Selected interface unavailable or incompatible (-10851)"},
              Case{"Sixteen", "A", 17, 2, 0, SignalKind::sine, distinct},
+             Case{"Sixteen", "A", 0, 2, 0, SignalKind::sine, distinct},
              Case{"Sixteen", "B", 1, 0, 0, SignalKind::sine, distinct},
              Case{"Sixteen", "Both", 5, 5, 0, SignalKind::sine, distinct},
              Case{"Sixteen", "anything", 5, 5, 0, SignalKind::sine, distinct},
@@ -144,45 +154,31 @@ TEST_F(RoutedSignalTest, RefusalsNameTheProblemAndLeaveNothingPlaying) {
              Case{"Sixteen", "A", 3, 4, 17, SignalKind::pink, ownOutput},
              Case{"Sixteen", "Both", 3, 4, 9, SignalKind::dual,
                   "Solo A or B for a single electrical reference when using separate tones"},
+             Case{"Sixteen", "A", 5, 5, 0, SignalKind::sine, "Sine → outputs 5"},
+             Case{"Sixteen", "A", 5, 7, 7, SignalKind::sine, "Sine → outputs 5"},
+             Case{"Sixteen", "B", 5, 7, 5, SignalKind::sine, "Sine → outputs 7"},
+             Case{"Sixteen", "Both", 16, 1, 2, SignalKind::sine, "Sine → outputs 16, 1"},
          }) {
         choose(c.device);
         RoutedSignal routed;
         route(routed, c.selection, c.a, c.b, c.reference);
         play(routed, {.kind = c.kind, .seconds = 1});
-        EXPECT_EQ(routed.status(), c.status) << c.device;
-        EXPECT_FALSE(routed.isPlaying()) << c.device;
+        EXPECT_EQ(routed.status(), c.status) << c.device << " " << c.a << " " << c.b << " " << c.reference;
+        const bool accepted = c.status.contains("→");
+        EXPECT_EQ(routed.isPlaying(), accepted) << c.device;
         EXPECT_EQ(routed.selection(), c.selection) << "routing is never changed by a refusal";
-        EXPECT_EQ(system_->runningEngines(), 0) << c.device;
-        if (c.device == "Wide") {
-            EXPECT_EQ(routed.outputCount(), 65);
+        EXPECT_EQ(system_->runningEngines(), accepted ? 1 : 0) << c.device;
+        if (c.device != "Refusing") {
+            EXPECT_EQ(routed.outputCount(), c.device == "Wide"      ? 65
+                                            : c.device == "USB mic" ? 0
+                                                                    : 16)
+                << c.device;
         }
     }
-    settle();
-    EXPECT_TRUE(renders().isEmpty());
-}
-
-TEST_F(RoutedSignalTest, AcceptedRoutesPlayFromMemoryAndTheStatusListsOnlySpeakers) {
-    choose("Sixteen");
-    RoutedSignal routed;
-    // "A" plays on its one output even when B names the same one.
-    route(routed, "A", 5, 5, 0);
-    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::sine, .seconds = 1}));
-    EXPECT_EQ(routed.status(), "Sine → outputs 5");
-    // The reference may sit on the unselected speaker's output, and is an exact copy.
-    route(routed, "A", 5, 7, 7);
-    ASSERT_TRUE(playAndWait(routed, {.kind = SignalKind::pink, .seconds = 1}));
-    EXPECT_EQ(routed.status(), "Pink noise → outputs 5");
-    EXPECT_TRUE(renders().isEmpty()) << "the rendered files are gone once playing";
-    const auto in = capture("Sixteen", 8192);
-    EXPECT_GT(peak(in[4]), 0.0f);
-    EXPECT_EQ(in[6], in[4]);
-    for (int k : {0, 1, 2, 3, 5, 7, 15}) EXPECT_EQ(peak(in[k]), 0.0f) << "output " << k + 1;
-    routed.stop();
-    EXPECT_EQ(peak(capture("Sixteen", 4096)[4]), 0.0f) << "stopped means silent";
+    EXPECT_TRUE(settledRenders().isEmpty());
 }
 
 TEST_F(RoutedSignalTest, FailuresAfterTheRenderStopAndDeleteTheFiles) {
-    choose("Sixteen");
     RoutedSignal routed;
     play(routed, {.kind = SignalKind::sine, .frequency = NAN, .seconds = 1});
     EXPECT_EQ(routed.status(), "Enter finite signal values and a low-pass frequency above high-pass.");
@@ -207,12 +203,10 @@ TEST_F(RoutedSignalTest, FailuresAfterTheRenderStopAndDeleteTheFiles) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
     EXPECT_EQ(routed.status(), "Output changed while preparing; choose outputs and restart");
     EXPECT_FALSE(routed.isPlaying());
-    settle();
-    EXPECT_TRUE(renders().isEmpty());
+    EXPECT_TRUE(settledRenders().isEmpty());
 }
 
 TEST_F(RoutedSignalTest, AStaleRenderPublishesNothingAndLeavesNoFiles) {
-    choose("Sixteen");
     RoutedSignal routed;
     QSignalSpy playing(&routed, &RoutedSignal::isPlayingChanged);
     routed.play({.kind = SignalKind::pink, .seconds = 2});
@@ -220,26 +214,23 @@ TEST_F(RoutedSignalTest, AStaleRenderPublishesNothingAndLeavesNoFiles) {
     EXPECT_EQ(routed.status(), "Preparing routed signal");
     routed.stop();
     EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
-    settle();
+    EXPECT_TRUE(settledRenders().isEmpty());
     EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
     EXPECT_FALSE(routed.busy());
     EXPECT_EQ(playing.count(), 0);
-    EXPECT_TRUE(renders().isEmpty());
 
     // A newer play overtakes an older one: only the newer one is heard from.
     routed.setChannelA(2);
     routed.play({.kind = SignalKind::pink, .seconds = 2});
     routed.setChannelA(6);
     routed.play({.kind = SignalKind::white, .seconds = 1});
-    settle();
+    EXPECT_TRUE(settledRenders().isEmpty());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
     EXPECT_EQ(routed.status(), "White noise → outputs 6");
     EXPECT_EQ(playing.count(), 1);
-    EXPECT_TRUE(renders().isEmpty());
 }
 
 TEST_F(RoutedSignalTest, LevelSetsTheLiveVolumeWithAFloorAt60dBDown) {
-    choose("Sixteen");
     RoutedSignal routed;
     routed.setLevel(0);
     play(routed, {.kind = SignalKind::sine, .seconds = 1});
@@ -255,11 +246,15 @@ TEST_F(RoutedSignalTest, LevelSetsTheLiveVolumeWithAFloorAt60dBDown) {
         routed.setLevel(db);
         EXPECT_NEAR(peak(capture("Sixteen", 48000)[0]), full * volume, full * volume * 1e-5) << db;
     }
-    EXPECT_TRUE(routed.isPlaying());
+    // The level set while stopped is the next play's from its first sample.
+    routed.stop();
+    routed.setLevel(-20);
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    EXPECT_NEAR(peak(capture("Sixteen", 48000)[0]), full * 0.1f, full * 1e-5);
+    EXPECT_EQ(routed.level(), -20);
 }
 
 TEST_F(RoutedSignalTest, AFailingEngineShowsItsFailureAndDefaultIsBoundAgainAfterAnInterface) {
-    choose("Sixteen");
     RoutedSignal routed;
     play(routed, {.kind = SignalKind::sine, .seconds = 1});
     ASSERT_TRUE(routed.isPlaying());
@@ -268,7 +263,7 @@ TEST_F(RoutedSignalTest, AFailingEngineShowsItsFailureAndDefaultIsBoundAgainAfte
     EXPECT_EQ(routed.status(), "The JACK server stopped");
 
     // Back to the system default: the engine must leave the interface it was bound to.
-    QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, 0);
+    choose("");
     play(routed, {.kind = SignalKind::sine, .seconds = 1});
     EXPECT_TRUE(routed.isPlaying());
     EXPECT_EQ(routed.outputCount(), 2);

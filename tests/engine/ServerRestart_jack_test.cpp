@@ -5,10 +5,10 @@
 #include <QSettings>
 #include <QTest>
 #include <QThreadPool>
-#include <algorithm>
 
 #include "JackTestServer.h"
 #include "RoutedSignalTesting.h"
+#include "TestSignals.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
@@ -17,15 +17,7 @@
 
 namespace quorvel {
 
-namespace {
-
-int peakBin(const std::vector<SpectrumPoint>& spectrum) {
-    auto it = std::max_element(spectrum.begin(), spectrum.end(),
-                               [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.db < b.db; });
-    return it == spectrum.end() ? -1 : it->id;
-}
-
-}  // namespace
+using TestSignals::peakBin;
 
 TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts) {
     constexpr int restarts = 50;

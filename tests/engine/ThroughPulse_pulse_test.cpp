@@ -1,8 +1,7 @@
-// The player, the analyser and the routed generator through a private PulseAudio server: the fixture's
-// (tests/fixtures/pulse-start.sh), whose null sinks play into nothing and whose monitor sources record
-// what was played, and a server of the test's own for the test that kills one. The sink-to-monitor
-// latency varies by tens of milliseconds, so nothing here relies on it: recordings are read from their
-// first sound on, and the dual measurement compares two channels of one stream.
+// The player, the analyser and the routed generator through private PulseAudio servers whose null sinks'
+// monitors record what was played. The sink-to-monitor latency varies by tens of milliseconds, so
+// recordings are read from their first sound on, and the dual measurement compares two channels of one
+// stream.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -18,6 +17,7 @@
 #include "LoopbackRecorder.h"
 #include "PulseTestServer.h"
 #include "RoutedSignalTesting.h"
+#include "TestSignals.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
@@ -31,12 +31,7 @@ namespace {
 
 constexpr double rate = 48000;
 constexpr const char* serverStopped = "The PulseAudio server stopped";
-
-int peakBin(const std::vector<SpectrumPoint>& spectrum) {
-    auto it = std::max_element(spectrum.begin(), spectrum.end(),
-                               [](const SpectrumPoint& a, const SpectrumPoint& b) { return a.db < b.db; });
-    return it == spectrum.end() ? -1 : it->id;
-}
+using TestSignals::peakBin;
 
 double rmsDB(const std::vector<float>& x, std::size_t from, std::size_t to) {
     double sum = 0;
@@ -52,12 +47,7 @@ protected:
     }
     void TearDown() override { QThreadPool::globalInstance()->waitForDone(); }
 
-    static std::uint32_t idOf(const std::string& name) {
-        if (auto list = AudioHardware::system().devices())
-            for (const auto& d : *list)
-                if (d.name == name) return d.id;
-        return 0;
-    }
+    static std::uint32_t idOf(const std::string& name) { return deviceId(AudioHardware::system(), name); }
     // Stores the interface choice, as the Measure screen does; it applies at the next start.
     static void choose(const std::string& name) {
         QSettings("Quorvel", "Quorvel")

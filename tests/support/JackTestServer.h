@@ -1,28 +1,17 @@
 #pragma once
-// A private JACK server for one test (dummy driver, 48 kHz, 1024-frame periods), for tests that kill or
-// restart a server and so cannot use the shared fixture server. It also starts test interfaces
-// (qv_jack_interface) on it. Everything it started is ended by pid when it goes, clients first.
-//
-// The test process must talk to this server: the constructor points JACK_DEFAULT_SERVER at it. Made
-// without a name, it only starts interfaces on the server the process already uses.
-//
-// Name a server with privateName(): one name per build folder and test. JACK's machine-wide registry
-// holds eight servers and keeps the slot of a killed one until a server of the same name registers again,
-// so names that change from run to run (a pid) would fill it. Under the fixture folder the server's pid
-// is kept in a file, so that a server left running by an interrupted run is ended before its name is
-// used again (and by jack-stop.sh at the end of the run). Its output goes to a log beside that file.
-//
-// Named servers take the machine-wide server lock for their whole life (see JackLocks.h).
-//
-// Waits poll against generous deadlines: a loaded machine may take seconds where an idle one takes
-// milliseconds. Main thread of the test.
+// A private JACK server for one test that kills or restarts it (dummy driver, 48 kHz, 1024-frame periods),
+// and test interfaces (qv_jack_interface) on it; made without a name, only interfaces on the process's
+// server. What it started is ended by pid when it goes, clients first. Named, it points the process at the
+// server and holds the machine-wide server lock for its life (see JackLocks.h); name it with privateName(),
+// as JACK's registry holds eight servers and keeps a killed one's slot until that name registers again.
+// The server's pid is kept under the fixture folder for jack-stop.sh. Main thread of the test.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,10 +19,10 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "JackLocks.h"
+#include "Waits.h"
 
 extern char** environ;
 
@@ -43,56 +32,55 @@ class JackTestServer {
 public:
     JackTestServer() = default;
     explicit JackTestServer(std::string name) : name_(std::move(name)) {
-        // Held until the end: no server on the machine starts or stops while this one may be killed
-        // and its clients closing (see JackLocks.h).
         serverLock_.emplace(jackServerLockPath, std::chrono::minutes(2));
         (void)fixtureServer();  // remember the fixture's name before pointing the process elsewhere
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
         if (const char* fixture = std::getenv("QUORVEL_FIXTURE_DIR")) {
-            const std::string dir = std::string(fixture) + "/jack";
-            std::filesystem::create_directories(dir);
-            pidFile_ = dir + "/private-" + name_ + ".pid";
-            log_ = dir + "/private-" + name_ + ".log";
+            std::filesystem::create_directories(std::string(fixture) + "/jack");
+            pidFile_ = std::string(fixture) + "/jack/private-" + name_ + ".pid";
+            log_ = std::string(fixture) + "/jack/private-" + name_ + ".log";
+            endLeftover();
         }
     }
     ~JackTestServer() {
         endAll(clients_, SIGTERM, clientGrace);
-        clients_.clear();
         stopServer();
-        // A killed server leaves its slot in JACK's shared registry, which reclaims a dead slot only for
-        // the same name: start that name once more and end it cleanly. Then drop the semaphore files of
-        // the killed run's clients, which no server of that name will remove.
+        // Reclaim a killed server's registry slot by starting the name once more, and drop the semaphore
+        // files of its clients, which nothing else removes.
         if (slotLeft_ && start()) stopServer();
-        if (killed_) removeSemaphores();
+        if (!killed_) return;
+        const std::string prefix = "jack_sem." + std::to_string(getuid()) + "_" + name_ + "_";
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec))
+            if (entry.path().filename().string().starts_with(prefix))
+                std::filesystem::remove(entry.path(), ec);
     }
     JackTestServer(const JackTestServer&) = delete;
     JackTestServer& operator=(const JackTestServer&) = delete;
 
-    // A server name for test `label` of this build: the fixture server's name (itself unique per build
-    // folder) and the label.
+    // A server name for test `label` of this build folder.
     static std::string privateName(const std::string& label) { return fixtureServer() + "-" + label; }
 
     // Starts jackd; true once a client can see its ports.
     bool start() {
-        endLeftover();
         server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "1024",
                          "-C", "2", "-P", "2"},
                         log_);
         if (server_ <= 0) return false;
         if (!pidFile_.empty()) std::ofstream(pidFile_) << server_ << "\n";
-        if (waitFor("system:playback_1", server_)) {
-            slotLeft_ = false;
-            return true;
+        if (!waitFor("system:playback_1", server_)) {
+            std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up (log: %s)\n", name_.c_str(),
+                         log_.c_str());
+            return false;
         }
-        std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up\n%s", name_.c_str(),
-                     logText().c_str());
-        return false;
+        slotLeft_ = false;
+        return true;
     }
     // Ends the server at once, as a crash would (clients are left running).
     void kill() {
         if (server_ <= 0) return;
-        end(server_, SIGKILL, std::chrono::seconds(0));
+        endAll({server_}, SIGKILL, std::chrono::seconds(0));
         server_ = -1;
         killed_ = slotLeft_ = true;
     }
@@ -115,18 +103,17 @@ public:
     // Ends the most recently started interface.
     void stopLastInterface() {
         if (clients_.empty()) return;
-        end(clients_.back(), SIGTERM, clientGrace);
+        endAll({clients_.back()}, SIGTERM, clientGrace);
         clients_.pop_back();
     }
 
     const std::string& name() const { return name_; }
 
 private:
-    // A JACK client can take seconds to leave on a loaded machine; jackd needs about 1.5 s when idle. A
-    // server that must be killed keeps its registry slot, so it gets the longer grace.
+    // A client can take seconds to leave on a loaded machine; jackd needs about 1.5 s when idle, and one
+    // that must be killed keeps its registry slot.
     static constexpr std::chrono::seconds clientGrace{20};
     static constexpr std::chrono::seconds serverGrace{30};
-    static constexpr std::chrono::seconds readyLimit{60};
 
     static const std::string& fixtureServer() {
         static const std::string name = [] {
@@ -136,15 +123,16 @@ private:
         return name;
     }
 
+    // Starts `args` with its output in `log` (nowhere when empty).
     static pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        const char* out = log.empty() ? "/dev/null" : log.c_str();
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.empty() ? "/dev/null" : log.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
         pid_t pid = -1;
         if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
@@ -153,73 +141,45 @@ private:
     }
     // Whether our child `pid` still runs (reaps it when not).
     static bool running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
-    // Sends `signal` to our child and reaps it; kills it after `grace`.
-    static void end(pid_t pid, int signal, std::chrono::seconds grace) { endAll({pid}, signal, grace); }
+    // Sends `signal` to our children and reaps them; kills those left after `grace`.
     static void endAll(const std::vector<pid_t>& pids, int signal, std::chrono::seconds grace) {
         for (pid_t pid : pids) ::kill(pid, signal);
-        const auto deadline = std::chrono::steady_clock::now() + grace;
-        for (pid_t pid : pids) {
-            while (running(pid) && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            if (waitpid(pid, nullptr, WNOHANG) == 0) {
+        pollUntil([&] { return std::none_of(pids.begin(), pids.end(), running); }, grace);
+        for (pid_t pid : pids)
+            if (running(pid)) {
                 ::kill(pid, SIGKILL);
                 waitpid(pid, nullptr, 0);
             }
-        }
     }
 
+    // A server of this name that a crashed run of the test left running would take the new one's place.
+    void endLeftover() {
+        pid_t pid = 0;
+        std::ifstream(pidFile_) >> pid;
+        std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
+        const std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
+        if (pid <= 0 || args.find(std::string("jackd\0-n\0", 9) + name_ + '\0') == std::string::npos) return;
+        ::kill(pid, SIGTERM);
+        if (!pollUntil([pid] { return ::kill(pid, 0) != 0; }, serverGrace)) ::kill(pid, SIGKILL);
+        std::remove(pidFile_.c_str());
+        killed_ = true;  // its clients' semaphore files are left
+    }
     void stopServer() {
         if (server_ <= 0) return;
-        end(server_, SIGTERM, serverGrace);
+        endAll({server_}, SIGTERM, serverGrace);
         server_ = -1;
         if (!pidFile_.empty()) std::remove(pidFile_.c_str());
     }
 
-    // A jackd of this name whose pid an interrupted run left in the pid file (not our child: polled).
-    void endLeftover() const {
-        if (pidFile_.empty()) return;
-        pid_t pid = 0;
-        std::ifstream(pidFile_) >> pid;
-        std::remove(pidFile_.c_str());
-        if (pid <= 0 || pid == server_) return;
-        std::ifstream cmdline("/proc/" + std::to_string(pid) + "/cmdline");
-        const std::string args((std::istreambuf_iterator<char>(cmdline)), std::istreambuf_iterator<char>());
-        if (args.rfind("jackd", 0) != 0 ||
-            args.find(std::string("\0-n\0", 4) + name_ + '\0') == std::string::npos)
-            return;  // the pid was reused by something else
-        ::kill(pid, SIGTERM);
-        const auto deadline = std::chrono::steady_clock::now() + serverGrace;
-        while (::kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ::kill(pid, SIGKILL);
-    }
-
-    void removeSemaphores() const {
-        const std::string prefix = "jack_sem." + std::to_string(getuid()) + "_" + name_ + "_";
-        std::error_code ec;
-        for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", ec))
-            if (entry.path().filename().string().rfind(prefix, 0) == 0)
-                std::filesystem::remove(entry.path(), ec);
-    }
-
-    std::string logText() const {
-        if (log_.empty()) return {};
-        std::ifstream in(log_);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-
-    // Polls jack_lsp for a port until the deadline, or until `process` (the one that should make the
-    // port) has ended. jack_lsp opens a client, so it takes the machine-wide open lock.
+    // Polls jack_lsp for a port until it is listed, or `process` (the one that should make it) has ended.
+    // jack_lsp opens a client, so it takes the machine-wide open lock.
     static bool waitFor(const std::string& port, pid_t process) {
         const std::string command = std::string("flock -w 30 ") + jackOpenLockPath +
                                     " jack_lsp 2>/dev/null | grep -qx '" + port + "'";
-        const auto deadline = std::chrono::steady_clock::now() + readyLimit;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (std::system(command.c_str()) == 0) return true;
-            if (!running(process)) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
+        bool seen = false;
+        pollUntil([&] { return (seen = std::system(command.c_str()) == 0) || !running(process); },
+                  std::chrono::seconds(60), std::chrono::milliseconds(50));
+        return seen;
     }
 
     std::optional<MachineLock> serverLock_;  // first: released after everything else

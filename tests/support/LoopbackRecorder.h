@@ -1,15 +1,24 @@
 #pragma once
 // Records the first input channels of one device (two unless told), on the audio thread, into storage
 // made beforehand: for tests that play into a loopback test interface and read back what arrived.
+// Waits poll without an event loop.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <thread>
+#include <string>
 #include <vector>
 
+#include "Waits.h"
 #include "platform/AudioDevices.h"
 
 namespace quorvel {
+
+// The id of the listed device called `name`; 0 when none is.
+inline std::uint32_t deviceId(AudioSystem& system, const std::string& name) {
+    if (auto list = system.devices())
+        for (const auto& d : *list)
+            if (d.name == name) return d.id;
+    return 0;
+}
 
 class LoopbackRecorder {
 public:
@@ -36,14 +45,9 @@ public:
 
     bool bound() const { return bound_; }
     Status start() { return engine_->start(); }
-    // Waits (without an event loop) until the storage is full; false after `limit`.
+    // Waits until the storage is full; false after `limit`.
     bool waitFull(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!full()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return true;
+        return pollUntil([this] { return full(); }, limit, std::chrono::milliseconds(10));
     }
     bool full() const {
         return filled_.load(std::memory_order_acquire) == static_cast<std::int64_t>(data_[0].size());

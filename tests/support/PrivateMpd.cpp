@@ -5,15 +5,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
-#include <thread>
 
 #include "TestHome.h"
+#include "Waits.h"
 #include "platform/MpdMusicClient.h"
 
 extern char** environ;
@@ -41,9 +40,7 @@ void endLeftover(const std::string& pidFile) {
     if (pid <= 0 || fileText("/proc/" + std::to_string(pid) + "/comm") != "mpd\n") return;
     kill(pid, SIGTERM);
     kill(pid, SIGCONT);  // it may have been left frozen
-    const auto deadline = std::chrono::steady_clock::now() + stopGrace;
-    while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
+    pollUntil([pid] { return kill(pid, 0) != 0; }, stopGrace);
     kill(pid, SIGKILL);
 }
 
@@ -82,16 +79,18 @@ PrivateMpd::PrivateMpd() {
     std::ofstream(pidFile_) << pid_ << "\n";
 
     MpdMusicClient probe({"127.0.0.1", port_, "", 2000});
-    const auto deadline = std::chrono::steady_clock::now() + readyLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid_, nullptr, WNOHANG) != 0) {  // it ended, e.g. on a port in use
-            pid_ = -1;
-            break;
-        }
-        auto songs = probe.searchCatalog("crowd", 1);  // answers once the database is scanned
-        if (songs.ok() && !songs->empty()) return;
-        std::this_thread::sleep_for(50ms);
-    }
+    bool ready = false;
+    pollUntil(
+        [&] {
+            if (waitpid(pid_, nullptr, WNOHANG) != 0) {  // it ended, e.g. on a port in use
+                pid_ = -1;
+                return true;
+            }
+            auto songs = probe.searchCatalog("crowd", 1);  // answers once the database is scanned
+            return ready = songs.ok() && !songs->empty();
+        },
+        readyLimit, 50ms);
+    if (ready) return;
     stop();
     throw std::runtime_error("mpd did not become ready:\n" + fileText(output) + fileText(dir + "/log"));
 }
@@ -111,11 +110,7 @@ void PrivateMpd::stop() {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     kill(pid_, SIGCONT);  // a frozen server only sees the SIGTERM once it runs again
-    const auto deadline = std::chrono::steady_clock::now() + stopGrace;
-    pid_t done = 0;
-    while ((done = waitpid(pid_, nullptr, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    if (done == 0) {
+    if (!pollUntil([this] { return waitpid(pid_, nullptr, WNOHANG) != 0; }, stopGrace)) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }

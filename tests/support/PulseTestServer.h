@@ -5,14 +5,13 @@
 // it; whatever it started is ended by pid. Main thread of the test.
 #include <signal.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 
 #include "TestHome.h"
+#include "Waits.h"
 
 namespace quorvel {
 
@@ -37,9 +36,7 @@ public:
     void kill() {
         if (pid_ <= 0) return;
         ::kill(pid_, SIGKILL);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (alive(pid_) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        pollUntil([this] { return !alive(pid_); }, std::chrono::seconds(10), std::chrono::milliseconds(10));
         pid_ = -1;
     }
 

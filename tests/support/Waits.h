@@ -1,0 +1,21 @@
+#pragma once
+// The one wait of the tests that has no event loop to run: polling against a deadline. Deadlines are
+// generous, as a loaded machine may take seconds where an idle one takes milliseconds. Any thread.
+#include <chrono>
+#include <thread>
+
+namespace quorvel {
+
+// Polls `done` every `step` until it holds or `limit` has passed; its last answer.
+template <typename Done>
+bool pollUntil(Done&& done, std::chrono::milliseconds limit,
+               std::chrono::milliseconds step = std::chrono::milliseconds(20)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= end) return done();
+        std::this_thread::sleep_for(step);
+    }
+    return true;
+}
+
+}  // namespace quorvel
