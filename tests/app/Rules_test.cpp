@@ -187,37 +187,6 @@ TEST_F(RulesTest, StopAllStopsVoiceRoutedAnalyserPlayerInOrderFromButtonSpaceAnd
     EXPECT_TRUE(view->audio().playing());
 }
 
-TEST_F(RulesTest, MinimisingOrHidingStopsOncePerTransitionAndFocusChangesStopNothing) {
-    open();
-    view->activateWindow();
-    playRouted();
-    // Losing focus to another window is not going to the background.
-    QWidget other;
-    other.show();
-    other.activateWindow();
-    settle();
-    EXPECT_TRUE(view->routed().isPlaying());
-
-    startEverything();
-    auto order = recordStops();
-    view->showMinimized();
-    EXPECT_EQ(*order, (Order{"voice", "routed", "analyzer", "audio"}));
-    settle();
-    EXPECT_TRUE(nothingRuns());
-    // Whatever starts while minimised keeps playing: the transition has passed.
-    playRouted();
-    view->hide();
-    settle();
-    EXPECT_TRUE(view->routed().isPlaying());
-    // Back in front nothing restarts; going away again stops again.
-    view->showNormal();
-    settle();
-    EXPECT_TRUE(view->routed().isPlaying());
-    view->hide();
-    settle();
-    EXPECT_FALSE(view->routed().isPlaying());
-}
-
 TEST_F(RulesTest, TransportFollowsTheRoutedGeneratorAndDrivesItsLevelOnlyOnSignalsInInterfaceMode) {
     open();
     TransportBar* bar = view->transport();
@@ -298,51 +267,6 @@ TEST_F(RulesTest, PlayingALocalTrackKeepsTheCaptureButRestartsItsAveraging) {
     EXPECT_EQ(view->transport()->statusIcon(), "waveform.circle");
     playPause->click();
     EXPECT_TRUE(view->audio().playing());
-}
-
-TEST_F(RulesTest, PlayingAMusicTrackEndsTheCapture) {
-    open();
-    startCapture();
-    measure();
-    ReferenceTrack song{.title = QString::fromUtf8("Song \u2014 Artist"), .musicID = "1440857781"};
-    view->play(song);
-    EXPECT_FALSE(view->analyzer().running());
-    EXPECT_EQ(view->analyzer().status(), MicAnalyzer::statusOff);
-    EXPECT_FALSE(measured());
-    EXPECT_TRUE(view->audio().isMusicSource());
-    EXPECT_EQ(view->audio().selectedTrackID(), song.id);
-    // The song plays at the device volume: no level slider meanwhile.
-    settle();
-    EXPECT_FALSE(levelSlider()->isVisible());
-    EXPECT_TRUE(view->transport()->findChild<QLabel*>("musicVolume")->isVisible());
-    view->stopAll();
-    settle();
-    EXPECT_TRUE(levelSlider()->isVisible());
-    EXPECT_FALSE(view->transport()->findChild<QLabel*>("musicVolume")->isVisible());
-}
-
-TEST_F(RulesTest, LevelChangesRestartTheAveragingButStopNothing) {
-    open();
-    startCapture();
-    playSignal();
-    measure();
-    // Writing the level a model already has is no change.
-    view->audio().setLevel(-30);
-    view->routed().setLevel(-30);
-    EXPECT_TRUE(measured());
-
-    const std::function<void()> changes[] = {
-        [&] { view->audio().setLevel(-24); }, [&] { view->routed().setLevel(-18); },
-        [&] { levelSlider()->setValue(-1500); },  // the transport's slider is such a change too
-    };
-    for (const auto& change : changes) {
-        measure();
-        change();
-        EXPECT_FALSE(measured());
-        EXPECT_TRUE(view->analyzer().running());
-        EXPECT_TRUE(view->audio().playing());
-    }
-    EXPECT_DOUBLE_EQ(view->audio().level(), -15);
 }
 
 TEST_F(RulesTest, ErrorButtonOpensThePlaybackProblemWithTheDetailVerbatim) {

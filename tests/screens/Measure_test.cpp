@@ -52,31 +52,6 @@ struct AnalyzerViewTest : PageTest<AnalyzerView> {
 
 }  // namespace
 
-TEST_F(AnalyzerViewTest, FreshPageStopsAndStoresNothing) {
-    // A failed start leaves its text in the status; showing the page must not stop (and so reset) it.
-    analyzer_->setMicChannel(5);
-    analyzer_->start();
-    m.events();
-    ASSERT_EQ(analyzer_->status(), MicAnalyzer::statusBadChannel);
-
-    open();
-    EXPECT_EQ(analyzer_->status(), MicAnalyzer::statusBadChannel);
-    EXPECT_TRUE(shown("status"));
-    EXPECT_FALSE(QSettings().contains(InterfacePicker::settingsKey));
-    EXPECT_EQ(badge("liveBadge"), "Mic off");
-    EXPECT_EQ(startStop()->text(), "Start mic");
-    EXPECT_EQ(emptyTitle(), "Ready to measure");
-    EXPECT_EQ(metric("peak"), "\u2014");
-    EXPECT_EQ(metric("arrival"), "\u2014");
-    EXPECT_FALSE(shown("referenceCard"));
-    EXPECT_EQ(stepper("Mic")->text(), "Mic · channel 6");
-    // Stepping after the failure stops the analyser, which brings back "Microphone off" and hides the line.
-    QTest::mouseClick(stepper("Mic")->minusButton(), Qt::LeftButton);
-    EXPECT_EQ(analyzer_->micChannel(), 4);
-    EXPECT_EQ(analyzer_->status(), MicAnalyzer::statusOff);
-    EXPECT_FALSE(shown("status"));
-}
-
 TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
     open();
     startMic();
@@ -259,44 +234,6 @@ TEST_F(AlignViewTest, FindProposesTheArrivalDifferenceOrSaysWhyNot) {
     QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("Speaker delay"), Qt::LeftButton);
     EXPECT_EQ(findButton()->title(), "Find speaker delay");
     EXPECT_FALSE(showsText(view.get(), "Sub"));
-}
-
-TEST_F(AlignViewTest, ResultClearsOnUserChangesOfPairBandAndModeOnly) {
-    open({trace("A", 1.0), trace("B", 2.0), trace("C", 2.5)});
-    choose("pickerA", "A");
-    choose("pickerB", "B");
-    ASSERT_TRUE(findNow());
-    // The plot field, and a trace arriving in the store, keep the result.
-    QTest::mouseClick(view->findChildren<SegmentedPicker*>()[1]->segment("Phase"), Qt::LeftButton);
-    auto more = store_.traces();
-    more.push_back(trace("D", 3.0));
-    store_.setTraces(more);
-    EXPECT_TRUE(view->result());
-    EXPECT_EQ(child<QComboBox>("pickerB")->currentText(), "B");
-
-    choose("pickerB", "C");
-    EXPECT_FALSE(view->result());
-    ASSERT_TRUE(findNow());
-    choose("pickerA", "D");
-    EXPECT_FALSE(view->result());
-    ASSERT_TRUE(findNow());
-    view->setMode(AlignMode::mainPlusSub);
-    EXPECT_FALSE(view->result());
-    view->setLow(60);  // same value: no change
-    view->setMode(AlignMode::speakerDelay);
-    ASSERT_TRUE(findNow());
-    view->setLow(60);
-    EXPECT_TRUE(view->result());
-    view->setHigh(120);
-    EXPECT_FALSE(view->result());
-    ASSERT_TRUE(findNow());
-    view->setLow(50);
-    EXPECT_FALSE(view->result());
-    // The message stays until the next Find.
-    choose("pickerB", "D");
-    findNow();
-    choose("pickerB", "A");
-    EXPECT_EQ(view->message(), "Choose compatible, coherent traces.");
 }
 
 TEST_F(AlignViewTest, DeletingTraceAReturnsToLiveAndRewritesTheFile) {

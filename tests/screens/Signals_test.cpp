@@ -2,18 +2,12 @@
 // shows, stops and changes, and when a page counts as playing.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QPushButton>
-#include <QSlider>
 #include <QTest>
 #include <QThreadPool>
-#include <QToolButton>
-#include <cmath>
 
 #include "ScreenTesting.h"
 #include "dsp/SignalRenderer.h"
@@ -37,16 +31,6 @@ struct SignalLab : PageTest<SignalLabView> {
                                                QVBinding<bool>::of(interfaceMode), *m.audio, *m.routed,
                                                *m.voice, *m.analyzer);
     }
-    void clickButton(const char* name, const QString& title) const {
-        for (QPushButton* b : view->findChildren<QPushButton*>(QString::fromLatin1(name)))
-            if (b->text() == title) return b->click();
-        ADD_FAILURE() << title.toStdString();
-    }
-    void choosePreset(const QString& name) const {
-        for (QAction* item : child<QToolButton>("presets")->menu()->actions())
-            if (item->text() == name) return item->trigger();
-        ADD_FAILURE() << name.toStdString();
-    }
     // Starts whatever the play button starts and waits for the path to be ready.
     void pressPlay() {
         ASSERT_TRUE(child<QVAction>("play")->isEnabled());
@@ -54,107 +38,9 @@ struct SignalLab : PageTest<SignalLabView> {
         ASSERT_TRUE(m.settle());
     }
     bool playing() const { return m.audio->playing() || m.routed->isPlaying(); }
-    QStringList types() const {
-        QStringList out;
-        for (int i = 0; i < child<QComboBox>("type")->count(); ++i)
-            out << child<QComboBox>("type")->itemText(i);
-        return out;
-    }
 };
 
 }  // namespace
-
-TEST_F(SignalLab, EachFamilyShowsItsKindsAndControls) {
-    child<Disclosure>("filtersTiming")->setExpanded(true);
-    const struct {
-        const char *family, *kind;
-        QStringList kinds;
-        const char* control;  // shown for this family only
-    } families[] = {
-        {"Tone", "Sine", {"Sine", "Dual tone", "Pulsed tone"}, "quickFrequency"},
-        {"Sweep", "Log sweep", {"Log sweep", "Linear sweep"}, "From"},
-        {"Noise", "Pink noise", {"Pink noise", "White noise", "Brown noise"}, "band"},
-    };
-    for (const auto& f : families) {
-        segment("family", f.family)->click();
-        EXPECT_EQ(view->family(), SignalLabView::category(settings.kind));
-        EXPECT_EQ(types(), f.kinds);
-        EXPECT_EQ(child<QComboBox>("type")->currentText(), f.kind);
-        EXPECT_EQ(child<QLabel>("kindTitle")->text(), f.kind);
-        EXPECT_EQ(child<QVAction>("play")->title(), "Play " + QString(f.kind).toLower());
-        for (const auto& other : families) EXPECT_EQ(shown(other.control), &other == &f) << f.family;
-        EXPECT_EQ(shown("Cycle"), QString(f.family) != "Sweep") << "a sweep's length is its Duration";
-        EXPECT_FALSE(shown("Second tone"));
-    }
-    EXPECT_EQ(ScreenTesting::savePng(view.get(), "signals-stereo.png", {820, 1000}).width(), 820);
-    // The dual tone offers its second tone and the balance.
-    segment("family", "Tone")->click();
-    emit child<QComboBox>("type")->activated(1);
-    EXPECT_EQ(settings.kind, SignalKind::dual);
-    EXPECT_TRUE(shown("Second tone"));
-    child<QSlider>("balance")->setValue(250);
-    EXPECT_EQ(settings.balance, 0.25);
-    // The filter switch shows the corners.
-    EXPECT_FALSE(shown("High-pass"));
-    child<QCheckBox>("filtered")->click();
-    EXPECT_TRUE(settings.filtered);
-    EXPECT_TRUE(shown("High-pass") && shown("Low-pass"));
-}
-
-TEST_F(SignalLab, FamilyKindPresetAndBandStopBothPathsAndStartNothing) {
-    // Both paths sound (the routed one started elsewhere); building the page afresh stops neither.
-    pressPlay();
-    m.routed->play(SignalSettings{});
-    ASSERT_TRUE(m.settle());
-    ASSERT_TRUE(m.audio->playing() && m.routed->isPlaying());
-    build();
-    EXPECT_TRUE(m.audio->playing() && m.routed->isPlaying());
-    segment("family", "Tone")->click();
-    EXPECT_EQ(settings.kind, SignalKind::sine);
-    EXPECT_FALSE(playing());
-    // The family already chosen changes nothing.
-    pressPlay();
-    segment("family", "Tone")->click();
-    EXPECT_TRUE(playing());
-    // The Type choice stops what plays.
-    segment("family", "Noise")->click();
-    pressPlay();
-    emit child<QComboBox>("type")->activated(1);
-    EXPECT_EQ(settings.kind, SignalKind::white);
-    EXPECT_FALSE(playing());
-    // A preset replaces the settings and the family, and stops what plays without starting anything.
-    pressPlay();
-    choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
-    EXPECT_FALSE(playing());
-    EXPECT_EQ(view->family(), SignalFamily::tone);
-    EXPECT_EQ(settings, SignalPreset::seeded().back().settings);
-    EXPECT_TRUE(shown("Second tone"));
-    ASSERT_TRUE(m.settle());
-    EXPECT_FALSE(playing());
-    // A quick frequency edits the setting only; the tone plays on as started.
-    pressPlay();
-    clickButton("quickFrequency", "63");
-    EXPECT_EQ(settings.frequency, 63);
-    EXPECT_TRUE(m.audio->playing());
-    // A band button stops what plays and sets both corners and the filter switch.
-    choosePreset(QStringLiteral("Full-range pink noise"));
-    pressPlay();
-    child<Disclosure>("filtersTiming")->setExpanded(true);
-    clickButton("band", "Speech");
-    EXPECT_FALSE(playing());
-    EXPECT_EQ(settings.hp, 150);
-    EXPECT_EQ(settings.lp, 8000);
-    EXPECT_TRUE(settings.filtered);
-    EXPECT_TRUE(child<QCheckBox>("filtered")->isChecked());
-    EXPECT_TRUE(shown("High-pass"));
-    // A page built while the shared kind is a tone starts at Noise with no kind chosen; Tone keeps that tone.
-    settings.kind = SignalKind::pulse;
-    build();
-    EXPECT_EQ(view->family(), SignalFamily::noise);
-    EXPECT_EQ(child<QComboBox>("type")->currentIndex(), -1);
-    segment("family", "Tone")->click();
-    EXPECT_EQ(settings.kind, SignalKind::pulse);
-}
 
 TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     auto* play = child<QVAction>("play");
@@ -215,51 +101,6 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     pressPlay();
     EXPECT_TRUE(m.audio->playing());
     EXPECT_FALSE(m.routed->isPlaying());
-}
-
-TEST_F(SignalLab, RoutingControlsEditTheModelsAndFollowThem) {
-    EXPECT_FALSE(shown("speakers"));
-    segment("output", "Interface")->click();
-    EXPECT_TRUE(shown("speakers"));
-    EXPECT_FALSE(shown("channel"));
-    child<Disclosure>("channelRouting")->setExpanded(true);
-    auto* a = child<Stepper>("channelA");
-    a->minusButton()->click();
-    EXPECT_EQ(m.routed->channelA(), 1) << "stops at 1";
-    a->plusButton()->click();
-    EXPECT_EQ(m.routed->channelA(), 2);
-    child<Stepper>("channelB")->plusButton()->click();
-    EXPECT_EQ(m.routed->channelB(), 3);
-    m.routed->setChannelB(64);
-    EXPECT_EQ(child<Stepper>("channelB")->text(), "B \u00B7 output 64");
-    EXPECT_FALSE(child<Stepper>("channelB")->plusButton()->isEnabled()) << "stops at 64";
-    segment("speakers", "A + B")->click();
-    EXPECT_EQ(m.routed->selection(), "Both");
-    m.routed->setSelection("B");
-    EXPECT_TRUE(segment("speakers", "B")->isChecked());
-    // The reference output and the dual-tone hint show only with the loopback reference on.
-    EXPECT_FALSE(shown("referenceOutput"));
-    child<QCheckBox>("sendReference")->click();
-    EXPECT_TRUE(m.routed->sendReference());
-    EXPECT_TRUE(shown("referenceOutput"));
-    child<Stepper>("referenceOutput")->plusButton()->click();
-    EXPECT_EQ(m.routed->referenceOutput(), 4);
-    EXPECT_FALSE(shown("dualHint"));
-    choosePreset(QStringLiteral("Dual tone \u00B7 1 kHz / 1.2 kHz"));
-    EXPECT_TRUE(shown("dualHint"));
-    EXPECT_EQ(ScreenTesting::savePng(view.get(), "signals-interface.png", {820, 1250}).width(), 820);
-    m.routed->setSendReference(false);
-    EXPECT_FALSE(shown("dualHint"));
-    EXPECT_FALSE(child<QCheckBox>("sendReference")->isChecked());
-    // Stereo: the channel choice pans at once and stops nothing.
-    segment("output", "Stereo")->click();
-    EXPECT_TRUE(shown("channel"));
-    pressPlay();
-    segment("channel", "R")->click();
-    EXPECT_EQ(m.audio->route(), "Right");
-    EXPECT_TRUE(m.audio->playing());
-    m.audio->setRoute("Left");
-    EXPECT_TRUE(segment("channel", "L")->isChecked());
 }
 
 namespace {
