@@ -54,26 +54,6 @@ std::string decodeError(const std::string& text) {
 
 }  // namespace
 
-TEST(TransferJSON, RefusesToWriteNonFiniteNumbers) {
-    TransferTrace t = sampleTrace();
-    t.arrivalMS = std::numeric_limits<double>::quiet_NaN();
-    auto text = TransferJSON::encode({sampleTrace(), t});
-    ASSERT_FALSE(text.ok());
-    EXPECT_EQ(text.error().description,
-              "Trace 2: \"arrivalMS\" is not a finite number and cannot be written.");
-    t = sampleTrace();
-    t.bins[1].coherence = -std::numeric_limits<double>::infinity();
-    text = TransferJSON::encode({t});
-    ASSERT_FALSE(text.ok());
-    EXPECT_EQ(text.error().description,
-              "Trace 1, bin 2: \"coherence\" is not a finite number and cannot be written.");
-    t = sampleTrace();
-    t.name = "\xff\xfe";  // not UTF-8: the library would throw
-    text = TransferJSON::encode({t});
-    ASSERT_FALSE(text.ok());
-    EXPECT_EQ(text.error().description, "The traces cannot be written: invalid UTF-8 byte at index 0: 0xFF");
-}
-
 // Every refusal names the trace, the bin and the key at fault, in plain words.
 TEST(TransferJSON, RefusesWhatIsNotAListOfTraces) {
     for (const std::string key :
@@ -136,8 +116,7 @@ TEST(TransferJSON, RefusesWhatIsNotAListOfTraces) {
     }
 }
 
-// Hand-edited and older files: unknown keys, any key order, a lower-case id, 4.0 for an integer, bins in
-// any order, a key given twice (the last counts, as with a document tree) and a byte-order mark.
+// Hand-edited files: unknown keys, any order, lower-case id, 4.0 for 4, repeated keys, a BOM.
 TEST(TransferJSON, ReadsWhatOtherWritersMayWrite) {
     const Json original = validArray();
     Json reordered = Json::array({Json::object()});
@@ -168,8 +147,7 @@ TEST(TransferJSON, ReadsWhatOtherWritersMayWrite) {
     EXPECT_EQ((*decoded)[0].bins, sampleTrace().bins);
 }
 
-// The file format predates the writer: what it writes must be what the JSON library's compact dump of
-// the same ordered objects gives, byte for byte, for any doubles and any text.
+// The writer gives the JSON library's compact dump of the same objects, byte for byte.
 TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
     const double doubles[] = {0.0,  -0.0, 1e-5,      1e-4,   0.1,   1.0 / 3,  123456789.0, 1e15,
                               1e16, 1e21, -2.5e-308, 5e-324, 1e308, 47.99999, 48000.0,     -1e-300};
