@@ -14,8 +14,7 @@ using DspSignals::noise;
 
 namespace {
 
-// Index of the first value whose bits differ, or -1. NaNs count as equal to each other: which
-// operand's payload an instruction passes on may change with the compiler's operand order.
+// Index of the first value whose bits differ, or -1; NaNs count as equal to each other.
 long firstBitDifference(const std::vector<double>& a, const std::vector<double>& b) {
     if (a.size() != b.size()) return 0;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -34,8 +33,7 @@ void expectSameBits(std::vector<double> re, std::vector<double> im, bool inverse
 
 }  // namespace
 
-// The fast transform must reproduce the per-butterfly form exactly, in both directions, at every size
-// that exercises a different path (scalar first stages, vector pairs, cache blocks, tiled reversal).
+// The fast transform reproduces the per-butterfly form exactly, both ways, at every path's size.
 TEST(FFT, BitIdenticalToPerButterflyForm) {
     for (std::size_t n : {1u, 2u, 4u, 8u, 16u, 32u, 256u, 4096u, 16384u, 32768u, 65536u, 262144u}) {
         SCOPED_TRACE(n);
@@ -44,9 +42,7 @@ TEST(FFT, BitIdenticalToPerButterflyForm) {
     }
 }
 
-// The analysis transform of real data: every bin as the complex transform gives it, to rounding of the
-// largest bin, at lengths with an odd and an even count of stages, inside and beyond one cache block,
-// also for the zero-padded input of the correlation; and the inverse brings the signal back.
+// The real transform gives every bin as the complex one does, to rounding, and inverts back.
 TEST(FFT, RealTransformMatchesComplexTransform) {
     for (std::size_t n : {256u, 512u, 32768u, 262144u}) {
         for (bool padded : {false, true}) {

@@ -19,7 +19,6 @@ using namespace DspSignals;
 namespace {
 
 constexpr double rate = 48000;
-const double floorDB = 20.0 * std::log10(1e-9);  // −180
 
 void expectNoDelay(const AnalysisResult& r) {
     EXPECT_FALSE(r.delayMS.has_value());
@@ -45,9 +44,7 @@ Capture lateCapture(std::size_t n, std::size_t lag, unsigned seed = 21) {
 
 }  // namespace
 
-// Only the newest 4096 samples count: the older ones here would otherwise dominate. A unit sine at a bin
-// centre gives |X| = Σw/2, which the scale 2/Σw turns into 1 (0 dB). Too short a block, or a rate
-// outside the contract, gives the empty result rather than meaningless frequencies.
+// Only the newest 4096 samples count; a unit sine at a bin centre reads 0 dB; bad input gives nothing.
 TEST(Analyze, SpectrumReadsDBFSOfTheNewestFullBlock) {
     std::vector<double> mic(5000, 5.0);
     for (std::size_t i = 0; i < 4096; ++i)
@@ -63,53 +60,7 @@ TEST(Analyze, SpectrumReadsDBFSOfTheNewestFullBlock) {
     EXPECT_EQ(MeasurementDSP::analyze(std::span(mic).first(4095), std::nullopt, rate), AnalysisResult{});
 }
 
-// A delay needs a reference of the mic's length, at least 16384 samples, all of them finite: otherwise
-// the spectrum stands alone with correlation 0. A non-finite mic sample inside the spectrum's window
-// puts every level at the floor.
-TEST(Analyze, ReferencePathNeedsMatchingFiniteBlocksOfAtLeast16384) {
-    Capture c = lateCapture(16384, 100);
-    const AnalysisResult accepted = MeasurementDSP::analyze(c.mic, c.reference, rate);
-    ASSERT_TRUE(accepted.delayMS);
-    EXPECT_DOUBLE_EQ(*accepted.delayMS, 100 * 1000.0 / rate);
-    EXPECT_TRUE(accepted.transfer.empty());  // 16384 − 100 usable samples are too few for the estimate
-    const AnalysisResult alone = MeasurementDSP::analyze(c.mic, std::nullopt, rate);
-    EXPECT_EQ(alone.spectrum, accepted.spectrum);
-
-    auto refused = [&](std::span<const double> mic, std::span<const double> reference, const char* what) {
-        SCOPED_TRACE(what);
-        const AnalysisResult r = MeasurementDSP::analyze(mic, reference, rate);
-        EXPECT_EQ(r.correlation, 0.0);
-        expectNoDelay(r);
-        return r;
-    };
-    refused(c.mic, std::span(c.reference).first(16383), "shorter reference");
-    EXPECT_EQ(refused(std::span(c.mic).first(16383), std::span(c.reference).first(16383), "too short")
-                  .spectrum.size(),
-              2047u);
-    refused(c.mic, std::vector<double>(16384, 0.3), "constant reference: nothing left once the mean is gone");
-    for (const SpectrumPoint& p :
-         refused(std::vector<double>(16384, 0.0), c.reference, "silent mic").spectrum)
-        ASSERT_EQ(p.db, floorDB);
-    for (double bad :
-         {std::nan(""), std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()}) {
-        for (std::size_t at : {0u, 8000u}) {
-            Capture b = c;
-            b.reference[at] = bad;
-            EXPECT_EQ(refused(b.mic, b.reference, "reference").spectrum, alone.spectrum);
-            b = c;
-            b.mic[at] = bad;
-            refused(b.mic, b.reference, "mic");
-        }
-        Capture b = c;
-        b.mic.back() = bad;
-        for (const SpectrumPoint& p : refused(b.mic, b.reference, "mic in the spectrum").spectrum)
-            ASSERT_EQ(p.db, floorDB);
-    }
-}
-
-// The peak must be strong (0.25 at least), clear of every rival more than 1 ms (at least 4 samples) away
-// by a factor of 1.25, and both blocks free of clipping (0.999); a refused delay still shows the
-// correlation. One workspace serves blocks of changing lengths.
+// A delay needs a strong (0.25), clear (1.25 × rivals over 1 ms away), unclipped peak.
 TEST(Analyze, DelayIsGivenOnlyForAStrongClearUnclippedPeak) {
     const Capture late = lateCapture(65536, 480);
     const std::vector<double> reference = late.reference, other = noise(65536, 4, 0.1),
@@ -162,8 +113,7 @@ TEST(Analyze, DelayIsGivenOnlyForAStrongClearUnclippedPeak) {
     EXPECT_NEAR(r.transfer.front().imag, 0.0, 1e-3);
 }
 
-// A slowly varying reference correlates over many lags, so the largest value inside the range can sit on
-// its edge while the true peak lies outside: such an edge is no delay. Inside the range nothing changes.
+// A maximum on the edge of the lag range may hide a peak outside it: such an edge is no delay.
 TEST(Analyze, PeakOnTheEdgeOfTheLagRangeIsNoDelay) {
     const std::size_t n = 65536;
     // Red noise: its autocorrelation falls by 1 % per sample, to 0.79 at 24 samples.
@@ -194,17 +144,14 @@ TEST(Analyze, PeakOnTheEdgeOfTheLagRangeIsNoDelay) {
         EXPECT_GT(r.correlation, 0.5) << c.what;  // still shown, as for any refused delay
         if (!c.delayMS) expectNoDelay(r);
     }
-    // The rival peaks are searched inside the range only: a reflection as loud as the direct sound on its
-    // last lag is none (it would be, at 0.82 of the peak for the shorter overlap).
+    // Rivals are searched inside the range only: a reflection on its last lag is none.
     const std::vector<double> white = noise(n, 9, 0.1);
     EXPECT_EQ(
         MeasurementDSP::analyze(mixed(delayed(white, 480), delayed(white, 12000), 1), white, 48000).delayMS,
         10.0);
 }
 
-// Every published number must equal the plain computation (complex per-butterfly FFTs) within 1e-12
-// relative, levels within 1e-9 dB, with the same delay. Transfer values are compared relative to the
-// bin's |H|, so that a component near zero is held to the rounding of the whole bin.
+// Every published number equals the plain computation to rounding (transfer relative to |H|).
 void expectSameBins(const std::vector<TransferBin>& ours, const std::vector<TransferBin>& textbook) {
     ASSERT_EQ(ours.size(), textbook.size());
     for (std::size_t i = 0; i < ours.size(); ++i) {
@@ -267,8 +214,7 @@ TEST(Analyze, EveryNumberMatchesThePlainComputation) {
     }
 }
 
-// The estimate alone, on inputs whose spectra are far from flat: a reference band-limited to 10 kHz
-// leaves bins near the energy floor.
+// The estimate alone, with a reference band-limited to 10 kHz (bins near the energy floor).
 TEST(TransferEstimate, MatchesThePlainComputation) {
     const std::vector<double> reference = fir(noise(90000, 17), {0.25, 0.5, 0.25});
     const std::vector<double> mic = onePole(delayed(reference, 7), 0.5, 0.5);

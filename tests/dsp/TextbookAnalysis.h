@@ -1,6 +1,5 @@
 #pragma once
-// The analysis done the plain way, step by step with the per-butterfly complex FFT on zero imaginary
-// parts: the reference that MeasurementDSP::analyze and TransferDSP::estimate must match to rounding.
+// The analysis done the plain way, the reference that analyze and estimate must match to rounding.
 #include <algorithm>
 #include <cmath>
 #include <optional>

@@ -1,7 +1,5 @@
 #pragma once
-// The plain iterative radix-2 FFT: bit-reversal permutation, then per stage and per butterfly a fresh
-// cos/sin(θ·k). MeasurementDSP::fft must reproduce it bit for bit; tests and the benchmark keep it as
-// the reference.
+// The plain radix-2 FFT that MeasurementDSP::fft must reproduce bit for bit.
 #include <cmath>
 #include <cstddef>
 #include <utility>

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <complex>
-#include <limits>
 
 #include "DspSignals.h"
 
@@ -12,10 +11,8 @@ namespace quorvel {
 
 using namespace DspSignals;
 
-// A known filter heard 10 ms late, its delay taken out: every coherent bin within 0.01 dB and 0.1° of the
-// filter's exact response, bins from 20.5 Hz (k = 7) to 19998.05 Hz (k = 6826) in order. A mic equal to
-// the reference gives H = 1 with full coherence; independent noise averages a coherence of roughly 0.1
-// over 15 half-overlapping segments.
+// A known filter heard 10 ms late is measured within 0.01 dB and 0.1°; the mic as reference gives 1;
+// independent noise gives a coherence of about 0.1.
 TEST(TransferDSP, KnownFiltersAreMeasuredExactly) {
     constexpr double rate = 48000;
     const std::vector<double> reference = noise(131072, 11), taps{0.5, -0.3, 0.15, 0.05};
@@ -43,23 +40,6 @@ TEST(TransferDSP, KnownFiltersAreMeasuredExactly) {
     for (const TransferBin& bin : TransferDSP::estimate(noise(131072, 12), reference, rate, 0).bins)
         sum += bin.coherence;
     EXPECT_LT(sum / 6820, 0.2);
-}
-
-TEST(TransferDSP, SegmentCountFollowsUsableLength) {
-    constexpr double rate = 48000;
-    const std::vector<double> x = noise(40960 + 3, 14);
-    auto take = [&](std::size_t n) {
-        return std::vector<double>(x.begin(), x.begin() + static_cast<long>(n));
-    };
-    EXPECT_EQ(TransferDSP::estimate(take(32767), take(32767), rate, 0), TransferEstimate{});
-    EXPECT_EQ(TransferDSP::estimate(take(32768), take(32768), rate, 0).averages, 3);
-    EXPECT_EQ(TransferDSP::estimate(take(40960), take(40960), rate, 0).averages, 4);
-    EXPECT_EQ(TransferDSP::estimate(take(40959), take(40960), rate, 0).averages, 3);  // the shorter decides
-    EXPECT_EQ(TransferDSP::estimate(take(40960), take(40959), rate, 0).averages, 3);
-    // A delay of d samples uses the mic from d on: a mic d samples longer keeps the segment count,
-    // and 0.03125 ms at 48 kHz is 1.5 samples, which rounds away from zero to 2.
-    EXPECT_EQ(TransferDSP::estimate(take(40962), take(40960), rate, 0.03125).averages, 4);
-    EXPECT_EQ(TransferDSP::estimate(take(40961), take(40960), rate, 0.03125).averages, 3);
 }
 
 }  // namespace quorvel

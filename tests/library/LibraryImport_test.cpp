@@ -114,9 +114,7 @@ TEST(LibraryImport, FailedSaveKeepsTracksAndShowsOnlyTheSaveFailure) {
     EXPECT_EQ(f.copies(), 2);
 }
 
-// The copies run beside the window: the message line counts them, the tracks arrive together in the
-// playlist that was selected when the import began (the first here), and a store that goes mid-copy leaves
-// nothing of it.
+// Copies run beside the window into the playlist selected at the start; a store that goes leaves nothing.
 TEST(LibraryImport, CopiesRunOffTheMainThreadAndStopWithTheStore) {
     Fixture f;
     for (const char* name : {"a.wav", "b.wav"}) writeWav(f.source + "/" + name);

@@ -22,9 +22,8 @@ bool onlyDefault(const LibraryStore& store) {
 }
 }  // namespace
 
-// A store starts from its file, or from one unsaved default playlist when there is none (or none in
-// it), selecting the last playlist that holds tracks. A file it cannot decode is reported and kept aside
-// before any save; one it can neither read nor keep (here a folder) blocks saves until it is gone.
+// A store starts from its file or one unsaved default; an undecodable file is kept aside, an
+// unreadable one blocks saves until it is gone.
 TEST(LibraryStore, StartsFromFileOrUnsavedDefault) {
     const QString root = freshDir("start") + "/nested/Quorvel";
     LibraryStore fresh(root);
@@ -66,8 +65,7 @@ TEST(LibraryStore, StartsFromFileOrUnsavedDefault) {
     EXPECT_TRUE(guarded.save());
 }
 
-// A new playlist is trimmed, selected and saved, and announced once; a blank name adds nothing. A
-// shorter list moves the selection onto its last playlist.
+// A new playlist is trimmed, selected, saved and announced once; a blank name adds nothing.
 TEST(LibraryStore, AddPlaylistTrimsSelectsSavesAndAnnouncesOnce) {
     const QString dir = freshDir("add");
     LibraryStore store(dir);
@@ -108,8 +106,7 @@ TEST(LibraryStore, NonFiniteTrimFailsTheSaveAndLeavesTheFile) {
     EXPECT_EQ(store.message(), failure);  // success leaves the last message
 }
 
-// A playlists file written by an earlier build, with a music track and a local one: the names of the
-// music service changed since, its keys and values did not.
+// A file of an earlier build with a music track: the service's names changed since, its keys did not.
 TEST(LibraryStore, StoredFileWithAMusicTrackLoadsAndIsWrittenBackByteForByte) {
     const QString dir = freshDir("stored");
     const QByteArray stored =

@@ -17,7 +17,6 @@ using LibraryTestFiles::read;
 
 namespace {
 
-const QString kWait = "Wait for a valid reference/mic transfer measurement.";
 const QString kLoadFailed = "Measurements could not be loaded: ";
 const QString kSaveFailed = "Measurements could not be saved: ";
 
@@ -61,42 +60,6 @@ protected:
 };
 
 }  // namespace
-
-TEST_F(MeasurementStoreTest, CaptureGatesRefuseWithoutTouchingTheList) {
-    MeasurementStore store(clock());
-    EXPECT_TRUE(store.traces().empty());
-    EXPECT_TRUE(store.message().isEmpty());
-    EXPECT_EQ(store.url(), file);
-    EXPECT_TRUE(QFileInfo(folder).isDir());
-    int tracesSignals = 0;
-    QObject::connect(&store, &MeasurementStore::tracesChanged, [&] { ++tracesSignals; });
-
-    const std::pair<const char*, std::function<void(CaptureSource&)>> refusals[] = {
-        {"stopped", [](CaptureSource& s) { s.running = false; }},
-        {"no result yet", [](CaptureSource& s) { s.lastUpdated.reset(); }},
-        {"2.0 s old", [this](CaptureSource& s) { s.lastUpdated = now - 2.0; }},
-        {"a time that is no time", [](CaptureSource& s) { s.lastUpdated = NAN; }},
-        {"no delay", [](CaptureSource& s) { s.delayMS.reset(); }},
-        {"no bins", [](CaptureSource& s) { s.transfer.clear(); }},
-        {"2 averages", [](CaptureSource& s) { s.averages = 2; }},
-        {"equal channels", [](CaptureSource& s) { s.captureMicChannel = s.captureReferenceChannel = 0; }},
-    };
-    for (const auto& [what, breakIt] : refusals) {
-        CaptureSource s = liveResult();
-        breakIt(s);
-        store.capture(s, "", "Listener position", "Default setup");  // the name is looked at only afterwards
-        EXPECT_EQ(store.message(), kWait) << what;
-        store.capture(s, "Main L", "Listener position", "Default setup");
-        EXPECT_EQ(store.message(), kWait) << what;
-    }
-    for (const QString& blank : {QString(""), QString("  "), QString("\t\u00A0\u2003 ")}) {
-        store.capture(liveResult(), blank, "", "");
-        EXPECT_EQ(store.message(), "Name the measurement first.");
-    }
-    EXPECT_TRUE(store.traces().empty());
-    EXPECT_EQ(tracesSignals, 0);
-    EXPECT_FALSE(QFileInfo::exists(file));
-}
 
 TEST_F(MeasurementStoreTest, CaptureStoresTheResultAsTypedAndPersists) {
     Uuid firstId;
@@ -147,8 +110,7 @@ TEST_F(MeasurementStoreTest, CaptureStoresTheResultAsTypedAndPersists) {
     EXPECT_EQ(onDisk(file), list);
 }
 
-// A file that fails to decode is reported, kept aside untouched and replaced by the next save; a save
-// that fails keeps the list and says why, and a later save writes it all.
+// Failed loads and saves are reported and keep every trace; a later save writes them all.
 TEST_F(MeasurementStoreTest, FailedLoadsAndSavesKeepEveryTraceAndSayWhy) {
     QDir().mkpath(folder);
     const QByteArray bad = "[{\"id\":1}]";
@@ -165,8 +127,7 @@ TEST_F(MeasurementStoreTest, FailedLoadsAndSavesKeepEveryTraceAndSayWhy) {
     EXPECT_EQ(read(folder + "/" + kept[0]), bad);
     EXPECT_EQ(onDisk(file), store.traces());
 
-    // The storage folder becomes a place that takes no files. (Tests run as root, which writes into a
-    // chmod-read-only folder regardless; a plain file standing in for the folder refuses everyone.)
+    // A plain file in the folder's place refuses everyone (root writes into read-only folders).
     ASSERT_TRUE(QDir(folder).removeRecursively());
     ASSERT_TRUE(QFile(folder).open(QIODevice::WriteOnly));
     store.capture(liveResult(), "Sub", "", "");
@@ -191,9 +152,7 @@ TEST_F(MeasurementStoreTest, FailedLoadsAndSavesKeepEveryTraceAndSayWhy) {
     EXPECT_TRUE(homeless.traces().empty());
 }
 
-// Saves are written on the worker while the window goes on; a newer list replaces one still waiting its
-// turn, and the store does not go before what was asked for is on disk. A file read in the background
-// keeps what was captured meanwhile, and a save asked for meanwhile waits for it.
+// Saves and loads run on the worker; a newer list replaces a waiting one; the store waits for the disk.
 TEST_F(MeasurementStoreTest, SavesAndLoadsRunBesideTheWindow) {
     // Holding the worker makes the order of events certain.
     const auto hold = [] {

@@ -126,8 +126,7 @@ TEST_F(BrowserTest, FailureInAnyBatchKeepsTheEarlierList) {
     EXPECT_EQ(names(), std::vector<std::string>{"Fresh"});
 }
 
-// A search sends its term as typed and publishes the songs without touching the message; a failure
-// shows as the message and keeps the songs.
+// A search publishes the songs without touching the message; a failure shows and keeps the songs.
 TEST_F(BrowserTest, SearchPublishesSongsAndKeepsTheMessage) {
     connectWith({"A"});
     const QString connectedMessage = browser.message();
@@ -252,8 +251,7 @@ TEST_F(ImportTest, ImportsEverySongOfEveryBatchAsLibraryTracks) {
     EXPECT_EQ(service.pendingCount("tracks"), 0);
 }
 
-// An empty playlist is imported; a missing one, a failed batch or a failed save reports and frees the
-// import, adding nothing.
+// An empty playlist is imported; a missing one, a failed batch or save reports and adds nothing.
 TEST_F(ImportTest, EmptyCollectionIsImportedButFailuresAddNothing) {
     startImport();
     service.release("tracks", Tracks(tracksOf({Track{}})));

@@ -21,23 +21,7 @@ Result<QList<ReferencePlaylist>> decodeWith(const Json& track) {
 }
 }  // namespace
 
-TEST(ReferenceTrack, TitleSplitsOnlyAtSpacedEmDash) {
-    const char* cases[][3] = {{"Song \u2014 Artist", "Song", "Artist"},
-                              {"A \u2014 B \u2014 C", "A", "B \u2014 C"},
-                              {"A - B", "A - B", ""},
-                              {"A \u2013 B", "A \u2013 B", ""},
-                              {"A\u2014B", "A\u2014B", ""},
-                              {" \u2014 X", "", "X"},
-                              {"", "", ""}};
-    for (auto& c : cases) {
-        ReferenceTrack track{.title = QString::fromUtf8(c[0])};
-        EXPECT_EQ(track.displayTitle(), QString::fromUtf8(c[1])) << c[0];
-        EXPECT_EQ(track.artist(), QString::fromUtf8(c[2])) << c[0];
-    }
-}
-
-// Nulls and unknown keys are passed over (and not written back); any bad track fails the whole file,
-// saying where.
+// Nulls and unknown keys are passed over; any bad track fails the whole file, saying where.
 TEST(ReferencePlaylist, ReadingIgnoresNullsAndUnknownKeysButNoBadTrack) {
     Json track = trackObject();
     track["musicID"] = nullptr;

@@ -1,5 +1,4 @@
-// What the stores do when the disk, the memory or the files themselves are against them. Limits are set
-// in a forked child, so that they cannot reach the rest of the test process.
+// The stores against a full disk, low memory and hostile files; limits are set in a forked child.
 #include "library/StoreFiles.h"
 
 #include <gtest/gtest.h>
@@ -76,8 +75,7 @@ QStringList filesIn(const QString& dir) {
 
 }  // namespace
 
-// A full disk or a size limit fails the save with the store's message and leaves the old file byte for
-// byte, small saves (which Qt would otherwise buffer and commit after a failed flush) as well as large.
+// A full disk or size limit fails the save and leaves the old file byte for byte, small saves too.
 TEST(StoreFiles, SavesThatHitASizeLimitFailAndKeepTheOldFile) {
     if (!singleThreaded()) GTEST_SKIP() << "fork() needs a single-threaded process";
     struct Case {
@@ -132,8 +130,7 @@ TEST(StoreFiles, SavesThatHitASizeLimitFailAndKeepTheOldFile) {
     }
 }
 
-// A FIFO under a store's name must not hang the start; an undecodable file is kept once, however often
-// the application starts before it saves.
+// A FIFO under a store's name does not hang the start; an undecodable file is kept aside once.
 TEST(StoreFiles, StoresStartPastAFifoAndKeepAnUnreadableFileOnce) {
     const QString dir = storeFolder("hostile");
     for (const char* name : {"/playlists.json", "/measurements.json"})
@@ -174,9 +171,7 @@ TEST(StoreFiles, StoresStartPastAFifoAndKeepAnUnreadableFileOnce) {
     }
 }
 
-// Saves and imports write into temporaries beside their file; a process killed in the middle leaves
-// them. The storage folder belongs to one process at a time, so the next start removes them, and only
-// them.
+// Temporaries left by a killed save or import are removed at the next start, and only they.
 TEST(StoreFiles, TemporariesOfDeadSavesAreRemovedAtStart) {
     const QString dir = storeFolder("leftovers");
     const QString copy = "0D5F3C2A-1B4E-4C6D-8E9F-A0B1C2D3E4F5";
@@ -192,8 +187,7 @@ TEST(StoreFiles, TemporariesOfDeadSavesAreRemovedAtStart) {
     EXPECT_EQ(filesIn(dir), expected);
 }
 
-// A store file too large for the memory left is undecodable like any other: kept aside, reported, and the
-// application starts.
+// A store file too large for memory is kept aside and reported, and the application starts.
 TEST(StoreFiles, AFileTooLargeForMemoryIsKeptAsideAndTheStoreStarts) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";

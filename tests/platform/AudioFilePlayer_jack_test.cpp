@@ -51,8 +51,7 @@ private:
 
 }  // namespace
 
-// Everything the owner does while a converted file loops (seeks, pause and resume, fades, pan) costs the
-// audio thread no allocation: the worker decodes and converts, the callback only copies.
+// Whatever the owner does while a converted file loops, the callback only copies.
 TEST(AudioFilePlayerJack, TheRenderCallbackNeverAllocates) {
     // 1 s of 1 kHz at 44.1 kHz, 0.5 peak.
     const std::string path = TestHome::freshDir("jack") + "/count.wav";

@@ -65,8 +65,7 @@ TEST(AudioFile, ReadsForeignFormats) {
         }
         EXPECT_LT(worst, 1.5 / 32768) << ext;  // 16-bit quantisation
     }
-    // libsndfile only estimates an MP3's length; the reader's length follows the data to its end, also
-    // for a file cut short.
+    // An MP3's stated length is an estimate; the reader's follows the data, also for a cut file.
     run("sox -r 44100 -c 2 -n " + dir + "/whole.mp3 synth 2 sine 1000 vol 0.5");
     run("head -c 10000 " + dir + "/whole.mp3 > " + dir + "/cut.mp3");
     auto reader = AudioFileReader::open(dir + "/cut.mp3");

@@ -36,8 +36,7 @@ std::vector<std::vector<float>> play(BufferPlayer& player, int channels, std::in
 TEST(BufferPlayer, LoopsWithoutAGapAcrossPeriodsThatDoNotDivideTheBuffer) {
     BufferPlayer player;
     player.setVolume(0.5f);
-    // Periods of 3 frames over a 5-frame buffer wrap in the middle of a period, and a period of 12
-    // frames holds more than two whole loops.
+    // Periods of 3 frames wrap mid-period over 5 frames; one of 12 frames holds two loops and more.
     for (std::int64_t frames : {3, 12}) {
         player.schedule(counting());
         const auto out = play(player, 3, frames, 4);

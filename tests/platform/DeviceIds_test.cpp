@@ -15,8 +15,7 @@ AudioDeviceInfo device(std::string api, std::string name) {
 }
 }  // namespace
 
-// A device keeps its id whatever else is listed; api and name both count and never run together; twins
-// get distinct ids in list order, the first the plain one so that it keeps it when the second goes.
+// A device keeps its id whatever else is listed; twins differ in list order, the first the plain id.
 TEST(DeviceIds, SameDeviceKeepsItsIdAndTwinsDiffer) {
     std::vector<AudioDeviceInfo> alone{device("JACK", "qv-sixteen")};
     std::vector<AudioDeviceInfo> crowded{device("JACK", "system"), device("JACK", "visitor"),

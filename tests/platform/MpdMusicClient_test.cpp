@@ -52,8 +52,7 @@ TEST(MpdMusicClientFaults, AccessFailuresSayWhatWentWrong) {
 }
 
 TEST(MpdMusicClientFaults, ACallHasOneDeadlineHoweverSlowlyTheReplyComes) {
-    // A line a second, each well within any wait for one read; the whole reply would take 10 s. Only a
-    // deadline for the whole call ends this at 2.5 s.
+    // A line a second, the whole reply 10 s: only one deadline for the whole call ends it at 2.5 s.
     using namespace std::chrono_literals;
     FakeMpd slow(FakeMpd::slow(1s, 10, "playlist: slow\n"));
     auto playlists = MpdMusicClient(on(slow.port(), 2500)).libraryPlaylists(100);

@@ -1,5 +1,4 @@
-// The RtAudio layer against the fixture's JACK server and its test interfaces (see
-// tests/fixtures/jack-start.sh), and against interfaces and clients of its own that come and go.
+// The RtAudio layer against the fixture's JACK server (tests/fixtures/jack-start.sh) and own clients.
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <unistd.h>
@@ -69,8 +68,7 @@ std::optional<AudioDeviceInfo> find(RtAudioSystem& system, const std::string& na
     return std::nullopt;
 }
 
-// Binds both directions of one engine to `id`, plays what `render` makes (when given) and captures until
-// the recorder is full. A run broken by an overrun (a loaded machine) is tried again, for up to a minute.
+// Plays `render` (if given) on `id` and captures until full; overrun runs are retried for a minute.
 std::unique_ptr<Recorder> record(RtAudioSystem& system, std::uint32_t id, int channels, std::int64_t frames,
                                  int outputs = 0, std::function<AudioRender()> render = nullptr) {
     auto engine = system.makeEngine();
@@ -98,8 +96,7 @@ std::int64_t firstNonZero(const std::vector<float>& samples) {
 
 }  // namespace
 
-// The test interfaces list with their channel counts; a stored id still selects one after another client
-// comes and goes.
+// Test interfaces list with their channels; a stored id survives another client coming and going.
 TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes) {
     RtAudioSystem system({"jack"});
     for (const auto& [name, in, out] :
@@ -130,9 +127,7 @@ TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes
     EXPECT_EQ(engine->bindOutput(id ^ 0x5a5a5a5a), AudioStatus::deviceNotFound);
 }
 
-// Every output channel reaches its own port, and every input channel arrives with the delay the device
-// gives it (qv-sixteen delays capture k + 1 by 48 k frames; qv-sixtyfour returns all at once), with no
-// allocation on the audio threads.
+// Each channel reaches its own port and returns with the device's delay, with no audio-thread allocation.
 TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThread) {
     RtAudioSystem system({"jack"});
     struct Case {
@@ -254,8 +249,7 @@ TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
 }
 
 TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
-    // A client whose ports come before the device's, closed and opened again in a loop: its ports take
-    // the same low port ids each time, so every device after it moves in the list while it is away.
+    // A client listed before the device comes and goes, so the device moves in the list.
     const std::string churnName = "qv-churn-" + std::to_string(getpid());
     auto openChurn = [&] {
         jack_status_t status{};

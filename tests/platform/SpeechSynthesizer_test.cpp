@@ -33,8 +33,7 @@ Spoken speak(SpeechSynthesizer& synth, const std::string& text, double rate = 0.
 }
 }  // namespace
 
-// The renderer relies on these: one mono float format, the text spoken in its natural length, exactly
-// one closing buffer at the very end (also for empty text), and 0.43 slower than the normal 0.5.
+// One mono float format, natural length, one closing buffer at the end (empty text too), rate 0.43.
 TEST(EspeakSynthesizer, SpeaksMonoFloatAndClosesOnce) {
     EspeakSynthesizer synth;
     for (const char* text : {"Playback one. Left.", ""}) {
@@ -64,8 +63,7 @@ TEST(EspeakSynthesizer, SpeaksMonoFloatAndClosesOnce) {
     EXPECT_EQ(speak(synth, "Left.").closings, 1);
 }
 
-// A stop from another thread ends the write before its next buffer, with no closing buffer; the next write
-// runs normally.
+// A stop from another thread ends the write without a closing buffer; the next write runs normally.
 TEST(EspeakSynthesizer, StopFromAnotherThreadEndsTheRunningWrite) {
     EspeakSynthesizer synth;
     int buffers = 0;
@@ -80,8 +78,7 @@ TEST(EspeakSynthesizer, StopFromAnotherThreadEndsTheRunningWrite) {
     EXPECT_EQ(speak(synth, "Playback one.").closings, 1);
 }
 
-// The library is one per process: writes from several threads and synthesiser objects take turns, each
-// whole: no handler ever runs beside another, and each write closes once.
+// Writes from several threads and synthesisers take turns, each whole, each closing once.
 TEST(EspeakSynthesizer, ConcurrentWritesTakeTurns) {
     std::atomic<int> inside{0};
     std::atomic<bool> overlapped{false};

@@ -33,8 +33,7 @@ TEST(Uuid, FormatsUpperCaseAndParsesBothCases) {
     EXPECT_EQ(seen.size(), 1000u);
 }
 
-// Renders go to a folder that every user shares: a name made there beforehand, as a file or as a link to
-// one of the user's files, is never opened or written through.
+// A name planted beforehand in the shared folder, file or link, is never opened or written through.
 TEST(TempFiles, RendersAreCreatedExclusively) {
     const std::string dir = TempFiles::directory();
     auto fresh = TempFiles::create("signal", "wav");
