@@ -1,5 +1,4 @@
-// The asynchronous music service on the fixture's MPD: player calls keep their order, and reads see the
-// effect of the calls made before them.
+// The asynchronous music service on the fixture's MPD: calls keep their order, reads see earlier calls.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -50,8 +49,7 @@ TEST(ServiceTest, PlayerCallsReachTheServerInOrder) {
     EXPECT_EQ((*before)->status, PlaybackStatus::playing);
     EXPECT_EQ((*after)->status, PlaybackStatus::paused);
 
-    // A completion for a context that has gone is dropped; player calls complete in order, so once a
-    // later one is back the earlier one has been.
+    // A completion for a gone context is dropped; calls complete in order, so the later one implies it.
     bool called = false;
     auto gone = std::make_unique<QObject>();
     service.prepareToPlay(gone.get(), [&](Status) { called = true; });

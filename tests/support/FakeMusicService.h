@@ -1,6 +1,5 @@
 #pragma once
-// A scripted music service: every call waits until the test releases it, in any order the test likes, so
-// that overlapping and stale completions can be staged exactly. Main thread only.
+// A scripted music service: each call waits until the test releases it, in any order. Main thread only.
 #include <QPointer>
 #include <any>
 #include <deque>
@@ -14,8 +13,8 @@ namespace quorvel {
 
 class FakeMusicService : public MusicService {
 public:
-    // Kinds of pending calls: "authorization", "subscription", "playlists", "nextPlaylists", "tracks",
-    // "nextTracks", "search", "librarySong", "catalogSong", "prepare", "play", "playerState".
+    // Kinds: authorization subscription playlists nextPlaylists tracks nextTracks search librarySong
+    // catalogSong prepare play playerState.
     struct Call {
         std::string kind;
         std::string argument;  // the term, id, playlist or batch offset the call was made with
@@ -23,9 +22,8 @@ public:
         std::function<void(std::any)> complete;
     };
 
-    // Completes the `nth` pending call of `kind` (0: the oldest) with `value`, whose type must be the
-    // call's completion type (Result<PlaylistBatch> for "playlists", and so on). The completion runs
-    // now, unless its context has gone.
+    // Completes the `nth` pending call of `kind` (0: oldest) with `value` of the call's completion type,
+    // now unless its context has gone.
     template <typename T>
     void release(const std::string& kind, T value, int nth = 0) {
         Call call = take(kind, nth);

@@ -1,7 +1,6 @@
 #pragma once
-// Records the first input channels of one device (two unless told), on the audio thread, into storage
-// made beforehand: for tests that play into a loopback test interface and read back what arrived.
-// Waits poll without an event loop.
+// Records the first channels (two unless told) of a device on the audio thread into storage made
+// beforehand, for loopback tests; waits poll without an event loop.
 #include <algorithm>
 #include <atomic>
 #include <string>
