@@ -1,12 +1,11 @@
 #pragma once
 // Records the first channels (two unless told) of a device on the audio thread into storage made
-// beforehand, for loopback tests; waits poll without an event loop.
+// beforehand, for loopback tests.
 #include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
 
-#include "Waits.h"
 #include "platform/AudioDevices.h"
 
 namespace quorvel {
@@ -44,10 +43,6 @@ public:
 
     bool bound() const { return bound_; }
     Status start() { return engine_->start(); }
-    // Waits until the storage is full; false after `limit`.
-    bool waitFull(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        return pollUntil([this] { return full(); }, limit, std::chrono::milliseconds(10));
-    }
     bool full() const {
         return filled_.load(std::memory_order_acquire) == static_cast<std::int64_t>(data_[0].size());
     }
