@@ -1,6 +1,5 @@
 #pragma once
-// Records the first channels (two unless told) of a device on the audio thread into storage made
-// beforehand, for loopback tests.
+// Records a device's first channels (two unless told) on the audio thread into storage made beforehand.
 #include <algorithm>
 #include <atomic>
 #include <string>
