@@ -28,9 +28,7 @@ PlayerState serverState(const MpdMusicClient::Options& options) {
     return state.ok() ? *state : PlayerState{PlaybackStatus::playing, -1};
 }
 
-// The client of a private server, with a short timeout so that a hung server answers soon, yet long
-// enough that a stall the test means to be shorter stays shorter on a loaded machine (with 1.5 s, one
-// of 400 ms was seen to outlast it).
+// A client of the private server, its timeout short yet above the stalls meant to be shorter (1.5 s was not).
 constexpr unsigned clientTimeoutMS = 4000;
 std::shared_ptr<MpdMusicClient> clientOf(const PrivateMpd& server) {
     return std::make_shared<MpdMusicClient>(
@@ -56,8 +54,7 @@ TEST(AudioControllerMusicServer, StalledHungAndStoppedServersNeverHoldTheTranspo
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
     ticker.start(10);
 
-    // The server stalls for less than the client's timeout: pause, stop and a new request all show at
-    // once, and reach the server in order when it answers again.
+    // A stall below the client's timeout: pause, stop and a new request show at once and arrive in order.
     server.freeze();
     controller.togglePlayback();
     EXPECT_FALSE(controller.playing());
@@ -72,8 +69,7 @@ TEST(AudioControllerMusicServer, StalledHungAndStoppedServersNeverHoldTheTranspo
     EXPECT_EQ(controller.status(), "First Light");
     EXPECT_EQ(serverState(options).status, PlaybackStatus::playing);
 
-    // The server hangs for good: the request ends after the client's timeout, with the window alive all
-    // the while; a server that does not answer counts as no access.
+    // A hung server: the request ends after the timeout, the window alive meanwhile, as no access.
     server.freeze();
     ticks = 0;
     controller.playMusic(firstLight());
@@ -82,8 +78,7 @@ TEST(AudioControllerMusicServer, StalledHungAndStoppedServersNeverHoldTheTranspo
     EXPECT_EQ(controller.status(), "The music server could not be reached");
     server.thaw();
 
-    // The server stops: the poll finds no player, so the song is not playing any more yet stays the source;
-    // resuming and a new request say why they fail.
+    // A stopped server: the song stays the source, not playing; resume and a new request say why they fail.
     startFirstLight();
     server.stop();
     ASSERT_TRUE(waitFor([&] { return !controller.playing(); }));

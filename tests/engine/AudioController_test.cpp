@@ -1,6 +1,4 @@
-// The stereo player controller on the virtual device. The device's clock is the controller's clock and
-// moves only when a test pumps it; after each 1024-frame period the test runs the tick itself, as the
-// timer would. The device loops its outputs back to its inputs, so what the player sounds is recorded.
+// The stereo player on the virtual device, its outputs looped back and recorded; the test pumps and ticks.
 #include "engine/AudioController.h"
 
 #include <gtest/gtest.h>
@@ -114,9 +112,7 @@ protected:
 
 }  // namespace
 
-// A track starts at its cue-in (10 ms before the end at the latest, also in a file shorter than a second)
-// and the first tick at or past 20 ms before its end point ends it or, looping, jumps back to the cue-in. A
-// cue-out of 0, at or below the cue-in or past the file means the file's end.
+// Play starts at the cue-in; the tick 20 ms before the end point stops or loops; odd cue-outs mean the end.
 TEST_F(AudioControllerTest, TrackPlaysFromCueInAndLoopsOrStopsAtCueOut) {
     struct Case {
         double seconds, cueIn, cueOut;
@@ -162,9 +158,7 @@ TEST_F(AudioControllerTest, TrackPlaysFromCueInAndLoopsOrStopsAtCueOut) {
     }
 }
 
-// Paused, a track holds its position before its end point; at or past it, the next tick ends it all the
-// same: a looping track starts again at its cue-in (and plays), another stops. Resuming from the end
-// point before that tick also starts at the cue-in, never at the file's start.
+// Paused at or past its end point, the next tick ends or loops it; resuming there starts at the cue-in.
 TEST_F(AudioControllerTest, PausedTrackAtItsEndPointEndsOnTheNextTickAndResumesAtCueIn) {
     for (bool loop : {true, false}) {
         LocalTrackRequest t = track("Paused", 6);
@@ -210,8 +204,7 @@ TEST_F(AudioControllerTest, PausedTrackAtItsEndPointEndsOnTheNextTickAndResumesA
     EXPECT_EQ(status.count(), 1);
 }
 
-// Idle, the transport does nothing; while a render runs, a toggle neither; playing, a seek is clamped to
-// the source.
+// Idle, the transport does nothing; while rendering a toggle neither; playing, a seek is clamped.
 TEST_F(AudioControllerTest, TransportActsOnLoadedSourcesOnly) {
     controller->seek(12);
     controller->togglePlayback();
@@ -232,8 +225,7 @@ TEST_F(AudioControllerTest, TransportActsOnLoadedSourcesOnly) {
 }
 
 TEST_F(AudioControllerTest, VolumeIsLevelPlusTrimCappedAtFullFromTheFirstSample) {
-    // A level set while nothing plays changes nothing until the next start, which starts at it: the
-    // very first sample already has the track's volume (left channel of the file is 0.5).
+    // A level set while idle applies from the very first sample of the next start (the left channel is 0.5).
     controller->setLevel(-30);
     LocalTrackRequest t = track("Trim", 4);
     t.trimDB = -6;
@@ -320,8 +312,7 @@ TEST_F(AudioControllerTest, StopAndShutDownCancelTheRenderInFlight) {
     }
 }
 
-// Each tick pans the period that follows it: by the route, or by the ping-pong side, whose 0.1 s act as
-// 0.25 s counted from the start; and it flashes in the first 80 ms of every second of a sync signal.
+// Ticks pan the next period by route or ping-pong side (0.1 s acts as 0.25 s); sync flashes 80 ms a second.
 TEST_F(AudioControllerTest, TicksPanByRouteOrPingPongAndFlashForSync) {
     signal(SignalSettings{.kind = SignalKind::white, .seconds = 1});
     for (auto [route, left, right] : {std::tuple{"Left", true, false},
@@ -376,8 +367,7 @@ TEST_F(AudioControllerTest, TicksPanByRouteOrPingPongAndFlashForSync) {
     EXPECT_FALSE(controller->flash()) << "paused";
 }
 
-// Signals and spoken IDs loop until stopped, and their files go at the stop, also a spoken file that
-// could not be played.
+// Signals and spoken IDs loop until stopped and their files go at the stop, also an unplayable spoken one.
 TEST_F(AudioControllerTest, RenderedAndSpokenFilesAreDeletedAtStop) {
     signal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
     EXPECT_EQ(controller->status(), "Pink noise");
@@ -452,8 +442,7 @@ TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
     EXPECT_TRUE(renders("*.wav").isEmpty());
 }
 
-// Ordinary playback follows the output chosen with the route button, from its next start; a chosen
-// device that has gone falls back to the default output.
+// Playback follows the stored output device from its next start, and the default when that device is gone.
 TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone) {
     auto system = std::make_shared<VirtualAudioSystem>(
         std::vector<VirtualDevice>{VirtualDevice{.name = "default"}, VirtualDevice{.name = "chosen"}},

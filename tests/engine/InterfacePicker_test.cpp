@@ -62,9 +62,8 @@ TEST_F(InterfacePickerTest, ListsDevicesInOrderAndSaveStoresTheChoiceForTheNextS
     EXPECT_EQ(InterfacePicker::identity(), "device:" + QString::number(hidden));
 }
 
-// apply() binds the output, then the input for a capture, and stops at the first refusal; values that
-// are no device id mean the defaults in the picker and a refusal in apply(), anything else stored the
-// defaults in both.
+// apply() binds output, then input for a capture, stopping at the first refusal; a stored non-id means
+// defaults in the picker and a refusal in apply().
 TEST_F(InterfacePickerTest, ApplyBindsOutputThenInputAndStopsAtTheFirstRefusal) {
     auto engine = system_->makeEngine();
     EXPECT_TRUE(InterfacePicker::apply(*engine, true)) << "nothing stored: the defaults stay";

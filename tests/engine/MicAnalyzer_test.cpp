@@ -1,5 +1,4 @@
-// The analyser against the virtual audio system: the test thread stands in for the audio thread (pump())
-// and for the main thread (the event loop), so every block and every result arrives when the test says.
+// The analyser on the virtual audio system: the test pumps the audio thread and runs the event loop.
 #include "engine/MicAnalyzer.h"
 
 #include <gtest/gtest.h>
@@ -153,8 +152,7 @@ TEST_F(MicAnalyzerTest, MicrophoneOnlyShowsTheSpectrumOfTheChosenChannelUntilSto
     EXPECT_EQ(a.statistics().blocksReceived, 2);
 }
 
-// The rings keep the newest samples in order once they wrap, and every result is their plain analysis; a
-// device without valid sample times never makes a gap.
+// Wrapped rings keep the newest samples in order; without valid sample times there is never a gap.
 TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingOfTheNewestSamples) {
     system_->setInvalidSampleTime(true);
     startDualOnInterface();
@@ -180,8 +178,7 @@ TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingOfTheNewestSamples)
         ASSERT_GT(bin.coherence, 0.99) << bin.hz << " Hz";
     }
 
-    // 10 ms of air at 20 °C: 0.01 s × (331.3 + 0.606 × 20) m/s; absent outside −40 … 60 °C and for a
-    // fixed latency outside 0 … the delay.
+    // 10 ms of air at 20 °C; absent outside −40 … 60 °C and for a latency outside 0 … the delay.
     EXPECT_NEAR(a.equivalentMeters().value_or(0), 3.4342, 1e-9);
     for (auto [celsius, latencyMS, meters] : {std::tuple{-40.0, 0.0, 3.0706},
                                               {60.0, 0.0, 3.6766},
@@ -233,8 +230,7 @@ TEST_F(MicAnalyzerTest, AGapClearsTheRingsAndRestartsAveraging) {
     finishAnalyses();
     EXPECT_TRUE(showsThePlainAnalysisOfTheNewestRing());
 
-    // A main thread too busy to take a block: the next block finds the mailbox full and is dropped, and
-    // the one after it follows a hole.
+    // A block finding the mailbox full is dropped, and the one after it follows a hole.
     system_->pump(2 * block);
     events();
     EXPECT_EQ(a.statistics().blocksReceived, 2 * ringBlocks + 2);
@@ -261,8 +257,7 @@ TEST_F(MicAnalyzerTest, WorkOfAnEarlierStateIsNeverPublished) {
     finishAnalyses();
     EXPECT_TRUE(a.delayMS().has_value());
 
-    // stop() while an analysis runs, then a new run: the old result never shows, and the new run's own
-    // analyses are not held up by it.
+    // Stopped mid-analysis then restarted: the old result never shows nor holds up the new run.
     a.invalidate();
     feed(ringBlocks);
     ASSERT_EQ(a.statistics().analysesStarted, 3);
@@ -288,8 +283,7 @@ TEST_F(MicAnalyzerTest, WorkOfAnEarlierStateIsNeverPublished) {
     EXPECT_EQ(system_->runningEngines(), 0);
 }
 
-// The capture conditions (rate, channels, identity) are taken once the channels exist on the input, also
-// when the start is then refused for equal channels.
+// Capture conditions are taken once the channels exist, also when equal channels refuse the start.
 TEST_F(MicAnalyzerTest, ChannelChecksRefuseTheStartWithTheirTexts) {
     struct Case {
         std::string device;

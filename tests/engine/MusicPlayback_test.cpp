@@ -1,5 +1,4 @@
-// Music playback through the player controller, on the scripted music service: every completion
-// is released by the test, so stale requests and overlapping reads can be staged exactly.
+// Music playback through the player on the scripted music service: the test releases every completion.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -111,8 +110,7 @@ TEST_F(MusicPlaybackTest, LibraryTrackWithAPayloadPlaysWithoutALookup) {
     EXPECT_DOUBLE_EQ(controller.currentTime(), 0.25);
 }
 
-// Each way a request ends short of playing leaves its text (and the error's detail where there is an
-// error), the request's track selected and nothing busy.
+// Each way a request ends short of playing leaves its text and detail, its track selected, nothing busy.
 TEST_F(MusicPlaybackTest, RefusalsAndFailuresEndWithTheirTexts) {
     const auto ends = [&](const char* status, std::optional<QString> detail = std::nullopt) {
         EXPECT_EQ(controller.status(), status);
@@ -163,8 +161,7 @@ TEST_F(MusicPlaybackTest, RefusalsAndFailuresEndWithTheirTexts) {
     ends("Song is unavailable");
     EXPECT_FALSE(controller.hasPlayback());
 
-    // A catalogue song that will not prepare is never retried, but stays queued: the transport may try
-    // to start it, and a failed start says so.
+    // A catalogue song that will not prepare is never retried but stays queued; a failed start says so.
     playCatalogue(song, Status(Error{"mpd", 50, "Not found", "ACK [50@0] {add} Not found"}));
     ends("Couldn't play this track", "Not found\n\nmpd \u00B7 50\nACK [50@0] {add} Not found");
     EXPECT_EQ(service.pendingCount("catalogSong") + service.pendingCount("search"), 0);
@@ -205,8 +202,7 @@ TEST_F(MusicPlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
     }
 }
 
-// A request overtaken by a stop or a newer source publishes nothing, not even a failure; a song it has
-// started is stopped rather than left sounding untracked, unless a newer request queued its own song.
+// An overtaken request publishes nothing, and stops a song it started unless a newer request queued one.
 TEST_F(MusicPlaybackTest, StaleRequestsPublishNothingAndLeaveTheNewerQueueAlone) {
     for (const char* stage : {"authorization", "lookup", "prepare"}) {
         controller.playMusic(request(song, true));
@@ -307,8 +303,7 @@ TEST_F(MusicPlaybackTest, PollMirrorsThePlayer) {
     EXPECT_EQ(service.pendingCount("playerState"), 0);
 }
 
-// A read asked for before the transport paused, resumed or moved the song describes the player as it was:
-// it must not flip the play/pause button or the position back for one poll.
+// A read asked for before a pause, resume or seek must not flip the button or position back for one poll.
 TEST_F(MusicPlaybackTest, ReadsAskedForBeforeTheTransportActedAreDropped) {
     playing();
     QSignalSpy playingChanges(&controller, &AudioController::playingChanged);
@@ -375,9 +370,7 @@ TEST_F(MusicPlaybackTest, TransportActsOnTheSongOnly) {
     EXPECT_EQ(count("pause"), 1);
 }
 
-// The catalogue id of the play parameters comes first; when it finds nothing, a search for title and
-// artist: an ISRC match beats an earlier title match (candidates without an ISRC are passed over), and
-// without an ISRC title and artist decide, ignoring case only.
+// Catalogue id first, then a search where an ISRC match wins, else title and artist ignoring case.
 TEST_F(MusicPlaybackTest, TheCatalogueEquivalentIsTheSameRecording) {
     const Song withISRC = makeSong("lib.wav", "Song", "Artist", "ISRC-1");  // play parameters: "c-lib.wav"
     Song bare = makeSong("lib.wav", "Song", "Artist");

@@ -1,5 +1,4 @@
-// The routed generator on the virtual audio system: every interface output loops back to the input of
-// the same number, so a capture engine on that device hears exactly what each output plays.
+// The routed generator on the virtual audio system, each output looped back to the input of its number.
 #include "engine/RoutedSignal.h"
 
 #include <gtest/gtest.h>
@@ -87,9 +86,8 @@ protected:
 
 }  // namespace
 
-// Speaker A is output 1. With A soloed, nothing plays the second tone, also where speaker B's or the
-// reference's output is B's channel: the reference carries what A plays. Each tone plays alone at the
-// full level; the reference is an exact copy of its speaker; no other output sounds.
+// Soloed, speaker A (output 1) plays its tone alone at full level, wherever B or the reference sit, and
+// the reference copies it exactly; no other output sounds.
 TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFollowsTheSoloedOne) {
     RoutedSignal routed;
     routed.setLevel(0);
@@ -128,8 +126,7 @@ TEST_F(RoutedSignalTest, DualToneSendsEachToneToItsOwnSpeakerAndTheReferenceFoll
     EXPECT_TRUE(settledRenders().isEmpty()) << "the rendered files are gone once playing";
 }
 
-// "A" plays on its one output even when B names the same one, and the reference may sit on the unselected
-// speaker's output; a refusal names the problem and leaves nothing playing.
+// "A" plays even when B shares its output; the reference may use the other speaker's; refusals say why.
 TEST_F(RoutedSignalTest, RoutesPlayOnTheirSpeakersOrAreRefusedWithTheProblem) {
     struct Case {
         std::string device;

@@ -1,5 +1,4 @@
-// The analyser and the routed generator running together on a private JACK server that is killed and
-// restarted at once, again and again.
+// The analyser and the routed generator together on a private JACK server killed and restarted at once.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -21,8 +20,7 @@ using TestSignals::peakBin;
 
 TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts) {
     constexpr int restarts = 50;
-    // A 2 × 2 loopback interface: the routed generator plays a tone on the centre of bin 85 (of 4096 at
-    // 48 kHz) on output 1, and the analyser hears it on input 1.
+    // A 2 × 2 loopback: the generator plays bin 85's centre (of 4096 at 48 kHz) on output 1 to input 1.
     const std::vector<std::string> loop{"--name", "qv-loop", "--capture", "2", "--playback", "2"};
     const SignalSettings tone{.kind = SignalKind::sine, .frequency = 85 * 48000.0 / 4096, .seconds = 1};
     JackTestServer server(JackTestServer::privateName("restart"));
@@ -56,8 +54,7 @@ TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts)
     for (int i = 0; i < restarts; ++i) {
         SCOPED_TRACE("restart " + std::to_string(i + 1));
         server.kill();
-        // A client opens at once (as a refresh of the interface list would) while both engines' clients
-        // of the dead server may still be open.
+        // A client opens at once (as an interface refresh would) while the dead server's clients may linger.
         (void)AudioHardware::system().devices();
         ASSERT_TRUE(server.start());
         ASSERT_TRUE(QTest::qWaitFor([&] { return !analyser.running() && !routed.isPlaying(); }, 20000));

@@ -1,7 +1,5 @@
-// The player, the analyser and the routed generator through private PulseAudio servers whose null sinks'
-// monitors record what was played. The sink-to-monitor latency varies by tens of milliseconds, so
-// recordings are read from their first sound on, and the dual measurement compares two channels of one
-// stream.
+// Player, analyser and routed generator through private PulseAudio servers, recorded from the null sinks'
+// monitors from the first sound on (the latency varies); dual mode compares two channels of one stream.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -54,8 +52,7 @@ protected:
             .setValue(InterfacePicker::settingsKey, static_cast<qint64>(idOf(name)));
     }
 
-    // Records `channels` channels of `monitor` while `play` sounds, from the first sample that is not 0
-    // in any of them: `frames` frames, or nothing when no sound came or a block was lost.
+    // Records `frames` frames of `monitor` from the first non-zero sample while `play` sounds; none if lost.
     static std::vector<std::vector<float>> record(const std::string& monitor, int channels,
                                                   std::int64_t frames, const std::function<void()>& play) {
         const std::int64_t slack = static_cast<std::int64_t>(rate);  // for the server's latency
@@ -123,8 +120,7 @@ TEST_F(ThroughPulse, StereoPlaybackOnTheSinkReadsBackFromItsMonitorInLevelAndSid
     FakeMusicService music;
     AudioController controller(
         AudioController::Setup{.clock = {}, .music = &music, .outputDevice = idOf("qv-stereo")});
-    // A 1 kHz sine at −40 and −20 dB on the left and at 0 dB on the right: its RMS after the first 0.1 s
-    // steps by 20 dB, and the other side stays silent throughout.
+    // A 1 kHz sine at −40 then −20 dB left, 0 dB right: RMS steps by 20 dB, the other side silent.
     struct Take {
         double levelDB;
         const char* route;

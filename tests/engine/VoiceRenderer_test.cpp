@@ -22,8 +22,7 @@ std::vector<float> speech(const std::string& text) {
     return samples;
 }
 
-// Hands `samples` over at 22050 Hz in buffers of 64 frames (without float data unless `isFloat`), then
-// the closing buffer; stops when the handler says so.
+// Hands `samples` over at 22050 Hz in 64-frame buffers (float unless !isFloat), then the closing one.
 void deliver(const BufferHandler& onBuffer, const std::vector<float>& samples, bool isFloat = true) {
     for (std::size_t at = 0;; at += 64) {
         static const float none = 0;  // a closing buffer still points at samples, as the synthesiser's does
@@ -35,8 +34,7 @@ void deliver(const BufferHandler& onBuffer, const std::vector<float>& samples, b
     }
 }
 
-// A synthesiser that plays out a script on the synthesis thread (by default: speaks), and keeps what
-// it was asked to say.
+// A synthesiser playing a script on the synthesis thread (by default: speaks), keeping what it was asked.
 class ScriptedSynthesizer final : public SpeechSynthesizer {
 public:
     using Script = std::function<Status(const SpeechUtterance&, const BufferHandler&)>;
@@ -98,9 +96,7 @@ AudioBuffer readAll(const std::string& path) {
 
 }  // namespace
 
-// The whole file, sample for sample: "<text>. Left." in the left channel only, 0.5 s (11025 frames at
-// 22050 Hz) of silence, "<text>. Right." in the right channel only, 0.5 s of silence. The text is used
-// as typed, also empty, at the speaking rate 0.43 in US English.
+// "<text>. Left." on the left only, 0.5 s silence, "<text>. Right." on the right only, 0.5 s silence.
 TEST(VoiceRenderer, RendersLeftThenSilenceThenRight) {
     for (const std::string text : {"Playback one", ""}) {
         SCOPED_TRACE("text \"" + text + "\"");
@@ -132,9 +128,7 @@ TEST(VoiceRenderer, RendersLeftThenSilenceThenRight) {
     }
 }
 
-// While a render runs a second request is ignored. Cancelled mid-speech, the partial file goes at once,
-// the synthesis stops at its next buffer, the completion never runs, and buffers still on their way are
-// dropped: a render started right after comes out whole.
+// A second request is ignored; a cancel deletes the partial file at once and drops late buffers.
 TEST(VoiceRenderer, CancelMidSpeechAndRequestsWhileWorking) {
     std::promise<void> release;
     std::shared_future<void> released = release.get_future().share();
@@ -175,9 +169,7 @@ TEST(VoiceRenderer, CancelMidSpeechAndRequestsWhileWorking) {
     EXPECT_EQ(taken, 1) << "one buffer, not the sentence";
 }
 
-// Buffers without float samples fail with the system's own error; a synthesiser failure ends the render
-// instead of leaving it working for ever; a side with no speech still gets its silence, so the right side
-// keeps its place and the render ends with a file.
+// Non-float buffers and synthesiser failures end the render; a silent side still gets its silence.
 TEST(VoiceRenderer, FailuresAndSilentSidesEndTheRender) {
     const Error broken{"espeak-ng", -1, "The speech synthesiser could not start", {}};
     struct Case {

@@ -1,5 +1,4 @@
-// libFuzzer target: the music item decoder (the song coding kept in a track's payload). Built by
-// scripts/fuzz-library.
+// libFuzzer target: the song coding kept in a track's payload. Built by scripts/fuzz-library.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (song->id.empty()) std::abort();
     if (song->durationSeconds && !(std::isfinite(*song->durationSeconds) && *song->durationSeconds >= 0))
         std::abort();
-    // What is written reads back and writes the same again. (Not the same song as read: a number beyond a
-    // double's range in the play parameters is written as null.)
+    // What is written reads back and writes the same again (huge numbers in play parameters become null).
     auto encoded = SongCoding::encode(*song);
     if (!encoded) return 0;  // text that is not UTF-8 cannot be written, and says so
     auto again = SongCoding::decode(*encoded);

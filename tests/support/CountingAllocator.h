@@ -1,7 +1,6 @@
 #pragma once
-// A replacement of the global allocator (linked into the JACK test programs) that counts the
-// allocations made on threads that armed it, so that a test can prove an audio callback allocates
-// nothing; and an audio system whose engines arm it around every tap and render. Any thread.
+// A global allocator that counts allocations on threads that armed it (JACK test programs), and an audio
+// system whose engines arm it around every tap and render, to prove callbacks allocate nothing.
 #include <memory>
 
 #include "platform/AudioDevices.h"

@@ -1,8 +1,6 @@
 #pragma once
-// A stand-in for an MPD server, for the faults a real one does not show on demand: a server that answers
-// slowly, endlessly or never, or refuses the password. It listens on a loopback port (or a socket path)
-// and runs its script for each accepted connection on a thread of its own; the destructor ends every
-// script (their waits return, their sends fail) and joins them. Plain C++ and sockets; any test layer.
+// A stand-in MPD for faults a real one will not show on demand (slow, endless, silent, refusing), one
+// script thread per connection on a loopback port or socket; the destructor ends and joins them.
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,17 +1,11 @@
 #pragma once
-// Machine-wide locks for the JACK tests: their processes, test interfaces and fixture scripts take them
-// (the scripts with flock(1) on the same paths), whichever build or checkout they belong to.
+// Machine-wide locks for the JACK tests, taken by processes, test interfaces and scripts (with flock(1)).
 //
-// jackOpenLockPath: one JACK client opens at a time. While a client opens, libjack listens for its server
-// on a socket whose path holds only the client's name (/dev/shm/jack_<client>_<uid>_0), not the server's:
-// two clients of the same name opening at the same moment steal each other's socket, even on different
-// servers, and one or both fail. Our fixed names meet that way (RtAudio's "RtApiJackCount", qv-mic on the
-// fixture and on a private server, jack_lsp's "lsp"), e.g. when two suites run side by side.
+// jackOpenLockPath: one client opens at a time, as libjack's open socket is named by client only, so our
+// fixed names ("RtApiJackCount", qv-mic, jack_lsp's "lsp") clash across servers and suites.
 //
-// jackServerLockPath: one server starts or stops at a time, and a test that kills a server holds it from
-// start to end. A starting or stopping jackd destroys the shared memory of every server that died, while
-// the clients of a killed server may still be closing in a test process: they then crash or hang, or a
-// restarted server of that name is not found.
+// jackServerLockPath: one server starts or stops at a time (that wipes dead servers' shared memory under
+// closing clients), held from start to end by a test that kills a server.
 //
 // Order: the server lock before the open lock. Any thread; no JACK calls inside.
 #include <fcntl.h>
@@ -27,8 +21,7 @@ inline constexpr const char* jackServerLockPath = "/dev/shm/quorvel-jack-server.
 
 class MachineLock {
 public:
-    // Waits for the lock up to `limit`; past that (a holder that hangs) goes on without it, as going on
-    // unlocked only risks the rare clash the lock is there for.
+    // Waits up to `limit`; past that (a hung holder) goes on unlocked, risking only the rare clash.
     MachineLock(const char* path, std::chrono::milliseconds limit) {
         fd_ = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd_ < 0) fd_ = open(path, O_RDONLY | O_CLOEXEC);  // made by another user

@@ -1,5 +1,4 @@
-// Linked into the JACK test programs: every jack_client_open of the process, ours and RtAudio's, goes
-// through here and holds the machine-wide open lock (see JackLocks.h) while libjack's runs.
+// Every jack_client_open of a JACK test program, ours and RtAudio's, runs under the machine-wide open lock.
 #include <dlfcn.h>
 #include <jack/jack.h>
 
@@ -11,8 +10,7 @@ extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t opti
                                            ...) {
     using Open = jack_client_t* (*)(const char*, jack_options_t, jack_status_t*, ...);
     static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "jack_client_open"));
-    // The optional arguments, in the order libjack reads them: server name, internal client name, its
-    // init string and a session id, each present when its option bit is set. Passing all four is harmless.
+    // libjack's optional arguments by option bit: server name, client name, init string, session id.
     const char* extra[4] = {nullptr, nullptr, nullptr, nullptr};
     va_list args;
     va_start(args, status);

@@ -1,10 +1,6 @@
 #pragma once
-// A private JACK server for one test that kills or restarts it (dummy driver, 48 kHz, 1024-frame periods),
-// and test interfaces (qv_jack_interface) on it; made without a name, only interfaces on the process's
-// server. What it started is ended by pid when it goes, clients first. Named, it points the process at the
-// server and holds the machine-wide server lock for its life (see JackLocks.h); name it with privateName(),
-// as JACK's registry holds eight servers and keeps a killed one's slot until that name registers again.
-// The server's pid is kept under the fixture folder for jack-stop.sh. Main thread of the test.
+// A private JACK server (dummy, 48 kHz, 1024 frames) for a test that kills it, or, unnamed, test interfaces
+// on the process's server; ends what it started by pid. Named with privateName(), it holds the server lock.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -46,8 +42,7 @@ public:
     ~JackTestServer() {
         endAll(clients_, SIGTERM, clientGrace);
         stopServer();
-        // Reclaim a killed server's registry slot by starting the name once more, and drop the semaphore
-        // files of its clients, which nothing else removes.
+        // Start the name once more to free a killed server's registry slot; drop its clients' semaphores.
         if (slotLeft_ && start()) stopServer();
         if (!killed_) return;
         const std::string prefix = "jack_sem." + std::to_string(getuid()) + "_" + name_ + "_";
@@ -84,8 +79,7 @@ public:
         server_ = -1;
         killed_ = slotLeft_ = true;
     }
-    // Starts a test interface; true once its port `lastPort` exists. An interface that could not open
-    // its client is started again, twice at most.
+    // Starts a test interface; true once its port `lastPort` exists (retried twice if its client failed).
     bool startInterface(const std::string& program, const std::vector<std::string>& args,
                         const std::string& lastPort) {
         std::vector<std::string> argv{program};
@@ -110,8 +104,7 @@ public:
     const std::string& name() const { return name_; }
 
 private:
-    // A client can take seconds to leave on a loaded machine; jackd needs about 1.5 s when idle, and one
-    // that must be killed keeps its registry slot.
+    // Clients may take seconds to leave on a loaded machine; a killed jackd keeps its registry slot.
     static constexpr std::chrono::seconds clientGrace{20};
     static constexpr std::chrono::seconds serverGrace{30};
 
@@ -171,8 +164,7 @@ private:
         if (!pidFile_.empty()) std::remove(pidFile_.c_str());
     }
 
-    // Polls jack_lsp for a port until it is listed, or `process` (the one that should make it) has ended.
-    // jack_lsp opens a client, so it takes the machine-wide open lock.
+    // Polls jack_lsp (under the open lock) until `port` is listed or `process` has ended.
     static bool waitFor(const std::string& port, pid_t process) {
         const std::string command = std::string("flock -w 30 ") + jackOpenLockPath +
                                     " jack_lsp 2>/dev/null | grep -qx '" + port + "'";

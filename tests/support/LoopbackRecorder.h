@@ -1,13 +1,10 @@
 #pragma once
-// Records the first input channels of one device (two unless told), on the audio thread, into storage
-// made beforehand: for tests that play into a loopback test interface and read back what arrived.
-// Waits poll without an event loop.
+// Records a device's first channels (two unless told) on the audio thread into storage made beforehand.
 #include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
 
-#include "Waits.h"
 #include "platform/AudioDevices.h"
 
 namespace quorvel {
@@ -45,10 +42,6 @@ public:
 
     bool bound() const { return bound_; }
     Status start() { return engine_->start(); }
-    // Waits until the storage is full; false after `limit`.
-    bool waitFull(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
-        return pollUntil([this] { return full(); }, limit, std::chrono::milliseconds(10));
-    }
     bool full() const {
         return filled_.load(std::memory_order_acquire) == static_cast<std::int64_t>(data_[0].size());
     }

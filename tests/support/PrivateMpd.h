@@ -1,8 +1,6 @@
 #pragma once
-// A second MPD of the test's own, on the fixture's music folder and port MPD_PORT + 1, for tests that stop
-// the server in mid-session. Only in tests that run under the "mpd" fixture. Its pid is kept under the
-// fixture folder, so that one an interrupted run left holding the port is ended before the next starts
-// (and by mpd-stop.sh at the end of the run). Main thread of the test.
+// A second MPD on the fixture's music at MPD_PORT + 1, for tests that stop it mid-session (mpd fixture
+// only); its pid file lets the next run (or mpd-stop.sh) end one an interrupted run left. Main thread.
 #include <sys/types.h>
 
 #include <string>

@@ -1,8 +1,6 @@
 #pragma once
-// A private PulseAudio server for one test, for tests that kill and restart a server and so cannot use the
-// fixture's: tests/fixtures/pulse-start.sh (the path given as QUORVEL_PULSE_START) run in a fresh folder of
-// the test's private home, with the same sinks as the fixture's. The constructor points PULSE_SERVER at
-// it; whatever it started is ended by pid. Main thread of the test.
+// A private PulseAudio server for a test that kills and restarts it: pulse-start.sh run in a fresh folder,
+// with the fixture's sinks; points PULSE_SERVER at it and ends what it started by pid. Main thread.
 #include <signal.h>
 
 #include <cstdlib>

@@ -10,8 +10,7 @@ namespace quorvel {
 
 namespace TestSignals {
 
-// Uniform noise in ±0.3 as a function of the frame number (a splitmix64 hash), so that any stretch can be
-// replayed later or delayed exactly.
+// Uniform noise in ±0.3 hashed from the frame number (splitmix64), so any stretch replays or delays exactly.
 inline float noise(std::int64_t frame) {
     std::uint64_t z = static_cast<std::uint64_t>(frame) + 0x9E3779B97F4A7C15ull;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;

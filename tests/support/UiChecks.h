@@ -6,8 +6,7 @@
 #include <cmath>
 #include <functional>
 
-// The contrast ratio of two opaque colours: (L1 + 0.05) / (L2 + 0.05) of their relative luminances,
-// lighter over darker; 1 for equal colours, 21 for black and white.
+// The contrast ratio (L1 + 0.05) / (L2 + 0.05) of two opaque colours' relative luminances, lighter first.
 inline double contrast(const QColor& a, const QColor& b) {
     const auto luminance = [](const QColor& c) {
         const auto linear = [](double v) {

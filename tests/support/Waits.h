@@ -1,6 +1,5 @@
 #pragma once
-// The one wait of the tests that has no event loop to run: polling against a deadline. Deadlines are
-// generous, as a loaded machine may take seconds where an idle one takes milliseconds. Any thread.
+// Polling against a generous deadline, for waits with no event loop to run. Any thread.
 #include <chrono>
 #include <thread>
 
