@@ -251,15 +251,11 @@ TEST_F(RoutedSignalTest, LevelSetsTheLiveVolumeWithAFloorAt60dBDown) {
     EXPECT_EQ(routed.level(), -20);
 }
 
-TEST_F(RoutedSignalTest, AFailingEngineShowsItsFailureAndDefaultIsBoundAgainAfterAnInterface) {
+// Back to the system default: the engine must leave the interface it was bound to.
+TEST_F(RoutedSignalTest, DefaultIsBoundAgainAfterAnInterface) {
     RoutedSignal routed;
     play(routed, {.kind = SignalKind::sine, .seconds = 1});
     ASSERT_TRUE(routed.isPlaying());
-    system_->failRunningEngines("The JACK server stopped");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.isPlaying(); }, 5000));
-    EXPECT_EQ(routed.status(), "The JACK server stopped");
-
-    // Back to the system default: the engine must leave the interface it was bound to.
     choose("");
     play(routed, {.kind = SignalKind::sine, .seconds = 1});
     EXPECT_TRUE(routed.isPlaying());

@@ -331,12 +331,9 @@ struct MusicSheetTest : PlayerTest {
         for (auto& n : names) batch.items.push_back(Playlist{"id-" + n, n});
         service.release("playlists", Result<PlaylistBatch>(batch));
     }
-    static void clickRow(RowList* rows, int row, int x = -1) {
-        const QRect r = rows->rowRect(row);
-        QTest::mouseClick(rows->viewport(), Qt::LeftButton, {},
-                          QPoint(x < 0 ? r.center().x() : r.left() + x, r.center().y()));
+    static void clickRow(RowList* rows, int row) {
+        QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, rows->rowRect(row).center());
     }
-    static void clickAdd(RowList* rows, int row) { clickRow(rows, row, rows->rowRect(row).width() - 30); }
     int calls(const std::string& kind) const {
         return int(std::count_if(service.log.begin(), service.log.end(), [&](const std::string& l) {
             return l == kind || l.rfind(kind + " ", 0) == 0;
