@@ -170,13 +170,6 @@ TEST_F(MicAnalyzerTest, DualModeMeasuresTheDelayFromAFullRingOfTheNewestSamples)
     EXPECT_TRUE(showsThePlainAnalysisOfTheNewestRing());
     EXPECT_EQ(a.delayMS(), 10.0);
     EXPECT_EQ(a.compensationMS(), 10.0);
-    EXPECT_GT(a.correlation(), 0.99);
-    EXPECT_GE(a.averages(), 3);
-    ASSERT_FALSE(a.transfer().empty());
-    for (const TransferBin& bin : a.transfer()) {
-        ASSERT_NEAR(bin.magnitudeDB(), 0.0, 0.01) << bin.hz << " Hz";
-        ASSERT_GT(bin.coherence, 0.99) << bin.hz << " Hz";
-    }
 
     // 10 ms of air at 20 °C; absent outside −40 … 60 °C and for a latency outside 0 … the delay.
     EXPECT_NEAR(a.equivalentMeters().value_or(0), 3.4342, 1e-9);
