@@ -266,16 +266,10 @@ TEST_F(KeyboardTest, TrackRowsTakeFocusMoveWithTheArrowsPlayWithReturnAndOpenThe
     key(Qt::Key_Up);
     EXPECT_EQ(rows->currentRow(), 1);
     savePng("focused-row");
-    // Return is the row's play button: it starts the track, then pauses and resumes it.
-    const Uuid second = view->library().playlists()[0].tracks[1].id;
+    // Return is the row's play button (whose pause and resume PlayerTest walks).
     key(Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return view->audio().playing(); }));
-    EXPECT_EQ(view->audio().selectedTrackID(), second);
-    key(Qt::Key_Return);
-    EXPECT_TRUE(waitUntil([&] { return !view->audio().playing(); }));
-    EXPECT_EQ(view->audio().selectedTrackID(), second);
-    key(Qt::Key_Return);
-    EXPECT_TRUE(waitUntil([&] { return view->audio().playing(); }));
+    EXPECT_EQ(view->audio().selectedTrackID(), view->library().playlists()[0].tracks[1].id);
     // The menu key opens the row's menu, whose entries the keyboard then runs.
     bool opened = false;
     QTimer::singleShot(0, view.get(), [&] {

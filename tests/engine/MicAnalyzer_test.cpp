@@ -126,8 +126,6 @@ TEST_F(MicAnalyzerTest, MicrophoneOnlyShowsTheSpectrumOfTheChosenChannelUntilSto
     finishAnalyses();
     ASSERT_EQ(a.spectrum().size(), 2047u);
     EXPECT_EQ(peakBin(a.spectrum()), 300);
-    // A half-scale sine on a bin centre reads 20·log10(0.5) ≈ −6.02 dBFS.
-    EXPECT_NEAR(a.spectrum()[299].db, -6.02, 0.01);
     EXPECT_TRUE(a.lastUpdated().has_value());
     EXPECT_FALSE(a.delayMS().has_value());
 

@@ -8,6 +8,7 @@
 
 #include "FakeMusicService.h"
 #include "TestHome.h"
+#include "ToneFile.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
 #include "engine/MusicSongs.h"
@@ -63,12 +64,9 @@ struct MusicPlaybackTest : ::testing::Test {
     }
     // A spoken-ID file starts on the virtual output: a local source replacing the song.
     void playVoice() {
-        AudioBuffer buffer(*AudioFormat::standard(48000, 2), 4800);
-        buffer.setFrameLength(4800);
-        const std::string path = TestHome::freshDir("voice") + "/voice.wav";
-        auto writer = AudioFileWriter::create(path, buffer.format());
-        ASSERT_TRUE(writer && writer->write(buffer) && writer->close());
-        controller.playVoice(QString::fromStdString(path));
+        const QString path = QString::fromStdString(TestHome::freshDir("voice")) + "/voice.wav";
+        writeTone(path, 0.1);
+        controller.playVoice(path);
         ASSERT_EQ(controller.status(), "Spoken source ID");
     }
     int count(const std::string& entry) const {
