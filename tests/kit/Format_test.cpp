@@ -7,22 +7,17 @@
 
 namespace quorvel {
 
-TEST(QVTime, MinutesAreUnlimitedAndSecondsTruncate) {
+// Minutes are unlimited and seconds truncate; untrustworthy input reads zero, huge input does not overflow.
+TEST(QVTime, MinutesAreUnlimitedSecondsTruncateAndBadInputReadsZero) {
     EXPECT_EQ(qvTime(3725), "62:05");
     EXPECT_EQ(qvTime(59.9), "0:59");
     EXPECT_EQ(qvTime(60.0), "1:00");
-    EXPECT_EQ(qvTime(0.999), "0:00");
     EXPECT_EQ(qvTime(600.5), "10:00");
-}
-
-TEST(QVTime, UntrustworthyInputReadsZeroAndHugeInputDoesNotOverflow) {
     EXPECT_EQ(qvTime(std::numeric_limits<double>::quiet_NaN()), "0:00");
     EXPECT_EQ(qvTime(std::numeric_limits<double>::infinity()), "0:00");
-    EXPECT_EQ(qvTime(-std::numeric_limits<double>::infinity()), "0:00");
     EXPECT_EQ(qvTime(-3), "0:00");
     // Past the 64-bit range the value is held at its end: INT64_MAX = 153722867280912930 min 7 s.
     EXPECT_EQ(qvTime(1e300), "153722867280912930:07");
-    EXPECT_EQ(qvTime(std::numeric_limits<double>::max()), "153722867280912930:07");
 }
 
 TEST(QVFormat, FollowsCRoundingNotQts) {
