@@ -37,12 +37,6 @@ TEST(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) {
         << a.status().toStdString() << ", correlation " << a.correlation();
     EXPECT_NEAR(*a.delayMS(), 10.0, 1e-9) << "exact to the sample";
     EXPECT_GT(a.correlation(), 0.9);
-    ASSERT_FALSE(a.transfer().empty());
-    for (const TransferBin& bin : a.transfer()) {
-        ASSERT_NEAR(bin.magnitudeDB(), 0.0, 0.1) << bin.hz << " Hz";
-        ASSERT_GT(bin.coherence, 0.99) << bin.hz << " Hz";
-    }
-    EXPECT_EQ(a.spectrum().size(), 2047u);
 
     a.stop();
     EXPECT_GE(a.statistics().blocksReceived, 32);

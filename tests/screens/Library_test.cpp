@@ -316,7 +316,6 @@ TEST_F(PlayerTest, TheLoadedTrackPausesAndResumesAndItsCardFollowsThePlayer) {
 namespace {
 
 using Tracks = Result<std::optional<TrackBatch>>;
-using Songs = Result<std::vector<Song>>;
 
 // The music sheet as the player opens it, over the player's library.
 struct MusicSheetTest : PlayerTest {
