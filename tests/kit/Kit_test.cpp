@@ -9,7 +9,6 @@
 #include <QPushButton>
 #include <QSet>
 #include <QStyleOptionButton>
-#include <QTest>
 #include <QVBoxLayout>
 #include <functional>
 
@@ -67,20 +66,12 @@ TEST(QVIcons, EachSymbolHasItsThemeImageOrADrawnFormAndUnknownNamesAreReported) 
     EXPECT_TRUE(QVIcons::known("waveform"));
 }
 
-TEST(QVAction, RunsItsActionOnEveryPressButNotWhenDisabled) {
-    int runs = 0;
-    QVAction action("Start mic", "mic.fill", true, [&] { ++runs; });
+// A new title, symbol or emphasis repaints it; the one it has does not. (Its presses run on every page.)
+TEST(QVAction, RepaintsForAChangeOnlyAndStandsAtLeastItsMinimumHeight) {
+    QVAction action("Start mic", "mic.fill", true, [] {});
     action.resize(300, 48);
     action.show();
-    QTest::mouseClick(&action, Qt::LeftButton);
-    QTest::mouseClick(&action, Qt::LeftButton);
-    EXPECT_EQ(runs, 2);
-    action.setEnabled(false);
-    QTest::mouseClick(&action, Qt::LeftButton);
-    EXPECT_EQ(runs, 2);
     EXPECT_GE(action.sizeHint().height(), QVAction::kMinHeight);
-
-    // A new title, symbol or emphasis repaints it; the one it has does not.
     struct Paints : QObject {
         int count = 0;
         bool eventFilter(QObject*, QEvent* e) override { return e->type() == QEvent::Paint && ++count < 0; }
