@@ -46,9 +46,6 @@ inline std::vector<double> onePole(const std::vector<double>& x, double b, doubl
     for (std::size_t n = 0; n < x.size(); ++n) previous = y[n] = b * x[n] + a * previous;
     return y;
 }
-inline std::complex<double> onePoleResponse(double b, double a, double omega) {
-    return b / (1.0 - a * std::polar(1.0, -omega));
-}
 
 }  // namespace DspSignals
 
