@@ -59,7 +59,6 @@ TEST(QuorvelApp, ASecondInstanceOnTheSameDataFolderOnlySaysSo) {
     for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_EQ(qobject_cast<QuorvelView*>(w), nullptr);
 }
 
-// Any one of the variables is a display to show the window on; none is none.
 TEST(QuorvelApp, AnyDisplayVariableMeansADisplay) {
     const char* names[] = {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"};
     const QByteArray kept[] = {qgetenv(names[0]), qgetenv(names[1]), qgetenv(names[2])};

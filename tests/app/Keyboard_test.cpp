@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
-#include <QDir>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollArea>

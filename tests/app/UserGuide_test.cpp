@@ -9,7 +9,6 @@
 #include <QSet>
 #include <QTest>
 #include <algorithm>
-#include <cstdlib>
 
 #include "AppHarness.h"
 #include "app/QuorvelGuide.h"

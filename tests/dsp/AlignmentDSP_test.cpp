@@ -159,7 +159,6 @@ TEST(AlignmentDSP, CompensationGoesBackIntoThePhase) {
     EXPECT_EQ(r[1].hz, 500);
 }
 
-// The arrival method delays whichever trace arrives first; it needs two compatible traces.
 TEST(AlignmentDSP, ArrivalDelaysTheEarlierOfTwoCompatibleTraces) {
     TransferTrace a = mainTrace(18), b = mainTrace(25);
     b.name = "Main R";

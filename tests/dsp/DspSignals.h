@@ -1,7 +1,6 @@
 #pragma once
 // Known test signals for the analysis tests.
 #include <algorithm>
-#include <cmath>
 #include <complex>
 #include <random>
 #include <vector>

@@ -193,7 +193,6 @@ TEST(FileProcessor, DamagedInputsFailAndLeaveNoOutput) {
     }
 }
 
-// A render told between blocks that it is no longer wanted stops at once and takes its output with it.
 TEST(FileProcessor, CancelStopsBetweenBlocksAndLeavesNoOutput) {
     const std::string input = TestHome::freshDir("cancel") + "/long.wav";
     writeChannels(input, 48000, noise(2, 10 * 8192, 5));

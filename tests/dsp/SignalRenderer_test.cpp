@@ -61,7 +61,6 @@ int crossings(const std::vector<float>& x, std::size_t from, std::size_t to) {
 
 }  // namespace
 
-// Each preset renders as it stands and its name states the frequencies it plays.
 TEST(SignalPreset, ElevenDistinctPresetsThatRenderAndPlayWhatTheyAreCalled) {
     const auto& presets = SignalPreset::seeded();
     ASSERT_EQ(presets.size(), 11u);

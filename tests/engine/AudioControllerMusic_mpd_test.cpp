@@ -37,7 +37,6 @@ std::shared_ptr<MpdMusicClient> clientOf(const PrivateMpd& server) {
 
 }  // namespace
 
-// A server that stalls, hangs or stops never holds the transport, and the failures end in their texts.
 TEST(AudioControllerMusicServer, StalledHungAndStoppedServersNeverHoldTheTransport) {
     PrivateMpd server;
     ThreadedMusicService service(clientOf(server));

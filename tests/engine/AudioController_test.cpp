@@ -289,7 +289,6 @@ TEST_F(AudioControllerTest, StopDuringTheRenderDeletesItAndPublishesNothing) {
     EXPECT_TRUE(renders("reference-*.caf").isEmpty());
 }
 
-// A stop, and the controller's end at shut-down, cancel a render in flight rather than wait for it.
 TEST_F(AudioControllerTest, StopAndShutDownCancelTheRenderInFlight) {
     for (bool shutDown : {false, true}) {
         std::atomic<bool> cancelSeen{false};

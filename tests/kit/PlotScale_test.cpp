@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <algorithm>
@@ -15,21 +14,6 @@
 #include "kit/QVStyle.h"
 
 namespace quorvel {
-
-// The grid of a 600 × 240 plot: ten frequency lines, 20 Hz … 20 kHz at 1, 2, 5 per decade over three
-// decades (x = 200 · log10(f / 20)), then five level lines a quarter apart.
-TEST(QVPlotGrid, LinesOfA600By240GridAndTheScaleEnds) {
-    const std::vector<QLineF> s = QVPlotGrid::segments(QSizeF(600, 240));
-    ASSERT_EQ(s.size(), 15u);
-    EXPECT_EQ(s[0], QLineF(0, 0, 0, 240));
-    EXPECT_NEAR(s[1].x1(), 79.588, 1e-3);   // 50 Hz
-    EXPECT_NEAR(s[5].x2(), 339.794, 1e-3);  // 1 kHz
-    EXPECT_EQ(s[9], QLineF(600, 0, 600, 240));
-    for (int k = 0; k < 5; ++k) EXPECT_EQ(s[10 + k], QLineF(0, 60 * k, 600, 60 * k)) << k;
-    EXPECT_EQ(QVPlotGrid::x(20000, 731), 731.0);
-    EXPECT_NEAR(QVPlotGrid::x(2000, 900), 600.0, 1e-9);
-    EXPECT_LT(QVPlotGrid::x(10, 600), 0.0);
-}
 
 TEST(QVPlotGrid, FrameShowsLinesAt1Point5To1AndTheScaleAtTheLeftEdge) {
     // The frame as a plot paints it on a card; one pixel column of the 1 kHz line (x ≈ 339.79) and one

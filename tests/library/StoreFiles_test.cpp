@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QFileInfo>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -187,7 +186,6 @@ TEST(StoreFiles, TemporariesOfDeadSavesAreRemovedAtStart) {
     EXPECT_EQ(filesIn(dir), expected);
 }
 
-// A store file too large for memory is kept aside and reported, and the application starts.
 TEST(StoreFiles, AFileTooLargeForMemoryIsKeptAsideAndTheStoreStarts) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";

@@ -16,7 +16,7 @@ AudioDeviceInfo device(std::string api, std::string name) {
 }  // namespace
 
 // A device keeps its id whatever else is listed; twins differ in list order, the first the plain id.
-TEST(DeviceIds, SameDeviceKeepsItsIdAndTwinsDiffer) {
+TEST(DeviceIds, SameDeviceKeepsItsIdTwinsDifferAndNoIdIsSharedOrZero) {
     std::vector<AudioDeviceInfo> alone{device("JACK", "qv-sixteen")};
     std::vector<AudioDeviceInfo> crowded{device("JACK", "system"), device("JACK", "visitor"),
                                          device("JACK", "qv-sixteen")};
@@ -31,9 +31,7 @@ TEST(DeviceIds, SameDeviceKeepsItsIdAndTwinsDiffer) {
     EXPECT_EQ(twins[0].id, DeviceIds::make("ALSA", "USB Audio"));
     EXPECT_EQ(twins[1].id, DeviceIds::make("ALSA", "USB Audio", 1));
     EXPECT_NE(twins[0].id, twins[1].id);
-}
 
-TEST(DeviceIds, ManyNamesNeverShareAnIdOrUseZero) {
     std::vector<AudioDeviceInfo> list;
     for (int i = 0; i < 20000; ++i) list.push_back(device("JACK", "client-" + std::to_string(i)));
     DeviceIds::assign(list);

@@ -96,7 +96,6 @@ std::int64_t firstNonZero(const std::vector<float>& samples) {
 
 }  // namespace
 
-// Test interfaces list with their channels; a stored id survives another client coming and going.
 TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes) {
     RtAudioSystem system({"jack"});
     for (const auto& [name, in, out] :

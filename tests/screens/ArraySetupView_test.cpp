@@ -4,7 +4,6 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QSettings>
 #include <QTest>
 #include <QToolButton>

@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
