@@ -102,7 +102,8 @@ void VoiceRenderer::render(const std::string& text, int side) {
                     AudioBuffer& copy =
                         chunk->samples.emplace(*format, std::max<std::int64_t>(chunk->frameLength, 1));
                     copy.setFrameLength(chunk->frameLength);
-                    for (int c = 0; c < format->channelCount; ++c)
+                    // A closing buffer carries no samples and may point nowhere.
+                    for (int c = 0; c < format->channelCount && chunk->frameLength > 0; ++c)
                         std::memcpy(copy.channel(c), b.floatChannelData[c],
                                     static_cast<std::size_t>(chunk->frameLength) * sizeof(float));
                 }

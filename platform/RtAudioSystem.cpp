@@ -468,13 +468,16 @@ void RtAudioEngine::closeAll() {
 
 void RtAudioEngine::close(RtStream& stream) {
     if (!stream.rt) return;
+    // A stream whose device has gone may refuse to stop or close; it is dropped all the same.
     try {
         if (stream.rt->isStreamRunning()) stream.rt->abortStream();
-    } catch (const RtAudioError&) {
+    } catch (const RtAudioError& e) {
+        Log::debug(Log::Area::audio, std::string("Cannot stop a stream: ") + e.what());
     }
     try {
         if (stream.rt->isStreamOpen()) stream.rt->closeStream();
-    } catch (const RtAudioError&) {
+    } catch (const RtAudioError& e) {
+        Log::debug(Log::Area::audio, std::string("Cannot close a stream: ") + e.what());
     }
     stream.reset();
 }
