@@ -25,8 +25,8 @@ std::vector<float> speech(const std::string& text) {
 // Hands `samples` over at 22050 Hz in 64-frame buffers (float unless !isFloat), then the closing one.
 void deliver(const BufferHandler& onBuffer, const std::vector<float>& samples, bool isFloat = true) {
     for (std::size_t at = 0;; at += 64) {
-        static const float none = 0;  // a closing buffer still points at samples, as the synthesiser's does
-        const float* channels[1] = {samples.empty() ? &none : samples.data() + std::min(at, samples.size())};
+        // As the synthesiser's: after silence the closing buffer points nowhere.
+        const float* channels[1] = {samples.data() + std::min(at, samples.size())};
         const auto frames = static_cast<std::int64_t>(
             at < samples.size() ? std::min<std::size_t>(64, samples.size() - at) : 0);
         if (!onBuffer(SpeechBuffer{AudioFormat{1, 22050}, frames, isFloat ? channels : nullptr}) || !frames)
