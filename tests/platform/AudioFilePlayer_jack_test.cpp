@@ -13,44 +13,6 @@
 
 namespace quorvel {
 
-namespace {
-
-// Forwards to a real engine; its render callback runs with allocation counting armed.
-class CountingEngine : public AudioEngine {
-public:
-    explicit CountingEngine(std::unique_ptr<AudioEngine> inner) : inner_(std::move(inner)) {}
-    std::int32_t bindOutput(std::uint32_t id) override { return inner_->bindOutput(id); }
-    std::int32_t bindInput(std::uint32_t id) override { return inner_->bindInput(id); }
-    std::uint32_t boundOutput() const override { return inner_->boundOutput(); }
-    std::uint32_t boundInput() const override { return inner_->boundInput(); }
-    DeviceFormat inputFormat() override { return inner_->inputFormat(); }
-    DeviceFormat outputFormat() override { return inner_->outputFormat(); }
-    void installTap(AudioTap tap) override { inner_->installTap(std::move(tap)); }
-    void removeTap() override { inner_->removeTap(); }
-    bool hasTap() const override { return inner_->hasTap(); }
-    void setOutput(int channels, AudioRender render) override {
-        inner_->setOutput(channels,
-                          [render = std::move(render)](float* const* out, int n, std::int64_t frames) {
-                              CountingAllocator::armThisThread(true);
-                              render(out, n, frames);
-                              CountingAllocator::armThisThread(false);
-                          });
-    }
-    void clearOutput() override { inner_->clearOutput(); }
-    bool hasOutput() const override { return inner_->hasOutput(); }
-    void setFailureHandler(AudioFailureHandler handler) override {
-        inner_->setFailureHandler(std::move(handler));
-    }
-    Status start() override { return inner_->start(); }
-    void stop() override { inner_->stop(); }
-    bool isRunning() const override { return inner_->isRunning(); }
-
-private:
-    std::unique_ptr<AudioEngine> inner_;
-};
-
-}  // namespace
-
 // Whatever the owner does while a converted file loops, the callback only copies.
 TEST(AudioFilePlayerJack, TheRenderCallbackNeverAllocates) {
     // 1 s of 1 kHz at 44.1 kHz, 0.5 peak.
@@ -64,12 +26,12 @@ TEST(AudioFilePlayerJack, TheRenderCallbackNeverAllocates) {
     auto writer = AudioFileWriter::create(path, buffer.format());
     ASSERT_TRUE(writer && writer->write(buffer) && writer->close());
 
-    RtAudioSystem system({"jack"});
+    CountingSystem system(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
     std::uint32_t box = 0;
     const auto devices = system.devices();
     for (const auto& d : devices.value())
         if (d.name == "qv-sixtyfour") box = d.id;
-    auto engine = std::make_unique<CountingEngine>(system.makeEngine());
+    auto engine = system.makeEngine();
     ASSERT_EQ(engine->bindOutput(box), 0);
     auto audio = AudioFilePlayer::load(path, AudioFilePlayer::outputRate(*engine));
     ASSERT_TRUE(audio) << audio.error().description;
