@@ -12,6 +12,7 @@
 
 #include "CountingAllocator.h"
 #include "JackTestServer.h"
+#include "Waits.h"
 #include "platform/JackClients.h"
 #include "platform/RtAudioSystem.h"
 
@@ -52,13 +53,7 @@ struct Recorder {
 // Generous: a loaded machine may take seconds where an idle one takes milliseconds.
 template <typename Done>
 bool waitUntil(Done done) {
-    const auto end = std::chrono::steady_clock::now() + 30s;
-    while (!done())
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        else
-            std::this_thread::sleep_for(10ms);
-    return true;
+    return pollUntil(done, 30s, 10ms);
 }
 
 std::optional<AudioDeviceInfo> find(RtAudioSystem& system, const std::string& name) {
