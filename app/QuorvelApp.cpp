@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "app/QuorvelView.h"
-#include "engine/Logging.h"
+#include "core/Logging.h"
 #include "kit/QVStyle.h"
 #include "library/StoreFiles.h"
 

@@ -10,12 +10,12 @@
 #include <cmath>
 
 #include "app/QuorvelView.h"
+#include "app/RoutePicker.h"
 #include "engine/AudioController.h"
 #include "engine/RoutedSignal.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVStyle.h"
-#include "kit/RoutePicker.h"
 
 namespace quorvel {
 

@@ -27,7 +27,7 @@
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 using namespace quorvel;
 
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
                 {"--name", "qv-mic", "--capture", "2", "--playback", "0", "--noise", "1=480,2=0"},
                 "qv-mic:capture_2"))
             return fail("the test interface did not start");
-        AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
+        AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
         {
             InterfacePicker picker;
             for (const auto& d : picker.devices())

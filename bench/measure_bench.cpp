@@ -22,7 +22,7 @@
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVStyle.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 #include "screens/AnalyzerView.h"
 
 using namespace quorvel;
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
                 {"--name", "qv-mic", "--capture", "1", "--playback", "0", "--noise", "1=0"},
                 "qv-mic:capture_1"))
             return fail("the test interface did not start");
-        AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
+        AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
         {
             InterfacePicker picker;
             for (const auto& d : picker.devices())

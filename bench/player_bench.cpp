@@ -28,7 +28,7 @@
 
 #include "../tests/support/JackTestServer.h"
 #include "platform/AudioFilePlayer.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 using namespace quorvel;
 using Clock = std::chrono::steady_clock;
@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     JackTestServer server("qv-bench-player-" +
                           std::to_string(std::hash<std::string>{}(std::string(argv[0])) % 1000000));
     if (!server.start()) return fail("jackd did not start");
-    RtAudioSystem system({"jack"});
+    LinuxAudioSystem system({"jack"});
     if (system.defaultOutputDevice() == 0) return fail("no JACK output");
     const double idleMB = statusMB("RssAnon"), idleTotalMB = statusMB("VmRSS");
     double peakMB = 0;

@@ -9,10 +9,10 @@
 #include <chrono>
 #include <cmath>
 
+#include "core/MainThread.h"
+#include "core/Published.h"
 #include "dsp/SignalRenderer.h"
 #include "engine/AudioHardware.h"
-#include "engine/MainThread.h"
-#include "engine/Published.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {

@@ -20,7 +20,7 @@
 // Rendered files (reference-<UUID>.caf, signal-<UUID>.wav, and the voice file handed to playVoice) belong
 // to the controller once it plays them, and the next stop() deletes them.
 //
-// Published state: Q_PROPERTYs written through publish() (engine/Published.h); a change signal is
+// Published state: Q_PROPERTYs written through publish() (core/Published.h); a change signal is
 // emitted when the value really changes, and stop() announces its "Stopped" status even when it was
 // already shown.
 //

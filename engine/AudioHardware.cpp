@@ -1,6 +1,6 @@
 #include "engine/AudioHardware.h"
 
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 namespace quorvel {
 
@@ -15,7 +15,7 @@ namespace AudioHardware {
 
 AudioSystem& system() {
     auto& s = current();
-    if (!s) s = std::make_shared<RtAudioSystem>();
+    if (!s) s = std::make_shared<LinuxAudioSystem>();
     return *s;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The process's one audio system, through which every engine object finds devices and makes its audio
-// engines. The product uses RtAudioSystem over JACK, PulseAudio and ALSA; tests install a
-// VirtualAudioSystem (or an RtAudioSystem limited to their JACK server) before they create model objects.
+// engines. The product uses LinuxAudioSystem over JACK, PulseAudio and ALSA; tests install a
+// VirtualAudioSystem (or a LinuxAudioSystem limited to their JACK server) before they create model objects.
 //
 // Threads: main thread only.
 #include <memory>

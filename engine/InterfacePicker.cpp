@@ -3,8 +3,8 @@
 #include <QSettings>
 #include <limits>
 
+#include "core/Published.h"
 #include "engine/AudioHardware.h"
-#include "engine/Published.h"
 
 namespace quorvel {
 

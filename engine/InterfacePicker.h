@@ -8,7 +8,7 @@
 // lacking channels (see AudioDevices.h), so an input-only microphone binds for capture, and an engine
 // that plays to it finds an output format with no channels.
 //
-// Published state: Q_PROPERTYs written through publish() (engine/Published.h); message has no change
+// Published state: Q_PROPERTYs written through publish() (core/Published.h); message has no change
 // signal, as nothing observes it.
 //
 // Threads: main thread only (the static operations too).

@@ -15,11 +15,11 @@
 #include <cmath>
 #include <mutex>
 
+#include "core/MainThread.h"
+#include "core/Published.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "engine/MainThread.h"
 #include "engine/MicrophonePermission.h"
-#include "engine/Published.h"
 
 namespace quorvel {
 

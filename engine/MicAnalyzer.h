@@ -21,7 +21,7 @@
 // Failures never leave as exceptions: a failed start, and an engine that fails while running (sound
 // server gone, device vanished), end with running() false and the reason in status().
 //
-// Published state: Q_PROPERTYs written through publish() (engine/Published.h); a property with a change
+// Published state: Q_PROPERTYs written through publish() (core/Published.h); a property with a change
 // signal emits it only when the value really changes.
 //
 // Threads: main thread only (the tap runs on the audio thread but touches only its run's own values). The

@@ -1,6 +1,6 @@
 #include "engine/MicrophonePermission.h"
 
-#include "engine/MainThread.h"
+#include "core/MainThread.h"
 
 namespace quorvel {
 

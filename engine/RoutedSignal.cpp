@@ -7,11 +7,11 @@
 #include <cmath>
 #include <optional>
 
+#include "core/MainThread.h"
+#include "core/Published.h"
 #include "dsp/SignalRenderer.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
-#include "engine/MainThread.h"
-#include "engine/Published.h"
 #include "platform/AudioFile.h"
 #include "platform/TempFiles.h"
 

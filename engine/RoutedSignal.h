@@ -11,7 +11,7 @@
 // nothing throws. A play that a later stop() or play() overtakes publishes nothing more and deletes its
 // renders; rendered files never outlive the play that made them.
 //
-// Published state: Q_PROPERTYs written through publish() (engine/Published.h); a property with a change
+// Published state: Q_PROPERTYs written through publish() (core/Published.h); a property with a change
 // signal emits it only when the value really changes.
 //
 // Threads: main thread only. The render runs on the thread pool and touches no state of this object.

@@ -5,8 +5,8 @@
 #include <QPointer>
 #include <QRunnable>
 
-#include "engine/Logging.h"
-#include "engine/MainThread.h"
+#include "core/Logging.h"
+#include "core/MainThread.h"
 #include "platform/MpdMusicClient.h"
 
 namespace quorvel {

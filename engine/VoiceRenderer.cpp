@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/MainThread.h"
+#include "core/Published.h"
 #include "dsp/QuorvelError.h"
-#include "engine/MainThread.h"
-#include "engine/Published.h"
 #include "platform/TempFiles.h"
 
 namespace quorvel {

@@ -10,7 +10,7 @@
 // order the synthesiser delivered it. Every request and every cancel renews a token, and work carrying
 // an older token is dropped.
 //
-// Published state: working() is a Q_PROPERTY written through publish() (engine/Published.h).
+// Published state: working() is a Q_PROPERTY written through publish() (core/Published.h).
 //
 // Threads: main thread only (construction, destruction and every member).
 #include <QObject>

@@ -14,13 +14,13 @@
 #include <QToolButton>
 #include <QtMath>
 
+#include "core/Logging.h"
+
 namespace quorvel {
 
 namespace QVIcons {
 
 namespace {
-
-Q_LOGGING_CATEGORY(logSymbols, "quorvel.ui")
 
 const char* themeNameFor(const QString& symbol);
 
@@ -495,7 +495,7 @@ const Symbol* find(const QString& symbol) {
         static QSet<QString> reported;
         if (!reported.contains(symbol)) {
             reported.insert(symbol);
-            qCWarning(logSymbols).noquote() << "No symbol named" << symbol;
+            qCWarning(logUi).noquote() << "No symbol named" << symbol;
         }
     }
     return found;

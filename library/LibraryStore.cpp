@@ -2,8 +2,8 @@
 
 #include <QFileInfo>
 
-#include "engine/Logging.h"
-#include "engine/Published.h"
+#include "core/Logging.h"
+#include "core/Published.h"
 #include "library/StoreFiles.h"
 
 namespace quorvel {

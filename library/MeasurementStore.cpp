@@ -5,10 +5,10 @@
 #include <atomic>
 #include <mutex>
 
+#include "core/Logging.h"
+#include "core/Published.h"
 #include "dsp/TransferJSON.h"
-#include "engine/Logging.h"
 #include "engine/MicAnalyzer.h"
-#include "engine/Published.h"
 #include "library/SerialWorker.h"
 #include "library/StoreFiles.h"
 

@@ -3,8 +3,8 @@
 #include <QPointer>
 #include <algorithm>
 
+#include "core/Published.h"
 #include "dsp/QuorvelError.h"
-#include "engine/Published.h"
 #include "library/LibraryStore.h"
 
 namespace quorvel {

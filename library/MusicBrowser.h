@@ -6,7 +6,7 @@
 // The operations are asynchronous: each returns at once and its optional `done` runs on the main thread
 // when it has ended, by whatever path (also at once when a guard refuses the call).
 //
-// Published state: Q_PROPERTYs written through publish() (engine/Published.h); each change signal is
+// Published state: Q_PROPERTYs written through publish() (core/Published.h); each change signal is
 // emitted only when the value really changes.
 #include <QObject>
 #include <QString>

@@ -16,7 +16,7 @@
 #include <new>
 #include <vector>
 
-#include "engine/Logging.h"
+#include "core/Logging.h"
 
 namespace quorvel {
 

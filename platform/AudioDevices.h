@@ -1,7 +1,7 @@
 #pragma once
 // The audio-device layer: a system object that lists devices and makes engines, and an engine that is
 // bound to a device, reports its formats, captures through an input tap and plays through a render
-// callback. Two implementations: RtAudioSystem (JACK, PulseAudio, ALSA) and VirtualAudioSystem (a
+// callback. Two implementations: LinuxAudioSystem (JACK, PulseAudio, ALSA) and VirtualAudioSystem (a
 // scripted device table for tests).
 //
 // Device ids are stable, non-zero 32-bit values made from the API and the device name (DeviceIds.h), so

@@ -1,6 +1,6 @@
 #pragma once
 // Diagnostics of the layers below Qt. Messages go to one process-wide sink: the application routes
-// them to its Qt logging categories ("quorvel.audio", …; engine/Logging.h), so QT_LOGGING_RULES
+// them to its Qt logging categories ("quorvel.audio", …; core/Logging.h), so QT_LOGGING_RULES
 // switches them on. Without a sink, warnings go to stderr and the rest is dropped.
 //
 // Threads: any thread except an audio callback (formatting allocates); the sink is installed once at

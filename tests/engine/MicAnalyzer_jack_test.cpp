@@ -11,13 +11,13 @@
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 namespace quorvel {
 
 TEST(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) {
-    AudioHardware::install(
-        std::make_shared<CountingSystem>(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"})));
+    AudioHardware::install(std::make_shared<CountingSystem>(
+        std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"})));
     // qv-mic: capture_1 carries pink noise 480 frames (10 ms at 48 kHz) after capture_2.
     const std::uint32_t id = deviceId(AudioHardware::system(), "qv-mic");
     ASSERT_NE(id, 0u);

@@ -12,7 +12,7 @@
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "engine/RoutedSignal.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 namespace quorvel {
 
@@ -25,7 +25,7 @@ TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts)
     const SignalSettings tone{.kind = SignalKind::sine, .frequency = 85 * 48000.0 / 4096, .seconds = 1};
     JackTestServer server(JackTestServer::privateName("restart"));
     ASSERT_TRUE(server.start());
-    AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
+    AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
     QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
 
     MicAnalyzer analyser;

@@ -21,7 +21,7 @@
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "engine/RoutedSignal.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 namespace quorvel {
 
@@ -40,7 +40,7 @@ double rmsDB(const std::vector<float>& x, std::size_t from, std::size_t to) {
 class ThroughPulse : public ::testing::Test {
 protected:
     void SetUp() override {
-        AudioHardware::install(std::make_shared<RtAudioSystem>(std::vector<std::string>{"pulse"}));
+        AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"pulse"}));
         QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
     }
     void TearDown() override { QThreadPool::globalInstance()->waitForDone(); }

@@ -9,7 +9,7 @@
 #include "CountingAllocator.h"
 #include "TestHome.h"
 #include "platform/AudioFilePlayer.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 namespace quorvel {
 
@@ -26,7 +26,7 @@ TEST(AudioFilePlayerJack, TheRenderCallbackNeverAllocates) {
     auto writer = AudioFileWriter::create(path, buffer.format());
     ASSERT_TRUE(writer && writer->write(buffer) && writer->close());
 
-    CountingSystem system(std::make_shared<RtAudioSystem>(std::vector<std::string>{"jack"}));
+    CountingSystem system(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
     std::uint32_t box = 0;
     const auto devices = system.devices();
     for (const auto& d : devices.value())

@@ -24,12 +24,12 @@
 
 namespace quorvel {
 
-class RtAudioSystem : public AudioSystem {
+class LinuxAudioSystem : public AudioSystem {
 public:
     // apis: the APIs to use, in order, by short name ("jack", "pulse", "alsa"); empty: all three (PulseAudio
     // and ALSA when compiled into RtAudio).
-    explicit RtAudioSystem(std::vector<std::string> apis = {});
-    ~RtAudioSystem() override;
+    explicit LinuxAudioSystem(std::vector<std::string> apis = {});
+    ~LinuxAudioSystem() override;
 
     Result<std::vector<AudioDeviceInfo>> devices() override;
     std::uint32_t defaultInputDevice() override;

@@ -1,4 +1,4 @@
-#include "kit/RoutePicker.h"
+#include "app/RoutePicker.h"
 
 #include <QActionGroup>
 #include <QMenu>

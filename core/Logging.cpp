@@ -1,4 +1,4 @@
-#include "engine/Logging.h"
+#include "core/Logging.h"
 
 #include <QString>
 
@@ -9,6 +9,7 @@ namespace quorvel {
 Q_LOGGING_CATEGORY(logAudio, "quorvel.audio", QtWarningMsg)
 Q_LOGGING_CATEGORY(logMusic, "quorvel.music", QtWarningMsg)
 Q_LOGGING_CATEGORY(logStore, "quorvel.store", QtWarningMsg)
+Q_LOGGING_CATEGORY(logUi, "quorvel.ui", QtWarningMsg)
 
 namespace {
 

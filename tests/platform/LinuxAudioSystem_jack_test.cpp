@@ -14,7 +14,7 @@
 #include "JackTestServer.h"
 #include "Waits.h"
 #include "platform/JackClients.h"
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 namespace quorvel {
 
@@ -56,7 +56,7 @@ bool waitUntil(Done done) {
     return pollUntil(done, 30s, 10ms);
 }
 
-std::optional<AudioDeviceInfo> find(RtAudioSystem& system, const std::string& name) {
+std::optional<AudioDeviceInfo> find(LinuxAudioSystem& system, const std::string& name) {
     if (auto list = system.devices())
         for (const auto& d : *list)
             if (d.name == name) return d;
@@ -64,8 +64,9 @@ std::optional<AudioDeviceInfo> find(RtAudioSystem& system, const std::string& na
 }
 
 // Plays `render` (if given) on `id` and captures until full; overrun runs are retried for a minute.
-std::unique_ptr<Recorder> record(RtAudioSystem& system, std::uint32_t id, int channels, std::int64_t frames,
-                                 int outputs = 0, std::function<AudioRender()> render = nullptr) {
+std::unique_ptr<Recorder> record(LinuxAudioSystem& system, std::uint32_t id, int channels,
+                                 std::int64_t frames, int outputs = 0,
+                                 std::function<AudioRender()> render = nullptr) {
     auto engine = system.makeEngine();
     EXPECT_EQ(engine->bindOutput(id), 0);
     EXPECT_EQ(engine->bindInput(id), 0);
@@ -92,7 +93,7 @@ std::int64_t firstNonZero(const std::vector<float>& samples) {
 }  // namespace
 
 TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes) {
-    RtAudioSystem system({"jack"});
+    LinuxAudioSystem system({"jack"});
     for (const auto& [name, in, out] :
          {std::tuple{"system", 2, 2}, {"qv-sixteen", 16, 16}, {"qv-mic", 2, 0}, {"qv-speaker", 0, 2}}) {
         auto d = find(system, name);
@@ -123,7 +124,7 @@ TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes
 
 // Each channel reaches its own port and returns with the device's delay, with no audio-thread allocation.
 TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThread) {
-    RtAudioSystem system({"jack"});
+    LinuxAudioSystem system({"jack"});
     struct Case {
         const char* device;
         int channels;
@@ -154,7 +155,7 @@ TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThrea
 }
 
 TEST(RtAudioJack, OneWayDevicesWorkOnlyTheirWay) {
-    RtAudioSystem system({"jack"});
+    LinuxAudioSystem system({"jack"});
     const std::uint32_t id = find(system, "qv-mic")->id;
     auto engine = system.makeEngine();
     // Bound output first, input second, as a capture engine does: neither refuses.
@@ -189,7 +190,7 @@ TEST(RtAudioJack, OneWayDevicesWorkOnlyTheirWay) {
 }
 
 TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
-    RtAudioSystem system({"jack"});
+    LinuxAudioSystem system({"jack"});
     auto engine = system.makeEngine();
     engine->setOutput(2, [](float* const*, int, std::int64_t) {});
     ASSERT_TRUE(engine->start());
@@ -217,7 +218,7 @@ TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
 }
 
 TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
-    RtAudioSystem system({"jack"});
+    LinuxAudioSystem system({"jack"});
     JackTestServer visitors;
     const std::string visitor = "qv-leaver-" + std::to_string(getpid());
     ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
@@ -262,7 +263,7 @@ TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
     ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
                                         {"--name", device, "--capture", "2", "--playback", "0"},
                                         device + ":capture_2"));
-    RtAudioSystem system({"jack"});
+    LinuxAudioSystem system({"jack"});
     const std::uint32_t id = find(system, device)->id;
     std::atomic<bool> quit{false};
     std::thread churner([&] {

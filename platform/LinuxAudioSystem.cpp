@@ -1,4 +1,4 @@
-#include "platform/RtAudioSystem.h"
+#include "platform/LinuxAudioSystem.h"
 
 #include <alsa/asoundlib.h>
 #include <rtaudio/RtAudio.h>
@@ -107,7 +107,7 @@ std::string describe(const std::vector<Entry>& entries) {
 
 }  // namespace
 
-struct RtAudioSystem::Backend {
+struct LinuxAudioSystem::Backend {
     std::vector<Api> apis;
     // The last list logged, to log only changes. Any thread that lists.
     std::mutex logMutex;
@@ -254,7 +254,8 @@ std::string describeFailure(const RtStream& s) {
 
 class RtAudioEngine : public AudioEngineBase {
 public:
-    explicit RtAudioEngine(std::shared_ptr<RtAudioSystem::Backend> backend) : backend_(std::move(backend)) {
+    explicit RtAudioEngine(std::shared_ptr<LinuxAudioSystem::Backend> backend)
+        : backend_(std::move(backend)) {
         input_.engine = this;
         output_.engine = this;
     }
@@ -295,7 +296,7 @@ private:
     static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
                               void* stream);
 
-    std::shared_ptr<RtAudioSystem::Backend> backend_;
+    std::shared_ptr<LinuxAudioSystem::Backend> backend_;
     bool running_ = false;
     std::string description_;  // of the run, for the log
     std::string jackDevices_;  // the names of the run's JACK devices
@@ -575,7 +576,7 @@ int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
 
 }  // namespace
 
-RtAudioSystem::RtAudioSystem(std::vector<std::string> apis) : backend_(std::make_shared<Backend>()) {
+LinuxAudioSystem::LinuxAudioSystem(std::vector<std::string> apis) : backend_(std::make_shared<Backend>()) {
     static std::once_flag alsaQuiet;
     std::call_once(alsaQuiet, [] { snd_lib_error_set_handler(&alsaMessage); });
     std::vector<RtAudio::Api> compiled;
@@ -590,9 +591,9 @@ RtAudioSystem::RtAudioSystem(std::vector<std::string> apis) : backend_(std::make
             if (name == a.shortName && usable(a)) backend_->apis.push_back(a.api);
 }
 
-RtAudioSystem::~RtAudioSystem() = default;
+LinuxAudioSystem::~LinuxAudioSystem() = default;
 
-Result<std::vector<AudioDeviceInfo>> RtAudioSystem::devices() {
+Result<std::vector<AudioDeviceInfo>> LinuxAudioSystem::devices() {
     auto snapshot = backend_->snapshot();
     if (!snapshot) return snapshot.error();
     std::vector<AudioDeviceInfo> list;
@@ -600,16 +601,18 @@ Result<std::vector<AudioDeviceInfo>> RtAudioSystem::devices() {
     return list;
 }
 
-std::uint32_t RtAudioSystem::defaultInputDevice() {
+std::uint32_t LinuxAudioSystem::defaultInputDevice() {
     auto snapshot = backend_->snapshot();
     return snapshot ? snapshot->defaultInput : 0;
 }
 
-std::uint32_t RtAudioSystem::defaultOutputDevice() {
+std::uint32_t LinuxAudioSystem::defaultOutputDevice() {
     auto snapshot = backend_->snapshot();
     return snapshot ? snapshot->defaultOutput : 0;
 }
 
-std::unique_ptr<AudioEngine> RtAudioSystem::makeEngine() { return std::make_unique<RtAudioEngine>(backend_); }
+std::unique_ptr<AudioEngine> LinuxAudioSystem::makeEngine() {
+    return std::make_unique<RtAudioEngine>(backend_);
+}
 
 }  // namespace quorvel
