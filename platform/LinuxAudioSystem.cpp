@@ -508,8 +508,8 @@ void RtAudioEngine::watch() {
 std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
                                  std::uint64_t& lastCount) {
     if (jack_.doomed()) {
-        // Closed at once: libjack's next open anywhere in the process would otherwise delete the client
-        // under us (JackClients.h).
+        // Closed at once: the process's next JACK client can open only once every stream of the dead one
+        // has let it go (JackClients.h).
         jack_.close();
         return "The JACK server stopped";
     }
@@ -525,8 +525,10 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
         lastCount = count;
         lastProgress = now;
     } else if (now - lastProgress > stallLimit) {
-        return "The audio device " + (input_.rt ? input_.device : output_.device) +
-               " stopped delivering audio";
+        // A run's JACK directions have no RtAudio stream to take the name from.
+        const std::string& device =
+            jack_.isOpen() ? jackDevices_ : (input_.rt ? input_.device : output_.device);
+        return "The audio device " + device + " stopped delivering audio";
     }
     return {};
 }
