@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QThreadPool>
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 
 #include "JackOpenLocked.h"
@@ -67,6 +68,8 @@ void restartRepeatedly(int restarts) {
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
     for (int i = 0; i < restarts; ++i) {
         SCOPED_TRACE("restart " + std::to_string(i + 1));
+        // How far a run got, should the process die.
+        std::fprintf(stderr, "restart %d\n", i + 1);
         server.kill();
         (void)AudioHardware::system().devices();
         ASSERT_TRUE(server.start());

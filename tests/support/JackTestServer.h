@@ -122,10 +122,15 @@ private:
         return name;
     }
 
-    // Starts `args` with its output in `log` (nowhere when empty); writes its pid to `pidFile` (if given)
-    // before anything else, so that a crash of this process at any later point leaves it findable.
-    static pid_t spawn(const std::vector<std::string>& args, const std::string& log,
+    // Starts `args` with its output in `log` (nowhere when empty). With a `pidFile` (a server), the new
+    // process writes its pid there itself before it becomes `args`, and is sent SIGTERM when this
+    // process dies: a crash of another thread may end us at any moment, even inside posix_spawn, and the
+    // server must not outlive us unfound. (The signal follows the thread that spawned it: the test's.)
+    static pid_t spawn(std::vector<std::string> args, const std::string& log,
                        const std::string& pidFile = "") {
+        if (!pidFile.empty())
+            args.insert(args.begin(),
+                        {"sh", "-c", "echo $$ >\"$0\" && exec setpriv --pdeathsig TERM \"$@\"", pidFile});
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -138,7 +143,6 @@ private:
         pid_t pid = -1;
         if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
         posix_spawn_file_actions_destroy(&actions);
-        if (pid > 0 && !pidFile.empty()) std::ofstream(pidFile) << pid << "\n";
         return pid;
     }
     // Whether our child `pid` still runs (reaps it when not).
