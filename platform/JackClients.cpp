@@ -66,8 +66,9 @@ Shared& shared() {
     return *s;
 }
 
-// libjack's callbacks. Each runs on a thread of libjack's that closing the client may cancel at any point;
-// they touch only atomics and storage made beforehand, and reach a stream only through its slot.
+// For libjack's callbacks, which reach a stream only through its slot. Closing the client cancels
+// libjack's threads wherever they are, but the client closes only when no stream is left in a slot, so a
+// tap or render is never cut off; a count of readers left behind is cleared before the next client opens.
 template <typename Visit>
 void forEachStream(Visit visit) {
     for (Slot& slot : shared().slots) {
@@ -169,9 +170,10 @@ bool openClient(Shared& s) {
         return true;
     }();
     (void)quiet;
-    // Nobody uses a client now, so nothing reads these.
+    // Nobody uses a client now, and libjack's threads of the last one are gone: nothing reads these.
     s.serverGone.store(false, std::memory_order_relaxed);
     s.reason[0] = '\0';
+    for (Slot& slot : s.slots) slot.readers.store(0);
     s.clientName = std::string(JackClients::jackClientPrefix) + std::to_string(getpid());
     jack_status_t status{};
     s.client = jack_client_open(s.clientName.c_str(), JackNoStartServer, &status);
