@@ -162,18 +162,23 @@ private:
         if (!serverLock_ && !name_.empty()) serverLock_.emplace(jackServerLockPath, std::chrono::minutes(2));
     }
 
+    // A server that exits at once is started again for a while: the name may still be registered by a
+    // server that is going away (one whose test process has just crashed).
     bool startServer() {
-        server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "1024",
-                         "-C", "2", "-P", "2"},
-                        log_, pidFile_);
-        if (server_ <= 0) return false;
-        if (!waitFor("system:playback_1", server_)) {
-            std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up (log: %s)\n", name_.c_str(),
-                         log_.c_str());
-            return false;
-        }
-        slotLeft_ = false;
-        return true;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        do {
+            server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p",
+                             "1024", "-C", "2", "-P", "2"},
+                            log_, pidFile_);
+            if (server_ <= 0) return false;
+            if (waitFor("system:playback_1", server_)) {
+                slotLeft_ = false;
+                return true;
+            }
+        } while (!running(server_) && std::chrono::steady_clock::now() < end);
+        std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up (log: %s)\n", name_.c_str(),
+                     log_.c_str());
+        return false;
     }
 
     // A server of this name that a crashed run of the test left running would take the new one's place.
