@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "../tests/dsp/TextbookAnalysis.h"
-#include "../tests/dsp/TextbookFFT.h"
 #include "dsp/MeasurementDSP.h"
 #include "dsp/RealFFT.h"
 #include "dsp/TransferDSP.h"
+#include "tests/dsp/TextbookAnalysis.h"
+#include "tests/dsp/TextbookFFT.h"
 
 using namespace quorvel;
 
