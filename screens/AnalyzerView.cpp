@@ -39,7 +39,9 @@ AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
     connect(&analyzer_, &MicAnalyzer::runningChanged, this, [this] {
         refreshRunning();
         refreshSpectrum();
+        refreshFailure();
     });
+    connect(&analyzer_, &MicAnalyzer::statusChanged, this, &AnalyzerView::refreshFailure);
     connect(&analyzer_, &MicAnalyzer::spectrumChanged, this, &AnalyzerView::refreshSpectrum);
     for (auto signal : {&MicAnalyzer::delayMSChanged, &MicAnalyzer::averagesChanged,
                         &MicAnalyzer::correlationChanged, &MicAnalyzer::equivalentMetersChanged})
@@ -53,6 +55,7 @@ AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
     refreshSpectrum();
     refreshReadouts();
     refreshInputs();
+    refreshFailure();
 }
 
 std::vector<SpectrumPoint> AnalyzerView::points(SpectrumMode mode,
@@ -82,7 +85,13 @@ void AnalyzerView::buildHeader() {
     liveBadge_ = new QVBadge({});
     liveBadge_->setObjectName(QStringLiteral("liveBadge"));
     header->addWidget(liveBadge_);
-    header->addStretch(1);
+    failure_ = new QLabel;
+    failure_->setObjectName(QStringLiteral("captureFailure"));
+    failure_->setWordWrap(true);
+    QVStyle::setText(failure_, QVText::Caption, ScreenColors::orange(), QFont::DemiBold);
+    // The reason takes the free width while it shows; otherwise the stretch keeps the button at the end.
+    header->addWidget(failure_, 1);
+    header->addStretch(0);
     startButton_ = new QPushButton;
     startButton_->setObjectName(QStringLiteral("startStop"));
     startButton_->setFont(QVStyle::font(QVText::Subheadline, QFont::DemiBold));
@@ -313,6 +322,12 @@ void AnalyzerView::refreshInputs() {
     status_->setVisible(showsStatus(analyzer_.status()));
     latencyField_->refresh();
     temperatureField_->refresh();
+}
+
+void AnalyzerView::refreshFailure() {
+    const bool failed = endedByFailure(analyzer_.running(), analyzer_.status());
+    failure_->setText(failed ? analyzer_.status() : QString());
+    failure_->setVisible(failed);
 }
 
 }  // namespace quorvel

@@ -61,7 +61,8 @@ TEST_F(AnalyzerViewTest, LiveSpectrumAndAnyInputChangeStopsTheCapture) {
     EXPECT_EQ(emptyTitle(), "Listening…");
     ASSERT_TRUE(m.measure());
     EXPECT_EQ(emptyTitle(), "");
-    EXPECT_EQ(view->findChild<SpectrumPlot*>()->points().size(), 31u);
+    // At 48 kHz the 20 Hz and 40 Hz bands hold no bin and are left out.
+    EXPECT_EQ(view->findChild<SpectrumPlot*>()->points().size(), 29u);
     EXPECT_NE(metric("peak"), "\u2014");
     QTest::mouseClick(view->findChild<SegmentedPicker*>()->segment("FFT"), Qt::LeftButton);
     EXPECT_EQ(view->findChild<SpectrumPlot*>()->points(), analyzer_->spectrum());
