@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "engine/InputPicker.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVBadge.h"
@@ -249,6 +250,7 @@ void AnalyzerView::showEvent(QShowEvent* event) {
     QVPage::showEvent(event);
     if (hardware_) return;
     hardware_ = new InterfacePicker(this);
+    inputs_ = new InputPicker(this);
     connect(hardware_, &InterfacePicker::devicesChanged, this, &AnalyzerView::fillInterfaces);
     connect(hardware_, &InterfacePicker::selectedChanged, this, &AnalyzerView::fillInterfaces);
     fillInterfaces();

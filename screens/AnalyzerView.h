@@ -6,8 +6,8 @@
 //
 // A change of interface, channel or reference switch by the user stops the analyser first (the new inputs
 // apply at the next start); building the page or showing a model value stops nothing. The page owns its
-// interface picker, made when the page is first shown; the display mode and the picker start afresh with
-// each new page.
+// interface picker and its input picker (a placeholder that only carries a guidance text), made when the
+// page is first shown; the display mode and the pickers start afresh with each new page.
 //
 // A capture that ended by a failure (a start refused, the sound server or the device gone) leaves its
 // reason beside the badge at the top of the page as well as in the input card, until the next start or
@@ -27,6 +27,7 @@ class QPushButton;
 namespace quorvel {
 
 class Disclosure;
+class InputPicker;
 class InterfacePicker;
 class MicAnalyzer;
 class QVBadge;
@@ -49,6 +50,8 @@ public:
     void setMode(SpectrumMode mode);
     // The page's interface picker; null until the page is first shown.
     InterfacePicker* hardware() const { return hardware_; }
+    // The page's input picker, made with the interface picker; nothing fills it.
+    InputPicker* inputs() const { return inputs_; }
 
     // What the plot draws: the spectrum unchanged in FFT mode, its third-octave bands (those holding a
     // bin) in RTA mode. Any thread.
@@ -84,6 +87,7 @@ private:
 
     MicAnalyzer& analyzer_;
     InterfacePicker* hardware_ = nullptr;
+    InputPicker* inputs_ = nullptr;
     SpectrumMode mode_ = SpectrumMode::rta;
 
     QVBadge* liveBadge_ = nullptr;
