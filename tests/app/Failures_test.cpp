@@ -48,6 +48,10 @@ protected:
     }
     void playRouted() {
         onPage<QVAction>("play")->click();
+        if (view->routed().busy()) {
+            EXPECT_FALSE(onPage<QLabel>("routedFailure")->isVisibleTo(view.get()))
+                << "preparing is no failure";
+        }
         ASSERT_TRUE(waitUntil([&] { return !view->routed().busy(); }));
     }
 };
@@ -64,7 +68,7 @@ TEST_F(FailureTest, MeasureKeepsTheReasonACaptureEndedInViewUntilTheNextStartOrS
         MicAnalyzer& analyzer = view->analyzer();
         startMic();
         ASSERT_TRUE(waitUntil([&] { return analyzer.running(); })) << analyzer.status().toStdString();
-        EXPECT_FALSE(inView("The JACK server stopped"));
+        EXPECT_FALSE(onPage<QLabel>("captureFailure")->isVisibleTo(view.get())) << "running is no failure";
         audio->failRunningEngines("The JACK server stopped");
         ASSERT_TRUE(waitUntil([&] { return !analyzer.running(); }));
         settle();
@@ -100,6 +104,7 @@ TEST_F(FailureTest, SignalsKeepsTheReasonTheRoutedGeneratorEndedInViewUntilTheNe
         RoutedSignal& routed = view->routed();
         playRouted();
         ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
+        EXPECT_FALSE(onPage<QLabel>("routedFailure")->isVisibleTo(view.get())) << "playing is no failure";
         audio->failRunningEngines("The JACK server stopped");
         ASSERT_TRUE(waitUntil([&] { return !routed.isPlaying(); }));
         settle();

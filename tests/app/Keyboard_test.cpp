@@ -192,6 +192,13 @@ TEST_F(KeyboardTest, AfterAMousePressTheRingComesBackOnlyWithAKey) {
     savePng("ring-after-sidebar-click");
     key(Qt::Key_Tab);
     EXPECT_TRUE(ringShown());
+    // A key that moves nothing, and later a page change that no key made: still no ring.
+    tabToNamed("play");
+    QTest::mouseClick(view->currentPage()->findChild<QWidget*>("qvPageTitle"), Qt::LeftButton);
+    key(Qt::Key_Shift);
+    view->setTool(QuorvelTool::measure);
+    settle();
+    EXPECT_FALSE(ringShown()) << "on " << focused()->metaObject()->className();
 }
 
 TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonSegmentCardOrCheckBoxButNotATextField) {

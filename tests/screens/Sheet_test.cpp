@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
+#include <memory>
 
 #include "ScreenTesting.h"
 #include "kit/QVPage.h"
@@ -32,37 +33,49 @@ QPushButton* button(QWidget* root, const QString& text) {
 }  // namespace
 
 // A sheet opens with nothing ringed, also when the page it holds has the focus (a dialog announces its
-// first focus as if Tab had moved it); its bar stands clear of the top edge and of the page, so the ring
-// that Tab then draws around "Cancel" lies whole inside the sheet.
+// first focus as if Tab had moved it) and also for a keyboard user; its bar stands clear of the top edge
+// and of the page, so the ring that Tab draws around "Cancel" lies whole inside the sheet.
 TEST(SheetFrame, TheBarIsPaddedAndNoRingIsDrawnOnTheSheetsFrame) {
     useWorkspaceStyle();
     ReferenceTrack track;
     track.title = QStringLiteral("Vocal Check");
-    TrackSettingsEditor sheet(track, [](const ReferenceTrack&) {});
-    savePng(&sheet, "sheet-cue-loop.png", {420, 420});
-    QApplication::setActiveWindow(&sheet);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&sheet));
-    settle();
-    EXPECT_EQ(shownRing(&sheet), QRect())
-        << "ringed: " << QApplication::focusWidget()->metaObject()->className();
+    const auto open = [&] {
+        auto sheet = std::make_unique<TrackSettingsEditor>(track, [](const ReferenceTrack&) {});
+        sheet->resize(420, 420);
+        sheet->show();
+        QApplication::setActiveWindow(sheet.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+        settle();
+        return sheet;
+    };
+    auto sheet = open();
+    EXPECT_EQ(shownRing(sheet.get()), QRect()) << "by the mouse";
 
-    QPushButton* cancel = button(&sheet, "Cancel");
+    QPushButton* cancel = button(sheet.get(), "Cancel");
     ASSERT_NE(cancel, nullptr);
-    const QRect bar(cancel->mapTo(&sheet, QPoint(0, 0)), cancel->size());
-    const int pageTop = sheet.page()->mapTo(&sheet, QPoint(0, 0)).y();
+    const QRect bar(cancel->mapTo(sheet.get(), QPoint(0, 0)), cancel->size());
+    const int pageTop = sheet->page()->mapTo(sheet.get(), QPoint(0, 0)).y();
     EXPECT_GE(bar.top(), 8);
     EXPECT_GE(pageTop - bar.bottom(), 4);
     EXPECT_GE(bar.left(), 12);
 
-    cancel->setFocus(Qt::TabFocusReason);
+    cancel->setFocus(Qt::OtherFocusReason);
     QTest::keyClick(cancel, Qt::Key_Tab, Qt::ShiftModifier);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     settle();
     ASSERT_EQ(QApplication::focusWidget(), cancel);
-    const QRect ring = shownRing(&sheet);
+    const QRect ring = shownRing(sheet.get());
     EXPECT_TRUE(ring.contains(bar)) << "the ring goes around Cancel";
-    EXPECT_TRUE(sheet.rect().contains(ring)) << "and is not cut by the sheet's edge";
-    savePng(&sheet, "sheet-cue-loop-ring.png", {420, 420});
+    EXPECT_TRUE(sheet->rect().contains(ring)) << "and is not cut by the sheet's edge";
+    savePng(sheet.get(), "sheet-cue-loop-ring.png", {420, 420});
+    sheet.reset();
+
+    // The keyboard user opens the sheet again: its page takes the focus, and no ring runs along its frame.
+    sheet = open();
+    EXPECT_TRUE(sheet->page()->isAncestorOf(QApplication::focusWidget()) ||
+                QApplication::focusWidget() == sheet->page());
+    EXPECT_EQ(shownRing(sheet.get()), QRect()) << "by the keyboard";
+    savePng(sheet.get(), "sheet-cue-loop.png", {420, 420});
 }
 
 }  // namespace quorvel
