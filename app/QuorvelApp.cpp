@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QScreen>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +64,15 @@ Claim claimDataFolder(QLockFile& lock) {
     return Claim::ours;
 }
 
+QSize firstWindowSize(const QRect& available) {
+    // The frame's size is known only once the window is shown; this leaves room for a usual one.
+    const QSize frame(16, 48);
+    const QSize room = available.size() - frame;
+    return QSize(QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight)
+        .boundedTo(room)
+        .expandedTo(QSize(QuorvelView::kMinWidth, QuorvelView::kMinHeight));
+}
+
 int start() {
     QLockFile lock(StoreFiles::storageDirectory() + QStringLiteral("/quorvel.lock"));
     if (claimDataFolder(lock) == Claim::anotherInstance) {
@@ -74,7 +84,8 @@ int start() {
         return 1;
     }
     QuorvelView view;
-    view.resize(QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight);
+    // The screen the window opens on (QuorvelView::screen names a tool's screen).
+    view.resize(firstWindowSize(view.QWidget::screen()->availableGeometry()));
     view.show();
     return QApplication::exec();
 }

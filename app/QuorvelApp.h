@@ -4,6 +4,8 @@
 // One Quorvel at a time uses a data folder: each store rewrites its whole file from memory, so a second
 // process would erase the first one's changes.
 class QLockFile;
+class QRect;
+class QSize;
 
 namespace quorvel {
 namespace QuorvelApp {
@@ -26,6 +28,11 @@ Claim claimDataFolder(QLockFile& lock);
 // when another Quorvel runs for this user, says "Quorvel is already running for this user." on standard
 // error and in a message box, and returns 1 without showing anything else.
 int start();
+
+// The window's first size for a screen whose available area (the screen less its panels) is `available`:
+// the default size, made smaller where that area, less room for the window manager's title bar and
+// borders, is smaller; never below the smallest size.
+QSize firstWindowSize(const QRect& available);
 
 }  // namespace QuorvelApp
 

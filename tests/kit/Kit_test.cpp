@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QHBoxLayout>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -64,6 +67,45 @@ TEST(QVIcons, EachSymbolHasItsThemeImageOrADrawnFormAndUnknownNamesAreReported) 
     EXPECT_EQ(warnings, QStringList{"No symbol named no.such.symbol"});
     EXPECT_FALSE(QVIcons::known("no.such.symbol"));
     EXPECT_TRUE(QVIcons::known("waveform"));
+}
+
+// Three symbols whose theme images read as something else (a gear, a lifebuoy, a chevron) are drawn in
+// their own forms: three sliders, a question mark in a circle, an arrow with its shaft.
+TEST(QVIcons, SlidersQuestionMarkAndArrowReadAsTheirNames) {
+    QVIcons::installTheme();
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    const QColor ink = Qt::white;
+    for (const char* symbol : {"slider.horizontal.3", "questionmark.circle", "arrow.right"}) {
+        SCOPED_TRACE(symbol);
+        EXPECT_FALSE(QVIcons::fromTheme(symbol));
+        QImage drawn(48, 48, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        QPainter p(&drawn);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        QVIcons::drawSymbol(p, QRectF(0, 0, 48, 48), symbol, ink);
+        p.end();
+        EXPECT_EQ(QVIcons::pixmap(symbol, 48, ink).toImage().convertToFormat(drawn.format()), drawn);
+        layout->addWidget(QVIcons::label(symbol, 48, ink));
+    }
+    // The forms themselves, on the 24-unit grid scaled to 48 px: the sliders' three tracks cross the
+    // whole width; the arrow's shaft runs from the left quarter to its head.
+    const QImage sliders = QVIcons::pixmap("slider.horizontal.3", 48, ink).toImage();
+    for (int y : {12, 24, 36}) {
+        EXPECT_GT(qAlpha(sliders.pixel(8, y)), 128) << y;
+        EXPECT_GT(qAlpha(sliders.pixel(40, y)), 128) << y;
+    }
+    const QImage arrow = QVIcons::pixmap("arrow.right", 48, ink).toImage();
+    for (int x = 10; x <= 38; x += 4) EXPECT_GT(qAlpha(arrow.pixel(x, 24)), 128) << x;
+    const QImage question = QVIcons::pixmap("questionmark.circle", 48, ink).toImage();
+    EXPECT_GT(qAlpha(question.pixel(24, 3)), 128) << "the circle";
+    EXPECT_GT(qAlpha(question.pixel(24, 34)), 128) << "the dot of the question mark";
+    row.setStyleSheet(QStringLiteral("background: #1c1e21;"));
+    row.resize(200, 70);
+    row.show();
+    QDir().mkpath(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR));
+    EXPECT_TRUE(
+        row.grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/symbols-sliders-question-arrow.png")));
 }
 
 // A new title, symbol or emphasis repaints it; the one it has does not. (Its presses run on every page.)
