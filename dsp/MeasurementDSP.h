@@ -2,8 +2,8 @@
 // The analysis of one captured block: the dBFS spectrum of the newest 4096 microphone samples and, with
 // an electrical reference, the arrival delay of the microphone behind the reference, the normalised
 // correlation peak and the transfer estimate of TransferDSP.
-// The functions keep nothing between calls but what the caller's Workspace holds; any thread may call
-// them, one at a time per workspace.
+// Besides read-only tables built once (the window, the FFT twiddles), the functions keep nothing between
+// calls but what the caller's Workspace holds; any thread may call them, one at a time per workspace.
 #include <memory>
 #include <optional>
 #include <span>
