@@ -35,7 +35,8 @@ constexpr int kBalanceSteps = 1000;  // the balance slider's resolution over 0 â
 
 // The routed generator's speaker selections and the player's routes, in the order of their segments.
 const QString kSelections[] = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("Both")};
-const QString kRoutes[] = {QStringLiteral("Left"), QStringLiteral("Both"), QStringLiteral("Right")};
+const AudioController::Route kRoutes[] = {AudioController::Route::left, AudioController::Route::both,
+                                          AudioController::Route::right};
 
 QString kindText(SignalKind kind) {
     const std::string_view raw = rawValue(kind);

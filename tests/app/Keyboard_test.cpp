@@ -248,7 +248,7 @@ TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonSegmentCardOrCheckBoxButNotATe
     // Space stays Stop all, also over a focused button, which it does not press.
     tabToNamed("left");
     key(Qt::Key_Return);
-    EXPECT_EQ(view->audio().route(), "Left");
+    EXPECT_EQ(view->audio().route(), AudioController::Route::left);
     ASSERT_TRUE(waitUntil([&] { return view->audio().playing(); }));
     key(Qt::Key_Space);
     EXPECT_FALSE(view->audio().playing());

@@ -193,6 +193,12 @@ TEST_F(RulesTest, TransportFollowsTheRoutedGeneratorAndDrivesItsLevelOnlyOnSigna
     EXPECT_EQ(bar->statusIcon(), "waveform.circle");
     EXPECT_EQ(bar->shownLevelText(), "-30 dB");
     EXPECT_FALSE(transportButton("Play or pause")->isEnabled());
+    // Only the player's idle state reads "Ready", not a status that happens to read "Stopped" (a track of
+    // that title).
+    view->audio().setStatus("Stopped");
+    EXPECT_EQ(bar->statusText(), "Stopped");
+    view->stopAll();
+    EXPECT_EQ(bar->statusText(), "Ready");
 
     playRouted();
     EXPECT_EQ(bar->statusText(), view->routed().status());

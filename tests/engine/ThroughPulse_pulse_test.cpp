@@ -123,12 +123,13 @@ TEST_F(ThroughPulse, StereoPlaybackOnTheSinkReadsBackFromItsMonitorInLevelAndSid
     // A 1 kHz sine at −40 then −20 dB left, 0 dB right: RMS steps by 20 dB, the other side silent.
     struct Take {
         double levelDB;
-        const char* route;
+        AudioController::Route route;
         int side;
     };
     double rms[3];
     int i = 0;
-    for (const Take take : {Take{-40, "Left", 0}, Take{-20, "Left", 0}, Take{0, "Right", 1}}) {
+    using Route = AudioController::Route;
+    for (const Take take : {Take{-40, Route::left, 0}, Take{-20, Route::left, 0}, Take{0, Route::right, 1}}) {
         controller.setLevel(take.levelDB);
         controller.setRoute(take.route);
         const auto x = record("Monitor of qv-stereo", 2, static_cast<std::int64_t>(0.6 * rate), [&] {
@@ -141,7 +142,8 @@ TEST_F(ThroughPulse, StereoPlaybackOnTheSinkReadsBackFromItsMonitorInLevelAndSid
         const auto& sounding = x[static_cast<std::size_t>(take.side)];
         const auto& silent = x[static_cast<std::size_t>(1 - take.side)];
         rms[i++] = rmsDB(sounding, static_cast<std::size_t>(0.1 * rate), sounding.size());
-        EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0; })) << take.route;
+        EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0; }))
+            << take.levelDB;
     }
     EXPECT_NEAR(rms[1] - rms[0], 20, 0.05);
     EXPECT_NEAR(rms[2] - rms[1], 20, 0.05);
