@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "CountingAllocator.h"
 #include "LoopbackRecorder.h"
 #include "PulseServers.h"
 #include "Waits.h"
@@ -76,15 +77,18 @@ protected:
         ASSERT_EQ(player->bindOutput(idOf(sink)), 0);
         std::int64_t played = 0;  // audio thread
         player->setOutput(rendered, [&played](float* const* out, int count, std::int64_t frames) {
+            CountingAllocator::armThisThread(true);
             for (int c = 0; c < count; ++c)
                 for (std::int64_t t = 0; t < frames; ++t) out[c][t] = pattern(c, played + t);
             played += frames;
         });
+        CountingAllocator::reset();
         ASSERT_TRUE(recorder.start());
         ASSERT_TRUE(player->start());
         ASSERT_TRUE(pollUntil([&] { return recorder.full(); }, 30s));
         recorder.stop();
         player->stop();
+        EXPECT_EQ(CountingAllocator::count(), 0) << "allocations on the playing stream's thread";
         ASSERT_TRUE(recorder.contiguous());
 
         // The servers may drop the first few frames of a new stream: the first sound tells where the
