@@ -3,7 +3,7 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
-#include <cstring>
+#include <utility>
 
 #include "platform/Log.h"
 #include "platform/TapCollector.h"
@@ -14,16 +14,31 @@ namespace {
 
 // How long open() and failure() wait for an answer; a stopped server refuses at once.
 constexpr pa_usec_t answerWaitUsec = 5 * PA_USEC_PER_SEC;
-// Playback buffer, in periods (about 170 ms at 48 kHz): room for a loaded machine's scheduling hiccups
-// (half of it underran in tests on a busy machine), short enough for sound to follow the controls. Stopping
-// drops what is buffered.
+// Playback buffer, in periods (about 170 ms at 48 kHz): room for a loaded machine's scheduling hiccups (a
+// client starved to a fifth of one core still played gaplessly), short enough for sound to follow the
+// controls. Stopping drops what is buffered.
 constexpr std::int64_t playbackPeriods = 8;
 
 constexpr const char* serverStopped = "The PulseAudio server stopped";
 
 Error streamError(std::string text) { return Error{AudioStatus::errorDomain, 0, std::move(text)}; }
 
-// A device as the server reports it now.
+// With the loop's lock held: waits until done() or the answer wait has passed; returns done().
+template <typename Done>
+bool waitUntil(pa_threaded_mainloop* loop, pa_context* context, Done done) {
+    std::pair<bool, pa_threaded_mainloop*> fired{false, loop};
+    auto timeout = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+        auto* flag = static_cast<std::pair<bool, pa_threaded_mainloop*>*>(self);
+        flag->first = true;
+        pa_threaded_mainloop_signal(flag->second, 0);
+    };
+    pa_time_event* timer = pa_context_rttime_new(context, pa_rtclock_now() + answerWaitUsec, timeout, &fired);
+    while (!done() && !fired.first) pa_threaded_mainloop_wait(loop);
+    if (timer) pa_threaded_mainloop_get_api(loop)->time_free(timer);
+    return done();
+}
+
+// A sink or source as the server reports it now.
 struct DeviceLookup {
     pa_threaded_mainloop* loop = nullptr;
     bool done = false;
@@ -44,6 +59,24 @@ struct DeviceLookup {
         pa_threaded_mainloop_signal(lookup->loop, 0);
     }
 };
+
+// With the loop's lock held: the sink (or source) called `node`, unless the connection is lost meanwhile.
+DeviceLookup lookUp(pa_threaded_mainloop* loop, pa_context* context, const std::string& node, bool sink,
+                    const std::atomic<bool>& connectionLost) {
+    DeviceLookup lookup;
+    lookup.loop = loop;
+    if (pa_context_get_state(context) != PA_CONTEXT_READY) return lookup;
+    pa_operation* op = sink ? pa_context_get_sink_info_by_name(context, node.c_str(),
+                                                               &DeviceLookup::answer<pa_sink_info>, &lookup)
+                            : pa_context_get_source_info_by_name(
+                                  context, node.c_str(), &DeviceLookup::answer<pa_source_info>, &lookup);
+    if (!op) return lookup;
+    // A lookup given up on must not answer into this frame later.
+    if (!waitUntil(loop, context, [&] { return lookup.done || connectionLost.load(); }))
+        pa_operation_cancel(op);
+    pa_operation_unref(op);
+    return lookup;
+}
 
 }  // namespace
 
@@ -73,23 +106,7 @@ struct PulseCallbacks {
     static void underflow(pa_stream*, void* self) {
         static_cast<PulseStream*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
     }
-    static void timeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* fired) {
-        auto* flag = static_cast<std::pair<bool, pa_threaded_mainloop*>*>(fired);
-        flag->first = true;
-        pa_threaded_mainloop_signal(flag->second, 0);
-    }
 };
-
-// With the loop's lock held: waits until done() or the answer wait has passed; returns done().
-template <typename Done>
-bool PulseStream::waitUntil(Done done) {
-    std::pair<bool, pa_threaded_mainloop*> fired{false, loop_};
-    pa_time_event* timer =
-        pa_context_rttime_new(context_, pa_rtclock_now() + answerWaitUsec, &PulseCallbacks::timeout, &fired);
-    while (!done() && !fired.first) pa_threaded_mainloop_wait(loop_);
-    if (timer) pa_threaded_mainloop_get_api(loop_)->time_free(timer);
-    return done();
-}
 
 Status PulseStream::open(const Direction& input, const Direction& output, Hooks hooks) {
     close();
@@ -121,8 +138,9 @@ Status PulseStream::open(const Direction& input, const Direction& output, Hooks 
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0)
         return fail("The PulseAudio server is not running");
-    if (!waitUntil(
-            [this] { return pa_context_get_state(context_) == PA_CONTEXT_READY || serverGone_.load(); }))
+    waitUntil(loop_, context_,
+              [this] { return pa_context_get_state(context_) == PA_CONTEXT_READY || serverGone_.load(); });
+    if (pa_context_get_state(context_) != PA_CONTEXT_READY)
         return fail("The PulseAudio server is not running");
     for (Side* side : {&input_, &output_}) {
         if (side->direction.device.empty()) continue;
@@ -135,17 +153,7 @@ Status PulseStream::open(const Direction& input, const Direction& output, Hooks 
 // With the loop's lock held.
 Status PulseStream::openSide(Side& side) {
     const Direction& d = side.direction;
-    DeviceLookup lookup;
-    lookup.loop = loop_;
-    pa_operation* op = side.output
-                           ? pa_context_get_sink_info_by_name(context_, d.node.c_str(),
-                                                              &DeviceLookup::answer<pa_sink_info>, &lookup)
-                           : pa_context_get_source_info_by_name(
-                                 context_, d.node.c_str(), &DeviceLookup::answer<pa_source_info>, &lookup);
-    if (op) {
-        if (!waitUntil([&] { return lookup.done || serverGone_.load(); })) pa_operation_cancel(op);
-        pa_operation_unref(op);
-    }
+    DeviceLookup lookup = lookUp(loop_, context_, d.node, side.output, serverGone_);
     if (serverGone_.load()) return streamError(serverStopped);
     if (!lookup.found) return streamError("The audio device " + d.device + " is no longer available");
     const int deviceChannels = lookup.spec.channels;
@@ -192,7 +200,7 @@ Status PulseStream::openSide(Side& side) {
     }
     if (connected < 0) return streamError("The audio device " + d.device + " could not be opened");
     pa_stream* stream = side.stream;
-    waitUntil([&] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; });
+    waitUntil(loop_, context_, [&] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; });
     if (pa_stream_get_state(stream) != PA_STREAM_READY) {
         if (serverGone_.load()) return streamError(serverStopped);
         return streamError("The audio device " + d.device + " could not be opened");
@@ -246,21 +254,7 @@ std::string PulseStream::failure() {
 
 bool PulseStream::deviceThere(const Side& side) {
     pa_threaded_mainloop_lock(loop_);
-    DeviceLookup lookup;
-    lookup.loop = loop_;
-    bool there = false;
-    if (pa_context_get_state(context_) == PA_CONTEXT_READY) {
-        const char* node = side.direction.node.c_str();
-        pa_operation* op = side.output ? pa_context_get_sink_info_by_name(
-                                             context_, node, &DeviceLookup::answer<pa_sink_info>, &lookup)
-                                       : pa_context_get_source_info_by_name(
-                                             context_, node, &DeviceLookup::answer<pa_source_info>, &lookup);
-        if (op) {
-            if (!waitUntil([&] { return lookup.done || serverGone_.load(); })) pa_operation_cancel(op);
-            pa_operation_unref(op);
-        }
-        there = lookup.found;
-    }
+    const bool there = lookUp(loop_, context_, side.direction.node, side.output, serverGone_).found;
     pa_threaded_mainloop_unlock(loop_);
     return there;
 }

@@ -80,8 +80,6 @@ private:
 
     Status openSide(Side& side);
     bool deviceThere(const Side& side);
-    template <typename Done>
-    bool waitUntil(Done done);
     void write(std::size_t bytes);
     void read();
 
