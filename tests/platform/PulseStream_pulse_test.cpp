@@ -73,9 +73,9 @@ protected:
         constexpr std::int64_t latency = 48000;  // the most a server takes to pass the first sound on
         LoopbackRecorder recorder(system_, idOf(monitorOf(sink)), checked + latency, channels);
         ASSERT_TRUE(recorder.bound());
+        std::int64_t played = 0;  // audio thread; outlives the player
         auto player = system_.makeEngine();
         ASSERT_EQ(player->bindOutput(idOf(sink)), 0);
-        std::int64_t played = 0;  // audio thread
         player->setOutput(rendered, [&played](float* const* out, int count, std::int64_t frames) {
             CountingAllocator::armThisThread(true);
             for (int c = 0; c < count; ++c)
@@ -130,9 +130,9 @@ TEST_F(PulseStreams, ADeviceThatGoesAwayEndsItsStreamWithItsNameInsteadOfMoving)
         SCOPED_TRACE(capture ? "capture" : "playback");
         VisitorSink visitor(surround);
         const std::string device = capture ? monitorOf("qv-visitor") : "qv-visitor";
-        auto engine = system_.makeEngine();
         std::mutex mutex;
-        std::string failure;
+        std::string failure;  // both outlive the engine, whose watcher writes them
+        auto engine = system_.makeEngine();
         engine->setFailureHandler([&](const Error& e) {
             std::lock_guard lock(mutex);
             failure = e.description;
