@@ -306,6 +306,8 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     ASSERT_TRUE(m.measure());
     ASSERT_GE(analyzer_.averages(), 3);
     EXPECT_TRUE(save->isEnabled());
+    // The card's one action has the accent face (its camera is drawn in the page's background colour).
+    EXPECT_EQ(save->grab().toImage().pixel(6, save->height() / 2), QVStyle::accent().rgb());
     EXPECT_FALSE(shown("setUp"));
     EXPECT_EQ(view->findChild<TransferPlot*>()->traces().front(), analyzer_.transfer());
     EXPECT_TRUE(showsText(view.get(), QString::number(analyzer_.averages()) + " averages"));
