@@ -49,19 +49,6 @@ Result<std::pair<int, qint64>> openRegular(const QString& path) {
     return std::pair<int, qint64>(fd, qint64(info.st_size));
 }
 
-// What a save to `path` would replace. QSaveFile follows a symbolic link and renames its temporary over
-// the link's final target, whatever that is (a device node, a FIFO): only a regular file, or nothing
-// yet, may be replaced that way. Whatever sits at `path` itself is the store's own and is replaced as
-// before. Checked when the save starts and again just before the rename.
-Status replaceable(const QString& path) {
-    const QByteArray native = QFile::encodeName(path);
-    if (native.contains('\0')) return posixError(ENOENT);
-    struct stat info {};
-    if (::lstat(native.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) return {};
-    if (::stat(native.constData(), &info) != 0) return errno == ENOENT ? Status() : posixError(errno);
-    return S_ISREG(info.st_mode) ? Status() : notRegular();
-}
-
 // Reads up to `size` bytes, retrying after signals; 0 at the end of the file, -1 on an error.
 ssize_t readSome(int fd, char* into, qsizetype size) {
     for (;;) {
@@ -104,7 +91,7 @@ bool finish(QSaveFile& file, QString* error) {
         file.cancelWriting();
         return false;
     }
-    if (Status target = replaceable(file.fileName()); !target) {
+    if (Status target = StoreFiles::requireReplaceable(file.fileName()); !target) {
         if (error) *error = QString::fromStdString(target.error().description);
         file.cancelWriting();
         return false;
@@ -148,6 +135,19 @@ Status requireRegularFile(const QString& path) {
     struct stat info {};
     if (::stat(native.constData(), &info) == 0 && !S_ISREG(info.st_mode)) return notRegular();
     return {};
+}
+
+// QSaveFile follows a symbolic link and renames its temporary over the link's final target, whatever that
+// is (a device node, a FIFO): only a regular file, or nothing yet, may be replaced that way. Whatever sits
+// at `path` itself is the store's own and is replaced as before. Checked when a save starts and again just
+// before the rename.
+Status requireReplaceable(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    if (native.contains('\0')) return posixError(ENOENT);
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) return {};
+    if (::stat(native.constData(), &info) != 0) return errno == ENOENT ? Status() : posixError(errno);
+    return S_ISREG(info.st_mode) ? Status() : notRegular();
 }
 
 Result<Reader> Reader::open(const QString& path) {
@@ -209,7 +209,7 @@ Result<QByteArray> readWhole(const QString& path, std::optional<qsizetype> maxBy
 }
 
 bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error) {
-    if (Status target = replaceable(path); !target) {
+    if (Status target = requireReplaceable(path); !target) {
         if (error) *error = QString::fromStdString(target.error().description);
         return false;
     }
@@ -229,7 +229,7 @@ Status copyAtomically(const QString& source, const QString& target, const std::a
     auto opened = Reader::open(source);
     if (!opened) return opened.error();
     Reader& in = *opened;
-    if (Status replaced = replaceable(target); !replaced) return replaced.error();
+    if (Status replaced = requireReplaceable(target); !replaced) return replaced.error();
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return Error{"file", out.error(), out.errorString().toStdString()};

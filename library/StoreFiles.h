@@ -26,6 +26,11 @@ bool ensureDirectory(const QString& dir, QString* error);
 // follows reports why.
 Status requireRegularFile(const QString& path);
 
+// Whether a save to `path` (see writeAtomically) may replace what it names: fails with "Not a regular
+// file" for a symbolic link to anything but a regular file, or with the system's reason (a loop of links).
+// A link to nothing yet, and anything at `path` itself, pass.
+Status requireReplaceable(const QString& path);
+
 // The regular file at `path`, open for reading a piece at a time. Never blocks on a FIFO or a device
 // (see requireRegularFile). Closed when it goes. Move-only; one thread at a time.
 class Reader {
