@@ -26,10 +26,10 @@ class LibraryStore : public QObject {
 public:
     // Fixes the storage folder (`storageRoot` unchanged when given, else StoreFiles::storageDirectory()),
     // creates it, and loads the playlists file. Never fails: a folder that cannot be created or a file
-    // that cannot be read or decoded (for any reason, lack of memory included) leaves "Library could not
-    // be loaded: …" in message(). An undecodable file is first copied aside as
-    // "playlists.unreadable-<UTC stamp>.json" so that no save overwrites the only copy. With no playlists
-    // loaded the list holds the unsaved playlist "My Quorvel".
+    // that cannot be read or decoded (for any reason, lack of memory included; a file over 64 MiB is
+    // refused without being read) leaves "Library could not be loaded: …" in message(). An undecodable
+    // file is first copied aside as "playlists.unreadable-<UTC stamp>.json" so that no save overwrites the
+    // only copy. With no playlists loaded the list holds the unsaved playlist "My Quorvel".
     explicit LibraryStore(std::optional<QString> storageRoot = std::nullopt, QObject* parent = nullptr);
     // Stops an import at once: the copy being made is removed, and nothing of the import is saved.
     ~LibraryStore() override;
