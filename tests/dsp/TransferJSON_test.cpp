@@ -226,6 +226,9 @@ TEST(TransferJSON, ReadsPieceByPieceAndQuotesAtMostSixtyCharacters) {
     // text first (here bytes that are not UTF-8) win over one found earlier in it.
     j = validArray();
     j[0].erase("averages");
+    j.push_back(validArray()[0]);
+    j.push_back(validArray()[0]);
+    EXPECT_EQ(decodeError(j.dump()), "Trace 1: the key \"averages\" is missing.");
     std::string later = j.dump();
     later.insert(later.size() - 1, ",{\"note\":tru}");
     EXPECT_EQ(decodeError(later),
@@ -233,6 +236,11 @@ TEST(TransferJSON, ReadsPieceByPieceAndQuotesAtMostSixtyCharacters) {
               "starting with the letter 't'");
     later.insert(later.size() - 1, ",\"\xff\"");
     EXPECT_EQ(decodeError(later), "The measurements are not valid JSON: The input is not valid UTF-8");
+    // A text that does not end with the "]" it began with is refused for that before any value is read.
+    EXPECT_EQ(decodeError("[{\"note\":tru"),
+              "The measurements are not valid JSON: The JSON document has an "
+              "improper structure: missing or superfluous commas, braces, "
+              "missing keys, etc.");
     EXPECT_EQ(decodeError("[" + std::string(1100, '[') + std::string(1100, ']') + "]"),
               "The measurements are not valid JSON: The JSON document was too deep (too many nested objects "
               "and arrays)");
