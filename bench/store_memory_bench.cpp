@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
         return home;
     };
 
-    std::printf("%-44s %9s %9s %9s %9s %8s\n", "store memory (MB; s)", "file", "peak", "loaded", "peak-ld",
+    std::printf("%-44s %9s %9s %9s %9s %8s\n", "store memory (MiB; s)", "file", "peak", "loaded", "peak-ld",
                 "time");
     double worstMargin = 1e9;
     for (int count : {100, 1000}) {
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
         std::printf("    message:%s\n", f.message.c_str());
     }
     std::printf("\nstore memory ratios\n");
-    std::printf("  %-56s %8.1f   (target >= 0)\n", "file + 64 MB - peak above the loaded traces, worst: MB",
+    std::printf("  %-56s %8.1f   (target >= 0)\n", "file + 64 MiB - peak above the loaded traces, worst: MiB",
                 worstMargin);
     std::system(("rm -rf '" + root + "'").c_str());
     return 0;
