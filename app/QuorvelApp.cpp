@@ -1,10 +1,14 @@
 #include "app/QuorvelApp.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -47,10 +51,27 @@ int run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
     QVStyle::apply();
     Logging::install();
+    const auto sessionSettings = keepSettingsOffNonFiles();
     // A music server that closes its end while a command is being sent must fail that call, not end
     // the process: libmpdclient writes to its socket without MSG_NOSIGNAL.
     std::signal(SIGPIPE, SIG_IGN);
     return start();
+}
+
+std::unique_ptr<QTemporaryDir> keepSettingsOffNonFiles() {
+    // Where QSettings keeps the user's file on this system, found without opening it.
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
+                         QCoreApplication::organizationName() + '/' + QCoreApplication::applicationName() +
+                         QStringLiteral(".conf");
+    Status file = StoreFiles::requireRegularFile(path);
+    if (file) file = StoreFiles::requireReplaceable(path);
+    if (file) return nullptr;
+    auto session =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quorvel-settings-XXXXXX"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, session->path());
+    qCWarning(logStore) << "the settings file" << path << "is left alone:" << file.error().description.c_str()
+                        << "; the settings of this run are not kept";
+    return session;
 }
 
 Claim claimDataFolder(QLockFile& lock) {

@@ -3,9 +3,12 @@
 // never smaller than 840 × 680. No menus, no second window, and no command line: arguments are not read.
 // One Quorvel at a time uses a data folder: each store rewrites its whole file from memory, so a second
 // process would erase the first one's changes.
+#include <memory>
+
 class QLockFile;
 class QRect;
 class QSize;
+class QTemporaryDir;
 
 namespace quorvel {
 namespace QuorvelApp {
@@ -17,6 +20,13 @@ int run(int argc, char** argv);
 
 // True when the environment names a display or a Qt platform to show the window on.
 bool hasDisplay();
+
+// Qt keeps the settings in $XDG_CONFIG_HOME/Quorvel/Quorvel.conf and saves that file as a store is
+// saved, but it follows a link to anything (a device, a FIFO) and waits for ever to read a FIFO. When that
+// file is anything but a regular file, or a link to anything else, this run's settings go to a folder of
+// their own instead, which the returned object removes when it goes, the file is left alone and a warning
+// goes to quorvel.store; otherwise returns nothing. Before any setting is read; main thread.
+std::unique_ptr<QTemporaryDir> keepSettingsOffNonFiles();
 
 enum class Claim { ours, anotherInstance };
 // Takes `lock`, a lock file in the storage folder, for as long as it lives. A lock left by a process that

@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <utility>
@@ -301,12 +303,18 @@ void AudioController::playTrack(const LocalTrackRequest& track, const QString& r
                           [cancelled] { return cancelled->load(std::memory_order_relaxed); });
         },
         rate, QThread::InheritPriority,
-        [this, token, track](Rendered r) {
+        [this, token, track, source](Rendered r) {
             if (generation_ != token) {
                 if (r.file) TempFiles::removeQuietly(*r.file);
                 return;
             }
             renderCancelled_.reset();
+            // An imported copy deleted from the storage folder: name the track rather than repeat the
+            // file layer's "No such file or directory".
+            if (!r.file && !QFileInfo::exists(QString::fromStdString(source)))
+                return fail(
+                    Error{"posix", ENOENT,
+                          "The audio file of \u201C" + track.title.toStdString() + "\u201D is missing."});
             if (!r.file) return fail(r.file.error());
             temporary_ = *r.file;
             setBusy(false);

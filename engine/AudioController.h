@@ -202,6 +202,7 @@ private:
     bool musicActive() const override { return musicActive_; }
     void setMusicActive(bool active) override;
     void startMusicTimer() override;
+    void stopPlayback() override { stop(); }
 
     void setSelectedTrackID(const std::optional<Uuid>& id);
     void setIsMusicSource(bool on);

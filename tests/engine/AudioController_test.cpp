@@ -392,8 +392,9 @@ TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
     play(LocalTrackRequest{.title = "No file"});
     EXPECT_EQ(controller->status(), "Stopped");
 
-    play(LocalTrackRequest{.title = "Missing", .filename = "missing.wav"});
-    EXPECT_NE(controller->status(), "Stopped");
+    // An imported copy deleted from the storage folder.
+    play(LocalTrackRequest{.title = "Kick Test", .filename = "gone.wav"});
+    EXPECT_EQ(controller->status(), "The audio file of \u201CKick Test\u201D is missing.");
     EXPECT_FALSE(controller->hasPlayback());
 
     signal(SignalSettings{.kind = SignalKind::sine, .seconds = -1});
