@@ -18,25 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "bench/ChildProcess.h"
 #include "dsp/TransferJSON.h"
 #include "library/LibraryStore.h"
 #include "library/MeasurementStore.h"
 
 using namespace quorvel;
+using quorvel::bench::runChild;
+using quorvel::bench::statusKB;
 
 namespace {
 
 constexpr int binCount = 6820;
-
-// A line of /proc/self/status in kB ("VmRSS", "VmHWM").
-double statusKB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0 && line[std::string(key).size()] == ':')
-            return std::atof(line.c_str() + std::string(key).size() + 1);
-    return 0;
-}
 
 TransferTrace trace(int index) {
     TransferTrace t;
@@ -70,35 +63,6 @@ double writeFlatArray(const std::string& path, std::size_t bytes) {
     for (std::size_t written = 2; written < bytes; written += block.size()) out << block;
     out << ']';
     return double(out.tellp());
-}
-
-// Runs this program with `arguments` (under an address-space limit when `limit` is not 0) and returns
-// what it printed.
-std::string runChild(const std::string& self, const std::vector<std::string>& arguments, rlim_t limit = 0) {
-    int ends[2];
-    if (pipe(ends) != 0) std::abort();
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(ends[1], 1);
-        close(ends[0]);
-        if (limit) {
-            const rlimit bound{limit, limit};
-            setrlimit(RLIMIT_AS, &bound);
-        }
-        std::vector<char*> argv{const_cast<char*>(self.c_str())};
-        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(self.c_str(), argv.data());
-        _exit(127);
-    }
-    close(ends[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
-    close(ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return out;
 }
 
 // --- child: one load ---
