@@ -1,9 +1,14 @@
 #include "app/QuorvelApp.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QScreen>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -46,10 +51,27 @@ int run(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Quorvel"));
     QVStyle::apply();
     Logging::install();
+    const auto sessionSettings = keepSettingsOffNonFiles();
     // A music server that closes its end while a command is being sent must fail that call, not end
     // the process: libmpdclient writes to its socket without MSG_NOSIGNAL.
     std::signal(SIGPIPE, SIG_IGN);
     return start();
+}
+
+std::unique_ptr<QTemporaryDir> keepSettingsOffNonFiles() {
+    // Where QSettings keeps the user's file on this system, found without opening it.
+    const QString path = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + '/' +
+                         QCoreApplication::organizationName() + '/' + QCoreApplication::applicationName() +
+                         QStringLiteral(".conf");
+    Status file = StoreFiles::requireRegularFile(path);
+    if (file) file = StoreFiles::requireReplaceable(path);
+    if (file) return nullptr;
+    auto session =
+        std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/quorvel-settings-XXXXXX"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, session->path());
+    qCWarning(logStore) << "the settings file" << path << "is left alone:" << file.error().description.c_str()
+                        << "; the settings of this run are not kept";
+    return session;
 }
 
 Claim claimDataFolder(QLockFile& lock) {
@@ -63,6 +85,15 @@ Claim claimDataFolder(QLockFile& lock) {
     return Claim::ours;
 }
 
+QSize firstWindowSize(const QRect& available) {
+    // The frame's size is known only once the window is shown; this leaves room for a usual one.
+    const QSize frame(16, 48);
+    const QSize room = available.size() - frame;
+    return QSize(QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight)
+        .boundedTo(room)
+        .expandedTo(QSize(QuorvelView::kMinWidth, QuorvelView::kMinHeight));
+}
+
 int start() {
     QLockFile lock(StoreFiles::storageDirectory() + QStringLiteral("/quorvel.lock"));
     if (claimDataFolder(lock) == Claim::anotherInstance) {
@@ -74,7 +105,8 @@ int start() {
         return 1;
     }
     QuorvelView view;
-    view.resize(QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight);
+    // The screen the window opens on (QuorvelView::screen names a tool's screen).
+    view.resize(firstWindowSize(view.QWidget::screen()->availableGeometry()));
     view.show();
     return QApplication::exec();
 }

@@ -1,5 +1,7 @@
 #include "app/QuorvelGuide.h"
 
+#include "dsp/MeasurementDSP.h"
+
 namespace quorvel {
 
 // The articles describe this build as it is: Linux, audio through RtAudio (JACK, PipeWire, PulseAudio or
@@ -240,9 +242,10 @@ QList<GuideArticle> build() {
             QStringLiteral(
                 "Steady tones repeat, so their delay is ambiguous; use noise. The delay includes the latency "
                 "of processors and amplifiers in the speaker path as well as the acoustic path, and can "
-                "follow a strong reflection. The search reaches up to 250 ms. Correlation shows how clear "
+                "follow a strong reflection. The search reaches up to %1 ms. Correlation shows how clear "
                 "the delay peak is; it is not coherence. "
-                "The air temperature and the fixed latency change the equivalent distance, not the delay."),
+                "The air temperature and the fixed latency change the equivalent distance, not the delay.")
+                .arg(MeasurementDSP::maxDelayMS),
         },
         {
             QStringLiteral("transfer"),

@@ -180,7 +180,7 @@ void TransportBar::refresh() {
     }
     if (routed.isPlaying())
         status_->setText(routed.status());
-    else if (audio.status() == QLatin1String("Stopped"))
+    else if (audio.idle())
         status_->setText(QStringLiteral("Ready"));
     else
         status_->setText(audio.status());

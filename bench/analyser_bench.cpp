@@ -23,11 +23,11 @@
 #include <regex>
 #include <string>
 
-#include "../tests/support/JackTestServer.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "platform/LinuxAudioSystem.h"
+#include "tests/support/JackTestServer.h"
 
 using namespace quorvel;
 

@@ -16,7 +16,6 @@
 #include <regex>
 #include <string>
 
-#include "../tests/support/JackTestServer.h"
 #include "app/QuorvelView.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
@@ -24,6 +23,7 @@
 #include "kit/QVStyle.h"
 #include "platform/LinuxAudioSystem.h"
 #include "screens/AnalyzerView.h"
+#include "tests/support/JackTestServer.h"
 
 using namespace quorvel;
 

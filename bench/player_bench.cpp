@@ -26,9 +26,9 @@
 #include <thread>
 #include <vector>
 
-#include "../tests/support/JackTestServer.h"
 #include "platform/AudioFilePlayer.h"
 #include "platform/LinuxAudioSystem.h"
+#include "tests/support/JackTestServer.h"
 
 using namespace quorvel;
 using Clock = std::chrono::steady_clock;

@@ -26,12 +26,15 @@
 #include <vector>
 
 #include "app/QuorvelView.h"
+#include "bench/ChildProcess.h"
 #include "dsp/TransferJSON.h"
 #include "kit/QVStyle.h"
 #include "library/MeasurementStore.h"
 #include "library/ReferencePlaylist.h"
 
 using namespace quorvel;
+using quorvel::bench::runChild;
+using quorvel::bench::statusKB;
 
 namespace {
 
@@ -43,15 +46,6 @@ constexpr int startRuns = 5;
 double monotonicMS() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// A line of /proc/self/status in kB ("VmRSS", "VmHWM").
-double statusKB(const char* key) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(key, 0) == 0) return std::atof(line.c_str() + std::string(key).size() + 1);
-    return 0;
 }
 
 std::vector<TransferBin> bins(double seed) {
@@ -88,30 +82,6 @@ void useHome(const std::string& home) {
     setenv("TMPDIR", (home + "/tmp").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     setenv("JACK_NO_START_SERVER", "1", 1);
-}
-
-// Runs this program with `arguments` and returns what it printed.
-std::string runChild(const std::string& self, const std::vector<std::string>& arguments) {
-    int ends[2];
-    if (pipe(ends) != 0) std::abort();
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(ends[1], 1);
-        close(ends[0]);
-        std::vector<char*> argv{const_cast<char*>(self.c_str())};
-        for (const auto& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(self.c_str(), argv.data());
-        _exit(127);
-    }
-    close(ends[1]);
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;) out.append(buffer, size_t(n));
-    close(ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return out;
 }
 
 // --- child: start the application and stop at its first paint ---

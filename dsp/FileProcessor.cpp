@@ -79,6 +79,12 @@ std::optional<StereoMode> stereoModeFromRawValue(std::string_view text) {
 }
 
 namespace FileProcessor {
+Status accepts(const AudioFormat& input) {
+    if (input.channelCount > 2 || !AudioFormat::standard(input.sampleRate, 2))
+        return QuorvelError::make(2, "Reference player supports mono/stereo files");
+    return {};
+}
+
 Result<std::string> render(const std::string& input, const FileProcessSettings& settings,
                            const Cancelled& cancelled) {
     if (!std::isfinite(settings.targetDB) || !std::isfinite(settings.hp) || !std::isfinite(settings.lp) ||
@@ -89,9 +95,8 @@ Result<std::string> render(const std::string& input, const FileProcessSettings& 
     if (!opened.ok()) return opened.error();
     AudioFileReader& reader = *opened;
     const AudioFormat inFormat = reader.processingFormat();
+    if (Status taken = accepts(inFormat); !taken) return taken.error();
     const auto outFormat = AudioFormat::standard(inFormat.sampleRate, 2);
-    if (inFormat.channelCount > 2 || !outFormat)
-        return QuorvelError::make(2, "Reference player supports mono/stereo files");
 
     auto created = TempFiles::create("reference", "caf");
     if (!created) return created.error();

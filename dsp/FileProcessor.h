@@ -17,6 +17,8 @@
 
 namespace quorvel {
 
+struct AudioFormat;
+
 // The raw value is the display label of the player's "Channels" picker. L is the input's first
 // channel, R its second (the first again for a mono input).
 enum class StereoMode : std::uint8_t {
@@ -53,6 +55,10 @@ using Cancelled = std::function<bool()>;
 
 // The error of an abandoned render.
 inline constexpr long cancelledCode = 125;  // ECANCELED
+
+// Whether render() takes an input of this format: fails with Quorvel code 2 for more than two channels
+// (or a rate no output format has), with render()'s message.
+Status accepts(const AudioFormat& input);
 
 // Returns the new file's path; the caller owns the file and deletes it.
 // Fails with Quorvel code 11 for non-finite targetDB, hp or lp, or filtered with lp <= hp (decided

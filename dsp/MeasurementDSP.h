@@ -1,17 +1,16 @@
 #pragma once
-// The system's FFT, and the analysis of one captured block: the dBFS spectrum of the newest 4096
-// microphone samples and, with an electrical reference, the arrival delay of the microphone behind the
-// reference, the normalised correlation peak and the transfer estimate of TransferDSP.
-// Stateless; every function may be called from any thread.
+// The analysis of one captured block: the dBFS spectrum of the newest 4096 microphone samples and, with
+// an electrical reference, the arrival delay of the microphone behind the reference, the normalised
+// correlation peak and the transfer estimate of TransferDSP.
+// Besides read-only tables built once (the window, the FFT twiddles), the functions keep nothing between
+// calls but what the caller's Workspace holds; any thread may call them, one at a time per workspace.
 #include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
-#include "dsp/RealFFT.h"
 #include "dsp/TransferDSP.h"
 #include "dsp/TransferTypes.h"
-#include "platform/Result.h"
 
 namespace quorvel {
 
@@ -39,15 +38,8 @@ struct AnalysisResult {
 
 namespace MeasurementDSP {
 
-// Iterative radix-2 FFT in double precision, in place. `real` holds N values, N a power of two (1
-// included); `imag` holds N values or is empty, which stands for N zeros (it is then resized to N).
-// Forward: X[k] = Σ x[n]·e^(−2πi·kn/N), unscaled. Inverse: e^(+2πi·kn/N), divided by N.
-// The output is bit-for-bit that of the plain per-stage form which evaluates cos/sin(θ·k) inside
-// every butterfly (θ = ∓2π/len); the twiddles come from tables built once per stage length and
-// kept for the life of the process (about 16·N bytes per direction for the largest N seen).
-// Refuses (arrays untouched) a length that is not a power of two, or an imaginary array of another
-// non-zero length; the error is in the domain "Quorvel" with code 31.
-Status fft(std::vector<double>& real, std::vector<double>& imag, bool inverse = false);
+// The longest arrival delay the delay finder searches for.
+inline constexpr int maxDelayMS = 250;
 
 // The transforms and buffers of analyze, made for the block length of the first call and reused by later
 // calls of that length (another length remakes them), so that a running analysis allocates nothing but
@@ -74,7 +66,7 @@ private:
 //   20·log10(max(2/Σw·|X[k]|, 1e−9)) for k = 1 … 2047; a window holding a non-finite sample reads
 //   −180 dB at every point.
 // - Delay: only with a reference of exactly as many samples as the mic and at least 16384 of them.
-//   The largest normalised cross-correlation over lags 0 … min(N/3, 250 ms) is accepted when it is at
+//   The largest normalised cross-correlation over lags 0 … min(N/3, maxDelayMS) is accepted when it is at
 //   least 0.25 and more than 1.25 times every other local maximum farther than max(1 ms, 4 samples)
 //   away, and is a true peak: at lag 0 above lag −1 and at the last lag above the next one (else the
 //   peak lies outside the range and no delay is given). A sample with magnitude ≥ 0.999 in either

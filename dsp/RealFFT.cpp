@@ -4,46 +4,27 @@
 #include <cmath>
 #include <cstring>
 
+#include "dsp/VectorLanes.h"
+
 namespace quorvel {
 
 namespace {
 
-// The butterflies work on eight values at a time with the compiler's vector extension, compiled for
-// AVX-512, AVX2 and the baseline and chosen at load time.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QV_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))
-#else
-#define QV_VECTOR_CLONES
-#endif
-
-// The helpers taking and returning vectors have internal linkage, so the calling convention that GCC
-// warns about never meets code compiled elsewhere.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-constexpr std::size_t lanes = 8;
-using V = double __attribute__((vector_size(lanes * sizeof(double))));
-using Mask = long __attribute__((vector_size(lanes * sizeof(long))));
+// The butterflies work on eight values at a time (dsp/VectorLanes.h).
 
 // Blocks this long (complex values; 64 KiB) run all their remaining stages before the next is touched.
 constexpr std::size_t cacheBlock = std::size_t{1} << 12;
 // The last four radix-2 stages run inside blocks of 16 values, two vectors.
 constexpr std::size_t bottom = 16;
 
-[[gnu::always_inline]] inline V load(const double* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-[[gnu::always_inline]] inline void store(double* p, V v) { std::memcpy(p, &v, sizeof v); }
-
 // (ar + i·ai)·(br + i·bi), and the same with b conjugated.
-[[gnu::always_inline]] inline void mul(V& ar, V& ai, V br, V bi) {
-    const V r = ar * br - ai * bi;
+[[gnu::always_inline]] inline void mul(Lanes& ar, Lanes& ai, Lanes br, Lanes bi) {
+    const Lanes r = ar * br - ai * bi;
     ai = ar * bi + ai * br;
     ar = r;
 }
-[[gnu::always_inline]] inline void mulConj(V& ar, V& ai, V br, V bi) {
-    const V r = ar * br + ai * bi;
+[[gnu::always_inline]] inline void mulConj(Lanes& ar, Lanes& ai, Lanes br, Lanes bi) {
+    const Lanes r = ar * br + ai * bi;
     ai = ai * br - ar * bi;
     ar = r;
 }
@@ -64,8 +45,8 @@ std::size_t reversed(std::size_t value, unsigned bits) {
 // that pairs the two vectors, and for the stages of span 8 and 4, whose pairs lie inside one vector,
 // a twiddle per lane that is 1 where the lane takes the sum.
 struct BottomConstants {
-    V w16re, w16im, w8re, w8im, w4re, w4im;
-    V sign8, sign4, sign2;  // +1 where the lane takes the sum, −1 where it takes the difference
+    Lanes w16re, w16im, w8re, w8im, w4re, w4im;
+    Lanes sign8, sign4, sign2;  // +1 where the lane takes the sum, −1 where it takes the difference
 };
 
 const BottomConstants& bottomConstants() {
@@ -91,20 +72,20 @@ const BottomConstants& bottomConstants() {
     return c;
 }
 
-constexpr Mask swap4 = {4, 5, 6, 7, 0, 1, 2, 3};
-constexpr Mask swap2 = {2, 3, 0, 1, 6, 7, 4, 5};
-constexpr Mask swap1 = {1, 0, 3, 2, 5, 4, 7, 6};
+constexpr LaneMask swap4 = {4, 5, 6, 7, 0, 1, 2, 3};
+constexpr LaneMask swap2 = {2, 3, 0, 1, 6, 7, 4, 5};
+constexpr LaneMask swap1 = {1, 0, 3, 2, 5, 4, 7, 6};
 
 // Decimation in frequency inside one vector: lanes l and l ^ span pair up; the sum stays in the lower
 // lane, the difference times the lane's twiddle goes to the upper one.
-[[gnu::always_inline]] inline void difInside(V& re, V& im, Mask swap, V sign) {
+[[gnu::always_inline]] inline void difInside(Lanes& re, Lanes& im, LaneMask swap, Lanes sign) {
     re = __builtin_shuffle(re, swap) + sign * re;
     im = __builtin_shuffle(im, swap) + sign * im;
 }
 
 // Decimation in time inside one vector: the upper lane is first multiplied by its twiddle.
-[[gnu::always_inline]] inline void ditInside(V& re, V& im, Mask swap, V sign) {
-    const V sr = __builtin_shuffle(re, swap), si = __builtin_shuffle(im, swap);
+[[gnu::always_inline]] inline void ditInside(Lanes& re, Lanes& im, LaneMask swap, Lanes sign) {
+    const Lanes sr = __builtin_shuffle(re, swap), si = __builtin_shuffle(im, swap);
     re = sr + sign * re;
     im = si + sign * im;
 }
@@ -113,8 +94,8 @@ QV_VECTOR_CLONES
 void bottomForward(double* re, double* im, std::size_t count) {
     const BottomConstants& c = bottomConstants();
     for (std::size_t b = 0; b < count; b += bottom) {
-        V ar = load(re + b), ai = load(im + b), br = load(re + b + 8), bi = load(im + b + 8);
-        V dr = ar - br, di = ai - bi;
+        Lanes ar = load(re + b), ai = load(im + b), br = load(re + b + 8), bi = load(im + b + 8);
+        Lanes dr = ar - br, di = ai - bi;
         ar = ar + br, ai = ai + bi;
         mul(dr, di, c.w16re, c.w16im);
         br = dr, bi = di;
@@ -136,7 +117,7 @@ QV_VECTOR_CLONES
 void bottomInverse(double* re, double* im, std::size_t count) {
     const BottomConstants& c = bottomConstants();
     for (std::size_t b = 0; b < count; b += bottom) {
-        V ar = load(re + b), ai = load(im + b), br = load(re + b + 8), bi = load(im + b + 8);
+        Lanes ar = load(re + b), ai = load(im + b), br = load(re + b + 8), bi = load(im + b + 8);
         ditInside(ar, ai, swap1, c.sign2);
         ditInside(br, bi, swap1, c.sign2);
         mulConj(ar, ai, c.w4re, c.w4im);
@@ -162,14 +143,15 @@ void radix4Forward(double* re, double* im, std::size_t count, std::size_t length
     for (std::size_t s = 0; s < count; s += length) {
         double *r0 = re + s, *i0 = im + s;
         for (std::size_t k = 0; k < q; k += lanes) {
-            const V a0r = load(r0 + k), a0i = load(i0 + k), a1r = load(r0 + k + q), a1i = load(i0 + k + q);
-            const V a2r = load(r0 + k + 2 * q), a2i = load(i0 + k + 2 * q), a3r = load(r0 + k + 3 * q),
-                    a3i = load(i0 + k + 3 * q);
-            const V t0r = a0r + a2r, t0i = a0i + a2i, t1r = a0r - a2r, t1i = a0i - a2i;
-            const V t2r = a1r + a3r, t2i = a1i + a3i, t3r = a1r - a3r, t3i = a1i - a3i;
-            V c1r = t0r - t2r, c1i = t0i - t2i;
-            V c2r = t1r + t3i, c2i = t1i - t3r;  // t1 − i·t3
-            V c3r = t1r - t3i, c3i = t1i + t3r;  // t1 + i·t3
+            const Lanes a0r = load(r0 + k), a0i = load(i0 + k), a1r = load(r0 + k + q),
+                        a1i = load(i0 + k + q);
+            const Lanes a2r = load(r0 + k + 2 * q), a2i = load(i0 + k + 2 * q), a3r = load(r0 + k + 3 * q),
+                        a3i = load(i0 + k + 3 * q);
+            const Lanes t0r = a0r + a2r, t0i = a0i + a2i, t1r = a0r - a2r, t1i = a0i - a2i;
+            const Lanes t2r = a1r + a3r, t2i = a1i + a3i, t3r = a1r - a3r, t3i = a1i - a3i;
+            Lanes c1r = t0r - t2r, c1i = t0i - t2i;
+            Lanes c2r = t1r + t3i, c2i = t1i - t3r;  // t1 − i·t3
+            Lanes c3r = t1r - t3i, c3i = t1i + t3r;  // t1 + i·t3
             mul(c1r, c1i, load(w2re + k), load(w2im + k));
             mul(c2r, c2i, load(w1re + k), load(w1im + k));
             mul(c3r, c3i, load(w3re + k), load(w3im + k));
@@ -189,15 +171,15 @@ void radix4Inverse(double* re, double* im, std::size_t count, std::size_t length
     for (std::size_t s = 0; s < count; s += length) {
         double *r0 = re + s, *i0 = im + s;
         for (std::size_t k = 0; k < q; k += lanes) {
-            const V x0r = load(r0 + k), x0i = load(i0 + k);
-            V u1r = load(r0 + k + q), u1i = load(i0 + k + q);
-            V u2r = load(r0 + k + 2 * q), u2i = load(i0 + k + 2 * q);
-            V u3r = load(r0 + k + 3 * q), u3i = load(i0 + k + 3 * q);
+            const Lanes x0r = load(r0 + k), x0i = load(i0 + k);
+            Lanes u1r = load(r0 + k + q), u1i = load(i0 + k + q);
+            Lanes u2r = load(r0 + k + 2 * q), u2i = load(i0 + k + 2 * q);
+            Lanes u3r = load(r0 + k + 3 * q), u3i = load(i0 + k + 3 * q);
             mulConj(u1r, u1i, load(w2re + k), load(w2im + k));
             mulConj(u2r, u2i, load(w1re + k), load(w1im + k));
             mulConj(u3r, u3i, load(w3re + k), load(w3im + k));
-            const V sr = x0r + u1r, si = x0i + u1i, dr = x0r - u1r, di = x0i - u1i;
-            const V pr = u2r + u3r, pi = u2i + u3i, mr = u2r - u3r, mi = u2i - u3i;
+            const Lanes sr = x0r + u1r, si = x0i + u1i, dr = x0r - u1r, di = x0i - u1i;
+            const Lanes pr = u2r + u3r, pi = u2i + u3i, mr = u2r - u3r, mi = u2i - u3i;
             store(r0 + k, sr + pr), store(i0 + k, si + pi);
             store(r0 + k + 2 * q, sr - pr), store(i0 + k + 2 * q, si - pi);
             store(r0 + k + q, dr - mi), store(i0 + k + q, di + mr);          // d + i·m
@@ -212,10 +194,10 @@ void radix4ForwardPadded(double* re, double* im, std::size_t n, const double* w1
                          const double* w2re, const double* w2im, const double* w3re, const double* w3im) {
     const std::size_t q = n / 4;
     for (std::size_t k = 0; k < q; k += lanes) {
-        const V a0r = load(re + k), a0i = load(im + k), a1r = load(re + k + q), a1i = load(im + k + q);
-        V c1r = a0r - a1r, c1i = a0i - a1i;
-        V c2r = a0r + a1i, c2i = a0i - a1r;  // a0 − i·a1
-        V c3r = a0r - a1i, c3i = a0i + a1r;  // a0 + i·a1
+        const Lanes a0r = load(re + k), a0i = load(im + k), a1r = load(re + k + q), a1i = load(im + k + q);
+        Lanes c1r = a0r - a1r, c1i = a0i - a1i;
+        Lanes c2r = a0r + a1i, c2i = a0i - a1r;  // a0 − i·a1
+        Lanes c3r = a0r - a1i, c3i = a0i + a1r;  // a0 + i·a1
         mul(c1r, c1i, load(w2re + k), load(w2im + k));
         mul(c2r, c2i, load(w1re + k), load(w1im + k));
         mul(c3r, c3i, load(w3re + k), load(w3im + k));
@@ -232,15 +214,15 @@ QV_VECTOR_CLONES
 void radix2Forward(double* re, double* im, std::size_t n, const double* wre, const double* wim, bool padded) {
     const std::size_t h = n / 2;
     for (std::size_t k = 0; k < h; k += lanes) {
-        const V er = load(re + k), ei = load(im + k);
+        const Lanes er = load(re + k), ei = load(im + k);
         if (padded) {
-            V dr = er, di = ei;
+            Lanes dr = er, di = ei;
             mul(dr, di, load(wre + k), load(wim + k));
             store(re + k + h, dr), store(im + k + h, di);
             continue;
         }
-        const V or_ = load(re + k + h), oi = load(im + k + h);
-        V dr = er - or_, di = ei - oi;
+        const Lanes or_ = load(re + k + h), oi = load(im + k + h);
+        Lanes dr = er - or_, di = ei - oi;
         mul(dr, di, load(wre + k), load(wim + k));
         store(re + k, er + or_), store(im + k, ei + oi);
         store(re + k + h, dr), store(im + k + h, di);
@@ -251,8 +233,8 @@ QV_VECTOR_CLONES
 void radix2Inverse(double* re, double* im, std::size_t n, const double* wre, const double* wim) {
     const std::size_t h = n / 2;
     for (std::size_t k = 0; k < h; k += lanes) {
-        const V er = load(re + k), ei = load(im + k);
-        V tr = load(re + k + h), ti = load(im + k + h);
+        const Lanes er = load(re + k), ei = load(im + k);
+        Lanes tr = load(re + k + h), ti = load(im + k + h);
         mulConj(tr, ti, load(wre + k), load(wim + k));
         store(re + k, er + tr), store(im + k, ei + ti);
         store(re + k + h, er - tr), store(im + k + h, ei - ti);
@@ -351,7 +333,7 @@ void RealFFT::transformInverse(double* re, double* im) const {
 
 namespace {
 
-constexpr Mask reverse = {7, 6, 5, 4, 3, 2, 1, 0};
+constexpr LaneMask reverse = {7, 6, 5, 4, 3, 2, 1, 0};
 
 // Inlined into each compiled form of its callers (a vector helper left out of line would be built for
 // the baseline only).
@@ -366,8 +348,9 @@ template <typename Step>
         std::size_t p = block;
         for (; block >= 2 * lanes && p < block + block / 2; p += lanes) {
             const std::size_t q = mirror - (p + lanes - 1);
-            V pr = load(re + p), pi = load(im + p);
-            V qr = __builtin_shuffle(load(re + q), reverse), qi = __builtin_shuffle(load(im + q), reverse);
+            Lanes pr = load(re + p), pi = load(im + p);
+            Lanes qr = __builtin_shuffle(load(re + q), reverse),
+                  qi = __builtin_shuffle(load(im + q), reverse);
             step(pr, pi, qr, qi, load(twRe + p), load(twIm + p));
             store(re + p, pr), store(im + p, pi);
             store(re + q, __builtin_shuffle(qr, reverse)), store(im + q, __builtin_shuffle(qi, reverse));

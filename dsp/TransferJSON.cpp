@@ -7,9 +7,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 #include <nlohmann/json.hpp>
+#include <optional>
 
 #include "dsp/QuorvelError.h"
 
@@ -18,7 +21,6 @@ namespace quorvel {
 namespace {
 
 constexpr long jsonErrorCode = 30;
-static_assert(TransferJSON::readAhead >= simdjson::SIMDJSON_PADDING);
 
 // Carries a readable description out of the nested readers and writers; caught at the two entry points,
 // never passed to callers.
@@ -138,9 +140,13 @@ void writeTrace(Writer& w, const TransferTrace& trace, std::size_t index) {
 
 // --- Reading ---
 //
-// The document is parsed whole (every byte is checked to be JSON, unknown values included), then each
-// object's members are walked once: a key looked up by name in a large object would cost a scan of the
-// object per key. As with a document tree, a key given twice takes its last value.
+// The text is read in pieces and decoded trace by trace, so that a load takes little more memory than
+// the traces it brings, however large the file: the top-level array is split into its elements here, a
+// trace's members are walked here, and simdjson parses the values, the bins in runs of about a
+// megabyte. Every value is still checked to be JSON by simdjson before anything is accepted (values
+// under unknown keys included), a key given twice counts with its last value, and a fault in the JSON
+// anywhere in the file is reported before a trace that breaks a rule of the format, as when the whole
+// document was parsed at once.
 
 using simdjson::dom::element;
 using simdjson::dom::element_type;
@@ -191,25 +197,28 @@ double readDouble(element value, std::string_view key, const Place& place) {
 // to 3 without a word.
 int readInt(element value, std::string_view key, const Place& place) {
     constexpr std::int64_t low = std::numeric_limits<int>::min(), high = std::numeric_limits<int>::max();
-    const std::string mustBe = place.text() + ": " + inQuotes(key) + " must be a whole number";
+    // Written only for a failure: every bin has an id.
+    const auto mustBe = [&](const std::string& rest) {
+        return CodingFailure{place.text() + ": " + inQuotes(key) + " must be a whole number" + rest};
+    };
     switch (value.type()) {
         case element_type::INT64: {
             const std::int64_t number = value.get_int64().value_unsafe();
-            if (number < low || number > high) throw CodingFailure{mustBe + " within range."};
+            if (number < low || number > high) throw mustBe(" within range.");
             return static_cast<int>(number);
         }
         case element_type::UINT64:
-            throw CodingFailure{mustBe + " within range."};
+            throw mustBe(" within range.");
         case element_type::DOUBLE: {
             const double number = value.get_double().value_unsafe();
             if (!std::isfinite(number) || std::trunc(number) != number)
-                throw CodingFailure{mustBe + ", not " + simdjson::minify(value) + "."};
+                throw mustBe(", not " + simdjson::minify(value) + ".");
             if (number < static_cast<double>(low) || number > static_cast<double>(high))
-                throw CodingFailure{mustBe + " within range."};
+                throw mustBe(" within range.");
             return static_cast<int>(number);
         }
         default:
-            throw CodingFailure{mustBe + "."};
+            throw mustBe(".");
     }
 }
 
@@ -251,34 +260,537 @@ void requireUniqueIds(const std::vector<TransferBin>& bins, const Place& place) 
         throw CodingFailure{place.text() + " has two bins with id " + std::to_string(*twice) + "."};
 }
 
-TransferTrace readTrace(element j, std::size_t index) {
-    const Place place{index};
-    const auto m = members(j, traceKeys, place);
-    const auto at = [&](std::size_t i) { return required(m, traceKeys, i, place); };
-    TransferTrace trace;
-    const std::string idText = readString(at(0), "id", place);
-    const std::optional<Uuid> id = Uuid::parse(idText);
-    if (!id) throw CodingFailure{place.text() + ": \"id\" is not a valid UUID: " + inQuotes(idText) + "."};
-    trace.id = *id;
-    trace.name = readString(at(1), "name", place);
-    trace.captured = readDouble(at(2), "captured", place);
-    trace.sampleRate = readDouble(at(3), "sampleRate", place);
-    trace.compensationMS = readDouble(at(4), "compensationMS", place);
-    trace.arrivalMS = readDouble(at(5), "arrivalMS", place);
-    trace.micChannel = readInt(at(6), "micChannel", place);
-    trace.referenceChannel = readInt(at(7), "referenceChannel", place);
-    simdjson::dom::array bins;
-    if (at(8).get_array().get(bins) != simdjson::SUCCESS)
-        throw CodingFailure{place.text() + ": \"bins\" must be an array."};
-    trace.bins.reserve(bins.size());
-    for (const element bin : bins) trace.bins.push_back(readBin(bin, {index, trace.bins.size() + 1}));
-    requireUniqueIds(trace.bins, place);
-    trace.averages = readInt(at(9), "averages", place);
-    trace.position = readString(at(10), "position", place);
-    trace.setupID = readString(at(11), "setupID", place);
-    trace.hardwareIdentity = readString(at(12), "hardwareIdentity", place);
-    return trace;
+// At most this many characters of a value are quoted in a message, then "…".
+constexpr std::size_t quotedLength = 60;
+
+// `text` in quotes, cut after quotedLength characters (not bytes: a character is never split).
+std::string quotedShort(std::string_view text) {
+    std::size_t characters = 0, end = 0;
+    for (; end < text.size(); ++end) {
+        const bool starts = (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80;
+        if (starts && characters++ == quotedLength) break;
+    }
+    return inQuotes(end < text.size() ? std::string(text.substr(0, end)) + "\u2026" : std::string(text));
 }
+
+// Thrown where the text is not JSON, with simdjson's code for the fault; caught in decode().
+struct SyntaxFailure {
+    simdjson::error_code code;
+};
+
+// Thrown when the source fails, with its error; caught in decode().
+struct ReadFailure {
+    Error error;
+};
+
+[[noreturn]] void notJson(simdjson::error_code code = simdjson::TAPE_ERROR) { throw SyntaxFailure{code}; }
+
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Where a scalar's text ends (a number or a literal; whether it is one is simdjson's to say). A quote
+// always starts a string here, as it does for simdjson, so that both see the same strings.
+bool endsScalar(char c) { return isSpace(c) || c == ',' || c == ']' || c == '}' || c == ':' || c == '"'; }
+
+// The bytes that matter when looking for where a value ends, outside strings.
+constexpr std::array<bool, 256> markers = [] {
+    std::array<bool, 256> table{};
+    for (const unsigned char c : std::string_view("\"[]{}")) table[c] = true;
+    return table;
+}();
+
+// The position of the next quote or bracket in `text` from `at`, or its size.
+std::size_t skipOutside(std::string_view text, std::size_t at) {
+    while (at < text.size() && !markers[static_cast<unsigned char>(text[at])]) ++at;
+    return at;
+}
+
+// The position of the next quote or backslash in `text` from `at`, or its size.
+std::size_t skipInString(std::string_view text, std::size_t at) {
+    while (at < text.size() && text[at] != '"' && text[at] != '\\') ++at;
+    return at;
+}
+
+// Text parsed in one go: a run of bins, or of elements that are only checked. A larger single value is
+// parsed whole.
+constexpr std::size_t runBytes = std::size_t{1} << 20;
+// What the source is asked for at a time.
+constexpr std::size_t pieceBytes = std::size_t{1} << 20;
+// simdjson's nesting limit, the top-level array counting as the first level.
+constexpr std::size_t maxDepth = simdjson::DEFAULT_MAX_DEPTH;
+
+// Parses parts of the text as documents of their own with one parser, reused. A part is copied in front
+// of simdjson's padding, between `open` and `close` when given (a run of array elements becomes an
+// array). Throws SyntaxFailure for what is not JSON. The element returned lives until the next parse.
+class Parts {
+public:
+    element parse(std::string_view text, char open = 0, char close = 0) {
+        const std::size_t size = text.size() + (open ? 2 : 0);
+        if (buffer_.size() < size + simdjson::SIMDJSON_PADDING)
+            buffer_.resize(size + simdjson::SIMDJSON_PADDING);
+        char* at = buffer_.data();
+        if (open) *at++ = open;
+        if (!text.empty()) std::memcpy(at, text.data(), text.size());
+        if (open) at[text.size()] = close;
+        element value;
+        if (const simdjson::error_code error = parser_.parse(buffer_.data(), size, false).get(value))
+            notJson(error);
+        return value;
+    }
+
+private:
+    simdjson::dom::parser parser_;
+    std::vector<char> buffer_;
+};
+
+// The end of the string whose text starts at `at` (past its opening quote): just past the closing quote.
+const char* stringEnd(const char* at, const char* end) {
+    for (;;) {
+        at += skipInString({at, static_cast<std::size_t>(end - at)}, 0);
+        if (at == end) notJson(simdjson::UNCLOSED_STRING);
+        if (*at == '"') return at + 1;
+        if (end - at < 2) notJson(simdjson::UNCLOSED_STRING);
+        at += 2;  // the backslash and the character it escapes
+    }
+}
+
+// A reading position in the text of one element, which the top level has found complete.
+struct Cursor {
+    const char* at;
+    const char* end;
+
+    void space() {
+        while (at < end && isSpace(*at)) ++at;
+    }
+    // Whether `c` comes next after space, which is skipped.
+    bool next(char c) {
+        space();
+        return at < end && *at == c;
+    }
+    // Takes `c` when it comes next after space.
+    bool take(char c) {
+        if (!next(c)) return false;
+        ++at;
+        return true;
+    }
+    void expect(char c) {
+        if (!take(c)) notJson();
+    }
+    // Skips space and the value after it, and returns the value's text. Only where the value ends is
+    // found here.
+    std::string_view value() {
+        space();
+        const char* const start = at;
+        if (at == end) notJson();
+        switch (*at) {
+            case '"':
+                at = stringEnd(at + 1, end);
+                break;
+            case '[':
+            case '{': {
+                const std::string_view text(at, static_cast<std::size_t>(end - at));
+                std::size_t depth = 0, i = 0;
+                do {
+                    const char c = text[i++];
+                    if (c == '"')
+                        i = static_cast<std::size_t>(stringEnd(at + i, end) - at);
+                    else if (c == '[' || c == '{')
+                        ++depth;
+                    else if (c == ']' || c == '}')
+                        --depth;
+                    if (depth > 0) i = skipOutside(text, i);
+                } while (depth > 0 && i < text.size());
+                if (depth > 0) notJson();
+                at += i;
+                break;
+            }
+            case ',':
+            case ':':
+            case ']':
+            case '}':
+                notJson();
+            default:
+                while (at < end && !endsScalar(*at)) ++at;
+        }
+        return {start, static_cast<std::size_t>(at - start)};
+    }
+};
+
+// The text as the source hands it over, a piece at a time, without a leading byte-order mark (which
+// some editors add, and which is no part of the JSON).
+class Input {
+public:
+    explicit Input(const TransferJSON::Source& source) : source_(source), piece_(pieceBytes) {
+        while (size_ < 3 && !ended_) read(size_);
+        if (std::string_view(piece_.data(), size_).substr(0, 3) == "\xEF\xBB\xBF") at_ = 3;
+    }
+    // The bytes read and not yet taken; empty once the text has ended.
+    std::string_view available() {
+        if (at_ == size_ && !ended_) {
+            at_ = size_ = 0;
+            read(0);
+        }
+        return {piece_.data() + at_, size_ - at_};
+    }
+    void advance(std::size_t n) { at_ += n; }
+
+    // The last byte of the text read so far that is not space; 0 before there is one.
+    char lastNonSpace() const { return lastNonSpace_; }
+
+private:
+    void read(std::size_t into) {
+        auto got = source_(piece_.data() + into, piece_.size() - into);
+        if (!got) throw ReadFailure{got.error()};
+        size_ += std::min(*got, piece_.size() - into);
+        ended_ = *got == 0;
+        for (std::size_t at = size_; at > into; --at) {
+            if (!isSpace(piece_[at - 1])) {
+                lastNonSpace_ = piece_[at - 1];
+                break;
+            }
+        }
+    }
+
+    const TransferJSON::Source& source_;
+    std::vector<char> piece_;
+    std::size_t at_ = 0, size_ = 0;
+    bool ended_ = false;
+    char lastNonSpace_ = 0;
+};
+
+// The last "bins" of a trace, read as it came.
+struct Bins {
+    bool array = true;
+    std::vector<TransferBin> list;
+    std::optional<std::string> fault;  // the first bin that breaks a rule, which fails the trace
+};
+
+// Reads the top-level array one element at a time. Once a trace breaks a rule of the format, the rest
+// is only checked to be JSON, so that a fault in the JSON further on is what the decode reports.
+class Decoder {
+public:
+    explicit Decoder(const TransferJSON::Source& source) : input_(source) {}
+
+    std::vector<TransferTrace> run() {
+        if (peek() != '[') notAnArray();
+        input_.advance(1);
+        try {
+            readArray();
+        } catch (const SyntaxFailure& failure) {
+            if (failure.code == simdjson::MEMALLOC) throw;
+            notJson(asWholeDocument(failure.code));
+        }
+        if (fault_) throw CodingFailure{*fault_};
+        return std::move(traces_);
+    }
+
+private:
+    // The elements of the top-level array, whose "[" has been taken, and what follows it.
+    void readArray() {
+        if (peek() == ']') {
+            input_.advance(1);
+        } else {
+            for (std::size_t index = 0;; ++index) {
+                const int first = peek();
+                if (first < 0 || first == ',' || first == ']' || first == '}' || first == ':') notJson();
+                readElement();
+                take(index);
+                const int after = peek();
+                if (after != ',' && after != ']') notJson();
+                input_.advance(1);
+                if (after == ']') break;
+            }
+        }
+        if (peek() >= 0) notJson();
+        checkUnchecked();
+    }
+
+    // The fault that simdjson reports for the whole text, given `found` here. Before it reads any value,
+    // it checks the whole text for a string left open, then for a control character inside a string,
+    // then for bytes that are not UTF-8, and then that the text ends as it began, with "]"; after those,
+    // the first fault in the text counts. The text before the elements still to be checked has been
+    // parsed without a fault.
+    simdjson::error_code asWholeDocument(simdjson::error_code found) {
+        const std::array<simdjson::error_code, 4> inOrder = {faultOf(unchecked_), faultOf(element_), found,
+                                                             firstPass()};
+        for (const simdjson::error_code first :
+             {simdjson::UNCLOSED_STRING, simdjson::UNESCAPED_CHARS, simdjson::UTF8_ERROR})
+            if (std::find(inOrder.begin(), inOrder.end(), first) != inOrder.end()) return first;
+        if (input_.lastNonSpace() != ']') return simdjson::TAPE_ERROR;
+        for (const simdjson::error_code first : inOrder)
+            if (first != simdjson::SUCCESS) return first;
+        return found;
+    }
+
+    // What simdjson says of these elements, or of this part of one, as an array.
+    simdjson::error_code faultOf(const std::string& elements) {
+        if (elements.empty()) return simdjson::SUCCESS;
+        try {
+            parts_.parse(elements, '[', ']');
+        } catch (const SyntaxFailure& failure) {
+            if (failure.code != simdjson::MEMALLOC) return failure.code;
+        }
+        return simdjson::SUCCESS;
+    }
+
+    // Reads the rest of the text, which starts outside a string, as simdjson's first pass does.
+    simdjson::error_code firstPass() {
+        bool inString = false, escaped = false, control = false, utf8 = true;
+        std::string cut;  // a piece's last character when the piece ends inside it, and what follows
+        for (std::string_view rest; !(rest = input_.available()).empty(); input_.advance(rest.size())) {
+            for (const char c : rest) {
+                if (!inString) {
+                    inString = c == '"';
+                } else if (escaped) {
+                    escaped = false;
+                } else if (c == '\\') {
+                    escaped = true;
+                } else if (c == '"') {
+                    inString = false;
+                } else if (static_cast<unsigned char>(c) < 0x20) {
+                    control = true;
+                }
+            }
+            cut.append(rest);
+            const std::size_t whole = wholeCharacters(cut);
+            utf8 = utf8 && simdjson::validate_utf8(cut.data(), whole);
+            cut.erase(0, whole);
+        }
+        if (inString) return simdjson::UNCLOSED_STRING;
+        if (control) return simdjson::UNESCAPED_CHARS;
+        if (!utf8 || !cut.empty()) return simdjson::UTF8_ERROR;
+        return simdjson::SUCCESS;
+    }
+
+    // The length of `text` without a UTF-8 character that its end cuts short.
+    static std::size_t wholeCharacters(std::string_view text) {
+        for (std::size_t back = 1; back <= std::min<std::size_t>(3, text.size()); ++back) {
+            const auto byte = static_cast<unsigned char>(text[text.size() - back]);
+            if ((byte & 0xC0) == 0x80) continue;
+            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
+            return length > back ? text.size() - back : text.size();
+        }
+        return text.size();
+    }
+
+    // Skips space and returns the next byte without taking it; -1 at the end of the text.
+    int peek() {
+        for (;;) {
+            const std::string_view rest = input_.available();
+            if (rest.empty()) return -1;
+            std::size_t i = 0;
+            while (i < rest.size() && isSpace(rest[i])) ++i;
+            input_.advance(i);
+            if (i < rest.size()) return static_cast<unsigned char>(rest[i]);
+        }
+    }
+
+    // A text that does not start as an array: not JSON, or JSON of another shape.
+    [[noreturn]] void notAnArray() {
+        std::string text;
+        for (std::string_view rest; !(rest = input_.available()).empty(); input_.advance(rest.size()))
+            text.append(rest);
+        parts_.parse(text);
+        throw CodingFailure{"The measurements are not a JSON array of traces."};
+    }
+
+    // Reads the element that starts at the next byte into element_, up to its end: the closing bracket
+    // or quote that matches its first, or what follows a number or a literal.
+    void readElement() {
+        element_.clear();
+        const char first = input_.available().front();
+        const bool scalar = first != '[' && first != '{' && first != '"';
+        std::size_t depth = 0;
+        bool inString = false, escaped = false;
+        for (bool done = false; !done;) {
+            const std::string_view rest = input_.available();
+            if (rest.empty()) notJson(inString ? simdjson::UNCLOSED_STRING : simdjson::TAPE_ERROR);
+            std::size_t i = 0;
+            if (scalar) {
+                while (i < rest.size() && !endsScalar(rest[i])) ++i;
+                done = i < rest.size();
+                // A number or literal with a quote right after it: simdjson finds it spoilt by a stray
+                // character, as it would any other.
+                if (done && rest[i] == '"') {
+                    element_.append(rest.data(), i);
+                    const simdjson::error_code spoilt = faultOf(element_ + "x");
+                    notJson(spoilt ? spoilt : simdjson::TAPE_ERROR);
+                }
+            } else {
+                while (i < rest.size() && !done) {
+                    if (escaped) {
+                        escaped = false;
+                        ++i;
+                        continue;
+                    }
+                    i = inString ? skipInString(rest, i) : skipOutside(rest, i);
+                    if (i == rest.size()) break;
+                    const char c = rest[i++];
+                    if (inString) {
+                        escaped = c == '\\';
+                        inString = c != '"';
+                        done = !inString && depth == 0;
+                    } else if (c == '"') {
+                        inString = true;
+                    } else if (c == '[' || c == '{') {
+                        if (++depth >= maxDepth) notJson(simdjson::DEPTH_ERROR);
+                    } else if (c == ']' || c == '}') {
+                        done = --depth == 0;
+                    }
+                }
+            }
+            element_.append(rest.data(), i);
+            input_.advance(i);
+        }
+    }
+
+    // Decodes the element read as trace `index`, or only checks it once a trace has broken a rule.
+    void take(std::size_t index) {
+        if (!fault_) {
+            if (element_.front() == '{') {
+                try {
+                    traces_.push_back(trace(index));
+                } catch (const CodingFailure& failure) {
+                    fault_ = failure.description;  // found once the walk had checked the whole trace
+                    traces_ = {};
+                }
+                return;
+            }
+            fault_ = Place{index}.text() + " must be an object.";
+            traces_ = {};
+        }
+        if (unchecked_.empty() && element_.size() >= runBytes) {
+            parts_.parse(element_, '[', ']');
+            return;
+        }
+        if (!unchecked_.empty()) unchecked_ += ',';
+        unchecked_ += element_;
+        if (unchecked_.size() >= runBytes) checkUnchecked();
+    }
+
+    void checkUnchecked() {
+        if (!unchecked_.empty()) parts_.parse(unchecked_, '[', ']');
+        unchecked_.clear();
+    }
+
+    // The position in traceKeys of the key whose text (quotes included) is `text`; traceKeys.size() for
+    // a key the format does not know.
+    std::size_t keyIndex(std::string_view text) {
+        std::string_view key = text.substr(1, text.size() - 2);
+        // Printable ASCII without escapes reads as it stands; anything else goes through the parser,
+        // which also checks it.
+        const bool plain =
+            std::all_of(key.begin(), key.end(), [](char c) { return c >= 0x20 && c < 0x7F && c != '\\'; });
+        if (!plain && parts_.parse(text).get_string().get(key) != simdjson::SUCCESS) notJson();
+        return static_cast<std::size_t>(std::find(traceKeys.begin(), traceKeys.end(), key) -
+                                        traceKeys.begin());
+    }
+
+    // Walks the trace in element_: every member's value is checked to be JSON as it comes, the bins are
+    // read at once, and the rest is read from the last text of each known key once the object has ended,
+    // in the order of the format, so that the first rule broken is the one reported.
+    TransferTrace trace(std::size_t index) {
+        constexpr std::size_t binsKey = 8;
+        static_assert(traceKeys[binsKey] == "bins");
+        const Place place{index};
+        std::array<std::optional<std::string_view>, traceKeys.size()> values;
+        std::optional<Bins> bins;
+        Cursor c{element_.data(), element_.data() + element_.size()};
+        c.expect('{');
+        if (!c.take('}')) {
+            do {
+                if (!c.next('"')) notJson();
+                const std::size_t key = keyIndex(c.value());
+                c.expect(':');
+                if (key == binsKey) {
+                    bins = readBins(c, index);
+                    continue;
+                }
+                const std::string_view value = c.value();
+                parts_.parse(value);
+                if (key < values.size()) values[key] = value;
+            } while (c.take(','));
+            c.expect('}');
+        }
+        c.space();
+        if (c.at != c.end) notJson();
+
+        const auto at = [&](std::size_t i) {
+            if (!values[i])
+                throw CodingFailure{place.text() + ": the key " + inQuotes(traceKeys[i]) + " is missing."};
+            return parts_.parse(*values[i]);
+        };
+        TransferTrace trace;
+        const std::string idText = readString(at(0), "id", place);
+        const std::optional<Uuid> id = Uuid::parse(idText);
+        if (!id)
+            throw CodingFailure{place.text() + ": \"id\" is not a valid UUID: " + quotedShort(idText) + "."};
+        trace.id = *id;
+        trace.name = readString(at(1), "name", place);
+        trace.captured = readDouble(at(2), "captured", place);
+        trace.sampleRate = readDouble(at(3), "sampleRate", place);
+        trace.compensationMS = readDouble(at(4), "compensationMS", place);
+        trace.arrivalMS = readDouble(at(5), "arrivalMS", place);
+        trace.micChannel = readInt(at(6), "micChannel", place);
+        trace.referenceChannel = readInt(at(7), "referenceChannel", place);
+        if (!bins) throw CodingFailure{place.text() + ": the key \"bins\" is missing."};
+        if (!bins->array) throw CodingFailure{place.text() + ": \"bins\" must be an array."};
+        if (bins->fault) throw CodingFailure{*bins->fault};
+        trace.bins = std::move(bins->list);
+        requireUniqueIds(trace.bins, place);
+        trace.averages = readInt(at(9), "averages", place);
+        trace.position = readString(at(10), "position", place);
+        trace.setupID = readString(at(11), "setupID", place);
+        trace.hardwareIdentity = readString(at(12), "hardwareIdentity", place);
+        return trace;
+    }
+
+    // Reads the value of "bins" at the cursor: an array is parsed in runs of bins, each bin read as it
+    // comes until one breaks a rule; any other value is only checked.
+    Bins readBins(Cursor& c, std::size_t index) {
+        Bins bins;
+        if (!c.next('[')) {
+            parts_.parse(c.value());
+            bins.array = false;
+            return bins;
+        }
+        ++c.at;
+        if (c.take(']')) return bins;
+        const char* run = nullptr;
+        const auto readRun = [&](const char* end) {
+            simdjson::dom::array list;
+            if (parts_.parse({run, static_cast<std::size_t>(end - run)}, '[', ']').get_array().get(list))
+                notJson();
+            for (const element bin : list) {
+                if (bins.fault) break;
+                try {
+                    bins.list.push_back(readBin(bin, {index, bins.list.size() + 1}));
+                } catch (const CodingFailure& failure) {
+                    bins.fault = failure.description;
+                    bins.list = {};
+                }
+            }
+            run = nullptr;
+        };
+        do {
+            c.space();
+            if (!run) run = c.at;
+            c.value();
+            if (static_cast<std::size_t>(c.at - run) >= runBytes) readRun(c.at);
+        } while (c.take(','));
+        const char* const last = c.at;
+        c.expect(']');
+        if (run) readRun(last);
+        bins.list.shrink_to_fit();
+        return bins;
+    }
+
+    Input input_;
+    Parts parts_;
+    std::string element_;                // the element being decoded
+    std::string unchecked_;              // elements still to be checked, joined by commas
+    std::optional<std::string> fault_;   // the first rule broken
+    std::vector<TransferTrace> traces_;  // read so far, while no rule is broken
+};
 
 // The JSON library's message without its "[json.exception.type_error.316] " tag.
 std::string libraryMessage(const std::exception& e) {
@@ -322,29 +834,29 @@ Result<std::string> encode(const std::vector<TransferTrace>& traces) {
     }
 }
 
-Result<std::vector<TransferTrace>> decode(std::string_view text, bool padded) {
-    // A byte-order mark, which some editors add, is no part of the JSON.
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+Result<std::vector<TransferTrace>> decode(const Source& source) {
     try {
-        simdjson::dom::parser parser;
-        element array;
-        const simdjson::error_code parsed = parser.parse(text.data(), text.size(), !padded).get(array);
-        if (parsed == simdjson::MEMALLOC) return outOfMemory();
-        if (parsed != simdjson::SUCCESS)
-            return QuorvelError::make(jsonErrorCode, std::string("The measurements are not valid JSON: ") +
-                                                         simdjson::error_message(parsed));
-        simdjson::dom::array list;
-        if (array.get_array().get(list) != simdjson::SUCCESS)
-            throw CodingFailure{"The measurements are not a JSON array of traces."};
-        std::vector<TransferTrace> traces;
-        traces.reserve(list.size());
-        for (const element trace : list) traces.push_back(readTrace(trace, traces.size()));
-        return traces;
+        return Decoder(source).run();
+    } catch (const SyntaxFailure& failure) {
+        if (failure.code == simdjson::MEMALLOC) return outOfMemory();
+        return QuorvelError::make(jsonErrorCode, std::string("The measurements are not valid JSON: ") +
+                                                     simdjson::error_message(failure.code));
     } catch (const CodingFailure& failure) {
         return QuorvelError::make(jsonErrorCode, failure.description);
+    } catch (const ReadFailure& failure) {
+        return failure.error;
     } catch (const std::bad_alloc&) {
         return outOfMemory();
     }
+}
+
+Result<std::vector<TransferTrace>> decode(std::string_view text) {
+    return decode([&text](char* into, std::size_t size) -> Result<std::size_t> {
+        const std::size_t n = std::min(size, text.size());
+        if (n) std::memcpy(into, text.data(), n);
+        text.remove_prefix(n);
+        return n;
+    });
 }
 
 }  // namespace TransferJSON

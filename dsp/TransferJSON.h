@@ -3,6 +3,8 @@
 // objects, compact, keys in field order, UUIDs upper-case, `captured` as seconds since 2001-01-01 UTC.
 // Stateless; any thread. Errors are in the domain "Quorvel" with code 30 and say which trace, bin and
 // key failed.
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,18 +21,22 @@ namespace TransferJSON {
 // Fails, writing nothing, on a number that is not finite or a string that is not valid UTF-8.
 Result<std::string> encode(const std::vector<TransferTrace>& traces);
 
-// Bytes past the end of the text that decode() may read when told the buffer holds them (it then needs
-// no copy of a large file). Their content does not matter.
-inline constexpr std::size_t readAhead = 64;
+// Hands the text over in pieces: copies up to `size` bytes into `into` and returns how many, 0 once the
+// text has ended; or fails, and the decode fails with that error as it stands.
+using Source = std::function<Result<std::size_t>(char* into, std::size_t size)>;
 
 // Reads a JSON array of traces. Fails as a whole, with nothing returned, on invalid JSON, a missing key
 // (every trace and bin key is required; the type's defaults never fill one in), a value of the wrong
 // type, a number that is not finite, a non-integral or out-of-range value for an integer field, a UUID
 // that does not parse, or two bins of one trace with the same id (bins are paired by id, so a trace
 // must not hold two). Keys it does not know are ignored; key order does not matter; a key given twice
-// counts with its last value. Running out of memory is a failure like any other. `padded`: readAhead
-// readable bytes follow `text`.
-Result<std::vector<TransferTrace>> decode(std::string_view text, bool padded = false);
+// counts with its last value. Invalid JSON anywhere is reported before a broken rule; a message quotes
+// at most 60 characters of a value. Running out of memory is a failure like any other.
+// Memory: the text is read a piece at a time and decoded trace by trace, so that besides the traces it
+// returns a decode holds one trace's text and a few megabytes (more only for a single value larger than
+// that, which no writer of the format makes).
+Result<std::vector<TransferTrace>> decode(const Source& source);
+Result<std::vector<TransferTrace>> decode(std::string_view text);
 
 }  // namespace TransferJSON
 

@@ -2,12 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
 #include <algorithm>
 #include <cassert>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "core/MainThread.h"
 #include "core/Published.h"
@@ -21,11 +24,11 @@ namespace {
 
 QString text(const Error& error) { return QString::fromStdString(error.description); }
 
-// The pan of the route, or of the ping-pong side ("L" or "R").
-float panFor(bool pingPong, const QString& side, const QString& route) {
-    if (pingPong) return side == QLatin1String("L") ? -1.0f : 1.0f;
-    if (route == QLatin1String("Left")) return -1.0f;
-    if (route == QLatin1String("Right")) return 1.0f;
+// The pan of the route, or of the ping-pong side.
+float panFor(bool pingPong, AudioController::Side side, AudioController::Route route) {
+    if (pingPong) return side == AudioController::Side::left ? -1.0f : 1.0f;
+    if (route == AudioController::Route::left) return -1.0f;
+    if (route == AudioController::Route::right) return 1.0f;
     return 0;
 }
 
@@ -62,7 +65,9 @@ void AudioController::setLevel(double levelDB) {
 }
 
 void AudioController::setStatus(const QString& status) {
-    publish(this, status_, status, &AudioController::statusChanged);
+    // Leaving idle is news even when the new text reads "Stopped" too.
+    const bool wasIdle = std::exchange(idle_, false);
+    if (!publish(this, status_, status, &AudioController::statusChanged) && wasIdle) emit statusChanged();
 }
 void AudioController::setErrorDetail(const std::optional<QString>& detail) {
     publish(this, errorDetail_, detail, &AudioController::errorDetailChanged);
@@ -70,9 +75,7 @@ void AudioController::setErrorDetail(const std::optional<QString>& detail) {
 void AudioController::setProcessing(const FileProcessSettings& settings) {
     publish(this, processing_, settings, &AudioController::processingChanged);
 }
-void AudioController::setRoute(const QString& route) {
-    publish(this, route_, route, &AudioController::routeChanged);
-}
+void AudioController::setRoute(Route route) { publish(this, route_, route, &AudioController::routeChanged); }
 void AudioController::setPingPong(bool on) {
     publish(this, pingPong_, on, &AudioController::pingPongChanged);
 }
@@ -152,6 +155,7 @@ void AudioController::stop() {
         temporary_.reset();
     }
     // Observers see "Stopped" again even when it was showing.
+    idle_ = true;
     if (!publish(this, status_, QStringLiteral("Stopped"), &AudioController::statusChanged))
         emit statusChanged();
     setPlaying(false);
@@ -260,7 +264,7 @@ bool AudioController::startPlayer() {
     // The volume and the pan are in place before the first sample: a start never fades down from full
     // level, and a left or right check never sounds on both sides (a ping-pong starts on the left).
     applyVolume(0);
-    player_->setPan(panFor(pingPong_, QStringLiteral("L"), route_));
+    player_->setPan(panFor(pingPong_, Side::left, route_));
     Status started = player_->prepareToPlay();
     if (started) started = player_->play();
     if (started) return true;
@@ -299,12 +303,18 @@ void AudioController::playTrack(const LocalTrackRequest& track, const QString& r
                           [cancelled] { return cancelled->load(std::memory_order_relaxed); });
         },
         rate, QThread::InheritPriority,
-        [this, token, track](Rendered r) {
+        [this, token, track, source](Rendered r) {
             if (generation_ != token) {
                 if (r.file) TempFiles::removeQuietly(*r.file);
                 return;
             }
             renderCancelled_.reset();
+            // An imported copy deleted from the storage folder: name the track rather than repeat the
+            // file layer's "No such file or directory".
+            if (!r.file && !QFileInfo::exists(QString::fromStdString(source)))
+                return fail(
+                    Error{"posix", ENOENT,
+                          "The audio file of \u201C" + track.title.toStdString() + "\u201D is missing."});
             if (!r.file) return fail(r.file.error());
             temporary_ = *r.file;
             setBusy(false);
@@ -431,7 +441,7 @@ void AudioController::tick() {
 
     const double sideSeconds = std::isnan(interval_) ? 0.25 : std::max(interval_, 0.25);
     const double phase = (setup_.clock() - started_) / sideSeconds;
-    side_ = std::fmod(std::trunc(phase), 2.0) != 0 ? QStringLiteral("R") : QStringLiteral("L");
+    side_ = std::fmod(std::trunc(phase), 2.0) != 0 ? Side::right : Side::left;
     player_->setPan(panFor(pingPong_, side_, route_));
     setFlash(tickSync_ && isPlaying && now - std::floor(now) < 0.08);
 

@@ -48,10 +48,10 @@ class AudioController : public QObject, private MusicPlaybackHost {
     Q_PROPERTY(FileProcessSettings processing READ processing WRITE setProcessing NOTIFY processingChanged)
     Q_PROPERTY(double level READ level WRITE setLevel NOTIFY levelChanged)
     Q_PROPERTY(QString status READ status WRITE setStatus NOTIFY statusChanged)
-    Q_PROPERTY(QString route READ route WRITE setRoute NOTIFY routeChanged)
+    Q_PROPERTY(Route route READ route WRITE setRoute NOTIFY routeChanged)
     Q_PROPERTY(bool pingPong READ pingPong WRITE setPingPong NOTIFY pingPongChanged)
     Q_PROPERTY(double interval READ interval WRITE setInterval NOTIFY intervalChanged)
-    Q_PROPERTY(QString side READ side)
+    Q_PROPERTY(Side side READ side)
     Q_PROPERTY(bool flash READ flash NOTIFY flashChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(bool playing READ playing NOTIFY playingChanged)
@@ -63,6 +63,14 @@ class AudioController : public QObject, private MusicPlaybackHost {
     Q_PROPERTY(bool hasPlayback READ hasPlayback NOTIFY hasPlaybackChanged)
 
 public:
+    // Where a source sounds while ping-pong is off: centred, hard left or hard right. The screens show it
+    // in words of their own ("Left", "L + R", …); it never travels as text.
+    enum class Route { both, left, right };
+    Q_ENUM(Route)
+    // The ping-pong side of the moment.
+    enum class Side { left, right };
+    Q_ENUM(Side)
+
     // Monotonic seconds; the origin does not matter.
     using Clock = std::function<double()>;
     // Makes the processed copy of a track (FileProcessor::render), on a pool thread.
@@ -100,6 +108,9 @@ public:
     // Applies the volume rule to the playing source with the 0.03 s fade; stored for the next start.
     void setLevel(double levelDB);
     const QString& status() const { return status_; }
+    // The status is the idle "Stopped" that creation and stop() write, not a text that a start or a
+    // failure wrote (a track may be titled "Stopped"). Announced with statusChanged.
+    bool idle() const { return idle_; }
     // The channel-check screen also writes the status and detail of a voice that could not be prepared.
     void setStatus(const QString& status) override;
     const std::optional<QString>& errorDetail() const { return errorDetail_; }
@@ -115,15 +126,15 @@ public:
     // How the next local track is processed; read only when a track starts.
     const FileProcessSettings& processing() const { return processing_; }
     void setProcessing(const FileProcessSettings& settings);
-    // "Left" hard left, "Right" hard right, anything else centre; used while ping-pong is off.
-    const QString& route() const { return route_; }
-    void setRoute(const QString& route);
+    // Used while ping-pong is off.
+    Route route() const { return route_; }
+    void setRoute(Route route);
     bool pingPong() const { return pingPong_; }
     void setPingPong(bool on);
     // Seconds per ping-pong side; acts as at least 0.25 s.
     double interval() const { return interval_; }
     void setInterval(double seconds);
-    const QString& side() const { return side_; }  // "L" or "R"
+    Side side() const { return side_; }
     bool flash() const { return flash_; }
 
     // Ends any playback, deletes the file that was playing and resets the published state; the level,
@@ -191,6 +202,7 @@ private:
     bool musicActive() const override { return musicActive_; }
     void setMusicActive(bool active) override;
     void startMusicTimer() override;
+    void stopPlayback() override { stop(); }
 
     void setSelectedTrackID(const std::optional<Uuid>& id);
     void setIsMusicSource(bool on);
@@ -228,10 +240,11 @@ private:
     FileProcessSettings processing_{};
     double level_ = -30;
     QString status_ = QStringLiteral("Stopped");
-    QString route_ = QStringLiteral("Both");
+    bool idle_ = true;
+    Route route_ = Route::both;
     bool pingPong_ = false;
     double interval_ = 1.0;
-    QString side_ = QStringLiteral("L");
+    Side side_ = Side::left;
     bool flash_ = false;
     bool busy_ = false;
     bool playing_ = false;

@@ -2,9 +2,18 @@
 
 #include <cmath>
 
+#include "core/Logging.h"
 #include "engine/MusicSongs.h"
 
 namespace quorvel {
+
+namespace {
+
+// A failure of the connection itself: nothing answers at the server's address any more. The server's
+// own refusals ("mpd") and the client's limits (no answer in time, a reply too large) say it is there.
+bool unreachable(const Error& error) { return error.domain != "mpd" && error.domain != MusicErrors::domain; }
+
+}  // namespace
 
 MusicPlayback::MusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context)
     : host_(host), service_(service), context_(context) {}
@@ -136,6 +145,15 @@ void MusicPlayback::poll() {
     const std::uint64_t changes = transportChanges_;
     service_.playerState(context_, [this, token, changes](Result<PlayerState> state) {
         if (!current(token) || !host_.musicActive() || changes != transportChanges_) return;
+        if (!state && unreachable(state.error())) {
+            // The song ended with its server: stop, rather than look paused at a frozen time.
+            const QString server = QString::fromStdString(service_.serverName());
+            qCWarning(logMusic) << "the music server at" << server
+                                << "stopped while a song played:" << state.error().description.c_str();
+            host_.stopPlayback();
+            host_.setStatus(QStringLiteral("The music server at %1 stopped.").arg(server));
+            return;
+        }
         if (!state) {
             host_.setPlaying(false);
             return;

@@ -37,6 +37,8 @@ public:
     virtual void setMusicActive(bool active) = 0;
     // Replaces the controller's timer with a repeating 0.25 s timer that calls MusicPlayback::poll().
     virtual void startMusicTimer() = 0;
+    // The controller's stop(): ends playback, renews the generation and shows "Stopped".
+    virtual void stopPlayback() = 0;
 };
 
 class MusicPlayback {
@@ -51,7 +53,9 @@ public:
     void play(const MusicTrackRequest& track, Uuid token);
 
     // One firing of the poll: while music is active, copies the player's position (0 when negative or not
-    // a number) and whether it is playing. A player that cannot be read counts as not playing. A read
+    // a number) and whether it is playing. A player that cannot be read counts as not playing; a server
+    // that cannot be reached at all (it was stopped or killed, so its song has ended) stops the player,
+    // with the status "The music server at HOST:PORT stopped." and a warning in quorvel.music. A read
     // asked for before the last pause, resume or seek below is dropped: it may describe the player as it
     // was, and the transport's play/pause button would flicker back for one poll.
     void poll();

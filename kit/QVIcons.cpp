@@ -285,7 +285,9 @@ QPainterPath circularArrow() {
 }
 
 // One row per symbol used anywhere in the workspace: its name, the Adwaita icon that looks like it (none
-// where the drawn form is the better likeness: the waveforms, the lettered circles, the sparkles…), and
+// where the drawn form is the better likeness: the waveforms, the lettered circles, the sparkles…, and
+// where Adwaita's nearest icon reads as something else: its "emblem-system" is a gear, not sliders, its
+// "help-browser" a lifebuoy, its "go-next" a chevron without a shaft), and
 // its drawn form as one filled outline on a 24-unit grid, used wherever the theme image is missing.
 struct Symbol {
     const char* name;
@@ -341,14 +343,14 @@ const Symbol kSymbols[] = {
      [] {
          return cat({speaker(), stroked(waves(2), kLine * 0.9)});
      }},
-    {"slider.horizontal.3", "emblem-system-symbolic",
+    {"slider.horizontal.3", nullptr,
      [] {
          return cat({stroked(cat({polyline({{3, 6}, {21, 6}}), polyline({{3, 12}, {21, 12}}),
                                   polyline({{3, 18}, {21, 18}})}),
                              1.5),
                      circlePath(15, 6, 2.5), circlePath(8, 12, 2.5), circlePath(13, 18, 2.5)});
      }},
-    {"questionmark.circle", "help-browser-symbolic",
+    {"questionmark.circle", nullptr,
      [] {
          return cat({ring(), letterPath(QStringLiteral("?"), 12, 12, 11)});
      }},
@@ -387,7 +389,7 @@ const Symbol kSymbols[] = {
                              polyline({{20, 16}, {4, 16}}), arrowHead({4, 16}, 180, 4)}),
                         kLine);
      }},
-    {"arrow.right", "go-next-symbolic",
+    {"arrow.right", nullptr,
      [] {
          return stroked(cat({polyline({{4, 12}, {20, 12}}), arrowHead({20, 12}, 0)}), kLine);
      }},

@@ -178,22 +178,34 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::FocusIn && watched->isWidgetType()) {
-            // The ring is for keyboard use: it shows once the focus has moved by the keyboard and goes
-            // with the next press of the mouse; other moves (a window opening, a control hidden) keep
-            // the mode the user was in.
+            // The ring is for keyboard use: it shows once a key has moved the focus and goes with the
+            // next press of the mouse; other moves (a window opening, a control hidden) keep the mode the
+            // user was in. Qt gives such moves a Tab reason too (a dialog announces its first focus so,
+            // and a hidden control passes the focus on so), hence the key must be under way.
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
-            if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
-                reason == Qt::ShortcutFocusReason)
+            if (keyHandled_ && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason ||
+                                reason == Qt::ShortcutFocusReason))
                 keyboard_ = true;
             else if (reason == Qt::MouseFocusReason)
                 keyboard_ = false;
             focus(static_cast<QWidget*>(watched));
             return false;
         }
-        if (event->type() == QEvent::MouseButtonPress && keyboard_) {
-            keyboard_ = false;
-            focus(nullptr);
+        if (event->type() == QEvent::MouseButtonPress) {
+            keyHandled_ = false;
+            if (keyboard_) {
+                keyboard_ = false;
+                focus(nullptr);
+            }
             return false;
+        }
+        if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress ||
+            event->type() == QEvent::Shortcut) {
+            // A key is handled within this event's delivery: the flag goes when the event loop runs on.
+            if (!keyHandled_)
+                QMetaObject::invokeMethod(
+                    this, [this] { keyHandled_ = false; }, Qt::QueuedConnection);
+            keyHandled_ = true;
         }
         if (event->type() != QEvent::KeyPress) return false;
         auto* w = qobject_cast<QWidget*>(watched);
@@ -248,7 +260,10 @@ private:
     }
 
     void focus(QWidget* now) {
-        const bool ringed = keyboard_ && now && !now->isWindow() && !flag(now, kOwnFocusRing) &&
+        // A page (a scroll area around a column of controls) scrolls by the keys but is no control: a ring
+        // around it would run along the frame of its window.
+        const bool page = qobject_cast<QScrollArea*>(now) != nullptr;
+        const bool ringed = keyboard_ && now && !now->isWindow() && !page && !flag(now, kOwnFocusRing) &&
                             now->window()->windowType() != Qt::Popup && (now->focusPolicy() & Qt::TabFocus);
         // The ring lives in a window and goes with it; a new one is made when needed.
         if (!ring_) ring_ = new FocusRing;
@@ -257,6 +272,7 @@ private:
 
     QPointer<FocusRing> ring_;
     bool keyboard_ = false;
+    bool keyHandled_ = false;  // a key event is being delivered
 };
 
 }  // namespace

@@ -3,7 +3,9 @@
 // - Return and Enter press the focused button (push, tool and check buttons, segments, sidebar rows,
 //   cards), open the menu of a focused menu button and the list of a focused drop-down. A text field
 //   keeps them, and so does a widget that takes them itself (see kHandlesReturn).
-// - The focused control shows a ring in the accent colour around it, whatever its own look.
+// - Once a key has moved the focus, the focused control shows a ring in the accent colour around it,
+//   whatever its own look, until the next press of the mouse. A page (a QScrollArea) gets no ring: it
+//   would run along its window's frame.
 // - In windows that ask for it (followLayoutOrder), Tab and Shift+Tab go through the controls in the
 //   order of the layouts: top to bottom, and left to right within a row.
 // Space is left to the window: the workspace binds it to Stop all. Main thread only.

@@ -2,6 +2,7 @@
 // store's worker thread; the tracks join the list on the main thread once every file is done.
 #include <QFileInfo>
 
+#include "dsp/FileProcessor.h"
 #include "library/LibraryStore.h"
 #include "library/M3UReader.h"
 #include "library/StoreFiles.h"
@@ -56,9 +57,14 @@ void planPlaylist(const QString& path, std::vector<Step>& plan) {
 Result<ReferenceTrack> copyTrack(const QString& root, const QString& path,
                                  const std::atomic<bool>& quitting) {
     if (Status regular = StoreFiles::requireRegularFile(path); !regular) return regular.error();
-    // Opened only as a test that the file is readable audio, and closed at once.
-    if (auto audio = AudioFileReader::open(QFile::encodeName(path).toStdString()); !audio)
-        return audio.error();
+    // Opened only as a test that the file is audio the player can play, and closed at once: a file it
+    // would refuse is refused now, with the player's words, not when it is first played.
+    {
+        auto audio = AudioFileReader::open(QFile::encodeName(path).toStdString());
+        if (!audio) return audio.error();
+        if (Status playable = FileProcessor::accepts(audio->processingFormat()); !playable)
+            return playable.error();
+    }
 
     const auto [title, extension] = splitExtension(M3UReader::lastPathComponent(path));
     const QString name = QString::fromStdString(Uuid::generate().toString()) + '.' + extension;
@@ -128,7 +134,11 @@ void LibraryStore::finishImport(const ImportResult& result) {
         playlists_[index].tracks += result.tracks;
         emit playlistsChanged();
     }
-    if (!save()) return;
+    if (!save()) {
+        // Both failures count: the save's, which message() now holds, and the files that were not taken.
+        if (!result.issues.isEmpty()) setMessage(message_ + '\n' + result.issues.join('\n'));
+        return;
+    }
     setMessage(result.issues.isEmpty() ? QStringLiteral("Import complete") : result.issues.join('\n'));
 }
 

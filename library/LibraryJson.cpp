@@ -1,6 +1,8 @@
 #include "library/LibraryJson.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace quorvel {
 
@@ -9,6 +11,23 @@ namespace LibraryJson {
 Error within(const std::string& place, Error inner) {
     inner.description = place + ": " + inner.description;
     return inner;
+}
+
+std::string withShortToken(std::string message) {
+    if (message.empty() || message.back() != '\'') return message;
+    std::size_t start = std::string::npos;
+    for (const char* marker : {"last read: '", "parsing '"}) {
+        const std::size_t at = message.find(marker);
+        if (at != std::string::npos) start = std::min(start, at + std::strlen(marker));
+    }
+    if (start == std::string::npos || start >= message.size()) return message;
+    // Counted in characters: a byte that continues a UTF-8 sequence starts none.
+    qsizetype characters = 0;
+    for (std::size_t at = start; at + 1 < message.size(); ++at) {
+        if ((static_cast<unsigned char>(message[at]) & 0xC0) == 0x80) continue;
+        if (characters++ == quotedLength) return message.substr(0, at) + "\u2026'";
+    }
+    return message;
 }
 
 std::optional<QByteArray> fromBase64Strict(std::string_view text) {

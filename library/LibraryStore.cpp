@@ -12,6 +12,7 @@ namespace {
 
 const QString loadFailed = QStringLiteral("Library could not be loaded: ");
 const QString saveFailed = QStringLiteral("Save failed: ");
+constexpr qsizetype maxFileBytes = qsizetype{64} << 20;
 // The playlists file, the unreadable copies kept beside it and the imported audio copies, whose
 // temporaries a dead process may have left.
 const QString fileNames = QStringLiteral(
@@ -50,7 +51,9 @@ void LibraryStore::load() {
     const QString path = playlistsPath();
     if (!QFileInfo::exists(path)) return;
 
-    auto bytes = StoreFiles::readWhole(path);
+    // A library is kilobytes: a file far larger is no library, and reading it whole would hold up the
+    // window and take memory for nothing.
+    auto bytes = StoreFiles::readWhole(path, maxFileBytes);
     if (!bytes) {
         message_ = loadFailed + QString::fromStdString(bytes.error().description);
     } else {

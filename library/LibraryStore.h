@@ -26,10 +26,10 @@ class LibraryStore : public QObject {
 public:
     // Fixes the storage folder (`storageRoot` unchanged when given, else StoreFiles::storageDirectory()),
     // creates it, and loads the playlists file. Never fails: a folder that cannot be created or a file
-    // that cannot be read or decoded (for any reason, lack of memory included) leaves "Library could not
-    // be loaded: …" in message(). An undecodable file is first copied aside as
-    // "playlists.unreadable-<UTC stamp>.json" so that no save overwrites the only copy. With no playlists
-    // loaded the list holds the unsaved playlist "My Quorvel".
+    // that cannot be read or decoded (for any reason, lack of memory included; a file over 64 MiB is
+    // refused without being read) leaves "Library could not be loaded: …" in message(). An undecodable
+    // file is first copied aside as "playlists.unreadable-<UTC stamp>.json" so that no save overwrites the
+    // only copy. With no playlists loaded the list holds the unsaved playlist "My Quorvel".
     explicit LibraryStore(std::optional<QString> storageRoot = std::nullopt, QObject* parent = nullptr);
     // Stops an import at once: the copy being made is removed, and nothing of the import is saved.
     ~LibraryStore() override;
@@ -67,9 +67,11 @@ public:
     // returns at once: the files are checked to be readable audio and copied into root() under a fresh
     // "<UUID>.<extension>" on the store's worker, while message() shows "Importing <i> of <n>: <file
     // name>…". Files ending in .m3u or .m3u8 (any case) are read and their local entries imported the
-    // same way. Only regular files are opened. When every file is done, the tracks are appended, the
-    // library is saved once, and, when saved, message() becomes "Import complete" or the issues, one per
-    // line. An import asked for while one runs follows it.
+    // same way. Only regular files are opened, and only audio the player can play is taken (a file of
+    // more channels than two is refused with the player's message). When every file is done, the tracks
+    // are appended, the library is saved once, and message() becomes "Import complete" or the issues,
+    // one per line; when the save fails, the save's failure followed by the issues. An import asked for
+    // while one runs follows it.
     void importFiles(const QStringList& paths);
     // From importFiles() until its tracks are in the list and saved.
     bool importing() const { return importsUnderWay_ > 0; }

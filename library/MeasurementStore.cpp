@@ -84,19 +84,21 @@ MeasurementStore::Loaded MeasurementStore::readFile(FileState& file) {
     }
     StoreFiles::removeLeftovers(file.folder, kFileNames);
     if (!QFileInfo::exists(file.url)) return loaded;
-    {
-        auto bytes = StoreFiles::readWhole(file.url, qsizetype(TransferJSON::readAhead));
-        if (bytes) {
-            auto decoded =
-                TransferJSON::decode(std::string_view(bytes->constData(), size_t(bytes->size())), true);
-            if (decoded) {
-                loaded.traces = std::move(decoded.value());
-                return loaded;
-            }
-            loaded.error = QString::fromStdString(decoded.error().description);
-        } else {
-            loaded.error = QString::fromStdString(bytes.error().description);
+    if (auto opened = StoreFiles::Reader::open(file.url); !opened) {
+        loaded.error = QString::fromStdString(opened.error().description);
+    } else {
+        // Read a piece at a time: the file of a long session runs to hundreds of megabytes.
+        auto decoded =
+            TransferJSON::decode([&file = *opened](char* into, std::size_t size) -> Result<std::size_t> {
+                auto got = file.read(into, qsizetype(size));
+                if (!got) return got.error();
+                return std::size_t(*got);
+            });
+        if (decoded) {
+            loaded.traces = std::move(decoded.value());
+            return loaded;
         }
+        loaded.error = QString::fromStdString(decoded.error().description);
     }
     qCWarning(logStore) << "measurements could not be loaded:" << loaded.error;
     // The store now starts empty, and its next save would replace every trace the file holds: keep the

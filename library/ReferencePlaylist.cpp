@@ -67,7 +67,7 @@ Result<QList<ReferencePlaylist>> ReferencePlaylist::decodeList(const QByteArray&
         try {
             list = ReadJson::parse(bytes.begin(), bytes.end());
         } catch (const ReadJson::exception& e) {
-            return error(syntax, withoutTag(e.what()));
+            return error(syntax, withShortToken(withoutTag(e.what())));
         }
         if (!list.is_array())
             return error(wrongType, std::string("expected an array of playlists, found ") + list.type_name());

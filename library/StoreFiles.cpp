@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "core/Logging.h"
@@ -28,17 +29,9 @@ Error posixError(int code) { return Error{"posix", code, std::strerror(code)}; }
 
 Error notRegular() { return Error{"file", 0, "Not a regular file"}; }
 
-// A descriptor closed when it goes out of scope.
-struct Descriptor {
-    int fd = -1;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 // Opens a regular file for reading. O_NONBLOCK keeps the open itself from waiting for a FIFO's writer;
-// the type is checked on the open file, so nothing can be swapped in between.
-Result<int> openRegular(const QString& path) {
+// the type is checked on the open file, so nothing can be swapped in between. Also returns its size.
+Result<std::pair<int, qint64>> openRegular(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     if (native.isEmpty() || native.contains('\0')) return posixError(ENOENT);
     const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -53,7 +46,7 @@ Result<int> openRegular(const QString& path) {
         ::close(fd);
         return notRegular();
     }
-    return fd;
+    return std::pair<int, qint64>(fd, qint64(info.st_size));
 }
 
 // Reads up to `size` bytes, retrying after signals; 0 at the end of the file, -1 on an error.
@@ -98,6 +91,11 @@ bool finish(QSaveFile& file, QString* error) {
         file.cancelWriting();
         return false;
     }
+    if (Status target = StoreFiles::requireReplaceable(file.fileName()); !target) {
+        if (error) *error = QString::fromStdString(target.error().description);
+        file.cancelWriting();
+        return false;
+    }
     if (!file.commit()) {
         if (error) *error = file.errorString();
         return false;
@@ -139,26 +137,71 @@ Status requireRegularFile(const QString& path) {
     return {};
 }
 
-Result<QByteArray> readWhole(const QString& path, qsizetype spare) {
+// QSaveFile follows a symbolic link and renames its temporary over the link's final target, whatever that
+// is (a device node, a FIFO): only a regular file, or nothing yet, may be replaced that way. Whatever sits
+// at `path` itself is the store's own and is replaced as before. Checked when a save starts and again just
+// before the rename.
+Status requireReplaceable(const QString& path) {
+    const QByteArray native = QFile::encodeName(path);
+    if (native.contains('\0')) return posixError(ENOENT);
+    struct stat info {};
+    if (::lstat(native.constData(), &info) != 0 || !S_ISLNK(info.st_mode)) return {};
+    if (::stat(native.constData(), &info) != 0) return errno == ENOENT ? Status() : posixError(errno);
+    return S_ISREG(info.st_mode) ? Status() : notRegular();
+}
+
+Result<Reader> Reader::open(const QString& path) {
     auto opened = openRegular(path);
     if (!opened) return opened.error();
-    const Descriptor file{*opened};
-    struct stat info {};
-    ::fstat(file.fd, &info);
+    return Reader(opened->first, opened->second);
+}
+
+Reader::Reader(Reader&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), size_(std::exchange(other.size_, 0)) {}
+
+Reader& Reader::operator=(Reader&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+        size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+}
+
+Reader::~Reader() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+Result<qsizetype> Reader::read(char* into, qsizetype size) {
+    const ssize_t n = readSome(fd_, into, size);
+    if (n < 0) return posixError(errno);
+    return qsizetype(n);
+}
+
+Result<QByteArray> readWhole(const QString& path, std::optional<qsizetype> maxBytes) {
+    auto opened = Reader::open(path);
+    if (!opened) return opened.error();
+    Reader& file = *opened;
+    const auto tooLarge = [&] {
+        return Error{"posix", EFBIG,
+                     QStringLiteral("The file is larger than %1 MiB.").arg(*maxBytes >> 20).toStdString()};
+    };
+    if (maxBytes && file.size() > *maxBytes) return tooLarge();
     try {
         QByteArray bytes;
-        bytes.reserve(qsizetype(info.st_size) + spare);
-        bytes.resize(qsizetype(info.st_size));
+        bytes.resize(qsizetype(file.size()));
         qsizetype done = 0;
         for (;;) {
-            if (done == bytes.size()) bytes.resize(done + copyBlock);  // the file grew meanwhile
-            const ssize_t n = readSome(file.fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0) return posixError(errno);
-            if (n == 0) break;
-            done += n;
+            if (done == bytes.size()) {  // the file grew meanwhile
+                if (maxBytes && done > *maxBytes) return tooLarge();
+                bytes.resize(done + copyBlock);
+            }
+            auto n = file.read(bytes.data() + done, bytes.size() - done);
+            if (!n) return n.error();
+            if (*n == 0) break;
+            done += *n;
         }
         bytes.resize(done);
-        if (bytes.capacity() - done < spare) bytes.reserve(done + spare);
         return bytes;
     } catch (const std::bad_alloc&) {
         return Error{"posix", ENOMEM, "There is not enough memory to read the file."};
@@ -166,6 +209,10 @@ Result<QByteArray> readWhole(const QString& path, qsizetype spare) {
 }
 
 bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error) {
+    if (Status target = requireReplaceable(path); !target) {
+        if (error) *error = QString::fromStdString(target.error().description);
+        return false;
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         if (error) *error = file.errorString();
@@ -179,9 +226,10 @@ bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error) 
 }
 
 Status copyAtomically(const QString& source, const QString& target, const std::atomic<bool>* cancelled) {
-    auto opened = openRegular(source);
+    auto opened = Reader::open(source);
     if (!opened) return opened.error();
-    const Descriptor in{*opened};
+    Reader& in = *opened;
+    if (Status replaced = requireReplaceable(target); !replaced) return replaced.error();
     QSaveFile out(target);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return Error{"file", out.error(), out.errorString().toStdString()};
@@ -197,10 +245,10 @@ Status copyAtomically(const QString& source, const QString& target, const std::a
             out.cancelWriting();
             return Error{"posix", ECANCELED, "The copy was cancelled."};
         }
-        const ssize_t n = readSome(in.fd, block.data(), copyBlock);
-        if (n < 0) return failed(QString::fromLocal8Bit(std::strerror(errno)));
-        if (n == 0) break;
-        if (!writeAll(out.handle(), block.data(), n, &error)) return failed(error);
+        auto n = in.read(block.data(), copyBlock);
+        if (!n) return failed(QString::fromStdString(n.error().description));
+        if (*n == 0) break;
+        if (!writeAll(out.handle(), block.data(), *n, &error)) return failed(error);
     }
     if (!finish(out, &error)) return Error{"file", QFileDevice::WriteError, error.toStdString()};
     return {};

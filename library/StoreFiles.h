@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <atomic>
+#include <optional>
 
 #include "platform/Result.h"
 
@@ -25,19 +26,49 @@ bool ensureDirectory(const QString& dir, QString* error);
 // follows reports why.
 Status requireRegularFile(const QString& path);
 
-// The whole content of the regular file at `path`, with at least `spare` bytes of capacity after it for
-// a parser that reads ahead. Never blocks on a FIFO or a device (see requireRegularFile). Fails with
-// domain "posix", the errno and the system's description, or when memory runs out.
-Result<QByteArray> readWhole(const QString& path, qsizetype spare = 0);
+// Whether a save to `path` (see writeAtomically) may replace what it names: fails with "Not a regular
+// file" for a symbolic link to anything but a regular file, or with the system's reason (a loop of links).
+// A link to nothing yet, and anything at `path` itself, pass.
+Status requireReplaceable(const QString& path);
 
-// Writes `bytes` to `path` through a temporary file beside it ("<name>.XXXXXX") that is flushed and
-// synced before it is renamed into place, so the file on disk is always a whole old or a whole new
-// version, and success means the bytes are on disk. On any failure (a full disk, a size limit) returns
-// false, sets `error` and removes the temporary file; the old file is untouched.
+// The regular file at `path`, open for reading a piece at a time. Never blocks on a FIFO or a device
+// (see requireRegularFile). Closed when it goes. Move-only; one thread at a time.
+class Reader {
+public:
+    // Fails with domain "posix", the errno and the system's description, or with "Not a regular file".
+    static Result<Reader> open(const QString& path);
+    Reader(Reader&& other) noexcept;
+    Reader& operator=(Reader&& other) noexcept;
+    ~Reader();
+
+    // The file's size when it was opened, in bytes.
+    qint64 size() const { return size_; }
+    // Reads up to `size` bytes into `into` and returns how many: 0 at the end of the file.
+    Result<qsizetype> read(char* into, qsizetype size);
+
+private:
+    Reader(int fd, qint64 size) : fd_(fd), size_(size) {}
+    int fd_ = -1;
+    qint64 size_ = 0;
+};
+
+// The whole content of the regular file at `path`, read as Reader reads. Fails as Reader does, when
+// memory runs out, or, when `maxBytes` is given and the file holds more, with EFBIG and "The file is
+// larger than <maxBytes in MiB> MiB." before any of it is read.
+Result<QByteArray> readWhole(const QString& path, std::optional<qsizetype> maxBytes = std::nullopt);
+
+// Writes `bytes` to `path` through a temporary file beside the file it replaces ("<name>.XXXXXX") that is
+// flushed and synced before it is renamed into place, so the file on disk is always a whole old or a
+// whole new version, and success means the bytes are on disk. On any failure (a full disk, a size
+// limit) returns false, sets `error` and removes the temporary file; the old file is untouched.
+// A symbolic link is written through: its target is replaced, in the target's folder, and the link
+// stays. That target must be a regular file or not exist yet: a link to anything else (a device, a
+// FIFO, a folder) or a loop of links fails with "Not a regular file" (or the system's reason) and
+// nothing is written. Anything else found at `path` itself is replaced, as a file is.
 bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error);
 
-// Copies the regular file `source` to `target` the way writeAtomically writes. `cancelled`, when given,
-// is read between blocks; a cancelled or failed copy leaves nothing at `target` or beside it.
+// Copies the regular file `source` to `target` the way writeAtomically writes (links included). `cancelled`,
+// when given, is read between blocks; a cancelled or failed copy leaves nothing at `target` or beside it.
 Status copyAtomically(const QString& source, const QString& target,
                       const std::atomic<bool>* cancelled = nullptr);
 

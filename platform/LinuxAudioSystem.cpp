@@ -18,6 +18,8 @@
 #include "platform/DeviceIds.h"
 #include "platform/JackClients.h"
 #include "platform/Log.h"
+#include "platform/PulseDevices.h"
+#include "platform/PulseStream.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -29,22 +31,19 @@ using namespace std::chrono_literals;
 // A running stream whose callbacks stop for this long has failed (a device unplugged under ALSA, a frozen
 // sound server). Long enough that a loaded machine's scheduling hiccup is not taken for a failure.
 constexpr auto stallLimit = 5s;
-// Frames per period asked of PulseAudio and ALSA; JACK uses the server's period.
+// Frames per period asked of ALSA; JACK uses the server's period, PulseAudio PulseStream's.
 constexpr unsigned int requestedPeriodFrames = 1024;
-// RtAudio opens PulseAudio streams with PulseAudio's default channel map, which stops at 6 channels (7 or
-// more fail to connect).
-constexpr int pulseChannelLimit = 6;
 
 enum class Api { jack, pulse, alsa };
 
 struct ApiName {
     Api api;
-    RtAudio::Api rtAudio;  // UNSPECIFIED for our own JACK client
+    RtAudio::Api rtAudio;  // UNSPECIFIED for our own clients (JACK, PulseAudio)
     const char* shortName;
     const char* displayName;
 };
 constexpr std::array<ApiName, 3> knownApis{{{Api::jack, RtAudio::UNSPECIFIED, "jack", "JACK"},
-                                            {Api::pulse, RtAudio::LINUX_PULSE, "pulse", "PulseAudio"},
+                                            {Api::pulse, RtAudio::UNSPECIFIED, "pulse", "PulseAudio"},
                                             {Api::alsa, RtAudio::LINUX_ALSA, "alsa", "ALSA"}}};
 
 const ApiName& nameOf(Api api) {
@@ -83,6 +82,9 @@ double chooseRate(const RtAudio::DeviceInfo& info) {
 struct Entry {
     AudioDeviceInfo info;
     Api api = Api::jack;
+    // PulseAudio's names of the sink and the source a PulseAudio device plays and captures through.
+    std::string pulseSink;
+    std::string pulseSource;
 };
 
 struct Snapshot {
@@ -151,6 +153,26 @@ struct LinuxAudioSystem::Backend {
                 }
                 continue;
             }
+            if (api == Api::pulse) {
+                auto listing = PulseDevices::list();
+                if (!listing) continue;
+                for (std::size_t i = 0; i < listing->devices.size(); ++i) {
+                    const PulseDevices::Device& d = listing->devices[i];
+                    Entry e;
+                    e.api = api;
+                    e.info = {0,
+                              d.name,
+                              nameOf(api).displayName,
+                              d.inputChannels,
+                              d.outputChannels,
+                              d.sampleRateHz};
+                    e.pulseSink = d.sink;
+                    e.pulseSource = d.source;
+                    add(std::move(e), i == listing->defaultInput && d.inputChannels > 0,
+                        i == listing->defaultOutput && d.outputChannels > 0);
+                }
+                continue;
+            }
             try {
                 RtAudio rt(nameOf(api).rtAudio);
                 rt.showWarnings(false);
@@ -201,11 +223,11 @@ namespace {
 
 class RtAudioEngine;
 
-// One direction through RtAudio (PulseAudio or ALSA).
+// One direction through RtAudio (ALSA).
 struct RtStream {
     RtAudioEngine* engine = nullptr;
     std::unique_ptr<RtAudio> rt;
-    Api api = Api::pulse;
+    Api api = Api::alsa;
     std::string device;
     int channels = 0;
     // An error reported on this stream's audio thread. The text is written once, by whoever takes
@@ -242,12 +264,10 @@ void onRtAudioError(RtAudioError::Type type, const std::string& text) {
 // The text of an RtAudio stream's failure, for the user.
 std::string describeFailure(const RtStream& s) {
     std::string text = s.errorText;
-    // RtAudio's texts start with the function that failed ("RtApiPulse::callbackEvent: audio write
-    // error, Connection terminated."): keep what follows it.
+    // RtAudio's texts start with the function that failed ("RtApiAlsa::callbackEvent: audio write
+    // error, …"): keep what follows it.
     if (text.rfind("RtApi", 0) == 0)
         if (const auto colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
-    if (s.api == Api::pulse && text.find("Connection terminated") != std::string::npos)
-        return "The PulseAudio server stopped";
     if (text.empty()) return "The audio stream of " + s.device + " stopped";
     return "The audio stream of " + s.device + " failed: " + text;
 }
@@ -289,7 +309,12 @@ private:
     void closeAll();
     void watch();
     std::string check(std::chrono::steady_clock::time_point& lastProgress, std::uint64_t& lastCount);
-    std::uint64_t xruns() const { return jack_.xruns() + rtXruns_.load(std::memory_order_relaxed); }
+    std::uint64_t xruns() const {
+        return jack_.xruns() + pulse_.xruns() + rtXruns_.load(std::memory_order_relaxed);
+    }
+    std::uint64_t periods() const {
+        return callbacks_.load(std::memory_order_relaxed) + jack_.periods() + pulse_.periods();
+    }
 
     static int inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
                              void* stream);
@@ -300,8 +325,10 @@ private:
     bool running_ = false;
     std::string description_;  // of the run, for the log
     std::string jackDevices_;  // the names of the run's JACK devices
+    std::string stallDevice_;  // the device a stall is reported on: the input's, else the output's
 
     JackStream jack_;
+    PulseStream pulse_;
     RtStream input_;
     RtStream output_;
 
@@ -309,7 +336,6 @@ private:
     TapCollector collector_;
     std::vector<const float*> inputPointers_;
     std::array<float*, maxOutputChannels> outputPointers_{};
-    int settlingPeriods_ = 0;  // RtAudio's input thread only once started
     // Written by the audio threads, read by the watcher (relaxed: only progress and counts matter).
     std::atomic<std::uint64_t> callbacks_{0};
     std::atomic<std::uint64_t> rtXruns_{0};
@@ -339,6 +365,7 @@ Status RtAudioEngine::start() {
                            std::to_string(out->info.outputChannels) + " outputs, " +
                            std::to_string(outputChannels_) + " were asked for");
     }
+    stallDevice_ = in ? in->info.name : out ? out->info.name : std::string();
     description_.clear();
     for (const Entry* e : {in, out})
         if (e)
@@ -360,15 +387,23 @@ Status RtAudioEngine::start() {
         if (Status s = jack_.open(jin, jout); !s) return fail(s.error());
         if (jackIn) collector_.prepare(in->info.inputChannels, jack_.periodFrames());
     }
-    if (in && !jackIn)
+    const bool pulseIn = in && in->api == Api::pulse;
+    const bool pulseOut = out && out->api == Api::pulse;
+    if (pulseIn || pulseOut) {
+        // Starts at once: the streams deliver from the first period the server asks for.
+        if (pulseIn) collector_.prepare(in->info.inputChannels, PulseStream::periodFrames);
+        PulseStream::Direction pin, pout;
+        if (pulseIn) pin = {in->info.name, in->pulseSource, in->info.inputChannels, in->info.sampleRateHz};
+        if (pulseOut) pout = {out->info.name, out->pulseSink, outputChannels_, out->info.sampleRateHz};
+        if (Status s = pulse_.open(pin, pout, {&collector_, &tap_, &render_}); !s) return fail(s.error());
+    }
+    if (in && in->api == Api::alsa)
         if (Status s = open(*in, true, input_); !s) return fail(s.error());
-    if (out && !jackOut)
+    if (out && out->api == Api::alsa)
         if (Status s = open(*out, false, output_); !s) return fail(s.error());
 
     callbacks_.store(0, std::memory_order_relaxed);
     rtXruns_.store(0, std::memory_order_relaxed);
-    // RtAudio's PulseAudio stream calls back before its first read: that block holds no input yet.
-    settlingPeriods_ = input_.rt && input_.api == Api::pulse ? 1 : 0;
     for (RtStream* stream : {&input_, &output_}) {
         if (!stream->rt) continue;
         try {
@@ -391,13 +426,6 @@ Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     stream.api = device.api;
     stream.device = device.info.name;
     stream.channels = input ? device.info.inputChannels : outputChannels_;
-    if (device.api == Api::pulse && stream.channels > pulseChannelLimit) {
-        const std::string channels = std::to_string(stream.channels) + (input ? " inputs" : " outputs");
-        stream.reset();
-        return failure("PulseAudio streams carry at most " + std::to_string(pulseChannelLimit) +
-                       " channels; " + device.info.name + " has " + channels +
-                       ". Reach it through JACK instead.");
-    }
     stream.rt = std::make_unique<RtAudio>(nameOf(device.api).rtAudio);
     stream.rt->showWarnings(false);
 
@@ -452,10 +480,8 @@ void RtAudioEngine::stop() {
         watcher_.join();
     }
     if (running_) {
-        Log::info(Log::Area::audio,
-                  "Stopped " + description_ + " after " +
-                      std::to_string(callbacks_.load(std::memory_order_relaxed) + jack_.periods()) +
-                      " periods, " + std::to_string(xruns()) + " xruns");
+        Log::info(Log::Area::audio, "Stopped " + description_ + " after " + std::to_string(periods()) +
+                                        " periods, " + std::to_string(xruns()) + " xruns");
     }
     closeAll();
     running_ = false;
@@ -463,6 +489,7 @@ void RtAudioEngine::stop() {
 
 void RtAudioEngine::closeAll() {
     jack_.close();
+    pulse_.close();
     close(input_);
     close(output_);
 }
@@ -514,21 +541,19 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
         return "The JACK server stopped";
     }
     if (jack_.deviceGone()) return "The audio device " + jackDevices_ + " disappeared";
+    if (std::string problem = pulse_.failure(); !problem.empty()) return problem;
     for (const RtStream* s : {&input_, &output_}) {
         if (!s->rt) continue;
         if (s->failed.load(std::memory_order_acquire)) return describeFailure(*s);
         if (!s->rt->isStreamOpen() || !s->rt->isStreamRunning()) return describeFailure(*s);
     }
-    const std::uint64_t count = callbacks_.load(std::memory_order_relaxed) + jack_.periods();
+    const std::uint64_t count = periods();
     const auto now = std::chrono::steady_clock::now();
     if (count != lastCount) {
         lastCount = count;
         lastProgress = now;
     } else if (now - lastProgress > stallLimit) {
-        // A run's JACK directions have no RtAudio stream to take the name from.
-        const std::string& device =
-            jack_.isOpen() ? jackDevices_ : (input_.rt ? input_.device : output_.device);
-        return "The audio device " + device + " stopped delivering audio";
+        return "The audio device " + stallDevice_ + " stopped delivering audio";
     }
     return {};
 }
@@ -543,10 +568,6 @@ int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, R
     RtAudioEngine* engine = s->engine;
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
     if (status & RTAUDIO_INPUT_OVERFLOW) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
-    if (engine->settlingPeriods_ > 0) {
-        --engine->settlingPeriods_;
-        return 0;
-    }
     const auto* base = static_cast<const float*>(in);
     const std::size_t n = engine->inputPointers_.size();
     for (std::size_t c = 0; c < n; ++c) engine->inputPointers_[c] = base ? base + c * frames : nullptr;
@@ -584,7 +605,8 @@ LinuxAudioSystem::LinuxAudioSystem(std::vector<std::string> apis) : backend_(std
     std::vector<RtAudio::Api> compiled;
     RtAudio::getCompiledApi(compiled);
     auto usable = [&](const ApiName& a) {
-        return a.api == Api::jack || std::find(compiled.begin(), compiled.end(), a.rtAudio) != compiled.end();
+        return a.rtAudio == RtAudio::UNSPECIFIED ||
+               std::find(compiled.begin(), compiled.end(), a.rtAudio) != compiled.end();
     };
     if (apis.empty())
         for (const auto& a : knownApis) apis.push_back(a.shortName);

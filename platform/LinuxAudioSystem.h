@@ -1,16 +1,18 @@
 #pragma once
 // The machine's audio devices: JACK (when a server runs) through our own client (JackClients.h), then
-// PulseAudio and ALSA through RtAudio, listed in that order. Ids hash the API and the device name
-// (DeviceIds.h). The default input and output are those of the first API that has such a device
-// (RtAudio's own default is only trusted when the API reports devices at all; under JACK the "system"
-// client is the default).
+// PulseAudio (or PipeWire's PulseAudio side) through our own client (PulseDevices.h, PulseStream.h), then
+// ALSA through RtAudio, listed in that order. Ids hash the API and the device name (DeviceIds.h). The
+// default input and output are those of the first API that has such a device (under JACK the "system"
+// client; under PulseAudio the server's default sink and source as RtAudio 5.2 ranked them; RtAudio's own
+// ALSA default is only trusted when the API reports devices at all).
 //
 // Engines play and capture as 32-bit float, non-interleaved, at the device's rate (the server's under
 // JACK). A JACK direction runs in one JackStream per run, whose ports are connected by exact name to the
 // device's, so that buffer channel k reaches the device's k-th port and nothing else; it reports the
-// server stopping and the device's client leaving. A PulseAudio or ALSA direction is one RtAudio stream:
-// an error on its audio thread (the server gone: RtAudio would go on calling back without end) ends it
-// as a failure, and a stall check covers a stream that stops calling back.
+// server stopping and the device's client leaving. The PulseAudio directions run in one PulseStream per
+// run, whose streams carry the devices' own channels in their own order and never move to another device;
+// it reports the server stopping and a device going away. An ALSA direction is one RtAudio stream: an
+// error on its audio thread ends it as a failure. A stall check covers any stream that stops calling back.
 //
 // ALSA's own messages ("ALSA lib … cannot find card") go to the log (Log.h) instead of stderr.
 //
@@ -26,8 +28,8 @@ namespace quorvel {
 
 class LinuxAudioSystem : public AudioSystem {
 public:
-    // apis: the APIs to use, in order, by short name ("jack", "pulse", "alsa"); empty: all three (PulseAudio
-    // and ALSA when compiled into RtAudio).
+    // apis: the APIs to use, in order, by short name ("jack", "pulse", "alsa"); empty: all three (ALSA when
+    // compiled into RtAudio).
     explicit LinuxAudioSystem(std::vector<std::string> apis = {});
     ~LinuxAudioSystem() override;
 

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "engine/InputPicker.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
 #include "kit/QVBadge.h"
@@ -39,7 +40,9 @@ AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
     connect(&analyzer_, &MicAnalyzer::runningChanged, this, [this] {
         refreshRunning();
         refreshSpectrum();
+        refreshFailure();
     });
+    connect(&analyzer_, &MicAnalyzer::statusChanged, this, &AnalyzerView::refreshFailure);
     connect(&analyzer_, &MicAnalyzer::spectrumChanged, this, &AnalyzerView::refreshSpectrum);
     for (auto signal : {&MicAnalyzer::delayMSChanged, &MicAnalyzer::averagesChanged,
                         &MicAnalyzer::correlationChanged, &MicAnalyzer::equivalentMetersChanged})
@@ -53,6 +56,7 @@ AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
     refreshSpectrum();
     refreshReadouts();
     refreshInputs();
+    refreshFailure();
 }
 
 std::vector<SpectrumPoint> AnalyzerView::points(SpectrumMode mode,
@@ -82,7 +86,13 @@ void AnalyzerView::buildHeader() {
     liveBadge_ = new QVBadge({});
     liveBadge_->setObjectName(QStringLiteral("liveBadge"));
     header->addWidget(liveBadge_);
-    header->addStretch(1);
+    failure_ = new QLabel;
+    failure_->setObjectName(QStringLiteral("captureFailure"));
+    failure_->setWordWrap(true);
+    QVStyle::setText(failure_, QVText::Caption, ScreenColors::orange(), QFont::DemiBold);
+    // The reason takes the free width while it shows; otherwise the stretch keeps the button at the end.
+    header->addWidget(failure_, 1);
+    header->addStretch(0);
     startButton_ = new QPushButton;
     startButton_->setObjectName(QStringLiteral("startStop"));
     startButton_->setFont(QVStyle::font(QVText::Subheadline, QFont::DemiBold));
@@ -240,6 +250,7 @@ void AnalyzerView::showEvent(QShowEvent* event) {
     QVPage::showEvent(event);
     if (hardware_) return;
     hardware_ = new InterfacePicker(this);
+    inputs_ = new InputPicker(this);
     connect(hardware_, &InterfacePicker::devicesChanged, this, &AnalyzerView::fillInterfaces);
     connect(hardware_, &InterfacePicker::selectedChanged, this, &AnalyzerView::fillInterfaces);
     fillInterfaces();
@@ -313,6 +324,12 @@ void AnalyzerView::refreshInputs() {
     status_->setVisible(showsStatus(analyzer_.status()));
     latencyField_->refresh();
     temperatureField_->refresh();
+}
+
+void AnalyzerView::refreshFailure() {
+    const bool failed = endedByFailure(analyzer_.running(), analyzer_.status());
+    failure_->setText(failed ? analyzer_.status() : QString());
+    failure_->setVisible(failed);
 }
 
 }  // namespace quorvel

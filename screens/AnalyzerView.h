@@ -6,8 +6,12 @@
 //
 // A change of interface, channel or reference switch by the user stops the analyser first (the new inputs
 // apply at the next start); building the page or showing a model value stops nothing. The page owns its
-// interface picker, made when the page is first shown; the display mode and the picker start afresh with
-// each new page. Main thread only.
+// interface picker and its input picker (a placeholder that only carries a guidance text), made when the
+// page is first shown; the display mode and the pickers start afresh with each new page.
+//
+// A capture that ended by a failure (a start refused, the sound server or the device gone) leaves its
+// reason beside the badge at the top of the page as well as in the input card, until the next start or
+// stop. Main thread only.
 #include <QString>
 #include <optional>
 #include <vector>
@@ -23,6 +27,7 @@ class QPushButton;
 namespace quorvel {
 
 class Disclosure;
+class InputPicker;
 class InterfacePicker;
 class MicAnalyzer;
 class QVBadge;
@@ -45,13 +50,21 @@ public:
     void setMode(SpectrumMode mode);
     // The page's interface picker; null until the page is first shown.
     InterfacePicker* hardware() const { return hardware_; }
+    // The page's input picker, made with the interface picker; nothing fills it.
+    InputPicker* inputs() const { return inputs_; }
 
-    // What the plot draws: the spectrum unchanged in FFT mode, its 31 bands in RTA mode. Any thread.
+    // What the plot draws: the spectrum unchanged in FFT mode, its third-octave bands (those holding a
+    // bin) in RTA mode. Any thread.
     static std::vector<SpectrumPoint> points(SpectrumMode mode, const std::vector<SpectrumPoint>& spectrum);
     // The largest level of `spectrum` as "%.0f", or the em dash when it is empty. Any thread.
     static QString peakReadout(const std::vector<SpectrumPoint>& spectrum);
     // The status line is hidden only for exactly this text.
     static bool showsStatus(const QString& status) { return status != QLatin1String("Microphone off"); }
+    // Whether the analyser's state is a capture that ended by a failure: stopped with a status other than
+    // "Microphone off".
+    static bool endedByFailure(bool running, const QString& status) {
+        return !running && showsStatus(status);
+    }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -70,12 +83,15 @@ private:
     void refreshSpectrum();
     void refreshReadouts();
     void refreshInputs();
+    void refreshFailure();
 
     MicAnalyzer& analyzer_;
     InterfacePicker* hardware_ = nullptr;
+    InputPicker* inputs_ = nullptr;
     SpectrumMode mode_ = SpectrumMode::rta;
 
     QVBadge* liveBadge_ = nullptr;
+    QLabel* failure_ = nullptr;
     QPushButton* startButton_ = nullptr;
     SegmentedPicker* modePicker_ = nullptr;
     SpectrumPlot* plot_ = nullptr;

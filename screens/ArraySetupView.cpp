@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
@@ -53,20 +54,23 @@ private:
     QColor color_;
 };
 
-QString readString(const QSettings& s, const char* key, const QString& fallback) {
-    return s.contains(key) ? s.value(key).toString() : fallback;
+// A stored setting is used only when the page's control could have set it; anything else (a count the
+// stepper does not reach, an unknown label, a number that is not finite) reads as absent.
+QString readChoice(const QSettings& s, const char* key, const QStringList& offered) {
+    const QString stored = s.value(key).toString();
+    return offered.contains(stored) ? stored : offered.front();
 }
 
-int readInt(const QSettings& s, const char* key, int fallback) {
+int readInt(const QSettings& s, const char* key, int low, int high, int fallback) {
     bool ok = false;
     const int v = s.value(key).toInt(&ok);
-    return ok ? v : fallback;
+    return ok && v >= low && v <= high ? v : fallback;
 }
 
-double readDouble(const QSettings& s, const char* key, double fallback) {
+double readFinite(const QSettings& s, const char* key, double fallback) {
     bool ok = false;
     const double v = s.value(key).toDouble(&ok);
-    return ok ? v : fallback;
+    return ok && std::isfinite(v) ? v : fallback;
 }
 
 void store(const char* key, const QVariant& value) { QSettings().setValue(key, value); }
@@ -93,11 +97,11 @@ const QStringList& ArraySetupView::checklist() {
 
 ArraySetupView::ArraySetupView(QWidget* parent) : QVPage(QStringLiteral("Sub arrays"), {}, nullptr, parent) {
     const QSettings settings;
-    model_ = readString(settings, modelKey, models().front());
-    kind_ = readString(settings, kindKey, QString::fromUtf8(kEndFire));
-    count_ = readInt(settings, countKey, 2);
-    spacing_ = readDouble(settings, spacingKey, 1.2);
-    temperature_ = readDouble(settings, temperatureKey, 20.0);
+    model_ = readChoice(settings, modelKey, models());
+    kind_ = readChoice(settings, kindKey, {kKinds[0], kKinds[1]});
+    count_ = readInt(settings, countKey, countLow, countHigh, 2);
+    spacing_ = readFinite(settings, spacingKey, 1.2);
+    temperature_ = readFinite(settings, temperatureKey, 20.0);
 
     kindPicker_ = new SegmentedPicker(QStringLiteral("Layout"),
                                       {QStringLiteral("End-fire"), QStringLiteral("Cardioid pair")});
@@ -154,7 +158,8 @@ void ArraySetupView::buildLayoutCard() {
     modelRow->addWidget(modelPicker_);
     card->addLayout(modelRow);
 
-    countStepper_ = new Stepper(2, 4, [](int n) { return qvFormat("%lld subs", static_cast<long long>(n)); });
+    countStepper_ = new Stepper(countLow, countHigh,
+                                [](int n) { return qvFormat("%lld subs", static_cast<long long>(n)); });
     connect(countStepper_, &Stepper::stepped, this, &ArraySetupView::setCount);
     card->add(countStepper_);
 
@@ -282,10 +287,10 @@ std::optional<double> ArraySetupView::quarterWaveHz() const {
 
 void ArraySetupView::refresh() {
     // Controls show the settings; none of these calls reports a change back.
-    kindPicker_->setIndex(indexIn(kKinds, kind_));  // -1: a stored kind not offered
+    kindPicker_->setIndex(indexIn(kKinds, kind_));  // -1: a kind not offered
     {
         const QSignalBlocker block(modelPicker_);
-        modelPicker_->setCurrentIndex(int(models().indexOf(model_)));  // -1: a stored label not offered
+        modelPicker_->setCurrentIndex(int(models().indexOf(model_)));  // -1: a label not offered
     }
     countStepper_->setValue(count_);
     countStepper_->setVisible(kind_ == QString::fromUtf8(kEndFire));

@@ -5,9 +5,10 @@
 //
 // The five settings live in the user defaults (array.model, array.kind, array.count, array.spacing,
 // array.temperature): read when the page is built, written on every change. A stored value the controls
-// cannot offer (a count outside 2…4, an unknown kind or subwoofer label) is shown as it is and kept until
-// the user changes that setting. The first output and the ticked steps belong to the page and start afresh
-// with every new page. Main thread only.
+// cannot set (a count outside 2…4, an unknown kind or subwoofer label, a spacing or temperature that is
+// not a finite number) counts as absent: the page shows the default, and stores nothing until the user
+// changes that setting. The first output and the ticked steps belong to the page and start afresh with
+// every new page. Main thread only.
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -39,6 +40,8 @@ public:
     static constexpr const char* spacingKey = "array.spacing";
     static constexpr const char* temperatureKey = "array.temperature";
 
+    static constexpr int countLow = 2;  // end-fire elements
+    static constexpr int countHigh = 4;
     static constexpr int outputStartLow = 1;
     static constexpr int outputStartHigh = 61;
 

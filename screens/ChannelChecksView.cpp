@@ -97,7 +97,7 @@ ChannelChecksView::ChannelChecksView(AudioController& audio, RoutedSignal& route
 
 QString ChannelChecksView::intervalText(double seconds) { return qvFormat("%.1f s", seconds); }
 
-void ChannelChecksView::check(const QString& route, bool ping) {
+void ChannelChecksView::check(AudioController::Route route, bool ping) {
     voice_.cancel();
     routed_.stop();
     analyzer_.invalidate();
@@ -116,7 +116,7 @@ void ChannelChecksView::speak() {
         if (!audio) return;
         if (rendered) {
             audio->setPingPong(false);
-            audio->setRoute(QStringLiteral("Both"));
+            audio->setRoute(AudioController::Route::both);
             audio->playVoice(QString::fromStdString(rendered.value()));
         } else {
             audio->setStatus(QStringLiteral("Couldn't prepare voice"));
@@ -130,7 +130,7 @@ void ChannelChecksView::flashAndBeep() {
     routed_.stop();
     analyzer_.invalidate();
     audio_.setPingPong(false);
-    audio_.setRoute(QStringLiteral("Both"));
+    audio_.setRoute(AudioController::Route::both);
     audio_.playSignal(SignalSettings{.kind = SignalKind::sync}, true);
 }
 
@@ -138,17 +138,17 @@ QWidget* ChannelChecksView::buildLeftRightCard() {
     auto* card = new QVCard(QStringLiteral("Left / right"));
     auto* sides = new QHBoxLayout;
     left_ = new QVAction(QStringLiteral("Left"), QStringLiteral("l.circle"), false,
-                         [this] { check(QStringLiteral("Left"), false); });
+                         [this] { check(AudioController::Route::left, false); });
     left_->setObjectName(QStringLiteral("left"));
     right_ = new QVAction(QStringLiteral("Right"), QStringLiteral("r.circle"), false,
-                          [this] { check(QStringLiteral("Right"), false); });
+                          [this] { check(AudioController::Route::right, false); });
     right_->setObjectName(QStringLiteral("right"));
     sides->addWidget(left_);
     sides->addWidget(right_);
     card->addLayout(sides);
 
     pingPong_ = new QVAction(QStringLiteral("Ping-pong"), QStringLiteral("arrow.left.arrow.right"), false,
-                             [this] { check(QStringLiteral("Both"), true); });
+                             [this] { check(AudioController::Route::both, true); });
     pingPong_->setObjectName(QStringLiteral("pingPong"));
     card->add(pingPong_);
 
@@ -225,8 +225,8 @@ void ChannelChecksView::setVoiceName(const QString& name) {
 void ChannelChecksView::refreshEmphasis() {
     const bool playing = audio_.playing();
     // Each emphasis has its own test: a left route left over while ping-pong runs lights both.
-    left_->setProminent(playing && audio_.route() == QLatin1String("Left"));
-    right_->setProminent(playing && audio_.route() == QLatin1String("Right"));
+    left_->setProminent(playing && audio_.route() == AudioController::Route::left);
+    right_->setProminent(playing && audio_.route() == AudioController::Route::right);
     pingPong_->setProminent(playing && audio_.pingPong());
 }
 

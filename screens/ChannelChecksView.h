@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include "engine/AudioController.h"
 #include "kit/QVPage.h"
 
 class QComboBox;
@@ -23,7 +24,6 @@ class QSlider;
 
 namespace quorvel {
 
-class AudioController;
 class MicAnalyzer;
 class QVAction;
 class RoutedSignal;
@@ -45,12 +45,12 @@ public:
 
     // The noise check: cancels a spoken ID in preparation, stops the routed generator, restarts the
     // averaging, sets ping-pong and the route, then loops pink noise on the player. Returns at once.
-    void check(const QString& route, bool ping);
+    void check(AudioController::Route route, bool ping);
     // Stops the routed generator and the player, restarts the averaging and prepares the spoken ID of
-    // voiceName(); once it is ready it loops on both channels (ping-pong off, route "Both").
+    // voiceName(); once it is ready it loops on both channels (ping-pong off, route both).
     void speak();
     // Cancels a spoken ID in preparation, stops the routed generator, restarts the averaging, sets
-    // ping-pong off and the route to "Both", then loops the sync beep with the flash.
+    // ping-pong off and the route to both, then loops the sync beep with the flash.
     void flashAndBeep();
 
     // The text of an interval read-out: one decimal as printf writes it, then " s" (0.25 → "0.2 s").

@@ -24,6 +24,7 @@
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVKeyboard.h"
+#include "kit/QVMessageLine.h"
 #include "kit/QVNumber.h"
 #include "kit/QVStyle.h"
 #include "library/LibraryStore.h"
@@ -104,10 +105,9 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
       onPlay_(std::move(onPlay)) {
     add(buildHeader());
 
-    message_ = new QLabel;
-    message_->setWordWrap(true);
+    // Two lines at most, wrapped or cut: a message quoting a long path or value never widens the page.
+    message_ = new QVMessageLine(2);
     QVStyle::setText(message_, QVText::Caption, QVStyle::accent());
-    message_->setMaximumHeight(QFontMetrics(message_->font()).lineSpacing() * 2);
     add(message_);
 
     add(buildNowPlaying());

@@ -25,7 +25,8 @@ Sheet::Sheet(QVPage* page, QSize minimumSize, QWidget* parent) : QDialog(parent)
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     bar_ = new QHBoxLayout;
-    bar_->setContentsMargins(12, 8, 12, 0);
+    // Clear of the sheet's top edge and of the page below, with room for the focus ring around a button.
+    bar_->setContentsMargins(12, 10, 12, 6);
     bar_->addStretch(1);
     column->addLayout(bar_);
     column->addWidget(page_, 1);

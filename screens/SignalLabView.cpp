@@ -35,7 +35,8 @@ constexpr int kBalanceSteps = 1000;  // the balance slider's resolution over 0 â
 
 // The routed generator's speaker selections and the player's routes, in the order of their segments.
 const QString kSelections[] = {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("Both")};
-const QString kRoutes[] = {QStringLiteral("Left"), QStringLiteral("Both"), QStringLiteral("Right")};
+const AudioController::Route kRoutes[] = {AudioController::Route::left, AudioController::Route::both,
+                                          AudioController::Route::right};
 
 QString kindText(SignalKind kind) {
     const std::string_view raw = rawValue(kind);
@@ -114,6 +115,9 @@ SignalLabView::SignalLabView(QVBinding<SignalSettings> signal, QVBinding<bool> i
                          &RoutedSignal::channelAChanged, &RoutedSignal::channelBChanged,
                          &RoutedSignal::referenceOutputChanged, &RoutedSignal::sendReferenceChanged})
         connect(&routed_, changed, this, &SignalLabView::refreshRouting);
+    for (auto changed :
+         {&RoutedSignal::statusChanged, &RoutedSignal::isPlayingChanged, &RoutedSignal::busyChanged})
+        connect(&routed_, changed, this, &SignalLabView::refreshFailure);
     refresh();
 }
 
@@ -274,6 +278,12 @@ QWidget* SignalLabView::buildSignalCard() {
     badge_->setObjectName(QStringLiteral("state"));
     titleRow->addWidget(badge_);
     card->addLayout(titleRow);
+
+    failure_ = caption(QString(), ScreenColors::orange());
+    failure_->setObjectName(QStringLiteral("routedFailure"));
+    failure_->setFont(QVStyle::font(QVText::Caption, QFont::DemiBold));
+    failure_->setWordWrap(true);
+    card->add(failure_);
 
     preview_ = new SignalPreview(signal_.get().kind);
     preview_->setFixedHeight(95);
@@ -489,6 +499,7 @@ void SignalLabView::refresh() {
     refreshSettings();
     refreshPlayback();
     refreshRouting();
+    refreshFailure();
     channel_->setIndex(indexIn(kRoutes, audio_.route()));
 }
 
@@ -565,6 +576,14 @@ void SignalLabView::refreshRouting() {
     dualHint_->setVisible(signal_.get().kind == SignalKind::dual && routed_.sendReference());
     routedStatus_->setText(routed_.status());
     routedStatus_->setVisible(routed_.status() != QLatin1String(RoutedSignal::stoppedStatus));
+}
+
+void SignalLabView::refreshFailure() {
+    // Stopped, not preparing, and not the plain stopped status: the last play failed or was refused.
+    const bool failed = !routed_.isPlaying() && !routed_.busy() &&
+                        routed_.status() != QLatin1String(RoutedSignal::stoppedStatus);
+    failure_->setText(failed ? routed_.status() : QString());
+    failure_->setVisible(failed);
 }
 
 }  // namespace quorvel

@@ -41,9 +41,13 @@ std::vector<SpectrumPoint> SpectrumPlot::bands(const std::vector<SpectrumPoint>&
         const double lower = centre / kSixthOctave;
         const double upper = centre * kSixthOctave;
         double power = 0;
+        bool held = false;
         for (const SpectrumPoint& p : spectrum)
-            if (lower <= p.hz && p.hz < upper) power += std::pow(10.0, p.db / 10) / 3;
-        out.push_back({i, centre, 10 * std::log10(std::max(power, 1e-12))});
+            if (lower <= p.hz && p.hz < upper) {
+                power += std::pow(10.0, p.db / 10) / 3;
+                held = true;
+            }
+        if (held) out.push_back({i, centre, 10 * std::log10(std::max(power, 1e-12))});
     }
     return out;
 }

@@ -34,8 +34,10 @@ public:
 
     // Third-octave bands i = 0 … 30 centred at 20 × 2^(i/3) Hz, each holding the points with
     // centre / 2^(1/6) ≤ hz < centre × 2^(1/6). A band's level is 10·log10 of the summed bin powers
-    // divided by 3 (a fixed divisor, not the number of bins), floored at 1e-12: an empty band reads
-    // −120 dB. Ids are the band indices. Any thread.
+    // divided by 3 (a fixed divisor, not the number of bins), floored at 1e-12 (−120 dB). A band that
+    // holds no point has no level and is left out, so the line joins its neighbours rather than diving
+    // to the floor (at 48 kHz the 20 Hz and 40 Hz bands fall between the FFT's bins); an empty spectrum
+    // gives no bands. Ids are the band indices. Any thread.
     static std::vector<SpectrumPoint> bands(const std::vector<SpectrumPoint>& spectrum);
 
     // The line through `points` in an area of `size`: points outside 20 … 20000 Hz (or NaN) are left

@@ -169,6 +169,38 @@ TEST_F(KeyboardTest, TabGoesTopToBottomThroughEveryPageAndTheFocusRingShowsOnEac
     }
 }
 
+// The ring is for the keyboard: a mouse press hides it, and a click that changes the page (which moves the
+// focus out of the page that goes) does not bring it back; the next key does.
+TEST_F(KeyboardTest, AfterAMousePressTheRingComesBackOnlyWithAKey) {
+    openActive();
+    const auto ringShown = [&] {
+        for (QWidget* ring : view->findChildren<QWidget*>("qvFocusRing"))
+            if (ring->isVisible()) return true;
+        return false;
+    };
+    view->setTool(QuorvelTool::measure);
+    settle();
+    tabToNamed("startStop");
+    EXPECT_TRUE(ringShown());
+    QTest::mouseClick(view->currentPage()->findChild<QWidget*>("qvPageTitle"), Qt::LeftButton);
+    settle();
+    EXPECT_FALSE(ringShown());
+    QTest::mouseClick(view->findChild<QAbstractButton*>("sidebar-signals"), Qt::LeftButton);
+    settle();
+    ASSERT_EQ(view->tool(), QuorvelTool::signals_);
+    EXPECT_FALSE(ringShown()) << "on " << focused()->metaObject()->className();
+    savePng("ring-after-sidebar-click");
+    key(Qt::Key_Tab);
+    EXPECT_TRUE(ringShown());
+    // A key that moves nothing, and later a page change that no key made: still no ring.
+    tabToNamed("play");
+    QTest::mouseClick(view->currentPage()->findChild<QWidget*>("qvPageTitle"), Qt::LeftButton);
+    key(Qt::Key_Shift);
+    view->setTool(QuorvelTool::measure);
+    settle();
+    EXPECT_FALSE(ringShown()) << "on " << focused()->metaObject()->className();
+}
+
 TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonSegmentCardOrCheckBoxButNotATextField) {
     openActive();
     // A sidebar row.
@@ -216,7 +248,7 @@ TEST_F(KeyboardTest, ReturnPressesTheFocusedButtonSegmentCardOrCheckBoxButNotATe
     // Space stays Stop all, also over a focused button, which it does not press.
     tabToNamed("left");
     key(Qt::Key_Return);
-    EXPECT_EQ(view->audio().route(), "Left");
+    EXPECT_EQ(view->audio().route(), AudioController::Route::left);
     ASSERT_TRUE(waitUntil([&] { return view->audio().playing(); }));
     key(Qt::Key_Space);
     EXPECT_FALSE(view->audio().playing());

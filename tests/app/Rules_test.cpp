@@ -117,20 +117,26 @@ TEST_F(RulesTest, RoutedWiringChangesStopTheGeneratorOnChangeOnly) {
     };
     wire();
     playRouted();
+    startCapture();
+    measure();
     wire();  // the values it already holds: no change
     EXPECT_TRUE(routed.isPlaying());
+    EXPECT_TRUE(measured());
 
     const std::function<void()> changes[] = {
         [&] { routed.setSelection("Both"); },   [&] { routed.setChannelA(3); },
         [&] { routed.setChannelB(4); },         [&] { routed.setReferenceOutput(2); },
         [&] { routed.setSendReference(true); },
     };
+    // A change also restarts the measurement: what the analyser averaged came through the old wiring.
     for (const auto& change : changes) {
         wire();
         playRouted();
+        measure();
         change();
         EXPECT_FALSE(routed.isPlaying());
         EXPECT_EQ(routed.status(), RoutedSignal::stoppedStatus);
+        EXPECT_FALSE(measured()) << "delay, transfer and averages cleared";
     }
     // Also while it is still preparing.
     routed.setSelection("A");
@@ -193,6 +199,12 @@ TEST_F(RulesTest, TransportFollowsTheRoutedGeneratorAndDrivesItsLevelOnlyOnSigna
     EXPECT_EQ(bar->statusIcon(), "waveform.circle");
     EXPECT_EQ(bar->shownLevelText(), "-30 dB");
     EXPECT_FALSE(transportButton("Play or pause")->isEnabled());
+    // Only the player's idle state reads "Ready", not a status that happens to read "Stopped" (a track of
+    // that title).
+    view->audio().setStatus("Stopped");
+    EXPECT_EQ(bar->statusText(), "Stopped");
+    view->stopAll();
+    EXPECT_EQ(bar->statusText(), "Ready");
 
     playRouted();
     EXPECT_EQ(bar->statusText(), view->routed().status());

@@ -1,13 +1,16 @@
 // The window's frame: the sidebar and its pages, the Tools hub, the guide button and the file importer.
 #include <QAbstractButton>
 #include <QFile>
+#include <QImage>
 #include <QLabel>
+#include <QPainter>
 #include <QPointer>
 #include <QStackedWidget>
 #include <QTest>
 
 #include "AppHarness.h"
 #include "TestHome.h"
+#include "app/QuorvelApp.h"
 #include "app/TransportBar.h"
 #include "app/UserGuideView.h"
 #include "kit/QVPage.h"
@@ -43,6 +46,34 @@ TEST_F(AppTest, FirstLaunchOpensThePlayerWithTheDefaultPlaylistAtTheSmallestSize
     settle();
     EXPECT_GE(view->width(), 840);
     EXPECT_GE(view->height(), 680);
+}
+
+// The window opens at its default size where the screen has room for it, and within the screen's
+// available area where it has not (a 2560 × 1440 display at scale 2 offers 1280 × 720 points, less its
+// panel), never below the smallest size.
+TEST_F(AppTest, TheFirstWindowSizeFitsTheScreensAvailableArea) {
+    const QSize fullSize(QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight);
+    EXPECT_EQ(QuorvelApp::firstWindowSize(QRect(0, 0, 1920, 1050)), fullSize);
+    const QRect scaled(0, 32, 1280, 688);
+    const QSize first = QuorvelApp::firstWindowSize(scaled);
+    EXPECT_EQ(first, QSize(QuorvelView::kDefaultWidth, QuorvelView::kMinHeight));
+    const QSize roomy = QuorvelApp::firstWindowSize(QRect(0, 0, 1280, 768));
+    EXPECT_EQ(roomy.width(), QuorvelView::kDefaultWidth);
+    EXPECT_GT(roomy.height(), QuorvelView::kMinHeight);
+    EXPECT_LT(roomy.height(), 768);
+    EXPECT_EQ(QuorvelApp::firstWindowSize(QRect(0, 0, 800, 600)),
+              QSize(QuorvelView::kMinWidth, QuorvelView::kMinHeight));
+
+    // The window at that size on that screen, the rest of the screen in grey.
+    open();
+    view->resize(first);
+    settle();
+    QImage screen(scaled.size(), QImage::Format_RGB32);
+    screen.fill(QColor(90, 90, 90));
+    QPainter painter(&screen);
+    painter.drawPixmap(0, 0, view->grab());
+    painter.end();
+    EXPECT_TRUE(screen.save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/first-size-1280x688.png")));
 }
 
 TEST_F(AppTest, EachToolGetsAFreshPageWhileTheSameModelsStay) {

@@ -191,4 +191,75 @@ TEST(AlignmentDSP, ArrivalDelaysTheEarlierOfTwoCompatibleTraces) {
     }
 }
 
+// What sub refuses, on two flat traces whose bins lie every 5 Hz from 20 to 500 Hz and whose sub leads by
+// `leadMS` (its phase ahead by 2π·f·lead; 10 ms puts the 100 Hz bin at exactly 0 dB): the band, the bins
+// that may pair, too few pairs or too narrow a spread of them, and delays beyond 100 ms. An accepted case
+// names the pairs it used and finds the lead, or 100 ms for a lead beyond.
+TEST(AlignmentDSP, SubRefusesBadBandsFewOrNarrowPairsAndFarDelays) {
+    struct Case {
+        const char* what;
+        double low, high, leadMS;
+        std::function<void(std::vector<TransferBin>& main, std::vector<TransferBin>& sub)> spoil;
+        int pairs;  // 0: refused
+    };
+    auto at = [](std::vector<TransferBin>& bins, int hz) -> TransferBin& {
+        return bins[std::size_t(hz - 20) / 5];
+    };
+    auto onlyCoherent = [at](std::vector<int> hzs) {
+        return [at, hzs](std::vector<TransferBin>& main, std::vector<TransferBin>&) {
+            for (TransferBin& b : main) b.coherence = 0.5;
+            for (int hz : hzs) at(main, hz).coherence = 0.95;
+        };
+    };
+    auto spread = [](int from, int to) {
+        std::vector<int> hzs;
+        for (int hz = from; hz <= to; hz += 5) hzs.push_back(hz);
+        return hzs;
+    };
+    auto none = [](std::vector<TransferBin>&, std::vector<TransferBin>&) {};
+    const Case cases[] = {
+        {"the widest band", 20, 500, 10, none, 97},
+        {"low below 20 Hz", 19.9, 240, 10, none, 0},
+        {"high above 500 Hz", 40, 500.1, 10, none, 0},
+        {"low equal to high", 100, 100, 10, none, 0},
+        {"a band that is not a number", NAN, 240, 10, none, 0},
+        {"bins at the threshold", 40, 240, 10,
+         [at](auto& m, auto& s) { at(m, 100).coherence = at(s, 100).coherence = 0.8; }, 41},
+        {"a main bin under the threshold", 40, 240, 10, [at](auto& m, auto&) { at(m, 100).coherence = 0.79; },
+         40},
+        {"a sub bin under the threshold", 40, 240, 10, [at](auto&, auto& s) { at(s, 100).coherence = 0.79; },
+         40},
+        {"a bin the sub lacks", 40, 240, 10,
+         [](auto&, auto& s) {
+             s.erase(s.begin() + 16); /* 100 Hz */
+         },
+         40},
+        {"levels exactly 10 dB apart", 40, 240, 10, [at](auto& m, auto&) { at(m, 100).real = std::sqrt(10); },
+         41},
+        {"levels 10.5 dB apart", 40, 240, 10,
+         [at](auto& m, auto&) { at(m, 100).real = std::pow(10, 10.5 / 20); }, 40},
+        {"five pairs", 40, 240, 10, onlyCoherent({40, 90, 140, 190, 240}), 0},
+        {"six pairs", 40, 240, 10, onlyCoherent({40, 80, 120, 160, 200, 240}), 6},
+        {"pairs over 60 % of the band", 40, 240, 10, onlyCoherent(spread(40, 160)), 25},
+        {"pairs over less", 40, 240, 10, onlyCoherent(spread(40, 155)), 0},
+        {"a lead of 100.5 ms", 40, 240, 100.5, none, 41},
+        {"a lead of 110 ms", 40, 240, 110, none, 0},
+    };
+    for (const Case& c : cases) {
+        TransferTrace main = blankTrace("Main L"), sub = blankTrace("Sub");
+        main.arrivalMS = c.leadMS;
+        for (int hz = 20; hz <= 500; hz += 5) {
+            main.bins.push_back({hz / 5, double(hz), 1, 0, 0.95});
+            const Complex lead = std::polar(1.0, 2 * M_PI * hz * c.leadMS / 1000);
+            sub.bins.push_back({hz / 5, double(hz), lead.real(), lead.imag(), 0.95});
+        }
+        c.spoil(main.bins, sub.bins);
+        const auto p = AlignmentDSP::sub(main, sub, c.low, c.high);
+        EXPECT_EQ(p ? p->usableBins : 0, c.pairs) << c.what;
+        if (p) {
+            EXPECT_NEAR(p->delayMS, std::min(c.leadMS, 100.0), 1e-9) << c.what;  // the search stops there
+        }
+    }
+}
+
 }  // namespace quorvel

@@ -5,7 +5,7 @@
 
 #include "DspSignals.h"
 #include "TextbookFFT.h"
-#include "dsp/MeasurementDSP.h"
+#include "dsp/ComplexFFT.h"
 #include "dsp/RealFFT.h"
 
 namespace quorvel {
@@ -25,7 +25,7 @@ long firstBitDifference(const std::vector<double>& a, const std::vector<double>&
 
 void expectSameBits(std::vector<double> re, std::vector<double> im, bool inverse) {
     std::vector<double> oursRe = re, oursIm = im;
-    ASSERT_TRUE(MeasurementDSP::fft(oursRe, oursIm, inverse).ok());
+    ASSERT_TRUE(ComplexFFT::transform(oursRe, oursIm, inverse).ok());
     ASSERT_TRUE(TextbookFFT::transform(re, im, inverse).ok());
     EXPECT_EQ(firstBitDifference(oursRe, re), -1) << "N " << re.size() << " real part";
     EXPECT_EQ(firstBitDifference(oursIm, im), -1) << "N " << re.size() << " imaginary part";

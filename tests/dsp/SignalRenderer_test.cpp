@@ -10,7 +10,7 @@
 
 #include "SoxOracle.h"
 #include "TestHome.h"
-#include "dsp/MeasurementDSP.h"
+#include "dsp/ComplexFFT.h"
 #include "dsp/QuorvelError.h"
 #include "dsp/SignalPreset.h"
 #include "platform/TempFiles.h"
@@ -199,7 +199,7 @@ TEST(SignalRenderer, PinkNoiseFallsThreeDecibelsPerOctave) {
             re[i] = out[0][start + i] *
                     (0.5 - 0.5 * std::cos(2 * std::numbers::pi * static_cast<double>(i) / size));
         im.clear();
-        ASSERT_TRUE(MeasurementDSP::fft(re, im).ok());
+        ASSERT_TRUE(ComplexFFT::transform(re, im).ok());
         for (std::size_t k = 0; k <= size / 2; ++k) power[k] += re[k] * re[k] + im[k] * im[k];
     }
     const double binHz = rate / size;

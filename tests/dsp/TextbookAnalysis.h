@@ -99,8 +99,8 @@ inline AnalysisResult analyze(std::span<const double> mic, std::optional<std::sp
     (void)TextbookFFT::transform(pRe, pIm, true);
     auto r = [&](std::size_t l) { return std::fabs(pRe[l]); };
 
-    const std::size_t maxLag =
-        static_cast<std::size_t>(std::min(static_cast<double>(n / 3), std::floor(rate * 0.25)));
+    const std::size_t maxLag = static_cast<std::size_t>(
+        std::min(static_cast<double>(n / 3), std::floor(rate * (MeasurementDSP::maxDelayMS / 1000.0))));
     std::size_t peak = 0;
     for (std::size_t l = 1; l <= maxLag; ++l)
         if (r(l) > r(peak)) peak = l;

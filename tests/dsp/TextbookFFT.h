@@ -1,5 +1,5 @@
 #pragma once
-// The plain radix-2 FFT that MeasurementDSP::fft must reproduce bit for bit.
+// The plain radix-2 FFT that ComplexFFT::transform must reproduce bit for bit.
 #include <cmath>
 #include <cstddef>
 #include <utility>

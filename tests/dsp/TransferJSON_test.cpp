@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -181,6 +182,68 @@ TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
     auto back = TransferJSON::decode(*written);
     ASSERT_TRUE(back) << back.error().description;
     expectIdentical((*back)[0], t);
+}
+
+// The decoder reads its text a piece at a time: where the pieces end changes nothing, a failing source
+// fails the decode with its own error, and a message quotes at most 60 characters of a value.
+TEST(TransferJSON, ReadsPieceByPieceAndQuotesAtMostSixtyCharacters) {
+    const auto inPieces = [](std::string_view text, std::size_t piece) {
+        return TransferJSON::decode(
+            [text, piece](char* into, std::size_t size) mutable -> Result<std::size_t> {
+                const std::size_t n = std::min({size, piece, text.size()});
+                std::memcpy(into, text.data(), n);
+                text.remove_prefix(n);
+                return n;
+            });
+    };
+    TransferTrace second = sampleTrace();
+    second.id = Uuid::generate();
+    second.name = "with \"quotes\", [brackets] and {braces}";
+    const std::string text = "\xEF\xBB\xBF" + TransferJSON::encode({sampleTrace(), second}).value();
+    for (std::size_t piece : {std::size_t(1), std::size_t(2), std::size_t(7)}) {
+        auto decoded = inPieces(text, piece);
+        ASSERT_TRUE(decoded) << decoded.error().description;
+        ASSERT_EQ(decoded->size(), 2u);
+        expectIdentical((*decoded)[0], sampleTrace());
+        EXPECT_EQ((*decoded)[1], second);
+    }
+    // Every cut of the text fails alike however it arrives.
+    for (std::size_t end = 0; end + 1 < text.size(); end += 7)
+        EXPECT_EQ(inPieces(text.substr(0, end), 1).error().description, decodeError(text.substr(0, end)))
+            << end;
+
+    const Error unreadable{"posix", 5, "Input/output error"};
+    auto failed = TransferJSON::decode([&](char*, std::size_t) -> Result<std::size_t> { return unreadable; });
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error(), unreadable);
+
+    Json j = validArray();
+    j[0]["id"] = std::string(100000, 'F');
+    EXPECT_EQ(decodeError(j.dump()),
+              "Trace 1: \"id\" is not a valid UUID: \"" + std::string(60, 'F') + "\u2026\".");
+
+    // Invalid JSON anywhere wins over a broken rule earlier, and the faults simdjson finds in the whole
+    // text first (here bytes that are not UTF-8) win over one found earlier in it.
+    j = validArray();
+    j[0].erase("averages");
+    j.push_back(validArray()[0]);
+    j.push_back(validArray()[0]);
+    EXPECT_EQ(decodeError(j.dump()), "Trace 1: the key \"averages\" is missing.");
+    std::string later = j.dump();
+    later.insert(later.size() - 1, ",{\"note\":tru}");
+    EXPECT_EQ(decodeError(later),
+              "The measurements are not valid JSON: Problem while parsing an atom "
+              "starting with the letter 't'");
+    later.insert(later.size() - 1, ",\"\xff\"");
+    EXPECT_EQ(decodeError(later), "The measurements are not valid JSON: The input is not valid UTF-8");
+    // A text that does not end with the "]" it began with is refused for that before any value is read.
+    EXPECT_EQ(decodeError("[{\"note\":tru"),
+              "The measurements are not valid JSON: The JSON document has an "
+              "improper structure: missing or superfluous commas, braces, "
+              "missing keys, etc.");
+    EXPECT_EQ(decodeError("[" + std::string(1100, '[') + std::string(1100, ']') + "]"),
+              "The measurements are not valid JSON: The JSON document was too deep (too many nested objects "
+              "and arrays)");
 }
 
 }  // namespace quorvel

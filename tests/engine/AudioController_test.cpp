@@ -315,15 +315,15 @@ TEST_F(AudioControllerTest, StopAndShutDownCancelTheRenderInFlight) {
 // Ticks pan the next period by route or ping-pong side (0.1 s acts as 0.25 s); sync flashes 80 ms a second.
 TEST_F(AudioControllerTest, TicksPanByRouteOrPingPongAndFlashForSync) {
     signal(SignalSettings{.kind = SignalKind::white, .seconds = 1});
+    using Route = AudioController::Route;
     for (auto [route, left, right] :
-         {std::tuple{"Right", false, true}, {"Both", true, true}, {"left", true, true}}) {
+         {std::tuple{Route::right, false, true}, {Route::both, true, true}, {Route::left, true, false}}) {
         controller->setRoute(route);
         step();
         align();
-        EXPECT_EQ(lastLeft() != 0, left) << route;
-        EXPECT_EQ(lastRight() != 0, right) << route;
+        EXPECT_EQ(lastLeft() != 0, left) << static_cast<int>(route);
+        EXPECT_EQ(lastRight() != 0, right) << static_cast<int>(route);
     }
-    controller->setRoute("Left");
     controller->setPingPong(true);
     controller->setInterval(0.1);
     signal(SignalSettings{.kind = SignalKind::white, .seconds = 1});
@@ -332,7 +332,8 @@ TEST_F(AudioControllerTest, TicksPanByRouteOrPingPongAndFlashForSync) {
     for (int i = 0; i < 60; ++i) {
         step();
         const bool right = (system->clock() - start) / 12000 % 2 == 1;
-        EXPECT_EQ(controller->side(), right ? "R" : "L") << i;
+        EXPECT_EQ(controller->side(), right ? AudioController::Side::right : AudioController::Side::left)
+            << i;
         EXPECT_FALSE(controller->flash());
         rightFrom.emplace_back(system->clock(), right);
     }
@@ -391,8 +392,9 @@ TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
     play(LocalTrackRequest{.title = "No file"});
     EXPECT_EQ(controller->status(), "Stopped");
 
-    play(LocalTrackRequest{.title = "Missing", .filename = "missing.wav"});
-    EXPECT_NE(controller->status(), "Stopped");
+    // An imported copy deleted from the storage folder.
+    play(LocalTrackRequest{.title = "Kick Test", .filename = "gone.wav"});
+    EXPECT_EQ(controller->status(), "The audio file of \u201CKick Test\u201D is missing.");
     EXPECT_FALSE(controller->hasPlayback());
 
     signal(SignalSettings{.kind = SignalKind::sine, .seconds = -1});

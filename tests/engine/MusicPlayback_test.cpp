@@ -3,6 +3,7 @@
 
 #include <QSignalSpy>
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "FakeMusicService.h"
@@ -262,6 +263,43 @@ TEST_F(MusicPlaybackTest, PollMirrorsThePlayer) {
     controller.stop();
     service.release("playerState", State(PlayerState{PlaybackStatus::playing, 9}));
     EXPECT_DOUBLE_EQ(controller.currentTime(), 0);
+    controller.pollMusic();
+    EXPECT_EQ(service.pendingCount("playerState"), 0);
+}
+
+// A poll that finds no server any more (it was killed under the song) stops the player and says which
+// server stopped, in the status and in the music log; a server that answers with a refusal does not.
+TEST_F(MusicPlaybackTest, APollThatCannotReachTheServerStopsThePlayer) {
+    static QStringList* logged = nullptr;
+    QStringList warnings;
+    logged = &warnings;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+            if (type == QtWarningMsg && logged) logged->append(QString(context.category) + ": " + text);
+        });
+    playing();
+    controller.pollMusic();
+    service.release("playerState", State(serviceError("you don't have permission for \"status\"", 4)));
+    EXPECT_FALSE(controller.playing());
+    EXPECT_TRUE(controller.hasPlayback());
+    EXPECT_EQ(controller.status(), "First");
+    EXPECT_TRUE(warnings.isEmpty());
+
+    const std::size_t mark = service.log.size();
+    controller.pollMusic();
+    service.release("playerState", State(Error{"posix", ECONNREFUSED, "Connection refused"}));
+    qInstallMessageHandler(previous);
+    logged = nullptr;
+    EXPECT_EQ(controller.status(), "The music server at music.test:6600 stopped.");
+    EXPECT_FALSE(controller.playing());
+    EXPECT_FALSE(controller.hasPlayback());
+    EXPECT_FALSE(controller.isMusicSource());
+    EXPECT_FALSE(controller.selectedTrackID());
+    EXPECT_EQ(logFrom(mark), (std::vector<std::string>{"playerState", "stop"}));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].startsWith("quorvel.music: ")) << warnings[0].toStdString();
+    EXPECT_TRUE(warnings[0].contains("music.test:6600") && warnings[0].contains("Connection refused"))
+        << warnings[0].toStdString();
     controller.pollMusic();
     EXPECT_EQ(service.pendingCount("playerState"), 0);
 }

@@ -3,7 +3,10 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QHBoxLayout>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -16,6 +19,7 @@
 #include "kit/QVAction.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
+#include "kit/QVMetric.h"
 #include "kit/QVStyle.h"
 
 namespace quorvel {
@@ -64,6 +68,86 @@ TEST(QVIcons, EachSymbolHasItsThemeImageOrADrawnFormAndUnknownNamesAreReported) 
     EXPECT_EQ(warnings, QStringList{"No symbol named no.such.symbol"});
     EXPECT_FALSE(QVIcons::known("no.such.symbol"));
     EXPECT_TRUE(QVIcons::known("waveform"));
+}
+
+// Three symbols whose theme images read as something else (a gear, a lifebuoy, a chevron) are drawn in
+// their own forms: three sliders, a question mark in a circle, an arrow with its shaft.
+TEST(QVIcons, SlidersQuestionMarkAndArrowReadAsTheirNames) {
+    QVIcons::installTheme();
+    QWidget row;
+    auto* layout = new QHBoxLayout(&row);
+    const QColor ink = Qt::white;
+    for (const char* symbol : {"slider.horizontal.3", "questionmark.circle", "arrow.right"}) {
+        SCOPED_TRACE(symbol);
+        EXPECT_FALSE(QVIcons::fromTheme(symbol));
+        QImage drawn(48, 48, QImage::Format_ARGB32_Premultiplied);
+        drawn.fill(Qt::transparent);
+        QPainter p(&drawn);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        QVIcons::drawSymbol(p, QRectF(0, 0, 48, 48), symbol, ink);
+        p.end();
+        EXPECT_EQ(QVIcons::pixmap(symbol, 48, ink).toImage().convertToFormat(drawn.format()), drawn);
+        layout->addWidget(QVIcons::label(symbol, 48, ink));
+    }
+    // The forms themselves, on the 24-unit grid scaled to 48 px: the sliders' three tracks cross the
+    // whole width; the arrow's shaft runs from the left quarter to its head.
+    const QImage sliders = QVIcons::pixmap("slider.horizontal.3", 48, ink).toImage();
+    for (int y : {12, 24, 36}) {
+        EXPECT_GT(qAlpha(sliders.pixel(8, y)), 128) << y;
+        EXPECT_GT(qAlpha(sliders.pixel(40, y)), 128) << y;
+    }
+    const QImage arrow = QVIcons::pixmap("arrow.right", 48, ink).toImage();
+    for (int x = 10; x <= 38; x += 4) EXPECT_GT(qAlpha(arrow.pixel(x, 24)), 128) << x;
+    const QImage question = QVIcons::pixmap("questionmark.circle", 48, ink).toImage();
+    EXPECT_GT(qAlpha(question.pixel(24, 3)), 128) << "the circle";
+    EXPECT_GT(qAlpha(question.pixel(24, 34)), 128) << "the dot of the question mark";
+    row.setStyleSheet(QStringLiteral("background: #1c1e21;"));
+    row.resize(200, 70);
+    row.show();
+    QDir().mkpath(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR));
+    EXPECT_TRUE(
+        row.grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/symbols-sliders-question-arrow.png")));
+}
+
+// Two drawn forms by what makes them read: the waveform's bars stand centred on the middle line, at
+// their different heights; the playlist's note (drawn wherever the theme has no image) has its list.
+TEST(QVIcons, WaveformBarsStandCentredAndThePlaylistNoteHasItsList) {
+    const QImage waveform = QVIcons::pixmap("waveform", 48, Qt::white).toImage();
+    int above = 0, below = 0;
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 48; ++x) {
+            above += qAlpha(waveform.pixel(x, y)) > 128;
+            below += qAlpha(waveform.pixel(x, 47 - y)) > 128;
+        }
+    EXPECT_GT(above, 100);
+    EXPECT_NEAR(above, below, above / 10);
+    QImage list(48, 48, QImage::Format_ARGB32_Premultiplied);
+    list.fill(Qt::transparent);
+    QPainter p(&list);
+    QVIcons::drawSymbol(p, QRectF(0, 0, 48, 48), "music.note.list", Qt::white);
+    p.end();
+    for (int y : {10, 20, 30}) EXPECT_GT(qAlpha(list.pixel(10, y)), 128) << "list line at " << y;
+}
+
+// The read-out's value is its large line: digits stand 0.73 em high, some 20 px at 27 px (9 px at the
+// body size).
+TEST(QVMetric, TheValueStandsAtItsOwnLargeSize) {
+    QVStyle::apply();
+    QVMetric metric("88.8 ms", "Delay");
+    metric.resize(300, metric.sizeHint().height());
+    metric.show();
+    QImage image(metric.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    metric.render(&image, {}, {}, QWidget::DrawChildren);
+    const QRect value = metric.layout()->itemAt(0)->geometry();
+    int top = value.bottom(), bottom = value.top();
+    for (int y = value.top(); y <= value.bottom(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 128) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    EXPECT_GE(bottom - top + 1, 16);
 }
 
 // A new title, symbol or emphasis repaints it; the one it has does not. (Its presses run on every page.)

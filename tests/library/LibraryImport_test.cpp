@@ -8,7 +8,9 @@
 #include <QtEndian>
 
 #include "LibraryTestFiles.h"
+#include "dsp/FileProcessor.h"
 #include "library/LibraryStore.h"
+#include "platform/AudioFile.h"
 
 namespace quorvel {
 
@@ -100,8 +102,8 @@ TEST(LibraryImport, OnlyRegularFilesAreOpened) {
     EXPECT_EQ(f.titles(), QStringList{"real"});
 }
 
-// A clean import says so; a failed save keeps the tracks and shows only the save's failure.
-TEST(LibraryImport, FailedSaveKeepsTracksAndShowsOnlyTheSaveFailure) {
+// A clean import says so; a failed save keeps the tracks and reports its failure and then the import's.
+TEST(LibraryImport, FailedSaveKeepsTracksAndReportsBothFailures) {
     Fixture f;
     writeWav(f.source + "/a.wav");
     f.import({f.source + "/a.wav"});
@@ -109,9 +111,31 @@ TEST(LibraryImport, FailedSaveKeepsTracksAndShowsOnlyTheSaveFailure) {
     QFile::remove(f.storage + "/playlists.json");
     QDir().mkpath(f.storage + "/playlists.json");  // the save cannot replace a folder
     f.import({f.source + "/a.wav", f.source + "/none.wav"});
-    EXPECT_TRUE(f.store.message().startsWith("Save failed: ")) << f.store.message().toStdString();
+    const QStringList lines = f.store.message().split('\n');
+    ASSERT_EQ(lines.size(), 2) << f.store.message().toStdString();
+    EXPECT_TRUE(lines[0].startsWith("Save failed: ")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("none.wav: ") && lines[1].size() > 10) << lines[1].toStdString();
     EXPECT_EQ(f.titles(), (QStringList{"a", "a"}));
     EXPECT_EQ(f.copies(), 2);
+}
+
+// A file the player cannot play (here 1 000 channels) is refused at import, with the player's words.
+TEST(LibraryImport, AudioThePlayerCannotPlayIsRefusedWithItsMessage) {
+    Fixture f;
+    const QString wide = f.source + "/wide.wav";
+    {
+        AudioBuffer silence(*AudioFormat::standard(48000, 1000), 480);
+        silence.setFrameLength(480);
+        auto writer = AudioFileWriter::create(wide.toStdString(), silence.format());
+        ASSERT_TRUE(writer && writer->write(silence) && writer->close());
+    }
+    writeWav(f.source + "/mono.wav");
+    f.import({wide, f.source + "/mono.wav"});
+    const auto played = FileProcessor::render(wide.toStdString(), FileProcessSettings{});
+    ASSERT_FALSE(played);
+    EXPECT_EQ(f.store.message(), "wide.wav: " + QString::fromStdString(played.error().description));
+    EXPECT_EQ(f.titles(), QStringList{"mono"});
+    EXPECT_EQ(f.copies(), 1);
 }
 
 // Copies run beside the window into the playlist selected at the start; a store that goes leaves nothing.

@@ -34,8 +34,10 @@ TEST(LibraryStore, StartsFromFileOrUnsavedDefault) {
     EXPECT_EQ(LibraryStore().root(), StoreFiles::storageDirectory());
     write(root + "/playlists.json", "[]");
     EXPECT_TRUE(onlyDefault(LibraryStore(root)));
-    for (const auto& [counts, selected] :
-         {std::pair{QList<int>{3, 0, 2, 0}, 2}, {QList<int>{0, 0}, 0}, {QList<int>{1}, 0}}) {
+    for (const auto& [counts, selected] : {std::pair{QList<int>{3, 0, 2, 0}, 2},
+                                           {QList<int>{0, 4}, 1},
+                                           {QList<int>{0, 0}, 0},
+                                           {QList<int>{1}, 0}}) {
         QList<ReferencePlaylist> list;
         for (int count : counts)
             list.push_back(

@@ -53,4 +53,21 @@ TEST(ReferencePlaylist, ReadingIgnoresNullsAndUnknownKeysButNoBadTrack) {
         EXPECT_FALSE(ReferencePlaylist::decodeList(text).ok()) << text;
 }
 
+// The JSON library quotes the token it stopped at whole: the message keeps its first 60 characters.
+TEST(ReferencePlaylist, AReadErrorQuotesAtMostSixtyCharactersOfAToken) {
+    const auto error = [](const QByteArray& text) {
+        return ReferencePlaylist::decodeList(text).error().description;
+    };
+    const std::string sixty(60, '9');
+    EXPECT_EQ(error("[" + QByteArray(100000, '9') + "]"), "number overflow parsing '" + sixty + "\u2026'");
+    const std::string control = error("[\"" + QByteArray(200, 'a') + "\x01\"]");
+    EXPECT_TRUE(control.ends_with("; last read: '\"" + std::string(59, 'a') + "\u2026'")) << control;
+    // Characters, not bytes: an "é" is never cut in two.
+    QByteArray accents;
+    for (int i = 0; i < 100; ++i) accents += "\xC3\xA9";
+    const std::string cut = error("[\"" + accents);
+    EXPECT_NE(cut.find("\xC3\xA9\u2026'"), std::string::npos) << cut;
+    EXPECT_EQ(error("[1e400]"), "number overflow parsing '1e400'");
+}
+
 }  // namespace quorvel

@@ -9,11 +9,13 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "LibraryTestFiles.h"
+#include "QtPrinting.h"
 #include "dsp/TransferJSON.h"
 #include "library/LibraryStore.h"
 #include "library/MeasurementStore.h"
@@ -216,6 +218,94 @@ TEST(StoreFiles, AFileTooLargeForMemoryIsKeptAsideAndTheStoreStarts) {
     EXPECT_TRUE(lines[1].startsWith("Measurements could not be loaded: ")) << report;
     EXPECT_EQ(lines[2], "1");
     EXPECT_EQ(QDir(dir).entryList({"*.unreadable-*.json"}).size(), 2);
+}
+
+// A store file that is a link is written through only to a regular file: a link to a FIFO, a folder or
+// round in a loop fails the save with the store's message and leaves what it points at as it was.
+TEST(StoreFiles, SavesWriteThroughALinkOnlyToARegularFile) {
+    const QString dir = storeFolder("links"), elsewhere = freshDir("link-targets");
+    const auto link = [](const QString& target, const QString& at) {
+        ASSERT_EQ(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(at).constData()), 0);
+    };
+    const auto isFifo = [](const QString& path) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(path).constData(), &info) == 0 && S_ISFIFO(info.st_mode);
+    };
+    ASSERT_EQ(::mkfifo(QFile::encodeName(elsewhere + "/fifo").constData(), 0600), 0);
+    link(elsewhere + "/fifo", dir + "/playlists.json");
+    link(elsewhere + "/fifo", dir + "/measurements.json");
+    ::alarm(60);  // opening the FIFO would block for ever: end the process instead of hanging
+    {
+        LibraryStore library(dir);
+        EXPECT_EQ(library.message(), "Library could not be loaded: Not a regular file");
+        library.addPlaylist("Gig");
+        EXPECT_EQ(library.message(), "Save failed: Not a regular file");
+        MeasurementStore measurements;
+        measurements.setTraces(tracesOfAbout(500));
+        measurements.save();
+        measurements.waitForFile();
+        EXPECT_EQ(measurements.message(), "Measurements could not be saved: Not a regular file");
+    }
+    ::alarm(0);
+    EXPECT_TRUE(isFifo(elsewhere + "/fifo"));
+    EXPECT_TRUE(QFileInfo(dir + "/playlists.json").isSymLink());
+    EXPECT_EQ(QDir(elsewhere).entryList(QDir::Files | QDir::System | QDir::Hidden), QStringList{"fifo"});
+
+    QString error;
+    link(elsewhere, dir + "/folder.json");
+    link(dir + "/loop-b.json", dir + "/loop-a.json");
+    link(dir + "/loop-a.json", dir + "/loop-b.json");
+    EXPECT_FALSE(StoreFiles::writeAtomically(dir + "/folder.json", "[]", &error));
+    EXPECT_EQ(error, "Not a regular file");
+    EXPECT_FALSE(StoreFiles::writeAtomically(dir + "/loop-a.json", "[]", &error));
+    EXPECT_EQ(error, "Too many levels of symbolic links");
+    EXPECT_TRUE(QFileInfo(dir + "/loop-a.json").isSymLink());
+    write(elsewhere + "/source.wav", "RIFF");
+    EXPECT_FALSE(StoreFiles::copyAtomically(elsewhere + "/source.wav", dir + "/folder.json"));
+
+    // A link to a regular file: the file is replaced in its own folder, and the link stays.
+    write(elsewhere + "/real.json", "old");
+    link(elsewhere + "/real.json", dir + "/through.json");
+    ASSERT_TRUE(StoreFiles::writeAtomically(dir + "/through.json", "new", &error)) << error.toStdString();
+    EXPECT_EQ(read(elsewhere + "/real.json"), "new");
+    EXPECT_TRUE(QFileInfo(dir + "/through.json").isSymLink());
+    EXPECT_EQ(QDir(elsewhere).entryList({"real.json*"}, QDir::Files | QDir::Hidden),
+              QStringList{"real.json"});
+}
+
+// A valid measurements file loads where memory allows its traces and a few megabytes more (reading it
+// whole and parsing it as one document took four times its size), and a playlists file over 64 MiB is
+// refused without being read, and kept aside.
+TEST(StoreFiles, LargeFilesLoadOrAreRefusedWithoutBeingReadWhole) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    if (!singleThreaded()) GTEST_SKIP() << "fork() needs a single-threaded process";
+    const QString dir = storeFolder("large");
+    std::vector<TransferTrace> traces(50);
+    for (TransferTrace& trace : traces) trace = tracesOfAbout(780000).front();  // 50 traces of 7800 bins
+    const std::string text = TransferJSON::encode(traces).value();
+    std::ofstream(QFile::encodeName(dir + "/measurements.json").toStdString()) << text;
+    {
+        std::ofstream big(QFile::encodeName(dir + "/playlists.json").toStdString());
+        big.seekp((std::streamoff{64} << 20));
+        big << ']';  // 64 MiB and a byte, nearly all of it a hole
+    }
+
+    std::ifstream status("/proc/self/status");
+    rlim_t addressSpace = 0;
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) addressSpace = std::stoull(line.substr(7)) * 1024;
+    const std::string report = inChild(RLIMIT_AS, addressSpace + (120 << 20), [&] {
+        LibraryStore library(dir);
+        MeasurementStore measurements;
+        return library.message().toStdString() + "\n" + std::to_string(measurements.traces().size()) + " " +
+               measurements.message().toStdString();
+    });
+    EXPECT_EQ(report, "Library could not be loaded: The file is larger than 64 MiB.\n50 ") << text.size();
+    const QStringList kept = QDir(dir).entryList({"playlists.unreadable-*.json"});
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(QFileInfo(dir + "/" + kept[0]).size(), (qint64{64} << 20) + 1);
 }
 
 }  // namespace quorvel

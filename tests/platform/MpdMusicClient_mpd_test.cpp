@@ -77,4 +77,30 @@ TEST(MpdMusicClientServer, SongsByIdAndSearch) {
     EXPECT_TRUE(odd->empty());
 }
 
+// The transport as the player drives it; the server ends stopped, as the other tests expect it.
+TEST(MpdMusicClientServer, TransportPlaysPausesResumesSeeksAndStops) {
+    MpdMusicClient client(MpdMusicClient::fromEnvironment());
+    auto song = client.librarySong("songs/first-light.wav");  // 30 s
+    ASSERT_TRUE(song.ok() && song->has_value());
+    ASSERT_TRUE(client.prepareToPlay(**song).ok());
+    const auto state = [&] {
+        auto s = client.playerState();
+        EXPECT_TRUE(s.ok()) << s.error().description;
+        return s.ok() ? *s : PlayerState{PlaybackStatus::stopped, -1};
+    };
+    ASSERT_TRUE(client.play().ok());
+    EXPECT_EQ(state().status, PlaybackStatus::playing);
+    ASSERT_TRUE(client.pause().ok());
+    EXPECT_EQ(state().status, PlaybackStatus::paused);
+    ASSERT_TRUE(client.setPlaybackTime(20).ok());
+    EXPECT_NEAR(state().playbackTimeSeconds, 20, 0.5);
+    // Play on a paused song resumes where it holds.
+    ASSERT_TRUE(client.play().ok());
+    const PlayerState resumed = state();
+    EXPECT_EQ(resumed.status, PlaybackStatus::playing);
+    EXPECT_GE(resumed.playbackTimeSeconds, 19.5);
+    ASSERT_TRUE(client.stop().ok());
+    EXPECT_EQ(state().status, PlaybackStatus::stopped);
+}
+
 }  // namespace quorvel

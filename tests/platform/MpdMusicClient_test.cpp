@@ -2,11 +2,14 @@
 #include "platform/MpdMusicClient.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <string_view>
 
 #include "FakeMpd.h"
 #include "TestHome.h"
+#include "platform/Log.h"
 
 namespace quorvel {
 
@@ -18,6 +21,12 @@ MpdMusicClient::Options on(unsigned port, unsigned timeoutMS = 5000, std::string
 
 std::string at(unsigned port) { return "127.0.0.1:" + std::to_string(port); }
 
+// Whether a music warning was logged while this sink was installed.
+bool g_musicWarned = false;
+void noteWarning(Log::Area area, Log::Level level, std::string_view) {
+    g_musicWarned = g_musicWarned || (area == Log::Area::music && level == Log::Level::warning);
+}
+
 }  // namespace
 
 TEST(MpdMusicClientFaults, AccessFailuresSayWhatWentWrong) {
@@ -26,21 +35,30 @@ TEST(MpdMusicClientFaults, AccessFailuresSayWhatWentWrong) {
     FakeMpd greeting(FakeMpd::greets());
     const std::string socketPath = TestHome::freshDir("mpd-socket") + "/socket";
     FakeMpd onSocket(FakeMpd::greets(), socketPath);
+    const std::string abstractName = "@quorvel-fake-mpd-" + std::to_string(::getpid());
+    FakeMpd onAbstract(FakeMpd::greets(), abstractName);
+    // A server that hangs is worth a warning; one that is down or refuses is routine.
     struct Row {
         MpdMusicClient::Options options;
         MusicAuthorizationStatus status;
+        bool warned;
     };
     const Row rows[] = {
-        {on(FakeMpd::unusedPort()), MusicAuthorizationStatus::unreachable},
-        {on(silent.port(), 1000), MusicAuthorizationStatus::notAnswering},
-        {on(refusing.port(), 5000, "wrong"), MusicAuthorizationStatus::passwordRefused},
-        {on(greeting.port()), MusicAuthorizationStatus::authorized},
-        {MpdMusicClient::Options{socketPath, 0, "", 5000}, MusicAuthorizationStatus::authorized},
+        {on(FakeMpd::unusedPort()), MusicAuthorizationStatus::unreachable, false},
+        {on(silent.port(), 1000), MusicAuthorizationStatus::notAnswering, true},
+        {on(refusing.port(), 5000, "wrong"), MusicAuthorizationStatus::passwordRefused, false},
+        {on(greeting.port()), MusicAuthorizationStatus::authorized, false},
+        {MpdMusicClient::Options{socketPath, 0, "", 5000}, MusicAuthorizationStatus::authorized, false},
+        {MpdMusicClient::Options{abstractName, 0, "", 5000}, MusicAuthorizationStatus::authorized, false},
     };
+    Log::setSink(&noteWarning);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.options.host + " " + std::to_string(row.options.port));
+        g_musicWarned = false;
         EXPECT_EQ(MpdMusicClient(row.options).requestAuthorization(), row.status);
+        EXPECT_EQ(g_musicWarned, row.warned);
     }
+    Log::setSink(nullptr);
 
     // Any call to a server that takes the connection and says nothing fails as not answering.
     auto state = MpdMusicClient(on(silent.port(), 1000)).playerState();

@@ -48,6 +48,10 @@ TEST(VirtualAudioSystem, LoopsEachOutputToItsInputWithDelayAndGain) {
     system.connect("box", 0, 0, 0);
     system.connect("box", 1, 1, 100, 0.5f);
     system.connect("box", 0, 2, 4097, -1.0f);  // lands in the second block
+    // Outside the box's four channels each way: refused, so input 3 stays silent.
+    system.connect("box", 4, 3, 0);
+    system.connect("box", -1, 3, 0);
+    system.connect("box", 1, 4, 0);
     auto engine = system.makeEngine();
     Capture capture;
     engine->installTap(capture.tap());

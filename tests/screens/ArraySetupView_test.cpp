@@ -92,7 +92,7 @@ TEST_F(ArraySetupViewTest, LayoutsGiveTheProcessorRowsAndQuarterWave) {
     EXPECT_EQ(quarterWave(view), "");
 }
 
-TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndUnofferedValuesAreKept) {
+TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndValuesTheControlsCannotSetCountAsAbsent) {
     chooseKind(*view_, "Cardioid pair");
     type(view_.get(), "Center spacing", "1.5");
     type(view_.get(), "Temperature", "12.5");
@@ -105,24 +105,32 @@ TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndUnofferedValuesAreKe
     EXPECT_EQ(again.temperature(), 12.5);
     EXPECT_EQ(again.findChild<QComboBox*>()->currentText(), "Custom matched subs");
     EXPECT_EQ(QSettings().value(ArraySetupView::modelKey).toString(), "Custom matched subs");
-    // A count, kind or label the controls cannot offer is shown as stored and kept until changed.
-    QSettings().setValue(ArraySetupView::countKey, 7);
-    QSettings().setValue(ArraySetupView::kindKey, "End-fire");
-    QSettings().setValue(ArraySetupView::modelKey, "Old sub");
-    ArraySetupView odd;
-    EXPECT_EQ(stepper(&odd, " subs")->text(), "7 subs");
-    EXPECT_TRUE(rows(odd).isEmpty());
-    EXPECT_EQ(odd.findChild<QComboBox*>()->currentIndex(), -1);
-    stepper(&odd, " subs")->minusButton()->click();
-    EXPECT_EQ(QSettings().value(ArraySetupView::countKey).toInt(), 4);
-    EXPECT_EQ(QSettings().value(ArraySetupView::modelKey).toString(), "Old sub");
 
-    QSettings().setValue(ArraySetupView::kindKey, "Line");
-    ArraySetupView unknown;
-    for (QAbstractButton* b : unknown.findChild<SegmentedPicker*>()->findChildren<QAbstractButton*>())
-        EXPECT_FALSE(b->isChecked()) << b->text().toStdString();
-    EXPECT_FALSE(stepper(&unknown, " subs")->isVisibleTo(&unknown));
-    EXPECT_EQ(QSettings().value(ArraySetupView::kindKey).toString(), "Line");
+    // A hand-edited file: what the controls cannot set reads as absent, so the defaults apply, and the
+    // stored values stay until that setting is changed.
+    const std::pair<const char*, QVariant> odd[] = {{ArraySetupView::countKey, -7},
+                                                    {ArraySetupView::kindKey, "Line"},
+                                                    {ArraySetupView::modelKey, "Old sub"},
+                                                    {ArraySetupView::spacingKey, "nan"},
+                                                    {ArraySetupView::temperatureKey, "inf"}};
+    for (const auto& [key, value] : odd) QSettings().setValue(key, value);
+    ArraySetupView defaults;
+    EXPECT_EQ(defaults.kind(), "End-fire");
+    EXPECT_EQ(defaults.count(), 2);
+    EXPECT_EQ(defaults.spacing(), 1.2);
+    EXPECT_EQ(defaults.temperature(), 20.0);
+    EXPECT_EQ(defaults.findChild<QComboBox*>()->currentText(), "Meyer 700-HP");
+    EXPECT_EQ(stepper(&defaults, " subs")->text(), "2 subs");
+    EXPECT_EQ(rows(defaults), (QStringList{"Output 1|Rear|0.00 ms|+", "Output 2|Forward 1|3.49 ms|+"}));
+    EXPECT_EQ(quarterWave(defaults), "72 Hz");
+    for (const auto& [key, value] : odd) EXPECT_EQ(QSettings().value(key), value) << key;
+    stepper(&defaults, " subs")->plusButton()->click();
+    EXPECT_EQ(QSettings().value(ArraySetupView::countKey).toInt(), 3);
+    // Out of the stepper's reach on either side.
+    for (int count : {1, 5}) {
+        QSettings().setValue(ArraySetupView::countKey, count);
+        EXPECT_EQ(ArraySetupView().count(), 2) << count;
+    }
 }
 
 TEST_F(ArraySetupViewTest, TicksClearOnKindSpacingOrCountChangesOnly) {

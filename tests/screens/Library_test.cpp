@@ -132,6 +132,17 @@ struct PlayerTest : ::testing::Test {
 }  // namespace
 
 TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrack) {
+    // A looping track's row shows the accent repeat symbol in its right half, beside the menu button.
+    const auto showsRepeat = [&](int row) {
+        const QRect r = view->rows()->rowRect(row);
+        const QImage half = view->rows()->viewport()->grab(r.adjusted(r.width() / 2, 0, 0, 0)).toImage();
+        for (int y = 0; y < half.height(); ++y)
+            for (int x = 0; x < half.width(); ++x)
+                if (const QColor c = half.pixelColor(x, y); c.green() - std::max(c.red(), c.blue()) > 30)
+                    return true;
+        return false;
+    };
+    EXPECT_FALSE(showsRepeat(1));
     EXPECT_EQ(entries(view->shownTracks()[3]), (QStringList{"Move up", "Move down", "Remove track"}));
     EXPECT_EQ(entries(view->shownTracks()[0]),
               (QStringList{"Cue, loop & trim", "Move up", "Move down", "Remove track"}));
@@ -186,6 +197,7 @@ TEST_F(PlayerTest, RowsOfferTheEditorOnlyForLocalCopiesAndItsSaveReplacesTheTrac
     expected.loop = true;
     expected.trimDB = -6.5;
     EXPECT_EQ(reloaded(1), expected);
+    EXPECT_TRUE(showsRepeat(1));
 }
 
 // The edits go to the selected playlist only, to the first track with the id, in one change.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QLineF>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "ScreenTesting.h"
 #include "UiChecks.h"
 #include "kit/QVStyle.h"
+#include "screens/AnalyzerView.h"
 #include "screens/SignalPreview.h"
 #include "screens/SpectrumPlot.h"
 #include "screens/TransferPlot.h"
@@ -49,12 +51,30 @@ TEST(SignalPreview, LineGeometryPerKindAndTheLineIsDrawn) {
 
 namespace {
 
+// The band centred near `hz`, if the bands hold one.
+const SpectrumPoint* band(const std::vector<SpectrumPoint>& bands, double hz) {
+    for (const SpectrumPoint& b : bands)
+        if (std::fabs(b.hz - hz) < 0.1 * hz) return &b;
+    return nullptr;
+}
+
 // The level of the band centred near `hz`.
 double bandLevel(const std::vector<SpectrumPoint>& spectrum, double hz) {
-    for (const SpectrumPoint& b : SpectrumPlot::bands(spectrum))
-        if (std::fabs(b.hz - hz) < 0.1 * hz) return b.db;
+    const std::vector<SpectrumPoint> bands = SpectrumPlot::bands(spectrum);
+    if (const SpectrumPoint* b = band(bands, hz)) return b->db;
     ADD_FAILURE() << "no band at " << hz;
     return 0;
+}
+
+// The analyser's spectrum of pink noise at 48 kHz: bins 1 … 2047 of a 4096-point FFT (11.72 Hz apart),
+// falling 3 dB per octave from −20 dBFS at 1 kHz.
+std::vector<SpectrumPoint> pinkSpectrum() {
+    std::vector<SpectrumPoint> out;
+    for (int k = 1; k <= 2047; ++k) {
+        const double hz = k * 48000.0 / 4096;
+        out.push_back({k, hz, -20 - 10 * std::log10(hz / 1000)});
+    }
+    return out;
 }
 
 }  // namespace
@@ -73,13 +93,62 @@ TEST(SpectrumBands, PowerIsSummedAndDividedByThree) {
     const double lower = centre / 1.122462048309373;
     const double upper = centre * 1.122462048309373;
     EXPECT_NEAR(bandLevel({{1, lower, L}}, 25.2), L - 4.771, 1e-3);
-    EXPECT_DOUBLE_EQ(bandLevel({{1, upper, L}}, 25.2), -120);
-    // 31 bands from 20 Hz to 20480 Hz, all at the floor for an empty spectrum.
-    const std::vector<SpectrumPoint> empty = SpectrumPlot::bands({});
-    ASSERT_EQ(empty.size(), 31u);
-    EXPECT_DOUBLE_EQ(empty[0].hz, 20);
-    EXPECT_NEAR(empty[30].hz, 20480, 1e-9);
-    for (const SpectrumPoint& b : empty) EXPECT_DOUBLE_EQ(b.db, -120);
+    const std::vector<SpectrumPoint> next = SpectrumPlot::bands({{1, upper, L}});
+    ASSERT_EQ(next.size(), 1u);
+    EXPECT_EQ(next[0].id, 2);
+    // Power that underflows the floor still reads −120 dB: the band holds a bin.
+    EXPECT_DOUBLE_EQ(bandLevel({{1, 25, -400}}, 25.2), -120);
+    // Bands run from 20 Hz to 20480 Hz; an empty spectrum has none.
+    const std::vector<SpectrumPoint> all = SpectrumPlot::bands({{1, 20, L}, {2, 20000, L}});
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0].id, 0);
+    EXPECT_DOUBLE_EQ(all[0].hz, 20);
+    EXPECT_EQ(all[1].id, 30);
+    EXPECT_NEAR(all[1].hz, 20480, 1e-9);
+    EXPECT_TRUE(SpectrumPlot::bands({}).empty());
+}
+
+// A band that holds no bin has no level: at 48 kHz the 20 Hz and 40 Hz bands are left out, so the RTA of
+// pink noise runs on through them instead of diving to the floor; every other band reads as the rule says,
+// to the bit.
+TEST(SpectrumBands, PinkNoiseDrawsNoFalseNotches) {
+    const std::vector<SpectrumPoint> pink = pinkSpectrum();
+    const std::vector<SpectrumPoint> bands = SpectrumPlot::bands(pink);
+    std::vector<int> ids;
+    for (const SpectrumPoint& b : bands) ids.push_back(b.id);
+    std::vector<int> expected;
+    for (int i = 0; i < 31; ++i)
+        if (i != 0 && i != 3) expected.push_back(i);
+    EXPECT_EQ(ids, expected);
+    EXPECT_EQ(band(bands, 20), nullptr);
+    EXPECT_EQ(band(bands, 40), nullptr);
+    for (const SpectrumPoint& b : bands) {
+        const double centre = 20 * std::pow(2.0, b.id / 3.0);
+        double power = 0;
+        for (const SpectrumPoint& p : pink)
+            if (centre / 1.122462048309373 <= p.hz && p.hz < centre * 1.122462048309373)
+                power += std::pow(10.0, p.db / 10) / 3;
+        EXPECT_EQ(b.hz, centre) << b.id;
+        EXPECT_EQ(b.db, 10 * std::log10(std::max(power, 1e-12))) << b.id;
+    }
+    // The band at 25.2 Hz holds one bin (23.4 Hz): its level less 4.77 dB.
+    EXPECT_NEAR(band(bands, 25.2)->db, pink[1].db - 4.771, 1e-3);
+
+    // Drawn, the line passes between its neighbours where a band is missing, never near the floor; an
+    // empty spectrum draws nothing.
+    ScreenTesting::useWorkspaceStyle();
+    SpectrumPlot plot;
+    plot.setPoints(bands);
+    ScreenTesting::savePng(&plot, "rta-pink.png", {600, SpectrumPlot::kHeight});
+    const std::vector<QLineF>& pieces = plot.curve().pieces();
+    ASSERT_FALSE(pieces.empty());
+    for (const QLineF& piece : pieces) {
+        EXPECT_LT(piece.y1(), SpectrumPlot::kHeight * 0.5);
+        EXPECT_LT(piece.y2(), SpectrumPlot::kHeight * 0.5);
+    }
+    plot.setPoints(AnalyzerView::points(SpectrumMode::rta, {}));
+    EXPECT_TRUE(plot.curve().pieces().empty());
+    ScreenTesting::savePng(&plot, "rta-empty.png", {600, SpectrumPlot::kHeight});
 }
 
 // Levels from 0 dBFS (top) to −120 (bottom) and 20 Hz … 20 kHz map onto the frame, clamped at its edges;
@@ -96,9 +165,6 @@ TEST(SpectrumLine, LevelsAndFrequenciesMapToTheFrame) {
     EXPECT_NEAR(line[2].x(), 400, 1e-9);
     EXPECT_NEAR(line[2].y(), 120, 1e-9);
     EXPECT_EQ(line[3], QPointF(600, 240));
-    const auto floor = SpectrumPlot::line(SpectrumPlot::bands({}), QSizeF(600, 240));
-    EXPECT_EQ(floor.size(), 30u);
-    for (const QPointF& p : floor) EXPECT_EQ(p.y(), 240);
 }
 
 namespace {

@@ -159,8 +159,9 @@ TEST_F(ChannelChecks, NoiseChecksSetRouteAndPingPongAndStopTheRest) {
     ASSERT_TRUE(m.settle());
     ASSERT_TRUE(m.routed->isPlaying());
 
-    for (const auto& [button, route, ping] :
-         {std::tuple{"pingPong", "Both", true}, {"left", "Left", false}, {"right", "Right", false}}) {
+    for (const auto& [button, route, ping] : {std::tuple{"pingPong", AudioController::Route::both, true},
+                                              {"left", AudioController::Route::left, false},
+                                              {"right", AudioController::Route::right, false}}) {
         press(button);
         EXPECT_FALSE(m.routed->isPlaying());
         EXPECT_EQ(m.audio->pingPong(), ping);
@@ -183,7 +184,7 @@ TEST_F(ChannelChecks, NoiseChecksSetRouteAndPingPongAndStopTheRest) {
     QThreadPool::globalInstance()->waitForDone();  // whatever the cancelled speech still delivers
     QCoreApplication::processEvents();
     EXPECT_EQ(m.audio->status(), "Pink noise");
-    EXPECT_EQ(m.audio->route(), "Left");
+    EXPECT_EQ(m.audio->route(), AudioController::Route::left);
 }
 
 TEST_F(ChannelChecks, SpeakPlaysTheVoiceOnBothSidesWithPingPongOff) {
@@ -219,7 +220,7 @@ TEST_F(ChannelChecks, SpeakPlaysTheVoiceOnBothSidesWithPingPongOff) {
     EXPECT_EQ(m.audio->status(), "Spoken source ID");
     EXPECT_TRUE(m.audio->playing());
     EXPECT_FALSE(m.audio->pingPong());
-    EXPECT_EQ(m.audio->route(), "Both");
+    EXPECT_EQ(m.audio->route(), AudioController::Route::both);
     // Flash + beep replaces the voice.
     press("flashBeep");
     ASSERT_TRUE(m.settle());
@@ -238,14 +239,14 @@ TEST_F(ChannelChecksBadSpeech, AFailedVoiceSaysSoWithTheDetail) {
 }
 
 TEST_F(ChannelChecks, FlashBoxFollowsTheFlash) {
-    m.audio->setRoute("Left");
+    m.audio->setRoute(AudioController::Route::left);
     m.audio->setPingPong(true);
     m.routed->play(SignalSettings{});
     ASSERT_TRUE(m.settle());
     press("flashBeep");
     EXPECT_FALSE(m.routed->isPlaying());
     EXPECT_FALSE(m.audio->pingPong());
-    EXPECT_EQ(m.audio->route(), "Both");
+    EXPECT_EQ(m.audio->route(), AudioController::Route::both);
     ASSERT_TRUE(m.settle());
     ASSERT_EQ(m.audio->status(), "A/V sync: visual check");
     // Three seconds of 1024-frame periods, one tick after each: white while the flash is lit, black

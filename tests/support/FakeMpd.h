@@ -9,6 +9,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <stdexcept>
@@ -102,7 +104,7 @@ public:
         };
     }
 
-    // On a free loopback port, or on `socketPath` when one is given.
+    // On a free loopback port, or on `socketPath` when one is given ("@name": an abstract socket).
     explicit FakeMpd(Script script, const std::string& socketPath = {}) : script_(std::move(script)) {
         if (socketPath.empty()) {
             listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -119,8 +121,15 @@ public:
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
             std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
-            ::unlink(socketPath.c_str());
-            if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            socklen_t size = sizeof address;
+            if (socketPath.front() == '@') {
+                // An abstract name is exactly its bytes after the leading NUL: no terminator counts.
+                address.sun_path[0] = '\0';
+                size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + socketPath.size());
+            } else {
+                ::unlink(socketPath.c_str());
+            }
+            if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0)
                 throw std::runtime_error("FakeMpd: cannot bind " + socketPath);
         }
         ::listen(listener_, 16);

@@ -38,7 +38,6 @@ public:
         pid_ = -1;
     }
 
-private:
     // Running, not a zombie waiting for a parent that may never reap it.
     static bool alive(pid_t pid) {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -47,6 +46,7 @@ private:
         return close != std::string::npos && close + 2 < text.size() && text[close + 2] != 'Z';
     }
 
+private:
     std::string dir_;
     pid_t pid_ = -1;  // not our child (the start script's): reaped by init
 };

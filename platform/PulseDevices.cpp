@@ -1,0 +1,130 @@
+#include "platform/PulseDevices.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace quorvel::PulseDevices {
+
+namespace {
+
+// How long a listing waits for the server: a stopped server refuses at once, so only a frozen one waits.
+constexpr pa_usec_t answerWaitUsec = 5 * PA_USEC_PER_SEC;
+
+template <typename Info>
+Node nodeOf(const Info& i) {
+    const char* description = pa_proplist_gets(i.proplist, PA_PROP_DEVICE_DESCRIPTION);
+    return {i.name ? i.name : "", description ? description : (i.description ? i.description : ""),
+            i.sample_spec.channels, static_cast<double>(i.sample_spec.rate)};
+}
+
+// One listing on a main loop of its own, run by the calling thread.
+struct Query {
+    ServerState state;
+    bool done = false;
+    bool failed = false;
+
+    void finish(bool ok) {
+        done = true;
+        failed = failed || !ok;
+    }
+
+    static void onState(pa_context* context, void* self) {
+        auto* q = static_cast<Query*>(self);
+        switch (pa_context_get_state(context)) {
+            case PA_CONTEXT_READY:
+                // Answers come in the order asked: the defaults are known before the nodes.
+                if (auto* op = pa_context_get_server_info(context, &Query::onServer, q))
+                    pa_operation_unref(op);
+                if (auto* op = pa_context_get_sink_info_list(context, &Query::onSink, q))
+                    pa_operation_unref(op);
+                if (auto* op = pa_context_get_source_info_list(context, &Query::onSource, q))
+                    pa_operation_unref(op);
+                else
+                    q->finish(false);
+                break;
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED:
+                q->finish(false);
+                break;
+            default:
+                break;
+        }
+    }
+    static void onServer(pa_context*, const pa_server_info* i, void* self) {
+        auto* q = static_cast<Query*>(self);
+        if (!i) {
+            q->finish(false);
+            return;
+        }
+        q->state.defaultSink = i->default_sink_name ? i->default_sink_name : "";
+        q->state.defaultSource = i->default_source_name ? i->default_source_name : "";
+    }
+    static void onSink(pa_context*, const pa_sink_info* i, int eol, void* self) {
+        auto* q = static_cast<Query*>(self);
+        if (eol < 0) q->finish(false);
+        if (eol == 0 && i) q->state.sinks.push_back(nodeOf(*i));
+    }
+    static void onSource(pa_context*, const pa_source_info* i, int eol, void* self) {
+        auto* q = static_cast<Query*>(self);
+        if (eol != 0) q->finish(eol > 0);
+        if (eol == 0 && i) q->state.sources.push_back(nodeOf(*i));
+    }
+    static void onTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+        static_cast<Query*>(self)->finish(false);
+    }
+};
+
+}  // namespace
+
+Listing merge(const ServerState& state) {
+    Listing listing;
+    auto& devices = listing.devices;
+    auto add = [&](const Node& node, bool output) {
+        const bool isDefault = node.name == (output ? state.defaultSink : state.defaultSource);
+        auto it = std::find_if(devices.begin(), devices.end(),
+                               [&](const Device& d) { return d.name == node.description; });
+        if (it == devices.end()) {
+            Device d;
+            d.name = node.description;
+            d.sampleRateHz = node.sampleRateHz;
+            it = devices.insert(isDefault ? devices.begin() : devices.end(), std::move(d));
+        }
+        (output ? it->sink : it->source) = node.name;
+        (output ? it->outputChannels : it->inputChannels) = node.channels;
+        (output ? it->defaultOutput : it->defaultInput) = isDefault;
+    };
+    for (const Node& sink : state.sinks) add(sink, true);
+    for (const Node& source : state.sources) add(source, false);
+    auto firstFlagged = [&](bool Device::*flag) -> std::size_t {
+        const auto it =
+            std::find_if(devices.begin(), devices.end(), [&](const Device& d) { return d.*flag; });
+        return it == devices.end() ? 0 : static_cast<std::size_t>(it - devices.begin());
+    };
+    listing.defaultInput = firstFlagged(&Device::defaultInput);
+    listing.defaultOutput = firstFlagged(&Device::defaultOutput);
+    return listing;
+}
+
+std::optional<Listing> list() {
+    std::unique_ptr<pa_mainloop, decltype(&pa_mainloop_free)> loop(pa_mainloop_new(), &pa_mainloop_free);
+    if (!loop) return std::nullopt;
+    std::unique_ptr<pa_context, decltype(&pa_context_unref)> context(
+        pa_context_new(pa_mainloop_get_api(loop.get()), "Quorvel"), &pa_context_unref);
+    if (!context) return std::nullopt;
+    Query query;
+    pa_context_set_state_callback(context.get(), &Query::onState, &query);
+    if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) return std::nullopt;
+    pa_time_event* timeout =
+        pa_context_rttime_new(context.get(), pa_rtclock_now() + answerWaitUsec, &Query::onTimeout, &query);
+    while (!query.done)
+        if (pa_mainloop_iterate(loop.get(), 1, nullptr) < 0) query.finish(false);
+    if (timeout) pa_mainloop_get_api(loop.get())->time_free(timeout);
+    pa_context_set_state_callback(context.get(), nullptr, nullptr);
+    pa_context_disconnect(context.get());
+    if (query.failed) return std::nullopt;
+    return merge(query.state);
+}
+
+}  // namespace quorvel::PulseDevices

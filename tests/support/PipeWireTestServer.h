@@ -1,0 +1,52 @@
+#pragma once
+// A private PipeWire for a test that kills and restarts it, the equivalent of PulseTestServer.h:
+// pipewire-start.sh run in a fresh folder, with the fixture's sinks; points PULSE_SERVER at its PulseAudio
+// side and ends what it started by pid. Main thread.
+#include <signal.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "PulseTestServer.h"
+#include "TestHome.h"
+#include "Waits.h"
+
+namespace quorvel {
+
+class PipeWireTestServer {
+public:
+    PipeWireTestServer() : dir_(TestHome::freshDir("pipewire")) {
+        setenv("PULSE_SERVER", ("unix:" + dir_ + "/run/pulse/native").c_str(), 1);
+    }
+    ~PipeWireTestServer() { kill(); }
+    PipeWireTestServer(const PipeWireTestServer&) = delete;
+    PipeWireTestServer& operator=(const PipeWireTestServer&) = delete;
+
+    // Starts the session (bus, pipewire, wireplumber, pipewire-pulse); true once its sinks are listed.
+    bool start() {
+        const std::string command =
+            std::string("bash ") + QUORVEL_PIPEWIRE_START + " '" + dir_ + "' >'" + dir_ + ".start.log' 2>&1";
+        if (std::system(command.c_str()) != 0) return false;
+        std::ifstream recorded(dir_ + "/pids");
+        std::string name;
+        pid_t pid = 0;
+        while (recorded >> name >> pid) pids_.push_back(pid);
+        return pids_.size() == 4;
+    }
+    // Ends the whole session at once, as a crash would, and waits until it is gone.
+    void kill() {
+        for (pid_t pid : pids_) ::kill(pid, SIGKILL);
+        for (pid_t pid : pids_)
+            pollUntil([pid] { return !PulseTestServer::alive(pid); }, std::chrono::seconds(10),
+                      std::chrono::milliseconds(10));
+        pids_.clear();
+    }
+
+private:
+    std::string dir_;
+    std::vector<pid_t> pids_;  // not our children (the start script's): reaped by init
+};
+
+}  // namespace quorvel
