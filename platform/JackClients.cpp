@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -20,76 +21,98 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// How long an open waits for the clients of a dead server to be closed by their owners (whose watchers
-// look every 50 ms); past it the open fails rather than let libjack delete them under their owners.
-constexpr auto doomedCloseWait = 5s;
-// How long close() waits for a callback still inside the tap or render (never long: a period or so).
-constexpr auto callbackExitWait = 2s;
+// Streams of the process at once (an engine has one while it runs: the analyser, the routed generator,
+// stereo playback, a voice, a file preview, …).
+constexpr std::size_t maxStreams = 32;
+// How long an open waits for the streams of a dead server to be closed by their owners (whose watchers
+// look every 50 ms); past it the open fails rather than let libjack delete the client under them.
+constexpr auto deadClientWait = 5s;
 
 void silent(const char*) {}
 
-struct OpenClient {
-    jack_client_t* client;
-    std::uint64_t generation;
+// One stream's place in the process callback. The callback, and libjack's notification thread, count
+// themselves in `readers` before they read `stream` and out after they are done with it. close() empties
+// `stream` and then waits for `readers` to be 0. All sequentially consistent: in the one order of these
+// operations, a reader that still got the stream counted itself in before the stream was taken out, so
+// close() sees it counted until it has left (its decrement releases, close()'s load acquires, so all it
+// did with the stream happens before close() goes on); a reader that counted itself in later gets null.
+struct Slot {
+    std::atomic<JackStream*> stream{nullptr};
+    std::atomic<int> readers{0};
 };
 
-struct Registry {
-    std::mutex mutex;  // held around every jack_client_open and jack_client_close of the process
-    std::condition_variable closed;
-    std::vector<OpenClient> open;
+// The process's one client. Never destroyed: libjack's threads may reach it until the client is closed,
+// and nothing orders that against static destruction.
+struct Shared {
+    // Held around opening and closing the client, counting its users, reserving slots, and every libjack
+    // call that asks the server (libjack does not serialise one client's requests on its socket).
+    std::mutex mutex;
+    std::condition_variable released;  // a user let go
+    jack_client_t* client = nullptr;   // under mutex; fixed while users > 0
+    std::string clientName;            // likewise
+    int users = 0;                     // under mutex: open listings and streams
+    bool active = false;               // under mutex: jack_activate done
+    std::array<bool, maxStreams> reserved{};
+    std::array<Slot, maxStreams> slots;
+
+    // Set by libjack's notification thread when the server goes (release, after `reason`), read anywhere
+    // (acquire). Cleared only when a new client opens, while nobody uses one.
+    std::atomic<bool> serverGone{false};
+    char reason[256] = {};
 };
 
-Registry& registry() {
-    static Registry r;
-    return r;
+Shared& shared() {
+    static Shared* s = new Shared;
+    return *s;
 }
 
-// Server deaths heard by any of our clients, raised by libjack's threads. A client opened when the count
-// was lower is doomed (see JackClients.h). Acquire/release: a reader that sees a death also sees what the
-// shutdown callback stored before it.
-std::atomic<std::uint64_t> g_deaths{0};
-
-bool doomedClientsLeft(const Registry& r) {
-    const std::uint64_t deaths = g_deaths.load(std::memory_order_acquire);
-    return std::any_of(r.open.begin(), r.open.end(),
-                       [&](const OpenClient& c) { return c.generation < deaths; });
-}
-
-// Any thread. Null when no server answers, or when clients of a dead server stay open too long.
-OpenClient openClient(const std::string& name) {
-    static const bool quiet = [] {
-        jack_set_error_function(silent);
-        jack_set_info_function(silent);
-        return true;
-    }();
-    (void)quiet;
-    Registry& r = registry();
-    std::unique_lock lock(r.mutex);
-    const auto deadline = std::chrono::steady_clock::now() + doomedCloseWait;
-    while (doomedClientsLeft(r)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            Log::warning(Log::Area::audio,
-                         "JACK: clients of a stopped server are still open; not opening " + name);
-            return {nullptr, 0};
-        }
-        r.closed.wait_for(lock, 10ms);
+// For libjack's callbacks, which reach a stream only through its slot. Closing the client cancels
+// libjack's threads wherever they are, but the client closes only when no stream is left in a slot, so a
+// tap or render is never cut off; a count of readers left behind is cleared before the next client opens.
+template <typename Visit>
+void forEachStream(Visit visit) {
+    for (Slot& slot : shared().slots) {
+        slot.readers.fetch_add(1);
+        if (JackStream* stream = slot.stream.load()) visit(*stream);
+        slot.readers.fetch_sub(1);
     }
-    const std::uint64_t generation = g_deaths.load(std::memory_order_acquire);
-    jack_status_t status{};
-    jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
-    if (client) r.open.push_back({client, generation});
-    return {client, generation};
 }
 
-// Any thread.
-void closeClient(jack_client_t* client) {
-    Registry& r = registry();
-    std::lock_guard lock(r.mutex);
-    jack_client_close(client);
-    r.open.erase(
-        std::remove_if(r.open.begin(), r.open.end(), [&](const OpenClient& c) { return c.client == client; }),
-        r.open.end());
-    r.closed.notify_all();
+enum class Share { taken, noServer, deadClientOpen };
+
+// Opens the client (the process holds none). Under the mutex.
+bool openClient(Shared& s);
+
+// Takes a share of the process's client, opening it if there is none. Under the mutex (`lock`).
+Share take(Shared& s, std::unique_lock<std::mutex>& lock) {
+    const auto deadline = std::chrono::steady_clock::now() + deadClientWait;
+    // A client whose server died is closed by its last user; until then nothing may open another.
+    while (s.client && s.serverGone.load(std::memory_order_acquire)) {
+        if (s.released.wait_until(lock, deadline) == std::cv_status::timeout && s.client &&
+            s.serverGone.load(std::memory_order_acquire))
+            return Share::deadClientOpen;
+    }
+    if (!s.client && !openClient(s)) return Share::noServer;
+    ++s.users;
+    return Share::taken;
+}
+
+// Lets go of a share; the last user closes the client. Under the mutex.
+void letGo(Shared& s) {
+    if (--s.users == 0) {
+        jack_client_close(s.client);
+        if (s.serverGone.load(std::memory_order_acquire))
+            Log::info(Log::Area::audio, "JACK: closed " + s.clientName + " after the server stopped (" +
+                                            std::string(s.reason) + ")");
+        s.client = nullptr;
+        s.active = false;
+    }
+    s.released.notify_all();
+}
+
+std::string failureText(Share share) {
+    return share == Share::noServer ? "The JACK server is not running"
+                                    : "The JACK server stopped and its streams are still closing";
 }
 
 std::string clientOf(const char* port) {
@@ -119,12 +142,62 @@ std::vector<std::string> devicePorts(jack_client_t* client, const std::string& d
 
 }  // namespace
 
+struct JackCallbacks {
+    static int process(jack_nframes_t frames, void*) {
+        forEachStream([frames](JackStream& stream) { stream.process(frames); });
+        return 0;
+    }
+    static void shutdown(jack_status_t, const char* reason, void*) {
+        Shared& s = shared();
+        std::strncpy(s.reason, reason ? reason : "", sizeof s.reason - 1);
+        s.serverGone.store(true, std::memory_order_release);
+    }
+    static void clientRegistration(const char* name, int registered, void*) {
+        if (!registered) forEachStream([name](JackStream& stream) { stream.clientLeft(name); });
+    }
+    static int xrun(void*) {
+        forEachStream([](JackStream& stream) { stream.xrun(); });
+        return 0;
+    }
+};
+
+namespace {
+
+bool openClient(Shared& s) {
+    static const bool quiet = [] {
+        jack_set_error_function(silent);
+        jack_set_info_function(silent);
+        return true;
+    }();
+    (void)quiet;
+    // Nobody uses a client now, and libjack's threads of the last one are gone: nothing reads these.
+    s.serverGone.store(false, std::memory_order_relaxed);
+    s.reason[0] = '\0';
+    for (Slot& slot : s.slots) slot.readers.store(0);
+    s.clientName = std::string(JackClients::jackClientPrefix) + std::to_string(getpid());
+    jack_status_t status{};
+    s.client = jack_client_open(s.clientName.c_str(), JackNoStartServer, &status);
+    if (!s.client) return false;
+    s.clientName = jack_get_client_name(s.client);
+    jack_set_process_callback(s.client, &JackCallbacks::process, nullptr);
+    jack_on_info_shutdown(s.client, &JackCallbacks::shutdown, nullptr);
+    jack_set_client_registration_callback(s.client, &JackCallbacks::clientRegistration, nullptr);
+    jack_set_xrun_callback(s.client, &JackCallbacks::xrun, nullptr);
+    return true;
+}
+
+}  // namespace
+
 namespace JackClients {
 
 std::optional<Listing> list() {
-    const OpenClient opened = openClient(uniqueClientName("list"));
-    jack_client_t* client = opened.client;
-    if (!client) return std::nullopt;
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
+    if (const Share share = take(s, lock); share != Share::taken) {
+        if (share == Share::deadClientOpen) Log::warning(Log::Area::audio, "JACK: " + failureText(share));
+        return std::nullopt;
+    }
+    jack_client_t* client = s.client;
     Listing listing;
     listing.sampleRateHz = jack_get_sample_rate(client);
     auto count = [&](unsigned long flags, auto member) {
@@ -147,110 +220,94 @@ std::optional<Listing> list() {
     }
     count(JackPortIsOutput, &Device::captureChannels);
     count(JackPortIsInput, &Device::playbackChannels);
-    closeClient(client);
+    letGo(s);
     return listing;
-}
-
-std::string uniqueClientName(const char* role) {
-    static std::atomic<int> counter{0};
-    return std::string(jackClientPrefix) + std::to_string(getpid()) + "-" + std::to_string(++counter) + "-" +
-           role;
 }
 
 }  // namespace JackClients
 
-// libjack's callbacks. Each runs on a thread of libjack's that closing the client may cancel at any
-// point: they only touch atomics and storage made beforehand.
-struct JackCallbacks {
-    static int process(jack_nframes_t frames, void* self) {
-        static_cast<JackStream*>(self)->process(frames);
-        return 0;
-    }
-    static void shutdown(jack_status_t, const char*, void* self) {
-        static_cast<JackStream*>(self)->serverGone_.store(true, std::memory_order_release);
-        g_deaths.fetch_add(1, std::memory_order_acq_rel);
-    }
-    static void clientRegistration(const char* name, int registered, void* self) {
-        auto* stream = static_cast<JackStream*>(self);
-        if (registered) return;
-        // Comparing fixed strings neither allocates nor locks.
-        for (const auto* d : {&stream->input_, &stream->output_})
-            if (!d->device.empty() && d->device == name)
-                stream->deviceGone_.store(true, std::memory_order_release);
-    }
-    static int xrun(void* self) {
-        auto* stream = static_cast<JackStream*>(self);
-        stream->xruns_.fetch_add(1, std::memory_order_relaxed);
-        stream->xrunPending_.store(true, std::memory_order_release);
-        return 0;
-    }
-};
-
 Status JackStream::open(const Direction& input, const Direction& output) {
     close();
+    static std::atomic<int> runs{0};
     input_ = input;
     output_ = output;
-    name_ = JackClients::uniqueClientName("stream");
+    name_ = "s" + std::to_string(++runs);
     periods_.store(0, std::memory_order_relaxed);
     xruns_.store(0, std::memory_order_relaxed);
-    const OpenClient opened = openClient(name_);
-    if (!opened.client) return Error{AudioStatus::errorDomain, 0, "The JACK server is not running"};
-    auto* client = opened.client;
-    client_ = client;
-    generation_ = opened.generation;
-    auto fail = [&](std::string text) -> Status {
-        close();
-        return Error{AudioStatus::errorDomain, 0, std::move(text)};
-    };
-    jack_set_process_callback(client, &JackCallbacks::process, this);
-    jack_on_info_shutdown(client, &JackCallbacks::shutdown, this);
-    jack_set_client_registration_callback(client, &JackCallbacks::clientRegistration, this);
-    jack_set_xrun_callback(client, &JackCallbacks::xrun, this);
-    auto makePorts = [&](int count, const char* prefix, unsigned long flags, std::vector<void*>& ports) {
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
+    if (const Share share = take(s, lock); share != Share::taken)
+        return Error{AudioStatus::errorDomain, 0, failureText(share)};
+    const auto free = std::find(s.reserved.begin(), s.reserved.end(), false);
+    if (free == s.reserved.end()) {
+        letGo(s);
+        return Error{AudioStatus::errorDomain, 0, "Too many JACK streams at once"};
+    }
+    *free = true;
+    slot_ = static_cast<int>(free - s.reserved.begin());
+    auto makePorts = [&](int count, const char* kind, unsigned long flags, std::vector<void*>& ports) {
         for (int k = 1; k <= count; ++k) {
-            const std::string port = prefix + std::to_string(k);
-            jack_port_t* p = jack_port_register(client, port.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+            const std::string port = name_ + kind + std::to_string(k);
+            jack_port_t* p = jack_port_register(s.client, port.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
             if (!p) return false;
             ports.push_back(p);
         }
         return true;
     };
-    if (!makePorts(input_.device.empty() ? 0 : input_.channels, "in_", JackPortIsInput, inputPorts_) ||
-        !makePorts(output_.device.empty() ? 0 : output_.channels, "out_", JackPortIsOutput, outputPorts_))
-        return fail("Cannot make the ports of the JACK stream");
+    if (!makePorts(input_.device.empty() ? 0 : input_.channels, "-in_", JackPortIsInput, inputPorts_) ||
+        !makePorts(output_.device.empty() ? 0 : output_.channels, "-out_", JackPortIsOutput, outputPorts_)) {
+        lock.unlock();
+        close();
+        return Error{AudioStatus::errorDomain, 0, "Cannot make the ports of the JACK stream"};
+    }
     inputPointers_.assign(inputPorts_.size(), nullptr);
     outputPointers_.assign(outputPorts_.size(), nullptr);
     return Status::success();
 }
 
 std::int64_t JackStream::periodFrames() const {
-    return client_ ? jack_get_buffer_size(static_cast<jack_client_t*>(client_)) : 0;
+    // The client stays the same while we hold a share of it.
+    return isOpen() ? jack_get_buffer_size(shared().client) : 0;
 }
 
 Status JackStream::start(Hooks hooks) {
-    auto* client = static_cast<jack_client_t*>(client_);
-    if (!client) return Error{AudioStatus::errorDomain, 0, "The JACK server is not running"};
+    if (!isOpen()) return Error{AudioStatus::errorDomain, 0, "The JACK server is not running"};
+    Shared& s = shared();
     hooks_ = hooks;
     settlingPeriods_ = inputPorts_.empty() ? 0 : 1;
     connected_.store(false, std::memory_order_release);
-    if (jack_activate(client) != 0) {
+    bool active = false;
+    {
+        std::lock_guard lock(s.mutex);
+        if (!s.active && jack_activate(s.client) == 0) s.active = true;
+        active = s.active;
+    }
+    if (!active) {
         close();
         return Error{AudioStatus::errorDomain, 0, "The JACK server refused to start the stream"};
     }
-    if (Status s = connect(input_, true); !s) return s;
-    if (Status s = connect(output_, false); !s) return s;
+    // Everything the callback reads of this stream is written above; the store publishes it.
+    s.slots[static_cast<std::size_t>(slot_)].stream.store(this);
+    inSlot_ = true;
+    if (Status r = connect(input_, true); !r) return r;
+    if (Status r = connect(output_, false); !r) return r;
     connected_.store(true, std::memory_order_release);
+    started_ = true;
+    Log::info(Log::Area::audio, "Started JACK stream " + describe() + ", " + std::to_string(periodFrames()) +
+                                    " frames at " + std::to_string(jack_get_sample_rate(s.client)) + " Hz");
     return Status::success();
 }
 
 Status JackStream::connect(const Direction& direction, bool input) {
     if (direction.device.empty()) return Status::success();
-    auto* client = static_cast<jack_client_t*>(client_);
-    const auto theirs = devicePorts(client, direction.device, !input);
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
     auto fail = [&](std::string text) -> Status {
+        lock.unlock();
         close();
         return Error{AudioStatus::errorDomain, 0, std::move(text)};
     };
+    const auto theirs = devicePorts(s.client, direction.device, !input);
     if (theirs.empty()) return fail("The audio device " + direction.device + " is no longer available");
     if (static_cast<int>(theirs.size()) < direction.channels)
         return fail("The audio device " + direction.device + " no longer has " +
@@ -260,42 +317,58 @@ Status JackStream::connect(const Direction& direction, bool input) {
         const char* mine = jack_port_name(static_cast<jack_port_t*>(own[static_cast<std::size_t>(k)]));
         const std::string& other = theirs[static_cast<std::size_t>(k)];
         const int r =
-            input ? jack_connect(client, other.c_str(), mine) : jack_connect(client, mine, other.c_str());
+            input ? jack_connect(s.client, other.c_str(), mine) : jack_connect(s.client, mine, other.c_str());
         if (r != 0 && r != EEXIST) return fail("Cannot connect to " + other);
     }
     return Status::success();
 }
 
 void JackStream::close() {
-    auto* client = static_cast<jack_client_t*>(client_);
-    if (!client) return;
-    closing_.store(true);
-    const auto deadline = std::chrono::steady_clock::now() + callbackExitWait;
-    while (inProcess_.load() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    closeClient(client);
-    client_ = nullptr;
+    if (!isOpen()) return;
+    Shared& s = shared();
+    Slot& slot = s.slots[static_cast<std::size_t>(slot_)];
+    if (inSlot_) {
+        slot.stream.store(nullptr);
+        // A reader still inside is in the middle of one period or notification: never long, and nothing
+        // cancels libjack's threads while this stream holds its share of the client.
+        while (slot.readers.load() != 0) std::this_thread::sleep_for(100us);
+        inSlot_ = false;
+    }
+    if (started_)
+        Log::info(Log::Area::audio, "Stopped JACK stream " + describe() + " after " +
+                                        std::to_string(periods()) + " periods, " + std::to_string(xruns()) +
+                                        " xruns");
+    {
+        std::lock_guard lock(s.mutex);
+        // A dead server's client drops its ports when it closes; asking the server now would only fail.
+        if (!s.serverGone.load(std::memory_order_acquire))
+            for (const auto* ports : {&inputPorts_, &outputPorts_})
+                for (void* port : *ports) jack_port_unregister(s.client, static_cast<jack_port_t*>(port));
+        s.reserved[static_cast<std::size_t>(slot_)] = false;
+        letGo(s);
+    }
+    slot_ = -1;
+    started_ = false;
     inputPorts_.clear();
     outputPorts_.clear();
     hooks_ = {};
-    closing_.store(false);
     connected_.store(false, std::memory_order_release);
-    serverGone_.store(false, std::memory_order_release);
     deviceGone_.store(false, std::memory_order_release);
     xrunPending_.store(false, std::memory_order_release);
 }
 
-bool JackStream::doomed() const {
-    return client_ && (serverGone_.load(std::memory_order_acquire) ||
-                       g_deaths.load(std::memory_order_acquire) > generation_);
+bool JackStream::doomed() const { return isOpen() && shared().serverGone.load(std::memory_order_acquire); }
+
+std::string JackStream::describe() const {
+    std::string text = shared().clientName + ":" + name_;
+    if (!input_.device.empty()) text += ", " + std::to_string(input_.channels) + " in from " + input_.device;
+    if (!output_.device.empty())
+        text += ", " + std::to_string(output_.channels) + " out to " + output_.device;
+    return text;
 }
 
 // Audio thread.
 void JackStream::process(std::uint32_t frames) {
-    inProcess_.store(true);
-    if (closing_.load()) {
-        inProcess_.store(false);
-        return;
-    }
     periods_.fetch_add(1, std::memory_order_relaxed);
     for (std::size_t c = 0; c < outputPorts_.size(); ++c) {
         auto* out =
@@ -303,22 +376,31 @@ void JackStream::process(std::uint32_t frames) {
         std::memset(out, 0, sizeof(float) * frames);
         outputPointers_[c] = out;
     }
-    if (connected_.load(std::memory_order_acquire)) {
-        if (!inputPorts_.empty()) {
-            for (std::size_t c = 0; c < inputPorts_.size(); ++c)
-                inputPointers_[c] = static_cast<const float*>(
-                    jack_port_get_buffer(static_cast<jack_port_t*>(inputPorts_[c]), frames));
-            TapCollector::Period flags;
-            flags.overflow = xrunPending_.exchange(false, std::memory_order_acq_rel);
-            if (settlingPeriods_ > 0)
-                --settlingPeriods_;
-            else
-                hooks_.collector->push(inputPointers_.data(), frames, flags, *hooks_.tap);
-        }
-        if (!outputPorts_.empty())
-            (*hooks_.render)(outputPointers_.data(), static_cast<int>(outputPorts_.size()), frames);
+    if (!connected_.load(std::memory_order_acquire)) return;
+    if (!inputPorts_.empty()) {
+        for (std::size_t c = 0; c < inputPorts_.size(); ++c)
+            inputPointers_[c] = static_cast<const float*>(
+                jack_port_get_buffer(static_cast<jack_port_t*>(inputPorts_[c]), frames));
+        TapCollector::Period flags;
+        flags.overflow = xrunPending_.exchange(false, std::memory_order_acq_rel);
+        if (settlingPeriods_ > 0)
+            --settlingPeriods_;
+        else
+            hooks_.collector->push(inputPointers_.data(), frames, flags, *hooks_.tap);
     }
-    inProcess_.store(false);
+    if (!outputPorts_.empty())
+        (*hooks_.render)(outputPointers_.data(), static_cast<int>(outputPorts_.size()), frames);
+}
+
+// libjack's notification thread. Comparing fixed strings neither allocates nor locks.
+void JackStream::clientLeft(const char* client) {
+    for (const auto* d : {&input_, &output_})
+        if (!d->device.empty() && d->device == client) deviceGone_.store(true, std::memory_order_release);
+}
+
+void JackStream::xrun() {
+    xruns_.fetch_add(1, std::memory_order_relaxed);
+    xrunPending_.store(true, std::memory_order_release);
 }
 
 }  // namespace quorvel

@@ -1,19 +1,23 @@
 #pragma once
-// This program's JACK clients: the device list, and the stream through which an engine plays and
-// captures on JACK devices (RtAudio's JACK backend is not used).
+// This program's JACK client: the device list, and the streams through which engines play and capture on
+// JACK devices (RtAudio's JACK backend is not used).
 //
 // Under JACK a "device" is a client with audio ports, in the order of its first port; its capture channels
 // are its output ports and its playback channels its input ports. Clients of this program (named with
 // jackClientPrefix) are not devices. Devices are found and connected by their exact client name.
 //
-// Opening and closing. Every client of the process opens and closes under one process-wide lock. Once a
-// server has died, libjack's next jack_client_open tears down its process-wide state and deletes every
-// client of the process that is still open, so a later jack_client_close of one of them would free it a
-// second time. Hence a client opened before a server death is doomed: its stream's owner closes it as soon
-// as it notices (JackStream::doomed()), and an open first waits until no doomed client is left.
+// One client per process. libjack keeps process-wide state: when one of its clients sees the server die,
+// it marks the server gone before it calls our shutdown callback, and the next jack_client_open anywhere
+// in the process then closes and deletes every client of the process that is still open, under whoever
+// owns them. Nothing outside libjack can see that mark, and the server may die between any look and an
+// open. So jack_client_open is only ever called while the process holds no client: the listing and every
+// stream share one client, each stream registering its own ports on it and served from its one process
+// callback through a fixed slot. The first user opens the client, the last one closes it. After a server
+// death every stream is closed by its owner (JackStream::doomed()); an open waits until the last one has
+// gone and the dead client is closed, and fails with a clear error if that takes too long.
 //
-// libjack's own messages are dropped rather than printed: they come from libjack's threads, which
-// closing a client cancels asynchronously, and nothing there may hold a lock or an output stream.
+// libjack's own messages are dropped rather than printed: they come from libjack's threads, which closing
+// the client cancels asynchronously, and nothing there may hold a lock or an output stream.
 //
 // Threads: one owner thread per object unless stated.
 #include <atomic>
@@ -43,17 +47,15 @@ struct Listing {
     double sampleRateHz = 0;
 };
 
-// The server's devices; nullopt when no server answers. Opens and closes a short-lived client. Any thread.
+// The server's devices; nullopt when no server answers (or the clients of a stopped server are still
+// closing). Uses the process's client, opening it if none is open. Any thread.
 std::optional<Listing> list();
-
-// A client name for one of this program's clients, unique in the process. Any thread.
-std::string uniqueClientName(const char* role);
 
 }  // namespace JackClients
 
-// One run of an engine's JACK directions: a client of this program with an input port per captured
-// channel and an output port per played channel, each connected by exact name to the device's port of the
-// same number. One process callback serves both directions.
+// One run of an engine's JACK directions on the process's client: an input port per captured channel and
+// an output port per played channel, each connected by exact name to the device's port of the same
+// number, and one slot of the client's process callback that serves both directions.
 class JackStream {
 public:
     struct Direction {
@@ -73,21 +75,24 @@ public:
     JackStream(const JackStream&) = delete;
     JackStream& operator=(const JackStream&) = delete;
 
-    // Opens the client and registers its ports; nothing runs yet. On failure nothing stays open.
+    // Takes a share of the process's client and registers the stream's ports; nothing runs yet. On
+    // failure nothing stays open.
     Status open(const Direction& input, const Direction& output);
     // Frames of the server's period, for the collector (after open()).
     std::int64_t periodFrames() const;
-    // Starts the callback and connects the ports (after open(); the collector prepared). The callback
-    // delivers nothing until every connection is made, and drops the first captured period after that,
-    // which may have run on the connections only partly made.
+    // Puts the stream in its slot of the process callback and connects the ports (after open(); the
+    // collector prepared). The callback delivers nothing until every connection is made, and drops the
+    // first captured period after that, which may have run on the connections only partly made.
     Status start(Hooks hooks);
-    // Closes the client; harmless when closed. Returns only when no callback runs any more. The owner
-    // thread, or a watcher thread that the owner joins before it calls anything else.
+    // Takes the stream out of the callback, drops its ports and its share of the client (closing the
+    // client if it was the last); harmless when closed. Returns only when the callback no longer runs
+    // anything of this stream. The owner thread, or a watcher thread that the owner joins before it calls
+    // anything else.
     void close();
-    bool isOpen() const { return client_ != nullptr; }
+    bool isOpen() const { return slot_ >= 0; }
 
     // Any thread.
-    // The server stopped (or died before this client noticed): close() now, before anything else opens.
+    // The server stopped (or died before the client noticed): close() now, so that the next open can go.
     bool doomed() const;
     // A connected device's client left the server.
     bool deviceGone() const { return deviceGone_.load(std::memory_order_acquire); }
@@ -97,15 +102,21 @@ public:
 
 private:
     friend struct JackCallbacks;  // libjack's callbacks, with libjack's types
+    // Audio thread, while in its slot.
     void process(std::uint32_t frames);
+    // libjack's notification thread, while in its slot.
+    void clientLeft(const char* client);
+    void xrun();
     Status connect(const Direction& direction, bool input);
+    std::string describe() const;
 
-    void* client_ = nullptr;        // jack_client_t
-    std::uint64_t generation_ = 0;  // server deaths noted before the client opened
-    std::string name_;
+    int slot_ = -1;  // our slot of the client, reserved from open() to close()
+    bool inSlot_ = false;
+    bool started_ = false;
+    std::string name_;  // of our ports: "<name>-in_<k>", "<name>-out_<k>"
     Direction input_;
     Direction output_;
-    std::vector<void*> inputPorts_;   // jack_port_t, fixed while the client is open
+    std::vector<void*> inputPorts_;   // jack_port_t, fixed while open
     std::vector<void*> outputPorts_;  // likewise
     Hooks hooks_;
 
@@ -116,14 +127,7 @@ private:
 
     // Set by start() once every port is connected (release), read by the callback (acquire).
     std::atomic<bool> connected_{false};
-    // close() raises closing_ and then waits while inProcess_ is set; the callback sets inProcess_ and then
-    // reads closing_. Both sequentially consistent, so one of the two always sees the other's store and
-    // no callback is inside the tap or render once the client is closed (libjack may cancel its thread
-    // anywhere, so nothing of ours must be running there).
-    std::atomic<bool> closing_{false};
-    std::atomic<bool> inProcess_{false};
     // Written by libjack's threads, read anywhere.
-    std::atomic<bool> serverGone_{false};
     std::atomic<bool> deviceGone_{false};
     std::atomic<bool> xrunPending_{false};
     std::atomic<std::uint64_t> periods_{0};

@@ -535,8 +535,8 @@ void RtAudioEngine::watch() {
 std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
                                  std::uint64_t& lastCount) {
     if (jack_.doomed()) {
-        // Closed at once: libjack's next open anywhere in the process would otherwise delete the client
-        // under us (JackClients.h).
+        // Closed at once: the process's next JACK client can open only once every stream of the dead one
+        // has let it go (JackClients.h).
         jack_.close();
         return "The JACK server stopped";
     }

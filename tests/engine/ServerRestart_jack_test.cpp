@@ -1,13 +1,20 @@
-// The analyser and the routed generator together on a private JACK server killed and restarted at once.
+// The analyser and the routed generator together on a private JACK server killed and restarted at once,
+// and a private server that freezes.
 #include <gtest/gtest.h>
 
 #include <QSettings>
 #include <QTest>
 #include <QThreadPool>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
 
+#include "JackOpenLocked.h"
 #include "JackTestServer.h"
+#include "LoopbackRecorder.h"
 #include "RoutedSignalTesting.h"
 #include "TestSignals.h"
+#include "Waits.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
 #include "engine/MicAnalyzer.h"
@@ -16,17 +23,24 @@
 
 namespace quorvel {
 
+namespace {
+
 using TestSignals::peakBin;
 
-TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts) {
-    constexpr int restarts = 50;
-    // A 2 × 2 loopback: the generator plays bin 85's centre (of 4096 at 48 kHz) on output 1 to input 1.
-    const std::vector<std::string> loop{"--name", "qv-loop", "--capture", "2", "--playback", "2"};
+// A 2 × 2 loopback on the private server.
+const std::vector<std::string> loop{"--name", "qv-loop", "--capture", "2", "--playback", "2"};
+
+// Kills the server `restarts` times, each time listing the devices at once (as an interface refresh
+// would, while the dead server's clients may linger) and starting it again at once; both models must
+// report the stop, and start again on the new server.
+void restartRepeatedly(int restarts) {
+    // The generator plays bin 85's centre (of 4096 at 48 kHz) on output 1 to input 1.
     const SignalSettings tone{.kind = SignalKind::sine, .frequency = 85 * 48000.0 / 4096, .seconds = 1};
     JackTestServer server(JackTestServer::privateName("restart"));
     ASSERT_TRUE(server.start());
     AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
     QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
+    const int opensBefore = JackOpenLocked::opensWhileHeld();
 
     MicAnalyzer analyser;
     RoutedSignal routed;
@@ -47,26 +61,74 @@ TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts)
             << analyser.status().toStdString();
         ASSERT_TRUE(QTest::qWaitFor([&] { return peakBin(analyser.spectrum()) == 85; }, 20000))
             << "captured nothing: peak at bin " << peakBin(analyser.spectrum());
+        EXPECT_EQ(JackOpenLocked::clientsHeld(), 1) << "one client serves both";
     };
 
     startBoth();
-    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
     for (int i = 0; i < restarts; ++i) {
         SCOPED_TRACE("restart " + std::to_string(i + 1));
+        // How far a run got, should the process die.
+        std::fprintf(stderr, "restart %d\n", i + 1);
         server.kill();
-        // A client opens at once (as an interface refresh would) while the dead server's clients may linger.
         (void)AudioHardware::system().devices();
         ASSERT_TRUE(server.start());
         ASSERT_TRUE(QTest::qWaitFor([&] { return !analyser.running() && !routed.isPlaying(); }, 20000));
         EXPECT_EQ(analyser.status(), "The JACK server stopped");
         EXPECT_EQ(routed.status(), "The JACK server stopped");
         EXPECT_TRUE(analyser.spectrum().empty());
+        EXPECT_EQ(JackOpenLocked::clientsHeld(), 0) << "the dead server's client is closed";
+        server.release();
         startBoth();
-        ASSERT_FALSE(HasFatalFailure());
+        ASSERT_FALSE(::testing::Test::HasFatalFailure());
     }
+    EXPECT_EQ(JackOpenLocked::opensWhileHeld(), opensBefore) << "a client opened beside another";
     analyser.stop();
     routed.stop();
     QThreadPool::globalInstance()->waitForDone();
+}
+
+}  // namespace
+
+TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts) { restartRepeatedly(50); }
+
+// libjack marks the server gone before it calls the shutdown callback; the later the callback, the longer
+// an open elsewhere in the process would delete the clients still open.
+TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveRestartsWithLateShutdownCallbacks) {
+    JackOpenLocked::delayShutdownCallbacks(std::chrono::milliseconds(20));
+    restartRepeatedly(10);
+    JackOpenLocked::delayShutdownCallbacks(std::chrono::milliseconds(0));
+}
+
+// A server that stops calling back without going away is the device stalling, named as the user chose it.
+TEST(ServerRestartJack, AFrozenServerIsTheDeviceStalling) {
+    JackTestServer server(JackTestServer::privateName("restart"));
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(server.startInterface(QUORVEL_JACK_INTERFACE, loop, "qv-loop:capture_2"));
+    LinuxAudioSystem system({"jack"});
+    auto engine = system.makeEngine();
+    ASSERT_EQ(engine->bindInput(deviceId(system, "qv-loop")), 0);
+    std::atomic<int> blocks{0};
+    std::mutex mutex;
+    std::string failure;
+    engine->installTap([&](const AudioInputBlock&) { ++blocks; });
+    engine->setFailureHandler([&](const Error& e) {
+        std::lock_guard lock(mutex);
+        failure = e.description;
+    });
+    ASSERT_TRUE(engine->start());
+    ASSERT_TRUE(pollUntil([&] { return blocks >= 2; }, std::chrono::seconds(30)));
+    server.freeze(true);
+    const bool failed = pollUntil(
+        [&] {
+            std::lock_guard lock(mutex);
+            return !failure.empty();
+        },
+        std::chrono::seconds(60));
+    server.freeze(false);
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failure, "The audio device qv-loop stopped delivering audio");
+    engine->stop();
 }
 
 }  // namespace quorvel

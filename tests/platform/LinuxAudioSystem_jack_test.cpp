@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "CountingAllocator.h"
+#include "JackOpenLocked.h"
 #include "JackTestServer.h"
 #include "Waits.h"
 #include "platform/JackClients.h"
@@ -202,7 +203,7 @@ TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
         pclose(pipe);
     }
     engine->stop();
-    const std::string ownPort = "-stream:out_";
+    const std::string ownPort = "-out_";
     std::vector<std::string> connected;
     std::istringstream lines(listing);
     std::string line, port;
@@ -211,12 +212,13 @@ TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
         if (line[0] != ' ')
             port = line;
         else if (port.find(JackClients::jackClientPrefix) == 0 && port.find(ownPort) != std::string::npos)
-            connected.push_back(port.substr(port.find(ownPort) + ownPort.size()) + "->" +
+            connected.push_back(port.substr(port.rfind(ownPort) + ownPort.size()) + "->" +
                                 line.substr(line.find_first_not_of(' ')));
     }
     EXPECT_EQ(connected, (std::vector<std::string>{"1->system:playback_1", "2->system:playback_2"}));
 }
 
+// Only the engine on the device that left fails; one on another device goes on.
 TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
     LinuxAudioSystem system({"jack"});
     JackTestServer visitors;
@@ -224,23 +226,71 @@ TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
     ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
                                         {"--name", visitor, "--capture", "2", "--playback", "2"},
                                         visitor + ":capture_2"));
-    auto engine = system.makeEngine();
-    ASSERT_EQ(engine->bindInput(find(system, visitor)->id), 0);
-    std::atomic<int> blocks{0};
-    std::atomic<bool> failed{false};
-    std::string failure;
-    engine->installTap([&](const AudioInputBlock&) { ++blocks; });
-    engine->setFailureHandler([&](const Error& e) {
-        failure = e.description;
-        failed = true;
-    });
-    ASSERT_TRUE(engine->start());
-    ASSERT_TRUE(waitUntil([&] { return blocks >= 2; }));
+    struct Run {
+        std::unique_ptr<AudioEngine> engine;
+        std::atomic<int> blocks{0};
+        std::atomic<bool> failed{false};
+        std::string failure;
+    };
+    Run leaving, staying;
+    for (auto [run, device] : {std::pair{&leaving, visitor}, {&staying, std::string("qv-mic")}}) {
+        run->engine = system.makeEngine();
+        ASSERT_EQ(run->engine->bindInput(find(system, device)->id), 0);
+        run->engine->installTap([run](const AudioInputBlock&) { ++run->blocks; });
+        run->engine->setFailureHandler([run](const Error& e) {
+            run->failure = e.description;
+            run->failed = true;
+        });
+        ASSERT_TRUE(run->engine->start());
+    }
+    ASSERT_TRUE(waitUntil([&] { return leaving.blocks >= 2; }));
     visitors.stopLastInterface();
-    ASSERT_TRUE(waitUntil([&] { return failed.load(); }));
-    EXPECT_EQ(failure, "The audio device " + visitor + " disappeared");
-    engine->stop();
-    EXPECT_FALSE(engine->isRunning());
+    ASSERT_TRUE(waitUntil([&] { return leaving.failed.load(); }));
+    EXPECT_EQ(leaving.failure, "The audio device " + visitor + " disappeared");
+    leaving.engine->stop();
+    EXPECT_FALSE(leaving.engine->isRunning());
+    // Its watcher looks every 50 ms; two more blocks take about 170 ms.
+    const int before = staying.blocks;
+    ASSERT_TRUE(waitUntil([&] { return staying.blocks >= before + 2; }));
+    EXPECT_FALSE(staying.failed) << staying.failure;
+    staying.engine->stop();
+}
+
+// Capture, a routed play and a stereo play run at once on the process's one client, each on its own
+// ports; stopping one leaves the others running.
+TEST(RtAudioJack, EnginesRunTogetherOnTheProcesssOneClient) {
+    LinuxAudioSystem system({"jack"});
+    const int opensBefore = JackOpenLocked::opensWhileHeld();
+    const std::uint32_t sixteen = find(system, "qv-sixteen")->id;
+    CountingAllocator::reset();
+    // Outputs 1 and 2 of qv-sixteen carry 0.25 and 0.5; they come back on its captures 1 and 2.
+    auto player = system.makeEngine();
+    ASSERT_EQ(player->bindOutput(sixteen), 0);
+    player->setOutput(2, [](float* const* ch, int, std::int64_t n) {
+        CountingAllocator::armThisThread(true);
+        std::fill(ch[0], ch[0] + n, 0.25f);
+        std::fill(ch[1], ch[1] + n, 0.5f);
+    });
+    std::atomic<std::uint64_t> stereoPeriods{0};
+    auto stereo = system.makeEngine();
+    stereo->setOutput(2, [&](float* const*, int, std::int64_t) { ++stereoPeriods; });
+    ASSERT_TRUE(player->start());
+    ASSERT_TRUE(stereo->start());
+    auto recorder = record(system, sixteen, 2, 4 * 4096);
+    ASSERT_TRUE(recorder);
+    EXPECT_EQ(recorder->data[0].back(), 0.25f);
+    EXPECT_EQ(recorder->data[1].back(), 0.5f);
+    EXPECT_EQ(JackOpenLocked::clientsHeld(), 1);
+    EXPECT_EQ(JackOpenLocked::opensWhileHeld(), opensBefore) << "a client opened beside the running one";
+    EXPECT_TRUE(find(system, "qv-sixteen")) << "the listing shares the client";
+
+    player->stop();
+    const std::uint64_t periods = stereoPeriods;
+    ASSERT_TRUE(waitUntil([&] { return stereoPeriods >= periods + 3; }));
+    EXPECT_TRUE(stereo->isRunning());
+    stereo->stop();
+    EXPECT_EQ(JackOpenLocked::clientsHeld(), 0) << "the last stream closes the client";
+    EXPECT_EQ(CountingAllocator::count(), 0) << "allocations on the audio thread";
 }
 
 TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {

@@ -3,7 +3,7 @@
 // jackOpenLockPath: one client opens at a time, as libjack's open socket is named by client only, so our
 // fixed names ("RtApiJackCount", qv-mic, jack_lsp's "lsp") clash across servers and suites.
 // jackServerLockPath: one server starts or stops at a time (that wipes dead servers' shared memory under
-// closing clients), held from start to end by a test that kills a server.
+// closing clients), held by a test that kills a server from the kill until its clients of it are closed.
 // Order: the server lock before the open lock. Any thread; no JACK calls inside.
 #include <fcntl.h>
 #include <sys/file.h>

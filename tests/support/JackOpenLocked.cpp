@@ -1,15 +1,61 @@
 // Every jack_client_open of a JACK test program, ours and RtAudio's, runs under the machine-wide open lock.
+// The wrappers also count the clients the process holds and can delay shutdown callbacks
+// (JackOpenLocked.h).
+#include "JackOpenLocked.h"
+
 #include <dlfcn.h>
 #include <jack/jack.h>
 
+#include <atomic>
 #include <cstdarg>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "JackLocks.h"
+
+namespace {
+
+template <typename Function>
+Function next(const char* name) {
+    return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
+}
+
+std::atomic<int> g_held{0};
+std::atomic<int> g_opensWhileHeld{0};
+std::atomic<long> g_shutdownDelayMS{0};
+
+// A shutdown callback with the delay it was registered with. Kept for the life of the process: libjack
+// may call it until its client is closed.
+struct DelayedShutdown {
+    JackInfoShutdownCallback callback;
+    void* arg;
+    std::chrono::milliseconds delay;
+};
+std::mutex g_delayedMutex;
+std::vector<std::unique_ptr<DelayedShutdown>> g_delayed;
+
+void delayedShutdown(jack_status_t code, const char* reason, void* arg) {
+    const auto* d = static_cast<const DelayedShutdown*>(arg);
+    std::this_thread::sleep_for(d->delay);
+    d->callback(code, reason, d->arg);
+}
+
+}  // namespace
+
+namespace JackOpenLocked {
+
+void delayShutdownCallbacks(std::chrono::milliseconds delay) { g_shutdownDelayMS = delay.count(); }
+int clientsHeld() { return g_held; }
+int opensWhileHeld() { return g_opensWhileHeld; }
+
+}  // namespace JackOpenLocked
 
 extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t options, jack_status_t* status,
                                            ...) {
     using Open = jack_client_t* (*)(const char*, jack_options_t, jack_status_t*, ...);
-    static const Open real = reinterpret_cast<Open>(dlsym(RTLD_NEXT, "jack_client_open"));
+    static const Open real = next<Open>("jack_client_open");
     // libjack's optional arguments by option bit: server name, client name, init string, session id.
     const char* extra[4] = {nullptr, nullptr, nullptr, nullptr};
     va_list args;
@@ -22,6 +68,29 @@ extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t opti
         if (status) *status = static_cast<jack_status_t>(JackFailure);
         return nullptr;
     }
+    if (g_held > 0) ++g_opensWhileHeld;
     MachineLock lock(jackOpenLockPath, std::chrono::seconds(30));
-    return real(name, options, status, extra[0], extra[1], extra[2], extra[3]);
+    jack_client_t* client = real(name, options, status, extra[0], extra[1], extra[2], extra[3]);
+    if (client) ++g_held;
+    return client;
+}
+
+extern "C" int jack_client_close(jack_client_t* client) {
+    using Close = int (*)(jack_client_t*);
+    static const Close real = next<Close>("jack_client_close");
+    if (!real) return -1;
+    const int result = real(client);
+    --g_held;
+    return result;
+}
+
+extern "C" void jack_on_info_shutdown(jack_client_t* client, JackInfoShutdownCallback callback, void* arg) {
+    using OnShutdown = void (*)(jack_client_t*, JackInfoShutdownCallback, void*);
+    static const OnShutdown real = next<OnShutdown>("jack_on_info_shutdown");
+    if (!real) return;
+    const std::chrono::milliseconds delay(g_shutdownDelayMS.load());
+    if (delay.count() == 0 || !callback) return real(client, callback, arg);
+    std::lock_guard lock(g_delayedMutex);
+    g_delayed.push_back(std::make_unique<DelayedShutdown>(DelayedShutdown{callback, arg, delay}));
+    real(client, &delayedShutdown, g_delayed.back().get());
 }

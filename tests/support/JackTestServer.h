@@ -1,6 +1,9 @@
 #pragma once
 // A private JACK server (dummy, 48 kHz, 1024 frames) for a test that kills it, or, unnamed, test interfaces
-// on the process's server; ends what it started by pid. Named with privateName(), it holds the server lock.
+// on the process's server; ends what it started by pid. Named with privateName(), it starts and stops its
+// server under the machine-wide server lock, and holds the lock from kill() until release(): the process's
+// clients of the killed server still use its shared memory until they are closed, and a server starting
+// anywhere meanwhile would clean that memory up under them. Between restarts other servers may start.
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -28,7 +31,6 @@ class JackTestServer {
 public:
     JackTestServer() = default;
     explicit JackTestServer(std::string name) : name_(std::move(name)) {
-        serverLock_.emplace(jackServerLockPath, std::chrono::minutes(2));
         (void)fixtureServer();  // remember the fixture's name before pointing the process elsewhere
         setenv("JACK_DEFAULT_SERVER", name_.c_str(), 1);
         setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
@@ -36,14 +38,17 @@ public:
             std::filesystem::create_directories(std::string(fixture) + "/jack");
             pidFile_ = std::string(fixture) + "/jack/private-" + name_ + ".pid";
             log_ = std::string(fixture) + "/jack/private-" + name_ + ".log";
+            lock();
             endLeftover();
+            release();
         }
     }
     ~JackTestServer() {
         endAll(clients_, SIGTERM, clientGrace);
+        lock();
         stopServer();
         // Start the name once more to free a killed server's registry slot; drop its clients' semaphores.
-        if (slotLeft_ && start()) stopServer();
+        if (slotLeft_ && startServer()) stopServer();
         if (!killed_) return;
         const std::string prefix = "jack_sem." + std::to_string(getuid()) + "_" + name_ + "_";
         std::error_code ec;
@@ -57,27 +62,28 @@ public:
     // A server name for test `label` of this build folder.
     static std::string privateName(const std::string& label) { return fixtureServer() + "-" + label; }
 
-    // Starts jackd; true once a client can see its ports.
+    // Starts jackd; true once a client can see its ports. Under the server lock (held on if it was).
     bool start() {
-        server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "1024",
-                         "-C", "2", "-P", "2"},
-                        log_);
-        if (server_ <= 0) return false;
-        if (!pidFile_.empty()) std::ofstream(pidFile_) << server_ << "\n";
-        if (!waitFor("system:playback_1", server_)) {
-            std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up (log: %s)\n", name_.c_str(),
-                         log_.c_str());
-            return false;
-        }
-        slotLeft_ = false;
-        return true;
+        const bool held = serverLock_.has_value();
+        lock();
+        const bool up = startServer();
+        if (!held) release();
+        return up;
     }
-    // Ends the server at once, as a crash would (clients are left running).
+    // Ends the server at once, as a crash would (clients are left running), and holds the server lock
+    // until release().
     void kill() {
+        lock();
         if (server_ <= 0) return;
         endAll({server_}, SIGKILL, std::chrono::seconds(0));
         server_ = -1;
         killed_ = slotLeft_ = true;
+    }
+    // Once the process has closed its clients of a killed server: other servers may start again.
+    void release() { serverLock_.reset(); }
+    // Stops the server where it is (it neither runs nor goes away), or lets it go on.
+    void freeze(bool frozen) {
+        if (server_ > 0) ::kill(server_, frozen ? SIGSTOP : SIGCONT);
     }
     // Starts a test interface; true once its port `lastPort` exists (retried twice if its client failed).
     bool startInterface(const std::string& program, const std::vector<std::string>& args,
@@ -116,8 +122,15 @@ private:
         return name;
     }
 
-    // Starts `args` with its output in `log` (nowhere when empty).
-    static pid_t spawn(const std::vector<std::string>& args, const std::string& log) {
+    // Starts `args` with its output in `log` (nowhere when empty). With a `pidFile` (a server), the new
+    // process writes its pid there itself before it becomes `args`, and is sent SIGTERM when this
+    // process dies: a crash of another thread may end us at any moment, even inside posix_spawn, and the
+    // server must not outlive us unfound. (The signal follows the thread that spawned it: the test's.)
+    static pid_t spawn(std::vector<std::string> args, const std::string& log,
+                       const std::string& pidFile = "") {
+        if (!pidFile.empty())
+            args.insert(args.begin(),
+                        {"sh", "-c", "echo $$ >\"$0\" && exec setpriv --pdeathsig TERM \"$@\"", pidFile});
         std::vector<char*> argv;
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
@@ -143,6 +156,24 @@ private:
                 ::kill(pid, SIGKILL);
                 waitpid(pid, nullptr, 0);
             }
+    }
+
+    void lock() {
+        if (!serverLock_ && !name_.empty()) serverLock_.emplace(jackServerLockPath, std::chrono::minutes(2));
+    }
+
+    bool startServer() {
+        server_ = spawn({"jackd", "-n", name_, "--no-realtime", "-d", "dummy", "-r", "48000", "-p", "1024",
+                         "-C", "2", "-P", "2"},
+                        log_, pidFile_);
+        if (server_ <= 0) return false;
+        if (!waitFor("system:playback_1", server_)) {
+            std::fprintf(stderr, "JackTestServer: jackd -n %s did not come up (log: %s)\n", name_.c_str(),
+                         log_.c_str());
+            return false;
+        }
+        slotLeft_ = false;
+        return true;
     }
 
     // A server of this name that a crashed run of the test left running would take the new one's place.
