@@ -244,6 +244,11 @@ std::optional<Listing> list() {
     }
     count(JackPortIsOutput, &Device::captureChannels);
     count(JackPortIsInput, &Device::playbackChannels);
+    for (const auto& [flags, member] : {std::pair{JackPortIsOutput, &Device::physicalCapture},
+                                        std::pair{JackPortIsInput, &Device::physicalPlayback}})
+        for (const auto& port : portNames(client, flags | JackPortIsPhysical))
+            for (auto& d : listing.devices)
+                if (d.name == clientOf(port.c_str())) d.*member = true;
     letGo(s);
     return listing;
 }

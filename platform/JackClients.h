@@ -44,6 +44,10 @@ struct Device {
     std::string name;
     int captureChannels = 0;
     int playbackChannels = 0;
+    // Some of its capture or playback ports are physical: a sound card's (jackd's system), or under
+    // PipeWire a sink's or a source's rather than a program's.
+    bool physicalCapture = false;
+    bool physicalPlayback = false;
 };
 
 struct Listing {
