@@ -145,13 +145,14 @@ int rankOf(const std::string& port, std::size_t nameAt, bool playback) {
 // The audio ports of `device` in channel order: its inputs (playback) or outputs (capture), ranked by
 // rankOf() and in the server's order within a rank.
 std::vector<std::string> devicePorts(jack_client_t* client, const std::string& device, bool playback) {
-    std::vector<std::string> result;
+    std::vector<std::string> ports;
     const std::string prefix = device + ":";
     for (auto& port : portNames(client, playback ? JackPortIsInput : JackPortIsOutput))
-        if (port.rfind(prefix, 0) == 0) result.push_back(std::move(port));
-    std::stable_sort(result.begin(), result.end(), [&](const std::string& a, const std::string& b) {
-        return rankOf(a, prefix.size(), playback) < rankOf(b, prefix.size(), playback);
-    });
+        if (port.rfind(prefix, 0) == 0) ports.push_back(std::move(port));
+    std::vector<std::string> result;
+    for (int rank = 0; rank < 3; ++rank)
+        for (const auto& port : ports)
+            if (rankOf(port, prefix.size(), playback) == rank) result.push_back(port);
     return result;
 }
 

@@ -15,6 +15,7 @@
 #include "JackOpenLocked.h"
 #include "JackServers.h"
 #include "JackTestServer.h"
+#include "PipeWireTestServer.h"
 #include "Waits.h"
 #include "platform/JackClients.h"
 #include "platform/LinuxAudioSystem.h"
@@ -88,8 +89,9 @@ std::unique_ptr<Recorder> record(LinuxAudioSystem& system, std::uint32_t id, int
     return nullptr;
 }
 
-// A null node made on the PipeWire under test for the life of the object (pw-cli): a sink, or a source
-// with input ports that carries what they receive. PipeWire's JACK side names it by its description.
+// A null node made on the PipeWire of PIPEWIRE_RUNTIME_DIR for the life of the object (pw-cli): a sink, or
+// a source with input ports that carries what they receive. PipeWire's JACK side names it by its
+// description.
 class PipeWireNode {
 public:
     PipeWireNode(const std::string& nodeName, const std::string& description, const std::string& mediaClass,
@@ -399,6 +401,9 @@ TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
 // the sink's monitor. Each output carries its own value, which must come back on its channel alone.
 TEST(RtAudioJack, ASinkAndASourceOfOneNameAreNumberedByTheirPorts) {
     QUORVEL_PIPEWIRE_ONLY("jackd has no nodes of one name; port names order channels in JackPorts.*");
+    // A PipeWire of its own: the session manager of the fixture's would take the new sinks as its default.
+    PipeWireTestServer server;
+    ASSERT_TRUE(server.start());
     LinuxAudioSystem system({"jack"});
     for (const bool sourceFirst : {true, false}) {
         const std::string name = sourceFirst ? "qv-pair-a" : "qv-pair-b";

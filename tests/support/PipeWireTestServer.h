@@ -1,8 +1,8 @@
 #pragma once
-// A private PipeWire for a test that kills and restarts it, the equivalent of PulseTestServer.h:
-// pipewire-start.sh run in a fresh folder, with the fixture's sinks; points PULSE_SERVER at its PulseAudio
-// side and PIPEWIRE_RUNTIME_DIR at its folder (JACK clients through pw-jack find it there), and ends what it
-// started by pid. Main thread.
+// A private PipeWire for a test that kills and restarts it or adds nodes, the equivalent of
+// PulseTestServer.h: pipewire-start.sh run in a fresh folder, with the fixture's sinks; points PULSE_SERVER
+// at its PulseAudio side and PIPEWIRE_RUNTIME_DIR at its folder (JACK clients through pw-jack find it there),
+// and ends what it started by pid. Main thread.
 #include <signal.h>
 
 #include <cstdlib>
