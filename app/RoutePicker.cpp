@@ -5,6 +5,7 @@
 #include <QSettings>
 
 #include "engine/AudioHardware.h"
+#include "engine/InterfaceOption.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVStyle.h"
@@ -64,7 +65,11 @@ std::vector<RouteOutput> RoutePicker::systemOutputs() {
     for (const AudioDeviceInfo& d : *listed) {
         QString name = QString::fromStdString(d.name);
         if (name.isEmpty()) name = QStringLiteral("Device %1").arg(d.id);
-        outputs.push_back({d.id, name, d.outputChannels});
+        // One device may be listed by two sound systems under one name (PipeWire's JACK and PulseAudio
+        // sides): the menu tells them apart.
+        const InterfaceOption option{d.id, name, QString::fromStdString(d.api), d.inputChannels,
+                                     d.outputChannels};
+        outputs.push_back({d.id, name, d.outputChannels, option.label()});
     }
     return outputs;
 }
@@ -94,7 +99,7 @@ void RoutePicker::rebuildMenu() {
     if (!outputs.empty()) menu_->addSeparator();
     for (const RouteOutput& out : outputs) {
         if (out.id == 0 || out.outputChannels < 2) continue;
-        addChoice(out.name, out.id, out.name, out.id == current);
+        addChoice(out.label.isEmpty() ? out.name : out.label, out.id, out.name, out.id == current);
         if (out.id == current) currentListed = true;
     }
     // The stored device is not connected now: show it, still chosen, so the choice stays visible.

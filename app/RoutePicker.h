@@ -21,6 +21,7 @@ struct RouteOutput {
     std::uint32_t id = 0;  // the platform's stable device id; never 0
     QString name;
     int outputChannels = 0;
+    QString label;  // what the menu shows (InterfaceOption::label()); empty: the name
 };
 
 class RoutePicker : public QToolButton {

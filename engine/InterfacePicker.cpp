@@ -51,7 +51,7 @@ void InterfacePicker::refresh() {
     for (const auto& d : *list) {
         const QString name =
             d.name.empty() ? "Audio device " + QString::number(d.id) : QString::fromStdString(d.name);
-        options.append({d.id, name});
+        options.append({d.id, name, QString::fromStdString(d.api), d.inputChannels, d.outputChannels});
     }
     publish(this, devices_, std::move(options), &InterfacePicker::devicesChanged);
 }

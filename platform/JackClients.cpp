@@ -131,12 +131,28 @@ std::vector<std::string> portNames(jack_client_t* client, unsigned long flags) {
     return names;
 }
 
-// The audio ports of `device`, in the server's order: its inputs (playback) or outputs (capture).
+// Where a port of a device stands among its channels, by its name: a device's playback channels are its
+// "playback_…" ports, then its other inputs; its capture channels its "capture_…" ports, then its
+// "monitor_…" ports, then its other outputs. Under PipeWire one JACK client holds every node of its name (a
+// sink's playback and monitor ports beside a source's input and capture ports, in the order the nodes
+// came); jackd's clients (system, and most others) name theirs "playback_<n>" and "capture_<n>" only.
+int rankOf(const std::string& port, std::size_t nameAt, bool playback) {
+    auto named = [&](const char* kind) { return port.compare(nameAt, std::strlen(kind), kind) == 0; };
+    if (playback) return named("playback_") ? 0 : 1;
+    return named("capture_") ? 0 : named("monitor_") ? 1 : 2;
+}
+
+// The audio ports of `device` in channel order: its inputs (playback) or outputs (capture), ranked by
+// rankOf() and in the server's order within a rank.
 std::vector<std::string> devicePorts(jack_client_t* client, const std::string& device, bool playback) {
-    std::vector<std::string> result;
+    std::vector<std::string> ports;
     const std::string prefix = device + ":";
     for (auto& port : portNames(client, playback ? JackPortIsInput : JackPortIsOutput))
-        if (port.rfind(prefix, 0) == 0) result.push_back(std::move(port));
+        if (port.rfind(prefix, 0) == 0) ports.push_back(std::move(port));
+    std::vector<std::string> result;
+    for (int rank = 0; rank < 3; ++rank)
+        for (const auto& port : ports)
+            if (rankOf(port, prefix.size(), playback) == rank) result.push_back(port);
     return result;
 }
 
@@ -150,6 +166,14 @@ struct JackCallbacks {
     static void shutdown(jack_status_t, const char* reason, void*) {
         Shared& s = shared();
         std::strncpy(s.reason, reason ? reason : "", sizeof s.reason - 1);
+        s.serverGone.store(true, std::memory_order_release);
+    }
+    // jackd's libjack calls only the callback above when both are set; PipeWire's calls only this one, at
+    // once when its connection to the server breaks.
+    static void connectionLost(void*) {
+        Shared& s = shared();
+        if (s.serverGone.load(std::memory_order_acquire)) return;
+        std::strncpy(s.reason, "connection lost", sizeof s.reason - 1);
         s.serverGone.store(true, std::memory_order_release);
     }
     static void clientRegistration(const char* name, int registered, void*) {
@@ -181,6 +205,7 @@ bool openClient(Shared& s) {
     s.clientName = jack_get_client_name(s.client);
     jack_set_process_callback(s.client, &JackCallbacks::process, nullptr);
     jack_on_info_shutdown(s.client, &JackCallbacks::shutdown, nullptr);
+    jack_on_shutdown(s.client, &JackCallbacks::connectionLost, nullptr);
     jack_set_client_registration_callback(s.client, &JackCallbacks::clientRegistration, nullptr);
     jack_set_xrun_callback(s.client, &JackCallbacks::xrun, nullptr);
     return true;
@@ -220,6 +245,11 @@ std::optional<Listing> list() {
     }
     count(JackPortIsOutput, &Device::captureChannels);
     count(JackPortIsInput, &Device::playbackChannels);
+    for (const auto& [flags, member] : {std::pair{JackPortIsOutput, &Device::physicalCapture},
+                                        std::pair{JackPortIsInput, &Device::physicalPlayback}})
+        for (const auto& port : portNames(client, flags | JackPortIsPhysical))
+            for (auto& d : listing.devices)
+                if (d.name == clientOf(port.c_str())) d.*member = true;
     letGo(s);
     return listing;
 }

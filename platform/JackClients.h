@@ -3,8 +3,12 @@
 // JACK devices (RtAudio's JACK backend is not used).
 //
 // Under JACK a "device" is a client with audio ports, in the order of its first port; its capture channels
-// are its output ports and its playback channels its input ports. Clients of this program (named with
-// jackClientPrefix) are not devices. Devices are found and connected by their exact client name.
+// are its output ports and its playback channels its input ports, numbered by their names whatever order
+// the server gives them in: playback channels are the "playback_…" ports, then any other inputs; capture
+// channels the "capture_…" ports, then the "monitor_…" ports, then any other outputs (under PipeWire one
+// client holds the nodes of one name: a sink's playback and monitor ports, a source's capture ports).
+// Clients of this program (named with jackClientPrefix) are not devices. Devices are found and connected
+// by their exact client name.
 //
 // One client per process. libjack keeps process-wide state: when one of its clients sees the server die,
 // it marks the server gone before it calls our shutdown callback, and the next jack_client_open anywhere
@@ -40,6 +44,10 @@ struct Device {
     std::string name;
     int captureChannels = 0;
     int playbackChannels = 0;
+    // Some of its capture or playback ports are physical: a sound card's (jackd's system), or under
+    // PipeWire a sink's or a source's rather than a program's.
+    bool physicalCapture = false;
+    bool physicalPlayback = false;
 };
 
 struct Listing {

@@ -127,7 +127,9 @@ struct LinuxAudioSystem::Backend {
             if (api == Api::jack) {
                 auto listing = JackClients::list();
                 if (!listing) continue;
-                // The server's own ports are the natural default; otherwise the first device that has them.
+                // The server's own ports are the natural default; otherwise the first device with physical
+                // ports that way (under PipeWire, which has no "system", a sink or a source rather than a
+                // program), else the first that has any.
                 auto pick = [&](bool input) -> std::string {
                     const auto& ds = listing->devices;
                     auto has = [&](const JackClients::Device& d) {
@@ -135,6 +137,8 @@ struct LinuxAudioSystem::Backend {
                     };
                     for (const auto& d : ds)
                         if (d.name == "system" && has(d)) return d.name;
+                    for (const auto& d : ds)
+                        if (has(d) && (input ? d.physicalCapture : d.physicalPlayback)) return d.name;
                     for (const auto& d : ds)
                         if (has(d)) return d.name;
                     return {};

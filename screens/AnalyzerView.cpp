@@ -278,7 +278,7 @@ void AnalyzerView::fillInterfaces() {
     interfaces_->clear();
     interfaces_->addItem(QStringLiteral("System default"), QVariant::fromValue<qulonglong>(0));
     for (const InterfaceOption& option : hardware_->devices())
-        interfaces_->addItem(option.name, QVariant::fromValue<qulonglong>(option.id));
+        interfaces_->addItem(option.label(), QVariant::fromValue<qulonglong>(option.id));
     // A stored device that is not connected shows no entry as chosen.
     interfaces_->setCurrentIndex(
         interfaces_->findData(QVariant::fromValue<qulonglong>(hardware_->selected())));

@@ -14,7 +14,7 @@ namespace quorvel {
 namespace {
 
 std::vector<RouteOutput> devices() {
-    return {{101, "Built-in Audio", 2}, {202, "USB Mic", 1}, {303, "Interface 18i20", 20}};
+    return {{101, "Built-in Audio", 2, {}}, {202, "USB Mic", 1, {}}, {303, "Interface 18i20", 20, {}}};
 }
 
 QStringList openMenu(RoutePicker& picker, QString* checked = nullptr) {
@@ -79,10 +79,12 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     RoutePicker picker;
     const QStringList titles = openMenu(picker);
     ASSERT_EQ(titles.size(), 3);
-    EXPECT_EQ(titles[1], "Speakers");
+    // Named with their sound system and channels (a name may be listed by two systems); stored by name.
+    EXPECT_EQ(titles[1], "Speakers \u00b7 Virtual \u00b7 0 in, 2 out");
     EXPECT_TRUE(titles[2].startsWith("Device "));
-    action(picker, "Speakers")->trigger();
+    action(picker, titles[1])->trigger();
     EXPECT_EQ(RoutePicker::storedDeviceID(), system->idOf("Speakers"));
+    EXPECT_EQ(RoutePicker::storedDeviceName(), "Speakers");
     // A device list that cannot be read leaves the default and the stored choice.
     system->setListFailure(AudioSystem::listUnavailable);
     QString checked;

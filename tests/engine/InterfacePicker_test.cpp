@@ -41,8 +41,12 @@ TEST_F(InterfacePickerTest, ListsDevicesInOrderAndSaveStoresTheChoiceForTheNextS
     EXPECT_EQ(picker.selected(), system_->idOf("Interface"));
     ASSERT_EQ(picker.devices().size(), 5);
     EXPECT_EQ(picker.devices()[2].name, "USB mic");
+    // The menus name each device with its sound system and channels.
+    EXPECT_EQ(picker.devices()[2].label(), "USB mic \u00b7 Virtual \u00b7 1 in, 0 out");
+    EXPECT_EQ(picker.devices()[1].label(), "Interface \u00b7 Virtual \u00b7 16 in, 16 out");
     const std::uint32_t hidden = picker.devices()[4].id;
     EXPECT_EQ(picker.devices()[4].name, "Audio device " + QString::number(hidden));
+    EXPECT_EQ((InterfaceOption{7, "Box", {}, 2, 2}.label()), "Box") << "no system known: the name alone";
     EXPECT_TRUE(picker.message().isEmpty());
 
     // The identity follows the stored value only, not the selection before it is saved.

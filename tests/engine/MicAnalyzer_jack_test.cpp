@@ -1,5 +1,5 @@
-// The analyser end to end through the fixture's JACK server and its test interface qv-mic (see
-// tests/fixtures/jack-start.sh), with the allocations of its tap counted.
+// The analyser end to end through the fixture's JACK server (jackd, or PipeWire: JackServers.h) and its test
+// interface qv-mic (see tests/fixtures/jack-start.sh), with the allocations of its tap counted.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -7,6 +7,7 @@
 #include <QThreadPool>
 
 #include "CountingAllocator.h"
+#include "JackServers.h"
 #include "LoopbackRecorder.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
@@ -16,6 +17,7 @@
 namespace quorvel {
 
 TEST(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
     AudioHardware::install(std::make_shared<CountingSystem>(
         std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"})));
     // qv-mic: capture_1 carries pink noise 480 frames (10 ms at 48 kHz) after capture_2.

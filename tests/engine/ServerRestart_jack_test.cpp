@@ -1,5 +1,5 @@
 // The analyser and the routed generator together on a private JACK server killed and restarted at once,
-// and a private server that freezes.
+// and a private server that freezes: jackd, or PipeWire through its JACK side.
 #include <gtest/gtest.h>
 
 #include <QSettings>
@@ -10,8 +10,11 @@
 #include <mutex>
 
 #include "JackOpenLocked.h"
+#include "JackServers.h"
 #include "JackTestServer.h"
 #include "LoopbackRecorder.h"
+#include "PipeWireTestServer.h"
+#include "QtPrinting.h"
 #include "RoutedSignalTesting.h"
 #include "TestSignals.h"
 #include "Waits.h"
@@ -90,11 +93,16 @@ void restartRepeatedly(int restarts) {
 
 }  // namespace
 
-TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts) { restartRepeatedly(50); }
+TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveFiftyImmediateRestarts) {
+    QUORVEL_JACKD_ONLY(
+        "restarts jackd; PipeWire's: KilledPipeWireIsReportedAtOnceAndARestartedOnePlaysAgain");
+    restartRepeatedly(50);
+}
 
 // libjack marks the server gone before it calls the shutdown callback; the later the callback, the longer
 // an open elsewhere in the process would delete the clients still open.
 TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveRestartsWithLateShutdownCallbacks) {
+    QUORVEL_JACKD_ONLY("the late callback is jackd's libjack's (PipeWire's calls its own at once)");
     JackOpenLocked::delayShutdownCallbacks(std::chrono::milliseconds(20));
     restartRepeatedly(10);
     JackOpenLocked::delayShutdownCallbacks(std::chrono::milliseconds(0));
@@ -102,6 +110,7 @@ TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveRestartsWithLateShutdow
 
 // A server that stops calling back without going away is the device stalling, named as the user chose it.
 TEST(ServerRestartJack, AFrozenServerIsTheDeviceStalling) {
+    QUORVEL_JACKD_ONLY("freezes jackd (a frozen PipeWire is the same watch over the same periods)");
     JackTestServer server(JackTestServer::privateName("restart"));
     ASSERT_TRUE(server.start());
     ASSERT_TRUE(server.startInterface(QUORVEL_JACK_INTERFACE, loop, "qv-loop:capture_2"));
@@ -129,6 +138,55 @@ TEST(ServerRestartJack, AFrozenServerIsTheDeviceStalling) {
     ASSERT_TRUE(failed);
     EXPECT_EQ(failure, "The audio device qv-loop stopped delivering audio");
     engine->stop();
+}
+
+// PipeWire killed while the analyser and the routed generator run through its JACK side on one of its
+// sinks (output 1 to the monitor's channel 1): both say so at once, not through the five-second watch of a
+// stalled device, and both start again on the sink of a restarted PipeWire.
+TEST(ServerRestartJack, KilledPipeWireIsReportedAtOnceAndARestartedOnePlaysAgain) {
+    QUORVEL_PIPEWIRE_ONLY("kills PipeWire; jackd's kills are the tests above");
+    const SignalSettings tone{.kind = SignalKind::sine, .frequency = 85 * 48000.0 / 4096, .seconds = 1};
+    PipeWireTestServer server;
+    ASSERT_TRUE(server.start());
+    AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
+    // A sink's JACK ports come once the session manager has set the sink up, after it is listed.
+    auto sinkId = [] { return deviceId(AudioHardware::system(), "qv-six"); };
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sinkId() != 0; }, 20000));
+    const std::uint32_t sink = sinkId();
+    QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(sink));
+    MicAnalyzer analyser;
+    RoutedSignal routed;
+    RoutedSignalTesting::route(routed, "A", 1, 2, 0);
+    auto startBoth = [&] {
+        ASSERT_TRUE(RoutedSignalTesting::playAndWait(routed, tone));
+        ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
+        analyser.start();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return analyser.running(); }, 5000))
+            << analyser.status().toStdString();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return peakBin(analyser.spectrum()) == 85; }, 20000))
+            << "captured nothing: peak at bin " << peakBin(analyser.spectrum());
+    };
+    startBoth();
+    ASSERT_FALSE(::testing::Test::HasFatalFailure());
+
+    const auto killed = std::chrono::steady_clock::now();
+    server.kill();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !analyser.running() && !routed.isPlaying(); }, 20000));
+    std::fprintf(stderr, "reported %lld ms after the kill\n",
+                 static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            std::chrono::steady_clock::now() - killed)
+                                            .count()));
+    EXPECT_EQ(analyser.status(), "The JACK server stopped");
+    EXPECT_EQ(routed.status(), "The JACK server stopped");
+    EXPECT_EQ(JackOpenLocked::clientsHeld(), 0) << "the dead server's client is closed";
+
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return sinkId() != 0; }, 20000));
+    EXPECT_EQ(sinkId(), sink);
+    startBoth();
+    analyser.stop();
+    routed.stop();
+    QThreadPool::globalInstance()->waitForDone();
 }
 
 }  // namespace quorvel

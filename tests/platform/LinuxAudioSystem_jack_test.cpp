@@ -1,4 +1,5 @@
-// The RtAudio layer against the fixture's JACK server (tests/fixtures/jack-start.sh) and own clients.
+// The JACK path against the fixture's JACK server (jackd, or PipeWire's JACK side: JackServers.h) and own
+// clients.
 #include <gtest/gtest.h>
 #include <jack/jack.h>
 #include <unistd.h>
@@ -12,7 +13,9 @@
 
 #include "CountingAllocator.h"
 #include "JackOpenLocked.h"
+#include "JackServers.h"
 #include "JackTestServer.h"
+#include "PipeWireTestServer.h"
 #include "Waits.h"
 #include "platform/JackClients.h"
 #include "platform/LinuxAudioSystem.h"
@@ -86,6 +89,33 @@ std::unique_ptr<Recorder> record(LinuxAudioSystem& system, std::uint32_t id, int
     return nullptr;
 }
 
+// A null node made on the PipeWire of PIPEWIRE_RUNTIME_DIR for the life of the object (pw-cli): a sink, or
+// a source with input ports that carries what they receive. PipeWire's JACK side names it by its
+// description.
+class PipeWireNode {
+public:
+    PipeWireNode(const std::string& nodeName, const std::string& description, const std::string& mediaClass,
+                 const std::string& positions)
+        : name_(nodeName) {
+        const std::string command =
+            "pw-cli create-node adapter '{ factory.name=support.null-audio-sink "
+            "node.name=" +
+            nodeName + " node.description=" + description + " media.class=" + mediaClass +
+            " audio.position=[ " + positions + " ] audio.rate=48000 object.linger=true }' >/dev/null 2>&1";
+        made_ = std::system(command.c_str()) == 0;
+    }
+    ~PipeWireNode() {
+        if (made_) std::system(("pw-cli destroy " + name_ + " >/dev/null 2>&1").c_str());
+    }
+    PipeWireNode(const PipeWireNode&) = delete;
+    PipeWireNode& operator=(const PipeWireNode&) = delete;
+    bool made() const { return made_; }
+
+private:
+    std::string name_;
+    bool made_ = false;
+};
+
 std::int64_t firstNonZero(const std::vector<float>& samples) {
     const auto at = std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0; });
     return at == samples.end() ? -1 : at - samples.begin();
@@ -94,17 +124,35 @@ std::int64_t firstNonZero(const std::vector<float>& samples) {
 }  // namespace
 
 TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
     LinuxAudioSystem system({"jack"});
-    for (const auto& [name, in, out] :
-         {std::tuple{"system", 2, 2}, {"qv-sixteen", 16, 16}, {"qv-mic", 2, 0}, {"qv-speaker", 0, 2}}) {
+    // jackd's own ports, or PipeWire's sinks (each with its monitor as inputs), and the test interfaces.
+    using Expected = std::vector<std::tuple<std::string, int, int>>;
+    const Expected expected =
+        JackServers::pipewire()
+            ? Expected{{"qv-stereo", 2, 2},   {"qv-six", 6, 6}, {"qv-sixteen", 16, 16},
+                       {"qv-delays", 16, 16}, {"qv-mic", 2, 0}, {"qv-speaker", 0, 2}}
+            : Expected{{"system", 2, 2}, {"qv-sixteen", 16, 16}, {"qv-mic", 2, 0}, {"qv-speaker", 0, 2}};
+    for (const auto& [name, in, out] : expected) {
         auto d = find(system, name);
         ASSERT_TRUE(d) << name;
         EXPECT_EQ(std::tuple(d->inputChannels, d->outputChannels, d->sampleRateHz, d->api),
                   std::tuple(in, out, 48000, "JACK"))
             << name;
     }
-    EXPECT_EQ(system.defaultOutputDevice(), find(system, "system")->id);
-    EXPECT_EQ(system.defaultInputDevice(), find(system, "system")->id);
+    // The defaults: jackd's own ports; under PipeWire the first device with physical playback ports, a sink
+    // (its monitor ports are not physical: the input is the first device with inputs).
+    if (JackServers::pipewire()) {
+        EXPECT_EQ(system.defaultOutputDevice(), find(system, "qv-stereo")->id);
+        const auto devices = system.devices().value();
+        const auto firstWithInputs = std::find_if(
+            devices.begin(), devices.end(), [](const AudioDeviceInfo& d) { return d.inputChannels > 0; });
+        ASSERT_NE(firstWithInputs, devices.end());
+        EXPECT_EQ(system.defaultInputDevice(), firstWithInputs->id);
+    } else {
+        EXPECT_EQ(system.defaultOutputDevice(), find(system, "system")->id);
+        EXPECT_EQ(system.defaultInputDevice(), find(system, "system")->id);
+    }
     const std::uint32_t id = find(system, "qv-sixtyfour")->id;
     JackTestServer visitors;
     const std::string visitor = "qv-visitor-" + std::to_string(getpid());
@@ -125,13 +173,14 @@ TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes
 
 // Each channel reaches its own port and returns with the device's delay, with no audio-thread allocation.
 TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThread) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
     LinuxAudioSystem system({"jack"});
     struct Case {
-        const char* device;
+        std::string device;
         int channels;
         std::int64_t spacing;
     };
-    for (const Case c : {Case{"qv-sixteen", 16, 48}, Case{"qv-sixtyfour", 64, 0}}) {
+    for (const Case& c : {Case{JackServers::delayedLoop(), 16, 48}, Case{"qv-sixtyfour", 64, 0}}) {
         SCOPED_TRACE(c.device);
         CountingAllocator::reset();
         auto recorder = record(system, find(system, c.device)->id, c.channels, 3 * 4096, c.channels, [] {
@@ -156,6 +205,7 @@ TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThrea
 }
 
 TEST(RtAudioJack, OneWayDevicesWorkOnlyTheirWay) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
     LinuxAudioSystem system({"jack"});
     const std::uint32_t id = find(system, "qv-mic")->id;
     auto engine = system.makeEngine();
@@ -191,6 +241,7 @@ TEST(RtAudioJack, OneWayDevicesWorkOnlyTheirWay) {
 }
 
 TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
     LinuxAudioSystem system({"jack"});
     auto engine = system.makeEngine();
     engine->setOutput(2, [](float* const*, int, std::int64_t) {});
@@ -215,11 +266,16 @@ TEST(RtAudioJack, UnboundStereoPlaybackReachesTheDefaultOutputsOnly) {
             connected.push_back(port.substr(port.rfind(ownPort) + ownPort.size()) + "->" +
                                 line.substr(line.find_first_not_of(' ')));
     }
-    EXPECT_EQ(connected, (std::vector<std::string>{"1->system:playback_1", "2->system:playback_2"}));
+    using Ports = std::vector<std::string>;
+    const Ports expected = JackServers::pipewire()
+                               ? Ports{"1->qv-stereo:playback_FL", "2->qv-stereo:playback_FR"}
+                               : Ports{"1->system:playback_1", "2->system:playback_2"};
+    EXPECT_EQ(connected, expected);
 }
 
 // Only the engine on the device that left fails; one on another device goes on.
 TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
     LinuxAudioSystem system({"jack"});
     JackTestServer visitors;
     const std::string visitor = "qv-leaver-" + std::to_string(getpid());
@@ -259,9 +315,10 @@ TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
 // Capture, a routed play and a stereo play run at once on the process's one client, each on its own
 // ports; stopping one leaves the others running.
 TEST(RtAudioJack, EnginesRunTogetherOnTheProcesssOneClient) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
     LinuxAudioSystem system({"jack"});
     const int opensBefore = JackOpenLocked::opensWhileHeld();
-    const std::uint32_t sixteen = find(system, "qv-sixteen")->id;
+    const std::uint32_t sixteen = find(system, JackServers::delayedLoop())->id;
     CountingAllocator::reset();
     // Outputs 1 and 2 of qv-sixteen carry 0.25 and 0.5; they come back on its captures 1 and 2.
     auto player = system.makeEngine();
@@ -282,7 +339,7 @@ TEST(RtAudioJack, EnginesRunTogetherOnTheProcesssOneClient) {
     EXPECT_EQ(recorder->data[1].back(), 0.5f);
     EXPECT_EQ(JackOpenLocked::clientsHeld(), 1);
     EXPECT_EQ(JackOpenLocked::opensWhileHeld(), opensBefore) << "a client opened beside the running one";
-    EXPECT_TRUE(find(system, "qv-sixteen")) << "the listing shares the client";
+    EXPECT_TRUE(find(system, JackServers::delayedLoop())) << "the listing shares the client";
 
     player->stop();
     const std::uint64_t periods = stereoPeriods;
@@ -294,6 +351,9 @@ TEST(RtAudioJack, EnginesRunTogetherOnTheProcesssOneClient) {
 }
 
 TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
+    QUORVEL_JACKD_ONLY(
+        "PipeWire's libjack fails opens while a client of the process opens and closes "
+        "every few milliseconds");
     // A client listed before the device comes and goes, so the device moves in the list.
     const std::string churnName = "qv-churn-" + std::to_string(getpid());
     auto openChurn = [&] {
@@ -334,6 +394,45 @@ TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
     quit = true;
     churner.join();
     if (churn) jack_client_close(churn);
+}
+
+// Under PipeWire a sink and a source of one name are one JACK device, whichever came first: its outputs
+// are the sink's playback ports (then the source's inputs), its inputs the source's capture ports, then
+// the sink's monitor. Each output carries its own value, which must come back on its channel alone.
+TEST(RtAudioJack, ASinkAndASourceOfOneNameAreNumberedByTheirPorts) {
+    QUORVEL_PIPEWIRE_ONLY("jackd has no nodes of one name; port names order channels in JackPorts.*");
+    // A PipeWire of its own: the session manager of the fixture's would take the new sinks as its default.
+    PipeWireTestServer server;
+    ASSERT_TRUE(server.start());
+    LinuxAudioSystem system({"jack"});
+    for (const bool sourceFirst : {true, false}) {
+        const std::string name = sourceFirst ? "qv-pair-a" : "qv-pair-b";
+        SCOPED_TRACE(name);
+        std::optional<PipeWireNode> first, second;
+        first.emplace(name + (sourceFirst ? "-source" : "-sink"), name,
+                      sourceFirst ? "Audio/Source/Virtual" : "Audio/Sink",
+                      sourceFirst ? "FL FR" : "FL FR FC LFE");
+        second.emplace(name + (sourceFirst ? "-sink" : "-source"), name,
+                       sourceFirst ? "Audio/Sink" : "Audio/Source/Virtual",
+                       sourceFirst ? "FL FR FC LFE" : "FL FR");
+        ASSERT_TRUE(first->made() && second->made()) << "pw-cli create-node failed";
+        ASSERT_TRUE(waitUntil([&] {
+            const auto d = find(system, name);
+            return d && d->inputChannels == 6 && d->outputChannels == 6;
+        }));
+        auto recorder = record(system, find(system, name)->id, 6, 4 * 4096, 6, [] {
+            return [](float* const* ch, int channels, std::int64_t n) {
+                for (int k = 0; k < channels; ++k)
+                    std::fill(ch[k], ch[k] + n, static_cast<float>(k + 1) / 64);
+            };
+        });
+        ASSERT_TRUE(recorder);
+        // Outputs 1–4 are the sink's FL FR FC LFE, 5–6 the source's inputs; inputs 1–2 the source's
+        // captures (its inputs), 3–6 the sink's monitor.
+        std::vector<float> heard;
+        for (const auto& channel : recorder->data) heard.push_back(channel.back());
+        EXPECT_EQ(heard, (std::vector<float>{5.f / 64, 6.f / 64, 1.f / 64, 2.f / 64, 3.f / 64, 4.f / 64}));
+    }
 }
 
 }  // namespace quorvel

@@ -114,6 +114,12 @@ TEST_F(AnalyzerViewTest, ThePageMakesItsInterfaceAndInputPickersWhenFirstShown) 
     show({900, 1300});
     ASSERT_NE(view->inputs(), nullptr);
     ASSERT_NE(view->hardware(), nullptr);
+    // The interface menu: the system default, then each device with its sound system and channels.
+    const auto* interfaces = child<QComboBox>("interfaces");
+    ASSERT_EQ(interfaces->count(), 2);
+    EXPECT_EQ(interfaces->itemText(0), "System default");
+    EXPECT_EQ(interfaces->itemText(1), "Interface \u00b7 Virtual \u00b7 4 in, 4 out");
+    EXPECT_EQ(view->hardware()->devices()[0].name, "Interface");
     EXPECT_EQ(view->inputs()->parent(), view.get());
     EXPECT_TRUE(view->inputs()->options().isEmpty());
     EXPECT_EQ(view->inputs()->selected(), "");

@@ -1,7 +1,8 @@
 #pragma once
-// A private PipeWire for a test that kills and restarts it, the equivalent of PulseTestServer.h:
-// pipewire-start.sh run in a fresh folder, with the fixture's sinks; points PULSE_SERVER at its PulseAudio
-// side and ends what it started by pid. Main thread.
+// A private PipeWire for a test that kills and restarts it or adds nodes, the equivalent of
+// PulseTestServer.h: pipewire-start.sh run in a fresh folder, with the fixture's sinks; points PULSE_SERVER
+// at its PulseAudio side and PIPEWIRE_RUNTIME_DIR at its folder (JACK clients through pw-jack find it there),
+// and ends what it started by pid. Main thread.
 #include <signal.h>
 
 #include <cstdlib>
@@ -19,6 +20,7 @@ class PipeWireTestServer {
 public:
     PipeWireTestServer() : dir_(TestHome::freshDir("pipewire")) {
         setenv("PULSE_SERVER", ("unix:" + dir_ + "/run/pulse/native").c_str(), 1);
+        setenv("PIPEWIRE_RUNTIME_DIR", (dir_ + "/run").c_str(), 1);  // for its JACK side
     }
     ~PipeWireTestServer() { kill(); }
     PipeWireTestServer(const PipeWireTestServer&) = delete;
