@@ -180,18 +180,24 @@ TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThrea
         int channels;
         std::int64_t spacing;
     };
+    // PipeWire makes the links that jack_connect asks for active a little after it returns, not all in the
+    // same period: an impulse in the first periods may cross some channels' links a period before the
+    // others'. Under PipeWire it is played once every link has long been made.
+    const std::int64_t impulseAt = JackServers::pipewire() ? 4 * 4096 : 1024;
     for (const Case& c : {Case{JackServers::delayedLoop(), 16, 48}, Case{"qv-sixtyfour", 64, 0}}) {
         SCOPED_TRACE(c.device);
         CountingAllocator::reset();
-        auto recorder = record(system, find(system, c.device)->id, c.channels, 3 * 4096, c.channels, [] {
-            // One impulse per channel at output frame 1024, of height (channel + 1) / 128.
-            return [frame = std::int64_t{0}](float* const* ch, int channels, std::int64_t n) mutable {
-                CountingAllocator::armThisThread(true);
-                for (std::int64_t t = 0; t < n; ++t, ++frame)
-                    for (int k = 0; frame == 1024 && k < channels; ++k)
-                        ch[k][t] = static_cast<float>(k + 1) / 128;
-            };
-        });
+        auto recorder =
+            record(system, find(system, c.device)->id, c.channels, impulseAt + 11 * 1024, c.channels, [=] {
+                // One impulse per channel at output frame impulseAt, of height (channel + 1) / 128.
+                return [frame = std::int64_t{0}, impulseAt](float* const* ch, int channels,
+                                                            std::int64_t n) mutable {
+                    CountingAllocator::armThisThread(true);
+                    for (std::int64_t t = 0; t < n; ++t, ++frame)
+                        for (int k = 0; frame == impulseAt && k < channels; ++k)
+                            ch[k][t] = static_cast<float>(k + 1) / 128;
+                };
+            });
         ASSERT_TRUE(recorder);
         EXPECT_EQ(CountingAllocator::count(), 0) << "allocations on the audio threads";
         const std::int64_t base = firstNonZero(recorder->data[0]);
