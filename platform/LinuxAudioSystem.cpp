@@ -324,6 +324,7 @@ private:
                              void* stream);
     static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
                               void* stream);
+    static RtAudioEngine* enter(void* stream, bool xrun);
 
     std::shared_ptr<LinuxAudioSystem::Backend> backend_;
     bool running_ = false;
@@ -562,16 +563,23 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
     return {};
 }
 
+// What both of RtAudio's callbacks do first: count the period and its xrun. Null once the stream has
+// failed: after an error RtAudio would call back without end on a dead connection, so it is aborted.
+RtAudioEngine* RtAudioEngine::enter(void* stream, bool xrun) {
+    auto* s = static_cast<RtStream*>(stream);
+    t_stream = s;
+    if (s->failed.load(std::memory_order_acquire)) return nullptr;
+    RtAudioEngine* engine = s->engine;
+    engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
+    if (xrun) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
+    return engine;
+}
+
 // RtAudio's input thread.
 int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
                                  void* stream) {
-    auto* s = static_cast<RtStream*>(stream);
-    t_stream = s;
-    // After an error RtAudio would call back without end on a dead connection: abort the stream instead.
-    if (s->failed.load(std::memory_order_acquire)) return 2;
-    RtAudioEngine* engine = s->engine;
-    engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
-    if (status & RTAUDIO_INPUT_OVERFLOW) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
+    RtAudioEngine* engine = enter(stream, status & RTAUDIO_INPUT_OVERFLOW);
+    if (!engine) return 2;
     const auto* base = static_cast<const float*>(in);
     const std::size_t n = engine->inputPointers_.size();
     for (std::size_t c = 0; c < n; ++c) engine->inputPointers_[c] = base ? base + c * frames : nullptr;
@@ -585,14 +593,10 @@ int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, R
 // RtAudio's output thread.
 int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
                                   void* stream) {
-    auto* s = static_cast<RtStream*>(stream);
-    t_stream = s;
-    if (s->failed.load(std::memory_order_acquire)) return 2;
-    RtAudioEngine* engine = s->engine;
-    engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
-    if (status & RTAUDIO_OUTPUT_UNDERFLOW) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
+    RtAudioEngine* engine = enter(stream, status & RTAUDIO_OUTPUT_UNDERFLOW);
+    if (!engine) return 2;
     auto* base = static_cast<float*>(out);
-    const int channels = s->channels;
+    const int channels = static_cast<RtStream*>(stream)->channels;
     if (!base) return 0;
     std::memset(base, 0, sizeof(float) * frames * static_cast<std::size_t>(channels));
     for (int c = 0; c < channels; ++c)

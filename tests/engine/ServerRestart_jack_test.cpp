@@ -33,12 +33,21 @@ using TestSignals::peakBin;
 // A 2 × 2 loopback on the private server.
 const std::vector<std::string> loop{"--name", "qv-loop", "--capture", "2", "--playback", "2"};
 
+// The generator plays bin 85's centre (of 4096 at 48 kHz) on output 1, and the analyser must hear it.
+void playAndCapture(RoutedSignal& routed, MicAnalyzer& analyser) {
+    const SignalSettings tone{.kind = SignalKind::sine, .frequency = 85 * 48000.0 / 4096, .seconds = 1};
+    ASSERT_TRUE(RoutedSignalTesting::playAndWait(routed, tone));
+    ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
+    analyser.start();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyser.running(); }, 5000)) << analyser.status().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return peakBin(analyser.spectrum()) == 85; }, 20000))
+        << "captured nothing: peak at bin " << peakBin(analyser.spectrum());
+}
+
 // Kills the server `restarts` times, each time listing the devices at once (as an interface refresh
 // would, while the dead server's clients may linger) and starting it again at once; both models must
 // report the stop, and start again on the new server.
 void restartRepeatedly(int restarts) {
-    // The generator plays bin 85's centre (of 4096 at 48 kHz) on output 1 to input 1.
-    const SignalSettings tone{.kind = SignalKind::sine, .frequency = 85 * 48000.0 / 4096, .seconds = 1};
     JackTestServer server(JackTestServer::privateName("restart"));
     ASSERT_TRUE(server.start());
     AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
@@ -57,13 +66,7 @@ void restartRepeatedly(int restarts) {
             ASSERT_NE(picker.selected(), 0u);
             picker.save();
         }
-        ASSERT_TRUE(RoutedSignalTesting::playAndWait(routed, tone));
-        ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
-        analyser.start();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return analyser.running(); }, 5000))
-            << analyser.status().toStdString();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return peakBin(analyser.spectrum()) == 85; }, 20000))
-            << "captured nothing: peak at bin " << peakBin(analyser.spectrum());
+        playAndCapture(routed, analyser);
         EXPECT_EQ(JackOpenLocked::clientsHeld(), 1) << "one client serves both";
     };
 
@@ -145,7 +148,6 @@ TEST(ServerRestartJack, AFrozenServerIsTheDeviceStalling) {
 // stalled device, and both start again on the sink of a restarted PipeWire.
 TEST(ServerRestartJack, KilledPipeWireIsReportedAtOnceAndARestartedOnePlaysAgain) {
     QUORVEL_PIPEWIRE_ONLY("kills PipeWire; jackd's kills are the tests above");
-    const SignalSettings tone{.kind = SignalKind::sine, .frequency = 85 * 48000.0 / 4096, .seconds = 1};
     PipeWireTestServer server;
     ASSERT_TRUE(server.start());
     AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
@@ -157,15 +159,7 @@ TEST(ServerRestartJack, KilledPipeWireIsReportedAtOnceAndARestartedOnePlaysAgain
     MicAnalyzer analyser;
     RoutedSignal routed;
     RoutedSignalTesting::route(routed, "A", 1, 2, 0);
-    auto startBoth = [&] {
-        ASSERT_TRUE(RoutedSignalTesting::playAndWait(routed, tone));
-        ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
-        analyser.start();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return analyser.running(); }, 5000))
-            << analyser.status().toStdString();
-        ASSERT_TRUE(QTest::qWaitFor([&] { return peakBin(analyser.spectrum()) == 85; }, 20000))
-            << "captured nothing: peak at bin " << peakBin(analyser.spectrum());
-    };
+    auto startBoth = [&] { playAndCapture(routed, analyser); };
     startBoth();
     ASSERT_FALSE(::testing::Test::HasFatalFailure());
 

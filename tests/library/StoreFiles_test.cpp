@@ -56,6 +56,14 @@ std::string inChild(int resource, rlim_t limit, const std::function<std::string(
     return report;
 }
 
+// The process's address space now, from /proc (a limit below it would stop the child at once).
+rlim_t addressSpaceInUse() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0) return std::stoull(line.substr(7)) * 1024;
+    return 0;
+}
+
 std::vector<TransferTrace> tracesOfAbout(qsizetype bytes) {
     TransferTrace trace;
     for (int k = 1; k <= bytes / 100; ++k) trace.bins.push_back({k, 2.9296875 * k, 0.1 / k, -0.2 / k, 0.9});
@@ -202,11 +210,7 @@ TEST(StoreFiles, AFileTooLargeForMemoryIsKeptAsideAndTheStoreStarts) {
     for (const char* name : {"/playlists.json", "/measurements.json"})
         std::ofstream(QFile::encodeName(dir + name).toStdString()) << flat;
 
-    std::ifstream status("/proc/self/status");
-    rlim_t addressSpace = 0;
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmSize:", 0) == 0) addressSpace = std::stoull(line.substr(7)) * 1024;
-    const std::string report = inChild(RLIMIT_AS, addressSpace + (120 << 20), [&] {
+    const std::string report = inChild(RLIMIT_AS, addressSpaceInUse() + (120 << 20), [&] {
         LibraryStore library(dir);
         MeasurementStore measurements;
         return library.message().toStdString() + "\n" + measurements.message().toStdString() + "\n" +
@@ -292,11 +296,7 @@ TEST(StoreFiles, LargeFilesLoadOrAreRefusedWithoutBeingReadWhole) {
         big << ']';  // 64 MiB and a byte, nearly all of it a hole
     }
 
-    std::ifstream status("/proc/self/status");
-    rlim_t addressSpace = 0;
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmSize:", 0) == 0) addressSpace = std::stoull(line.substr(7)) * 1024;
-    const std::string report = inChild(RLIMIT_AS, addressSpace + (120 << 20), [&] {
+    const std::string report = inChild(RLIMIT_AS, addressSpaceInUse() + (120 << 20), [&] {
         LibraryStore library(dir);
         MeasurementStore measurements;
         return library.message().toStdString() + "\n" + std::to_string(measurements.traces().size()) + " " +
