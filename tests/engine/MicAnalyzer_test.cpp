@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QSemaphore>
 #include <QSettings>
 #include <QThreadPool>
 #include <cmath>
@@ -275,6 +276,26 @@ TEST_F(MicAnalyzerTest, WorkOfAnEarlierStateIsNeverPublished) {
 }
 
 // Capture conditions are taken once the channels exist, also when equal channels refuse the start.
+// Two jobs in flight would share the analysis buffers: while one runs, blocks only fill the rings, and
+// the next job, once the first has handed its result back, takes the newest ring.
+TEST_F(MicAnalyzerTest, OneAnalysisRunsAtATimeAndTheNextTakesTheNewestRing) {
+    startDualOnInterface();
+    MicAnalyzer& a = *analyzer_;
+    // Every worker of the pool held, so the first job stays queued while more blocks arrive.
+    QSemaphore release;
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    for (int i = 0; i < pool.maxThreadCount(); ++i) pool.start([&release] { release.acquire(); });
+    feed(ringBlocks + 3);
+    EXPECT_EQ(a.statistics().analysesStarted, 1);
+    release.release(pool.maxThreadCount());
+    finishAnalyses();
+    EXPECT_EQ(a.statistics().resultsPublished, 1);
+    feed(1);
+    finishAnalyses();
+    EXPECT_EQ(a.statistics().analysesStarted, 2);
+    EXPECT_TRUE(showsThePlainAnalysisOfTheNewestRing());
+}
+
 TEST_F(MicAnalyzerTest, ChannelChecksRefuseTheStartWithTheirTexts) {
     struct Case {
         std::string device;
