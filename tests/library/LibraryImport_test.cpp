@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 #include <QtEndian>
 
@@ -43,6 +44,7 @@ TEST(LibraryImport, AudioFilesAreCopiedUnderFreshNamesAndOthersReported) {
     for (const char* name : {"Kick Test.wav", "Drum.MP3", "a.b.wav", "noextension"})
         writeWav(f.source + "/" + name);
     write(f.source + "/notes.txt", "just words\n");
+    QSignalSpy changed(&f.store, &LibraryStore::playlistsChanged);
     f.import({f.source + "/Kick Test.wav", f.source + "/notes.txt", f.source + "/Drum.MP3",
               f.source + "/a.b.wav", f.source + "/noextension", f.source + "/Kick Test.wav"});
 
@@ -50,6 +52,7 @@ TEST(LibraryImport, AudioFilesAreCopiedUnderFreshNamesAndOthersReported) {
     ASSERT_EQ(issues.size(), 1);
     EXPECT_TRUE(issues[0].startsWith("notes.txt: ") && issues[0].size() > 12) << issues[0].toStdString();
     ASSERT_EQ(f.titles(), (QStringList{"Kick Test", "Drum", "a.b", "noextension", "Kick Test"}));
+    EXPECT_EQ(changed.count(), 1) << "the pages learn of the new tracks at once";
     const QRegularExpression copyName("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.(.*)$");
     QStringList extensions;
     for (const auto& track : f.tracks())
