@@ -260,19 +260,6 @@ void requireUniqueIds(const std::vector<TransferBin>& bins, const Place& place) 
         throw CodingFailure{place.text() + " has two bins with id " + std::to_string(*twice) + "."};
 }
 
-// At most this many characters of a value are quoted in a message, then "…".
-constexpr std::size_t quotedLength = 60;
-
-// `text` in quotes, cut after quotedLength characters (not bytes: a character is never split).
-std::string quotedShort(std::string_view text) {
-    std::size_t characters = 0, end = 0;
-    for (; end < text.size(); ++end) {
-        const bool starts = (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80;
-        if (starts && characters++ == quotedLength) break;
-    }
-    return inQuotes(end < text.size() ? std::string(text.substr(0, end)) + "\u2026" : std::string(text));
-}
-
 // Thrown where the text is not JSON, with simdjson's code for the fault; caught in decode().
 struct SyntaxFailure {
     simdjson::error_code code;
@@ -723,7 +710,8 @@ private:
         const std::string idText = readString(at(0), "id", place);
         const std::optional<Uuid> id = Uuid::parse(idText);
         if (!id)
-            throw CodingFailure{place.text() + ": \"id\" is not a valid UUID: " + quotedShort(idText) + "."};
+            throw CodingFailure{place.text() +
+                                ": \"id\" is not a valid UUID: " + inQuotes(shortForMessage(idText)) + "."};
         trace.id = *id;
         trace.name = readString(at(1), "name", place);
         trace.captured = readDouble(at(2), "captured", place);

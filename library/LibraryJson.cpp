@@ -21,13 +21,8 @@ std::string withShortToken(std::string message) {
         if (at != std::string::npos) start = std::min(start, at + std::strlen(marker));
     }
     if (start == std::string::npos || start >= message.size()) return message;
-    // Counted in characters: a byte that continues a UTF-8 sequence starts none.
-    qsizetype characters = 0;
-    for (std::size_t at = start; at + 1 < message.size(); ++at) {
-        if ((static_cast<unsigned char>(message[at]) & 0xC0) == 0x80) continue;
-        if (characters++ == quotedLength) return message.substr(0, at) + "\u2026'";
-    }
-    return message;
+    return message.substr(0, start) +
+           shortForMessage(std::string_view(message).substr(start, message.size() - 1 - start)) + "'";
 }
 
 std::optional<QByteArray> fromBase64Strict(std::string_view text) {

@@ -30,12 +30,9 @@ Error within(const std::string& place, Error inner);
 
 inline std::string utf8(const QString& s) { return s.toStdString(); }
 
-// At most this many characters of a value are quoted in a message, then "…".
-inline constexpr qsizetype quotedLength = 60;
-
 // The JSON library's parse message with the token it quotes at its end ("…; last read: '<token>'",
-// "number overflow parsing '<token>'") cut to quotedLength characters and "…": the library quotes the
-// token whole, however long.
+// "number overflow parsing '<token>'") cut short (shortForMessage): the library quotes the token whole,
+// however long.
 std::string withShortToken(std::string message);
 
 // Standard Base64 with padding, as written; nullopt for anything else (wrong length, stray characters,

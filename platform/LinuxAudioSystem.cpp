@@ -231,7 +231,6 @@ class RtAudioEngine;
 struct RtStream {
     RtAudioEngine* engine = nullptr;
     std::unique_ptr<RtAudio> rt;
-    Api api = Api::alsa;
     std::string device;
     int channels = 0;
     // An error reported on this stream's audio thread. The text is written once, by whoever takes
@@ -428,7 +427,6 @@ Status RtAudioEngine::start() {
 
 Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     stream.reset();
-    stream.api = device.api;
     stream.device = device.info.name;
     stream.channels = input ? device.info.inputChannels : outputChannels_;
     stream.rt = std::make_unique<RtAudio>(nameOf(device.api).rtAudio);

@@ -4,6 +4,7 @@
 #include <cassert>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -18,6 +19,20 @@ struct Error {
 
     bool operator==(const Error&) const = default;
 };
+
+// At most this many characters of a value are quoted in an error's description, then "…": a value read
+// from a file may be as long as the file.
+inline constexpr std::size_t quotedLength = 60;
+
+// `text` cut after quotedLength characters and ended with "…"; whole when it is no longer. Characters are
+// counted in UTF-8 and never split.
+inline std::string shortForMessage(std::string_view text) {
+    std::size_t characters = 0;
+    for (std::size_t at = 0; at < text.size(); ++at)
+        if ((static_cast<unsigned char>(text[at]) & 0xC0) != 0x80 && characters++ == quotedLength)
+            return std::string(text.substr(0, at)) + "\u2026";
+    return std::string(text);
+}
 
 template <typename T>
 class [[nodiscard]] Result {
