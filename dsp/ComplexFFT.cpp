@@ -16,12 +16,6 @@ namespace {
 
 bool isPowerOfTwo(std::size_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
-unsigned log2Of(std::size_t n) {
-    unsigned bits = 0;
-    while ((std::size_t{1} << bits) < n) ++bits;
-    return bits;
-}
-
 // Twiddles of one butterfly stage of length len: cos/sin(θ·k) for k = 0 … len/2 − 1, θ = ∓2π/len,
 // evaluated with exactly the expression the per-butterfly form uses, so a table lookup gives the same
 // bits as computing the value afresh. One table per stage length serves every transform size.
@@ -46,12 +40,6 @@ const StageTable& stageTable(unsigned log2Len, bool inverse) {
         }
     });
     return tables[direction][log2Len];
-}
-
-std::size_t reverseBits(std::size_t value, unsigned bits) {
-    std::size_t reversed = 0;
-    for (unsigned i = 0; i < bits; ++i, value >>= 1) reversed = (reversed << 1) | (value & 1);
-    return reversed;
 }
 
 // Bit-reversal permutation of one array of 2^log2n values. Any way of applying the permutation gives

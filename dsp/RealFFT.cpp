@@ -29,18 +29,6 @@ constexpr std::size_t bottom = 16;
     ar = r;
 }
 
-unsigned log2Of(std::size_t n) {
-    unsigned bits = 0;
-    while ((std::size_t{1} << bits) < n) ++bits;
-    return bits;
-}
-
-std::size_t reversed(std::size_t value, unsigned bits) {
-    std::size_t r = 0;
-    for (unsigned i = 0; i < bits; ++i, value >>= 1) r = (r << 1) | (value & 1);
-    return r;
-}
-
 // The constants of the four stages inside a 16-value block: the twiddles e^(−2πi·j/16) of the stage
 // that pairs the two vectors, and for the stages of span 8 and 4, whose pairs lie inside one vector,
 // a twiddle per lane that is 1 where the lane takes the sum.
@@ -270,12 +258,12 @@ RealFFT::RealFFT(std::size_t length) : half_(length / 2), bits_(log2Of(length / 
     const double theta = -2.0 * M_PI / static_cast<double>(length);
     twRe_.resize(n), twIm_.resize(n);
     for (std::size_t p = 0; p < n; ++p) {
-        const double k = static_cast<double>(reversed(p, bits_));
+        const double k = static_cast<double>(reverseBits(p, bits_));
         twRe_[p] = std::cos(theta * k), twIm_[p] = std::sin(theta * k);
     }
 }
 
-std::size_t RealFFT::position(std::size_t k) const { return reversed(k, bits_); }
+std::size_t RealFFT::position(std::size_t k) const { return reverseBits(k, bits_); }
 
 const RealFFT::Stage& RealFFT::stage(std::size_t length) const { return stages_[log2Of(length)]; }
 
