@@ -118,10 +118,15 @@ struct LinuxAudioSystem::Backend {
     Result<Snapshot> snapshot() {
         Snapshot s;
         std::vector<bool> defaultIn, defaultOut;
-        auto add = [&](Entry e, bool isDefaultIn, bool isDefaultOut) {
-            s.entries.push_back(std::move(e));
+        // A device of `api`, and whether it is that API's default input and output.
+        auto add = [&](Api api, const std::string& name, int inputs, int outputs, double rate,
+                       bool isDefaultIn, bool isDefaultOut) -> Entry& {
+            Entry& e = s.entries.emplace_back();
+            e.api = api;
+            e.info = {0, name, nameOf(api).displayName, inputs, outputs, rate};
             defaultIn.push_back(isDefaultIn);
             defaultOut.push_back(isDefaultOut);
+            return e;
         };
         for (Api api : apis) {
             if (api == Api::jack) {
@@ -144,17 +149,9 @@ struct LinuxAudioSystem::Backend {
                     return {};
                 };
                 const std::string in = pick(true), out = pick(false);
-                for (const auto& d : listing->devices) {
-                    Entry e;
-                    e.api = api;
-                    e.info = {0,
-                              d.name,
-                              nameOf(api).displayName,
-                              d.captureChannels,
-                              d.playbackChannels,
-                              listing->sampleRateHz};
-                    add(std::move(e), d.name == in, d.name == out);
-                }
+                for (const auto& d : listing->devices)
+                    add(api, d.name, d.captureChannels, d.playbackChannels, listing->sampleRateHz,
+                        d.name == in, d.name == out);
                 continue;
             }
             if (api == Api::pulse) {
@@ -162,18 +159,11 @@ struct LinuxAudioSystem::Backend {
                 if (!listing) continue;
                 for (std::size_t i = 0; i < listing->devices.size(); ++i) {
                     const PulseDevices::Device& d = listing->devices[i];
-                    Entry e;
-                    e.api = api;
-                    e.info = {0,
-                              d.name,
-                              nameOf(api).displayName,
-                              d.inputChannels,
-                              d.outputChannels,
-                              d.sampleRateHz};
+                    Entry& e = add(api, d.name, d.inputChannels, d.outputChannels, d.sampleRateHz,
+                                   i == listing->defaultInput && d.inputChannels > 0,
+                                   i == listing->defaultOutput && d.outputChannels > 0);
                     e.pulseSink = d.sink;
                     e.pulseSource = d.source;
-                    add(std::move(e), i == listing->defaultInput && d.inputChannels > 0,
-                        i == listing->defaultOutput && d.outputChannels > 0);
                 }
                 continue;
             }
@@ -186,15 +176,9 @@ struct LinuxAudioSystem::Backend {
                 const unsigned int out = count > 0 ? rt.getDefaultOutputDevice() : count;
                 for (unsigned int i = 0; i < count; ++i) {
                     const RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
-                    Entry e;
-                    e.api = api;
-                    e.info = {0,
-                              info.name,
-                              nameOf(api).displayName,
-                              static_cast<int>(info.inputChannels),
-                              static_cast<int>(info.outputChannels),
-                              chooseRate(info)};
-                    add(std::move(e), i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
+                    add(api, info.name, static_cast<int>(info.inputChannels),
+                        static_cast<int>(info.outputChannels), chooseRate(info),
+                        i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
                 }
             } catch (const RtAudioError& e) {
                 Log::warning(Log::Area::audio, std::string("Cannot read the device list: ") + e.what());
