@@ -13,9 +13,12 @@ constexpr qsizetype laidOutLength = 4096;
 
 }  // namespace
 
-QVMessageLine::QVMessageLine(int maxLines, QWidget* parent) : QLabel(parent), maxLines_(qMax(1, maxLines)) {
+QVMessageLine::QVMessageLine(int maxLines, Space space, QWidget* parent)
+    : QLabel(parent), maxLines_(qMax(1, maxLines)), space_(space) {
     setWordWrap(false);  // the lines are laid out here, never by the label
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setRetainSizeWhenHidden(space_ == Space::kept);
+    setSizePolicy(policy);
 }
 
 QStringList QVMessageLine::shownLines(int width) const {
@@ -53,10 +56,13 @@ QStringList QVMessageLine::shownLines(int width) const {
 
 QSize QVMessageLine::sizeHint() const { return {0, heightForWidth(width() > 0 ? width() : 1)}; }
 
-QSize QVMessageLine::minimumSizeHint() const { return {0, fontMetrics().lineSpacing()}; }
+QSize QVMessageLine::minimumSizeHint() const {
+    return {0, space_ == Space::kept ? heightForWidth(1) : fontMetrics().lineSpacing()};
+}
 
 int QVMessageLine::heightForWidth(int width) const {
-    const int lines = qMax<int>(1, int(shownLines(qMax(width, 1)).size()));
+    const int lines =
+        space_ == Space::kept ? maxLines_ : qMax<int>(1, int(shownLines(qMax(width, 1)).size()));
     return lines * fontMetrics().lineSpacing() + contentsMargins().top() + contentsMargins().bottom();
 }
 

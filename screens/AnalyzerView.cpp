@@ -17,6 +17,7 @@
 #include "kit/QVFormat.h"
 #include "kit/QVFrequencyAxis.h"
 #include "kit/QVIcons.h"
+#include "kit/QVMessageLine.h"
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
 #include "kit/QVStyle.h"
@@ -86,9 +87,10 @@ void AnalyzerView::buildHeader() {
     liveBadge_ = new QVBadge({});
     liveBadge_->setObjectName(QStringLiteral("liveBadge"));
     header->addWidget(liveBadge_);
-    failure_ = new QLabel;
+    // Two lines at most, and their height also while hidden: the header stays as high whether a reason shows
+    // or not, so a click below it that takes the reason away moves nothing, even with the page at its top.
+    failure_ = new QVMessageLine(2, QVMessageLine::Space::kept);
     failure_->setObjectName(QStringLiteral("captureFailure"));
-    failure_->setWordWrap(true);
     QVStyle::setText(failure_, QVText::Caption, ScreenColors::orange(), QFont::DemiBold);
     // The reason takes the free width while it shows; otherwise the stretch keeps the button at the end.
     header->addWidget(failure_, 1);
