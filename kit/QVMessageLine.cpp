@@ -56,9 +56,7 @@ QStringList QVMessageLine::shownLines(int width) const {
 
 QSize QVMessageLine::sizeHint() const { return {0, heightForWidth(width() > 0 ? width() : 1)}; }
 
-QSize QVMessageLine::minimumSizeHint() const {
-    return {0, space_ == Space::kept ? heightForWidth(1) : fontMetrics().lineSpacing()};
-}
+QSize QVMessageLine::minimumSizeHint() const { return {0, fontMetrics().lineSpacing()}; }
 
 int QVMessageLine::heightForWidth(int width) const {
     const int lines =
