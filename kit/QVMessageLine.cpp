@@ -1,6 +1,7 @@
 #include "kit/QVMessageLine.h"
 
 #include <QPainter>
+#include <QStyle>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -70,8 +71,13 @@ void QVMessageLine::paintEvent(QPaintEvent*) {
     p.setFont(font());
     const QRect area = contentsRect();
     const int spacing = fontMetrics().lineSpacing();
-    int y = area.top();
-    for (const QString& line : shownLines(area.width())) {
+    const QStringList lines = shownLines(area.width());
+    // Fewer lines than the space kept for them stand as the label's alignment says (centred by default).
+    const QSize text(area.width(), int(lines.size()) * spacing);
+    int y = QStyle::alignedRect(layoutDirection(), (alignment() & Qt::AlignVertical_Mask) | Qt::AlignLeft,
+                                text, area)
+                .top();
+    for (const QString& line : lines) {
         p.drawText(QRect(area.left(), y, area.width(), spacing), Qt::AlignLeft | Qt::AlignVCenter, line);
         y += spacing;
     }
