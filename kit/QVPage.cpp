@@ -177,7 +177,7 @@ void QVPage::keepView() {
     setRoom(target > 0 ? std::max(0, target + viewport()->height() - contentBottom()) : 0);
     value_ = target;
     // With more room to come, the value follows once the room is laid out.
-    if (target <= bar->maximum()) setValue(target);
+    if (target <= bar->maximum()) scrollTo(target);
 }
 
 int QVPage::contentBottom() const {
@@ -195,7 +195,7 @@ void QVPage::setRoom(int room) {
     blocks_->setContentsMargins(kPadding, kPadding, kPadding, kPadding + room_);
 }
 
-void QVPage::setValue(int value) {
+void QVPage::scrollTo(int value) {
     settingValue_ = true;
     verticalScrollBar()->setValue(value);
     settingValue_ = false;

@@ -7,8 +7,8 @@
 // control of the page (a status hidden, a group closed, a card shown above it), the page scrolls so that
 // the control stays where it was on screen. Where that needs more scrolling than the content allows (the
 // page at its end, say), blank room below the blocks makes up the difference; it goes as the user scrolls
-// back up. The control is held until the user scrolls, presses elsewhere or resizes the window.
-// Main thread only.
+// back up. The control is held until the user scrolls, presses elsewhere or resizes the window; a view the
+// user scrolled to is kept the same way, so the content never shrinks out from under it. Main thread only.
 #include <QPointer>
 #include <QScrollArea>
 #include <QString>
@@ -52,7 +52,7 @@ private:
     // The bottom of the last block shown, padding included, in the scrolled widget's coordinates.
     int contentBottom() const;
     void setRoom(int room);
-    void setValue(int value);
+    void scrollTo(int value);
 
     QString title_;
     QString subtitle_;

@@ -270,6 +270,7 @@ TEST_F(PlayerTest, ATrackThatStartsStaysUnderThePointer) {
     settleLayout();
     ASSERT_TRUE(view->nowPlaying()->isVisible());
     EXPECT_EQ(view->rows()->viewport()->mapToGlobal(QPoint(row.left() + 30, row.center().y())), at);
+    saveGrab(view.get(), "player-track-started.png");
     clickAt(view.get(), at);
     EXPECT_EQ(played.size(), 1u);
     EXPECT_FALSE(controller->playing());
