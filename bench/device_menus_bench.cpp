@@ -3,11 +3,14 @@
 // bar's output menu opening, with a private JACK server and a private PulseAudio server running, their
 // devices listed beside ALSA's. For each opening it times the call itself (with the events it leaves,
 // paint included) and then the longest stall of the main thread's event loop in the next half second,
-// where a listing answered later would show; it prints the median and the longest of each.
+// where a listing answered later would show; it prints the median and the longest of each, and of the
+// call's CPU time on the main thread, which a loaded machine inflates less. The Measure
+// page is timed once more on a scripted device that answers at once: the page's own cost.
 //
 //   device_menus_bench [--openings=N]    (--benchmark_* arguments of scripts/bench are accepted; a
 //                                         --benchmark_filter that does not match "menus" skips the run)
 #include <stdlib.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -27,6 +30,7 @@
 #include "engine/AudioHardware.h"
 #include "kit/QVStyle.h"
 #include "platform/LinuxAudioSystem.h"
+#include "platform/VirtualAudioSystem.h"
 #include "tests/support/JackTestServer.h"
 
 using namespace quorvel;
@@ -59,8 +63,16 @@ double longestStall(int forMS) {
     return std::max(worst, milliseconds(clock) - last);
 }
 
+// The main thread's own CPU time, which other processes on a loaded machine do not inflate.
+double threadMS() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
 struct Figures {
     std::vector<double> call;
+    std::vector<double> callCPU;
     std::vector<double> stall;
 };
 
@@ -77,9 +89,11 @@ Figures time(int openings, const std::function<void()>& open, const std::functio
         longestStall(200);  // whatever the last opening left settles first
         QElapsedTimer clock;
         clock.start();
+        const double cpu = threadMS();
         open();
         QCoreApplication::processEvents();
         f.call.push_back(milliseconds(clock));
+        f.callCPU.push_back(threadMS() - cpu);
         f.stall.push_back(longestStall(500));
         close();
     }
@@ -87,9 +101,11 @@ Figures time(int openings, const std::function<void()>& open, const std::functio
 }
 
 void print(const char* what, const Figures& f) {
-    std::printf("  %-34s %8.1f %8.1f\n", (std::string(what) + ", the call").c_str(), median(f.call),
+    std::printf("  %-52s %8.1f %8.1f\n", (std::string(what) + ", the call").c_str(), median(f.call),
                 longest(f.call));
-    std::printf("  %-34s %8.1f %8.1f\n", (std::string(what) + ", longest stall after").c_str(),
+    std::printf("  %-52s %8.1f %8.1f\n", (std::string(what) + ", the call's CPU time").c_str(),
+                median(f.callCPU), longest(f.callCPU));
+    std::printf("  %-52s %8.1f %8.1f\n", (std::string(what) + ", longest stall after").c_str(),
                 median(f.stall), longest(f.stall));
 }
 
@@ -125,16 +141,17 @@ int main(int argc, char** argv) {
         JackTestServer jack("qv-bench-" + std::to_string(std::hash<std::string>{}(program) % 1000000));
         if (!jack.start()) return fail("jackd did not start");
         // Stopped by the pid its start recorded, whatever happens below.
-        const std::unique_ptr<const std::string, void (*)(const std::string*)> pulse(&pulseDir, [](auto* dir) {
-            std::system(("bash " QUORVEL_PULSE_STOP " '" + *dir + "' >/dev/null 2>&1").c_str());
-        });
+        const std::unique_ptr<const std::string, void (*)(const std::string*)> pulse(
+            &pulseDir, [](auto* dir) {
+                std::system(("bash " QUORVEL_PULSE_STOP " '" + *dir + "' >/dev/null 2>&1").c_str());
+            });
         if (std::system(("bash " QUORVEL_PULSE_START " '" + pulseDir + "' >/dev/null").c_str()) != 0)
             return fail("the PulseAudio server did not start");
         AudioHardware::install(std::make_shared<LinuxAudioSystem>());
         if (auto listed = AudioHardware::system().devices(); !listed || listed->size() < 5)
             status = fail("the JACK and PulseAudio devices are not listed");
 
-        Figures measure, menu;
+        Figures measure, menu, page;
         if (status == 0) {
             QuorvelView view;
             view.resize(QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight);
@@ -149,14 +166,21 @@ int main(int argc, char** argv) {
             menu = time(
                 openings, [&] { route->menu()->popup(route->mapToGlobal(QPoint(0, route->height()))); },
                 [&] { route->menu()->hide(); });
+            // The page's own cost, for comparison: the same with a scripted device that answers at once.
+            AudioHardware::install(std::make_shared<VirtualAudioSystem>(
+                std::vector<VirtualDevice>{{.name = "Interface", .inputChannels = 4, .outputChannels = 4}}));
+            page = time(
+                openings, [&] { view.setTool(QuorvelTool::measure); },
+                [&] { view.setTool(QuorvelTool::player); });
             view.stopAll();
         }
         if (status == 0) {
             std::printf("Device menus with JACK, PulseAudio and ALSA, %d openings each (ms, target < 16)\n",
                         openings);
-            std::printf("  %-34s %8s %8s\n", "", "median", "longest");
+            std::printf("  %-52s %8s %8s\n", "", "median", "longest");
             print("Measure page", measure);
             print("output menu", menu);
+            print("Measure page, scripted device", page);
         }
     }
     std::system(("rm -rf '" + std::string(scratch) + "'").c_str());

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QThreadPool>
 
 #include "engine/AudioHardware.h"
 #include "platform/VirtualAudioSystem.h"
@@ -24,6 +26,14 @@ protected:
                                        {.name = "hidden", .nameUnreadable = true}});
         AudioHardware::install(system_);
         QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
+        QSettings("Quorvel", "Quorvel").remove(InterfacePicker::nameKey);
+    }
+    // Lets the listings under way come back (they run on workers).
+    static void settle() {
+        for (int i = 0; i < 3; ++i) {
+            QThreadPool::globalInstance()->waitForDone();
+            QCoreApplication::processEvents();
+        }
     }
     static void store(const QVariant& value) {
         QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, value);
@@ -39,6 +49,7 @@ TEST_F(InterfacePickerTest, ListsDevicesInOrderAndSaveStoresTheChoiceForTheNextS
     choose("Interface");
     InterfacePicker picker;
     EXPECT_EQ(picker.selected(), system_->idOf("Interface"));
+    settle();
     ASSERT_EQ(picker.devices().size(), 5);
     EXPECT_EQ(picker.devices()[2].name, "USB mic");
     // The menus name each device with its sound system and channels.
@@ -110,23 +121,64 @@ TEST_F(InterfacePickerTest, ApplyBindsOutputThenInputAndStopsAtTheFirstRefusal) 
 
 TEST_F(InterfacePickerTest, FailedRefreshKeepsTheListAndItsNoteOutlivesTheNextSuccess) {
     InterfacePicker picker;
+    settle();
     const auto before = picker.devices();
+    ASSERT_EQ(before.size(), 5);
     system_->setListFailure(AudioSystem::listUnavailable);
     picker.refresh();
+    settle();
     EXPECT_EQ(picker.message(), "Cannot enumerate interfaces");
     system_->setListFailure(AudioSystem::listUnreadable);
     picker.refresh();
+    settle();
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
     EXPECT_EQ(picker.devices(), before);
 
     system_->setListFailure(0);
-    system_->removeDevice("Refusing");
     QSignalSpy changed(&picker, &InterfacePicker::devicesChanged);
+    system_->removeDevice("Refusing");  // the system's notice lists again
+    settle();
     picker.refresh();
-    picker.refresh();
+    settle();
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(picker.devices().size(), before.size() - 1);
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
+}
+
+// The choice is stored with the device's name, so that a device that is gone (its server stopped, or it
+// was unplugged) is still named, here and after a restart, and is chosen again by its id when it is back.
+TEST_F(InterfacePickerTest, AChosenDeviceThatIsGoneKeepsItsName) {
+    InterfacePicker picker;
+    settle();
+    picker.setSelected(system_->idOf("Interface"));
+    picker.save();
+    EXPECT_EQ(QSettings("Quorvel", "Quorvel").value(InterfacePicker::nameKey).toString(), "Interface");
+    const std::uint32_t id = system_->idOf("Interface");
+
+    system_->removeDevice("Interface");
+    settle();
+    ASSERT_EQ(picker.devices().size(), 4);
+    EXPECT_EQ(picker.selected(), id);
+    EXPECT_EQ(picker.selectedName(), "Interface");
+    InterfacePicker restarted;
+    EXPECT_EQ(restarted.selectedName(), "Interface");
+    restarted.save();  // saved again while gone: the name stays
+    EXPECT_EQ(InterfacePicker().selectedName(), "Interface");
+
+    system_->addDevice({.name = "Interface", .inputChannels = 16, .outputChannels = 16});
+    settle();
+    EXPECT_EQ(system_->idOf("Interface"), id);
+    ASSERT_EQ(picker.devices().size(), 5);
+    EXPECT_EQ(picker.devices()[4].id, id);
+
+    // A choice stored without a name (by an earlier version), or by id alone, falls back to the id.
+    store(qint64(4242));
+    QSettings("Quorvel", "Quorvel").remove(InterfacePicker::nameKey);
+    EXPECT_EQ(InterfacePicker().selectedName(), "Audio device 4242");
+    picker.setSelected(0);
+    picker.save();
+    EXPECT_FALSE(QSettings("Quorvel", "Quorvel").contains(InterfacePicker::nameKey));
+    EXPECT_EQ(picker.selectedName(), "");
 }
 
 }  // namespace quorvel
