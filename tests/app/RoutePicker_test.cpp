@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QMenu>
 #include <QSettings>
-#include <QThreadPool>
 
+#include "Listings.h"
 #include "engine/AudioHardware.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -33,14 +32,6 @@ QStringList titles(RoutePicker& picker, QString* checked = nullptr) {
 QStringList openMenu(RoutePicker& picker, QString* checked = nullptr) {
     emit picker.menu()->aboutToShow();
     return titles(picker, checked);
-}
-
-// Lets the listings under way come back (they run on workers).
-void settle() {
-    for (int i = 0; i < 3; ++i) {
-        QThreadPool::globalInstance()->waitForDone();
-        QCoreApplication::processEvents();
-    }
 }
 
 QAction* action(RoutePicker& picker, const QString& title) {
@@ -94,7 +85,7 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     RoutePicker picker;
     // The menu opens at once on the last listing (none yet) and follows the one it asked for.
     EXPECT_EQ(openMenu(picker), QStringList{"System default output"});
-    settle();
+    settleListings();
     const QStringList shown = titles(picker);
     ASSERT_EQ(shown.size(), 3);
     // Named with their sound system and channels (a name may be listed by two systems); stored by name.
@@ -106,22 +97,22 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     // A listing that changes nothing leaves the entries where they are.
     EXPECT_EQ(openMenu(picker), shown);
     action(picker, shown[1])->setProperty("built", "before the listing");
-    settle();
+    settleListings();
     EXPECT_TRUE(action(picker, shown[1])->property("built").isValid());
     // A device list that cannot be read leaves the default and the stored choice.
     system->setListFailure(AudioSystem::listUnavailable);
     QString checked;
     openMenu(picker);
-    settle();
+    settleListings();
     EXPECT_EQ(titles(picker, &checked), QStringList({"System default output", "Speakers (not connected)"}));
     EXPECT_EQ(checked, "Speakers (not connected)");
     // The menu follows the system's notice of a device that goes, without being opened again.
     system->setListFailure(0);
     openMenu(picker);
-    settle();
+    settleListings();
     ASSERT_EQ(titles(picker).size(), 3);
     system->removeDevice("Speakers");
-    settle();
+    settleListings();
     EXPECT_EQ(titles(picker, &checked).size(), 3);
     EXPECT_EQ(checked, "Speakers (not connected)");
     AudioHardware::install(previous);

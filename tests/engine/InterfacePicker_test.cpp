@@ -3,11 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QThreadPool>
 
+#include "Listings.h"
 #include "engine/AudioHardware.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -28,13 +27,6 @@ protected:
         QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
         QSettings("Quorvel", "Quorvel").remove(InterfacePicker::nameKey);
     }
-    // Lets the listings under way come back (they run on workers).
-    static void settle() {
-        for (int i = 0; i < 3; ++i) {
-            QThreadPool::globalInstance()->waitForDone();
-            QCoreApplication::processEvents();
-        }
-    }
     static void store(const QVariant& value) {
         QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, value);
     }
@@ -49,7 +41,7 @@ TEST_F(InterfacePickerTest, ListsDevicesInOrderAndSaveStoresTheChoiceForTheNextS
     choose("Interface");
     InterfacePicker picker;
     EXPECT_EQ(picker.selected(), system_->idOf("Interface"));
-    settle();
+    settleListings();
     ASSERT_EQ(picker.devices().size(), 5);
     EXPECT_EQ(picker.devices()[2].name, "USB mic");
     // The menus name each device with its sound system and channels.
@@ -121,25 +113,25 @@ TEST_F(InterfacePickerTest, ApplyBindsOutputThenInputAndStopsAtTheFirstRefusal) 
 
 TEST_F(InterfacePickerTest, FailedRefreshKeepsTheListAndItsNoteOutlivesTheNextSuccess) {
     InterfacePicker picker;
-    settle();
+    settleListings();
     const auto before = picker.devices();
     ASSERT_EQ(before.size(), 5);
     system_->setListFailure(AudioSystem::listUnavailable);
     picker.refresh();
-    settle();
+    settleListings();
     EXPECT_EQ(picker.message(), "Cannot enumerate interfaces");
     system_->setListFailure(AudioSystem::listUnreadable);
     picker.refresh();
-    settle();
+    settleListings();
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
     EXPECT_EQ(picker.devices(), before);
 
     system_->setListFailure(0);
     QSignalSpy changed(&picker, &InterfacePicker::devicesChanged);
     system_->removeDevice("Refusing");  // the system's notice lists again
-    settle();
+    settleListings();
     picker.refresh();
-    settle();
+    settleListings();
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(picker.devices().size(), before.size() - 1);
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
@@ -149,14 +141,14 @@ TEST_F(InterfacePickerTest, FailedRefreshKeepsTheListAndItsNoteOutlivesTheNextSu
 // was unplugged) is still named, here and after a restart, and is chosen again by its id when it is back.
 TEST_F(InterfacePickerTest, AChosenDeviceThatIsGoneKeepsItsName) {
     InterfacePicker picker;
-    settle();
+    settleListings();
     picker.setSelected(system_->idOf("Interface"));
     picker.save();
     EXPECT_EQ(QSettings("Quorvel", "Quorvel").value(InterfacePicker::nameKey).toString(), "Interface");
     const std::uint32_t id = system_->idOf("Interface");
 
     system_->removeDevice("Interface");
-    settle();
+    settleListings();
     ASSERT_EQ(picker.devices().size(), 4);
     EXPECT_EQ(picker.selected(), id);
     EXPECT_EQ(picker.selectedName(), "Interface");
@@ -166,7 +158,7 @@ TEST_F(InterfacePickerTest, AChosenDeviceThatIsGoneKeepsItsName) {
     EXPECT_EQ(InterfacePicker().selectedName(), "Interface");
 
     system_->addDevice({.name = "Interface", .inputChannels = 16, .outputChannels = 16});
-    settle();
+    settleListings();
     EXPECT_EQ(system_->idOf("Interface"), id);
     ASSERT_EQ(picker.devices().size(), 5);
     EXPECT_EQ(picker.devices()[4].id, id);

@@ -7,6 +7,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "Listings.h"
 #include "ScreenTesting.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
@@ -21,10 +22,6 @@ struct InterfaceMenuTest : PageTest<AnalyzerView> {
     void open() {
         view = std::make_unique<AnalyzerView>(*m.analyzer);
         show({900, 1300});
-    }
-    // Lets the listings under way come back, those a change notice starts included.
-    static void settle() {
-        for (int i = 0; i < 3; ++i) SoundModels::events();
     }
     QComboBox* menu() const { return child<QComboBox>("interfaces"); }
     QStringList entries() const {
@@ -45,7 +42,7 @@ TEST_F(InterfaceMenuTest, AChosenDeviceThatIsGoneIsNamedAsUnavailableAndWorksAga
 
     // Gone (its server stopped): the menu follows the system's notice, and the choice stays, by name.
     m.system->removeDevice("Interface");
-    settle();
+    settleListings();
     EXPECT_EQ(entries(), QStringList({"System default", "Interface \u2014 unavailable"}));
     EXPECT_EQ(menu()->currentIndex(), 1);
     view.reset();
@@ -54,7 +51,7 @@ TEST_F(InterfaceMenuTest, AChosenDeviceThatIsGoneIsNamedAsUnavailableAndWorksAga
 
     // Back: listed again under its id, still chosen, and capture starts on it.
     m.system->addDevice({.name = "Interface", .inputChannels = 4, .outputChannels = 4});
-    settle();
+    settleListings();
     EXPECT_EQ(entries(), QStringList({"System default", interfaceLabel}));
     EXPECT_EQ(menu()->currentIndex(), 1);
     m.analyzer->start();
