@@ -44,8 +44,9 @@ DeviceListing& listing() {
 
 void DeviceListing::refresh() {
     if (!watching_) {
+        AudioSystem& system = AudioHardware::system();  // made first, or it would be watched twice
         watching_ = true;
-        watch(AudioHardware::system());
+        watch(system);
     }
     if (running_)
         again_ = true;
