@@ -6,6 +6,7 @@
 
 #include <map>
 
+#include "JackFreezableServer.h"
 #include "JackOpenLocked.h"
 #include "JackServers.h"
 #include "JackTestServer.h"
@@ -110,6 +111,56 @@ TEST(ServerRestartJack, NothingOpensWhileAStoppedServersStreamIsOpen) {
     ASSERT_TRUE(listing);
     EXPECT_EQ(listing->devices.size(), 1u) << "the new server's system ports";
     EXPECT_TRUE(second.open({}, {"system", 2}));
+}
+
+// A server that stops answering while nothing is open: the listing that meets it gives up at its deadline,
+// and until the server answers again every listing and open fails at once rather than wait; then all
+// works again.
+TEST(ServerRestartJack, AFrozenServerFailsListingsAndOpensAtOnceAfterOneDeadline) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    JackFreezableServer server;
+    ASSERT_TRUE(server.start());
+    ASSERT_TRUE(JackClients::list());
+    server.freeze(true);
+    std::optional<JackClients::Listing> listing;
+    const auto first = timeOf([&] { listing = JackClients::list(); });
+    EXPECT_FALSE(listing);
+    EXPECT_LE(first, 6s);
+    const auto again = timeOf([&] { listing = JackClients::list(); });
+    EXPECT_FALSE(listing);
+    JackStream stream;
+    Status opened;
+    const auto open = timeOf([&] { opened = stream.open({server.device(), 2}, {}); });
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().description, "The JACK server is not responding");
+    // At once: far below the first listing's five seconds, however loaded the machine.
+    EXPECT_LT(again, 2s);
+    EXPECT_LT(open, 2s);
+    std::fprintf(stderr, "frozen server, nothing open: listing %lld ms, then %lld ms; open %lld ms\n",
+                 static_cast<long long>(first.count()), static_cast<long long>(again.count()),
+                 static_cast<long long>(open.count()));
+
+    server.freeze(false);
+    ASSERT_TRUE(pollUntil([] { return JackClients::list().has_value(); }, 30s));
+    EXPECT_TRUE(stream.open({server.device(), 2}, {}));
+    stream.close();
+    EXPECT_EQ(JackOpenLocked::clientsHeld(), 0);
+}
+
+// libjack's status of a failed open is the error's code, with its bits named for the log.
+TEST(JackClients, AFailedOpenCarriesLibjacksStatus) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    JackOpenLocked::failNextOpens(1, JackFailure | JackServerFailed);
+    JackStream stream;
+    const Status refused = stream.open({}, {"qv-speaker", 2});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().description, "The JACK server is not running");
+    EXPECT_EQ(refused.error().code, JackFailure | JackServerFailed);
+    EXPECT_EQ(
+        refused.error().debugDescription,
+        "status 0x11: JackFailure (overall operation failed), JackServerFailed (unable to connect to the "
+        "server)");
+    EXPECT_TRUE(stream.open({}, {"qv-speaker", 2}));
 }
 
 }  // namespace quorvel
