@@ -57,7 +57,8 @@ struct Slot {
 struct Call {
     const char* what = "";
     Clock::time_point asked;
-    bool skippable = true;   // not run at all when its caller gave up before it started
+    bool skippable = true;  // not run at all when its caller gave up before it started
+    bool started = false;
     bool abandoned = false;  // its caller gave up waiting
     bool done = false;
 };
@@ -146,6 +147,7 @@ std::shared_ptr<Call> post(Shared& s, const char* what, bool skippable, CallBody
     s.calls.push_back([&s, call, body = std::move(body)] {
         std::unique_lock lock(s.mutex);
         if (!call->abandoned || !call->skippable) {
+            call->started = true;
             lock.unlock();
             body(*call, lock);
         }
@@ -161,12 +163,14 @@ std::shared_ptr<Call> post(Shared& s, const char* what, bool skippable, CallBody
     return call;
 }
 
-// Waits for `call` until `deadline`; false when it has not returned by then: the server is taken as not
-// answering until it does. Under the mutex (`lock`).
+// Waits for `call` until `deadline`, or until a call before it is given up on; false when it has not
+// returned by then: the server is taken as not answering until it does. Under the mutex (`lock`).
 bool await(Shared& s, std::unique_lock<std::mutex>& lock, Call& call, Clock::time_point deadline) {
-    if (s.changed.wait_until(lock, deadline, [&] { return call.done; })) return true;
+    s.changed.wait_until(lock, deadline, [&] { return call.done || (!call.started && s.overdue > 0); });
+    if (call.done) return true;
     call.abandoned = true;
     ++s.overdue;
+    s.changed.notify_all();  // calls queued behind it give up too
     Log::warning(Log::Area::audio, std::string("JACK: the server did not answer (") + call.what +
                                        ") within " + std::to_string(millisecondsSince(call.asked)) +
                                        " ms; nothing more is asked of it until it does");

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 #include "JackFreezableServer.h"
 #include "JackOpenLocked.h"
@@ -148,10 +149,14 @@ TEST(ServerRestartJack, AFrozenServerIsTheDeviceStallingAndNeverHangsAStop) {
             std::lock_guard lock(mutex);
             EXPECT_EQ(failure, "The audio device " + server.device() + " stopped delivering audio");
         }
-        const auto stopped = timeOf([&] { engine->stop(); });
-        EXPECT_LE(stopped, std::chrono::seconds(6));
+        // A listing on another thread at the same time, as a page refreshing its menu would.
         Result<std::vector<AudioDeviceInfo>> listing = std::vector<AudioDeviceInfo>{};
-        const auto listedAgain = timeOf([&] { listing = system.devices(); });
+        std::chrono::milliseconds listedAgain{};
+        std::thread lister([&] { listedAgain = timeOf([&] { listing = system.devices(); }); });
+        const auto stopped = timeOf([&] { engine->stop(); });
+        lister.join();
+        // Within a second, with room for a loaded machine: well below a listing's five-second deadline.
+        EXPECT_LE(stopped, std::chrono::seconds(3));
         EXPECT_LE(listedAgain, std::chrono::seconds(6));
         ASSERT_TRUE(listing);
         EXPECT_EQ(*listing, *listed) << "the last devices stand in";
@@ -168,7 +173,10 @@ TEST(ServerRestartJack, AFrozenServerIsTheDeviceStallingAndNeverHangsAStop) {
         server.freeze(false);
         // The stalled client is closed once the server answers; then the engine starts again.
         ASSERT_TRUE(pollUntil([] { return JackOpenLocked::clientsHeld() == 0; }, std::chrono::seconds(30)));
-        failure.clear();
+        {
+            std::lock_guard lock(mutex);
+            failure.clear();
+        }
         blocks = 0;
         ASSERT_TRUE(engine->start());
         ASSERT_TRUE(pollUntil([&] { return blocks >= 2; }, std::chrono::seconds(30)));
