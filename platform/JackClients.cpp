@@ -407,10 +407,11 @@ jack_client_t* openClient(Shared& s, jack_status_t& status) {
 
 void closeClient(Shared& s, jack_client_t* client, const std::string& name) {
     jack_client_close(client);
-    if (s.serverGone.load(std::memory_order_acquire))
-        Log::info(Log::Area::audio,
-                  "JACK: closed " + name + " after the server stopped (" + std::string(s.reason) + "; " +
-                      describeStatus(s.shutdownStatus.load(std::memory_order_relaxed)) + ")");
+    if (!s.serverGone.load(std::memory_order_acquire)) return;
+    std::string why = s.reason;
+    if (const int status = s.shutdownStatus.load(std::memory_order_relaxed); status != 0)
+        why += "; " + describeStatus(status);
+    Log::info(Log::Area::audio, "JACK: closed " + name + " after the server stopped (" + why + ")");
 }
 
 void closeIfUnused(Shared& s, std::unique_lock<std::mutex>& settle) {

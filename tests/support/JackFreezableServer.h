@@ -4,7 +4,9 @@
 // PipeWire (its pipewire process), whose sink "qv-stereo" stands in with its monitor as inputs. Clients of
 // the process find it (JACK_DEFAULT_SERVER, or PIPEWIRE_RUNTIME_DIR through PipeWire's libjack). A server
 // left frozen for a minute is let go on, so that a test that hangs on it fails instead of hanging its
-// server and its process; so does the destructor. Main thread.
+// server and its process; so does the destructor. While it is frozen, the process opens its clients without
+// the machine-wide open lock (JackOpenLocked::lockOpens), which a blocked open would hold from every other
+// JACK test. Main thread.
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <string>
 #include <thread>
 
+#include "JackOpenLocked.h"
 #include "JackServers.h"
 #include "JackTestServer.h"
 #include "PipeWireTestServer.h"
@@ -68,9 +71,11 @@ public:
         }
         if (!frozen) {
             send(false);
+            JackOpenLocked::lockOpens(true);
             return;
         }
         thawed_ = false;
+        JackOpenLocked::lockOpens(false);
         send(true);
         watchdog_ = std::thread([this] {
             std::unique_lock lock(mutex_);
