@@ -14,9 +14,10 @@
 // it marks the server gone before it calls our shutdown callback, and the next jack_client_open anywhere
 // in the process then closes and deletes every client of the process that is still open, under whoever
 // owns them. Nothing outside libjack can see that mark, and the server may die between any look and an
-// open. So jack_client_open is only ever called while the process holds no client: the listing and every
-// stream share one client, each stream registering its own ports on it and served from its one process
-// callback through a fixed slot. The first user opens the client, the last one closes it. After a server
+// open. So jack_client_open is only ever called while the process holds no client: every stream shares
+// one client, registering its own ports on it and served from its one process callback through a fixed
+// slot; the first stream opens the client, the last one closes it. A listing uses that client, or while
+// there is none a client of its own, opened and closed before anything else may open one. After a server
 // death every stream is closed by its owner (JackStream::doomed()); an open waits until the last one has
 // gone, and fails with a clear error if that takes too long.
 //
