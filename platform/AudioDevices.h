@@ -123,7 +123,9 @@ public:
     virtual bool realtime() const { return true; }
 };
 
-// The machine's audio devices. One owner thread calls it.
+// The machine's audio devices. One owner thread calls it, unless an implementation allows more: listing
+// asks the sound servers, which may take seconds when one does not answer (LinuxAudioSystem lets any
+// thread list, so that listing can be kept off the main thread).
 class AudioSystem {
 public:
     // Codes of a failed device list.

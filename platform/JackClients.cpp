@@ -8,9 +8,14 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "platform/Log.h"
 #include "platform/TapCollector.h"
@@ -20,6 +25,7 @@ namespace quorvel {
 namespace {
 
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 // Streams of the process at once (an engine has one while it runs: the analyser, the routed generator,
 // stereo playback, a voice, a file preview, …).
@@ -27,6 +33,12 @@ constexpr std::size_t maxStreams = 32;
 // How long an open waits for the streams of a dead server to be closed by their owners (whose watchers
 // look every 50 ms); past it the open fails rather than let libjack delete the client under them.
 constexpr auto deadClientWait = 5s;
+// How long a listing, and each step of opening and starting a stream, waits for the server to answer (as
+// PulseDevices::list).
+constexpr auto answerWait = 5s;
+// How long all of a stream's close waits for the server, so that an engine's stop() takes under a second.
+// Unregistering a stream's ports and closing the client take milliseconds on a live server.
+constexpr auto closeWait = 750ms;
 
 void silent(const char*) {}
 
@@ -41,24 +53,49 @@ struct Slot {
     std::atomic<int> readers{0};
 };
 
+// A call to the server, run on the server thread (serve()). Under Shared::mutex.
+struct Call {
+    const char* what = "";
+    Clock::time_point asked;
+    bool skippable = true;  // not run at all when its caller gave up before it started
+    bool started = false;
+    bool abandoned = false;  // its caller gave up waiting
+    bool done = false;
+};
+
+// What a call runs on the server thread: it starts with `settle` (of Shared::mutex) unlocked and returns
+// with it locked; what it does under the lock at its end counts as done together with the call, so that
+// its caller either sees all of it or has given up before any of it.
+using CallBody = std::function<void(const Call& call, std::unique_lock<std::mutex>& settle)>;
+
 // The process's one client. Never destroyed: libjack's threads may reach it until the client is closed,
-// and nothing orders that against static destruction.
+// and nothing orders that against static destruction; nor is the server thread ever stopped.
 struct Shared {
-    // Held around opening and closing the client, counting its users, reserving slots, and every libjack
-    // call that asks the server (libjack does not serialise one client's requests on its socket).
+    // Held around the bookkeeping below, never across a call to the server.
     std::mutex mutex;
-    std::condition_variable released;  // a user let go
-    jack_client_t* client = nullptr;   // under mutex; fixed while users > 0
-    std::string clientName;            // likewise
-    int users = 0;                     // under mutex: open listings and streams
-    bool active = false;               // under mutex: jack_activate done
+    std::condition_variable changed;  // a user let go, or a call ended
+    // Under mutex. Opened and closed only on the server thread; fixed while users > 0.
+    jack_client_t* client = nullptr;
+    std::string clientName;  // likewise
+    int users = 0;           // under mutex: open streams
+    bool active = false;     // under mutex: jack_activate done
     std::array<bool, maxStreams> reserved{};
     std::array<Slot, maxStreams> slots;
 
-    // Set by libjack's notification thread when the server goes (release, after `reason`), read anywhere
-    // (acquire). Cleared only when a new client opens, while nobody uses one.
+    // The server thread's queue, under mutex. libjack does not serialise one client's requests on its
+    // socket: one thread makes them all, in order.
+    std::deque<std::function<void()>> calls;
+    std::condition_variable work;
+    bool serving = false;
+    int overdue = 0;       // calls whose callers gave up and that have not returned
+    bool stalled = false;  // the client's streams stopped being called back; until the client closes
+
+    // Set by libjack's notification thread when the server goes (release, after `reason` and
+    // `shutdownStatus`), read anywhere (acquire). Cleared only when a new client opens, while nobody uses
+    // one.
     std::atomic<bool> serverGone{false};
     char reason[256] = {};
+    std::atomic<int> shutdownStatus{0};
 };
 
 Shared& shared() {
@@ -78,41 +115,193 @@ void forEachStream(Visit visit) {
     }
 }
 
-enum class Share { taken, noServer, deadClientOpen };
-
-// Opens the client (the process holds none). Under the mutex.
-bool openClient(Shared& s);
-
-// Takes a share of the process's client, opening it if there is none. Under the mutex (`lock`).
-Share take(Shared& s, std::unique_lock<std::mutex>& lock) {
-    const auto deadline = std::chrono::steady_clock::now() + deadClientWait;
-    // A client whose server died is closed by its last user; until then nothing may open another.
-    while (s.client && s.serverGone.load(std::memory_order_acquire)) {
-        if (s.released.wait_until(lock, deadline) == std::cv_status::timeout && s.client &&
-            s.serverGone.load(std::memory_order_acquire))
-            return Share::deadClientOpen;
-    }
-    if (!s.client && !openClient(s)) return Share::noServer;
-    ++s.users;
-    return Share::taken;
+long millisecondsSince(Clock::time_point t) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
 }
 
-// Lets go of a share; the last user closes the client. Under the mutex.
-void letGo(Shared& s) {
-    if (--s.users == 0) {
-        jack_client_close(s.client);
-        if (s.serverGone.load(std::memory_order_acquire))
-            Log::info(Log::Area::audio, "JACK: closed " + s.clientName + " after the server stopped (" +
-                                            std::string(s.reason) + ")");
-        s.client = nullptr;
-        s.active = false;
+// The server thread.
+[[noreturn]] void serve(Shared& s) {
+    std::unique_lock lock(s.mutex);
+    for (;;) {
+        s.work.wait(lock, [&] { return !s.calls.empty(); });
+        std::function<void()> next = std::move(s.calls.front());
+        s.calls.pop_front();
+        lock.unlock();
+        next();
+        next = nullptr;
+        lock.lock();
     }
-    s.released.notify_all();
 }
+
+// False while the server has not answered a call that is past its deadline, or the client stalled: then
+// nothing else is asked of it. Under the mutex.
+bool answering(const Shared& s) { return s.overdue == 0 && !s.stalled; }
+
+// Queues `body` on the server thread. Under the mutex.
+std::shared_ptr<Call> post(Shared& s, const char* what, bool skippable, CallBody body) {
+    if (!s.serving) {
+        std::thread([&s] { serve(s); }).detach();
+        s.serving = true;
+    }
+    auto call = std::make_shared<Call>(Call{what, Clock::now(), skippable});
+    s.calls.push_back([&s, call, body = std::move(body)] {
+        std::unique_lock lock(s.mutex);
+        if (!call->abandoned || !call->skippable) {
+            call->started = true;
+            lock.unlock();
+            body(*call, lock);
+        }
+        call->done = true;
+        if (call->abandoned) {
+            --s.overdue;
+            Log::info(Log::Area::audio, std::string("JACK: the server answered (") + call->what + ") after " +
+                                            std::to_string(millisecondsSince(call->asked)) + " ms");
+        }
+        s.changed.notify_all();
+    });
+    s.work.notify_one();
+    return call;
+}
+
+// Waits for `call` until `deadline`, or until a call before it is given up on; false when it has not
+// returned by then: the server is taken as not answering until it does. Under the mutex (`lock`).
+bool await(Shared& s, std::unique_lock<std::mutex>& lock, Call& call, Clock::time_point deadline) {
+    s.changed.wait_until(lock, deadline, [&] { return call.done || (!call.started && s.overdue > 0); });
+    if (call.done) return true;
+    call.abandoned = true;
+    ++s.overdue;
+    s.changed.notify_all();  // calls queued behind it give up too
+    Log::warning(Log::Area::audio, std::string("JACK: the server did not answer (") + call.what +
+                                       ") within " + std::to_string(millisecondsSince(call.asked)) +
+                                       " ms; nothing more is asked of it until it does");
+    return false;
+}
+
+// Runs `body` on the server thread and waits for it until `deadline`; false at once when the server is
+// not answering, or when the call has not returned by then. Under the mutex (`lock`).
+bool ask(Shared& s, std::unique_lock<std::mutex>& lock, const char* what, Clock::time_point deadline,
+         CallBody body) {
+    if (!answering(s)) {
+        Log::debug(Log::Area::audio,
+                   std::string("JACK: not asked (") + what + "): the server is not responding");
+        return false;
+    }
+    const auto call = post(s, what, true, std::move(body));
+    return await(s, lock, *call, deadline);
+}
+
+// libjack's status bits, named, with what each means (jack/types.h).
+std::string describeStatus(int status) {
+    static constexpr std::pair<int, const char*> bits[] = {
+        {JackFailure, "JackFailure (overall operation failed)"},
+        {JackInvalidOption, "JackInvalidOption (invalid or unsupported option)"},
+        {JackNameNotUnique, "JackNameNotUnique (client name not unique)"},
+        {JackServerStarted, "JackServerStarted (server started)"},
+        {JackServerFailed, "JackServerFailed (unable to connect to the server)"},
+        {JackServerError, "JackServerError (communication error with the server)"},
+        {JackNoSuchClient, "JackNoSuchClient (requested client does not exist)"},
+        {JackLoadFailure, "JackLoadFailure (unable to load internal client)"},
+        {JackInitFailure, "JackInitFailure (unable to initialize client)"},
+        {JackShmFailure, "JackShmFailure (unable to access shared memory)"},
+        {JackVersionError, "JackVersionError (protocol version does not match)"},
+        {JackBackendError, "JackBackendError (backend error)"},
+        {JackClientZombie, "JackClientZombie (client zombified)"},
+    };
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(status));
+    std::string text = std::string("status ") + hex;
+    int named = 0;
+    for (const auto& [bit, name] : bits)
+        if (status & bit) text += (named++ ? ", " : ": ") + std::string(name);
+    return text;
+}
+
+enum class Share { taken, noServer, deadClientOpen, notAnswering };
 
 std::string failureText(Share share) {
-    return share == Share::noServer ? "The JACK server is not running"
-                                    : "The JACK server stopped and its streams are still closing";
+    switch (share) {
+        case Share::noServer:
+            return "The JACK server is not running";
+        case Share::deadClientOpen:
+            return "The JACK server stopped and its streams are still closing";
+        default:
+            return "The JACK server is not responding";
+    }
+}
+
+// Opens a client (the process holds none). The server thread.
+jack_client_t* openClient(Shared& s, jack_status_t& status);
+// Closes the process's client if nobody uses it. The server thread, as a CallBody.
+void closeIfUnused(Shared& s, std::unique_lock<std::mutex>& settle);
+
+// Waits until no stream uses the client of a dead server (their owners close them); false at `deadline`.
+// Under the mutex (`lock`).
+bool waitForDeadClient(Shared& s, std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
+    return s.changed.wait_until(lock, deadline, [&] {
+        return !(s.client && s.users > 0 && s.serverGone.load(std::memory_order_acquire));
+    });
+}
+
+struct Opened {
+    Share share = Share::noServer;
+    jack_status_t status{};
+};
+
+// Opens the process's client unless an earlier call did, and takes a share of it for a caller that still
+// waits. The server thread, as a CallBody.
+void openShared(Shared& s, Opened& opened, const Call& call, std::unique_lock<std::mutex>& settle) {
+    settle.lock();
+    if (!s.client) {
+        settle.unlock();
+        jack_client_t* client = openClient(s, opened.status);
+        settle.lock();
+        if (!client) return;
+        s.client = client;
+        s.clientName = jack_get_client_name(client);
+    } else if (s.serverGone.load(std::memory_order_acquire)) {
+        opened.share = Share::deadClientOpen;
+        return;
+    }
+    if (call.abandoned) {
+        // Nobody waits for it any more: let it go as its last user would.
+        if (s.users == 0) {
+            settle.unlock();
+            closeIfUnused(s, settle);
+        }
+        return;
+    }
+    ++s.users;
+    opened.share = Share::taken;
+}
+
+// Takes a share of the process's client, opening one if there is none. Under the mutex (`lock`).
+Share take(Shared& s, std::unique_lock<std::mutex>& lock, jack_status_t& status) {
+    if (!answering(s)) return Share::notAnswering;
+    if (!waitForDeadClient(s, lock, Clock::now() + deadClientWait)) return Share::deadClientOpen;
+    if (s.client && !s.serverGone.load(std::memory_order_acquire) && answering(s)) {
+        ++s.users;
+        return Share::taken;
+    }
+    // A dead server's client left by its last user is closed first: the server thread runs calls in order.
+    auto opened = std::make_shared<Opened>();
+    if (!ask(s, lock, "opening a client", Clock::now() + answerWait,
+             [&s, opened](const Call& call, std::unique_lock<std::mutex>& settle) {
+                 openShared(s, *opened, call, settle);
+             }))
+        return Share::notAnswering;
+    status = opened->status;
+    return opened->share;
+}
+
+// Lets go of a share; the last user's client is closed on the server thread, waited for until `deadline`
+// while the server answers. Under the mutex (`lock`).
+void letGo(Shared& s, std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
+    s.changed.notify_all();
+    if (--s.users > 0) return;
+    const auto call =
+        post(s, "closing the client", false,
+             [&s](const Call&, std::unique_lock<std::mutex>& settle) { closeIfUnused(s, settle); });
+    if (answering(s)) (void)await(s, lock, *call, deadline);
 }
 
 std::string clientOf(const char* port) {
@@ -163,9 +352,10 @@ struct JackCallbacks {
         forEachStream([frames](JackStream& stream) { stream.process(frames); });
         return 0;
     }
-    static void shutdown(jack_status_t, const char* reason, void*) {
+    static void shutdown(jack_status_t status, const char* reason, void*) {
         Shared& s = shared();
         std::strncpy(s.reason, reason ? reason : "", sizeof s.reason - 1);
+        s.shutdownStatus.store(status, std::memory_order_relaxed);
         s.serverGone.store(true, std::memory_order_release);
     }
     // jackd's libjack calls only the callback above when both are set; PipeWire's calls only this one, at
@@ -187,43 +377,59 @@ struct JackCallbacks {
 
 namespace {
 
-bool openClient(Shared& s) {
+jack_client_t* openClient(Shared& s, jack_status_t& status) {
     static const bool quiet = [] {
         jack_set_error_function(silent);
         jack_set_info_function(silent);
         return true;
     }();
     (void)quiet;
-    // Nobody uses a client now, and libjack's threads of the last one are gone: nothing reads these.
+    // No client is open (only this thread opens and closes them), and libjack's threads of the last one are
+    // gone: nothing reads these.
     s.serverGone.store(false, std::memory_order_relaxed);
     s.reason[0] = '\0';
+    s.shutdownStatus.store(0, std::memory_order_relaxed);
     for (Slot& slot : s.slots) slot.readers.store(0);
-    s.clientName = std::string(JackClients::jackClientPrefix) + std::to_string(getpid());
-    jack_status_t status{};
-    s.client = jack_client_open(s.clientName.c_str(), JackNoStartServer, &status);
-    if (!s.client) return false;
-    s.clientName = jack_get_client_name(s.client);
-    jack_set_process_callback(s.client, &JackCallbacks::process, nullptr);
-    jack_on_info_shutdown(s.client, &JackCallbacks::shutdown, nullptr);
-    jack_on_shutdown(s.client, &JackCallbacks::connectionLost, nullptr);
-    jack_set_client_registration_callback(s.client, &JackCallbacks::clientRegistration, nullptr);
-    jack_set_xrun_callback(s.client, &JackCallbacks::xrun, nullptr);
-    return true;
+    const std::string name = std::string(JackClients::jackClientPrefix) + std::to_string(getpid());
+    status = {};
+    jack_client_t* client = jack_client_open(name.c_str(), JackNoStartServer, &status);
+    if (!client) {
+        Log::debug(Log::Area::audio, "JACK: cannot open client " + name + ": " + describeStatus(status));
+        return nullptr;
+    }
+    jack_set_process_callback(client, &JackCallbacks::process, nullptr);
+    jack_on_info_shutdown(client, &JackCallbacks::shutdown, nullptr);
+    jack_on_shutdown(client, &JackCallbacks::connectionLost, nullptr);
+    jack_set_client_registration_callback(client, &JackCallbacks::clientRegistration, nullptr);
+    jack_set_xrun_callback(client, &JackCallbacks::xrun, nullptr);
+    return client;
 }
 
-}  // namespace
+void closeClient(Shared& s, jack_client_t* client, const std::string& name) {
+    jack_client_close(client);
+    if (!s.serverGone.load(std::memory_order_acquire)) return;
+    std::string why = s.reason;
+    if (const int status = s.shutdownStatus.load(std::memory_order_relaxed); status != 0)
+        why += "; " + describeStatus(status);
+    Log::info(Log::Area::audio, "JACK: closed " + name + " after the server stopped (" + why + ")");
+}
 
-namespace JackClients {
+void closeIfUnused(Shared& s, std::unique_lock<std::mutex>& settle) {
+    settle.lock();
+    if (!s.client || s.users > 0) return;  // taken again meanwhile, or closed
+    jack_client_t* client = std::exchange(s.client, nullptr);
+    const std::string name = s.clientName;
+    s.active = false;
+    settle.unlock();
+    closeClient(s, client, name);
+    settle.lock();
+    s.stalled = false;
+}
 
-std::optional<Listing> list() {
-    Shared& s = shared();
-    std::unique_lock lock(s.mutex);
-    if (const Share share = take(s, lock); share != Share::taken) {
-        if (share == Share::deadClientOpen) Log::warning(Log::Area::audio, "JACK: " + failureText(share));
-        return std::nullopt;
-    }
-    jack_client_t* client = s.client;
-    Listing listing;
+// The devices that `client` sees.
+JackClients::Listing read(jack_client_t* client) {
+    using JackClients::Device;
+    JackClients::Listing listing;
     listing.sampleRateHz = jack_get_sample_rate(client);
     auto count = [&](unsigned long flags, auto member) {
         for (const auto& port : portNames(client, flags)) {
@@ -250,8 +456,47 @@ std::optional<Listing> list() {
         for (const auto& port : portNames(client, flags | JackPortIsPhysical))
             for (auto& d : listing.devices)
                 if (d.name == clientOf(port.c_str())) d.*member = true;
-    letGo(s);
     return listing;
+}
+
+Error streamError(const std::string& text, long code = 0, std::string detail = {}) {
+    return Error{AudioStatus::errorDomain, code, text, std::move(detail)};
+}
+
+}  // namespace
+
+namespace JackClients {
+
+std::optional<Listing> list() {
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
+    if (!answering(s)) {
+        Log::debug(Log::Area::audio, "JACK: not listed: " + failureText(Share::notAnswering));
+        return std::nullopt;
+    }
+    const auto deadline = Clock::now() + answerWait;
+    if (!waitForDeadClient(s, lock, deadline)) {
+        Log::warning(Log::Area::audio, "JACK: " + failureText(Share::deadClientOpen));
+        return std::nullopt;
+    }
+    auto listing = std::make_shared<std::optional<Listing>>();
+    const bool answered =
+        ask(s, lock, "listing", deadline, [&s, listing](const Call&, std::unique_lock<std::mutex>& settle) {
+            settle.lock();
+            jack_client_t* client = s.client;
+            const bool dead = client && s.serverGone.load(std::memory_order_acquire);
+            settle.unlock();
+            // The process's client stays open while this runs (only this thread closes it); with none, one
+            // of the listing's own, as no other can open meanwhile.
+            if (!dead) {
+                jack_status_t status{};
+                jack_client_t* own = client ? nullptr : openClient(s, status);
+                if (client || own) *listing = read(client ? client : own);
+                if (own) closeClient(s, own, jack_get_client_name(own));
+            }
+            settle.lock();
+        });
+    return answered ? std::move(*listing) : std::nullopt;
 }
 
 }  // namespace JackClients
@@ -266,29 +511,51 @@ Status JackStream::open(const Direction& input, const Direction& output) {
     xruns_.store(0, std::memory_order_relaxed);
     Shared& s = shared();
     std::unique_lock lock(s.mutex);
-    if (const Share share = take(s, lock); share != Share::taken)
-        return Error{AudioStatus::errorDomain, 0, failureText(share)};
+    jack_status_t status{};
+    if (const Share share = take(s, lock, status); share != Share::taken)
+        return share == Share::noServer ? streamError(failureText(share), status, describeStatus(status))
+                                        : streamError(failureText(share));
     const auto free = std::find(s.reserved.begin(), s.reserved.end(), false);
     if (free == s.reserved.end()) {
-        letGo(s);
-        return Error{AudioStatus::errorDomain, 0, "Too many JACK streams at once"};
+        letGo(s, lock, Clock::now() + closeWait);
+        return streamError("Too many JACK streams at once");
     }
     *free = true;
     slot_ = static_cast<int>(free - s.reserved.begin());
-    auto makePorts = [&](int count, const char* kind, unsigned long flags, std::vector<void*>& ports) {
-        for (int k = 1; k <= count; ++k) {
-            const std::string port = name_ + kind + std::to_string(k);
-            jack_port_t* p = jack_port_register(s.client, port.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
-            if (!p) return false;
-            ports.push_back(p);
-        }
-        return true;
+    struct Made {
+        std::vector<void*> inputs, outputs;
+        bool all = false;
     };
-    if (!makePorts(input_.device.empty() ? 0 : input_.channels, "-in_", JackPortIsInput, inputPorts_) ||
-        !makePorts(output_.device.empty() ? 0 : output_.channels, "-out_", JackPortIsOutput, outputPorts_)) {
+    auto made = std::make_shared<Made>();
+    const bool answered =
+        ask(s, lock, "registering ports", Clock::now() + answerWait,
+            [made, client = s.client, name = name_, inputs = input_.device.empty() ? 0 : input_.channels,
+             outputs = output_.device.empty() ? 0 : output_.channels](const Call&,
+                                                                      std::unique_lock<std::mutex>& settle) {
+                auto makePorts = [&](int count, const char* kind, unsigned long flags,
+                                     std::vector<void*>& ports) {
+                    for (int k = 1; k <= count; ++k) {
+                        const std::string port = name + kind + std::to_string(k);
+                        jack_port_t* p =
+                            jack_port_register(client, port.c_str(), JACK_DEFAULT_AUDIO_TYPE, flags, 0);
+                        if (!p) return false;
+                        ports.push_back(p);
+                    }
+                    return true;
+                };
+                made->all = makePorts(inputs, "-in_", JackPortIsInput, made->inputs) &&
+                            makePorts(outputs, "-out_", JackPortIsOutput, made->outputs);
+                settle.lock();
+            });
+    if (answered) {
+        inputPorts_ = made->inputs;
+        outputPorts_ = made->outputs;
+    }
+    if (!answered || !made->all) {
         lock.unlock();
         close();
-        return Error{AudioStatus::errorDomain, 0, "Cannot make the ports of the JACK stream"};
+        return streamError(answered ? "Cannot make the ports of the JACK stream"
+                                    : failureText(Share::notAnswering));
     }
     inputPointers_.assign(inputPorts_.size(), nullptr);
     outputPointers_.assign(outputPorts_.size(), nullptr);
@@ -301,20 +568,31 @@ std::int64_t JackStream::periodFrames() const {
 }
 
 Status JackStream::start(Hooks hooks) {
-    if (!isOpen()) return Error{AudioStatus::errorDomain, 0, "The JACK server is not running"};
+    if (!isOpen()) return streamError("The JACK server is not running");
     Shared& s = shared();
     hooks_ = hooks;
     settlingPeriods_ = inputPorts_.empty() ? 0 : 1;
     connected_.store(false, std::memory_order_release);
+    bool answered = true;
     bool active = false;
     {
-        std::lock_guard lock(s.mutex);
-        if (!s.active && jack_activate(s.client) == 0) s.active = true;
+        std::unique_lock lock(s.mutex);
+        if (!s.active)
+            answered = ask(s, lock, "activating the client", Clock::now() + answerWait,
+                           [&s, client = s.client](const Call&, std::unique_lock<std::mutex>& settle) {
+                               const int r = jack_activate(client);
+                               if (r != 0)
+                                   Log::warning(Log::Area::audio,
+                                                "JACK: jack_activate failed (" + std::to_string(r) + ")");
+                               settle.lock();
+                               if (r == 0) s.active = true;
+                           });
         active = s.active;
     }
     if (!active) {
         close();
-        return Error{AudioStatus::errorDomain, 0, "The JACK server refused to start the stream"};
+        return streamError(answered ? "The JACK server refused to start the stream"
+                                    : failureText(Share::notAnswering));
     }
     // Everything the callback reads of this stream is written above; the store publishes it.
     s.slots[static_cast<std::size_t>(slot_)].stream.store(this);
@@ -331,26 +609,40 @@ Status JackStream::start(Hooks hooks) {
 Status JackStream::connect(const Direction& direction, bool input) {
     if (direction.device.empty()) return Status::success();
     Shared& s = shared();
+    std::vector<std::string> own;
+    for (int k = 0; k < direction.channels; ++k)
+        own.emplace_back(jack_port_name(
+            static_cast<jack_port_t*>((input ? inputPorts_ : outputPorts_)[static_cast<std::size_t>(k)])));
+    auto failed = std::make_shared<std::string>();  // why, when it failed
     std::unique_lock lock(s.mutex);
-    auto fail = [&](std::string text) -> Status {
-        lock.unlock();
-        close();
-        return Error{AudioStatus::errorDomain, 0, std::move(text)};
-    };
-    const auto theirs = devicePorts(s.client, direction.device, !input);
-    if (theirs.empty()) return fail("The audio device " + direction.device + " is no longer available");
-    if (static_cast<int>(theirs.size()) < direction.channels)
-        return fail("The audio device " + direction.device + " no longer has " +
-                    std::to_string(direction.channels) + (input ? " inputs" : " outputs"));
-    const auto& own = input ? inputPorts_ : outputPorts_;
-    for (int k = 0; k < direction.channels; ++k) {
-        const char* mine = jack_port_name(static_cast<jack_port_t*>(own[static_cast<std::size_t>(k)]));
-        const std::string& other = theirs[static_cast<std::size_t>(k)];
-        const int r =
-            input ? jack_connect(s.client, other.c_str(), mine) : jack_connect(s.client, mine, other.c_str());
-        if (r != 0 && r != EEXIST) return fail("Cannot connect to " + other);
-    }
-    return Status::success();
+    const bool answered =
+        ask(s, lock, "connecting ports", Clock::now() + answerWait,
+            [failed, client = s.client, direction, input, own](const Call&,
+                                                               std::unique_lock<std::mutex>& settle) {
+                const auto theirs = devicePorts(client, direction.device, !input);
+                if (theirs.empty()) {
+                    *failed = "The audio device " + direction.device + " is no longer available";
+                } else if (static_cast<int>(theirs.size()) < direction.channels) {
+                    *failed = "The audio device " + direction.device + " no longer has " +
+                              std::to_string(direction.channels) + (input ? " inputs" : " outputs");
+                } else {
+                    for (std::size_t k = 0; k < own.size() && failed->empty(); ++k) {
+                        const std::string& other = theirs[k];
+                        const int r = input ? jack_connect(client, other.c_str(), own[k].c_str())
+                                            : jack_connect(client, own[k].c_str(), other.c_str());
+                        if (r != 0 && r != EEXIST) {
+                            Log::warning(Log::Area::audio, "JACK: jack_connect " + own[k] + " and " + other +
+                                                               " failed (" + std::to_string(r) + ")");
+                            *failed = "Cannot connect to " + other;
+                        }
+                    }
+                }
+                settle.lock();
+            });
+    lock.unlock();
+    if (answered && failed->empty()) return Status::success();
+    close();
+    return streamError(answered ? *failed : failureText(Share::notAnswering));
 }
 
 void JackStream::close() {
@@ -369,13 +661,20 @@ void JackStream::close() {
                                         std::to_string(periods()) + " periods, " + std::to_string(xruns()) +
                                         " xruns");
     {
-        std::lock_guard lock(s.mutex);
-        // A dead server's client drops its ports when it closes; asking the server now would only fail.
-        if (!s.serverGone.load(std::memory_order_acquire))
-            for (const auto* ports : {&inputPorts_, &outputPorts_})
-                for (void* port : *ports) jack_port_unregister(s.client, static_cast<jack_port_t*>(port));
+        const auto deadline = Clock::now() + closeWait;
+        std::unique_lock lock(s.mutex);
+        // A dead or stalled server's client drops its ports when it closes; asking now would fail or wait.
+        std::vector<void*> ports = inputPorts_;
+        ports.insert(ports.end(), outputPorts_.begin(), outputPorts_.end());
+        if (!ports.empty() && !s.serverGone.load(std::memory_order_acquire) && answering(s))
+            (void)ask(s, lock, "unregistering ports", deadline,
+                      [client = s.client, ports](const Call&, std::unique_lock<std::mutex>& settle) {
+                          for (void* port : ports)
+                              jack_port_unregister(client, static_cast<jack_port_t*>(port));
+                          settle.lock();
+                      });
         s.reserved[static_cast<std::size_t>(slot_)] = false;
-        letGo(s);
+        letGo(s, lock, deadline);
     }
     slot_ = -1;
     started_ = false;
@@ -385,6 +684,16 @@ void JackStream::close() {
     connected_.store(false, std::memory_order_release);
     deviceGone_.store(false, std::memory_order_release);
     xrunPending_.store(false, std::memory_order_release);
+}
+
+void JackStream::stalled() {
+    if (!isOpen()) return;
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    if (!s.stalled)
+        Log::warning(Log::Area::audio, "JACK: " + s.clientName +
+                                           " is no longer called back; it is let go as a stopped server's");
+    s.stalled = true;
 }
 
 bool JackStream::doomed() const { return isOpen() && shared().serverGone.load(std::memory_order_acquire); }

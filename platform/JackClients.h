@@ -14,14 +14,26 @@
 // it marks the server gone before it calls our shutdown callback, and the next jack_client_open anywhere
 // in the process then closes and deletes every client of the process that is still open, under whoever
 // owns them. Nothing outside libjack can see that mark, and the server may die between any look and an
-// open. So jack_client_open is only ever called while the process holds no client: the listing and every
-// stream share one client, each stream registering its own ports on it and served from its one process
-// callback through a fixed slot. The first user opens the client, the last one closes it. After a server
+// open. So jack_client_open is only ever called while the process holds no client: every stream shares
+// one client, registering its own ports on it and served from its one process callback through a fixed
+// slot; the first stream opens the client, the last one closes it. A listing uses that client, or while
+// there is none a client of its own, opened and closed before anything else may open one. After a server
 // death every stream is closed by its owner (JackStream::doomed()); an open waits until the last one has
-// gone and the dead client is closed, and fails with a clear error if that takes too long.
+// gone, and fails with a clear error if that takes too long.
+//
+// A server that stops answering (stopped, or stuck in its driver) blocks libjack's requests with no time
+// limit. So every libjack call that may wait on the server runs on one thread of this file, one at a time,
+// and its caller waits for it only until a deadline: five seconds for a listing and for each step of an
+// open and a start, 750 ms for all of a close (an engine's stop() returns within a second). A call past its
+// deadline stays with that thread; until it returns, listings and opens fail at once ("The JACK server is
+// not responding"), and closes let their client go as a dead server's: the stream leaves its slot, its
+// ports are not unregistered, and the client is closed on that thread whenever the server answers or
+// dies. A client whose streams stopped being called back (JackStream::stalled()) is let go the same way.
+// No lock that another thread needs is held across a call to the server.
 //
 // libjack's own messages are dropped rather than printed: they come from libjack's threads, which closing
-// the client cancels asynchronously, and nothing there may hold a lock or an output stream.
+// the client cancels asynchronously, and nothing there may hold a lock or an output stream. Failures are
+// logged with libjack's status bits decoded, and a failed open's error carries the status as its code.
 //
 // Threads: one owner thread per object unless stated.
 #include <atomic>
@@ -55,8 +67,9 @@ struct Listing {
     double sampleRateHz = 0;
 };
 
-// The server's devices; nullopt when no server answers (or the clients of a stopped server are still
-// closing). Uses the process's client, opening it if none is open. Any thread.
+// The server's devices; nullopt when no server runs, when it does not answer within five seconds (or
+// did not answer an earlier call that has not returned yet), or while the clients of a stopped server
+// are still closing. Uses the process's client, or a client of its own while none is open. Any thread.
 std::optional<Listing> list();
 
 }  // namespace JackClients
@@ -84,7 +97,7 @@ public:
     JackStream& operator=(const JackStream&) = delete;
 
     // Takes a share of the process's client and registers the stream's ports; nothing runs yet. On
-    // failure nothing stays open.
+    // failure nothing stays open; when the client could not open, the error's code is libjack's status.
     Status open(const Direction& input, const Direction& output);
     // Frames of the server's period, for the collector (after open()).
     std::int64_t periodFrames() const;
@@ -94,9 +107,12 @@ public:
     Status start(Hooks hooks);
     // Takes the stream out of the callback, drops its ports and its share of the client (closing the
     // client if it was the last); harmless when closed. Returns only when the callback no longer runs
-    // anything of this stream. The owner thread, or a watcher thread that the owner joins before it calls
-    // anything else.
+    // anything of this stream, and within a second whatever the server does. The owner thread, or a
+    // watcher thread that the owner joins before it calls anything else.
     void close();
+    // The stream has not been called back for long while the server stays (a stopped server, a driver
+    // that hangs): the process's client is let go as a dead server's from now on. As close().
+    void stalled();
     bool isOpen() const { return slot_ >= 0; }
 
     // Any thread.

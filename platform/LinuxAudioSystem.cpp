@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "platform/AudioEngineBase.h"
@@ -32,6 +33,10 @@ using namespace std::chrono_literals;
 // A running stream whose callbacks stop for this long has failed (a device unplugged under ALSA, a frozen
 // sound server). Long enough that a loaded machine's scheduling hiccup is not taken for a failure.
 constexpr auto stallLimit = 5s;
+// How long a sound system's last good device list stands in for its lists while they fail: a query that
+// fails once (a loaded machine, a server that does not answer for a moment) must not move a chosen device
+// to another, while a server that is gone for good takes its devices with it.
+constexpr auto keepListedFor = 10s;
 // Frames per period asked of ALSA; JACK uses the server's period, PulseAudio PulseStream's.
 constexpr unsigned int requestedPeriodFrames = 1024;
 
@@ -111,79 +116,53 @@ std::string describe(const std::vector<Entry>& entries) {
 }  // namespace
 
 struct LinuxAudioSystem::Backend {
-    std::vector<Api> apis;
+    std::vector<Api> apis;  // fixed after construction
     // The last list logged, to log only changes. Any thread that lists.
     std::mutex logMutex;
     std::vector<std::pair<std::string, std::string>> logged;
 
-    Result<Snapshot> snapshot() {
-        Snapshot s;
+    // One API's devices, each with whether it is that API's default input and output.
+    struct Part {
+        std::vector<Entry> entries;
         std::vector<bool> defaultIn, defaultOut;
-        // A device of `api`, and whether it is that API's default input and output.
-        auto add = [&](Api api, const std::string& name, int inputs, int outputs, double rate,
-                       bool isDefaultIn, bool isDefaultOut) -> Entry& {
-            Entry& e = s.entries.emplace_back();
+
+        Entry& add(Api api, const std::string& name, int inputs, int outputs, double rate, bool isDefaultIn,
+                   bool isDefaultOut) {
+            Entry& e = entries.emplace_back();
             e.api = api;
             e.info = {0, name, nameOf(api).displayName, inputs, outputs, rate};
             defaultIn.push_back(isDefaultIn);
             defaultOut.push_back(isDefaultOut);
             return e;
-        };
+        }
+    };
+    // Each API's last good list, and since when its lists fail. Any thread that lists, under keptMutex.
+    struct Kept {
+        Part part;
+        std::optional<std::chrono::steady_clock::time_point> failingSince;
+    };
+    std::mutex keptMutex;
+    std::array<std::optional<Kept>, knownApis.size()> kept;
+
+    Result<Snapshot> snapshot() {
+        Snapshot s;
+        std::vector<bool> defaultIn, defaultOut;
         for (Api api : apis) {
-            if (api == Api::jack) {
-                auto listing = JackClients::list();
-                if (!listing) continue;
-                // The server's own ports are the natural default; otherwise the first device with physical
-                // ports that way (under PipeWire, which has no "system", a sink or a source rather than a
-                // program), else the first that has any.
-                auto pick = [&](bool input) -> std::string {
-                    const auto& ds = listing->devices;
-                    auto has = [&](const JackClients::Device& d) {
-                        return (input ? d.captureChannels : d.playbackChannels) > 0;
-                    };
-                    for (const auto& d : ds)
-                        if (d.name == "system" && has(d)) return d.name;
-                    for (const auto& d : ds)
-                        if (has(d) && (input ? d.physicalCapture : d.physicalPlayback)) return d.name;
-                    for (const auto& d : ds)
-                        if (has(d)) return d.name;
-                    return {};
-                };
-                const std::string in = pick(true), out = pick(false);
-                for (const auto& d : listing->devices)
-                    add(api, d.name, d.captureChannels, d.playbackChannels, listing->sampleRateHz,
-                        d.name == in, d.name == out);
+            Result<Part> part = list(api);
+            if (part) {
+                remember(api, *part);
+            } else if (std::optional<Part> last = recall(api)) {
+                part = std::move(*last);
+            } else {
+                // Without a server, JACK and PulseAudio simply have no devices; ALSA's failure fails the
+                // list.
+                if (api == Api::alsa) return part.error();
                 continue;
             }
-            if (api == Api::pulse) {
-                auto listing = PulseDevices::list();
-                if (!listing) continue;
-                for (std::size_t i = 0; i < listing->devices.size(); ++i) {
-                    const PulseDevices::Device& d = listing->devices[i];
-                    Entry& e = add(api, d.name, d.inputChannels, d.outputChannels, d.sampleRateHz,
-                                   i == listing->defaultInput && d.inputChannels > 0,
-                                   i == listing->defaultOutput && d.outputChannels > 0);
-                    e.pulseSink = d.sink;
-                    e.pulseSource = d.source;
-                }
-                continue;
-            }
-            try {
-                RtAudio rt(nameOf(api).rtAudio);
-                rt.showWarnings(false);
-                const unsigned int count = rt.getDeviceCount();
-                // RtAudio names a default device even when it has none; trust it only within the list.
-                const unsigned int in = count > 0 ? rt.getDefaultInputDevice() : count;
-                const unsigned int out = count > 0 ? rt.getDefaultOutputDevice() : count;
-                for (unsigned int i = 0; i < count; ++i) {
-                    const RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
-                    add(api, info.name, static_cast<int>(info.inputChannels),
-                        static_cast<int>(info.outputChannels), chooseRate(info),
-                        i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
-                }
-            } catch (const RtAudioError& e) {
-                Log::warning(Log::Area::audio, std::string("Cannot read the device list: ") + e.what());
-                return Error{AudioStatus::errorDomain, AudioSystem::listUnreadable, e.what()};
+            for (std::size_t i = 0; i < part->entries.size(); ++i) {
+                s.entries.push_back(part->entries[i]);
+                defaultIn.push_back(part->defaultIn[i]);
+                defaultOut.push_back(part->defaultOut[i]);
             }
         }
         std::vector<AudioDeviceInfo> infos;
@@ -196,6 +175,98 @@ struct LinuxAudioSystem::Backend {
         }
         logChanges(s);
         return s;
+    }
+
+    static Result<Part> list(Api api) {
+        Part part;
+        if (api == Api::jack) {
+            auto listing = JackClients::list();
+            if (!listing) return failure("The JACK server did not list its devices");
+            // The server's own ports are the natural default; otherwise the first device with physical
+            // ports that way (under PipeWire, which has no "system", a sink or a source rather than a
+            // program), else the first that has any.
+            auto pick = [&](bool input) -> std::string {
+                const auto& ds = listing->devices;
+                auto has = [&](const JackClients::Device& d) {
+                    return (input ? d.captureChannels : d.playbackChannels) > 0;
+                };
+                for (const auto& d : ds)
+                    if (d.name == "system" && has(d)) return d.name;
+                for (const auto& d : ds)
+                    if (has(d) && (input ? d.physicalCapture : d.physicalPlayback)) return d.name;
+                for (const auto& d : ds)
+                    if (has(d)) return d.name;
+                return {};
+            };
+            const std::string in = pick(true), out = pick(false);
+            for (const auto& d : listing->devices)
+                part.add(api, d.name, d.captureChannels, d.playbackChannels, listing->sampleRateHz,
+                         d.name == in, d.name == out);
+            return part;
+        }
+        if (api == Api::pulse) {
+            auto listing = PulseDevices::list();
+            if (!listing) return failure("The PulseAudio server did not list its devices");
+            for (std::size_t i = 0; i < listing->devices.size(); ++i) {
+                const PulseDevices::Device& d = listing->devices[i];
+                Entry& e = part.add(api, d.name, d.inputChannels, d.outputChannels, d.sampleRateHz,
+                                    i == listing->defaultInput && d.inputChannels > 0,
+                                    i == listing->defaultOutput && d.outputChannels > 0);
+                e.pulseSink = d.sink;
+                e.pulseSource = d.source;
+            }
+            return part;
+        }
+        try {
+            RtAudio rt(nameOf(api).rtAudio);
+            rt.showWarnings(false);
+            const unsigned int count = rt.getDeviceCount();
+            // RtAudio names a default device even when it has none; trust it only within the list.
+            const unsigned int in = count > 0 ? rt.getDefaultInputDevice() : count;
+            const unsigned int out = count > 0 ? rt.getDefaultOutputDevice() : count;
+            for (unsigned int i = 0; i < count; ++i) {
+                const RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
+                part.add(api, info.name, static_cast<int>(info.inputChannels),
+                         static_cast<int>(info.outputChannels), chooseRate(info),
+                         i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
+            }
+        } catch (const RtAudioError& e) {
+            Log::warning(Log::Area::audio, std::string("Cannot read the device list: ") + e.what());
+            return Error{AudioStatus::errorDomain, AudioSystem::listUnreadable, e.what()};
+        }
+        return part;
+    }
+
+    void remember(Api api, const Part& part) {
+        std::lock_guard lock(keptMutex);
+        auto& k = kept[static_cast<std::size_t>(api)];
+        if (k && k->failingSince)
+            Log::info(Log::Area::audio, std::string(nameOf(api).displayName) + " lists its devices again");
+        k = Kept{part, std::nullopt};
+    }
+
+    // The last good list of `api`, standing in for failed lists until they have failed for keepListedFor.
+    std::optional<Part> recall(Api api) {
+        std::lock_guard lock(keptMutex);
+        auto& k = kept[static_cast<std::size_t>(api)];
+        if (!k) return std::nullopt;
+        const std::string name = nameOf(api).displayName;
+        const auto now = std::chrono::steady_clock::now();
+        if (!k->failingSince) {
+            k->failingSince = now;
+            Log::info(Log::Area::audio,
+                      name + " did not list its devices; its last list stands in for a while");
+        } else if (now - *k->failingSince > keepListedFor) {
+            Log::info(
+                Log::Area::audio,
+                name + " has not listed its devices for " +
+                    std::to_string(
+                        std::chrono::duration_cast<std::chrono::seconds>(now - *k->failingSince).count()) +
+                    " s; they are no longer listed");
+            k.reset();
+            return std::nullopt;
+        }
+        return k->part;
     }
 
     void logChanges(const Snapshot& s) {
@@ -362,7 +433,9 @@ Status RtAudioEngine::start() {
                             e->info.name + " (" + e->info.api + ")";
     auto fail = [&](const Error& error) -> Status {
         closeAll();
-        Log::warning(Log::Area::audio, "Cannot start " + description_ + ": " + error.description);
+        Log::warning(Log::Area::audio,
+                     "Cannot start " + description_ + ": " + error.description +
+                         (error.debugDescription.empty() ? "" : " (" + error.debugDescription + ")"));
         return error;
     };
 
@@ -541,6 +614,8 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
         lastCount = count;
         lastProgress = now;
     } else if (now - lastProgress > stallLimit) {
+        // A JACK server that stops calling back is taken as stopped: closing asks nothing more of it.
+        jack_.stalled();
         return "The audio device " + stallDevice_ + " stopped delivering audio";
     }
     return {};

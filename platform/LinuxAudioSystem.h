@@ -16,8 +16,17 @@
 //
 // ALSA's own messages ("ALSA lib … cannot find card") go to the log (Log.h) instead of stderr.
 //
-// Threads: as AudioSystem and AudioEngine. Each engine runs its callbacks on the APIs' audio threads and
-// a watcher thread of its own while running.
+// A sound system whose list fails (a server that does not answer within five seconds, or is known not to,
+// a query that fails once) is listed as it was last listed, for ten seconds from the first failure, and
+// says so in the log: a chosen device stays where it is. A device missing from a list that succeeded is
+// gone at once.
+//
+// Threads: devices(), defaultInputDevice() and defaultOutputDevice() may be called from any thread, at
+// the same time; each asks every sound system, and waits up to five seconds for each one that does not
+// answer (JACK not at all while it is known not to): keep them off the main thread.
+// makeEngine() and the engines as AudioSystem and AudioEngine; an engine's stop() returns within a second
+// whatever its servers do. Each engine runs its callbacks on the APIs' audio threads and a watcher thread
+// of its own while running.
 #include <functional>
 #include <memory>
 #include <string>

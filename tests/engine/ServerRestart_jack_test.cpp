@@ -8,7 +8,9 @@
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
+#include "JackFreezableServer.h"
 #include "JackOpenLocked.h"
 #include "JackServers.h"
 #include "JackTestServer.h"
@@ -114,14 +116,16 @@ TEST(ServerRestartJack, AnalyserAndRoutedGeneratorSurviveRestartsWithLateShutdow
 }
 
 // A server that stops calling back without going away is the device stalling, named as the user chose it.
-TEST(ServerRestartJack, AFrozenServerIsTheDeviceStalling) {
-    QUORVEL_JACKD_ONLY("freezes jackd (a frozen PipeWire is the same watch over the same periods)");
-    JackTestServer server(JackTestServer::privateName("restart"));
+// Whether the user stops first or the stall is reported first, stop() and a listing return while the server
+// is still frozen (the listing with the devices it last had), a start fails at once, and once the server
+// goes on the engine starts again.
+TEST(ServerRestartJack, AFrozenServerIsTheDeviceStallingAndNeverHangsAStop) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    JackFreezableServer server;
     ASSERT_TRUE(server.start());
-    ASSERT_TRUE(server.startInterface(QUORVEL_JACK_INTERFACE, loop, "qv-loop:capture_2"));
     LinuxAudioSystem system({"jack"});
     auto engine = system.makeEngine();
-    ASSERT_EQ(engine->bindInput(deviceId(system, "qv-loop")), 0);
+    ASSERT_EQ(engine->bindInput(deviceId(system, server.device())), 0);
     std::atomic<int> blocks{0};
     std::mutex mutex;
     std::string failure;
@@ -130,19 +134,57 @@ TEST(ServerRestartJack, AFrozenServerIsTheDeviceStalling) {
         std::lock_guard lock(mutex);
         failure = e.description;
     });
-    ASSERT_TRUE(engine->start());
-    ASSERT_TRUE(pollUntil([&] { return blocks >= 2; }, std::chrono::seconds(30)));
-    server.freeze(true);
-    const bool failed = pollUntil(
-        [&] {
+    auto failed = [&] {
+        std::lock_guard lock(mutex);
+        return !failure.empty();
+    };
+    for (const bool stopFirst : {true, false}) {
+        SCOPED_TRACE(stopFirst ? "stopped before the stall is seen" : "stopped after the stall is reported");
+        blocks = 0;
+        ASSERT_TRUE(engine->start());
+        ASSERT_TRUE(pollUntil([&] { return blocks >= 2; }, std::chrono::seconds(30)));
+        const auto listed = system.devices();
+        ASSERT_TRUE(listed);
+        server.freeze(true);
+        if (!stopFirst) {
+            ASSERT_TRUE(pollUntil(failed, std::chrono::seconds(60)));
             std::lock_guard lock(mutex);
-            return !failure.empty();
-        },
-        std::chrono::seconds(60));
-    server.freeze(false);
-    ASSERT_TRUE(failed);
-    EXPECT_EQ(failure, "The audio device qv-loop stopped delivering audio");
-    engine->stop();
+            EXPECT_EQ(failure, "The audio device " + server.device() + " stopped delivering audio");
+        }
+        // A listing on another thread at the same time, as a page refreshing its menu would.
+        Result<std::vector<AudioDeviceInfo>> listing = std::vector<AudioDeviceInfo>{};
+        std::chrono::milliseconds listedAgain{};
+        std::thread lister([&] { listedAgain = timeOf([&] { listing = system.devices(); }); });
+        const auto stopped = timeOf([&] { engine->stop(); });
+        lister.join();
+        // Within a second, with room for a loaded machine: well below a listing's five-second deadline.
+        EXPECT_LE(stopped, std::chrono::seconds(3));
+        EXPECT_LE(listedAgain, std::chrono::seconds(6));
+        ASSERT_TRUE(listing);
+        EXPECT_EQ(*listing, *listed) << "the last devices stand in";
+        Status started;
+        const auto refused = timeOf([&] { started = engine->start(); });
+        ASSERT_FALSE(started);
+        EXPECT_EQ(started.error().description, "The JACK server is not responding");
+        EXPECT_LE(refused, std::chrono::seconds(6));
+        std::fprintf(stderr, "frozen server, %s: stop %lld ms, listing %lld ms, start refused in %lld ms\n",
+                     stopFirst ? "stopped first" : "stall reported first",
+                     static_cast<long long>(stopped.count()), static_cast<long long>(listedAgain.count()),
+                     static_cast<long long>(refused.count()));
+
+        server.freeze(false);
+        // The stalled client is closed once the server answers; then the engine starts again.
+        ASSERT_TRUE(pollUntil([] { return JackOpenLocked::clientsHeld() == 0; }, std::chrono::seconds(30)));
+        {
+            std::lock_guard lock(mutex);
+            failure.clear();
+        }
+        blocks = 0;
+        ASSERT_TRUE(engine->start());
+        ASSERT_TRUE(pollUntil([&] { return blocks >= 2; }, std::chrono::seconds(30)));
+        engine->stop();
+        EXPECT_FALSE(failed());
+    }
 }
 
 // PipeWire killed while the analyser and the routed generator run through its JACK side on one of its

@@ -6,11 +6,14 @@
 
 #include <map>
 
+#include "JackFreezableServer.h"
 #include "JackOpenLocked.h"
 #include "JackServers.h"
 #include "JackTestServer.h"
+#include "LoopbackRecorder.h"
 #include "Waits.h"
 #include "platform/JackClients.h"
+#include "platform/LinuxAudioSystem.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -110,6 +113,71 @@ TEST(ServerRestartJack, NothingOpensWhileAStoppedServersStreamIsOpen) {
     ASSERT_TRUE(listing);
     EXPECT_EQ(listing->devices.size(), 1u) << "the new server's system ports";
     EXPECT_TRUE(second.open({}, {"system", 2}));
+}
+
+// A server that stops answering while nothing is open: the listing that meets it gives up at its deadline,
+// and until the server answers again every listing and open fails at once rather than wait, so that the
+// owner thread's way to a start (binding, the format and the start each list the devices) waits once. Then
+// all works again.
+TEST(ServerRestartJack, AFrozenServerFailsListingsAndOpensAtOnceAfterOneDeadline) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    JackFreezableServer server;
+    ASSERT_TRUE(server.start());
+    LinuxAudioSystem system({"jack"});
+    const std::uint32_t id = deviceId(system, server.device());
+    ASSERT_NE(id, 0u);
+    server.freeze(true);
+    auto engine = system.makeEngine();
+    const auto bound = timeOf([&] { EXPECT_EQ(engine->bindInput(id), 0) << "the last listing stands in"; });
+    Status started;
+    const auto refused = timeOf([&] {
+        EXPECT_EQ(engine->inputFormat(), (DeviceFormat{2, 48000}));
+        engine->installTap([](const AudioInputBlock&) {});
+        started = engine->start();
+    });
+    ASSERT_FALSE(started);
+    EXPECT_EQ(started.error().description, "The JACK server is not responding");
+    std::optional<JackClients::Listing> listing;
+    const auto listed = timeOf([&] { listing = JackClients::list(); });
+    EXPECT_FALSE(listing);
+    JackStream stream;
+    Status opened;
+    const auto open = timeOf([&] { opened = stream.open({server.device(), 2}, {}); });
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.error().description, "The JACK server is not responding");
+    EXPECT_LE(bound, 6s);
+    // At once: far below the first listing's five seconds, however loaded the machine.
+    EXPECT_LT(refused, 2s);
+    EXPECT_LT(listed, 2s);
+    EXPECT_LT(open, 2s);
+    std::fprintf(
+        stderr,
+        "frozen server, nothing open: bind (listing) %lld ms, format and start %lld ms, then listing "
+        "%lld ms, open %lld ms\n",
+        static_cast<long long>(bound.count()), static_cast<long long>(refused.count()),
+        static_cast<long long>(listed.count()), static_cast<long long>(open.count()));
+
+    server.freeze(false);
+    ASSERT_TRUE(pollUntil([] { return JackClients::list().has_value(); }, 30s));
+    EXPECT_TRUE(engine->start());
+    engine->stop();
+    EXPECT_EQ(JackOpenLocked::clientsHeld(), 0);
+}
+
+// libjack's status of a failed open is the error's code, with its bits named for the log.
+TEST(JackClients, AFailedOpenCarriesLibjacksStatus) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    JackOpenLocked::failNextOpens(1, JackFailure | JackServerFailed);
+    JackStream stream;
+    const Status refused = stream.open({}, {"qv-speaker", 2});
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().description, "The JACK server is not running");
+    EXPECT_EQ(refused.error().code, JackFailure | JackServerFailed);
+    EXPECT_EQ(
+        refused.error().debugDescription,
+        "status 0x11: JackFailure (overall operation failed), JackServerFailed (unable to connect to the "
+        "server)");
+    EXPECT_TRUE(stream.open({}, {"qv-speaker", 2}));
 }
 
 }  // namespace quorvel

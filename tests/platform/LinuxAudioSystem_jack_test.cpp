@@ -171,6 +171,33 @@ TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes
     EXPECT_EQ(engine->bindOutput(id ^ 0x5a5a5a5a), AudioStatus::deviceNotFound);
 }
 
+// A JACK listing that fails (an open refused for a moment, as on a loaded machine) leaves the devices as
+// they were listed, so that a stored choice still selects its device; a device missing from a listing that
+// succeeded is gone.
+TEST(RtAudioJack, AFailedListingKeepsTheLastDevicesAndAGoneDeviceIsGone) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    LinuxAudioSystem system({"jack"});
+    JackTestServer visitors;
+    const std::string visitor = "qv-brief-" + std::to_string(getpid());
+    ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
+                                        {"--name", visitor, "--capture", "2", "--playback", "2"},
+                                        visitor + ":capture_2"));
+    const auto listed = system.devices();
+    ASSERT_TRUE(listed);
+    const std::uint32_t id = find(system, visitor)->id;
+    const std::uint32_t defaultOutput = system.defaultOutputDevice();
+    JackOpenLocked::failNextOpens(3, JackFailure | JackServerFailed);
+    EXPECT_EQ(system.devices().value(), listed.value());
+    EXPECT_EQ(system.defaultOutputDevice(), defaultOutput);
+    auto engine = system.makeEngine();
+    EXPECT_EQ(engine->bindOutput(id), AudioStatus::ok);
+    JackOpenLocked::failNextOpens(0, 0);
+
+    visitors.stopLastInterface();
+    ASSERT_TRUE(waitUntil([&] { return !find(system, visitor); }));
+    EXPECT_EQ(engine->bindInput(id), AudioStatus::deviceNotFound);
+}
+
 // Each channel reaches its own port and returns with the device's delay, with no audio-thread allocation.
 TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThread) {
     QUORVEL_SKIP_WITHOUT_JACK_SERVER();

@@ -1,5 +1,5 @@
 // Every jack_client_open of a JACK test program, ours and RtAudio's, runs under the machine-wide open lock.
-// The wrappers also count the clients the process holds and can delay shutdown callbacks
+// The wrappers also count the clients the process holds, and can fail opens and delay shutdown callbacks
 // (JackOpenLocked.h).
 #include "JackOpenLocked.h"
 
@@ -10,6 +10,7 @@
 #include <cstdarg>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -25,6 +26,9 @@ Function next(const char* name) {
 std::atomic<int> g_held{0};
 std::atomic<int> g_opensWhileHeld{0};
 std::atomic<long> g_shutdownDelayMS{0};
+std::atomic<int> g_failingOpens{0};
+std::atomic<bool> g_lockOpens{true};
+std::atomic<int> g_failureStatus{0};
 
 // A shutdown callback with the delay it was registered with. Kept for the life of the process: libjack
 // may call it until its client is closed.
@@ -47,6 +51,11 @@ void delayedShutdown(jack_status_t code, const char* reason, void* arg) {
 namespace JackOpenLocked {
 
 void delayShutdownCallbacks(std::chrono::milliseconds delay) { g_shutdownDelayMS = delay.count(); }
+void failNextOpens(int count, int status) {
+    g_failureStatus = status;
+    g_failingOpens = count;
+}
+void lockOpens(bool locked) { g_lockOpens = locked; }
 int clientsHeld() { return g_held; }
 int opensWhileHeld() { return g_opensWhileHeld; }
 
@@ -68,8 +77,14 @@ extern "C" jack_client_t* jack_client_open(const char* name, jack_options_t opti
         if (status) *status = static_cast<jack_status_t>(JackFailure);
         return nullptr;
     }
+    if (int left = g_failingOpens.load();
+        left > 0 && g_failingOpens.compare_exchange_strong(left, left - 1)) {
+        if (status) *status = static_cast<jack_status_t>(g_failureStatus.load());
+        return nullptr;
+    }
     if (g_held > 0) ++g_opensWhileHeld;
-    MachineLock lock(jackOpenLockPath, std::chrono::seconds(30));
+    std::optional<MachineLock> lock;
+    if (g_lockOpens) lock.emplace(jackOpenLockPath, std::chrono::seconds(30));
     jack_client_t* client = real(name, options, status, extra[0], extra[1], extra[2], extra[3]);
     if (client) ++g_held;
     return client;

@@ -34,8 +34,15 @@ public:
         std::ifstream recorded(dir_ + "/pids");
         std::string name;
         pid_t pid = 0;
-        while (recorded >> name >> pid) pids_.push_back(pid);
+        while (recorded >> name >> pid) {
+            pids_.push_back(pid);
+            if (name == "pipewire") pipewire_ = pid;
+        }
         return pids_.size() == 4;
+    }
+    // Stops the pipewire process where it is (it neither runs nor goes away), or lets it go on.
+    void freeze(bool frozen) {
+        if (pipewire_ > 0) ::kill(pipewire_, frozen ? SIGSTOP : SIGCONT);
     }
     // Ends the whole session at once, as a crash would, and waits until it is gone.
     void kill() {
@@ -44,11 +51,13 @@ public:
             pollUntil([pid] { return !PulseTestServer::alive(pid); }, std::chrono::seconds(10),
                       std::chrono::milliseconds(10));
         pids_.clear();
+        pipewire_ = -1;
     }
 
 private:
     std::string dir_;
     std::vector<pid_t> pids_;  // not our children (the start script's): reaped by init
+    pid_t pipewire_ = -1;      // among them
 };
 
 }  // namespace quorvel
