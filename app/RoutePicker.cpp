@@ -98,7 +98,7 @@ void RoutePicker::rebuildMenu() {
     const std::vector<RouteOutput> outputs = outputs_();
     if (!outputs.empty()) menu_->addSeparator();
     for (const RouteOutput& out : outputs) {
-        if (out.id == 0 || out.outputChannels < 2) continue;
+        if (out.id == 0 || out.outputChannels < 1) continue;
         addChoice(out.label.isEmpty() ? out.name : out.label, out.id, out.name, out.id == current);
         if (out.id == current) currentListed = true;
     }

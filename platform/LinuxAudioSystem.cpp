@@ -314,6 +314,7 @@ private:
     std::string description_;  // of the run, for the log
     std::string jackDevices_;  // the names of the run's JACK devices
     std::string stallDevice_;  // the device a stall is reported on: the input's, else the output's
+    int openedOutputs_ = 0;    // the output channels the run opened on its device
 
     JackStream jack_;
     PulseStream pulse_;
@@ -348,10 +349,9 @@ Status RtAudioEngine::start() {
     if (render_) {
         out = snapshot->find(outputID_ != 0 ? outputID_ : snapshot->defaultOutput);
         if (!out) return failure("The output device is not available");
-        if (out->info.outputChannels < outputChannels_)
-            return failure("The device " + out->info.name + " has " +
-                           std::to_string(out->info.outputChannels) + " outputs, " +
-                           std::to_string(outputChannels_) + " were asked for");
+        const Result<int> opened = prepareOutput(out->info.name, out->info.outputChannels);
+        if (!opened) return opened.error();
+        openedOutputs_ = *opened;
     }
     stallDevice_ = in ? in->info.name : out ? out->info.name : std::string();
     description_.clear();
@@ -369,7 +369,7 @@ Status RtAudioEngine::start() {
     const bool jackOut = out && out->api == Api::jack;
     if (jackIn || jackOut) {
         const JackStream::Direction jin{jackIn ? in->info.name : "", jackIn ? in->info.inputChannels : 0};
-        const JackStream::Direction jout{jackOut ? out->info.name : "", jackOut ? outputChannels_ : 0};
+        const JackStream::Direction jout{jackOut ? out->info.name : "", jackOut ? openedOutputs_ : 0};
         jackDevices_ = jackIn ? in->info.name : out->info.name;
         if (jackIn && jackOut && in->info.name != out->info.name) jackDevices_ += ", " + out->info.name;
         if (Status s = jack_.open(jin, jout); !s) return fail(s.error());
@@ -382,8 +382,9 @@ Status RtAudioEngine::start() {
         if (pulseIn) collector_.prepare(in->info.inputChannels, PulseStream::periodFrames);
         PulseStream::Direction pin, pout;
         if (pulseIn) pin = {in->info.name, in->pulseSource, in->info.inputChannels, in->info.sampleRateHz};
-        if (pulseOut) pout = {out->info.name, out->pulseSink, outputChannels_, out->info.sampleRateHz};
-        if (Status s = pulse_.open(pin, pout, {&collector_, &tap_, &render_}); !s) return fail(s.error());
+        if (pulseOut) pout = {out->info.name, out->pulseSink, openedOutputs_, out->info.sampleRateHz};
+        if (Status s = pulse_.open(pin, pout, {&collector_, &tap_, &deviceRender()}); !s)
+            return fail(s.error());
     }
     if (in && in->api == Api::alsa)
         if (Status s = open(*in, true, input_); !s) return fail(s.error());
@@ -401,7 +402,7 @@ Status RtAudioEngine::start() {
         }
     }
     if (jack_.isOpen())
-        if (Status s = jack_.start({&collector_, &tap_, &render_}); !s) return fail(s.error());
+        if (Status s = jack_.start({&collector_, &tap_, &deviceRender()}); !s) return fail(s.error());
     watcherQuit_ = false;
     watcher_ = std::thread([this] { watch(); });
     running_ = true;
@@ -412,7 +413,7 @@ Status RtAudioEngine::start() {
 Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     stream.reset();
     stream.device = device.info.name;
-    stream.channels = input ? device.info.inputChannels : outputChannels_;
+    stream.channels = input ? device.info.inputChannels : openedOutputs_;
     stream.rt = std::make_unique<RtAudio>(nameOf(device.api).rtAudio);
     stream.rt->showWarnings(false);
 
@@ -583,7 +584,7 @@ int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
     std::memset(base, 0, sizeof(float) * frames * static_cast<std::size_t>(channels));
     for (int c = 0; c < channels; ++c)
         engine->outputPointers_[static_cast<std::size_t>(c)] = base + static_cast<std::size_t>(c) * frames;
-    engine->render_(engine->outputPointers_.data(), channels, frames);
+    engine->deviceRender()(engine->outputPointers_.data(), channels, frames);
     return 0;
 }
 

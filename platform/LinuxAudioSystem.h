@@ -7,12 +7,14 @@
 // ALSA default is only trusted when the API reports devices at all).
 //
 // Engines play and capture as 32-bit float, non-interleaved, at the device's rate (the server's under
-// JACK). A JACK direction runs in one JackStream per run, whose ports are connected by exact name to the
-// device's, so that buffer channel k reaches the device's k-th port and nothing else; it reports the
-// server stopping and the device's client leaving. The PulseAudio directions run in one PulseStream per
-// run, whose streams carry the devices' own channels in their own order and never move to another device;
-// it reports the server stopping and a device going away. An ALSA direction is one RtAudio stream: an
-// error on its audio thread ends it as a failure. A stall check covers any stream that stops calling back.
+// JACK). An output laid out with OutputLayout::mixToMono opens one channel on a device with one output,
+// which plays the average of the rendered channels (AudioEngineBase.h). A JACK direction runs in one
+// JackStream per run, whose ports are connected by exact name to the device's, so that buffer channel k
+// reaches the device's k-th port and nothing else; it reports the server stopping and the device's client
+// leaving. The PulseAudio directions run in one PulseStream per run, whose streams carry the devices' own
+// channels in their own order and never move to another device; it reports the server stopping and a device
+// going away. An ALSA direction is one RtAudio stream: an error on its audio thread ends it as a failure. A
+// stall check covers any stream that stops calling back.
 //
 // ALSA's own messages ("ALSA lib … cannot find card") go to the log (Log.h) instead of stderr.
 //

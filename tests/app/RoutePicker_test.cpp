@@ -14,7 +14,7 @@ namespace quorvel {
 namespace {
 
 std::vector<RouteOutput> devices() {
-    return {{101, "Built-in Audio", 2, {}}, {202, "USB Mic", 1, {}}, {303, "Interface 18i20", 20, {}}};
+    return {{101, "Built-in Audio", 2, {}}, {202, "USB Mic", 0, {}}, {303, "Interface 18i20", 20, {}}};
 }
 
 QStringList openMenu(RoutePicker& picker, QString* checked = nullptr) {
@@ -74,14 +74,17 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     auto system = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
         {.name = "Speakers", .inputChannels = 0, .outputChannels = 2},
         {.name = "Measurement mic", .inputChannels = 1, .outputChannels = 0},
+        {.name = "Headset", .inputChannels = 1, .outputChannels = 1},
         {.name = "", .inputChannels = 0, .outputChannels = 8, .nameUnreadable = true}});
     const auto previous = AudioHardware::install(system);
     RoutePicker picker;
     const QStringList titles = openMenu(picker);
-    ASSERT_EQ(titles.size(), 3);
-    // Named with their sound system and channels (a name may be listed by two systems); stored by name.
+    ASSERT_EQ(titles.size(), 4);
+    // Named with their sound system and channels (a name may be listed by two systems); stored by name. A
+    // device with one output plays the stereo mixed down; one without outputs is not offered.
     EXPECT_EQ(titles[1], "Speakers \u00b7 Virtual \u00b7 0 in, 2 out");
-    EXPECT_TRUE(titles[2].startsWith("Device "));
+    EXPECT_EQ(titles[2], "Headset \u00b7 Virtual \u00b7 1 in, 1 out");
+    EXPECT_TRUE(titles[3].startsWith("Device "));
     action(picker, titles[1])->trigger();
     EXPECT_EQ(RoutePicker::storedDeviceID(), system->idOf("Speakers"));
     EXPECT_EQ(RoutePicker::storedDeviceName(), "Speakers");

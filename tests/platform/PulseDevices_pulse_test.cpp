@@ -81,15 +81,18 @@ TEST_F(PulseListing, IsTheFixturesSinksInRtAudio52sOrderWithItsIdsAndDefaults) {
                                           ? std::vector<Row>{{"qv-stereo", 2, 2, 48000},
                                                              {"qv-six", 6, 6, 48000},
                                                              {"qv-eight", 8, 8, 48000},
-                                                             {"qv-sixteen", 16, 16, 48000}}
+                                                             {"qv-sixteen", 16, 16, 48000},
+                                                             {"qv-mono", 1, 1, 48000}}
                                           : std::vector<Row>{{"Monitor of qv-stereo", 2, 0, 48000},
                                                              {"qv-stereo", 0, 2, 48000},
                                                              {"qv-six", 0, 6, 48000},
                                                              {"qv-eight", 0, 8, 48000},
                                                              {"qv-sixteen", 0, 16, 48000},
+                                                             {"qv-mono", 0, 1, 48000},
                                                              {"Monitor of qv-six", 6, 0, 48000},
                                                              {"Monitor of qv-eight", 8, 0, 48000},
-                                                             {"Monitor of qv-sixteen", 16, 0, 48000}};
+                                                             {"Monitor of qv-sixteen", 16, 0, 48000},
+                                                             {"Monitor of qv-mono", 1, 0, 48000}};
     LinuxAudioSystem system({"pulse"});
     auto list = system.devices();
     ASSERT_TRUE(list);
