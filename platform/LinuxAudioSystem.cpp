@@ -82,9 +82,16 @@ double chooseRate(const RtAudio::DeviceInfo& info) {
 struct Entry {
     AudioDeviceInfo info;
     Api api = Api::jack;
+    // The name the sound system knows the device by, which stays from run to run and orders devices of one
+    // listed name (DeviceIds::tellApart): PulseAudio's sink, else source; empty for JACK, whose client
+    // names are unique, and ALSA, which RtAudio names by card and device only.
+    std::string key;
     // PulseAudio's names of the sink and the source a PulseAudio device plays and captures through.
     std::string pulseSink;
     std::string pulseSource;
+    // ALSA: RtAudio's name, and which of the devices of that name this is, in RtAudio's order.
+    std::string rtName;
+    int rtTwin = 0;
 };
 
 struct Snapshot {
@@ -164,6 +171,7 @@ struct LinuxAudioSystem::Backend {
                                    i == listing->defaultOutput && d.outputChannels > 0);
                     e.pulseSink = d.sink;
                     e.pulseSource = d.source;
+                    e.key = d.sink.empty() ? d.source : d.sink;
                 }
                 continue;
             }
@@ -174,11 +182,16 @@ struct LinuxAudioSystem::Backend {
                 // RtAudio names a default device even when it has none; trust it only within the list.
                 const unsigned int in = count > 0 ? rt.getDefaultInputDevice() : count;
                 const unsigned int out = count > 0 ? rt.getDefaultOutputDevice() : count;
+                const std::size_t first = s.entries.size();
                 for (unsigned int i = 0; i < count; ++i) {
                     const RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
-                    add(api, info.name, static_cast<int>(info.inputChannels),
-                        static_cast<int>(info.outputChannels), chooseRate(info),
-                        i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
+                    Entry& e = add(api, info.name, static_cast<int>(info.inputChannels),
+                                   static_cast<int>(info.outputChannels), chooseRate(info),
+                                   i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
+                    e.rtName = info.name;
+                    e.rtTwin = static_cast<int>(std::count_if(
+                        s.entries.begin() + static_cast<std::ptrdiff_t>(first), s.entries.end() - 1,
+                        [&](const Entry& other) { return other.rtName == info.name; }));
                 }
             } catch (const RtAudioError& e) {
                 Log::warning(Log::Area::audio, std::string("Cannot read the device list: ") + e.what());
@@ -186,13 +199,21 @@ struct LinuxAudioSystem::Backend {
             }
         }
         std::vector<AudioDeviceInfo> infos;
-        for (const auto& e : s.entries) infos.push_back(e.info);
-        DeviceIds::assign(infos);
-        for (std::size_t i = 0; i < infos.size(); ++i) {
-            s.entries[i].info.id = infos[i].id;
-            if (defaultIn[i] && s.defaultInput == 0) s.defaultInput = infos[i].id;
-            if (defaultOut[i] && s.defaultOutput == 0) s.defaultOutput = infos[i].id;
+        std::vector<std::string> keys;
+        for (const auto& e : s.entries) {
+            infos.push_back(e.info);
+            keys.push_back(e.key);
         }
+        const std::vector<std::size_t> order = DeviceIds::tellApart(infos, keys);
+        DeviceIds::assign(infos);
+        std::vector<Entry> entries;
+        for (std::size_t i = 0; i < infos.size(); ++i) {
+            entries.push_back(std::move(s.entries[order[i]]));
+            entries.back().info = infos[i];
+            if (defaultIn[order[i]] && s.defaultInput == 0) s.defaultInput = infos[i].id;
+            if (defaultOut[order[i]] && s.defaultOutput == 0) s.defaultOutput = infos[i].id;
+        }
+        s.entries = std::move(entries);
         logChanges(s);
         return s;
     }
@@ -423,12 +444,14 @@ Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     RtAudio::StreamOptions options;
     options.flags = RTAUDIO_NONINTERLEAVED;
     // RtAudio opens by list position, and positions shift when devices come and go: look the name up again
-    // now, as close to the open as possible.
+    // now, as close to the open as possible (the device's twin of that name as listed).
     int index = -1;
     try {
         const unsigned int count = stream.rt->getDeviceCount();
+        int twin = 0;
         for (unsigned int i = 0; i < count && index < 0; ++i)
-            if (stream.rt->getDeviceInfo(i).name == device.info.name) index = static_cast<int>(i);
+            if (stream.rt->getDeviceInfo(i).name == device.rtName && twin++ == device.rtTwin)
+                index = static_cast<int>(i);
     } catch (const RtAudioError&) {
         index = -1;
     }

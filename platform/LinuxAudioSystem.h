@@ -1,7 +1,9 @@
 #pragma once
 // The machine's audio devices: JACK (when a server runs) through our own client (JackClients.h), then
 // PulseAudio (or PipeWire's PulseAudio side) through our own client (PulseDevices.h, PulseStream.h), then
-// ALSA through RtAudio, listed in that order. Ids hash the API and the device name (DeviceIds.h). The
+// ALSA through RtAudio, listed in that order. Devices of one API that share a name are listed apart, the
+// second as "<name> (2)", ordered by PulseAudio's sink (else source) name or by RtAudio's ALSA order
+// (DeviceIds::tellApart); a unique name stays as it is. Ids hash the API and that name (DeviceIds.h). The
 // default input and output are those of the first API that has such a device (under JACK the "system"
 // client; under PulseAudio the server's default sink and source as RtAudio 5.2 ranked them; RtAudio's own
 // ALSA default is only trusted when the API reports devices at all).
