@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/AudioEngineBase.h"
+#include "platform/AudioErrors.h"
 #include "platform/DeviceIds.h"
 #include "platform/JackClients.h"
 #include "platform/Log.h"
@@ -52,7 +53,10 @@ const ApiName& nameOf(Api api) {
     return knownApis[0];
 }
 
-Error failure(std::string description) { return Error{AudioStatus::errorDomain, 0, std::move(description)}; }
+using AudioErrors::make;
+
+// What RtAudio said, for the log.
+AudioErrors::Detail rtAudioSaid(const RtAudioError& e) { return {"RtAudio", e.getType(), e.what()}; }
 
 // libasound prints its errors to stderr, e.g. "cannot find card" at every listing on a machine without a
 // sound card; they go to the log. Called on whichever thread ALSA runs into the error.
@@ -194,8 +198,8 @@ struct LinuxAudioSystem::Backend {
                         [&](const Entry& other) { return other.rtName == info.name; }));
                 }
             } catch (const RtAudioError& e) {
-                Log::warning(Log::Area::audio, std::string("Cannot read the device list: ") + e.what());
-                return Error{AudioStatus::errorDomain, AudioSystem::listUnreadable, e.what()};
+                return make("Cannot read the list of ALSA devices", rtAudioSaid(e),
+                            AudioSystem::listUnreadable);
             }
         }
         std::vector<AudioDeviceInfo> infos;
@@ -230,17 +234,18 @@ struct LinuxAudioSystem::Backend {
 
 namespace {
 
-class RtAudioEngine;
+class LinuxAudioEngine;
 
 // One direction through RtAudio (ALSA).
 struct RtStream {
-    RtAudioEngine* engine = nullptr;
+    LinuxAudioEngine* engine = nullptr;
     std::unique_ptr<RtAudio> rt;
     std::string device;
     int channels = 0;
-    // An error reported on this stream's audio thread. The text is written once, by whoever takes
-    // errorTaken, before failed is set (release); it is read after failed (acquire).
+    // An error reported on this stream's audio thread. Its type and text are written once, by whoever takes
+    // errorTaken, before failed is set (release); they are read after failed (acquire).
     std::atomic_flag errorTaken = ATOMIC_FLAG_INIT;
+    RtAudioError::Type errorType = RtAudioError::UNSPECIFIED;
     char errorText[256] = {};
     std::atomic<bool> failed{false};
 
@@ -249,6 +254,7 @@ struct RtStream {
         device.clear();
         channels = 0;
         errorTaken.clear();
+        errorType = RtAudioError::UNSPECIFIED;
         errorText[0] = '\0';
         failed.store(false);
     }
@@ -263,31 +269,28 @@ void onRtAudioError(RtAudioError::Type type, const std::string& text) {
     RtStream* stream = t_stream;
     if (!stream || type == RtAudioError::DEBUG_WARNING) return;
     if (stream->errorTaken.test_and_set(std::memory_order_acquire)) return;
+    stream->errorType = type;
     const std::size_t n = std::min(text.size(), sizeof stream->errorText - 1);
     std::memcpy(stream->errorText, text.data(), n);
     stream->errorText[n] = '\0';
     stream->failed.store(true, std::memory_order_release);
 }
 
-// The text of an RtAudio stream's failure, for the user.
+// The user's text of an RtAudio stream's failure; RtAudio's own, when it gave one, goes to the log.
 std::string describeFailure(const RtStream& s) {
-    std::string text = s.errorText;
-    // RtAudio's texts start with the function that failed ("RtApiAlsa::callbackEvent: audio write
-    // error, …"): keep what follows it.
-    if (text.rfind("RtApi", 0) == 0)
-        if (const auto colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
-    if (text.empty()) return "The audio stream of " + s.device + " stopped";
-    return "The audio stream of " + s.device + " failed: " + text;
+    if (s.errorText[0] == '\0') return "The audio stream of " + s.device + " stopped";
+    return make("The audio stream of " + s.device + " failed", {"RtAudio", s.errorType, s.errorText})
+        .description;
 }
 
-class RtAudioEngine : public AudioEngineBase {
+class LinuxAudioEngine : public AudioEngineBase {
 public:
-    explicit RtAudioEngine(std::shared_ptr<LinuxAudioSystem::Backend> backend)
+    explicit LinuxAudioEngine(std::shared_ptr<LinuxAudioSystem::Backend> backend)
         : backend_(std::move(backend)) {
         input_.engine = this;
         output_.engine = this;
     }
-    ~RtAudioEngine() override { stop(); }
+    ~LinuxAudioEngine() override { stop(); }
 
     DeviceFormat inputFormat() override { return format(true); }
     DeviceFormat outputFormat() override { return format(false); }
@@ -328,7 +331,7 @@ private:
                              void* stream);
     static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
                               void* stream);
-    static RtAudioEngine* enter(void* stream, bool xrun);
+    static LinuxAudioEngine* enter(void* stream, bool xrun);
 
     std::shared_ptr<LinuxAudioSystem::Backend> backend_;
     bool running_ = false;
@@ -356,20 +359,20 @@ private:
     bool watcherQuit_ = false;
 };
 
-Status RtAudioEngine::start() {
+Status LinuxAudioEngine::start() {
     if (running_) return Status::success();
     auto snapshot = backend_->snapshot();
-    if (!snapshot) return failure("Cannot list audio devices: " + snapshot.error().description);
+    if (!snapshot) return make("Cannot list audio devices: " + snapshot.error().description);
     const Entry* in = nullptr;
     const Entry* out = nullptr;
     if (tap_) {
         in = snapshot->find(inputID_ != 0 ? inputID_ : snapshot->defaultInput);
-        if (!in) return failure("The input device is not available");
-        if (in->info.inputChannels < 1) return failure("The device " + in->info.name + " has no inputs");
+        if (!in) return make("The input device is not available");
+        if (in->info.inputChannels < 1) return make("The device " + in->info.name + " has no inputs");
     }
     if (render_) {
         out = snapshot->find(outputID_ != 0 ? outputID_ : snapshot->defaultOutput);
-        if (!out) return failure("The output device is not available");
+        if (!out) return make("The output device is not available");
         const Result<int> opened = prepareOutput(out->info.name, out->info.outputChannels);
         if (!opened) return opened.error();
         openedOutputs_ = *opened;
@@ -419,7 +422,7 @@ Status RtAudioEngine::start() {
         try {
             stream->rt->startStream();
         } catch (const RtAudioError& e) {
-            return fail(failure(e.what()));
+            return fail(make("The audio device " + stream->device + " could not be started", rtAudioSaid(e)));
         }
     }
     if (jack_.isOpen())
@@ -431,7 +434,7 @@ Status RtAudioEngine::start() {
     return Status::success();
 }
 
-Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
+Status LinuxAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     stream.reset();
     stream.device = device.info.name;
     stream.channels = input ? device.info.inputChannels : openedOutputs_;
@@ -457,22 +460,22 @@ Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     }
     if (index < 0) {
         stream.reset();
-        return failure("The audio device " + device.info.name + " is no longer available");
+        return make("The audio device " + device.info.name + " is no longer available");
     }
     parameters.deviceId = static_cast<unsigned int>(index);
     unsigned int frames = requestedPeriodFrames;
     try {
         stream.rt->openStream(input ? nullptr : &parameters, input ? &parameters : nullptr, RTAUDIO_FLOAT32,
                               static_cast<unsigned int>(device.info.sampleRateHz), &frames,
-                              input ? &RtAudioEngine::inputCallback : &RtAudioEngine::outputCallback, &stream,
-                              &options, &onRtAudioError);
+                              input ? &LinuxAudioEngine::inputCallback : &LinuxAudioEngine::outputCallback,
+                              &stream, &options, &onRtAudioError);
     } catch (const RtAudioError& e) {
         stream.reset();
-        return failure(e.what());
+        return make("The audio device " + device.info.name + " could not be opened", rtAudioSaid(e));
     }
     if (!stream.rt->isStreamOpen()) {
         stream.reset();
-        return failure("The audio device " + device.info.name + " could not be opened");
+        return make("The audio device " + device.info.name + " could not be opened");
     }
     if (input) {
         collector_.prepare(stream.channels, frames);
@@ -481,7 +484,7 @@ Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     return Status::success();
 }
 
-void RtAudioEngine::stop() {
+void LinuxAudioEngine::stop() {
     if (watcher_.joinable()) {
         {
             std::lock_guard lock(watcherMutex_);
@@ -498,14 +501,14 @@ void RtAudioEngine::stop() {
     running_ = false;
 }
 
-void RtAudioEngine::closeAll() {
+void LinuxAudioEngine::closeAll() {
     jack_.close();
     pulse_.close();
     close(input_);
     close(output_);
 }
 
-void RtAudioEngine::close(RtStream& stream) {
+void LinuxAudioEngine::close(RtStream& stream) {
     if (!stream.rt) return;
     // A stream whose device has gone may refuse to stop or close; it is dropped all the same.
     try {
@@ -521,7 +524,7 @@ void RtAudioEngine::close(RtStream& stream) {
     stream.reset();
 }
 
-void RtAudioEngine::watch() {
+void LinuxAudioEngine::watch() {
     auto lastProgress = std::chrono::steady_clock::now();
     std::uint64_t lastCount = 0;
     std::uint64_t loggedXruns = 0;
@@ -533,7 +536,7 @@ void RtAudioEngine::watch() {
         const std::string problem = check(lastProgress, lastCount);
         if (!problem.empty()) {
             Log::warning(Log::Area::audio, description_ + ": " + problem);
-            if (failureHandler_) failureHandler_(failure(problem));
+            if (failureHandler_) failureHandler_(make(problem));
             return;
         }
         if (const std::uint64_t x = xruns(); x != loggedXruns) {
@@ -543,8 +546,8 @@ void RtAudioEngine::watch() {
     }
 }
 
-std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
-                                 std::uint64_t& lastCount) {
+std::string LinuxAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
+                                    std::uint64_t& lastCount) {
     if (jack_.doomed()) {
         // Closed at once: the process's next JACK client can open only once every stream of the dead one
         // has let it go (JackClients.h).
@@ -571,20 +574,20 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
 
 // What both of RtAudio's callbacks do first: count the period and its xrun. Null once the stream has
 // failed: after an error RtAudio would call back without end on a dead connection, so it is aborted.
-RtAudioEngine* RtAudioEngine::enter(void* stream, bool xrun) {
+LinuxAudioEngine* LinuxAudioEngine::enter(void* stream, bool xrun) {
     auto* s = static_cast<RtStream*>(stream);
     t_stream = s;
     if (s->failed.load(std::memory_order_acquire)) return nullptr;
-    RtAudioEngine* engine = s->engine;
+    LinuxAudioEngine* engine = s->engine;
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
     if (xrun) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
     return engine;
 }
 
 // RtAudio's input thread.
-int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
-                                 void* stream) {
-    RtAudioEngine* engine = enter(stream, status & RTAUDIO_INPUT_OVERFLOW);
+int LinuxAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
+                                    void* stream) {
+    LinuxAudioEngine* engine = enter(stream, status & RTAUDIO_INPUT_OVERFLOW);
     if (!engine) return 2;
     const auto* base = static_cast<const float*>(in);
     const std::size_t n = engine->inputPointers_.size();
@@ -597,9 +600,9 @@ int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, R
 }
 
 // RtAudio's output thread.
-int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
-                                  void* stream) {
-    RtAudioEngine* engine = enter(stream, status & RTAUDIO_OUTPUT_UNDERFLOW);
+int LinuxAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
+                                     RtAudioStreamStatus status, void* stream) {
+    LinuxAudioEngine* engine = enter(stream, status & RTAUDIO_OUTPUT_UNDERFLOW);
     if (!engine) return 2;
     auto* base = static_cast<float*>(out);
     const int channels = static_cast<RtStream*>(stream)->channels;
@@ -650,7 +653,7 @@ std::uint32_t LinuxAudioSystem::defaultOutputDevice() {
 }
 
 std::unique_ptr<AudioEngine> LinuxAudioSystem::makeEngine() {
-    return std::make_unique<RtAudioEngine>(backend_);
+    return std::make_unique<LinuxAudioEngine>(backend_);
 }
 
 }  // namespace quorvel

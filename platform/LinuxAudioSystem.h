@@ -18,7 +18,9 @@
 // going away. An ALSA direction is one RtAudio stream: an error on its audio thread ends it as a failure. A
 // stall check covers any stream that stops calling back.
 //
-// ALSA's own messages ("ALSA lib … cannot find card") go to the log (Log.h) instead of stderr.
+// Failures read as our own sentences naming the device or the server; what JACK, PulseAudio and RtAudio
+// said goes to the log (AudioErrors.h). ALSA's own messages ("ALSA lib … cannot find card") go to the log
+// (Log.h) instead of stderr.
 //
 // Threads: as AudioSystem and AudioEngine. Each engine runs its callbacks on the APIs' audio threads and
 // a watcher thread of its own while running.

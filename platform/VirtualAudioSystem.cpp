@@ -4,6 +4,7 @@
 #include <cassert>
 
 #include "platform/AudioEngineBase.h"
+#include "platform/AudioErrors.h"
 #include "platform/DeviceIds.h"
 #include "platform/TapCollector.h"
 
@@ -37,7 +38,7 @@ struct DeviceState {
     std::vector<const float*> inputPointers;
 };
 
-Error failure(std::string description) { return Error{AudioStatus::errorDomain, 0, std::move(description)}; }
+Error failure(std::string description) { return AudioErrors::make(std::move(description)); }
 
 }  // namespace
 
