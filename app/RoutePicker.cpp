@@ -17,7 +17,8 @@ const QString kDefaultTitle = QStringLiteral("System default output");
 }  // namespace
 
 RoutePicker::RoutePicker(OutputList outputs, QWidget* parent)
-    : QToolButton(parent), outputs_(outputs ? std::move(outputs) : OutputList(&RoutePicker::systemOutputs)) {
+    : QToolButton(parent), outputs_(std::move(outputs)), systemList_(!outputs_) {
+    if (systemList_) outputs_ = &RoutePicker::systemOutputs;
     setObjectName(QStringLiteral("qvSymbolButton"));
     setIcon(QVIcons::icon(QStringLiteral("airplayaudio"), QVStyle::secondary()));
     setIconSize(QSize(18, 18));
@@ -32,7 +33,15 @@ RoutePicker::RoutePicker(OutputList outputs, QWidget* parent)
     setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0; }"));
     menu_ = new QMenu(this);
     setMenu(menu_);
-    connect(menu_, &QMenu::aboutToShow, this, &RoutePicker::rebuildMenu);
+    connect(menu_, &QMenu::aboutToShow, this, [this] {
+        rebuildMenu();
+        if (systemList_) AudioHardware::listing().refresh();
+    });
+    // Rebuilt only when the devices differ, so that an entry never moves under the pointer for nothing.
+    if (systemList_)
+        connect(&AudioHardware::listing(), &DeviceListing::listed, this, [this] {
+            if (outputs_() != shown_) rebuildMenu();
+        });
 }
 
 std::uint32_t RoutePicker::storedDeviceID() {
@@ -58,11 +67,11 @@ void RoutePicker::store(std::uint32_t id, const QString& name) {
 }
 
 std::vector<RouteOutput> RoutePicker::systemOutputs() {
-    Result<std::vector<AudioDeviceInfo>> listed = AudioHardware::system().devices();
+    const auto& listed = AudioHardware::listing().latest();
     // A list that cannot be read offers only the default output; the next opening asks again.
-    if (!listed) return {};
+    if (!listed || !*listed) return {};
     std::vector<RouteOutput> outputs;
-    for (const AudioDeviceInfo& d : *listed) {
+    for (const AudioDeviceInfo& d : **listed) {
         QString name = QString::fromStdString(d.name);
         if (name.isEmpty()) name = QStringLiteral("Device %1").arg(d.id);
         // One device may be listed by two sound systems under one name (PipeWire's JACK and PulseAudio
@@ -95,9 +104,9 @@ void RoutePicker::rebuildMenu() {
     };
 
     addChoice(kDefaultTitle, 0, {}, current == 0);
-    const std::vector<RouteOutput> outputs = outputs_();
-    if (!outputs.empty()) menu_->addSeparator();
-    for (const RouteOutput& out : outputs) {
+    shown_ = outputs_();
+    if (!shown_.empty()) menu_->addSeparator();
+    for (const RouteOutput& out : shown_) {
         if (out.id == 0 || out.outputChannels < 1) continue;
         addChoice(out.label.isEmpty() ? out.name : out.label, out.id, out.name, out.id == current);
         if (out.id == current) currentListed = true;

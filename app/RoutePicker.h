@@ -5,6 +5,9 @@
 // Choosing one stores it in the user defaults, where the stereo player reads it at its next start; the
 // choice is remembered across runs. Devices are named by the platform's stable device id, with the name
 // kept beside it so that a device that is not connected can still be shown as the current choice.
+//
+// The platform's devices come from the shared listing (AudioHardware::listing()): the menu opens at once on
+// the last listing, asks for a new one, and follows each one that comes back while it exists.
 // Main thread only.
 #include <QString>
 #include <QToolButton>
@@ -23,6 +26,8 @@ struct RouteOutput {
     QString name;
     int outputChannels = 0;
     QString label;  // what the menu shows (InterfaceOption::label()); empty: the name
+
+    bool operator==(const RouteOutput&) const = default;
 };
 
 class RoutePicker : public QToolButton {
@@ -35,7 +40,7 @@ public:
 
     using OutputList = std::function<std::vector<RouteOutput>()>;
 
-    // `outputs` is asked afresh each time the menu opens; without it the platform's device list is used.
+    // `outputs` is asked afresh each time the menu opens; without it the platform's devices are shown.
     explicit RoutePicker(OutputList outputs = {}, QWidget* parent = nullptr);
 
     // The stored choice: a device id, or 0 for the system default output. Any thread (QSettings).
@@ -44,7 +49,7 @@ public:
     // Stores a choice; id 0 chooses the system default output and forgets the name.
     static void store(std::uint32_t id, const QString& name);
 
-    // The platform's output devices, in the system's order.
+    // The platform's output devices as last listed, in the system's order; none when that listing failed.
     static std::vector<RouteOutput> systemOutputs();
 
 signals:
@@ -55,6 +60,8 @@ private:
     void rebuildMenu();
 
     OutputList outputs_;
+    bool systemList_ = false;  // outputs_ is the platform's listing
+    std::vector<RouteOutput> shown_;
     QMenu* menu_ = nullptr;
 };
 

@@ -94,8 +94,10 @@ int main(int argc, char** argv) {
         AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
         {
             InterfacePicker picker;
-            for (const auto& d : picker.devices())
-                if (d.name == "qv-mic") picker.setSelected(d.id);
+            // The picker lists on a worker; the device is looked up here at once.
+            if (auto listed = AudioHardware::system().devices())
+                for (const auto& d : *listed)
+                    if (d.name == "qv-mic") picker.setSelected(d.id);
             if (picker.selected() == 0) return fail("qv-mic is not listed");
             picker.save();
         }

@@ -8,6 +8,11 @@
 // lacking channels (see AudioDevices.h), so an input-only microphone binds for capture, and an engine
 // that plays to it finds an output format with no channels.
 //
+// The devices come from the shared listing (AudioHardware::listing()): a new picker shows the last one at
+// once, and every listing read later, whoever asked for it, updates it. The chosen device's name is stored
+// beside its id, so that a device that cannot be used now (its server stopped, or it was unplugged) can
+// still be named.
+//
 // Published state: Q_PROPERTYs written through publish() (core/Published.h); message has no change
 // signal, as nothing observes it.
 //
@@ -16,6 +21,7 @@
 #include <QObject>
 #include <QString>
 #include <optional>
+#include <vector>
 
 #include "engine/InterfaceOption.h"
 #include "platform/AudioDevices.h"
@@ -30,8 +36,10 @@ class InterfacePicker : public QObject {
 
 public:
     static constexpr const char* settingsKey = "Quorvel.interfaceID";
+    // The name of the device save() stored under settingsKey.
+    static constexpr const char* nameKey = "Quorvel.interfaceName";
 
-    // Reads the stored choice into selected() and lists the devices.
+    // Reads the stored choice into selected(), shows the last listing and lists the devices again.
     explicit InterfacePicker(QObject* parent = nullptr);
 
     const QList<InterfaceOption>& devices() const { return devices_; }
@@ -39,10 +47,15 @@ public:
     void setSelected(std::uint32_t id);
     const QString& message() const { return message_; }
 
-    // Re-reads the device list; on failure the previous list stays and message() says why.
+    // Re-reads the device list on a worker thread; devices() follows when it comes back. On failure the
+    // previous list stays and message() says why.
     void refresh();
-    // Stores selected() and notes when it applies.
+    // Stores selected() and its name, and notes when it applies.
     void save();
+
+    // The chosen device's name: as listed, else as stored with the choice, else "Audio device <id>".
+    // Empty for the system default.
+    QString selectedName() const;
 
     // The hardware in use: "device:<stored id>", or "default|<default input id>|<default output id>".
     static QString identity();
@@ -56,6 +69,8 @@ signals:
     void selectedChanged();
 
 private:
+    void show(const std::vector<AudioDeviceInfo>& list);
+
     QList<InterfaceOption> devices_;
     std::uint32_t selected_ = 0;
     QString message_;

@@ -1,6 +1,7 @@
 #include "kit/QVMessageLine.h"
 
 #include <QPainter>
+#include <QStyle>
 #include <QTextLayout>
 #include <QTextOption>
 
@@ -13,9 +14,12 @@ constexpr qsizetype laidOutLength = 4096;
 
 }  // namespace
 
-QVMessageLine::QVMessageLine(int maxLines, QWidget* parent) : QLabel(parent), maxLines_(qMax(1, maxLines)) {
+QVMessageLine::QVMessageLine(int maxLines, Space space, QWidget* parent)
+    : QLabel(parent), maxLines_(qMax(1, maxLines)), space_(space) {
     setWordWrap(false);  // the lines are laid out here, never by the label
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setRetainSizeWhenHidden(space_ == Space::kept);
+    setSizePolicy(policy);
 }
 
 QStringList QVMessageLine::shownLines(int width) const {
@@ -56,7 +60,8 @@ QSize QVMessageLine::sizeHint() const { return {0, heightForWidth(width() > 0 ? 
 QSize QVMessageLine::minimumSizeHint() const { return {0, fontMetrics().lineSpacing()}; }
 
 int QVMessageLine::heightForWidth(int width) const {
-    const int lines = qMax<int>(1, int(shownLines(qMax(width, 1)).size()));
+    const int lines =
+        space_ == Space::kept ? maxLines_ : qMax<int>(1, int(shownLines(qMax(width, 1)).size()));
     return lines * fontMetrics().lineSpacing() + contentsMargins().top() + contentsMargins().bottom();
 }
 
@@ -66,8 +71,13 @@ void QVMessageLine::paintEvent(QPaintEvent*) {
     p.setFont(font());
     const QRect area = contentsRect();
     const int spacing = fontMetrics().lineSpacing();
-    int y = area.top();
-    for (const QString& line : shownLines(area.width())) {
+    const QStringList lines = shownLines(area.width());
+    // Fewer lines than the space kept for them stand as the label's alignment says (centred by default).
+    const QSize text(area.width(), int(lines.size()) * spacing);
+    int y = QStyle::alignedRect(layoutDirection(), (alignment() & Qt::AlignVertical_Mask) | Qt::AlignLeft,
+                                text, area)
+                .top();
+    for (const QString& line : lines) {
         p.drawText(QRect(area.left(), y, area.width(), spacing), Qt::AlignLeft | Qt::AlignVCenter, line);
         y += spacing;
     }

@@ -3,7 +3,11 @@
 // word boundaries, and anywhere inside a word too long for its width (a path, a number quoted from a
 // file), shows at most maxLines() lines and ends the last with "…" when the text needs more. It asks for
 // no width of its own, so a long message never widens the page. A line break in the text starts a new
-// line. Main thread only.
+// line.
+//
+// A line that comes and goes with a state (a status, a refusal, a hint) keeps its space (Space::kept): it
+// is always as high as maxLines() lines and stays in its layout while hidden, so a click that shows, hides
+// or rewords it never moves the controls around it. Main thread only.
 #include <QLabel>
 #include <QStringList>
 
@@ -12,7 +16,11 @@ namespace quorvel {
 class QVMessageLine : public QLabel {
     Q_OBJECT
 public:
-    explicit QVMessageLine(int maxLines = 2, QWidget* parent = nullptr);
+    // The room the line takes in its layout: the height of the lines it shows, or always that of
+    // maxLines(), also while it is hidden.
+    enum class Space { fitted, kept };
+
+    explicit QVMessageLine(int maxLines = 2, Space space = Space::fitted, QWidget* parent = nullptr);
 
     int maxLines() const { return maxLines_; }
     // The lines as drawn at `width` pixels, the last cut with "…" when the text needs more.
@@ -28,6 +36,7 @@ protected:
 
 private:
     int maxLines_;
+    Space space_;
 };
 
 }  // namespace quorvel

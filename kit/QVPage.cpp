@@ -1,9 +1,16 @@
 #include "kit/QVPage.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QResizeEvent>
+#include <QScrollBar>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+#include <utility>
 
 #include "kit/QVStyle.h"
 
@@ -21,6 +28,27 @@ protected:
         QPainter p(this);
         p.fillRect(rect(), QVStyle::background());
     }
+};
+
+// Reports every press of a mouse button or a key in the application, wherever it lands.
+class PressWatcher final : public QObject {
+public:
+    PressWatcher(QObject* parent, std::function<void(QObject*, QEvent*)> pressed)
+        : QObject(parent), pressed_(std::move(pressed)) {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        const QEvent::Type type = event->type();
+        if (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick ||
+            type == QEvent::KeyPress)
+            pressed_(watched, event);
+        return false;
+    }
+
+private:
+    std::function<void(QObject*, QEvent*)> pressed_;
 };
 
 }  // namespace
@@ -71,6 +99,106 @@ QVPage::QVPage(const QString& title, const QString& subtitle, QWidget* content, 
 
     setWidget(body);
     if (content) add(content);
+
+    // The scrolled widget's layout has been made by the time its events reach a filter.
+    body->installEventFilter(this);
+    new PressWatcher(this, [this](QObject* watched, QEvent* event) { pressed(watched, event); });
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
+        // The scroll bar brings its value into the new range right after this signal: nobody's scroll.
+        clampPending_ = bar->value() > maximum;
+        keepViewSoon();
+    });
+    connect(bar, &QScrollBar::valueChanged, this, [this](int value) {
+        const bool clamped = std::exchange(clampPending_, false);
+        if (settingValue_ || clamped) return;
+        // The user scrolled (or the focus moved out of sight): that view is the one to keep now.
+        held_.clear();
+        free_ = false;
+        value_ = value;
+        keepViewSoon();
+    });
+}
+
+void QVPage::pressed(QObject* receiver, QEvent* event) {
+    auto* target = qobject_cast<QWidget*>(receiver);
+    QWidget* body = widget();
+    if (!target || (target != body && !body->isAncestorOf(target))) return;
+    // The widget under the pointer, or the one the keys go to. (A press a child leaves to its parents is
+    // reported once for each of them: this is the same every time.)
+    QWidget* control = QApplication::focusWidget();
+    if (event->type() != QEvent::KeyPress)
+        control =
+            body->childAt(body->mapFromGlobal(static_cast<QMouseEvent*>(event)->globalPosition().toPoint()));
+    if (!control || !body->isAncestorOf(control)) control = body;
+    held_ = control;
+    heldTop_ = control->mapTo(viewport(), QPoint(0, 0)).y();
+    free_ = false;
+}
+
+bool QVPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == widget() && (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize))
+        keepViewSoon();
+    return QScrollArea::eventFilter(watched, event);
+}
+
+void QVPage::resizeEvent(QResizeEvent* event) {
+    // Called for the viewport. A new height comes from the window: a new view, the scroll area's to make.
+    // (A new width alone comes with the scroll bar and only re-wraps lines.)
+    if (event->size().height() != event->oldSize().height()) {
+        held_.clear();
+        free_ = true;
+    }
+    QScrollArea::resizeEvent(event);
+}
+
+void QVPage::keepViewSoon() {
+    // A change deep in the page reaches it one layout at a time; act once they are all made.
+    if (std::exchange(keepQueued_, true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            keepQueued_ = false;
+            keepView();
+        },
+        Qt::QueuedConnection);
+}
+
+void QVPage::keepView() {
+    QScrollBar* bar = verticalScrollBar();
+    if (free_) {
+        setRoom(0);
+        value_ = bar->value();
+        return;
+    }
+    int target = value_;
+    if (held_ && held_->isVisible()) target = held_->mapTo(widget(), QPoint(0, 0)).y() - heldTop_;
+    target = std::max(target, 0);
+    setRoom(target > 0 ? std::max(0, target + viewport()->height() - contentBottom()) : 0);
+    value_ = target;
+    // With more room to come, the value follows once the room is laid out.
+    if (target <= bar->maximum()) scrollTo(target);
+}
+
+int QVPage::contentBottom() const {
+    int bottom = 0;
+    for (int i = 0; i < blocks_->count(); ++i) {
+        QLayoutItem* item = blocks_->itemAt(i);
+        if (!item->spacerItem() && !item->isEmpty()) bottom = std::max(bottom, item->geometry().bottom() + 1);
+    }
+    return column_->mapTo(widget(), QPoint(0, bottom)).y() + kPadding;
+}
+
+void QVPage::setRoom(int room) {
+    if (room == room_) return;
+    room_ = room;
+    blocks_->setContentsMargins(kPadding, kPadding, kPadding, kPadding + room_);
+}
+
+void QVPage::scrollTo(int value) {
+    settingValue_ = true;
+    verticalScrollBar()->setValue(value);
+    settingValue_ = false;
 }
 
 void QVPage::add(QWidget* block, Qt::Alignment alignment) {

@@ -152,6 +152,13 @@ public:
     virtual std::uint32_t defaultOutputDevice() = 0;
     // A new, stopped, unbound engine.
     virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
+
+    // The device-list-changed notice: `changed` runs whenever devices() may answer otherwise than before (a
+    // device came or went, the defaults moved, a sound server went away or came back). It runs on a thread
+    // of the system's, so it must return at once and must not call the system. Null ends the notices; no
+    // earlier `changed` runs once this has returned. A system that cannot tell never calls it, and callers
+    // list again when they need to.
+    virtual void setDevicesChanged(std::function<void()> changed) { (void)changed; }
 };
 
 }  // namespace quorvel

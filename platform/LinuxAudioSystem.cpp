@@ -21,6 +21,7 @@
 #include "platform/Log.h"
 #include "platform/PulseDevices.h"
 #include "platform/PulseStream.h"
+#include "platform/PulseWatch.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -654,6 +655,13 @@ std::uint32_t LinuxAudioSystem::defaultOutputDevice() {
 
 std::unique_ptr<AudioEngine> LinuxAudioSystem::makeEngine() {
     return std::make_unique<LinuxAudioEngine>(backend_);
+}
+
+void LinuxAudioSystem::setDevicesChanged(std::function<void()> changed) {
+    pulseWatch_.reset();  // its last notice has run once this returns
+    if (changed &&
+        std::find(backend_->apis.begin(), backend_->apis.end(), Api::pulse) != backend_->apis.end())
+        pulseWatch_ = std::make_unique<PulseWatch>(std::move(changed));
 }
 
 }  // namespace quorvel

@@ -24,6 +24,7 @@
 //
 // Threads: as AudioSystem and AudioEngine. Each engine runs its callbacks on the APIs' audio threads and
 // a watcher thread of its own while running.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@
 #include "platform/AudioDevices.h"
 
 namespace quorvel {
+
+class PulseWatch;
 
 class LinuxAudioSystem : public AudioSystem {
 public:
@@ -43,11 +46,14 @@ public:
     std::uint32_t defaultInputDevice() override;
     std::uint32_t defaultOutputDevice() override;
     std::unique_ptr<AudioEngine> makeEngine() override;
+    // PulseAudio's changes only (PulseWatch.h); JACK's are not watched.
+    void setDevicesChanged(std::function<void()> changed) override;
 
     struct Backend;
 
 private:
     std::shared_ptr<Backend> backend_;
+    std::unique_ptr<PulseWatch> pulseWatch_;
 };
 
 }  // namespace quorvel

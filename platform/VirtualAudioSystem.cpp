@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <mutex>
 
 #include "platform/AudioEngineBase.h"
 #include "platform/AudioErrors.h"
@@ -45,6 +46,9 @@ Error failure(std::string description) { return AudioErrors::make(std::move(desc
 class VirtualEngine;
 
 struct VirtualAudioSystem::State {
+    // Held by devices() on any thread, and by the owner thread while it changes the list or its failure
+    // (the owner's own reads need no lock).
+    std::mutex listMutex;
     std::vector<DeviceState> devices;
     bool defaultsSet = false;
     std::string defaultInput;
@@ -57,6 +61,7 @@ struct VirtualAudioSystem::State {
     bool invalidTime = false;
     bool overflowNext = false;
     std::vector<VirtualEngine*> engines;
+    std::function<void()> devicesChanged;
 
     void assignIds() {
         std::vector<AudioDeviceInfo> infos;
@@ -200,8 +205,25 @@ void VirtualAudioSystem::removeDevice(const std::string& name) {
     for (VirtualEngine* e : engines)
         if (e->running() && (e->inputDevice() == name || e->outputDevice() == name))
             state_->fail(e, "The audio device " + name + " disappeared");
-    std::erase_if(state_->devices, [&](const DeviceState& d) { return d.spec.name == name; });
-    state_->assignIds();
+    {
+        std::lock_guard lock(state_->listMutex);
+        std::erase_if(state_->devices, [&](const DeviceState& d) { return d.spec.name == name; });
+        state_->assignIds();
+    }
+    if (state_->devicesChanged) state_->devicesChanged();
+}
+
+void VirtualAudioSystem::addDevice(VirtualDevice device) {
+    {
+        std::lock_guard lock(state_->listMutex);
+        state_->devices.push_back(DeviceState(std::move(device)));
+        state_->assignIds();
+    }
+    if (state_->devicesChanged) state_->devicesChanged();
+}
+
+void VirtualAudioSystem::setDevicesChanged(std::function<void()> changed) {
+    state_->devicesChanged = std::move(changed);
 }
 
 void VirtualAudioSystem::setDefaults(const std::string& inputName, const std::string& outputName) {
@@ -210,7 +232,10 @@ void VirtualAudioSystem::setDefaults(const std::string& inputName, const std::st
     state_->defaultOutput = outputName;
 }
 
-void VirtualAudioSystem::setListFailure(long code) { state_->listFailure = code; }
+void VirtualAudioSystem::setListFailure(long code) {
+    std::lock_guard lock(state_->listMutex);
+    state_->listFailure = code;
+}
 
 std::uint32_t VirtualAudioSystem::idOf(const std::string& name) const {
     const DeviceState* d = state_->byName(name);
@@ -309,6 +334,7 @@ void VirtualAudioSystem::pump(std::int64_t frames) {
 }
 
 Result<std::vector<AudioDeviceInfo>> VirtualAudioSystem::devices() {
+    std::lock_guard lock(state_->listMutex);
     if (state_->listFailure != 0)
         return Error{AudioStatus::errorDomain, state_->listFailure, "The virtual device list failed"};
     std::vector<AudioDeviceInfo> list;

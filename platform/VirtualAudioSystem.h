@@ -8,7 +8,9 @@
 // moves the clock, renders every running output, loops it back and feeds every running tap, all on the
 // calling thread, which stands in for the audio thread.
 //
-// Threads: one thread calls everything, including the engines it makes (tests drive the Qt main thread).
+// Threads: one thread calls everything, including the engines it makes (tests drive the Qt main thread),
+// except devices(), which any thread may call at any time, as a menu lists from a worker thread. The
+// device-list-changed notice runs on the thread that changes the list.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -38,6 +40,8 @@ public:
 
     // The device disappears; engines running on it fail with "The audio device <name> disappeared".
     void removeDevice(const std::string& name);
+    // The device appears (again, as when its server comes back), at the end of the list.
+    void addDevice(VirtualDevice device);
     // Default devices by name ("" for none).
     void setDefaults(const std::string& inputName, const std::string& outputName);
     // A non-zero code (AudioSystem::listUnavailable or listUnreadable) makes devices() fail.
@@ -68,6 +72,8 @@ public:
     std::uint32_t defaultInputDevice() override;
     std::uint32_t defaultOutputDevice() override;
     std::unique_ptr<AudioEngine> makeEngine() override;
+    // Told by removeDevice() and addDevice().
+    void setDevicesChanged(std::function<void()> changed) override;
 
     struct State;
 

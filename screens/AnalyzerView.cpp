@@ -8,6 +8,7 @@
 #include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <functional>
 
 #include "engine/InputPicker.h"
 #include "engine/InterfacePicker.h"
@@ -17,6 +18,7 @@
 #include "kit/QVFormat.h"
 #include "kit/QVFrequencyAxis.h"
 #include "kit/QVIcons.h"
+#include "kit/QVMessageLine.h"
 #include "kit/QVMetric.h"
 #include "kit/QVNumber.h"
 #include "kit/QVStyle.h"
@@ -27,6 +29,18 @@ namespace quorvel {
 
 namespace {
 constexpr int kHighestChannel = 31;  // input channels 0 … 31, shown from 1
+
+// The interface menu, which asks for a new device list each time it opens; the list it shows meanwhile
+// is the last one, and the new one replaces it when it comes.
+class InterfaceMenu : public QComboBox {
+public:
+    std::function<void()> opening;
+
+    void showPopup() override {
+        if (opening) opening();
+        QComboBox::showPopup();
+    }
+};
 }  // namespace
 
 AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
@@ -86,9 +100,10 @@ void AnalyzerView::buildHeader() {
     liveBadge_ = new QVBadge({});
     liveBadge_->setObjectName(QStringLiteral("liveBadge"));
     header->addWidget(liveBadge_);
-    failure_ = new QLabel;
+    // Two lines at most, and their height also while hidden: the header stays as high whether a reason shows
+    // or not, so a click below it that takes the reason away moves nothing, even with the page at its top.
+    failure_ = new QVMessageLine(2, QVMessageLine::Space::kept);
     failure_->setObjectName(QStringLiteral("captureFailure"));
-    failure_->setWordWrap(true);
     QVStyle::setText(failure_, QVText::Caption, ScreenColors::orange(), QFont::DemiBold);
     // The reason takes the free width while it shows; otherwise the stretch keeps the button at the end.
     header->addWidget(failure_, 1);
@@ -140,7 +155,11 @@ void AnalyzerView::buildInputCard() {
     QVStyle::setText(label, QVText::Body);
     row->addWidget(label);
     row->addStretch(1);
-    interfaces_ = new QComboBox;
+    auto* interfaces = new InterfaceMenu;
+    interfaces->opening = [this] {
+        if (hardware_) hardware_->refresh();
+    };
+    interfaces_ = interfaces;
     interfaces_->setObjectName(QStringLiteral("interfaces"));
     interfaces_->setMinimumWidth(220);
     connect(interfaces_, &QComboBox::currentIndexChanged, this, &AnalyzerView::chooseInterface);
@@ -279,9 +298,12 @@ void AnalyzerView::fillInterfaces() {
     interfaces_->addItem(QStringLiteral("System default"), QVariant::fromValue<qulonglong>(0));
     for (const InterfaceOption& option : hardware_->devices())
         interfaces_->addItem(option.label(), QVariant::fromValue<qulonglong>(option.id));
-    // A stored device that is not connected shows no entry as chosen.
-    interfaces_->setCurrentIndex(
-        interfaces_->findData(QVariant::fromValue<qulonglong>(hardware_->selected())));
+    const auto selected = QVariant::fromValue<qulonglong>(hardware_->selected());
+    // A chosen device that is not listed now (its server stopped, or it was unplugged) stays chosen, by
+    // name, and says it cannot be used.
+    if (interfaces_->findData(selected) < 0)
+        interfaces_->addItem(hardware_->selectedName() + QStringLiteral(" — unavailable"), selected);
+    interfaces_->setCurrentIndex(interfaces_->findData(selected));
 }
 
 // ---- showing the analyser ----

@@ -32,6 +32,7 @@ class InterfacePicker;
 class MicAnalyzer;
 class QVBadge;
 class QVCard;
+class QVMessageLine;
 class QVMetric;
 class QVNumber;
 class SegmentedPicker;
@@ -91,7 +92,7 @@ private:
     SpectrumMode mode_ = SpectrumMode::rta;
 
     QVBadge* liveBadge_ = nullptr;
-    QLabel* failure_ = nullptr;
+    QVMessageLine* failure_ = nullptr;
     QPushButton* startButton_ = nullptr;
     SegmentedPicker* modePicker_ = nullptr;
     SpectrumPlot* plot_ = nullptr;

@@ -115,9 +115,6 @@ SignalLabView::SignalLabView(QVBinding<SignalSettings> signal, QVBinding<bool> i
                          &RoutedSignal::channelAChanged, &RoutedSignal::channelBChanged,
                          &RoutedSignal::referenceOutputChanged, &RoutedSignal::sendReferenceChanged})
         connect(&routed_, changed, this, &SignalLabView::refreshRouting);
-    for (auto changed :
-         {&RoutedSignal::statusChanged, &RoutedSignal::isPlayingChanged, &RoutedSignal::busyChanged})
-        connect(&routed_, changed, this, &SignalLabView::refreshFailure);
     refresh();
 }
 
@@ -278,12 +275,6 @@ QWidget* SignalLabView::buildSignalCard() {
     badge_->setObjectName(QStringLiteral("state"));
     titleRow->addWidget(badge_);
     card->addLayout(titleRow);
-
-    failure_ = caption(QString(), ScreenColors::orange());
-    failure_->setObjectName(QStringLiteral("routedFailure"));
-    failure_->setFont(QVStyle::font(QVText::Caption, QFont::DemiBold));
-    failure_->setWordWrap(true);
-    card->add(failure_);
 
     preview_ = new SignalPreview(signal_.get().kind);
     preview_->setFixedHeight(95);
@@ -499,7 +490,6 @@ void SignalLabView::refresh() {
     refreshSettings();
     refreshPlayback();
     refreshRouting();
-    refreshFailure();
     channel_->setIndex(indexIn(kRoutes, audio_.route()));
 }
 
@@ -576,14 +566,6 @@ void SignalLabView::refreshRouting() {
     dualHint_->setVisible(signal_.get().kind == SignalKind::dual && routed_.sendReference());
     routedStatus_->setText(routed_.status());
     routedStatus_->setVisible(routed_.status() != QLatin1String(RoutedSignal::stoppedStatus));
-}
-
-void SignalLabView::refreshFailure() {
-    // Stopped, not preparing, and not the plain stopped status: the last play failed or was refused.
-    const bool failed = !routed_.isPlaying() && !routed_.busy() &&
-                        routed_.status() != QLatin1String(RoutedSignal::stoppedStatus);
-    failure_->setText(failed ? routed_.status() : QString());
-    failure_->setVisible(failed);
 }
 
 }  // namespace quorvel

@@ -13,8 +13,8 @@
 // run on the user's changes only: the page re-reads the models and the bindings without running them,
 // and a change updates only the controls that show what changed.
 //
-// A routed play that ended by a failure or was refused leaves its reason under the signal's title, at the
-// top of the page, as well as in the output card, until the next start or stop.
+// A routed play that ended by a failure or was refused leaves its reason in the status line under the
+// channel routing, until the next start or stop.
 //
 // Main thread only. The four models outlive the page.
 #include <QString>
@@ -117,7 +117,6 @@ private:
     void refreshSettings();
     void refreshPlayback();
     void refreshRouting();
-    void refreshFailure();
 
     QVBinding<SignalSettings> signal_;
     QVBinding<bool> interfaceMode_;
@@ -131,7 +130,6 @@ private:
     QToolButton* presets_ = nullptr;
     QLabel* kindTitle_ = nullptr;
     QVBadge* badge_ = nullptr;
-    QLabel* failure_ = nullptr;
     SignalPreview* preview_ = nullptr;
     QComboBox* type_ = nullptr;
     QWidget* noise_ = nullptr;

@@ -1,5 +1,6 @@
-// A failure that ends the capture or the routed generator, seen from the page in use: its reason stays in
-// the visible top of the page, without scrolling, until the next start or Stop all.
+// A failure that ends the capture or the routed generator, seen from the page in use: its reason stays
+// until the next start or Stop all, on Measure in the visible top of the page, without scrolling, and on
+// Signals once, in the status line under the channel routing.
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -36,6 +37,13 @@ protected:
                 return true;
         return false;
     }
+    // The names of the current page's shown labels that read exactly `text`.
+    QStringList shownIn(const QString& text) {
+        QStringList names;
+        for (QLabel* label : view->currentPage()->findChildren<QLabel*>())
+            if (label->isVisibleTo(view.get()) && label->text() == text) names << label->objectName();
+        return names;
+    }
     template <typename T>
     T* onPage(const char* name) {
         T* w = view->currentPage()->findChild<T*>(QString::fromLatin1(name));
@@ -48,10 +56,6 @@ protected:
     }
     void playRouted() {
         onPage<QVAction>("play")->click();
-        if (view->routed().busy()) {
-            EXPECT_FALSE(onPage<QLabel>("routedFailure")->isVisibleTo(view.get()))
-                << "preparing is no failure";
-        }
         ASSERT_TRUE(waitUntil([&] { return !view->routed().busy(); }));
     }
 };
@@ -95,7 +99,7 @@ TEST_F(FailureTest, MeasureKeepsTheReasonACaptureEndedInViewUntilTheNextStartOrS
     }
 }
 
-TEST_F(FailureTest, SignalsKeepsTheReasonTheRoutedGeneratorEndedInViewUntilTheNextStartOrStopAll) {
+TEST_F(FailureTest, SignalsKeepsTheReasonTheRoutedGeneratorEndedUnderTheRoutingUntilTheNextStartOrStopAll) {
     for (QSize size : kSizes) {
         SCOPED_TRACE(size.width());
         openAt(size, QuorvelTool::signals_);
@@ -104,26 +108,25 @@ TEST_F(FailureTest, SignalsKeepsTheReasonTheRoutedGeneratorEndedInViewUntilTheNe
         RoutedSignal& routed = view->routed();
         playRouted();
         ASSERT_TRUE(routed.isPlaying()) << routed.status().toStdString();
-        EXPECT_FALSE(onPage<QLabel>("routedFailure")->isVisibleTo(view.get())) << "playing is no failure";
         audio->failRunningEngines("The JACK server stopped");
         ASSERT_TRUE(waitUntil([&] { return !routed.isPlaying(); }));
         settle();
         EXPECT_EQ(routed.status(), "The JACK server stopped");
-        EXPECT_TRUE(inView("The JACK server stopped"));
+        EXPECT_EQ(shownIn("The JACK server stopped"), QStringList{"routedStatus"});
         if (size.width() == QuorvelView::kMinWidth) savePng("failure-signals");
         view->stopAll();
         settle();
-        EXPECT_FALSE(inView("The JACK server stopped"));
+        EXPECT_EQ(shownIn("The JACK server stopped"), QStringList{});
 
         // A routing the interface cannot take is refused in the same place until a play that works.
         routed.setChannelA(9);
         playRouted();
         settle();
-        EXPECT_TRUE(inView("Choose distinct, available speaker outputs"));
+        EXPECT_EQ(shownIn("Choose distinct, available speaker outputs"), QStringList{"routedStatus"});
         routed.setChannelA(1);
         playRouted();
         ASSERT_TRUE(routed.isPlaying());
-        EXPECT_FALSE(inView("Choose distinct, available speaker outputs"));
+        EXPECT_EQ(shownIn("Choose distinct, available speaker outputs"), QStringList{});
         view->stopAll();
         view.reset();
     }

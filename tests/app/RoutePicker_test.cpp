@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QSettings>
 
+#include "Listings.h"
 #include "engine/AudioHardware.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -17,8 +18,8 @@ std::vector<RouteOutput> devices() {
     return {{101, "Built-in Audio", 2, {}}, {202, "USB Mic", 0, {}}, {303, "Interface 18i20", 20, {}}};
 }
 
-QStringList openMenu(RoutePicker& picker, QString* checked = nullptr) {
-    emit picker.menu()->aboutToShow();
+// The menu's entries as they stand (and the checked one's).
+QStringList titles(RoutePicker& picker, QString* checked = nullptr) {
     QStringList titles;
     for (QAction* a : picker.menu()->actions()) {
         if (a->isSeparator()) continue;
@@ -26,6 +27,11 @@ QStringList openMenu(RoutePicker& picker, QString* checked = nullptr) {
         if (checked && a->isChecked()) *checked = a->text();
     }
     return titles;
+}
+
+QStringList openMenu(RoutePicker& picker, QString* checked = nullptr) {
+    emit picker.menu()->aboutToShow();
+    return titles(picker, checked);
 }
 
 QAction* action(RoutePicker& picker, const QString& title) {
@@ -78,20 +84,30 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
         {.name = "", .inputChannels = 0, .outputChannels = 8, .nameUnreadable = true}});
     const auto previous = AudioHardware::install(system);
     RoutePicker picker;
-    const QStringList titles = openMenu(picker);
-    ASSERT_EQ(titles.size(), 4);
+    // The menu opens at once on the last listing (none yet) and follows the one it asked for.
+    EXPECT_EQ(openMenu(picker), QStringList{"System default output"});
+    settleListings();
+    const QStringList shown = titles(picker);
+    ASSERT_EQ(shown.size(), 4);
     // Named with their sound system and channels (a name may be listed by two systems); stored by name. A
     // device with one output plays the stereo mixed down; one without outputs is not offered.
-    EXPECT_EQ(titles[1], "Speakers \u00b7 Virtual \u00b7 0 in, 2 out");
-    EXPECT_EQ(titles[2], "Headset \u00b7 Virtual \u00b7 1 in, 1 out");
-    EXPECT_TRUE(titles[3].startsWith("Device "));
-    action(picker, titles[1])->trigger();
+    EXPECT_EQ(shown[1], "Speakers \u00b7 Virtual \u00b7 0 in, 2 out");
+    EXPECT_EQ(shown[2], "Headset \u00b7 Virtual \u00b7 1 in, 1 out");
+    EXPECT_TRUE(shown[3].startsWith("Device "));
+    action(picker, shown[1])->trigger();
     EXPECT_EQ(RoutePicker::storedDeviceID(), system->idOf("Speakers"));
     EXPECT_EQ(RoutePicker::storedDeviceName(), "Speakers");
+    // A listing that changes nothing leaves the entries where they are.
+    EXPECT_EQ(openMenu(picker), shown);
+    action(picker, shown[1])->setProperty("built", "before the listing");
+    settleListings();
+    EXPECT_TRUE(action(picker, shown[1])->property("built").isValid());
     // A device list that cannot be read leaves the default and the stored choice.
     system->setListFailure(AudioSystem::listUnavailable);
     QString checked;
-    EXPECT_EQ(openMenu(picker, &checked), QStringList({"System default output", "Speakers (not connected)"}));
+    openMenu(picker);
+    settleListings();
+    EXPECT_EQ(titles(picker, &checked), QStringList({"System default output", "Speakers (not connected)"}));
     EXPECT_EQ(checked, "Speakers (not connected)");
     AudioHardware::install(previous);
 }

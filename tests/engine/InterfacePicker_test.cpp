@@ -6,6 +6,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include "Listings.h"
 #include "engine/AudioHardware.h"
 #include "platform/VirtualAudioSystem.h"
 
@@ -24,6 +25,7 @@ protected:
                                        {.name = "hidden", .nameUnreadable = true}});
         AudioHardware::install(system_);
         QSettings("Quorvel", "Quorvel").remove(InterfacePicker::settingsKey);
+        QSettings("Quorvel", "Quorvel").remove(InterfacePicker::nameKey);
     }
     static void store(const QVariant& value) {
         QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, value);
@@ -39,6 +41,7 @@ TEST_F(InterfacePickerTest, ListsDevicesInOrderAndSaveStoresTheChoiceForTheNextS
     choose("Interface");
     InterfacePicker picker;
     EXPECT_EQ(picker.selected(), system_->idOf("Interface"));
+    settleListings();
     ASSERT_EQ(picker.devices().size(), 5);
     EXPECT_EQ(picker.devices()[2].name, "USB mic");
     // The menus name each device with its sound system and channels.
@@ -110,23 +113,48 @@ TEST_F(InterfacePickerTest, ApplyBindsOutputThenInputAndStopsAtTheFirstRefusal) 
 
 TEST_F(InterfacePickerTest, FailedRefreshKeepsTheListAndItsNoteOutlivesTheNextSuccess) {
     InterfacePicker picker;
+    settleListings();
     const auto before = picker.devices();
+    ASSERT_EQ(before.size(), 5);
     system_->setListFailure(AudioSystem::listUnavailable);
     picker.refresh();
+    settleListings();
     EXPECT_EQ(picker.message(), "Cannot enumerate interfaces");
     system_->setListFailure(AudioSystem::listUnreadable);
     picker.refresh();
+    settleListings();
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
     EXPECT_EQ(picker.devices(), before);
 
     system_->setListFailure(0);
-    system_->removeDevice("Refusing");
     QSignalSpy changed(&picker, &InterfacePicker::devicesChanged);
+    system_->removeDevice("Refusing");  // the system's notice lists again
+    settleListings();
     picker.refresh();
-    picker.refresh();
+    settleListings();
     EXPECT_EQ(changed.count(), 1);
     EXPECT_EQ(picker.devices().size(), before.size() - 1);
     EXPECT_EQ(picker.message(), "Cannot read interfaces");
+}
+
+// The choice is stored with the device's name, so that a device that is gone (its server stopped, or it
+// was unplugged) is still named, here and after a restart; stored by id alone, it is named by its id.
+TEST_F(InterfacePickerTest, AChosenDeviceThatIsGoneKeepsItsName) {
+    InterfacePicker picker;
+    settleListings();
+    picker.setSelected(system_->idOf("Interface"));
+    picker.save();
+    system_->removeDevice("Interface");
+    settleListings();
+    ASSERT_EQ(picker.devices().size(), 4);
+    EXPECT_EQ(picker.selectedName(), "Interface");
+    InterfacePicker restarted;
+    restarted.save();  // saved again while gone: the name stays
+    EXPECT_EQ(InterfacePicker().selectedName(), "Interface");
+
+    store(qint64(4242));
+    QSettings("Quorvel", "Quorvel").remove(InterfacePicker::nameKey);
+    EXPECT_EQ(InterfacePicker().selectedName(), "Audio device 4242");
 }
 
 }  // namespace quorvel

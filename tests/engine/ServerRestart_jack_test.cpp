@@ -61,8 +61,10 @@ void restartRepeatedly(int restarts) {
         ASSERT_TRUE(server.startInterface(QUORVEL_JACK_INTERFACE, loop, "qv-loop:capture_2"));
         if (QSettings("Quorvel", "Quorvel").value(InterfacePicker::settingsKey).toLongLong() == 0) {
             InterfacePicker picker;
-            for (const auto& d : picker.devices())
-                if (d.name == "qv-loop") picker.setSelected(d.id);
+            // The picker lists on a worker; the device is looked up here at once.
+            if (auto listed = AudioHardware::system().devices())
+                for (const auto& d : *listed)
+                    if (d.name == "qv-loop") picker.setSelected(d.id);
             ASSERT_NE(picker.selected(), 0u);
             picker.save();
         }

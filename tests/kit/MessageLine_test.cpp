@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QVBoxLayout>
+
 #include "QtPrinting.h"
 #include "kit/QVMessageLine.h"
 
@@ -34,6 +37,28 @@ TEST(QVMessageLine, WrapsAnywhereWhenItMustAndCutsTheLastLine) {
     EXPECT_EQ(line.heightForWidth(1000), 2 * line.fontMetrics().lineSpacing());
     line.setText(QStringLiteral("one"));
     EXPECT_EQ(line.heightForWidth(1000), line.fontMetrics().lineSpacing());
+}
+
+// A line that keeps its space is as high as all its lines, whatever it shows, and hidden too.
+TEST(QVMessageLine, AKeptLineNeverMovesWhatIsBelowIt) {
+    QWidget box;
+    auto* column = new QVBoxLayout(&box);
+    auto* line = new QVMessageLine(2, QVMessageLine::Space::kept);
+    auto* below = new QWidget;
+    column->addWidget(line);
+    column->addWidget(below);
+    column->addStretch(1);
+    box.resize(300, 200);
+    box.show();
+    QCoreApplication::processEvents();
+    const int y = below->y();
+    EXPECT_EQ(line->height(), 2 * line->fontMetrics().lineSpacing());
+    for (const QString& text : {QStringLiteral("one"), QString(500, 'x'), QString()}) {
+        line->setText(text);
+        line->setVisible(!text.isEmpty());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(below->y(), y) << text.size();
+    }
 }
 
 }  // namespace quorvel

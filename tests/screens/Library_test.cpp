@@ -258,6 +258,24 @@ TEST_F(PlayerTest, PlaybackOptionsWriteOnlyTheFieldTheUserChanged) {
     EXPECT_EQ(controller->processing(), p);
 }
 
+// The Now playing card comes in above the rows when a track starts; the page scrolls with it, so a second
+// press at the same point pauses that track.
+TEST_F(PlayerTest, ATrackThatStartsStaysUnderThePointer) {
+    library->setSelected(2);
+    settleLayout();
+    const QRect row = view->rows()->rowRect(0);
+    const QPoint at = view->rows()->viewport()->mapToGlobal(QPoint(row.left() + 30, row.center().y()));
+    clickAt(view.get(), at);
+    ASSERT_TRUE(ready());
+    settleLayout();
+    ASSERT_TRUE(view->nowPlaying()->isVisible());
+    EXPECT_EQ(view->rows()->viewport()->mapToGlobal(QPoint(row.left() + 30, row.center().y())), at);
+    saveGrab(view.get(), "player-track-started.png");
+    clickAt(view.get(), at);
+    EXPECT_EQ(played.size(), 1u);
+    EXPECT_FALSE(controller->playing());
+}
+
 TEST_F(PlayerTest, TheLoadedTrackPausesAndResumesAndItsCardFollowsThePlayer) {
     // A press on the title plays nothing; the play button of a track not loaded goes to the root.
     view->setQuery("o");  // Intro Kick, Vocal Check, Outro

@@ -157,6 +157,27 @@ TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
     savePng(view.get(), "measure-reference.png", {900, 1300});
 }
 
+// With the page at its end after a refused start: the channel's "+" stops the capture, which takes the
+// reason away, and the reference switch takes its channel and card away; neither moves under the pointer.
+TEST_F(AnalyzerViewTest, ClicksThatHideTheReasonOrTheReferenceLeaveTheControlInPlace) {
+    open();
+    show({900, 600});
+    analyzer_->setDual(true);
+    analyzer_->setReferenceChannel(analyzer_->micChannel());
+    startMic();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return analyzer_->status() != MicAnalyzer::statusOff; }));
+    ASSERT_TRUE(shown("status"));
+    scrollToEnd(view.get());
+    clickInPlace(view.get(), stepper("Mic")->plusButton());
+    EXPECT_FALSE(shown("status"));
+    auto* reference = child("referenceSwitch");
+    const QPoint at = pointOn(reference);
+    clickInPlace(view.get(), reference);
+    EXPECT_FALSE(analyzer_->dual());
+    clickAt(view.get(), at);
+    EXPECT_TRUE(analyzer_->dual());
+}
+
 TEST(AnalyzerViewRules, PeakIsTheLoudestBinWholeDecibels) {
     EXPECT_EQ(AnalyzerView::peakReadout({}), "\u2014");
     EXPECT_EQ(AnalyzerView::peakReadout({{1, 100, -20}, {2, 200, -6.4}, {3, 300, -50}}), "-6");
@@ -331,6 +352,32 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_FALSE(save->isEnabled());
     view->findChild<QPushButton*>("setUp")->click();
     EXPECT_EQ(openedMeasure_, 1);
+}
+
+// At the page's end: Find shows the result card below it, B changed from the keyboard takes the card
+// away, and Find then shows its orange line; neither Find nor the picker moves under the pointer.
+TEST_F(AlignViewTest, FindAndThePickerStayUnderThePointerAsTheResultAndMessageComeAndGo) {
+    TransferTrace elsewhere = trace("Balcony", 1.0);
+    elsewhere.position = "Balcony";
+    open({trace("Left main", 2.0), trace("Right main", 3.5), elsewhere});
+    show({900, 600});
+    choose("pickerA", "Left main");
+    choose("pickerB", "Right main");
+    scrollToEnd(view.get());
+    clickInPlace(view.get(), findButton());
+    ASSERT_TRUE(shown("resultCard"));
+
+    scrollToEnd(view.get());
+    auto* pickerB = child<QComboBox>("pickerB");
+    const QPoint at = pointOn(pickerB);
+    pickerB->setFocus();
+    QTest::keyClick(pickerB, Qt::Key_Down);
+    settleLayout();
+    EXPECT_EQ(pickerB->currentText(), "Balcony");
+    EXPECT_FALSE(shown("resultCard"));
+    EXPECT_EQ(pointOn(pickerB), at);
+    clickInPlace(view.get(), findButton());
+    EXPECT_TRUE(shown("compareMessage"));
 }
 
 TEST(AlignViewPlots, PhaseViewPutsTheCaptureCompensationBack) {

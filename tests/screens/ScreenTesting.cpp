@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSettings>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QThreadPool>
 #include <cstdlib>
@@ -35,6 +39,12 @@ QImage savePng(QWidget* widget, const QString& name, QSize size) {
     return image;
 }
 
+void saveGrab(QWidget* widget, const QString& name) {
+    QDir().mkpath(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR));
+    EXPECT_TRUE(widget->grab().save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/") + name))
+        << name.toStdString();
+}
+
 QStringList texts(const QWidget* root, const QString& objectName) {
     QStringList out;
     for (const QLabel* label : root->findChildren<QLabel*>(objectName))
@@ -52,6 +62,44 @@ void settle() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void settleLayout() {
+    // Each pass runs what the last one posted: a change deep in a page reaches the page a layout at a time.
+    for (int pass = 0; pass < 10; ++pass) settle();
+}
+
+QPoint pointOn(const QWidget* widget) {
+    if (const auto* box = qobject_cast<const QCheckBox*>(widget)) {
+        QStyleOptionButton option;
+        option.initFrom(box);
+        return box->mapToGlobal(
+            box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center());
+    }
+    return widget->mapToGlobal(widget->rect().center());
+}
+
+void clickAt(QWidget* window, QPoint global) {
+    QWidget* target = window->childAt(window->mapFromGlobal(global));
+    if (!target) {
+        ADD_FAILURE() << "nothing at " << global.x() << "," << global.y();
+        return;
+    }
+    QTest::mouseClick(target, Qt::LeftButton, {}, target->mapFromGlobal(global));
+    settleLayout();
+}
+
+void clickInPlace(QWidget* window, const QWidget* control) {
+    const QPoint at = pointOn(control);
+    clickAt(window, at);
+    EXPECT_EQ(pointOn(control), at) << "moved under the pointer: " << control->objectName().toStdString();
+}
+
+void scrollToEnd(QAbstractScrollArea* page) {
+    settleLayout();
+    page->verticalScrollBar()->setValue(page->verticalScrollBar()->maximum());
+    settleLayout();
+    EXPECT_GT(page->verticalScrollBar()->value(), 0) << "the page is too short to scroll";
 }
 
 Stepper* stepper(const QWidget* root, const QString& text) {

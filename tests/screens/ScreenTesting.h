@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -29,12 +30,24 @@ namespace ScreenTesting {
 void useWorkspaceStyle();
 // Lays `widget` out at `size`, shows it offscreen and saves it as `name` in the test output folder.
 QImage savePng(QWidget* widget, const QString& name, QSize size);
+// Saves `widget` as it is now as `name` in the test output folder.
+void saveGrab(QWidget* widget, const QString& name);
 // The visible texts of the labels named `objectName` under `root`, in creation order.
 QStringList texts(const QWidget* root, const QString& objectName);
 // True when a visible label under `root` shows exactly `text`.
 bool showsText(const QWidget* root, const QString& text);
 // Runs queued events (deferred deletions included).
 void settle();
+// Runs queued events until a change deep in a page has reached the page's size and scroll range.
+void settleLayout();
+// Where a user points at `widget`, in global coordinates: the box of a check box, else the middle.
+QPoint pointOn(const QWidget* widget);
+// A user's click at `global` on whatever of `window`'s widgets lies there; then the queued events run.
+void clickAt(QWidget* window, QPoint global);
+// A user's click on `control` (see pointOn), which must still be there afterwards, under the pointer.
+void clickInPlace(QWidget* window, const QWidget* control);
+// Scrolls `page` to its end, as a user does before working on its last controls.
+void scrollToEnd(QAbstractScrollArea* page);
 // The stepper under `root` whose text contains `text`.
 Stepper* stepper(const QWidget* root, const QString& text);
 // Types `text` into the number field under `root` titled `title` (or into `root` itself when it is one)

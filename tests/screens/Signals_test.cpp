@@ -2,12 +2,14 @@
 // shows, stops and changes, and when a page counts as playing.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <QThreadPool>
+#include <QToolButton>
 
 #include "ScreenTesting.h"
 #include "dsp/SignalRenderer.h"
@@ -101,6 +103,61 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
     pressPlay();
     EXPECT_TRUE(m.audio->playing());
     EXPECT_FALSE(m.routed->isPlaying());
+}
+
+// With the routed generator playing and the page at its end, the first click on B's "+" stops the
+// generator (the window's rule) and so hides the status line; the second click at the same point must land
+// on B's "+" again, not on A's.
+TEST_F(SignalLab, TwoClicksAtOnePointOnBsPlusStepBTwiceAndLeaveA) {
+    interfaceMode = true;
+    build();
+    QObject::connect(m.routed.get(), &RoutedSignal::channelBChanged, m.routed.get(),
+                     [&] { m.routed->stop(); });
+    show({820, 600});
+    child<Disclosure>("channelRouting")->setExpanded(true);
+    pressPlay();
+    ASSERT_TRUE(m.routed->isPlaying());
+    scrollToEnd(view.get());
+    QWidget* card = child("channelRouting")->parentWidget()->parentWidget();
+    saveGrab(card, "routing-before-two-clicks.png");
+
+    QToolButton* plusB = stepper(view.get(), "B \u00B7 output")->plusButton();
+    const QPoint point = pointOn(plusB);
+    clickAt(view.get(), point);
+    EXPECT_FALSE(m.routed->isPlaying());
+    EXPECT_EQ(pointOn(plusB), point);
+    clickAt(view.get(), point);
+    saveGrab(card, "routing-after-two-clicks.png");
+    EXPECT_EQ(m.routed->channelA(), 1);
+    EXPECT_EQ(m.routed->channelB(), 4);
+}
+
+// Play, Stop signal and the loopback switch at the page's end: the lines and rows that come and go below
+// them never move them from under the pointer.
+TEST_F(SignalLab, ClicksAtThePageEndLeaveTheClickedControlInPlace) {
+    settings.kind = SignalKind::dual;  // the loopback switch then brings the hint too
+    interfaceMode = true;
+    build();
+    show({820, 600});
+    child<Disclosure>("channelRouting")->setExpanded(true);
+    scrollToEnd(view.get());
+    auto* play = child<QVAction>("play");
+    const QPoint at = pointOn(play);
+    clickAt(view.get(), at);
+    ASSERT_TRUE(m.settle());
+    settleLayout();
+    ASSERT_TRUE(m.routed->isPlaying()) << m.routed->status().toStdString();
+    EXPECT_EQ(pointOn(play), at);
+    clickInPlace(view.get(), play);
+    EXPECT_FALSE(m.routed->isPlaying());
+
+    auto* loopback = child<QCheckBox>("sendReference");
+    clickInPlace(view.get(), loopback);
+    EXPECT_TRUE(shown("dualHint"));
+    scrollToEnd(view.get());
+    clickInPlace(view.get(), loopback);
+    EXPECT_FALSE(m.routed->sendReference());
+    EXPECT_FALSE(shown("dualHint"));
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #pragma once
-// Readable Qt strings in GoogleTest failure messages.
+// Readable Qt strings and points in GoogleTest failure messages.
+#include <QPoint>
 #include <QString>
 #include <QStringList>
 #include <ostream>
@@ -8,3 +9,4 @@ inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdS
 inline void PrintTo(const QStringList& l, std::ostream* os) {
     *os << '[' << l.join(", ").toStdString() << ']';
 }
+inline void PrintTo(const QPoint& p, std::ostream* os) { *os << '(' << p.x() << ", " << p.y() << ')'; }

@@ -1,0 +1,86 @@
+// A page keeps the control the user pressed where it is on screen while its content changes height.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include "QtPrinting.h"
+#include "kit/QVPage.h"
+
+namespace quorvel {
+
+namespace {
+
+// A change deep in a page reaches it one layout at a time.
+void settle() {
+    for (int pass = 0; pass < 10; ++pass) QCoreApplication::processEvents();
+}
+
+QWidget* block(int height) {
+    auto* w = new QWidget;
+    w->setFixedHeight(height);
+    return w;
+}
+
+QPoint middle(const QWidget* w) { return w->mapToGlobal(w->rect().center()); }
+
+}  // namespace
+
+TEST(QVPage, AClickThatShortensThePageAtItsEndLeavesTheControlAndTheRoomGoesAsTheUserScrollsUp) {
+    QVPage page(QStringLiteral("Page"));
+    auto* hide = new QPushButton(QStringLiteral("Hide"));
+    QWidget* below = block(100);
+    page.add(block(600));
+    page.add(hide);
+    page.add(below);
+    QObject::connect(hide, &QPushButton::clicked, below, &QWidget::hide);
+    page.resize(400, 300);
+    page.show();
+    settle();
+    QScrollBar* bar = page.verticalScrollBar();
+    bar->setValue(bar->maximum());
+    settle();
+
+    const QPoint at = middle(hide);
+    const int end = bar->value();
+    QTest::mouseClick(hide, Qt::LeftButton);
+    settle();
+    ASSERT_TRUE(below->isHidden());
+    EXPECT_EQ(middle(hide), at);
+    EXPECT_EQ(bar->value(), end);
+    // The block and its spacing are blank room now; scrolling up takes it away, and none comes back.
+    bar->setValue(end - 50);
+    settle();
+    EXPECT_EQ(bar->maximum(), end - 50);
+    bar->setValue(0);
+    settle();
+    EXPECT_EQ(bar->maximum(), end - 100 - QVPage::kSpacing);
+}
+
+TEST(QVPage, ABlockShownAboveTheControlScrollsThePageUntilANewWindowHeightLetsGo) {
+    QVPage page(QStringLiteral("Page"));
+    QWidget* above = block(100);
+    auto* show = new QPushButton(QStringLiteral("Show"));
+    above->hide();
+    page.add(above);
+    page.add(show, Qt::AlignLeft);  // where the scroll bar it brings takes no width from it
+    QObject::connect(show, &QPushButton::clicked, above, &QWidget::show);
+    page.resize(400, 500);
+    page.show();
+    settle();
+    QScrollBar* bar = page.verticalScrollBar();
+    ASSERT_EQ(bar->maximum(), 0) << "the page fits";
+
+    const QPoint at = middle(show);
+    QTest::mouseClick(show, Qt::LeftButton);
+    settle();
+    EXPECT_EQ(middle(show), at);
+    EXPECT_EQ(bar->value(), 100 + QVPage::kSpacing);
+    page.resize(400, 520);
+    settle();
+    EXPECT_EQ(bar->maximum(), 0);
+}
+
+}  // namespace quorvel
