@@ -107,7 +107,7 @@ void RoutePicker::rebuildMenu() {
     shown_ = outputs_();
     if (!shown_.empty()) menu_->addSeparator();
     for (const RouteOutput& out : shown_) {
-        if (out.id == 0 || out.outputChannels < 2) continue;
+        if (out.id == 0 || out.outputChannels < 1) continue;
         addChoice(out.label.isEmpty() ? out.name : out.label, out.id, out.name, out.id == current);
         if (out.id == current) currentListed = true;
     }

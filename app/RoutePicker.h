@@ -1,6 +1,7 @@
 #pragma once
 // The output-route button of the transport bar: a small symbol button whose menu lists the system default
-// output and every output device that ordinary stereo playback can use (two or more output channels).
+// output and every output device that ordinary stereo playback can use (any with outputs: a device with one
+// output plays the stereo mixed down).
 // Choosing one stores it in the user defaults, where the stereo player reads it at its next start; the
 // choice is remembered across runs. Devices are named by the platform's stable device id, with the name
 // kept beside it so that a device that is not connected can still be shown as the current choice.

@@ -64,6 +64,17 @@ using AudioRender = std::function<void(float* const* channels, int channelCount,
 // calls stop(), and must not call it from inside the handler.
 using AudioFailureHandler = std::function<void(const Error& failure)>;
 
+// How the rendered channels meet the device's outputs.
+enum class OutputLayout {
+    // Buffer channel k sounds on the device's output k + 1; start() refuses a device with fewer outputs.
+    exact,
+    // The same on a device with enough outputs; on a device with one output, that output plays the average
+    // of the channels, (L + R) / 2 for stereo: a centred signal keeps its level (as PulseAudio's and
+    // PipeWire's own remixing kept it) and the sum never clips. For ordinary stereo playback; routed outputs
+    // and capture always keep the device's own channels.
+    mixToMono,
+};
+
 // Signed status codes of binding; 0 is success.
 namespace AudioStatus {
 inline constexpr std::int32_t ok = 0;
@@ -102,8 +113,10 @@ public:
     virtual bool hasTap() const = 0;
 
     // Sets the render callback for channelCount output channels, 1...maxOutputChannels (only while
-    // stopped). Buffer channel k sounds on the device's output k + 1. The next start() opens the output.
-    virtual void setOutput(int channelCount, AudioRender render) = 0;
+    // stopped), laid on the device's outputs as `layout` says. The next start() opens the output. The
+    // render is always asked for channelCount channels, mixed down or not.
+    virtual void setOutput(int channelCount, AudioRender render,
+                           OutputLayout layout = OutputLayout::exact) = 0;
     virtual void clearOutput() = 0;
     virtual bool hasOutput() const = 0;
 

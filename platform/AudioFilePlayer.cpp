@@ -49,7 +49,8 @@ AudioFilePlayer::AudioFilePlayer(std::unique_ptr<AudioEngine> engine, std::share
     rate_ = audio_->rate();
     mayWait_ = !engine_->realtime();
     engine_->setOutput(
-        2, [this](float* const* out, int channels, std::int64_t frames) { render(out, channels, frames); });
+        2, [this](float* const* out, int channels, std::int64_t frames) { render(out, channels, frames); },
+        OutputLayout::mixToMono);
     engine_->setFailureHandler([this](const Error& e) {
         playing_.store(false, std::memory_order_relaxed);
         std::lock_guard lock(failureMutex_);

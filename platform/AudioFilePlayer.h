@@ -6,7 +6,8 @@
 // ahead of playback, so memory stays bounded whatever the file's length, and the audio thread only copies
 // from the stream's ring and reads atomics: it never allocates, locks or waits. After a seek, the output is
 // silent (and the position holds) until the first new samples are there, a few milliseconds later.
-// A mono file sounds on both outputs; a file with more than two channels plays its first two.
+// A mono file sounds on both outputs; a file with more than two channels plays its first two. On a device
+// with one output the two channels are mixed down to it (OutputLayout::mixToMono).
 //
 // Threads: open/make and every member run on one owner thread (the main thread in the application),
 // except load(), which may run on any thread. The engine's audio thread runs the render callback; a

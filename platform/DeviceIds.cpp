@@ -1,5 +1,8 @@
 #include "platform/DeviceIds.h"
 
+#include <algorithm>
+#include <numeric>
+#include <set>
 #include <unordered_set>
 
 namespace quorvel {
@@ -40,6 +43,49 @@ void assign(std::vector<AudioDeviceInfo>& devices) {
         }
         device.id = id;
     }
+}
+
+std::vector<std::size_t> tellApart(std::vector<AudioDeviceInfo>& devices,
+                                   const std::vector<std::string>& keys) {
+    std::vector<std::size_t> order(devices.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    auto sameName = [&](std::size_t a, std::size_t b) {
+        return devices[a].api == devices[b].api && devices[a].name == devices[b].name;
+    };
+    std::set<std::pair<std::string, std::string>> listed;
+    for (const auto& d : devices) listed.emplace(d.api, d.name);
+    std::vector<std::pair<std::size_t, int>> renamed;  // new position, number in its group
+    std::vector<bool> seen(devices.size(), false);
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        if (seen[i] || devices[i].name.empty()) continue;
+        std::vector<std::size_t> places;
+        for (std::size_t j = i; j < devices.size(); ++j)
+            if (!seen[j] && sameName(i, j)) {
+                seen[j] = true;
+                places.push_back(j);
+            }
+        if (places.size() < 2) continue;
+        std::vector<std::size_t> members = places;
+        std::stable_sort(members.begin(), members.end(),
+                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+        for (std::size_t k = 0; k < places.size(); ++k) {
+            order[places[k]] = members[k];
+            if (k > 0) renamed.emplace_back(places[k], static_cast<int>(k + 1));
+        }
+    }
+    std::vector<AudioDeviceInfo> before = std::move(devices);
+    devices.clear();
+    for (std::size_t from : order) devices.push_back(std::move(before[from]));
+    for (auto [at, number] : renamed) {
+        AudioDeviceInfo& d = devices[at];
+        std::string name;
+        for (int n = number;; ++n) {
+            name = d.name + " (" + std::to_string(n) + ")";
+            if (listed.emplace(d.api, name).second) break;
+        }
+        d.name = std::move(name);
+    }
+    return order;
 }
 
 }  // namespace DeviceIds

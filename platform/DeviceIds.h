@@ -3,7 +3,9 @@
 // keeps its id while others come and go, unlike list positions. Two devices in one list never share an
 // id: when a hash is taken (two devices with one name, or a true collision), the later device in list
 // order is hashed again with an attempt number until the id is free.
+#include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,6 +20,15 @@ std::uint32_t make(std::string_view api, std::string_view name, int attempt = 0)
 
 // Gives every device of the list its id, in list order, resolving clashes as described above.
 void assign(std::vector<AudioDeviceInfo>& devices);
+
+// Tells apart devices of one API that share a name (two interfaces of one model), before assign(). Each
+// such group is ordered by `keys` (one per device: the API's own name for it, which stays from run to run;
+// equal keys keep the list's order) and takes the group's places in the list in that order; the first keeps
+// the name and each other becomes "<name> (2)", "<name> (3)", …, skipping a name the API already lists.
+// Devices of a unique name, and those with an unreadable (empty) name, stay as they are, so they keep
+// their ids. Returns the new order as the devices' former positions.
+std::vector<std::size_t> tellApart(std::vector<AudioDeviceInfo>& devices,
+                                   const std::vector<std::string>& keys);
 
 }  // namespace DeviceIds
 

@@ -17,6 +17,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/AudioErrors.h"
 #include "platform/Log.h"
 #include "platform/TapCollector.h"
 
@@ -459,8 +460,11 @@ JackClients::Listing read(jack_client_t* client) {
     return listing;
 }
 
-Error streamError(const std::string& text, long code = 0, std::string detail = {}) {
-    return Error{AudioStatus::errorDomain, code, text, std::move(detail)};
+// Our sentence for the user; libjack's status, when it gave one, is the code and goes to the log decoded.
+Error streamError(std::string text, int status = 0) {
+    if (status == 0) return AudioErrors::make(std::move(text));
+    const std::string said = describeStatus(status);
+    return AudioErrors::make(std::move(text), {"JACK", status, said}, status);
 }
 
 }  // namespace
@@ -513,7 +517,7 @@ Status JackStream::open(const Direction& input, const Direction& output) {
     std::unique_lock lock(s.mutex);
     jack_status_t status{};
     if (const Share share = take(s, lock, status); share != Share::taken)
-        return share == Share::noServer ? streamError(failureText(share), status, describeStatus(status))
+        return share == Share::noServer ? streamError(failureText(share), status)
                                         : streamError(failureText(share));
     const auto free = std::find(s.reserved.begin(), s.reserved.end(), false);
     if (free == s.reserved.end()) {

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "platform/AudioEngineBase.h"
+#include "platform/AudioErrors.h"
 #include "platform/DeviceIds.h"
 #include "platform/JackClients.h"
 #include "platform/Log.h"
@@ -58,7 +59,10 @@ const ApiName& nameOf(Api api) {
     return knownApis[0];
 }
 
-Error failure(std::string description) { return Error{AudioStatus::errorDomain, 0, std::move(description)}; }
+using AudioErrors::make;
+
+// What RtAudio said, for the log.
+AudioErrors::Detail rtAudioSaid(const RtAudioError& e) { return {"RtAudio", e.getType(), e.what()}; }
 
 // libasound prints its errors to stderr, e.g. "cannot find card" at every listing on a machine without a
 // sound card; they go to the log. Called on whichever thread ALSA runs into the error.
@@ -88,9 +92,16 @@ double chooseRate(const RtAudio::DeviceInfo& info) {
 struct Entry {
     AudioDeviceInfo info;
     Api api = Api::jack;
+    // The name the sound system knows the device by, which stays from run to run and orders devices of one
+    // listed name (DeviceIds::tellApart): PulseAudio's sink, else source; empty for JACK, whose client
+    // names are unique, and ALSA, which RtAudio names by card and device only.
+    std::string key;
     // PulseAudio's names of the sink and the source a PulseAudio device plays and captures through.
     std::string pulseSink;
     std::string pulseSource;
+    // ALSA: RtAudio's name, and which of the devices of that name this is, in RtAudio's order.
+    std::string rtName;
+    int rtTwin = 0;
 };
 
 struct Snapshot {
@@ -166,13 +177,21 @@ struct LinuxAudioSystem::Backend {
             }
         }
         std::vector<AudioDeviceInfo> infos;
-        for (const auto& e : s.entries) infos.push_back(e.info);
-        DeviceIds::assign(infos);
-        for (std::size_t i = 0; i < infos.size(); ++i) {
-            s.entries[i].info.id = infos[i].id;
-            if (defaultIn[i] && s.defaultInput == 0) s.defaultInput = infos[i].id;
-            if (defaultOut[i] && s.defaultOutput == 0) s.defaultOutput = infos[i].id;
+        std::vector<std::string> keys;
+        for (const auto& e : s.entries) {
+            infos.push_back(e.info);
+            keys.push_back(e.key);
         }
+        const std::vector<std::size_t> order = DeviceIds::tellApart(infos, keys);
+        DeviceIds::assign(infos);
+        std::vector<Entry> entries;
+        for (std::size_t i = 0; i < infos.size(); ++i) {
+            entries.push_back(std::move(s.entries[order[i]]));
+            entries.back().info = infos[i];
+            if (defaultIn[order[i]] && s.defaultInput == 0) s.defaultInput = infos[i].id;
+            if (defaultOut[order[i]] && s.defaultOutput == 0) s.defaultOutput = infos[i].id;
+        }
+        s.entries = std::move(entries);
         logChanges(s);
         return s;
     }
@@ -181,7 +200,7 @@ struct LinuxAudioSystem::Backend {
         Part part;
         if (api == Api::jack) {
             auto listing = JackClients::list();
-            if (!listing) return failure("The JACK server did not list its devices");
+            if (!listing) return make("The JACK server did not list its devices");
             // The server's own ports are the natural default; otherwise the first device with physical
             // ports that way (under PipeWire, which has no "system", a sink or a source rather than a
             // program), else the first that has any.
@@ -206,7 +225,7 @@ struct LinuxAudioSystem::Backend {
         }
         if (api == Api::pulse) {
             auto listing = PulseDevices::list();
-            if (!listing) return failure("The PulseAudio server did not list its devices");
+            if (!listing) return make("The PulseAudio server did not list its devices");
             for (std::size_t i = 0; i < listing->devices.size(); ++i) {
                 const PulseDevices::Device& d = listing->devices[i];
                 Entry& e = part.add(api, d.name, d.inputChannels, d.outputChannels, d.sampleRateHz,
@@ -214,6 +233,7 @@ struct LinuxAudioSystem::Backend {
                                     i == listing->defaultOutput && d.outputChannels > 0);
                 e.pulseSink = d.sink;
                 e.pulseSource = d.source;
+                e.key = d.sink.empty() ? d.source : d.sink;
             }
             return part;
         }
@@ -226,13 +246,16 @@ struct LinuxAudioSystem::Backend {
             const unsigned int out = count > 0 ? rt.getDefaultOutputDevice() : count;
             for (unsigned int i = 0; i < count; ++i) {
                 const RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
-                part.add(api, info.name, static_cast<int>(info.inputChannels),
-                         static_cast<int>(info.outputChannels), chooseRate(info),
-                         i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
+                Entry& e = part.add(api, info.name, static_cast<int>(info.inputChannels),
+                                    static_cast<int>(info.outputChannels), chooseRate(info),
+                                    i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
+                e.rtName = info.name;
+                e.rtTwin = static_cast<int>(
+                    std::count_if(part.entries.begin(), part.entries.end() - 1,
+                                  [&](const Entry& other) { return other.rtName == info.name; }));
             }
         } catch (const RtAudioError& e) {
-            Log::warning(Log::Area::audio, std::string("Cannot read the device list: ") + e.what());
-            return Error{AudioStatus::errorDomain, AudioSystem::listUnreadable, e.what()};
+            return make("Cannot read the list of ALSA devices", rtAudioSaid(e), AudioSystem::listUnreadable);
         }
         return part;
     }
@@ -281,17 +304,18 @@ struct LinuxAudioSystem::Backend {
 
 namespace {
 
-class RtAudioEngine;
+class LinuxAudioEngine;
 
 // One direction through RtAudio (ALSA).
 struct RtStream {
-    RtAudioEngine* engine = nullptr;
+    LinuxAudioEngine* engine = nullptr;
     std::unique_ptr<RtAudio> rt;
     std::string device;
     int channels = 0;
-    // An error reported on this stream's audio thread. The text is written once, by whoever takes
-    // errorTaken, before failed is set (release); it is read after failed (acquire).
+    // An error reported on this stream's audio thread. Its type and text are written once, by whoever takes
+    // errorTaken, before failed is set (release); they are read after failed (acquire).
     std::atomic_flag errorTaken = ATOMIC_FLAG_INIT;
+    RtAudioError::Type errorType = RtAudioError::UNSPECIFIED;
     char errorText[256] = {};
     std::atomic<bool> failed{false};
 
@@ -300,6 +324,7 @@ struct RtStream {
         device.clear();
         channels = 0;
         errorTaken.clear();
+        errorType = RtAudioError::UNSPECIFIED;
         errorText[0] = '\0';
         failed.store(false);
     }
@@ -314,31 +339,28 @@ void onRtAudioError(RtAudioError::Type type, const std::string& text) {
     RtStream* stream = t_stream;
     if (!stream || type == RtAudioError::DEBUG_WARNING) return;
     if (stream->errorTaken.test_and_set(std::memory_order_acquire)) return;
+    stream->errorType = type;
     const std::size_t n = std::min(text.size(), sizeof stream->errorText - 1);
     std::memcpy(stream->errorText, text.data(), n);
     stream->errorText[n] = '\0';
     stream->failed.store(true, std::memory_order_release);
 }
 
-// The text of an RtAudio stream's failure, for the user.
+// The user's text of an RtAudio stream's failure; RtAudio's own, when it gave one, goes to the log.
 std::string describeFailure(const RtStream& s) {
-    std::string text = s.errorText;
-    // RtAudio's texts start with the function that failed ("RtApiAlsa::callbackEvent: audio write
-    // error, …"): keep what follows it.
-    if (text.rfind("RtApi", 0) == 0)
-        if (const auto colon = text.find(": "); colon != std::string::npos) text.erase(0, colon + 2);
-    if (text.empty()) return "The audio stream of " + s.device + " stopped";
-    return "The audio stream of " + s.device + " failed: " + text;
+    if (s.errorText[0] == '\0') return "The audio stream of " + s.device + " stopped";
+    return make("The audio stream of " + s.device + " failed", {"RtAudio", s.errorType, s.errorText})
+        .description;
 }
 
-class RtAudioEngine : public AudioEngineBase {
+class LinuxAudioEngine : public AudioEngineBase {
 public:
-    explicit RtAudioEngine(std::shared_ptr<LinuxAudioSystem::Backend> backend)
+    explicit LinuxAudioEngine(std::shared_ptr<LinuxAudioSystem::Backend> backend)
         : backend_(std::move(backend)) {
         input_.engine = this;
         output_.engine = this;
     }
-    ~RtAudioEngine() override { stop(); }
+    ~LinuxAudioEngine() override { stop(); }
 
     DeviceFormat inputFormat() override { return format(true); }
     DeviceFormat outputFormat() override { return format(false); }
@@ -379,13 +401,14 @@ private:
                              void* stream);
     static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
                               void* stream);
-    static RtAudioEngine* enter(void* stream, bool xrun);
+    static LinuxAudioEngine* enter(void* stream, bool xrun);
 
     std::shared_ptr<LinuxAudioSystem::Backend> backend_;
     bool running_ = false;
     std::string description_;  // of the run, for the log
     std::string jackDevices_;  // the names of the run's JACK devices
     std::string stallDevice_;  // the device a stall is reported on: the input's, else the output's
+    int openedOutputs_ = 0;    // the output channels the run opened on its device
 
     JackStream jack_;
     PulseStream pulse_;
@@ -406,24 +429,23 @@ private:
     bool watcherQuit_ = false;
 };
 
-Status RtAudioEngine::start() {
+Status LinuxAudioEngine::start() {
     if (running_) return Status::success();
     auto snapshot = backend_->snapshot();
-    if (!snapshot) return failure("Cannot list audio devices: " + snapshot.error().description);
+    if (!snapshot) return make("Cannot list audio devices: " + snapshot.error().description);
     const Entry* in = nullptr;
     const Entry* out = nullptr;
     if (tap_) {
         in = snapshot->find(inputID_ != 0 ? inputID_ : snapshot->defaultInput);
-        if (!in) return failure("The input device is not available");
-        if (in->info.inputChannels < 1) return failure("The device " + in->info.name + " has no inputs");
+        if (!in) return make("The input device is not available");
+        if (in->info.inputChannels < 1) return make("The device " + in->info.name + " has no inputs");
     }
     if (render_) {
         out = snapshot->find(outputID_ != 0 ? outputID_ : snapshot->defaultOutput);
-        if (!out) return failure("The output device is not available");
-        if (out->info.outputChannels < outputChannels_)
-            return failure("The device " + out->info.name + " has " +
-                           std::to_string(out->info.outputChannels) + " outputs, " +
-                           std::to_string(outputChannels_) + " were asked for");
+        if (!out) return make("The output device is not available");
+        const Result<int> opened = prepareOutput(out->info.name, out->info.outputChannels);
+        if (!opened) return opened.error();
+        openedOutputs_ = *opened;
     }
     stallDevice_ = in ? in->info.name : out ? out->info.name : std::string();
     description_.clear();
@@ -433,9 +455,8 @@ Status RtAudioEngine::start() {
                             e->info.name + " (" + e->info.api + ")";
     auto fail = [&](const Error& error) -> Status {
         closeAll();
-        Log::warning(Log::Area::audio,
-                     "Cannot start " + description_ + ": " + error.description +
-                         (error.debugDescription.empty() ? "" : " (" + error.debugDescription + ")"));
+        // What the library said is in the log already (AudioErrors.h).
+        Log::warning(Log::Area::audio, "Cannot start " + description_ + ": " + error.description);
         return error;
     };
 
@@ -443,7 +464,7 @@ Status RtAudioEngine::start() {
     const bool jackOut = out && out->api == Api::jack;
     if (jackIn || jackOut) {
         const JackStream::Direction jin{jackIn ? in->info.name : "", jackIn ? in->info.inputChannels : 0};
-        const JackStream::Direction jout{jackOut ? out->info.name : "", jackOut ? outputChannels_ : 0};
+        const JackStream::Direction jout{jackOut ? out->info.name : "", jackOut ? openedOutputs_ : 0};
         jackDevices_ = jackIn ? in->info.name : out->info.name;
         if (jackIn && jackOut && in->info.name != out->info.name) jackDevices_ += ", " + out->info.name;
         if (Status s = jack_.open(jin, jout); !s) return fail(s.error());
@@ -456,8 +477,9 @@ Status RtAudioEngine::start() {
         if (pulseIn) collector_.prepare(in->info.inputChannels, PulseStream::periodFrames);
         PulseStream::Direction pin, pout;
         if (pulseIn) pin = {in->info.name, in->pulseSource, in->info.inputChannels, in->info.sampleRateHz};
-        if (pulseOut) pout = {out->info.name, out->pulseSink, outputChannels_, out->info.sampleRateHz};
-        if (Status s = pulse_.open(pin, pout, {&collector_, &tap_, &render_}); !s) return fail(s.error());
+        if (pulseOut) pout = {out->info.name, out->pulseSink, openedOutputs_, out->info.sampleRateHz};
+        if (Status s = pulse_.open(pin, pout, {&collector_, &tap_, &deviceRender()}); !s)
+            return fail(s.error());
     }
     if (in && in->api == Api::alsa)
         if (Status s = open(*in, true, input_); !s) return fail(s.error());
@@ -471,11 +493,11 @@ Status RtAudioEngine::start() {
         try {
             stream->rt->startStream();
         } catch (const RtAudioError& e) {
-            return fail(failure(e.what()));
+            return fail(make("The audio device " + stream->device + " could not be started", rtAudioSaid(e)));
         }
     }
     if (jack_.isOpen())
-        if (Status s = jack_.start({&collector_, &tap_, &render_}); !s) return fail(s.error());
+        if (Status s = jack_.start({&collector_, &tap_, &deviceRender()}); !s) return fail(s.error());
     watcherQuit_ = false;
     watcher_ = std::thread([this] { watch(); });
     running_ = true;
@@ -483,10 +505,10 @@ Status RtAudioEngine::start() {
     return Status::success();
 }
 
-Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
+Status LinuxAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     stream.reset();
     stream.device = device.info.name;
-    stream.channels = input ? device.info.inputChannels : outputChannels_;
+    stream.channels = input ? device.info.inputChannels : openedOutputs_;
     stream.rt = std::make_unique<RtAudio>(nameOf(device.api).rtAudio);
     stream.rt->showWarnings(false);
 
@@ -496,33 +518,35 @@ Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     RtAudio::StreamOptions options;
     options.flags = RTAUDIO_NONINTERLEAVED;
     // RtAudio opens by list position, and positions shift when devices come and go: look the name up again
-    // now, as close to the open as possible.
+    // now, as close to the open as possible (the device's twin of that name as listed).
     int index = -1;
     try {
         const unsigned int count = stream.rt->getDeviceCount();
+        int twin = 0;
         for (unsigned int i = 0; i < count && index < 0; ++i)
-            if (stream.rt->getDeviceInfo(i).name == device.info.name) index = static_cast<int>(i);
+            if (stream.rt->getDeviceInfo(i).name == device.rtName && twin++ == device.rtTwin)
+                index = static_cast<int>(i);
     } catch (const RtAudioError&) {
         index = -1;
     }
     if (index < 0) {
         stream.reset();
-        return failure("The audio device " + device.info.name + " is no longer available");
+        return make("The audio device " + device.info.name + " is no longer available");
     }
     parameters.deviceId = static_cast<unsigned int>(index);
     unsigned int frames = requestedPeriodFrames;
     try {
         stream.rt->openStream(input ? nullptr : &parameters, input ? &parameters : nullptr, RTAUDIO_FLOAT32,
                               static_cast<unsigned int>(device.info.sampleRateHz), &frames,
-                              input ? &RtAudioEngine::inputCallback : &RtAudioEngine::outputCallback, &stream,
-                              &options, &onRtAudioError);
+                              input ? &LinuxAudioEngine::inputCallback : &LinuxAudioEngine::outputCallback,
+                              &stream, &options, &onRtAudioError);
     } catch (const RtAudioError& e) {
         stream.reset();
-        return failure(e.what());
+        return make("The audio device " + device.info.name + " could not be opened", rtAudioSaid(e));
     }
     if (!stream.rt->isStreamOpen()) {
         stream.reset();
-        return failure("The audio device " + device.info.name + " could not be opened");
+        return make("The audio device " + device.info.name + " could not be opened");
     }
     if (input) {
         collector_.prepare(stream.channels, frames);
@@ -531,7 +555,7 @@ Status RtAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
     return Status::success();
 }
 
-void RtAudioEngine::stop() {
+void LinuxAudioEngine::stop() {
     if (watcher_.joinable()) {
         {
             std::lock_guard lock(watcherMutex_);
@@ -548,14 +572,14 @@ void RtAudioEngine::stop() {
     running_ = false;
 }
 
-void RtAudioEngine::closeAll() {
+void LinuxAudioEngine::closeAll() {
     jack_.close();
     pulse_.close();
     close(input_);
     close(output_);
 }
 
-void RtAudioEngine::close(RtStream& stream) {
+void LinuxAudioEngine::close(RtStream& stream) {
     if (!stream.rt) return;
     // A stream whose device has gone may refuse to stop or close; it is dropped all the same.
     try {
@@ -571,7 +595,7 @@ void RtAudioEngine::close(RtStream& stream) {
     stream.reset();
 }
 
-void RtAudioEngine::watch() {
+void LinuxAudioEngine::watch() {
     auto lastProgress = std::chrono::steady_clock::now();
     std::uint64_t lastCount = 0;
     std::uint64_t loggedXruns = 0;
@@ -583,7 +607,7 @@ void RtAudioEngine::watch() {
         const std::string problem = check(lastProgress, lastCount);
         if (!problem.empty()) {
             Log::warning(Log::Area::audio, description_ + ": " + problem);
-            if (failureHandler_) failureHandler_(failure(problem));
+            if (failureHandler_) failureHandler_(make(problem));
             return;
         }
         if (const std::uint64_t x = xruns(); x != loggedXruns) {
@@ -593,8 +617,8 @@ void RtAudioEngine::watch() {
     }
 }
 
-std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
-                                 std::uint64_t& lastCount) {
+std::string LinuxAudioEngine::check(std::chrono::steady_clock::time_point& lastProgress,
+                                    std::uint64_t& lastCount) {
     if (jack_.doomed()) {
         // Closed at once: the process's next JACK client can open only once every stream of the dead one
         // has let it go (JackClients.h).
@@ -623,20 +647,20 @@ std::string RtAudioEngine::check(std::chrono::steady_clock::time_point& lastProg
 
 // What both of RtAudio's callbacks do first: count the period and its xrun. Null once the stream has
 // failed: after an error RtAudio would call back without end on a dead connection, so it is aborted.
-RtAudioEngine* RtAudioEngine::enter(void* stream, bool xrun) {
+LinuxAudioEngine* LinuxAudioEngine::enter(void* stream, bool xrun) {
     auto* s = static_cast<RtStream*>(stream);
     t_stream = s;
     if (s->failed.load(std::memory_order_acquire)) return nullptr;
-    RtAudioEngine* engine = s->engine;
+    LinuxAudioEngine* engine = s->engine;
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
     if (xrun) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
     return engine;
 }
 
 // RtAudio's input thread.
-int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
-                                 void* stream) {
-    RtAudioEngine* engine = enter(stream, status & RTAUDIO_INPUT_OVERFLOW);
+int LinuxAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
+                                    void* stream) {
+    LinuxAudioEngine* engine = enter(stream, status & RTAUDIO_INPUT_OVERFLOW);
     if (!engine) return 2;
     const auto* base = static_cast<const float*>(in);
     const std::size_t n = engine->inputPointers_.size();
@@ -649,9 +673,9 @@ int RtAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, R
 }
 
 // RtAudio's output thread.
-int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
-                                  void* stream) {
-    RtAudioEngine* engine = enter(stream, status & RTAUDIO_OUTPUT_UNDERFLOW);
+int LinuxAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
+                                     RtAudioStreamStatus status, void* stream) {
+    LinuxAudioEngine* engine = enter(stream, status & RTAUDIO_OUTPUT_UNDERFLOW);
     if (!engine) return 2;
     auto* base = static_cast<float*>(out);
     const int channels = static_cast<RtStream*>(stream)->channels;
@@ -659,7 +683,7 @@ int RtAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
     std::memset(base, 0, sizeof(float) * frames * static_cast<std::size_t>(channels));
     for (int c = 0; c < channels; ++c)
         engine->outputPointers_[static_cast<std::size_t>(c)] = base + static_cast<std::size_t>(c) * frames;
-    engine->render_(engine->outputPointers_.data(), channels, frames);
+    engine->deviceRender()(engine->outputPointers_.data(), channels, frames);
     return 0;
 }
 
@@ -702,7 +726,7 @@ std::uint32_t LinuxAudioSystem::defaultOutputDevice() {
 }
 
 std::unique_ptr<AudioEngine> LinuxAudioSystem::makeEngine() {
-    return std::make_unique<RtAudioEngine>(backend_);
+    return std::make_unique<LinuxAudioEngine>(backend_);
 }
 
 void LinuxAudioSystem::setDevicesChanged(std::function<void()> changed) {

@@ -1,20 +1,26 @@
 #pragma once
 // The machine's audio devices: JACK (when a server runs) through our own client (JackClients.h), then
 // PulseAudio (or PipeWire's PulseAudio side) through our own client (PulseDevices.h, PulseStream.h), then
-// ALSA through RtAudio, listed in that order. Ids hash the API and the device name (DeviceIds.h). The
+// ALSA through RtAudio, listed in that order. Devices of one API that share a name are listed apart, the
+// second as "<name> (2)", ordered by PulseAudio's sink (else source) name or by RtAudio's ALSA order
+// (DeviceIds::tellApart); a unique name stays as it is. Ids hash the API and that name (DeviceIds.h). The
 // default input and output are those of the first API that has such a device (under JACK the "system"
 // client; under PulseAudio the server's default sink and source as RtAudio 5.2 ranked them; RtAudio's own
 // ALSA default is only trusted when the API reports devices at all).
 //
 // Engines play and capture as 32-bit float, non-interleaved, at the device's rate (the server's under
-// JACK). A JACK direction runs in one JackStream per run, whose ports are connected by exact name to the
-// device's, so that buffer channel k reaches the device's k-th port and nothing else; it reports the
-// server stopping and the device's client leaving. The PulseAudio directions run in one PulseStream per
-// run, whose streams carry the devices' own channels in their own order and never move to another device;
-// it reports the server stopping and a device going away. An ALSA direction is one RtAudio stream: an
-// error on its audio thread ends it as a failure. A stall check covers any stream that stops calling back.
+// JACK). An output laid out with OutputLayout::mixToMono opens one channel on a device with one output,
+// which plays the average of the rendered channels (AudioEngineBase.h). A JACK direction runs in one
+// JackStream per run, whose ports are connected by exact name to the device's, so that buffer channel k
+// reaches the device's k-th port and nothing else; it reports the server stopping and the device's client
+// leaving. The PulseAudio directions run in one PulseStream per run, whose streams carry the devices' own
+// channels in their own order and never move to another device; it reports the server stopping and a device
+// going away. An ALSA direction is one RtAudio stream: an error on its audio thread ends it as a failure. A
+// stall check covers any stream that stops calling back.
 //
-// ALSA's own messages ("ALSA lib … cannot find card") go to the log (Log.h) instead of stderr.
+// Failures read as our own sentences naming the device or the server; what JACK, PulseAudio and RtAudio
+// said goes to the log (AudioErrors.h). ALSA's own messages ("ALSA lib … cannot find card") go to the log
+// (Log.h) instead of stderr.
 //
 // A sound system whose list fails (a server that does not answer within five seconds, or is known not to,
 // a query that fails once) is listed as it was last listed, for ten seconds from the first failure, and

@@ -15,8 +15,11 @@ constexpr pa_usec_t answerWaitUsec = 5 * PA_USEC_PER_SEC;
 template <typename Info>
 Node nodeOf(const Info& i) {
     const char* description = pa_proplist_gets(i.proplist, PA_PROP_DEVICE_DESCRIPTION);
-    return {i.name ? i.name : "", description ? description : (i.description ? i.description : ""),
-            i.sample_spec.channels, static_cast<double>(i.sample_spec.rate)};
+    return {i.name ? i.name : "",
+            description ? description : (i.description ? i.description : ""),
+            i.sample_spec.channels,
+            static_cast<double>(i.sample_spec.rate),
+            {}};
 }
 
 // One listing on a main loop of its own, run by the calling thread.
@@ -69,7 +72,10 @@ struct Query {
     static void onSource(pa_context*, const pa_source_info* i, int eol, void* self) {
         auto* q = static_cast<Query*>(self);
         if (eol != 0) q->finish(eol > 0);
-        if (eol == 0 && i) q->state.sources.push_back(nodeOf(*i));
+        if (eol == 0 && i) {
+            Node& node = q->state.sources.emplace_back(nodeOf(*i));
+            if (i->monitor_of_sink_name) node.monitorOf = i->monitor_of_sink_name;
+        }
     }
     static void onTimeout(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
         static_cast<Query*>(self)->finish(false);
@@ -81,22 +87,43 @@ struct Query {
 Listing merge(const ServerState& state) {
     Listing listing;
     auto& devices = listing.devices;
-    auto add = [&](const Node& node, bool output) {
-        const bool isDefault = node.name == (output ? state.defaultSink : state.defaultSource);
-        auto it = std::find_if(devices.begin(), devices.end(),
-                               [&](const Device& d) { return d.name == node.description; });
-        if (it == devices.end()) {
-            Device d;
-            d.name = node.description;
-            d.sampleRateHz = node.sampleRateHz;
-            it = devices.insert(isDefault ? devices.begin() : devices.end(), std::move(d));
-        }
-        (output ? it->sink : it->source) = node.name;
-        (output ? it->outputChannels : it->inputChannels) = node.channels;
-        (output ? it->defaultOutput : it->defaultInput) = isDefault;
+    auto start = [&](const Node& node, bool isDefault) -> Device& {
+        Device d;
+        d.name = node.description;
+        d.sampleRateHz = node.sampleRateHz;
+        return *devices.insert(isDefault ? devices.begin() : devices.end(), std::move(d));
     };
-    for (const Node& sink : state.sinks) add(sink, true);
-    for (const Node& source : state.sources) add(source, false);
+    for (const Node& sink : state.sinks) {
+        const bool isDefault = sink.name == state.defaultSink;
+        Device& d = start(sink, isDefault);
+        d.sink = sink.name;
+        d.outputChannels = sink.channels;
+        d.defaultOutput = isDefault;
+    }
+    // The PulseAudio name of each sink's monitor, to tell a device's own monitor from another source.
+    auto monitorOf = [&](const std::string& sink) -> const std::string* {
+        for (const Node& source : state.sources)
+            if (!sink.empty() && source.monitorOf == sink) return &source.name;
+        return nullptr;
+    };
+    for (const Node& source : state.sources) {
+        const bool isDefault = source.name == state.defaultSource;
+        auto joins = [&](const Device& d) {
+            if (d.name != source.description || d.sink.empty()) return false;
+            if (!source.monitorOf.empty() && source.monitorOf == d.sink) return true;
+            const std::string* own = monitorOf(d.sink);
+            return d.source.empty() || (own && d.source == *own);
+        };
+        // Its own sink's device first, then the first that it may join.
+        auto it = std::find_if(devices.begin(), devices.end(), [&](const Device& d) {
+            return !source.monitorOf.empty() && d.sink == source.monitorOf && joins(d);
+        });
+        if (it == devices.end()) it = std::find_if(devices.begin(), devices.end(), joins);
+        Device& d = it != devices.end() ? *it : start(source, isDefault);
+        d.source = source.name;
+        d.inputChannels = source.channels;
+        d.defaultInput = isDefault;
+    }
     auto firstFlagged = [&](bool Device::*flag) -> std::size_t {
         const auto it =
             std::find_if(devices.begin(), devices.end(), [&](const Device& d) { return d.*flag; });

@@ -1,17 +1,21 @@
 #pragma once
-// The PulseAudio server's devices (PulseAudio itself, or PipeWire's PulseAudio side), listed exactly as
-// RtAudio 5.2's PulseAudio backend listed them, which earlier versions used: a stored device id is a hash of
-// the name (DeviceIds.h), so names, and the order that decides which of two equal names keeps the plain id,
-// must not change.
+// The PulseAudio server's devices (PulseAudio itself, or PipeWire's PulseAudio side), listed as RtAudio 5.2's
+// PulseAudio backend listed them, which earlier versions used: a stored device id is a hash of the name
+// (DeviceIds.h), so names, and the order that decides which of two equal names keeps the plain id, must not
+// change. Only where RtAudio lost a device does this list differ: it kept one of two sinks (or two sources)
+// of one description.
 //
-// RtAudio's rules, kept as they are:
+// The rules:
 // - A device is named by its sink's or source's "device.description" property (the description when a
 //   node has none). The sinks come first, in the server's order, then the sources.
-// - A sink or source whose name is already listed is merged into that device: it takes over the device's
-//   channel count for its direction, its PulseAudio name and its default flag; the rate stays the first
-//   node's. PulseAudio calls a sink's monitor "Monitor of <sink>", so there a sink and its monitor are two
-//   devices; pipewire-pulse gives a monitor its sink's description, so there they are one device with
-//   inputs and outputs.
+// - Every sink is a device of its own; two sinks of one description are two devices of one name, which the
+//   system's list tells apart (LinuxAudioSystem.h).
+// - A source joins a device of its description that has a sink, and takes over that device's inputs, its
+//   PulseAudio name and its default flag: a sink's monitor joins its own sink's device, whatever input it
+//   had; any other source the first such device whose inputs are none or its sink's monitor. Otherwise it
+//   is a device of its own. PulseAudio calls a sink's monitor "Monitor of <sink>", so there a sink and its
+//   monitor are two devices; pipewire-pulse gives a monitor its sink's description, so there they are one
+//   device with inputs and outputs, and so are a sink and a source of one description.
 // - The default sink, and then the default source, goes first in the list when it starts a device.
 // - The default output is the first device flagged as the default output, else the first device; likewise
 //   the default input.
@@ -29,6 +33,7 @@ struct Node {
     std::string description;  // the "device.description" property, else the description
     int channels = 0;
     double sampleRateHz = 0;
+    std::string monitorOf;  // a monitor source's sink (its PulseAudio name); empty for anything else
 };
 
 struct ServerState {

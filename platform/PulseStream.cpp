@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/Log.h"
+#include "platform/AudioErrors.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -21,7 +21,7 @@ constexpr std::int64_t playbackPeriods = 8;
 
 constexpr const char* serverStopped = "The PulseAudio server stopped";
 
-Error streamError(std::string text) { return Error{AudioStatus::errorDomain, 0, std::move(text)}; }
+Error streamError(std::string text) { return AudioErrors::make(std::move(text)); }
 
 // With the loop's lock held: waits until done() or the answer wait has passed; returns done().
 template <typename Done>
@@ -128,12 +128,12 @@ Status PulseStream::open(const Direction& input, const Direction& output, Hooks 
     pa_context_set_state_callback(context_, &PulseCallbacks::contextState, this);
     pa_threaded_mainloop_lock(loop_);
     auto fail = [&](std::string text) -> Status {
-        if (context_)
-            Log::debug(Log::Area::audio,
-                       std::string("PulseAudio: ") + pa_strerror(pa_context_errno(context_)));
+        // libpulse's reason, when one of its calls is what failed.
+        const int code = context_ ? pa_context_errno(context_) : PA_OK;
         pa_threaded_mainloop_unlock(loop_);
         close();
-        return streamError(std::move(text));
+        if (code == PA_OK) return streamError(std::move(text));
+        return AudioErrors::make(std::move(text), {"PulseAudio", code, pa_strerror(code)});
     };
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0)

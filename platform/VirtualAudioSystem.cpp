@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/AudioEngineBase.h"
+#include "platform/AudioErrors.h"
 #include "platform/DeviceIds.h"
 #include "platform/TapCollector.h"
 
@@ -38,7 +39,7 @@ struct DeviceState {
     std::vector<const float*> inputPointers;
 };
 
-Error failure(std::string description) { return Error{AudioStatus::errorDomain, 0, std::move(description)}; }
+Error failure(std::string description) { return AudioErrors::make(std::move(description)); }
 
 }  // namespace
 
@@ -131,11 +132,9 @@ public:
         if (render_) {
             DeviceState* d = s_->resolve(outputID_, false);
             if (!d) return failure("No output device is available");
-            if (d->spec.outputChannels < outputChannels_)
-                return failure("The device " + d->spec.name + " has " +
-                               std::to_string(d->spec.outputChannels) + " outputs, " +
-                               std::to_string(outputChannels_) + " were asked for");
-            buffers_.assign(static_cast<std::size_t>(outputChannels_),
+            const Result<int> opened = prepareOutput(d->spec.name, d->spec.outputChannels);
+            if (!opened) return opened.error();
+            buffers_.assign(static_cast<std::size_t>(*opened),
                             std::vector<float>(static_cast<std::size_t>(s_->period)));
             pointers_.resize(buffers_.size());
             for (std::size_t c = 0; c < buffers_.size(); ++c) pointers_[c] = buffers_[c].data();
@@ -156,8 +155,8 @@ public:
     bool plays() const { return running_ && render_ && !outputDevice_.empty(); }
     void render(DeviceState& device, std::int64_t frames) {
         for (auto& b : buffers_) std::fill(b.begin(), b.begin() + frames, 0.0f);
-        render_(pointers_.data(), outputChannels_, frames);
-        for (int c = 0; c < outputChannels_; ++c)
+        deviceRender()(pointers_.data(), static_cast<int>(pointers_.size()), frames);
+        for (std::size_t c = 0; c < buffers_.size(); ++c)
             for (std::int64_t t = 0; t < frames; ++t) device.mix[c][t] += buffers_[c][t];
     }
     void capture(DeviceState& device, std::int64_t frames, TapCollector::Period flags) {

@@ -2,7 +2,9 @@
 // A scripted audio system for deterministic tests: a device table (names, channel counts, rates, default
 // devices, binding refusals, list failures), each device's outputs looped to its inputs with a delay and
 // gain per connection, test signals on inputs, and injectable faults (start failure, non-float input,
-// invalid sample times, overflow, the server or a device going away). Nothing runs by itself: pump()
+// invalid sample times, overflow, the server or a device going away). An output laid out with
+// OutputLayout::mixToMono on a device with one output is mixed down as the real engines do it. Nothing
+// runs by itself: pump()
 // moves the clock, renders every running output, loops it back and feeds every running tap, all on the
 // calling thread, which stands in for the audio thread.
 //

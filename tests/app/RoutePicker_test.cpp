@@ -15,7 +15,7 @@ namespace quorvel {
 namespace {
 
 std::vector<RouteOutput> devices() {
-    return {{101, "Built-in Audio", 2, {}}, {202, "USB Mic", 1, {}}, {303, "Interface 18i20", 20, {}}};
+    return {{101, "Built-in Audio", 2, {}}, {202, "USB Mic", 0, {}}, {303, "Interface 18i20", 20, {}}};
 }
 
 // The menu's entries as they stand (and the checked one's).
@@ -80,6 +80,7 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     auto system = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{
         {.name = "Speakers", .inputChannels = 0, .outputChannels = 2},
         {.name = "Measurement mic", .inputChannels = 1, .outputChannels = 0},
+        {.name = "Headset", .inputChannels = 1, .outputChannels = 1},
         {.name = "", .inputChannels = 0, .outputChannels = 8, .nameUnreadable = true}});
     const auto previous = AudioHardware::install(system);
     RoutePicker picker;
@@ -87,10 +88,12 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     EXPECT_EQ(openMenu(picker), QStringList{"System default output"});
     settleListings();
     const QStringList shown = titles(picker);
-    ASSERT_EQ(shown.size(), 3);
-    // Named with their sound system and channels (a name may be listed by two systems); stored by name.
+    ASSERT_EQ(shown.size(), 4);
+    // Named with their sound system and channels (a name may be listed by two systems); stored by name. A
+    // device with one output plays the stereo mixed down; one without outputs is not offered.
     EXPECT_EQ(shown[1], "Speakers \u00b7 Virtual \u00b7 0 in, 2 out");
-    EXPECT_TRUE(shown[2].startsWith("Device "));
+    EXPECT_EQ(shown[2], "Headset \u00b7 Virtual \u00b7 1 in, 1 out");
+    EXPECT_TRUE(shown[3].startsWith("Device "));
     action(picker, shown[1])->trigger();
     EXPECT_EQ(RoutePicker::storedDeviceID(), system->idOf("Speakers"));
     EXPECT_EQ(RoutePicker::storedDeviceName(), "Speakers");

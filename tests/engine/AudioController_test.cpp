@@ -453,4 +453,38 @@ TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone
     }
 }
 
+// A stereo source on a device with one output plays the average of its channels: a track with 0.5 on the
+// left and −0.25 on the right reads 0.125 there; sent to one side, half of that side.
+TEST(AudioControllerOutput, PlaysStereoOnADeviceWithOneOutputAsTheAverageOfItsChannels) {
+    auto system = std::make_shared<VirtualAudioSystem>(
+        std::vector<VirtualDevice>{VirtualDevice{.name = "speaker", .inputChannels = 1, .outputChannels = 1}},
+        period);
+    system->connect("speaker", 0, 0, 0);
+    AudioHardware::install(system);
+    auto recorder = system->makeEngine();
+    ASSERT_EQ(recorder->bindInput(system->idOf("speaker")), 0);
+    float last = 0;
+    recorder->installTap([&](const AudioInputBlock& b) { last = b.channels[0][b.frameCount - 1]; });
+    ASSERT_TRUE(recorder->start());
+    setenv("TMPDIR", TestHome::freshDir("tmp").c_str(), 1);
+    const QString root = QString::fromStdString(TestHome::freshDir("library"));
+    writeConstant(root, "Split.wav", 2);
+    FakeMusicService music;
+    AudioController controller(
+        AudioController::Setup{.music = &music, .outputDevice = system->idOf("speaker")});
+    controller.setLevel(0);
+    controller.playTrack({.id = Uuid::generate(), .title = "Split", .filename = "Split.wav"}, root);
+    waitIdle(controller);
+    ASSERT_TRUE(controller.playing()) << controller.status().toStdString();
+    using Route = AudioController::Route;
+    for (auto [route, expected] :
+         {std::pair{Route::both, 0.125f}, {Route::left, 0.25f}, {Route::right, -0.125f}}) {
+        controller.setRoute(route);
+        controller.tick();
+        system->pump(2 * AudioEngine::tapBlockFrames);
+        EXPECT_EQ(last, expected) << static_cast<int>(route);
+    }
+    controller.stop();
+}
+
 }  // namespace quorvel

@@ -19,7 +19,9 @@
 #include "LoopbackRecorder.h"
 #include "PulseServers.h"
 #include "RoutedSignalTesting.h"
+#include "TestHome.h"
 #include "TestSignals.h"
+#include "ToneFile.h"
 #include "engine/AudioController.h"
 #include "engine/AudioHardware.h"
 #include "engine/InterfacePicker.h"
@@ -193,6 +195,46 @@ TEST_F(ThroughPulse, StereoPlaybackOnTheSinkReadsBackFromItsMonitorInLevelAndSid
     }
     EXPECT_NEAR(rms[1] - rms[0], 20, 0.05) << "silences: " << gaps[0] << "/ " << gaps[1];
     EXPECT_NEAR(rms[2] - rms[1], 20, 0.05) << "silences: " << gaps[1] << "/ " << gaps[2];
+}
+
+// On a mono sink the stereo player sounds as the average of its two channels: a centred signal at the level
+// it has on each side of a stereo sink, one on the left only 6.02 dB lower; a track with a 0.25 sine on
+// both sides at 20·log10(0.25/√2) = −15.05 dBFS RMS. Each RMS is over 0.5 s, a whole number of periods.
+TEST_F(ThroughPulse, StereoPlaybackOnAMonoSinkKeepsTheLevelOfEachSide) {
+    FakeMusicService music;
+    auto rmsOn = [&](const std::string& sink, int channels,
+                     const std::function<void(AudioController&)>& play) {
+        AudioController controller(
+            AudioController::Setup{.clock = {}, .music = &music, .outputDevice = idOf(sink)});
+        const auto x = record(monitorOf(sink), channels, static_cast<std::int64_t>(0.6 * rate), [&] {
+            play(controller);
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+            EXPECT_TRUE(controller.playing()) << controller.status().toStdString();
+        });
+        controller.stop();
+        return x.empty() ? std::nan("") : rmsDB(x[0], static_cast<std::size_t>(0.1 * rate), x[0].size());
+    };
+    using Route = AudioController::Route;
+    auto sine = [](Route route) {
+        return [route](AudioController& controller) {
+            controller.setLevel(-20);
+            controller.setRoute(route);
+            controller.playSignal({.kind = SignalKind::sine, .frequency = 1000, .seconds = 2});
+        };
+    };
+    const double stereo = rmsOn("qv-stereo", 2, sine(Route::both));
+    const double centred = rmsOn("qv-mono", 1, sine(Route::both));
+    const double left = rmsOn("qv-mono", 1, sine(Route::left));
+    EXPECT_NEAR(centred - stereo, 0, 0.05) << stereo << " dB on each side of qv-stereo";
+    EXPECT_NEAR(left - centred, -6.02, 0.05);
+
+    const QString root = QString::fromStdString(TestHome::freshDir("library"));
+    writeTone(root + "/tone.wav", 3);
+    const double track = rmsOn("qv-mono", 1, [&](AudioController& controller) {
+        controller.setLevel(0);
+        controller.playTrack({.id = Uuid::generate(), .title = "Tone", .filename = "tone.wav"}, root);
+    });
+    EXPECT_NEAR(track, -15.05, 0.05);
 }
 
 TEST_F(ThroughPulse, AnalyserOnAMonitorShowsAPlayedToneAtItsBin) {

@@ -40,4 +40,43 @@ TEST(DeviceIds, SameDeviceKeepsItsIdTwinsDifferAndNoIdIsSharedOrZero) {
     EXPECT_EQ(ids.size(), list.size() + 1);
 }
 
+// Stored choices hold these ids: the hash of a device that has a name of its own must never change.
+TEST(DeviceIds, UniqueNamesKeepTheIdsStoredChoicesHold) {
+    EXPECT_EQ(DeviceIds::make("PulseAudio", "qv-stereo"), 0x1914d10eu);
+    EXPECT_EQ(DeviceIds::make("PulseAudio", "Monitor of qv-stereo"), 0x1385f8c5u);
+    EXPECT_EQ(DeviceIds::make("JACK", "system"), 0xc96a228fu);
+    EXPECT_EQ(DeviceIds::make("ALSA", "hw:HDA Intel PCH,0"), 0xdace9ec7u);
+}
+
+// Twins are ordered by their keys into the group's places, the later ones named "(2)", "(3)", … past any
+// name already listed; unique and unreadable names, and other APIs' devices of the name, stay as they are.
+TEST(DeviceIds, TellApartNamesTwinsByTheirKeysAndLeavesUniqueNames) {
+    std::vector<AudioDeviceInfo> list{device("PulseAudio", "twin"),
+                                      device("PulseAudio", "solo"),
+                                      device("PulseAudio", "twin"),
+                                      device("JACK", "twin"),
+                                      device("PulseAudio", "twin (2)"),
+                                      device("PulseAudio", "twin"),
+                                      device("ALSA", ""),
+                                      device("ALSA", "")};
+    for (std::size_t i = 0; i < list.size(); ++i) list[i].inputChannels = static_cast<int>(i);
+    const std::vector<std::string> keys{"twin_c", "solo", "twin_a", "twin", "x", "twin_b", "", ""};
+    const auto order = DeviceIds::tellApart(list, keys);
+    EXPECT_EQ(order, (std::vector<std::size_t>{2, 1, 5, 3, 4, 0, 6, 7}));
+    std::vector<std::pair<std::string, int>> named;
+    for (const auto& d : list) named.emplace_back(d.name, d.inputChannels);
+    EXPECT_EQ(named, (std::vector<std::pair<std::string, int>>{{"twin", 2},
+                                                               {"solo", 1},
+                                                               {"twin (3)", 5},
+                                                               {"twin", 3},
+                                                               {"twin (2)", 4},
+                                                               {"twin (4)", 0},
+                                                               {"", 6},
+                                                               {"", 7}}));
+    // Listed again in another order, each twin gets the same name.
+    std::vector<AudioDeviceInfo> again{device("PulseAudio", "twin"), device("PulseAudio", "twin")};
+    EXPECT_EQ(DeviceIds::tellApart(again, {"twin_b", "twin_a"}), (std::vector<std::size_t>{1, 0}));
+    EXPECT_EQ(again[1].name, "twin (2)");
+}
+
 }  // namespace quorvel

@@ -173,10 +173,10 @@ TEST(JackClients, AFailedOpenCarriesLibjacksStatus) {
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().description, "The JACK server is not running");
     EXPECT_EQ(refused.error().code, JackFailure | JackServerFailed);
-    EXPECT_EQ(
-        refused.error().debugDescription,
-        "status 0x11: JackFailure (overall operation failed), JackServerFailed (unable to connect to the "
-        "server)");
+    EXPECT_EQ(refused.error().debugDescription,
+              "JACK 17: status 0x11: JackFailure (overall operation failed), JackServerFailed (unable to "
+              "connect to the "
+              "server)");
     EXPECT_TRUE(stream.open({}, {"qv-speaker", 2}));
 }
 

@@ -82,6 +82,59 @@ TEST(VirtualAudioSystem, LoopsEachOutputToItsInputWithDelayAndGain) {
     expectOnly(3, 1u << 30, 0.0f);
 }
 
+// A stereo output laid out to mix down plays the average of its channels on a device with one output, also
+// over periods longer than the engine's mix-down block; on a device with two outputs it stays as it is. An
+// exact layout is refused there, as is any output on a device without outputs.
+TEST(VirtualAudioSystem, MixToMonoAveragesTheChannelsOnADeviceWithOneOutputOnly) {
+    VirtualAudioSystem system({device("mono", 1, 1), device("pair", 2, 2), device("mic", 1, 0)}, 3000);
+    system.connect("mono", 0, 0, 0);
+    system.connect("pair", 0, 0, 0);
+    system.connect("pair", 1, 1, 0);
+    for (const char* name : {"mono", "pair"}) {
+        SCOPED_TRACE(name);
+        auto engine = system.makeEngine();
+        ASSERT_EQ(engine->bindOutput(system.idOf(name)), 0);
+        ASSERT_EQ(engine->bindInput(system.idOf(name)), 0);
+        Capture capture;
+        engine->installTap(capture.tap());
+        // The left channel counts the frames, so that a part rendered out of place shows.
+        std::int64_t frame = 0;
+        int asked = 0;
+        engine->setOutput(
+            2,
+            [&](float* const* ch, int channels, std::int64_t n) {
+                asked = channels;
+                for (std::int64_t t = 0; t < n; ++t, ++frame) {
+                    ch[0][t] = static_cast<float>(frame % 1000) / 1000;
+                    ch[1][t] = -0.25f;
+                }
+            },
+            OutputLayout::mixToMono);
+        ASSERT_TRUE(engine->start());
+        system.pump(2 * 3000);
+        EXPECT_EQ(asked, 2);
+        const auto first = capture.joined(0);
+        ASSERT_GE(first.size(), 4096u);
+        for (std::size_t t = 0; t < first.size(); ++t) {
+            const float left = static_cast<float>(t % 1000) / 1000;
+            ASSERT_EQ(first[t], std::string(name) == "mono" ? (left - 0.25f) / 2 : left) << t;
+            if (std::string(name) == "pair") {
+                ASSERT_EQ(capture.joined(1)[t], -0.25f) << t;
+            }
+        }
+    }
+    auto exact = system.makeEngine();
+    ASSERT_EQ(exact->bindOutput(system.idOf("mono")), 0);
+    exact->setOutput(2, [](float* const*, int, std::int64_t) {});
+    const Status refused = exact->start();
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().description, "The device mono has 1 outputs, 2 were asked for");
+    ASSERT_EQ(exact->bindOutput(system.idOf("mic")), 0);
+    exact->setOutput(
+        2, [](float* const*, int, std::int64_t) {}, OutputLayout::mixToMono);
+    ASSERT_FALSE(exact->start());
+}
+
 TEST(VirtualAudioSystem, PeriodsThatDoNotDivideTheBlockStillGiveContiguousBlocks) {
     VirtualAudioSystem system({device("mic", 1, 0)}, 1000);
     system.setInputSignal("mic", 0, [](std::int64_t frame) { return static_cast<float>(frame); });

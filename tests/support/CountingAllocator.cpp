@@ -15,7 +15,8 @@ long count() { return g_allocations.load(std::memory_order_relaxed); }
 void reset() { g_allocations.store(0, std::memory_order_relaxed); }
 }  // namespace CountingAllocator
 
-// The replacement pair is malloc/free on both sides, which GCC cannot see through inlined calls.
+// The replacement pair is malloc/free on both sides, which GCC cannot see through inlined calls. The nothrow
+// forms are replaced too (std::stable_sort's buffer uses them): the sanitizer's would pair with our free.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     if (t_armed) g_allocations.fetch_add(1, std::memory_order_relaxed);
@@ -27,3 +28,10 @@ void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (t_armed) g_allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }

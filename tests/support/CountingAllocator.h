@@ -51,8 +51,8 @@ private:
         }
         void removeTap() override { inner_->removeTap(); }
         bool hasTap() const override { return inner_->hasTap(); }
-        void setOutput(int channels, AudioRender render) override {
-            inner_->setOutput(channels, render ? AudioRender(armed(std::move(render))) : render);
+        void setOutput(int channels, AudioRender render, OutputLayout layout = OutputLayout::exact) override {
+            inner_->setOutput(channels, render ? AudioRender(armed(std::move(render))) : render, layout);
         }
         void clearOutput() override { inner_->clearOutput(); }
         bool hasOutput() const override { return inner_->hasOutput(); }
