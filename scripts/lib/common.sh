@@ -11,7 +11,7 @@
 build_jobs() {
   local jobs=${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}
   if ! [[ $jobs =~ ^[1-9][0-9]{0,3}$ ]]; then
-    echo "$(basename "$0"): CMAKE_BUILD_PARALLEL_LEVEL must be a number of jobs, not \"$jobs\"" >&2
+    echo "scripts/$(basename "$0"): CMAKE_BUILD_PARALLEL_LEVEL must be a number of jobs, not \"$jobs\"" >&2
     return 2
   fi
   echo "$jobs"
@@ -28,7 +28,7 @@ continue_as_owner() {  # <script args...>
   if [ "$(id -u)" -ne 0 ] || [ "$owner" = root ]; then
     return 0
   fi
-  echo "$(basename "$0"): this clone belongs to $owner: going on as $owner"
+  echo "scripts/$(basename "$0"): this clone belongs to $owner: going on as $owner"
   exec runuser -u "$owner" -- env -u XDG_RUNTIME_DIR -u DBUS_SESSION_BUS_ADDRESS \
     bash "scripts/$(basename "$0")" "$@"
 }
@@ -37,19 +37,20 @@ continue_as_owner() {  # <script args...>
 # clone that is not theirs, or build folders an earlier run left to root (sudo scripts/run, before the
 # scripts went back to the clone's owner).
 require_own_build() {
-  local me foreign
+  local me script foreign
   [ "$(id -u)" -ne 0 ] || return 0
   me=$(id -un)
+  script=scripts/$(basename "$0")
   if [ ! -w . ]; then
-    echo "$(basename "$0"): $PWD belongs to $(clone_owner), and you ($me) cannot build in it." >&2
+    echo "$script: $PWD belongs to $(clone_owner), and you ($me) cannot build in it." >&2
     echo "  Clone Quorvel as yourself, or take this clone over with:  sudo chown -R $me: $PWD" >&2
     return 1
   fi
   [ -e build ] || return 0
   foreign=$(find build ! -user "$(id -u)" -print -quit 2>/dev/null || true)
   if [ -n "$foreign" ]; then
-    echo "$(basename "$0"): $PWD/$foreign belongs to $(stat -c %U "$foreign"), left by an earlier run" \
-      "as root; the build folders must be yours ($me). Give them back with:" >&2
+    echo "$script: $PWD/$foreign belongs to $(stat -c %U "$foreign"), not to you ($me): an earlier run" \
+      "as $(stat -c %U "$foreign") left it. The build folders must be yours; give them back with:" >&2
     echo "    sudo chown -R $me: $PWD/build" >&2
     return 1
   fi

@@ -50,7 +50,7 @@ def main(paths):
                 continue
             count += 1
             why = reason(case.findtext("system-out") or "", note)
-            skipped.setdefault((case.get("name"), why), []).append(build)
+            skipped.setdefault((case.get("name"), why), []).append(os.path.basename(build))
         counts.append(f"{count} in {build}")
     if not counts:
         return
