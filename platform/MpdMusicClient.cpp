@@ -5,6 +5,7 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -149,6 +150,25 @@ Error errorOf(mpd_connection* c) {
     return error;
 }
 
+// The server a call made now reaches: the one named, or without a host the system's socket while it
+// exists and localhost otherwise, as libmpdclient tries them.
+MpdMusicClient::Options reached(MpdMusicClient::Options options) {
+    if (options.host.empty()) {
+        struct stat socket {};
+        const bool present = ::stat(options.systemSocket.c_str(), &socket) == 0 && S_ISSOCK(socket.st_mode);
+        options.host = present ? options.systemSocket : "localhost";
+    }
+    return options;
+}
+
+// "host:port"; a socket path alone; an IPv6 address in brackets.
+std::string nameOf(const MpdMusicClient::Options& options) {
+    const std::string& host = options.host;
+    if (host.front() == '/' || host.front() == '@') return host;
+    const std::string port = std::to_string(options.port);
+    return host.find(':') == std::string::npos ? host + ":" + port : "[" + host + "]:" + port;
+}
+
 // Where a reply's next entry begins.
 bool startsEntry(const char* name) {
     return std::strcmp(name, "file") == 0 || std::strcmp(name, "directory") == 0 ||
@@ -160,8 +180,8 @@ bool startsEntry(const char* name) {
 class Session {
 public:
     Session(const MpdMusicClient& client, MpdMusicClient::Watchdog& watchdog, const char* what)
-        : options_(client.options()),
-          server_(client.serverName()),
+        : options_(reached(client.options())),
+          server_(nameOf(options_)),
           watchdog_(watchdog),
           what_(what),
           deadline_(Clock::now() + std::chrono::milliseconds(options_.timeoutMS)) {}
@@ -305,7 +325,7 @@ private:
 
     // The server's addresses: a socket path (or "@name", an abstract socket), else the host's addresses.
     Status connectSocket() {
-        const std::string host = options_.host.empty() ? "localhost" : options_.host;
+        const std::string& host = options_.host;
         if (host.front() == '/' || host.front() == '@') {
             sockaddr_un address{};
             address.sun_family = AF_UNIX;
@@ -391,7 +411,7 @@ private:
         return Error{"libmpdclient", MPD_ERROR_MALFORMED, "Malformed connect message received"};
     }
 
-    const MpdMusicClient::Options& options_;
+    const MpdMusicClient::Options options_;  // with the server this call reaches
     const std::string server_;
     MpdMusicClient::Watchdog& watchdog_;
     const char* what_;  // the call, for the log
@@ -444,13 +464,15 @@ Result<std::vector<Song>> receiveSongs(const Session& s, int limit = -1) {
 MpdMusicClient::Options MpdMusicClient::fromEnvironment() {
     Options options;
     // libmpdclient's own reading of MPD_HOST and MPD_PORT, so that we choose the server as other clients do.
+    // With neither set its settings name only the first of its defaults, the system socket, while its
+    // connections go on to localhost:6600: the host stays empty, and each call makes that choice.
+    const bool named = std::getenv("MPD_HOST") || std::getenv("MPD_PORT");
     if (mpd_settings* settings = mpd_settings_new(nullptr, 0, 0, nullptr, nullptr)) {
-        if (const char* host = mpd_settings_get_host(settings)) options.host = host;
+        if (const char* host = mpd_settings_get_host(settings); host && named) options.host = host;
         options.port = mpd_settings_get_port(settings);
         if (const char* password = mpd_settings_get_password(settings)) options.password = password;
         mpd_settings_free(settings);
     }
-    if (options.host.empty()) options.host = "localhost";
     if (options.port == 0) options.port = 6600;
     if (const char* seconds = std::getenv("MPD_TIMEOUT")) {
         char* end = nullptr;
@@ -466,12 +488,7 @@ MpdMusicClient::MpdMusicClient(Options options)
 
 MpdMusicClient::~MpdMusicClient() = default;
 
-std::string MpdMusicClient::serverName() const {
-    const std::string host = options_.host.empty() ? "localhost" : options_.host;
-    if (host.front() == '/' || host.front() == '@') return host;
-    const std::string port = std::to_string(options_.port);
-    return host.find(':') == std::string::npos ? host + ":" + port : "[" + host + "]:" + port;
-}
+std::string MpdMusicClient::serverName() const { return nameOf(reached(options_)); }
 
 void MpdMusicClient::abandon() { watchdog_->abandonAll(); }
 

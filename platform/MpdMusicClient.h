@@ -27,10 +27,14 @@ namespace quorvel {
 class MpdMusicClient final : public MusicClient {
 public:
     struct Options {
-        std::string host;  // host name, address, socket path, or "@name" for an abstract socket
+        // Host name, address, socket path, or "@name" for an abstract socket; empty: systemSocket while
+        // it exists, else localhost (at port), chosen again by every call.
+        std::string host;
         unsigned port = 6600;
         std::string password;       // empty: none
         unsigned timeoutMS = 5000;  // the deadline of one whole call
+        // The system MPD's socket, where libmpdclient looks first.
+        std::string systemSocket = "/var/run/mpd/socket";
     };
 
     // MPD sends at most 8 MiB per reply unless its max_output_buffer_size is raised; these caps lie far
@@ -38,8 +42,9 @@ public:
     static constexpr std::size_t maxReplyEntries = 200000;
     static constexpr std::size_t maxReplyBytes = std::size_t{64} << 20;
 
-    // The server as MPD clients choose it: MPD_HOST ("password@host" allowed) and MPD_PORT, by default
-    // localhost:6600; MPD_TIMEOUT in seconds, by default 5.
+    // The server as MPD clients choose it: MPD_HOST ("password@host" allowed) and MPD_PORT; without
+    // either, the system socket while it exists, else localhost:6600. MPD_TIMEOUT in seconds, by
+    // default 5.
     static Options fromEnvironment();
 
     explicit MpdMusicClient(Options options);
@@ -61,7 +66,7 @@ public:
     Status stop() override;
     Status setPlaybackTime(double seconds) override;
     Result<PlayerState> playerState() override;
-    // "host:port"; a socket path alone; an IPv6 address in brackets.
+    // The server a call made now reaches: "host:port"; a socket path alone; an IPv6 address in brackets.
     std::string serverName() const override;
     void abandon() override;
 

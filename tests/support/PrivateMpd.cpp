@@ -46,11 +46,11 @@ void endLeftover(const std::string& pidFile) {
 
 }  // namespace
 
-PrivateMpd::PrivateMpd() {
+PrivateMpd::PrivateMpd(unsigned port) {
     const char* fixture = std::getenv("QUORVEL_FIXTURE_DIR");
     const char* fixturePort = std::getenv("MPD_PORT");
     if (!fixture || !fixturePort) throw std::runtime_error("PrivateMpd needs the mpd fixture");
-    port_ = static_cast<unsigned>(std::atoi(fixturePort)) + 1;
+    port_ = port != 0 ? port : static_cast<unsigned>(std::atoi(fixturePort)) + 1;
     pidFile_ = std::string(fixture) + "/mpd-private.pid";
     endLeftover(pidFile_);
 

@@ -1,6 +1,7 @@
 #pragma once
-// A second MPD on the fixture's music at MPD_PORT + 1, for tests that stop it mid-session (mpd fixture
-// only); its pid file lets the next run (or mpd-stop.sh) end one an interrupted run left. Main thread.
+// A second MPD on the fixture's music at MPD_PORT + 1 (or the port given), for tests that stop it
+// mid-session (mpd fixture only); its pid file lets the next run (or mpd-stop.sh) end one an interrupted
+// run left. Main thread.
 #include <sys/types.h>
 
 #include <string>
@@ -9,8 +10,8 @@ namespace quorvel {
 
 class PrivateMpd {
 public:
-    PrivateMpd();   // starts it and waits until it answers
-    ~PrivateMpd();  // stops it if still running
+    explicit PrivateMpd(unsigned port = 0);  // starts it and waits until it answers
+    ~PrivateMpd();                           // stops it if still running
     void stop();
     // Stops / continues the server's process: while frozen it accepts connections but never answers.
     void freeze();
