@@ -46,12 +46,20 @@ struct Place {
 // The file is written as text straight from the records, byte for byte what the JSON library's compact
 // dump of the same ordered objects gives (the file format predates this writer, and older files must
 // compare equal after a load and a save): its shortest round-trip form for doubles, its escaping for
-// strings, and the key order of the records. A document tree of the whole list would take several
-// times the file's size in memory.
+// strings, and the key order of the records. The text goes to the sink a piece at a time, so that a save
+// holds one piece besides the traces: the text of a long session runs to hundreds of megabytes.
+
+// What the writer collects before it hands a piece to the sink.
+constexpr std::size_t writePieceBytes = std::size_t{1} << 20;
+
+// Thrown when the sink fails, with its error; caught in encode().
+struct SinkFailure {
+    Error error;
+};
 
 class Writer {
 public:
-    explicit Writer(std::string& out) : out_(out) {}
+    explicit Writer(const TransferJSON::Sink& sink) : sink_(sink) {}
 
     void raw(std::string_view text) { out_.append(text); }
     void key(std::string_view name) {
@@ -75,8 +83,16 @@ public:
     // Throws the library's type_error for text that is not valid UTF-8.
     void string(const std::string& text) { out_ += nlohmann::json(text).dump(); }
 
+    // Hands what was collected to the sink once it makes a piece; `all` hands over the rest.
+    void flush(bool all = false) {
+        if (out_.size() < (all ? 1 : writePieceBytes)) return;
+        if (Status taken = sink_(out_); !taken) throw SinkFailure{taken.error()};
+        out_.clear();
+    }
+
 private:
-    std::string& out_;
+    const TransferJSON::Sink& sink_;
+    std::string out_;
 };
 
 void writeTrace(Writer& w, const TransferTrace& trace, std::size_t index) {
@@ -122,6 +138,7 @@ void writeTrace(Writer& w, const TransferTrace& trace, std::size_t index) {
         w.raw(",\"coherence\":");
         w.number(bin.coherence, at, "coherence");
         w.raw("}");
+        w.flush();
     }
     w.raw("],");
     w.key("averages");
@@ -798,20 +815,20 @@ Error outOfMemory() {
 
 namespace TransferJSON {
 
-Result<std::string> encode(const std::vector<TransferTrace>& traces) {
+Status encode(const std::vector<TransferTrace>& traces, const Sink& sink) {
     try {
-        std::size_t bins = 0;
-        for (const TransferTrace& t : traces) bins += t.bins.size();
-        std::string out;
-        out.reserve(bins * 115 + traces.size() * 400 + 2);  // about what a measured bin takes
-        Writer w(out);
+        Writer w(sink);
         w.raw("[");
         for (std::size_t i = 0; i < traces.size(); ++i) {
             if (i) w.raw(",");
             writeTrace(w, traces[i], i);
+            w.flush();
         }
         w.raw("]");
-        return out;
+        w.flush(true);
+        return {};
+    } catch (const SinkFailure& failure) {
+        return failure.error;
     } catch (const CodingFailure& failure) {
         return QuorvelError::make(jsonErrorCode, failure.description);
     } catch (const nlohmann::json::exception& e) {
@@ -820,6 +837,16 @@ Result<std::string> encode(const std::vector<TransferTrace>& traces) {
     } catch (const std::bad_alloc&) {
         return QuorvelError::make(jsonErrorCode, "There is not enough memory to write the measurements.");
     }
+}
+
+Result<std::string> encode(const std::vector<TransferTrace>& traces) {
+    std::string text;
+    const Status written = encode(traces, [&text](std::string_view piece) -> Status {
+        text.append(piece);
+        return {};
+    });
+    if (!written) return written.error();
+    return text;
 }
 
 Result<std::vector<TransferTrace>> decode(const Source& source) {

@@ -16,9 +16,16 @@ namespace quorvel {
 
 namespace TransferJSON {
 
-// Writes the traces as one JSON array. Every double is written so that it reads back to the same bits,
-// in the shortest form that does.
-// Fails, writing nothing, on a number that is not finite or a string that is not valid UTF-8.
+// Takes the text in pieces, in order; a failure ends the writing with that error as it stands.
+using Sink = std::function<Status(std::string_view piece)>;
+
+// Writes the traces as one JSON array, handing the text to `sink` in pieces of about a megabyte, so that
+// besides the traces the writing holds one piece. Every double is written so that it reads back to the
+// same bits, in the shortest form that does.
+// Fails on a number that is not finite, a string that is not valid UTF-8, or a failure of the sink. The
+// sink may have taken part of the text by then: the caller discards it.
+Status encode(const std::vector<TransferTrace>& traces, const Sink& sink);
+// The same text as one string; fails, returning nothing, as above.
 Result<std::string> encode(const std::vector<TransferTrace>& traces);
 
 // Hands the text over in pieces: copies up to `size` bytes into `into` and returns how many, 0 once the

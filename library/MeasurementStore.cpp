@@ -113,13 +113,12 @@ QString MeasurementStore::writeFile(FileState& file, const std::vector<TransferT
         if (file.unreadableNotKept)
             return QStringLiteral("the measurements file that could not be loaded could not be kept aside.");
     }
-    auto encoded = TransferJSON::encode(traces);
-    if (!encoded) return QString::fromStdString(encoded.error().description);
+    // Written as it is encoded: the text is two to three times the size of the traces in memory.
     QString error;
-    const std::string& json = encoded.value();
-    if (!StoreFiles::writeAtomically(file.url, QByteArrayView(json.data(), qsizetype(json.size())), &error))
-        return error;
-    return {};
+    const bool written = StoreFiles::writeAtomically(
+        file.url,
+        [&traces](const StoreFiles::Append& append) { return TransferJSON::encode(traces, append); }, &error);
+    return written ? QString() : error;
 }
 
 void MeasurementStore::applyLoad(Loaded loaded) {
