@@ -107,8 +107,8 @@ int main(int argc, char** argv) {
         return std::string(buffer, size_t(std::max<ssize_t>(n, 0)));
     }();
 
-    std::printf("%-36s %8s %8s %9s %8s %8s %s\n", "store save (MiB; s)", "file", "loaded", "peak-ld",
-                "save", "durable", "same bytes");
+    std::printf("%-36s %8s %8s %9s %8s %8s %s\n", "store save (MiB; s)", "file", "loaded", "peak-ld", "save",
+                "durable", "same bytes");
     std::string ratios;
     for (int count : {100, 1000}) {
         const std::string home = root + "/traces-" + std::to_string(count);
