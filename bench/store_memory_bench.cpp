@@ -93,11 +93,7 @@ int main(int argc, char** argv) {
 
     char pattern[] = "/tmp/quorvel-memory-bench-XXXXXX";
     const std::string root = mkdtemp(pattern);
-    const std::string self = [] {
-        char buffer[4096];
-        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        return std::string(buffer, size_t(std::max<ssize_t>(n, 0)));
-    }();
+    const std::string self = bench::executablePath();
     const auto makeHome = [&](const std::string& name) {
         const std::string home = root + "/" + name;
         std::system(("mkdir -p '" + home + "/data/Quorvel' '" + home + "/config'").c_str());

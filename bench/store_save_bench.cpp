@@ -101,11 +101,7 @@ int main(int argc, char** argv) {
 
     char pattern[] = "/tmp/quorvel-save-bench-XXXXXX";
     const std::string root = mkdtemp(pattern);
-    const std::string self = [] {
-        char buffer[4096];
-        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        return std::string(buffer, size_t(std::max<ssize_t>(n, 0)));
-    }();
+    const std::string self = bench::executablePath();
 
     std::printf("%-36s %8s %8s %9s %8s %8s %s\n", "store save (MiB; s)", "file", "loaded", "peak-ld", "save",
                 "durable", "same bytes");

@@ -201,12 +201,7 @@ int main(int argc, char** argv) {
 
     char pattern[] = "/tmp/quorvel-stores-bench-XXXXXX";
     const std::string root = mkdtemp(pattern);
-    const std::string self = "/proc/self/exe";
-    const std::string selfPath = [&] {
-        char buffer[4096];
-        const ssize_t n = readlink(self.c_str(), buffer, sizeof buffer - 1);
-        return std::string(buffer, size_t(std::max<ssize_t>(n, 0)));
-    }();
+    const std::string selfPath = bench::executablePath();
     const std::string empty = makeHome(root, "empty", false), full = makeHome(root, "full", true);
 
     std::vector<double> emptyMS, fullMS, emptyRSS, fullRSS, loadedMS, loadedRSS, fullPeak;
