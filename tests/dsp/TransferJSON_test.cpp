@@ -189,8 +189,9 @@ TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
     expectIdentical((*back)[0], t);
 }
 
-// A save hands the text to its file in pieces of about a megabyte, in order, never the whole text at once;
-// a failure of the file, or a value that cannot be written, ends the writing with its own error.
+// A save hands the text to its file in pieces, in order, never the whole text at once, whether the pieces
+// are made on the caller's thread or on several; a failure of the file, or a value that cannot be written,
+// ends the writing with its own error, the first in the order of the text.
 TEST(TransferJSON, WritesThroughTheSinkAPieceAtATime) {
     std::vector<TransferTrace> traces(3, sampleTrace());
     for (TransferTrace& t : traces) {
@@ -198,39 +199,50 @@ TEST(TransferJSON, WritesThroughTheSinkAPieceAtATime) {
         for (int k = 1; k <= 6820; ++k)
             t.bins.push_back({k, 2.9296875 * k, std::cos(k) / 3, std::sin(k) / 7, 0.5 + 0.49 * std::sin(k)});
     }
+    const std::string expected = libraryText(traces);
     std::vector<std::string> pieces;
     const auto keep = [&](std::string_view piece) -> Status {
         pieces.emplace_back(piece);
         return {};
     };
-    ASSERT_TRUE(TransferJSON::encode(traces, keep));
-    std::string joined;
-    for (const std::string& piece : pieces) {
-        EXPECT_LT(piece.size(), 1100000u);
-        joined += piece;
-    }
-    EXPECT_GT(pieces.size(), 2u);
-    EXPECT_EQ(joined, libraryText(traces));
+    for (unsigned threads : {1u, 4u}) {
+        SCOPED_TRACE(threads);
+        pieces.clear();
+        ASSERT_TRUE(TransferJSON::encode(traces, keep, threads));
+        std::string joined;
+        for (const std::string& piece : pieces) {
+            EXPECT_LT(piece.size(), 1000000u);
+            joined += piece;
+        }
+        EXPECT_GT(pieces.size(), 2u);
+        EXPECT_EQ(joined, expected);
 
-    const Error full{"posix", 28, "No space left on device"};
-    int offered = 0;
-    const Status failed = TransferJSON::encode(traces, [&](std::string_view) -> Status {
-        ++offered;
-        return full;
-    });
-    ASSERT_FALSE(failed);
-    EXPECT_EQ(failed.error(), full);
-    EXPECT_EQ(offered, 1) << "nothing more is written after a failure";
+        const Error full{"posix", 28, "No space left on device"};
+        int offered = 0;
+        const Status failed = TransferJSON::encode(
+            traces,
+            [&](std::string_view) -> Status {
+                ++offered;
+                return full;
+            },
+            threads);
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error(), full);
+        EXPECT_EQ(offered, 1) << "nothing more is written after a failure";
+    }
 
     // Found after the first pieces went out: the caller discards what it took.
-    pieces.clear();
-    traces.back().bins.back().real = std::numeric_limits<double>::infinity();
-    const Status refused = TransferJSON::encode(traces, keep);
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().description,
-              "Trace 3, bin 6820: \"real\" is not a finite number and cannot be written.");
-    EXPECT_FALSE(pieces.empty());
-    traces.back().bins.back().real = 0.25;
+    traces[1].bins[5000].real = std::numeric_limits<double>::infinity();
+    traces[2].bins[0].imag = std::nan("");
+    for (unsigned threads : {1u, 4u}) {
+        pieces.clear();
+        const Status refused = TransferJSON::encode(traces, keep, threads);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().description,
+                  "Trace 2, bin 5001: \"real\" is not a finite number and cannot be written.");
+        EXPECT_FALSE(pieces.empty());
+    }
+    traces[1].bins[5000].real = traces[2].bins[0].imag = 0.25;
     traces.back().name = "\xff";
     const auto notUtf8 = TransferJSON::encode(traces);
     ASSERT_FALSE(notUtf8);
