@@ -2,18 +2,21 @@
 // (about 78 and 787 MB) is loaded by the store in a fresh process of this program, which then clears its
 // peak (VmHWM), saves every trace and reports the peak above the resident memory of the loaded store and
 // the time until the file is on disk. Beside it, another process writes the same bytes, already in
-// memory, as durably (a temporary file synced and renamed into place): the least a save can take. The
-// 1000-trace save is also run under the 2.5 GB address-space limit under which that file loads.
+// memory, as durably (a temporary file synced and renamed into place): the least a save can take. Each
+// is run three times, in turns: the median times and the highest peak are shown. The 1000-trace save is
+// also run under the 2.5 GB address-space limit under which that file loads.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "bench/ChildProcess.h"
 #include "bench/TraceFiles.h"
@@ -114,14 +117,27 @@ int main(int argc, char** argv) {
         // A second name for the file as written: the save puts a new file in its place.
         if (::link(file.c_str(), kept.c_str()) != 0) return 1;
 
-        const Saved s = measureSave(self, home);
-        const double durableSeconds = std::atof(runChild(self, {"--durable", home}).c_str());
+        ::sync();  // the file just written is on disk before anything is timed
+
+        // Three of each, taken in turns: the median times, the highest peak.
+        std::vector<double> durables, seconds;
+        Saved s;
+        for (int run = 0; run < 3; ++run) {
+            durables.push_back(std::atof(runChild(self, {"--durable", home}).c_str()));
+            const Saved one = measureSave(self, home);
+            seconds.push_back(one.seconds);
+            if (one.traces != std::size_t(count) || one.message != " -")
+                std::printf("    %zu traces, message:%s\n", one.traces, one.message.c_str());
+            if (run == 0 || one.peakAboveMiB > s.peakAboveMiB) s = one;
+        }
+        std::sort(durables.begin(), durables.end());
+        std::sort(seconds.begin(), seconds.end());
+        s.seconds = seconds[1];
+        const double durableSeconds = durables[1];
         const bool same = std::system(("cmp -s '" + file + "' '" + kept + "'").c_str()) == 0;
         const std::string label = std::to_string(count) + " traces of 6820 bins";
         std::printf("  %-34s %8.1f %8.1f %9.1f %8.2f %8.2f %s\n", label.c_str(), fileMiB, s.loadedMiB,
                     s.peakAboveMiB, s.seconds, durableSeconds, same ? "yes" : "NO");
-        if (s.traces != std::size_t(count) || s.message != " -")
-            std::printf("    %zu traces, message:%s\n", s.traces, s.message.c_str());
 
         char line[256];
         std::snprintf(line, sizeof line, "  %-70s %8.2f   (target <= 1)\n",
