@@ -29,12 +29,6 @@ namespace QuorvelTools {
 
 QString rawValue(QuorvelTool tool) { return QString::fromLatin1(row(tool).raw); }
 
-std::optional<QuorvelTool> fromRawValue(const QString& text) {
-    for (const Row& r : kRows)
-        if (text == QLatin1String(r.raw)) return r.tool;
-    return std::nullopt;
-}
-
 QString title(QuorvelTool tool) { return QString::fromLatin1(row(tool).title); }
 
 QString icon(QuorvelTool tool) { return QString::fromLatin1(row(tool).icon); }

@@ -3,7 +3,6 @@
 // symbol name. The tool is never stored: every launch starts on the player. Any thread.
 #include <QString>
 #include <array>
-#include <optional>
 
 namespace quorvel {
 
@@ -18,8 +17,6 @@ inline constexpr std::array<QuorvelTool, 7> allCases{
 
 // "player", "signals", … as listed above; also the tool's id.
 QString rawValue(QuorvelTool tool);
-// The tool whose raw value is exactly `text` (case-sensitive); none for any other text.
-std::optional<QuorvelTool> fromRawValue(const QString& text);
 // "Player", "Signals", "Measure", "Channel checks", "Alignment", "Sub arrays", "Tools".
 QString title(QuorvelTool tool);
 // The sidebar symbol (see QVIcons).

@@ -23,6 +23,13 @@ inline double statusKB(const char* key) {
     return 0;
 }
 
+// The path of this program, to start it again.
+inline std::string executablePath() {
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    return std::string(buffer, std::size_t(n > 0 ? n : 0));
+}
+
 // Runs the program `self` with `arguments` (under an address-space limit of `limit` bytes unless it is 0)
 // and returns what it printed.
 inline std::string runChild(const std::string& self, const std::vector<std::string>& arguments,

@@ -1,7 +1,10 @@
 // Speed of the analysis: the FFTs, and the live analysis against the same steps done with FFTW's
 // real-input transforms (planned and allocated once), at 48 kHz and 192 kHz, plus the microphone-only
 // analysis and the transfer estimate. Prints the ratios after the table. Run single-threaded (the
-// analysis runs on one background thread in the product).
+// analysis runs on one background thread in the product). Each benchmark runs five times unless
+// --benchmark_repetitions says otherwise; a ratio is the median of the ratios of the runs paired in
+// order (the first of one over the first of the other, and so on), so that a spell of load on a shared
+// machine spoils a pair, not the summary.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 #include <unistd.h>
@@ -305,34 +308,55 @@ BENCHMARK(analyzeDualFFTW)->Arg(48000)->Arg(192000)->Unit(benchmark::kMillisecon
 BENCHMARK(analyzeDualTextbook)->Unit(benchmark::kMillisecond);
 BENCHMARK(estimate)->Unit(benchmark::kMillisecond);
 
-// Keeps each benchmark's time per iteration (ns of real time) beside the usual console table.
+// Keeps each run's time per iteration (ns of real time), every repetition in order, beside the usual
+// console table.
 class RecordingReporter : public benchmark::ConsoleReporter {
 public:
     RecordingReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_None) {}
-    std::map<std::string, double> nanoseconds;
+    std::map<std::string, std::vector<double>> nanoseconds;
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs)
             if (!run.error_occurred && run.run_type == Run::RT_Iteration)
-                nanoseconds[run.benchmark_name()] =
-                    run.real_accumulated_time * 1e9 / static_cast<double>(run.iterations);
+                nanoseconds[run.benchmark_name()].push_back(run.real_accumulated_time * 1e9 /
+                                                            static_cast<double>(run.iterations));
         ConsoleReporter::ReportRuns(runs);
     }
 };
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
+    std::vector<char*> arguments(argv, argv + argc);
+    std::string repetitions = "--benchmark_repetitions=5";
+    if (std::none_of(arguments.begin(), arguments.end(),
+                     [](const char* a) { return std::string(a).rfind("--benchmark_repetitions", 0) == 0; }))
+        arguments.push_back(repetitions.data());
+    int count = static_cast<int>(arguments.size());
+    benchmark::Initialize(&count, arguments.data());
     RecordingReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const auto& t = reporter.nanoseconds;
+    const auto& runs = reporter.nanoseconds;
+    // The median time of a benchmark's runs, ns.
+    std::map<std::string, double> t;
+    for (const auto& [name, times] : runs) t[name] = median(times);
     auto ratio = [&](const std::string& a, const std::string& b, const char* label, const char* target) {
-        if (!t.count(a) || !t.count(b)) return;
-        std::printf("  %-46s %8.2f   %s\n", label, t.at(a) / t.at(b), target);
+        if (!runs.count(a) || !runs.count(b)) return;
+        const std::vector<double>&x = runs.at(a), &y = runs.at(b);
+        std::vector<double> paired;
+        for (std::size_t i = 0; i < std::min(x.size(), y.size()); ++i) paired.push_back(x[i] / y[i]);
+        std::printf("  %-46s %8.2f   %s\n", label, median(paired), target);
     };
-    std::printf("\nanalysis ratios\n");
+    std::size_t repeated = 0;
+    for (const auto& [name, times] : runs) repeated = std::max(repeated, times.size());
+    std::printf("\nanalysis ratios (each the median over %zu paired runs; times the median)\n", repeated);
     for (const char* n : {"4096", "16384", "262144"}) {
         const std::string ours = std::string("fftOurs/") + n, fftw = std::string("fftFFTW/") + n,
                           textbook = std::string("fftTextbook/") + n, size = n;

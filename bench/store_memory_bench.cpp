@@ -10,7 +10,6 @@
 
 #include <QCoreApplication>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -19,7 +18,7 @@
 #include <vector>
 
 #include "bench/ChildProcess.h"
-#include "dsp/TransferJSON.h"
+#include "bench/TraceFiles.h"
 #include "library/LibraryStore.h"
 #include "library/MeasurementStore.h"
 
@@ -28,32 +27,6 @@ using quorvel::bench::runChild;
 using quorvel::bench::statusKB;
 
 namespace {
-
-constexpr int binCount = 6820;
-
-TransferTrace trace(int index) {
-    TransferTrace t;
-    t.name = "Trace " + std::to_string(index + 1);
-    const double seed = 0.001 * (index + 1);
-    t.bins.reserve(binCount);
-    for (int k = 1; k <= binCount; ++k)
-        t.bins.push_back({k, 48000.0 * k / 16384, std::cos(seed * k) / 3, std::sin(seed * k) / 7,
-                          0.5 + 0.49 * std::sin(seed + k)});
-    return t;
-}
-
-// Writes the file trace by trace, so that this process never holds it whole; returns its size in bytes.
-double writeTraces(const std::string& path, int count) {
-    std::ofstream out(path, std::ios::binary);
-    out << '[';
-    for (int i = 0; i < count; ++i) {
-        const std::string one = TransferJSON::encode({trace(i)}).value();  // "[{…}]"
-        if (i) out << ',';
-        out.write(one.data() + 1, std::streamsize(one.size() - 2));
-    }
-    out << ']';
-    return double(out.tellp());
-}
 
 double writeFlatArray(const std::string& path, std::size_t bytes) {
     std::ofstream out(path, std::ios::binary);
@@ -120,11 +93,7 @@ int main(int argc, char** argv) {
 
     char pattern[] = "/tmp/quorvel-memory-bench-XXXXXX";
     const std::string root = mkdtemp(pattern);
-    const std::string self = [] {
-        char buffer[4096];
-        const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        return std::string(buffer, size_t(std::max<ssize_t>(n, 0)));
-    }();
+    const std::string self = bench::executablePath();
     const auto makeHome = [&](const std::string& name) {
         const std::string home = root + "/" + name;
         std::system(("mkdir -p '" + home + "/data/Quorvel' '" + home + "/config'").c_str());
@@ -136,7 +105,7 @@ int main(int argc, char** argv) {
     double worstMargin = 1e9;
     for (int count : {100, 1000}) {
         const std::string home = makeHome("traces-" + std::to_string(count));
-        const double fileMB = writeTraces(home + "/data/Quorvel/measurements.json", count) / 1048576;
+        const double fileMB = bench::writeTraces(home + "/data/Quorvel/measurements.json", count) / 1048576;
         const Figures f = measure(self, "measurements", home);
         const double peak = f.peakMB - f.beforeMB, loaded = f.steadyMB - f.beforeMB;
         std::printf("  %-42s %9.1f %9.1f %9.1f %9.1f %8.2f  (%zu loaded)\n",

@@ -16,10 +16,8 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -27,6 +25,7 @@
 
 #include "app/QuorvelView.h"
 #include "bench/ChildProcess.h"
+#include "bench/TraceFiles.h"
 #include "dsp/TransferJSON.h"
 #include "kit/QVStyle.h"
 #include "library/MeasurementStore.h"
@@ -39,7 +38,6 @@ using quorvel::bench::statusKB;
 namespace {
 
 constexpr int traceCount = 100;
-constexpr int binCount = 6820;
 constexpr int startRuns = 5;
 // Milliseconds on the system's monotonic clock, which every process reads alike: the parent notes the
 // moment it starts a child, the child the moment of its first paint.
@@ -48,31 +46,10 @@ double monotonicMS() {
         .count();
 }
 
-std::vector<TransferBin> bins(double seed) {
-    std::vector<TransferBin> out;
-    out.reserve(binCount);
-    for (int k = 1; k <= binCount; ++k)
-        out.push_back({k, 48000.0 * k / 16384, std::cos(seed * k) / 3, std::sin(seed * k) / 7,
-                       0.5 + 0.49 * std::sin(seed + k)});
-    return out;
-}
-
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
 std::string makeHome(const std::string& root, const std::string& name, bool full) {
     const std::string home = root + "/" + name;
     std::system(("mkdir -p '" + home + "/data/Quorvel' '" + home + "/config' '" + home + "/tmp'").c_str());
-    if (full) {
-        std::vector<TransferTrace> traces(traceCount);
-        for (int i = 0; i < traceCount; ++i) {
-            traces[size_t(i)].name = "Trace " + std::to_string(i + 1);
-            traces[size_t(i)].bins = bins(0.001 * (i + 1));
-        }
-        writeFile(home + "/data/Quorvel/measurements.json", TransferJSON::encode(traces).value());
-    }
+    if (full) bench::writeTraces(home + "/data/Quorvel/measurements.json", traceCount);
     return home;
 }
 
@@ -141,7 +118,7 @@ int saving(int argc, char** argv, const std::string& home) {
     CaptureSource source;
     source.running = true;
     source.delayMS = 3.5;
-    source.transfer = bins(0.7);
+    source.transfer = bench::sampleTrace(699).bins;
     source.averages = 8;
     source.sampleRate = 48000;
     source.captureReferenceChannel = 1;
@@ -224,12 +201,7 @@ int main(int argc, char** argv) {
 
     char pattern[] = "/tmp/quorvel-stores-bench-XXXXXX";
     const std::string root = mkdtemp(pattern);
-    const std::string self = "/proc/self/exe";
-    const std::string selfPath = [&] {
-        char buffer[4096];
-        const ssize_t n = readlink(self.c_str(), buffer, sizeof buffer - 1);
-        return std::string(buffer, size_t(std::max<ssize_t>(n, 0)));
-    }();
+    const std::string selfPath = bench::executablePath();
     const std::string empty = makeHome(root, "empty", false), full = makeHome(root, "full", true);
 
     std::vector<double> emptyMS, fullMS, emptyRSS, fullRSS, loadedMS, loadedRSS, fullPeak;

@@ -6,13 +6,18 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <mutex>
 #include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "dsp/QuorvelError.h"
 
@@ -46,8 +51,10 @@ struct Place {
 // The file is written as text straight from the records, byte for byte what the JSON library's compact
 // dump of the same ordered objects gives (the file format predates this writer, and older files must
 // compare equal after a load and a save): its shortest round-trip form for doubles, its escaping for
-// strings, and the key order of the records. A document tree of the whole list would take several
-// times the file's size in memory.
+// strings, and the key order of the records. The text is made and handed to the sink in parts of a few
+// hundred kilobytes, so that a save holds a few parts besides the traces: the text of a long session runs
+// to hundreds of megabytes. Nearly all the time goes into the shortest form of the doubles, so parts may
+// be written on several threads.
 
 class Writer {
 public:
@@ -79,38 +86,70 @@ private:
     std::string& out_;
 };
 
-void writeTrace(Writer& w, const TransferTrace& trace, std::size_t index) {
-    const Place place{index};
-    w.raw("{");
-    w.key("id");
-    w.string(trace.id.toString());
-    w.raw(",");
-    w.key("name");
-    w.string(trace.name);
-    w.raw(",");
-    w.key("captured");
-    w.number(trace.captured, place, "captured");
-    w.raw(",");
-    w.key("sampleRate");
-    w.number(trace.sampleRate, place, "sampleRate");
-    w.raw(",");
-    w.key("compensationMS");
-    w.number(trace.compensationMS, place, "compensationMS");
-    w.raw(",");
-    w.key("arrivalMS");
-    w.number(trace.arrivalMS, place, "arrivalMS");
-    w.raw(",");
-    w.key("micChannel");
-    w.integer(trace.micChannel);
-    w.raw(",");
-    w.key("referenceChannel");
-    w.integer(trace.referenceChannel);
-    w.raw(",");
-    w.key("bins");
-    w.raw("[");
-    for (std::size_t i = 0; i < trace.bins.size(); ++i) {
+// A run of the text of one trace: its bins [first, last), after the trace's opening when `first` is 0 and
+// before its closing when `last` is its bin count. The parts of the traces in order make the whole text.
+struct Part {
+    std::size_t trace, first, last;
+};
+
+// Bins in a part: about 470 kB of text.
+constexpr std::size_t partBins = 4096;
+
+std::vector<Part> partsOf(const std::vector<TransferTrace>& traces) {
+    std::vector<Part> parts;
+    for (std::size_t t = 0; t < traces.size(); ++t) {
+        const std::size_t bins = traces[t].bins.size();
+        std::size_t first = 0;
+        do {
+            parts.push_back({t, first, std::min(first + partBins, bins)});
+            first += partBins;
+        } while (first < bins);
+    }
+    return parts;
+}
+
+// Appends the text of parts[index] to `out`, with the array's brackets around the first and the last.
+// Throws CodingFailure for a number that is not finite and the JSON library's type_error for a string
+// that is not valid UTF-8.
+void writePart(std::string& out, const std::vector<TransferTrace>& traces, const std::vector<Part>& parts,
+               std::size_t index) {
+    Writer w(out);
+    const Part& part = parts[index];
+    const TransferTrace& trace = traces[part.trace];
+    const Place place{part.trace};
+    if (index == 0) w.raw("[");
+    if (part.first == 0) {
+        w.raw(part.trace ? ",{" : "{");
+        w.key("id");
+        w.string(trace.id.toString());
+        w.raw(",");
+        w.key("name");
+        w.string(trace.name);
+        w.raw(",");
+        w.key("captured");
+        w.number(trace.captured, place, "captured");
+        w.raw(",");
+        w.key("sampleRate");
+        w.number(trace.sampleRate, place, "sampleRate");
+        w.raw(",");
+        w.key("compensationMS");
+        w.number(trace.compensationMS, place, "compensationMS");
+        w.raw(",");
+        w.key("arrivalMS");
+        w.number(trace.arrivalMS, place, "arrivalMS");
+        w.raw(",");
+        w.key("micChannel");
+        w.integer(trace.micChannel);
+        w.raw(",");
+        w.key("referenceChannel");
+        w.integer(trace.referenceChannel);
+        w.raw(",");
+        w.key("bins");
+        w.raw("[");
+    }
+    for (std::size_t i = part.first; i < part.last; ++i) {
         const TransferBin& bin = trace.bins[i];
-        const Place at{index, i + 1};
+        const Place at{part.trace, i + 1};
         w.raw(i ? ",{\"id\":" : "{\"id\":");
         w.integer(bin.id);
         w.raw(",\"hz\":");
@@ -123,20 +162,138 @@ void writeTrace(Writer& w, const TransferTrace& trace, std::size_t index) {
         w.number(bin.coherence, at, "coherence");
         w.raw("}");
     }
-    w.raw("],");
-    w.key("averages");
-    w.integer(trace.averages);
-    w.raw(",");
-    w.key("position");
-    w.string(trace.position);
-    w.raw(",");
-    w.key("setupID");
-    w.string(trace.setupID);
-    w.raw(",");
-    w.key("hardwareIdentity");
-    w.string(trace.hardwareIdentity);
-    w.raw("}");
+    if (part.last == trace.bins.size()) {
+        w.raw("],");
+        w.key("averages");
+        w.integer(trace.averages);
+        w.raw(",");
+        w.key("position");
+        w.string(trace.position);
+        w.raw(",");
+        w.key("setupID");
+        w.string(trace.setupID);
+        w.raw(",");
+        w.key("hardwareIdentity");
+        w.string(trace.hardwareIdentity);
+        w.raw("}");
+    }
+    if (index + 1 == parts.size()) w.raw("]");
 }
+
+// The JSON library's message without its "[json.exception.type_error.316] " tag.
+std::string libraryMessage(const std::exception& e) {
+    std::string text = e.what();
+    if (text.rfind("[json.exception.", 0) == 0) {
+        const std::size_t end = text.find("] ");
+        if (end != std::string::npos) text.erase(0, end + 2);
+    }
+    return text;
+}
+
+Error noMemoryToWrite() {
+    return QuorvelError::make(jsonErrorCode, "There is not enough memory to write the measurements.");
+}
+
+// writePart() with its failures as encode() reports them.
+Status writePartOrFail(std::string& out, const std::vector<TransferTrace>& traces,
+                       const std::vector<Part>& parts, std::size_t index) {
+    try {
+        writePart(out, traces, parts, index);
+        return {};
+    } catch (const CodingFailure& failure) {
+        return QuorvelError::make(jsonErrorCode, failure.description);
+    } catch (const nlohmann::json::exception& e) {
+        // Only text that is not valid UTF-8 gets here.
+        return QuorvelError::make(jsonErrorCode, "The traces cannot be written: " + libraryMessage(e));
+    } catch (const std::bad_alloc&) {
+        return noMemoryToWrite();
+    }
+}
+
+// Writes the parts on threads of its own, in order of their index and at most two parts a thread ahead
+// of the part the caller takes next, so that memory holds a few parts however long the text. The caller
+// takes every part in order, on its own thread. Stops the threads when it goes.
+class PartWriters {
+public:
+    // Starts up to `threads` threads; fewer (none) when the system refuses more.
+    PartWriters(const std::vector<TransferTrace>& traces, const std::vector<Part>& parts, unsigned threads)
+        : traces_(traces), parts_(parts), slots_(2 * std::size_t{threads}) {
+        try {
+            threads_.reserve(threads);
+            for (unsigned i = 0; i < threads; ++i) threads_.emplace_back([this] { run(); });
+        } catch (const std::exception&) {
+            // Those that started do the work.
+        }
+    }
+    ~PartWriters() {
+        {
+            std::lock_guard<std::mutex> hold(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& t : threads_) t.join();
+    }
+    PartWriters(const PartWriters&) = delete;
+    PartWriters& operator=(const PartWriters&) = delete;
+
+    bool started() const { return !threads_.empty(); }
+
+    // Replaces `text` with the text of part `index`, the next in order, once it is written.
+    Status take(std::size_t index, std::string& text) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        Slot& slot = slots_[index % slots_.size()];
+        changed_.wait(hold, [&slot] { return slot.written; });
+        text.swap(slot.text);
+        const Status status = std::exchange(slot.status, Status());
+        slot.written = false;
+        taken_ = index + 1;
+        hold.unlock();
+        changed_.notify_all();
+        return status;
+    }
+
+private:
+    struct Slot {
+        std::string text;
+        Status status;
+        bool written = false;
+    };
+
+    void run() {
+        std::string text;
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::unique_lock<std::mutex> hold(mutex_);
+                changed_.wait(hold, [this] {
+                    return stopping_ || next_ == parts_.size() || next_ < taken_ + slots_.size();
+                });
+                if (stopping_ || next_ == parts_.size()) return;
+                index = next_++;
+            }
+            text.clear();
+            Status status = writePartOrFail(text, traces_, parts_, index);
+            {
+                std::lock_guard<std::mutex> hold(mutex_);
+                Slot& slot = slots_[index % slots_.size()];
+                slot.text.swap(text);
+                slot.status = std::move(status);
+                slot.written = true;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const std::vector<TransferTrace>& traces_;
+    const std::vector<Part>& parts_;
+    std::mutex mutex_;  // guards what follows
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;  // part i in slot i % size, from its writing until it is taken
+    std::size_t next_ = 0;     // the next part to write
+    std::size_t taken_ = 0;    // parts taken by the caller
+    bool stopping_ = false;
+    std::vector<std::thread> threads_;
+};
 
 // --- Reading ---
 //
@@ -780,16 +937,6 @@ private:
     std::vector<TransferTrace> traces_;  // read so far, while no rule is broken
 };
 
-// The JSON library's message without its "[json.exception.type_error.316] " tag.
-std::string libraryMessage(const std::exception& e) {
-    std::string text = e.what();
-    if (text.rfind("[json.exception.", 0) == 0) {
-        const std::size_t end = text.find("] ");
-        if (end != std::string::npos) text.erase(0, end + 2);
-    }
-    return text;
-}
-
 Error outOfMemory() {
     return QuorvelError::make(jsonErrorCode, "There is not enough memory to read the measurements.");
 }
@@ -798,28 +945,39 @@ Error outOfMemory() {
 
 namespace TransferJSON {
 
-Result<std::string> encode(const std::vector<TransferTrace>& traces) {
+Status encode(const std::vector<TransferTrace>& traces, const Sink& sink, unsigned threads) {
+    if (traces.empty()) return sink("[]");
+    std::optional<std::vector<Part>> parts;
+    std::optional<PartWriters> writers;
     try {
-        std::size_t bins = 0;
-        for (const TransferTrace& t : traces) bins += t.bins.size();
-        std::string out;
-        out.reserve(bins * 115 + traces.size() * 400 + 2);  // about what a measured bin takes
-        Writer w(out);
-        w.raw("[");
-        for (std::size_t i = 0; i < traces.size(); ++i) {
-            if (i) w.raw(",");
-            writeTrace(w, traces[i], i);
-        }
-        w.raw("]");
-        return out;
-    } catch (const CodingFailure& failure) {
-        return QuorvelError::make(jsonErrorCode, failure.description);
-    } catch (const nlohmann::json::exception& e) {
-        // Only text that is not valid UTF-8 gets here.
-        return QuorvelError::make(jsonErrorCode, "The traces cannot be written: " + libraryMessage(e));
+        parts = partsOf(traces);
+        if (threads > 1 && parts->size() > 1) writers.emplace(traces, *parts, threads);
     } catch (const std::bad_alloc&) {
-        return QuorvelError::make(jsonErrorCode, "There is not enough memory to write the measurements.");
+        return noMemoryToWrite();
     }
+    if (writers && !writers->started()) writers.reset();
+    std::string text;
+    for (std::size_t i = 0; i < parts->size(); ++i) {
+        text.clear();
+        const Status written = writers ? writers->take(i, text) : writePartOrFail(text, traces, *parts, i);
+        if (!written) return written;
+        if (Status taken = sink(text); !taken) return taken;
+    }
+    return {};
+}
+
+Result<std::string> encode(const std::vector<TransferTrace>& traces) {
+    std::string text;
+    try {
+        const Status written = encode(traces, [&text](std::string_view piece) -> Status {
+            text.append(piece);
+            return {};
+        });
+        if (!written) return written.error();
+    } catch (const std::bad_alloc&) {
+        return noMemoryToWrite();
+    }
+    return text;
 }
 
 Result<std::vector<TransferTrace>> decode(const Source& source) {

@@ -16,9 +16,19 @@ namespace quorvel {
 
 namespace TransferJSON {
 
-// Writes the traces as one JSON array. Every double is written so that it reads back to the same bits,
-// in the shortest form that does.
-// Fails, writing nothing, on a number that is not finite or a string that is not valid UTF-8.
+// Takes the text in pieces, in order; a failure ends the writing with that error as it stands.
+using Sink = std::function<Status(std::string_view piece)>;
+
+// Writes the traces as one JSON array, handing the text to `sink` in pieces of a few hundred kilobytes,
+// so that besides the traces the writing holds a few pieces. Every double is written so that it reads
+// back to the same bits, in the shortest form that does. With `threads` above 1 the pieces are made on up
+// to that many threads of its own, started and ended within the call; the sink is called on the caller's
+// thread, in order, and the text is the same.
+// Fails on a number that is not finite, a string that is not valid UTF-8, or a failure of the sink, the
+// first in the order of the text. The sink may have taken part of the text by then: the caller discards
+// it.
+Status encode(const std::vector<TransferTrace>& traces, const Sink& sink, unsigned threads = 1);
+// The same text as one string; fails, returning nothing, as above.
 Result<std::string> encode(const std::vector<TransferTrace>& traces);
 
 // Hands the text over in pieces: copies up to `size` bytes into `into` and returns how many, 0 once the

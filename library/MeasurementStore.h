@@ -1,8 +1,8 @@
 #pragma once
 // The saved transfer traces and their file, "measurements.json" in the storage folder: loaded once,
 // rewritten whole and atomically after every change. A hundred traces make a file of about 80 MB, so the
-// file is read and written on the stores' worker (SerialWorker::files()); the list and the messages live
-// on the main thread. Main thread only.
+// file is read and written on the stores' worker (SerialWorker::files()), a piece at a time each way; the
+// list and the messages live on the main thread. Main thread only.
 #include <QObject>
 #include <QString>
 #include <functional>

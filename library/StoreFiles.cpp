@@ -68,18 +68,14 @@ void syncFolder(const QString& path) {
 }
 
 // Writes all of `bytes` to the open temporary file, retrying after signals and short writes.
-bool writeAll(int fd, const char* bytes, qsizetype size, QString* error) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, static_cast<size_t>(size));
+Status writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (error) *error = QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC));
-            return false;
-        }
-        bytes += n;
-        size -= n;
+        if (n <= 0) return posixError(n < 0 ? errno : ENOSPC);
+        bytes.remove_prefix(static_cast<std::size_t>(n));
     }
-    return true;
+    return {};
 }
 
 // Syncs the temporary file and renames it into place. The bytes go to the file's descriptor directly: a
@@ -209,6 +205,16 @@ Result<QByteArray> readWhole(const QString& path, std::optional<qsizetype> maxBy
 }
 
 bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error) {
+    return writeAtomically(
+        path,
+        [bytes](const Append& append) {
+            return append({bytes.data(), std::size_t(bytes.size())});
+        },
+        error);
+}
+
+bool writeAtomically(const QString& path, const std::function<Status(const Append&)>& produce,
+                     QString* error) {
     if (Status target = requireReplaceable(path); !target) {
         if (error) *error = QString::fromStdString(target.error().description);
         return false;
@@ -218,7 +224,9 @@ bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error) 
         if (error) *error = file.errorString();
         return false;
     }
-    if (!writeAll(file.handle(), bytes.data(), bytes.size(), error)) {
+    const int fd = file.handle();
+    if (Status produced = produce([fd](std::string_view piece) { return writeAll(fd, piece); }); !produced) {
+        if (error) *error = QString::fromStdString(produced.error().description);
         file.cancelWriting();
         return false;
     }
@@ -238,7 +246,6 @@ Status copyAtomically(const QString& source, const QString& target, const std::a
         return Error{"file", QFileDevice::WriteError, why.toStdString()};
     };
     std::vector<char> block(copyBlock);
-    QString error;
     for (;;) {
         // Relaxed: the flag carries no data, and the next block is soon enough to see it.
         if (cancelled && cancelled->load(std::memory_order_relaxed)) {
@@ -248,9 +255,11 @@ Status copyAtomically(const QString& source, const QString& target, const std::a
         auto n = in.read(block.data(), copyBlock);
         if (!n) return failed(QString::fromStdString(n.error().description));
         if (*n == 0) break;
-        if (!writeAll(out.handle(), block.data(), *n, &error)) return failed(error);
+        if (Status written = writeAll(out.handle(), {block.data(), std::size_t(*n)}); !written)
+            return failed(QString::fromStdString(written.error().description));
     }
-    if (!finish(out, &error)) return Error{"file", QFileDevice::WriteError, error.toStdString()};
+    if (QString error; !finish(out, &error))
+        return Error{"file", QFileDevice::WriteError, error.toStdString()};
     return {};
 }
 

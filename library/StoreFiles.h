@@ -6,7 +6,9 @@
 #include <QByteArrayView>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <optional>
+#include <string_view>
 
 #include "platform/Result.h"
 
@@ -66,6 +68,14 @@ Result<QByteArray> readWhole(const QString& path, std::optional<qsizetype> maxBy
 // FIFO, a folder) or a loop of links fails with "Not a regular file" (or the system's reason) and
 // nothing is written. Anything else found at `path` itself is replaced, as a file is.
 bool writeAtomically(const QString& path, QByteArrayView bytes, QString* error);
+
+// Appends a piece to the file being written; fails with the system's reason (a full disk, a size limit).
+using Append = std::function<Status(std::string_view piece)>;
+// Writes what `produce` hands to its Append, piece by piece, the way the call above writes `bytes`, so
+// that a large file never has to be held whole. A failure that `produce` returns, its own or one of
+// Append's, fails the write as any other: `error` is set to its description and the old file is kept.
+bool writeAtomically(const QString& path, const std::function<Status(const Append&)>& produce,
+                     QString* error);
 
 // Copies the regular file `source` to `target` the way writeAtomically writes (links included). `cancelled`,
 // when given, is read between blocks; a cancelled or failed copy leaves nothing at `target` or beside it.

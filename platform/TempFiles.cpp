@@ -8,8 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/Uuid.h"
-
 namespace quorvel {
 
 namespace TempFiles {
@@ -29,10 +27,15 @@ Status createExclusive(const std::string& path) {
 }
 
 Result<std::string> create(const std::string& prefix, const std::string& extension) {
+    return create(prefix, extension, Uuid::generate);
+}
+
+Result<std::string> create(const std::string& prefix, const std::string& extension,
+                           const std::function<Uuid()>& fresh) {
     // A fresh UUID is never taken by chance; a name that is taken was made on purpose, so try a few more.
     Error last;
     for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string path = directory() + "/" + prefix + "-" + Uuid::generate().toString() + "." + extension;
+        std::string path = directory() + "/" + prefix + "-" + fresh().toString() + "." + extension;
         Status created = createExclusive(path);
         if (created) return path;
         last = created.error();

@@ -1,8 +1,10 @@
 #pragma once
 // The system temporary folder and the renders kept there. Any thread.
+#include <functional>
 #include <string>
 
 #include "platform/Result.h"
+#include "platform/Uuid.h"
 
 namespace quorvel {
 
@@ -16,6 +18,9 @@ std::string directory();
 // is never opened or followed (another name is tried), and once the file is ours, the folder's sticky
 // bit keeps anyone else from swapping it, so the writer may open it again by name.
 Result<std::string> create(const std::string& prefix, const std::string& extension);
+// The same with each name's UUID drawn from `fresh`.
+Result<std::string> create(const std::string& prefix, const std::string& extension,
+                           const std::function<Uuid()>& fresh);
 
 // Creates `path` as a new empty file of the user's only, failing (EEXIST) when anything, a dangling
 // symbolic link included, already has that name.

@@ -9,7 +9,7 @@
 #include <QSettings>
 #include <QSignalBlocker>
 #include <QVBoxLayout>
-#include <cmath>
+#include <limits>
 
 #include "kit/QVBadge.h"
 #include "kit/QVCard.h"
@@ -55,7 +55,7 @@ private:
 };
 
 // A stored setting is used only when the page's control could have set it; anything else (a count the
-// stepper does not reach, an unknown label, a number that is not finite) reads as absent.
+// stepper does not reach, an unknown label, a number the field does not take) reads as absent.
 QString readChoice(const QSettings& s, const char* key, const QStringList& offered) {
     const QString stored = s.value(key).toString();
     return offered.contains(stored) ? stored : offered.front();
@@ -67,10 +67,10 @@ int readInt(const QSettings& s, const char* key, int low, int high, int fallback
     return ok && v >= low && v <= high ? v : fallback;
 }
 
-double readFinite(const QSettings& s, const char* key, double fallback) {
+double readNumber(const QSettings& s, const char* key, double low, double high, double fallback) {
     bool ok = false;
     const double v = s.value(key).toDouble(&ok);
-    return ok && std::isfinite(v) ? v : fallback;
+    return ok && v >= low && v <= high ? v : fallback;
 }
 
 void store(const char* key, const QVariant& value) { QSettings().setValue(key, value); }
@@ -100,8 +100,9 @@ ArraySetupView::ArraySetupView(QWidget* parent) : QVPage(QStringLiteral("Sub arr
     model_ = readChoice(settings, modelKey, models());
     kind_ = readChoice(settings, kindKey, {kKinds[0], kKinds[1]});
     count_ = readInt(settings, countKey, countLow, countHigh, 2);
-    spacing_ = readFinite(settings, spacingKey, 1.2);
-    temperature_ = readFinite(settings, temperatureKey, 20.0);
+    spacing_ = readNumber(settings, spacingKey, std::numeric_limits<double>::lowest(),
+                          std::numeric_limits<double>::max(), 1.2);
+    temperature_ = readNumber(settings, temperatureKey, temperatureLow, temperatureHigh, 20.0);
 
     kindPicker_ = new SegmentedPicker(QStringLiteral("Layout"),
                                       {QStringLiteral("End-fire"), QStringLiteral("Cardioid pair")});
@@ -256,7 +257,8 @@ void ArraySetupView::setSpacing(double metres) {
 }
 
 void ArraySetupView::setTemperature(double celsius) {
-    if (celsius == temperature_) return;
+    // Out of the field's range: the field shows the temperature it had.
+    if (celsius == temperature_ || !(celsius >= temperatureLow && celsius <= temperatureHigh)) return;
     temperature_ = celsius;
     store(temperatureKey, temperature_);
     refresh();

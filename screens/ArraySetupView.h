@@ -5,10 +5,10 @@
 //
 // The five settings live in the user defaults (array.model, array.kind, array.count, array.spacing,
 // array.temperature): read when the page is built, written on every change. A stored value the controls
-// cannot set (a count outside 2…4, an unknown kind or subwoofer label, a spacing or temperature that is
-// not a finite number) counts as absent: the page shows the default, and stores nothing until the user
-// changes that setting. The first output and the ticked steps belong to the page and start afresh with
-// every new page. Main thread only.
+// cannot set (a count outside 2…4, an unknown kind or subwoofer label, a spacing that is not a finite
+// number, a temperature outside −100…100 °C) counts as absent: the page shows the default, and stores
+// nothing until the user changes that setting. The first output and the ticked steps belong to the page and
+// start afresh with every new page. Main thread only.
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -44,6 +44,10 @@ public:
     static constexpr int countHigh = 4;
     static constexpr int outputStartLow = 1;
     static constexpr int outputStartHigh = 61;
+    // What the temperature field takes, °C: wider than the calculator's −40…60, so that a temperature it
+    // refuses shows as no elements beside the quarter-wave read-out.
+    static constexpr double temperatureLow = -100;
+    static constexpr double temperatureHigh = 100;
 
     explicit ArraySetupView(QWidget* parent = nullptr);
 
@@ -64,6 +68,7 @@ public:
     void setKind(const QString& kind);
     void setCount(int count);
     void setSpacing(double metres);
+    // Ignores a temperature outside temperatureLow…temperatureHigh.
     void setTemperature(double celsius);
     void setOutputStart(int output);
     // Ticks step `index` (0-based), or unticks it when ticked.

@@ -140,21 +140,10 @@ TEST(TransferJSON, ReadsWhatOtherWritersMayWrite) {
     EXPECT_EQ((*decoded)[0].bins, sampleTrace().bins);
 }
 
-// The writer gives the JSON library's compact dump of the same objects, byte for byte.
-TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
-    const double doubles[] = {0.0,  -0.0, 1e-5,      1e-4,   0.1,   1.0 / 3,  123456789.0, 1e15,
-                              1e16, 1e21, -2.5e-308, 5e-324, 1e308, 47.99999, 48000.0,     -1e-300};
-    TransferTrace t = sampleTrace();
-    t.name = "quote \" back \\ tab \t nl \n bell \x07 del \x7f \u00e9 \u2014 \U0001F3B5";
-    t.position = std::string("nul \0 inside", 13);
-    t.micChannel = std::numeric_limits<int>::min();
-    t.referenceChannel = std::numeric_limits<int>::max();
-    t.bins.clear();
-    int k = -3;
-    for (double a : doubles)
-        for (double b : {doubles[0], doubles[5], doubles[9]}) t.bins.push_back({k++, a, b, -a, b / 3});
+// The JSON library's compact dump of the traces as ordered objects: the form the file has always had.
+std::string libraryText(const std::vector<TransferTrace>& traces) {
     Json expected = Json::array();
-    for (const TransferTrace& trace : {t, sampleTrace()}) {
+    for (const TransferTrace& trace : traces) {
         Json bins = Json::array();
         for (const TransferBin& bin : trace.bins)
             bins.push_back({{"id", bin.id},
@@ -176,12 +165,83 @@ TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
                             {"setupID", trace.setupID},
                             {"hardwareIdentity", trace.hardwareIdentity}});
     }
+    return expected.dump();
+}
+
+// The writer gives the JSON library's compact dump of the same objects, byte for byte.
+TEST(TransferJSON, WritesWhatTheLibraryWouldWrite) {
+    const double doubles[] = {0.0,  -0.0, 1e-5,      1e-4,   0.1,   1.0 / 3,  123456789.0, 1e15,
+                              1e16, 1e21, -2.5e-308, 5e-324, 1e308, 47.99999, 48000.0,     -1e-300};
+    TransferTrace t = sampleTrace();
+    t.name = "quote \" back \\ tab \t nl \n bell \x07 del \x7f \u00e9 \u2014 \U0001F3B5";
+    t.position = std::string("nul \0 inside", 13);
+    t.micChannel = std::numeric_limits<int>::min();
+    t.referenceChannel = std::numeric_limits<int>::max();
+    t.bins.clear();
+    int k = -3;
+    for (double a : doubles)
+        for (double b : {doubles[0], doubles[5], doubles[9]}) t.bins.push_back({k++, a, b, -a, b / 3});
     auto written = TransferJSON::encode({t, sampleTrace()});
     ASSERT_TRUE(written) << written.error().description;
-    EXPECT_EQ(*written, expected.dump());
+    EXPECT_EQ(*written, libraryText({t, sampleTrace()}));
     auto back = TransferJSON::decode(*written);
     ASSERT_TRUE(back) << back.error().description;
     expectIdentical((*back)[0], t);
+}
+
+// A save hands the text to its file in pieces, in order, never the whole text at once, whether the pieces
+// are made on the caller's thread or on several; a failure of the file, or a value that cannot be written,
+// ends the writing with its own error, the first in the order of the text.
+TEST(TransferJSON, WritesThroughTheSinkAPieceAtATime) {
+    std::vector<TransferTrace> traces(3, sampleTrace());
+    for (TransferTrace& t : traces) {
+        t.bins.clear();
+        for (int k = 1; k <= 6820; ++k)
+            t.bins.push_back({k, 2.9296875 * k, std::cos(k) / 3, std::sin(k) / 7, 0.5 + 0.49 * std::sin(k)});
+    }
+    const std::string expected = libraryText(traces);
+    std::vector<std::string> pieces;
+    const auto keep = [&](std::string_view piece) -> Status {
+        pieces.emplace_back(piece);
+        return {};
+    };
+    for (unsigned threads : {1u, 4u}) {
+        SCOPED_TRACE(threads);
+        pieces.clear();
+        ASSERT_TRUE(TransferJSON::encode(traces, keep, threads));
+        std::string joined;
+        for (const std::string& piece : pieces) {
+            EXPECT_LT(piece.size(), 1000000u);
+            joined += piece;
+        }
+        EXPECT_GT(pieces.size(), 2u);
+        EXPECT_EQ(joined, expected);
+
+        const Error full{"posix", 28, "No space left on device"};
+        int offered = 0;
+        const Status failed = TransferJSON::encode(
+            traces,
+            [&](std::string_view) -> Status {
+                ++offered;
+                return full;
+            },
+            threads);
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error(), full);
+        EXPECT_EQ(offered, 1) << "nothing more is written after a failure";
+    }
+
+    // Found after the first pieces went out: the caller discards what it took.
+    traces[1].bins[5000].real = std::numeric_limits<double>::infinity();
+    traces[2].bins[0].imag = std::nan("");
+    for (unsigned threads : {1u, 4u}) {
+        pieces.clear();
+        const Status refused = TransferJSON::encode(traces, keep, threads);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().description,
+                  "Trace 2, bin 5001: \"real\" is not a finite number and cannot be written.");
+        EXPECT_FALSE(pieces.empty());
+    }
 }
 
 // The decoder reads its text a piece at a time: where the pieces end changes nothing, a failing source

@@ -48,6 +48,11 @@ TEST(AudioControllerMusicServer, StalledHungAndStoppedServersNeverHoldTheTranspo
         ASSERT_EQ(controller.status(), "First Light");
     };
     startFirstLight();
+    // Stop stops the server's player, not only the page's: well before the 30 s song would end.
+    controller.stop();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return serverState(options).status == PlaybackStatus::stopped; }, 15000));
+    startFirstLight();
     int ticks = 0;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });

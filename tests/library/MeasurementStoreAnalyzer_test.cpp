@@ -20,9 +20,10 @@ TEST(MeasurementStoreAnalyzer, CapturesTheAnalysersResultWithItsCaptureCondition
     VirtualDevice interface { .name = "Interface", .inputChannels = 3, .sampleRateHz = 44100 };
     auto system = std::make_shared<VirtualAudioSystem>(std::vector<VirtualDevice>{interface});
     AudioHardware::install(system);
-    // Reference on input 1, microphone on input 3 hearing it 441 frames (10 ms) later.
-    system->setInputSignal("Interface", 0, TestSignals::noise);
-    system->setInputSignal("Interface", 2, [](std::int64_t f) { return TestSignals::noise(f - 441); });
+    // Reference on input 3, microphone on input 2 hearing it 441 frames (10 ms) later: neither is the
+    // channel a capture or the analyser starts with.
+    system->setInputSignal("Interface", 2, TestSignals::noise);
+    system->setInputSignal("Interface", 1, [](std::int64_t f) { return TestSignals::noise(f - 441); });
     QSettings("Quorvel", "Quorvel")
         .setValue(InterfacePicker::settingsKey, static_cast<qint64>(system->idOf("Interface")));
     auto events = [] {
@@ -34,8 +35,8 @@ TEST(MeasurementStoreAnalyzer, CapturesTheAnalysersResultWithItsCaptureCondition
     MeasurementStore store;
     MicAnalyzer analyzer;
     analyzer.setDual(true);
-    analyzer.setMicChannel(2);
-    analyzer.setReferenceChannel(0);
+    analyzer.setMicChannel(1);
+    analyzer.setReferenceChannel(2);
     analyzer.start();
     events();
     ASSERT_TRUE(analyzer.running());
@@ -50,8 +51,10 @@ TEST(MeasurementStoreAnalyzer, CapturesTheAnalysersResultWithItsCaptureCondition
     ASSERT_EQ(store.traces().size(), 1u) << store.message().toStdString();
     const TransferTrace& t = store.traces()[0];
     const std::string identity = "device:" + std::to_string(system->idOf("Interface"));
-    EXPECT_EQ(t, (TransferTrace{t.id, "Main L", t.captured, 44100, 10, 10, 2, 0, analyzer.transfer(),
+    EXPECT_EQ(t, (TransferTrace{t.id, "Main L", t.captured, 44100, 10, 10, 1, 2, analyzer.transfer(),
                                 analyzer.averages(), "FOH", "Show A", identity}));
+    store.waitForFile();
+    EXPECT_EQ(MeasurementStore().traces(), store.traces()) << "saved with its channels";
     analyzer.stop();
     store.capture(analyzer, "Main R", "FOH", "Show A");
     EXPECT_EQ(store.traces().size(), 1u) << "a stopped analyser has no result to capture";

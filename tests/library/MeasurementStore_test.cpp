@@ -152,6 +152,27 @@ TEST_F(MeasurementStoreTest, FailedLoadsAndSavesKeepEveryTraceAndSayWhy) {
     EXPECT_TRUE(homeless.traces().empty());
 }
 
+// A file of the earlier writer, which held the whole text in memory, comes back byte for byte from a
+// save: texts with escapes, a NUL and characters beyond the BMP, -0.0, the extremes of doubles and ints,
+// a trace with no bins (see data/measurements-earlier-writer.json).
+TEST_F(MeasurementStoreTest, ASaveWritesTheEarlierWritersFileByteForByte) {
+    const QByteArray earlier = read(QUORVEL_TEST_DATA_DIR "/measurements-earlier-writer.json");
+    ASSERT_FALSE(earlier.isEmpty());
+    QDir().mkpath(folder);
+    LibraryTestFiles::write(file, earlier);
+    MeasurementStore store(clock());
+    ASSERT_EQ(store.traces().size(), 3u) << store.message().toStdString();
+    store.save();
+    store.waitForFile();
+    EXPECT_TRUE(store.message().isEmpty()) << store.message().toStdString();
+    const QByteArray written = read(file);
+    EXPECT_EQ(written, earlier);
+    if (written != earlier) {
+        QDir().mkpath(QUORVEL_TEST_OUTPUT_DIR);
+        LibraryTestFiles::write(QUORVEL_TEST_OUTPUT_DIR "/measurements-written.json", written);
+    }
+}
+
 // Saves and loads run on the worker; a newer list replaces a waiting one; the store waits for the disk.
 TEST_F(MeasurementStoreTest, SavesAndLoadsRunBesideTheWindow) {
     // Holding the worker makes the order of events certain.

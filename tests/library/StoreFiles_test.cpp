@@ -10,6 +10,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -306,6 +308,49 @@ TEST(StoreFiles, LargeFilesLoadOrAreRefusedWithoutBeingReadWhole) {
     const QStringList kept = QDir(dir).entryList({"playlists.unreadable-*.json"});
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(QFileInfo(dir + "/" + kept[0]).size(), (qint64{64} << 20) + 1);
+}
+
+// A store that loads under a memory limit also saves under it: the file is written as it is encoded, where
+// the whole text (here 150 MB beside 55 MB of traces) did not fit. The file comes back byte for byte.
+TEST(StoreFiles, AStoreThatLoadsUnderAMemoryLimitAlsoSavesUnderIt) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit leaves";
+#endif
+    if (!singleThreaded()) GTEST_SKIP() << "fork() needs a single-threaded process";
+    const QString dir = storeFolder("save-limit"), path = dir + "/measurements.json";
+    {
+        // 200 traces of 6820 bins with the digits of measured values.
+        std::vector<TransferTrace> traces(200);
+        for (std::size_t i = 0; i < traces.size(); ++i)
+            for (int k = 1; k <= 6820; ++k) {
+                const double seed = 0.001 * double(i + 1);
+                traces[i].bins.push_back({k, 2.9296875 * k, std::cos(seed * k) / 3, std::sin(seed * k) / 7,
+                                          0.5 + 0.49 * std::sin(seed + k)});
+            }
+        std::ofstream out(QFile::encodeName(path).toStdString(), std::ios::binary);
+        ASSERT_TRUE(TransferJSON::encode(traces, [&out](std::string_view piece) -> Status {
+            out.write(piece.data(), std::streamsize(piece.size()));
+            return {};
+        }));
+    }
+    const QString kept = dir + "/as-written.json";  // the save puts a new file in the store's place
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(kept).constData()), 0);
+
+    const std::string report = inChild(RLIMIT_AS, addressSpaceInUse() + (120 << 20), [&] {
+        MeasurementStore measurements;
+        const std::string loaded =
+            std::to_string(measurements.traces().size()) + " " + measurements.message().toStdString();
+        measurements.save();
+        measurements.waitForFile();
+        return loaded + "\n" + measurements.message().toStdString();
+    });
+    EXPECT_EQ(report, "200 \n");
+    const auto inode = [](const QString& file) {
+        struct stat info {};
+        return ::stat(QFile::encodeName(file).constData(), &info) == 0 ? info.st_ino : 0;
+    };
+    EXPECT_NE(inode(path), inode(kept)) << "the file was written anew";
+    EXPECT_EQ(QProcess::execute("cmp", {"-s", path, kept}), 0);
 }
 
 }  // namespace quorvel

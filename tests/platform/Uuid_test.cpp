@@ -61,4 +61,21 @@ TEST(TempFiles, RendersAreCreatedExclusively) {
     for (const std::string& p : {*fresh, victim, link, dangling}) TempFiles::removeQuietly(p);
 }
 
+// A name someone took first is passed over for a fresh one; only names that stay taken make it give up.
+TEST(TempFiles, ATakenNameIsRetriedWithAnother) {
+    const Uuid taken = Uuid::generate(), free = Uuid::generate();
+    const auto path = [](const Uuid& id) {
+        return TempFiles::directory() + "/signal-" + id.toString() + ".wav";
+    };
+    ASSERT_TRUE(TempFiles::createExclusive(path(taken)));
+    int drawn = 0;
+    const auto created = TempFiles::create("signal", "wav", [&] { return ++drawn < 3 ? taken : free; });
+    ASSERT_TRUE(created) << created.error().description;
+    EXPECT_EQ(*created, path(free));
+    const auto refused = TempFiles::create("signal", "wav", [&] { return taken; });
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, EEXIST);
+    for (const Uuid& id : {taken, free}) TempFiles::removeQuietly(path(id));
+}
+
 }  // namespace quorvel

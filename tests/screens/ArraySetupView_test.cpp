@@ -131,6 +131,18 @@ TEST_F(ArraySetupViewTest, SettingsAreStoredOnEveryChangeAndValuesTheControlsCan
         QSettings().setValue(ArraySetupView::countKey, count);
         EXPECT_EQ(ArraySetupView().count(), 2) << count;
     }
+    // Out of the temperature field's reach, typed or stored: no design frequency of three hundred digits.
+    type(&defaults, "Temperature", "1e300");
+    EXPECT_EQ(defaults.temperature(), 20.0);
+    EXPECT_EQ(quarterWave(defaults), "72 Hz");
+    for (double celsius : {1e300, -100.5, 100.5}) {
+        QSettings().setValue(ArraySetupView::temperatureKey, celsius);
+        const ArraySetupView stored;
+        EXPECT_EQ(stored.temperature(), 20.0) << celsius;
+        EXPECT_EQ(quarterWave(stored), "72 Hz") << celsius;
+    }
+    QSettings().setValue(ArraySetupView::temperatureKey, -100);
+    EXPECT_EQ(ArraySetupView().temperature(), -100);
 }
 
 TEST_F(ArraySetupViewTest, TicksClearOnKindSpacingOrCountChangesOnly) {

@@ -225,6 +225,21 @@ TEST_F(PlayerTest, PlaylistEditsReplaceTheFirstMatchOfTheSelectedPlaylistOnly) {
     EXPECT_TRUE(LibraryStore(dir).playlists()[2].tracks[1].loop);
 }
 
+// The filter finds titles in any case; the count beside it stays the playlist's total, and a filter that
+// matches nothing leaves an empty list, not the card of an empty playlist.
+TEST_F(PlayerTest, TheTrackFilterMatchesTitlesAndTheCountStaysTheTotal) {
+    QLineEdit* filter = view->searchBar()->field();
+    EXPECT_EQ(view->countLabel()->text(), "4");
+    QTest::keyClicks(filter, "CHECK");
+    ASSERT_EQ(view->rows()->rowCount(), 1);
+    EXPECT_EQ(view->shownTracks()[0].title, "Vocal Check");
+    EXPECT_EQ(view->countLabel()->text(), "4");
+    filter->setText("zzz");
+    EXPECT_EQ(view->rows()->rowCount(), 0);
+    EXPECT_TRUE(view->emptyState()->isHidden());
+    EXPECT_EQ(view->countLabel()->text(), "4");
+}
+
 TEST_F(PlayerTest, PlaybackOptionsWriteOnlyTheFieldTheUserChanged) {
     EXPECT_FALSE(view->channelsPicker()->isVisible());
     view->optionsToggle()->click();
@@ -453,6 +468,37 @@ TEST_F(MusicSheetTest, RowsWaitForAnImportAndOnlyASuccessfulOneClosesTheSheet) {
     EXPECT_EQ(library->selected(), 3);
     EXPECT_EQ(view->playlistPicker()->currentText(), "Show");
     EXPECT_EQ(music.message(), "Imported Show · 1 track");
+}
+
+// Find songs: Search sends the term as typed; a song's plus button adds it to the selected playlist, which
+// is saved, and the sheet stays open; a press elsewhere on its row adds nothing.
+TEST_F(MusicSheetTest, FoundSongsAreAddedWithTheirPlusButton) {
+    connectWith({"Alpha"});
+    MusicLibraryView* sheet = open();
+    QTest::mouseClick(sheet->modePicker()->segment("Find songs"), Qt::LeftButton);
+    EXPECT_FALSE(sheet->refreshButton()->isVisible());
+    QTest::keyClicks(sheet->queryField(), "the band ");
+    QTest::mouseClick(sheet->searchButton(), Qt::LeftButton);
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    ASSERT_EQ(service.pendingCall("search").argument, "the band  25");
+    service.release("search",
+                    Result<std::vector<Song>>(std::vector<Song>{makeSong("y.wav", "Yesterday", "The Band"),
+                                                                makeSong("t.wav", "Today", "The Band")}));
+    RowList* rows = sheet->songRows();
+    ASSERT_EQ(rows->rowCount(), 2);
+    EXPECT_FALSE(sheet->playlistRows()->isVisible());
+
+    const QRect row = rows->rowRect(1);
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, QPoint(row.left() + 40, row.center().y()));
+    EXPECT_EQ(library->playlists()[0].tracks.size(), 4);
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, QPoint(row.right() - 30, row.center().y()));
+    const QList<ReferenceTrack> saved = LibraryStore(dir).playlists()[0].tracks;
+    ASSERT_EQ(saved.size(), 5);
+    EXPECT_EQ(saved.last().title, "Today \u2014 The Band");
+    EXPECT_EQ(saved.last().musicID, "t.wav");
+    EXPECT_FALSE(saved.last().libraryMusic);
+    EXPECT_EQ(music.message(), "Added Today");
+    EXPECT_TRUE(sheet->isVisible());
 }
 
 // On the real client: the sheet tells a server that is not running from one that refuses the password,
