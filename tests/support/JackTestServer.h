@@ -86,12 +86,13 @@ public:
         if (server_ > 0) ::kill(server_, frozen ? SIGSTOP : SIGCONT);
     }
     // Starts a test interface; true once its port `lastPort` exists (retried twice if its client failed).
+    // Its output goes to `log` (nowhere when empty).
     bool startInterface(const std::string& program, const std::vector<std::string>& args,
-                        const std::string& lastPort) {
+                        const std::string& lastPort, const std::string& log = "") {
         std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         for (int attempt = 0; attempt < 3; ++attempt) {
-            const pid_t pid = spawn(argv, "");
+            const pid_t pid = spawn(argv, log);
             if (pid <= 0) return false;
             clients_.push_back(pid);
             if (waitFor(lastPort, pid)) return true;
@@ -100,6 +101,8 @@ public:
         }
         return false;
     }
+    // The most recently started interface's process, or -1.
+    pid_t lastInterface() const { return clients_.empty() ? -1 : clients_.back(); }
     // Ends the most recently started interface.
     void stopLastInterface() {
         if (clients_.empty()) return;
@@ -108,6 +111,13 @@ public:
     }
 
     const std::string& name() const { return name_; }
+
+    // Whether the server lists `port` now (jack_lsp, under the open lock).
+    static bool listed(const std::string& port) {
+        const std::string command = std::string("flock -w 30 ") + jackOpenLockPath +
+                                    " jack_lsp 2>/dev/null | grep -qx '" + port + "'";
+        return std::system(command.c_str()) == 0;
+    }
 
 private:
     // Clients may take seconds to leave on a loaded machine; a killed jackd keeps its registry slot.
@@ -200,13 +210,11 @@ private:
         if (!pidFile_.empty()) std::remove(pidFile_.c_str());
     }
 
-    // Polls jack_lsp (under the open lock) until `port` is listed or `process` has ended.
+    // Polls until `port` is listed or `process` has ended.
     static bool waitFor(const std::string& port, pid_t process) {
-        const std::string command = std::string("flock -w 30 ") + jackOpenLockPath +
-                                    " jack_lsp 2>/dev/null | grep -qx '" + port + "'";
         bool seen = false;
-        pollUntil([&] { return (seen = std::system(command.c_str()) == 0) || !running(process); },
-                  std::chrono::seconds(60), std::chrono::milliseconds(50));
+        pollUntil([&] { return (seen = listed(port)) || !running(process); }, std::chrono::seconds(60),
+                  std::chrono::milliseconds(50));
         return seen;
     }
 
