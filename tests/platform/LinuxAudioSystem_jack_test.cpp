@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -19,6 +20,7 @@
 #include "Waits.h"
 #include "platform/JackClients.h"
 #include "platform/LinuxAudioSystem.h"
+#include "platform/Log.h"
 
 namespace quorvel {
 
@@ -116,6 +118,15 @@ private:
     bool made_ = false;
 };
 
+// The audio log's lines about JACK's listings as a sound system ("JACK …"), from any thread.
+std::mutex g_jackLogMutex;
+std::vector<std::string> g_jackLog;
+void noteJackLog(Log::Area area, Log::Level, std::string_view message) {
+    if (area != Log::Area::audio || message.rfind("JACK ", 0) != 0) return;
+    std::lock_guard lock(g_jackLogMutex);
+    g_jackLog.emplace_back(message);
+}
+
 std::int64_t firstNonZero(const std::vector<float>& samples) {
     const auto at = std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0; });
     return at == samples.end() ? -1 : at - samples.begin();
@@ -172,10 +183,12 @@ TEST(RtAudioJack, StoredIdStillSelectsTheInterfaceAfterAnotherClientComesAndGoes
 }
 
 // A JACK listing that fails (an open refused for a moment, as on a loaded machine) leaves the devices as
-// they were listed, so that a stored choice still selects its device; a device missing from a listing that
-// succeeded is gone.
+// they were listed, so that a stored choice still selects its device, and the log says so; a device missing
+// from a listing that succeeded is gone.
 TEST(RtAudioJack, AFailedListingKeepsTheLastDevicesAndAGoneDeviceIsGone) {
     QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    Log::setSink(&noteJackLog);
+    const std::shared_ptr<void> unset(nullptr, [](void*) { Log::setSink(nullptr); });
     LinuxAudioSystem system({"jack"});
     JackTestServer visitors;
     const std::string visitor = "qv-brief-" + std::to_string(getpid());
@@ -192,6 +205,13 @@ TEST(RtAudioJack, AFailedListingKeepsTheLastDevicesAndAGoneDeviceIsGone) {
     auto engine = system.makeEngine();
     EXPECT_EQ(engine->bindOutput(id), AudioStatus::ok);
     JackOpenLocked::failNextOpens(0, 0);
+    ASSERT_TRUE(system.devices());
+    {
+        std::lock_guard lock(g_jackLogMutex);
+        EXPECT_EQ(g_jackLog, (std::vector<std::string>{
+                                 "JACK did not list its devices; its last list stands in for a while",
+                                 "JACK lists its devices again"}));
+    }
 
     visitors.stopLastInterface();
     ASSERT_TRUE(waitUntil([&] { return !find(system, visitor); }));

@@ -2,9 +2,13 @@
 // RtAudio 5.2's own PulseAudio listing (the one that stored device ids were made from) as sinks and
 // defaults change.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <rtaudio/RtAudio.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <tuple>
 
 #include "LoopbackRecorder.h"
@@ -69,6 +73,35 @@ Seen withoutTwins(Seen seen) {
                   [](const Row& r) { return std::get<0>(r).find("qv-twin") != std::string::npos; });
     return seen;
 }
+
+// A server that takes the connection and never answers, as a frozen one does; PULSE_SERVER points at it
+// while it lives.
+class SilentServer {
+public:
+    SilentServer() : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+            ::listen(listener_, 16) != 0)
+            ADD_FAILURE() << "no port for the silent server";
+        const char* server = std::getenv("PULSE_SERVER");
+        saved_ = server ? server : "";
+        setenv("PULSE_SERVER", ("tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port))).c_str(), 1);
+    }
+    ~SilentServer() {
+        setenv("PULSE_SERVER", saved_.c_str(), 1);
+        ::close(listener_);
+    }
+    SilentServer(const SilentServer&) = delete;
+    SilentServer& operator=(const SilentServer&) = delete;
+
+private:
+    int listener_;
+    std::string saved_;
+};
 
 class PulseListing : public ::testing::Test {
 protected:
@@ -174,6 +207,29 @@ TEST_F(PulseListing, AStoredChoiceOfATwinSelectsTheSameTwinAgain) {
     engine->setOutput(6, [](float* const*, int, std::int64_t) {});
     const Status started = engine->start();
     EXPECT_TRUE(started) << started.error().description;
+}
+
+// The system tells of a device that comes, and a listing that the server does not answer leaves the last
+// list as it was, so that a stored choice still selects its device.
+TEST_F(PulseListing, TellsOfADeviceThatComesAndKeepsItsListWhileTheServerDoesNotAnswer) {
+    LinuxAudioSystem system({"pulse"});
+    std::atomic<int> notices{0};
+    system.setDevicesChanged([&] { ++notices; });
+    ASSERT_TRUE(pollUntil(
+        [] { return pactl("list clients").find("Quorvel device watch") != std::string::npos; }, 20s));
+    module_ = pactl(
+        "load-module module-null-sink sink_name=qv_visitor rate=48000 channels=2 "
+        "sink_properties=device.description=qv-visitor");
+    EXPECT_TRUE(pollUntil([&] { return notices > 0; }, 20s)) << "no notice of the sink that came";
+    ASSERT_NE(deviceId(system, "qv-visitor"), 0u);
+    const auto listed = system.devices();
+    ASSERT_TRUE(listed);
+    system.setDevicesChanged(nullptr);
+
+    SilentServer silent;
+    const auto kept = system.devices();
+    ASSERT_TRUE(kept);
+    EXPECT_EQ(*kept, *listed);
 }
 
 }  // namespace quorvel

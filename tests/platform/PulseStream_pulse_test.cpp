@@ -66,6 +66,8 @@ protected:
 
     // Plays `pattern` on the first `rendered` outputs of `sink` (all by default) and checks each channel of
     // its monitor against it, bit for bit, from the first sound on; the channels not rendered are silent.
+    // The render adds to what it is given, as a mixing render does: the engine gives it silence. Neither
+    // stream reports a failure.
     void expectEachOutputOnItsOwnChannel(const std::string& sink, int channels, int rendered = 0) {
         rendered = rendered > 0 ? rendered : channels;
         SCOPED_TRACE(sink);
@@ -74,13 +76,19 @@ protected:
         LoopbackRecorder recorder(system_, idOf(monitorOf(sink)), checked + latency, channels);
         ASSERT_TRUE(recorder.bound());
         std::int64_t played = 0;  // audio thread; outlives the player
+        std::mutex mutex;
+        std::string failure;  // likewise
         auto player = system_.makeEngine();
         ASSERT_EQ(player->bindOutput(idOf(sink)), 0);
         player->setOutput(rendered, [&played](float* const* out, int count, std::int64_t frames) {
             CountingAllocator::armThisThread(true);
             for (int c = 0; c < count; ++c)
-                for (std::int64_t t = 0; t < frames; ++t) out[c][t] = pattern(c, played + t);
+                for (std::int64_t t = 0; t < frames; ++t) out[c][t] += pattern(c, played + t);
             played += frames;
+        });
+        player->setFailureHandler([&](const Error& e) {
+            std::lock_guard lock(mutex);
+            failure = e.description;
         });
         CountingAllocator::reset();
         ASSERT_TRUE(recorder.start());
@@ -88,6 +96,7 @@ protected:
         ASSERT_TRUE(pollUntil([&] { return recorder.full(); }, 30s));
         recorder.stop();
         player->stop();
+        EXPECT_EQ(failure, "") << "reported while it played";
         EXPECT_EQ(CountingAllocator::count(), 0) << "allocations on the playing stream's thread";
         ASSERT_TRUE(recorder.contiguous());
 

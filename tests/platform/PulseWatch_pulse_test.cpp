@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "PulseServers.h"
@@ -15,12 +16,12 @@ namespace quorvel {
 using namespace std::chrono_literals;
 using PulseServers::pactl;
 
-TEST(PulseWatch, TellsOfSinksThatComeAndGoAndOfAServerThatGoesAndComesBack) {
+TEST(PulseWatch, TellsOfDevicesThatComeAndGoAndOfAServerThatGoesAndComesBack) {
     QUORVEL_SKIP_WITHOUT_PULSE_SERVER();
     PulseServers::PrivateServer server;
     ASSERT_TRUE(server.start());
     std::atomic<int> notices{0};
-    PulseWatch watch([&] { ++notices; });
+    std::optional<PulseWatch> watch(std::in_place, [&] { ++notices; });
     const auto watched = [] {
         return pactl("list clients").find("Quorvel device watch") != std::string::npos;
     };
@@ -41,11 +42,18 @@ TEST(PulseWatch, TellsOfSinksThatComeAndGoAndOfAServerThatGoesAndComesBack) {
     std::string module;
     EXPECT_TRUE(heard([&] { module = pactl("load-module " + visitor); })) << "a sink that comes";
     EXPECT_TRUE(heard([&] { pactl("unload-module " + module); })) << "a sink that goes";
+    EXPECT_TRUE(heard([&] {
+        pactl(
+            "load-module module-remap-source source_name=qv_remap master=qv_stereo.monitor "
+            "source_properties=device.description=qv-remap");
+    })) << "a source that comes (a microphone plugged in)";
     EXPECT_TRUE(heard([&] { pactl("set-default-sink qv_six"); })) << "the default that moves";
     EXPECT_TRUE(heard([&] { server.kill(); })) << "the server that goes";
     EXPECT_TRUE(heard([&] { ASSERT_TRUE(server.start()); })) << "the server that comes back";
     ASSERT_TRUE(pollUntil(watched, 20s));
     EXPECT_TRUE(heard([&] { pactl("load-module " + visitor); })) << "a sink of the new server";
+    watch.reset();
+    EXPECT_TRUE(pollUntil([&] { return !watched(); }, 20s)) << "a watch that is gone keeps its connection";
 }
 
 }  // namespace quorvel
