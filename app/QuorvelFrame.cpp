@@ -227,7 +227,7 @@ void QuorvelView::showPage() {
         detail_->removeWidget(page_);
         page_->deleteLater();
     }
-    page_ = page(tool_);
+    page_ = page(tool_, this);
     page_->setProperty("quorvelTool", QuorvelTools::rawValue(tool_));
     detail_->insertWidget(0, page_, 1);
 }
