@@ -207,4 +207,8 @@ void QVPage::add(QWidget* block, Qt::Alignment alignment) {
 
 void QVPage::addLayout(QLayout* block) { blocks_->insertLayout(blocks_->count() - 1, block); }
 
+void QVPage::addBelow(QWidget* above, QWidget* block) {
+    blocks_->insertWidget(blocks_->indexOf(above) + 1, block);
+}
+
 }  // namespace quorvel
