@@ -227,9 +227,13 @@ void QuorvelView::showPage() {
         detail_->removeWidget(page_);
         page_->deleteLater();
     }
-    page_ = page(tool_);
+    page_ = page(tool_, this);
     page_->setProperty("quorvelTool", QuorvelTools::rawValue(tool_));
     detail_->insertWidget(0, page_, 1);
+    // Shown now rather than by the layout's queued show: each control shown posts a repaint of itself,
+    // which then comes in the same pass of the event loop as the new page's first paint (and the old page's
+    // deletion), not as a second paint of the whole page after it.
+    if (isVisible()) page_->show();
 }
 
 }  // namespace quorvel

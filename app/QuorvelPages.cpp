@@ -52,9 +52,11 @@ protected:
     }
 };
 
-// A screen pushed from the hub, under a bar with the way back and the screen's title.
-QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function<void()>& back) {
-    auto* page = new QWidget;
+// A screen pushed from the hub, under a bar with the way back and the screen's title: a child of `hub`,
+// with the screen made in it by `makeScreen`.
+QWidget* pushedScreen(QWidget* hub, const QString& title, const std::function<QWidget*(QWidget*)>& makeScreen,
+                      const std::function<void()>& back) {
+    auto* page = new QWidget(hub);
     page->setAutoFillBackground(true);
     auto* column = new QVBoxLayout(page);
     column->setContentsMargins(0, 0, 0, 0);
@@ -79,7 +81,7 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
     row->addWidget(heading, 0, Qt::AlignCenter);
     row->addStretch(1);
     column->addWidget(bar);
-    column->addWidget(screen, 1);
+    column->addWidget(makeScreen(page), 1);
     return page;
 }
 
@@ -89,30 +91,32 @@ QWidget* pushedScreen(const QString& title, QWidget* screen, const std::function
 // it never creates model objects of its own kinds: it works on the view's. View state that a screen may
 // change reaches it as a binding (signalBinding(), interfaceModeBinding(), importingBinding()) or a
 // callback (play(), setTool()).
-QWidget* QuorvelView::screen(QuorvelTool tool) {
+QWidget* QuorvelView::screen(QuorvelTool tool, QWidget* parent) {
     switch (tool) {
         case QuorvelTool::player:
-            return new ReferencePlayerView(*library_, *audio_, *music_, importingBinding(),
-                                           [this](const ReferenceTrack& track) { play(track); });
+            return new ReferencePlayerView(
+                *library_, *audio_, *music_, importingBinding(),
+                [this](const ReferenceTrack& track) { play(track); }, parent);
         case QuorvelTool::signals_:
             return new SignalLabView(signalBinding(), interfaceModeBinding(), *audio_, *routed_, *voice_,
-                                     *analyzer_);
+                                     *analyzer_, parent);
         case QuorvelTool::measure:
-            return new AnalyzerView(*analyzer_);
+            return new AnalyzerView(*analyzer_, parent);
         case QuorvelTool::checks:
-            return new ChannelChecksView(*audio_, *routed_, *voice_, *analyzer_);
+            return new ChannelChecksView(*audio_, *routed_, *voice_, *analyzer_, parent);
         case QuorvelTool::align:
-            return new AlignView(*analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); });
+            return new AlignView(
+                *analyzer_, *measurements_, [this] { setTool(QuorvelTool::measure); }, parent);
         case QuorvelTool::arrays:
-            return new ArraySetupView;
+            return new ArraySetupView(parent);
         case QuorvelTool::tools:
-            return toolsPage();
+            return toolsPage(parent);
     }
     return nullptr;  // every tool is handled above
 }
 
-QWidget* QuorvelView::page(QuorvelTool tool) {
-    return tool == QuorvelTool::tools ? toolsPage() : screen(tool);
+QWidget* QuorvelView::page(QuorvelTool tool, QWidget* parent) {
+    return tool == QuorvelTool::tools ? toolsPage(parent) : screen(tool, parent);
 }
 
 QWidget* QuorvelView::toolCard(const QString& title, const QString& detail, const QString& icon) {
@@ -139,10 +143,11 @@ QWidget* QuorvelView::toolCard(const QString& title, const QString& detail, cons
     return card;
 }
 
-QWidget* QuorvelView::toolsPage() {
-    auto* hub = new QStackedWidget;
+QWidget* QuorvelView::toolsPage(QWidget* parent) {
+    auto* hub = new QStackedWidget(parent);
     hub->setObjectName(QStringLiteral("toolsHub"));
-    auto* root = new QVPage(QStringLiteral("Tools"), QStringLiteral("Check, align, and tune your system"));
+    auto* root = new QVPage(QStringLiteral("Tools"), QStringLiteral("Check, align, and tune your system"),
+                            nullptr, hub);
     hub->addWidget(root);
 
     struct Link {
@@ -163,14 +168,16 @@ QWidget* QuorvelView::toolsPage() {
         const QuorvelTool tool = link.tool;
         connect(button, &QAbstractButton::clicked, hub, [this, hub, root, tool] {
             // One level deep: the pushed screen replaces any earlier one and goes when the user goes back.
-            QWidget* pushed = pushedScreen(QuorvelTools::title(tool), screen(tool), [hub, root] {
-                QWidget* top = hub->currentWidget();
-                hub->setCurrentWidget(root);
-                if (top != root) {
-                    hub->removeWidget(top);
-                    top->deleteLater();
-                }
-            });
+            QWidget* pushed = pushedScreen(
+                hub, QuorvelTools::title(tool), [this, tool](QWidget* page) { return screen(tool, page); },
+                [hub, root] {
+                    QWidget* top = hub->currentWidget();
+                    hub->setCurrentWidget(root);
+                    if (top != root) {
+                        hub->removeWidget(top);
+                        top->deleteLater();
+                    }
+                });
             pushed->setObjectName(QStringLiteral("hubPushed"));
             pushed->setProperty("quorvelTool", QuorvelTools::rawValue(tool));
             hub->addWidget(pushed);

@@ -111,11 +111,13 @@ public:
     static QStringList importFilters();
 
     // The page of `tool` as the sidebar shows it (the Tools hub for `tools`), without the transport bar.
-    QWidget* page(QuorvelTool tool);
+    // Pages and screens are made as children of the widget that will hold them (`parent`): a finished page
+    // moved into another widget would take every control in it through the style sheet once more.
+    QWidget* page(QuorvelTool tool, QWidget* parent);
     // The screen of `tool`: what its page shows, also when pushed from the Tools hub.
-    QWidget* screen(QuorvelTool tool);
+    QWidget* screen(QuorvelTool tool, QWidget* parent);
     // The Tools hub: links to Channel checks, Alignment and Sub arrays, pushed within the hub.
-    QWidget* toolsPage();
+    QWidget* toolsPage(QWidget* parent);
     // One link card of the Tools hub.
     static QWidget* toolCard(const QString& title, const QString& detail, const QString& icon);
 

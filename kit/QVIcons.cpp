@@ -9,6 +9,7 @@
 #include <QLoggingCategory>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmapCache>
 #include <QSet>
 #include <QStandardPaths>
 #include <QToolButton>
@@ -526,9 +527,19 @@ void installTheme() {
 QIcon icon(const QString& symbol, const QColor& color) { return QIcon(new SymbolEngine(symbol, color)); }
 
 QPixmap pixmap(const QString& symbol, int pixels, const QColor& color, qreal dpr) {
+    // Pages are built afresh each time they are shown, with the same few images: each is read from its
+    // theme file and rendered once, then shared.
     const int device = qMax(0, qRound(pixels * dpr));
-    QPixmap pm = QPixmap::fromImage(render(symbol, device, color));
+    const QString key = QStringLiteral("qvSymbol/%1/%2/%3/%4")
+                            .arg(symbol)
+                            .arg(device)
+                            .arg(dpr)
+                            .arg(quint64(color.rgba64()), 0, 16);
+    QPixmap pm;
+    if (QPixmapCache::find(key, &pm)) return pm;
+    pm = QPixmap::fromImage(render(symbol, device, color));
     pm.setDevicePixelRatio(dpr);
+    QPixmapCache::insert(key, pm);
     return pm;
 }
 

@@ -201,10 +201,22 @@ void QVPage::scrollTo(int value) {
     settingValue_ = false;
 }
 
+// Each new block also drops the column's size hint that the scrolled widget's layout keeps from before it:
+// the first layout of the page then sees every block, and the scroll bar is settled in one pass instead of
+// coming and going over two more layouts (and paints) of the whole page.
 void QVPage::add(QWidget* block, Qt::Alignment alignment) {
     blocks_->insertWidget(blocks_->count() - 1, block, 0, alignment);
+    column_->updateGeometry();
 }
 
-void QVPage::addLayout(QLayout* block) { blocks_->insertLayout(blocks_->count() - 1, block); }
+void QVPage::addLayout(QLayout* block) {
+    blocks_->insertLayout(blocks_->count() - 1, block);
+    column_->updateGeometry();
+}
+
+void QVPage::addBelow(QWidget* above, QWidget* block) {
+    blocks_->insertWidget(blocks_->indexOf(above) + 1, block);
+    column_->updateGeometry();
+}
 
 }  // namespace quorvel

@@ -31,6 +31,8 @@ public:
     // Appends a block below the previous ones. `alignment` as for QBoxLayout (empty: full width).
     void add(QWidget* block, Qt::Alignment alignment = {});
     void addLayout(QLayout* block);
+    // Puts `block` right below `above`, a block of this page: for a block made after the ones below it.
+    void addBelow(QWidget* above, QWidget* block);
 
     QString title() const { return title_; }
     QString subtitle() const { return subtitle_; }

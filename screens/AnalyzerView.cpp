@@ -34,6 +34,8 @@ constexpr int kHighestChannel = 31;  // input channels 0 … 31, shown from 1
 // is the last one, and the new one replaces it when it comes.
 class InterfaceMenu : public QComboBox {
 public:
+    using QComboBox::QComboBox;
+
     std::function<void()> opening;
 
     void showPopup() override {
@@ -48,7 +50,6 @@ AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
     buildHeader();
     buildPlotCard();
     buildInputCard();
-    buildReferenceCard();
     buildFooter();
 
     connect(&analyzer_, &MicAnalyzer::runningChanged, this, [this] {
@@ -95,20 +96,24 @@ void AnalyzerView::setMode(SpectrumMode mode) {
 
 // ---- building ----
 
+// Each block is put in the page before it is filled, and each control made in place: a finished block put
+// in the page would take every control in it through the style sheet once more.
+
 void AnalyzerView::buildHeader() {
     auto* header = new QHBoxLayout;
-    liveBadge_ = new QVBadge({});
+    addLayout(header);
+    liveBadge_ = new QVBadge({}, QVStyle::accent(), column());
     liveBadge_->setObjectName(QStringLiteral("liveBadge"));
     header->addWidget(liveBadge_);
     // Two lines at most, and their height also while hidden: the header stays as high whether a reason shows
     // or not, so a click below it that takes the reason away moves nothing, even with the page at its top.
-    failure_ = new QVMessageLine(2, QVMessageLine::Space::kept);
+    failure_ = new QVMessageLine(2, QVMessageLine::Space::kept, column());
     failure_->setObjectName(QStringLiteral("captureFailure"));
     QVStyle::setText(failure_, QVText::Caption, ScreenColors::orange(), QFont::DemiBold);
     // The reason takes the free width while it shows; otherwise the stretch keeps the button at the end.
     header->addWidget(failure_, 1);
     header->addStretch(0);
-    startButton_ = new QPushButton;
+    startButton_ = new QPushButton(column());
     startButton_->setObjectName(QStringLiteral("startStop"));
     startButton_->setFont(QVStyle::font(QVText::Subheadline, QFont::DemiBold));
     startButton_->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: %2; border: none;"
@@ -116,46 +121,48 @@ void AnalyzerView::buildHeader() {
                                     .arg(QVStyle::accent().name(), QVStyle::background().name()));
     connect(startButton_, &QPushButton::clicked, this, &AnalyzerView::pressStartStop);
     header->addWidget(startButton_);
-    addLayout(header);
 }
 
 void AnalyzerView::buildPlotCard() {
     auto* card = new QVCard;
+    add(card);
     // Segments in the order of SpectrumMode.
     modePicker_ = new SegmentedPicker(QStringLiteral("Display"),
-                                      {QStringLiteral("⅓-octave RTA"), QStringLiteral("FFT")});
+                                      {QStringLiteral("⅓-octave RTA"), QStringLiteral("FFT")}, card);
     modePicker_->setIndex(int(mode_));
     connect(modePicker_, &SegmentedPicker::chosen, this,
             [this](int index) { setMode(static_cast<SpectrumMode>(index)); });
     card->add(modePicker_);
-    plot_ = new SpectrumPlot;
+    plot_ = new SpectrumPlot(card);
     card->add(plot_);
 
     auto* under = new QVBoxLayout;
     under->setSpacing(8);
-    under->addWidget(new QVFrequencyAxis);
+    card->addLayout(under);
+    under->addWidget(new QVFrequencyAxis(card));
     auto* metrics = new QHBoxLayout;
     metrics->setSpacing(16);
-    peak_ = new QVMetric({}, QStringLiteral("Peak bin · dBFS"));
-    arrival_ = new QVMetric({}, QStringLiteral("Arrival · ms"));
-    averages_ = new QVMetric({}, QStringLiteral("Averages"), QVStyle::primary());
+    under->addLayout(metrics);
+    peak_ = new QVMetric({}, QStringLiteral("Peak bin · dBFS"), QVStyle::accent(), card);
+    arrival_ = new QVMetric({}, QStringLiteral("Arrival · ms"), QVStyle::accent(), card);
+    averages_ = new QVMetric({}, QStringLiteral("Averages"), QVStyle::primary(), card);
     peak_->setObjectName(QStringLiteral("peak"));
     arrival_->setObjectName(QStringLiteral("arrival"));
     averages_->setObjectName(QStringLiteral("averages"));
     for (QVMetric* m : {peak_, arrival_, averages_}) metrics->addWidget(m, 1);
-    under->addLayout(metrics);
-    card->addLayout(under);
-    add(card);
 }
 
 void AnalyzerView::buildInputCard() {
     auto* card = new QVCard(QStringLiteral("Input"));
+    inputCard_ = card;
+    add(card);
     auto* row = new QHBoxLayout;
-    auto* label = new QLabel(QStringLiteral("Interface"));
+    card->addLayout(row);
+    auto* label = new QLabel(QStringLiteral("Interface"), card);
     QVStyle::setText(label, QVText::Body);
     row->addWidget(label);
     row->addStretch(1);
-    auto* interfaces = new InterfaceMenu;
+    auto* interfaces = new InterfaceMenu(card);
     interfaces->opening = [this] {
         if (hardware_) hardware_->refresh();
     };
@@ -164,10 +171,9 @@ void AnalyzerView::buildInputCard() {
     interfaces_->setMinimumWidth(220);
     connect(interfaces_, &QComboBox::currentIndexChanged, this, &AnalyzerView::chooseInterface);
     row->addWidget(interfaces_);
-    card->addLayout(row);
 
     auto* refresh = new QPushButton(QVIcons::icon(QStringLiteral("arrow.clockwise"), QVStyle::accent()),
-                                    qvLiteral(QStringLiteral("Refresh devices")));
+                                    qvLiteral(QStringLiteral("Refresh devices")), card);
     refresh->setFont(QVStyle::font(QVText::Caption));
     refresh->setStyleSheet(
         QStringLiteral("QPushButton { border: none; background: transparent; color: %1; padding: 0; }")
@@ -178,9 +184,10 @@ void AnalyzerView::buildInputCard() {
     });
     card->add(refresh, Qt::AlignLeft);
 
-    micStepper_ = new Stepper(0, kHighestChannel, [](int channel) {
-        return qvFormat("Mic · channel %lld", static_cast<long long>(channel) + 1);
-    });
+    micStepper_ = new Stepper(
+        0, kHighestChannel,
+        [](int channel) { return qvFormat("Mic · channel %lld", static_cast<long long>(channel) + 1); },
+        card);
     connect(micStepper_, &Stepper::stepped, this, [this](int channel) {
         if (channel == analyzer_.micChannel()) return;
         analyzer_.setMicChannel(channel);
@@ -188,7 +195,7 @@ void AnalyzerView::buildInputCard() {
     });
     card->add(micStepper_);
 
-    referenceSwitch_ = new QCheckBox(qvLiteral(QStringLiteral("Electrical reference")));
+    referenceSwitch_ = new QCheckBox(qvLiteral(QStringLiteral("Electrical reference")), card);
     referenceSwitch_->setObjectName(QStringLiteral("referenceSwitch"));
     QVStyle::setText(referenceSwitch_, QVText::Body);
     connect(referenceSwitch_, &QCheckBox::toggled, this, [this](bool on) {
@@ -198,9 +205,10 @@ void AnalyzerView::buildInputCard() {
     });
     card->add(referenceSwitch_);
 
-    referenceStepper_ = new Stepper(0, kHighestChannel, [](int channel) {
-        return qvFormat("Reference · channel %lld", static_cast<long long>(channel) + 1);
-    });
+    referenceStepper_ = new Stepper(
+        0, kHighestChannel,
+        [](int channel) { return qvFormat("Reference · channel %lld", static_cast<long long>(channel) + 1); },
+        card);
     connect(referenceStepper_, &Stepper::stepped, this, [this](int channel) {
         if (channel == analyzer_.referenceChannel()) return;
         analyzer_.setReferenceChannel(channel);
@@ -208,26 +216,26 @@ void AnalyzerView::buildInputCard() {
     });
     card->add(referenceStepper_);
 
-    status_ = new QLabel;
+    status_ = new QLabel(card);
     status_->setObjectName(QStringLiteral("status"));
     status_->setWordWrap(true);
     QVStyle::setText(status_, QVText::Caption, QVStyle::secondary());
     status_->setMaximumHeight(2 * status_->fontMetrics().lineSpacing() + 2);
     card->add(status_);
-    add(card);
 }
 
 void AnalyzerView::buildReferenceCard() {
     referenceCard_ = new QVCard;
     referenceCard_->setObjectName(QStringLiteral("referenceCard"));
+    addBelow(inputCard_, referenceCard_);
     auto* metrics = new QHBoxLayout;
-    path_ = new QVMetric({}, QStringLiteral("Equivalent path · m"));
-    correlation_ = new QVMetric({}, QStringLiteral("Correlation"), QVStyle::primary());
+    referenceCard_->addLayout(metrics);
+    path_ = new QVMetric({}, QStringLiteral("Equivalent path · m"), QVStyle::accent(), referenceCard_);
+    correlation_ = new QVMetric({}, QStringLiteral("Correlation"), QVStyle::primary(), referenceCard_);
     path_->setObjectName(QStringLiteral("path"));
     correlation_->setObjectName(QStringLiteral("correlation"));
     metrics->addWidget(path_, 1);
     metrics->addWidget(correlation_, 1);
-    referenceCard_->addLayout(metrics);
 
     auto* calibration = new QWidget;
     auto* column = new QVBoxLayout(calibration);
@@ -246,21 +254,20 @@ void AnalyzerView::buildReferenceCard() {
     referenceCard_->add(new Disclosure(QStringLiteral("Delay calibration"), calibration,
                                        QVStyle::font(QVText::Subheadline), 12));
 
-    auto* note = new QLabel(QStringLiteral("One interface · broadband reference"));
+    auto* note = new QLabel(QStringLiteral("One interface · broadband reference"), referenceCard_);
     QVStyle::setText(note, QVText::Caption, QVStyle::secondary());
     referenceCard_->add(note);
-    add(referenceCard_);
 }
 
 void AnalyzerView::buildFooter() {
     auto* footer = new QHBoxLayout;
     footer->setSpacing(6);
-    footer->addWidget(QVIcons::label(QStringLiteral("info.circle"), 12, QVStyle::secondary()));
-    auto* text = new QLabel(QStringLiteral("Uncalibrated dBFS · hardware validation pending"));
+    addLayout(footer);
+    footer->addWidget(QVIcons::label(QStringLiteral("info.circle"), 12, QVStyle::secondary(), column()));
+    auto* text = new QLabel(QStringLiteral("Uncalibrated dBFS · hardware validation pending"), column());
     QVStyle::setText(text, QVText::Caption2, QVStyle::secondary());
     footer->addWidget(text);
     footer->addStretch(1);
-    addLayout(footer);
 }
 
 // ---- actions ----
@@ -329,6 +336,7 @@ void AnalyzerView::refreshSpectrum() {
 void AnalyzerView::refreshReadouts() {
     arrival_->setValue(readout(analyzer_.delayMS(), "%.2f"));
     averages_->setValue(qvFormat("%lld", static_cast<long long>(analyzer_.averages())));
+    if (!referenceCard_) return;
     path_->setValue(readout(analyzer_.equivalentMeters(), "%.2f"));
     correlation_->setValue(qvFormat("%.2f", analyzer_.correlation()));
 }
@@ -341,11 +349,17 @@ void AnalyzerView::refreshInputs() {
         referenceSwitch_->setChecked(analyzer_.dual());
     }
     referenceStepper_->setVisible(analyzer_.dual());
-    referenceCard_->setVisible(analyzer_.dual());
+    if (analyzer_.dual() && !referenceCard_) {
+        buildReferenceCard();
+        refreshReadouts();
+    }
+    if (referenceCard_) referenceCard_->setVisible(analyzer_.dual());
     status_->setText(analyzer_.status());
     status_->setVisible(showsStatus(analyzer_.status()));
-    latencyField_->refresh();
-    temperatureField_->refresh();
+    if (referenceCard_) {
+        latencyField_->refresh();
+        temperatureField_->refresh();
+    }
 }
 
 void AnalyzerView::refreshFailure() {

@@ -7,7 +7,9 @@
 // A change of interface, channel or reference switch by the user stops the analyser first (the new inputs
 // apply at the next start); building the page or showing a model value stops nothing. The page owns its
 // interface picker and its input picker (a placeholder that only carries a guidance text), made when the
-// page is first shown; the display mode and the pickers start afresh with each new page.
+// page is first shown; the display mode and the pickers start afresh with each new page. The reference card
+// (equivalent path, correlation, delay calibration) is made the first time the reference is on, below the
+// input card, and kept.
 //
 // A capture that ended by a failure (a start refused, the sound server or the device gone) leaves its
 // reason beside the badge at the top of the page as well as in the input card, until the next start or
@@ -104,7 +106,8 @@ private:
     QCheckBox* referenceSwitch_ = nullptr;
     Stepper* referenceStepper_ = nullptr;
     QLabel* status_ = nullptr;
-    QVCard* referenceCard_ = nullptr;
+    QVCard* inputCard_ = nullptr;
+    QVCard* referenceCard_ = nullptr;  // null until the reference is first on
     QVMetric* path_ = nullptr;
     QVMetric* correlation_ = nullptr;
     QVNumber* latencyField_ = nullptr;

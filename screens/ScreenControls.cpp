@@ -40,11 +40,14 @@ SegmentedPicker::SegmentedPicker(const QString& title, const QStringList& labels
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(10);
-    auto* caption = new QLabel(title);
+    auto* caption = new QLabel(title, this);
     QVStyle::setText(caption, QVText::Subheadline, QVStyle::secondary());
     row->addWidget(caption);
 
-    auto* track = new QWidget;
+    // The track and the segments are made in place, the track's style sheet given once it is there: a
+    // widget with a style sheet of its own that moves to another parent is styled all over again.
+    auto* track = new QWidget(this);
+    row->addWidget(track, 1);
     track->setObjectName(QStringLiteral("qvSegments"));
     track->setAttribute(Qt::WA_StyledBackground);
     track->setStyleSheet(
@@ -60,7 +63,7 @@ SegmentedPicker::SegmentedPicker(const QString& title, const QStringList& labels
     segmentsRow->setContentsMargins(2, 2, 2, 2);
     segmentsRow->setSpacing(2);
     for (int i = 0; i < labels.size(); ++i) {
-        auto* button = new QPushButton(qvLiteral(labels[i]));
+        auto* button = new QPushButton(qvLiteral(labels[i]), track);
         button->setCheckable(true);
         button->setFont(QVStyle::font(QVText::Subheadline, QFont::Medium));
         button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -74,7 +77,6 @@ SegmentedPicker::SegmentedPicker(const QString& title, const QStringList& labels
         segmentsRow->addWidget(button);
         segments_.push_back(button);
     }
-    row->addWidget(track, 1);
     showIndex();
 }
 
@@ -101,7 +103,7 @@ Stepper::Stepper(int low, int high, std::function<QString(int)> label, QWidget* 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(6);
-    label_ = new QLabel;
+    label_ = new QLabel(this);
     QVStyle::setText(label_, QVText::Body);
     row->addWidget(label_, 1);
     const QString buttonStyle =
@@ -112,14 +114,16 @@ Stepper::Stepper(int low, int high, std::function<QString(int)> label, QWidget* 
             "QToolButton:disabled { color: %4; }")
             .arg(rgba(Qt::white, 0.09), QVStyle::primary().name(), rgba(Qt::white, 0.18),
                  rgba(QVStyle::primary(), 0.3));
-    minus_ = new QToolButton;
+    // Made in place, each button's style sheet given once it is there: a widget with a style sheet of its
+    // own that moves to another parent is styled all over again.
+    minus_ = new QToolButton(this);
     minus_->setText(qvLiteral(QStringLiteral("\u2212")));
-    plus_ = new QToolButton;
+    plus_ = new QToolButton(this);
     plus_->setText(qvLiteral(QStringLiteral("+")));
     for (QToolButton* b : {minus_, plus_}) {
+        row->addWidget(b);
         b->setStyleSheet(buttonStyle);
         b->setFont(QVStyle::font(QVText::Body, QFont::DemiBold));
-        row->addWidget(b);
     }
     connect(minus_, &QToolButton::clicked, this, [this] { step(-1); });
     connect(plus_, &QToolButton::clicked, this, [this] { step(+1); });
@@ -156,7 +160,9 @@ Disclosure::Disclosure(const QString& title, QWidget* content, const QFont& titl
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    header_ = new QToolButton;
+    // Made in place before its style sheet is given (see Stepper).
+    header_ = new QToolButton(this);
+    column->addWidget(header_);
     header_->setText(qvLiteral(title));
     header_->setCheckable(true);
     header_->setArrowType(Qt::RightArrow);
@@ -167,8 +173,7 @@ Disclosure::Disclosure(const QString& title, QWidget* content, const QFont& titl
     header_->setStyleSheet(QStringLiteral("QToolButton { border: none; background: transparent; color: %1;"
                                           " text-align: left; padding: 2px 0; }")
                                .arg(QVStyle::primary().name()));
-    column->addWidget(header_);
-    holder_ = new QWidget;
+    holder_ = new QWidget(this);
     auto* inner = new QVBoxLayout(holder_);
     inner->setContentsMargins(0, contentGap, 0, 0);
     inner->setSpacing(0);

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QStackedWidget>
 #include <QTest>
+#include <QTimer>
 
 #include "AppHarness.h"
 #include "TestHome.h"
@@ -101,6 +102,28 @@ TEST_F(AppTest, EachToolGetsAFreshPageWhileTheSameModelsStay) {
     }
     EXPECT_TRUE(playerPage.isNull()) << "the page that was left is discarded";
     EXPECT_EQ(&view->library(), library);
+}
+
+// A click on a tool, from the running event loop as a user's, paints the new page once: it shows in the
+// same pass of the loop that paints it, and the old page goes in that pass too.
+TEST_F(AppTest, AToolsNewPageIsPaintedOnce) {
+    open();
+    struct Paints : QObject {
+        QHash<QObject*, int> count;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (event->type() == QEvent::Paint) ++count[watched];
+            return false;
+        }
+    } paints;
+    qApp->installEventFilter(&paints);
+    QTimer::singleShot(0, view.get(),
+                       [&] { QTest::mouseClick(sidebarRow(*view, QuorvelTool::measure), Qt::LeftButton); });
+    const auto title = [&] { return view->currentPage()->findChild<QLabel*>("qvPageTitle"); };
+    ASSERT_TRUE(
+        waitUntil([&] { return view->tool() == QuorvelTool::measure && paints.count.value(title()); }));
+    settle();
+    qApp->removeEventFilter(&paints);
+    EXPECT_EQ(paints.count.value(title()), 1);
 }
 
 TEST_F(AppTest, ToolsHubPushesItsScreensAndComesBackAndAlignmentOpensTheMeasurePage) {

@@ -3,11 +3,14 @@
 
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include "QtPrinting.h"
 #include "kit/QVPage.h"
+#include "kit/QVStyle.h"
 
 namespace quorvel {
 
@@ -25,6 +28,15 @@ QWidget* block(int height) {
 }
 
 QPoint middle(const QWidget* w) { return w->mapToGlobal(w->rect().center()); }
+
+// The widths a widget is given, in order.
+struct Widths : QObject {
+    QList<int> seen;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize) seen << static_cast<QResizeEvent*>(event)->size().width();
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -81,6 +93,29 @@ TEST(QVPage, ABlockShownAboveTheControlScrollsThePageUntilANewWindowHeightLetsGo
     page.resize(400, 520);
     settle();
     EXPECT_EQ(bar->maximum(), 0);
+}
+
+// A page made in an open window and filled before it shows, as the workspace makes its pages, and taller
+// than the window, opens with its scroll bar in its first layout: its blocks take their width once,
+// without the bar coming, going and coming back.
+TEST(QVPage, APageTallerThanItsWindowOpensWithItsScrollBarAtOnce) {
+    QVStyle::apply();
+    QWidget window;
+    auto* column = new QVBoxLayout(&window);
+    window.resize(400, 300);
+    window.show();
+    settle();
+    auto* page = new QVPage(QStringLiteral("Page"), {}, nullptr, &window);
+    QWidget* wide = block(400);
+    Widths widths;
+    wide->installEventFilter(&widths);
+    page->add(wide);
+    page->add(block(400));
+    column->addWidget(page);
+    page->show();
+    settle();
+    ASSERT_TRUE(page->verticalScrollBar()->isVisible());
+    EXPECT_EQ(widths.seen, QList<int>{wide->width()});
 }
 
 }  // namespace quorvel

@@ -157,6 +157,30 @@ TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
     savePng(view.get(), "measure-reference.png", {900, 1300});
 }
 
+// The reference card is made the first time the reference is on: it stands between the input card and the
+// note at the foot of the page, and switching the reference off and on again shows that same card.
+TEST_F(AnalyzerViewTest, TheReferenceCardComesBelowTheInputCardOnce) {
+    open();
+    auto* reference = child<QCheckBox>("referenceSwitch");
+    reference->click();
+    settleLayout();
+    ASSERT_TRUE(shown("referenceCard"));
+    auto* card = child("referenceCard");
+    const QWidget* inputCard = reference->parentWidget();
+    const QLabel* note = nullptr;
+    for (const QLabel* label : view->findChildren<QLabel*>())
+        if (label->text().startsWith("Uncalibrated dBFS")) note = label;
+    ASSERT_NE(note, nullptr);
+    const auto top = [&](const QWidget* w) { return w->mapTo(view->widget(), QPoint(0, 0)).y(); };
+    EXPECT_GT(top(card), top(inputCard) + inputCard->height());
+    EXPECT_LT(top(card) + card->height(), top(note));
+    reference->click();
+    EXPECT_FALSE(shown("referenceCard"));
+    reference->click();
+    EXPECT_TRUE(shown("referenceCard"));
+    EXPECT_EQ(view->findChildren<QWidget*>("referenceCard"), QList<QWidget*>{card});
+}
+
 // With the page at its end after a refused start: the channel's "+" stops the capture, which takes the
 // reason away, and the reference switch takes its channel and card away; neither moves under the pointer.
 TEST_F(AnalyzerViewTest, ClicksThatHideTheReasonOrTheReferenceLeaveTheControlInPlace) {
