@@ -64,8 +64,10 @@ public:
     Delegate(int height, int gap, Painter paint, QObject* parent)
         : QStyledItemDelegate(parent), height_(height), gap_(gap), paint_(std::move(paint)) {}
 
-    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
-        return {option.rect.width(), height_ + gap_};
+    // No width of its own: the list gives every row the width of its viewport as it is now (a width taken
+    // from the row's last paint would stay behind when the list narrows, and clip the rows' right ends).
+    QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override {
+        return {0, height_ + gap_};
     }
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {

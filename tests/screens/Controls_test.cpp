@@ -5,6 +5,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "QtPrinting.h"
 #include "ScreenTesting.h"
 #include "screens/RowList.h"
 
@@ -35,6 +36,19 @@ TEST(RowList, AClickReportsThePointInItsRowAndFewerRowsKeepTheCurrentOneWithinTh
     rows.setRowCount(0);
     EXPECT_EQ(rows.currentRow(), -1);
     EXPECT_EQ(rows.height(), 0);
+}
+
+// A row is as wide as the list, also after the list narrows (a row wider than the list would hide its right
+// end, where the rows keep their buttons).
+TEST(RowList, RowsFollowTheListsWidthBothWays) {
+    RowList rows(40, 4, [](QPainter&, const QRect&, int) {});
+    rows.setRowCount(3);
+    for (const int width : {300, 200, 260}) {
+        rows.resize(width, rows.height());
+        rows.show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(rows.rowRect(2), QRect(0, 88, width, 40)) << width;
+    }
 }
 
 TEST(ScreenControls, StepperButtonsShowAndFollowItsEnds) {
