@@ -66,7 +66,7 @@ QVPage::QVPage(const QString& title, const QString& subtitle, QWidget* content, 
 
     auto* body = new PageBody;
     auto* centre = new QHBoxLayout(body);
-    centre->setContentsMargins(0, 0, 0, 0);
+    centre_ = centre;
     centre->setSpacing(0);
     column_ = new QWidget;
     column_->setMaximumWidth(kMaxWidth);
@@ -104,6 +104,9 @@ QVPage::QVPage(const QString& title, const QString& subtitle, QWidget* content, 
     body->installEventFilter(this);
     new PressWatcher(this, [this](QObject* watched, QEvent* event) { pressed(watched, event); });
     QScrollBar* bar = verticalScrollBar();
+    // The scroll area shows and hides the bar's container, not the bar.
+    bar->parentWidget()->installEventFilter(this);
+    fitScrollBar();
     connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int maximum) {
         // The scroll bar brings its value into the new range right after this signal: nobody's scroll.
         clampPending_ = bar->value() > maximum;
@@ -137,9 +140,20 @@ void QVPage::pressed(QObject* receiver, QEvent* event) {
 }
 
 bool QVPage::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == widget() && (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize))
-        keepViewSoon();
+    const QEvent::Type type = event->type();
+    if (watched == widget() && (type == QEvent::LayoutRequest || type == QEvent::Resize)) keepViewSoon();
+    if (watched == verticalScrollBar()->parentWidget() &&
+        (type == QEvent::ShowToParent || type == QEvent::HideToParent || type == QEvent::StyleChange))
+        fitScrollBar();
     return QScrollArea::eventFilter(watched, event);
+}
+
+// The scroll bar takes its width from the viewport as it comes; while it is away, the same width stays
+// blank at the right of the scrolled widget. The blocks keep one width and place either way, so a click
+// that makes the page taller than its window moves no control beside the one it pressed.
+void QVPage::fitScrollBar() {
+    const QWidget* bar = verticalScrollBar()->parentWidget();
+    centre_->setContentsMargins(0, 0, bar->isVisibleTo(this) ? 0 : bar->sizeHint().width(), 0);
 }
 
 void QVPage::resizeEvent(QResizeEvent* event) {

@@ -8,11 +8,13 @@
 // the control stays where it was on screen. Where that needs more scrolling than the content allows (the
 // page at its end, say), blank room below the blocks makes up the difference; it goes as the user scrolls
 // back up. The control is held until the user scrolls, presses elsewhere or resizes the window; a view the
-// user scrolled to is kept the same way, so the content never shrinks out from under it. Main thread only.
+// user scrolled to is kept the same way, so the content never shrinks out from under it. The scroll bar's
+// width stays blank while the bar is away, so the bar coming or going moves no block. Main thread only.
 #include <QPointer>
 #include <QScrollArea>
 #include <QString>
 
+class QHBoxLayout;
 class QVBoxLayout;
 
 namespace quorvel {
@@ -55,9 +57,12 @@ private:
     int contentBottom() const;
     void setRoom(int room);
     void scrollTo(int value);
+    // Keeps the scroll bar's width blank while the bar is hidden.
+    void fitScrollBar();
 
     QString title_;
     QString subtitle_;
+    QHBoxLayout* centre_ = nullptr;  // centres the column in the scrolled widget
     QWidget* column_ = nullptr;
     QVBoxLayout* blocks_ = nullptr;
 

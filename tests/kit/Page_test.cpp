@@ -77,7 +77,7 @@ TEST(QVPage, ABlockShownAboveTheControlScrollsThePageUntilANewWindowHeightLetsGo
     auto* show = new QPushButton(QStringLiteral("Show"));
     above->hide();
     page.add(above);
-    page.add(show, Qt::AlignLeft);  // where the scroll bar it brings takes no width from it
+    page.add(show);
     QObject::connect(show, &QPushButton::clicked, above, &QWidget::show);
     page.resize(400, 500);
     page.show();
@@ -93,6 +93,40 @@ TEST(QVPage, ABlockShownAboveTheControlScrollsThePageUntilANewWindowHeightLetsGo
     page.resize(400, 520);
     settle();
     EXPECT_EQ(bar->maximum(), 0);
+}
+
+// The scroll bar a click brings takes no width from the blocks: a control at their right edge stays where
+// it was, in a narrow window and in one wider than the column, and when the bar goes again.
+TEST(QVPage, TheScrollBarComingAndGoingMovesNoControl) {
+    QVStyle::apply();
+    for (const int width : {400, QVPage::kMaxWidth + 300}) {
+        SCOPED_TRACE(width);
+        QVPage page(QStringLiteral("Page"));
+        QWidget* tall = block(600);
+        auto* toggle = new QPushButton(QStringLiteral("More"));
+        tall->hide();
+        page.add(toggle, Qt::AlignRight);
+        page.add(tall);
+        QObject::connect(toggle, &QPushButton::clicked, tall,
+                         [tall] { tall->setVisible(!tall->isVisible()); });
+        page.resize(width, 400);
+        page.show();
+        settle();
+        QScrollBar* bar = page.verticalScrollBar();
+        ASSERT_FALSE(bar->isVisible());
+
+        const QPoint at = middle(toggle);
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        settle();
+        ASSERT_TRUE(bar->isVisible());
+        EXPECT_EQ(middle(toggle), at);
+        QTest::mouseClick(toggle, Qt::LeftButton);
+        settle();
+        bar->setValue(0);
+        settle();
+        ASSERT_FALSE(bar->isVisible());
+        EXPECT_EQ(middle(toggle), at);
+    }
 }
 
 // A page made in an open window and filled before it shows, as the workspace makes its pages, and taller
