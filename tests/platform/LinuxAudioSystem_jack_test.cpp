@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "CountingAllocator.h"
@@ -19,6 +20,7 @@
 #include "Waits.h"
 #include "platform/JackClients.h"
 #include "platform/LinuxAudioSystem.h"
+#include "platform/Log.h"
 
 namespace quorvel {
 
@@ -343,6 +345,47 @@ TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
     ASSERT_TRUE(waitUntil([&] { return staying.blocks >= before + 2; }));
     EXPECT_FALSE(staying.failed) << staying.failure;
     staying.engine->stop();
+}
+
+// PipeWire's libjack tells a client of a shutdown, with no reason, for any error its server reports, also
+// for one after which the server goes on running the client. While the client is still called back, its run
+// goes on and the client still serves listings and new runs.
+TEST(RtAudioJack, AShutdownToldWhileTheServerStillRunsTheClientIsNoFailure) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    static std::atomic<bool> stillRuns{false};
+    stillRuns = false;
+    Log::setSink([](Log::Area, Log::Level, std::string_view message) {
+        if (message.find("still runs") != std::string_view::npos) stillRuns = true;
+    });
+    LinuxAudioSystem system({"jack"});
+    std::atomic<int> blocks{0};
+    std::atomic<bool> failed{false};
+    std::string failure;
+    auto engine = system.makeEngine();
+    ASSERT_EQ(engine->bindInput(find(system, "qv-mic")->id), 0);
+    engine->installTap([&](const AudioInputBlock&) { ++blocks; });
+    engine->setFailureHandler([&](const Error& e) {
+        failure = e.description;
+        failed = true;
+    });
+    ASSERT_TRUE(engine->start());
+    ASSERT_TRUE(waitUntil([&] { return blocks >= 2; }));
+
+    ASSERT_EQ(JackOpenLocked::tellShutdownWithoutReason(), 1);
+    EXPECT_TRUE(waitUntil([&] { return stillRuns || failed; }));
+    Log::setSink(nullptr);
+    ASSERT_FALSE(failed) << failure;
+    const int before = blocks;
+    EXPECT_TRUE(waitUntil([&] { return blocks >= before + 2; }));
+    EXPECT_TRUE(find(system, "qv-mic"));
+    auto second = system.makeEngine();
+    ASSERT_EQ(second->bindInput(find(system, "qv-mic")->id), 0);
+    second->installTap([](const AudioInputBlock&) {});
+    Status started = second->start();
+    EXPECT_TRUE(started) << started.error().description;
+    second->stop();
+    engine->stop();
+    EXPECT_FALSE(failed) << failure;
 }
 
 // Capture, a routed play and a stereo play run at once on the process's one client, each on its own
