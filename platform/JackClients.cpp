@@ -40,6 +40,10 @@ constexpr auto answerWait = 5s;
 // How long all of a stream's close waits for the server, so that an engine's stop() takes under a second.
 // Unregistering a stream's ports and closing the client take milliseconds on a live server.
 constexpr auto closeWait = 750ms;
+// How long the process callback must stay silent after a shutdown told without a reason before the
+// server counts as gone: about a hundred periods, so that a loaded machine's scheduling cannot fake a stop,
+// and well within an engine's five-second watch for a stalled device.
+constexpr auto silenceAfterNotice = 2s;
 
 void silent(const char*) {}
 
@@ -92,11 +96,20 @@ struct Shared {
     bool stalled = false;  // the client's streams stopped being called back; until the client closes
 
     // Set by libjack's notification thread when the server goes (release, after `reason` and
-    // `shutdownStatus`), read anywhere (acquire). Cleared only when a new client opens, while nobody uses
-    // one.
+    // `shutdownStatus`), or by gone() once a shutdown told without a reason is confirmed; read anywhere
+    // (acquire). Cleared only when a new client opens, while nobody uses one.
     std::atomic<bool> serverGone{false};
     char reason[256] = {};
     std::atomic<int> shutdownStatus{0};
+    // Process callbacks of the client so far: the audio thread counts, anyone reads (relaxed: only a
+    // change matters).
+    std::atomic<std::uint64_t> cycles{0};
+    // A shutdown told without a reason and not yet decided (PipeWire's libjack tells one for any error its
+    // server reports, and the server may go on running the client): when, as steady-clock ticks (0: none),
+    // and the cycles then. Written by libjack's notification thread (`toldAt` last, release), decided by
+    // gone(); cleared with serverGone.
+    std::atomic<Clock::rep> toldAt{0};
+    std::atomic<std::uint64_t> cyclesWhenTold{0};
 };
 
 Shared& shared() {
@@ -118,6 +131,24 @@ void forEachStream(Visit visit) {
 
 long millisecondsSince(Clock::time_point t) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// Whether the server of the process's client is gone. A shutdown told without a reason counts only once
+// the process callback has stayed silent for silenceAfterNotice since; a callback run after it makes it a
+// false notice. Any thread but the audio thread.
+bool gone(Shared& s) {
+    if (s.serverGone.load(std::memory_order_acquire)) return true;
+    Clock::rep told = s.toldAt.load(std::memory_order_acquire);
+    if (told == 0) return false;
+    if (s.cycles.load(std::memory_order_relaxed) != s.cyclesWhenTold.load(std::memory_order_relaxed)) {
+        if (s.toldAt.compare_exchange_strong(told, 0))
+            Log::info(Log::Area::audio,
+                      "JACK: told of a shutdown without a reason, but the server still runs " + s.clientName);
+        return false;
+    }
+    if (Clock::now() - Clock::time_point(Clock::duration(told)) < silenceAfterNotice) return false;
+    if (s.toldAt.compare_exchange_strong(told, 0)) s.serverGone.store(true, std::memory_order_release);
+    return s.serverGone.load(std::memory_order_acquire);
 }
 
 // The server thread.
@@ -259,7 +290,7 @@ void openShared(Shared& s, Opened& opened, const Call& call, std::unique_lock<st
         if (!client) return;
         s.client = client;
         s.clientName = jack_get_client_name(client);
-    } else if (s.serverGone.load(std::memory_order_acquire)) {
+    } else if (gone(s)) {
         opened.share = Share::deadClientOpen;
         return;
     }
@@ -279,7 +310,7 @@ void openShared(Shared& s, Opened& opened, const Call& call, std::unique_lock<st
 Share take(Shared& s, std::unique_lock<std::mutex>& lock, jack_status_t& status) {
     if (!answering(s)) return Share::notAnswering;
     if (!waitForDeadClient(s, lock, Clock::now() + deadClientWait)) return Share::deadClientOpen;
-    if (s.client && !s.serverGone.load(std::memory_order_acquire) && answering(s)) {
+    if (s.client && !gone(s) && answering(s)) {
         ++s.users;
         return Share::taken;
     }
@@ -350,6 +381,7 @@ std::vector<std::string> devicePorts(jack_client_t* client, const std::string& d
 
 struct JackCallbacks {
     static int process(jack_nframes_t frames, void*) {
+        shared().cycles.fetch_add(1, std::memory_order_relaxed);
         forEachStream([frames](JackStream& stream) { stream.process(frames); });
         return 0;
     }
@@ -360,12 +392,14 @@ struct JackCallbacks {
         s.serverGone.store(true, std::memory_order_release);
     }
     // jackd's libjack calls only the callback above when both are set; PipeWire's calls only this one, at
-    // once when its connection to the server breaks.
+    // once when its connection to the server breaks, but also for any error its server reports, after
+    // which the server may go on running the client: gone() decides by the process callback.
     static void connectionLost(void*) {
         Shared& s = shared();
         if (s.serverGone.load(std::memory_order_acquire)) return;
         std::strncpy(s.reason, "connection lost", sizeof s.reason - 1);
-        s.serverGone.store(true, std::memory_order_release);
+        s.cyclesWhenTold.store(s.cycles.load(std::memory_order_relaxed), std::memory_order_relaxed);
+        s.toldAt.store(Clock::now().time_since_epoch().count(), std::memory_order_release);
     }
     static void clientRegistration(const char* name, int registered, void*) {
         if (!registered) forEachStream([name](JackStream& stream) { stream.clientLeft(name); });
@@ -388,6 +422,7 @@ jack_client_t* openClient(Shared& s, jack_status_t& status) {
     // No client is open (only this thread opens and closes them), and libjack's threads of the last one are
     // gone: nothing reads these.
     s.serverGone.store(false, std::memory_order_relaxed);
+    s.toldAt.store(0, std::memory_order_relaxed);
     s.reason[0] = '\0';
     s.shutdownStatus.store(0, std::memory_order_relaxed);
     for (Slot& slot : s.slots) slot.readers.store(0);
@@ -488,7 +523,7 @@ std::optional<Listing> list() {
         ask(s, lock, "listing", deadline, [&s, listing](const Call&, std::unique_lock<std::mutex>& settle) {
             settle.lock();
             jack_client_t* client = s.client;
-            const bool dead = client && s.serverGone.load(std::memory_order_acquire);
+            const bool dead = client && gone(s);
             settle.unlock();
             // The process's client stays open while this runs (only this thread closes it); with none, one
             // of the listing's own, as no other can open meanwhile.
@@ -670,7 +705,7 @@ void JackStream::close() {
         // A dead or stalled server's client drops its ports when it closes; asking now would fail or wait.
         std::vector<void*> ports = inputPorts_;
         ports.insert(ports.end(), outputPorts_.begin(), outputPorts_.end());
-        if (!ports.empty() && !s.serverGone.load(std::memory_order_acquire) && answering(s))
+        if (!ports.empty() && !gone(s) && answering(s))
             (void)ask(s, lock, "unregistering ports", deadline,
                       [client = s.client, ports](const Call&, std::unique_lock<std::mutex>& settle) {
                           for (void* port : ports)
@@ -700,7 +735,7 @@ void JackStream::stalled() {
     s.stalled = true;
 }
 
-bool JackStream::doomed() const { return isOpen() && shared().serverGone.load(std::memory_order_acquire); }
+bool JackStream::doomed() const { return isOpen() && gone(shared()); }
 
 std::string JackStream::describe() const {
     std::string text = shared().clientName + ":" + name_;

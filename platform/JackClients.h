@@ -19,7 +19,10 @@
 // slot; the first stream opens the client, the last one closes it. A listing uses that client, or while
 // there is none a client of its own, opened and closed before anything else may open one. After a server
 // death every stream is closed by its owner (JackStream::doomed()); an open waits until the last one has
-// gone, and fails with a clear error if that takes too long.
+// gone, and fails with a clear error if that takes too long. PipeWire's libjack tells a shutdown without a
+// reason both when its connection breaks and for errors after which the server goes on running the client:
+// such a notice counts as the server's death only once the process callback has also stayed silent for two
+// seconds.
 //
 // A server that stops answering (stopped, or stuck in its driver) blocks libjack's requests with no time
 // limit. So every libjack call that may wait on the server runs on one thread of this file, one at a time,

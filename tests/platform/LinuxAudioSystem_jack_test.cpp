@@ -1,7 +1,11 @@
 // The JACK path against the fixture's JACK server (jackd, or PipeWire's JACK side: JackServers.h) and own
 // clients.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <jack/jack.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +14,7 @@
 #include <functional>
 #include <mutex>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "CountingAllocator.h"
@@ -127,6 +132,48 @@ void noteJackLog(Log::Area area, Log::Level, std::string_view message) {
     g_jackLog.emplace_back(message);
 }
 
+// A test interface named `name` with three capture ports, started again and again, each run a tenth of a
+// second, in a process group of its own until the object goes.
+class ComingAndGoing {
+public:
+    explicit ComingAndGoing(const std::string& name) {
+        const char* loop =
+            "trap 'kill $p 2>/dev/null; wait $p; exit 0' TERM\n"
+            "while :; do \"$0\" --name \"$1\" --capture 3 --playback 0 & p=$!; sleep 0.1; kill $p; wait $p; "
+            "done";
+        std::vector<std::string> args{"bash", "-c", loop, QUORVEL_JACK_INTERFACE, name};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+        posix_spawnattr_setpgroup(&attributes, 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+        if (posix_spawnp(&pid_, "bash", &actions, &attributes, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    ~ComingAndGoing() {
+        if (pid_ <= 0) return;
+        ::kill(-pid_, SIGTERM);
+        // An interface stuck in closing its client would keep the loop waiting: the group goes at last.
+        if (!pollUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 20s)) {
+            ::kill(-pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    ComingAndGoing(const ComingAndGoing&) = delete;
+    ComingAndGoing& operator=(const ComingAndGoing&) = delete;
+    bool started() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+};
+
 std::int64_t firstNonZero(const std::vector<float>& samples) {
     const auto at = std::find_if(samples.begin(), samples.end(), [](float v) { return v != 0; });
     return at == samples.end() ? -1 : at - samples.begin();
@@ -229,8 +276,10 @@ TEST(RtAudioJack, LoopbackKeepsEachChannelsDelayAndNeverAllocatesOnTheAudioThrea
     };
     // PipeWire makes the links that jack_connect asks for active a little after it returns, not all in the
     // same period: an impulse in the first periods may cross some channels' links a period before the
-    // others'. Under PipeWire it is played once every link has long been made.
-    const std::int64_t impulseAt = JackServers::pipewire() ? 4 * 4096 : 1024;
+    // others'. jackd too takes up new connections only at a cycle that follows a finished one, which on a
+    // loaded machine may come periods later (seen: an impulse one period after the start never came back).
+    // So the impulse is played once every link has long been made.
+    const std::int64_t impulseAt = 4 * 4096;
     for (const Case& c : {Case{JackServers::delayedLoop(), 16, 48}, Case{"qv-sixtyfour", 64, 0}}) {
         SCOPED_TRACE(c.device);
         CountingAllocator::reset();
@@ -365,6 +414,47 @@ TEST(RtAudioJack, DeviceLeavingMidCaptureIsAFailure) {
     staying.engine->stop();
 }
 
+// PipeWire's libjack tells a client of a shutdown, with no reason, for any error its server reports, also
+// for one after which the server goes on running the client. While the client is still called back, its run
+// goes on and the client still serves listings and new runs.
+TEST(RtAudioJack, AShutdownToldWhileTheServerStillRunsTheClientIsNoFailure) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    static std::atomic<bool> stillRuns{false};
+    stillRuns = false;
+    Log::setSink([](Log::Area, Log::Level, std::string_view message) {
+        if (message.find("still runs") != std::string_view::npos) stillRuns = true;
+    });
+    LinuxAudioSystem system({"jack"});
+    std::atomic<int> blocks{0};
+    std::atomic<bool> failed{false};
+    std::string failure;
+    auto engine = system.makeEngine();
+    ASSERT_EQ(engine->bindInput(find(system, "qv-mic")->id), 0);
+    engine->installTap([&](const AudioInputBlock&) { ++blocks; });
+    engine->setFailureHandler([&](const Error& e) {
+        failure = e.description;
+        failed = true;
+    });
+    ASSERT_TRUE(engine->start());
+    ASSERT_TRUE(waitUntil([&] { return blocks >= 2; }));
+
+    ASSERT_EQ(JackOpenLocked::tellShutdownWithoutReason(), 1);
+    EXPECT_TRUE(waitUntil([&] { return stillRuns || failed; }));
+    Log::setSink(nullptr);
+    ASSERT_FALSE(failed) << failure;
+    const int before = blocks;
+    EXPECT_TRUE(waitUntil([&] { return blocks >= before + 2; }));
+    EXPECT_TRUE(find(system, "qv-mic"));
+    auto second = system.makeEngine();
+    ASSERT_EQ(second->bindInput(find(system, "qv-mic")->id), 0);
+    second->installTap([](const AudioInputBlock&) {});
+    Status started = second->start();
+    EXPECT_TRUE(started) << started.error().description;
+    second->stop();
+    engine->stop();
+    EXPECT_FALSE(failed) << failure;
+}
+
 // Capture, a routed play and a stereo play run at once on the process's one client, each on its own
 // ports; stopping one leaves the others running.
 TEST(RtAudioJack, EnginesRunTogetherOnTheProcesssOneClient) {
@@ -403,24 +493,20 @@ TEST(RtAudioJack, EnginesRunTogetherOnTheProcesssOneClient) {
     EXPECT_EQ(CountingAllocator::count(), 0) << "allocations on the audio thread";
 }
 
+// A client listed before the device comes and goes, so the device moves in the list: a test interface
+// started and stopped up to ten times a second, in processes of its own. libjack (jackd2) cancels a closing
+// client's notification thread wherever it is, also inside the lock of the process-wide table that the
+// thread updates for every client that comes or goes on the server; a close at that moment leaves the lock
+// held, and every later open and close of the process waits forever (seen with a client of this process
+// opened and closed every 6 ms beside ours). A user's server sees clients come and go far more rarely.
 TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
     QUORVEL_JACKD_ONLY(
-        "PipeWire's libjack fails opens while a client of the process opens and closes "
-        "every few milliseconds");
-    // A client listed before the device comes and goes, so the device moves in the list.
+        "PipeWire's libjack fails some opens (JackInitFailure) while another client comes and goes every "
+        "tenth of a second");
     const std::string churnName = "qv-churn-" + std::to_string(getpid());
-    auto openChurn = [&] {
-        jack_status_t status{};
-        jack_client_t* c = jack_client_open(churnName.c_str(), JackNoStartServer, &status);
-        if (c) {
-            for (const char* port : {"a", "b", "c"})
-                jack_port_register(c, port, JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
-            jack_activate(c);
-        }
-        return c;
-    };
-    jack_client_t* churn = openChurn();
-    ASSERT_TRUE(churn);
+    ComingAndGoing churn(churnName);
+    ASSERT_TRUE(churn.started());
+    ASSERT_TRUE(pollUntil([&] { return JackTestServer::listed(churnName + ":capture_3"); }, 60s, 20ms));
     JackTestServer visitors;
     const std::string device = "qv-late-" + std::to_string(getpid());
     ASSERT_TRUE(visitors.startInterface(QUORVEL_JACK_INTERFACE,
@@ -428,15 +514,7 @@ TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
                                         device + ":capture_2"));
     LinuxAudioSystem system({"jack"});
     const std::uint32_t id = find(system, device)->id;
-    std::atomic<bool> quit{false};
-    std::thread churner([&] {
-        while (!quit) {
-            jack_client_close(churn);
-            std::this_thread::sleep_for(3ms);
-            churn = openChurn();
-            std::this_thread::sleep_for(3ms);
-        }
-    });
+    EXPECT_EQ(JackOpenLocked::clientsHeld(), 0);
     for (int i = 0; i < 20; ++i) {
         auto engine = system.makeEngine();
         ASSERT_EQ(engine->bindInput(id), 0);
@@ -444,9 +522,6 @@ TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
         Status started = engine->start();
         EXPECT_TRUE(started) << started.error().description;
     }
-    quit = true;
-    churner.join();
-    if (churn) jack_client_close(churn);
 }
 
 // Under PipeWire a sink and a source of one name are one JACK device, whichever came first: its outputs

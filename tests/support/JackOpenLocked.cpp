@@ -1,6 +1,6 @@
 // Every jack_client_open of a JACK test program, ours and RtAudio's, runs under the machine-wide open lock.
-// The wrappers also count the clients the process holds, and can fail opens and delay shutdown callbacks
-// (JackOpenLocked.h).
+// The wrappers also count the clients the process holds, and can fail opens, delay shutdown callbacks and
+// tell a shutdown as PipeWire's libjack does (JackOpenLocked.h).
 #include "JackOpenLocked.h"
 
 #include <dlfcn.h>
@@ -46,6 +46,15 @@ void delayedShutdown(jack_status_t code, const char* reason, void* arg) {
     d->callback(code, reason, d->arg);
 }
 
+// The jack_on_shutdown callbacks of the clients open now, for telling them of a shutdown.
+struct ShutdownCallback {
+    jack_client_t* client;
+    JackShutdownCallback callback;
+    void* arg;
+};
+std::mutex g_shutdownMutex;
+std::vector<ShutdownCallback> g_shutdownCallbacks;
+
 }  // namespace
 
 namespace JackOpenLocked {
@@ -57,6 +66,11 @@ void failNextOpens(int count, int status) {
 }
 void lockOpens(bool locked) { g_lockOpens = locked; }
 int clientsHeld() { return g_held; }
+int tellShutdownWithoutReason() {
+    std::lock_guard lock(g_shutdownMutex);
+    for (const auto& c : g_shutdownCallbacks) c.callback(c.arg);
+    return static_cast<int>(g_shutdownCallbacks.size());
+}
 int opensWhileHeld() { return g_opensWhileHeld; }
 
 }  // namespace JackOpenLocked
@@ -94,9 +108,24 @@ extern "C" int jack_client_close(jack_client_t* client) {
     using Close = int (*)(jack_client_t*);
     static const Close real = next<Close>("jack_client_close");
     if (!real) return -1;
+    {
+        std::lock_guard lock(g_shutdownMutex);
+        std::erase_if(g_shutdownCallbacks, [&](const ShutdownCallback& c) { return c.client == client; });
+    }
     const int result = real(client);
     --g_held;
     return result;
+}
+
+extern "C" void jack_on_shutdown(jack_client_t* client, JackShutdownCallback callback, void* arg) {
+    using OnShutdown = void (*)(jack_client_t*, JackShutdownCallback, void*);
+    static const OnShutdown real = next<OnShutdown>("jack_on_shutdown");
+    if (!real) return;
+    if (callback) {
+        std::lock_guard lock(g_shutdownMutex);
+        g_shutdownCallbacks.push_back({client, callback, arg});
+    }
+    real(client, callback, arg);
 }
 
 extern "C" void jack_on_info_shutdown(jack_client_t* client, JackInfoShutdownCallback callback, void* arg) {

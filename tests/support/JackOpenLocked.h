@@ -15,6 +15,10 @@ void failNextOpens(int count, int status);
 // that a frozen server blocks would hold the lock, and so every JACK test on the machine, for the whole
 // freeze. Only for the process's own clients, whose names are unique. Any thread.
 void lockOpens(bool locked);
+// Calls, on this thread, the jack_on_shutdown callback of every client of the process open now, as
+// PipeWire's libjack (0.3.65) does for any error its server reports, also one after which the server goes on
+// running the client; how many were called. Any thread.
+int tellShutdownWithoutReason();
 // Clients of the process open now (through jack_client_open, not yet closed). Any thread.
 int clientsHeld();
 // Calls of jack_client_open made while the process held a client already. Any thread.
