@@ -61,11 +61,6 @@ public:
     explicit Writer(std::string& out) : out_(out) {}
 
     void raw(std::string_view text) { out_.append(text); }
-    void key(std::string_view name) {
-        out_ += '"';
-        out_.append(name);
-        out_ += "\":";
-    }
     void integer(long value) {
         char buffer[24];
         const auto end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
@@ -119,33 +114,23 @@ void writePart(std::string& out, const std::vector<TransferTrace>& traces, const
     const Place place{part.trace};
     if (index == 0) w.raw("[");
     if (part.first == 0) {
-        w.raw(part.trace ? ",{" : "{");
-        w.key("id");
+        w.raw(part.trace ? ",{\"id\":" : "{\"id\":");
         w.string(trace.id.toString());
-        w.raw(",");
-        w.key("name");
+        w.raw(",\"name\":");
         w.string(trace.name);
-        w.raw(",");
-        w.key("captured");
+        w.raw(",\"captured\":");
         w.number(trace.captured, place, "captured");
-        w.raw(",");
-        w.key("sampleRate");
+        w.raw(",\"sampleRate\":");
         w.number(trace.sampleRate, place, "sampleRate");
-        w.raw(",");
-        w.key("compensationMS");
+        w.raw(",\"compensationMS\":");
         w.number(trace.compensationMS, place, "compensationMS");
-        w.raw(",");
-        w.key("arrivalMS");
+        w.raw(",\"arrivalMS\":");
         w.number(trace.arrivalMS, place, "arrivalMS");
-        w.raw(",");
-        w.key("micChannel");
+        w.raw(",\"micChannel\":");
         w.integer(trace.micChannel);
-        w.raw(",");
-        w.key("referenceChannel");
+        w.raw(",\"referenceChannel\":");
         w.integer(trace.referenceChannel);
-        w.raw(",");
-        w.key("bins");
-        w.raw("[");
+        w.raw(",\"bins\":[");
     }
     for (std::size_t i = part.first; i < part.last; ++i) {
         const TransferBin& bin = trace.bins[i];
@@ -163,17 +148,13 @@ void writePart(std::string& out, const std::vector<TransferTrace>& traces, const
         w.raw("}");
     }
     if (part.last == trace.bins.size()) {
-        w.raw("],");
-        w.key("averages");
+        w.raw("],\"averages\":");
         w.integer(trace.averages);
-        w.raw(",");
-        w.key("position");
+        w.raw(",\"position\":");
         w.string(trace.position);
-        w.raw(",");
-        w.key("setupID");
+        w.raw(",\"setupID\":");
         w.string(trace.setupID);
-        w.raw(",");
-        w.key("hardwareIdentity");
+        w.raw(",\"hardwareIdentity\":");
         w.string(trace.hardwareIdentity);
         w.raw("}");
     }
