@@ -88,7 +88,7 @@ TEST(JackPorts, ChannelsAreNumberedByPortNameWhateverTheServersOrder) {
 TEST(ServerRestartJack, NothingOpensWhileAStoppedServersStreamIsOpen) {
     QUORVEL_JACKD_ONLY(
         "the gap it guards is in jackd's libjack (a process-wide server flag); PipeWire "
-        "is killed and restarted in ServerRestartJack.KilledPipeWireIsReportedAtOnce…");
+        "is killed and restarted in ServerRestartJack.KilledPipeWireIsReportedAsStopped…");
     JackTestServer server(JackTestServer::privateName("restart"));
     ASSERT_TRUE(server.start());
     JackStream stream;
