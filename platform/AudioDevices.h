@@ -83,8 +83,11 @@ inline constexpr std::int32_t engineRunning = -EBUSY;    // bind called while th
 inline constexpr const char* errorDomain = "audio-device";
 }  // namespace AudioStatus
 
-// An audio engine: one owner thread (the main thread in the application) calls everything except the
-// callbacks. The engine is stopped at creation; destroying it stops it.
+// An audio engine: one thread at a time calls everything except the callbacks; it may be handed from
+// thread to thread (a worker binds and starts it, the main thread stops it) as long as the calls never
+// overlap. Binding, the formats and start() may wait on a sound server (seconds, when one does not answer):
+// the application makes them off the main thread. stop() returns within a second whatever the servers do.
+// The engine is stopped at creation; destroying it stops it.
 class AudioEngine {
 public:
     // Frames per tap block (at least; a block may be longer when the device's period does not divide it).
@@ -152,8 +155,13 @@ public:
     // The default devices' ids; 0 when there is none.
     virtual std::uint32_t defaultInputDevice() = 0;
     virtual std::uint32_t defaultOutputDevice() = 0;
-    // A new, stopped, unbound engine.
+    // A new, stopped, unbound engine. Never waits.
     virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
+
+    // Our sentence naming the first sound server that is not responding now ("The PulseAudio server is not
+    // responding"), whose devices may therefore be missing from the list; empty while every server answers.
+    // For a start that finds no device. Any thread; never waits.
+    virtual std::string notResponding() { return {}; }
 
     // The device-list-changed notice: `changed` runs whenever devices() may answer otherwise than before (a
     // device came or went, the defaults moved, a sound server went away or came back). It runs on a thread
