@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -19,6 +20,7 @@
 
 #include "platform/AudioErrors.h"
 #include "platform/Log.h"
+#include "platform/ServerThread.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -58,27 +60,17 @@ struct Slot {
     std::atomic<int> readers{0};
 };
 
-// A call to the server, run on the server thread (serve()). Under Shared::mutex.
-struct Call {
-    const char* what = "";
-    Clock::time_point asked;
-    bool skippable = true;  // not run at all when its caller gave up before it started
-    bool started = false;
-    bool abandoned = false;  // its caller gave up waiting
-    bool done = false;
-};
-
-// What a call runs on the server thread: it starts with `settle` (of Shared::mutex) unlocked and returns
-// with it locked; what it does under the lock at its end counts as done together with the call, so that
-// its caller either sees all of it or has given up before any of it.
-using CallBody = std::function<void(const Call& call, std::unique_lock<std::mutex>& settle)>;
+using Call = ServerThread::Call;
+using CallBody = ServerThread::Body;
 
 // The process's one client. Never destroyed: libjack's threads may reach it until the client is closed,
 // and nothing orders that against static destruction; nor is the server thread ever stopped.
 struct Shared {
-    // Held around the bookkeeping below, never across a call to the server.
-    std::mutex mutex;
-    std::condition_variable changed;  // a user let go, or a call ended
+    // The thread of every call to the server. Its mutex guards the bookkeeping below, and is never held
+    // across a call to the server; its condition is notified when a user lets go or a call ends.
+    ServerThread server{"JACK"};
+    std::mutex& mutex = server.mutex();
+    std::condition_variable& changed = server.changed();
     // Under mutex. Opened and closed only on the server thread; fixed while users > 0.
     jack_client_t* client = nullptr;
     std::string clientName;  // likewise
@@ -86,14 +78,8 @@ struct Shared {
     bool active = false;     // under mutex: jack_activate done
     std::array<bool, maxStreams> reserved{};
     std::array<Slot, maxStreams> slots;
-
-    // The server thread's queue, under mutex. libjack does not serialise one client's requests on its
-    // socket: one thread makes them all, in order.
-    std::deque<std::function<void()>> calls;
-    std::condition_variable work;
-    bool serving = false;
-    int overdue = 0;       // calls whose callers gave up and that have not returned
-    bool stalled = false;  // the client's streams stopped being called back; until the client closes
+    bool stalled = false;  // under mutex: the client's streams stopped being called back; until it closes
+    bool closesAtExit = false;  // under mutex: the exit handler is registered
 
     // Set by libjack's notification thread when the server goes (release, after `reason` and
     // `shutdownStatus`), or by gone() once a shutdown told without a reason is confirmed; read anywhere
@@ -129,10 +115,6 @@ void forEachStream(Visit visit) {
     }
 }
 
-long millisecondsSince(Clock::time_point t) {
-    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
-}
-
 // Whether the server of the process's client is gone. A shutdown told without a reason counts only once
 // the process callback has stayed silent for silenceAfterNotice since; a callback run after it makes it a
 // false notice. Any thread but the audio thread.
@@ -151,75 +133,19 @@ bool gone(Shared& s) {
     return s.serverGone.load(std::memory_order_acquire);
 }
 
-// The server thread.
-[[noreturn]] void serve(Shared& s) {
-    std::unique_lock lock(s.mutex);
-    for (;;) {
-        s.work.wait(lock, [&] { return !s.calls.empty(); });
-        std::function<void()> next = std::move(s.calls.front());
-        s.calls.pop_front();
-        lock.unlock();
-        next();
-        next = nullptr;
-        lock.lock();
-    }
-}
-
 // False while the server has not answered a call that is past its deadline, or the client stalled: then
 // nothing else is asked of it. Under the mutex.
-bool answering(const Shared& s) { return s.overdue == 0 && !s.stalled; }
+bool answering(Shared& s) { return s.server.answering() && !s.stalled; }
 
-// Queues `body` on the server thread. Under the mutex.
-std::shared_ptr<Call> post(Shared& s, const char* what, bool skippable, CallBody body) {
-    if (!s.serving) {
-        std::thread([&s] { serve(s); }).detach();
-        s.serving = true;
-    }
-    auto call = std::make_shared<Call>(Call{what, Clock::now(), skippable});
-    s.calls.push_back([&s, call, body = std::move(body)] {
-        std::unique_lock lock(s.mutex);
-        if (!call->abandoned || !call->skippable) {
-            call->started = true;
-            lock.unlock();
-            body(*call, lock);
-        }
-        call->done = true;
-        if (call->abandoned) {
-            --s.overdue;
-            Log::info(Log::Area::audio, std::string("JACK: the server answered (") + call->what + ") after " +
-                                            std::to_string(millisecondsSince(call->asked)) + " ms");
-        }
-        s.changed.notify_all();
-    });
-    s.work.notify_one();
-    return call;
-}
-
-// Waits for `call` until `deadline`, or until a call before it is given up on; false when it has not
-// returned by then: the server is taken as not answering until it does. Under the mutex (`lock`).
-bool await(Shared& s, std::unique_lock<std::mutex>& lock, Call& call, Clock::time_point deadline) {
-    s.changed.wait_until(lock, deadline, [&] { return call.done || (!call.started && s.overdue > 0); });
-    if (call.done) return true;
-    call.abandoned = true;
-    ++s.overdue;
-    s.changed.notify_all();  // calls queued behind it give up too
-    Log::warning(Log::Area::audio, std::string("JACK: the server did not answer (") + call.what +
-                                       ") within " + std::to_string(millisecondsSince(call.asked)) +
-                                       " ms; nothing more is asked of it until it does");
-    return false;
-}
-
-// Runs `body` on the server thread and waits for it until `deadline`; false at once when the server is
-// not answering, or when the call has not returned by then. Under the mutex (`lock`).
+// Runs `body` on the server thread and waits for it until `deadline` (ServerThread::ask); false at once
+// while the server is not answering. Under the mutex (`lock`).
 bool ask(Shared& s, std::unique_lock<std::mutex>& lock, const char* what, Clock::time_point deadline,
          CallBody body) {
-    if (!answering(s)) {
-        Log::debug(Log::Area::audio,
-                   std::string("JACK: not asked (") + what + "): the server is not responding");
+    if (s.stalled) {
+        Log::debug(Log::Area::audio, std::string("JACK: not asked (") + what + "): the client stalled");
         return false;
     }
-    const auto call = post(s, what, true, std::move(body));
-    return await(s, lock, *call, deadline);
+    return s.server.ask(lock, what, deadline, std::move(body));
 }
 
 // libjack's status bits, named, with what each means (jack/types.h).
@@ -263,8 +189,57 @@ std::string failureText(Share share) {
 
 // Opens a client (the process holds none). The server thread.
 jack_client_t* openClient(Shared& s, jack_status_t& status);
-// Closes the process's client if nobody uses it. The server thread, as a CallBody.
-void closeIfUnused(Shared& s, std::unique_lock<std::mutex>& settle);
+// Closes a client that nothing uses any more. The server thread.
+void closeClient(Shared& s, jack_client_t* client, const std::string& name);
+
+// Whether the process's client is to be let go: its server is gone, or its streams stalled. Under the mutex.
+bool doomed(Shared& s) { return s.client && (gone(s) || s.stalled); }
+
+// Closes the process's client if it is doomed and no stream uses it. The server thread, under `settle`
+// (left locked).
+void closeIfDoomed(Shared& s, std::unique_lock<std::mutex>& settle) {
+    if (!doomed(s) || s.users > 0) return;
+    jack_client_t* client = std::exchange(s.client, nullptr);
+    const std::string name = s.clientName;
+    s.active = false;
+    settle.unlock();
+    closeClient(s, client, name);
+    settle.lock();
+    s.stalled = false;
+}
+
+// At exit the process's client is closed while the server answers, so that the server sees it leave.
+void closeAtExit() {
+    Shared& s = shared();
+    std::unique_lock lock(s.mutex);
+    if (!s.client || !answering(s)) return;
+    const auto closing = s.server.post("closing the client at exit", true,
+                                       [&s](const Call& call, std::unique_lock<std::mutex>& settle) {
+                                           settle.lock();
+                                           if (!s.client || s.users > 0 || call.abandoned) return;
+                                           jack_client_t* client = std::exchange(s.client, nullptr);
+                                           s.active = false;
+                                           settle.unlock();
+                                           jack_client_close(client);
+                                           settle.lock();
+                                       });
+    (void)s.server.await(lock, *closing, Clock::now() + closeWait);
+}
+
+// The process's client as a call needs it: a doomed one that nobody uses is closed, and one is opened
+// when there is none; `status` is libjack's when an open fails. The server thread, under `settle` (left
+// locked).
+void ensureClient(Shared& s, std::unique_lock<std::mutex>& settle, jack_status_t& status) {
+    closeIfDoomed(s, settle);
+    if (s.client) return;
+    settle.unlock();
+    jack_client_t* client = openClient(s, status);
+    settle.lock();
+    if (!client) return;
+    s.client = client;
+    s.clientName = jack_get_client_name(client);
+    if (!std::exchange(s.closesAtExit, true)) std::atexit(&closeAtExit);
+}
 
 // Waits until no stream uses the client of a dead server (their owners close them); false at `deadline`.
 // Under the mutex (`lock`).
@@ -279,29 +254,17 @@ struct Opened {
     jack_status_t status{};
 };
 
-// Opens the process's client unless an earlier call did, and takes a share of it for a caller that still
-// waits. The server thread, as a CallBody.
+// Takes a share of the process's client, opening one if there is none, for a caller that still waits. The
+// server thread, as a CallBody.
 void openShared(Shared& s, Opened& opened, const Call& call, std::unique_lock<std::mutex>& settle) {
     settle.lock();
-    if (!s.client) {
-        settle.unlock();
-        jack_client_t* client = openClient(s, opened.status);
-        settle.lock();
-        if (!client) return;
-        s.client = client;
-        s.clientName = jack_get_client_name(client);
-    } else if (gone(s)) {
-        opened.share = Share::deadClientOpen;
+    ensureClient(s, settle, opened.status);
+    if (!s.client) return;
+    if (gone(s)) {
+        opened.share = Share::deadClientOpen;  // a stream of the stopped server still holds it
         return;
     }
-    if (call.abandoned) {
-        // Nobody waits for it any more: let it go as its last user would.
-        if (s.users == 0) {
-            settle.unlock();
-            closeIfUnused(s, settle);
-        }
-        return;
-    }
+    if (call.abandoned) return;  // the client stays open for the next caller
     ++s.users;
     opened.share = Share::taken;
 }
@@ -310,11 +273,11 @@ void openShared(Shared& s, Opened& opened, const Call& call, std::unique_lock<st
 Share take(Shared& s, std::unique_lock<std::mutex>& lock, jack_status_t& status) {
     if (!answering(s)) return Share::notAnswering;
     if (!waitForDeadClient(s, lock, Clock::now() + deadClientWait)) return Share::deadClientOpen;
-    if (s.client && !gone(s) && answering(s)) {
+    if (s.client && !gone(s)) {
         ++s.users;
         return Share::taken;
     }
-    // A dead server's client left by its last user is closed first: the server thread runs calls in order.
+    // A dead server's client is closed first, on the server thread.
     auto opened = std::make_shared<Opened>();
     if (!ask(s, lock, "opening a client", Clock::now() + answerWait,
              [&s, opened](const Call& call, std::unique_lock<std::mutex>& settle) {
@@ -325,15 +288,18 @@ Share take(Shared& s, std::unique_lock<std::mutex>& lock, jack_status_t& status)
     return opened->share;
 }
 
-// Lets go of a share; the last user's client is closed on the server thread, waited for until `deadline`
-// while the server answers. Under the mutex (`lock`).
+// Lets go of a share. The client stays open while its server lives; a doomed one is closed with its last
+// user, on the server thread, waited for until `deadline` while the server answers. Under the mutex
+// (`lock`).
 void letGo(Shared& s, std::unique_lock<std::mutex>& lock, Clock::time_point deadline) {
     s.changed.notify_all();
-    if (--s.users > 0) return;
+    if (--s.users > 0 || !doomed(s)) return;
     const auto call =
-        post(s, "closing the client", false,
-             [&s](const Call&, std::unique_lock<std::mutex>& settle) { closeIfUnused(s, settle); });
-    if (answering(s)) (void)await(s, lock, *call, deadline);
+        s.server.post("closing the client", false, [&s](const Call&, std::unique_lock<std::mutex>& settle) {
+            settle.lock();
+            closeIfDoomed(s, settle);
+        });
+    if (answering(s)) (void)s.server.await(lock, *call, deadline);
 }
 
 std::string clientOf(const char* port) {
@@ -450,18 +416,6 @@ void closeClient(Shared& s, jack_client_t* client, const std::string& name) {
     Log::info(Log::Area::audio, "JACK: closed " + name + " after the server stopped (" + why + ")");
 }
 
-void closeIfUnused(Shared& s, std::unique_lock<std::mutex>& settle) {
-    settle.lock();
-    if (!s.client || s.users > 0) return;  // taken again meanwhile, or closed
-    jack_client_t* client = std::exchange(s.client, nullptr);
-    const std::string name = s.clientName;
-    s.active = false;
-    settle.unlock();
-    closeClient(s, client, name);
-    settle.lock();
-    s.stalled = false;
-}
-
 // The devices that `client` sees.
 JackClients::Listing read(jack_client_t* client) {
     using JackClients::Device;
@@ -506,9 +460,10 @@ Error streamError(std::string text, int status = 0) {
 
 namespace JackClients {
 
-std::optional<Listing> list() {
+std::optional<Listing> list(bool* stopped) {
     Shared& s = shared();
     std::unique_lock lock(s.mutex);
+    if (stopped) *stopped = false;
     if (!answering(s)) {
         Log::debug(Log::Area::audio, "JACK: not listed: " + failureText(Share::notAnswering));
         return std::nullopt;
@@ -516,26 +471,38 @@ std::optional<Listing> list() {
     const auto deadline = Clock::now() + answerWait;
     if (!waitForDeadClient(s, lock, deadline)) {
         Log::warning(Log::Area::audio, "JACK: " + failureText(Share::deadClientOpen));
+        if (stopped) *stopped = true;
         return std::nullopt;
     }
-    auto listing = std::make_shared<std::optional<Listing>>();
+    struct Listed {
+        std::optional<Listing> listing;
+        bool sawStop = false;
+    };
+    auto listed = std::make_shared<Listed>();
     const bool answered =
-        ask(s, lock, "listing", deadline, [&s, listing](const Call&, std::unique_lock<std::mutex>& settle) {
+        ask(s, lock, "listing", deadline, [&s, listed](const Call&, std::unique_lock<std::mutex>& settle) {
             settle.lock();
-            jack_client_t* client = s.client;
-            const bool dead = client && gone(s);
+            listed->sawStop = s.client && gone(s);
+            jack_status_t status{};
+            ensureClient(s, settle, status);
+            // A stopped server's client that a stream still holds lists nothing.
+            jack_client_t* client = s.client && !gone(s) ? s.client : nullptr;
             settle.unlock();
-            // The process's client stays open while this runs (only this thread closes it); with none, one
-            // of the listing's own, as no other can open meanwhile.
-            if (!dead) {
-                jack_status_t status{};
-                jack_client_t* own = client ? nullptr : openClient(s, status);
-                if (client || own) *listing = read(client ? client : own);
-                if (own) closeClient(s, own, jack_get_client_name(own));
-            }
+            // The client stays open while this runs: only this thread closes it.
+            if (client) listed->listing = read(client);
             settle.lock();
         });
-    return answered ? std::move(*listing) : std::nullopt;
+    if (!answered) return std::nullopt;
+    if (stopped) *stopped = !listed->listing && listed->sawStop;
+    return std::move(listed->listing);
+}
+
+ServerThread& server() { return shared().server; }
+
+bool answering() {
+    Shared& s = shared();
+    std::lock_guard lock(s.mutex);
+    return answering(s);
 }
 
 }  // namespace JackClients

@@ -16,23 +16,26 @@
 // owns them. Nothing outside libjack can see that mark, and the server may die between any look and an
 // open. So jack_client_open is only ever called while the process holds no client: every stream shares
 // one client, registering its own ports on it and served from its one process callback through a fixed
-// slot; the first stream opens the client, the last one closes it. A listing uses that client, or while
-// there is none a client of its own, opened and closed before anything else may open one. After a server
-// death every stream is closed by its owner (JackStream::doomed()); an open waits until the last one has
-// gone, and fails with a clear error if that takes too long. PipeWire's libjack tells a shutdown without a
-// reason both when its connection breaks and for errors after which the server goes on running the client:
-// such a notice counts as the server's death only once the process callback has also stayed silent for two
-// seconds.
+// slot, and listings read through it too. The first listing or stream opens it, and it stays open while
+// its server lives, so that no close of ours can meet another client's arrival in libjack (a close then
+// could wait for ever on a lock of libjack's); it is closed at exit. After a server death every stream is
+// closed by its owner (JackStream::doomed()); once the last one has gone, the next listing or open closes
+// the dead server's client and opens a new one. An open waits until the last stream has gone, and fails
+// with a clear error if that takes too long; a listing of a stopped server lists nothing at once.
+// PipeWire's libjack tells a shutdown without a reason both when its connection breaks and for errors
+// after which the server goes on running the client: such a notice counts as the server's death only once
+// the process callback has also stayed silent for two seconds.
 //
 // A server that stops answering (stopped, or stuck in its driver) blocks libjack's requests with no time
-// limit. So every libjack call that may wait on the server runs on one thread of this file, one at a time,
-// and its caller waits for it only until a deadline: five seconds for a listing and for each step of an
-// open and a start, 750 ms for all of a close (an engine's stop() returns within a second). A call past its
-// deadline stays with that thread; until it returns, listings and opens fail at once ("The JACK server is
-// not responding"), and closes let their client go as a dead server's: the stream leaves its slot, its
-// ports are not unregistered, and the client is closed on that thread whenever the server answers or
-// dies. A client whose streams stopped being called back (JackStream::stalled()) is let go the same way.
-// No lock that another thread needs is held across a call to the server.
+// limit. So every libjack call that may wait on the server runs on the JACK server thread
+// (ServerThread.h), one at a time, and its caller waits for it only until a deadline: five seconds for a
+// listing and for each step of an open and a start, 750 ms for all of a close (an engine's stop() returns
+// within a second). A call past its deadline stays with that thread; until it returns, listings and opens
+// fail at once ("The JACK server is not responding"), and closes let their client go as a dead server's:
+// the stream leaves its slot, its ports are not unregistered, and the client is closed on that thread
+// whenever the server answers or dies. A client whose streams stopped being called back
+// (JackStream::stalled()) is let go the same way. No lock that another thread needs is held across a call
+// to the server.
 //
 // libjack's own messages are dropped rather than printed: they come from libjack's threads, which closing
 // the client cancels asynchronously, and nothing there may hold a lock or an output stream. Failures are
@@ -46,6 +49,7 @@
 #include <vector>
 
 #include "platform/AudioDevices.h"
+#include "platform/ServerThread.h"
 
 namespace quorvel {
 
@@ -70,10 +74,18 @@ struct Listing {
     double sampleRateHz = 0;
 };
 
-// The server's devices; nullopt when no server runs, when it does not answer within five seconds (or
-// did not answer an earlier call that has not returned yet), or while the clients of a stopped server
-// are still closing. Uses the process's client, or a client of its own while none is open. Any thread.
-std::optional<Listing> list();
+// The server's devices, through the process's client (opened if there is none); nullopt when no server
+// runs, when it does not answer within five seconds (or did not answer an earlier call that has not
+// returned yet: answering()), and when the process's client saw its server stop: then `stopped` is set.
+// Any thread.
+std::optional<Listing> list(bool* stopped = nullptr);
+
+// The thread of every libjack call that may wait on the server (ServerThread.h).
+ServerThread& server();
+
+// False while the server has not answered a call past its deadline, or the process's client stopped being
+// called back: calls fail at once meanwhile. Any thread; never waits on the server.
+bool answering();
 
 }  // namespace JackClients
 

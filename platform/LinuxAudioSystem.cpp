@@ -23,6 +23,7 @@
 #include "platform/PulseDevices.h"
 #include "platform/PulseStream.h"
 #include "platform/PulseWatch.h"
+#include "platform/ServerThread.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -40,6 +41,19 @@ constexpr auto stallLimit = 5s;
 constexpr auto keepListedFor = 10s;
 // Frames per period asked of ALSA; JACK uses the server's period, PulseAudio PulseStream's.
 constexpr unsigned int requestedPeriodFrames = 1024;
+// How long a listing, and each step of opening and starting an ALSA stream, waits for ALSA (as JACK and
+// PulseAudio wait), and how long closing an engine's ALSA streams may take, so that its stop() takes under
+// a second.
+constexpr auto answerWait = 5s;
+constexpr auto closeWait = 750ms;
+
+// ALSA's calls that may wait: its listing, and opening, starting and closing its streams. Through ALSA's
+// PulseAudio plugin (ALSA's default device wherever PulseAudio or pipewire-pulse runs) they wait on that
+// server with no time limit. Never destroyed (ServerThread.h).
+ServerThread& alsaServer() {
+    static auto* server = new ServerThread("ALSA");
+    return *server;
+}
 
 enum class Api { jack, pulse, alsa };
 
@@ -60,6 +74,18 @@ const ApiName& nameOf(Api api) {
 }
 
 using AudioErrors::make;
+
+// The thread of an API's calls, which also tells whether its server answers.
+ServerThread& serverOf(Api api) {
+    switch (api) {
+        case Api::jack:
+            return JackClients::server();
+        case Api::pulse:
+            return PulseDevices::server();
+        default:
+            return alsaServer();
+    }
+}
 
 // What RtAudio said, for the log.
 AudioErrors::Detail rtAudioSaid(const RtAudioError& e) { return {"RtAudio", e.getType(), e.what()}; }
@@ -128,6 +154,9 @@ std::string describe(const std::vector<Entry>& entries) {
 
 struct LinuxAudioSystem::Backend {
     std::vector<Api> apis;  // fixed after construction
+    // The last list made, which engines bind and open from, under lastMutex.
+    std::mutex lastMutex;
+    std::shared_ptr<const Snapshot> last;
     // The last list logged, to log only changes. Any thread that lists.
     std::mutex logMutex;
     std::vector<std::pair<std::string, std::string>> logged;
@@ -155,19 +184,24 @@ struct LinuxAudioSystem::Backend {
     std::mutex keptMutex;
     std::array<std::optional<Kept>, knownApis.size()> kept;
 
-    Result<Snapshot> snapshot() {
+    // A new list of every API's devices, which also becomes the last one (lastSnapshot()).
+    Result<std::shared_ptr<const Snapshot>> snapshot() {
         Snapshot s;
         std::vector<bool> defaultIn, defaultOut;
         for (Api api : apis) {
-            Result<Part> part = list(api);
+            bool stopped = false;
+            Result<Part> part = list(api, stopped);
             if (part) {
                 remember(api, *part);
-            } else if (std::optional<Part> last = recall(api)) {
-                part = std::move(*last);
+            } else if (stopped) {
+                forget(api);  // a server known not to run has no devices, at once
+                continue;
+            } else if (std::optional<Part> standIn = recall(api)) {
+                part = std::move(*standIn);
             } else {
-                // Without a server, JACK and PulseAudio simply have no devices; ALSA's failure fails the
-                // list.
-                if (api == Api::alsa) return part.error();
+                // Without a server, or with one that is not responding, an API has no devices; ALSA's
+                // failure to read its list fails the list.
+                if (api == Api::alsa && part.error().code == AudioSystem::listUnreadable) return part.error();
                 continue;
             }
             for (std::size_t i = 0; i < part->entries.size(); ++i) {
@@ -193,13 +227,57 @@ struct LinuxAudioSystem::Backend {
         }
         s.entries = std::move(entries);
         logChanges(s);
-        return s;
+        auto made = std::make_shared<const Snapshot>(std::move(s));
+        std::lock_guard lock(lastMutex);
+        last = made;
+        return made;
     }
 
-    static Result<Part> list(Api api) {
+    // Our sentence for the first API whose server is not responding; empty while all answer. Any thread.
+    std::string notResponding() {
+        for (Api api : apis) {
+            if (api == Api::jack ? JackClients::answering() : answering(serverOf(api))) continue;
+            return api == Api::alsa
+                       ? std::string("The ALSA devices are not responding")
+                       : "The " + std::string(nameOf(api).displayName) + " server is not responding";
+        }
+        return {};
+    }
+
+    static bool answering(ServerThread& server) {
+        std::lock_guard lock(server.mutex());
+        return server.answering();
+    }
+
+    // The last list made, if any. Any thread.
+    std::shared_ptr<const Snapshot> lastSnapshot() {
+        std::lock_guard lock(lastMutex);
+        return last;
+    }
+
+    // A device of the last list (with the list that holds it): `id`, or with 0 the default input or output.
+    // A device missing from it may have come since, so then the devices are listed again. Null entry when
+    // there is no such device.
+    struct Found {
+        std::shared_ptr<const Snapshot> snapshot;
+        const Entry* entry = nullptr;
+    };
+    Found device(std::uint32_t id, bool input) {
+        auto look = [&](const Snapshot& s) {
+            return s.find(id != 0 ? id : (input ? s.defaultInput : s.defaultOutput));
+        };
+        if (std::shared_ptr<const Snapshot> s = lastSnapshot())
+            if (const Entry* e = look(*s)) return {s, e};
+        auto fresh = snapshot();
+        if (!fresh) return {};
+        return {*fresh, look(**fresh)};
+    }
+
+    // One API's devices; a failure sets `stopped` when the API's server is known not to run.
+    static Result<Part> list(Api api, bool& stopped) {
         Part part;
         if (api == Api::jack) {
-            auto listing = JackClients::list();
+            auto listing = JackClients::list(&stopped);
             if (!listing) return make("The JACK server did not list its devices");
             // The server's own ports are the natural default; otherwise the first device with physical
             // ports that way (under PipeWire, which has no "system", a sink or a source rather than a
@@ -237,6 +315,17 @@ struct LinuxAudioSystem::Backend {
             }
             return part;
         }
+        auto listed = std::make_shared<Result<Part>>(std::move(part));
+        if (!alsaServer().run("listing", std::chrono::steady_clock::now() + answerWait,
+                              [listed, api] { *listed = listAlsa(api); }))
+            return make("ALSA did not list its devices", {}, AudioSystem::listUnavailable);
+        return std::move(*listed);
+    }
+
+    // ALSA's devices through RtAudio. The ALSA thread: opening a control device through ALSA's PulseAudio
+    // plugin waits on that server with no time limit.
+    static Result<Part> listAlsa(Api api) {
+        Part part;
         try {
             RtAudio rt(nameOf(api).rtAudio);
             rt.showWarnings(false);
@@ -266,6 +355,15 @@ struct LinuxAudioSystem::Backend {
         if (k && k->failingSince)
             Log::info(Log::Area::audio, std::string(nameOf(api).displayName) + " lists its devices again");
         k = Kept{part, std::nullopt};
+    }
+
+    void forget(Api api) {
+        std::lock_guard lock(keptMutex);
+        auto& k = kept[static_cast<std::size_t>(api)];
+        if (k)
+            Log::info(Log::Area::audio, std::string(nameOf(api).displayName) +
+                                            " is not running; its devices are no longer listed");
+        k.reset();
     }
 
     // The last good list of `api`, standing in for failed lists until they have failed for keepListedFor.
@@ -306,12 +404,18 @@ namespace {
 
 class LinuxAudioEngine;
 
-// One direction through RtAudio (ALSA).
+// One direction through RtAudio (ALSA). Shared by the engine and the calls on the ALSA thread that open,
+// start and close it: a call the engine gave up on finishes with the stream whenever ALSA answers.
 struct RtStream {
-    LinuxAudioEngine* engine = nullptr;
-    std::unique_ptr<RtAudio> rt;
+    // The engine whose callbacks the stream runs; null once the engine has let go of it. The callbacks count
+    // themselves in `readers` before they read it and out when they are done (sequentially consistent, as
+    // JACK's slots): once the engine has set it to null and seen no reader, no callback reaches the engine.
+    std::atomic<LinuxAudioEngine*> engine{nullptr};
+    std::atomic<int> readers{0};
+    std::unique_ptr<RtAudio> rt;  // the ALSA thread's while a call runs, else the engine's
     std::string device;
     int channels = 0;
+    unsigned int frames = 0;  // per period, as opened
     // An error reported on this stream's audio thread. Its type and text are written once, by whoever takes
     // errorTaken, before failed is set (release); they are read after failed (acquire).
     std::atomic_flag errorTaken = ATOMIC_FLAG_INIT;
@@ -319,14 +423,10 @@ struct RtStream {
     char errorText[256] = {};
     std::atomic<bool> failed{false};
 
-    void reset() {
-        rt.reset();
-        device.clear();
-        channels = 0;
-        errorTaken.clear();
-        errorType = RtAudioError::UNSPECIFIED;
-        errorText[0] = '\0';
-        failed.store(false);
+    // Lets go of the engine: no callback reaches it once this returns. Any thread but the audio thread.
+    void detach() {
+        engine.store(nullptr);
+        while (readers.load() != 0) std::this_thread::sleep_for(100us);
     }
 };
 
@@ -356,10 +456,7 @@ std::string describeFailure(const RtStream& s) {
 class LinuxAudioEngine : public AudioEngineBase {
 public:
     explicit LinuxAudioEngine(std::shared_ptr<LinuxAudioSystem::Backend> backend)
-        : backend_(std::move(backend)) {
-        input_.engine = this;
-        output_.engine = this;
-    }
+        : backend_(std::move(backend)) {}
     ~LinuxAudioEngine() override { stop(); }
 
     DeviceFormat inputFormat() override { return format(true); }
@@ -371,22 +468,19 @@ public:
 
 private:
     std::int32_t checkDevice(std::uint32_t id) override {
-        auto snapshot = backend_->snapshot();
-        return snapshot && snapshot->find(id) ? AudioStatus::ok : AudioStatus::deviceNotFound;
+        return backend_->device(id, false).entry ? AudioStatus::ok : AudioStatus::deviceNotFound;
     }
 
     DeviceFormat format(bool input) const {
-        auto snapshot = backend_->snapshot();
-        if (!snapshot) return {};
-        const std::uint32_t bound = input ? inputID_ : outputID_;
-        const Entry* e =
-            snapshot->find(bound != 0 ? bound : (input ? snapshot->defaultInput : snapshot->defaultOutput));
-        if (!e) return {};
-        return {input ? e->info.inputChannels : e->info.outputChannels, e->info.sampleRateHz};
+        const auto found = backend_->device(input ? inputID_ : outputID_, input);
+        if (!found.entry) return {};
+        const AudioDeviceInfo& d = found.entry->info;
+        return {input ? d.inputChannels : d.outputChannels, d.sampleRateHz};
     }
 
-    Status open(const Entry& device, bool input, RtStream& stream);
-    void close(RtStream& stream);
+    Status open(const Entry& device, bool input, std::shared_ptr<RtStream>& slot);
+    Status startRt(std::shared_ptr<RtStream>& slot);
+    void close(std::shared_ptr<RtStream>& slot, std::chrono::steady_clock::time_point deadline);
     void closeAll();
     void watch();
     std::string check(std::chrono::steady_clock::time_point& lastProgress, std::uint64_t& lastCount);
@@ -401,7 +495,16 @@ private:
                              void* stream);
     static int outputCallback(void* out, void*, unsigned int frames, double, RtAudioStreamStatus status,
                               void* stream);
-    static LinuxAudioEngine* enter(void* stream, bool xrun);
+    // What both of RtAudio's callbacks do first: count the period and its xrun. `engine` is null once the
+    // stream has failed or its engine has let go of it.
+    struct Entered {
+        RtStream* stream;
+        LinuxAudioEngine* engine = nullptr;
+        Entered(void* userData, bool xrun);
+        ~Entered() { stream->readers.fetch_sub(1); }
+        Entered(const Entered&) = delete;
+        Entered& operator=(const Entered&) = delete;
+    };
 
     std::shared_ptr<LinuxAudioSystem::Backend> backend_;
     bool running_ = false;
@@ -412,8 +515,8 @@ private:
 
     JackStream jack_;
     PulseStream pulse_;
-    RtStream input_;
-    RtStream output_;
+    std::shared_ptr<RtStream> input_;  // ALSA's directions of the run
+    std::shared_ptr<RtStream> output_;
 
     // Audio thread state, prepared before the streams start.
     TapCollector collector_;
@@ -431,18 +534,26 @@ private:
 
 Status LinuxAudioEngine::start() {
     if (running_) return Status::success();
-    auto snapshot = backend_->snapshot();
-    if (!snapshot) return make("Cannot list audio devices: " + snapshot.error().description);
+    // The devices of the last list (listed again only for a device missing from it); each stays with the
+    // list that holds it until the start is over.
+    LinuxAudioSystem::Backend::Found foundIn, foundOut;
     const Entry* in = nullptr;
     const Entry* out = nullptr;
+    // A device that cannot be found may be one of a server that is not responding: then that is the reason.
+    auto missing = [&](const char* text) {
+        const std::string server = backend_->notResponding();
+        return make(server.empty() ? text : server);
+    };
     if (tap_) {
-        in = snapshot->find(inputID_ != 0 ? inputID_ : snapshot->defaultInput);
-        if (!in) return make("The input device is not available");
+        foundIn = backend_->device(inputID_, true);
+        in = foundIn.entry;
+        if (!in) return missing("The input device is not available");
         if (in->info.inputChannels < 1) return make("The device " + in->info.name + " has no inputs");
     }
     if (render_) {
-        out = snapshot->find(outputID_ != 0 ? outputID_ : snapshot->defaultOutput);
-        if (!out) return make("The output device is not available");
+        foundOut = backend_->device(outputID_, false);
+        out = foundOut.entry;
+        if (!out) return missing("The output device is not available");
         const Result<int> opened = prepareOutput(out->info.name, out->info.outputChannels);
         if (!opened) return opened.error();
         openedOutputs_ = *opened;
@@ -488,14 +599,9 @@ Status LinuxAudioEngine::start() {
 
     callbacks_.store(0, std::memory_order_relaxed);
     rtXruns_.store(0, std::memory_order_relaxed);
-    for (RtStream* stream : {&input_, &output_}) {
-        if (!stream->rt) continue;
-        try {
-            stream->rt->startStream();
-        } catch (const RtAudioError& e) {
-            return fail(make("The audio device " + stream->device + " could not be started", rtAudioSaid(e)));
-        }
-    }
+    for (auto* slot : {&input_, &output_})
+        if (*slot)
+            if (Status s = startRt(*slot); !s) return fail(s.error());
     if (jack_.isOpen())
         if (Status s = jack_.start({&collector_, &tap_, &deviceRender()}); !s) return fail(s.error());
     watcherQuit_ = false;
@@ -505,13 +611,36 @@ Status LinuxAudioEngine::start() {
     return Status::success();
 }
 
-Status LinuxAudioEngine::open(const Entry& device, bool input, RtStream& stream) {
-    stream.reset();
-    stream.device = device.info.name;
-    stream.channels = input ? device.info.inputChannels : openedOutputs_;
+namespace {
+
+// The sentence for an ALSA device whose call passed its deadline (or that is not asked while ALSA is not
+// responding).
+Error notResponding(const std::string& device) {
+    return make("The audio device " + device + " is not responding");
+}
+
+// Closes the stream's RtAudio object, whatever state it is in. The ALSA thread.
+void closeRt(RtStream& stream) {
+    if (!stream.rt) return;
+    // A stream whose device has gone may refuse to stop or close; it is dropped all the same.
+    try {
+        if (stream.rt->isStreamRunning()) stream.rt->abortStream();
+    } catch (const RtAudioError& e) {
+        Log::debug(Log::Area::audio, std::string("Cannot stop a stream: ") + e.what());
+    }
+    try {
+        if (stream.rt->isStreamOpen()) stream.rt->closeStream();
+    } catch (const RtAudioError& e) {
+        Log::debug(Log::Area::audio, std::string("Cannot close a stream: ") + e.what());
+    }
+    stream.rt.reset();
+}
+
+// Opens `stream` on `device` (its name, its twin of that name and its rate), with the callback of its
+// direction. The ALSA thread.
+Status openRt(RtStream& stream, const Entry& device, bool input, RtAudioCallback callback) {
     stream.rt = std::make_unique<RtAudio>(nameOf(device.api).rtAudio);
     stream.rt->showWarnings(false);
-
     RtAudio::StreamParameters parameters;
     parameters.nChannels = static_cast<unsigned int>(stream.channels);
     parameters.firstChannel = 0;
@@ -530,28 +659,75 @@ Status LinuxAudioEngine::open(const Entry& device, bool input, RtStream& stream)
         index = -1;
     }
     if (index < 0) {
-        stream.reset();
+        stream.rt.reset();
         return make("The audio device " + device.info.name + " is no longer available");
     }
     parameters.deviceId = static_cast<unsigned int>(index);
-    unsigned int frames = requestedPeriodFrames;
+    stream.frames = requestedPeriodFrames;
     try {
         stream.rt->openStream(input ? nullptr : &parameters, input ? &parameters : nullptr, RTAUDIO_FLOAT32,
-                              static_cast<unsigned int>(device.info.sampleRateHz), &frames,
-                              input ? &LinuxAudioEngine::inputCallback : &LinuxAudioEngine::outputCallback,
+                              static_cast<unsigned int>(device.info.sampleRateHz), &stream.frames, callback,
                               &stream, &options, &onRtAudioError);
     } catch (const RtAudioError& e) {
-        stream.reset();
+        stream.rt.reset();
         return make("The audio device " + device.info.name + " could not be opened", rtAudioSaid(e));
     }
     if (!stream.rt->isStreamOpen()) {
-        stream.reset();
+        stream.rt.reset();
         return make("The audio device " + device.info.name + " could not be opened");
     }
-    if (input) {
-        collector_.prepare(stream.channels, frames);
-        inputPointers_.assign(static_cast<std::size_t>(stream.channels), nullptr);
+    return Status::success();
+}
+
+}  // namespace
+
+Status LinuxAudioEngine::open(const Entry& device, bool input, std::shared_ptr<RtStream>& slot) {
+    auto stream = std::make_shared<RtStream>();
+    stream->engine.store(this);
+    stream->device = device.info.name;
+    stream->channels = input ? device.info.inputChannels : openedOutputs_;
+    auto opened = std::make_shared<Status>(Status::success());
+    const bool answered = alsaServer().run(
+        "opening a stream", std::chrono::steady_clock::now() + answerWait,
+        [stream, opened, device, input] {
+            *opened = openRt(*stream, device, input,
+                             input ? &LinuxAudioEngine::inputCallback : &LinuxAudioEngine::outputCallback);
+        },
+        [stream] { closeRt(*stream); });
+    if (!answered) {
+        stream->detach();
+        return notResponding(device.info.name);
     }
+    if (!*opened) return *opened;
+    slot = std::move(stream);
+    if (input) {
+        collector_.prepare(slot->channels, slot->frames);
+        inputPointers_.assign(static_cast<std::size_t>(slot->channels), nullptr);
+    }
+    return Status::success();
+}
+
+Status LinuxAudioEngine::startRt(std::shared_ptr<RtStream>& slot) {
+    const std::shared_ptr<RtStream> stream = slot;
+    auto refused = std::make_shared<std::optional<Error>>();
+    const bool answered = alsaServer().run(
+        "starting a stream", std::chrono::steady_clock::now() + answerWait,
+        [stream, refused] {
+            try {
+                stream->rt->startStream();
+            } catch (const RtAudioError& e) {
+                *refused =
+                    make("The audio device " + stream->device + " could not be started", rtAudioSaid(e));
+            }
+        },
+        [stream] { closeRt(*stream); });
+    if (!answered) {
+        // The ALSA thread closes it once the start returns; its callbacks no longer reach this engine.
+        stream->detach();
+        slot.reset();
+        return notResponding(stream->device);
+    }
+    if (*refused) return **refused;
     return Status::success();
 }
 
@@ -575,24 +751,19 @@ void LinuxAudioEngine::stop() {
 void LinuxAudioEngine::closeAll() {
     jack_.close();
     pulse_.close();
-    close(input_);
-    close(output_);
+    const auto deadline = std::chrono::steady_clock::now() + closeWait;
+    close(input_, deadline);
+    close(output_, deadline);
 }
 
-void LinuxAudioEngine::close(RtStream& stream) {
-    if (!stream.rt) return;
-    // A stream whose device has gone may refuse to stop or close; it is dropped all the same.
-    try {
-        if (stream.rt->isStreamRunning()) stream.rt->abortStream();
-    } catch (const RtAudioError& e) {
-        Log::debug(Log::Area::audio, std::string("Cannot stop a stream: ") + e.what());
-    }
-    try {
-        if (stream.rt->isStreamOpen()) stream.rt->closeStream();
-    } catch (const RtAudioError& e) {
-        Log::debug(Log::Area::audio, std::string("Cannot close a stream: ") + e.what());
-    }
-    stream.reset();
+void LinuxAudioEngine::close(std::shared_ptr<RtStream>& slot,
+                             std::chrono::steady_clock::time_point deadline) {
+    const std::shared_ptr<RtStream> stream = std::exchange(slot, nullptr);
+    if (!stream || !stream->rt) return;
+    // Through ALSA's PulseAudio plugin, stopping waits on that server: a close that does not end in time is
+    // left to the ALSA thread, and the stream's callbacks no longer reach this engine.
+    if (!alsaServer().runEventually("closing a stream", deadline, [stream] { closeRt(*stream); }))
+        stream->detach();
 }
 
 void LinuxAudioEngine::watch() {
@@ -627,8 +798,8 @@ std::string LinuxAudioEngine::check(std::chrono::steady_clock::time_point& lastP
     }
     if (jack_.deviceGone()) return "The audio device " + jackDevices_ + " disappeared";
     if (std::string problem = pulse_.failure(); !problem.empty()) return problem;
-    for (const RtStream* s : {&input_, &output_}) {
-        if (!s->rt) continue;
+    for (const RtStream* s : {input_.get(), output_.get()}) {
+        if (!s || !s->rt) continue;
         if (s->failed.load(std::memory_order_acquire)) return describeFailure(*s);
         if (!s->rt->isStreamOpen() || !s->rt->isStreamRunning()) return describeFailure(*s);
     }
@@ -645,22 +816,22 @@ std::string LinuxAudioEngine::check(std::chrono::steady_clock::time_point& lastP
     return {};
 }
 
-// What both of RtAudio's callbacks do first: count the period and its xrun. Null once the stream has
-// failed: after an error RtAudio would call back without end on a dead connection, so it is aborted.
-LinuxAudioEngine* LinuxAudioEngine::enter(void* stream, bool xrun) {
-    auto* s = static_cast<RtStream*>(stream);
-    t_stream = s;
-    if (s->failed.load(std::memory_order_acquire)) return nullptr;
-    LinuxAudioEngine* engine = s->engine;
+// After an error RtAudio would call back without end on a dead connection, so a failed stream is aborted.
+LinuxAudioEngine::Entered::Entered(void* userData, bool xrun) : stream(static_cast<RtStream*>(userData)) {
+    t_stream = stream;
+    stream->readers.fetch_add(1);
+    if (stream->failed.load(std::memory_order_acquire)) return;
+    engine = stream->engine.load();
+    if (!engine) return;
     engine->callbacks_.fetch_add(1, std::memory_order_relaxed);
     if (xrun) engine->rtXruns_.fetch_add(1, std::memory_order_relaxed);
-    return engine;
 }
 
 // RtAudio's input thread.
 int LinuxAudioEngine::inputCallback(void*, void* in, unsigned int frames, double, RtAudioStreamStatus status,
                                     void* stream) {
-    LinuxAudioEngine* engine = enter(stream, status & RTAUDIO_INPUT_OVERFLOW);
+    const Entered entered(stream, status & RTAUDIO_INPUT_OVERFLOW);
+    LinuxAudioEngine* engine = entered.engine;
     if (!engine) return 2;
     const auto* base = static_cast<const float*>(in);
     const std::size_t n = engine->inputPointers_.size();
@@ -675,7 +846,8 @@ int LinuxAudioEngine::inputCallback(void*, void* in, unsigned int frames, double
 // RtAudio's output thread.
 int LinuxAudioEngine::outputCallback(void* out, void*, unsigned int frames, double,
                                      RtAudioStreamStatus status, void* stream) {
-    LinuxAudioEngine* engine = enter(stream, status & RTAUDIO_OUTPUT_UNDERFLOW);
+    const Entered entered(stream, status & RTAUDIO_OUTPUT_UNDERFLOW);
+    LinuxAudioEngine* engine = entered.engine;
     if (!engine) return 2;
     auto* base = static_cast<float*>(out);
     const int channels = static_cast<RtStream*>(stream)->channels;
@@ -705,34 +877,43 @@ LinuxAudioSystem::LinuxAudioSystem(std::vector<std::string> apis) : backend_(std
             if (name == a.shortName && usable(a)) backend_->apis.push_back(a.api);
 }
 
-LinuxAudioSystem::~LinuxAudioSystem() = default;
+LinuxAudioSystem::~LinuxAudioSystem() { setDevicesChanged(nullptr); }
 
 Result<std::vector<AudioDeviceInfo>> LinuxAudioSystem::devices() {
     auto snapshot = backend_->snapshot();
     if (!snapshot) return snapshot.error();
     std::vector<AudioDeviceInfo> list;
-    for (const auto& e : snapshot->entries) list.push_back(e.info);
+    for (const auto& e : (*snapshot)->entries) list.push_back(e.info);
     return list;
 }
 
 std::uint32_t LinuxAudioSystem::defaultInputDevice() {
-    auto snapshot = backend_->snapshot();
-    return snapshot ? snapshot->defaultInput : 0;
+    const auto found = backend_->device(0, true);
+    return found.entry ? found.entry->info.id : 0;
 }
 
 std::uint32_t LinuxAudioSystem::defaultOutputDevice() {
-    auto snapshot = backend_->snapshot();
-    return snapshot ? snapshot->defaultOutput : 0;
+    const auto found = backend_->device(0, false);
+    return found.entry ? found.entry->info.id : 0;
 }
 
 std::unique_ptr<AudioEngine> LinuxAudioSystem::makeEngine() {
     return std::make_unique<LinuxAudioEngine>(backend_);
 }
 
+std::string LinuxAudioSystem::notResponding() { return backend_->notResponding(); }
+
 void LinuxAudioSystem::setDevicesChanged(std::function<void()> changed) {
     pulseWatch_.reset();  // its last notice has run once this returns
-    if (changed &&
-        std::find(backend_->apis.begin(), backend_->apis.end(), Api::pulse) != backend_->apis.end())
+    for (const auto& [server, handle] : answerWatches_) server->unwatch(handle);
+    answerWatches_.clear();
+    if (!changed) return;
+    // A server that answers again may list devices it could not list meanwhile.
+    for (Api api : backend_->apis) {
+        ServerThread& server = serverOf(api);
+        answerWatches_.emplace_back(&server, server.watch(changed));
+    }
+    if (std::find(backend_->apis.begin(), backend_->apis.end(), Api::pulse) != backend_->apis.end())
         pulseWatch_ = std::make_unique<PulseWatch>(std::move(changed));
 }
 

@@ -36,6 +36,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/AudioDevices.h"
@@ -43,6 +44,7 @@
 namespace quorvel {
 
 class PulseWatch;
+class ServerThread;
 
 class LinuxAudioSystem : public AudioSystem {
 public:
@@ -55,7 +57,9 @@ public:
     std::uint32_t defaultInputDevice() override;
     std::uint32_t defaultOutputDevice() override;
     std::unique_ptr<AudioEngine> makeEngine() override;
-    // PulseAudio's changes only (PulseWatch.h); JACK's are not watched.
+    std::string notResponding() override;
+    // PulseAudio's changes (PulseWatch.h), and any sound server that answers again after it had not;
+    // JACK's devices coming and going are not watched.
     void setDevicesChanged(std::function<void()> changed) override;
 
     struct Backend;
@@ -63,6 +67,7 @@ public:
 private:
     std::shared_ptr<Backend> backend_;
     std::unique_ptr<PulseWatch> pulseWatch_;
+    std::vector<std::pair<ServerThread*, int>> answerWatches_;  // the servers' answering-again notices
 };
 
 }  // namespace quorvel

@@ -3,14 +3,19 @@
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <mutex>
 
 namespace quorvel::PulseDevices {
 
 namespace {
 
 // How long a listing waits for the server: a stopped server refuses at once, so only a frozen one waits.
-constexpr pa_usec_t answerWaitUsec = 5 * PA_USEC_PER_SEC;
+constexpr auto answerWait = std::chrono::seconds(5);
+// How long a connection made on the server thread waits for the server at the most. The caller has long
+// given up by then; the limit only keeps a server that never answers from keeping the thread for ever.
+constexpr pa_usec_t longestWaitUsec = 60 * PA_USEC_PER_SEC;
 
 template <typename Info>
 Node nodeOf(const Info& i) {
@@ -134,24 +139,67 @@ Listing merge(const ServerState& state) {
     return listing;
 }
 
-std::optional<Listing> list() {
+namespace {
+
+// Connects and, with `ask` set, asks for the server's devices; returns once the server has answered, refused,
+// or not answered within longestWaitUsec. The calling thread runs the connection's loop.
+Query connectAndAsk(bool ask) {
+    Query query;
     std::unique_ptr<pa_mainloop, decltype(&pa_mainloop_free)> loop(pa_mainloop_new(), &pa_mainloop_free);
-    if (!loop) return std::nullopt;
+    if (!loop) {
+        query.finish(false);
+        return query;
+    }
     std::unique_ptr<pa_context, decltype(&pa_context_unref)> context(
         pa_context_new(pa_mainloop_get_api(loop.get()), "Quorvel"), &pa_context_unref);
-    if (!context) return std::nullopt;
-    Query query;
-    pa_context_set_state_callback(context.get(), &Query::onState, &query);
-    if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) return std::nullopt;
+    if (!context) {
+        query.finish(false);
+        return query;
+    }
+    auto onState = ask ? &Query::onState : [](pa_context* c, void* self) {
+        auto* q = static_cast<Query*>(self);
+        const pa_context_state_t state = pa_context_get_state(c);
+        if (state == PA_CONTEXT_READY) q->finish(true);
+        if (state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED) q->finish(false);
+    };
+    pa_context_set_state_callback(context.get(), onState, &query);
+    if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
+        query.finish(false);
+        return query;
+    }
     pa_time_event* timeout =
-        pa_context_rttime_new(context.get(), pa_rtclock_now() + answerWaitUsec, &Query::onTimeout, &query);
+        pa_context_rttime_new(context.get(), pa_rtclock_now() + longestWaitUsec, &Query::onTimeout, &query);
     while (!query.done)
         if (pa_mainloop_iterate(loop.get(), 1, nullptr) < 0) query.finish(false);
     if (timeout) pa_mainloop_get_api(loop.get())->time_free(timeout);
     pa_context_set_state_callback(context.get(), nullptr, nullptr);
     pa_context_disconnect(context.get());
-    if (query.failed) return std::nullopt;
-    return merge(query.state);
+    return query;
+}
+
+}  // namespace
+
+ServerThread& server() {
+    static ServerThread* thread = new ServerThread("PulseAudio");  // never destroyed (ServerThread.h)
+    return *thread;
+}
+
+bool answering() {
+    std::lock_guard lock(server().mutex());
+    return server().answering();
+}
+
+void missed(const char* what) {
+    std::lock_guard lock(server().mutex());
+    server().missed(what, [] { connectAndAsk(false); });
+}
+
+std::optional<Listing> list() {
+    auto query = std::make_shared<Query>();
+    const bool answered = server().run("listing", std::chrono::steady_clock::now() + answerWait,
+                                       [query] { *query = connectAndAsk(true); });
+    if (!answered || query->failed) return std::nullopt;
+    return merge(query->state);
 }
 
 }  // namespace quorvel::PulseDevices

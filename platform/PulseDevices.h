@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/ServerThread.h"
+
 namespace quorvel::PulseDevices {
 
 // A sink or a source as the server reports it.
@@ -64,8 +66,20 @@ struct Listing {
 // The devices of a server state, by the rules above. Any thread.
 Listing merge(const ServerState& state);
 
-// Asks the server (PULSE_SERVER, else the user's default server) over a short-lived connection; nullopt
-// when no server answers within a few seconds. Any thread.
+// The server's calls (ServerThread.h): a listing, and the connection that waits for a server that did not
+// answer. Never destroyed.
+ServerThread& server();
+
+// Asks the server (PULSE_SERVER, else the user's default server) over a short-lived connection made on
+// server(); nullopt when no server runs, when it does not answer within five seconds (or is not
+// responding: answering()) or the query fails. Any thread.
 std::optional<Listing> list();
+
+// False while the server has not answered a call past its deadline: calls fail at once meanwhile. Any
+// thread; never waits on the server.
+bool answering();
+// A wait of the caller's own on the server (a stream's connection) passed its deadline: the server is not
+// responding until a connection made on server() is answered or refused. Any thread.
+void missed(const char* what);
 
 }  // namespace quorvel::PulseDevices

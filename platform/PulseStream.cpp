@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/AudioErrors.h"
+#include "platform/PulseDevices.h"
 #include "platform/TapCollector.h"
 
 namespace quorvel {
@@ -20,6 +21,7 @@ constexpr pa_usec_t answerWaitUsec = 5 * PA_USEC_PER_SEC;
 constexpr std::int64_t playbackPeriods = 8;
 
 constexpr const char* serverStopped = "The PulseAudio server stopped";
+constexpr const char* serverNotResponding = "The PulseAudio server is not responding";
 
 Error streamError(std::string text) { return AudioErrors::make(std::move(text)); }
 
@@ -43,6 +45,7 @@ struct DeviceLookup {
     pa_threaded_mainloop* loop = nullptr;
     bool done = false;
     bool found = false;
+    bool timedOut = false;  // the server gave no answer in time
     pa_sample_spec spec{};
     pa_channel_map map{};
 
@@ -72,8 +75,10 @@ DeviceLookup lookUp(pa_threaded_mainloop* loop, pa_context* context, const std::
                                   context, node.c_str(), &DeviceLookup::answer<pa_source_info>, &lookup);
     if (!op) return lookup;
     // A lookup given up on must not answer into this frame later.
-    if (!waitUntil(loop, context, [&] { return lookup.done || connectionLost.load(); }))
+    if (!waitUntil(loop, context, [&] { return lookup.done || connectionLost.load(); })) {
         pa_operation_cancel(op);
+        lookup.timedOut = true;
+    }
     pa_operation_unref(op);
     return lookup;
 }
@@ -119,6 +124,7 @@ Status PulseStream::open(const Direction& input, const Direction& output, Hooks 
     periods_.store(0, std::memory_order_relaxed);
     xruns_.store(0, std::memory_order_relaxed);
 
+    if (!PulseDevices::answering()) return streamError(serverNotResponding);
     loop_ = pa_threaded_mainloop_new();
     if (loop_) context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "Quorvel");
     if (!context_) {
@@ -138,8 +144,12 @@ Status PulseStream::open(const Direction& input, const Direction& output, Hooks 
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
         pa_threaded_mainloop_start(loop_) < 0)
         return fail("The PulseAudio server is not running");
-    waitUntil(loop_, context_,
-              [this] { return pa_context_get_state(context_) == PA_CONTEXT_READY || serverGone_.load(); });
+    if (!waitUntil(loop_, context_, [this] {
+            return pa_context_get_state(context_) == PA_CONTEXT_READY || serverGone_.load();
+        })) {
+        PulseDevices::missed("connecting a stream");
+        return fail(serverNotResponding);
+    }
     if (pa_context_get_state(context_) != PA_CONTEXT_READY)
         return fail("The PulseAudio server is not running");
     for (Side* side : {&input_, &output_}) {
@@ -155,6 +165,10 @@ Status PulseStream::openSide(Side& side) {
     const Direction& d = side.direction;
     DeviceLookup lookup = lookUp(loop_, context_, d.node, side.output, serverGone_);
     if (serverGone_.load()) return streamError(serverStopped);
+    if (lookup.timedOut) {
+        PulseDevices::missed("looking up a device");
+        return streamError(serverNotResponding);
+    }
     if (!lookup.found) return streamError("The audio device " + d.device + " is no longer available");
     const int deviceChannels = lookup.spec.channels;
     if (side.output ? deviceChannels < d.channels : deviceChannels != d.channels)
@@ -200,7 +214,11 @@ Status PulseStream::openSide(Side& side) {
     }
     if (connected < 0) return streamError("The audio device " + d.device + " could not be opened");
     pa_stream* stream = side.stream;
-    waitUntil(loop_, context_, [&] { return pa_stream_get_state(stream) != PA_STREAM_CREATING; });
+    if (!waitUntil(loop_, context_,
+                   [&] { return pa_stream_get_state(stream) != PA_STREAM_CREATING || serverGone_.load(); })) {
+        PulseDevices::missed("opening a stream");
+        return streamError(serverNotResponding);
+    }
     if (pa_stream_get_state(stream) != PA_STREAM_READY) {
         if (serverGone_.load()) return streamError(serverStopped);
         return streamError("The audio device " + d.device + " could not be opened");
