@@ -20,16 +20,9 @@
 #include "JackServers.h"
 #include "JackTestServer.h"
 #include "PipeWireTestServer.h"
+#include "Waits.h"
 
 namespace quorvel {
-
-// How long `run` takes.
-template <typename Run>
-std::chrono::milliseconds timeOf(Run&& run) {
-    const auto start = std::chrono::steady_clock::now();
-    run();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-}
 
 class JackFreezableServer {
 public:

@@ -37,12 +37,17 @@ public:
         while (recorded >> name >> pid) {
             pids_.push_back(pid);
             if (name == "pipewire") pipewire_ = pid;
+            if (name == "pipewire-pulse") pulse_ = pid;
         }
         return pids_.size() == 4;
     }
     // Stops the pipewire process where it is (it neither runs nor goes away), or lets it go on.
     void freeze(bool frozen) {
         if (pipewire_ > 0) ::kill(pipewire_, frozen ? SIGSTOP : SIGCONT);
+    }
+    // The same for its PulseAudio side, the pipewire-pulse process.
+    void freezePulse(bool frozen) {
+        if (pulse_ > 0) ::kill(pulse_, frozen ? SIGSTOP : SIGCONT);
     }
     // Ends the whole session at once, as a crash would, and waits until it is gone.
     void kill() {
@@ -52,12 +57,14 @@ public:
                       std::chrono::milliseconds(10));
         pids_.clear();
         pipewire_ = -1;
+        pulse_ = -1;
     }
 
 private:
     std::string dir_;
     std::vector<pid_t> pids_;  // not our children (the start script's): reaped by init
     pid_t pipewire_ = -1;      // among them
+    pid_t pulse_ = -1;
 };
 
 }  // namespace quorvel

@@ -57,6 +57,9 @@ public:
     }
     bool start() { return pipewire_ ? pipewire_->start() : pulse_->start(); }
     void kill() { pipewire_ ? pipewire_->kill() : pulse_->kill(); }
+    // Stops the server that speaks PulseAudio's protocol where it is (pulseaudio, or pipewire-pulse), or
+    // lets it go on.
+    void freeze(bool frozen) { pipewire_ ? pipewire_->freezePulse(frozen) : pulse_->freeze(frozen); }
 
 private:
     std::optional<PulseTestServer> pulse_;

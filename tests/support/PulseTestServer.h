@@ -38,6 +38,11 @@ public:
         pid_ = -1;
     }
 
+    // Stops the server where it is (it neither answers nor goes away), or lets it go on.
+    void freeze(bool frozen) {
+        if (pid_ > 0) ::kill(pid_, frozen ? SIGSTOP : SIGCONT);
+    }
+
     // Running, not a zombie waiting for a parent that may never reap it.
     static bool alive(pid_t pid) {
         std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");

@@ -17,4 +17,12 @@ bool pollUntil(Done&& done, std::chrono::milliseconds limit,
     return true;
 }
 
+// How long `run` takes.
+template <typename Run>
+std::chrono::milliseconds timeOf(Run&& run) {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+}
+
 }  // namespace quorvel
