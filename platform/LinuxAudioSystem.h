@@ -22,17 +22,27 @@
 // said goes to the log (AudioErrors.h). ALSA's own messages ("ALSA lib … cannot find card") go to the log
 // (Log.h) instead of stderr.
 //
-// A sound system whose list fails (a server that does not answer within five seconds, or is known not to,
-// a query that fails once) is listed as it was last listed, for ten seconds from the first failure, and
-// says so in the log: a chosen device stays where it is. A device missing from a list that succeeded is
-// gone at once.
+// Every call that may wait on a sound server runs on that server's thread (ServerThread.h: JACK's, the
+// PulseAudio server's, and ALSA's, whose default device goes through ALSA's PulseAudio plugin) and is waited
+// for only until a deadline: five seconds for a listing and for each step of a start, 750 ms for a stop. A
+// server that missed one is not responding (notResponding() names it) until it answers again: meanwhile its
+// listings and starts fail at once, with "The JACK server is not responding", "The PulseAudio server is not
+// responding" or, for an ALSA device, "The audio device <name> is not responding".
 //
-// Threads: devices(), defaultInputDevice() and defaultOutputDevice() may be called from any thread, at
-// the same time; each asks every sound system, and waits up to five seconds for each one that does not
-// answer (JACK not at all while it is known not to): keep them off the main thread.
-// makeEngine() and the engines as AudioSystem and AudioEngine; an engine's stop() returns within a second
-// whatever its servers do. Each engine runs its callbacks on the APIs' audio threads and a watcher thread
-// of its own while running.
+// A sound system whose list fails (a server that does not answer, a query that fails once) is listed as it
+// was last listed, for ten seconds from the first failure, and says so in the log: a chosen device stays
+// where it is. A device missing from a list that succeeded is gone at once, and so are the devices of a JACK
+// server that our client saw stop.
+//
+// devices() lists every sound system and keeps what it lists as the last list. Binding, the formats, the
+// default devices and a start take their devices from the last list, and list again only for a device that
+// it lacks (it may have come since).
+//
+// Threads: any thread may list, at the same time as others; makeEngine() and the engines as AudioSystem and
+// AudioEngine. Listing, binding, the formats, the defaults and a start may wait on a server up to their
+// deadlines: keep them off the main thread. An engine's stop() returns within a second whatever its servers
+// do. Each engine runs its callbacks on the APIs' audio threads and a watcher thread of its own while
+// running.
 #include <functional>
 #include <memory>
 #include <string>

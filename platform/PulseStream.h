@@ -8,8 +8,10 @@
 // the map calls it (stereo, 5.1, 7.1, aux0…aux31). Output channels beyond those rendered play silence.
 //
 // Failures. A stream never moves to another device: when its device goes away the server ends it, and
-// failure() names the device. A lost connection reads "The PulseAudio server stopped". libpulse's texts go to
-// the log only (AudioErrors.h).
+// failure() names the device. A lost connection reads "The PulseAudio server stopped". An open fails at once
+// while the server is not responding (PulseDevices::answering()), and a wait of its own that passes its
+// five-second deadline makes the server not responding (PulseDevices::missed()). libpulse's texts go to the
+// log only (AudioErrors.h).
 //
 // Threads: open() and close() on the owner thread; failure() on the owner's watcher thread, which the owner
 // joins before it closes. The main loop's thread runs the stream callbacks, which neither allocate nor lock
