@@ -136,11 +136,12 @@ void noteJackLog(Log::Area area, Log::Level, std::string_view message) {
 // second, in a process group of its own until the object goes.
 class ComingAndGoing {
 public:
-    explicit ComingAndGoing(const std::string& name) {
-        const char* loop =
+    // `stay`: how long each client stays, as the shell's sleep takes it (it may use $RANDOM).
+    explicit ComingAndGoing(const std::string& name, const std::string& stay = "0.1") {
+        const std::string loop =
             "trap 'kill $p 2>/dev/null; wait $p; exit 0' TERM\n"
-            "while :; do \"$0\" --name \"$1\" --capture 3 --playback 0 & p=$!; sleep 0.1; kill $p; wait $p; "
-            "done";
+            "while :; do \"$0\" --name \"$1\" --capture 3 --playback 0 & p=$!; sleep " +
+            stay + "; kill $p; wait $p; done";
         std::vector<std::string> args{"bash", "-c", loop, QUORVEL_JACK_INTERFACE, name};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -534,6 +535,45 @@ TEST(RtAudioJack, StartsWhileAClientListedBeforeTheDeviceComesAndGoes) {
         Status started = engine->start();
         EXPECT_TRUE(started) << started.error().description;
     }
+}
+
+// The process's client stays open while its server lives, so listings and starts with nothing else of ours
+// open never open or close a client while other processes' clients come and go (a close of ours that met
+// another client's arrival could wait for ever on a lock of libjack's, and JACK would then stay "not
+// responding" for us while it serves everyone else).
+TEST(RtAudioJack, ListingsAndStartsBesideClientsComingAndGoingKeepJackAnswering) {
+    QUORVEL_JACKD_ONLY(
+        "PipeWire's libjack fails some of its own calls while other clients come and go every few "
+        "milliseconds");
+    std::vector<std::unique_ptr<ComingAndGoing>> churn;
+    for (int i = 0; i < 3; ++i) {
+        churn.push_back(std::make_unique<ComingAndGoing>(
+            "qv-churn-" + std::to_string(getpid()) + "-" + std::to_string(i), "0.0$((RANDOM % 46 + 5))"));
+        ASSERT_TRUE(churn.back()->started());
+    }
+    LinuxAudioSystem system({"jack"});
+    const std::uint32_t mic = find(system, "qv-mic")->id;
+    int unlisted = 0, notAnswering = 0, refused = 0;
+    for (int i = 0; i < 3000; ++i) {
+        if (!JackClients::list()) ++unlisted;
+        if (!JackClients::answering()) ++notAnswering;
+    }
+    std::string why;
+    for (int i = 0; i < 500; ++i) {
+        auto engine = system.makeEngine();
+        ASSERT_EQ(engine->bindInput(mic), 0);
+        engine->installTap([](const AudioInputBlock&) {});
+        if (const Status started = engine->start(); !started) {
+            ++refused;
+            why = started.error().description;
+        }
+        engine->stop();
+        if (!JackClients::answering()) ++notAnswering;
+    }
+    EXPECT_EQ(unlisted, 0);
+    EXPECT_EQ(refused, 0) << why;
+    EXPECT_EQ(notAnswering, 0);
+    EXPECT_EQ(JackOpenLocked::clientsHeld(), 1);
 }
 
 // Under PipeWire a sink and a source of one name are one JACK device, whichever came first: its outputs
