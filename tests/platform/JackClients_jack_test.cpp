@@ -120,6 +120,21 @@ TEST(ServerRestartJack, NothingOpensWhileAStoppedServersStreamIsOpen) {
     EXPECT_TRUE(second.open({}, {"system", 2}));
 }
 
+// The devices of a server that stopped leave the list at the next listing once the process's client has
+// seen it stop, rather than stand in for ten seconds as those of a server that does not answer.
+TEST(ServerRestartJack, AStoppedServersDevicesLeaveAtTheNextListing) {
+    QUORVEL_JACKD_ONLY("restarts jackd; PipeWire's: KilledPipeWireIsReportedAsStopped…");
+    JackTestServer server(JackTestServer::privateName("stopped"));
+    ASSERT_TRUE(server.start());
+    LinuxAudioSystem system({"jack"});
+    ASSERT_NE(deviceId(system, "system"), 0u);
+    server.kill();
+    const auto gone =
+        timeOf([&] { EXPECT_TRUE(pollUntil([&] { return deviceId(system, "system") == 0; }, 30s)); });
+    EXPECT_LT(gone, 3s);
+    server.release();
+}
+
 // A server that stops answering while no stream is open: binding and the format come from the last listing
 // without asking it, the start that meets it gives up at its deadline, and until the server answers again
 // every listing and open fails at once rather than wait, while a listing keeps the devices last listed, so a
