@@ -32,6 +32,11 @@ struct AudioDeviceInfo {
     int inputChannels = 0;    // capture channels
     int outputChannels = 0;   // playback channels
     double sampleRateHz = 0;  // the rate an engine uses on this device
+    // What the sound system calls the device, after its API: "PulseAudio:<sink, else source>",
+    // "JACK:<client>", "ALSA:<device name>". It stays from run to run and, unlike the name, tells apart two
+    // devices of one model; a choice stored with it finds its device again (AudioSystem::chosenDevice()).
+    // Empty when the system has no such name.
+    std::string key;
 
     bool operator==(const AudioDeviceInfo&) const = default;
 };
@@ -155,6 +160,19 @@ public:
     // The default devices' ids; 0 when there is none.
     virtual std::uint32_t defaultInputDevice() = 0;
     virtual std::uint32_t defaultOutputDevice() = 0;
+    // The id that a device chosen as `id` with `key` (AudioDeviceInfo::key; empty for a choice stored without
+    // it) has now: the listed device with that key (of several, `id` when it is one of them), else `id`. Ids
+    // follow names, and a name may move between two devices of one model as they come and go; the key does
+    // not. May list the devices.
+    virtual std::uint32_t chosenDevice(std::uint32_t id, const std::string& key) {
+        if (key.empty()) return id;
+        const auto listed = devices();
+        if (!listed) return id;
+        std::uint32_t found = 0;
+        for (const AudioDeviceInfo& d : *listed)
+            if (d.key == key && (found == 0 || d.id == id)) found = d.id;
+        return found != 0 ? found : id;
+    }
     // A new, stopped, unbound engine. Never waits.
     virtual std::unique_ptr<AudioEngine> makeEngine() = 0;
 

@@ -1,6 +1,7 @@
 #include "platform/DeviceIds.h"
 
 #include <algorithm>
+#include <limits>
 #include <numeric>
 #include <set>
 #include <unordered_set>
@@ -45,8 +46,34 @@ void assign(std::vector<AudioDeviceInfo>& devices) {
     }
 }
 
+namespace {
+
+// Where a device stood in its group of `name` as listed before: 1 for the plain name, k for "<name> (k)";
+// past every such place for a device not listed before under that name.
+int placeBefore(const std::string& name, const std::string& key,
+                const std::map<std::string, std::string>& previous) {
+    constexpr int newcomer = std::numeric_limits<int>::max();
+    const auto it = previous.find(key);
+    if (key.empty() || it == previous.end()) return newcomer;
+    const std::string& before = it->second;
+    if (before == name) return 1;
+    const std::string prefix = name + " (";
+    if (before.size() <= prefix.size() + 1 || before.compare(0, prefix.size(), prefix) != 0 ||
+        before.back() != ')')
+        return newcomer;
+    int number = 0;
+    for (std::size_t i = prefix.size(); i + 1 < before.size(); ++i) {
+        if (before[i] < '0' || before[i] > '9' || number > 100000) return newcomer;
+        number = number * 10 + (before[i] - '0');
+    }
+    return number >= 2 ? number : newcomer;
+}
+
+}  // namespace
+
 std::vector<std::size_t> tellApart(std::vector<AudioDeviceInfo>& devices,
-                                   const std::vector<std::string>& keys) {
+                                   const std::vector<std::string>& keys,
+                                   const std::map<std::string, std::string>& previous) {
     std::vector<std::size_t> order(devices.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     auto sameName = [&](std::size_t a, std::size_t b) {
@@ -66,8 +93,11 @@ std::vector<std::size_t> tellApart(std::vector<AudioDeviceInfo>& devices,
             }
         if (places.size() < 2) continue;
         std::vector<std::size_t> members = places;
-        std::stable_sort(members.begin(), members.end(),
-                         [&](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
+        const std::string& name = devices[i].name;
+        std::stable_sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
+            return std::pair(placeBefore(name, keys[a], previous), keys[a]) <
+                   std::pair(placeBefore(name, keys[b], previous), keys[b]);
+        });
         for (std::size_t k = 0; k < places.size(); ++k) {
             order[places[k]] = members[k];
             if (k > 0) renamed.emplace_back(places[k], static_cast<int>(k + 1));

@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -118,10 +119,6 @@ double chooseRate(const RtAudio::DeviceInfo& info) {
 struct Entry {
     AudioDeviceInfo info;
     Api api = Api::jack;
-    // The name the sound system knows the device by, which stays from run to run and orders devices of one
-    // listed name (DeviceIds::tellApart): PulseAudio's sink, else source; empty for JACK, whose client
-    // names are unique, and ALSA, which RtAudio names by card and device only.
-    std::string key;
     // PulseAudio's names of the sink and the source a PulseAudio device plays and captures through.
     std::string pulseSink;
     std::string pulseSource;
@@ -154,6 +151,10 @@ std::string describe(const std::vector<Entry>& entries) {
 
 struct LinuxAudioSystem::Backend {
     std::vector<Api> apis;  // fixed after construction
+    // The name each device (by its key) was last listed under, so that twins keep their names as they come
+    // and go (DeviceIds::tellApart), under namesMutex.
+    std::mutex namesMutex;
+    std::map<std::string, std::string> names;
     // The last list made, which engines bind and open from, under lastMutex.
     std::mutex lastMutex;
     std::shared_ptr<const Snapshot> last;
@@ -166,11 +167,18 @@ struct LinuxAudioSystem::Backend {
         std::vector<Entry> entries;
         std::vector<bool> defaultIn, defaultOut;
 
-        Entry& add(Api api, const std::string& name, int inputs, int outputs, double rate, bool isDefaultIn,
-                   bool isDefaultOut) {
+        // `key`: what the API calls the device (AudioDeviceInfo::key, without the API).
+        Entry& add(Api api, const std::string& name, const std::string& key, int inputs, int outputs,
+                   double rate, bool isDefaultIn, bool isDefaultOut) {
             Entry& e = entries.emplace_back();
             e.api = api;
-            e.info = {0, name, nameOf(api).displayName, inputs, outputs, rate};
+            e.info = {0,
+                      name,
+                      nameOf(api).displayName,
+                      inputs,
+                      outputs,
+                      rate,
+                      std::string(nameOf(api).displayName) + ":" + key};
             defaultIn.push_back(isDefaultIn);
             defaultOut.push_back(isDefaultOut);
             return e;
@@ -214,10 +222,14 @@ struct LinuxAudioSystem::Backend {
         std::vector<std::string> keys;
         for (const auto& e : s.entries) {
             infos.push_back(e.info);
-            keys.push_back(e.key);
+            keys.push_back(e.info.key);
         }
-        const std::vector<std::size_t> order = DeviceIds::tellApart(infos, keys);
+        std::unique_lock named(namesMutex);
+        const std::vector<std::size_t> order = DeviceIds::tellApart(infos, keys, names);
         DeviceIds::assign(infos);
+        for (const auto& info : infos)
+            if (!info.key.empty()) names[info.key] = info.name;
+        named.unlock();
         std::vector<Entry> entries;
         for (std::size_t i = 0; i < infos.size(); ++i) {
             entries.push_back(std::move(s.entries[order[i]]));
@@ -297,7 +309,7 @@ struct LinuxAudioSystem::Backend {
             };
             const std::string in = pick(true), out = pick(false);
             for (const auto& d : listing->devices)
-                part.add(api, d.name, d.captureChannels, d.playbackChannels, listing->sampleRateHz,
+                part.add(api, d.name, d.name, d.captureChannels, d.playbackChannels, listing->sampleRateHz,
                          d.name == in, d.name == out);
             return part;
         }
@@ -306,12 +318,12 @@ struct LinuxAudioSystem::Backend {
             if (!listing) return make("The PulseAudio server did not list its devices");
             for (std::size_t i = 0; i < listing->devices.size(); ++i) {
                 const PulseDevices::Device& d = listing->devices[i];
-                Entry& e = part.add(api, d.name, d.inputChannels, d.outputChannels, d.sampleRateHz,
+                Entry& e = part.add(api, d.name, d.sink.empty() ? d.source : d.sink, d.inputChannels,
+                                    d.outputChannels, d.sampleRateHz,
                                     i == listing->defaultInput && d.inputChannels > 0,
                                     i == listing->defaultOutput && d.outputChannels > 0);
                 e.pulseSink = d.sink;
                 e.pulseSource = d.source;
-                e.key = d.sink.empty() ? d.source : d.sink;
             }
             return part;
         }
@@ -335,7 +347,7 @@ struct LinuxAudioSystem::Backend {
             const unsigned int out = count > 0 ? rt.getDefaultOutputDevice() : count;
             for (unsigned int i = 0; i < count; ++i) {
                 const RtAudio::DeviceInfo info = rt.getDeviceInfo(i);
-                Entry& e = part.add(api, info.name, static_cast<int>(info.inputChannels),
+                Entry& e = part.add(api, info.name, info.name, static_cast<int>(info.inputChannels),
                                     static_cast<int>(info.outputChannels), chooseRate(info),
                                     i == in && info.inputChannels > 0, i == out && info.outputChannels > 0);
                 e.rtName = info.name;
@@ -902,6 +914,22 @@ std::unique_ptr<AudioEngine> LinuxAudioSystem::makeEngine() {
 }
 
 std::string LinuxAudioSystem::notResponding() { return backend_->notResponding(); }
+
+std::uint32_t LinuxAudioSystem::chosenDevice(std::uint32_t id, const std::string& key) {
+    if (key.empty()) return id;
+    auto pick = [&](const Snapshot& s) {
+        std::uint32_t found = 0;
+        for (const Entry& e : s.entries)
+            if (e.info.key == key && (found == 0 || e.info.id == id)) found = e.info.id;
+        return found;
+    };
+    // The last list, unless it lacks the device: it may have come since.
+    if (const auto last = backend_->lastSnapshot())
+        if (const std::uint32_t found = pick(*last)) return found;
+    const auto fresh = backend_->snapshot();
+    const std::uint32_t found = fresh ? pick(**fresh) : 0;
+    return found != 0 ? found : id;
+}
 
 void LinuxAudioSystem::setDevicesChanged(std::function<void()> changed) {
     pulseWatch_.reset();  // its last notice has run once this returns

@@ -68,6 +68,7 @@ public:
     std::uint32_t defaultOutputDevice() override;
     std::unique_ptr<AudioEngine> makeEngine() override;
     std::string notResponding() override;
+    std::uint32_t chosenDevice(std::uint32_t id, const std::string& key) override;
     // PulseAudio's changes (PulseWatch.h), and any sound server that answers again after it had not;
     // JACK's devices coming and going are not watched.
     void setDevicesChanged(std::function<void()> changed) override;

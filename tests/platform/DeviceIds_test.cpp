@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 namespace quorvel {
@@ -77,6 +78,26 @@ TEST(DeviceIds, TellApartNamesTwinsByTheirKeysAndLeavesUniqueNames) {
     std::vector<AudioDeviceInfo> again{device("PulseAudio", "twin"), device("PulseAudio", "twin")};
     EXPECT_EQ(DeviceIds::tellApart(again, {"twin_b", "twin_a"}), (std::vector<std::size_t>{1, 0}));
     EXPECT_EQ(again[1].name, "twin (2)");
+}
+
+// Twins listed before keep their places, whatever their keys: the one that was alone keeps the plain name
+// (and so its id) when a twin whose key sorts first appears, and "(2)" stays ahead of "(3)"; newcomers
+// follow, by their keys.
+TEST(DeviceIds, TellApartKeepsTheNamesTwinsWereListedUnder) {
+    std::vector<AudioDeviceInfo> list{device("PulseAudio", "twin"), device("PulseAudio", "twin")};
+    const std::map<std::string, std::string> alone{{"twin_z", "twin"}};
+    EXPECT_EQ(DeviceIds::tellApart(list, {"twin_a", "twin_z"}, alone), (std::vector<std::size_t>{1, 0}));
+    EXPECT_EQ(list[1].name, "twin (2)");
+
+    std::vector<AudioDeviceInfo> three{device("PulseAudio", "twin"), device("PulseAudio", "twin"),
+                                       device("PulseAudio", "twin"), device("PulseAudio", "twin")};
+    const std::map<std::string, std::string> before{
+        {"d", "twin (3)"}, {"c", "twin (2)"}, {"b", "other"}, {"e", "twin (x)"}};
+    // "c" was (2), "d" (3); "a" and "b" (listed under another name) come after them, by key.
+    EXPECT_EQ(DeviceIds::tellApart(three, {"a", "b", "c", "d"}, before),
+              (std::vector<std::size_t>{2, 3, 0, 1}));
+    EXPECT_EQ(three[0].name, "twin");
+    EXPECT_EQ(three[3].name, "twin (4)");
 }
 
 }  // namespace quorvel

@@ -209,6 +209,58 @@ TEST_F(PulseListing, AStoredChoiceOfATwinSelectsTheSameTwinAgain) {
     EXPECT_TRUE(started) << started.error().description;
 }
 
+// A choice stays with its device as twins come and go: a device that was alone keeps its name and id when a
+// twin of its description appears, even one whose name sorts first (the newcomer is "(2)"); after a restart,
+// which lists both at once by their names on the server, the choice's key finds it under whatever name it
+// then has, with its own channels and monitor; and when its twin goes, it is still the one found.
+TEST_F(PulseListing, AChoiceStaysWithItsDeviceAsTwinsComeAndGo) {
+    std::vector<std::string> modules;
+    const std::shared_ptr<void> unload(nullptr, [&](void*) {
+        for (const auto& m : modules) pactl("unload-module " + m);
+    });
+    auto load = [&](const std::string& sink, int channels) {
+        modules.push_back(pactl("load-module module-null-sink sink_name=" + sink + " rate=48000 channels=" +
+                                std::to_string(channels) + " sink_properties=device.description=qv-solo"));
+        return modules.back();
+    };
+    auto channelsOf = [](AudioSystem& system, std::uint32_t id) {
+        const auto listed = system.devices();
+        for (const auto& d : listed.value())
+            if (d.id == id) return std::pair(d.inputChannels, d.outputChannels);
+        return std::pair(-1, -1);
+    };
+    LinuxAudioSystem system({"pulse"});
+    load("qv_solo_z", 4);
+    ASSERT_TRUE(pollUntil([&] { return deviceId(system, "qv-solo") != 0; }, 10s));
+    const std::uint32_t chosen = deviceId(system, "qv-solo");
+    const std::string key = "PulseAudio:qv_solo_z";
+    const std::string newcomer = load("qv_solo_a", 2);
+    ASSERT_TRUE(pollUntil([&] { return deviceId(system, "qv-solo (2)") != 0; }, 10s));
+    EXPECT_EQ(deviceId(system, "qv-solo"), chosen) << "the device that was alone keeps its name";
+    EXPECT_EQ(system.chosenDevice(chosen, key), chosen);
+    EXPECT_EQ(channelsOf(system, chosen).second, 4);
+    EXPECT_EQ(channelsOf(system, deviceId(system, "qv-solo (2)")).second, 2);
+
+    LinuxAudioSystem restarted({"pulse"});
+    const std::uint32_t found = restarted.chosenDevice(chosen, key);
+    EXPECT_NE(found, chosen) << "listed afresh, qv_solo_a takes the plain name";
+    EXPECT_EQ(channelsOf(restarted, found).second, 4);
+    // Its monitor: under PulseAudio a device of its own, under PipeWire the device's own inputs.
+    const std::uint32_t monitor =
+        PulseServers::pipewire() ? found : restarted.chosenDevice(0, "PulseAudio:qv_solo_z.monitor");
+    EXPECT_EQ(channelsOf(restarted, monitor).first, 4);
+
+    pactl("unload-module " + newcomer);
+    std::erase(modules, newcomer);
+    ASSERT_TRUE(pollUntil([&] { return deviceId(system, "qv-solo (2)") == 0; }, 10s));
+    EXPECT_EQ(system.chosenDevice(chosen, key), chosen);
+    // Listed again (as a change notice has it listed), the one that was "(2)" has the plain name now.
+    ASSERT_TRUE(restarted.devices());
+    const std::uint32_t now = restarted.chosenDevice(found, key);
+    EXPECT_EQ(now, chosen);
+    EXPECT_EQ(channelsOf(restarted, now).second, 4);
+}
+
 // The system tells of a device that comes, and a listing that the server does not answer leaves the last
 // list as it was, so that a stored choice still selects its device.
 TEST_F(PulseListing, TellsOfADeviceThatComesAndKeepsItsListWhileTheServerDoesNotAnswer) {
