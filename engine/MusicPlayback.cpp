@@ -131,6 +131,7 @@ void MusicPlayback::start(Uuid token, Song first, QString title) {
             return end(token);
         }
         host_.setPlaying(true);
+        playingOn_ = QString::fromStdString(service_.serverName());
         // The first song's length, also when its catalogue equivalent plays.
         host_.setDuration(first.durationSeconds.value_or(0));
         host_.setStatus(title);
@@ -146,8 +147,9 @@ void MusicPlayback::poll() {
     service_.playerState(context_, [this, token, changes](Result<PlayerState> state) {
         if (!current(token) || !host_.musicActive() || changes != transportChanges_) return;
         if (!state && unreachable(state.error())) {
-            // The song ended with its server: stop, rather than look paused at a frozen time.
-            const QString server = QString::fromStdString(service_.serverName());
+            // The song ended with its server: stop, rather than look paused at a frozen time. The server
+            // is the one that started the song: this read reached none.
+            const QString server = playingOn_;
             qCWarning(logMusic) << "the music server at" << server
                                 << "stopped while a song played:" << state.error().description.c_str();
             host_.stopPlayback();

@@ -55,7 +55,8 @@ public:
     // One firing of the poll: while music is active, copies the player's position (0 when negative or not
     // a number) and whether it is playing. A player that cannot be read counts as not playing; a server
     // that cannot be reached at all (it was stopped or killed, so its song has ended) stops the player,
-    // with the status "The music server at HOST:PORT stopped." and a warning in quorvel.music. A read
+    // with the status "The music server at HOST:PORT stopped." (the server that started the song) and a
+    // warning in quorvel.music. A read
     // asked for before the last pause, resume or seek below is dropped: it may describe the player as it
     // was, and the transport's play/pause button would flicker back for one poll.
     void poll();
@@ -83,6 +84,8 @@ private:
     QObject* context_;
     // The request whose song was last queued on the shared player.
     std::optional<Uuid> playerOwner_;
+    // The server the playing song was started on.
+    QString playingOn_;
     // Counts the transport's own changes of the player; a poll's read compares it with its copy.
     std::uint64_t transportChanges_ = 0;
 };

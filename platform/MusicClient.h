@@ -71,7 +71,7 @@ public:
     virtual Status setPlaybackTime(double seconds) = 0;
     virtual Result<PlayerState> playerState() = 0;
 
-    // The server as messages name it, e.g. "localhost:6600".
+    // The server as messages name it, e.g. "localhost:6600": the one the last call reached.
     virtual std::string serverName() const = 0;
     // For shut-down: calls under way end at once (they fail) and later calls fail without waiting.
     virtual void abandon() = 0;

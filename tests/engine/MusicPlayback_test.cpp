@@ -287,6 +287,8 @@ TEST_F(MusicPlaybackTest, APollThatCannotReachTheServerStopsThePlayer) {
 
     const std::size_t mark = service.log.size();
     controller.pollMusic();
+    // The read reached no server; the one named is the one that started the song.
+    service.server = "/var/run/mpd/socket or localhost:6600";
     service.release("playerState", State(Error{"posix", ECONNREFUSED, "Connection refused"}));
     qInstallMessageHandler(previous);
     logged = nullptr;

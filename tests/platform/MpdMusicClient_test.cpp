@@ -69,6 +69,55 @@ TEST(MpdMusicClientFaults, AccessFailuresSayWhatWentWrong) {
     EXPECT_EQ(MpdMusicClient({socketPath, 6600, "", 5000}).serverName(), socketPath);
 }
 
+// With no host named, each call tries the system socket and goes on to localhost (at the port) only when
+// nothing takes the connection there, as libmpdclient does; the client names the server it reached.
+TEST(MpdServerFallback, TheSystemSocketWhenSomethingListensThereElseLocalhost) {
+    FakeMpd local(FakeMpd::greets());
+    const std::string socketPath = TestHome::freshDir("mpd-system") + "/socket";
+    const std::string localName = "localhost:" + std::to_string(local.port());
+    MpdMusicClient client(MpdMusicClient::Options{"", local.port(), "", 5000, socketPath});
+    EXPECT_EQ(client.serverName(), socketPath + " or " + localName);  // nothing reached yet
+
+    // No socket file, then one that a stopped server left behind: localhost.
+    EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(client.serverName(), localName);
+    ASSERT_TRUE(makeStaleSocket(socketPath));
+    EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(client.serverName(), localName);
+    EXPECT_EQ(local.accepted(), 2);
+
+    // A server on the socket is the one reached, also when it refuses the password or does not answer:
+    // localhost is not tried then.
+    {
+        FakeMpd system(FakeMpd::greets(), socketPath);
+        EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
+        EXPECT_EQ(client.serverName(), socketPath);
+        EXPECT_EQ(system.accepted(), 1);
+    }
+    {
+        FakeMpd refusing(FakeMpd::refusesPassword(), socketPath);
+        EXPECT_EQ(MpdMusicClient({"", local.port(), "wrong", 5000, socketPath}).requestAuthorization(),
+                  MusicAuthorizationStatus::passwordRefused);
+    }
+    {
+        FakeMpd silent(FakeMpd::silent(), socketPath);
+        MpdMusicClient impatient({"", local.port(), "", 1000, socketPath});
+        auto state = impatient.playerState();
+        ASSERT_FALSE(state.ok());
+        EXPECT_EQ(state.error().description, "The music server at " + socketPath + " does not answer.");
+        EXPECT_EQ(impatient.serverName(), socketPath);
+    }
+    EXPECT_EQ(local.accepted(), 2);
+
+    // The socket's server gone (its file stays): localhost again. Nothing at either: both are named.
+    EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(client.serverName(), localName);
+    const unsigned nothing = FakeMpd::unusedPort();
+    MpdMusicClient nowhere({"", nothing, "", 5000, socketPath});
+    EXPECT_EQ(nowhere.requestAuthorization(), MusicAuthorizationStatus::unreachable);
+    EXPECT_EQ(nowhere.serverName(), socketPath + " or localhost:" + std::to_string(nothing));
+}
+
 TEST(MpdMusicClientFaults, ACallHasOneDeadlineHoweverSlowlyTheReplyComes) {
     // A line a second, the whole reply 10 s: only one deadline for the whole call ends it at 2.5 s.
     using namespace std::chrono_literals;
