@@ -13,6 +13,10 @@ namespace {
 // own refusals ("mpd") and the client's limits (no answer in time, a reply too large) say it is there.
 bool unreachable(const Error& error) { return error.domain != "mpd" && error.domain != MusicErrors::domain; }
 
+bool notOnServer(const Error& error) {
+    return error.domain == MusicErrors::domain && error.code == MusicErrors::notOnServer;
+}
+
 }  // namespace
 
 MusicPlayback::MusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context)
@@ -25,8 +29,14 @@ void MusicPlayback::end(const Uuid& token) {
 void MusicPlayback::failed(const Uuid& token, const Error& error) {
     if (!current(token)) return;
     host_.setPlaying(false);
-    host_.setStatus(QStringLiteral("Couldn't play this track"));
+    host_.setStatus(notOnServer(error) ? missingText() : QStringLiteral("Couldn't play this track"));
     host_.setErrorDetail(MusicSongs::errorDetail(error));
+}
+
+QString MusicPlayback::missingText() const {
+    // The server just asked: calls reach the same server until it goes or another comes up.
+    return QStringLiteral("This song is not on the music server at %1.")
+        .arg(QString::fromStdString(service_.serverName()));
 }
 
 void MusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
@@ -65,7 +75,7 @@ void MusicPlayback::obtained(Request track, Uuid token, Result<std::optional<Son
     }
     if (!current(token)) return end(token);
     if (!found->has_value()) {
-        host_.setStatus(QStringLiteral("Song is unavailable"));
+        host_.setStatus(missingText());
         return end(token);
     }
     Song first = **found;

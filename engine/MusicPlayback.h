@@ -49,7 +49,10 @@ public:
 
     // Runs a request from the authorisation on. The controller has already run its own stop(), taken
     // `token` from its generation, and set busy, the selected track, the music source mark and the
-    // loading status. Every outcome ends in the host's published state; busy ends false.
+    // loading status. Every outcome ends in the host's published state; busy ends false. A song that the
+    // server reached does not hold (not found by its id, or refused when prepared and with no catalogue
+    // equivalent there) ends in "This song is not on the music server at HOST:PORT.", with the failure's
+    // detail when the preparation failed.
     void play(const MusicTrackRequest& track, Uuid token);
 
     // One firing of the poll: while music is active, copies the player's position (0 when negative or not
@@ -78,6 +81,8 @@ private:
     void prepared(Request track, Uuid token, Song first, Status status);
     void fallBack(Request track, Uuid token, Song first, Error firstError);
     void start(Uuid token, Song first, QString title);
+    // The status for a song that the server reached does not hold, naming that server.
+    QString missingText() const;
 
     MusicPlaybackHost& host_;
     MusicService& service_;

@@ -118,8 +118,8 @@ using Ending = MpdMusicClient::Watchdog::Ending;
 
 Error posixError(int code) { return Error{"posix", code, std::strerror(code)}; }
 
-Error musicError(MusicErrors::Code code, std::string description) {
-    return Error{MusicErrors::domain, code, std::move(description)};
+Error musicError(MusicErrors::Code code, std::string description, std::string debugDescription = {}) {
+    return Error{MusicErrors::domain, code, std::move(description), std::move(debugDescription)};
 }
 
 // The connection's pending error as our error value. Server refusals carry MPD's ACK code in the domain
@@ -656,7 +656,14 @@ Status MpdMusicClient::prepareToPlay(const Song& song) {
     if (!mpd_command_list_begin(s.get(), false) || !mpd_send_clear(s.get()) ||
         !mpd_send_add(s.get(), song.id.c_str()) || !mpd_command_list_end(s.get()))
         return s.failure();
-    return s.finish();
+    Status added = s.finish();
+    // MPD answers a song its database does not hold with "No such directory".
+    if (!added && added.error().domain == "mpd" && added.error().code == MPD_SERVER_ERROR_NO_EXIST)
+        return musicError(
+            MusicErrors::notOnServer,
+            "The music server at " + s.server() + " does not have the song " + shortForMessage(song.id) + ".",
+            added.error().debugDescription);
+    return added;
 }
 
 Status MpdMusicClient::play() {
