@@ -68,33 +68,18 @@ bool bringLoopbackUp() {
     return up;
 }
 
-// The test proper, in a network namespace and a mount namespace of its own: the system socket's folder is
-// a private tmpfs, so the stale socket made there and the mpd on 127.0.0.1:6600 are seen by this process
-// and its children only.
-void staleSocketInsideTheNamespace() {
-    ASSERT_TRUE(bringLoopbackUp()) << std::strerror(errno);
-    const std::string socketPath = MpdMusicClient::Options{}.systemSocket;
-    const std::string folder = socketPath.substr(0, socketPath.rfind('/'));
-    struct stat found {};
-    const bool folderExists = ::stat(folder.c_str(), &found) == 0 && S_ISDIR(found.st_mode);
-    // Over the folder itself; where the machine has none, over its parent (/var/run), then made there.
-    const std::string mountPoint = folderExists ? folder : folder.substr(0, folder.rfind('/'));
-    ASSERT_EQ(::mount("quorvel-test", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755"), 0)
-        << mountPoint << ": " << std::strerror(errno);
-    if (!folderExists) {
-        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0) << std::strerror(errno);
-    }
-    ASSERT_TRUE(makeStaleSocket(socketPath)) << socketPath << ": " << std::strerror(errno);
-
-    PrivateMpd perUser(standardPort);  // the fixture's music
+// With neither MPD_HOST nor MPD_PORT set and `perUser` on 127.0.0.1:6600: localhost:6600 is reached while
+// nothing listens on `socketPath` (no file there, or a stale one), the socket while a server answers there,
+// and both are named once neither answers. Stops `perUser`.
+void checkServerChoice(const std::string& socketPath, PrivateMpd& perUser) {
     ::unsetenv("MPD_HOST");
     ::unsetenv("MPD_PORT");
     MpdMusicClient::Options options = MpdMusicClient::fromEnvironment();
     EXPECT_EQ(options.host, "");
     EXPECT_EQ(options.port, standardPort);
+    options.systemSocket = socketPath;
     MpdMusicClient client(options);
 
-    // The socket file is there, but nothing listens: the mpd on localhost:6600 is reached and named.
     EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
     EXPECT_EQ(client.serverName(), "localhost:6600");
     auto songs = client.searchCatalog("crowd", 1);
@@ -118,6 +103,28 @@ void staleSocketInsideTheNamespace() {
     EXPECT_EQ(client.serverName(), socketPath + " or localhost:6600");
 }
 
+// The test proper, in a network namespace and a mount namespace of its own: the system socket's folder is
+// a private tmpfs, so the stale socket made there and the mpd on 127.0.0.1:6600 are seen by this process
+// and its children only.
+void staleSocketInsideTheNamespace() {
+    ASSERT_TRUE(bringLoopbackUp()) << std::strerror(errno);
+    const std::string socketPath = MpdMusicClient::Options{}.systemSocket;
+    const std::string folder = socketPath.substr(0, socketPath.rfind('/'));
+    struct stat found {};
+    const bool folderExists = ::stat(folder.c_str(), &found) == 0 && S_ISDIR(found.st_mode);
+    // Over the folder itself; where the machine has none, over its parent (/var/run), then made there.
+    const std::string mountPoint = folderExists ? folder : folder.substr(0, folder.rfind('/'));
+    ASSERT_EQ(::mount("quorvel-test", mountPoint.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755"), 0)
+        << mountPoint << ": " << std::strerror(errno);
+    if (!folderExists) {
+        ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0) << std::strerror(errno);
+    }
+    ASSERT_TRUE(makeStaleSocket(socketPath)) << socketPath << ": " << std::strerror(errno);
+
+    PrivateMpd perUser(standardPort);  // the fixture's music
+    checkServerChoice(socketPath, perUser);
+}
+
 }  // namespace
 
 TEST(MpdServerChoice, SystemSocketWhileAServerAnswersThereElseLocalhost6600) {
@@ -127,28 +134,8 @@ TEST(MpdServerChoice, SystemSocketWhileAServerAnswersThereElseLocalhost6600) {
     if (!loopbackPortFree(standardPort))
         GTEST_SKIP() << "127.0.0.1:6600 is in use by another program (an MPD of this machine?), so the "
                         "fallback on localhost:6600 cannot be shown with a private server";
-    PrivateMpd onStandardPort(standardPort);  // the fixture's music
-
-    ::unsetenv("MPD_HOST");
-    ::unsetenv("MPD_PORT");
-    MpdMusicClient::Options options = MpdMusicClient::fromEnvironment();
-    EXPECT_EQ(options.host, "");
-    EXPECT_EQ(options.port, standardPort);
-    options.systemSocket = TestHome::freshDir("mpd-system") + "/socket";  // none there yet
-
-    // No system socket: localhost:6600, and the private server there is the one reached.
-    MpdMusicClient client(options);
-    EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
-    EXPECT_EQ(client.serverName(), "localhost:6600");
-    auto songs = client.searchCatalog("crowd", 1);
-    ASSERT_TRUE(songs.ok()) << songs.error().description;
-    EXPECT_EQ(songs->size(), 1u);
-
-    // Once a server answers on the system socket, the same client goes there, and its texts name it.
-    FakeMpd system(FakeMpd::greets(), options.systemSocket);
-    EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
-    EXPECT_EQ(client.serverName(), options.systemSocket);
-    EXPECT_EQ(system.accepted(), 1);
+    PrivateMpd onStandardPort(standardPort);                                          // the fixture's music
+    checkServerChoice(TestHome::freshDir("mpd-system") + "/socket", onStandardPort);  // no socket there
 }
 
 // The machine's real places, /var/run/mpd/socket and 127.0.0.1:6600, without touching either: the test
