@@ -13,6 +13,10 @@ namespace {
 // own refusals ("mpd") and the client's limits (no answer in time, a reply too large) say it is there.
 bool unreachable(const Error& error) { return error.domain != "mpd" && error.domain != MusicErrors::domain; }
 
+bool notOnServer(const Error& error) {
+    return error.domain == MusicErrors::domain && error.code == MusicErrors::notOnServer;
+}
+
 }  // namespace
 
 MusicPlayback::MusicPlayback(MusicPlaybackHost& host, MusicService& service, QObject* context)
@@ -25,8 +29,14 @@ void MusicPlayback::end(const Uuid& token) {
 void MusicPlayback::failed(const Uuid& token, const Error& error) {
     if (!current(token)) return;
     host_.setPlaying(false);
-    host_.setStatus(QStringLiteral("Couldn't play this track"));
+    host_.setStatus(notOnServer(error) ? missingText() : QStringLiteral("Couldn't play this track"));
     host_.setErrorDetail(MusicSongs::errorDetail(error));
+}
+
+QString MusicPlayback::missingText() const {
+    // The server just asked: calls reach the same server until it goes or another comes up.
+    return QStringLiteral("This song is not on the music server at %1.")
+        .arg(QString::fromStdString(service_.serverName()));
 }
 
 void MusicPlayback::play(const MusicTrackRequest& track, Uuid token) {
@@ -65,7 +75,7 @@ void MusicPlayback::obtained(Request track, Uuid token, Result<std::optional<Son
     }
     if (!current(token)) return end(token);
     if (!found->has_value()) {
-        host_.setStatus(QStringLiteral("Song is unavailable"));
+        host_.setStatus(missingText());
         return end(token);
     }
     Song first = **found;
@@ -131,6 +141,7 @@ void MusicPlayback::start(Uuid token, Song first, QString title) {
             return end(token);
         }
         host_.setPlaying(true);
+        playingOn_ = QString::fromStdString(service_.serverName());
         // The first song's length, also when its catalogue equivalent plays.
         host_.setDuration(first.durationSeconds.value_or(0));
         host_.setStatus(title);
@@ -146,8 +157,9 @@ void MusicPlayback::poll() {
     service_.playerState(context_, [this, token, changes](Result<PlayerState> state) {
         if (!current(token) || !host_.musicActive() || changes != transportChanges_) return;
         if (!state && unreachable(state.error())) {
-            // The song ended with its server: stop, rather than look paused at a frozen time.
-            const QString server = QString::fromStdString(service_.serverName());
+            // The song ended with its server: stop, rather than look paused at a frozen time. The server
+            // is the one that started the song: this read reached none.
+            const QString server = playingOn_;
             qCWarning(logMusic) << "the music server at" << server
                                 << "stopped while a song played:" << state.error().description.c_str();
             host_.stopPlayback();

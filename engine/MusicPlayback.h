@@ -49,13 +49,17 @@ public:
 
     // Runs a request from the authorisation on. The controller has already run its own stop(), taken
     // `token` from its generation, and set busy, the selected track, the music source mark and the
-    // loading status. Every outcome ends in the host's published state; busy ends false.
+    // loading status. Every outcome ends in the host's published state; busy ends false. A song that the
+    // server reached does not hold (not found by its id, or refused when prepared and with no catalogue
+    // equivalent there) ends in "This song is not on the music server at HOST:PORT.", with the failure's
+    // detail when the preparation failed.
     void play(const MusicTrackRequest& track, Uuid token);
 
     // One firing of the poll: while music is active, copies the player's position (0 when negative or not
     // a number) and whether it is playing. A player that cannot be read counts as not playing; a server
     // that cannot be reached at all (it was stopped or killed, so its song has ended) stops the player,
-    // with the status "The music server at HOST:PORT stopped." and a warning in quorvel.music. A read
+    // with the status "The music server at HOST:PORT stopped." (the server that started the song) and a
+    // warning in quorvel.music. A read
     // asked for before the last pause, resume or seek below is dropped: it may describe the player as it
     // was, and the transport's play/pause button would flicker back for one poll.
     void poll();
@@ -77,12 +81,16 @@ private:
     void prepared(Request track, Uuid token, Song first, Status status);
     void fallBack(Request track, Uuid token, Song first, Error firstError);
     void start(Uuid token, Song first, QString title);
+    // The status for a song that the server reached does not hold, naming that server.
+    QString missingText() const;
 
     MusicPlaybackHost& host_;
     MusicService& service_;
     QObject* context_;
     // The request whose song was last queued on the shared player.
     std::optional<Uuid> playerOwner_;
+    // The server the playing song was started on.
+    QString playingOn_;
     // Counts the transport's own changes of the player; a poll's read compares it with its copy.
     std::uint64_t transportChanges_ = 0;
 };

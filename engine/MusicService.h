@@ -56,7 +56,8 @@ public:
     // that call's effect.
     virtual void playerState(QObject* context, Completion<Result<PlayerState>> done) = 0;
 
-    // The server as messages name it, e.g. "localhost:6600".
+    // The server as messages name it, e.g. "localhost:6600": the one the last call reached; when that
+    // call reached none, the ones it tried ("/var/run/mpd/socket or localhost:6600").
     virtual std::string serverName() const = 0;
 
     // The process-wide service on the MPD server that the environment names (MPD_HOST, MPD_PORT), created

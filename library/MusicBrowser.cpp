@@ -99,6 +99,7 @@ void MusicBrowser::connect(Done done) {
     setIsLoading(true);
     setMessage(QStringLiteral("Loading the music server's playlists…"));
     service_.requestAuthorization(this, [this, done](MusicAuthorizationStatus status) {
+        noteAccess(status);
         if (status != MusicAuthorizationStatus::authorized) {
             setMessage(refusal(status, text(service_.serverName())));
             setIsLoading(false);
@@ -158,6 +159,7 @@ void MusicBrowser::search(const QString& term, Done done) {
     const unsigned serial = ++searchesStarted_;
     const std::string query = term.toStdString();
     service_.requestAuthorization(this, [this, serial, query, done](MusicAuthorizationStatus status) {
+        noteAccess(status);
         if (status != MusicAuthorizationStatus::authorized) {
             if (claimSearch(serial)) setMessage(QStringLiteral("Music access required"));
             return finish(done);
@@ -232,6 +234,12 @@ ReferenceTrack MusicBrowser::trackFor(const Song& song) {
     track.libraryMusic = true;
     if (auto payload = SongCoding::encode(song)) track.musicPayload = QByteArray::fromStdString(*payload);
     return track;
+}
+
+void MusicBrowser::noteAccess(MusicAuthorizationStatus status) {
+    // A server that refused the password or did not answer was reached, yet gives nothing to browse.
+    const bool reached = status == MusicAuthorizationStatus::authorized;
+    publish(this, server_, reached ? text(service_.serverName()) : QString(), &MusicBrowser::serverChanged);
 }
 
 void MusicBrowser::setMessage(const QString& message) {

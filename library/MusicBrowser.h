@@ -31,6 +31,7 @@ class MusicBrowser : public QObject {
     Q_PROPERTY(bool isLoading READ isLoading NOTIFY isLoadingChanged)
     Q_PROPERTY(std::optional<MusicItemID> importingPlaylistID READ importingPlaylistID NOTIFY
                    importingPlaylistIDChanged)
+    Q_PROPERTY(QString server READ server NOTIFY serverChanged)
 
 public:
     // On the shared music service.
@@ -51,6 +52,9 @@ public:
     bool isLoading() const { return isLoading_; }
     // The id of the playlist being imported; absent otherwise.
     const std::optional<MusicItemID>& importingPlaylistID() const { return importingPlaylistID_; }
+    // The music server that gave the last connect() or search() access ("localhost:6600"); empty before
+    // the first, and when the last one reached none or was refused.
+    const QString& server() const { return server_; }
 
     // Loads or reloads the playlists. Does nothing while loading or importing. When the server cannot be
     // reached, refuses the password or does not answer, message() says so with its address.
@@ -75,6 +79,7 @@ signals:
     void connectedChanged();
     void isLoadingChanged();
     void importingPlaylistIDChanged();
+    void serverChanged();
 
 private:
     using Done = std::function<void()>;
@@ -96,6 +101,8 @@ private:
     void setConnected(bool connected);
     void setIsLoading(bool loading);
     void setImportingPlaylistID(std::optional<MusicItemID> id);
+    // Notes the server an access request reached (or none), as its status tells.
+    void noteAccess(MusicAuthorizationStatus status);
 
     MusicService& service_;
     std::vector<Song> songs_;
@@ -104,6 +111,7 @@ private:
     bool connected_ = false;
     bool isLoading_ = false;
     std::optional<MusicItemID> importingPlaylistID_;
+    QString server_;
     unsigned searchesStarted_ = 0;
     unsigned newestSearchPublished_ = 0;
 };

@@ -5,7 +5,6 @@
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "platform/Log.h"
 
@@ -118,8 +118,8 @@ using Ending = MpdMusicClient::Watchdog::Ending;
 
 Error posixError(int code) { return Error{"posix", code, std::strerror(code)}; }
 
-Error musicError(MusicErrors::Code code, std::string description) {
-    return Error{MusicErrors::domain, code, std::move(description)};
+Error musicError(MusicErrors::Code code, std::string description, std::string debugDescription = {}) {
+    return Error{MusicErrors::domain, code, std::move(description), std::move(debugDescription)};
 }
 
 // The connection's pending error as our error value. Server refusals carry MPD's ACK code in the domain
@@ -150,17 +150,6 @@ Error errorOf(mpd_connection* c) {
     return error;
 }
 
-// The server a call made now reaches: the one named, or without a host the system's socket while it
-// exists and localhost otherwise, as libmpdclient tries them.
-MpdMusicClient::Options reached(MpdMusicClient::Options options) {
-    if (options.host.empty()) {
-        struct stat socket {};
-        const bool present = ::stat(options.systemSocket.c_str(), &socket) == 0 && S_ISSOCK(socket.st_mode);
-        options.host = present ? options.systemSocket : "localhost";
-    }
-    return options;
-}
-
 // "host:port"; a socket path alone; an IPv6 address in brackets.
 std::string nameOf(const MpdMusicClient::Options& options) {
     const std::string& host = options.host;
@@ -169,20 +158,43 @@ std::string nameOf(const MpdMusicClient::Options& options) {
     return host.find(':') == std::string::npos ? host + ":" + port : "[" + host + "]:" + port;
 }
 
+// The servers a call tries, in order: the one named; without a host, the system's socket and then
+// localhost, as libmpdclient tries them. The next is tried only when nothing took the connection at the
+// one before (no file, a stale socket file, no permission): a server that answers there, refuses the
+// password or hangs is the one reached.
+std::vector<MpdMusicClient::Options> candidates(const MpdMusicClient::Options& options) {
+    if (!options.host.empty()) return {options};
+    MpdMusicClient::Options system = options;
+    system.host = options.systemSocket;
+    MpdMusicClient::Options local = options;
+    local.host = "localhost";
+    return {system, local};
+}
+
+// The candidates' names, joined by " or ": the servers a call that reached none has tried.
+std::string namesOf(const std::vector<MpdMusicClient::Options>& tried) {
+    std::string names;
+    for (const auto& options : tried) names += (names.empty() ? "" : " or ") + nameOf(options);
+    return names;
+}
+
 // Where a reply's next entry begins.
 bool startsEntry(const char* name) {
     return std::strcmp(name, "file") == 0 || std::strcmp(name, "directory") == 0 ||
            std::strcmp(name, "playlist") == 0;
 }
 
+}  // namespace
+
 // One call's connection to the server, under the call's one deadline. Failures are logged (quorvel.music)
 // as they are returned. One thread.
-class Session {
+class MpdMusicClient::Session {
 public:
-    Session(const MpdMusicClient& client, MpdMusicClient::Watchdog& watchdog, const char* what)
-        : options_(reached(client.options())),
-          server_(nameOf(options_)),
-          watchdog_(watchdog),
+    Session(MpdMusicClient& client, const char* what)
+        : client_(client),
+          options_(client.options()),
+          server_(namesOf(candidates(options_))),
+          watchdog_(*client.watchdog_),
           what_(what),
           deadline_(Clock::now() + std::chrono::milliseconds(options_.timeoutMS)) {}
 
@@ -198,9 +210,21 @@ public:
             ::close(fd_);
     }
 
-    // Connects, reads the server's greeting and sends the password, if any.
+    // Connects to the first candidate that takes the connection, reads the server's greeting and sends
+    // the password, if any. The client notes the server reached, or the ones tried when none was.
     Status open() {
-        if (auto connected = connectSocket(); !connected) return failed(connected.error());
+        const auto tried = candidates(client_.options());
+        Status connected = posixError(ECONNREFUSED);
+        for (const auto& candidate : tried) {
+            options_ = candidate;
+            server_ = nameOf(candidate);
+            connected = connectSocket();
+            // Connected, or the call ended (its deadline, shut-down): no other candidate.
+            if (connected || connected.error().domain == MusicErrors::domain) break;
+        }
+        if (!connected && connected.error().domain != MusicErrors::domain) server_ = namesOf(tried);
+        client_.noteServer(server_);
+        if (!connected) return failed(connected.error());
         auto welcome = readGreeting();
         if (!welcome) return failed(welcome.error());
         mpd_async* async = mpd_async_new(fd_);
@@ -221,6 +245,9 @@ public:
             return failure();
         return {};
     }
+
+    // The server this call reached, as messages name it.
+    const std::string& server() const { return server_; }
 
     mpd_connection* get() const { return connection_; }
 
@@ -411,14 +438,17 @@ private:
         return Error{"libmpdclient", MPD_ERROR_MALFORMED, "Malformed connect message received"};
     }
 
-    const MpdMusicClient::Options options_;  // with the server this call reaches
-    const std::string server_;
+    MpdMusicClient& client_;
+    MpdMusicClient::Options options_;  // with the server this call tries or reached
+    std::string server_;
     MpdMusicClient::Watchdog& watchdog_;
     const char* what_;  // the call, for the log
     const Clock::time_point deadline_;
     int fd_ = -1;
     mpd_connection* connection_ = nullptr;
 };
+
+namespace {
 
 std::string tagValue(const mpd_song* song, mpd_tag_type tag) {
     const char* value = mpd_song_get_tag(song, tag, 0);
@@ -448,7 +478,7 @@ Song songFrom(const mpd_song* entry) {
 }
 
 // Receives the songs of the current reply, keeping the first `limit` (negative: all).
-Result<std::vector<Song>> receiveSongs(const Session& s, int limit = -1) {
+Result<std::vector<Song>> receiveSongs(const MpdMusicClient::Session& s, int limit = -1) {
     std::vector<Song> songs;
     Status status = s.receiveEntities([&](const mpd_entity& entity) {
         if (mpd_entity_get_type(&entity) != MPD_ENTITY_TYPE_SONG) return;
@@ -488,12 +518,20 @@ MpdMusicClient::MpdMusicClient(Options options)
 
 MpdMusicClient::~MpdMusicClient() = default;
 
-std::string MpdMusicClient::serverName() const { return nameOf(reached(options_)); }
+std::string MpdMusicClient::serverName() const {
+    std::lock_guard lock(serverMutex_);
+    return server_.empty() ? namesOf(candidates(options_)) : server_;
+}
+
+void MpdMusicClient::noteServer(std::string name) {
+    std::lock_guard lock(serverMutex_);
+    server_ = std::move(name);
+}
 
 void MpdMusicClient::abandon() { watchdog_->abandonAll(); }
 
 MusicAuthorizationStatus MpdMusicClient::requestAuthorization() {
-    Session s(*this, *watchdog_, "connect");
+    Session s(*this, "connect");
     Status opened = s.open();
     if (opened) return MusicAuthorizationStatus::authorized;
     const Error& error = opened.error();
@@ -505,7 +543,7 @@ MusicAuthorizationStatus MpdMusicClient::requestAuthorization() {
 }
 
 Result<MusicSubscription> MpdMusicClient::currentSubscription() {
-    Session s(*this, *watchdog_, "stats");
+    Session s(*this, "stats");
     if (auto opened = s.open(); !opened) return opened.error();
     // A server without a music database leaves "db_update" out of its statistics.
     if (!mpd_send_command(s.get(), "stats", nullptr)) return s.failure();
@@ -518,7 +556,7 @@ Result<MusicSubscription> MpdMusicClient::currentSubscription() {
 }
 
 Result<PlaylistBatch> MpdMusicClient::playlistsFrom(std::size_t offset, int limit) {
-    Session s(*this, *watchdog_, "listplaylists");
+    Session s(*this, "listplaylists");
     if (auto opened = s.open(); !opened) return opened.error();
     if (!mpd_send_list_playlists(s.get())) return s.failure();
     // MPD has no paging for this list: take it whole and cut the batch out of it.
@@ -547,7 +585,7 @@ Result<std::optional<PlaylistBatch>> MpdMusicClient::nextPlaylistBatch(const Pla
 }
 
 Result<std::optional<TrackBatch>> MpdMusicClient::playlistTracks(const Playlist& playlist) {
-    Session s(*this, *watchdog_, "listplaylistinfo");
+    Session s(*this, "listplaylistinfo");
     if (auto opened = s.open(); !opened) return opened.error();
     if (!mpd_send_list_playlist_meta(s.get(), playlist.id.c_str())) return s.failure();
     TrackBatch batch;
@@ -575,7 +613,7 @@ Result<std::optional<TrackBatch>> MpdMusicClient::nextTrackBatch(const TrackBatc
 }
 
 Result<std::vector<Song>> MpdMusicClient::searchCatalog(const std::string& term, int limit) {
-    Session s(*this, *watchdog_, "search");
+    Session s(*this, "search");
     if (auto opened = s.open(); !opened) return opened.error();
     std::vector<std::string> words;
     std::istringstream split(term);
@@ -593,7 +631,7 @@ Result<std::vector<Song>> MpdMusicClient::searchCatalog(const std::string& term,
 }
 
 Result<std::optional<Song>> MpdMusicClient::songByURI(const MusicItemID& id) {
-    Session s(*this, *watchdog_, "find");
+    Session s(*this, "find");
     if (auto opened = s.open(); !opened) return opened.error();
     if (!mpd_search_db_songs(s.get(), true) ||
         !mpd_search_add_uri_constraint(s.get(), MPD_OPERATOR_DEFAULT, id.c_str()) ||
@@ -612,17 +650,24 @@ Result<std::optional<Song>> MpdMusicClient::librarySong(const MusicItemID& id) {
 Result<std::optional<Song>> MpdMusicClient::catalogSong(const MusicItemID& id) { return songByURI(id); }
 
 Status MpdMusicClient::prepareToPlay(const Song& song) {
-    Session s(*this, *watchdog_, "clear and add");
+    Session s(*this, "clear and add");
     if (auto opened = s.open(); !opened) return opened;
     // One command list, so that the queue is never seen cleared without the new song.
     if (!mpd_command_list_begin(s.get(), false) || !mpd_send_clear(s.get()) ||
         !mpd_send_add(s.get(), song.id.c_str()) || !mpd_command_list_end(s.get()))
         return s.failure();
-    return s.finish();
+    Status added = s.finish();
+    // MPD answers a song its database does not hold with "No such directory".
+    if (!added && added.error().domain == "mpd" && added.error().code == MPD_SERVER_ERROR_NO_EXIST)
+        return musicError(
+            MusicErrors::notOnServer,
+            "The music server at " + s.server() + " does not have the song " + shortForMessage(song.id) + ".",
+            added.error().debugDescription);
+    return added;
 }
 
 Status MpdMusicClient::play() {
-    Session s(*this, *watchdog_, "play");
+    Session s(*this, "play");
     if (auto opened = s.open(); !opened) return opened;
     mpd_status* status = mpd_run_status(s.get());
     if (!status) return s.failure();
@@ -634,28 +679,28 @@ Status MpdMusicClient::play() {
 }
 
 Status MpdMusicClient::pause() {
-    Session s(*this, *watchdog_, "pause");
+    Session s(*this, "pause");
     if (auto opened = s.open(); !opened) return opened;
     if (!mpd_run_pause(s.get(), true)) return s.failure();
     return {};
 }
 
 Status MpdMusicClient::stop() {
-    Session s(*this, *watchdog_, "stop");
+    Session s(*this, "stop");
     if (auto opened = s.open(); !opened) return opened;
     if (!mpd_run_stop(s.get())) return s.failure();
     return {};
 }
 
 Status MpdMusicClient::setPlaybackTime(double seconds) {
-    Session s(*this, *watchdog_, "seekcur");
+    Session s(*this, "seekcur");
     if (auto opened = s.open(); !opened) return opened;
     if (!mpd_run_seek_current(s.get(), static_cast<float>(seconds), false)) return s.failure();
     return {};
 }
 
 Result<PlayerState> MpdMusicClient::playerState() {
-    Session s(*this, *watchdog_, "status");
+    Session s(*this, "status");
     if (auto opened = s.open(); !opened) return opened.error();
     mpd_status* status = mpd_run_status(s.get());
     if (!status) return s.failure();

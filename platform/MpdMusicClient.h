@@ -8,7 +8,9 @@
 //   search matches every word of the term against the tag values, case-insensitively;
 // - the application music player: the server's queue and player.
 // Each call opens its own connection, so calls may run on several threads at once, and a server that
-// restarts between calls is simply reached again.
+// restarts between calls is simply reached again. With no host named, each call looks for the server as
+// libmpdclient does: the system MPD's socket when something takes the connection there, else localhost
+// (a socket file left by a stopped system MPD is passed over).
 //
 // Bounded waits. A call has one deadline for everything it does (connecting, the greeting, the password,
 // its commands and their whole replies), however the server spreads its bytes over time: a watchdog
@@ -18,6 +20,7 @@
 // maxReplyBytes of text; past either the call fails instead of growing without end.
 #include <cstddef>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/MusicClient.h"
@@ -27,8 +30,8 @@ namespace quorvel {
 class MpdMusicClient final : public MusicClient {
 public:
     struct Options {
-        // Host name, address, socket path, or "@name" for an abstract socket; empty: systemSocket while
-        // it exists, else localhost (at port), chosen again by every call.
+        // Host name, address, socket path, or "@name" for an abstract socket; empty: systemSocket when a
+        // server takes the connection there, else localhost (at port), chosen again by every call.
         std::string host;
         unsigned port = 6600;
         std::string password;       // empty: none
@@ -43,8 +46,8 @@ public:
     static constexpr std::size_t maxReplyBytes = std::size_t{64} << 20;
 
     // The server as MPD clients choose it: MPD_HOST ("password@host" allowed) and MPD_PORT; without
-    // either, the system socket while it exists, else localhost:6600. MPD_TIMEOUT in seconds, by
-    // default 5.
+    // either, the system socket when a server answers there, else localhost:6600. MPD_TIMEOUT in
+    // seconds, by default 5.
     static Options fromEnvironment();
 
     explicit MpdMusicClient(Options options);
@@ -66,20 +69,27 @@ public:
     Status stop() override;
     Status setPlaybackTime(double seconds) override;
     Result<PlayerState> playerState() override;
-    // The server a call made now reaches: "host:port"; a socket path alone; an IPv6 address in brackets.
+    // The server the last call reached (the one that took its connection): "host:port"; a socket path
+    // alone; an IPv6 address in brackets. When that call reached none, or before any call, the servers a
+    // call tries, joined by " or " ("/var/run/mpd/socket or localhost:6600"). Any thread.
     std::string serverName() const override;
     void abandon() override;
 
     const Options& options() const { return options_; }
 
     class Watchdog;  // calls under way and their deadlines (MpdMusicClient.cpp)
+    class Session;   // one call's connection
 
 private:
+    // What the last call found: the server it reached, or the ones it tried. Any thread.
+    void noteServer(std::string name);
     Result<PlaylistBatch> playlistsFrom(std::size_t offset, int limit);
     Result<std::optional<Song>> songByURI(const MusicItemID& id);
 
     Options options_;
     std::unique_ptr<Watchdog> watchdog_;
+    mutable std::mutex serverMutex_;
+    std::string server_;  // under serverMutex_
 };
 
 }  // namespace quorvel

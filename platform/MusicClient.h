@@ -21,7 +21,8 @@ enum class MusicAuthorizationStatus {
 // The system's own errors of music calls.
 namespace MusicErrors {
 inline constexpr const char* domain = "Quorvel.music";
-enum Code : long { noSongQueued = 1, noAnswer = 2, replyTooLarge = 3, abandoned = 4 };
+// notOnServer: the server reached does not hold the song (it came from another server, or was removed).
+enum Code : long { noSongQueued = 1, noAnswer = 2, replyTooLarge = 3, abandoned = 4, notOnServer = 5 };
 }  // namespace MusicErrors
 
 struct MusicSubscription {
@@ -62,7 +63,8 @@ public:
     virtual Result<std::optional<Song>> catalogSong(const MusicItemID& id) = 0;
 
     // The application music player. prepareToPlay replaces whatever was queued with `song` alone, ready
-    // to start; it fails when the song cannot be played. play starts or resumes the queued song.
+    // to start; it fails when the song cannot be played (MusicErrors::notOnServer when the server does
+    // not hold it). play starts or resumes the queued song.
     virtual Status prepareToPlay(const Song& song) = 0;
     virtual Status play() = 0;
     virtual Status pause() = 0;
@@ -71,7 +73,7 @@ public:
     virtual Status setPlaybackTime(double seconds) = 0;
     virtual Result<PlayerState> playerState() = 0;
 
-    // The server as messages name it, e.g. "localhost:6600".
+    // The server as messages name it, e.g. "localhost:6600": the one the last call reached.
     virtual std::string serverName() const = 0;
     // For shut-down: calls under way end at once (they fail) and later calls fail without waiting.
     virtual void abandon() = 0;

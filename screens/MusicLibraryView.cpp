@@ -12,6 +12,7 @@
 #include "kit/QVEmpty.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
+#include "kit/QVMessageLine.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
 #include "library/LibraryStore.h"
@@ -85,6 +86,12 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
     message_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     page()->add(message_);
 
+    // Which server the playlists and songs come from: MPD may be found on the system's socket or on
+    // localhost, and a song added from one is not on the other.
+    server_ = new QVMessageLine(1, QVMessageLine::Space::kept);
+    QVStyle::setText(server_, QVText::Caption, QVStyle::secondary());
+    page()->add(server_);
+
     empty_ = new QVEmpty(QStringLiteral("music.note.list"), QStringLiteral("No playlists yet"),
                          QStringLiteral("Sync a playlist in Music, then refresh."));
     page()->add(empty_);
@@ -113,9 +120,10 @@ MusicLibraryView::MusicLibraryView(MusicBrowser& music, LibraryStore& library, Q
     });
     page()->add(songRows_);
 
-    for (auto signal : {&MusicBrowser::songsChanged, &MusicBrowser::playlistsChanged,
-                        &MusicBrowser::messageChanged, &MusicBrowser::connectedChanged,
-                        &MusicBrowser::isLoadingChanged, &MusicBrowser::importingPlaylistIDChanged})
+    for (auto signal :
+         {&MusicBrowser::songsChanged, &MusicBrowser::playlistsChanged, &MusicBrowser::messageChanged,
+          &MusicBrowser::connectedChanged, &MusicBrowser::isLoadingChanged,
+          &MusicBrowser::importingPlaylistIDChanged, &MusicBrowser::serverChanged})
         QObject::connect(&music_, signal, this, &MusicLibraryView::sync);
     sync();
 }
@@ -141,6 +149,11 @@ void MusicLibraryView::sync() {
     progressLabel_->setText(importing ? QStringLiteral("Importing playlist")
                                       : QStringLiteral("Loading playlists"));
     message_->setText(music_.message());
+    server_->setVisible(!music_.server().isEmpty());
+    server_->setText(
+        music_.server().isEmpty()
+            ? QString()
+            : QStringLiteral("Playlists and songs from the music server at %1").arg(music_.server()));
 
     const QString query = query_->text();
     shown_.clear();

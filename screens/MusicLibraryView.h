@@ -55,6 +55,8 @@ public:
     QWidget* progress() const { return progress_; }
     QLabel* progressLabel() const { return progressLabel_; }
     QLabel* messageLine() const { return message_; }
+    // Names the server the browser reached; hidden (its space kept) while there is none.
+    QLabel* serverLine() const { return server_; }
     QVEmpty* emptyState() const { return empty_; }
     RowList* playlistRows() const { return playlistRows_; }
     RowList* songRows() const { return songRows_; }
@@ -81,6 +83,7 @@ private:
     QWidget* progress_ = nullptr;
     QLabel* progressLabel_ = nullptr;
     QLabel* message_ = nullptr;
+    QLabel* server_ = nullptr;
     QVEmpty* empty_ = nullptr;
     RowList* playlistRows_ = nullptr;
     RowList* songRows_ = nullptr;

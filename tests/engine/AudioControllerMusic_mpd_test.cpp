@@ -97,4 +97,39 @@ TEST(AudioControllerMusicServer, StalledHungAndStoppedServersNeverHoldTheTranspo
     controller.stop();
 }
 
+// A track added from another server: the fixture's server does not hold its song, and says so. As a library
+// track it plays this server's own copy of the recording, found by title and artist.
+TEST(AudioControllerMusicServer, ASongFromAnotherServerIsNotOnThisOne) {
+    const MpdMusicClient::Options options = MpdMusicClient::fromEnvironment();
+    ThreadedMusicService service(std::make_shared<MpdMusicClient>(options));
+    AudioController controller(AudioController::Setup{.music = &service});
+    Song elsewhere;
+    elsewhere.id = "elsewhere/yesterday.wav";
+    elsewhere.title = "Yesterday";
+    elsewhere.artistName = "The Band";
+    elsewhere.playParameters = nlohmann::ordered_json{{"catalogId", elsewhere.id}};
+    MusicTrackRequest track{.id = Uuid::generate(),
+                            .musicID = QString::fromStdString(elsewhere.id),
+                            .libraryMusic = false,
+                            .musicPayload = QByteArray::fromStdString(*SongCoding::encode(elsewhere)),
+                            .displayTitle = "Yesterday"};
+    controller.playMusic(track);
+    ASSERT_TRUE(waitFor([&] { return !controller.busy(); }));
+    EXPECT_EQ(controller.status(),
+              QString("This song is not on the music server at 127.0.0.1:%1.").arg(options.port));
+    ASSERT_TRUE(controller.errorDetail());
+    EXPECT_TRUE(controller.errorDetail()->contains("ACK [50@1] No such directory"))
+        << controller.errorDetail()->toStdString();
+
+    track.libraryMusic = true;
+    controller.playMusic(track);
+    ASSERT_TRUE(waitFor([&] { return !controller.busy(); }));
+    EXPECT_EQ(controller.status(), "Yesterday");
+    EXPECT_TRUE(controller.playing());
+    controller.stop();
+    // The other tests expect the server stopped.
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return serverState(options).status == PlaybackStatus::stopped; }, 15000));
+}
+
 }  // namespace quorvel

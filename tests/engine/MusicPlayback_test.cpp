@@ -129,7 +129,7 @@ TEST_F(MusicPlaybackTest, RefusalsAndFailuresEndWithTheirTexts) {
     controller.playMusic(corrupt);
     grant();
     service.release("catalogSong", Found(std::optional<Song>()));
-    ends("Song is unavailable");
+    ends("This song is not on the music server at music.test:6600.");
     EXPECT_FALSE(controller.hasPlayback());
 
     // A catalogue song that will not prepare is never retried but stays queued.
@@ -168,6 +168,40 @@ TEST_F(MusicPlaybackTest, LibrarySongFallsBackToItsCatalogueEquivalent) {
         EXPECT_EQ(controller.status(), "First");
         EXPECT_DOUBLE_EQ(controller.duration(), 212.5);  // the first song's length
     }
+}
+
+// A song that the server reached does not hold (added from another server) says so and names that
+// server, after the catalogue fallback for a library song has found no equivalent there either.
+TEST_F(MusicPlaybackTest, ASongTheServerDoesNotHoldSaysSoNamingTheServer) {
+    const Error missing{MusicErrors::domain, MusicErrors::notOnServer,
+                        "The music server at localhost:6600 does not have the song songs/first.wav.",
+                        "ACK [50@1] {add} No such directory"};
+    const QString detail =
+        "The music server at localhost:6600 does not have the song songs/first.wav.\n\nQuorvel.music \u00B7 "
+        "5\nACK [50@1] {add} No such directory";
+    service.server = "localhost:6600";
+    controller.playMusic(request(song, false, true));
+    grant();
+    service.release("prepare", Status(missing));
+    EXPECT_EQ(controller.status(), "This song is not on the music server at localhost:6600.");
+    EXPECT_EQ(controller.errorDetail(), detail);
+    EXPECT_FALSE(controller.busy());
+    EXPECT_EQ(service.pendingCount("catalogSong") + service.pendingCount("search"), 0);
+
+    controller.playMusic(request(song, true, true));
+    grant();
+    service.release("prepare", Status(missing));
+    service.release("catalogSong", Found(std::optional<Song>()));
+    service.release("search", Songs(std::vector<Song>{makeSong("songs/other.wav", "Other", "Band")}));
+    EXPECT_EQ(controller.status(), "This song is not on the music server at localhost:6600.");
+    EXPECT_EQ(controller.errorDetail(), detail);
+    EXPECT_FALSE(controller.busy());
+
+    // Any other failure to prepare stays a failure to play.
+    controller.playMusic(request(song, false, true));
+    grant();
+    service.release("prepare", Status(Error{MusicErrors::domain, MusicErrors::noAnswer, "No answer", {}}));
+    EXPECT_EQ(controller.status(), "Couldn't play this track");
 }
 
 // An overtaken request publishes nothing, and stops a song it started unless a newer request queued one.
@@ -287,6 +321,8 @@ TEST_F(MusicPlaybackTest, APollThatCannotReachTheServerStopsThePlayer) {
 
     const std::size_t mark = service.log.size();
     controller.pollMusic();
+    // The read reached no server; the one named is the one that started the song.
+    service.server = "/var/run/mpd/socket or localhost:6600";
     service.release("playerState", State(Error{"posix", ECONNREFUSED, "Connection refused"}));
     qInstallMessageHandler(previous);
     logged = nullptr;

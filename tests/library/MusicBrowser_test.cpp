@@ -92,7 +92,9 @@ TEST_F(BrowserTest, RefusedAccessNamesTheServerAndKeepsTheEarlierList) {
          "The music server at music.test:6600 refused the password."},
         {MusicAuthorizationStatus::notAnswering, "The music server at music.test:6600 does not answer."},
     };
+    EXPECT_EQ(browser.server(), "");
     connectWith({"Kept"});
+    EXPECT_EQ(browser.server(), "music.test:6600");
     for (const auto& [status, message] : refusals) {
         startConnect();
         service.release("authorization", status);
@@ -101,7 +103,13 @@ TEST_F(BrowserTest, RefusedAccessNamesTheServerAndKeepsTheEarlierList) {
         EXPECT_TRUE(browser.connected());
         EXPECT_EQ(names(), std::vector<std::string>{"Kept"});
         EXPECT_EQ(service.pendingCount("playlists"), 0);
+        EXPECT_EQ(browser.server(), "");  // no server gives access now
     }
+    // A search that is given access names the server it reached, which may be another one by now.
+    service.server = "/var/run/mpd/socket";
+    browser.search("x");
+    service.release("authorization", MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(browser.server(), "/var/run/mpd/socket");
 }
 
 // A failed batch, first or later, keeps the earlier list, and the browser can load again afterwards.

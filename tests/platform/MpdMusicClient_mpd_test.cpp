@@ -1,6 +1,7 @@
 // Against the private MPD of the test fixture: 35 songs, 250 stored playlists (see mpd-start.sh).
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "platform/MpdMusicClient.h"
@@ -59,6 +60,18 @@ TEST(MpdMusicClientServer, SongsByIdAndSearch) {
     auto missing = client.catalogSong("songs/nothing.wav");
     ASSERT_TRUE(missing.ok());
     EXPECT_FALSE(missing->has_value());
+    // A song from another server is refused as one this server does not hold (MPD's own words are "No
+    // such directory"), naming the server.
+    Song elsewhere = **found;
+    elsewhere.id = "elsewhere/yesterday.wav";
+    Status refused = client.prepareToPlay(elsewhere);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().domain, MusicErrors::domain);
+    EXPECT_EQ(refused.error().code, MusicErrors::notOnServer);
+    EXPECT_EQ(refused.error().description, "The music server at " + client.serverName() +
+                                               " does not have the song elsewhere/yesterday.wav.");
+    EXPECT_EQ(client.serverName(), std::string("127.0.0.1:") + std::getenv("MPD_PORT"));
+    EXPECT_EQ(refused.error().debugDescription, "ACK [50@1] No such directory");  // what the server said
 
     auto crowd = client.searchCatalog("CROWD", 25);
     ASSERT_TRUE(crowd.ok());

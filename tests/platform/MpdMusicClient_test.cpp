@@ -69,6 +69,43 @@ TEST(MpdMusicClientFaults, AccessFailuresSayWhatWentWrong) {
     EXPECT_EQ(MpdMusicClient({socketPath, 6600, "", 5000}).serverName(), socketPath);
 }
 
+// With no host named, each call tries the system socket and goes on to localhost (at the port) only when
+// nothing takes the connection there, as libmpdclient does; the client names the server it reached.
+TEST(MpdServerFallback, TheSystemSocketWhenSomethingListensThereElseLocalhost) {
+    FakeMpd local(FakeMpd::greets());
+    const std::string socketPath = TestHome::freshDir("mpd-system") + "/socket";
+    const std::string localName = "localhost:" + std::to_string(local.port());
+    MpdMusicClient client(MpdMusicClient::Options{"", local.port(), "", 5000, socketPath});
+    EXPECT_EQ(client.serverName(), socketPath + " or " + localName);  // nothing reached yet
+
+    // A socket file that a stopped server left behind: localhost.
+    ASSERT_TRUE(makeStaleSocket(socketPath));
+    EXPECT_EQ(client.requestAuthorization(), MusicAuthorizationStatus::authorized);
+    EXPECT_EQ(client.serverName(), localName);
+
+    // A server on the socket is the one reached, also when it refuses the password or does not answer:
+    // localhost is not tried then.
+    {
+        FakeMpd refusing(FakeMpd::refusesPassword(), socketPath);
+        MpdMusicClient withPassword({"", local.port(), "wrong", 5000, socketPath});
+        EXPECT_EQ(withPassword.requestAuthorization(), MusicAuthorizationStatus::passwordRefused);
+        EXPECT_EQ(withPassword.serverName(), socketPath);
+    }
+    {
+        FakeMpd silent(FakeMpd::silent(), socketPath);
+        auto state = MpdMusicClient({"", local.port(), "", 1000, socketPath}).playerState();
+        ASSERT_FALSE(state.ok());
+        EXPECT_EQ(state.error().description, "The music server at " + socketPath + " does not answer.");
+    }
+    EXPECT_EQ(local.accepted(), 1);
+
+    // Nothing at either: both are named.
+    const unsigned nothing = FakeMpd::unusedPort();
+    MpdMusicClient nowhere({"", nothing, "", 5000, socketPath});
+    EXPECT_EQ(nowhere.requestAuthorization(), MusicAuthorizationStatus::unreachable);
+    EXPECT_EQ(nowhere.serverName(), socketPath + " or localhost:" + std::to_string(nothing));
+}
+
 TEST(MpdMusicClientFaults, ACallHasOneDeadlineHoweverSlowlyTheReplyComes) {
     // A line a second, the whole reply 10 s: only one deadline for the whole call ends it at 2.5 s.
     using namespace std::chrono_literals;

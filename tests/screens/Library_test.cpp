@@ -396,10 +396,14 @@ TEST_F(MusicSheetTest, ConnectsOnceFiltersAsTypedAndShowsTheEmptyStateOnlyAfterA
     EXPECT_TRUE(sheet->playlistRowsEnabled());
     EXPECT_TRUE(sheet->emptyState()->isHidden());
     EXPECT_EQ(sheet->messageLine()->text(), "Loading the music server's playlists…");
+    EXPECT_TRUE(sheet->serverLine()->isHidden());
 
     service.release("authorization", MusicAuthorizationStatus::authorized);
     PlaylistBatch batch{{{"1", "Rock Classics"}, {"2", "Jazz"}, {"3", "Prog Rock"}}, std::nullopt};
     service.release("playlists", Result<PlaylistBatch>(batch));
+    // The sheet names the server its playlists come from.
+    EXPECT_FALSE(sheet->serverLine()->isHidden());
+    EXPECT_EQ(sheet->serverLine()->text(), "Playlists and songs from the music server at music.test:6600");
     EXPECT_TRUE(sheet->progress()->isHidden());
     EXPECT_TRUE(sheet->refreshButton()->isEnabled());
     EXPECT_EQ(sheet->playlistRows()->rowCount(), 3);
@@ -523,6 +527,7 @@ TEST(MusicSheetAccess, SaysWhyTheServerGaveNoAccessWithItsAddress) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !music.isLoading(); }, 30000));
         EXPECT_EQ(sheet.messageLine()->text(), message);
         EXPECT_FALSE(music.connected());
+        EXPECT_TRUE(sheet.serverLine()->isHidden());
     }
 }
 

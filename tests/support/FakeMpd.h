@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstring>
@@ -192,5 +193,20 @@ private:
     std::vector<std::thread> scripts_;  // likewise
     std::thread acceptor_;
 };
+
+// Leaves a socket file at `path` that nothing listens on, as a stopped system MPD leaves its socket; false
+// (errno set) when it cannot be made.
+inline bool makeStaleSocket(const std::string& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    const bool made = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return made;
+}
 
 }  // namespace quorvel
