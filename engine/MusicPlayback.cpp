@@ -75,7 +75,7 @@ void MusicPlayback::obtained(Request track, Uuid token, Result<std::optional<Son
     }
     if (!current(token)) return end(token);
     if (!found->has_value()) {
-        host_.setStatus(missingText());
+        host_.setStatus(QStringLiteral("Song is unavailable"));
         return end(token);
     }
     Song first = **found;

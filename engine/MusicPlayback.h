@@ -49,10 +49,10 @@ public:
 
     // Runs a request from the authorisation on. The controller has already run its own stop(), taken
     // `token` from its generation, and set busy, the selected track, the music source mark and the
-    // loading status. Every outcome ends in the host's published state; busy ends false. A song that the
-    // server reached does not hold (not found by its id, or refused when prepared and with no catalogue
-    // equivalent there) ends in "This song is not on the music server at HOST:PORT.", with the failure's
-    // detail when the preparation failed.
+    // loading status. Every outcome ends in the host's published state; busy ends false. A song not found
+    // by its id ends in "Song is unavailable"; one that the server reached refuses when it is prepared (it
+    // does not hold it), with no catalogue equivalent there, ends in "This song is not on the music server
+    // at HOST:PORT.", with the failure's detail.
     void play(const MusicTrackRequest& track, Uuid token);
 
     // One firing of the poll: while music is active, copies the player's position (0 when negative or not

@@ -129,7 +129,7 @@ TEST_F(MusicPlaybackTest, RefusalsAndFailuresEndWithTheirTexts) {
     controller.playMusic(corrupt);
     grant();
     service.release("catalogSong", Found(std::optional<Song>()));
-    ends("This song is not on the music server at music.test:6600.");
+    ends("Song is unavailable");
     EXPECT_FALSE(controller.hasPlayback());
 
     // A catalogue song that will not prepare is never retried but stays queued.
