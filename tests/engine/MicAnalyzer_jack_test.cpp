@@ -17,18 +17,33 @@
 
 namespace quorvel {
 
-TEST(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) {
-    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+namespace {
+
+// Installs JACK as the audio system, its taps' allocations counted, and chooses qv-mic, whose capture_1
+// carries pink noise 480 frames (10 ms at 48 kHz) after capture_2; its id (0: not listed).
+std::uint32_t chooseMicrophone() {
     AudioHardware::install(std::make_shared<CountingSystem>(
         std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"})));
-    // qv-mic: capture_1 carries pink noise 480 frames (10 ms at 48 kHz) after capture_2.
     const std::uint32_t id = deviceId(AudioHardware::system(), "qv-mic");
-    ASSERT_NE(id, 0u);
     QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(id));
-    MicAnalyzer a;
+    return id;
+}
+
+// Measures capture_1 against capture_2.
+void measureDual(MicAnalyzer& a) {
     a.setDual(true);
     a.setMicChannel(0);
     a.setReferenceChannel(1);
+}
+
+}  // namespace
+
+TEST(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) {
+    QUORVEL_SKIP_WITHOUT_JACK_SERVER();
+    const std::uint32_t id = chooseMicrophone();
+    ASSERT_NE(id, 0u);
+    MicAnalyzer a;
+    measureDual(a);
     CountingAllocator::reset();
     a.start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.running(); }, 5000)) << a.status().toStdString();
@@ -52,14 +67,9 @@ TEST(MicAnalyzerJack, DualModeOnAnInputOnlyMicrophoneMeasuresTenMilliseconds) {
 // delay.
 TEST(MicAnalyzerJack, ACycleTheClientWasLeftOutOfRestartsTheAverages) {
     QUORVEL_SKIP_WITHOUT_JACK_SERVER();
-    AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"jack"}));
-    const std::uint32_t id = deviceId(AudioHardware::system(), "qv-mic");
-    ASSERT_NE(id, 0u);
-    QSettings("Quorvel", "Quorvel").setValue(InterfacePicker::settingsKey, static_cast<qint64>(id));
+    ASSERT_NE(chooseMicrophone(), 0u);
     MicAnalyzer a;
-    a.setDual(true);
-    a.setMicChannel(0);
-    a.setReferenceChannel(1);
+    measureDual(a);
     a.start();
     ASSERT_TRUE(QTest::qWaitFor([&] { return a.running(); }, 5000)) << a.status().toStdString();
     auto measured = [&] { return a.delayMS().has_value() && a.averages() >= 3; };
