@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -347,8 +348,14 @@ std::vector<std::string> devicePorts(jack_client_t* client, const std::string& d
 
 struct JackCallbacks {
     static int process(jack_nframes_t frames, void*) {
-        shared().cycles.fetch_add(1, std::memory_order_relaxed);
-        forEachStream([frames](JackStream& stream) { stream.process(frames); });
+        Shared& s = shared();
+        s.cycles.fetch_add(1, std::memory_order_relaxed);
+        // Read once a stream is in its slot: the client is then fixed, as that stream holds a share of it.
+        std::optional<jack_nframes_t> frameTime;
+        forEachStream([&](JackStream& stream) {
+            if (!frameTime) frameTime = jack_last_frame_time(s.client);
+            stream.process(frames, *frameTime);
+        });
         return 0;
     }
     static void shutdown(jack_status_t status, const char* reason, void*) {
@@ -578,6 +585,8 @@ Status JackStream::start(Hooks hooks) {
     Shared& s = shared();
     hooks_ = hooks;
     settlingPeriods_ = inputPorts_.empty() ? 0 : 1;
+    clockKnown_ = false;
+    inputLost_ = false;
     connected_.store(false, std::memory_order_release);
     bool answered = true;
     bool active = false;
@@ -713,8 +722,17 @@ std::string JackStream::describe() const {
 }
 
 // Audio thread.
-void JackStream::process(std::uint32_t frames) {
+void JackStream::process(std::uint32_t frames, std::uint32_t frameTime) {
     periods_.fetch_add(1, std::memory_order_relaxed);
+    // The server's frame clock moves on by one period per cycle. A period that does not follow the last one
+    // came after cycles this client never saw (PipeWire's libjack skips the cycles of a client that is late,
+    // and tells no xrun), or ran on another cycle's clock (a late callback reads the next cycle's time, and
+    // the one after it reads that time again, with silence on a looped port): its input is dropped too.
+    const bool clockJumped = clockKnown_ && frameTime != nextFrameTime_;
+    clockKnown_ = true;
+    nextFrameTime_ = frameTime + frames;
+    const bool told = xrunPending_.exchange(false, std::memory_order_acq_rel);
+    if (clockJumped && !told) xruns_.fetch_add(1, std::memory_order_relaxed);
     for (std::size_t c = 0; c < outputPorts_.size(); ++c) {
         auto* out =
             static_cast<float*>(jack_port_get_buffer(static_cast<jack_port_t*>(outputPorts_[c]), frames));
@@ -723,15 +741,20 @@ void JackStream::process(std::uint32_t frames) {
     }
     if (!connected_.load(std::memory_order_acquire)) return;
     if (!inputPorts_.empty()) {
-        for (std::size_t c = 0; c < inputPorts_.size(); ++c)
-            inputPointers_[c] = static_cast<const float*>(
-                jack_port_get_buffer(static_cast<jack_port_t*>(inputPorts_[c]), frames));
-        TapCollector::Period flags;
-        flags.overflow = xrunPending_.exchange(false, std::memory_order_acq_rel);
-        if (settlingPeriods_ > 0)
-            --settlingPeriods_;
-        else
-            hooks_.collector->push(inputPointers_.data(), frames, flags, *hooks_.tap);
+        if (clockJumped) {
+            inputLost_ = true;
+        } else {
+            for (std::size_t c = 0; c < inputPorts_.size(); ++c)
+                inputPointers_[c] = static_cast<const float*>(
+                    jack_port_get_buffer(static_cast<jack_port_t*>(inputPorts_[c]), frames));
+            TapCollector::Period flags;
+            flags.overflow = told || inputLost_;
+            inputLost_ = false;
+            if (settlingPeriods_ > 0)
+                --settlingPeriods_;
+            else
+                hooks_.collector->push(inputPointers_.data(), frames, flags, *hooks_.tap);
+        }
     }
     if (!outputPorts_.empty())
         (*hooks_.render)(outputPointers_.data(), static_cast<int>(outputPorts_.size()), frames);

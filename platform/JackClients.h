@@ -135,14 +135,15 @@ public:
     bool doomed() const;
     // A connected device's client left the server.
     bool deviceGone() const { return deviceGone_.load(std::memory_order_acquire); }
-    // Process callbacks run so far, and periods that followed lost ones (xruns).
+    // Process callbacks run so far, and periods that followed lost ones (xruns: told by the server, or seen
+    // in a jump of its frame clock).
     std::uint64_t periods() const { return periods_.load(std::memory_order_relaxed); }
     std::uint64_t xruns() const { return xruns_.load(std::memory_order_relaxed); }
 
 private:
     friend struct JackCallbacks;  // libjack's callbacks, with libjack's types
-    // Audio thread, while in its slot.
-    void process(std::uint32_t frames);
+    // Audio thread, while in its slot: one period of `frames` frames at the server's frame time `frameTime`.
+    void process(std::uint32_t frames, std::uint32_t frameTime);
     // libjack's notification thread, while in its slot.
     void clientLeft(const char* client);
     void xrun();
@@ -163,6 +164,10 @@ private:
     std::vector<const float*> inputPointers_;
     std::vector<float*> outputPointers_;
     int settlingPeriods_ = 0;
+    // The server's frame time the next period should have, once one has run (start() forgets it).
+    bool clockKnown_ = false;
+    std::uint32_t nextFrameTime_ = 0;
+    bool inputLost_ = false;  // periods were dropped: the next one delivered follows lost input
 
     // Set by start() once every port is connected (release), read by the callback (acquire).
     std::atomic<bool> connected_{false};

@@ -108,6 +108,7 @@ struct PulseCallbacks {
         static_cast<PulseStream*>(self)->write(bytes);
     }
     static void read(pa_stream*, std::size_t, void* self) { static_cast<PulseStream*>(self)->read(); }
+    static void timing(pa_stream*, void* self) { static_cast<PulseStream*>(self)->timingUpdated(); }
     static void underflow(pa_stream*, void* self) {
         static_cast<PulseStream*>(self)->xruns_.fetch_add(1, std::memory_order_relaxed);
     }
@@ -209,8 +210,14 @@ Status PulseStream::openSide(Side& side) {
         connected = pa_stream_connect_playback(side.stream, d.node.c_str(), &attr, flags, nullptr, nullptr);
     } else {
         attr.fragsize = periodBytes;
+        side.readBytes = 0;
+        side.aheadBefore.reset();
         pa_stream_set_read_callback(side.stream, &PulseCallbacks::read, this);
-        connected = pa_stream_connect_record(side.stream, d.node.c_str(), &attr, flags);
+        // The server's read index comes with each timing update: the data it skipped shows there.
+        pa_stream_set_latency_update_callback(side.stream, &PulseCallbacks::timing, this);
+        connected =
+            pa_stream_connect_record(side.stream, d.node.c_str(), &attr,
+                                     static_cast<pa_stream_flags_t>(flags | PA_STREAM_AUTO_TIMING_UPDATE));
     }
     if (connected < 0) return streamError("The audio device " + d.device + " could not be opened");
     pa_stream* stream = side.stream;
@@ -235,6 +242,7 @@ void PulseStream::close() {
             pa_stream_set_write_callback(stream, nullptr, nullptr);
             pa_stream_set_read_callback(stream, nullptr, nullptr);
             pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+            pa_stream_set_latency_update_callback(stream, nullptr, nullptr);
             if (pa_stream_get_state(stream) == PA_STREAM_READY) pa_stream_disconnect(stream);
             pa_stream_unref(stream);
             side->stream = nullptr;
@@ -318,8 +326,7 @@ void PulseStream::read() {
         if (pa_stream_peek(side.stream, &data, &size) < 0 || size == 0) return;
         if (!data) {
             // A hole: the server lost input here. The collector starts its next block after the gap.
-            gapPending_ = true;
-            xruns_.fetch_add(1, std::memory_order_relaxed);
+            lostInput();
         } else {
             const auto* in = static_cast<const float*>(data);
             std::size_t frames = size / frameBytes;
@@ -336,7 +343,27 @@ void PulseStream::read() {
             }
         }
         pa_stream_drop(side.stream);
+        side.readBytes += static_cast<std::int64_t>(size);
     }
+}
+
+// The main loop's thread: new timing of the capture. The server's read index, less what the client library
+// still holds, is where this stream's reading stands as the server counts it; it runs ahead of what was
+// read only when the server dropped input instead of sending it (PipeWire does when a client falls behind
+// by more than the stream's buffer), which it reports nowhere else.
+void PulseStream::timingUpdated() {
+    Side& side = input_;
+    const pa_timing_info* info = side.stream ? pa_stream_get_timing_info(side.stream) : nullptr;
+    if (!info || info->read_index_corrupt) return;
+    const std::int64_t ahead = info->read_index - side.readBytes;
+    if (side.aheadBefore && ahead > *side.aheadBefore) lostInput();
+    side.aheadBefore = ahead;
+}
+
+// The main loop's thread.
+void PulseStream::lostInput() {
+    gapPending_ = true;
+    xruns_.fetch_add(1, std::memory_order_relaxed);
 }
 
 }  // namespace quorvel

@@ -18,6 +18,7 @@
 // (the loop holds its own lock around them) and only touch storage made in open() and atomics.
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,8 @@ public:
 
     // Why the run has ended; empty while it runs. May ask the server whether the device is still there.
     std::string failure();
-    // Any thread. Callbacks so far, and underflows of the playback and gaps in the capture.
+    // Any thread. Callbacks so far, and underflows of the playback and gaps in the capture (holes, and input
+    // the server's read index shows it dropped).
     std::uint64_t periods() const { return periods_.load(std::memory_order_relaxed); }
     std::uint64_t xruns() const { return xruns_.load(std::memory_order_relaxed); }
 
@@ -77,6 +79,10 @@ private:
         std::vector<float*> pointers;
         // Set by the main loop's thread when the server has ended the stream (release).
         std::atomic<bool> ended{false};
+        // Input only, main loop's thread: bytes read (holes too), and how far the server's read index was
+        // ahead of them at the last timing update.
+        std::int64_t readBytes = 0;
+        std::optional<std::int64_t> aheadBefore;
     };
     friend struct PulseCallbacks;  // libpulse's callbacks, with libpulse's types
 
@@ -84,6 +90,8 @@ private:
     bool deviceThere(const Side& side);
     void write(std::size_t bytes);
     void read();
+    void timingUpdated();
+    void lostInput();
 
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <mutex>
+#include <thread>
 
 #include "CountingAllocator.h"
 #include "LoopbackRecorder.h"
@@ -165,6 +167,30 @@ TEST_F(PulseStreams, ADeviceThatGoesAwayEndsItsStreamWithItsNameInsteadOfMoving)
         EXPECT_EQ(pactl(capture ? "list short source-outputs" : "list short sink-inputs"), "");
         engine->stop();
     }
+}
+
+// PipeWire's PulseAudio side drops captured input instead of sending it when its client falls more than the
+// stream's buffer behind (4 MiB: 1.4 s of sixteen channels), and shows it only in the stream's read index.
+TEST_F(PulseStreams, InputTheServerDroppedForAClientThatFellBehindIsAGap) {
+    if (!PulseServers::pipewire()) GTEST_SKIP() << "PulseAudio drops such input and counts it nowhere";
+    std::atomic<int> blocks{0};
+    std::atomic<int> gaps{0};
+    std::atomic<bool> stall{false};
+    std::int64_t next = -1;  // the capture's thread
+    auto engine = system_.makeEngine();
+    ASSERT_EQ(engine->bindInput(idOf(monitorOf("qv-sixteen"))), 0);
+    engine->installTap([&](const AudioInputBlock& b) {
+        if (next >= 0 && b.sampleTime != next) ++gaps;
+        next = b.sampleTime + b.frameCount;
+        ++blocks;
+        if (stall.exchange(false)) std::this_thread::sleep_for(3s);
+    });
+    ASSERT_TRUE(engine->start());
+    ASSERT_TRUE(pollUntil([&] { return blocks >= 2; }, 30s));
+    ASSERT_EQ(gaps, 0);
+    stall = true;
+    EXPECT_TRUE(pollUntil([&] { return gaps > 0; }, 30s)) << blocks << " blocks, none after a gap";
+    engine->stop();
 }
 
 }  // namespace quorvel

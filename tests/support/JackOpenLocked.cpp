@@ -1,6 +1,6 @@
 // Every jack_client_open of a JACK test program, ours and RtAudio's, runs under the machine-wide open lock.
-// The wrappers also count the clients the process holds, and can fail opens, delay shutdown callbacks and
-// tell a shutdown as PipeWire's libjack does (JackOpenLocked.h).
+// The wrappers also count the clients the process holds, and can fail opens, delay shutdown callbacks, tell
+// a shutdown and leave out cycles as PipeWire's libjack does (JackOpenLocked.h).
 #include "JackOpenLocked.h"
 
 #include <dlfcn.h>
@@ -46,6 +46,27 @@ void delayedShutdown(jack_status_t code, const char* reason, void* arg) {
     d->callback(code, reason, d->arg);
 }
 
+// A process callback as registered, kept for the life of the process: libjack may call it until its
+// client is closed. The cycles to leave out are counted down by whichever callback runs first.
+struct Process {
+    JackProcessCallback callback;
+    void* arg;
+};
+std::mutex g_processMutex;
+std::vector<std::unique_ptr<Process>> g_processes;
+std::atomic<int> g_cyclesToSkip{0};
+std::atomic<int> g_cyclesSkipped{0};
+
+int skippingProcess(jack_nframes_t frames, void* arg) {
+    const auto* p = static_cast<const Process*>(arg);
+    if (int left = g_cyclesToSkip.load();
+        left > 0 && g_cyclesToSkip.compare_exchange_strong(left, left - 1)) {
+        ++g_cyclesSkipped;
+        return 0;
+    }
+    return p->callback(frames, p->arg);
+}
+
 // The jack_on_shutdown callbacks of the clients open now, for telling them of a shutdown.
 struct ShutdownCallback {
     jack_client_t* client;
@@ -72,6 +93,8 @@ int tellShutdownWithoutReason() {
     return static_cast<int>(g_shutdownCallbacks.size());
 }
 int opensWhileHeld() { return g_opensWhileHeld; }
+void skipProcessCycles(int count) { g_cyclesToSkip = count; }
+int skippedProcessCycles() { return g_cyclesSkipped; }
 
 }  // namespace JackOpenLocked
 
@@ -137,4 +160,14 @@ extern "C" void jack_on_info_shutdown(jack_client_t* client, JackInfoShutdownCal
     std::lock_guard lock(g_delayedMutex);
     g_delayed.push_back(std::make_unique<DelayedShutdown>(DelayedShutdown{callback, arg, delay}));
     real(client, &delayedShutdown, g_delayed.back().get());
+}
+
+extern "C" int jack_set_process_callback(jack_client_t* client, JackProcessCallback callback, void* arg) {
+    using SetProcess = int (*)(jack_client_t*, JackProcessCallback, void*);
+    static const SetProcess real = next<SetProcess>("jack_set_process_callback");
+    if (!real) return -1;
+    if (!callback) return real(client, callback, arg);
+    std::lock_guard lock(g_processMutex);
+    g_processes.push_back(std::make_unique<Process>(Process{callback, arg}));
+    return real(client, &skippingProcess, g_processes.back().get());
 }

@@ -19,6 +19,11 @@ void lockOpens(bool locked);
 // PipeWire's libjack (0.3.65) does for any error its server reports, also one after which the server goes on
 // running the client; how many were called. Any thread.
 int tellShutdownWithoutReason();
+// The process callbacks of the process's clients are left out of the next `count` cycles of their server,
+// as PipeWire's libjack (0.3.65) leaves out the cycles of a client that is late, telling no xrun. Any thread.
+void skipProcessCycles(int count);
+// Cycles left out so far. Any thread.
+int skippedProcessCycles();
 // Clients of the process open now (through jack_client_open, not yet closed). Any thread.
 int clientsHeld();
 // Calls of jack_client_open made while the process held a client already. Any thread.
