@@ -379,6 +379,7 @@ TEST_F(AudioControllerTest, RenderedAndSpokenFilesAreDeletedAtStop) {
     const QString folder = QString::fromStdString(TempFiles::directory());
     const QString voice = writeConstant(folder, "voice-1.caf", 1.5);
     controller->playVoice(voice);
+    waitIdle(*controller);
     EXPECT_EQ(controller->status(), "Spoken source ID");
     EXPECT_DOUBLE_EQ(controller->duration(), 1.5);
     run(4);
@@ -417,6 +418,7 @@ TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
     signal(SignalSettings{});
     EXPECT_EQ(controller->status(), "No audio output is available");
     controller->playVoice(voice);
+    waitIdle(*controller);
     EXPECT_EQ(controller->status(), "No audio output is available");
     EXPECT_FALSE(controller->hasPlayback());
     controller->stop();

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QSemaphore>
 #include <QSettings>
+#include <QTest>
 #include <QThreadPool>
 #include <cmath>
 #include <numbers>
@@ -69,10 +70,10 @@ protected:
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
     }
-    // start() and its permission answer.
+    // start() and its outcome, which comes back from the start's worker through the event loop.
     void start() {
         analyzer_->start();
-        events();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !analyzer_->starting(); }, 20000));
     }
     void startDualOnInterface() {
         choose("Interface");

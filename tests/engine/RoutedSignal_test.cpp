@@ -194,9 +194,13 @@ TEST_F(RoutedSignalTest, FailuresAfterTheRenderStopAndDeleteTheFiles) {
     play(routed, {.kind = SignalKind::sine, .seconds = 11});
     EXPECT_TRUE(routed.isPlaying());
 
-    // The interface goes away during the render.
+    // The interface goes away during the render: between the format read before it and the one after.
+    system_->holdEngineCalls();
+    system_->passEngineCalls(2);
     routed.play({.kind = SignalKind::sine, .seconds = 1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return system_->heldEngineCalls() == 1; }, 20000));
     system_->removeDevice("Sixteen");
+    system_->releaseEngineCalls();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
     EXPECT_EQ(routed.status(), "Output changed while preparing; choose outputs and restart");
     EXPECT_FALSE(routed.isPlaying());

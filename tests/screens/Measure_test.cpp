@@ -45,8 +45,10 @@ struct AnalyzerViewTest : PageTest<AnalyzerView> {
         return ScreenTesting::stepper(view.get(), prefix + " · ");
     }
     QPushButton* startStop() const { return child<QPushButton>("startStop"); }
+    // Presses the button and waits for what it began: a start comes back from its worker.
     void startMic() {
         QTest::mouseClick(startStop(), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !analyzer_->starting(); }, 20000));
         m.events();
     }
 };
@@ -354,6 +356,7 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_FALSE(shown("storeMessage"));
     analyzer_.setDual(true);
     analyzer_.start();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !analyzer_.starting(); }, 20000));
     ASSERT_TRUE(m.measure());
     ASSERT_GE(analyzer_.averages(), 3);
     EXPECT_TRUE(save->isEnabled());
