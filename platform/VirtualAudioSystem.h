@@ -70,6 +70,8 @@ public:
     // Every engine's bindOutput(), bindInput(), inputFormat(), outputFormat() and start() waits where it
     // begins until releaseEngineCalls(), as on a server that does not answer; passEngineCalls(n) lets the
     // next n calls through (waiting or not) and holds on after them. Destroying the system releases them.
+    // Calls on the thread that holds them pass: it stands for the main thread, which must never wait, so
+    // such a call is one that heldEngineCalls() never counts.
     void holdEngineCalls();
     void passEngineCalls(int count);
     void releaseEngineCalls();

@@ -181,8 +181,8 @@ TEST(VirtualAudioSystem, OverflowShowsAsAGapAndBlocksStayContiguous) {
         ASSERT_EQ(after.channels[0][t], after.channels[0][0] + static_cast<float>(t));
 }
 
-// A held call waits where it begins, on whichever thread made it, until passed or released; the system
-// then says which server is not responding.
+// A held call waits where it begins, on any thread but the holding one, until passed or released; the
+// system also says which server is not responding.
 TEST(VirtualAudioSystem, HeldEngineCallsWaitUntilPassedOrReleased) {
     using namespace std::chrono_literals;
     VirtualAudioSystem system({device("box", 2, 2)});
@@ -210,6 +210,9 @@ TEST(VirtualAudioSystem, HeldEngineCallsWaitUntilPassedOrReleased) {
     EXPECT_TRUE(engine->isRunning());
     EXPECT_EQ(system.heldEngineCalls(), 0);
     engine->stop();
+    system.holdEngineCalls();
+    EXPECT_TRUE(engine->start()) << "the holding thread's own call passes";
+    system.releaseEngineCalls();
 
     EXPECT_EQ(system.notResponding(), "");
     system.setNotResponding("The PulseAudio server is not responding");
