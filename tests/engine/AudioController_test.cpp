@@ -426,6 +426,37 @@ TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
     EXPECT_TRUE(renders("*.wav").isEmpty());
 }
 
+// The server holds the start: a stop() meanwhile leaves nothing sounding, nothing published and no render
+// once it comes back. A start that finds no output names the server that is not responding.
+TEST_F(AudioControllerTest, AHeldStartGivesWayToAStopAndNoOutputNamesTheServer) {
+    system->holdEngineCalls();
+    controller->playSignal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return system->heldEngineCalls() == 1; }, 20000));
+    EXPECT_TRUE(controller->busy());
+    controller->stop();
+    QSignalSpy status(controller.get(), &AudioController::statusChanged);
+    QSignalSpy playing(controller.get(), &AudioController::playingChanged);
+    QSignalSpy has(controller.get(), &AudioController::hasPlaybackChanged);
+    system->releaseEngineCalls();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(system->runningEngines(), 1) << "the worker starts nothing for a start given up";
+    for (int i = 0; i < 2; ++i) {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(status.count() + playing.count() + has.count(), 0);
+    EXPECT_EQ(system->runningEngines(), 1) << "the recorder alone";
+    EXPECT_TRUE(renders("signal-*.wav").isEmpty());
+    run(0.2);
+    EXPECT_EQ(*std::max_element(recorded[0].begin(), recorded[0].end()), 0.0f);
+
+    system->setNotResponding("The PulseAudio server is not responding");
+    system->removeDevice("out");
+    signal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
+    EXPECT_EQ(controller->status(), "The PulseAudio server is not responding");
+    EXPECT_FALSE(controller->hasPlayback());
+}
+
 // Playback follows the stored output device from its next start, and the default when that device is gone.
 TEST(AudioControllerOutput, PlaysOnTheStoredOutputDeviceAndFallsBackWhenItIsGone) {
     auto system = std::make_shared<VirtualAudioSystem>(

@@ -267,4 +267,34 @@ TEST_F(RoutedSignalTest, DefaultIsBoundAgainAfterAnInterface) {
     EXPECT_GT(peak(capture("Built-in", 4096)[0]), 0.0f);
 }
 
+// The server holds the play: a stop() meanwhile leaves nothing playing, nothing published and no file once
+// it comes back. A play that finds no output names the server that is not responding.
+TEST_F(RoutedSignalTest, AHeldPlayGivesWayToAStopAndNoOutputNamesTheServer) {
+    RoutedSignal routed;
+    system_->holdEngineCalls();
+    routed.play({.kind = SignalKind::sine, .seconds = 1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return system_->heldEngineCalls() == 1; }, 20000));
+    EXPECT_TRUE(routed.busy());
+    routed.stop();
+    QSignalSpy status(&routed, &RoutedSignal::statusChanged);
+    QSignalSpy playing(&routed, &RoutedSignal::isPlayingChanged);
+    system_->releaseEngineCalls();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(system_->runningEngines(), 0) << "the worker starts nothing for a play given up";
+    EXPECT_TRUE(settledRenders().isEmpty());
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(status.count() + playing.count(), 0);
+    EXPECT_EQ(system_->runningEngines(), 0);
+
+    const QString sentence = "The JACK server is not responding";
+    system_->setNotResponding(sentence.toStdString());
+    system_->removeDevice("Sixteen");
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    EXPECT_EQ(routed.status(), sentence);
+    choose("USB mic");
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    EXPECT_EQ(routed.status(), sentence) << "a device without outputs";
+    EXPECT_FALSE(routed.isPlaying());
+}
+
 }  // namespace quorvel
