@@ -112,4 +112,11 @@ Status StoredInterface::apply(AudioEngine& engine, bool includeInput, AudioSyste
     return Status::success();
 }
 
+Result<std::unique_ptr<AudioEngine>> StoredInterface::makeEngine(AudioSystem& system,
+                                                                 bool includeInput) const {
+    std::unique_ptr<AudioEngine> engine = system.makeEngine();
+    if (Status bound = apply(*engine, includeInput, system); !bound) return bound.error();
+    return engine;
+}
+
 }  // namespace quorvel

@@ -20,6 +20,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct StoredInterface {
     // "Selected interface unavailable or incompatible (<status>)", or, for a device that is not listed,
     // the system's sentence naming a sound server that is not responding.
     Status apply(AudioEngine& engine, bool includeInput, AudioSystem& system) const;
+    // A fresh engine of `system` that apply() bound, or apply()'s refusal. A start makes one for each run,
+    // so that a start given up can finish on its worker while the next goes on with its own.
+    Result<std::unique_ptr<AudioEngine>> makeEngine(AudioSystem& system, bool includeInput) const;
 };
 
 class InterfacePicker : public QObject {

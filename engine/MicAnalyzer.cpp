@@ -333,11 +333,9 @@ MicAnalyzer::Opened MicAnalyzer::open(AudioSystem& system, const Request& reques
         opened.failedToOpen = toOpen;
         return std::move(opened);
     };
-    // A fresh engine for each run, so that a start given up can finish on its worker while the next one
-    // goes on with its own; it binds nothing for the system default devices.
-    std::unique_ptr<AudioEngine> engine = system.makeEngine();
-    if (Status bound = request.interface.apply(*engine, true, system); !bound)
-        return fail(QString::fromStdString(bound.error().description), true);
+    auto bound = request.interface.makeEngine(system, true);
+    if (!bound) return fail(QString::fromStdString(bound.error().description), true);
+    std::unique_ptr<AudioEngine> engine = std::move(*bound);
 
     const DeviceFormat format = engine->inputFormat();
     opened.channelCount = format.channelCount;

@@ -184,11 +184,9 @@ RoutedSignal::Prepared RoutedSignal::prepare(AudioSystem& system, const Request&
         prepared.failed = failed;
         return std::move(prepared);
     };
-    // A fresh engine for each play, so that a play given up can finish on its worker while the next one
-    // goes on with its own; it binds nothing for the system default.
-    std::unique_ptr<AudioEngine> engine = system.makeEngine();
-    if (Status bound = request.interface.apply(*engine, false, system); !bound)
-        return ended(describe(bound.error()), true);
+    auto bound = request.interface.makeEngine(system, false);
+    if (!bound) return ended(describe(bound.error()), true);
+    std::unique_ptr<AudioEngine> engine = std::move(*bound);
     const DeviceFormat format = engine->outputFormat();
     const int outputCount = format.channelCount;
     prepared.outputCount = outputCount;
