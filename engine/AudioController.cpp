@@ -130,6 +130,12 @@ void AudioController::setMusicActive(bool active) {
 }
 
 void AudioController::setPlayer(std::unique_ptr<AudioFilePlayer> player) {
+    // The player it replaces is silent once this returns, and is destroyed on the pool, as letting go of
+    // the device may wait on its server.
+    if (player_) {
+        player_->stop();
+        MainThread::dispose(std::move(player_));
+    }
     player_ = std::move(player);
     publishHasPlayback();
 }
@@ -157,10 +163,7 @@ void AudioController::stop() {
     generation_ = Uuid::generate();
     pending_.giveUp();
     setBusy(false);
-    if (player_) {
-        player_->stop();
-        setPlayer(nullptr);
-    }
+    setPlayer(nullptr);
     if (musicActive_) {
         music().stop();
         setMusicActive(false);

@@ -478,8 +478,10 @@ void MicAnalyzer::stop() {
     epoch_ = Uuid::generate();
     pending_.giveUp();
     if (engine_) {
+        // Stopped here, so that no tap runs once stop() returns; destroyed on the pool, as letting go of
+        // the device may wait on its server.
         engine_->stop();
-        engine_.reset();
+        MainThread::dispose(std::move(engine_));
     }
     if (run_) {
         // No tap runs any more: the run's counts are final.

@@ -135,10 +135,12 @@ void RoutedSignal::stop() {
     generation_ = Uuid::generate();
     pending_.giveUp();
     if (engine_) {
+        // Silent once stop() returns; destroyed on the pool, as letting go of the device may wait on its
+        // server.
         engine_->stop();
-        engine_.reset();
+        MainThread::dispose(std::move(engine_));
     }
-    // Its buffer goes with its last holder: here, or with a play given up, on that play's worker.
+    // Its buffer goes with its last holder: the engine's callback, or the worker of a play given up.
     player_.reset();
     setPlaying(false);
     setBusy(false);
