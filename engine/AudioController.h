@@ -11,8 +11,8 @@
 // Starts. A start of a file (a track, a signal, a spoken ID) does its work on a worker: it binds a fresh
 // engine to the output, renders the file, opens the player on it and starts its stream, since the sound
 // server may take seconds to answer; busy() holds meanwhile, and back on the main thread the player sounds
-// from its first sample at the volume and pan of that moment. A start that finds no output names a sound
-// server that is not responding (AudioSystem::notResponding()), when one is not.
+// from its first sample at the volume and pan of that moment. A start that finds no output while a sound
+// server is not responding names that server (AudioSystem::notResponding()).
 //
 // Stale work. Every stop() renews a private token and gives up the start on its way, and every start
 // begins with stop(); a start that returns to find the token changed publishes nothing, and its file and

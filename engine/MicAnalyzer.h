@@ -7,8 +7,8 @@
 // reads its input format, installs a tap on its input and starts it, all on a worker, since each may wait
 // on a sound server; starting() holds meanwhile, and the outcome comes back to the main thread, where a
 // start that a stop() or a newer start() overtook is dropped (its engine stopped on a worker). A start
-// that finds no device names a sound server that is not responding, when one is not (AudioSystem::
-// notResponding()), rather than "No microphone input". The tap runs on the audio thread: it copies
+// that finds no device while a sound server is not responding names that server (AudioSystem::
+// notResponding()) rather than saying "No microphone input". The tap runs on the audio thread: it copies
 // the one or two chosen channels of a block into buffers made before the run started and hands the block
 // to the main thread through a mailbox that holds at most one block. The audio thread takes the mailbox
 // with a try-lock and drops the block when it is busy; it never waits, allocates or touches this object.

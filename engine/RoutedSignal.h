@@ -14,7 +14,7 @@
 // A play's work (binding a fresh engine, its format, the render, the loop's buffer and the engine's
 // start) runs on a worker, since a sound server may take seconds to answer; busy() holds meanwhile. A play
 // overtaken on its way starts nothing, or stops what it started, on that worker. A play that finds no
-// output names a sound server that is not responding (AudioSystem::notResponding()), when one is not.
+// output while a sound server is not responding names that server (AudioSystem::notResponding()).
 //
 // Published state: Q_PROPERTYs written through publish() (core/Published.h); a property with a change
 // signal emits it only when the value really changes.
