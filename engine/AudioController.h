@@ -15,8 +15,8 @@
 // server is not responding names that server (AudioSystem::notResponding()).
 //
 // Stale work. Every stop() renews a private token and gives up the start on its way, and every start
-// begins with stop(); a start that returns to find the token changed publishes nothing, and its file and
-// its player go on a worker.
+// begins with stop(); a start that returns to find the token changed publishes nothing, its file is
+// deleted and its player goes on a worker.
 //
 // The tick. While a file plays, a 1/60 s main-thread timer follows the player: it publishes the
 // position and playing state, flips the ping-pong side every max(interval, 0.25) s of the clock since
