@@ -1,6 +1,7 @@
 #include "app/QuorvelView.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QFileDialog>
 #include <QLabel>
@@ -23,7 +24,8 @@
 namespace quorvel {
 
 namespace {
-// Longest wait at shut-down for background renders and analyses; each takes well under a second.
+// Longest wait at shut-down for background renders, analyses and starts; each takes well under a second
+// while the sound servers answer.
 constexpr int kShutDownWaitMS = 10000;
 }  // namespace
 
@@ -259,9 +261,14 @@ void QuorvelView::shutDown() {
     stopAll();
     // Renders still being made in the background would come back to objects that are gone and be left in
     // the temporary folder: let them finish, and hand their results to the stopped models, which discard
-    // them and delete their files.
-    QThreadPool::globalInstance()->waitForDone(kShutDownWaitMS);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    // them and delete their files. A start that had opened its engine meanwhile has it stopped on the pool:
+    // that is waited for too.
+    QThreadPool& pool = *QThreadPool::globalInstance();
+    const QDeadlineTimer deadline(kShutDownWaitMS);
+    do {
+        pool.waitForDone(static_cast<int>(deadline.remainingTime()));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
+    } while (pool.activeThreadCount() > 0 && !deadline.hasExpired());
     // Pages and sheets go next: they hold references to the models, which go last, newest first.
     delete guide_;
     delete alert_;

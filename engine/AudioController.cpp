@@ -1,12 +1,9 @@
 #include "engine/AudioController.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 #include <QSettings>
 #include <algorithm>
-#include <cassert>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -32,11 +29,38 @@ float panFor(bool pingPong, AudioController::Side side, AudioController::Route r
     return 0;
 }
 
+// The error of a start that found no output.
+Error noOutput(AudioSystem& system) {
+    return Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode,
+                 AudioHardware::missingDevice(system, "No audio output is available")};
+}
+
+void loopForever(AudioFilePlayer& player) { player.setLooping(true); }
+
 double steadySeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
+
+// What a start's worker hands back: the player, prepared to play, and its file; or why there is none.
+// The file is deleted with the outcome unless the controller takes it, and the player goes first.
+struct AudioController::Prepared {
+    std::optional<Error> failure;
+    std::unique_ptr<AudioFilePlayer> player;
+    std::optional<std::string> file;
+
+    Prepared() = default;
+    Prepared(Prepared&& other) noexcept
+        : failure(std::move(other.failure)),
+          player(std::move(other.player)),
+          file(std::exchange(other.file, std::nullopt)) {}
+    Prepared& operator=(Prepared&&) = delete;
+    ~Prepared() {
+        player.reset();
+        if (file) TempFiles::removeQuietly(*file);
+    }
+};
 
 AudioController::AudioController(QObject* parent) : AudioController(Setup{}, parent) {}
 
@@ -50,7 +74,7 @@ AudioController::AudioController(Setup setup, QObject* parent) : QObject(parent)
 }
 
 // Shutting down while a track renders: the render stops at its next block and removes its file.
-AudioController::~AudioController() { cancelRender(); }
+AudioController::~AudioController() { pending_.giveUp(); }
 
 float AudioController::volumeFor(double levelDB, double trimDB) {
     const double gain = std::min(levelDB + trimDB, 0.0);
@@ -106,6 +130,12 @@ void AudioController::setMusicActive(bool active) {
 }
 
 void AudioController::setPlayer(std::unique_ptr<AudioFilePlayer> player) {
+    // The player it replaces is silent once this returns, and is destroyed on the pool, as letting go of
+    // the device may wait on its server.
+    if (player_) {
+        player_->stop();
+        MainThread::dispose(std::move(player_));
+    }
     player_ = std::move(player);
     publishHasPlayback();
 }
@@ -115,7 +145,8 @@ void AudioController::publishHasPlayback() {
 }
 
 void AudioController::fail(const Error& error) {
-    pendingEngine_.reset();
+    activeTrack_.reset();
+    setPlayer(nullptr);
     setBusy(false);
     setStatus(text(error));
 }
@@ -128,20 +159,11 @@ void AudioController::applyVolume(double fadeSeconds) {
     player_->setVolume(volumeFor(level_, trim), fadeSeconds);
 }
 
-void AudioController::cancelRender() {
-    if (renderCancelled_) renderCancelled_->store(true, std::memory_order_relaxed);
-    renderCancelled_.reset();
-}
-
 void AudioController::stop() {
     generation_ = Uuid::generate();
-    cancelRender();
+    pending_.giveUp();
     setBusy(false);
-    pendingEngine_.reset();
-    if (player_) {
-        player_->stop();
-        setPlayer(nullptr);
-    }
+    setPlayer(nullptr);
     if (musicActive_) {
         music().stop();
         setMusicActive(false);
@@ -175,7 +197,7 @@ void AudioController::togglePlayback() {
             // A track that stands at its end point starts again at its cue-in, not at the file's start.
             if (activeTrack_ && player_->currentTime() >= endPoint() - 0.02)
                 player_->setCurrentTime(cueStart());
-            if (Status resumed = player_->play(); !resumed) setStatus(text(resumed.error()));
+            if (Status resumed = player_->resume(); !resumed) setStatus(text(resumed.error()));
         }
         setPlaying(player_->isPlaying());
         return;
@@ -198,66 +220,78 @@ void AudioController::seek(double seconds) {
 
 // ---- starts
 
-std::unique_ptr<AudioEngine> AudioController::outputEngine(double& rateHz) {
-    auto engine = AudioHardware::system().makeEngine();
-    std::uint32_t device = 0;
-    if (setup_.outputDevice) {
-        device = *setup_.outputDevice;
-    } else {
-        // The route button's choice; a device that has gone since falls back to the default output.
-        const qlonglong stored = QSettings().value(outputDeviceKey, 0).toLongLong();
-        if (stored > 0 && stored <= 0xFFFFFFFFLL &&
-            engine->bindOutput(static_cast<std::uint32_t>(stored)) == 0)
-            device = static_cast<std::uint32_t>(stored);
+Result<std::unique_ptr<AudioEngine>> AudioController::outputEngine(AudioSystem& system,
+                                                                   const Output& output) {
+    auto engine = system.makeEngine();
+    const qlonglong stored = output.stored;
+    const bool chosen = !output.fixed && stored > 0 && stored <= 0xFFFFFFFFLL &&
+                        engine->bindOutput(static_cast<std::uint32_t>(stored)) == 0;
+    if (!chosen) {
+        if (const std::int32_t status = engine->bindOutput(output.fixed.value_or(0)); status != 0) {
+            std::string description = "The audio output is unavailable (" + std::to_string(status) + ")";
+            // A device that is not listed may belong to a server that does not answer.
+            if (status == AudioStatus::deviceNotFound)
+                description = AudioHardware::missingDevice(system, std::move(description));
+            return Error{AudioStatus::errorDomain, status, std::move(description)};
+        }
     }
-    if (const std::int32_t status = engine->bindOutput(device); status != 0) {
-        fail(Error{AudioStatus::errorDomain, status,
-                   "The audio output is unavailable (" + std::to_string(status) + ")"});
-        return nullptr;
-    }
-    rateHz = AudioFilePlayer::outputRate(*engine);
-    if (rateHz == 0) {
-        fail(Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, "No audio output is available"});
-        return nullptr;
-    }
+    if (AudioFilePlayer::outputRate(*engine) == 0) return noOutput(system);
     return engine;
 }
 
-void AudioController::renderInBackground(std::function<Result<std::string>()> render, double rateHz,
-                                         QThread::Priority priority, std::function<void(Rendered)> rendered) {
-    QPointer<AudioController> self(this);
-    MainThread::detach(
-        [self, render = std::move(render), rateHz, rendered = std::move(rendered)] {
-            auto result = std::make_shared<Rendered>(Rendered{render(), std::nullopt});
-            if (result->file) result->audio = AudioFilePlayer::load(*result->file, rateHz);
-            MainThread::post(QCoreApplication::instance(), [self, result, rendered] {
-                if (!self) {
-                    if (result->file) TempFiles::removeQuietly(*result->file);
-                    return;
-                }
-                rendered(std::move(*result));
-            });
+AudioController::Prepared AudioController::prepare(AudioSystem& system, const Output& output,
+                                                   const PendingStart& pending, const Source& source,
+                                                   const Configure& configure) {
+    Prepared prepared;
+    auto ended = [&prepared](const Error& why) {
+        prepared.failure = why;
+        return std::move(prepared);
+    };
+    auto engine = outputEngine(system, output);
+    if (!engine) return ended(engine.error());
+    Result<std::string> file = source(pending);
+    if (!file) return ended(file.error());
+    prepared.file = *file;
+    // The output may have changed rate while the render ran.
+    const double rate = AudioFilePlayer::outputRate(**engine);
+    if (rate == 0) return ended(noOutput(system));
+    auto audio = AudioFilePlayer::load(*file, rate);
+    if (!audio) return ended(audio.error());
+    auto player = AudioFilePlayer::make(std::move(*engine), std::move(*audio));
+    if (!player) return ended(player.error());
+    configure(**player);
+    AudioFilePlayer& p = **player;
+    if (Status started = pending.start([&p] { return p.prepareToPlay(); }, [&p] { p.stop(); }); !started)
+        return ended(started.error());
+    prepared.player = std::move(*player);
+    return prepared;
+}
+
+void AudioController::prepareInBackground(Source source, Configure configure, QThread::Priority priority,
+                                          std::function<void(Prepared)> prepared) {
+    pending_ = PendingStart();
+    Output output{setup_.outputDevice, 0};
+    if (!output.fixed) output.stored = QSettings().value(outputDeviceKey, 0).toLongLong();
+    MainThread::detachThen(
+        this,
+        [system = AudioHardware::shared(), output, pending = pending_, source = std::move(source),
+         configure = std::move(configure)] { return prepare(*system, output, pending, source, configure); },
+        [this, token = generation_, prepared = std::move(prepared)](Prepared outcome) {
+            // Overtaken: the player goes on a worker, as its engine may be slow to stop, and the file here.
+            if (generation_ != token) return MainThread::dispose(std::move(outcome.player));
+            prepared(std::move(outcome));
         },
         priority);
 }
 
-Result<std::unique_ptr<AudioFilePlayer>> AudioController::makePlayer(const std::string& path,
-                                                                     std::shared_ptr<AudioFileStream> audio) {
-    std::unique_ptr<AudioEngine> engine = std::move(pendingEngine_);
-    assert(engine);
-    if (!engine) {
-        double rate = 0;
-        engine = outputEngine(rate);
-        if (!engine)
-            return Error{AudioStatus::errorDomain, AudioFilePlayer::noOutputCode, status_.toStdString()};
+bool AudioController::adopt(Prepared prepared) {
+    if (prepared.failure) {
+        fail(*prepared.failure);
+        return false;
     }
-    // The output may have changed rate while the render ran.
-    if (const double rate = AudioFilePlayer::outputRate(*engine); rate != 0 && rate != audio->rate()) {
-        auto again = AudioFilePlayer::load(path, rate);
-        if (!again) return again.error();
-        audio = std::move(*again);
-    }
-    return AudioFilePlayer::make(std::move(engine), std::move(audio));
+    temporary_ = std::exchange(prepared.file, std::nullopt);
+    setPlayer(std::move(prepared.player));
+    return startPlayer();
 }
 
 bool AudioController::startPlayer() {
@@ -265,14 +299,11 @@ bool AudioController::startPlayer() {
     // level, and a left or right check never sounds on both sides (a ping-pong starts on the left).
     applyVolume(0);
     player_->setPan(panFor(pingPong_, Side::left, route_));
-    Status started = player_->prepareToPlay();
-    if (started) started = player_->play();
-    if (started) return true;
-    activeTrack_.reset();
-    setPlayer(nullptr);
-    setBusy(false);
-    setStatus(text(started.error()));
-    return false;
+    if (Status sounding = player_->resume(); !sounding) {
+        fail(sounding.error());
+        return false;
+    }
+    return true;
 }
 
 void AudioController::startTimer(bool sync) {
@@ -284,52 +315,34 @@ void AudioController::startTimer(bool sync) {
 
 void AudioController::playTrack(const LocalTrackRequest& track, const QString& root) {
     stop();
-    const Uuid token = generation_;
     setBusy(true);
     if (!track.filename) {
         setBusy(false);
         return;
     }
-    double rate = 0;
-    pendingEngine_ = outputEngine(rate);
-    if (!pendingEngine_) return;
     const std::string source = QDir(root).filePath(*track.filename).toStdString();
-    const FileProcessSettings settings = processing_;
-    auto cancelled = std::make_shared<std::atomic<bool>>(false);
-    renderCancelled_ = cancelled;
-    renderInBackground(
-        [render = setup_.render, source, settings, cancelled] {
-            return render(source, settings,
-                          [cancelled] { return cancelled->load(std::memory_order_relaxed); });
-        },
-        rate, QThread::InheritPriority,
-        [this, token, track, source](Rendered r) {
-            if (generation_ != token) {
-                if (r.file) TempFiles::removeQuietly(*r.file);
-                return;
-            }
-            renderCancelled_.reset();
+    prepareInBackground(
+        [render = setup_.render, source, settings = processing_,
+         title = track.title.toStdString()](const PendingStart& pending) -> Result<std::string> {
+            auto made = render(source, settings, [pending] { return pending.givenUp(); });
             // An imported copy deleted from the storage folder: name the track rather than repeat the
             // file layer's "No such file or directory".
-            if (!r.file && !QFileInfo::exists(QString::fromStdString(source)))
-                return fail(
-                    Error{"posix", ENOENT,
-                          "The audio file of \u201C" + track.title.toStdString() + "\u201D is missing."});
-            if (!r.file) return fail(r.file.error());
-            temporary_ = *r.file;
-            setBusy(false);
-            if (!*r.audio) return fail(r.audio->error());
-            auto player = makePlayer(*r.file, std::move(**r.audio));
-            if (!player) return fail(player.error());
+            if (!made && !QFileInfo::exists(QString::fromStdString(source)))
+                return Error{"posix", ENOENT, "The audio file of \u201C" + title + "\u201D is missing."};
+            return made;
+        },
+        [cueIn = track.cueIn](AudioFilePlayer& player) {
+            player.setCurrentTime(std::min(std::max(cueIn, 0.0), std::max(player.duration() - 0.01, 0.0)));
+        },
+        QThread::InheritPriority,
+        [this, track](Prepared prepared) {
             activeTrack_ = track;
-            setPlayer(std::move(*player));
-            const double length = player_->duration();
-            player_->setCurrentTime(std::min(std::max(track.cueIn, 0.0), std::max(length - 0.01, 0.0)));
-            if (!startPlayer()) return;
+            if (!adopt(std::move(prepared))) return;
+            setBusy(false);
             setStatus(track.title);
             setSelectedTrackID(track.id);
             setPlaying(true);
-            setDuration(length);
+            setDuration(player_->duration());
             startTimer(false);
         });
 }
@@ -337,29 +350,11 @@ void AudioController::playTrack(const LocalTrackRequest& track, const QString& r
 void AudioController::playSignal(const SignalSettings& settings, bool sync) {
     stop();
     setBusy(true);
-    const Uuid token = generation_;
-    double rate = 0;
-    pendingEngine_ = outputEngine(rate);
-    if (!pendingEngine_) return;
-    renderInBackground(
-        [settings] { return SignalRenderer::make(settings, signalRateHz); }, rate, QThread::HighPriority,
-        [this, token, settings, sync](Rendered r) {
-            if (generation_ != token) {
-                if (r.file) TempFiles::removeQuietly(*r.file);
-                return;
-            }
-            if (!r.file) return fail(r.file.error());
-            auto player = *r.audio ? makePlayer(*r.file, std::move(**r.audio))
-                                   : Result<std::unique_ptr<AudioFilePlayer>>(r.audio->error());
-            if (!player) {
-                // Nothing will play it, so nothing else would delete it.
-                TempFiles::removeQuietly(*r.file);
-                return fail(player.error());
-            }
-            temporary_ = *r.file;
-            setPlayer(std::move(*player));
-            player_->setLooping(true);
-            if (!startPlayer()) return;
+    prepareInBackground(
+        [settings](const PendingStart&) { return SignalRenderer::make(settings, signalRateHz); }, loopForever,
+        QThread::HighPriority,
+        [this, settings, sync](Prepared prepared) {
+            if (!adopt(std::move(prepared))) return;
             setBusy(false);
             setStatus(sync ? QStringLiteral("A/V sync: visual check")
                            : QString::fromUtf8(rawValue(settings.kind).data(),
@@ -373,20 +368,18 @@ void AudioController::playSignal(const SignalSettings& settings, bool sync) {
 void AudioController::playVoice(const QString& path) {
     stop();
     temporary_ = path.toStdString();
-    double rate = 0;
-    pendingEngine_ = outputEngine(rate);
-    if (!pendingEngine_) return;
-    auto audio = AudioFilePlayer::load(*temporary_, rate);
-    if (!audio) return fail(audio.error());
-    auto player = makePlayer(*temporary_, std::move(*audio));
-    if (!player) return fail(player.error());
-    setPlayer(std::move(*player));
-    player_->setLooping(true);
-    if (!startPlayer()) return;
-    setStatus(QStringLiteral("Spoken source ID"));
-    startTimer(false);
-    setPlaying(true);
-    setDuration(player_->duration());
+    setBusy(true);
+    prepareInBackground(
+        [file = path.toStdString()](const PendingStart&) -> Result<std::string> { return file; }, loopForever,
+        QThread::InheritPriority,
+        [this](Prepared prepared) {
+            if (!adopt(std::move(prepared))) return;
+            setBusy(false);
+            setStatus(QStringLiteral("Spoken source ID"));
+            startTimer(false);
+            setPlaying(true);
+            setDuration(player_->duration());
+        });
 }
 
 // ---- Music server
@@ -451,7 +444,7 @@ void AudioController::tick() {
     if (now < endPoint() - 0.02 && (isPlaying || !wasPlaying)) return;
     if (!activeTrack_->loop) return stop();
     player_->setCurrentTime(cueStart());
-    if (Status restarted = player_->play(); !restarted) {
+    if (Status restarted = player_->resume(); !restarted) {
         stop();
         setStatus(text(restarted.error()));
     }

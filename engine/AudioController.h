@@ -8,8 +8,15 @@
 // at 0 dB with no lower floor. A source starts at that volume from its first sample; a later change of
 // the level fades to the new volume over 0.03 s. The music server plays at its own volume.
 //
-// Stale work. Every stop() renews a private token and every start begins with stop(); a background
-// render that returns to find the token changed deletes its file and publishes nothing.
+// Starts. A start of a file (a track, a signal, a spoken ID) does its work on a worker: it binds a fresh
+// engine to the output, renders the file, opens the player on it and starts its stream, since the sound
+// server may take seconds to answer; busy() holds meanwhile, and back on the main thread the player sounds
+// from its first sample at the volume and pan of that moment. A start that finds no output while a sound
+// server is not responding names that server (AudioSystem::notResponding()).
+//
+// Stale work. Every stop() renews a private token and gives up the start on its way, and every start
+// begins with stop(); a start that returns to find the token changed publishes nothing, its file is
+// deleted and its player goes on a worker.
 //
 // The tick. While a file plays, a 1/60 s main-thread timer follows the player: it publishes the
 // position and playing state, flips the ping-pong side every max(interval, 0.25) s of the clock since
@@ -24,13 +31,13 @@
 // emitted when the value really changes, and stop() announces its "Stopped" status even when it was
 // already shown.
 //
-// Threads: main thread only. A render runs on the thread pool; stop() and destruction cancel it between
-// blocks, so that nothing outlives the controller by more than a block's work.
+// Threads: main thread only; a start's worker touches only what it was given. stop() and destruction
+// cancel a track's render between blocks, so that nothing outlives the controller by more than a block's
+// work (or a sound server's answer).
 #include <QObject>
 #include <QString>
 #include <QThread>
 #include <QTimer>
-#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -38,6 +45,7 @@
 #include "dsp/FileProcessor.h"
 #include "dsp/SignalSettings.h"
 #include "engine/MusicPlayback.h"
+#include "engine/PendingStart.h"
 #include "platform/AudioFilePlayer.h"
 #include "platform/Uuid.h"
 
@@ -152,7 +160,8 @@ public:
     // Renders the signal at 48000 Hz in the background and loops it; `sync` marks the A/V sync check,
     // whose flash() follows the first 80 ms of every second.
     void playSignal(const SignalSettings& settings, bool sync = false);
-    // Loops a finished spoken-ID file, which the next stop() deletes whether or not it played.
+    // Loops a finished spoken-ID file, which belongs to the controller from now on: the next stop(), or
+    // the start's failure, deletes it whether or not it played.
     void playVoice(const QString& path);
     // Hands a music track's song to the shared application music player: asks for access (and,
     // for a catalogue track, catalogue rights), obtains the song from its payload or by its music id,
@@ -185,13 +194,17 @@ signals:
     void flashChanged();
 
 private:
-    // What a background render hands back: the rendered file and, when that worked, its stream at the
-    // output rate.
-    struct Rendered {
-        Result<std::string> file;
-        std::optional<Result<std::shared_ptr<AudioFileStream>>> audio;
+    struct Prepared;
+    // The output a start binds: the device the setup names, else the route button's choice as stored (a
+    // device gone since falls back to the default output).
+    struct Output {
+        std::optional<std::uint32_t> fixed;
+        qlonglong stored = 0;
     };
-    enum class Source { track, signal, voice };
+    // The file a start plays, made on its worker (a render, or a finished file), and what the start does to
+    // its player before the stream starts.
+    using Source = std::function<Result<std::string>(const PendingStart&)>;
+    using Configure = std::function<void(AudioFilePlayer&)>;
 
     // MusicPlaybackHost.
     Uuid generation() const override { return generation_; }
@@ -212,23 +225,25 @@ private:
     // The active track's end point (its cue-out, or the file's end) and where it starts again.
     double endPoint() const;
     double cueStart() const;
-    // Cancels the render of the start in preparation, if any.
-    void cancelRender();
+    // Ends a start without sound: nothing is loaded, busy() ends, the status says why.
     void fail(const Error& error);
     MusicService& music();
     MusicPlayback& musicPlayback();
 
-    // A stopped engine on the output device, and its rate; none (with the reason in status()) when
-    // there is no output.
-    std::unique_ptr<AudioEngine> outputEngine(double& rateHz);
-    // Renders on a background task and continues with `rendered` on the main thread.
-    void renderInBackground(std::function<Result<std::string>()> render, double rateHz,
-                            QThread::Priority priority, std::function<void(Rendered)> rendered);
-    // Makes the player of `path`, whose audio was loaded at the start's output rate, on the engine
-    // prepared at the start.
-    Result<std::unique_ptr<AudioFilePlayer>> makePlayer(const std::string& path,
-                                                        std::shared_ptr<AudioFileStream> audio);
-    // Sets the start volume (no fade) and plays; a failure leaves nothing loaded and says why.
+    // Makes `source` and its player, prepared, on a worker, then hands the outcome to `prepared` on the main
+    // thread unless a stop() came first.
+    void prepareInBackground(Source source, Configure configure, QThread::Priority priority,
+                             std::function<void(Prepared)> prepared);
+    // A start's work, on its worker.
+    static Prepared prepare(AudioSystem& system, const Output& output, const PendingStart& pending,
+                            const Source& source, const Configure& configure);
+    // A stopped engine bound to the output, or why there is none. On a start's worker.
+    static Result<std::unique_ptr<AudioEngine>> outputEngine(AudioSystem& system, const Output& output);
+    // Takes the prepared player and its file and sounds it; false, with the reason in the status, when the
+    // start ended without one.
+    bool adopt(Prepared prepared);
+    // Sets the start volume (no fade) and the pan and sounds the prepared player; a failure leaves nothing
+    // loaded and says why.
     bool startPlayer();
     // Applies the volume rule with the given fade.
     void applyVolume(double fadeSeconds);
@@ -256,9 +271,8 @@ private:
     bool hasPlayback_ = false;  // as last published
 
     std::unique_ptr<AudioFilePlayer> player_;
-    // The engine of the start in preparation, made before its render so that the render converts to its
-    // rate; handed to the player when the render returns current.
-    std::unique_ptr<AudioEngine> pendingEngine_;
+    // The start on its way, if any; given up by stop() and destruction (a track's render stops with it).
+    PendingStart pending_;
     QTimer tickTimer_;
     QTimer musicTimer_;
     bool tickSync_ = false;
@@ -266,8 +280,6 @@ private:
     std::optional<LocalTrackRequest> activeTrack_;
     std::optional<std::string> temporary_;
     Uuid generation_ = Uuid::generate();
-    // Raised to abandon the render of the start in preparation; each render has its own.
-    std::shared_ptr<std::atomic<bool>> renderCancelled_;
     bool musicActive_ = false;
 };
 

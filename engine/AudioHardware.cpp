@@ -27,6 +27,16 @@ AudioSystem& system() {
     return *s;
 }
 
+std::shared_ptr<AudioSystem> shared() {
+    system();
+    return current();
+}
+
+std::string missingDevice(AudioSystem& system, std::string ours) {
+    std::string sentence = system.notResponding();
+    return sentence.empty() ? ours : sentence;
+}
+
 std::shared_ptr<AudioSystem> install(std::shared_ptr<AudioSystem> system) {
     auto previous = std::move(current());
     current() = std::move(system);

@@ -6,11 +6,12 @@
 // The device menus (the Measure page's interface picker, the output menu) read the devices through
 // listing(), which asks the system on a worker thread: a sound server may take seconds to answer.
 //
-// Threads: main thread only.
+// Threads: main thread only, unless a function says otherwise.
 #include <QObject>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "platform/AudioDevices.h"
@@ -23,6 +24,13 @@ namespace AudioHardware {
 
 // The current system, made on first use.
 AudioSystem& system();
+// The same, for a worker to hold while it binds and starts engines (the system may be replaced meanwhile).
+std::shared_ptr<AudioSystem> shared();
+
+// For a start that found no device (none for the stored id, no input, no output): the system's sentence
+// naming a sound server that is not responding, whose devices may be missing for that reason, else `ours`.
+// Any thread; never waits.
+std::string missingDevice(AudioSystem& system, std::string ours);
 
 // Replaces the system and returns the previous one (null if none was made yet). Engines made by the old
 // system keep using it, so the caller keeps it alive while they exist. The listing starts afresh.

@@ -86,23 +86,37 @@ QString InterfacePicker::selectedName() const {
     return fallbackName(selected_);
 }
 
-QString InterfacePicker::identity() {
-    const qint64 stored = storedValue().value_or(0);
-    if (stored != 0) return "device:" + QString::number(stored);
-    AudioSystem& system = AudioHardware::system();
+StoredInterface InterfacePicker::stored() { return {storedValue().value_or(0)}; }
+
+QString StoredInterface::identity(AudioSystem& system) const {
+    if (value != 0) return "device:" + QString::number(value);
     return "default|" + QString::number(system.defaultInputDevice()) + "|" +
            QString::number(system.defaultOutputDevice());
 }
 
-Status InterfacePicker::apply(AudioEngine& engine, bool includeInput) {
-    const qint64 stored = storedValue().value_or(0);
-    if (stored == 0) return Status::success();
-    if (!isDeviceId(stored)) return refusal(AudioStatus::deviceNotFound);
-    const auto id = static_cast<std::uint32_t>(stored);
-    if (const std::int32_t status = engine.bindOutput(id); status != 0) return refusal(status);
+Status StoredInterface::apply(AudioEngine& engine, bool includeInput, AudioSystem& system) const {
+    if (value == 0) return Status::success();
+    if (!isDeviceId(value)) return refusal(AudioStatus::deviceNotFound);
+    // A listed device is refused for what it is; one that is not listed may belong to a server that does
+    // not answer.
+    auto refused = [&system](std::int32_t status) {
+        Error error = refusal(status);
+        if (status == AudioStatus::deviceNotFound)
+            error.description = AudioHardware::missingDevice(system, std::move(error.description));
+        return error;
+    };
+    const auto id = static_cast<std::uint32_t>(value);
+    if (const std::int32_t status = engine.bindOutput(id); status != 0) return refused(status);
     if (includeInput)
-        if (const std::int32_t status = engine.bindInput(id); status != 0) return refusal(status);
+        if (const std::int32_t status = engine.bindInput(id); status != 0) return refused(status);
     return Status::success();
+}
+
+Result<std::unique_ptr<AudioEngine>> StoredInterface::makeEngine(AudioSystem& system,
+                                                                 bool includeInput) const {
+    std::unique_ptr<AudioEngine> engine = system.makeEngine();
+    if (Status bound = apply(*engine, includeInput, system); !bound) return bound.error();
+    return engine;
 }
 
 }  // namespace quorvel

@@ -1,8 +1,8 @@
 #pragma once
 // The audio interface choice: the device list, the chosen device id (0 = the system default devices) and
-// its persistence under the settings key Quorvel.interfaceID. identity() and apply() read the stored
-// value when they run, so a new choice reaches the analyser and the routed generator only after save(),
-// at their next start.
+// its persistence under the settings key Quorvel.interfaceID. A start reads the stored value (stored())
+// when it begins, so a new choice reaches the analyser and the routed generator only after save(), at
+// their next start.
 //
 // apply() binds an engine "output first, then input"; the audio layer never refuses a direction for
 // lacking channels (see AudioDevices.h), so an input-only microphone binds for capture, and an engine
@@ -16,10 +16,11 @@
 // Published state: Q_PROPERTYs written through publish() (core/Published.h); message has no change
 // signal, as nothing observes it.
 //
-// Threads: main thread only (the static operations too).
+// Threads: main thread only, except StoredInterface, a value whose operations run on the start's worker.
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -27,6 +28,23 @@
 #include "platform/AudioDevices.h"
 
 namespace quorvel {
+
+// The interface choice as a start read it. Its operations may wait on a sound server: a start calls them
+// on its worker. Any thread.
+struct StoredInterface {
+    qint64 value = 0;  // as stored: 0 for the system default devices; it may be no device id at all
+
+    // The hardware in use: "device:<value>", or "default|<default input id>|<default output id>".
+    QString identity(AudioSystem& system) const;
+    // Points the engine's output, then (with includeInput) its input at the stored device; nothing for 0.
+    // The first refusal stops and gives an error whose code is the status and whose description is
+    // "Selected interface unavailable or incompatible (<status>)", or, for a device that is not listed,
+    // the system's sentence naming a sound server that is not responding.
+    Status apply(AudioEngine& engine, bool includeInput, AudioSystem& system) const;
+    // A fresh engine of `system` that apply() bound, or apply()'s refusal. A start makes one for each run,
+    // so that a start given up can finish on its worker while the next goes on with its own.
+    Result<std::unique_ptr<AudioEngine>> makeEngine(AudioSystem& system, bool includeInput) const;
+};
 
 class InterfacePicker : public QObject {
     Q_OBJECT
@@ -57,12 +75,8 @@ public:
     // Empty for the system default.
     QString selectedName() const;
 
-    // The hardware in use: "device:<stored id>", or "default|<default input id>|<default output id>".
-    static QString identity();
-    // Points the engine's output, then (with includeInput) its input at the stored device; nothing for
-    // 0. The first refusal stops and gives an error whose code is the status and whose description is
-    // "Selected interface unavailable or incompatible (<status>)".
-    static Status apply(AudioEngine& engine, bool includeInput);
+    // The choice stored by save(), for a start to take to its worker.
+    static StoredInterface stored();
 
 signals:
     void devicesChanged();

@@ -31,6 +31,45 @@ constexpr std::int64_t maxBlockFrames = 4 * AudioEngine::tapBlockFrames;
 
 }  // namespace
 
+// The eventfd the taps write to wake the main thread. Every run holds it as well as the analyser, so that a
+// tap still running on an engine that a worker stops never writes to a closed, perhaps reused, descriptor.
+struct MicAnalyzer::Wake {
+    Wake() : fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+    ~Wake() {
+        if (fd >= 0) ::close(fd);
+    }
+    Wake(const Wake&) = delete;
+    Wake& operator=(const Wake&) = delete;
+    const int fd;
+};
+
+// What a start takes to its worker: the settings as they were when it began.
+struct MicAnalyzer::Request {
+    StoredInterface interface;
+    int micChannel = 0;
+    int referenceChannel = 1;
+    bool dual = false;
+    Uuid token;
+    PendingStart pending;
+};
+
+// What a start's worker hands back. Each field is set once its step was reached, so that the main thread
+// publishes what it always did for a start that ended there.
+struct MicAnalyzer::Opened {
+    std::optional<int> channelCount;  // the input format was read
+    struct Conditions {
+        int micChannel = 0;
+        int referenceChannel = 0;
+        double rate = 0;
+        QString identity;
+    };
+    std::optional<Conditions> conditions;  // the channels passed their checks
+    QString failure;                       // empty when the capture runs
+    bool failedToOpen = false;             // the binding or the stream failed (not a check)
+    std::unique_ptr<AudioEngine> engine;   // running, with the run's tap
+    std::shared_ptr<CaptureRun> run;
+};
+
 // A fixed-size ring of the newest samples; its storage is taken by the first append and given back by
 // release(). Main thread only.
 class MicAnalyzer::Ring {
@@ -79,13 +118,13 @@ private:
 // after seeing `ready` (acquire), clears `ready` and releases the mailbox under the lock, whose unlock
 // orders its reads before the audio thread's next successful claim and so before the next fill.
 struct MicAnalyzer::CaptureRun {
-    CaptureRun(int m, int r, bool d, double rateHz, Uuid runToken, int wake)
+    CaptureRun(int m, int r, bool d, double rateHz, Uuid runToken, std::shared_ptr<Wake> w)
         : micChannel(m),
           referenceChannel(r),
           dual(d),
           rate(rateHz),
           token(runToken),
-          wakeFd(wake),
+          wake(std::move(w)),
           micBlock(static_cast<std::size_t>(maxBlockFrames)),
           refBlock(d ? static_cast<std::size_t>(maxBlockFrames) : 0) {}
 
@@ -127,7 +166,7 @@ struct MicAnalyzer::CaptureRun {
         ready.store(true, std::memory_order_release);
         const std::uint64_t one = 1;
         // Cannot block (non-blocking eventfd); a full counter already means "wake up".
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+        [[maybe_unused]] const ssize_t written = ::write(wake->fd, &one, sizeof one);
     }
 
     const int micChannel;
@@ -135,7 +174,7 @@ struct MicAnalyzer::CaptureRun {
     const bool dual;
     const double rate;
     const Uuid token;
-    const int wakeFd;
+    const std::shared_ptr<Wake> wake;
 
     std::mutex lock;
     bool pending = false;  // guarded by lock
@@ -174,21 +213,22 @@ struct MicAnalyzer::Analysis {
 };
 
 MicAnalyzer::MicAnalyzer(QObject* parent)
-    : QObject(parent), mic_(std::make_unique<Ring>()), ref_(std::make_unique<Ring>()) {
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    assert(wakeFd_ >= 0);
-    if (wakeFd_ >= 0) {
-        wakeNotifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, this);
+    : QObject(parent),
+      wake_(std::make_shared<Wake>()),
+      mic_(std::make_unique<Ring>()),
+      ref_(std::make_unique<Ring>()) {
+    assert(wake_->fd >= 0);
+    if (wake_->fd >= 0) {
+        wakeNotifier_ = new QSocketNotifier(wake_->fd, QSocketNotifier::Read, this);
         connect(wakeNotifier_, &QSocketNotifier::activated, this, &MicAnalyzer::takeBlock);
     }
-    engine_ = AudioHardware::system().makeEngine();
 }
 
+// A start still on a worker finds the analyser gone and stops its engine there.
 MicAnalyzer::~MicAnalyzer() {
-    // The engine goes first: once it is destroyed no tap runs, so the wake descriptor can be closed.
+    pending_.giveUp();
     engine_.reset();
     delete wakeNotifier_;
-    if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void MicAnalyzer::setMicChannel(int channel) {
@@ -235,6 +275,7 @@ void MicAnalyzer::setStatus(const QString& value) {
     publish(this, status_, value, &MicAnalyzer::statusChanged);
 }
 void MicAnalyzer::setRunning(bool value) { publish(this, running_, value, &MicAnalyzer::runningChanged); }
+void MicAnalyzer::setStarting(bool value) { publish(this, starting_, value, &MicAnalyzer::startingChanged); }
 void MicAnalyzer::setChannelCount(int value) { channelCount_ = value; }
 
 std::optional<double> MicAnalyzer::equivalentMeters() const {
@@ -263,75 +304,101 @@ MicAnalyzer::Statistics MicAnalyzer::statistics() const {
 void MicAnalyzer::start() {
     stop();
     const Uuid token = epoch_;
+    setStarting(true);
     MicrophonePermission::requestAccess(this, [this, token](bool granted) { continueStart(token, granted); });
 }
 
 void MicAnalyzer::continueStart(const Uuid& token, bool granted) {
     if (epoch_ != token) return;  // a stop() or a newer start() ran while the answer was on its way
     if (!granted) {
+        setStarting(false);
         setStatus(statusDenied);
         return;
     }
+    pending_ = PendingStart();
+    const Request request{InterfacePicker::stored(), micChannel_, referenceChannel_, dual_, token, pending_};
+    MainThread::detachThen(
+        this,
+        [system = AudioHardware::shared(), request, wake = wake_, self = QPointer<MicAnalyzer>(this)] {
+            return open(*system, request, wake, self);
+        },
+        [this, token](Opened opened) { finishStart(token, std::move(opened)); });
+}
 
-    // The same engine serves every run, so a device bound by an earlier run would otherwise stay bound
-    // after the choice went back to the system default devices (for which apply() binds nothing).
-    engine_->bindOutput(0);
-    engine_->bindInput(0);
-    if (Status bound = InterfacePicker::apply(*engine_, true); !bound) {
-        stop();
-        setStatus(QString::fromStdString(bound.error().description));
-        return;
-    }
+MicAnalyzer::Opened MicAnalyzer::open(AudioSystem& system, const Request& request,
+                                      const std::shared_ptr<Wake>& wake, const QPointer<MicAnalyzer>& self) {
+    Opened opened;
+    auto fail = [&opened](QString why, bool toOpen) {
+        opened.failure = std::move(why);
+        opened.failedToOpen = toOpen;
+        return std::move(opened);
+    };
+    auto bound = request.interface.makeEngine(system, true);
+    if (!bound) return fail(QString::fromStdString(bound.error().description), true);
+    std::unique_ptr<AudioEngine> engine = std::move(*bound);
 
-    const DeviceFormat format = engine_->inputFormat();
-    setChannelCount(format.channelCount);
-    if (channelCount_ < 1 || !(format.sampleRateHz > 0)) {
-        setStatus(statusNoInput);
-        return;
-    }
-    if (micChannel_ < 0 || micChannel_ >= channelCount_) {
-        setStatus(statusBadChannel);
-        return;
-    }
-    if (dual_ && (referenceChannel_ < 0 || referenceChannel_ >= channelCount_)) {
-        setStatus(statusBadChannel);
-        return;
-    }
-    const int m = micChannel_;
-    const int r = referenceChannel_;
-    setCaptureMicChannel(m);
-    setCaptureReferenceChannel(r);
-    setSampleRate(format.sampleRateHz);
-    setHardwareIdentity(InterfacePicker::identity());
-    const bool d = dual_;
-    if (d && m == r) {
-        setStatus(statusSameChannel);
-        return;
-    }
+    const DeviceFormat format = engine->inputFormat();
+    opened.channelCount = format.channelCount;
+    if (format.channelCount < 1 || !(format.sampleRateHz > 0))
+        return fail(QString::fromStdString(AudioHardware::missingDevice(system, statusNoInput)), false);
+    const int m = request.micChannel;
+    const int r = request.referenceChannel;
+    const bool d = request.dual;
+    if (m < 0 || m >= format.channelCount) return fail(statusBadChannel, false);
+    if (d && (r < 0 || r >= format.channelCount)) return fail(statusBadChannel, false);
+    opened.conditions = Opened::Conditions{m, r, format.sampleRateHz, request.interface.identity(system)};
+    if (d && m == r) return fail(statusSameChannel, false);
 
-    auto run = std::make_shared<CaptureRun>(m, r, d, format.sampleRateHz, token, wakeFd_);
-    run_ = run;
-    QPointer<MicAnalyzer> self(this);
-    engine_->setFailureHandler([self, token](const Error& failure) {
+    auto run = std::make_shared<CaptureRun>(m, r, d, format.sampleRateHz, request.token, wake);
+    engine->setFailureHandler([self, token = request.token](const Error& failure) {
         const QString description = QString::fromStdString(failure.description);
         MainThread::post(QCoreApplication::instance(), [self, token, description] {
             if (self) self->engineFailed(token, description);
         });
     });
-    engine_->installTap([run](const AudioInputBlock& block) { run->take(block); });
-    tapped_ = true;
-    if (Status started = engine_->start(); !started) {
-        stop();
-        setStatus(QString::fromStdString(started.error().description));
+    engine->installTap([run](const AudioInputBlock& block) { run->take(block); });
+    if (Status started = request.pending.start([&] { return engine->start(); }, [&] { engine->stop(); });
+        !started)
+        return fail(QString::fromStdString(started.error().description), true);
+    opened.engine = std::move(engine);
+    opened.run = std::move(run);
+    return opened;
+}
+
+void MicAnalyzer::finishStart(const Uuid& token, Opened opened) {
+    if (epoch_ != token) {
+        MainThread::dispose(std::move(opened.engine));
         return;
     }
+    setStarting(false);
+    if (opened.channelCount) setChannelCount(*opened.channelCount);
+    if (const auto& conditions = opened.conditions) {
+        setCaptureMicChannel(conditions->micChannel);
+        setCaptureReferenceChannel(conditions->referenceChannel);
+        setSampleRate(conditions->rate);
+        setHardwareIdentity(conditions->identity);
+    }
+    if (!opened.engine) {
+        if (opened.failedToOpen) stop();
+        setStatus(opened.failure);
+        return;
+    }
+    engine_ = std::move(opened.engine);
+    run_ = std::move(opened.run);
     setRunning(true);
-    setStatus(d ? statusDual : statusSpectrum);
+    setStatus(run_->dual ? statusDual : statusSpectrum);
+    // A block may have been handed over before the run was current; the tap hands over no other until it
+    // is taken.
+    deliver();
 }
 
 void MicAnalyzer::takeBlock() {
     std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t got = ::read(wakeFd_, &count, sizeof count);
+    [[maybe_unused]] const ssize_t got = ::read(wake_->fd, &count, sizeof count);
+    deliver();
+}
+
+void MicAnalyzer::deliver() {
     // Only the current run's block matters: an ended run's block would be refused by its token anyway.
     const std::shared_ptr<CaptureRun> run = run_;
     if (!run || !run->ready.load(std::memory_order_acquire)) return;
@@ -409,10 +476,12 @@ void MicAnalyzer::engineFailed(const Uuid& token, const QString& description) {
 
 void MicAnalyzer::stop() {
     epoch_ = Uuid::generate();
-    engine_->stop();
-    if (tapped_) {
-        engine_->removeTap();
-        tapped_ = false;
+    pending_.giveUp();
+    if (engine_) {
+        // Stopped here, so that no tap runs once stop() returns; destroyed on the pool, as letting go of
+        // the device may wait on its server.
+        engine_->stop();
+        MainThread::dispose(std::move(engine_));
     }
     if (run_) {
         // No tap runs any more: the run's counts are final.
@@ -420,6 +489,7 @@ void MicAnalyzer::stop() {
         endedBlocksDropped_ += run_->dropped.load(std::memory_order_relaxed);
         run_.reset();
     }
+    setStarting(false);
     setLastUpdated(std::nullopt);
     setSpectrum({});
     setRunning(false);

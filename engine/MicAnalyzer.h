@@ -3,8 +3,12 @@
 // a second input channel, from the chosen interface, and publishes the spectrum, the arrival delay, the
 // correlation, the transfer estimate and a one-line status.
 //
-// Capture. start() binds the analyser's engine (one engine for the object's life) to the interface
-// stored by InterfacePicker and installs a tap on its input. The tap runs on the audio thread: it copies
+// Capture. start() makes an engine for the run, binds it to the interface stored by InterfacePicker,
+// reads its input format, installs a tap on its input and starts it, all on a worker, since each may wait
+// on a sound server; starting() holds meanwhile, and the outcome comes back to the main thread, where a
+// start that a stop() or a newer start() overtook is dropped (its engine stopped on a worker). A start
+// that finds no device while a sound server is not responding names that server (AudioSystem::
+// notResponding()) rather than saying "No microphone input". The tap runs on the audio thread: it copies
 // the one or two chosen channels of a block into buffers made before the run started and hands the block
 // to the main thread through a mailbox that holds at most one block. The audio thread takes the mailbox
 // with a try-lock and drops the block when it is busy; it never waits, allocates or touches this object.
@@ -24,9 +28,11 @@
 // Published state: Q_PROPERTYs written through publish() (core/Published.h); a property with a change
 // signal emits it only when the value really changes.
 //
-// Threads: main thread only (the tap runs on the audio thread but touches only its run's own values). The
-// audio system must be installed (AudioHardware) before the analyser is made.
+// Threads: main thread only (the tap runs on the audio thread but touches only its run's own values; a
+// start's worker touches only what it was given). A start uses the audio system installed (AudioHardware)
+// when it begins.
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -37,6 +43,7 @@
 
 #include "dsp/MeasurementDSP.h"
 #include "dsp/TransferTypes.h"
+#include "engine/PendingStart.h"
 #include "platform/AudioDevices.h"
 #include "platform/Uuid.h"
 
@@ -56,6 +63,7 @@ class MicAnalyzer : public QObject {
     Q_PROPERTY(double correlation READ correlation NOTIFY correlationChanged)
     Q_PROPERTY(QString status READ status NOTIFY statusChanged)
     Q_PROPERTY(bool running READ running NOTIFY runningChanged)
+    Q_PROPERTY(bool starting READ starting NOTIFY startingChanged)
     Q_PROPERTY(int channelCount READ channelCount)
     Q_PROPERTY(int micChannel READ micChannel WRITE setMicChannel NOTIFY micChannelChanged)
     Q_PROPERTY(
@@ -106,6 +114,8 @@ public:
     double correlation() const { return correlation_; }                        // 0 … 1
     const QString& status() const { return status_; }
     bool running() const { return running_; }
+    // A start is on its way: from start() until its outcome shows in running() and status(), or a stop().
+    bool starting() const { return starting_; }
     int channelCount() const { return channelCount_; }  // input channels at the last bind
 
     // Settings read by start() (changing them does not affect a running capture). Channels count from 0.
@@ -134,8 +144,8 @@ public:
     // temperature outside −40 … 60 °C, or a calibration outside 0 … delayMS.
     std::optional<double> equivalentMeters() const;
 
-    // Begins a capture run; the outcome shows in running() and status() once the permission answer has
-    // come back through the event loop. Starts with stop().
+    // Begins a capture run; the outcome shows in running() and status() once the permission answer and
+    // the start's worker have come back through the event loop. Starts with stop(); returns at once.
     void start();
     // Ends capture, clears the results and the buffered samples; status "Microphone off". Harmless when
     // idle. Work of the stopped run is never published.
@@ -156,6 +166,7 @@ signals:
     void correlationChanged();
     void statusChanged();
     void runningChanged();
+    void startingChanged();
     void micChannelChanged();
     void referenceChannelChanged();
     void dualChanged();
@@ -167,9 +178,18 @@ private:
     struct CaptureRun;
     class Ring;
     struct Analysis;
+    struct Wake;
+    struct Request;
+    struct Opened;
 
     void continueStart(const Uuid& token, bool granted);
+    // The start's work on its worker.
+    static Opened open(AudioSystem& system, const Request& request, const std::shared_ptr<Wake>& wake,
+                       const QPointer<MicAnalyzer>& self);
+    void finishStart(const Uuid& token, Opened opened);
     void takeBlock();
+    // Hands the current run's block on its way, if there is one, to consume().
+    void deliver();
     void consume(std::span<const double> micBlock, std::span<const double> refBlock, double rate, bool dual,
                  const Uuid& token, std::optional<std::int64_t> sampleTime);
     void finishAnalysis(AnalysisResult result, const Uuid& token, std::int64_t continuity);
@@ -186,6 +206,7 @@ private:
     void setCorrelation(double value);
     void setStatus(const QString& value);
     void setRunning(bool value);
+    void setStarting(bool value);
     void setChannelCount(int value);
     void updateEquivalentMeters();
 
@@ -203,6 +224,7 @@ private:
     double correlation_ = 0;
     QString status_ = statusOff;
     bool running_ = false;
+    bool starting_ = false;
     int micChannel_ = 0;
     int referenceChannel_ = 1;
     bool dual_ = false;
@@ -212,15 +234,15 @@ private:
     std::optional<double> equivalentMeters_;
 
     // Private state.
-    int wakeFd_ = -1;  // eventfd the tap writes after handing over a block; declared before the engine
+    std::shared_ptr<Wake> wake_;  // the eventfd the taps write after handing over a block
     QSocketNotifier* wakeNotifier_ = nullptr;
-    std::unique_ptr<AudioEngine> engine_;
+    PendingStart pending_;                 // the last start, given up by stop()
+    std::unique_ptr<AudioEngine> engine_;  // the running capture's, while running
     std::unique_ptr<Ring> mic_;
     std::unique_ptr<Ring> ref_;
     std::shared_ptr<Analysis> analysis_;  // the current run's analysis buffers, from its first analysis
     bool analyzing_ = false;
     Uuid epoch_ = Uuid::generate();
-    bool tapped_ = false;
     std::optional<std::int64_t> nextSample_;
     std::int64_t continuity_ = 0;
     std::shared_ptr<CaptureRun> run_;  // the current capture run, while tapped

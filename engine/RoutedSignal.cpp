@@ -17,16 +17,36 @@
 
 namespace quorvel {
 
+// What a play takes to its worker: the interface choice, the routing and the level's player as they were
+// when it began.
+struct RoutedSignal::Request {
+    StoredInterface interface;
+    QString selection;
+    int channelA = 0;
+    int channelB = 0;
+    int referenceOutput = 0;
+    bool sendReference = false;
+    SignalSettings settings;
+    Uuid token;
+    PendingStart pending;
+    std::shared_ptr<BufferPlayer> player;
+};
+
+// What a play's worker hands back.
+struct RoutedSignal::Prepared {
+    std::optional<int> outputCount;       // the output format was read
+    QString status;                       // what the play ended with, or what plays
+    bool failed = false;                  // the status is shown after stopping, not only ending the play
+    std::unique_ptr<AudioEngine> engine;  // playing the loop
+};
+
 // What a play decided before the render, for the steps after it.
 struct RoutedSignal::Plan {
-    Uuid token;
     double sampleRateHz = 0;
     int outputCount = 0;
-    std::vector<int> speakers;  // in play order, counted from 1
     // Every output that sounds (the speakers, then the reference) with the file it plays: 0 the first,
     // 1 the second tone of a dual tone.
     std::vector<std::pair<int, int>> outputs;
-    SignalKind kind = SignalKind::sine;
 };
 
 // The rendered files of one play. They are deleted when the last holder lets go, so a play that ends in
@@ -70,13 +90,13 @@ Result<std::vector<AudioBuffer>> readAll(const std::vector<std::string>& paths, 
 
 }  // namespace
 
-RoutedSignal::RoutedSignal(QObject* parent)
-    : QObject(parent), generation_(Uuid::generate()), engine_(AudioHardware::system().makeEngine()) {
-    player_.setVolume(volumeForLevel(level_));
-}
+RoutedSignal::RoutedSignal(QObject* parent) : QObject(parent), generation_(Uuid::generate()) {}
 
-// The engine goes first (it stops and no callback runs after), then the player it called.
-RoutedSignal::~RoutedSignal() { engine_.reset(); }
+// The engine goes first (it stops and no callback runs after); a play on its way stops on its worker.
+RoutedSignal::~RoutedSignal() {
+    pending_.giveUp();
+    engine_.reset();
+}
 
 void RoutedSignal::setChannelA(int output) {
     publish(this, channelA_, output, &RoutedSignal::channelAChanged);
@@ -107,14 +127,21 @@ float RoutedSignal::volumeForLevel(double db) {
 }
 
 void RoutedSignal::setLevel(double db) {
-    player_.setVolume(volumeForLevel(db));
+    if (player_) player_->setVolume(volumeForLevel(db));
     publish(this, level_, db, &RoutedSignal::levelChanged);
 }
 
 void RoutedSignal::stop() {
     generation_ = Uuid::generate();
-    engine_->stop();
-    player_.stop();  // frees the buffer now that no callback reads it
+    pending_.giveUp();
+    if (engine_) {
+        // Silent once stop() returns; destroyed on the pool, as letting go of the device may wait on its
+        // server.
+        engine_->stop();
+        MainThread::dispose(std::move(engine_));
+    }
+    // Its buffer goes with its last holder: the engine's callback, or the worker of a play given up.
+    player_.reset();
     setPlaying(false);
     setBusy(false);
     setStatus(stoppedStatus);
@@ -127,54 +154,83 @@ void RoutedSignal::refuse(const QString& message) {
 
 void RoutedSignal::play(const SignalSettings& settings) {
     stop();
-    auto plan = std::make_shared<Plan>();
-    plan->token = generation_;
     setStatus("Preparing routed signal");
     setBusy(true);
+    pending_ = PendingStart();
+    // The level reaches the player while the play is on its way, and sounds from its first sample.
+    player_ = std::make_shared<BufferPlayer>();
+    player_->setVolume(volumeForLevel(level_));
+    const Request request{InterfacePicker::stored(),
+                          selection_,
+                          channelA_,
+                          channelB_,
+                          referenceOutput_,
+                          sendReference_,
+                          settings,
+                          generation_,
+                          pending_,
+                          player_};
+    MainThread::detachThen(
+        this,
+        [system = AudioHardware::shared(), request, self = QPointer<RoutedSignal>(this)] {
+            return prepare(*system, request, self);
+        },
+        [this, token = generation_](Prepared prepared) { finish(token, std::move(prepared)); });
+}
 
-    // The engine lives as long as this object and keeps its last binding, so a return to the system
-    // default must be bound explicitly; otherwise the old interface would go on sounding.
-    engine_->bindOutput(0);
-    if (Status bound = InterfacePicker::apply(*engine_, false); !bound) {
-        stop();
-        setStatus(describe(bound.error()));
-        return;
-    }
-    const DeviceFormat format = engine_->outputFormat();
-    outputCount_ = format.channelCount;
-    if (outputCount_ < 1 || outputCount_ > AudioEngine::maxOutputChannels)
-        return refuse("Unsupported output channel count");
+RoutedSignal::Prepared RoutedSignal::prepare(AudioSystem& system, const Request& request,
+                                             const QPointer<RoutedSignal>& self) {
+    Prepared prepared;
+    auto ended = [&prepared](QString status, bool failed) {
+        prepared.status = std::move(status);
+        prepared.failed = failed;
+        return std::move(prepared);
+    };
+    auto bound = request.interface.makeEngine(system, false);
+    if (!bound) return ended(describe(bound.error()), true);
+    std::unique_ptr<AudioEngine> engine = std::move(*bound);
+    const DeviceFormat format = engine->outputFormat();
+    const int outputCount = format.channelCount;
+    prepared.outputCount = outputCount;
+    if (outputCount < 1)
+        return ended(
+            QString::fromStdString(AudioHardware::missingDevice(system, "Unsupported output channel count")),
+            false);
+    if (outputCount > AudioEngine::maxOutputChannels) return ended("Unsupported output channel count", false);
 
-    const bool both = selection_ != "A" && selection_ != "B";
+    const QString& selection = request.selection;
+    const bool both = selection != "A" && selection != "B";
     std::vector<int> speakers;
-    if (selection_ == "A")
-        speakers = {channelA_};
-    else if (selection_ == "B")
-        speakers = {channelB_};
+    if (selection == "A")
+        speakers = {request.channelA};
+    else if (selection == "B")
+        speakers = {request.channelB};
     else
-        speakers = {channelA_, channelB_};
-    auto available = [&](int output) { return output >= 1 && output <= outputCount_; };
+        speakers = {request.channelA, request.channelB};
+    auto available = [&](int output) { return output >= 1 && output <= outputCount; };
     auto isSpeaker = [&](int output) {
         return std::find(speakers.begin(), speakers.end(), output) != speakers.end();
     };
-    if (!std::all_of(speakers.begin(), speakers.end(), available) || (both && channelA_ == channelB_))
-        return refuse("Choose distinct, available speaker outputs");
-    if (sendReference_ && (!available(referenceOutput_) || isSpeaker(referenceOutput_)))
-        return refuse("Reference needs its own available output");
+    if (!std::all_of(speakers.begin(), speakers.end(), available) ||
+        (both && request.channelA == request.channelB))
+        return ended("Choose distinct, available speaker outputs", false);
+    const int reference = request.referenceOutput;
+    if (request.sendReference && (!available(reference) || isSpeaker(reference)))
+        return ended("Reference needs its own available output", false);
+    const SignalSettings& settings = request.settings;
     const bool dual = settings.kind == SignalKind::dual;
-    if (dual && both && sendReference_)
-        return refuse("Solo A or B for a single electrical reference when using separate tones");
+    if (dual && both && request.sendReference)
+        return ended("Solo A or B for a single electrical reference when using separate tones", false);
 
-    plan->sampleRateHz = format.sampleRateHz;
-    plan->outputCount = outputCount_;
-    plan->speakers = speakers;
-    plan->kind = settings.kind;
+    Plan plan;
+    plan.sampleRateHz = format.sampleRateHz;
+    plan.outputCount = outputCount;
     // A dual tone plays its second tone on speaker B only. Soloed, the reference carries what the one
     // speaker plays: with A alone no output gets the second tone, even one that is B's channel.
-    const bool soloB = dual && selection_ == "B";
+    const bool soloB = dual && selection == "B";
     for (std::size_t i = 0; i < speakers.size(); ++i)
-        plan->outputs.emplace_back(speakers[i], dual && (soloB || i == 1) ? 1 : 0);
-    if (sendReference_) plan->outputs.emplace_back(referenceOutput_, soloB ? 1 : 0);
+        plan.outputs.emplace_back(speakers[i], dual && (soloB || i == 1) ? 1 : 0);
+    if (request.sendReference) plan.outputs.emplace_back(reference, soloB ? 1 : 0);
 
     // A dual tone becomes two full-level sines, one per file, so each output can carry one tone alone.
     SignalSettings first = settings;
@@ -185,59 +241,50 @@ void RoutedSignal::play(const SignalSettings& settings) {
         second->kind = SignalKind::sine;
         second->frequency = settings.frequency2;
     }
-    const QPointer<RoutedSignal> self(this);
-    MainThread::detach([self, plan, first, second] {
-        auto renders = std::make_shared<Renders>();
-        std::optional<Error> failure;
-        for (const SignalSettings* s : {&first, second ? &*second : nullptr}) {
-            if (!s) continue;
-            auto made = SignalRenderer::make(*s, plan->sampleRateHz);
-            if (!made) {
-                failure = made.error();
-                break;
-            }
-            renders->paths.push_back(std::move(*made));
-        }
-        if (failure) renders.reset();  // a second render that fails takes the first file with it
-        MainThread::post(QCoreApplication::instance(), [self, plan, renders, failure]() mutable {
-            if (self)
-                self->finish(plan, failure ? Result<std::shared_ptr<Renders>>(*failure)
-                                           : Result<std::shared_ptr<Renders>>(std::move(renders)));
-        });
-    });
+    // Held until this function returns: the files are gone by the time anything is published.
+    Renders renders;
+    for (const SignalSettings* s : {&first, second ? &*second : nullptr}) {
+        if (!s) continue;
+        auto made = SignalRenderer::make(*s, plan.sampleRateHz);
+        if (!made) return ended(describe(made.error()), true);
+        renders.paths.push_back(std::move(*made));
+    }
+
+    const DeviceFormat now = engine->outputFormat();
+    if (now.sampleRateHz != plan.sampleRateHz || now.channelCount != plan.outputCount)
+        return ended("Output changed while preparing; choose outputs and restart", false);
+    const Outcome started = start(*engine, request, plan, renders.paths, self);
+    if (!started.message.isEmpty()) return ended(started.message, started.failed);
+    QStringList outputs;
+    for (int o : speakers) outputs << QString::number(o);
+    prepared.status = QString::fromUtf8(rawValue(settings.kind).data(),
+                                        static_cast<qsizetype>(rawValue(settings.kind).size())) +
+                      " → outputs " + outputs.join(", ");
+    prepared.engine = std::move(engine);
+    return prepared;
 }
 
-void RoutedSignal::finish(const std::shared_ptr<const Plan>& plan,
-                          Result<std::shared_ptr<Renders>> rendered) {
-    if (!current(plan->token)) return;  // stale: the files go with the last holder
-    if (!rendered) {
-        stop();
-        setStatus(describe(rendered.error()));
+void RoutedSignal::finish(const Uuid& token, Prepared prepared) {
+    if (!current(token)) {
+        MainThread::dispose(std::move(prepared.engine));
         return;
     }
-    // Held until this function returns, so the files are gone by the time anything is published after it.
-    const std::shared_ptr<Renders> renders = std::move(*rendered);
-
-    const DeviceFormat now = engine_->outputFormat();
-    if (now.sampleRateHz != plan->sampleRateHz || now.channelCount != plan->outputCount)
-        return refuse("Output changed while preparing; choose outputs and restart");
-    const Outcome started = start(*plan, renders->paths);
-    if (started.failed) {
+    if (prepared.outputCount) outputCount_ = *prepared.outputCount;
+    if (prepared.failed) {
         stop();
-        setStatus(started.message);
+        setStatus(prepared.status);
         return;
     }
-    if (!started.message.isEmpty()) return refuse(started.message);
-    QStringList outputs;
-    for (int o : plan->speakers) outputs << QString::number(o);
+    if (!prepared.engine) return refuse(prepared.status);
+    engine_ = std::move(prepared.engine);
     setPlaying(true);
-    setStatus(
-        QString::fromUtf8(rawValue(plan->kind).data(), static_cast<qsizetype>(rawValue(plan->kind).size())) +
-        " → outputs " + outputs.join(", "));
+    setStatus(prepared.status);
     setBusy(false);
 }
 
-RoutedSignal::Outcome RoutedSignal::start(const Plan& plan, const std::vector<std::string>& files) {
+RoutedSignal::Outcome RoutedSignal::start(AudioEngine& engine, const Request& request, const Plan& plan,
+                                          const std::vector<std::string>& files,
+                                          const QPointer<RoutedSignal>& self) {
     const auto format = AudioFormat::standard(plan.sampleRateHz, plan.outputCount);
     if (!format) return {"Unsupported output channel count", false};
     bool tooLarge = false;
@@ -254,23 +301,27 @@ RoutedSignal::Outcome RoutedSignal::start(const Plan& plan, const std::vector<st
         std::copy(source.channel(0), source.channel(0) + n, buffer->channel(o - 1));
     }
 
-    engine_->setOutput(plan.outputCount, player_.renderer());
-    const Uuid token = plan.token;
-    const QPointer<RoutedSignal> self(this);
-    engine_->setFailureHandler([self, token](const Error& failure) {
+    // The callback holds the player, which may outlive this object while a worker stops the engine.
+    engine.setOutput(plan.outputCount,
+                     [player = request.player](float* const* channels, int channelCount, std::int64_t n) {
+                         player->render(channels, channelCount, n);
+                     });
+    engine.setFailureHandler([self, token = request.token](const Error& failure) {
         MainThread::post(QCoreApplication::instance(), [self, token, failure] {
             if (self) self->engineFailed(token, failure);
         });
     });
-    player_.setVolume(volumeForLevel(level_));
-    player_.schedule(std::move(buffer));
-    if (Status started = engine_->start(); !started) return {describe(started.error()), true};
+    request.player->schedule(std::move(buffer));
+    if (Status started = request.pending.start([&] { return engine.start(); }, [&] { engine.stop(); });
+        !started)
+        return {describe(started.error()), true};
     return {};
 }
 
-// The sound server or the device went away while playing: say so rather than go on claiming to play.
+// The sound server or the device went away while playing, or as the play's result was on its way back:
+// say so rather than go on claiming to play.
 void RoutedSignal::engineFailed(const Uuid& token, const Error& failure) {
-    if (!current(token) || !isPlaying_) return;
+    if (!current(token) || !(isPlaying_ || busy_)) return;
     stop();
     setStatus(describe(failure));
 }

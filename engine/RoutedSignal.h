@@ -11,17 +11,25 @@
 // nothing throws. A play that a later stop() or play() overtakes publishes nothing more and deletes its
 // renders; rendered files never outlive the play that made them.
 //
+// A play's work (binding a fresh engine, its format, the render, the loop's buffer and the engine's
+// start) runs on a worker, since a sound server may take seconds to answer; busy() holds meanwhile. A play
+// overtaken on its way starts nothing, or stops what it started, on that worker. A play that finds no
+// output while a sound server is not responding names that server (AudioSystem::notResponding()).
+//
 // Published state: Q_PROPERTYs written through publish() (core/Published.h); a property with a change
 // signal emits it only when the value really changes.
 //
-// Threads: main thread only. The render runs on the thread pool and touches no state of this object.
+// Threads: main thread only. A play's worker touches no state of this object: it has copies, and the
+// play's player, whose volume alone the main thread sets meanwhile.
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "dsp/SignalSettings.h"
+#include "engine/PendingStart.h"
 #include "platform/AudioDevices.h"
 #include "platform/BufferPlayer.h"
 #include "platform/Uuid.h"
@@ -47,7 +55,7 @@ public:
     // Largest looping buffer: frames × outputs × 4 bytes.
     static constexpr double bufferLimitBytes = 134217728;
 
-    // Makes the engine from the current audio system (AudioHardware); nothing is bound or started.
+    // Stopped. Each play makes its engine from the audio system installed then (AudioHardware).
     explicit RoutedSignal(QObject* parent = nullptr);
     ~RoutedSignal() override;
 
@@ -77,9 +85,8 @@ public:
     void setLevel(double db);
     static float volumeForLevel(double db);
 
-    // Stops any sound and preparation; then binds the stored interface, checks the routing, renders the
-    // signal in the background and, back on the main thread, starts the loop. Returns at once; watch
-    // busy() and status().
+    // Stops any sound and preparation; then, on a worker, binds the stored interface, checks the routing,
+    // renders the signal and starts the loop. Returns at once; watch busy() and status().
     void play(const SignalSettings& settings);
     // Stops at once and abandons a preparation in flight. Safe when idle.
     void stop();
@@ -96,6 +103,8 @@ signals:
     void levelChanged();
 
 private:
+    struct Request;
+    struct Prepared;
     struct Plan;
     struct Renders;
     // How building the loop and starting the engine ended: started (no message), refused (a message that
@@ -105,8 +114,11 @@ private:
         bool failed = false;
     };
 
-    void finish(const std::shared_ptr<const Plan>& plan, Result<std::shared_ptr<Renders>> rendered);
-    Outcome start(const Plan& plan, const std::vector<std::string>& files);
+    // A play's work, on its worker.
+    static Prepared prepare(AudioSystem& system, const Request& request, const QPointer<RoutedSignal>& self);
+    static Outcome start(AudioEngine& engine, const Request& request, const Plan& plan,
+                         const std::vector<std::string>& files, const QPointer<RoutedSignal>& self);
+    void finish(const Uuid& token, Prepared prepared);
     void engineFailed(const Uuid& token, const Error& failure);
     bool current(const Uuid& token) const { return generation_ == token; }
     // Ends a refused or failed play: the message, and busy cleared.
@@ -129,9 +141,10 @@ private:
 
     // Renewed by every stop(): work begun under an older token gives up.
     Uuid generation_;
-    // The player must outlive the engine that calls it, so it is declared first.
-    BufferPlayer player_;
-    std::unique_ptr<AudioEngine> engine_;
+    PendingStart pending_;  // the last play, given up by stop()
+    // The play's player, from play() on; its engine's callback holds it too.
+    std::shared_ptr<BufferPlayer> player_;
+    std::unique_ptr<AudioEngine> engine_;  // the playing loop's
 };
 
 }  // namespace quorvel

@@ -74,10 +74,19 @@ Status AudioFilePlayer::prepareToPlay() {
 }
 
 Status AudioFilePlayer::play() {
-    if (audio_->position() >= audio_->length()) audio_->seek(0);
     if (failed_.load(std::memory_order_acquire)) engine_->stop();
     if (Status s = prepareToPlay(); !s) return s;
-    playing_.store(true, std::memory_order_relaxed);
+    return resume();
+}
+
+Status AudioFilePlayer::resume() {
+    if (failed_.load(std::memory_order_acquire)) {
+        std::lock_guard lock(failureMutex_);
+        if (failure_) return *failure_;
+    }
+    if (!engine_->isRunning()) return noOutput("The audio output has stopped");
+    if (audio_->position() >= audio_->length()) audio_->seek(0);
+    playing_.store(true, std::memory_order_release);
     return Status::success();
 }
 
@@ -127,7 +136,7 @@ std::optional<Error> AudioFilePlayer::failure() const {
 
 void AudioFilePlayer::render(float* const* out, int channelCount, std::int64_t frameCount) {
     for (int c = 0; c < channelCount; ++c) std::fill(out[c], out[c] + frameCount, 0.0f);
-    if (!playing_.load(std::memory_order_relaxed) || channelCount < 2) {
+    if (!playing_.load(std::memory_order_acquire) || channelCount < 2) {
         audio_->drain();
         return;
     }

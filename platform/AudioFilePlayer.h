@@ -9,9 +9,10 @@
 // A mono file sounds on both outputs; a file with more than two channels plays its first two. On a device
 // with one output the two channels are mixed down to it (OutputLayout::mixToMono).
 //
-// Threads: open/make and every member run on one owner thread (the main thread in the application),
-// except load(), which may run on any thread. The engine's audio thread runs the render callback; a
-// failure of the running engine is recorded from the engine's background thread.
+// Threads: open/make and every member run on one owner thread at a time (a worker makes and prepares the
+// player, then hands it to the main thread), except load(), which may run on any thread. The engine's audio
+// thread runs the render callback; a failure of the running engine is recorded from the engine's background
+// thread.
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -53,11 +54,15 @@ public:
     AudioFilePlayer(const AudioFilePlayer&) = delete;
     AudioFilePlayer& operator=(const AudioFilePlayer&) = delete;
 
-    // Starts the output stream without sounding anything, so that play() starts at once.
+    // Starts the output stream without sounding anything, so that play() starts at once. May wait on the
+    // sound server, as the engine's start() does.
     Status prepareToPlay();
     // Plays from the current position (from the start when the position is at the end). Starts the
     // output stream when it does not run; its failure is returned and nothing plays.
     Status play();
+    // play() on the stream prepareToPlay() started, which it never opens again: it never waits on a sound
+    // server. Fails with the engine's failure, or when the stream does not run, and nothing plays.
+    Status resume();
     // Holds the position; the stream keeps running on silence.
     void pause();
     // Stops sounding and closes the output stream; the position stays.
@@ -108,7 +113,8 @@ private:
     bool mayWait_ = false;
 
     // Shared with the audio thread. The owner writes playing_ true and the settings; the audio thread
-    // writes playing_ false at the end. Relaxed order is enough: only the values cross.
+    // writes playing_ false at the end. Only the values cross, except that playing_ true is released after
+    // the settings on a running stream, so that the first sample sounds with them.
     std::atomic<bool> playing_{false};
     std::atomic<float> pan_{0.0f};
     std::atomic<Fade> fade_{};

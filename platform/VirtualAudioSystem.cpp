@@ -1,8 +1,11 @@
 #include "platform/VirtualAudioSystem.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "platform/AudioEngineBase.h"
 #include "platform/AudioErrors.h"
@@ -41,14 +44,65 @@ struct DeviceState {
 
 Error failure(std::string description) { return AudioErrors::make(std::move(description)); }
 
+// Where the engines' calls wait while the test holds them. A call on the thread that holds them passes:
+// that thread plays the main thread, which must never wait, and a call of its own shows as one that was not
+// held rather than as a test that never ends.
+class CallGate {
+public:
+    void enter() {
+        std::unique_lock lock(mutex_);
+        if (!holding_ || std::this_thread::get_id() == holder_) return;
+        if (passes_ > 0) {
+            --passes_;
+            return;
+        }
+        ++waiting_;
+        opened_.wait(lock, [this] { return !holding_ || passes_ > 0; });
+        --waiting_;
+        if (holding_) --passes_;
+    }
+    void hold() {
+        std::lock_guard lock(mutex_);
+        holding_ = true;
+        holder_ = std::this_thread::get_id();
+        passes_ = 0;
+    }
+    void pass(int count) {
+        {
+            std::lock_guard lock(mutex_);
+            passes_ += std::max(count, 0);
+        }
+        opened_.notify_all();
+    }
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            holding_ = false;
+            passes_ = 0;
+        }
+        opened_.notify_all();
+    }
+    int waiting() const {
+        std::lock_guard lock(mutex_);
+        return waiting_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable opened_;
+    bool holding_ = false;
+    std::thread::id holder_;
+    int passes_ = 0;
+    int waiting_ = 0;
+};
+
 }  // namespace
 
 class VirtualEngine;
 
 struct VirtualAudioSystem::State {
-    // Held by devices() on any thread, and by the owner thread while it changes the list or its failure
-    // (the owner's own reads need no lock).
-    std::mutex listMutex;
+    // Guards everything below. Recursive: an engine's destructor stops it under the lock.
+    std::recursive_mutex mutex;
     std::vector<DeviceState> devices;
     bool defaultsSet = false;
     std::string defaultInput;
@@ -62,6 +116,9 @@ struct VirtualAudioSystem::State {
     bool overflowNext = false;
     std::vector<VirtualEngine*> engines;
     std::function<void()> devicesChanged;
+    std::string notResponding;
+    // Has a lock of its own: calls wait in it without holding the state.
+    CallGate gate;
 
     void assignIds() {
         std::vector<AudioDeviceInfo> infos;
@@ -102,18 +159,40 @@ struct VirtualAudioSystem::State {
 
 class VirtualEngine : public AudioEngineBase {
 public:
+    using Lock = std::lock_guard<std::recursive_mutex>;
+
     explicit VirtualEngine(std::shared_ptr<VirtualAudioSystem::State> state) : s_(std::move(state)) {
+        Lock lock(s_->mutex);
         s_->engines.push_back(this);
     }
     ~VirtualEngine() override {
+        Lock lock(s_->mutex);
         stop();
         std::erase(s_->engines, this);
     }
 
-    DeviceFormat inputFormat() override { return format(s_->resolve(inputID_, true), true); }
-    DeviceFormat outputFormat() override { return format(s_->resolve(outputID_, false), false); }
+    std::int32_t bindOutput(std::uint32_t deviceID) override {
+        s_->gate.enter();
+        return AudioEngineBase::bindOutput(deviceID);
+    }
+    std::int32_t bindInput(std::uint32_t deviceID) override {
+        s_->gate.enter();
+        return AudioEngineBase::bindInput(deviceID);
+    }
+    DeviceFormat inputFormat() override {
+        s_->gate.enter();
+        Lock lock(s_->mutex);
+        return format(s_->resolve(inputID_, true), true);
+    }
+    DeviceFormat outputFormat() override {
+        s_->gate.enter();
+        Lock lock(s_->mutex);
+        return format(s_->resolve(outputID_, false), false);
+    }
 
     Status start() override {
+        s_->gate.enter();
+        Lock lock(s_->mutex);
         if (running_) return Status::success();
         if (!s_->failNextStart.empty()) {
             std::string description = std::move(s_->failNextStart);
@@ -143,11 +222,15 @@ public:
         running_ = true;
         return Status::success();
     }
-    void stop() override { running_ = false; }
+    // Waits for a pump() under way, so that no callback runs once it returns.
+    void stop() override {
+        Lock lock(s_->mutex);
+        running_ = false;
+    }
     bool isRunning() const override { return running_; }
     bool realtime() const override { return false; }
 
-    // pump() helpers.
+    // pump() helpers, under the state's lock.
     bool running() const { return running_; }
     const std::string& inputDevice() const { return inputDevice_; }
     const std::string& outputDevice() const { return outputDevice_; }
@@ -169,6 +252,7 @@ public:
 
 private:
     std::int32_t checkDevice(std::uint32_t id) override {
+        Lock lock(s_->mutex);
         DeviceState* d = s_->byId(id);
         if (!d) return AudioStatus::deviceNotFound;
         return d->spec.bindStatus;
@@ -179,7 +263,8 @@ private:
     }
 
     std::shared_ptr<VirtualAudioSystem::State> s_;
-    bool running_ = false;
+    // Written under the state's lock; read by the engine's owner without it.
+    std::atomic<bool> running_{false};
     std::string inputDevice_;
     std::string outputDevice_;
     TapCollector collector_;
@@ -198,52 +283,64 @@ VirtualAudioSystem::VirtualAudioSystem(std::vector<VirtualDevice> devices, std::
     state_->assignIds();
 }
 
-VirtualAudioSystem::~VirtualAudioSystem() = default;
+// Engines may outlive the system; none of their calls may wait for a release that will never come.
+VirtualAudioSystem::~VirtualAudioSystem() { state_->gate.release(); }
+
+namespace {
+using Lock = std::lock_guard<std::recursive_mutex>;
+}  // namespace
 
 void VirtualAudioSystem::removeDevice(const std::string& name) {
-    auto engines = state_->engines;
-    for (VirtualEngine* e : engines)
-        if (e->running() && (e->inputDevice() == name || e->outputDevice() == name))
-            state_->fail(e, "The audio device " + name + " disappeared");
+    std::function<void()> changed;
     {
-        std::lock_guard lock(state_->listMutex);
+        Lock lock(state_->mutex);
+        for (VirtualEngine* e : std::vector(state_->engines))
+            if (e->running() && (e->inputDevice() == name || e->outputDevice() == name))
+                state_->fail(e, "The audio device " + name + " disappeared");
         std::erase_if(state_->devices, [&](const DeviceState& d) { return d.spec.name == name; });
         state_->assignIds();
+        changed = state_->devicesChanged;
     }
-    if (state_->devicesChanged) state_->devicesChanged();
+    if (changed) changed();
 }
 
 void VirtualAudioSystem::addDevice(VirtualDevice device) {
+    std::function<void()> changed;
     {
-        std::lock_guard lock(state_->listMutex);
+        Lock lock(state_->mutex);
         state_->devices.push_back(DeviceState(std::move(device)));
         state_->assignIds();
+        changed = state_->devicesChanged;
     }
-    if (state_->devicesChanged) state_->devicesChanged();
+    if (changed) changed();
 }
 
 void VirtualAudioSystem::setDevicesChanged(std::function<void()> changed) {
+    Lock lock(state_->mutex);
     state_->devicesChanged = std::move(changed);
 }
 
 void VirtualAudioSystem::setDefaults(const std::string& inputName, const std::string& outputName) {
+    Lock lock(state_->mutex);
     state_->defaultsSet = true;
     state_->defaultInput = inputName;
     state_->defaultOutput = outputName;
 }
 
 void VirtualAudioSystem::setListFailure(long code) {
-    std::lock_guard lock(state_->listMutex);
+    Lock lock(state_->mutex);
     state_->listFailure = code;
 }
 
 std::uint32_t VirtualAudioSystem::idOf(const std::string& name) const {
+    Lock lock(state_->mutex);
     const DeviceState* d = state_->byName(name);
     return d ? d->id : 0;
 }
 
 void VirtualAudioSystem::connect(const std::string& device, int output, int input, std::int64_t delayFrames,
                                  float gain) {
+    Lock lock(state_->mutex);
     DeviceState* d = state_->byName(device);
     assert(d);
     if (d) d->connections.push_back({output, input, std::max<std::int64_t>(delayFrames, 0), gain});
@@ -251,35 +348,66 @@ void VirtualAudioSystem::connect(const std::string& device, int output, int inpu
 
 void VirtualAudioSystem::setInputSignal(const std::string& device, int input,
                                         std::function<float(std::int64_t)> signal) {
+    Lock lock(state_->mutex);
     DeviceState* d = state_->byName(device);
     assert(d);
     if (d) d->signals.push_back({input, std::move(signal)});
 }
 
 void VirtualAudioSystem::failNextStart(std::string description) {
+    Lock lock(state_->mutex);
     state_->failNextStart = std::move(description);
 }
-void VirtualAudioSystem::setNonFloatInput(bool on) { state_->nonFloat = on; }
-void VirtualAudioSystem::setInvalidSampleTime(bool on) { state_->invalidTime = on; }
-void VirtualAudioSystem::overflowNextPeriod() { state_->overflowNext = true; }
-
-void VirtualAudioSystem::failRunningEngines(std::string description) {
-    auto engines = state_->engines;
-    for (VirtualEngine* e : engines) state_->fail(e, description);
+void VirtualAudioSystem::setNonFloatInput(bool on) {
+    Lock lock(state_->mutex);
+    state_->nonFloat = on;
+}
+void VirtualAudioSystem::setInvalidSampleTime(bool on) {
+    Lock lock(state_->mutex);
+    state_->invalidTime = on;
+}
+void VirtualAudioSystem::overflowNextPeriod() {
+    Lock lock(state_->mutex);
+    state_->overflowNext = true;
 }
 
-std::int64_t VirtualAudioSystem::clock() const { return state_->clock; }
+void VirtualAudioSystem::failRunningEngines(std::string description) {
+    Lock lock(state_->mutex);
+    for (VirtualEngine* e : std::vector(state_->engines)) state_->fail(e, description);
+}
+
+void VirtualAudioSystem::holdEngineCalls() { state_->gate.hold(); }
+void VirtualAudioSystem::passEngineCalls(int count) { state_->gate.pass(count); }
+void VirtualAudioSystem::releaseEngineCalls() { state_->gate.release(); }
+int VirtualAudioSystem::heldEngineCalls() const { return state_->gate.waiting(); }
+
+void VirtualAudioSystem::setNotResponding(std::string sentence) {
+    Lock lock(state_->mutex);
+    state_->notResponding = std::move(sentence);
+}
+
+std::string VirtualAudioSystem::notResponding() {
+    Lock lock(state_->mutex);
+    return state_->notResponding;
+}
+
+std::int64_t VirtualAudioSystem::clock() const {
+    Lock lock(state_->mutex);
+    return state_->clock;
+}
 
 int VirtualAudioSystem::runningEngines() const {
+    Lock lock(state_->mutex);
     return static_cast<int>(std::count_if(state_->engines.begin(), state_->engines.end(),
                                           [](VirtualEngine* e) { return e->running(); }));
 }
 
 void VirtualAudioSystem::pump(std::int64_t frames) {
     State& s = *state_;
+    Lock lock(s.mutex);
     while (frames > 0) {
         const std::int64_t n = std::min(frames, s.period);
-        const auto engines = s.engines;  // a callback may stop an engine, never create one
+        const auto engines = s.engines;
         for (auto& d : s.devices) {
             d.mix.assign(static_cast<std::size_t>(d.spec.outputChannels),
                          std::vector<float>(static_cast<std::size_t>(n)));
@@ -334,7 +462,7 @@ void VirtualAudioSystem::pump(std::int64_t frames) {
 }
 
 Result<std::vector<AudioDeviceInfo>> VirtualAudioSystem::devices() {
-    std::lock_guard lock(state_->listMutex);
+    Lock lock(state_->mutex);
     if (state_->listFailure != 0)
         return Error{AudioStatus::errorDomain, state_->listFailure, "The virtual device list failed"};
     std::vector<AudioDeviceInfo> list;
@@ -343,11 +471,13 @@ Result<std::vector<AudioDeviceInfo>> VirtualAudioSystem::devices() {
 }
 
 std::uint32_t VirtualAudioSystem::defaultInputDevice() {
+    Lock lock(state_->mutex);
     const DeviceState* d = state_->defaultDevice(true);
     return d ? d->id : 0;
 }
 
 std::uint32_t VirtualAudioSystem::defaultOutputDevice() {
+    Lock lock(state_->mutex);
     const DeviceState* d = state_->defaultDevice(false);
     return d ? d->id : 0;
 }

@@ -8,9 +8,13 @@
 // moves the clock, renders every running output, loops it back and feeds every running tap, all on the
 // calling thread, which stands in for the audio thread.
 //
-// Threads: one thread calls everything, including the engines it makes (tests drive the Qt main thread),
-// except devices(), which any thread may call at any time, as a menu lists from a worker thread. The
-// device-list-changed notice runs on the thread that changes the list.
+// A sound server that does not answer is played by holding the engines' calls (binding, the formats,
+// start()) where they begin until the test releases them, and by the sentence notResponding() gives.
+//
+// Threads: any thread, as the application binds and starts engines on workers while the test drives the
+// clock on the main thread; one lock keeps the system's state, and pump() holds it while it renders and
+// captures, so an engine's stop() returns only once no callback of it runs. The callbacks must not call
+// the system. The device-list-changed notice runs on the thread that changes the list.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -63,6 +67,18 @@ public:
     void overflowNextPeriod();                         // the next period follows lost input
     void failRunningEngines(std::string description);  // the sound server goes away
 
+    // Every engine's bindOutput(), bindInput(), inputFormat(), outputFormat() and start() waits where it
+    // begins until releaseEngineCalls(), as on a server that does not answer; passEngineCalls(n) lets the
+    // next n calls through (waiting or not) and holds on after them. Destroying the system releases them.
+    // Calls on the thread that holds them pass: it stands for the main thread, which must never wait, so
+    // such a call is one that heldEngineCalls() never counts.
+    void holdEngineCalls();
+    void passEngineCalls(int count);
+    void releaseEngineCalls();
+    int heldEngineCalls() const;  // calls waiting now
+    // The sentence notResponding() gives; empty (at creation) while every server answers.
+    void setNotResponding(std::string sentence);
+
     // Runs `frames` frames through every running engine, in periods.
     void pump(std::int64_t frames);
     std::int64_t clock() const;
@@ -72,6 +88,7 @@ public:
     std::uint32_t defaultInputDevice() override;
     std::uint32_t defaultOutputDevice() override;
     std::unique_ptr<AudioEngine> makeEngine() override;
+    std::string notResponding() override;
     // Told by removeDevice() and addDevice().
     void setDevicesChanged(std::function<void()> changed) override;
 

@@ -57,6 +57,7 @@ AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
         refreshSpectrum();
         refreshFailure();
     });
+    connect(&analyzer_, &MicAnalyzer::startingChanged, this, &AnalyzerView::refreshRunning);
     connect(&analyzer_, &MicAnalyzer::statusChanged, this, &AnalyzerView::refreshFailure);
     connect(&analyzer_, &MicAnalyzer::spectrumChanged, this, &AnalyzerView::refreshSpectrum);
     for (auto signal : {&MicAnalyzer::delayMSChanged, &MicAnalyzer::averagesChanged,
@@ -283,7 +284,8 @@ void AnalyzerView::showEvent(QShowEvent* event) {
 }
 
 void AnalyzerView::pressStartStop() {
-    if (analyzer_.running()) {
+    // A start on its way is given up like a running capture.
+    if (analyzer_.running() || analyzer_.starting()) {
         analyzer_.stop();
         return;
     }
@@ -317,10 +319,13 @@ void AnalyzerView::fillInterfaces() {
 
 void AnalyzerView::refreshRunning() {
     const bool running = analyzer_.running();
-    liveBadge_->setTitle(running ? QStringLiteral("Live") : QStringLiteral("Mic off"));
+    const bool stoppable = running || analyzer_.starting();
+    liveBadge_->setTitle(running                ? QStringLiteral("Live")
+                         : analyzer_.starting() ? QStringLiteral("Starting\u2026")
+                                                : QStringLiteral("Mic off"));
     liveBadge_->setColor(running ? QVStyle::accent() : QVStyle::secondary());
-    startButton_->setText(qvLiteral(running ? QStringLiteral("Stop") : QStringLiteral("Start mic")));
-    startButton_->setIcon(QVIcons::icon(running ? QStringLiteral("stop.fill") : QStringLiteral("mic.fill"),
+    startButton_->setText(qvLiteral(stoppable ? QStringLiteral("Stop") : QStringLiteral("Start mic")));
+    startButton_->setIcon(QVIcons::icon(stoppable ? QStringLiteral("stop.fill") : QStringLiteral("mic.fill"),
                                         QVStyle::background()));
 }
 

@@ -11,6 +11,9 @@
 // (equivalent path, correlation, delay calibration) is made the first time the reference is on, below the
 // input card, and kept.
 //
+// While a start is on its way (the sound server may be slow to answer) the badge reads "Starting…" and
+// the button, "Stop", gives it up.
+//
 // A capture that ended by a failure (a start refused, the sound server or the device gone) leaves its
 // reason beside the badge at the top of the page as well as in the input card, until the next start or
 // stop. Main thread only.

@@ -83,8 +83,8 @@ protected:
     }
     bool nothingRuns() const {
         return !view->voice().working() && !view->routed().isPlaying() && !view->routed().busy() &&
-               !view->analyzer().running() && !view->audio().playing() && !view->audio().busy() &&
-               view->routed().status() == RoutedSignal::stoppedStatus &&
+               !view->analyzer().running() && !view->analyzer().starting() && !view->audio().playing() &&
+               !view->audio().busy() && view->routed().status() == RoutedSignal::stoppedStatus &&
                view->analyzer().status() == MicAnalyzer::statusOff && view->audio().status() == "Stopped";
     }
     // Which model each change comes from, in order, one entry per run of changes.
@@ -338,6 +338,38 @@ TEST_F(RulesTest, ShutDownStopsEveryStreamAndLeavesNoRenderBehind) {
     EXPECT_EQ(audio->runningEngines(), 0);
     EXPECT_EQ(QThreadPool::globalInstance()->activeThreadCount(), 0);
     EXPECT_EQ(temporary.entryList({"signal-*", "reference-*", "voice-*"}, QDir::Files), QStringList{});
+}
+
+// Starts that wait on a sound server hold nothing up: the pages change and Stop all stops everything at
+// once, and when the server answers the starts given up leave nothing running and publish nothing.
+TEST_F(RulesTest, PagesAndStopAllAnswerWhileStartsWaitOnTheServer) {
+    open();
+    const auto click = [&](QAbstractButton* button) {
+        ASSERT_NE(button, nullptr);
+        QTest::mouseClick(button, Qt::LeftButton);
+        settle();
+    };
+    audio->holdEngineCalls();
+    click(view->findChild<QAbstractButton*>("sidebar-measure"));
+    click(view->currentPage()->findChild<QAbstractButton*>("startStop"));
+    view->audio().playSignal(SignalSettings{});
+    view->routed().play(SignalSettings{});
+    ASSERT_TRUE(waitUntil([&] { return audio->heldEngineCalls() == 3; }));
+    EXPECT_TRUE(view->analyzer().starting());
+    click(view->findChild<QAbstractButton*>("sidebar-signals"));
+    EXPECT_EQ(view->tool(), QuorvelTool::signals_);
+    click(view->findChild<QAbstractButton*>("stopAll"));
+    EXPECT_TRUE(nothingRuns());
+
+    const auto order = recordStops();
+    audio->releaseEngineCalls();
+    for (int i = 0; i < 2; ++i) {
+        QThreadPool::globalInstance()->waitForDone();
+        settle();
+    }
+    EXPECT_EQ(audio->runningEngines(), 0);
+    EXPECT_TRUE(order->empty()) << order->front();
+    EXPECT_TRUE(nothingRuns());
 }
 
 }  // namespace quorvel

@@ -379,6 +379,7 @@ TEST_F(AudioControllerTest, RenderedAndSpokenFilesAreDeletedAtStop) {
     const QString folder = QString::fromStdString(TempFiles::directory());
     const QString voice = writeConstant(folder, "voice-1.caf", 1.5);
     controller->playVoice(voice);
+    waitIdle(*controller);
     EXPECT_EQ(controller->status(), "Spoken source ID");
     EXPECT_DOUBLE_EQ(controller->duration(), 1.5);
     run(4);
@@ -417,11 +418,43 @@ TEST_F(AudioControllerTest, FailuresEndInTheStatus) {
     signal(SignalSettings{});
     EXPECT_EQ(controller->status(), "No audio output is available");
     controller->playVoice(voice);
+    waitIdle(*controller);
     EXPECT_EQ(controller->status(), "No audio output is available");
     EXPECT_FALSE(controller->hasPlayback());
     controller->stop();
     EXPECT_FALSE(QFile::exists(voice));
     EXPECT_TRUE(renders("*.wav").isEmpty());
+}
+
+// The server holds the start: a stop() meanwhile leaves nothing sounding, nothing published and no render
+// once it comes back. A start that finds no output names the server that is not responding.
+TEST_F(AudioControllerTest, AHeldStartGivesWayToAStopAndNoOutputNamesTheServer) {
+    system->holdEngineCalls();
+    controller->playSignal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return system->heldEngineCalls() == 1; }, 20000));
+    EXPECT_TRUE(controller->busy());
+    controller->stop();
+    QSignalSpy status(controller.get(), &AudioController::statusChanged);
+    QSignalSpy playing(controller.get(), &AudioController::playingChanged);
+    QSignalSpy has(controller.get(), &AudioController::hasPlaybackChanged);
+    system->releaseEngineCalls();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(system->runningEngines(), 1) << "the worker starts nothing for a start given up";
+    for (int i = 0; i < 2; ++i) {
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(status.count() + playing.count() + has.count(), 0);
+    EXPECT_EQ(system->runningEngines(), 1) << "the recorder alone";
+    EXPECT_TRUE(renders("signal-*.wav").isEmpty());
+    run(0.2);
+    EXPECT_EQ(*std::max_element(recorded[0].begin(), recorded[0].end()), 0.0f);
+
+    system->setNotResponding("The PulseAudio server is not responding");
+    system->removeDevice("out");
+    signal(SignalSettings{.kind = SignalKind::pink, .seconds = 1});
+    EXPECT_EQ(controller->status(), "The PulseAudio server is not responding");
+    EXPECT_FALSE(controller->hasPlayback());
 }
 
 // Playback follows the stored output device from its next start, and the default when that device is gone.

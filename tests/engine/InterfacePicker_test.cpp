@@ -59,39 +59,41 @@ TEST_F(InterfacePickerTest, ListsDevicesInOrderAndSaveStoresTheChoiceForTheNextS
     picker.setSelected(0);
     picker.setSelected(0);
     EXPECT_EQ(selected.count(), 1);
-    EXPECT_EQ(InterfacePicker::identity(), "device:" + QString::number(system_->idOf("Interface")));
+    EXPECT_EQ(InterfacePicker::stored().identity(*system_),
+              "device:" + QString::number(system_->idOf("Interface")));
     picker.save();
     EXPECT_EQ(picker.message(), "Applies to measurement and routed generator on next start.");
-    EXPECT_EQ(InterfacePicker::identity(), defaults);
+    EXPECT_EQ(InterfacePicker::stored().identity(*system_), defaults);
     picker.setSelected(hidden);
     picker.save();
     EXPECT_EQ(QSettings("Quorvel", "Quorvel").value(InterfacePicker::settingsKey).toLongLong(), hidden);
-    EXPECT_EQ(InterfacePicker::identity(), "device:" + QString::number(hidden));
+    EXPECT_EQ(InterfacePicker::stored().identity(*system_), "device:" + QString::number(hidden));
 }
 
 // apply() binds output, then input for a capture, stopping at the first refusal; a stored non-id means
 // defaults in the picker and a refusal in apply().
 TEST_F(InterfacePickerTest, ApplyBindsOutputThenInputAndStopsAtTheFirstRefusal) {
     auto engine = system_->makeEngine();
-    EXPECT_TRUE(InterfacePicker::apply(*engine, true)) << "nothing stored: the defaults stay";
+    EXPECT_TRUE(InterfacePicker::stored().apply(*engine, true, *system_))
+        << "nothing stored: the defaults stay";
     EXPECT_EQ(engine->boundOutput(), 0u);
 
     choose("Interface");
-    ASSERT_TRUE(InterfacePicker::apply(*engine, false));
+    ASSERT_TRUE(InterfacePicker::stored().apply(*engine, false, *system_));
     EXPECT_EQ(engine->boundOutput(), system_->idOf("Interface"));
     EXPECT_EQ(engine->boundInput(), 0u) << "output only";
-    ASSERT_TRUE(InterfacePicker::apply(*engine, true));
+    ASSERT_TRUE(InterfacePicker::stored().apply(*engine, true, *system_));
     EXPECT_EQ(engine->boundInput(), system_->idOf("Interface"));
 
     // An input-only microphone binds for a capture, and has no outputs.
     choose("USB mic");
-    ASSERT_TRUE(InterfacePicker::apply(*engine, true));
+    ASSERT_TRUE(InterfacePicker::stored().apply(*engine, true, *system_));
     EXPECT_EQ(engine->inputFormat(), (DeviceFormat{1, 48000}));
     EXPECT_EQ(engine->outputFormat().channelCount, 0);
 
     choose("Refusing");
     engine->bindInput(0);
-    Status refused = InterfacePicker::apply(*engine, true);
+    Status refused = InterfacePicker::stored().apply(*engine, true, *system_);
     ASSERT_FALSE(refused);
     EXPECT_EQ(refused.error().code, -10851);
     EXPECT_EQ(refused.error().description, "Selected interface unavailable or incompatible (-10851)");
@@ -100,15 +102,15 @@ TEST_F(InterfacePickerTest, ApplyBindsOutputThenInputAndStopsAtTheFirstRefusal) 
     for (qint64 bad : {qint64(4242), qint64(-5), qint64(4294967296LL)}) {
         store(bad);
         EXPECT_EQ(InterfacePicker().selected(), bad == 4242 ? 4242u : 0u) << bad;
-        Status unknown = InterfacePicker::apply(*engine, true);
+        Status unknown = InterfacePicker::stored().apply(*engine, true, *system_);
         ASSERT_FALSE(unknown) << bad;
         EXPECT_EQ(unknown.error().description, "Selected interface unavailable or incompatible (-19)");
-        EXPECT_EQ(InterfacePicker::identity(), "device:" + QString::number(bad));
+        EXPECT_EQ(InterfacePicker::stored().identity(*system_), "device:" + QString::number(bad));
     }
     store("not a number");
     EXPECT_EQ(InterfacePicker().selected(), 0u);
-    EXPECT_TRUE(InterfacePicker::apply(*engine, true));
-    EXPECT_TRUE(InterfacePicker::identity().startsWith("default|"));
+    EXPECT_TRUE(InterfacePicker::stored().apply(*engine, true, *system_));
+    EXPECT_TRUE(InterfacePicker::stored().identity(*system_).startsWith("default|"));
 }
 
 TEST_F(InterfacePickerTest, FailedRefreshKeepsTheListAndItsNoteOutlivesTheNextSuccess) {

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QSemaphore>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QTest>
 #include <QThreadPool>
 #include <cmath>
 #include <numbers>
@@ -69,10 +71,10 @@ protected:
         QCoreApplication::processEvents();
         QCoreApplication::processEvents();
     }
-    // start() and its permission answer.
+    // start() and its outcome, which comes back from the start's worker through the event loop.
     void start() {
         analyzer_->start();
-        events();
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !analyzer_->starting(); }, 20000));
     }
     void startDualOnInterface() {
         choose("Interface");
@@ -85,6 +87,13 @@ protected:
     void feed(int count) {
         for (int i = 0; i < count; ++i) {
             system_->pump(block);
+            events();
+        }
+    }
+    // Lets every start's worker come back, and what its outcome hands on to the pool finish.
+    static void settleStarts() {
+        for (int i = 0; i < 2; ++i) {
+            QThreadPool::globalInstance()->waitForDone();
             events();
         }
     }
@@ -364,6 +373,69 @@ TEST_F(MicAnalyzerTest, FailuresBecomeTheStatusWithCaptureStopped) {
     feed(2);
     finishAnalyses();
     EXPECT_FALSE(a.spectrum().empty());
+}
+
+// The server holds the start: start() has returned with the analyser starting; a stop() meanwhile leaves
+// nothing running and nothing published once the start comes back, and of two starts only the second runs.
+TEST_F(MicAnalyzerTest, AStartTheServerHoldsGivesWayToAStopOrANewerStart) {
+    MicAnalyzer& a = *analyzer_;
+    choose("Other");
+    const auto held = [&](int calls) {
+        return QTest::qWaitFor([&] { return system_->heldEngineCalls() == calls; }, 20000);
+    };
+    system_->holdEngineCalls();
+    a.start();
+    ASSERT_TRUE(held(1));
+    EXPECT_TRUE(a.starting());
+    EXPECT_FALSE(a.running());
+    a.stop();
+    EXPECT_FALSE(a.starting());
+    QSignalSpy running(&a, &MicAnalyzer::runningChanged);
+    QSignalSpy status(&a, &MicAnalyzer::statusChanged);
+    QSignalSpy starting(&a, &MicAnalyzer::startingChanged);
+    system_->releaseEngineCalls();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(system_->runningEngines(), 0) << "the worker starts nothing for a start given up";
+    settleStarts();
+    EXPECT_EQ(running.count() + status.count() + starting.count(), 0);
+    EXPECT_EQ(system_->runningEngines(), 0);
+
+    system_->holdEngineCalls();
+    a.start();
+    ASSERT_TRUE(held(1));
+    a.start();
+    ASSERT_TRUE(held(2));
+    system_->releaseEngineCalls();
+    settleStarts();
+    EXPECT_TRUE(a.running());
+    EXPECT_EQ(system_->runningEngines(), 1);
+    feed(1);
+    finishAnalyses();
+    EXPECT_EQ(peakBin(a.spectrum()), 300);
+}
+
+// A start that finds no device (none for the stored id, or no input) names the server that is not
+// responding; a listed device that refuses keeps its own reason.
+TEST_F(MicAnalyzerTest, AStartThatFindsNoDeviceNamesTheServerThatIsNotResponding) {
+    MicAnalyzer& a = *analyzer_;
+    const std::string sentence = "The PulseAudio server is not responding";
+    system_->setNotResponding(sentence);
+    choose("Other");
+    system_->removeDevice("Other");
+    start();
+    EXPECT_EQ(a.status().toStdString(), sentence);
+    EXPECT_FALSE(a.running());
+    choose("");
+    system_->setDefaults("", "Speaker");
+    start();
+    EXPECT_EQ(a.status().toStdString(), sentence);
+    choose("Refusing");
+    start();
+    EXPECT_EQ(a.status(), "Selected interface unavailable or incompatible (-10851)");
+    system_->setNotResponding("");
+    choose("");
+    start();
+    EXPECT_EQ(a.status(), MicAnalyzer::statusNoInput);
 }
 
 }  // namespace quorvel

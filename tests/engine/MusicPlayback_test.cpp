@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QTest>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -67,6 +68,7 @@ struct MusicPlaybackTest : ::testing::Test {
         const QString path = QString::fromStdString(TestHome::freshDir("voice")) + "/voice.wav";
         writeTone(path, 0.1);
         controller.playVoice(path);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
         ASSERT_EQ(controller.status(), "Spoken source ID");
     }
     int count(const std::string& entry) const {

@@ -194,9 +194,13 @@ TEST_F(RoutedSignalTest, FailuresAfterTheRenderStopAndDeleteTheFiles) {
     play(routed, {.kind = SignalKind::sine, .seconds = 11});
     EXPECT_TRUE(routed.isPlaying());
 
-    // The interface goes away during the render.
+    // The interface goes away during the render: between the format read before it and the one after.
+    system_->holdEngineCalls();
+    system_->passEngineCalls(2);
     routed.play({.kind = SignalKind::sine, .seconds = 1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return system_->heldEngineCalls() == 1; }, 20000));
     system_->removeDevice("Sixteen");
+    system_->releaseEngineCalls();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !routed.busy(); }, 20000));
     EXPECT_EQ(routed.status(), "Output changed while preparing; choose outputs and restart");
     EXPECT_FALSE(routed.isPlaying());
@@ -261,6 +265,36 @@ TEST_F(RoutedSignalTest, DefaultIsBoundAgainAfterAnInterface) {
     EXPECT_TRUE(routed.isPlaying());
     EXPECT_EQ(routed.outputCount(), 2);
     EXPECT_GT(peak(capture("Built-in", 4096)[0]), 0.0f);
+}
+
+// The server holds the play: a stop() meanwhile leaves nothing playing, nothing published and no file once
+// it comes back. A play that finds no output names the server that is not responding.
+TEST_F(RoutedSignalTest, AHeldPlayGivesWayToAStopAndNoOutputNamesTheServer) {
+    RoutedSignal routed;
+    system_->holdEngineCalls();
+    routed.play({.kind = SignalKind::sine, .seconds = 1});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return system_->heldEngineCalls() == 1; }, 20000));
+    EXPECT_TRUE(routed.busy());
+    routed.stop();
+    QSignalSpy status(&routed, &RoutedSignal::statusChanged);
+    QSignalSpy playing(&routed, &RoutedSignal::isPlayingChanged);
+    system_->releaseEngineCalls();
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(system_->runningEngines(), 0) << "the worker starts nothing for a play given up";
+    EXPECT_TRUE(settledRenders().isEmpty());
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(status.count() + playing.count(), 0);
+    EXPECT_EQ(system_->runningEngines(), 0);
+
+    const QString sentence = "The JACK server is not responding";
+    system_->setNotResponding(sentence.toStdString());
+    system_->removeDevice("Sixteen");
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    EXPECT_EQ(routed.status(), sentence);
+    choose("USB mic");
+    play(routed, {.kind = SignalKind::sine, .seconds = 1});
+    EXPECT_EQ(routed.status(), sentence) << "a device without outputs";
+    EXPECT_FALSE(routed.isPlaying());
 }
 
 }  // namespace quorvel

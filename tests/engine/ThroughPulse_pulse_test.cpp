@@ -158,7 +158,7 @@ TEST_F(ThroughPulse, AStoredInterfaceIdOutlivesAnotherSink) {
     PulseServers::pactl("unload-module " + module);
     ASSERT_EQ(idOf(monitorOf("qv-visitor")), 0u);
     auto engine = AudioHardware::system().makeEngine();
-    ASSERT_TRUE(InterfacePicker::apply(*engine, true));
+    ASSERT_TRUE(InterfacePicker::stored().apply(*engine, true, AudioHardware::system()));
     EXPECT_EQ(engine->inputFormat(), (DeviceFormat{6, 48000}));
 }
 

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QTest>
 #include <QThreadPool>
 
 #include "LibraryTestFiles.h"
@@ -38,7 +39,7 @@ TEST(MeasurementStoreAnalyzer, CapturesTheAnalysersResultWithItsCaptureCondition
     analyzer.setMicChannel(1);
     analyzer.setReferenceChannel(2);
     analyzer.start();
-    events();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !analyzer.starting(); }, 20000));
     ASSERT_TRUE(analyzer.running());
     for (int i = 0; i < 32; ++i) {
         system->pump(AudioEngine::tapBlockFrames);

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
+#include "Waits.h"
+
 namespace quorvel {
 
 namespace {
@@ -174,6 +179,44 @@ TEST(VirtualAudioSystem, OverflowShowsAsAGapAndBlocksStayContiguous) {
     EXPECT_EQ(after.channels[0][0], 4096.0f + 2048.0f);
     for (std::int64_t t = 1; t < after.frames; ++t)
         ASSERT_EQ(after.channels[0][t], after.channels[0][0] + static_cast<float>(t));
+}
+
+// A held call waits where it begins, on any thread but the holding one, until passed or released; the
+// system also says which server is not responding.
+TEST(VirtualAudioSystem, HeldEngineCallsWaitUntilPassedOrReleased) {
+    using namespace std::chrono_literals;
+    VirtualAudioSystem system({device("box", 2, 2)});
+    const std::uint32_t box = system.idOf("box");
+    auto engine = system.makeEngine();
+    engine->setOutput(2, [](float* const*, int, std::int64_t) {});
+    system.holdEngineCalls();
+    std::atomic<int> done{0};
+    std::thread worker([&] {
+        EXPECT_EQ(engine->bindOutput(box), 0);
+        ++done;
+        EXPECT_EQ(engine->outputFormat(), (DeviceFormat{2, 48000}));
+        ++done;
+        EXPECT_TRUE(engine->start());
+        ++done;
+    });
+    ASSERT_TRUE(pollUntil([&] { return system.heldEngineCalls() == 1; }, 20s));
+    EXPECT_EQ(done, 0);
+    system.passEngineCalls(2);
+    ASSERT_TRUE(pollUntil([&] { return done == 2 && system.heldEngineCalls() == 1; }, 20s));
+    EXPECT_FALSE(engine->isRunning()) << "the start waits";
+    system.releaseEngineCalls();
+    worker.join();
+    EXPECT_EQ(done, 3);
+    EXPECT_TRUE(engine->isRunning());
+    EXPECT_EQ(system.heldEngineCalls(), 0);
+    engine->stop();
+    system.holdEngineCalls();
+    EXPECT_TRUE(engine->start()) << "the holding thread's own call passes";
+    system.releaseEngineCalls();
+
+    EXPECT_EQ(system.notResponding(), "");
+    system.setNotResponding("The PulseAudio server is not responding");
+    EXPECT_EQ(system.notResponding(), "The PulseAudio server is not responding");
 }
 
 }  // namespace quorvel

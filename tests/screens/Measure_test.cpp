@@ -45,8 +45,10 @@ struct AnalyzerViewTest : PageTest<AnalyzerView> {
         return ScreenTesting::stepper(view.get(), prefix + " · ");
     }
     QPushButton* startStop() const { return child<QPushButton>("startStop"); }
+    // Presses the button and waits for what it began: a start comes back from its worker.
     void startMic() {
         QTest::mouseClick(startStop(), Qt::LeftButton);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !analyzer_->starting(); }, 20000));
         m.events();
     }
 };
@@ -202,6 +204,33 @@ TEST_F(AnalyzerViewTest, ClicksThatHideTheReasonOrTheReferenceLeaveTheControlInP
     EXPECT_TRUE(analyzer_->dual());
 }
 
+// While the server holds the start the page says it is starting and its button gives the start up at once;
+// a start that finds no device shows the server that is not responding as its reason.
+TEST_F(AnalyzerViewTest, AStartOnItsWayShowsAndTheButtonGivesItUp) {
+    open();
+    m.system->holdEngineCalls();
+    QTest::mouseClick(startStop(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return m.system->heldEngineCalls() == 1; }, 20000));
+    EXPECT_EQ(badge("liveBadge"), "Starting\u2026");
+    EXPECT_EQ(startStop()->text(), "Stop");
+    EXPECT_FALSE(shown("captureFailure"));
+    QTest::mouseClick(startStop(), Qt::LeftButton);
+    EXPECT_FALSE(analyzer_->starting());
+    EXPECT_EQ(badge("liveBadge"), "Mic off");
+    EXPECT_EQ(startStop()->text(), "Start mic");
+    m.system->releaseEngineCalls();
+    m.events();
+    m.events();
+    EXPECT_EQ(badge("liveBadge"), "Mic off");
+    EXPECT_EQ(m.system->runningEngines(), 0);
+
+    m.system->setNotResponding("The PulseAudio server is not responding");
+    QSettings().setValue(InterfacePicker::settingsKey, qint64(4242));  // no listed device
+    startMic();
+    EXPECT_EQ(child<QLabel>("captureFailure")->text(), "The PulseAudio server is not responding");
+    EXPECT_TRUE(shown("captureFailure"));
+}
+
 TEST(AnalyzerViewRules, PeakIsTheLoudestBinWholeDecibels) {
     EXPECT_EQ(AnalyzerView::peakReadout({}), "\u2014");
     EXPECT_EQ(AnalyzerView::peakReadout({{1, 100, -20}, {2, 200, -6.4}, {3, 300, -50}}), "-6");
@@ -354,6 +383,7 @@ TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
     EXPECT_FALSE(shown("storeMessage"));
     analyzer_.setDual(true);
     analyzer_.start();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !analyzer_.starting(); }, 20000));
     ASSERT_TRUE(m.measure());
     ASSERT_GE(analyzer_.averages(), 3);
     EXPECT_TRUE(save->isEnabled());

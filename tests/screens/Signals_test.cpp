@@ -188,8 +188,9 @@ struct ChannelChecks : PageTest<ChannelChecksView> {
             if (child<QVAction>(name)->prominent()) out << name;
         return out;
     }
+    // The voice is rendered and the player has started it (or said why not).
     bool spoken() {
-        return QTest::qWaitFor([&] { return !m.voice->working(); }, 30000);
+        return QTest::qWaitFor([&] { return !m.voice->working() && !m.audio->busy(); }, 30000);
     }
 };
 
