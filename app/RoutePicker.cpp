@@ -55,7 +55,7 @@ QString RoutePicker::storedDeviceName() {
     return QSettings().value(QLatin1String(kDeviceNameKey)).toString();
 }
 
-void RoutePicker::store(std::uint32_t id, const QString& name) {
+void RoutePicker::store(std::uint32_t id, const QString& name, const QString& key) {
     QSettings settings;
     if (id == 0) {
         settings.remove(QLatin1String(kDeviceIDKey));
@@ -64,6 +64,10 @@ void RoutePicker::store(std::uint32_t id, const QString& name) {
         settings.setValue(QLatin1String(kDeviceIDKey), qulonglong(id));
         settings.setValue(QLatin1String(kDeviceNameKey), name);
     }
+    if (id == 0 || key.isEmpty())
+        settings.remove(QLatin1String(kDeviceKeyKey));
+    else
+        settings.setValue(QLatin1String(kDeviceKeyKey), key);
 }
 
 std::vector<RouteOutput> RoutePicker::systemOutputs() {
@@ -78,7 +82,7 @@ std::vector<RouteOutput> RoutePicker::systemOutputs() {
         // sides): the menu tells them apart.
         const InterfaceOption option{d.id, name, QString::fromStdString(d.api), d.inputChannels,
                                      d.outputChannels};
-        outputs.push_back({d.id, name, d.outputChannels, option.label()});
+        outputs.push_back({d.id, name, d.outputChannels, option.label(), QString::fromStdString(d.key)});
     }
     return outputs;
 }
@@ -87,28 +91,36 @@ void RoutePicker::rebuildMenu() {
     menu_->clear();
     auto* group = new QActionGroup(menu_);
     group->setExclusive(true);
-    const std::uint32_t current = storedDeviceID();
+    shown_ = outputs_();
+    std::uint32_t current = storedDeviceID();
+    // The stored device under the id it has now: of two devices of one model, the one chosen.
+    const QString currentKey = QSettings().value(QLatin1String(kDeviceKeyKey)).toString();
+    if (current != 0 && !currentKey.isEmpty()) {
+        std::uint32_t found = 0;
+        for (const RouteOutput& out : shown_)
+            if (out.key == currentKey && (found == 0 || out.id == current)) found = out.id;
+        if (found != 0) current = found;
+    }
     bool currentListed = current == 0;
 
     auto addChoice = [this, group](const QString& title, std::uint32_t id, const QString& name,
-                                   bool checked) {
+                                   const QString& key, bool checked) {
         QAction* a = menu_->addAction(qvLiteral(title));
         a->setCheckable(true);
         a->setChecked(checked);
         a->setData(qulonglong(id));
         group->addAction(a);
-        connect(a, &QAction::triggered, this, [this, id, name] {
-            store(id, name);
+        connect(a, &QAction::triggered, this, [this, id, name, key] {
+            store(id, name, key);
             emit chosen(id);
         });
     };
 
-    addChoice(kDefaultTitle, 0, {}, current == 0);
-    shown_ = outputs_();
+    addChoice(kDefaultTitle, 0, {}, {}, current == 0);
     if (!shown_.empty()) menu_->addSeparator();
     for (const RouteOutput& out : shown_) {
         if (out.id == 0 || out.outputChannels < 1) continue;
-        addChoice(out.label.isEmpty() ? out.name : out.label, out.id, out.name, out.id == current);
+        addChoice(out.label.isEmpty() ? out.name : out.label, out.id, out.name, out.key, out.id == current);
         if (out.id == current) currentListed = true;
     }
     // The stored device is not connected now: show it, still chosen, so the choice stays visible.
@@ -116,7 +128,7 @@ void RoutePicker::rebuildMenu() {
         const QString name = storedDeviceName();
         addChoice(
             (name.isEmpty() ? QStringLiteral("Chosen device") : name) + QStringLiteral(" (not connected)"),
-            current, name, true);
+            current, name, currentKey, true);
     }
 }
 

@@ -26,6 +26,7 @@ struct RouteOutput {
     QString name;
     int outputChannels = 0;
     QString label;  // what the menu shows (InterfaceOption::label()); empty: the name
+    QString key;    // what the sound server calls it (AudioDeviceInfo::key); may be empty
 
     bool operator==(const RouteOutput&) const = default;
 };
@@ -33,10 +34,12 @@ struct RouteOutput {
 class RoutePicker : public QToolButton {
     Q_OBJECT
 public:
-    // User-defaults keys: the chosen output's device id (0 or absent = the system default output) and its
-    // name as last seen.
+    // User-defaults keys: the chosen output's device id (0 or absent = the system default output), its
+    // name as last seen, and what its sound server calls it, which finds it again when a twin of its model
+    // has taken its name (and id).
     static constexpr const char* kDeviceIDKey = AudioController::outputDeviceKey;
     static constexpr const char* kDeviceNameKey = "Quorvel.outputDeviceName";
+    static constexpr const char* kDeviceKeyKey = AudioController::outputDeviceKeyKey;
 
     using OutputList = std::function<std::vector<RouteOutput>()>;
 
@@ -46,8 +49,8 @@ public:
     // The stored choice: a device id, or 0 for the system default output. Any thread (QSettings).
     static std::uint32_t storedDeviceID();
     static QString storedDeviceName();
-    // Stores a choice; id 0 chooses the system default output and forgets the name.
-    static void store(std::uint32_t id, const QString& name);
+    // Stores a choice; id 0 chooses the system default output and forgets the name and key.
+    static void store(std::uint32_t id, const QString& name, const QString& key = {});
 
     // The platform's output devices as last listed, in the system's order; none when that listing failed.
     static std::vector<RouteOutput> systemOutputs();

@@ -224,8 +224,9 @@ Result<std::unique_ptr<AudioEngine>> AudioController::outputEngine(AudioSystem& 
                                                                    const Output& output) {
     auto engine = system.makeEngine();
     const qlonglong stored = output.stored;
-    const bool chosen = !output.fixed && stored > 0 && stored <= 0xFFFFFFFFLL &&
-                        engine->bindOutput(static_cast<std::uint32_t>(stored)) == 0;
+    const bool chosen =
+        !output.fixed && stored > 0 && stored <= 0xFFFFFFFFLL &&
+        engine->bindOutput(system.chosenDevice(static_cast<std::uint32_t>(stored), output.storedKey)) == 0;
     if (!chosen) {
         if (const std::int32_t status = engine->bindOutput(output.fixed.value_or(0)); status != 0) {
             std::string description = "The audio output is unavailable (" + std::to_string(status) + ")";
@@ -270,8 +271,12 @@ AudioController::Prepared AudioController::prepare(AudioSystem& system, const Ou
 void AudioController::prepareInBackground(Source source, Configure configure, QThread::Priority priority,
                                           std::function<void(Prepared)> prepared) {
     pending_ = PendingStart();
-    Output output{setup_.outputDevice, 0};
-    if (!output.fixed) output.stored = QSettings().value(outputDeviceKey, 0).toLongLong();
+    Output output{setup_.outputDevice, 0, {}};
+    if (!output.fixed) {
+        const QSettings settings;
+        output.stored = settings.value(outputDeviceKey, 0).toLongLong();
+        output.storedKey = settings.value(outputDeviceKeyKey).toString().toStdString();
+    }
     MainThread::detachThen(
         this,
         [system = AudioHardware::shared(), output, pending = pending_, source = std::move(source),

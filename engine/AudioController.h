@@ -102,6 +102,9 @@ public:
     static constexpr double signalRateHz = 48000;
     // User-defaults key of the output device chosen for ordinary playback (0 or absent: system default).
     static constexpr const char* outputDeviceKey = "Quorvel.outputDeviceID";
+    // What the sound server calls that device (AudioDeviceInfo::key), stored with it: of two devices of one
+    // model, the one chosen.
+    static constexpr const char* outputDeviceKeyKey = "Quorvel.outputDeviceKey";
 
     explicit AudioController(QObject* parent = nullptr);
     explicit AudioController(Setup setup, QObject* parent = nullptr);
@@ -200,6 +203,7 @@ private:
     struct Output {
         std::optional<std::uint32_t> fixed;
         qlonglong stored = 0;
+        std::string storedKey;  // what the server calls the stored device (outputDeviceKeyKey)
     };
     // The file a start plays, made on its worker (a render, or a finished file), and what the start does to
     // its player before the stream starts.

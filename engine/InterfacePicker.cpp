@@ -1,6 +1,7 @@
 #include "engine/InterfacePicker.h"
 
 #include <QSettings>
+#include <algorithm>
 #include <limits>
 
 #include "core/Published.h"
@@ -21,6 +22,10 @@ std::optional<qint64> storedValue() {
 }
 
 QString fallbackName(std::uint32_t id) { return "Audio device " + QString::number(id); }
+
+std::string storedKey() {
+    return QSettings("Quorvel", "Quorvel").value(InterfacePicker::deviceKey).toString().toStdString();
+}
 
 bool isDeviceId(qint64 value) { return value >= 0 && value <= std::numeric_limits<std::uint32_t>::max(); }
 
@@ -50,6 +55,7 @@ InterfacePicker::InterfacePicker(QObject* parent) : QObject(parent) {
 }
 
 void InterfacePicker::setSelected(std::uint32_t id) {
+    selectedIsStored_ = false;
     publish(this, selected_, id, &InterfacePicker::selectedChanged);
 }
 
@@ -57,10 +63,20 @@ void InterfacePicker::refresh() { AudioHardware::listing().refresh(); }
 
 void InterfacePicker::show(const std::vector<AudioDeviceInfo>& list) {
     QList<InterfaceOption> options;
+    keys_.clear();
     for (const auto& d : list) {
         const QString name = d.name.empty() ? fallbackName(d.id) : QString::fromStdString(d.name);
         options.append({d.id, name, QString::fromStdString(d.api), d.inputChannels, d.outputChannels});
+        keys_.emplace_back(d.id, d.key);
     }
+    // The stored device may have another id now (its twin took its name): the selection follows it.
+    if (selectedIsStored_ && selected_ != 0)
+        if (const std::string key = storedKey(); !key.empty()) {
+            std::uint32_t found = 0;
+            for (const auto& [id, listedKey] : keys_)
+                if (listedKey == key && (found == 0 || id == selected_)) found = id;
+            if (found != 0) publish(this, selected_, found, &InterfacePicker::selectedChanged);
+        }
     publish(this, devices_, std::move(options), &InterfacePicker::devicesChanged);
 }
 
@@ -72,6 +88,14 @@ void InterfacePicker::save() {
         settings.remove(nameKey);
     else
         settings.setValue(nameKey, name);
+    // The key of a device not listed now (kept from an earlier choice) stays with its id.
+    const auto listed =
+        std::find_if(keys_.begin(), keys_.end(), [&](const auto& k) { return k.first == selected_; });
+    if (listed != keys_.end() && !listed->second.empty())
+        settings.setValue(deviceKey, QString::fromStdString(listed->second));
+    else if (selected_ == 0 || listed != keys_.end() || !selectedIsStored_)
+        settings.remove(deviceKey);
+    selectedIsStored_ = true;
     message_ = "Applies to measurement and routed generator on next start.";
 }
 
@@ -86,7 +110,7 @@ QString InterfacePicker::selectedName() const {
     return fallbackName(selected_);
 }
 
-StoredInterface InterfacePicker::stored() { return {storedValue().value_or(0)}; }
+StoredInterface InterfacePicker::stored() { return {storedValue().value_or(0), storedKey()}; }
 
 QString StoredInterface::identity(AudioSystem& system) const {
     if (value != 0) return "device:" + QString::number(value);
@@ -105,7 +129,7 @@ Status StoredInterface::apply(AudioEngine& engine, bool includeInput, AudioSyste
             error.description = AudioHardware::missingDevice(system, std::move(error.description));
         return error;
     };
-    const auto id = static_cast<std::uint32_t>(value);
+    const auto id = system.chosenDevice(static_cast<std::uint32_t>(value), key);
     if (const std::int32_t status = engine.bindOutput(id); status != 0) return refused(status);
     if (includeInput)
         if (const std::int32_t status = engine.bindInput(id); status != 0) return refused(status);

@@ -22,6 +22,8 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/InterfaceOption.h"
@@ -33,10 +35,12 @@ namespace quorvel {
 // on its worker. Any thread.
 struct StoredInterface {
     qint64 value = 0;  // as stored: 0 for the system default devices; it may be no device id at all
+    std::string key;   // what the server calls the device (AudioDeviceInfo::key); empty if not stored
 
     // The hardware in use: "device:<value>", or "default|<default input id>|<default output id>".
     QString identity(AudioSystem& system) const;
-    // Points the engine's output, then (with includeInput) its input at the stored device; nothing for 0.
+    // Points the engine's output, then (with includeInput) its input at the stored device, found by its key
+    // when it has one (AudioSystem::chosenDevice()); nothing for 0.
     // The first refusal stops and gives an error whose code is the status and whose description is
     // "Selected interface unavailable or incompatible (<status>)", or, for a device that is not listed,
     // the system's sentence naming a sound server that is not responding.
@@ -56,8 +60,12 @@ public:
     static constexpr const char* settingsKey = "Quorvel.interfaceID";
     // The name of the device save() stored under settingsKey.
     static constexpr const char* nameKey = "Quorvel.interfaceName";
+    // What the sound server calls that device (AudioDeviceInfo::key): of two devices of one model, the one
+    // chosen, whichever of them has the plain name now.
+    static constexpr const char* deviceKey = "Quorvel.interfaceKey";
 
-    // Reads the stored choice into selected(), shows the last listing and lists the devices again.
+    // Reads the stored choice into selected(), shows the last listing and lists the devices again. While the
+    // selection is the stored choice, it follows that device (by its key) as listings come.
     explicit InterfacePicker(QObject* parent = nullptr);
 
     const QList<InterfaceOption>& devices() const { return devices_; }
@@ -86,7 +94,9 @@ private:
     void show(const std::vector<AudioDeviceInfo>& list);
 
     QList<InterfaceOption> devices_;
+    std::vector<std::pair<std::uint32_t, std::string>> keys_;  // each listed device's key
     std::uint32_t selected_ = 0;
+    bool selectedIsStored_ = true;  // selected_ is the stored choice, not a pick not saved yet
     QString message_;
 };
 

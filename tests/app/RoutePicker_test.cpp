@@ -15,7 +15,9 @@ namespace quorvel {
 namespace {
 
 std::vector<RouteOutput> devices() {
-    return {{101, "Built-in Audio", 2, {}}, {202, "USB Mic", 0, {}}, {303, "Interface 18i20", 20, {}}};
+    return {{101, "Built-in Audio", 2, {}, {}},
+            {202, "USB Mic", 0, {}, {}},
+            {303, "Interface 18i20", 20, {}, {}}};
 }
 
 // The menu's entries as they stand (and the checked one's).
@@ -73,6 +75,24 @@ TEST(RoutePicker, ListsStereoOutputsAndTheChoiceIsStoredAndRememberedEvenWhenThe
         QSettings().setValue(RoutePicker::kDeviceIDKey, bad);
         EXPECT_EQ(RoutePicker::storedDeviceID(), 0u) << bad.toString().toStdString();
     }
+}
+
+// Two outputs of one model: the stored choice is the one its server name names, whichever of them has the
+// name (and id) it was chosen under now, and a new choice stores its server name.
+TEST(RoutePicker, TheChoiceOfOneOfTwinsIsTheDeviceItsServerNameNames) {
+    auto twins = [] {
+        return std::vector<RouteOutput>{{501, "Twin", 2, {}, "PulseAudio:twin_a"},
+                                        {502, "Twin (2)", 4, {}, "PulseAudio:twin_z"}};
+    };
+    RoutePicker::store(501, "Twin", "PulseAudio:twin_z");
+    RoutePicker picker(twins);
+    QString checked;
+    openMenu(picker, &checked);
+    EXPECT_EQ(checked, "Twin (2)");
+    action(picker, "Twin")->trigger();
+    EXPECT_EQ(QSettings().value(RoutePicker::kDeviceKeyKey).toString(), "PulseAudio:twin_a");
+    RoutePicker::store(0, {});
+    EXPECT_FALSE(QSettings().contains(RoutePicker::kDeviceKeyKey));
 }
 
 TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {

@@ -162,6 +162,82 @@ TEST_F(ThroughPulse, AStoredInterfaceIdOutlivesAnotherSink) {
     EXPECT_EQ(engine->inputFormat(), (DeviceFormat{6, 48000}));
 }
 
+// The interface and the output chosen on one of two devices of one model stay with it: when a twin whose
+// server name sorts first appears, after a restart (listed afresh, the chosen one is "(2)"), and when the
+// twin goes again. The picker's selection follows it, the interface binds its four outputs, and the player
+// sounds on its monitor.
+TEST_F(ThroughPulse, ChoicesStayWithTheirDeviceAsATwinComesAndGoes) {
+    std::vector<std::string> modules;
+    const std::shared_ptr<void> unload(nullptr, [&](void*) {
+        for (const auto& m : modules) PulseServers::pactl("unload-module " + m);
+    });
+    auto load = [&](const std::string& sink, int channels) {
+        modules.push_back(PulseServers::pactl("load-module module-null-sink sink_name=" + sink +
+                                              " rate=48000 channels=" + std::to_string(channels) +
+                                              " sink_properties=device.description=qv-solo"));
+        return modules.back();
+    };
+    const std::string key = "PulseAudio:qv_solo_z";
+    auto listedIn = [](InterfacePicker& picker, const QString& name) {
+        AudioHardware::listing().refresh();
+        return QTest::qWaitFor(
+            [&] {
+                return std::any_of(picker.devices().begin(), picker.devices().end(),
+                                   [&](const InterfaceOption& d) { return d.name == name; });
+            },
+            10000);
+    };
+    auto outputsOf = [](InterfacePicker& picker) {
+        for (const InterfaceOption& d : picker.devices())
+            if (d.id == picker.selected()) return d.outputChannels;
+        return -1;
+    };
+    load("qv_solo_z", 4);
+    std::uint32_t chosen = 0;
+    {
+        InterfacePicker picker;
+        ASSERT_TRUE(listedIn(picker, "qv-solo"));
+        chosen = idOf("qv-solo");
+        picker.setSelected(chosen);
+        picker.save();
+        QSettings().setValue(AudioController::outputDeviceKey, static_cast<qlonglong>(chosen));
+        QSettings().setValue(AudioController::outputDeviceKeyKey, QString::fromStdString(key));
+        const std::string newcomer = load("qv_solo_a", 2);
+        ASSERT_TRUE(listedIn(picker, "qv-solo (2)"));
+        EXPECT_EQ(picker.selected(), chosen) << "the device that was alone keeps its name and id";
+        EXPECT_EQ(outputsOf(picker), 4);
+    }
+
+    // A restart: a system that has never listed them.
+    AudioHardware::install(std::make_shared<LinuxAudioSystem>(std::vector<std::string>{"pulse"}));
+    InterfacePicker picker;
+    ASSERT_TRUE(listedIn(picker, "qv-solo (2)"));
+    EXPECT_NE(picker.selected(), chosen) << "listed afresh, qv_solo_a takes the plain name";
+    EXPECT_EQ(outputsOf(picker), 4);
+    auto engine = InterfacePicker::stored().makeEngine(AudioHardware::system(), false);
+    ASSERT_TRUE(engine);
+    EXPECT_EQ((*engine)->outputFormat().channelCount, 4);
+    FakeMusicService music;
+    AudioController controller(AudioController::Setup{.clock = {}, .music = &music});
+    const std::string monitor = PulseServers::pipewire() ? "qv-solo (2)" : "Monitor of qv-solo (2)";
+    const auto x = record(monitor, 2, static_cast<std::int64_t>(0.2 * rate), [&] {
+        controller.playSignal({.kind = SignalKind::sine, .frequency = 1000, .seconds = 2});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !controller.busy(); }, 30000));
+        EXPECT_TRUE(controller.playing()) << controller.status().toStdString();
+    });
+    controller.stop();
+    EXPECT_FALSE(x.empty()) << "nothing played on the chosen device";
+
+    // The twin goes: the chosen device has the plain name (and id) again, and stays selected.
+    PulseServers::pactl("unload-module " + modules.back());
+    modules.pop_back();
+    AudioHardware::listing().refresh();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return picker.devices().size() > 0 && idOf("qv-solo (2)") == 0; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return picker.selected() == idOf("qv-solo"); }, 10000));
+    EXPECT_EQ(outputsOf(picker), 4);
+}
+
 TEST_F(ThroughPulse, StereoPlaybackOnTheSinkReadsBackFromItsMonitorInLevelAndSide) {
     FakeMusicService music;
     AudioController controller(
