@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -196,9 +197,22 @@ struct LinuxAudioSystem::Backend {
     Result<std::shared_ptr<const Snapshot>> snapshot() {
         Snapshot s;
         std::vector<bool> defaultIn, defaultOut;
-        for (Api api : apis) {
+        // Each API lists on a thread of its own, so that a server that does not answer costs one deadline,
+        // not one per API (ALSA's default device goes through the PulseAudio server).
+        struct Listed {
+            Result<Part> part = Part{};
             bool stopped = false;
-            Result<Part> part = list(api, stopped);
+        };
+        std::vector<std::future<Listed>> listings;
+        for (Api api : apis)
+            listings.push_back(std::async(std::launch::async, [api] {
+                Listed listed;
+                listed.part = list(api, listed.stopped);
+                return listed;
+            }));
+        for (std::size_t a = 0; a < apis.size(); ++a) {
+            const Api api = apis[a];
+            auto [part, stopped] = listings[a].get();
             if (part) {
                 remember(api, *part);
             } else if (stopped) {
