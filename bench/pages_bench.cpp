@@ -1,10 +1,11 @@
-// What opening each page costs the main thread: the real window at its default size (offscreen), a
-// scripted audio interface that answers at once, and each tool chosen from the running event loop as a
-// click would choose it (from the Player page; the Player page from Signals). For each opening it takes
-// the main thread's CPU time from the switch to the end of the new page's first frame (what the user waits
-// for), and to the end of everything the switch set off (a later layout or paint of the page, the old
-// page's deletion), which a loaded machine inflates less than the wall clock. Prints the median of each
-// and its ratio to one 16-ms frame, the target.
+// What opening each page costs the main thread: the real window at its default size (offscreen, or on the
+// display QT_QPA_PLATFORM names), a scripted audio interface that answers at once, and each tool chosen
+// from the running event loop as a click would choose it (from the Player page; the Player page from
+// Signals). For each opening it takes the main thread's CPU time from the switch to the end of the new
+// page's first frame (what the user waits for), and to the end of everything the switch set off (a later
+// layout or paint of the page, the old page's deletion), which a loaded machine inflates less than the
+// wall clock, and counts the frames that paint the page. Prints the median of each and the times' ratios
+// to one 16-ms frame, the target.
 //
 //   pages_bench [--openings=N]    (--benchmark_* arguments of scripts/bench are accepted; a
 //                                  --benchmark_filter that does not match "pages" skips the run)
@@ -58,6 +59,7 @@ class Opening : public QObject {
 public:
     QPointer<QWidget> page;
     double frameCPU = -1;  // thread CPU time when the first frame had been painted
+    int frames = 0;        // paints of the page itself
     QElapsedTimer sinceWork;
 
 protected:
@@ -65,6 +67,7 @@ protected:
         const QEvent::Type type = event->type();
         if (type == QEvent::Paint || type == QEvent::LayoutRequest || type == QEvent::UpdateRequest)
             sinceWork.restart();
+        if (page && type == QEvent::Paint && watched == page) ++frames;
         if (frameCPU >= 0 || !page) return false;
         auto* widget = qobject_cast<QWidget*>(watched);
         const bool ofPage = widget && (widget == page || page->isAncestorOf(widget));
@@ -83,6 +86,7 @@ private:
 struct Figures {
     std::vector<double> frame;    // CPU ms to the end of the first frame
     std::vector<double> settled;  // CPU ms to the end of everything the switch set off
+    std::vector<double> frames;   // frames that painted the page
 };
 
 // Runs the event loop until nothing has been laid out or painted for `quietMS` (and `minMS` have passed).
@@ -109,6 +113,7 @@ Figures open(QuorvelView& view, QuorvelTool tool, QuorvelTool from, int openings
         settle(watch, 100, 100);
         watch.page = nullptr;
         watch.frameCPU = -1;
+        watch.frames = 0;
         double start = 0;
         // From the running event loop, as a click on the sidebar runs.
         QTimer::singleShot(0, &view, [&] {
@@ -122,6 +127,7 @@ Figures open(QuorvelView& view, QuorvelTool tool, QuorvelTool from, int openings
         CALLGRIND_TOGGLE_COLLECT;
         f.frame.push_back(watch.frameCPU >= 0 ? watch.frameCPU - start : -1);
         f.settled.push_back(end - start);
+        f.frames.push_back(watch.frames);
     }
     qApp->removeEventFilter(&watch);
     return f;
@@ -141,8 +147,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Offscreen, with the stores and settings in a scratch folder, never the user's.
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Offscreen unless told otherwise (QT_QPA_PLATFORM=xcb under Xvfb shows the real window's costs), with
+    // the stores and settings in a scratch folder, never the user's.
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("MPD_HOST", "127.0.0.1", 1);
     setenv("MPD_PORT", "1", 1);
     char scratch[] = "/tmp/qv-pages-bench-XXXXXX";
@@ -167,16 +174,17 @@ int main(int argc, char** argv) {
 
         std::printf("Opening each page, %d openings each, window %d x %d, main-thread CPU ms (median)\n",
                     openings, QuorvelView::kDefaultWidth, QuorvelView::kDefaultHeight);
-        std::printf("  %-16s %12s %9s %12s %9s\n", "page", "first frame", "/ 16 ms", "all it set off",
-                    "/ 16 ms");
+        std::printf("  %-16s %12s %9s %12s %9s %7s\n", "page", "first frame", "/ 16 ms", "all it set off",
+                    "/ 16 ms", "frames");
         for (QuorvelTool tool : QuorvelTools::allCases) {
             const QuorvelTool from =
                 tool == QuorvelTool::player ? QuorvelTool::signals_ : QuorvelTool::player;
             const Figures f = open(view, tool, from, openings);
             CALLGRIND_DUMP_STATS_AT(QuorvelTools::rawValue(tool).toUtf8().constData());
             const double frame = median(f.frame), settled = median(f.settled);
-            std::printf("  %-16s %12.1f %9.2f %12.1f %9.2f\n", QuorvelTools::title(tool).toUtf8().constData(),
-                        frame, frame / 16, settled, settled / 16);
+            std::printf("  %-16s %12.1f %9.2f %12.1f %9.2f %7.0f\n",
+                        QuorvelTools::title(tool).toUtf8().constData(), frame, frame / 16, settled,
+                        settled / 16, median(f.frames));
         }
         std::printf("  (target: each ratio <= 1)\n");
         view.stopAll();
