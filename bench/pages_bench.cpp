@@ -16,7 +16,6 @@
 //   valgrind --tool=callgrind --collect-atstart=no pages_bench --openings=3
 //   (then "summary:" of each callgrind.out.<pid>.<n>, whose "desc: Trigger:" names the page)
 #include <stdlib.h>
-#include <time.h>
 #include <valgrind/callgrind.h>
 
 #include <QApplication>
@@ -27,30 +26,20 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "app/QuorvelView.h"
+#include "bench/MainThreadTiming.h"
 #include "engine/AudioHardware.h"
 #include "kit/QVStyle.h"
 #include "platform/VirtualAudioSystem.h"
 
 using namespace quorvel;
+using quorvel::bench::median;
+using quorvel::bench::threadMS;
 
 namespace {
-
-// The main thread's own CPU time, which other processes on a loaded machine do not inflate.
-double threadMS() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 
 // Watches the application's events during one opening: the end of the new page's first frame is the first
 // event after the paints that drew it, and the opening has settled once nothing of the window has been
@@ -137,15 +126,7 @@ Figures open(QuorvelView& view, QuorvelTool tool, QuorvelTool from, int openings
 
 int main(int argc, char** argv) {
     int openings = 15;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--openings=", 0) == 0) openings = std::max(1, std::stoi(arg.substr(11)));
-        if (arg.rfind("--benchmark_filter=", 0) == 0 &&
-            !std::regex_search("pages", std::regex(arg.substr(19)))) {
-            std::printf("pages_bench: skipped by the filter\n");
-            return 0;
-        }
-    }
+    if (!bench::readOpenings(argc, argv, "pages", openings)) return 0;
 
     // Offscreen unless told otherwise (QT_QPA_PLATFORM=xcb under Xvfb shows the real window's costs), with
     // the stores and settings in a scratch folder, never the user's.
