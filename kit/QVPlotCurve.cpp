@@ -201,8 +201,11 @@ void QVPlotCurve::draw(QRgb color) const {
             const int rowTo = std::min(height - 1, int(std::ceil(y1)) - 1);
             // Rows within both stretches are covered whole; only the few at their ends are shared. A pixel
             // keeps the larger of the coverages two runs give it.
-            const int wholeFrom = int(std::ceil(std::max(top0, top1)));
-            const int wholeTo = int(std::floor(std::min(bottom0, bottom1))) - 1;
+            int wholeFrom = rowTo + 1, wholeTo = rowTo;  // none while a sample misses the run
+            if (top0 < bottom0 && top1 < bottom1) {
+                wholeFrom = int(std::ceil(std::max(top0, top1)));
+                wholeTo = int(std::floor(std::min(bottom0, bottom1))) - 1;
+            }
             QRgb* const cells = pixels + std::size_t(column);
             for (int row = rowFrom; row <= rowTo; ++row) {
                 QRgb& pixel = cells[std::size_t(row) * stride];

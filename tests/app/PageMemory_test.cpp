@@ -4,11 +4,13 @@
 
 #include <QComboBox>
 #include <QThreadPool>
+#include <cstddef>
 
 #include "AppHarness.h"
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer's own count of the bytes allocated and not freed (GCC installs no header for it).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace quorvel {
