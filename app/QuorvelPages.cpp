@@ -26,18 +26,19 @@ namespace quorvel {
 
 namespace {
 
-// A hub link: the whole card is the button.
+// A hub link: the whole card is the button. The card is made in the link (see setCard()).
 class CardLink : public QAbstractButton {
 public:
-    CardLink(QWidget* card, QWidget* parent = nullptr) : QAbstractButton(parent) {
+    explicit CardLink(QWidget* parent) : QAbstractButton(parent) {
         setCursor(Qt::PointingHandCursor);
         setFocusPolicy(Qt::TabFocus);
         setProperty(QVKeyboard::kFocusRadius, QVCard::kRadius);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(card);
     }
+
+    void setCard(QWidget* card) { layout()->addWidget(card); }
 
     QSize sizeHint() const override { return layout()->sizeHint(); }
 
@@ -119,26 +120,27 @@ QWidget* QuorvelView::page(QuorvelTool tool, QWidget* parent) {
     return tool == QuorvelTool::tools ? toolsPage(parent) : screen(tool, parent);
 }
 
-QWidget* QuorvelView::toolCard(const QString& title, const QString& detail, const QString& icon) {
-    auto* card = new QVCard;
+QWidget* QuorvelView::toolCard(const QString& title, const QString& detail, const QString& icon,
+                               QWidget* parent) {
+    auto* card = new QVCard({}, nullptr, parent);
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 8, 0, 8);
     row->setSpacing(16);
-    QLabel* symbol = QVIcons::label(icon, 26, QVStyle::accent());
+    QLabel* symbol = QVIcons::label(icon, 26, QVStyle::accent(), card);
     symbol->setFixedWidth(38);
     symbol->setAlignment(Qt::AlignCenter);
     row->addWidget(symbol);
     auto* lines = new QVBoxLayout;
     lines->setSpacing(4);
-    auto* name = new QLabel(title);
+    auto* name = new QLabel(title, card);
     QVStyle::setText(name, QVText::Headline);
-    auto* sub = new QLabel(detail);
+    auto* sub = new QLabel(detail, card);
     QVStyle::setText(sub, QVText::Caption, QVStyle::secondary());
     lines->addWidget(name);
     lines->addWidget(sub);
     row->addLayout(lines);
     row->addStretch(1);
-    row->addWidget(QVIcons::label(QStringLiteral("chevron.right"), 14, QVStyle::secondary()));
+    row->addWidget(QVIcons::label(QStringLiteral("chevron.right"), 14, QVStyle::secondary(), card));
     card->addLayout(row);
     return card;
 }
@@ -161,8 +163,10 @@ QWidget* QuorvelView::toolsPage(QWidget* parent) {
     };
     for (const Link& link : links) {
         const QString title = QuorvelTools::title(link.tool);
-        auto* button =
-            new CardLink(toolCard(title, QString::fromUtf8(link.detail), QuorvelTools::icon(link.tool)));
+        // Made in place: a finished card moved into the page would be styled all over again.
+        auto* button = new CardLink(root->column());
+        button->setCard(
+            toolCard(title, QString::fromUtf8(link.detail), QuorvelTools::icon(link.tool), button));
         button->setObjectName(QStringLiteral("hubLink-") + QuorvelTools::rawValue(link.tool));
         button->setAccessibleName(title);
         const QuorvelTool tool = link.tool;

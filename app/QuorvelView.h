@@ -118,8 +118,9 @@ public:
     QWidget* screen(QuorvelTool tool, QWidget* parent);
     // The Tools hub: links to Channel checks, Alignment and Sub arrays, pushed within the hub.
     QWidget* toolsPage(QWidget* parent);
-    // One link card of the Tools hub.
-    static QWidget* toolCard(const QString& title, const QString& detail, const QString& icon);
+    // One link card of the Tools hub, made in `parent`.
+    static QWidget* toolCard(const QString& title, const QString& detail, const QString& icon,
+                             QWidget* parent = nullptr);
 
     // The page currently shown (below the header, above the transport bar).
     QWidget* currentPage() const { return page_; }

@@ -10,7 +10,6 @@
 //   device_menus_bench [--openings=N]    (--benchmark_* arguments of scripts/bench are accepted; a
 //                                         --benchmark_filter that does not match "menus" skips the run)
 #include <stdlib.h>
-#include <time.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -21,12 +20,12 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "app/QuorvelView.h"
 #include "app/RoutePicker.h"
+#include "bench/MainThreadTiming.h"
 #include "engine/AudioHardware.h"
 #include "kit/QVStyle.h"
 #include "platform/LinuxAudioSystem.h"
@@ -34,6 +33,8 @@
 #include "tests/support/JackTestServer.h"
 
 using namespace quorvel;
+using quorvel::bench::median;
+using quorvel::bench::threadMS;
 
 namespace {
 
@@ -63,23 +64,12 @@ double longestStall(int forMS) {
     return std::max(worst, milliseconds(clock) - last);
 }
 
-// The main thread's own CPU time, which other processes on a loaded machine do not inflate.
-double threadMS() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
 struct Figures {
     std::vector<double> call;
     std::vector<double> callCPU;
     std::vector<double> stall;
 };
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 double longest(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
 
 // Times `open` `openings` times, each followed by `close` once the stall window has passed.
@@ -113,15 +103,7 @@ void print(const char* what, const Figures& f) {
 
 int main(int argc, char** argv) {
     int openings = 15;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.rfind("--openings=", 0) == 0) openings = std::max(1, std::stoi(arg.substr(11)));
-        if (arg.rfind("--benchmark_filter=", 0) == 0 &&
-            !std::regex_search("menus", std::regex(arg.substr(19)))) {
-            std::printf("device_menus_bench: skipped by the filter\n");
-            return 0;
-        }
-    }
+    if (!bench::readOpenings(argc, argv, "menus", openings)) return 0;
 
     // Offscreen, with the settings and the PulseAudio server in a scratch folder, never the user's.
     setenv("QT_QPA_PLATFORM", "offscreen", 1);

@@ -4,8 +4,11 @@
 //   - start-up (from the launch of the process) to the first painted window, against the same with no
 //     traces; then the time until the traces are loaded and the resident memory with them;
 //   - the longest stall of the main thread while traces are captured and saved;
+//   - decoding the 100 traces' text in memory, against simdjson's parse of the same text alone (one pass
+//     over it, the least a decode can do);
 //   - decoding 1 MB files of hostile shapes with both store decoders.
 // Prints each ratio next to its target.
+#include <simdjson.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,7 +21,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -233,6 +238,28 @@ int main(int argc, char** argv) {
     std::printf("  %-56s %8.1f\n", "resident with the 100 traces loaded: MB", median(loadedRSS));
     std::printf("  %-56s %8.1f\n", "peak resident, 100 traces: MB", median(fullPeak));
 
+    // The whole text in memory, decoded by the store's decoder and parsed by simdjson alone.
+    double decodeSeconds = 0, parseSeconds = 0;
+    {
+        std::ifstream in(full + "/data/Quorvel/measurements.json", std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::size_t decoded = 0;
+        decodeSeconds = bestSeconds([&] {
+            auto traces = TransferJSON::decode(text);
+            decoded = traces ? traces->size() : 0;
+        });
+        simdjson::dom::parser parser;
+        bool parsed = false;
+        parseSeconds = bestSeconds([&] {
+            simdjson::dom::element document;
+            parsed = parser.parse(text).get(document) == simdjson::SUCCESS;
+        });
+        std::printf("  %-56s %8.1f   (%zu traces)\n", "decoding the 100 traces' text in memory: ms",
+                    decodeSeconds * 1e3, decoded);
+        std::printf("  %-56s %8.1f   (%s)\n", "simdjson's parse of the same text alone: ms",
+                    parseSeconds * 1e3, parsed ? "parsed" : "failed");
+    }
+
     const std::vector<std::string> shapes = {"object of 100000 keys", "array of numbers", "nested arrays",
                                              "one long string", "objects with repeated keys"};
     double slowest = 0;
@@ -250,6 +277,8 @@ int main(int argc, char** argv) {
     std::printf("\nstores ratios\n");
     std::printf("  %-56s %8.2f   (target <= 3)\n", "start-up, 100 traces / empty store",
                 median(fullMS) / median(emptyMS));
+    std::printf("  %-56s %8.2f   (target <= 1.5)\n", "decode of the 100 traces / simdjson's parse alone",
+                decodeSeconds / parseSeconds);
     std::printf("  %-56s %8.1f   (target <= 40)\n", "resident, 100 traces loaded - empty store: MB",
                 median(loadedRSS) - median(emptyRSS));
     std::printf("  %-56s %8.1f   (target <= 50, %g traces after 5 captures)\n",

@@ -279,12 +279,13 @@ private:
 // --- Reading ---
 //
 // The text is read in pieces and decoded trace by trace, so that a load takes little more memory than
-// the traces it brings, however large the file: the top-level array is split into its elements here, a
-// trace's members are walked here, and simdjson parses the values, the bins in runs of about a
-// megabyte. Every value is still checked to be JSON by simdjson before anything is accepted (values
-// under unknown keys included), a key given twice counts with its last value, and a fault in the JSON
-// anywhere in the file is reported before a trace that breaks a rule of the format, as when the whole
-// document was parsed at once.
+// the traces it brings, however large the file. A trace in the writer's own form, as every file this
+// program saved holds, is read in one pass as its text comes (see writersTrace()). Any other trace takes
+// the full reading: the top-level array is split into its elements here, a trace's members are walked
+// here, and simdjson parses the values, the bins in runs of about a megabyte. Every value is still checked
+// to be JSON before anything is accepted (values under unknown keys included), a key given twice counts
+// with its last value, and a fault in the JSON anywhere in the file is reported before a trace that
+// breaks a rule of the format, as when the whole document was parsed at once.
 
 using simdjson::dom::element;
 using simdjson::dom::element_type;
@@ -541,46 +542,165 @@ struct Cursor {
 };
 
 // The text as the source hands it over, a piece at a time, without a leading byte-order mark (which
-// some editors add, and which is no part of the JSON).
+// some editors add, and which is no part of the JSON). The text taken is let go as more is read, except
+// from a mark on, which a reader may return to.
 class Input {
 public:
-    explicit Input(const TransferJSON::Source& source) : source_(source), piece_(pieceBytes) {
-        while (size_ < 3 && !ended_) read(size_);
-        if (std::string_view(piece_.data(), size_).substr(0, 3) == "\xEF\xBB\xBF") at_ = 3;
+    explicit Input(const TransferJSON::Source& source) : source_(source), buffer_(pieceBytes) {
+        while (size_ < 3 && !ended_) read();
+        if (std::string_view(buffer_.data(), size_).substr(0, 3) == "\xEF\xBB\xBF") at_ = 3;
     }
     // The bytes read and not yet taken; empty once the text has ended.
     std::string_view available() {
-        if (at_ == size_ && !ended_) {
-            at_ = size_ = 0;
-            read(0);
-        }
-        return {piece_.data() + at_, size_ - at_};
+        if (at_ == size_ && !ended_) readOn();
+        return {buffer_.data() + at_, size_ - at_};
+    }
+    // At least `n` bytes from the reading position in one piece: fewer only where the text ends.
+    std::string_view window(std::size_t n) {
+        while (size_ - at_ < n && !ended_) readOn();
+        return {buffer_.data() + at_, size_ - at_};
     }
     void advance(std::size_t n) { at_ += n; }
+
+    // Keeps the text from the reading position on until rewind() returns to it or release() lets it go.
+    void mark() { mark_ = at_; }
+    void rewind() { at_ = *std::exchange(mark_, std::nullopt); }
+    void release() { mark_.reset(); }
 
     // The last byte of the text read so far that is not space; 0 before there is one.
     char lastNonSpace() const { return lastNonSpace_; }
 
 private:
-    void read(std::size_t into) {
-        auto got = source_(piece_.data() + into, piece_.size() - into);
+    // Lets go of what is taken and not marked, and reads the next piece after what is kept.
+    void readOn() {
+        const std::size_t keep = mark_ ? *mark_ : at_;
+        if (keep > 0) {
+            std::memmove(buffer_.data(), buffer_.data() + keep, size_ - keep);
+            size_ -= keep;
+            at_ -= keep;
+            if (mark_) mark_ = 0;
+        }
+        if (buffer_.size() - size_ < pieceBytes) buffer_.resize(size_ + pieceBytes);
+        read();
+    }
+
+    void read() {
+        const std::size_t room = buffer_.size() - size_;
+        auto got = source_(buffer_.data() + size_, room);
         if (!got) throw ReadFailure{got.error()};
-        size_ += std::min(*got, piece_.size() - into);
+        const std::size_t n = std::min(*got, room);
         ended_ = *got == 0;
-        for (std::size_t at = size_; at > into; --at) {
-            if (!isSpace(piece_[at - 1])) {
-                lastNonSpace_ = piece_[at - 1];
+        for (std::size_t at = size_ + n; at > size_; --at) {
+            if (!isSpace(buffer_[at - 1])) {
+                lastNonSpace_ = buffer_[at - 1];
                 break;
             }
         }
+        size_ += n;
     }
 
     const TransferJSON::Source& source_;
-    std::vector<char> piece_;
+    std::vector<char> buffer_;
     std::size_t at_ = 0, size_ = 0;
+    std::optional<std::size_t> mark_;
     bool ended_ = false;
     char lastNonSpace_ = 0;
 };
+
+// --- The writer's own form, read in one pass ---
+//
+// A file this writer wrote is compact, with its keys in the writer's order, strings without escapes and
+// numbers in their shortest form. Such a trace is read here as the text comes, in one pass and without a
+// parser: what this reads is JSON, and gives the values the full reading below gives. Anything else here
+// (space, another key order, an escape, a number this leaves to the parser, a value that breaks a rule)
+// sends the trace to the full reading from its start, which reads it or says what is wrong with it in
+// its own words.
+
+// Takes `text` when it comes next.
+bool literal(const char*& p, const char* end, std::string_view text) {
+    if (static_cast<std::size_t>(end - p) < text.size() || std::memcmp(p, text.data(), text.size()) != 0)
+        return false;
+    p += text.size();
+    return true;
+}
+
+// A string without escapes or control characters, in UTF-8.
+bool plainString(const char*& p, const char* end, std::string_view& out) {
+    if (p == end || *p != '"') return false;
+    const char* const start = ++p;
+    bool ascii = true;
+    for (; p < end && *p != '"'; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        if (c == '\\' || c < 0x20) return false;
+        ascii = ascii && c < 0x80;
+    }
+    if (p == end) return false;
+    out = {start, static_cast<std::size_t>(p - start)};
+    ++p;
+    return ascii || simdjson::validate_utf8(out.data(), out.size());
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// A JSON number that ends at one of the writer's delimiters (',' '}' ']'), read as simdjson reads it: the
+// form of an integer as a 64-bit integer, any other form to the nearest double. `integral` tells which.
+// Leaves integers of more than 18 digits and values out of a double's range to the parser.
+bool jsonNumber(const char*& p, const char* end, double& out, bool& integral) {
+    const char* const start = p;
+    if (p < end && *p == '-') ++p;
+    if (p == end) return false;
+    if (*p == '0') {
+        ++p;
+    } else if (*p >= '1' && *p <= '9') {
+        while (p < end && isDigit(*p)) ++p;
+    } else {
+        return false;
+    }
+    integral = true;
+    if (p < end && *p == '.') {
+        integral = false;
+        if (++p == end || !isDigit(*p)) return false;
+        while (p < end && isDigit(*p)) ++p;
+    }
+    if (p < end && (*p == 'e' || *p == 'E')) {
+        integral = false;
+        if (++p < end && (*p == '+' || *p == '-')) ++p;
+        if (p == end || !isDigit(*p)) return false;
+        while (p < end && isDigit(*p)) ++p;
+    }
+    if (p == end || (*p != ',' && *p != '}' && *p != ']')) return false;
+    if (integral) {
+        if (p - start - (*start == '-') > 18) return false;
+        std::int64_t whole = 0;
+        const auto [at, error] = std::from_chars(start, p, whole);
+        if (error != std::errc() || at != p) return false;
+        out = static_cast<double>(whole);
+        return true;
+    }
+    const auto [at, error] = std::from_chars(start, p, out);
+    return error == std::errc() && at == p && std::isfinite(out);
+}
+
+bool jsonDouble(const char*& p, const char* end, double& out) {
+    bool integral = false;
+    return jsonNumber(p, end, out, integral);
+}
+
+// A JSON integer (no fraction or exponent) that fits an int.
+bool jsonInt(const char*& p, const char* end, int& out) {
+    double number = 0;
+    bool integral = false;
+    if (!jsonNumber(p, end, number, integral) || !integral) return false;
+    if (number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max()) return false;
+    out = static_cast<int>(number);
+    return true;
+}
+
+// Room for the longest bin, or trace key and value, the writer's form reads in one window; a value
+// longer than this sends its trace to the full reading.
+constexpr std::size_t windowBytes = std::size_t{64} << 10;
+// A bin as the writer writes it is about a hundred bytes; one this long is not in its form.
+constexpr std::size_t binRoom = 1024;
 
 // The last "bins" of a trace, read as it came.
 struct Bins {
@@ -617,8 +737,10 @@ private:
             for (std::size_t index = 0;; ++index) {
                 const int first = peek();
                 if (first < 0 || first == ',' || first == ']' || first == '}' || first == ':') notJson();
-                readElement();
-                take(index);
+                if (fault_ || first != '{' || !writersTrace(index)) {
+                    readElement();
+                    take(index);
+                }
                 const int after = peek();
                 if (after != ',' && after != ']') notJson();
                 input_.advance(1);
@@ -766,6 +888,91 @@ private:
             element_.append(rest.data(), i);
             input_.advance(i);
         }
+    }
+
+    // Reads trace `index`, which starts at the reading position, when it is in the writer's own form, and
+    // appends it; leaves the reading position where it was otherwise.
+    bool writersTrace(std::size_t index) {
+        input_.mark();
+        std::optional<TransferTrace> trace = writersForm();
+        if (trace) {
+            try {
+                requireUniqueIds(trace->bins, Place{index});
+            } catch (const CodingFailure&) {
+                trace.reset();  // the full reading says so
+            }
+        }
+        if (!trace) {
+            input_.rewind();
+            return false;
+        }
+        input_.release();
+        traces_.push_back(std::move(*trace));
+        element_.clear();  // no element of the full reading is open
+        return true;
+    }
+
+    std::optional<TransferTrace> writersForm() {
+        TransferTrace trace;
+        std::string_view view = input_.window(windowBytes);
+        const char* p = view.data();
+        const char* end = p + view.size();
+        std::string_view id, text;
+        if (!literal(p, end, "{\"id\":") || !plainString(p, end, id)) return std::nullopt;
+        const std::optional<Uuid> uuid = Uuid::parse(id);
+        if (!uuid) return std::nullopt;
+        trace.id = *uuid;
+        if (!literal(p, end, ",\"name\":") || !plainString(p, end, text)) return std::nullopt;
+        trace.name = text;
+        if (!literal(p, end, ",\"captured\":") || !jsonDouble(p, end, trace.captured) ||
+            !literal(p, end, ",\"sampleRate\":") || !jsonDouble(p, end, trace.sampleRate) ||
+            !literal(p, end, ",\"compensationMS\":") || !jsonDouble(p, end, trace.compensationMS) ||
+            !literal(p, end, ",\"arrivalMS\":") || !jsonDouble(p, end, trace.arrivalMS) ||
+            !literal(p, end, ",\"micChannel\":") || !jsonInt(p, end, trace.micChannel) ||
+            !literal(p, end, ",\"referenceChannel\":") || !jsonInt(p, end, trace.referenceChannel) ||
+            !literal(p, end, ",\"bins\":["))
+            return std::nullopt;
+        input_.advance(static_cast<std::size_t>(p - view.data()));
+
+        // The bins, a window at a time.
+        bool more = !literal(p, end, "]");
+        if (!more) input_.advance(1);
+        while (more) {
+            view = input_.window(windowBytes);
+            p = view.data();
+            end = p + view.size();
+            const char* const last = view.size() < windowBytes ? end : end - binRoom;
+            while (more && p < last) {
+                TransferBin& bin = trace.bins.emplace_back();
+                if (!literal(p, end, "{\"id\":") || !jsonInt(p, end, bin.id) ||
+                    !literal(p, end, ",\"hz\":") || !jsonDouble(p, end, bin.hz) ||
+                    !literal(p, end, ",\"real\":") || !jsonDouble(p, end, bin.real) ||
+                    !literal(p, end, ",\"imag\":") || !jsonDouble(p, end, bin.imag) ||
+                    !literal(p, end, ",\"coherence\":") || !jsonDouble(p, end, bin.coherence) ||
+                    !literal(p, end, "}"))
+                    return std::nullopt;
+                more = literal(p, end, ",");
+                if (!more && !literal(p, end, "]")) return std::nullopt;
+            }
+            if (more && p == view.data()) return std::nullopt;  // the text ended in the bins
+            input_.advance(static_cast<std::size_t>(p - view.data()));
+        }
+        trace.bins.shrink_to_fit();
+
+        view = input_.window(windowBytes);
+        p = view.data();
+        end = p + view.size();
+        if (!literal(p, end, ",\"averages\":") || !jsonInt(p, end, trace.averages) ||
+            !literal(p, end, ",\"position\":") || !plainString(p, end, text))
+            return std::nullopt;
+        trace.position = text;
+        if (!literal(p, end, ",\"setupID\":") || !plainString(p, end, text)) return std::nullopt;
+        trace.setupID = text;
+        if (!literal(p, end, ",\"hardwareIdentity\":") || !plainString(p, end, text) || !literal(p, end, "}"))
+            return std::nullopt;
+        trace.hardwareIdentity = text;
+        input_.advance(static_cast<std::size_t>(p - view.data()));
+        return trace;
     }
 
     // Decodes the element read as trace `index`, or only checks it once a trace has broken a rule.

@@ -98,6 +98,10 @@ QVPage::QVPage(const QString& title, const QString& subtitle, QWidget* content, 
     blocks_->addStretch(1);  // keeps the blocks at the top of a tall page
 
     setWidget(body);
+    // The body fills the viewport and paints the page's background itself. A viewport that filled itself
+    // too would have the style sheet look up a style for it at each paint and keep it for good: the style
+    // sheet does not style viewports, and so never forgets them.
+    viewport()->setAutoFillBackground(false);
     if (content) add(content);
 
     // The scrolled widget's layout has been made by the time its events reach a filter.

@@ -8,9 +8,16 @@
 // are, so sparse parts of a curve are drawn exactly, and the vertical extent of every column is kept.
 //
 // The curve is drawn 2 px wide as separate straight pieces with square ends, which meet like round joins
-// at this width and cost a fraction of one joined stroke. Main thread only, except where stated.
+// at this width. A live spectrum brings a new curve of some two thousand pieces several times a second,
+// which Qt's painter strokes piece by piece at many times the cost of the rest of the plot: the curve
+// draws its pieces itself instead, once per new curve and colour, into a picture of the area it covers,
+// smoothed as the painter smooths them (each pixel column sampled at two points across, the stroke's
+// extent at each found exactly), and each paint copies that picture. Main thread only, except where
+// stated.
+#include <QImage>
 #include <QLineF>
 #include <QPointF>
+#include <QRgb>
 #include <vector>
 
 class QColor;
@@ -32,10 +39,23 @@ public:
     // The straight pieces, run after run; none joins two runs.
     const std::vector<QLineF>& pieces() const { return pieces_; }
 
+    // Draws the curve in `color`, within the painter's clip.
     void paint(QPainter& painter, const QColor& color) const;
+    // The curve drawn in `color` on transparency, in device pixels, and where its top left corner lies
+    // (in units). Null for a curve that draws nothing.
+    QImage picture(const QColor& color, QPointF* topLeft = nullptr) const;
 
 private:
+    void draw(QRgb color) const;
+
     std::vector<QLineF> pieces_;
+    std::vector<std::size_t> runEnds_;  // the end of each run in pieces_
+    double dpr_ = 1;
+    // The picture of the last colour drawn in; made again after setRuns() or for another colour.
+    mutable QImage picture_;
+    mutable QPointF topLeft_;
+    mutable QRgb drawn_ = 0;
+    mutable bool stale_ = true;
 };
 
 }  // namespace quorvel

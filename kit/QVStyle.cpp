@@ -1,6 +1,8 @@
 #include "kit/QVStyle.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
@@ -9,6 +11,8 @@
 #include <QStyleFactory>
 #include <QStyleOption>
 #include <QWidget>
+#include <algorithm>
+#include <vector>
 
 #include "kit/QVIcons.h"
 #include "kit/QVKeyboard.h"
@@ -108,6 +112,15 @@ public:
                 p->restore();
                 return;
             }
+            case PE_IndicatorArrowUp:
+            case PE_IndicatorArrowDown:
+            case PE_IndicatorArrowLeft:
+            case PE_IndicatorArrowRight: {
+                QStyleOption copy(*option);  // Fusion's arrows read only these fields
+                copy.palette = sharedPalette(option->palette);
+                QProxyStyle::drawPrimitive(element, &copy, p, widget);
+                return;
+            }
             default:
                 QProxyStyle::drawPrimitive(element, option, p, widget);
         }
@@ -115,6 +128,13 @@ public:
 
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* p,
                             const QWidget* widget) const override {
+        if (const auto* slider = qstyleoption_cast<const QStyleOptionSlider*>(option);
+            slider && control == CC_Slider) {
+            QStyleOptionSlider copy(*slider);
+            copy.palette = sharedPalette(option->palette);
+            QProxyStyle::drawComplexControl(control, &copy, p, widget);
+            return;
+        }
         const auto* combo = qstyleoption_cast<const QStyleOptionComboBox*>(option);
         if (control != CC_ComboBox || !combo || combo->editable) {
             QProxyStyle::drawComplexControl(control, option, p, widget);
@@ -134,7 +154,41 @@ public:
         p->restore();
     }
 
+    // The style sheet style caches what it looks up for a widget until the widget goes, but it forgets
+    // only the widgets it styles, and it leaves a combo box's popup frame alone: each combo box made would
+    // leave its popup's entries behind for good. With a style sheet of its own (one with no rules, so it
+    // looks as before) the popup is styled, and forgotten when it goes.
+    void polish(QWidget* widget) override {
+        QProxyStyle::polish(widget);
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+            QWidget* popup = combo->view()->parentWidget();
+            if (popup && popup != combo && popup->styleSheet().isEmpty())
+                popup->setStyleSheet(QStringLiteral("*{}"));
+        }
+    }
+    using QProxyStyle::polish;
+
 private:
+    // Fusion keeps the pictures of its arrows and sliders in the application's pixmap cache under the key
+    // of the palette they were drawn with, and every widget's palette has a key of its own, even with the
+    // same colours as another's (resolving one against the application's makes a copy): each page built
+    // afresh would draw and keep new pictures of the same controls. Drawn with the first palette seen with
+    // the same colours, equal controls share one picture. A few palettes are kept; a palette beyond those
+    // is drawn with as it is.
+    QPalette sharedPalette(const QPalette& palette) const {
+        constexpr std::size_t kKept = 32;
+        auto known = std::find(palettes_.begin(), palettes_.end(), palette);
+        if (known == palettes_.end()) {
+            if (palettes_.size() < kKept) palettes_.push_back(palette);
+            return palette;
+        }
+        QPalette shared = *known;
+        shared.setCurrentColorGroup(palette.currentColorGroup());
+        return shared;
+    }
+
+    mutable std::vector<QPalette> palettes_;  // main thread only, as painting is
+
     // A rounded control face: `fill` inside a 1 px frame in QVStyle::controlFrame(), dimmed while disabled.
     static void shape(QPainter* p, const QStyleOption* option, const QColor& fill, double radius) {
         p->save();

@@ -104,25 +104,25 @@ TransferPlot::Traces AlignView::plots(const std::vector<TransferTrace>& traces, 
 // ---- building ----
 
 void AlignView::buildPlotCard() {
-    auto* card = new QVCard;
+    auto* card = new QVCard({}, nullptr, column());
     // Segments in the order of TransferField.
     fieldPicker_ = new SegmentedPicker(
         QStringLiteral("Plot"),
-        {QStringLiteral("Magnitude"), QStringLiteral("Phase"), QStringLiteral("Coherence")});
+        {QStringLiteral("Magnitude"), QStringLiteral("Phase"), QStringLiteral("Coherence")}, card);
     fieldPicker_->setIndex(int(field_));
     connect(fieldPicker_, &SegmentedPicker::chosen, this,
             [this](int index) { setField(static_cast<TransferField>(index)); });
     card->add(fieldPicker_);
-    plot_ = new TransferPlot({}, field_, kThreshold);
+    plot_ = new TransferPlot({}, field_, kThreshold, card);
     card->add(plot_);
-    card->add(new QVFrequencyAxis);
+    card->add(new QVFrequencyAxis(card));
 
     auto* legend = new QHBoxLayout;
-    firstBadge_ = new QVBadge(QStringLiteral("Live"), QVStyle::accent());
-    secondBadge_ = new QVBadge({}, ScreenColors::orange());
+    firstBadge_ = new QVBadge(QStringLiteral("Live"), QVStyle::accent(), card);
+    secondBadge_ = new QVBadge({}, ScreenColors::orange(), card);
     firstBadge_->setObjectName(QStringLiteral("firstBadge"));
     secondBadge_->setObjectName(QStringLiteral("secondBadge"));
-    averagesLabel_ = new QLabel;
+    averagesLabel_ = new QLabel(card);
     QVStyle::setText(averagesLabel_, QVText::Caption, QVStyle::secondary());
     legend->addWidget(firstBadge_);
     legend->addWidget(secondBadge_);
@@ -133,7 +133,7 @@ void AlignView::buildPlotCard() {
 }
 
 void AlignView::buildCaptureCard() {
-    auto* card = new QVCard(QStringLiteral("Capture"));
+    auto* card = new QVCard(QStringLiteral("Capture"), nullptr, column());
     auto* row = new QHBoxLayout;
     nameField_ = roundedField(QStringLiteral("Trace name"), name_);
     connect(nameField_, &QLineEdit::textEdited, this, [this](const QString& text) { name_ = text; });
@@ -171,7 +171,9 @@ void AlignView::buildCaptureCard() {
     storeMessage_->setMaximumHeight(2 * storeMessage_->fontMetrics().lineSpacing() + 2);
     card->add(storeMessage_);
 
-    auto* context = new QWidget;
+    auto* group = new Disclosure(QStringLiteral("Capture context"), nullptr,
+                                 QVStyle::font(QVText::Subheadline), 10, card);
+    auto* context = new QWidget(group->body());
     auto* column = new QVBoxLayout(context);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(10);
@@ -181,18 +183,18 @@ void AlignView::buildCaptureCard() {
     connect(setupField, &QLineEdit::textEdited, this, [this](const QString& text) { setup_ = text; });
     column->addWidget(positionField);
     column->addWidget(setupField);
-    card->add(
-        new Disclosure(QStringLiteral("Capture context"), context, QVStyle::font(QVText::Subheadline), 10));
+    group->setContent(context);
+    card->add(group);
     add(card);
 }
 
 void AlignView::buildCompareCard() {
-    auto* card = new QVCard(QStringLiteral("Compare"));
+    auto* card = new QVCard(QStringLiteral("Compare"), nullptr, column());
     auto picker = [card](QLabel*& title, QComboBox*& box) {
         auto* row = new QHBoxLayout;
-        title = new QLabel;
+        title = new QLabel(card);
         QVStyle::setText(title, QVText::Body);
-        box = new QComboBox;
+        box = new QComboBox(card);
         box->setMinimumWidth(220);
         row->addWidget(title);
         row->addStretch(1);
@@ -208,23 +210,24 @@ void AlignView::buildCompareCard() {
     connect(pickerB_, &QComboBox::currentIndexChanged, this,
             [this](int index) { setB(idFromData(pickerB_->itemData(index))); });
 
-    bandRow_ = new QWidget;
+    bandRow_ = new QWidget(card);
     auto* band = new QHBoxLayout(bandRow_);
     band->setContentsMargins(0, 0, 0, 0);
     lowField_ =
         new QVNumber(QStringLiteral("Low"), {[this] { return low_; }, [this](const double& v) { setLow(v); }},
-                     QStringLiteral("Hz"));
+                     QStringLiteral("Hz"), bandRow_);
     highField_ = new QVNumber(QStringLiteral("High"),
                               {[this] { return high_; }, [this](const double& v) { setHigh(v); }},
-                              QStringLiteral("Hz"));
+                              QStringLiteral("Hz"), bandRow_);
     band->addWidget(lowField_);
     band->addWidget(highField_);
     card->add(bandRow_);
 
-    findButton_ = new QVAction({}, QStringLiteral("arrow.left.and.right"), true, [this] { find(); });
+    findButton_ = new QVAction(
+        {}, QStringLiteral("arrow.left.and.right"), true, [this] { find(); }, card);
     findButton_->setObjectName(QStringLiteral("find"));
     card->add(findButton_);
-    messageLabel_ = new QLabel;
+    messageLabel_ = new QLabel(card);
     messageLabel_->setObjectName(QStringLiteral("compareMessage"));
     messageLabel_->setWordWrap(true);
     QVStyle::setText(messageLabel_, QVText::Caption, ScreenColors::orange());
@@ -233,7 +236,7 @@ void AlignView::buildCompareCard() {
 }
 
 void AlignView::buildResultCard() {
-    resultCard_ = new QVCard;
+    resultCard_ = new QVCard({}, nullptr, column());
     resultCard_->setObjectName(QStringLiteral("resultCard"));
     auto* badges = new QHBoxLayout;
     badges->addWidget(new QVBadge(QStringLiteral("Starting candidate"), ScreenColors::orange()));
@@ -257,13 +260,14 @@ void AlignView::buildResultCard() {
 }
 
 void AlignView::buildSavedCard() {
-    savedCard_ = new QVCard;
+    savedCard_ = new QVCard({}, nullptr, column());
     savedCard_->setObjectName(QStringLiteral("savedCard"));
-    auto* rows = new QWidget;
+    savedGroup_ = new Disclosure({}, nullptr, QVStyle::font(QVText::Body), 0, savedCard_);
+    auto* rows = new QWidget(savedGroup_->body());
     savedRows_ = new QVBoxLayout(rows);
     savedRows_->setContentsMargins(0, 0, 0, 0);
     savedRows_->setSpacing(0);
-    savedGroup_ = new Disclosure({}, rows, QVStyle::font(QVText::Body), 0);
+    savedGroup_->setContent(rows);
     savedGroup_->setObjectName(QStringLiteral("savedGroup"));
     savedCard_->add(savedGroup_);
     add(savedCard_);

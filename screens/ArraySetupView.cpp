@@ -32,7 +32,7 @@ const QString kKinds[] = {QString::fromUtf8(kEndFire), QString::fromUtf8(kGradie
 // The speaker symbol of one element on its rounded tile, as wide as the column and 82 px high.
 class SpeakerTile final : public QWidget {
 public:
-    explicit SpeakerTile(const QColor& color) : color_(color) {
+    SpeakerTile(const QColor& color, QWidget* parent) : QWidget(parent), color_(color) {
         setFixedHeight(82);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     }
@@ -104,8 +104,8 @@ ArraySetupView::ArraySetupView(QWidget* parent) : QVPage(QStringLiteral("Sub arr
                           std::numeric_limits<double>::max(), 1.2);
     temperature_ = readNumber(settings, temperatureKey, temperatureLow, temperatureHigh, 20.0);
 
-    kindPicker_ = new SegmentedPicker(QStringLiteral("Layout"),
-                                      {QStringLiteral("End-fire"), QStringLiteral("Cardioid pair")});
+    kindPicker_ = new SegmentedPicker(
+        QStringLiteral("Layout"), {QStringLiteral("End-fire"), QStringLiteral("Cardioid pair")}, column());
     connect(kindPicker_, &SegmentedPicker::chosen, this, [this](int index) { setKind(kKinds[index]); });
     add(kindPicker_);
 
@@ -117,41 +117,41 @@ ArraySetupView::ArraySetupView(QWidget* parent) : QVPage(QStringLiteral("Sub arr
 }
 
 void ArraySetupView::buildDiagram() {
-    auto* card = new QVCard;
+    auto* card = new QVCard({}, nullptr, column());
     auto* header = new QHBoxLayout;
-    header->addWidget(new QVBadge(QStringLiteral("Calculated starting point"), ScreenColors::orange()));
+    header->addWidget(new QVBadge(QStringLiteral("Calculated starting point"), ScreenColors::orange(), card));
     header->addStretch(1);
     // The audience is to the right of the drawing: the rear element stands at the left.
     auto* audience = new QHBoxLayout;
     audience->setSpacing(4);
-    auto* audienceText = new QLabel(QStringLiteral("Audience"));
+    auto* audienceText = new QLabel(QStringLiteral("Audience"), card);
     QVStyle::setText(audienceText, QVText::Caption, QVStyle::secondary());
     audience->addWidget(audienceText);
-    audience->addWidget(QVIcons::label(QStringLiteral("arrow.right"), 12, QVStyle::secondary()));
+    audience->addWidget(QVIcons::label(QStringLiteral("arrow.right"), 12, QVStyle::secondary(), card));
     header->addLayout(audience);
     card->addLayout(header);
 
-    auto* rowHolder = new QWidget;
+    auto* rowHolder = new QWidget(card);
     elementRow_ = new QHBoxLayout(rowHolder);
     elementRow_->setContentsMargins(0, 12, 0, 12);
     elementRow_->setSpacing(8);
     card->add(rowHolder);
 
-    quarterWave_ = new QVMetric({}, QStringLiteral("Quarter-wave design frequency"));
+    quarterWave_ = new QVMetric({}, QStringLiteral("Quarter-wave design frequency"), QVStyle::accent(), card);
     quarterWave_->setObjectName(QStringLiteral("quarterWave"));
     card->add(quarterWave_);
     add(card);
 }
 
 void ArraySetupView::buildLayoutCard() {
-    auto* card = new QVCard(QStringLiteral("Layout"));
+    auto* card = new QVCard(QStringLiteral("Layout"), nullptr, column());
 
     auto* modelRow = new QHBoxLayout;
-    auto* modelLabel = new QLabel(QStringLiteral("Subwoofer"));
+    auto* modelLabel = new QLabel(QStringLiteral("Subwoofer"), card);
     QVStyle::setText(modelLabel, QVText::Body);
     modelRow->addWidget(modelLabel);
     modelRow->addStretch(1);
-    modelPicker_ = new QComboBox;
+    modelPicker_ = new QComboBox(card);
     modelPicker_->addItems(models());
     connect(modelPicker_, &QComboBox::currentIndexChanged, this, [this](int index) {
         if (index >= 0) setModel(models().at(index));
@@ -159,55 +159,59 @@ void ArraySetupView::buildLayoutCard() {
     modelRow->addWidget(modelPicker_);
     card->addLayout(modelRow);
 
-    countStepper_ = new Stepper(countLow, countHigh,
-                                [](int n) { return qvFormat("%lld subs", static_cast<long long>(n)); });
+    countStepper_ = new Stepper(
+        countLow, countHigh, [](int n) { return qvFormat("%lld subs", static_cast<long long>(n)); }, card);
     connect(countStepper_, &Stepper::stepped, this, &ArraySetupView::setCount);
     card->add(countStepper_);
 
     spacingField_ = new QVNumber(QStringLiteral("Center spacing"),
                                  {[this] { return spacing_; }, [this](const double& v) { setSpacing(v); }},
-                                 QStringLiteral("m"));
+                                 QStringLiteral("m"), card);
     card->add(spacingField_);
 
-    auto* patch = new QWidget;
+    auto* group = new Disclosure(QStringLiteral("Temperature & patch"), nullptr,
+                                 QVStyle::font(QVText::Subheadline), 12, card);
+    auto* patch = new QWidget(group->body());
     auto* patchColumn = new QVBoxLayout(patch);
     patchColumn->setContentsMargins(0, 0, 0, 0);
     patchColumn->setSpacing(12);
     temperatureField_ =
         new QVNumber(QStringLiteral("Temperature"),
                      {[this] { return temperature_; }, [this](const double& v) { setTemperature(v); }},
-                     QStringLiteral("°C"));
+                     QStringLiteral("°C"), patch);
     patchColumn->addWidget(temperatureField_);
-    outputStepper_ = new Stepper(outputStartLow, outputStartHigh, [](int n) {
-        return qvFormat("First output · %lld", static_cast<long long>(n));
-    });
+    outputStepper_ = new Stepper(
+        outputStartLow, outputStartHigh,
+        [](int n) { return qvFormat("First output · %lld", static_cast<long long>(n)); }, patch);
     connect(outputStepper_, &Stepper::stepped, this, &ArraySetupView::setOutputStart);
     patchColumn->addWidget(outputStepper_);
-    card->add(
-        new Disclosure(QStringLiteral("Temperature & patch"), patch, QVStyle::font(QVText::Subheadline), 12));
+    group->setContent(patch);
+    card->add(group);
     add(card);
 }
 
 void ArraySetupView::buildProcessorCard() {
-    auto* card = new QVCard(QStringLiteral("Processor starting settings"));
-    auto* rows = new QWidget;
+    auto* card = new QVCard(QStringLiteral("Processor starting settings"), nullptr, column());
+    auto* rows = new QWidget(card);
     processorRows_ = new QVBoxLayout(rows);
     processorRows_->setContentsMargins(0, 0, 0, 0);
     processorRows_->setSpacing(0);
     card->add(rows);
-    auto* note = new QLabel(QStringLiteral("Ideal-source model · verify with measurements"));
+    auto* note = new QLabel(QStringLiteral("Ideal-source model · verify with measurements"), card);
     QVStyle::setText(note, QVText::Caption, QVStyle::secondary());
     card->add(note);
     add(card);
 }
 
 void ArraySetupView::buildChecklist() {
-    auto* steps = new QWidget;
+    auto* card = new QVCard({}, nullptr, column());
+    verify_ = new Disclosure({}, nullptr, QVStyle::font(QVText::Subheadline, QFont::Medium), 14, card);
+    auto* steps = new QWidget(verify_->body());
     auto* column = new QVBoxLayout(steps);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(12);
     for (int i = 0; i < checklist().size(); ++i) {
-        auto* button = new QPushButton(qvLiteral(checklist().at(i)));
+        auto* button = new QPushButton(qvLiteral(checklist().at(i)), steps);
         button->setFlat(true);
         button->setIconSize(QSize(18, 18));
         button->setFont(QVStyle::font(QVText::Subheadline));
@@ -218,9 +222,8 @@ void ArraySetupView::buildChecklist() {
         column->addWidget(button);
         stepButtons_.push_back(button);
     }
-    verify_ = new Disclosure({}, steps, QVStyle::font(QVText::Subheadline, QFont::Medium), 14);
+    verify_->setContent(steps);
     verify_->setObjectName(QStringLiteral("verify"));
-    auto* card = new QVCard;
     card->add(verify_);
     add(card);
 }
@@ -307,46 +310,46 @@ void ArraySetupView::refresh() {
         const QColor tint = e.inverted ? ScreenColors::orange() : QVStyle::accent();
         const long long output = static_cast<long long>(outputStart_) + e.id;
 
-        auto* column = new QWidget;
+        auto* column = new QWidget(elementRow_->parentWidget());
         auto* stack = new QVBoxLayout(column);
         stack->setContentsMargins(0, 0, 0, 0);
         stack->setSpacing(10);
-        stack->addWidget(new SpeakerTile(tint));
-        auto* position = new QLabel(qvFormat("%.1f m", e.position));
+        stack->addWidget(new SpeakerTile(tint, column));
+        auto* position = new QLabel(qvFormat("%.1f m", e.position), column);
         position->setObjectName(QStringLiteral("elementPosition"));
         QVStyle::setText(position, QVText::Caption, QVStyle::secondary());
         position->setFont(QVStyle::monospaceFont(QVText::Caption));
         position->setAlignment(Qt::AlignHCenter);
         stack->addWidget(position);
-        auto* out = new QLabel(qvFormat("OUT %lld", output));
+        auto* out = new QLabel(qvFormat("OUT %lld", output), column);
         out->setObjectName(QStringLiteral("elementOutput"));
         QVStyle::setText(out, QVText::Caption2, tint, QFont::Bold);
         out->setAlignment(Qt::AlignHCenter);
         stack->addWidget(out);
         elementRow_->addWidget(column, 1);
 
-        auto* row = new QWidget;
+        auto* row = new QWidget(processorRows_->parentWidget());
         row->setObjectName(QStringLiteral("processorRow"));
         auto* line = new QHBoxLayout(row);
         line->setContentsMargins(0, 4, 0, 4);
         auto* names = new QVBoxLayout;
         names->setSpacing(4);
-        auto* outputName = new QLabel(qvFormat("Output %lld", output));
+        auto* outputName = new QLabel(qvFormat("Output %lld", output), row);
         outputName->setObjectName(QStringLiteral("output"));
         QVStyle::setText(outputName, QVText::Subheadline, QVStyle::primary(), QFont::Medium);
-        auto* label = new QLabel(QString::fromStdString(e.label));
+        auto* label = new QLabel(QString::fromStdString(e.label), row);
         label->setObjectName(QStringLiteral("label"));
         QVStyle::setText(label, QVText::Caption, QVStyle::secondary());
         names->addWidget(outputName);
         names->addWidget(label);
         line->addLayout(names);
         line->addStretch(1);
-        auto* delay = new QLabel(qvFormat("%.2f ms", e.delayMS));
+        auto* delay = new QLabel(qvFormat("%.2f ms", e.delayMS), row);
         delay->setObjectName(QStringLiteral("delay"));
         QVStyle::setText(delay, QVText::Body, QVStyle::accent());
         delay->setFont(QVStyle::monospaceFont(QVText::Body));
         line->addWidget(delay);
-        auto* polarity = new QVBadge(e.inverted ? QStringLiteral("\u2212") : QStringLiteral("+"), tint);
+        auto* polarity = new QVBadge(e.inverted ? QStringLiteral("\u2212") : QStringLiteral("+"), tint, row);
         polarity->setObjectName(QStringLiteral("polarity"));
         line->addWidget(polarity);
         processorRows_->addWidget(row);

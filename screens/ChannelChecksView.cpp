@@ -135,7 +135,7 @@ void ChannelChecksView::flashAndBeep() {
 }
 
 QWidget* ChannelChecksView::buildLeftRightCard() {
-    auto* card = new QVCard(QStringLiteral("Left / right"));
+    auto* card = new QVCard(QStringLiteral("Left / right"), nullptr, column());
     auto* sides = new QHBoxLayout;
     left_ = new QVAction(QStringLiteral("Left"), QStringLiteral("l.circle"), false,
                          [this] { check(AudioController::Route::left, false); });
@@ -172,7 +172,7 @@ QWidget* ChannelChecksView::buildLeftRightCard() {
 }
 
 QWidget* ChannelChecksView::buildVoiceCard() {
-    auto* card = new QVCard(QStringLiteral("Spoken source ID"));
+    auto* card = new QVCard(QStringLiteral("Spoken source ID"), nullptr, column());
     auto* pickerRow = new QHBoxLayout;
     auto* label = new QLabel(QStringLiteral("Source"));
     QVStyle::setText(label, QVText::Body);
@@ -203,7 +203,7 @@ QWidget* ChannelChecksView::buildVoiceCard() {
 }
 
 QWidget* ChannelChecksView::buildSyncCard() {
-    auto* card = new QVCard(QStringLiteral("A/V sync"));
+    auto* card = new QVCard(QStringLiteral("A/V sync"), nullptr, column());
     flashBox_ = new FlashBox(audio_);
     card->add(flashBox_);
     auto* flash = new QVAction(QStringLiteral("Flash + beep"), QStringLiteral("sparkles"), false,

@@ -106,7 +106,7 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
     add(buildHeader());
 
     // Two lines at most, wrapped or cut: a message quoting a long path or value never widens the page.
-    message_ = new QVMessageLine(2);
+    message_ = new QVMessageLine(2, QVMessageLine::Space::fitted, column());
     QVStyle::setText(message_, QVText::Caption, QVStyle::accent());
     add(message_);
 
@@ -115,13 +115,13 @@ ReferencePlayerView::ReferencePlayerView(LibraryStore& library, AudioController&
 
     count_ = new QLabel;
     QVStyle::setText(count_, QVText::Caption, QVStyle::secondary());
-    searchBar_ = new SearchBar(QStringLiteral("Find a track"), count_, 8);
+    searchBar_ = new SearchBar(QStringLiteral("Find a track"), count_, 8, column());
     connect(searchBar_->field(), &QLineEdit::textChanged, this, &ReferencePlayerView::setQuery);
     add(searchBar_);
 
     rows_ = new RowList(
         kRowHeight, kRowGap, [this](QPainter& p, const QRect& r, int row) { paintRow(p, r, row); },
-        [this](int row) { return playLabel(shown_[std::size_t(row)]); });
+        [this](int row) { return playLabel(shown_[std::size_t(row)]); }, column());
     rows_->setObjectName(QStringLiteral("tracks"));
     rows_->setProperty(QVKeyboard::kFocusRadius, 15);
     connect(rows_, &RowList::rowClicked, this, &ReferencePlayerView::rowClicked);
@@ -176,12 +176,12 @@ QDialog* ReferencePlayerView::newPlaylistAlert() const { return newPlaylistAlert
 QToolButton* ReferencePlayerView::optionsToggle() const { return options_->header(); }
 
 QWidget* ReferencePlayerView::buildHeader() {
-    auto* header = new QWidget;
+    auto* header = new QWidget(column());
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(12);
 
-    picker_ = new QComboBox;
+    picker_ = new QComboBox(header);
     picker_->setAccessibleName(QStringLiteral("Playlist"));
     picker_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     picker_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -191,7 +191,7 @@ QWidget* ReferencePlayerView::buildHeader() {
     });
     row->addWidget(picker_, 1);
 
-    addButton_ = new QToolButton;
+    addButton_ = new QToolButton(header);
     addButton_->setText(qvLiteral(QStringLiteral("Add")));
     addButton_->setIcon(QVIcons::icon(QStringLiteral("plus"), QVStyle::accent()));
     addButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -216,21 +216,21 @@ QWidget* ReferencePlayerView::buildHeader() {
 }
 
 QVCard* ReferencePlayerView::buildNowPlaying() {
-    nowPlaying_ = new QVCard;
+    nowPlaying_ = new QVCard({}, nullptr, column());
     auto* top = new QHBoxLayout;
-    auto* label = new QLabel(QStringLiteral("Now playing"));
+    auto* label = new QLabel(QStringLiteral("Now playing"), nowPlaying_);
     QVStyle::setText(label, QVText::Caption, QVStyle::secondary());
-    sourceBadge_ = new QVBadge(QStringLiteral("Local audio"));
+    sourceBadge_ = new QVBadge(QStringLiteral("Local audio"), QVStyle::accent(), nowPlaying_);
     top->addWidget(label);
     top->addStretch(1);
     top->addWidget(sourceBadge_);
     nowPlaying_->addLayout(top);
 
-    status_ = new OneLineLabel;
+    status_ = new OneLineLabel(nowPlaying_);
     QVStyle::setText(status_, QVText::Headline);
     nowPlaying_->add(status_);
 
-    position_ = new QSlider(Qt::Horizontal);
+    position_ = new QSlider(Qt::Horizontal, nowPlaying_);
     position_->setAccessibleName(QStringLiteral("Position"));
     // Only the user's drags and clicks seek; the position the player publishes is shown without echo.
     connect(position_, &QSlider::sliderMoved, this, &ReferencePlayerView::seekTo);
@@ -240,8 +240,8 @@ QVCard* ReferencePlayerView::buildNowPlaying() {
     nowPlaying_->add(position_);
 
     auto* times = new QHBoxLayout;
-    currentTime_ = new QLabel;
-    duration_ = new QLabel;
+    currentTime_ = new QLabel(nowPlaying_);
+    duration_ = new QLabel(nowPlaying_);
     for (QLabel* l : {currentTime_, duration_}) {
         l->setFont(QVStyle::monospaceFont(QVText::Caption));
         QPalette pal = l->palette();
@@ -256,26 +256,32 @@ QVCard* ReferencePlayerView::buildNowPlaying() {
 }
 
 QVCard* ReferencePlayerView::buildEmptyState() {
-    emptyCard_ = new QVCard;
+    emptyCard_ = new QVCard({}, nullptr, column());
     emptyCard_->add(new QVEmpty(QStringLiteral("music.note.list"), QStringLiteral("Your reference tracks"),
-                                QStringLiteral("Add music and get ready to listen.")));
-    emptyCard_->add(new QVAction(QStringLiteral("Add from music server"), QStringLiteral("music.note"), true,
-                                 [this] { showMusic(); }));
-    emptyCard_->add(new QVAction(QStringLiteral("Import audio files"), QStringLiteral("folder"), false,
-                                 [this] { importing_.set(true); }));
+                                QStringLiteral("Add music and get ready to listen."), emptyCard_));
+    emptyCard_->add(new QVAction(
+        QStringLiteral("Add from music server"), QStringLiteral("music.note"), true, [this] { showMusic(); },
+        emptyCard_));
+    emptyCard_->add(new QVAction(
+        QStringLiteral("Import audio files"), QStringLiteral("folder"), false,
+        [this] { importing_.set(true); }, emptyCard_));
     return emptyCard_;
 }
 
 QVCard* ReferencePlayerView::buildOptions() {
-    auto* card = new QVCard;
-    optionsBody_ = new QWidget;
+    auto* card = new QVCard({}, nullptr, column());
+    // Collapsed whenever the page is built; the group's style applies to the controls inside.
+    const QFont groupFont = QVStyle::font(QVText::Subheadline, QFont::Medium);
+    options_ = new Disclosure(QStringLiteral("Playback options"), nullptr, groupFont, 12, card);
+    optionsBody_ = new QWidget(options_->body());
+    optionsBody_->setFont(groupFont);
     auto* body = new QVBoxLayout(optionsBody_);
     body->setContentsMargins(0, 0, 0, 0);
     body->setSpacing(12);
 
     auto* channelsRow = new QHBoxLayout;
-    auto* channelsLabel = new QLabel(QStringLiteral("Channels"));
-    channels_ = new QComboBox;
+    auto* channelsLabel = new QLabel(QStringLiteral("Channels"), optionsBody_);
+    channels_ = new QComboBox(optionsBody_);
     channels_->setAccessibleName(QStringLiteral("Channels"));
     for (StereoMode mode : allStereoModes)
         channels_->addItem(QString::fromUtf8(rawValue(mode).data(), qsizetype(rawValue(mode).size())));
@@ -289,11 +295,11 @@ QVCard* ReferencePlayerView::buildOptions() {
     channelsRow->addWidget(channels_);
     body->addLayout(channelsRow);
 
-    matchRMS_ = new QCheckBox(qvLiteral(QStringLiteral("Match file levels")));
+    matchRMS_ = new QCheckBox(qvLiteral(QStringLiteral("Match file levels")), optionsBody_);
     connect(matchRMS_, &QCheckBox::clicked, this,
             [this](bool on) { editProcessing([on](FileProcessSettings& p) { p.matchRMS = on; }); });
     body->addWidget(matchRMS_);
-    filtered_ = new QCheckBox(qvLiteral(QStringLiteral("HP / LP filter")));
+    filtered_ = new QCheckBox(qvLiteral(QStringLiteral("HP / LP filter")), optionsBody_);
     connect(filtered_, &QCheckBox::clicked, this,
             [this](bool on) { editProcessing([on](FileProcessSettings& p) { p.filtered = on; }); });
     body->addWidget(filtered_);
@@ -304,19 +310,18 @@ QVCard* ReferencePlayerView::buildOptions() {
             [this, field] { return audio_.processing().*field; },
             [this, field](double v) { editProcessing([&](FileProcessSettings& p) { p.*field = v; }); }};
     };
-    hp_ = new QVNumber(QStringLiteral("High-pass"), corner(&FileProcessSettings::hp), QStringLiteral("Hz"));
-    lp_ = new QVNumber(QStringLiteral("Low-pass"), corner(&FileProcessSettings::lp), QStringLiteral("Hz"));
+    hp_ = new QVNumber(QStringLiteral("High-pass"), corner(&FileProcessSettings::hp), QStringLiteral("Hz"),
+                       optionsBody_);
+    lp_ = new QVNumber(QStringLiteral("Low-pass"), corner(&FileProcessSettings::lp), QStringLiteral("Hz"),
+                       optionsBody_);
     body->addWidget(hp_);
     body->addWidget(lp_);
 
-    auto* note = new QLabel(QStringLiteral("Local files only"));
+    auto* note = new QLabel(QStringLiteral("Local files only"), optionsBody_);
     QVStyle::setText(note, QVText::Caption, QVStyle::secondary());
     body->addWidget(note);
 
-    // Collapsed whenever the page is built; the group's style applies to the controls inside.
-    const QFont groupFont = QVStyle::font(QVText::Subheadline, QFont::Medium);
-    optionsBody_->setFont(groupFont);
-    options_ = new Disclosure(QStringLiteral("Playback options"), optionsBody_, groupFont, 12);
+    options_->setContent(optionsBody_);
     card->add(options_);
     return card;
 }

@@ -183,6 +183,8 @@ Disclosure::Disclosure(const QString& title, QWidget* content, const QFont& titl
     connect(header_, &QToolButton::toggled, this, [this](bool on) { setExpanded(on); });
 }
 
+void Disclosure::setContent(QWidget* content) { holder_->layout()->addWidget(content); }
+
 QString Disclosure::title() const { return qvShown(header_->text()); }
 void Disclosure::setTitle(const QString& title) { header_->setText(qvLiteral(title)); }
 bool Disclosure::expanded() const { return header_->isChecked(); }

@@ -99,6 +99,10 @@ public:
     bool expanded() const;
     void setExpanded(bool expanded);
     QToolButton* header() const { return header_; }
+    // Where the content lives: a content made in it (and then given to setContent()) is never moved, so
+    // the style sheet does not style it all over again. For a group made without its content.
+    QWidget* body() const { return holder_; }
+    void setContent(QWidget* content);
 
 private:
     QToolButton* header_ = nullptr;

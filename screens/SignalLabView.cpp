@@ -44,8 +44,8 @@ QString kindText(SignalKind kind) {
 }
 
 // A pill-shaped button of the family controls: caption text, 10 px above and below, sharing its row.
-QPushButton* pill(const QString& title) {
-    auto* button = new QPushButton(qvLiteral(title));
+QPushButton* pill(const QString& title, QWidget* parent) {
+    auto* button = new QPushButton(qvLiteral(title), parent);
     button->setFont(QVStyle::font(QVText::Caption, QFont::DemiBold));
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     button->setCursor(Qt::PointingHandCursor);
@@ -73,14 +73,14 @@ QColor withAlpha(const QColor& color, double alpha) {
     return c;
 }
 
-QLabel* caption(const QString& text, const QColor& color = QVStyle::primary()) {
-    auto* label = new QLabel(text);
+QLabel* caption(const QString& text, QWidget* parent, const QColor& color = QVStyle::primary()) {
+    auto* label = new QLabel(text, parent);
     QVStyle::setText(label, QVText::Caption, color);
     return label;
 }
 
-QCheckBox* switchBox(const QString& title, const QFont& font) {
-    auto* box = new QCheckBox(qvLiteral(title));
+QCheckBox* switchBox(const QString& title, const QFont& font, QWidget* parent) {
+    auto* box = new QCheckBox(qvLiteral(title), parent);
     box->setFont(font);
     return box;
 }
@@ -237,18 +237,18 @@ void SignalLabView::writeSignal(const SignalSettings& next) {
 // ---- Building ----
 
 QWidget* SignalLabView::buildHeader() {
-    auto* header = new QWidget;
+    auto* header = new QWidget(column());
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(0, 0, 0, 0);
     // Segments in the order of SignalFamily.
-    familyPicker_ = new SegmentedPicker(QStringLiteral("Signal family"), {"Noise", "Tone", "Sweep"});
+    familyPicker_ = new SegmentedPicker(QStringLiteral("Signal family"), {"Noise", "Tone", "Sweep"}, header);
     familyPicker_->setObjectName(QStringLiteral("family"));
     connect(familyPicker_, &SegmentedPicker::chosen, this,
             [this](int index) { chooseFamily(static_cast<SignalFamily>(index)); });
     row->addWidget(familyPicker_, 1);
 
     presets_ = QVIcons::button(QStringLiteral("slider.horizontal.3"), 20, QVStyle::accent(),
-                               QStringLiteral("Signal presets"));
+                               QStringLiteral("Signal presets"), header);
     presets_->setObjectName(QStringLiteral("presets"));
     presets_->setFixedSize(40, 36);
     presets_->setPopupMode(QToolButton::InstantPopup);
@@ -263,24 +263,24 @@ QWidget* SignalLabView::buildHeader() {
 }
 
 QWidget* SignalLabView::buildSignalCard() {
-    auto* card = new QVCard;
+    auto* card = new QVCard({}, nullptr, column());
 
     auto* titleRow = new QHBoxLayout;
-    kindTitle_ = new QLabel;
+    kindTitle_ = new QLabel(card);
     kindTitle_->setObjectName(QStringLiteral("kindTitle"));
     QVStyle::setText(kindTitle_, QVText::Title2, QVStyle::primary(), QFont::DemiBold);
     titleRow->addWidget(kindTitle_);
     titleRow->addStretch(1);
-    badge_ = new QVBadge(QStringLiteral("Ready"));
+    badge_ = new QVBadge(QStringLiteral("Ready"), QVStyle::accent(), card);
     badge_->setObjectName(QStringLiteral("state"));
     titleRow->addWidget(badge_);
     card->addLayout(titleRow);
 
-    preview_ = new SignalPreview(signal_.get().kind);
+    preview_ = new SignalPreview(signal_.get().kind, card);
     preview_->setFixedHeight(95);
     card->add(preview_);
 
-    type_ = new QComboBox;
+    type_ = new QComboBox(card);
     type_->setObjectName(QStringLiteral("type"));
     type_->setAccessibleName(QStringLiteral("Type"));
     type_->setFont(QVStyle::font(QVText::Body));
@@ -288,26 +288,27 @@ QWidget* SignalLabView::buildSignalCard() {
             [this](int index) { chooseKind(static_cast<SignalKind>(type_->itemData(index).toInt())); });
     card->add(type_);
 
-    noise_ = buildNoiseControls();
-    tone_ = buildToneControls();
-    sweep_ = buildSweepControls();
+    noise_ = buildNoiseControls(card);
+    tone_ = buildToneControls(card);
+    sweep_ = buildSweepControls(card);
     card->add(noise_);
     card->add(tone_);
     card->add(sweep_);
 
-    playButton_ = new QVAction(QString(), QStringLiteral("play.fill"), true, [this] { pressPlayButton(); });
+    playButton_ = new QVAction(
+        QString(), QStringLiteral("play.fill"), true, [this] { pressPlayButton(); }, card);
     playButton_->setObjectName(QStringLiteral("play"));
     card->add(playButton_);
     return card;
 }
 
-QWidget* SignalLabView::buildNoiseControls() {
-    auto* box = new QWidget;
+QWidget* SignalLabView::buildNoiseControls(QWidget* parent) {
+    auto* box = new QWidget(parent);
     auto* row = new QHBoxLayout(box);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
     for (const Band& band : kBands) {
-        QPushButton* button = pill(QString::fromUtf8(band.title));
+        QPushButton* button = pill(QString::fromUtf8(band.title), box);
         button->setObjectName(QStringLiteral("band"));
         connect(button, &QPushButton::clicked, this, [this, &band] { chooseBand(band); });
         row->addWidget(button, 1);
@@ -317,16 +318,17 @@ QWidget* SignalLabView::buildNoiseControls() {
     return box;
 }
 
-QWidget* SignalLabView::buildToneControls() {
-    auto* box = new QWidget;
+QWidget* SignalLabView::buildToneControls(QWidget* parent) {
+    auto* box = new QWidget(parent);
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(QVCard::kSpacing);
-    column->addWidget(number(QStringLiteral("Frequency"), &SignalSettings::frequency, QStringLiteral("Hz")));
+    column->addWidget(
+        number(QStringLiteral("Frequency"), &SignalSettings::frequency, QStringLiteral("Hz"), box));
 
     auto* quick = new QHBoxLayout;
     for (double hz : kQuickFrequencies) {
-        QPushButton* button = pill(qvFormat("%.0f", hz));
+        QPushButton* button = pill(qvFormat("%.0f", hz), box);
         button->setObjectName(QStringLiteral("quickFrequency"));
         paintPill(button, withAlpha(Qt::white, 0.06));
         connect(button, &QPushButton::clicked, this, [this, hz] { chooseQuickFrequency(hz); });
@@ -334,15 +336,15 @@ QWidget* SignalLabView::buildToneControls() {
     }
     column->addLayout(quick);
 
-    dual_ = new QWidget;
+    dual_ = new QWidget(box);
     auto* dualColumn = new QVBoxLayout(dual_);
     dualColumn->setContentsMargins(0, 0, 0, 0);
     dualColumn->setSpacing(QVCard::kSpacing);
     dualColumn->addWidget(
-        number(QStringLiteral("Second tone"), &SignalSettings::frequency2, QStringLiteral("Hz")));
+        number(QStringLiteral("Second tone"), &SignalSettings::frequency2, QStringLiteral("Hz"), dual_));
     auto* balanceRow = new QHBoxLayout;
-    balanceRow->addWidget(caption(QStringLiteral("A")));
-    balance_ = new QSlider(Qt::Horizontal);
+    balanceRow->addWidget(caption(QStringLiteral("A"), dual_));
+    balance_ = new QSlider(Qt::Horizontal, dual_);
     balance_->setObjectName(QStringLiteral("balance"));
     balance_->setAccessibleName(QStringLiteral("Balance"));
     balance_->setRange(0, kBalanceSteps);
@@ -350,34 +352,35 @@ QWidget* SignalLabView::buildToneControls() {
         edit([step](SignalSettings& s) { s.balance = double(step) / kBalanceSteps; });
     });
     balanceRow->addWidget(balance_, 1);
-    balanceRow->addWidget(caption(QStringLiteral("B")));
+    balanceRow->addWidget(caption(QStringLiteral("B"), dual_));
     dualColumn->addLayout(balanceRow);
     column->addWidget(dual_);
     return box;
 }
 
-QWidget* SignalLabView::buildSweepControls() {
-    auto* box = new QWidget;
+QWidget* SignalLabView::buildSweepControls(QWidget* parent) {
+    auto* box = new QWidget(parent);
     auto* column = new QVBoxLayout(box);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(QVCard::kSpacing);
     auto* range = new QHBoxLayout;
-    range->addWidget(number(QStringLiteral("From"), &SignalSettings::start, QStringLiteral("Hz")));
-    range->addWidget(number(QStringLiteral("To"), &SignalSettings::end, QStringLiteral("Hz")));
+    range->addWidget(number(QStringLiteral("From"), &SignalSettings::start, QStringLiteral("Hz"), box));
+    range->addWidget(number(QStringLiteral("To"), &SignalSettings::end, QStringLiteral("Hz"), box));
     column->addLayout(range);
-    column->addWidget(number(QStringLiteral("Duration"), &SignalSettings::seconds, QStringLiteral("sec")));
+    column->addWidget(
+        number(QStringLiteral("Duration"), &SignalSettings::seconds, QStringLiteral("sec"), box));
     return box;
 }
 
 QWidget* SignalLabView::buildOutputCard() {
-    auto* card = new QVCard;
+    auto* card = new QVCard({}, nullptr, column());
     auto* row = new QHBoxLayout;
-    auto* title = new QLabel(QStringLiteral("Output"));
+    auto* title = new QLabel(QStringLiteral("Output"), card);
     QVStyle::setText(title, QVText::Subheadline, QVStyle::primary(), QFont::Medium);
     row->addWidget(title);
     row->addStretch(1);
     // Stereo is segment 0, Interface segment 1.
-    output_ = new SegmentedPicker(QStringLiteral("Output"), {"Stereo", "Interface"});
+    output_ = new SegmentedPicker(QStringLiteral("Output"), {"Stereo", "Interface"}, card);
     output_->setObjectName(QStringLiteral("output"));
     output_->setMaximumWidth(230);
     connect(output_, &SegmentedPicker::chosen, this, [this](int index) { chooseInterfaceMode(index == 1); });
@@ -385,46 +388,48 @@ QWidget* SignalLabView::buildOutputCard() {
     card->addLayout(row);
 
     // Interface: speakers, channel routing and the routed generator's status.
-    interfaceControls_ = new QWidget;
+    interfaceControls_ = new QWidget(card);
     auto* routing = new QVBoxLayout(interfaceControls_);
     routing->setContentsMargins(0, 0, 0, 0);
     routing->setSpacing(QVCard::kSpacing);
-    speakers_ = new SegmentedPicker(QStringLiteral("Speakers"), {"A", "B", "A + B"});
+    speakers_ = new SegmentedPicker(QStringLiteral("Speakers"), {"A", "B", "A + B"}, interfaceControls_);
     speakers_->setObjectName(QStringLiteral("speakers"));
     connect(speakers_, &SegmentedPicker::chosen, this,
             [this](int index) { routed_.setSelection(kSelections[index]); });
     routing->addWidget(speakers_);
 
-    auto* channels = new QWidget;
+    auto* group = new Disclosure(QStringLiteral("Channel routing"), nullptr, QVStyle::font(QVText::Body), 12,
+                                 interfaceControls_);
+    auto* channels = new QWidget(group->body());
     auto* channelColumn = new QVBoxLayout(channels);
     channelColumn->setContentsMargins(0, 0, 0, 0);
     channelColumn->setSpacing(14);
     const auto outputLabel = [](const char* prefix) {
         return [prefix](int output) { return QString::fromUtf8(prefix) + QString::number(output); };
     };
-    channelA_ = new Stepper(1, 64, outputLabel("A \u00B7 output "));
+    channelA_ = new Stepper(1, 64, outputLabel("A \u00B7 output "), channels);
     channelA_->setObjectName(QStringLiteral("channelA"));
     connect(channelA_, &Stepper::stepped, &routed_, &RoutedSignal::setChannelA);
-    channelB_ = new Stepper(1, 64, outputLabel("B \u00B7 output "));
+    channelB_ = new Stepper(1, 64, outputLabel("B \u00B7 output "), channels);
     channelB_->setObjectName(QStringLiteral("channelB"));
     connect(channelB_, &Stepper::stepped, &routed_, &RoutedSignal::setChannelB);
-    sendReference_ = switchBox(QStringLiteral("Loopback reference"), QVStyle::font(QVText::Body));
+    sendReference_ = switchBox(QStringLiteral("Loopback reference"), QVStyle::font(QVText::Body), channels);
     sendReference_->setObjectName(QStringLiteral("sendReference"));
     connect(sendReference_, &QCheckBox::clicked, &routed_, &RoutedSignal::setSendReference);
-    referenceOutput_ = new Stepper(1, 64, outputLabel("Reference \u00B7 output "));
+    referenceOutput_ = new Stepper(1, 64, outputLabel("Reference \u00B7 output "), channels);
     referenceOutput_->setObjectName(QStringLiteral("referenceOutput"));
     connect(referenceOutput_, &Stepper::stepped, &routed_, &RoutedSignal::setReferenceOutput);
-    dualHint_ = caption(QStringLiteral("Solo A or B for reference measurement"), ScreenColors::orange());
+    dualHint_ =
+        caption(QStringLiteral("Solo A or B for reference measurement"), channels, ScreenColors::orange());
     dualHint_->setObjectName(QStringLiteral("dualHint"));
     for (QWidget* w :
          std::initializer_list<QWidget*>{channelA_, channelB_, sendReference_, referenceOutput_, dualHint_})
         channelColumn->addWidget(w);
-    auto* group =
-        new Disclosure(QStringLiteral("Channel routing"), channels, QVStyle::font(QVText::Body), 12);
+    group->setContent(channels);
     group->setObjectName(QStringLiteral("channelRouting"));
     routing->addWidget(group);
 
-    routedStatus_ = caption(QString(), QVStyle::secondary());
+    routedStatus_ = caption(QString(), interfaceControls_, QVStyle::secondary());
     routedStatus_->setObjectName(QStringLiteral("routedStatus"));
     routedStatus_->setWordWrap(true);
     routedStatus_->setMaximumHeight(2 * routedStatus_->fontMetrics().lineSpacing() + 2);
@@ -432,7 +437,7 @@ QWidget* SignalLabView::buildOutputCard() {
     card->add(interfaceControls_);
 
     // Stereo: the player's channel.
-    channel_ = new SegmentedPicker(QStringLiteral("Channel"), {"L", "L + R", "R"});
+    channel_ = new SegmentedPicker(QStringLiteral("Channel"), {"L", "L + R", "R"}, card);
     channel_->setObjectName(QStringLiteral("channel"));
     connect(channel_, &SegmentedPicker::chosen, this, [this](int index) { audio_.setRoute(kRoutes[index]); });
     card->add(channel_);
@@ -440,45 +445,50 @@ QWidget* SignalLabView::buildOutputCard() {
 }
 
 QWidget* SignalLabView::buildFiltersCard() {
-    auto* card = new QVCard;
+    auto* card = new QVCard({}, nullptr, column());
     const QFont groupFont = QVStyle::font(QVText::Subheadline, QFont::Medium);
-    auto* content = new QWidget;
+    auto* group = new Disclosure(QStringLiteral("Filters & timing"), nullptr, groupFont, 12, card);
+    auto* content = new QWidget(group->body());
     content->setFont(groupFont);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(12);
 
-    filtered_ = switchBox(QStringLiteral("HP / LP"), groupFont);
+    filtered_ = switchBox(QStringLiteral("HP / LP"), groupFont, content);
     filtered_->setObjectName(QStringLiteral("filtered"));
     connect(filtered_, &QCheckBox::clicked, this,
             [this](bool on) { edit([on](SignalSettings& s) { s.filtered = on; }); });
     column->addWidget(filtered_);
 
-    corners_ = new QWidget;
+    corners_ = new QWidget(content);
     auto* cornerColumn = new QVBoxLayout(corners_);
     cornerColumn->setContentsMargins(0, 0, 0, 0);
     cornerColumn->setSpacing(12);
-    cornerColumn->addWidget(number(QStringLiteral("High-pass"), &SignalSettings::hp, QStringLiteral("Hz")));
-    cornerColumn->addWidget(number(QStringLiteral("Low-pass"), &SignalSettings::lp, QStringLiteral("Hz")));
+    cornerColumn->addWidget(
+        number(QStringLiteral("High-pass"), &SignalSettings::hp, QStringLiteral("Hz"), corners_));
+    cornerColumn->addWidget(
+        number(QStringLiteral("Low-pass"), &SignalSettings::lp, QStringLiteral("Hz"), corners_));
     column->addWidget(corners_);
 
-    cycle_ = number(QStringLiteral("Cycle"), &SignalSettings::seconds, QStringLiteral("sec"));
+    cycle_ = number(QStringLiteral("Cycle"), &SignalSettings::seconds, QStringLiteral("sec"), content);
     column->addWidget(cycle_);
-    column->addWidget(caption(QStringLiteral("6 dB/oct filters \u00B7 dBFS output"), QVStyle::secondary()));
+    column->addWidget(
+        caption(QStringLiteral("6 dB/oct filters \u00B7 dBFS output"), content, QVStyle::secondary()));
 
-    auto* group = new Disclosure(QStringLiteral("Filters & timing"), content, groupFont, 12);
+    group->setContent(content);
     group->setObjectName(QStringLiteral("filtersTiming"));
     card->add(group);
     return card;
 }
 
-QVNumber* SignalLabView::number(const QString& title, double SignalSettings::*field, const QString& unit) {
+QVNumber* SignalLabView::number(const QString& title, double SignalSettings::*field, const QString& unit,
+                                QWidget* parent) {
     // Another field may show the same value ("Duration" and "Cycle"), and edits move the band highlight:
     // each edit shows the whole page again.
     QVBinding<double> binding{
         [this, field] { return signal_.get().*field; },
         [this, field](const double& value) { edit([&](SignalSettings& s) { s.*field = value; }); }};
-    auto* n = new QVNumber(title, std::move(binding), unit);
+    auto* n = new QVNumber(title, std::move(binding), unit, parent);
     n->setObjectName(title);
     numbers_.push_back(n);
     return n;

@@ -100,12 +100,13 @@ public:
 private:
     QWidget* buildHeader();
     QWidget* buildSignalCard();
-    QWidget* buildNoiseControls();
-    QWidget* buildToneControls();
-    QWidget* buildSweepControls();
+    QWidget* buildNoiseControls(QWidget* parent);
+    QWidget* buildToneControls(QWidget* parent);
+    QWidget* buildSweepControls(QWidget* parent);
     QWidget* buildOutputCard();
     QWidget* buildFiltersCard();
-    QVNumber* number(const QString& title, double SignalSettings::*field, const QString& unit);
+    QVNumber* number(const QString& title, double SignalSettings::*field, const QString& unit,
+                     QWidget* parent);
 
     // Writes the settings; a change of kind stops both paths.
     void writeSignal(const SignalSettings& next);

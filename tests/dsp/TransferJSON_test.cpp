@@ -140,6 +140,114 @@ TEST(TransferJSON, ReadsWhatOtherWritersMayWrite) {
     EXPECT_EQ((*decoded)[0].bins, sampleTrace().bins);
 }
 
+namespace {
+
+// The same text with a space in the first trace, which sends that trace to the full reading.
+std::string withSpace(const std::string& text) { return "[{ " + text.substr(2); }
+
+// `text` with the first `from` after `after` replaced by `to`.
+std::string replaced(std::string text, const std::string& after, const std::string& from,
+                     const std::string& to) {
+    const std::size_t at = text.find(from, text.find(after));
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+}  // namespace
+
+// A file as this writer writes it is read in one pass, apart from the full reading that any other text
+// takes; both give the same traces to the last bit and the same refusals, whatever number forms, strings,
+// and faults a trace holds, and wherever in a long trace the writer's form ends.
+TEST(TransferJSON, TheWritersFormReadsAsTheFullReadingDoes) {
+    const std::string text = TransferJSON::encode({sampleTrace()}).value();
+    const auto same = [](const std::string& edited) {
+        SCOPED_TRACE(edited.substr(0, 400));
+        auto direct = TransferJSON::decode(edited), full = TransferJSON::decode(withSpace(edited));
+        ASSERT_EQ(direct.ok(), full.ok()) << (direct ? full.error() : direct.error()).description;
+        if (direct) {
+            ASSERT_EQ(direct->size(), 1u);
+            expectIdentical((*direct)[0], (*full)[0]);
+        } else {
+            EXPECT_EQ(direct.error().description, full.error().description);
+        }
+    };
+    same(text);
+    // Numbers: JSON's forms, an integer read as simdjson reads it (−0 as 0), the edges of a double's range,
+    // and what is not a JSON number.
+    for (const std::string number : {"-0",
+                                     "0",
+                                     "-0.0",
+                                     "1E2",
+                                     "1e+2",
+                                     "2050.78125E-2",
+                                     "123456789012345678",
+                                     "1234567890123456789",
+                                     "98765432109876543210",
+                                     "9007199254740993",
+                                     "0.1",
+                                     "1.7976931348623157e308",
+                                     "4.9e-324",
+                                     "2.2250738585072011e-308",
+                                     "1e-400",
+                                     "1e400",
+                                     "01",
+                                     "1.",
+                                     ".5",
+                                     "-",
+                                     "1e",
+                                     "+1",
+                                     "0x10",
+                                     "1.5.2",
+                                     "-01",
+                                     "1e+",
+                                     "NaN",
+                                     "\"20\"",
+                                     "true"}) {
+        same(replaced(text, "\"bins\"", "20.5078125", number));
+        same(replaced(text, "\"bins\"", "-0.0", number));
+        same(replaced(text, "\"captured\"", "797000000.1234568", number));
+        same(replaced(text, "\"bins\"", "\"id\":7", "\"id\":" + number));
+        same(replaced(text, "\"micChannel\"", ":0", ":" + number));
+    }
+    // Strings: UTF-8, escapes, control characters, bytes that are not UTF-8, and a UUID that is not one.
+    for (const std::string name :
+         {"Bühne – Mitte", "quote \\\" inside", "tab\tinside", "\xff\xfe", "\xc3", "\\u00fc"})
+        same(replaced(text, "\"name\"", "Main L \u00b7 1 kHz \u2013 test", name));
+    same(replaced(text, "\"id\"", "E621E1F8", "X621E1F8"));
+    same(replaced(text, "\"id\"", "E621E1F8", "e621e1f8"));
+    same(replaced(text, "\"averages\"", "3", "3.0"));
+
+    // A long trace: past a megabyte of text, in pieces of any size, and the writer's form ending late in
+    // it, where the full reading takes it up from the trace's start.
+    TransferTrace longTrace = sampleTrace();
+    longTrace.bins.clear();
+    for (int k = 1; k <= 20000; ++k)
+        longTrace.bins.push_back({k, k * 2.9296875, std::sin(k) / 3, std::cos(k) / 7, 0.5 + std::sin(k) / 3});
+    const std::string longText = TransferJSON::encode({longTrace}).value();
+    ASSERT_GT(longText.size(), std::size_t{2} << 20);
+    for (std::size_t piece : {std::size_t(1), std::size_t(4093), longText.size()}) {
+        std::string_view rest = longText;
+        auto decoded =
+            TransferJSON::decode([&rest, piece](char* into, std::size_t size) -> Result<std::size_t> {
+                const std::size_t n = std::min({size, piece, rest.size()});
+                std::memcpy(into, rest.data(), n);
+                rest.remove_prefix(n);
+                return n;
+            });
+        ASSERT_TRUE(decoded) << decoded.error().description;
+        ASSERT_EQ(decoded->size(), 1u);
+        expectIdentical((*decoded)[0], longTrace);
+    }
+    const std::string bin = "{\"id\":19000,";
+    ASSERT_NE(longText.find(bin), std::string::npos);
+    same(replaced(longText, bin, bin, "{ \"id\":19000,"));
+    same(replaced(longText, bin, bin, "{\"id\":18999,"));
+    same(replaced(longText, bin, "}", "} "));
+    auto late = TransferJSON::decode(replaced(longText, bin, bin, "{\"id\":18999,"));
+    ASSERT_FALSE(late);
+    EXPECT_EQ(late.error().description, "Trace 1 has two bins with id 18999.");
+}
+
 // The JSON library's compact dump of the traces as ordered objects: the form the file has always had.
 std::string libraryText(const std::vector<TransferTrace>& traces) {
     Json expected = Json::array();

@@ -9,14 +9,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QSet>
 #include <QStyleOptionButton>
 #include <QVBoxLayout>
 #include <functional>
+#include <string>
+#include <utility>
 
 #include "UiChecks.h"
 #include "kit/QVAction.h"
+#include "kit/QVCard.h"
 #include "kit/QVFormat.h"
 #include "kit/QVIcons.h"
 #include "kit/QVMetric.h"
@@ -131,6 +135,44 @@ TEST(QVIcons, WaveformBarsStandCentredAndThePlaylistNoteHasItsList) {
 
 // The read-out's value is its large line: digits stand 0.73 em high, some 20 px at 27 px (9 px at the
 // body size).
+// A card pieces its face together from the smallest one: on the page's background, every pixel as the
+// face drawn whole gives it (to within the last step of rounding), at any size and pixel ratio.
+TEST(QVCard, TheFacePiecedTogetherIsTheFaceDrawnWhole) {
+    for (const auto& [size, dpr] : {std::pair{QSize(760, 300), 1.0}, std::pair{QSize(43, 44), 1.0},
+                                    std::pair{QSize(301, 97), 2.0}, std::pair{QSize(40, 38), 1.0}}) {
+        SCOPED_TRACE(std::to_string(size.width()) + " x " + std::to_string(size.height()) + " at " +
+                     std::to_string(dpr));
+        QImage pieced((QSizeF(size) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+        pieced.setDevicePixelRatio(dpr);
+        pieced.fill(QVStyle::background());
+        QImage whole = pieced;
+        QVCard card;
+        card.resize(size);
+        ASSERT_EQ(card.size(), size);
+        card.render(&pieced, {}, {}, QWidget::RenderFlags());
+        {
+            QPainter p(&whole);
+            p.setRenderHint(QPainter::Antialiasing);
+            QPainterPath shape;
+            shape.addRoundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), QVCard::kRadius,
+                                 QVCard::kRadius);
+            p.fillPath(shape, QVStyle::card());
+            p.setPen(QPen(QColor::fromRgbF(1, 1, 1, 0.045f), 1));
+            p.drawPath(shape);
+        }
+        int apart = 0;
+        for (int y = 0; y < whole.height(); ++y)
+            for (int x = 0; x < whole.width(); ++x) {
+                const QRgb a = pieced.pixel(x, y), b = whole.pixel(x, y);
+                if (std::abs(qRed(a) - qRed(b)) > 1 || std::abs(qGreen(a) - qGreen(b)) > 1 ||
+                    std::abs(qBlue(a) - qBlue(b)) > 1) {
+                    ++apart;
+                }
+            }
+        EXPECT_EQ(apart, 0);
+    }
+}
+
 TEST(QVMetric, TheValueStandsAtItsOwnLargeSize) {
     QVStyle::apply();
     QVMetric metric("88.8 ms", "Delay");

@@ -100,3 +100,68 @@ TEST(QVFrequencyAxis, LabelsStandUnderTheirGridLinesApartAndInside) {
 }
 
 }  // namespace quorvel
+
+namespace quorvel {
+
+// The curve draws its pieces itself: as the painter strokes them 2 px wide with square ends, to within
+// the smoothing of their edges, at either pixel ratio; in its colour; and with the pen lifted between
+// runs, however close they end.
+TEST(QVPlotCurve, DrawsItsPiecesAsThePainterStrokesThem) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> level(60, 140);
+    QVPlotCurve::Run dense;
+    for (int i = 0; i < 2000; ++i)
+        dense.emplace_back(100 + 300 * std::pow(i / 2000.0, 0.3), level(random) + 40 * std::sin(i / 300.0));
+    const std::vector<QVPlotCurve::Run> runs{
+        {{10, 20}, {60, 30}, {61, 180}, {90, 170}},  // sparse, with a near-vertical piece
+        {{91.2, 40}, {99, 40}},                      // a level run just after it, not joined to it
+        dense};
+    for (double dpr : {1.0, 2.0}) {
+        SCOPED_TRACE(dpr);
+        QVPlotCurve curve;
+        curve.setRuns(runs, dpr);
+        QImage painted((QSizeF(420, 200) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+        painted.setDevicePixelRatio(dpr);
+        painted.fill(Qt::transparent);
+        QImage drawn = painted;
+        {
+            QPainter p(&painted);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(Qt::white, QVPlotCurve::kWidth, Qt::SolidLine, Qt::SquareCap));
+            p.drawLines(curve.pieces().data(), int(curve.pieces().size()));
+        }
+        {
+            QPainter p(&drawn);
+            curve.paint(p, Qt::white);
+        }
+        double inkPainted = 0, inkDrawn = 0, difference = 0;
+        int touched = 0, apart = 0;
+        for (int y = 0; y < painted.height(); ++y)
+            for (int x = 0; x < painted.width(); ++x) {
+                const int a = qAlpha(painted.pixel(x, y)), b = qAlpha(drawn.pixel(x, y));
+                inkPainted += a;
+                inkDrawn += b;
+                if (a || b) ++touched;
+                difference += std::abs(a - b);
+                if (std::abs(a - b) > 128) ++apart;
+            }
+        EXPECT_NEAR(inkDrawn / inkPainted, 1, 0.02);
+        EXPECT_LT(difference / touched, 16);  // of 255, over the pixels either touches
+        EXPECT_LT(apart, touched / 500 + 1);  // a pixel half covered by one and not the other: rare
+        // Nothing between the two runs' ends at x = 90 and 91.2, above the level run.
+        for (int y = int(50 * dpr); y < int(160 * dpr); ++y)
+            EXPECT_EQ(qAlpha(drawn.pixel(int(91 * dpr), y)), 0) << y;
+    }
+    // In its colour, opaque where a piece covers a pixel whole; a curve of no piece draws nothing.
+    QVPlotCurve flat;
+    flat.setRuns({{{0, 10.5}, {50, 10.5}}});
+    QPointF at;
+    const QImage picture = flat.picture(QColor(171, 240, 125), &at);
+    const QPoint inside = QPoint(25, 10) - at.toPoint();  // the pixel row from 10 to 11, covered whole
+    EXPECT_EQ(picture.pixel(inside), qRgb(171, 240, 125));
+    QVPlotCurve none;
+    none.setRuns({{{5, 5}}});
+    EXPECT_TRUE(none.picture(Qt::white).isNull());
+}
+
+}  // namespace quorvel

@@ -4,8 +4,12 @@
 
 #include <QImage>
 #include <QLineF>
+#include <QPainter>
+#include <QPainterPath>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "ScreenTesting.h"
@@ -47,6 +51,53 @@ TEST(SignalPreview, LineGeometryPerKindAndTheLineIsDrawn) {
     preview.render(&image, {}, {}, QWidget::DrawChildren);  // without the window background
     EXPECT_GT(qAlpha(image.pixel(20, qRound(0.18 * 96))), 128);
     EXPECT_LT(qAlpha(image.pixel(20, 90)), 32);
+}
+
+namespace {
+
+// The preview's drawing as one stroke of the whole line over the background, at `dpr` pixels per unit.
+QImage previewInOneStroke(SignalKind kind, QSize size, qreal dpr) {
+    QImage image((QSizeF(size) * dpr).toSize(), QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath background;
+    background.addRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), 14, 14);
+    QColor wash = QVStyle::accent();
+    wash.setAlphaF(0.025f);
+    p.fillPath(background, wash);
+    const std::vector<QPointF> line = SignalPreview::points(kind, QSizeF(size));
+    QPainterPath path(line.front());
+    for (std::size_t k = 1; k < line.size(); ++k) path.lineTo(line[k]);
+    QPen pen(QVStyle::accent(), 2, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin);
+    pen.setMiterLimit(5);
+    p.setPen(pen);
+    p.drawPath(path);
+    return image;
+}
+
+}  // namespace
+
+// The preview is drawn in strips, once per shape and size: every pixel as the whole line drawn in one
+// stroke gives it, whatever the width (strips that do not divide it) and the screen's pixel ratio.
+TEST(SignalPreview, PictureIsTheWholeStrokePixelForPixel) {
+    for (SignalKind kind : {SignalKind::pink, SignalKind::logSweep, SignalKind::sine})
+        for (const auto& [size, dpr] : {std::pair{QSize(760, 95), 1.0}, std::pair{QSize(331, 95), 1.0},
+                                        std::pair{QSize(500, 95), 2.0}}) {
+            SCOPED_TRACE(std::string(rawValue(kind)) + " at " + std::to_string(size.width()) + " x" +
+                         std::to_string(dpr));
+            const QImage drawn = SignalPreview::picture(kind, size, dpr)
+                                     .toImage()
+                                     .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            const QImage expected = previewInOneStroke(kind, size, dpr);
+            ASSERT_EQ(drawn.size(), expected.size());
+            EXPECT_EQ(drawn, expected);
+            if (drawn != expected)
+                drawn.save(QStringLiteral(QUORVEL_TEST_OUTPUT_DIR "/preview-") +
+                           QString::fromUtf8(rawValue(kind).data()) + ".png");
+        }
+    EXPECT_TRUE(SignalPreview::picture(SignalKind::pink, QSize(0, 95), 1).isNull());
 }
 
 namespace {
