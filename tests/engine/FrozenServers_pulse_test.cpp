@@ -8,23 +8,27 @@
 
 namespace quorvel {
 
-class FrozenPulseServer : public ::testing::TestWithParam<bool> {
-protected:
-    void SetUp() override { QUORVEL_SKIP_WITHOUT_PULSE_SERVER(); }
-};
+namespace {
 
-TEST_P(FrozenPulseServer, StartsReturnAtOnceNameTheServerAndWorkOnceItGoesOn) {
+void checkFrozen(bool frozenFirst) {
     PulseServers::PrivateServer server;
     ASSERT_TRUE(server.start());
     // No JACK server of the machine's may stand in for the frozen one.
     setenv("JACK_DEFAULT_SERVER", "quorvel-no-such-server", 1);
     FrozenServerActions::check([&](bool frozen) { server.freeze(frozen); },
-                               "The PulseAudio server is not responding", GetParam());
+                               "The PulseAudio server is not responding", frozenFirst);
 }
 
-INSTANTIATE_TEST_SUITE_P(, FrozenPulseServer, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                             return p.param ? "FrozenFirst" : "FrozenAfterListing";
-                         });
+}  // namespace
+
+TEST(FrozenPulseServer, StartsOnAServerFrozenAfterTheListingReturnAtOnceAndNameIt) {
+    QUORVEL_SKIP_WITHOUT_PULSE_SERVER();
+    checkFrozen(false);
+}
+
+TEST(FrozenPulseServer, StartsOnAServerFrozenBeforeTheWindowOpenedReturnAtOnceAndNameIt) {
+    QUORVEL_SKIP_WITHOUT_PULSE_SERVER();
+    checkFrozen(true);
+}
 
 }  // namespace quorvel
