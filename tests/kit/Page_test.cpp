@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyleHints>
 #include <QTest>
 #include <QVBoxLayout>
 
 #include "QtPrinting.h"
+#include "WindowInput.h"
 #include "kit/QVPage.h"
 #include "kit/QVStyle.h"
 
@@ -93,6 +96,130 @@ TEST(QVPage, ABlockShownAboveTheControlScrollsThePageUntilANewWindowHeightLetsGo
     page.resize(400, 520);
     settle();
     EXPECT_EQ(bar->maximum(), 0);
+}
+
+// A click that hides a line two layouts deep, above the control or below it at the page's end: the control
+// is back in place in the turn of the event loop that lays the change out, and a second press at the same
+// point lands on it however many turns the program runs between the two.
+TEST(QVPage, APressedControlStaysInPlaceFromTheTurnThatChangesThePageAndTakesTheNextPress) {
+    for (const bool above : {true, false})
+        for (int turns = 0; turns <= 5; ++turns) {
+            SCOPED_TRACE(testing::Message() << (above ? "above" : "below") << ", turns " << turns);
+            QVPage page(QStringLiteral("Page"));
+            auto* card = new QWidget;
+            auto* cardColumn = new QVBoxLayout(card);
+            auto* group = new QWidget;
+            auto* groupColumn = new QVBoxLayout(group);
+            auto* button = new QPushButton(QStringLiteral("Step"));
+            groupColumn->addWidget(button);
+            QWidget* status = block(40);
+            cardColumn->addWidget(group);
+            cardColumn->insertWidget(above ? 0 : 1, status);
+            page.add(block(600));
+            page.add(card);
+            int clicks = 0;
+            QObject::connect(button, &QPushButton::clicked, status, [&] {
+                ++clicks;
+                status->hide();
+            });
+            page.resize(400, 300);
+            page.show();
+            settle();
+            page.verticalScrollBar()->setValue(page.verticalScrollBar()->maximum());
+            settle();
+
+            const QPoint at = middle(button);
+            const quint64 time = WindowInput::freshTime();
+            WindowInput::click(&page, at, time);
+            for (int turn = 0; turn < turns; ++turn) {
+                QCoreApplication::processEvents();
+                EXPECT_EQ(middle(button), at) << "after turn " << turn;
+            }
+            WindowInput::click(&page, at, time + 90);
+            settle();
+            EXPECT_EQ(clicks, 2);
+            EXPECT_EQ(middle(button), at);
+        }
+}
+
+// Buttons that each take themselves away, the ones below moving up: a second press within the double-click
+// interval at the first one's point was meant for the button that went, and acts on nothing; later, or
+// elsewhere, it is a click of its own.
+TEST(QVPage, AQuickSecondPressWhereThePressedControlWentActsOnNothing) {
+    const int interval = QGuiApplication::styleHints()->mouseDoubleClickInterval();
+    const struct {
+        int gapMS;
+        int lowerBy;
+        int removed;
+    } cases[] = {{50, 0, 1}, {300, 0, 1}, {interval + 100, 0, 2}, {50, 20, 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.gapMS << " ms apart, " << c.lowerBy << " px lower");
+        QVPage page(QStringLiteral("Page"));
+        auto* rows = new QWidget;
+        auto* column = new QVBoxLayout(rows);
+        column->setSpacing(0);
+        column->setContentsMargins(0, 0, 0, 0);
+        QStringList removed;
+        QList<QPushButton*> buttons;
+        for (int i = 0; i < 3; ++i) {
+            auto* remove = new QPushButton(QStringLiteral("Remove %1").arg(i));
+            remove->setFixedHeight(30);
+            QObject::connect(remove, &QPushButton::clicked, remove, [&removed, remove] {
+                removed << remove->text();
+                remove->hide();
+                remove->deleteLater();
+            });
+            column->addWidget(remove);
+            buttons << remove;
+        }
+        page.add(rows);
+        page.resize(400, 500);
+        page.show();
+        settle();
+
+        const QPoint at = middle(buttons[0]);
+        const quint64 time = WindowInput::freshTime();
+        WindowInput::click(&page, at, time);
+        settle();
+        ASSERT_EQ(removed, QStringList{"Remove 0"});
+        WindowInput::click(&page, at + QPoint(0, c.lowerBy), time + quint64(c.gapMS));
+        settle();
+        EXPECT_EQ(removed.size(), c.removed) << removed.join(", ").toStdString();
+    }
+}
+
+// The control is held while the pointer stays where it pressed. A block that comes above it once the
+// pointer has moved on, or once the control itself is gone, leaves a page that fits at its top.
+TEST(QVPage, APageThatFitsStaysAtItsTopOnceThePointerLeftOrThePressedControlWent) {
+    for (const bool pointerLeaves : {true, false}) {
+        SCOPED_TRACE(pointerLeaves ? "the pointer leaves" : "the control goes");
+        QVPage page(QStringLiteral("Page"));
+        QWidget* above = block(100);
+        auto* import = new QPushButton(QStringLiteral("Import"));
+        above->hide();
+        page.add(above);
+        page.add(import);
+        page.resize(400, 500);
+        page.show();
+        settle();
+        QScrollBar* bar = page.verticalScrollBar();
+
+        const QPoint at = middle(import);
+        WindowInput::click(&page, at, WindowInput::freshTime());
+        settle();
+        if (pointerLeaves) WindowInput::send(&page, QEvent::MouseMove, at + QPoint(0, 40), 0);
+        above->show();  // a result that comes later, as an import's
+        settle();
+        if (pointerLeaves) {
+            EXPECT_EQ(bar->value(), 0);
+            continue;
+        }
+        EXPECT_EQ(middle(import), at) << "held while the pointer is still there";
+        import->hide();
+        settle();
+        EXPECT_EQ(bar->value(), 0);
+        EXPECT_EQ(bar->maximum(), 0);
+    }
 }
 
 // The scroll bar a click brings takes no width from the blocks: a control at their right edge stays where
