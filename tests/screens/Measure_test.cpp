@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "ScreenTesting.h"
+#include "WindowInput.h"
 #include "dsp/AlignmentDSP.h"
 #include "engine/InputPicker.h"
 #include "engine/InterfacePicker.h"
@@ -340,6 +341,33 @@ TEST_F(AlignViewTest, DeletingTraceAReturnsToLiveAndRewritesTheFile) {
     trash("B");
     settle();
     EXPECT_FALSE(shown("savedCard"));
+}
+
+// Two quick clicks on the first saved trace's trash, as a hurried double click: the trace below, which
+// moves up under the pointer, stays, whether the page lays the rows out before the second click or not.
+TEST_F(AlignViewTest, TwoQuickClicksOnATrashRemoveOneTraceAndSaveTheRest) {
+    for (const int gapMS : {50, 300})
+        for (const int turns : {0, 2, 10}) {
+            SCOPED_TRACE(testing::Message() << gapMS << " ms apart, " << turns << " turns between");
+            open({trace("T0", 1.0), trace("T1", 2.0), trace("T2", 3.0)});
+            show({900, 600});
+            view->findChild<Disclosure*>("savedGroup")->header()->click();
+            scrollToEnd(view.get());
+            QToolButton* trash = nullptr;
+            for (QToolButton* b : view->findChildren<QToolButton*>())
+                if (b->accessibleName() == "Remove T0") trash = b;
+            ASSERT_NE(trash, nullptr);
+
+            WindowInput::twoClicks(view.get(), pointOn(trash), gapMS, turns);
+            settleLayout();
+            store_.waitForFile();
+            QStringList kept, saved;
+            for (const TransferTrace& t : store_.traces()) kept << QString::fromStdString(t.name);
+            for (const TransferTrace& t : MeasurementStore().traces())
+                saved << QString::fromStdString(t.name);
+            EXPECT_EQ(kept, (QStringList{"T1", "T2"}));
+            EXPECT_EQ(saved, kept);
+        }
 }
 
 TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {
