@@ -192,7 +192,7 @@ void AlignView::buildCompareCard() {
         auto* row = new QHBoxLayout;
         title = new QLabel;
         QVStyle::setText(title, QVText::Body);
-        box = new QComboBox;
+        box = new PopupPicker;
         box->setMinimumWidth(220);
         row->addWidget(title);
         row->addStretch(1);
