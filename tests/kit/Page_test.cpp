@@ -32,6 +32,19 @@ QWidget* block(int height) {
 
 QPoint middle(const QWidget* w) { return w->mapToGlobal(w->rect().center()); }
 
+// A page that fits its window: a hidden block of 100 px above a button titled `title`, shown and laid out.
+QPushButton* buttonBelowAHiddenBlock(QVPage& page, QWidget*& above, const QString& title) {
+    above = block(100);
+    auto* button = new QPushButton(title);
+    above->hide();
+    page.add(above);
+    page.add(button);
+    page.resize(400, 500);
+    page.show();
+    settle();
+    return button;
+}
+
 // The widths a widget is given, in order.
 struct Widths : QObject {
     QList<int> seen;
@@ -76,15 +89,9 @@ TEST(QVPage, AClickThatShortensThePageAtItsEndLeavesTheControlAndTheRoomGoesAsTh
 
 TEST(QVPage, ABlockShownAboveTheControlScrollsThePageUntilANewWindowHeightLetsGo) {
     QVPage page(QStringLiteral("Page"));
-    QWidget* above = block(100);
-    auto* show = new QPushButton(QStringLiteral("Show"));
-    above->hide();
-    page.add(above);
-    page.add(show);
+    QWidget* above = nullptr;
+    QPushButton* show = buttonBelowAHiddenBlock(page, above, QStringLiteral("Show"));
     QObject::connect(show, &QPushButton::clicked, above, &QWidget::show);
-    page.resize(400, 500);
-    page.show();
-    settle();
     QScrollBar* bar = page.verticalScrollBar();
     ASSERT_EQ(bar->maximum(), 0) << "the page fits";
 
@@ -194,14 +201,8 @@ TEST(QVPage, APageThatFitsStaysAtItsTopOnceThePointerLeftOrThePressedControlWent
     for (const bool pointerLeaves : {true, false}) {
         SCOPED_TRACE(pointerLeaves ? "the pointer leaves" : "the control goes");
         QVPage page(QStringLiteral("Page"));
-        QWidget* above = block(100);
-        auto* import = new QPushButton(QStringLiteral("Import"));
-        above->hide();
-        page.add(above);
-        page.add(import);
-        page.resize(400, 500);
-        page.show();
-        settle();
+        QWidget* above = nullptr;
+        QPushButton* import = buttonBelowAHiddenBlock(page, above, QStringLiteral("Import"));
         QScrollBar* bar = page.verticalScrollBar();
 
         const QPoint at = middle(import);

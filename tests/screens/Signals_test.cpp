@@ -41,6 +41,16 @@ struct SignalLab : PageTest<SignalLabView> {
         ASSERT_TRUE(m.settle());
     }
     bool playing() const { return m.audio->playing() || m.routed->isPlaying(); }
+    // The Interface path with its routing open, where a change of B's output stops the generator (the
+    // window's rule).
+    void openRoutingWhereBStopsTheGenerator() {
+        interfaceMode = true;
+        build();
+        QObject::connect(m.routed.get(), &RoutedSignal::channelBChanged, m.routed.get(),
+                         [&] { m.routed->stop(); });
+        show({820, 600});
+        child<Disclosure>("channelRouting")->setExpanded(true);
+    }
 };
 
 }  // namespace
@@ -107,15 +117,10 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
 }
 
 // With the routed generator playing and the page at its end, the first click on B's "+" stops the
-// generator (the window's rule) and so hides the status line; the second click at the same point must land
+// generator and so hides the status line; the second click at the same point must land
 // on B's "+" again, not on A's.
 TEST_F(SignalLab, TwoClicksAtOnePointOnBsPlusStepBTwiceAndLeaveA) {
-    interfaceMode = true;
-    build();
-    QObject::connect(m.routed.get(), &RoutedSignal::channelBChanged, m.routed.get(),
-                     [&] { m.routed->stop(); });
-    show({820, 600});
-    child<Disclosure>("channelRouting")->setExpanded(true);
+    openRoutingWhereBStopsTheGenerator();
     pressPlay();
     ASSERT_TRUE(m.routed->isPlaying());
     scrollToEnd(view.get());
@@ -137,12 +142,7 @@ TEST_F(SignalLab, TwoClicksAtOnePointOnBsPlusStepBTwiceAndLeaveA) {
 // after the first and then running any number of turns of the event loop before the second comes in: the
 // page is laid out again while the second click waits, and that click still lands on B's "+".
 TEST_F(SignalLab, TwoClicksAtOnePointOnBsPlusLandOnItWhateverTheMainThreadDoesBetween) {
-    interfaceMode = true;
-    build();
-    QObject::connect(m.routed.get(), &RoutedSignal::channelBChanged, m.routed.get(),
-                     [&] { m.routed->stop(); });
-    show({820, 600});
-    child<Disclosure>("channelRouting")->setExpanded(true);
+    openRoutingWhereBStopsTheGenerator();
     for (int turns = 0; turns <= 10; ++turns) {
         SCOPED_TRACE(testing::Message() << turns << " turns between");
         m.routed->setChannelB(2);
