@@ -413,8 +413,8 @@ TEST_F(AlignViewTest, TwoQuickClicksOnATrashRemoveOneTraceAndSaveTheRest) {
             store_.waitForFile();
             QStringList kept, saved;
             for (const TransferTrace& t : store_.traces()) kept << QString::fromStdString(t.name);
-            for (const TransferTrace& t : MeasurementStore().traces())
-                saved << QString::fromStdString(t.name);
+            const MeasurementStore reloaded;
+            for (const TransferTrace& t : reloaded.traces()) saved << QString::fromStdString(t.name);
             EXPECT_EQ(kept, (QStringList{"T1", "T2"}));
             EXPECT_EQ(saved, kept);
         }
