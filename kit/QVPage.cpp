@@ -154,33 +154,21 @@ bool QVPage::watch(QObject* receiver, QEvent* event) {
         return false;
     }
     auto* target = qobject_cast<QWidget*>(receiver);
-    if (!target) return false;
-    switch (type) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-            return pressed(target, event);
-        case QEvent::MouseButtonRelease:
-            return std::exchange(eatRelease_, false) &&
-                   (target == widget() || widget()->isAncestorOf(target));
-        default:
-            return false;
-    }
+    const bool press =
+        type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick || type == QEvent::KeyPress;
+    return target && press && pressed(target, event);
 }
 
 bool QVPage::pressed(QWidget* target, QEvent* event) {
     QWidget* body = widget();
     const bool mouse = event->type() != QEvent::KeyPress;
-    if (mouse) eatRelease_ = false;
     if (target != body && !body->isAncestorOf(target)) {
         // The user works elsewhere now (the window's other parts, a menu, a dialog).
         letGo();
         return false;
     }
-    if (mouse && repeatsVanished(*static_cast<QMouseEvent*>(event))) {
-        eatRelease_ = true;
-        return true;
-    }
+    // Its release reaches a control that was not pressed, and does nothing either.
+    if (mouse && repeatsVanished(*static_cast<QMouseEvent*>(event))) return true;
     // The widget under the pointer, or the one the keys go to. (A press a child leaves to its parents is
     // reported once for each of them: this is the same every time.)
     QWidget* control = QApplication::focusWidget();

@@ -101,7 +101,6 @@ private:
     QPointF lastPoint_;
     std::optional<quint64> lastTime_;
     bool pointerHeld_ = false;  // the control was held by that press, not by a key
-    bool eatRelease_ = false;   // the press was eaten: so is its release
 
     bool settling_ = false;   // settle() is running
     bool requested_ = false;  // a layout request of the page was delivered in settle()'s current pass
