@@ -105,13 +105,15 @@ TEST(QVPage, ABlockShownAboveTheControlScrollsThePageUntilANewWindowHeightLetsGo
     EXPECT_EQ(bar->maximum(), 0);
 }
 
-// A click that hides a line two layouts deep, above the control or below it at the page's end: the control
-// is back in place in the turn of the event loop that lays the change out, and a second press at the same
-// point lands on it however many turns the program runs between the two.
+// A click that hides a line two layouts deep, above the control or below it at the page's end, shows one
+// above it, or makes one above it taller at once (over the control, until the layout moves the control
+// down): the control is back in place in the turn of the event loop that lays the change out, and a second
+// press at the same point lands on it however many turns the program runs between the two.
 TEST(QVPage, APressedControlStaysInPlaceFromTheTurnThatChangesThePageAndTakesTheNextPress) {
-    for (const bool above : {true, false})
+    enum class Change { hideAbove, hideBelow, showAbove, growAbove };
+    for (const Change change : {Change::hideAbove, Change::hideBelow, Change::showAbove, Change::growAbove})
         for (int turns = 0; turns <= 5; ++turns) {
-            SCOPED_TRACE(testing::Message() << (above ? "above" : "below") << ", turns " << turns);
+            SCOPED_TRACE(testing::Message() << "change " << int(change) << ", turns " << turns);
             QVPage page(QStringLiteral("Page"));
             auto* card = new QWidget;
             auto* cardColumn = new QVBoxLayout(card);
@@ -119,15 +121,19 @@ TEST(QVPage, APressedControlStaysInPlaceFromTheTurnThatChangesThePageAndTakesThe
             auto* groupColumn = new QVBoxLayout(group);
             auto* button = new QPushButton(QStringLiteral("Step"));
             groupColumn->addWidget(button);
-            QWidget* status = block(40);
+            QWidget* line = block(40);
             cardColumn->addWidget(group);
-            cardColumn->insertWidget(above ? 0 : 1, status);
+            cardColumn->insertWidget(change == Change::hideBelow ? 1 : 0, line);
+            line->setVisible(change != Change::showAbove);
             page.add(block(600));
             page.add(card);
             int clicks = 0;
-            QObject::connect(button, &QPushButton::clicked, status, [&] {
+            QObject::connect(button, &QPushButton::clicked, line, [&] {
                 ++clicks;
-                status->hide();
+                if (change == Change::growAbove)
+                    line->setFixedHeight(80);
+                else
+                    line->setVisible(change == Change::showAbove);
             });
             page.resize(400, 300);
             page.show();
@@ -196,22 +202,27 @@ TEST(QVPage, AQuickSecondPressWhereThePressedControlWentActsOnNothing) {
 }
 
 // The control is held while the pointer stays where it pressed. A block that comes above it once the
-// pointer has moved on, or once the control itself is gone, leaves a page that fits at its top.
+// pointer has moved on, once the user pressed elsewhere, or once the control itself is gone, leaves a page
+// that fits at its top.
 TEST(QVPage, APageThatFitsStaysAtItsTopOnceThePointerLeftOrThePressedControlWent) {
-    for (const bool pointerLeaves : {true, false}) {
-        SCOPED_TRACE(pointerLeaves ? "the pointer leaves" : "the control goes");
+    enum class Then { pointerLeaves, pressElsewhere, controlGoes };
+    for (const Then then : {Then::pointerLeaves, Then::pressElsewhere, Then::controlGoes}) {
+        SCOPED_TRACE(int(then));
         QVPage page(QStringLiteral("Page"));
         QWidget* above = nullptr;
         QPushButton* import = buttonBelowAHiddenBlock(page, above, QStringLiteral("Import"));
         QScrollBar* bar = page.verticalScrollBar();
+        QPushButton elsewhere(QStringLiteral("Open"));  // a dialog's, say
+        elsewhere.show();
 
         const QPoint at = middle(import);
         WindowInput::click(&page, at, WindowInput::freshTime());
         settle();
-        if (pointerLeaves) WindowInput::send(&page, QEvent::MouseMove, at + QPoint(0, 40), 0);
+        if (then == Then::pointerLeaves) WindowInput::send(&page, QEvent::MouseMove, at + QPoint(0, 40), 0);
+        if (then == Then::pressElsewhere) QTest::mouseClick(&elsewhere, Qt::LeftButton);
         above->show();  // a result that comes later, as an import's
         settle();
-        if (pointerLeaves) {
+        if (then != Then::controlGoes) {
             EXPECT_EQ(bar->value(), 0);
             continue;
         }
