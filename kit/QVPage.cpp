@@ -167,7 +167,8 @@ bool QVPage::pressed(QWidget* target, QEvent* event) {
         letGo();
         return false;
     }
-    // Its release reaches a control that was not pressed, and does nothing either.
+    // Meant for the control that went; its release then reaches a control that was never pressed, which
+    // does nothing with it either.
     if (mouse && repeatsVanished(*static_cast<QMouseEvent*>(event))) return true;
     // The widget under the pointer, or the one the keys go to. (A press a child leaves to its parents is
     // reported once for each of them: this is the same every time.)

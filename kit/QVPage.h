@@ -13,8 +13,9 @@
 //
 // The control is held while the pointer stays where it pressed, until the user scrolls, presses elsewhere
 // (in the page, the window or another window) or resizes the window; then the page keeps the view as it
-// is, the same way as a view the user scrolled to, so the content never shrinks out from under it. A
+// is, the same way as a view the user scrolled to, so the content never shrinks out from under it, and a
 // change that comes later (an import's result, a device that comes back) leaves a page at its top there.
+// Once the held control is gone and the blocks fit, the page is back at its top with no room below.
 //
 // A press that comes within the double-click interval and distance of the last one, once the control that
 // one pressed is gone (a row removed by its own button), acts on nothing: it was aimed at the control that
