@@ -2,7 +2,9 @@
 
 #include <QActionGroup>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
+#include <algorithm>
 
 #include "engine/AudioHardware.h"
 #include "engine/InterfaceOption.h"
@@ -130,6 +132,21 @@ void RoutePicker::rebuildMenu() {
             (name.isEmpty() ? QStringLiteral("Chosen device") : name) + QStringLiteral(" (not connected)"),
             current, name, currentKey, true);
     }
+    // The menu takes its new size where it stands; a listing that comes while it is open may make it wider
+    // than the room it was placed in.
+    if (menu_->isVisible()) placeMenu();
+}
+
+void RoutePicker::placeMenu() {
+    const QSize size = menu_->sizeHint();
+    const QRect screen = (menu_->screen() ? menu_->screen() : this->screen())->availableGeometry();
+    const QPoint top = mapToGlobal(QPoint(0, 0));
+    QPoint at(top.x(), top.y() + height());
+    // A menu above the button stays above it: a shorter list must not jump to the other side.
+    if (menu_->y() < top.y() || at.y() + size.height() > screen.bottom() + 1)
+        at.setY(top.y() - size.height());
+    at.setX(std::max(screen.left(), std::min(at.x(), screen.right() + 1 - size.width())));
+    menu_->setGeometry(QRect(at, size));
 }
 
 }  // namespace quorvel

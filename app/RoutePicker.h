@@ -7,7 +7,8 @@
 // kept beside it so that a device that is not connected can still be shown as the current choice.
 //
 // The platform's devices come from the shared listing (AudioHardware::listing()): the menu opens at once on
-// the last listing, asks for a new one, and follows each one that comes back while it exists.
+// the last listing, asks for a new one, and follows each one that comes back while it exists. An open menu
+// whose entries change is placed again for its new size, by the button and inside the screen.
 // Main thread only.
 #include <QString>
 #include <QToolButton>
@@ -61,6 +62,9 @@ signals:
 
 private:
     void rebuildMenu();
+    // Puts the open menu below the button (above it where it was above, or where the screen has no room
+    // below), its left edge at the button's, moved left as far as it must to end inside the screen.
+    void placeMenu();
 
     OutputList outputs_;
     bool systemList_ = false;  // outputs_ is the platform's listing

@@ -194,7 +194,7 @@ void AlignView::buildCompareCard() {
         auto* row = new QHBoxLayout;
         title = new QLabel(card);
         QVStyle::setText(title, QVText::Body);
-        box = new QComboBox(card);
+        box = new PopupPicker(card);
         box->setMinimumWidth(220);
         row->addWidget(title);
         row->addStretch(1);

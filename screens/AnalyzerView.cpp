@@ -29,20 +29,6 @@ namespace quorvel {
 
 namespace {
 constexpr int kHighestChannel = 31;  // input channels 0 … 31, shown from 1
-
-// The interface menu, which asks for a new device list each time it opens; the list it shows meanwhile
-// is the last one, and the new one replaces it when it comes.
-class InterfaceMenu : public QComboBox {
-public:
-    using QComboBox::QComboBox;
-
-    std::function<void()> opening;
-
-    void showPopup() override {
-        if (opening) opening();
-        QComboBox::showPopup();
-    }
-};
 }  // namespace
 
 AnalyzerView::AnalyzerView(MicAnalyzer& analyzer, QWidget* parent)
@@ -163,7 +149,9 @@ void AnalyzerView::buildInputCard() {
     QVStyle::setText(label, QVText::Body);
     row->addWidget(label);
     row->addStretch(1);
-    auto* interfaces = new InterfaceMenu(card);
+    // Each opening asks for a new device list; the list shown meanwhile is the last one, and the new one
+    // replaces it when it comes.
+    auto* interfaces = new PopupPicker(card);
     interfaces->opening = [this] {
         if (hardware_) hardware_->refresh();
     };

@@ -1,5 +1,6 @@
 #include "screens/ScreenControls.h"
 
+#include <QAbstractItemView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLayout>
@@ -149,6 +150,27 @@ void Stepper::showValue() {
     label_->setText(labelFor_ ? labelFor_(value_) : QString::number(value_));
     minus_->setEnabled(value_ > low_);
     plus_->setEnabled(value_ < high_);
+}
+
+// ---- PopupPicker ----
+
+PopupPicker::PopupPicker(QWidget* parent) : QComboBox(parent) {
+    setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    QAbstractItemModel* entries = model();
+    connect(entries, &QAbstractItemModel::rowsInserted, this, &PopupPicker::fitOpenList);
+    connect(entries, &QAbstractItemModel::rowsRemoved, this, &PopupPicker::fitOpenList);
+    connect(entries, &QAbstractItemModel::modelReset, this, &PopupPicker::fitOpenList);
+    connect(entries, &QAbstractItemModel::dataChanged, this, &PopupPicker::fitOpenList);
+}
+
+void PopupPicker::showPopup() {
+    if (opening) opening();
+    QComboBox::showPopup();
+}
+
+void PopupPicker::fitOpenList() {
+    // The list keeps the frame it opened with; opening again on the open list sizes and places it anew.
+    if (view()->isVisible() && count() > 0) QComboBox::showPopup();
 }
 
 // ---- Disclosure ----

@@ -1,11 +1,13 @@
 #pragma once
 // Controls the measurement, player and check screens share beyond the component kit: a segmented choice,
-// a stepper, a collapsible group, and the orange used for warnings and second traces.
+// a stepper, a collapsible group, a pop-up picker whose entries change, and the orange used for warnings
+// and second traces.
 //
 // Each control separates showing a value from the user choosing one: setValue() only shows (it emits
 // nothing, so syncing a control from its model never looks like a user change), while the signals fire
 // only on the user's press, and only when the value actually changes. Main thread only.
 #include <QColor>
+#include <QComboBox>
 #include <QSizeF>
 #include <QString>
 #include <QStringList>
@@ -83,6 +85,26 @@ private:
     QLabel* label_ = nullptr;
     QToolButton* minus_ = nullptr;
     QToolButton* plus_ = nullptr;
+};
+
+// A pop-up picker over entries that change while the page shows it (devices, saved traces). Its label is as
+// wide as its longest entry needs, as far as its row has room, whenever the entries change; an open list
+// changes its size and place with them, as it would opening anew, so it never keeps the height of a
+// longer list nor runs off the screen.
+class PopupPicker : public QComboBox {
+    Q_OBJECT
+public:
+    explicit PopupPicker(QWidget* parent = nullptr);
+
+    // Runs each time the list is about to open, before it is placed (a device picker asks for a new
+    // listing there).
+    std::function<void()> opening;
+
+    void showPopup() override;
+
+private:
+    // Places the open list again for the entries it has now.
+    void fitOpenList();
 };
 
 // A collapsible group: a header button with a disclosure arrow and a title, and the content below it,

@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QHBoxLayout>
 #include <QMenu>
+#include <QScreen>
 #include <QSettings>
+#include <QTest>
+#include <QThreadPool>
+#include <QTimer>
 
 #include "Listings.h"
 #include "engine/AudioHardware.h"
@@ -129,6 +134,68 @@ TEST(RoutePicker, OffersThePlatformsStereoOutputsByDefault) {
     settleListings();
     EXPECT_EQ(titles(picker, &checked), QStringList({"System default output", "Speakers (not connected)"}));
     EXPECT_EQ(checked, "Speakers (not connected)");
+    AudioHardware::install(previous);
+}
+
+// The button at the screen's right edge, as in the transport bar of a window there: the first opening has
+// only the last listing (none yet) and grows when the new one comes; a later listing without the long
+// names shrinks it. Open all the while, the menu takes each new size by the button and inside the screen.
+TEST(RoutePicker, AnOpenMenuWhoseListChangesStaysByTheButtonInsideTheScreen) {
+    RoutePicker::store(0, {});
+    auto system = std::make_shared<VirtualAudioSystem>(
+        std::vector<VirtualDevice>{{.name = "Front of house left and right mains", .outputChannels = 2},
+                                   {.name = "Monitor world stage box", .outputChannels = 16}});
+    const auto previous = AudioHardware::install(system);
+    QWidget window;
+    auto* row = new QHBoxLayout(&window);
+    row->addStretch(1);
+    auto* picker = new RoutePicker;
+    row->addWidget(picker);
+    const QRect screen = window.screen()->availableGeometry();
+    window.setGeometry(screen.right() + 1 - 200, screen.top() + 100, 200, 60);
+    window.show();
+    QCoreApplication::processEvents();
+
+    QMenu* menu = picker->menu();
+    struct Seen {
+        QRect geometry;
+        QSize hint;
+        QStringList titles;
+    };
+    std::vector<Seen> seen;
+    const auto look = [&] { seen.push_back({menu->geometry(), menu->sizeHint(), titles(*picker)}); };
+    // Run from the menu's own loop as it opens. That is itself the delivery of a posted call, inside which
+    // only sendPostedEvents() hands on the listings' answers.
+    const auto listingsComeBack = [] {
+        for (int round = 0; round < 3; ++round) {
+            QThreadPool::globalInstance()->waitForDone();
+            QCoreApplication::sendPostedEvents();
+        }
+    };
+    QTimer::singleShot(0, menu, [&] {
+        look();
+        listingsComeBack();
+        look();
+        system->removeDevice("Front of house left and right mains");
+        AudioHardware::listing().refresh();
+        listingsComeBack();
+        look();
+        menu->close();
+    });
+    QTest::mouseClick(picker, Qt::LeftButton);  // the menu runs until the steps above close it
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0].titles, QStringList{"System default output"});
+    EXPECT_EQ(seen[1].titles.size(), 3);
+    EXPECT_EQ(seen[2].titles.size(), 2);
+    EXPECT_GT(seen[1].hint.width(), seen[0].hint.width());
+    const QRect button(picker->mapToGlobal(QPoint(0, 0)), picker->size());
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+        SCOPED_TRACE(seen[i].titles.join(", ").toStdString());
+        EXPECT_TRUE(screen.contains(seen[i].geometry));
+        EXPECT_EQ(seen[i].geometry.size(), seen[i].hint);
+        EXPECT_TRUE(seen[i].geometry.top() == button.bottom() + 1 ||
+                    seen[i].geometry.bottom() < button.top());
+    }
     AudioHardware::install(previous);
 }
 

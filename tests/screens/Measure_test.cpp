@@ -1,6 +1,7 @@
 // The Measure and Alignment pages on the real analyser and measurement store over the virtual device.
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
@@ -8,11 +9,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
+#include <QStyleOptionComboBox>
 #include <QTest>
 #include <QToolButton>
 #include <cmath>
 
+#include "Listings.h"
 #include "ScreenTesting.h"
+#include "WindowInput.h"
 #include "dsp/AlignmentDSP.h"
 #include "engine/InputPicker.h"
 #include "engine/InterfacePicker.h"
@@ -130,6 +134,53 @@ TEST_F(AnalyzerViewTest, ThePageMakesItsInterfaceAndInputPickersWhenFirstShown) 
     view->hide();
     show({900, 1300});
     EXPECT_EQ(view->inputs(), first) << "one per page";
+}
+
+// Devices come and go while the interface menu is open: the open list takes the size a fresh opening gives
+// it, shorter as well as longer. A device with a long name, chosen, shows its whole name on the closed menu.
+TEST_F(AnalyzerViewTest, TheInterfaceMenuFollowsItsDevicesWhileOpenAndShowsAChosenNameWhole) {
+    open();
+    auto* menu = child<QComboBox>("interfaces");
+    const QStringList racks = {"Stage rack A", "Stage rack B", "Stage rack C", "Stage rack D"};
+    for (const QString& rack : racks)
+        m.system->addDevice({.name = rack.toStdString(), .inputChannels = 2, .outputChannels = 2});
+    menu->showPopup();
+    settleListings();
+    ASSERT_EQ(menu->count(), 6);
+    QWidget* list = menu->view()->window();
+    const auto freshHeight = [&] {
+        menu->hidePopup();
+        menu->showPopup();
+        settleListings();
+        return list->height();
+    };
+    const int six = list->height();
+    EXPECT_EQ(six, freshHeight());
+
+    for (const QString& rack : racks) m.system->removeDevice(rack.toStdString());
+    settleListings();
+    ASSERT_EQ(menu->count(), 2);
+    const int two = list->height();
+    EXPECT_LT(two, six);
+    EXPECT_EQ(two, freshHeight());
+    m.system->addDevice({.name = racks[0].toStdString(), .inputChannels = 2, .outputChannels = 2});
+    settleListings();
+    ASSERT_EQ(menu->count(), 3);
+    EXPECT_EQ(list->height(), freshHeight());
+    menu->hidePopup();
+
+    const QString name = "Monitor of the front-of-house stage box";
+    m.system->addDevice({.name = name.toStdString(), .inputChannels = 6, .outputChannels = 6});
+    settleListings();
+    menu->setCurrentIndex(menu->findText(name, Qt::MatchStartsWith));
+    settleLayout();
+    ASSERT_TRUE(menu->currentText().startsWith(name));
+    QStyleOptionComboBox option;
+    option.initFrom(menu);
+    option.currentText = menu->currentText();
+    const QRect label =
+        menu->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, menu);
+    EXPECT_GE(label.width(), menu->fontMetrics().horizontalAdvance(menu->currentText()));
 }
 
 TEST_F(AnalyzerViewTest, ReferenceReadoutsFollowTheMeasuredDelay) {
@@ -369,6 +420,33 @@ TEST_F(AlignViewTest, DeletingTraceAReturnsToLiveAndRewritesTheFile) {
     trash("B");
     settle();
     EXPECT_FALSE(shown("savedCard"));
+}
+
+// Two quick clicks on the first saved trace's trash, as a hurried double click: the trace below, which
+// moves up under the pointer, stays, whether the page lays the rows out before the second click or not.
+TEST_F(AlignViewTest, TwoQuickClicksOnATrashRemoveOneTraceAndSaveTheRest) {
+    for (const int gapMS : {50, 300})
+        for (const int turns : {0, 2, 10}) {
+            SCOPED_TRACE(testing::Message() << gapMS << " ms apart, " << turns << " turns between");
+            open({trace("T0", 1.0), trace("T1", 2.0), trace("T2", 3.0)});
+            show({900, 600});
+            view->findChild<Disclosure*>("savedGroup")->header()->click();
+            scrollToEnd(view.get());
+            QToolButton* trash = nullptr;
+            for (QToolButton* b : view->findChildren<QToolButton*>())
+                if (b->accessibleName() == "Remove T0") trash = b;
+            ASSERT_NE(trash, nullptr);
+
+            WindowInput::twoClicks(view.get(), pointOn(trash), gapMS, turns);
+            settleLayout();
+            store_.waitForFile();
+            QStringList kept, saved;
+            for (const TransferTrace& t : store_.traces()) kept << QString::fromStdString(t.name);
+            const MeasurementStore reloaded;
+            for (const TransferTrace& t : reloaded.traces()) saved << QString::fromStdString(t.name);
+            EXPECT_EQ(kept, (QStringList{"T1", "T2"}));
+            EXPECT_EQ(saved, kept);
+        }
 }
 
 TEST_F(AlignViewTest, SaveCapturesTheLiveMeasurementOnceItHasThreeAverages) {

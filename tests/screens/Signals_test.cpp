@@ -12,6 +12,7 @@
 #include <QToolButton>
 
 #include "ScreenTesting.h"
+#include "WindowInput.h"
 #include "dsp/SignalRenderer.h"
 #include "kit/QVAction.h"
 #include "screens/ChannelChecksView.h"
@@ -40,6 +41,16 @@ struct SignalLab : PageTest<SignalLabView> {
         ASSERT_TRUE(m.settle());
     }
     bool playing() const { return m.audio->playing() || m.routed->isPlaying(); }
+    // The Interface path with its routing open, where a change of B's output stops the generator (the
+    // window's rule).
+    void openRoutingWhereBStopsTheGenerator() {
+        interfaceMode = true;
+        build();
+        QObject::connect(m.routed.get(), &RoutedSignal::channelBChanged, m.routed.get(),
+                         [&] { m.routed->stop(); });
+        show({820, 600});
+        child<Disclosure>("channelRouting")->setExpanded(true);
+    }
 };
 
 }  // namespace
@@ -106,15 +117,10 @@ TEST_F(SignalLab, PlayButtonFollowsTheSelectedPath) {
 }
 
 // With the routed generator playing and the page at its end, the first click on B's "+" stops the
-// generator (the window's rule) and so hides the status line; the second click at the same point must land
+// generator and so hides the status line; the second click at the same point must land
 // on B's "+" again, not on A's.
 TEST_F(SignalLab, TwoClicksAtOnePointOnBsPlusStepBTwiceAndLeaveA) {
-    interfaceMode = true;
-    build();
-    QObject::connect(m.routed.get(), &RoutedSignal::channelBChanged, m.routed.get(),
-                     [&] { m.routed->stop(); });
-    show({820, 600});
-    child<Disclosure>("channelRouting")->setExpanded(true);
+    openRoutingWhereBStopsTheGenerator();
     pressPlay();
     ASSERT_TRUE(m.routed->isPlaying());
     scrollToEnd(view.get());
@@ -130,6 +136,25 @@ TEST_F(SignalLab, TwoClicksAtOnePointOnBsPlusStepBTwiceAndLeaveA) {
     saveGrab(card, "routing-after-two-clicks.png");
     EXPECT_EQ(m.routed->channelA(), 1);
     EXPECT_EQ(m.routed->channelB(), 4);
+}
+
+// The same two clicks, 90 ms apart, as the window system hands them over, with the main thread held 150 ms
+// after the first and then running any number of turns of the event loop before the second comes in: the
+// page is laid out again while the second click waits, and that click still lands on B's "+".
+TEST_F(SignalLab, TwoClicksAtOnePointOnBsPlusLandOnItWhateverTheMainThreadDoesBetween) {
+    openRoutingWhereBStopsTheGenerator();
+    for (int turns = 0; turns <= 10; ++turns) {
+        SCOPED_TRACE(testing::Message() << turns << " turns between");
+        m.routed->setChannelB(2);
+        pressPlay();
+        ASSERT_TRUE(m.routed->isPlaying());
+        scrollToEnd(view.get());
+        const QPoint point = pointOn(stepper(view.get(), "B \u00B7 output")->plusButton());
+        WindowInput::twoClicks(view.get(), point, 90, turns, 150);
+        settleLayout();
+        EXPECT_EQ(m.routed->channelA(), 1);
+        EXPECT_EQ(m.routed->channelB(), 4);
+    }
 }
 
 // Play, Stop signal and the loopback switch at the page's end: the lines and rows that come and go below
