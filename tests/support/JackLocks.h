@@ -7,6 +7,7 @@
 // Order: the server lock before the open lock. Any thread; no JACK calls inside.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,8 +21,11 @@ class MachineLock {
 public:
     // Waits up to `limit`; past that (a hung holder) goes on unlocked, risking only the rare clash.
     MachineLock(const char* path, std::chrono::milliseconds limit) {
+        // Shared by every user of the machine: writable by all whatever the umask, and taken read-only where
+        // another user made it.
         fd_ = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (fd_ < 0) fd_ = open(path, O_RDONLY | O_CLOEXEC);  // made by another user
+        if (fd_ >= 0) fchmod(fd_, 0666);
+        if (fd_ < 0) fd_ = open(path, O_RDONLY | O_CLOEXEC);
         if (fd_ < 0) return;
         const auto end = std::chrono::steady_clock::now() + limit;
         while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
